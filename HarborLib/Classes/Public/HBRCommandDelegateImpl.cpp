@@ -1,0 +1,129 @@
+#include "HBRCommandDelegateImpl.h"
+
+#include "HBRWebViewEngineProtocol.h"
+#include "plat/dispatch/Queues.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/Log.h"
+
+namespace harbor {
+
+void HBRCommandDelegateImpl::initWithViewController(const std::shared_ptr<HBRCommandBridgeController>& viewController) {
+  viewController_ = viewController;
+  commandQueue_ = viewController->commandQueue();
+}
+
+std::optional<std::string> HBRCommandDelegateImpl::pathForResource(const std::string& resourcePath) {
+  return std::nullopt;
+}
+
+plat::ObjectPtr HBRCommandDelegateImpl::getCommandInstance(const std::string& pluginName) {
+  auto controller = viewController_.lock();
+  return controller ? controller->getCommandInstance(pluginName) : nullptr;
+}
+
+bool HBRCommandDelegateImpl::isValidCallbackId(const std::string& callbackId) {
+  if (callbackId.size() > kMaxCallbackIdLength) return false;
+  for (char c : callbackId) {
+    bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                   c == '_' || c == '-';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
+std::string HBRCommandDelegateImpl::callbackScript(const std::string& callbackId, const HBRPluginResult& result) {
+  int status = static_cast<int>(result.status());
+  std::optional<std::string> message = result.argumentsAsJSON();
+  if (!message) {
+    // The payload could not be written as JSON (the writer logged why). The page gets a JSON
+    // error instead of a success that silently lost its payload.
+    status = static_cast<int>(HBRCommandStatus::JSONException);
+    message = "null";
+  }
+  std::string script;
+  script.reserve(64 + callbackId.size() + message->size());
+  script += "harbor.require('harbor/exec').nativeCallback('";
+  script += callbackId;
+  script += "',";
+  script += std::to_string(status);
+  script += ',';
+  script += *message;
+  script += result.keepCallback() ? ",1, 0)" : ",0, 0)";
+  return script;
+}
+
+std::string HBRCommandDelegateImpl::evalAndFetchScript(const std::string& js) {
+  return "try{harbor.require('harbor/exec').nativeEvalAndFetch(function(){" + js +
+         "})}catch(e){console.log('exeption nativeEvalAndFetch : '+e);};";
+}
+
+void HBRCommandDelegateImpl::sendPluginResult(const HBRPluginResultPtr& result,
+                                              const std::optional<std::string>& callbackId) {
+  if (callbackId && *callbackId == "INVALID") return;  // the page wants no answer
+  if (!callbackId || !isValidCallbackId(*callbackId)) {
+    plat::NSLog("Invalid callback id received by sendPluginResult");
+    return;
+  }
+  if (!result) return;
+  evalJsHelper(callbackScript(*callbackId, *result));
+}
+
+void HBRCommandDelegateImpl::evalJs(const std::string& js) { evalJsScheduledOnRunLoop(js, true); }
+
+void HBRCommandDelegateImpl::evalJsScheduledOnRunLoop(const std::string& js, bool scheduledOnRunLoop) {
+  std::string script = evalAndFetchScript(js);
+  // "Now" can only mean now on the main thread: the page is never touched from another one.
+  if (scheduledOnRunLoop || !plat::isMainThread())
+    evalJsHelper(script);
+  else
+    evalJsHelper2(script);
+}
+
+void HBRCommandDelegateImpl::evalJsHelper(const std::string& js) {
+  auto queue = commandQueue_.lock();
+  if (!delayResponses_ && plat::isMainThread() && queue && queue->currentlyExecuting()) {
+    evalJsHelper2(js);
+    return;
+  }
+  std::weak_ptr<HBRCommandDelegateImpl> weak = weakSelf<HBRCommandDelegateImpl>();
+  plat::dispatch::mainAsync([weak, js] {
+    if (auto self = weak.lock()) self->evalJsHelper2(js);
+  });
+}
+
+void HBRCommandDelegateImpl::evalJsHelper2(const std::string& js) {
+  auto controller = viewController_.lock();
+  auto engine = controller ? controller->webViewEngine() : nullptr;
+  if (!engine) return;
+  std::weak_ptr<HBRCommandQueue> weakQueue = commandQueue_;
+  engine->evaluateJavaScript(js, [weakQueue](const plat::Value& result, const std::optional<plat::NSError>&) {
+    if (!result.isString()) return;
+    if (auto queue = weakQueue.lock()) {
+      queue->enqueueCommandBatch(result.asString());
+      queue->executePending();
+    }
+  });
+}
+
+void HBRCommandDelegateImpl::runInBackground(std::function<void()> block) {
+  plat::dispatch::GlobalQueue::shared().async(std::move(block));
+}
+
+std::string HBRCommandDelegateImpl::userAgent() {
+  auto controller = viewController_.lock();
+  return controller ? controller->userAgent() : std::string();
+}
+
+const plat::Dictionary& HBRCommandDelegateImpl::settings() {
+  static const plat::Dictionary empty;
+  auto controller = viewController_.lock();
+  return controller ? controller->settings() : empty;
+}
+
+void HBRCommandDelegateImpl::flushCommandQueueWithDelayedJs() {
+  delayResponses_ = true;
+  if (auto queue = commandQueue_.lock()) queue->executePending();
+  delayResponses_ = false;
+}
+
+}  // namespace harbor

@@ -1,0 +1,50 @@
+#include "HBRPlugin.h"
+
+namespace harbor {
+
+HBRPlugin::~HBRPlugin() {
+  // Observers are registered under the plugin's Object address (see initWithWebViewEngine).
+  plat::NSNotificationCenter::defaultCenter().removeObserver(static_cast<const plat::Object*>(this));
+}
+
+void HBRPlugin::initWithWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine) {
+  auto& center = plat::NSNotificationCenter::defaultCenter();
+  std::shared_ptr<plat::Object> self = shared_from_this();
+  std::weak_ptr<HBRPlugin> weak = std::static_pointer_cast<HBRPlugin>(self);
+  auto call = [weak](auto hook) {
+    return [weak, hook](const plat::NSNotification& n) {
+      if (auto p = weak.lock()) hook(*p, n);
+    };
+  };
+  center.addObserver(self, kUIApplicationWillTerminateNotification, nullptr,
+                     call([](HBRPlugin& p, const plat::NSNotification&) { p.onAppTerminate(); }));
+  center.addObserver(self, kUIApplicationDidReceiveMemoryWarningNotification, nullptr,
+                     call([](HBRPlugin& p, const plat::NSNotification&) { p.onMemoryWarning(); }));
+  center.addObserver(self, kHBRPluginHandleOpenURLNotification, nullptr,
+                     call([](HBRPlugin& p, const plat::NSNotification& n) { p.handleOpenURL(n); }));
+  // Resets only for loads in this plugin's own engine view, taken now.
+  center.addObserver(self, kHBRPluginResetNotification, engine ? engine->engineWebView() : nullptr,
+                     call([](HBRPlugin& p, const plat::NSNotification&) { p.onReset(); }));
+  webViewEngine_ = engine;
+}
+
+void HBRPlugin::dispose() {
+  viewController_.reset();
+  commandDelegate_.reset();
+}
+
+bool HBRPlugin::performAction(const std::string& name, const HBRInvokedUrlCommandPtr& command) {
+  auto it = actions_.find(name);
+  if (it == actions_.end()) return false;
+  // A copy: the action may register or replace actions while it runs.
+  Action action = it->second;
+  action(command);
+  return true;
+}
+
+plat::ObjectPtr HBRPlugin::webView() const {
+  auto engine = webViewEngine_.lock();
+  return engine ? engine->engineWebView() : nullptr;
+}
+
+}  // namespace harbor

@@ -1,0 +1,85 @@
+#pragma once
+// The base of every plugin. A plugin is tied to one web view engine; it hears the application's
+// terminate and memory-warning notifications, opened URLs, and page loads in its own engine's
+// view, as overridable hooks. Page actions are entries of its action table: the page's action
+// name mapped to a member function that takes the command.
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "HBRCommandDelegate.h"
+#include "HBRInvokedUrlCommand.h"
+#include "HBRWebViewEngineProtocol.h"
+#include "plat/foundation/NSNotificationCenter.h"
+#include "plat/foundation/Object.h"
+
+namespace plat {
+class UIViewController;
+}
+
+namespace harbor {
+
+inline constexpr char kHBRPluginHandleOpenURLNotification[] = "HBRPluginHandleOpenURLNotification";
+inline constexpr char kHBRPluginResetNotification[] = "HBRPluginResetNotification";
+inline constexpr char kHBRPageDidLoadNotification[] = "HBRPageDidLoadNotification";
+inline constexpr char kUIApplicationWillTerminateNotification[] = "UIApplicationWillTerminateNotification";
+inline constexpr char kUIApplicationDidReceiveMemoryWarningNotification[] =
+    "UIApplicationDidReceiveMemoryWarningNotification";
+
+class HBRPlugin : public plat::Object {
+ public:
+  using Action = std::function<void(const HBRInvokedUrlCommandPtr&)>;
+
+  HBRPlugin() = default;
+  ~HBRPlugin() override;
+
+  // Second step of creation; the plugin must already be owned by a shared_ptr. Observes the
+  // four notifications, then keeps the engine weakly.
+  virtual void initWithWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine);
+  // Run once by the registry after viewController and commandDelegate are set.
+  virtual void pluginInitialize() {}
+  // The view controller is going away: clears viewController and commandDelegate.
+  virtual void dispose();
+
+  virtual void handleOpenURL(const plat::NSNotification& notification) {}
+  virtual void onAppTerminate() {}
+  virtual void onMemoryWarning() {}
+  virtual void onReset() {}
+
+  // The page-facing actions.
+  bool respondsToAction(const std::string& name) const { return actions_.count(name) != 0; }
+  // Runs the action; false when the plugin has no such action.
+  bool performAction(const std::string& name, const HBRInvokedUrlCommandPtr& command);
+
+  bool hasPendingOperation() const { return hasPendingOperation_; }
+  void setHasPendingOperation(bool pending) { hasPendingOperation_ = pending; }
+  std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine() const { return webViewEngine_.lock(); }
+  void setWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine) { webViewEngine_ = engine; }
+  std::shared_ptr<plat::UIViewController> viewController() const { return viewController_.lock(); }
+  void setViewController(const std::shared_ptr<plat::UIViewController>& vc) { viewController_ = vc; }
+  std::shared_ptr<HBRCommandDelegate> commandDelegate() const { return commandDelegate_.lock(); }
+  void setCommandDelegate(const std::shared_ptr<HBRCommandDelegate>& delegate) { commandDelegate_ = delegate; }
+  // The engine's view, or null when the engine is gone.
+  plat::ObjectPtr webView() const;
+
+ protected:
+  // Adds a page action: registerAction("echo", &MyPlugin::echo).
+  template <class P>
+  void registerAction(const std::string& name, void (P::*method)(const HBRInvokedUrlCommandPtr&)) {
+    P* self = static_cast<P*>(this);
+    actions_[name] = [self, method](const HBRInvokedUrlCommandPtr& command) { (self->*method)(command); };
+  }
+  void registerAction(const std::string& name, Action action) { actions_[name] = std::move(action); }
+
+ private:
+  bool hasPendingOperation_ = false;
+  std::weak_ptr<HBRWebViewEngineProtocol> webViewEngine_;
+  std::weak_ptr<plat::UIViewController> viewController_;
+  std::weak_ptr<HBRCommandDelegate> commandDelegate_;
+  std::map<std::string, Action> actions_;
+};
+
+using HBRPluginPtr = std::shared_ptr<HBRPlugin>;
+
+}  // namespace harbor

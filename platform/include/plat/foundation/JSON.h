@@ -1,0 +1,37 @@
+#pragma once
+// JSON reader and writer for plat::Value. The reader builds values straight from the parser's
+// events; the writer refuses what JSON cannot hold (NaN, infinities, bytes) instead of writing
+// something silently wrong. Both replace invalid UTF-8 with U+FFFD.
+#include <string>
+#include <string_view>
+
+#include "plat/foundation/Result.h"
+#include "plat/foundation/Value.h"
+
+namespace plat::json {
+
+struct ReadOptions {
+  // Accept a bare scalar ("3", "\"x\"", "null") as the whole text.
+  bool allowFragments = false;
+};
+
+struct WriteOptions {
+  // Two-space indentation and " : " between key and value.
+  bool pretty = false;
+  // Accept a scalar as the top-level value.
+  bool allowFragments = false;
+  // Write bytes as Base64 strings instead of refusing them (for log descriptions only).
+  bool dataAsBase64 = false;
+};
+
+// Containers nested deeper than this are refused by the reader, so that hostile input cannot
+// exhaust the stack of whoever walks the value afterwards.
+inline constexpr std::size_t kMaxDepth = 512;
+
+Result<Value> parse(std::string_view text, ReadOptions options = {});
+Result<std::string> write(const Value& value, WriteOptions options = {});
+
+// Appends the JSON string literal of text (quotes included) to out.
+void appendQuoted(std::string& out, std::string_view text);
+
+}  // namespace plat::json

@@ -1,0 +1,224 @@
+#include "plat/foundation/JSON.h"
+
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "plat/foundation/Strings.h"
+
+namespace plat::json {
+namespace {
+
+// Builds a Value from nlohmann's SAX events without an intermediate DOM.
+class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  Value root;
+  std::string errorText;
+
+  bool null() override { return add(Value::null()); }
+  bool boolean(bool v) override { return add(v); }
+  bool number_integer(number_integer_t v) override { return add(static_cast<std::int64_t>(v)); }
+  bool number_unsigned(number_unsigned_t v) override {
+    // Unsigned only where the value does not fit a signed integer, like the platform's numbers.
+    if (v <= static_cast<number_unsigned_t>(INT64_MAX)) return add(static_cast<std::int64_t>(v));
+    return add(static_cast<std::uint64_t>(v));
+  }
+  bool number_float(number_float_t v, const string_t&) override { return add(static_cast<double>(v)); }
+  bool string(string_t& v) override { return add(std::move(v)); }
+  bool binary(binary_t&) override { return fail("binary values are not JSON"); }
+  bool start_object(std::size_t) override { return open(Dictionary()); }
+  bool key(string_t& k) override {
+    stack_.back().key = std::move(k);
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(Array()); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override {
+    if (errorText.empty()) errorText = ex.what();
+    (void)position;
+    return false;
+  }
+
+ private:
+  struct Frame {
+    Value container;
+    std::string key;
+  };
+  std::vector<Frame> stack_;
+
+  bool fail(std::string text) {
+    errorText = std::move(text);
+    return false;
+  }
+  bool add(Value v) {
+    if (stack_.empty()) {
+      root = std::move(v);
+      return true;
+    }
+    Frame& top = stack_.back();
+    if (top.container.isArray())
+      top.container.asArray().push_back(std::move(v));
+    else
+      top.container.asDictionary().set(std::move(top.key), std::move(v));
+    return true;
+  }
+  bool open(Value container) {
+    if (stack_.size() >= kMaxDepth) return fail("JSON nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    stack_.push_back(Frame{std::move(container), {}});
+    return true;
+  }
+  bool close() {
+    Value done = std::move(stack_.back().container);
+    stack_.pop_back();
+    return add(std::move(done));
+  }
+};
+
+void appendNumber(std::string& out, double d) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, d);
+  out.append(buf, res.ptr);
+}
+
+template <class I>
+void appendInteger(std::string& out, I i) {
+  char buf[32];
+  auto res = std::to_chars(buf, buf + sizeof buf, i);
+  out.append(buf, res.ptr);
+}
+
+class Writer {
+ public:
+  explicit Writer(const WriteOptions& o) : options_(o) {}
+  std::string out;
+  std::string errorText;
+
+  bool write(const Value& v, int depth) {
+    if (depth > static_cast<int>(kMaxDepth)) return fail("JSON nested too deeply to write");
+    switch (v.type()) {
+      case Value::Type::Absent:
+      case Value::Type::Null: out += "null"; return true;
+      case Value::Type::Bool: out += v.asBool() ? "true" : "false"; return true;
+      case Value::Type::Int: appendInteger(out, v.asInt()); return true;
+      case Value::Type::UInt: appendInteger(out, v.asUInt()); return true;
+      case Value::Type::Double: {
+        double d = v.asDouble();
+        if (std::isnan(d)) return fail("Invalid number value (NaN) in JSON write");
+        if (std::isinf(d)) return fail("Invalid number value (infinite) in JSON write");
+        appendNumber(out, d);
+        return true;
+      }
+      case Value::Type::String: appendQuoted(out, v.asString()); return true;
+      case Value::Type::Data:
+        if (!options_.dataAsBase64) return fail("Invalid type in JSON write (bytes)");
+        appendQuoted(out, base64Encode(v.asData()));
+        return true;
+      case Value::Type::Array: {
+        const Array& a = v.asArray();
+        out += '[';
+        for (std::size_t i = 0; i < a.size(); ++i) {
+          if (i) out += ',';
+          newline(depth + 1);
+          if (!write(a[i], depth + 1)) return false;
+        }
+        if (!a.empty()) newline(depth);
+        out += ']';
+        return true;
+      }
+      case Value::Type::Dictionary: {
+        const Dictionary& d = v.asDictionary();
+        out += '{';
+        bool first = true;
+        for (const auto& [key, item] : d) {
+          if (!first) out += ',';
+          first = false;
+          newline(depth + 1);
+          appendQuoted(out, key);
+          out += options_.pretty ? " : " : ":";
+          if (!write(item, depth + 1)) return false;
+        }
+        if (!d.empty()) newline(depth);
+        out += '}';
+        return true;
+      }
+    }
+    return fail("unknown value type");
+  }
+
+ private:
+  const WriteOptions& options_;
+  bool fail(std::string text) {
+    errorText = std::move(text);
+    return false;
+  }
+  void newline(int depth) {
+    if (!options_.pretty) return;
+    out += '\n';
+    out.append(static_cast<std::size_t>(depth) * 2, ' ');
+  }
+};
+
+}  // namespace
+
+void appendQuoted(std::string& out, std::string_view text) {
+  static const char* hex = "0123456789abcdef";
+  std::string repaired;
+  if (!isValidUTF8(text)) {
+    repaired = sanitizeUTF8(text);
+    text = repaired;
+  }
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\b': out += "\\b"; continue;
+      case '\f': out += "\\f"; continue;
+      default: break;
+    }
+    if (c < 0x20) {
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+               (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+      // U+2028 and U+2029 end a line in older script engines; keep them out of script literals.
+      out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+}
+
+Result<Value> parse(std::string_view text, ReadOptions options) {
+  std::string repaired;
+  if (!isValidUTF8(text)) {
+    repaired = sanitizeUTF8(text);
+    text = repaired;
+  }
+  ValueBuilder builder;
+  bool ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder, nlohmann::json::input_format_t::json,
+                                      /*strict=*/true, /*ignore_comments=*/false);
+  if (!ok) return Failure{builder.errorText.empty() ? "JSON text could not be parsed" : builder.errorText};
+  if (!options.allowFragments && !builder.root.isArray() && !builder.root.isDictionary())
+    return Failure{"JSON text did not start with array or object and option to allow fragments not set"};
+  return std::move(builder.root);
+}
+
+Result<std::string> write(const Value& value, WriteOptions options) {
+  if (!options.allowFragments && !value.isArray() && !value.isDictionary())
+    return Failure{"Invalid top-level type in JSON write"};
+  Writer w(options);
+  if (!w.write(value, 0)) return Failure{w.errorText};
+  return std::move(w.out);
+}
+
+}  // namespace plat::json

@@ -1,0 +1,69 @@
+#include "plat/testing/PlatformTest.h"
+
+#include "plat/dispatch/Queues.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/NSNotificationCenter.h"
+
+namespace plat::testing {
+
+LogCapture::LogCapture() {
+  previous_ = setLogSink([this](std::string_view line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.emplace_back(line);
+  });
+}
+
+LogCapture::~LogCapture() { setLogSink(std::move(previous_)); }
+
+std::vector<std::string> LogCapture::lines() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+bool LogCapture::contains(std::string_view text) { return count(text) > 0; }
+
+std::size_t LogCapture::count(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t n = 0;
+  for (const auto& l : lines_)
+    if (l.find(text) != std::string::npos) ++n;
+  return n;
+}
+
+void LogCapture::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.clear();
+}
+
+void PlatformTest::SetUp() {
+  RunLoop::main().bindToCurrentThread();
+  RunLoop::main().reset();
+  NSNotificationCenter::defaultCenter().reset();
+  clock_ = std::make_shared<ManualClock>();
+  setClock(clock_);
+  log_ = std::make_unique<LogCapture>();
+}
+
+void PlatformTest::TearDown() {
+  dispatch::GlobalQueue::shared().release();
+  dispatch::GlobalQueue::shared().waitIdle();
+  RunLoop::main().reset();
+  NSNotificationCenter::defaultCenter().reset();
+  log_.reset();
+  setClock(nullptr);
+}
+
+std::size_t PlatformTest::runUntilIdle() { return RunLoop::main().runUntilIdle(); }
+
+bool PlatformTest::waitForMain(double timeoutSeconds) {
+  if (!RunLoop::main().hasReadyWork() && !RunLoop::main().waitForPost(timeoutSeconds)) return false;
+  runUntilIdle();
+  return true;
+}
+
+void PlatformTest::advance(double seconds) {
+  clock_->advance(seconds);
+  runUntilIdle();
+}
+
+}  // namespace plat::testing

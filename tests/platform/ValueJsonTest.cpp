@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "plat/foundation/JSON.h"
+#include "plat/foundation/Strings.h"
+
+using namespace plat;
+
+TEST(Value, AbsentIsDistinctFromNullAndKindsAreReported) {
+  Value absent, null = Value::null();
+  EXPECT_TRUE(absent.isAbsent());
+  EXPECT_FALSE(absent.isNull());
+  EXPECT_TRUE(null.isNull());
+  EXPECT_NE(absent, null);
+  EXPECT_TRUE(Value(true).isNumber()) << "booleans are numbers";
+  EXPECT_TRUE(Value(3).isNumber());
+  EXPECT_TRUE(Value(2.5).isNumber());
+  EXPECT_FALSE(Value("3").isNumber());
+  EXPECT_EQ(Value(std::uint64_t{7}).type(), Value::Type::UInt);
+  EXPECT_EQ(Value(-7).type(), Value::Type::Int);
+  EXPECT_EQ(Value(1e30).asInt(), INT64_MAX) << "saturates rather than overflowing";
+  EXPECT_EQ(Value(std::nan("")).asInt(), 0);
+}
+
+TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
+  Dictionary d{{"b", 1}, {"a", 2}};
+  d.set("b", 3);
+  d.set("c", 4);
+  std::vector<std::string> keys;
+  for (auto& [k, v] : d) keys.push_back(k);
+  EXPECT_EQ(keys, (std::vector<std::string>{"b", "a", "c"}));
+  EXPECT_EQ(d.get("b"), Value(3));
+  EXPECT_TRUE(d.get("zz").isAbsent());
+  EXPECT_TRUE(d.erase("a"));
+  EXPECT_FALSE(d.erase("a"));
+}
+
+TEST(Json, ReadsWhatItWritesAndKeepsKeyOrder) {
+  struct Case {
+    const char* text;
+    bool fragments;
+    const char* expected;  // nullptr: refused
+  };
+  const Case cases[] = {
+      {R"([1,-2,3.5,"x",true,null,{"z":1,"a":[]}])", false, R"([1,-2,3.5,"x",true,null,{"z":1,"a":[]}])"},
+      {R"({"k":"\u00e9\ud83d\ude00"})", false, "{\"k\":\"\xC3\xA9\xF0\x9F\x98\x80\"}"},
+      {"18446744073709551615", true, "18446744073709551615"},
+      {"\"abc\"", true, "\"abc\""},
+      {"\"abc\"", false, nullptr},
+      {"3", false, nullptr},
+      {"[1,", false, nullptr},
+      {"[1] x", false, nullptr},
+      {"", false, nullptr},
+      {"[NaN]", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    auto v = json::parse(c.text, {.allowFragments = c.fragments});
+    if (!c.expected) {
+      EXPECT_FALSE(v) << c.text;
+      continue;
+    }
+    ASSERT_TRUE(v) << c.text << ": " << v.error();
+    auto back = json::write(*v, {.allowFragments = true});
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, c.expected);
+  }
+}
+
+TEST(Json, RefusesWhatJsonCannotHold) {
+  const Value refused[] = {
+      Array{std::numeric_limits<double>::quiet_NaN()},
+      Array{std::numeric_limits<double>::infinity()},
+      Array{Dictionary{{"d", Data{1, 2}}}},
+  };
+  for (const auto& v : refused) EXPECT_FALSE(json::write(v)) << v.description();
+  EXPECT_FALSE(json::write(Value("top-level scalar")));
+  EXPECT_TRUE(json::write(Value("top-level scalar"), {.allowFragments = true}));
+}
+
+TEST(Json, EscapesSoThatTheTextStaysOneScriptLiteral) {
+  auto out = json::write(Array{std::string("a\"b\\c\n\x01</script>\xE2\x80\xA8")});
+  ASSERT_TRUE(out);
+  EXPECT_EQ(*out, R"(["a\"b\\c\n\u0001</script>\u2028"])");
+}
+
+TEST(Json, ReplacesInvalidUtf8BothWays) {
+  auto parsed = json::parse("[\"a\xFF" "b\"]");
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->at(0).asString(), "a\xEF\xBF\xBD" "b");
+  auto written = json::write(Array{std::string("x\xC0y")});
+  ASSERT_TRUE(written);
+  EXPECT_EQ(*written, "[\"x\xEF\xBF\xBDy\"]");
+}
+
+TEST(Json, RefusesHostileNesting) {
+  std::string deep(100000, '[');
+  EXPECT_FALSE(json::parse(deep));
+  std::string ok = std::string(100, '[') + std::string(100, ']');
+  EXPECT_TRUE(json::parse(ok));
+}
+
+TEST(Json, PrettyDictionaryUsesTwoSpacesAndSpacedColons) {
+  auto out = json::write(Dictionary{{"a", 1}, {"b", Array{true}}}, {.pretty = true});
+  ASSERT_TRUE(out);
+  EXPECT_EQ(*out, "{\n  \"a\" : 1,\n  \"b\" : [\n    true\n  ]\n}");
+}
+
+TEST(Strings, Utf16LengthCountsCodeUnits) {
+  struct Case {
+    std::string text;
+    std::size_t units;
+  };
+  const Case cases[] = {{"", 0}, {"abc", 3}, {"\xC3\xA9", 1}, {"\xE2\x82\xAC", 1}, {"\xF0\x9F\x98\x80", 2}};
+  for (const auto& c : cases) EXPECT_EQ(utf16Length(c.text), c.units) << c.text;
+}
+
+TEST(Strings, Base64IsStrict) {
+  EXPECT_EQ(base64Encode(std::string_view("abc")), "YWJj");
+  EXPECT_EQ(base64Encode(std::string_view("ab")), "YWI=");
+  EXPECT_EQ(base64Encode(std::string_view("a")), "YQ==");
+  struct Case {
+    const char* text;
+    const char* decoded;  // nullptr: refused
+  };
+  const Case cases[] = {{"YWJj", "abc"}, {"YWI=", "ab"}, {"YQ==", "a"}, {"", ""},   {"YWJ", nullptr},
+                        {"Y===", nullptr}, {"YW=j", nullptr}, {"YW J", nullptr}, {"YW\nJj", nullptr}, {"=YWJ", nullptr}};
+  for (const auto& c : cases) {
+    auto d = base64Decode(c.text);
+    if (!c.decoded) {
+      EXPECT_FALSE(d) << c.text;
+    } else {
+      ASSERT_TRUE(d) << c.text;
+      EXPECT_EQ(std::string(d->begin(), d->end()), c.decoded);
+    }
+  }
+}
+
+TEST(Strings, VersionsCompareNumerically) {
+  EXPECT_LT(compareVersions("7.1.2", "8.0"), 0);
+  EXPECT_GT(compareVersions("10.0", "9.3"), 0);
+  EXPECT_EQ(compareVersions("8", "8.0.0"), 0);
+  EXPECT_GT(compareVersions("8.0.1", "8.0"), 0);
+}
