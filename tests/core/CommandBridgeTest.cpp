@@ -1,0 +1,387 @@
+// The command queue and command delegate against a recording engine and a stub controller.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "HBRCommandDelegateImpl.h"
+#include "HBRCommandQueue.h"
+#include "HBRPlugin.h"
+#include "plat/dispatch/Queues.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/Strings.h"
+#include "plat/testing/PlatformTest.h"
+
+using namespace harbor;
+using plat::Array;
+using plat::Value;
+
+namespace {
+
+// Records every evaluated script (and the thread it ran on) and answers with `respond`.
+class RecordingEngine : public plat::Object, public HBRWebViewEngineProtocol {
+ public:
+  std::vector<std::string> scripts;
+  std::vector<std::thread::id> threads;
+  std::function<Value(const std::string&)> respond;
+  plat::ObjectPtr view = std::make_shared<plat::Object>();
+
+  void evaluateJavaScript(const std::string& script, EvaluationCompletion completion) override {
+    scripts.push_back(script);
+    threads.push_back(std::this_thread::get_id());
+    Value result = respond ? respond(script) : Value();
+    if (completion) completion(result, std::nullopt);
+  }
+  plat::ObjectPtr engineWebView() override { return view; }
+};
+
+class StubController : public plat::Object, public HBRCommandBridgeController {
+ public:
+  std::shared_ptr<HBRCommandQueue> queue = std::make_shared<HBRCommandQueue>();
+  std::shared_ptr<HBRCommandDelegateImpl> delegate = std::make_shared<HBRCommandDelegateImpl>();
+  std::shared_ptr<RecordingEngine> engine = std::make_shared<RecordingEngine>();
+  std::map<std::string, plat::ObjectPtr> services;
+  plat::Dictionary prefs;
+
+  void init() {
+    auto self = std::static_pointer_cast<StubController>(shared_from_this());
+    queue->initWithViewController(self);
+    delegate->initWithViewController(self);
+  }
+  plat::ObjectPtr getCommandInstance(const std::string& name) override {
+    auto it = services.find(plat::toLowerASCII(name));
+    return it == services.end() ? nullptr : it->second;
+  }
+  std::shared_ptr<HBRCommandQueue> commandQueue() override { return queue; }
+  std::shared_ptr<HBRCommandDelegate> commandDelegate() override { return delegate; }
+  std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine() override { return engine; }
+  std::string wwwFolderName() override { return "www"; }
+  std::string userAgent() override { return "UA"; }
+  const plat::Dictionary& settings() override { return prefs; }
+};
+
+class TestPlugin : public HBRPlugin {
+ public:
+  std::vector<std::string> calls;
+  std::shared_ptr<plat::ManualClock> clock;
+  std::function<void(const HBRInvokedUrlCommandPtr&)> inside;
+  std::size_t scriptsSeenInsideAction = 0;
+
+  TestPlugin() {
+    registerAction("record", &TestPlugin::record);
+    registerAction("echo", &TestPlugin::echo);
+    registerAction("echoFromBackground", &TestPlugin::echoFromBackground);
+    registerAction("slow", &TestPlugin::slow);
+    registerAction("custom", &TestPlugin::custom);
+  }
+  void record(const HBRInvokedUrlCommandPtr& c) { calls.push_back(c->argumentAtIndex(0, "").stringOr()); }
+  void echo(const HBRInvokedUrlCommandPtr& c) {
+    calls.push_back("echo");
+    commandDelegate()->sendPluginResult(
+        std::make_shared<HBRPluginResult>(HBRCommandStatus::OK, c->argumentAtIndex(0, Value::null())), c->callbackId());
+    scriptsSeenInsideAction = engineScripts();
+  }
+  void echoFromBackground(const HBRInvokedUrlCommandPtr& c) {
+    auto delegate = commandDelegate();
+    delegate->runInBackground([delegate, c] {
+      delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, "late"),
+                                 c->callbackId());
+    });
+  }
+  void slow(const HBRInvokedUrlCommandPtr& c) {
+    calls.push_back("slow");
+    clock->advance(c->argumentAtIndex(0, 0).asDouble() / 1000.0);
+  }
+  void custom(const HBRInvokedUrlCommandPtr& c) { inside(c); }
+  std::function<std::size_t()> engineScripts = [] { return std::size_t{0}; };
+};
+
+}  // namespace
+
+class CommandBridge : public plat::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    controller = std::make_shared<StubController>();
+    controller->init();
+    plugin = std::make_shared<TestPlugin>();
+    plugin->initWithWebViewEngine(controller->engine);
+    plugin->setCommandDelegate(controller->delegate);
+    plugin->clock = clock_;
+    plugin->engineScripts = [e = controller->engine] { return e->scripts.size(); };
+    controller->services["test"] = plugin;
+    controller->services["notaplugin"] = std::make_shared<plat::Object>();
+  }
+
+  void run(const std::string& batch) {
+    queue().enqueueCommandBatch(batch);
+    queue().executePending();
+  }
+  HBRCommandQueue& queue() { return *controller->queue; }
+  std::vector<std::string>& scripts() { return controller->engine->scripts; }
+
+  // A one-command batch of exactly `units` UTF-16 units, padded with two-byte characters so
+  // that bytes and units differ.
+  static std::string batchOfLength(std::size_t units, const std::string& tag) {
+    std::string head = R"([["cb","Test","record",[")" + tag + R"(",")";
+    std::string tail = R"("]]])";
+    std::string text = head;
+    std::size_t fixed = plat::utf16Length(head) + plat::utf16Length(tail);
+    for (std::size_t i = fixed; i < units; ++i) text += "\xC3\xA9";  // é: 2 bytes, 1 unit
+    text += tail;
+    EXPECT_EQ(plat::utf16Length(text), units);
+    return text;
+  }
+
+  std::shared_ptr<StubController> controller;
+  std::shared_ptr<TestPlugin> plugin;
+};
+
+TEST_F(CommandBridge, BatchesBelowTheThresholdAreParsedAtOnceLargerOnesInTheBackground) {
+  plat::dispatch::GlobalQueue::shared().hold();
+  run(batchOfLength(HBRCommandQueue::kBackgroundParseThreshold - 1, "small"));
+  EXPECT_EQ(plugin->calls, std::vector<std::string>{"small"});
+  EXPECT_EQ(plat::dispatch::GlobalQueue::shared().heldCount(), 0u);
+
+  run(batchOfLength(HBRCommandQueue::kBackgroundParseThreshold, "large"));
+  EXPECT_EQ(plugin->calls.size(), 1u) << "the large batch waits for its parse";
+  EXPECT_EQ(plat::dispatch::GlobalQueue::shared().heldCount(), 1u);
+  plat::dispatch::GlobalQueue::shared().drain();
+  runUntilIdle();
+  EXPECT_EQ(plugin->calls, (std::vector<std::string>{"small", "large"}));
+}
+
+TEST_F(CommandBridge, ASmallBatchWaitsBehindALargerOneStillBeingParsed) {
+  plat::dispatch::GlobalQueue::shared().hold();
+  queue().enqueueCommandBatch(batchOfLength(5000, "first"));
+  run(R"([["cb","Test","record",["second"]]])");
+  EXPECT_TRUE(plugin->calls.empty());
+  EXPECT_EQ(queue().pendingBatchCount(), 2u);
+  plat::dispatch::GlobalQueue::shared().drain();
+  runUntilIdle();
+  EXPECT_EQ(plugin->calls, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(queue().pendingBatchCount(), 0u);
+}
+
+TEST_F(CommandBridge, BadBatchesAreDroppedAndLaterOnesStillRun) {
+  const char* bad[] = {"[]", "not json", "{\"a\":1}", "[1,2", "\"fragment\""};
+  for (const char* b : bad) {
+    log_->clear();
+    queue().enqueueCommandBatch(b);
+    run(R"([["cb","Test","record",["after"]]])");
+    EXPECT_EQ(plugin->calls.back(), "after") << b;
+    EXPECT_EQ(queue().pendingBatchCount(), 0u) << b;
+    if (std::string(b) != "[]") {
+      EXPECT_TRUE(log_->contains("NSString JSONObject error: ")) << b;
+    }
+  }
+  // The same for a large batch parsed in the background.
+  log_->clear();
+  plat::dispatch::GlobalQueue::shared().hold();
+  queue().enqueueCommandBatch(std::string(5000, 'x'));
+  queue().enqueueCommandBatch(R"([["cb","Test","record",["behind-garbage"]]])");
+  plat::dispatch::GlobalQueue::shared().drain();
+  runUntilIdle();
+  EXPECT_EQ(plugin->calls.back(), "behind-garbage");
+  EXPECT_TRUE(log_->contains("NSString JSONObject error: "));
+
+  // An empty text adds nothing at all.
+  queue().enqueueCommandBatch("");
+  EXPECT_EQ(queue().pendingBatchCount(), 0u);
+}
+
+TEST_F(CommandBridge, MalformedEntriesAreSkippedNotFatal) {
+  run(R"([["cb","Test","record",["one"]], 5, ["cb","Test"], [null,null,"record",[]], ["cb","Test","record",["two"]],
+          ["cb","","record",[]], ["cb","Test","",[]]])");
+  EXPECT_EQ(plugin->calls, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(log_->count("ERROR: Skipping malformed command entry"), 3u);
+  EXPECT_EQ(log_->count("ERROR: Classname and/or methodName not found for command."), 2u);
+}
+
+TEST_F(CommandBridge, UnknownServicesAndActionsAreLoggedExactly) {
+  run(R"([["cb","Nope","x",[]], ["cb","NotAPlugin","x",[]], ["cb","Test","nope",[]]])");
+  EXPECT_TRUE(log_->contains(
+      "ERROR: Plugin 'Nope' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml."));
+  EXPECT_TRUE(log_->contains(
+      "ERROR: Plugin 'NotAPlugin' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml."));
+  EXPECT_TRUE(log_->contains("ERROR: Method 'nope:' not defined in Plugin 'Test'"));
+}
+
+TEST_F(CommandBridge, ExecutionYieldsAfterEightMillisecondsAndWarnsAboutSlowActions) {
+  // Each command advances the manual clock by 5 ms: the slice ends after the second one.
+  queue().enqueueCommandBatch(R"([["a","Test","slow",[5]],["b","Test","slow",[5]],["c","Test","slow",[5]]])");
+  queue().enqueueCommandBatch(R"([["d","Test","record",["last"]]])");
+  queue().executePending();
+  EXPECT_EQ(plugin->calls.size(), 2u);
+  EXPECT_FALSE(queue().currentlyExecuting());
+  plat::RunLoop::main().runOneTurn();
+  EXPECT_EQ(plugin->calls, (std::vector<std::string>{"slow", "slow", "slow", "last"}));
+
+  log_->clear();
+  run(R"([["a","Test","slow",[12]]])");
+  EXPECT_EQ(log_->count("THREAD WARNING: ['Test'] took '1"), 1u);
+  EXPECT_TRUE(log_->contains("' ms. Plugin should use a background thread."));
+  log_->clear();
+  run(R"([["a","Test","slow",[9]]])");
+  EXPECT_FALSE(log_->contains("THREAD WARNING"));
+}
+
+TEST_F(CommandBridge, ReentrantExecutionReturnsAtOnceAndTheOuterRunPicksUpNewBatches) {
+  plugin->inside = [&](const HBRInvokedUrlCommandPtr&) {
+    queue().enqueueCommandBatch(R"([["x","Test","record",["nested"]]])");
+    queue().executePending();
+    EXPECT_TRUE(plugin->calls.empty()) << "nothing runs re-entrantly";
+    plugin->calls.push_back("custom");
+  };
+  run(R"([["cb","Test","custom",[]]])");
+  EXPECT_EQ(plugin->calls, (std::vector<std::string>{"custom", "nested"}));
+}
+
+TEST_F(CommandBridge, ResultScriptsAreExact) {
+  struct Case {
+    HBRPluginResultPtr result;
+    bool keep;
+    const char* script;
+  };
+  const Case cases[] = {
+      {HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, "ok"), false,
+       "harbor.require('harbor/exec').nativeCallback('Device1',1,\"ok\",0, 0)"},
+      {HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, "ok"), true,
+       "harbor.require('harbor/exec').nativeCallback('Device1',1,\"ok\",1, 0)"},
+      {HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult), true,
+       "harbor.require('harbor/exec').nativeCallback('Device1',0,null,1, 0)"},
+      {HBRPluginResult::resultWithStatusMessageToErrorObject(HBRCommandStatus::Error, 3), false,
+       "harbor.require('harbor/exec').nativeCallback('Device1',9,{\"code\":3},0, 0)"},
+      // A message that cannot be written as JSON becomes a JSON error, still valid script.
+      {HBRPluginResult::resultWithStatusMessageAsDouble(HBRCommandStatus::OK, std::nan("")), false,
+       "harbor.require('harbor/exec').nativeCallback('Device1',8,null,0, 0)"},
+  };
+  for (const auto& c : cases) {
+    c.result->setKeepCallbackAsBool(c.keep);
+    scripts().clear();
+    controller->delegate->sendPluginResult(c.result, std::string("Device1"));
+    runUntilIdle();
+    ASSERT_EQ(scripts().size(), 1u);
+    EXPECT_EQ(scripts()[0], c.script);
+  }
+  EXPECT_TRUE(log_->contains("NSArray JSONString error: "));
+}
+
+TEST_F(CommandBridge, CallbackIdsAreCheckedBeforeAnythingIsSent) {
+  struct Case {
+    std::optional<std::string> id;
+    bool sent;
+    bool logged;
+  };
+  const Case cases[] = {
+      {std::string(100, 'a'), true, false},
+      {"Az09._-", true, false},
+      {std::string(101, 'a'), false, true},
+      {"has blank", false, true},
+      {"a/b", false, true},
+      {"quote'", false, true},
+      {"caf\xC3\xA9", false, true},
+      {std::nullopt, false, true},
+      {"INVALID", false, false},
+  };
+  for (const auto& c : cases) {
+    scripts().clear();
+    log_->clear();
+    controller->delegate->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), c.id);
+    runUntilIdle();
+    EXPECT_EQ(!scripts().empty(), c.sent) << c.id.value_or("(absent)");
+    EXPECT_EQ(log_->contains("Invalid callback id received by sendPluginResult"), c.logged)
+        << c.id.value_or("(absent)");
+  }
+}
+
+TEST_F(CommandBridge, AnAnswerInsideAnActionReachesThePageBeforeTheActionReturns) {
+  run(R"([["Test1","Test","echo",["hi"]]])");
+  EXPECT_EQ(plugin->scriptsSeenInsideAction, 1u);
+  ASSERT_EQ(scripts().size(), 1u);
+  EXPECT_EQ(scripts()[0], "harbor.require('harbor/exec').nativeCallback('Test1',1,\"hi\",0, 0)");
+
+  // Outside command execution, the same answer waits for a later turn.
+  scripts().clear();
+  controller->delegate->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), std::string("x"));
+  EXPECT_TRUE(scripts().empty());
+  runUntilIdle();
+  EXPECT_EQ(scripts().size(), 1u);
+}
+
+TEST_F(CommandBridge, AnAnswerFromABackgroundThreadIsEvaluatedOnTheMainThreadLater) {
+  plat::dispatch::GlobalQueue::shared().hold();
+  run(R"([["Test2","Test","echoFromBackground",[]]])");
+  EXPECT_TRUE(scripts().empty());
+  plat::dispatch::GlobalQueue::shared().drain();
+  EXPECT_TRUE(scripts().empty()) << "nothing is evaluated on the background thread";
+  runUntilIdle();
+  ASSERT_EQ(scripts().size(), 1u);
+  EXPECT_EQ(scripts()[0], "harbor.require('harbor/exec').nativeCallback('Test2',1,\"late\",0, 0)");
+  EXPECT_EQ(controller->engine->threads[0], std::this_thread::get_id());
+
+  // The same with real worker threads.
+  plat::dispatch::GlobalQueue::shared().release();
+  scripts().clear();
+  run(R"([["Test3","Test","echoFromBackground",[]]])");
+  ASSERT_TRUE(waitForMain());
+  ASSERT_EQ(scripts().size(), 1u);
+  EXPECT_EQ(controller->engine->threads.back(), std::this_thread::get_id());
+}
+
+TEST_F(CommandBridge, WhatThePageReturnsFromAScriptIsExecutedAsABatch) {
+  controller->engine->respond = [](const std::string& script) -> Value {
+    if (script.find("nativeCallback('first'") != std::string::npos) return R"([["cb","Test","record",["chained"]]])";
+    return Value();
+  };
+  controller->delegate->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), std::string("first"));
+  runUntilIdle();
+  EXPECT_EQ(plugin->calls, std::vector<std::string>{"chained"});
+
+  controller->engine->respond = [](const std::string& script) -> Value {
+    if (script == kHBRFetchCommandsScript) return R"([["cb","Test","record",["fetched"]]])";
+    return Value();
+  };
+  queue().fetchCommandsFromJs();
+  EXPECT_EQ(plugin->calls.back(), "fetched");
+}
+
+TEST_F(CommandBridge, EvalJsWrapsTheScriptAndRunsOnlyOnTheMainThread) {
+  controller->delegate->evalJs("doIt()");
+  EXPECT_TRUE(scripts().empty());
+  runUntilIdle();
+  ASSERT_EQ(scripts().size(), 1u);
+  EXPECT_EQ(scripts()[0],
+            "try{harbor.require('harbor/exec').nativeEvalAndFetch(function(){doIt()})}catch(e){console.log('exeption "
+            "nativeEvalAndFetch : '+e);};");
+
+  scripts().clear();
+  controller->delegate->evalJsScheduledOnRunLoop("now()", false);
+  EXPECT_EQ(scripts().size(), 1u) << "unscheduled on the main thread: at once";
+
+  scripts().clear();
+  std::thread([&] { controller->delegate->evalJsScheduledOnRunLoop("fromWorker()", false); }).join();
+  EXPECT_TRUE(scripts().empty()) << "never evaluated on a worker thread";
+  runUntilIdle();
+  EXPECT_EQ(scripts().size(), 1u);
+}
+
+TEST_F(CommandBridge, DelayedFlushDefersEveryAnswer) {
+  queue().enqueueCommandBatch(R"([["Test1","Test","echo",["hi"]]])");
+  controller->delegate->flushCommandQueueWithDelayedJs();
+  EXPECT_EQ(plugin->scriptsSeenInsideAction, 0u);
+  runUntilIdle();
+  EXPECT_EQ(scripts().size(), 1u);
+}
+
+TEST_F(CommandBridge, AQueueWhoseControllerIsGoneDoesNothing) {
+  auto queue = std::make_shared<HBRCommandQueue>();
+  {
+    auto gone = std::make_shared<StubController>();
+    queue->initWithViewController(gone);
+  }
+  queue->enqueueCommandBatch(R"([["cb","Test","record",["x"]]])");
+  queue->executePending();
+  queue->fetchCommandsFromJs();
+  EXPECT_TRUE(log_->contains("not found, or is not a HBRPlugin"));
+}
