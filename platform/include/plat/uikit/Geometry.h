@@ -1,0 +1,35 @@
+#pragma once
+// Points, sizes and rectangles in the platform's coordinate space (points, origin top left).
+
+namespace plat {
+
+struct CGPoint {
+  double x = 0, y = 0;
+  bool operator==(const CGPoint&) const = default;
+};
+
+struct CGSize {
+  double width = 0, height = 0;
+  bool operator==(const CGSize&) const = default;
+};
+
+struct CGRect {
+  CGPoint origin;
+  CGSize size;
+  bool operator==(const CGRect&) const = default;
+  double width() const { return size.width; }
+  double height() const { return size.height; }
+};
+
+inline CGRect CGRectMake(double x, double y, double w, double h) { return CGRect{{x, y}, {w, h}}; }
+inline const CGRect CGRectZero{};
+
+struct UIColor {
+  double red = 0, green = 0, blue = 0, alpha = 1;
+  bool operator==(const UIColor&) const = default;
+  static UIColor blackColor() { return {0, 0, 0, 1}; }
+  static UIColor whiteColor() { return {1, 1, 1, 1}; }
+  static UIColor clearColor() { return {0, 0, 0, 0}; }
+};
+
+}  // namespace plat

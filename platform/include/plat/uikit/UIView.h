@@ -1,0 +1,80 @@
+#pragma once
+// A view: a rectangle in its superview with ordered subviews. No drawing; geometry, hierarchy
+// and the few appearance properties the container sets.
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "plat/foundation/Object.h"
+#include "plat/uikit/Geometry.h"
+
+namespace plat {
+
+enum UIViewAutoresizing : unsigned {
+  UIViewAutoresizingNone = 0,
+  UIViewAutoresizingFlexibleLeftMargin = 1 << 0,
+  UIViewAutoresizingFlexibleWidth = 1 << 1,
+  UIViewAutoresizingFlexibleRightMargin = 1 << 2,
+  UIViewAutoresizingFlexibleTopMargin = 1 << 3,
+  UIViewAutoresizingFlexibleHeight = 1 << 4,
+  UIViewAutoresizingFlexibleBottomMargin = 1 << 5,
+};
+
+class UIView;
+using UIViewPtr = std::shared_ptr<UIView>;
+
+class UIView : public Object {
+ public:
+  UIView() = default;
+  // Second creation step.
+  virtual void initWithFrame(const CGRect& frame);
+
+  CGRect frame() const { return frame_; }
+  // Resizes flexible subviews by the change, as autoresizing does.
+  void setFrame(const CGRect& frame);
+  CGRect bounds() const { return CGRect{{0, 0}, frame_.size}; }
+
+  unsigned autoresizingMask() const { return autoresizingMask_; }
+  void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
+  bool autoresizesSubviews() const { return autoresizesSubviews_; }
+  void setAutoresizesSubviews(bool v) { autoresizesSubviews_ = v; }
+
+  std::optional<UIColor> backgroundColor() const { return backgroundColor_; }
+  void setBackgroundColor(std::optional<UIColor> color) { backgroundColor_ = color; }
+  bool isHidden() const { return hidden_; }
+  void setHidden(bool hidden) { hidden_ = hidden; }
+  double alpha() const { return alpha_; }
+  void setAlpha(double alpha) { alpha_ = alpha; }
+  bool isOpaque() const { return opaque_; }
+  void setOpaque(bool opaque) { opaque_ = opaque; }
+  bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
+  void setUserInteractionEnabled(bool v) { userInteractionEnabled_ = v; }
+  long tag() const { return tag_; }
+  void setTag(long tag) { tag_ = tag; }
+
+  // Front-most last.
+  const std::vector<UIViewPtr>& subviews() const { return subviews_; }
+  UIViewPtr superview() const { return superview_.lock(); }
+  void addSubview(const UIViewPtr& view);
+  void insertSubviewAtIndex(const UIViewPtr& view, std::size_t index);
+  void sendSubviewToBack(const UIViewPtr& view);
+  void bringSubviewToFront(const UIViewPtr& view);
+  void removeFromSuperview();
+
+ private:
+  void detachChild(const UIView* child);
+
+  CGRect frame_;
+  unsigned autoresizingMask_ = UIViewAutoresizingNone;
+  bool autoresizesSubviews_ = true;
+  std::optional<UIColor> backgroundColor_;
+  bool hidden_ = false;
+  double alpha_ = 1;
+  bool opaque_ = true;
+  bool userInteractionEnabled_ = true;
+  long tag_ = 0;
+  std::vector<UIViewPtr> subviews_;
+  std::weak_ptr<UIView> superview_;
+};
+
+}  // namespace plat
