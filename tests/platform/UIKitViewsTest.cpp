@@ -6,7 +6,7 @@
 
 using namespace plat;
 
-class UIKitViews : public testing::PlatformTest {};
+class UIKitViews : public plat::testing::PlatformTest {};
 
 TEST_F(UIKitViews, HierarchyOrderAndAutoresizing) {
   auto parent = std::make_shared<UIView>();
