@@ -53,12 +53,13 @@ void EchoPlugin::pluginInitialize() {
 }
 
 void EchoPlugin::remember(const HBRInvokedUrlCommandPtr& command) {
+  if (!recording_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   commands_.push_back(command);
 }
 
 void EchoPlugin::send(const HBRPluginResultPtr& result, const HBRInvokedUrlCommandPtr& command) {
-  {
+  if (recording_) {
     std::lock_guard<std::mutex> lock(mutex_);
     sendThreads_.push_back(std::this_thread::get_id());
   }

@@ -22,6 +22,8 @@ class EchoPlugin : public HBRPlugin {
  public:
   void pluginInitialize() override;
 
+  // Benchmarks and fuzz targets turn recording off so that memory stays flat.
+  void setRecording(bool recording) { recording_ = recording; }
   std::vector<HBRInvokedUrlCommandPtr> commands() const;
   std::vector<std::thread::id> sendThreads() const;
   void clear();
@@ -30,6 +32,7 @@ class EchoPlugin : public HBRPlugin {
   void remember(const HBRInvokedUrlCommandPtr& command);
   void send(const HBRPluginResultPtr& result, const HBRInvokedUrlCommandPtr& command);
 
+  bool recording_ = true;
   mutable std::mutex mutex_;
   std::vector<HBRInvokedUrlCommandPtr> commands_;
   std::vector<std::thread::id> sendThreads_;
