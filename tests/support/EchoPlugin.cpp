@@ -1,5 +1,7 @@
 #include "support/EchoPlugin.h"
 
+#include <algorithm>
+
 namespace harbor::testing {
 namespace {
 
@@ -28,7 +30,8 @@ void EchoPlugin::pluginInitialize() {
   });
   registerAction("stream", [this](const HBRInvokedUrlCommandPtr& command) {
     remember(command);
-    std::int64_t count = command->argumentAtIndex(0, plat::Value(0)).asInt();
+    // Bounded: fuzzed input may ask for any count.
+    std::int64_t count = std::min<std::int64_t>(command->argumentAtIndex(0, plat::Value(0)).asInt(), kMaxStream);
     for (std::int64_t i = 0; i < count; ++i) {
       auto part = HBRPluginResult::resultWithStatusMessageAsNSInteger(HBRCommandStatus::OK, i);
       part->setKeepCallbackAsBool(true);
