@@ -754,9 +754,10 @@ std::uint64_t WebPage::loadRequest(const NSURLRequestPtr& request, std::optional
   return impl_->navigate(request, WebNavigationType::Other, std::move(readAccessPath), std::nullopt);
 }
 
-std::uint64_t WebPage::loadHTMLString(const std::string& html, const NSURLPtr& baseURL) {
+std::uint64_t WebPage::loadHTMLString(const std::string& html, const NSURLPtr& baseURL,
+                                      std::optional<std::string> readAccessPath) {
   NSURLPtr url = baseURL ? baseURL : NSURL::URLWithString("about:blank");
-  return impl_->navigate(plainRequest(url), WebNavigationType::Other, std::nullopt, html);
+  return impl_->navigate(plainRequest(url), WebNavigationType::Other, std::move(readAccessPath), html);
 }
 
 void WebPage::reload() {

@@ -104,7 +104,8 @@ class WebPage : public Object {
   // inside that folder or file; otherwise any file may be read.
   std::uint64_t loadRequest(const NSURLRequestPtr& request, std::optional<std::string> readAccessPath = std::nullopt);
   // The text as a document at baseURL ("about:blank" when none).
-  std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL);
+  std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL,
+                               std::optional<std::string> readAccessPath = std::nullopt);
   void reload();
   // The top-level load in progress, if any, fails as cancelled.
   void stopLoading();
