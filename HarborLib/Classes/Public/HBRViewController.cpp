@@ -123,6 +123,7 @@ void HBRViewController::loadSettings() {
   pluginsMap_ = parser->pluginsDict();
   startupPluginNames_ = parser->startupPluginNames();
   settings_ = parser->settings();
+  for (const auto& [name, value] : preferenceOverrides_) setHarborSetting(settings_, value, name);
 
   if (!wwwFolderName_) wwwFolderName_ = "www";
   if (parser->startPage() && !startPage_) startPage_ = parser->startPage();
