@@ -50,8 +50,10 @@ void UIViewController::dismissViewControllerAnimated(bool animated, std::functio
     }
   }
   if (presented_) {
-    presented_->presenting_.reset();
+    auto dismissed = std::move(presented_);
     presented_.reset();
+    dismissed->presenting_.reset();
+    dismissed->viewDidDisappear(animated);
   }
   if (completion) RunLoop::main().post(std::move(completion));
 }

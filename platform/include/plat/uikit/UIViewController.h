@@ -26,6 +26,8 @@ class UIViewController : public Object {
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool animated) {}
   virtual void viewDidAppear(bool animated) {}
+  // The controller was dismissed and has left the screen.
+  virtual void viewDidDisappear(bool animated) {}
   virtual void viewDidUnload() {}
   virtual void didReceiveMemoryWarning() {}
 
