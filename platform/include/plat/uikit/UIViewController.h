@@ -1,0 +1,51 @@
+#pragma once
+// View controllers, as far as modal presentation goes: one controller presents another over
+// itself, forming a chain; dismissing a controller takes it and everything it presents off the
+// screen. There are no views or windows yet; the container's view controller builds on this.
+//
+// Threads: main thread only.
+#include <functional>
+#include <memory>
+
+#include "plat/foundation/Object.h"
+
+namespace plat {
+
+class UIViewController : public Object {
+ public:
+  using Completion = std::function<void()>;
+
+  // Presents `controller` over this one. It is this controller's presented controller at once;
+  // it is on screen, and the completion runs, on a later turn. Returns false, logs a warning and
+  // never runs the completion when this controller is already presenting (or still being
+  // presented), when `controller` is already presented somewhere, or is this controller. While
+  // the presented controller is being dismissed, the presentation waits for the dismissal to end.
+  // (The platform's own call reports failure only in its log; callers here also get it back.)
+  virtual bool presentViewController(const std::shared_ptr<UIViewController>& controller, bool animated,
+                                     Completion completion);
+  // Dismisses the controller this one presents, or this one when it presents none, together with
+  // everything presented over it. Animated: off screen, and the completion run, on a later turn.
+  virtual void dismissViewControllerAnimated(bool animated, Completion completion);
+
+  std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
+  std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  bool isBeingPresented() const { return beingPresented_; }
+  bool isBeingDismissed() const { return beingDismissed_; }
+
+ protected:
+  virtual void viewDidAppear(bool animated) {}
+  virtual void viewDidDisappear(bool animated) {}
+
+ private:
+  void finishPresentation(const std::shared_ptr<UIViewController>& controller, bool animated, Completion completion);
+  void finishDismissal(bool animated, Completion completion);
+
+  std::shared_ptr<UIViewController> presented_;
+  std::weak_ptr<UIViewController> presenting_;
+  bool beingPresented_ = false;
+  bool beingDismissed_ = false;
+  // A presentation that waits for the current dismissal to end.
+  std::function<void()> afterDismissal_;
+};
+
+}  // namespace plat
