@@ -1,0 +1,10 @@
+#include "ClipboardPlugin.h"
+
+#include "HBRClipboard.h"
+#include "plat/foundation/ClassRegistry.h"
+
+namespace harbor {
+
+void registerClipboardPlugin() { plat::ClassRegistry::shared().registerClass<HBRClipboard>("HBRClipboard"); }
+
+}  // namespace harbor
