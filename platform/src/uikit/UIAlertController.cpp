@@ -1,8 +1,16 @@
 #include "plat/uikit/UIAlertController.h"
 
+#include <atomic>
+
 #include "plat/foundation/Log.h"
 
 namespace plat {
+namespace {
+std::atomic<bool> alertControllersAvailable{true};
+}  // namespace
+
+bool UIAlertController::isAvailable() { return alertControllersAvailable.load(); }
+void UIAlertController::setAvailable(bool available) { alertControllersAvailable.store(available); }
 
 std::shared_ptr<UIAlertAction> UIAlertAction::actionWithTitle(std::optional<std::string> title,
                                                                UIAlertActionStyle style, Handler handler) {

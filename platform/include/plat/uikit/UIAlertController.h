@@ -44,6 +44,11 @@ class UIAlertController : public UIViewController, public UIDrivenAlert {
  public:
   using TextFieldConfiguration = std::function<void(UITextField& textField)>;
 
+  // Whether the system has alert controllers: always, here. Tests switch them off to stand in for
+  // the older systems on which callers fall back to alert views.
+  static bool isAvailable();
+  static void setAvailable(bool available);
+
   static std::shared_ptr<UIAlertController> alertControllerWithTitle(std::optional<std::string> title,
                                                                      std::optional<std::string> message,
                                                                      UIAlertControllerStyle preferredStyle);
