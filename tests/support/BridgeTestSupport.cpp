@@ -43,7 +43,7 @@ std::optional<PageCallback> parseCallbackScript(const std::string& script) {
 }
 
 void PluginTest::SetUp() {
-  PlatformTest::SetUp();
+  SandboxTest::SetUp();
   controller = std::make_shared<StubController>();
   controller->init();
 }
@@ -53,7 +53,7 @@ void PluginTest::TearDown() {
     if (auto p = std::dynamic_pointer_cast<HBRPlugin>(plugin)) p->dispose();
   controller->services.clear();
   controller.reset();
-  PlatformTest::TearDown();
+  SandboxTest::TearDown();
 }
 
 std::shared_ptr<HBRPlugin> PluginTest::createPlugin(const std::string& className, const std::string& serviceName,

@@ -13,7 +13,7 @@
 #include "HBRCommandQueue.h"
 #include "HBRPlugin.h"
 #include "HBRWebViewEngineProtocol.h"
-#include "plat/testing/PlatformTest.h"
+#include "plat/testing/SandboxTest.h"
 
 namespace harbor::testing {
 
@@ -59,7 +59,8 @@ struct PageCallback {
 // Reads "harbor.require('harbor/exec').nativeCallback('<id>',<status>,<message>,<keep>, 0)".
 std::optional<PageCallback> parseCallbackScript(const std::string& script);
 
-class PluginTest : public plat::testing::PlatformTest {
+// Each test runs in a fresh sandbox home with its own application bundle and user defaults.
+class PluginTest : public plat::testing::SandboxTest {
  protected:
   void SetUp() override;
   void TearDown() override;

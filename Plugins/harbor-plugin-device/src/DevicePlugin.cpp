@@ -1,0 +1,10 @@
+#include "DevicePlugin.h"
+
+#include "HBRDevice.h"
+#include "plat/foundation/ClassRegistry.h"
+
+namespace harbor {
+
+void registerDevicePlugin() { plat::ClassRegistry::shared().registerClass<HBRDevice>("HBRDevice"); }
+
+}  // namespace harbor
