@@ -2,11 +2,15 @@
 // process-wide alert queue, and the beep.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "DialogsPlugin.h"
 #include "HBRNotification.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/audiotoolbox/WAVFile.h"
 #include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSFileManager.h"
 #include "plat/uikit/UIDriver.h"
 #include "support/BridgeTestSupport.h"
 
@@ -245,11 +249,14 @@ class Beep : public harbor::testing::PluginTest {
     PluginTest::SetUp();
     registerDialogsPlugin();
     plat::SystemSoundRecorder::reset();
-    plat::NSBundle::setMainBundlePath(HARBOR_SOURCE_DIR "/Plugins/harbor-plugin-dialogs/resources");
+    // The application bundle carries the plugin's resource bundle.
+    std::ifstream beep(HARBOR_SOURCE_DIR "/Plugins/harbor-plugin-dialogs/resources/HBRNotification.bundle/beep.wav",
+                       std::ios::binary);
+    writeFile(inBundle("HBRNotification.bundle/beep.wav"),
+              std::string(std::istreambuf_iterator<char>(beep), std::istreambuf_iterator<char>()));
     ASSERT_TRUE(createPlugin("HBRNotification", "Notification"));
   }
   void TearDown() override {
-    plat::NSBundle::setMainBundlePath({});
     plat::SystemSoundRecorder::reset();
     PluginTest::TearDown();
   }
@@ -301,7 +308,7 @@ TEST_F(Beep, PlaysTheBundledSoundCountTimesOneAfterAnother) {
 }
 
 TEST_F(Beep, WithoutTheSoundNothingIsHeard) {
-  plat::NSBundle::setMainBundlePath(HARBOR_SOURCE_DIR "/Plugins/harbor-plugin-dialogs");
+  plat::NSFileManager::defaultManager().removeItemAtPath(inBundle("HBRNotification.bundle"));
   EXPECT_EQ(HBRNotification::beepSoundPath(), std::nullopt);
   exec("Notification", "beep", Array{2});
   advance(5);
