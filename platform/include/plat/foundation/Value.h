@@ -35,9 +35,11 @@ class Dictionary {
   // Inserts an absent value when the key is missing.
   Value& operator[](std::string_view key);
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  void reserve(std::size_t n) { entries_.reserve(n); }
+  // Defined below Value: clang instantiates these constexpr vector members at once, which needs
+  // the complete element type.
+  std::size_t size() const;
+  bool empty() const;
+  void reserve(std::size_t n);
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
   auto begin() { return entries_.begin(); }
@@ -128,5 +130,9 @@ class Value {
 
 // A shared absent value, handy for returning references to "nothing".
 const Value& absentValue();
+
+inline std::size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
+inline void Dictionary::reserve(std::size_t n) { entries_.reserve(n); }
 
 }  // namespace plat
