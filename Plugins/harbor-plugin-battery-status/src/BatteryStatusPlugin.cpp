@@ -1,10 +1,9 @@
 #include "BatteryStatusPlugin.h"
 
 #include "HBRBattery.h"
-#include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
 
-void registerBatteryStatusPlugin() { plat::ClassRegistry::shared().registerClass<HBRBattery>("HBRBattery"); }
+void registerBatteryStatusPlugin(plat::ClassRegistry& registry) { registry.registerClass<HBRBattery>("HBRBattery"); }
 
 }  // namespace harbor

@@ -1,10 +1,9 @@
 #include "ClipboardPlugin.h"
 
 #include "HBRClipboard.h"
-#include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
 
-void registerClipboardPlugin() { plat::ClassRegistry::shared().registerClass<HBRClipboard>("HBRClipboard"); }
+void registerClipboardPlugin(plat::ClassRegistry& registry) { registry.registerClass<HBRClipboard>("HBRClipboard"); }
 
 }  // namespace harbor

@@ -1,10 +1,9 @@
 #include "ConsolePlugin.h"
 
 #include "HBRLogger.h"
-#include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
 
-void registerConsolePlugin() { plat::ClassRegistry::shared().registerClass<HBRLogger>("HBRLogger"); }
+void registerConsolePlugin(plat::ClassRegistry& registry) { registry.registerClass<HBRLogger>("HBRLogger"); }
 
 }  // namespace harbor

@@ -1,10 +1,9 @@
 #include "DevicePlugin.h"
 
 #include "HBRDevice.h"
-#include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
 
-void registerDevicePlugin() { plat::ClassRegistry::shared().registerClass<HBRDevice>("HBRDevice"); }
+void registerDevicePlugin(plat::ClassRegistry& registry) { registry.registerClass<HBRDevice>("HBRDevice"); }
 
 }  // namespace harbor

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "plat/foundation/ClassRegistry.h"
+
 namespace harbor {
 
-// Registers "HBRDevice" with the class registry. Call once before config.xml is read.
-void registerDevicePlugin();
+// Registers "HBRDevice" under the class name config.xml uses. Call once at start-up, before
+// config.xml is read; calling it again does no harm.
+void registerDevicePlugin(plat::ClassRegistry& registry = plat::ClassRegistry::shared());
 
 }  // namespace harbor

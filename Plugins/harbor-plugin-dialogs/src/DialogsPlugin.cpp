@@ -1,10 +1,9 @@
 #include "DialogsPlugin.h"
 
 #include "HBRNotification.h"
-#include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
 
-void registerDialogsPlugin() { plat::ClassRegistry::shared().registerClass<HBRNotification>("HBRNotification"); }
+void registerDialogsPlugin(plat::ClassRegistry& registry) { registry.registerClass<HBRNotification>("HBRNotification"); }
 
 }  // namespace harbor

@@ -1,12 +1,11 @@
 #include "NetworkInformationPlugin.h"
 
 #include "HBRConnection.h"
-#include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
 
-void registerNetworkInformationPlugin() {
-  plat::ClassRegistry::shared().registerClass<HBRConnection>("HBRConnection");
+void registerNetworkInformationPlugin(plat::ClassRegistry& registry) {
+  registry.registerClass<HBRConnection>("HBRConnection");
 }
 
 }  // namespace harbor

@@ -1,10 +1,9 @@
 #include "VibrationPlugin.h"
 
 #include "HBRVibration.h"
-#include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
 
-void registerVibrationPlugin() { plat::ClassRegistry::shared().registerClass<HBRVibration>("HBRVibration"); }
+void registerVibrationPlugin(plat::ClassRegistry& registry) { registry.registerClass<HBRVibration>("HBRVibration"); }
 
 }  // namespace harbor

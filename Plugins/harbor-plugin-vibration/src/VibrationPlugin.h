@@ -1,8 +1,11 @@
 #pragma once
 
+#include "plat/foundation/ClassRegistry.h"
+
 namespace harbor {
 
-// Registers "HBRVibration" with the class registry. Call once before config.xml is read.
-void registerVibrationPlugin();
+// Registers "HBRVibration" under the class name config.xml uses. Call once at start-up, before
+// config.xml is read; calling it again does no harm.
+void registerVibrationPlugin(plat::ClassRegistry& registry = plat::ClassRegistry::shared());
 
 }  // namespace harbor
