@@ -26,7 +26,9 @@ std::string fmtChunk(std::uint16_t channels, std::uint32_t rate, std::uint16_t b
          le16(static_cast<std::uint16_t>(channels * bits / 8)) + le16(bits);
 }
 
-std::string riff(const std::string& chunks) { return "RIFF" + le32(static_cast<std::uint32_t>(4 + chunks.size())) + "WAVE" + chunks; }
+std::string riff(const std::string& chunks) {
+  return "RIFF" + le32(static_cast<std::uint32_t>(4 + chunks.size())) + "WAVE" + chunks;
+}
 
 std::string dataChunk(std::uint32_t claimed, std::size_t present) {
   return "data" + le32(claimed) + std::string(present, '\0');
@@ -66,7 +68,7 @@ TEST(WAVFile, LengthComesFromTheHeader) {
       {"data size larger than the file counts what is there", riff(fmtChunk(1, 8000, 8) + dataChunk(0xFFFFFFFF, 800)),
        0.1},
       {"not RIFF", "RIFX" + le32(4) + "WAVE", std::nullopt},
-      {"RIFF but not WAVE", riff("") .replace(8, 4, "AVI "), std::nullopt},
+      {"RIFF but not WAVE", riff("").replace(8, 4, "AVI "), std::nullopt},
       {"data before format", riff(dataChunk(10, 10) + fmtChunk(1, 8000, 8)), std::nullopt},
       {"zero byte rate", riff(fmtChunk(0, 8000, 16) + dataChunk(10, 10)), std::nullopt},
       {"short format chunk", riff("fmt " + le32(4) + "abcd" + dataChunk(10, 10)), std::nullopt},
@@ -103,7 +105,9 @@ class SystemSounds : public plat::testing::PlatformTest {
 
 namespace {
 std::vector<std::pair<SystemSoundID, std::intptr_t>> completions;
-void recordCompletion(SystemSoundID id, void* data) { completions.emplace_back(id, reinterpret_cast<std::intptr_t>(data)); }
+void recordCompletion(SystemSoundID id, void* data) {
+  completions.emplace_back(id, reinterpret_cast<std::intptr_t>(data));
+}
 }  // namespace
 
 TEST_F(SystemSounds, PlaysAreRecordedAndCompleteAfterTheSoundsLength) {

@@ -42,8 +42,7 @@ std::optional<SCNetworkReachabilityFlags> flagsOf(const SCNetworkReachabilityRef
 class FakeKernel {
  public:
   FakeKernel() {
-    root_ = fs::temp_directory_path() /
-            ("harbor-net-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    root_ = fs::temp_directory_path() / ("harbor-net-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     fs::remove_all(root_);
     fs::create_directories(root_ / "proc/net");
     fs::create_directories(root_ / "sys/class/net");
@@ -51,7 +50,8 @@ class FakeKernel {
   ~FakeKernel() { fs::remove_all(root_); }
 
   void routes(const std::string& lines) {
-    write("proc/net/route", "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n" + lines);
+    write("proc/net/route",
+          "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n" + lines);
   }
   void ipv6Routes(const std::string& lines) { write("proc/net/ipv6_route", lines); }
   void link(const std::string& name, const std::string& operstate, const std::string& devtype = "",
@@ -126,26 +126,58 @@ TEST(KernelNetworkStatus, FlagsFollowTheRouteTableAndTheLinks) {
       {"wired default route", kEthernetRoutes, "", {{"eth0", "up"}}, R, R | D, R},
       {"link down", kEthernetRoutes, "", {{"eth0", "down"}}, 0, 0, 0},
       {"no routes at all", "", "", {}, 0, 0, 0},
-      {"only a local network", "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n", "", {{"eth0", "up"}},
-       0, R | D, 0},
-      {"cellular modem", "wwan0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n", "", {{"wwan0", "up:wwan"}},
-       R | W, R | W, R | W},
+      {"only a local network",
+       "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n",
+       "",
+       {{"eth0", "up"}},
+       0,
+       R | D,
+       0},
+      {"cellular modem",
+       "wwan0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n",
+       "",
+       {{"wwan0", "up:wwan"}},
+       R | W,
+       R | W,
+       R | W},
       {"route not up", "eth0\t00000000\t0101A8C0\t0002\t0\t0\t100\t00000000\t0\t0\t0\n", "", {{"eth0", "up"}}, 0, 0, 0},
-      {"tunnel with unknown state but running", "tun0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n", "",
-       {{"tun0", "unknown"}}, R, R, R},
-      {"lower metric wins", std::string("wwan0\t00000000\t00000000\t0001\t0\t0\t700\t00000000\t0\t0\t0\n") +
-                                kEthernetRoutes,
-       "", {{"eth0", "up"}, {"wwan0", "up:wwan"}}, R, R | D, R},
+      {"tunnel with unknown state but running",
+       "tun0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n",
+       "",
+       {{"tun0", "unknown"}},
+       R,
+       R,
+       R},
+      {"lower metric wins",
+       std::string("wwan0\t00000000\t00000000\t0001\t0\t0\t700\t00000000\t0\t0\t0\n") + kEthernetRoutes,
+       "",
+       {{"eth0", "up"}, {"wwan0", "up:wwan"}},
+       R,
+       R | D,
+       R},
       {"IPv6-only default route",
-       "", "00000000000000000000000000000000 00 00000000000000000000000000000000 00 fe800000000000000000000000000001 "
-           "00000400 00000001 00000000 00000003 eth0\n",
-       {{"eth0", "up"}}, R, 0, 0},
-      {"IPv6 unreachable default on lo is ignored", "",
+       "",
+       "00000000000000000000000000000000 00 00000000000000000000000000000000 00 fe800000000000000000000000000001 "
+       "00000400 00000001 00000000 00000003 eth0\n",
+       {{"eth0", "up"}},
+       R,
+       0,
+       0},
+      {"IPv6 unreachable default on lo is ignored",
+       "",
        "00000000000000000000000000000000 00 00000000000000000000000000000000 00 00000000000000000000000000000000 "
        "ffffffff 00000001 00000000 00200200 lo\n",
-       {}, 0, 0, 0},
-      {"garbage lines are skipped", std::string("junk\n\teth0\tZZ\n") + kEthernetRoutes, "garbage\n", {{"eth0", "up"}},
-       R, R | D, R},
+       {},
+       0,
+       0,
+       0},
+      {"garbage lines are skipped",
+       std::string("junk\n\teth0\tZZ\n") + kEthernetRoutes,
+       "garbage\n",
+       {{"eth0", "up"}},
+       R,
+       R | D,
+       R},
   };
   for (const auto& c : cases) {
     FakeKernel kernel;

@@ -2,11 +2,11 @@
 // driver, and the general pasteboard.
 #include <gtest/gtest.h>
 
+#include "plat/testing/PlatformTest.h"
 #include "plat/uikit/UIAlertController.h"
 #include "plat/uikit/UIAlertView.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIPasteboard.h"
-#include "plat/testing/PlatformTest.h"
 
 using namespace plat;
 
@@ -27,8 +27,9 @@ class UIKitTest : public plat::testing::PlatformTest {
                                            std::vector<std::string>* taps) {
     auto a = UIAlertController::alertControllerWithTitle(title, "message", UIAlertControllerStyle::Alert);
     for (const auto& b : buttons)
-      a->addAction(UIAlertAction::actionWithTitle(b, UIAlertActionStyle::Default,
-                                                  [taps, title](UIAlertAction& act) { taps->push_back(title + ":" + *act.title()); }));
+      a->addAction(UIAlertAction::actionWithTitle(b, UIAlertActionStyle::Default, [taps, title](UIAlertAction& act) {
+        taps->push_back(title + ":" + *act.title());
+      }));
     return a;
   }
   std::shared_ptr<UIViewController> root;
@@ -136,7 +137,8 @@ TEST_F(UIKitTest, OnlyTheTopmostOfStackedAlertsCanBeTapped) {
 }
 
 TEST_F(UIKitTest, AlertControllerRules) {
-  auto sheet = UIAlertController::alertControllerWithTitle(std::nullopt, std::nullopt, UIAlertControllerStyle::ActionSheet);
+  auto sheet =
+      UIAlertController::alertControllerWithTitle(std::nullopt, std::nullopt, UIAlertControllerStyle::ActionSheet);
   sheet->addTextFieldWithConfigurationHandler(nullptr);
   EXPECT_TRUE(sheet->textFields().empty());
   sheet->addAction(UIAlertAction::actionWithTitle("a", UIAlertActionStyle::Cancel, nullptr));

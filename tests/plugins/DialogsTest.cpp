@@ -87,8 +87,8 @@ TEST_P(Dialogs, PromptAnswersTheButtonAndTheTextUnchanged) {
     exec("Notification", "prompt", Array{"Name?", "Who", Array{"OK", "Cancel"}, c.defaultText}, "p1");
     ASSERT_EQ(driver().alertCount(), 1u);
     ASSERT_EQ(driver().topAlert()->textFieldCount(), 1u);
-    EXPECT_EQ(driver().topAlert()->textFieldText(0), c.defaultText.isString() ? std::optional(c.defaultText.asString())
-                                                                               : std::nullopt);
+    EXPECT_EQ(driver().topAlert()->textFieldText(0),
+              c.defaultText.isString() ? std::optional(c.defaultText.asString()) : std::nullopt);
     if (c.typed) {
       ASSERT_TRUE(driver().setTextFieldText(0, *c.typed));
     }
@@ -163,7 +163,9 @@ TEST_P(Dialogs, AnAnswerAfterThePluginIsGoneIsDropped) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, Dialogs, ::testing::Values(Path::AlertController, Path::AlertView),
-                         [](const auto& info) { return info.param == Path::AlertController ? "AlertController" : "AlertView"; });
+                         [](const auto& info) {
+                           return info.param == Path::AlertController ? "AlertController" : "AlertView";
+                         });
 
 // The alert-controller path only: the queue and its presentations.
 class DialogQueue : public Dialogs {};

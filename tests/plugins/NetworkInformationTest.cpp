@@ -127,8 +127,8 @@ TEST_F(NetworkTest, TheTypeFollowsTheFlagsTheRadioAndTheSystemVersion) {
     auto callbacks = takeCallbacks();
     ASSERT_EQ(callbacks.size(), 1u);
     EXPECT_EQ(callbacks[0].callbackId, "net1");
-    EXPECT_EQ(callbacks[0].message, Value(c.type)) << std::hex << c.flags << " " << c.radio.value_or("-") << " "
-                                                   << c.systemVersion;
+    EXPECT_EQ(callbacks[0].message, Value(c.type))
+        << std::hex << c.flags << " " << c.radio.value_or("-") << " " << c.systemVersion;
     EXPECT_TRUE(callbacks[0].keepCallback);
     EXPECT_TRUE(plugin->isCellularConnection(c.type) ==
                 (std::string(c.type) == "2g" || std::string(c.type) == "3g" || std::string(c.type) == "4g" ||

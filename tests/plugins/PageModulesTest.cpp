@@ -167,10 +167,14 @@ const Case kCases[] = {
        n.beep(3);
        sent()
      )JS",
-     R"([["Notification","alert",["hello","Alert","OK"]],["Notification","alert",["42","Title","Fine"]],
-         ["Notification","confirm",["sure?","Confirm",["OK","Cancel"]]],["Notification","confirm",["sure?","T",["Yes","No"]]],
-         ["Notification","confirm",["sure?","T",["A","B","C"]]],["Notification","prompt",["name?","Prompt",["OK","Cancel"],""]],
-         ["Notification","prompt",["name?","T",["Go"],"me"]],["Notification","beep",[1]],["Notification","beep",[3]]])"},
+     R"([["Notification","alert",["hello","Alert","OK"]],
+         ["Notification","alert",["42","Title","Fine"]],
+         ["Notification","confirm",["sure?","Confirm",["OK","Cancel"]]],
+         ["Notification","confirm",["sure?","T",["Yes","No"]]],
+         ["Notification","confirm",["sure?","T",["A","B","C"]]],
+         ["Notification","prompt",["name?","Prompt",["OK","Cancel"],""]],
+         ["Notification","prompt",["name?","T",["Go"],"me"]],
+         ["Notification","beep",[1]],["Notification","beep",[3]]])"},
     {"clipboard", "harbor-plugin-clipboard/www/clipboard.js",
      R"JS(
        var cb = harbor.require('harbor-plugin-clipboard.clipboard');

@@ -31,8 +31,8 @@ void HBRClipboard::copy(const HBRInvokedUrlCommandPtr& command) {
   delegate->runInBackground([delegate, command, text] {
     // Storing nothing would leave the old text behind and claim it was copied; the page asked
     // for an empty clipboard, so the text goes.
-    plat::UIPasteboard::generalPasteboard()->setValueForPasteboardType(
-        text ? plat::Value(*text) : plat::Value(), kHBRClipboardPasteboardType);
+    plat::UIPasteboard::generalPasteboard()->setValueForPasteboardType(text ? plat::Value(*text) : plat::Value(),
+                                                                       kHBRClipboardPasteboardType);
     delegate->sendPluginResult(std::make_shared<HBRPluginResult>(HBRCommandStatus::OK, messageOf(text)),
                                command->callbackId());
   });

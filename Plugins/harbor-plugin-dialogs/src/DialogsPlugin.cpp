@@ -4,6 +4,8 @@
 
 namespace harbor {
 
-void registerDialogsPlugin(plat::ClassRegistry& registry) { registry.registerClass<HBRNotification>("HBRNotification"); }
+void registerDialogsPlugin(plat::ClassRegistry& registry) {
+  registry.registerClass<HBRNotification>("HBRNotification");
+}
 
 }  // namespace harbor

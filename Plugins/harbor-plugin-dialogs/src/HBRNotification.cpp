@@ -111,8 +111,8 @@ void HBRNotification::showDialogWithMessage(const std::optional<std::string>& me
   if (alertQueue().size() == 1) presentAlertcontroller();
 }
 
-void HBRNotification::sendAnswer(const std::optional<std::string>& callbackId, std::int64_t buttonIndex,
-                                 bool isPrompt, const std::optional<std::string>& text) {
+void HBRNotification::sendAnswer(const std::optional<std::string>& callbackId, std::int64_t buttonIndex, bool isPrompt,
+                                 const std::optional<std::string>& text) {
   auto delegate = commandDelegate();
   if (!delegate) return;
   HBRPluginResultPtr result;
@@ -122,7 +122,8 @@ void HBRNotification::sendAnswer(const std::optional<std::string>& callbackId, s
     answer.set("input1", text ? plat::Value(*text) : plat::Value::null());
     result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK, std::move(answer));
   } else {
-    result = HBRPluginResult::resultWithStatusMessageAsInt(HBRCommandStatus::OK, static_cast<std::int32_t>(buttonIndex + 1));
+    result =
+        HBRPluginResult::resultWithStatusMessageAsInt(HBRCommandStatus::OK, static_cast<std::int32_t>(buttonIndex + 1));
   }
   delegate->sendPluginResult(result, callbackId);
 }

@@ -98,7 +98,8 @@ HBRNetworkStatus HBRReachability::networkStatusForFlags(plat::SCNetworkReachabil
   if (flags & plat::kSCNetworkReachabilityFlagsIsWWAN) return ReachableViaWWAN;
   // A connection made on demand or on traffic needs no user: as good as there.
   if (!(flags & plat::kSCNetworkReachabilityFlagsInterventionRequired) &&
-      (flags & (plat::kSCNetworkReachabilityFlagsConnectionOnTraffic | plat::kSCNetworkReachabilityFlagsConnectionOnDemand)))
+      (flags &
+       (plat::kSCNetworkReachabilityFlagsConnectionOnTraffic | plat::kSCNetworkReachabilityFlagsConnectionOnDemand)))
     return ReachableViaWiFi;
   return (flags & plat::kSCNetworkReachabilityFlagsConnectionRequired) ? NotReachable : ReachableViaWiFi;
 }

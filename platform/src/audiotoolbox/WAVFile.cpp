@@ -1,8 +1,8 @@
 #include "plat/audiotoolbox/WAVFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 
 namespace plat {

@@ -41,7 +41,8 @@ void UIAlertView::setAlertViewStyle(UIAlertViewStyle style) {
   textFields_.clear();
   for (std::size_t i = 0; i < fields; ++i) {
     auto field = std::make_shared<UITextField>();
-    bool secret = style == UIAlertViewStyle::SecureTextInput || (style == UIAlertViewStyle::LoginAndPasswordInput && i == 1);
+    bool secret =
+        style == UIAlertViewStyle::SecureTextInput || (style == UIAlertViewStyle::LoginAndPasswordInput && i == 1);
     field->setSecureTextEntry(secret);
     textFields_.push_back(std::move(field));
   }

@@ -156,9 +156,12 @@ BatteryStatus PowerSupplyBatterySource::batteryStatus() {
 
     BatteryStatus status;
     auto text = readFirstLine(dir + "/status").value_or("");
-    if (text == "Charging") status.state = UIDeviceBatteryState::Charging;
-    else if (text == "Full" || text == "Not charging") status.state = UIDeviceBatteryState::Full;
-    else if (text == "Discharging") status.state = UIDeviceBatteryState::Unplugged;
+    if (text == "Charging")
+      status.state = UIDeviceBatteryState::Charging;
+    else if (text == "Full" || text == "Not charging")
+      status.state = UIDeviceBatteryState::Full;
+    else if (text == "Discharging")
+      status.state = UIDeviceBatteryState::Unplugged;
 
     std::optional<double> fraction;
     if (auto capacity = readNumber(dir + "/capacity")) {

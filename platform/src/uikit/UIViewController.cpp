@@ -63,9 +63,8 @@ void UIViewController::dismissViewControllerAnimated(bool animated, Completion c
     return;
   }
   auto self = this->self<UIViewController>();
-  dispatch::mainAsync([self, completion = std::move(completion)]() mutable {
-    self->finishDismissal(true, std::move(completion));
-  });
+  dispatch::mainAsync(
+      [self, completion = std::move(completion)]() mutable { self->finishDismissal(true, std::move(completion)); });
 }
 
 void UIViewController::finishDismissal(bool animated, Completion completion) {

@@ -19,10 +19,10 @@ struct ReachabilityTarget {
   std::uint8_t address[16] = {};
   std::string hostName;
 
-  bool isAnyAddress() const;      // 0.0.0.0 or ::, "the internet"
-  bool isLoopback() const;        // 127.0.0.0/8, ::1 or "localhost"
-  bool isIPv4LinkLocal() const;   // 169.254.0.0/16
-  std::uint32_t ipv4() const;     // the IPv4 address as the kernel prints it (network-order bytes)
+  bool isAnyAddress() const;     // 0.0.0.0 or ::, "the internet"
+  bool isLoopback() const;       // 127.0.0.0/8, ::1 or "localhost"
+  bool isIPv4LinkLocal() const;  // 169.254.0.0/16
+  std::uint32_t ipv4() const;    // the IPv4 address as the kernel prints it (network-order bytes)
 };
 
 // Scheduled objects poll the source every kSCNetworkReachabilityPollInterval seconds; a source

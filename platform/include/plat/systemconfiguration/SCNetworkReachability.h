@@ -38,8 +38,8 @@ struct SCNetworkReachabilityContext {
   void* info = nullptr;
 };
 
-using SCNetworkReachabilityCallBack = void (*)(const SCNetworkReachabilityRef& target,
-                                               SCNetworkReachabilityFlags flags, void* info);
+using SCNetworkReachabilityCallBack = void (*)(const SCNetworkReachabilityRef& target, SCNetworkReachabilityFlags flags,
+                                               void* info);
 
 // An object watching an IPv4 or IPv6 socket address; null for any other family.
 SCNetworkReachabilityRef SCNetworkReachabilityCreateWithAddress(const sockaddr* address);
