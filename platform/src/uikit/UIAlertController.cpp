@@ -13,7 +13,7 @@ bool UIAlertController::isAvailable() { return alertControllersAvailable.load();
 void UIAlertController::setAvailable(bool available) { alertControllersAvailable.store(available); }
 
 std::shared_ptr<UIAlertAction> UIAlertAction::actionWithTitle(std::optional<std::string> title,
-                                                               UIAlertActionStyle style, Handler handler) {
+                                                              UIAlertActionStyle style, Handler handler) {
   auto action = std::make_shared<UIAlertAction>();
   action->title_ = std::move(title);
   action->style_ = style;
