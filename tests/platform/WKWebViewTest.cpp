@@ -148,6 +148,14 @@ TEST_F(WKWebViewTest, AFileLoadIsDecidedStartedCommittedAndFinished) {
   EXPECT_EQ(value("later"), Value("string"));
   EXPECT_EQ(view_->URL()->absoluteString(), file("www/index.html")->absoluteString());
   EXPECT_FALSE(view_->isLoading());
+
+  events().clear();
+  WKNavigationPtr reload = view_->reload();
+  ASSERT_TRUE(reload);
+  runUntilIdle();
+  EXPECT_EQ(events(), (std::vector<std::string>{"decide 3 " + file("www/index.html")->absoluteString(), "provisional",
+                                                "commit", "finish"}));
+  EXPECT_EQ(delegate_->navigations.back(), reload);
 }
 
 TEST_F(WKWebViewTest, FilesLoadOnlyInsideTheirReadAccess) {

@@ -1,5 +1,6 @@
 #include "plat/web/WebPage.h"
 
+#include <cassert>
 #include <map>
 #include <utility>
 #include <vector>
@@ -751,6 +752,7 @@ void WebPage::close() {
 }
 
 std::uint64_t WebPage::loadRequest(const NSURLRequestPtr& request, std::optional<std::string> readAccessPath) {
+  assert(isMainThread() && "web pages are main-thread objects");
   return impl_->navigate(request, WebNavigationType::Other, std::move(readAccessPath), std::nullopt);
 }
 
@@ -760,9 +762,9 @@ std::uint64_t WebPage::loadHTMLString(const std::string& html, const NSURLPtr& b
   return impl_->navigate(plainRequest(url), WebNavigationType::Other, std::move(readAccessPath), html);
 }
 
-void WebPage::reload() {
-  if (!impl_->request) return;
-  impl_->navigate(impl_->request, WebNavigationType::Reload, impl_->main ? impl_->main->readAccessPath : std::nullopt,
+std::uint64_t WebPage::reload() {
+  if (!impl_->request) return 0;
+  return impl_->navigate(impl_->request, WebNavigationType::Reload, impl_->main ? impl_->main->readAccessPath : std::nullopt,
                   impl_->main ? impl_->main->html : std::nullopt);
 }
 
@@ -786,6 +788,7 @@ std::string WebPage::title() {
 }
 
 Result<JSValue> WebPage::evaluate(const std::string& script, JSException* exception) {
+  assert(isMainThread() && "web pages are main-thread objects");
   auto doc = impl_->document;
   if (!doc || !doc->js) return Failure{"no document"};
   return doc->js->evaluate(script, {}, 1, exception);

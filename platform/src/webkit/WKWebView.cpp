@@ -1,5 +1,7 @@
 #include "plat/webkit/WKWebView.h"
 
+#include <cassert>
+
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/Strings.h"
@@ -224,9 +226,8 @@ WKNavigationPtr WKWebView::loadFileURL(const NSURLPtr& url, const NSURLPtr& read
 }
 
 WKNavigationPtr WKWebView::reload() {
-  if (!page_ || !page_->request()) return nullptr;
-  page_->reload();
-  return nullptr;
+  std::uint64_t identifier = page_ ? page_->reload() : 0;
+  return identifier ? navigationFor(identifier) : nullptr;
 }
 
 void WKWebView::stopLoading() {
@@ -240,6 +241,7 @@ std::string WKWebView::title() { return page_ ? page_->title() : std::string(); 
 bool WKWebView::isLoading() const { return page_ && page_->isLoading(); }
 
 void WKWebView::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
+  assert(isMainThread() && "web views are main-thread objects");
   RunLoop::main().post([weak = weakSelf<WKWebView>(), script, completion] {
     auto self = weak.lock();
     if (!self || !self->page_) {

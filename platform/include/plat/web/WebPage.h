@@ -106,7 +106,8 @@ class WebPage : public Object {
   // The text as a document at baseURL ("about:blank" when none).
   std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL,
                                std::optional<std::string> readAccessPath = std::nullopt);
-  void reload();
+  // The identifier of the new load; 0 when nothing was loaded yet.
+  std::uint64_t reload();
   // The top-level load in progress, if any, fails as cancelled.
   void stopLoading();
 
