@@ -1,0 +1,41 @@
+#pragma once
+// Locales by identifier ("en_US", "zh_Hans_CN"). The current locale is process-wide; the
+// runner and tests set it, and a change posts NSCurrentLocaleDidChangeNotification (no object)
+// on the thread that made it. It starts as "en_US".
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plat/foundation/Object.h"
+
+namespace plat {
+
+inline constexpr char NSCurrentLocaleDidChangeNotification[] = "NSCurrentLocaleDidChangeNotification";
+
+class NSLocale;
+using NSLocalePtr = std::shared_ptr<NSLocale>;
+
+class NSLocale : public Object {
+ public:
+  static NSLocalePtr currentLocale();
+  static NSLocalePtr localeWithLocaleIdentifier(std::string_view identifier);
+  // Runner and tests. Posts the change notification only when the identifier changes.
+  static void setCurrentLocaleIdentifier(std::string_view identifier);
+  // The user's languages, most preferred first: the current locale's language.
+  static std::vector<std::string> preferredLanguages();
+
+  const std::string& localeIdentifier() const { return identifier_; }
+  // "zh" of "zh_Hans_CN".
+  std::string languageCode() const;
+  // "CN" of "zh_Hans_CN"; empty when the identifier names no region.
+  std::string countryCode() const;
+
+  // Use the factories; public only for make_shared.
+  explicit NSLocale(std::string identifier) : identifier_(std::move(identifier)) {}
+
+ private:
+  std::string identifier_;
+};
+
+}  // namespace plat

@@ -1,0 +1,552 @@
+#include "plat/foundation/NSFileManager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "plat/foundation/Clock.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/Strings.h"
+
+namespace plat {
+namespace {
+
+enum class Op { Read, Write, Remove, Copy, Move, Create };
+
+std::string quoted(std::string_view path) { return "\xE2\x80\x9C" + lastPathComponent(path) + "\xE2\x80\x9D"; }
+
+void fail(NSError* error, long code, std::string description, const std::string& path, int err = 0) {
+  if (!error) return;
+  error->domain = NSCocoaErrorDomain;
+  error->code = code;
+  error->localizedDescription = std::move(description);
+  Dictionary info{{NSFilePathErrorKey, path}};
+  if (err) info.set(NSPOSIXErrorCodeKey, err);
+  error->userInfo = std::move(info);
+}
+
+// Maps a system error to the platform's code and wording for the operation that met it.
+void failWithErrno(NSError* error, Op op, const std::string& path, int err) {
+  if (!error) return;
+  long code;
+  std::string name = quoted(path);
+  std::string reason;
+  bool reading = op == Op::Read;
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      code = reading ? NSFileReadNoSuchFileError : NSFileNoSuchFileError;
+      reason = "there is no such file";
+      break;
+    case EACCES:
+    case EPERM:
+      code = reading ? NSFileReadNoPermissionError : NSFileWriteNoPermissionError;
+      reason = "you don\xE2\x80\x99t have permission";
+      break;
+    case EEXIST:
+    case ENOTEMPTY:
+      code = NSFileWriteFileExistsError;
+      reason = "an item with the same name already exists";
+      break;
+    case ENOSPC:
+    case EDQUOT:
+      code = NSFileWriteOutOfSpaceError;
+      reason = "there isn\xE2\x80\x99t enough space";
+      break;
+    case EROFS:
+      code = NSFileWriteVolumeReadOnlyError;
+      reason = "the volume is read only";
+      break;
+    case ENAMETOOLONG:
+      code = reading ? NSFileReadInvalidFileNameError : NSFileWriteInvalidFileNameError;
+      reason = "the file name is invalid";
+      break;
+    default:
+      code = reading ? NSFileReadUnknownError : NSFileWriteUnknownError;
+      reason = std::strerror(err);
+      break;
+  }
+  const char* verb = "opened";
+  switch (op) {
+    case Op::Read: verb = "opened"; break;
+    case Op::Write: verb = "saved"; break;
+    case Op::Remove: verb = "removed"; break;
+    case Op::Copy: verb = "copied"; break;
+    case Op::Move: verb = "moved"; break;
+    case Op::Create: verb = "created"; break;
+  }
+  fail(error, code, "The file " + name + " couldn\xE2\x80\x99t be " + verb + " because " + reason + ".", path, err);
+}
+
+double toReferenceDate(const struct timespec& ts) {
+  return static_cast<double>(static_cast<long long>(ts.tv_sec) - static_cast<long long>(kReferenceDateOffset)) +
+         static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct timespec fromReferenceDate(double date) {
+  double whole = std::floor(date);
+  long long nanos = std::llround((date - whole) * 1e9);
+  long long secs = static_cast<long long>(whole) + static_cast<long long>(kReferenceDateOffset);
+  if (nanos >= 1000000000LL) {
+    nanos -= 1000000000LL;
+    ++secs;
+  }
+  struct timespec ts {};
+  ts.tv_sec = static_cast<time_t>(secs);
+  ts.tv_nsec = static_cast<long>(nanos);
+  return ts;
+}
+
+bool listFolder(const std::string& path, std::vector<std::string>& names, int& err) {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) {
+    err = errno;
+    return false;
+  }
+  errno = 0;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    names.emplace_back(name);
+  }
+  err = errno;
+  ::closedir(dir);
+  if (err) return false;
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
+void walk(const std::string& root, const std::string& relative, std::vector<std::string>& out) {
+  std::vector<std::string> names;
+  int err = 0;
+  if (!listFolder(relative.empty() ? root : stringByAppendingPathComponent(root, relative), names, err)) return;
+  for (const std::string& name : names) {
+    std::string sub = relative.empty() ? name : relative + "/" + name;
+    out.push_back(sub);
+    struct stat st;
+    if (::lstat(stringByAppendingPathComponent(root, sub).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      walk(root, sub, out);
+  }
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string realParent(const std::string& path) {
+  std::string parent = stringByDeletingLastPathComponent(path);
+  if (parent.empty()) parent = ".";
+  char buffer[PATH_MAX];
+  if (!::realpath(parent.c_str(), buffer)) return {};
+  return stringByAppendingPathComponent(buffer, lastPathComponent(path));
+}
+
+class Copier {
+ public:
+  explicit Copier(NSError* error) : error_(error) {}
+
+  bool copy(const std::string& source, const std::string& destination) {
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0) {
+      failWithErrno(error_, Op::Read, source, errno);
+      return false;
+    }
+    if (S_ISREG(st.st_mode)) return copyFile(source, destination);
+    if (S_ISLNK(st.st_mode)) return copyLink(source, destination, st);
+    if (S_ISDIR(st.st_mode)) return copyFolder(source, destination, st);
+    // Opening a pipe or device to copy it could block forever or never end.
+    fail(error_, NSFileReadUnknownError,
+         quoted(source) + " couldn\xE2\x80\x99t be copied because it is not a file, folder or symbolic link.", source);
+    return false;
+  }
+
+ private:
+  bool copyFile(const std::string& source, const std::string& destination) {
+    int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) {
+      failWithErrno(error_, Op::Read, source, errno);
+      return false;
+    }
+    struct stat st;
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+      // Replaced by something else since it was looked at.
+      ::close(in);
+      fail(error_, NSFileReadUnknownError, quoted(source) + " couldn\xE2\x80\x99t be copied because it changed.", source);
+      return false;
+    }
+    int out = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+      failWithErrno(error_, Op::Copy, destination, errno);
+      ::close(in);
+      return false;
+    }
+    bool ok = true;
+    int err = 0;
+    char buffer[64 * 1024];
+    for (;;) {
+      ssize_t n = ::read(in, buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        err = errno;
+        failWithErrno(error_, Op::Read, source, err);
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      if (!writeAll(out, buffer, static_cast<std::size_t>(n))) {
+        failWithErrno(error_, Op::Copy, destination, errno);
+        ok = false;
+        break;
+      }
+    }
+    if (ok) {
+      struct timespec times[2] = {st.st_atim, st.st_mtim};
+      if (::fchmod(out, st.st_mode & 07777) != 0 || ::futimens(out, times) != 0) {
+        failWithErrno(error_, Op::Copy, destination, errno);
+        ok = false;
+      }
+    }
+    if (::close(out) != 0 && ok) {
+      failWithErrno(error_, Op::Copy, destination, errno);
+      ok = false;
+    }
+    ::close(in);
+    if (!ok) ::unlink(destination.c_str());
+    return ok;
+  }
+
+  bool copyLink(const std::string& source, const std::string& destination, const struct stat& st) {
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    ssize_t n = ::readlink(source.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+      failWithErrno(error_, Op::Read, source, n < 0 ? errno : ENAMETOOLONG);
+      return false;
+    }
+    target.resize(static_cast<std::size_t>(n));
+    if (::symlink(target.c_str(), destination.c_str()) != 0) {
+      failWithErrno(error_, Op::Copy, destination, errno);
+      return false;
+    }
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, destination.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return true;
+  }
+
+  bool copyFolder(const std::string& source, const std::string& destination, const struct stat& st) {
+    // Listed before the destination exists, so a copy into the folder itself cannot see itself.
+    std::vector<std::string> names;
+    int err = 0;
+    if (!listFolder(source, names, err)) {
+      failWithErrno(error_, Op::Read, source, err);
+      return false;
+    }
+    if (::mkdir(destination.c_str(), 0700) != 0) {
+      failWithErrno(error_, Op::Copy, destination, errno);
+      return false;
+    }
+    for (const std::string& name : names) {
+      if (!copy(stringByAppendingPathComponent(source, name), stringByAppendingPathComponent(destination, name)))
+        return false;
+    }
+    // The folder's date last: filling it changed the date.
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::chmod(destination.c_str(), st.st_mode & 07777) != 0 ||
+        ::utimensat(AT_FDCWD, destination.c_str(), times, 0) != 0) {
+      failWithErrno(error_, Op::Copy, destination, errno);
+      return false;
+    }
+    return true;
+  }
+
+  NSError* error_;
+};
+
+bool removeRecursively(const std::string& path, NSError* error) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    failWithErrno(error, Op::Remove, path, errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    std::vector<std::string> names;
+    int err = 0;
+    if (!listFolder(path, names, err)) {
+      failWithErrno(error, Op::Remove, path, err);
+      return false;
+    }
+    for (const std::string& name : names)
+      if (!removeRecursively(stringByAppendingPathComponent(path, name), error)) return false;
+    if (::rmdir(path.c_str()) != 0) {
+      failWithErrno(error, Op::Remove, path, errno);
+      return false;
+    }
+    return true;
+  }
+  if (::unlink(path.c_str()) != 0) {
+    failWithErrno(error, Op::Remove, path, errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+NSFileManager& NSFileManager::defaultManager() {
+  static std::shared_ptr<NSFileManager>* manager = new std::shared_ptr<NSFileManager>(std::make_shared<NSFileManager>());
+  return **manager;
+}
+
+bool NSFileManager::fileExistsAtPath(const std::string& path, bool* isDirectory) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    if (isDirectory) *isDirectory = false;
+    return false;
+  }
+  if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
+  return true;
+}
+
+std::optional<NSFileAttributes> NSFileManager::attributesOfItemAtPath(const std::string& path, NSError* error) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    failWithErrno(error, Op::Read, path, errno);
+    return std::nullopt;
+  }
+  NSFileAttributes attributes;
+  if (S_ISREG(st.st_mode))
+    attributes.type = NSFileType::Regular;
+  else if (S_ISDIR(st.st_mode))
+    attributes.type = NSFileType::Directory;
+  else if (S_ISLNK(st.st_mode))
+    attributes.type = NSFileType::SymbolicLink;
+  attributes.size = static_cast<std::uint64_t>(st.st_size);
+  attributes.modificationDate = toReferenceDate(st.st_mtim);
+  attributes.posixPermissions = st.st_mode & 07777;
+  return attributes;
+}
+
+bool NSFileManager::setModificationDate(double date, const std::string& path, NSError* error) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = fromReferenceDate(date);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    failWithErrno(error, Op::Write, path, errno);
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::vector<std::string>> NSFileManager::contentsOfDirectoryAtPath(const std::string& path,
+                                                                                 NSError* error) {
+  std::vector<std::string> names;
+  int err = 0;
+  if (!listFolder(path, names, err)) {
+    failWithErrno(error, Op::Read, path, err);
+    return std::nullopt;
+  }
+  return names;
+}
+
+std::optional<std::vector<std::string>> NSFileManager::subpathsOfDirectoryAtPath(const std::string& path,
+                                                                                 NSError* error) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    failWithErrno(error, Op::Read, path, errno);
+    return std::nullopt;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    failWithErrno(error, Op::Read, path, ENOTDIR);
+    return std::nullopt;
+  }
+  std::vector<std::string> out;
+  walk(path, "", out);
+  return out;
+}
+
+std::vector<std::string> NSFileManager::enumeratorAtPath(const std::string& path) {
+  auto paths = subpathsOfDirectoryAtPath(path);
+  return paths ? std::move(*paths) : std::vector<std::string>{};
+}
+
+bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories, NSError* error) {
+  if (path.empty()) {
+    failWithErrno(error, Op::Create, path, ENOENT);
+    return false;
+  }
+  if (!withIntermediateDirectories) {
+    if (::mkdir(path.c_str(), 0755) != 0) {
+      failWithErrno(error, Op::Create, path, errno);
+      return false;
+    }
+    return true;
+  }
+  std::string current;
+  for (const std::string& component : pathComponents(path)) {
+    current = current.empty() ? component : stringByAppendingPathComponent(current, component);
+    struct stat st;
+    if (::stat(current.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) continue;
+      failWithErrno(error, Op::Create, current, EEXIST);
+      return false;
+    }
+    if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) {
+      failWithErrno(error, Op::Create, current, errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool NSFileManager::copyItemAtPath(const std::string& source, const std::string& destination, NSError* error) {
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) {
+    failWithErrno(error, Op::Read, source, errno);
+    return false;
+  }
+  if (::lstat(destination.c_str(), &st) == 0) {
+    fail(error, NSFileWriteFileExistsError,
+         quoted(source) + " couldn\xE2\x80\x99t be copied to " + quoted(stringByDeletingLastPathComponent(destination)) +
+             " because an item with the same name already exists.",
+         destination, EEXIST);
+    return false;
+  }
+  char resolved[PATH_MAX];
+  std::string realSource = ::realpath(source.c_str(), resolved) ? std::string(resolved) : source;
+  std::string realDestination = realParent(destination);
+  if (!realDestination.empty() && pathIsInsideFolder(realDestination, realSource)) {
+    fail(error, NSFileWriteInvalidFileNameError,
+         quoted(source) + " couldn\xE2\x80\x99t be copied because the destination is inside it.", destination);
+    return false;
+  }
+  Copier copier(error);
+  if (copier.copy(source, destination)) return true;
+  // Only what this copy created is removed: the destination did not exist before.
+  struct stat left;
+  if (::lstat(destination.c_str(), &left) == 0) removeRecursively(destination, nullptr);
+  return false;
+}
+
+bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSError* error) {
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) {
+    failWithErrno(error, Op::Move, source, errno);
+    return false;
+  }
+  if (::lstat(destination.c_str(), &st) == 0) {
+    failWithErrno(error, Op::Move, destination, EEXIST);
+    return false;
+  }
+  if (::rename(source.c_str(), destination.c_str()) == 0) return true;
+  if (errno != EXDEV) {
+    failWithErrno(error, Op::Move, source, errno);
+    return false;
+  }
+  if (!copyItemAtPath(source, destination, error)) return false;
+  return removeItemAtPath(source, error);
+}
+
+bool NSFileManager::removeItemAtPath(const std::string& path, NSError* error) {
+  if (path.empty()) {
+    failWithErrno(error, Op::Remove, path, ENOENT);
+    return false;
+  }
+  return removeRecursively(path, error);
+}
+
+bool NSFileManager::createFileAtPath(const std::string& path, const Data& contents, NSError* error) {
+  return writeFileContentsAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(contents.data()), contents.size()), error);
+}
+
+std::optional<Data> NSFileManager::contentsAtPath(const std::string& path, NSError* error) {
+  auto text = readFileContents(path, error);
+  if (!text) return std::nullopt;
+  return Data(text->begin(), text->end());
+}
+
+std::optional<std::string> readFileContents(const std::string& path, NSError* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    failWithErrno(error, Op::Read, path, errno);
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Only whole regular files: a pipe could block and a device never end.
+    int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    failWithErrno(error, Op::Read, path, err);
+    return std::nullopt;
+  }
+  std::string out;
+  out.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      failWithErrno(error, Op::Read, path, err);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+bool writeFileContentsAtomically(const std::string& path, std::string_view bytes, NSError* error) {
+  std::string folder = stringByDeletingLastPathComponent(path);
+  if (folder.empty()) folder = ".";
+  std::string name = lastPathComponent(path);
+  if (name.empty() || name == "/") {
+    failWithErrno(error, Op::Write, path, EISDIR);
+    return false;
+  }
+  std::string temp = stringByAppendingPathComponent(folder, "." + name + ".XXXXXX");
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    failWithErrno(error, Op::Write, path, errno);
+    return false;
+  }
+  // Keep the permissions of the file being replaced; a new file gets the usual 0644.
+  struct stat existing;
+  mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+  bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  int err = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    failWithErrno(error, Op::Write, path, err);
+  }
+  return ok;
+}
+
+}  // namespace plat

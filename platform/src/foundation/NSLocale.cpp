@@ -1,0 +1,74 @@
+#include "plat/foundation/NSLocale.h"
+
+#include <mutex>
+
+#include "plat/foundation/NSNotificationCenter.h"
+#include <cctype>
+
+namespace plat {
+namespace {
+
+constexpr char kDefaultIdentifier[] = "en_US";
+
+std::mutex& localeMutex() {
+  static std::mutex m;
+  return m;
+}
+
+NSLocalePtr& current() {
+  static NSLocalePtr* locale = new NSLocalePtr(std::make_shared<NSLocale>(kDefaultIdentifier));
+  return *locale;
+}
+
+std::vector<std::string> parts(const std::string& identifier) {
+  std::vector<std::string> out;
+  std::string piece;
+  for (char c : identifier) {
+    if (c == '_' || c == '-' || c == '@') {
+      out.push_back(piece);
+      piece.clear();
+      if (c == '@') return out;
+    } else {
+      piece += c;
+    }
+  }
+  out.push_back(piece);
+  return out;
+}
+
+}  // namespace
+
+NSLocalePtr NSLocale::currentLocale() {
+  std::lock_guard<std::mutex> lock(localeMutex());
+  return current();
+}
+
+NSLocalePtr NSLocale::localeWithLocaleIdentifier(std::string_view identifier) {
+  return std::make_shared<NSLocale>(std::string(identifier));
+}
+
+void NSLocale::setCurrentLocaleIdentifier(std::string_view identifier) {
+  {
+    std::lock_guard<std::mutex> lock(localeMutex());
+    if (current()->localeIdentifier() == identifier) return;
+    current() = std::make_shared<NSLocale>(std::string(identifier));
+  }
+  NSNotificationCenter::defaultCenter().post(NSCurrentLocaleDidChangeNotification);
+}
+
+std::vector<std::string> NSLocale::preferredLanguages() { return {currentLocale()->languageCode()}; }
+
+std::string NSLocale::languageCode() const { return parts(identifier_).front(); }
+
+std::string NSLocale::countryCode() const {
+  auto p = parts(identifier_);
+  for (std::size_t i = 1; i < p.size(); ++i) {
+    const std::string& s = p[i];
+    bool region = (s.size() == 2 && std::isupper(static_cast<unsigned char>(s[0]))) ||
+                  (s.size() == 3 && std::isdigit(static_cast<unsigned char>(s[0])));
+    if (region) return s;
+  }
+  return {};
+}
+
+}  // namespace plat

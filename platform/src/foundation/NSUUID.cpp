@@ -1,0 +1,38 @@
+#include "plat/foundation/NSUUID.h"
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <random>
+
+namespace plat {
+
+std::string NSUUIDString() {
+  static std::mutex mutex;
+  static std::mt19937_64 engine{[] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }()};
+  std::array<std::uint8_t, 16> bytes;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (std::size_t i = 0; i < bytes.size(); i += 8) {
+      std::uint64_t r = engine();
+      for (std::size_t k = 0; k < 8; ++k) bytes[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
+    }
+  }
+  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
+  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(36);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+    out += hex[bytes[i] >> 4];
+    out += hex[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+}  // namespace plat

@@ -1,0 +1,38 @@
+#pragma once
+// A plugin that answers with what it is given, in every way a plugin can answer. It records
+// the commands it receives and the threads its answers were sent from.
+//
+// Actions (arguments in brackets):
+//   echo [value]                   OK with the value (bytes as an ArrayBuffer result)
+//   echoMultiPart [parts...]       OK with a MultiPart of all arguments
+//   respond [status, message, keep] the given status and message; keep-callback when keep
+//   stream [count]                 count results 0..count-1 with keep-callback, then "done"
+//   echoInBackground [value]       OK with the value, sent from the global queue
+//   evalJs [script]                asks the delegate to evaluate the script in the page
+//   record [...]                   records only; answers nothing
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "HBRPlugin.h"
+
+namespace harbor::testing {
+
+class EchoPlugin : public HBRPlugin {
+ public:
+  void pluginInitialize() override;
+
+  std::vector<HBRInvokedUrlCommandPtr> commands() const;
+  std::vector<std::thread::id> sendThreads() const;
+  void clear();
+
+ private:
+  void remember(const HBRInvokedUrlCommandPtr& command);
+  void send(const HBRPluginResultPtr& result, const HBRInvokedUrlCommandPtr& command);
+
+  mutable std::mutex mutex_;
+  std::vector<HBRInvokedUrlCommandPtr> commands_;
+  std::vector<std::thread::id> sendThreads_;
+};
+
+}  // namespace harbor::testing
