@@ -18,7 +18,8 @@ class HBRCommandDelegate {
 
   virtual ~HBRCommandDelegate() = default;
 
-  // Main thread. The full path of a file under the www folder of the main bundle, or nothing.
+  // Main thread. The full path of a file under the www folder of the main bundle ("js/app.js"
+  // is app.js in the folder js of www), or nothing; never a path outside the www folder.
   virtual std::optional<std::string> pathForResource(const std::string& resourcePath) = 0;
   // Main thread. The one object of a service, created on first use; may not be a plugin.
   virtual plat::ObjectPtr getCommandInstance(const std::string& pluginName) = 0;

@@ -4,6 +4,8 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSPathUtilities.h"
 
 namespace harbor {
 
@@ -13,7 +15,19 @@ void HBRCommandDelegateImpl::initWithViewController(const std::shared_ptr<HBRCom
 }
 
 std::optional<std::string> HBRCommandDelegateImpl::pathForResource(const std::string& resourcePath) {
-  return std::nullopt;
+  auto controller = viewController_.lock();
+  if (!controller) return std::nullopt;
+  std::size_t slash = resourcePath.rfind('/');
+  std::string fileName = slash == std::string::npos ? resourcePath : resourcePath.substr(slash + 1);
+  std::string subfolder = slash == std::string::npos ? std::string() : resourcePath.substr(0, slash);
+  std::string www = controller->wwwFolderName();
+  std::string folder = subfolder.empty() ? www : www + "/" + subfolder;
+  auto bundle = plat::NSBundle::mainBundle();
+  auto path = bundle->pathForResource(fileName, "", folder);
+  // Plugins pass paths that pages gave them: nothing outside the www folder is handed out.
+  if (path && !plat::pathIsInsideFolder(*path, plat::stringByAppendingPathComponent(bundle->resourcePath(), www)))
+    return std::nullopt;
+  return path;
 }
 
 plat::ObjectPtr HBRCommandDelegateImpl::getCommandInstance(const std::string& pluginName) {

@@ -134,7 +134,12 @@ void NSUserDefaults::removeObjectForKey(std::string_view key) {
 
 void NSUserDefaults::registerDefaults(const Dictionary& defaults) {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& [k, v] : defaults) registered_.set(k, v);
+  for (const auto& [k, v] : defaults) {
+    if (v.isNil())
+      registered_.erase(k);
+    else
+      registered_.set(k, v);
+  }
 }
 
 bool NSUserDefaults::synchronize() {

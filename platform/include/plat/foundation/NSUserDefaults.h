@@ -47,7 +47,8 @@ class NSUserDefaults : public Object {
   void setDouble(double value, std::string_view key) { setObject(Value(value), key); }
   void removeObjectForKey(std::string_view key);
 
-  // Merges into the registration domain (later registrations replace earlier ones).
+  // Merges into the registration domain (later registrations replace earlier ones); an absent
+  // or null value takes the key's registration away.
   void registerDefaults(const Dictionary& defaults);
   // True when the persistent domain is on disk as it is in memory.
   bool synchronize();

@@ -1,0 +1,362 @@
+#include "HBRLocalStorage.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "HBRPreferences.h"
+#include "plat/dispatch/Queues.h"
+#include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSUUID.h"
+#include "plat/foundation/NSUserDefaults.h"
+#include "plat/foundation/PropertyList.h"
+#include "plat/foundation/Strings.h"
+#include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIDevice.h"
+
+namespace harbor {
+namespace {
+
+constexpr char kWillResignActiveNotification[] = "UIApplicationWillResignActiveNotification";
+constexpr char kNestedFolder[] = "WebKit/LocalStorage";
+
+// One pass of copies at a time, whichever thread runs it.
+std::mutex& passMutex() {
+  static std::mutex m;
+  return m;
+}
+
+using plat::stringByAppendingPathComponent;
+
+std::string userFolder(plat::NSSearchPathDirectory directory) {
+  auto paths = plat::NSSearchPathForDirectoriesInDomains(directory, plat::NSUserDomainMask, true);
+  return paths.empty() ? std::string() : paths.front();
+}
+
+bool itemExists(plat::NSFileManager& fm, const std::string& path) {
+  // A dangling link is still something standing at the path.
+  return fm.fileExistsAtPath(path) || fm.attributesOfItemAtPath(path).has_value();
+}
+
+// Puts the copy of the old destination back. Only a whole return removes the copy.
+bool putBack(const std::string& aside, const std::string& destination, plat::NSFileManager& fm) {
+  plat::NSError error;
+  if (itemExists(fm, destination) && !fm.removeItemAtPath(destination, &error)) {
+    plat::NSLog("HBRLocalStorage could not clear " + destination + " (" + error.localizedDescription +
+                "); its previous contents are kept at " + aside);
+    return false;
+  }
+  if (!fm.copyItemAtPath(aside, destination, &error)) {
+    plat::NSLog("HBRLocalStorage could not put back " + destination + " (" + error.localizedDescription +
+                "); its previous contents are kept at " + aside);
+    return false;
+  }
+  fm.removeItemAtPath(aside);
+  return true;
+}
+
+bool isFolder(plat::NSFileManager& fm, const std::string& path) {
+  bool folder = false;
+  return fm.fileExistsAtPath(path, &folder) && folder;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// HBRBackupInfo
+
+bool HBRBackupInfo::shouldBackup() const { return item(original, backup); }
+
+bool HBRBackupInfo::shouldRestore() const { return item(backup, original); }
+
+bool HBRBackupInfo::file(const std::string& a, const std::string& b) const {
+  auto& fm = plat::NSFileManager::defaultManager();
+  auto attributesA = fm.attributesOfItemAtPath(a);
+  auto attributesB = fm.attributesOfItemAtPath(b);
+  if (!attributesA && !attributesB) return false;
+  if (!attributesB) return true;
+  if (!attributesA) return false;
+  return attributesA->modificationDate > attributesB->modificationDate;
+}
+
+bool HBRBackupInfo::item(const std::string& a, const std::string& b) const {
+  auto& fm = plat::NSFileManager::defaultManager();
+  if (!fm.fileExistsAtPath(a)) return false;
+  if (!isFolder(fm, a) || !isFolder(fm, b)) return file(a, b);
+  for (const std::string& sub : fm.enumeratorAtPath(a)) {
+    if (file(stringByAppendingPathComponent(a, sub), stringByAppendingPathComponent(b, sub))) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// HBRLocalStorage: the pairs and the safe copy
+
+HBRLocalStorage::HBRLocalStorage() {
+  registerAction("backup", &HBRLocalStorage::backup);
+  registerAction("restore", &HBRLocalStorage::restore);
+}
+
+std::vector<HBRBackupInfoPtr> HBRLocalStorage::createBackupInfoWithTargetDir(const std::string& targetDir,
+                                                                             const std::string& backupDir,
+                                                                             bool targetDirNests, bool backupDirNests,
+                                                                             bool rename) {
+  std::string target = targetDirNests ? stringByAppendingPathComponent(targetDir, kNestedFolder) : targetDir;
+  std::string backups = backupDirNests ? stringByAppendingPathComponent(backupDir, kNestedFolder) : backupDir;
+  struct Entry {
+    const char* label;
+    const char* name;
+    const char* renamed;
+  };
+  static const Entry entries[] = {
+      {"localStorage database", "file__0.localstorage", "localstorage.appdata.db"},
+      {"websql main database", "Databases.db", "websqlmain.appdata.db"},
+      {"websql databases", "file__0", "websqldbs.appdata.db"},
+  };
+  std::vector<HBRBackupInfoPtr> out;
+  for (const Entry& e : entries) {
+    auto info = std::make_shared<HBRBackupInfo>();
+    info->label = e.label;
+    info->original = stringByAppendingPathComponent(target, e.name);
+    info->backup = stringByAppendingPathComponent(backups, rename ? e.renamed : e.name);
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+std::vector<HBRBackupInfoPtr> HBRLocalStorage::createBackupInfoWithCloudBackup(bool cloudBackup) {
+  std::string caches = userFolder(plat::NSCachesDirectory);
+  std::string backups = stringByAppendingPathComponent(userFolder(plat::NSDocumentDirectory), "Backups");
+  plat::NSFileManager::defaultManager().createDirectoryAtPath(backups, true);
+  addSkipBackupAttributeToItemAtURL(plat::NSURL::fileURLWithPath(backups, true), !cloudBackup);
+  return createBackupInfoWithTargetDir(caches, backups, false, false, true);
+}
+
+bool HBRLocalStorage::addSkipBackupAttributeToItemAtURL(const plat::NSURLPtr& url, bool skip) {
+  plat::NSError error;
+  if (url && url->setResourceValue(plat::Value(skip), plat::NSURLIsExcludedFromBackupKey, &error)) return true;
+  plat::NSLogf("Error excluding %s from backup %s", url ? url->lastPathComponent().c_str() : "(null)",
+               error.description().c_str());
+  return false;
+}
+
+bool HBRLocalStorage::copyFrom(const std::string& source, const std::string& destination, plat::NSError* error,
+                               plat::NSFileManager& fm) {
+  if (!itemExists(fm, source)) {
+    if (error) {
+      *error = plat::NSError{kHBRLocalStorageErrorDomain, kHBRLocalStorageFileOperationError,
+                             plat::format("%s file does not exist.", source.c_str()), plat::Value()};
+    }
+    return false;
+  }
+  std::string temporaryFolder = plat::NSTemporaryDirectory();
+  fm.createDirectoryAtPath(temporaryFolder, true);
+  std::string aside = stringByAppendingPathComponent(temporaryFolder, plat::NSUUIDString() + ".bak");
+  bool haveAside = false;
+
+  if (itemExists(fm, destination)) {
+    if (!fm.copyItemAtPath(destination, aside, error)) return false;  // destination untouched
+    haveAside = true;
+    if (!fm.removeItemAtPath(destination, error)) {
+      // Part of the old destination may be gone already: put the whole of it back.
+      putBack(aside, destination, fm);
+      return false;
+    }
+  } else if (!fm.createDirectoryAtPath(plat::stringByDeletingLastPathComponent(destination), true, error)) {
+    return false;
+  }
+
+  if (fm.copyItemAtPath(source, destination, error)) {
+    if (haveAside) fm.removeItemAtPath(aside);
+    return true;
+  }
+  if (haveAside) {
+    putBack(aside, destination, fm);
+  } else if (itemExists(fm, destination)) {
+    // Nothing stood here before; a half copy would later pass for the newer item.
+    fm.removeItemAtPath(destination);
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up repair
+
+void HBRLocalStorage::fixupDatabaseLocationsWithBackupType(const std::string& backupType) {
+  verifyAndFixDatabaseLocations();
+  restoreLegacyDatabaseLocationsWithBackupType(backupType);
+}
+
+void HBRLocalStorage::verifyAndFixDatabaseLocations() {
+  auto bundle = plat::NSBundle::mainBundle();
+  auto identifier = bundle->bundleIdentifier();
+  if (!identifier) return;
+  std::string containerPath = plat::stringByDeletingLastPathComponent(bundle->bundlePath());
+  std::string plistPath =
+      stringByAppendingPathComponent(containerPath, plat::format("Library/Preferences/%s.plist", identifier->c_str()));
+  auto contents = plat::plist::readFromFile(plistPath);
+  if (!contents || !contents->isDictionary()) return;
+  plat::Dictionary& dict = contents->asDictionary();
+  if (!verifyAndFixDatabaseLocationsWithAppPlistDict(dict, containerPath, plat::NSFileManager::defaultManager()))
+    return;
+  bool written = plat::plist::writeToFile(*contents, plistPath);
+  plat::NSUserDefaults::standardUserDefaults()->synchronize();
+  plat::NSLogf("Fix applied for database locations?: %s", written ? "YES" : "NO");
+}
+
+bool HBRLocalStorage::verifyAndFixDatabaseLocationsWithAppPlistDict(plat::Dictionary& appPlistDict,
+                                                                    const std::string& containerPath,
+                                                                    plat::NSFileManager& fm) {
+  bool changed = false;
+  for (const char* key : {"WebKitLocalStorageDatabasePathPreferenceKey", "WebDatabaseDirectory"}) {
+    const plat::Value* value = appPlistDict.find(key);
+    if (!value) continue;
+    // Inside the container means below its folder, not merely sharing its first characters.
+    if (value->isString() && plat::pathIsInsideFolder(value->asString(), containerPath)) continue;
+    std::string caches = stringByAppendingPathComponent(containerPath, "Library/Caches");
+    std::string fixed = fm.fileExistsAtPath(caches) ? caches : stringByAppendingPathComponent(containerPath, "Library/WebKit");
+    appPlistDict.set(key, fixed);
+    changed = true;
+  }
+  return changed;
+}
+
+void HBRLocalStorage::restoreLegacyDatabaseLocationsWithBackupType(const std::string& backupType) {
+  std::string library = userFolder(plat::NSLibraryDirectory);
+  std::string documents = userFolder(plat::NSDocumentDirectory);
+  std::vector<HBRBackupInfoPtr> pairs;
+  if (backupType == "cloud") {
+    pairs = createBackupInfoWithTargetDir(library, stringByAppendingPathComponent(documents, "Backups"), true, false,
+                                          true);
+    auto caches = createBackupInfoWithTargetDir(library, stringByAppendingPathComponent(library, "Caches"), true,
+                                                false, false);
+    pairs.insert(pairs.end(), caches.begin(), caches.end());
+  } else {
+    pairs = createBackupInfoWithTargetDir(stringByAppendingPathComponent(library, "Caches"), library, false, true,
+                                          false);
+  }
+
+  auto& fm = plat::NSFileManager::defaultManager();
+  {
+    std::lock_guard<std::mutex> lock(passMutex());
+    for (const auto& info : pairs) {
+      if (!itemExists(fm, info->backup)) continue;
+      if (info->shouldRestore()) {
+        plat::NSLogf("Restoring old webstorage backup. From: '%s' To: '%s'.", info->backup.c_str(),
+                     info->original.c_str());
+        plat::NSError error;
+        if (!copyFrom(info->backup, info->original, &error)) {
+          // The old copy is the newest data there is: it stays until a restore succeeds.
+          plat::NSLogf("Keeping old webstorage backup: '%s' (restore failed: %s).", info->backup.c_str(),
+                       error.localizedDescription.c_str());
+          continue;
+        }
+      }
+      plat::NSLogf("Removing old webstorage backup: '%s'.", info->backup.c_str());
+      fm.removeItemAtPath(info->backup);
+    }
+  }
+  plat::NSUserDefaults::standardUserDefaults()->setBool(backupType == "cloud", kHBRStoreWebDataForBackupKey);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The plugin
+
+void HBRLocalStorage::pluginInitialize() {
+  std::weak_ptr<HBRLocalStorage> weak = weakSelf<HBRLocalStorage>();
+  plat::NSNotificationCenter::defaultCenter().addObserver(shared_from_this(), kWillResignActiveNotification, nullptr,
+                                                          [weak](const plat::NSNotification&) {
+                                                            if (auto self = weak.lock()) self->onResignActive();
+                                                          });
+  bool cloud = false;
+  if (auto delegate = commandDelegate()) {
+    const plat::Value& mode = harborSettingForKey(delegate->settings(), kHBRBackupWebStorageSetting);
+    cloud = mode.isString() && mode.asString() == "cloud";
+  }
+  backupInfo_ = createBackupInfoWithCloudBackup(cloud);
+}
+
+void HBRLocalStorage::onAppTerminate() { onResignActive(); }
+
+void HBRLocalStorage::onReset() { restore(nullptr); }
+
+void HBRLocalStorage::onResignActive() {
+  const plat::Value& exits = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("UIApplicationExitsOnSuspend");
+  bool exitsOnSuspend = exits.isString() ? HBRBoolValueOfText(exits.asString()) : exits.asBool();
+  if (exitsOnSuspend) {
+    backup(nullptr);
+    return;
+  }
+  if (!plat::UIDevice::currentDevice()->isMultitaskingSupported()) return;
+
+  std::weak_ptr<plat::UIApplication> weakApp = plat::UIApplication::sharedApplication();
+  // Whichever ends the task first (the backup or the expiry) marks it invalid for the other.
+  auto task = std::make_shared<std::atomic<plat::UIBackgroundTaskIdentifier>>(plat::UIBackgroundTaskInvalid);
+  auto endTask = [weakApp, task] {
+    plat::UIBackgroundTaskIdentifier id = task->exchange(plat::UIBackgroundTaskInvalid);
+    if (id == plat::UIBackgroundTaskInvalid) return;
+    if (auto app = weakApp.lock()) app->endBackgroundTask(id);
+  };
+  task->store(plat::UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler([endTask] {
+    endTask();
+    plat::NSLog("Background task to backup WebSQL/LocalStorage expired.");
+  }));
+  std::weak_ptr<HBRLocalStorage> weak = weakSelf<HBRLocalStorage>();
+  auto block = [weak, endTask] {
+    if (auto self = weak.lock()) self->backup(nullptr);
+    endTask();
+  };
+  if (auto delegate = commandDelegate())
+    delegate->runInBackground(block);
+  else
+    plat::dispatch::GlobalQueue::shared().async(block);
+}
+
+void HBRLocalStorage::backup(const HBRInvokedUrlCommandPtr& command) { copyPass(Direction::Backup, command); }
+
+void HBRLocalStorage::restore(const HBRInvokedUrlCommandPtr& command) { copyPass(Direction::Restore, command); }
+
+void HBRLocalStorage::copyPass(Direction direction, const HBRInvokedUrlCommandPtr& command) {
+  bool backingUp = direction == Direction::Backup;
+  std::optional<std::string> callbackId = command ? command->callbackId() : std::nullopt;
+  std::vector<HBRPluginResultPtr> results;
+  {
+    std::lock_guard<std::mutex> lock(passMutex());
+    for (const auto& info : backupInfo_) {
+      if (!(backingUp ? info->shouldBackup() : info->shouldRestore())) continue;
+      plat::NSError error;
+      bool ok = backingUp ? copyFrom(info->original, info->backup, &error) : copyFrom(info->backup, info->original, &error);
+      std::string message;
+      if (ok)
+        message = plat::format(backingUp ? "Backed up: %s" : "Restored: %s", info->label.c_str());
+      else
+        message = plat::format(backingUp ? "Error in HBRLocalStorage (%s) backup: %s"
+                                         : "Error in HBRLocalStorage (%s) restore: %s",
+                               info->label.c_str(), error.localizedDescription.c_str());
+      if (!backingUp || callbackId) plat::NSLog(message);
+      if (callbackId) {
+        results.push_back(HBRPluginResult::resultWithStatusMessageAsString(
+            ok ? HBRCommandStatus::OK : HBRCommandStatus::Error, std::move(message)));
+      }
+    }
+  }
+  // Sent after the pass, so that nothing the page does in answer can wait on the pass's lock.
+  auto delegate = commandDelegate();
+  if (!delegate) return;
+  for (const auto& result : results) delegate->sendPluginResult(result, callbackId);
+}
+
+bool HBRLocalStorage::shouldBackup() const {
+  for (const auto& info : backupInfo_)
+    if (info->shouldBackup()) return true;
+  return false;
+}
+
+bool HBRLocalStorage::shouldRestore() const {
+  for (const auto& info : backupInfo_)
+    if (info->shouldRestore()) return true;
+  return false;
+}
+
+}  // namespace harbor

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "HBRConfigLoader.h"
+#include "HBRConfigParser.h"
+#include "HBRPreferences.h"
+#include "plat/foundation/NSException.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/testing/SandboxTest.h"
+
+using namespace harbor;
+
+namespace {
+
+class HBRConfigParserTest : public plat::testing::SandboxTest {
+ protected:
+  std::shared_ptr<HBRConfigParser> parse(const std::string& xml) {
+    writeFile(inBundle("config.xml"), xml);
+    auto parser = std::make_shared<HBRConfigParser>();
+    loader.parseSettingsWithParser(parser);
+    return parser;
+  }
+
+  // What an assertion failure said, or "" when there was none.
+  template <class F>
+  std::string assertionOf(F&& f) {
+    try {
+      f();
+    } catch (const plat::NSException& e) {
+      return e.reason();
+    }
+    return {};
+  }
+
+  HBRConfigLoader loader;
+};
+
+}  // namespace
+
+TEST_F(HBRConfigParserTest, ReadsPreferencesFeaturesAndStartPage) {
+  auto parser = parse(R"(<?xml version="1.0" encoding="UTF-8"?>
+<widget xmlns="http://www.w3.org/ns/widgets" id="org.example" version="1.0">
+  <preference name="BackupWebStorage" value="local"/>
+  <preference name="SplashScreenDelay" value="3000ms"/>
+  <preference name="backupwebstorage" value="none"/>
+  <preference name="AppendUserAgent" value=""/>
+  <feature name="Device">
+    <param name="ios-package" value="HBRDevice" onload="TRUE"/>
+  </feature>
+  <feature name="Camera">
+    <param name="ios-package" value="HBRCamera"/>
+    <param name="onload" value="TRUE"/>
+  </feature>
+  <feature name="LocalStorage">
+    <param name="ios-package" value="HBRLocalStorage"/>
+    <param name="onload" value="true"/>
+  </feature>
+  <feature name="device">
+    <param name="ios-package" value="HBRDevice2"/>
+    <param name="other" value="x" onload="true"/>
+  </feature>
+  <param name="ios-package" value="Orphan"/>
+  <Preference name="Ignored" value="case matters"/>
+  <content src="first.html"/>
+  <content src="index.html?x=1#y"/>
+  <allow-navigation href="*"/>
+</widget>)");
+  EXPECT_EQ(parser->settings(), (plat::Dictionary{{"backupwebstorage", "none"},
+                                                  {"splashscreendelay", "3000ms"},
+                                                  {"appenduseragent", ""}}));
+  EXPECT_EQ(parser->pluginsDict(), (plat::Dictionary{{"device", "HBRDevice2"},
+                                                     {"camera", "HBRCamera"},
+                                                     {"localstorage", "HBRLocalStorage"}}));
+  EXPECT_EQ(parser->startupPluginNames(), (std::vector<std::string>{"device", "localstorage", "device"}))
+      << "the attribute in any case counts, the param only with exactly \"true\"";
+  EXPECT_EQ(parser->startPage().value_or(""), "index.html?x=1#y");
+  EXPECT_FALSE(parser->featureName());
+  EXPECT_EQ(harborSettingForKey(parser->settings(), "BACKUPWEBSTORAGE"), plat::Value("none"));
+  EXPECT_EQ(harborFloatSettingForKey(parser->settings(), "SplashScreenDelay", 0), 3000.0);
+  EXPECT_EQ(loader.configParser() != nullptr, true);
+}
+
+TEST_F(HBRConfigParserTest, ElementsMissingTheirNameOrValueAreIgnored) {
+  auto parser = parse(R"(<widget>
+  <preference value="no name"/>
+  <preference name="" value="empty name"/>
+  <preference name="NoValue"/>
+  <feature>
+    <param name="ios-package" value="NamelessFeature" onload="true"/>
+  </feature>
+  <feature name="">
+    <param name="ios-package" value="EmptyName"/>
+  </feature>
+  <feature name="NoClass">
+    <param name="ios-package"/>
+    <param name="ios-package" value=""/>
+  </feature>
+  <content/>
+  <content src=""/>
+</widget>)");
+  EXPECT_TRUE(parser->settings().empty()) << plat::Value(parser->settings()).description();
+  EXPECT_TRUE(parser->pluginsDict().empty()) << plat::Value(parser->pluginsDict()).description();
+  EXPECT_TRUE(parser->startupPluginNames().empty());
+  EXPECT_EQ(parser->startPage().value_or("<none>"), "") << "an empty src is still a src";
+}
+
+TEST_F(HBRConfigParserTest, AParseErrorStopsStartUpWithLineAndColumn) {
+  std::string reason = assertionOf([&] { parse("<widget>\n  <preference name=\"a\" value=\"b\">\n</widget>"); });
+  EXPECT_EQ(reason, "config.xml parse error line 3 col 10");
+  reason = assertionOf([&] { parse("<widget>\n<feature name=\"x\"></feature>\n<oops"); });
+  EXPECT_TRUE(reason.starts_with("config.xml parse error line 3 col ")) << reason;
+  reason = assertionOf([&] { parse("<!DOCTYPE w [<!ENTITY e \"x\">]><widget/>"); });
+  EXPECT_TRUE(reason.starts_with("config.xml parse error line 1 col ")) << reason;
+}
+
+TEST_F(HBRConfigParserTest, FindsTheFileOrStopsWithTheFixedTexts) {
+  writeFile(inBundle("config.xml"), "<widget/>");
+  EXPECT_EQ(loader.configFilePath(), inBundle("config.xml"));
+  loader.setConfigFile("other.xml");
+  EXPECT_EQ(assertionOf([&] { loader.configFilePath(); }), "ERROR: other.xml not found in the main bundle!");
+  loader.setConfigFile(inHome("absent.xml"));
+  EXPECT_EQ(assertionOf([&] { loader.configFilePath(); }),
+            "ERROR: " + inHome("absent.xml") +
+                " does not exist. Please run harbor-ios/bin/harbor_plist_to_config_xml path/to/project.");
+  writeFile(inHome("elsewhere.xml"), "<widget><preference name=\"A\" value=\"1\"/></widget>");
+  loader.setConfigFile(inHome("elsewhere.xml"));
+  auto parser = std::make_shared<HBRConfigParser>();
+  loader.parseSettingsWithParser(parser);
+  EXPECT_EQ(parser->settings().get("a"), plat::Value("1"));
+}
+
+TEST_F(HBRConfigParserTest, AnUnreadableFileIsLoggedAndNotParsed) {
+  ASSERT_TRUE(plat::NSFileManager::defaultManager().createDirectoryAtPath(inBundle("config.xml"), true));
+  auto parser = std::make_shared<HBRConfigParser>();
+  loader.parseSettingsWithParser(parser);
+  EXPECT_TRUE(log_->contains("Failed to initialize XML parser."));
+  EXPECT_EQ(loader.configParser(), nullptr);
+}
