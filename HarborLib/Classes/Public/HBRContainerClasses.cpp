@@ -1,0 +1,16 @@
+#include "HBRContainerClasses.h"
+
+#include "HBRBuiltInPlugins.h"
+#include "HBRViewController.h"
+#include "plat/foundation/ClassRegistry.h"
+
+namespace harbor {
+
+void registerContainerClasses() {
+  auto& registry = plat::ClassRegistry::shared();
+  registry.registerClass<HBRViewController>("HBRViewController");
+  // The built-in plugins, the web view engines among them.
+  HBRRegisterBuiltInPlugins(registry);
+}
+
+}  // namespace harbor
