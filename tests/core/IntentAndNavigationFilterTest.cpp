@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "HBRIntentAndNavigationFilter.h"
+#include "ViewControllerFixture.h"
 #include "plat/foundation/NSException.h"
 #include "plat/foundation/NSXMLParser.h"
 #include "plat/testing/SandboxTest.h"
@@ -171,3 +172,40 @@ TEST_F(IntentAndNavigationFilterTest, ABrokenConfigurationIsAnAssertionFailure) 
     EXPECT_TRUE(std::string(e.reason()).starts_with("config.xml parse error line 1 col ")) << e.reason();
   }
 }
+
+namespace harbor::testing {
+
+class IntentAndNavigationFilterStartupTest : public ViewControllerTest {};
+
+TEST_F(IntentAndNavigationFilterStartupTest, ReadsTheControllersConfigurationWhenItStarts) {
+  auto controller = start(R"(
+      <feature name="IntentAndNavigationFilter">
+        <param name="ios-package" value="HBRIntentAndNavigationFilter"/>
+        <param name="onload" value="true"/>
+      </feature>
+      <allow-navigation href="https://*.example.com/*"/>
+      <allow-intent href="tel:*"/>)");
+  auto filter = std::dynamic_pointer_cast<HBRIntentAndNavigationFilter>(
+      controller->pluginObjects().at("HBRIntentAndNavigationFilter"));
+  ASSERT_TRUE(filter);
+  EXPECT_EQ(filter->allowNavigations(), (std::vector<std::string>{"file://", "https://*.example.com/*"}));
+  EXPECT_EQ(filter->allowIntents(), std::vector<std::string>{"tel:*"});
+  EXPECT_EQ(filter->filterUrl(plat::NSURL::URLWithString("https://a.example.com/")),
+            HBRIntentAndNavigationFilterValueNavigationAllowed);
+  EXPECT_EQ(filter->filterUrl(plat::NSURL::URLWithString("tel:1")), HBRIntentAndNavigationFilterValueIntentAllowed);
+  // The controller's own settings are untouched by the second pass.
+  EXPECT_EQ(controller->pluginsMap().get("intentandnavigationfilter"), plat::Value("HBRIntentAndNavigationFilter"));
+}
+
+TEST_F(IntentAndNavigationFilterStartupTest, AnotherKindOfControllerLeavesEverythingRefused) {
+  writeConfig(R"(<allow-navigation href="*"/>)");
+  auto filter = std::make_shared<HBRIntentAndNavigationFilter>();
+  filter->initWithWebViewEngine(nullptr);
+  auto plain = std::make_shared<plat::UIViewController>();
+  filter->setViewController(plain);
+  filter->pluginInitialize();
+  EXPECT_FALSE(filter->allowNavigationsWhitelist());
+  EXPECT_EQ(filter->filterUrl(plat::NSURL::URLWithString("file:///x")), HBRIntentAndNavigationFilterValueNoneAllowed);
+}
+
+}  // namespace harbor::testing

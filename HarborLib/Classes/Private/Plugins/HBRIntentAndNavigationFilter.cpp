@@ -1,5 +1,6 @@
 #include "HBRIntentAndNavigationFilter.h"
 
+#include "HBRViewController.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSException.h"
 #include "plat/uikit/UIApplication.h"
@@ -20,7 +21,10 @@ HBRWhitelistPtr whitelistOf(const std::vector<std::string>& entries) {
 }  // namespace
 
 void HBRIntentAndNavigationFilter::pluginInitialize() {
-  // Filled in by the view controller's pass over config.xml (see parseConfiguration).
+  // The container's own controller reads the same config.xml it started from; any other
+  // controller has no configuration to offer, and the filter then refuses everything.
+  if (auto controller = std::dynamic_pointer_cast<HBRViewController>(viewController()))
+    controller->parseSettingsWithParser(self<HBRIntentAndNavigationFilter>());
 }
 
 void HBRIntentAndNavigationFilter::parserDidStartDocument(plat::NSXMLParser&) {
