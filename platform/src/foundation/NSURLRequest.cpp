@@ -31,6 +31,7 @@ NSMutableURLRequestPtr NSURLRequest::mutableCopy() const {
   copy->setHTTPMethod(method_);
   for (const auto& [name, value] : headers_) copy->setValueForHTTPHeaderField(value, name);
   copy->setHTTPBody(body_);
+  copy->setMainDocumentURL(mainDocumentURL_);
   return copy;
 }
 
@@ -77,6 +78,7 @@ NSURLRequestPtr NSMutableURLRequest::copy() const {
   request->method_ = method_;
   request->headers_ = headers_;
   request->body_ = body_;
+  request->mainDocumentURL_ = mainDocumentURL_;
   return request;
 }
 

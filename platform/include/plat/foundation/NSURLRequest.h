@@ -42,6 +42,9 @@ class NSURLRequest : public Object {
   const std::vector<std::pair<std::string, std::string>>& allHTTPHeaderFields() const { return headers_; }
   std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const;
   const std::optional<Data>& HTTPBody() const { return body_; }
+  // The URL of the top-level document the request belongs to (a web view sets it on the
+  // requests it makes); null when unknown.
+  const NSURLPtr& mainDocumentURL() const { return mainDocumentURL_; }
 
   NSMutableURLRequestPtr mutableCopy() const;
 
@@ -55,6 +58,7 @@ class NSURLRequest : public Object {
   std::string method_ = "GET";
   std::vector<std::pair<std::string, std::string>> headers_;
   std::optional<Data> body_;
+  NSURLPtr mainDocumentURL_;
 };
 
 class NSMutableURLRequest : public NSURLRequest {
@@ -72,6 +76,7 @@ class NSMutableURLRequest : public NSURLRequest {
   // Appends to the field, joining values with ",".
   void addValueForHTTPHeaderField(const std::string& value, std::string_view field);
   void setHTTPBody(std::optional<Data> body) { body_ = std::move(body); }
+  void setMainDocumentURL(NSURLPtr url) { mainDocumentURL_ = std::move(url); }
 
   // A read-only copy.
   NSURLRequestPtr copy() const;

@@ -1,0 +1,331 @@
+#include "BuiltInURLProtocols.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <thread>
+
+#include "plat/foundation/NSURLError.h"
+#include "plat/foundation/Strings.h"
+
+namespace plat {
+namespace {
+
+bool hasScheme(const NSURLRequestPtr& request, std::initializer_list<std::string_view> schemes) {
+  if (!request || !request->URL() || !request->URL()->scheme()) return false;
+  for (std::string_view scheme : schemes)
+    if (equalsIgnoringCaseASCII(*request->URL()->scheme(), scheme)) return true;
+  return false;
+}
+
+// ---- file: ---------------------------------------------------------------------------------------
+
+class FileURLProtocol : public NSURLProtocol {
+ public:
+  static constexpr std::size_t kChunkSize = 256 * 1024;
+
+  static bool canInitWithRequest(const NSURLRequestPtr& request) { return hasScheme(request, {"file"}); }
+
+  void startLoading() override {
+    auto client = this->client();
+    const NSURLPtr& url = request()->URL();
+    std::string path = url->path();
+    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      long code = errno == EACCES ? NSURLErrorNoPermissionsToReadFile : NSURLErrorFileDoesNotExist;
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
+      return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorFileIsDirectory, url));
+      return;
+    }
+    auto response = NSURLResponse::responseWithURL(url, MIMETypeForPathExtension(url->pathExtension()),
+                                                   static_cast<std::int64_t>(st.st_size), std::nullopt);
+    client->URLProtocolDidReceiveResponseCacheStoragePolicy(*this, response, NSURLCacheStoragePolicy::NotAllowed);
+    Data chunk(kChunkSize);
+    for (;;) {
+      ssize_t n = ::read(fd, chunk.data(), chunk.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(fd);
+        client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, url));
+        return;
+      }
+      if (n == 0 || stopped_) break;
+      client->URLProtocolDidLoadData(*this, Data(chunk.begin(), chunk.begin() + n));
+    }
+    ::close(fd);
+    if (!stopped_) client->URLProtocolDidFinishLoading(*this);
+  }
+  void stopLoading() override { stopped_ = true; }
+
+ private:
+  bool stopped_ = false;
+};
+
+// ---- data: ---------------------------------------------------------------------------------------
+
+// Base64 as data: URLs carry it: white space ignored, padding optional.
+std::optional<Data> forgivingBase64Decode(std::string_view text) {
+  std::string compact;
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f') compact += c;
+  if (compact.size() % 4 == 2) compact += "==";
+  if (compact.size() % 4 == 3) compact += "=";
+  return base64Decode(compact);
+}
+
+class DataURLProtocol : public NSURLProtocol {
+ public:
+  static bool canInitWithRequest(const NSURLRequestPtr& request) { return hasScheme(request, {"data"}); }
+
+  void startLoading() override {
+    auto client = this->client();
+    const NSURLPtr& url = request()->URL();
+    std::string body = url->resourceSpecifier();
+    if (std::size_t hash = body.find('#'); hash != std::string::npos) body.resize(hash);
+    std::size_t comma = body.find(',');
+    if (comma == std::string::npos) {
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorBadURL, url));
+      return;
+    }
+    auto header = percentDecode(body.substr(0, comma));
+    auto payload = percentDecode(body.substr(comma + 1));
+    if (!header || !payload) {
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorBadURL, url));
+      return;
+    }
+    std::string mime;
+    std::optional<std::string> charset;
+    bool base64 = false;
+    std::size_t start = 0;
+    for (bool first = true; start <= header->size(); first = false) {
+      std::size_t end = header->find(';', start);
+      std::string part = header->substr(start, end == std::string::npos ? std::string::npos : end - start);
+      if (first) {
+        mime = toLowerASCII(part);
+      } else if (equalsIgnoringCaseASCII(part, "base64")) {
+        base64 = true;
+      } else if (startsWith(toLowerASCII(part), "charset=")) {
+        charset = part.substr(8);
+      }
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    if (mime.empty() || mime.find('/') == std::string::npos) {
+      mime = "text/plain";
+      if (!charset) charset = "US-ASCII";
+    }
+    Data bytes;
+    if (base64) {
+      auto decoded = forgivingBase64Decode(*payload);
+      if (!decoded) {
+        client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorBadURL, url));
+        return;
+      }
+      bytes = std::move(*decoded);
+    } else {
+      bytes.assign(payload->begin(), payload->end());
+    }
+    auto response =
+        NSURLResponse::responseWithURL(url, mime, static_cast<std::int64_t>(bytes.size()), std::move(charset));
+    client->URLProtocolDidReceiveResponseCacheStoragePolicy(*this, response, NSURLCacheStoragePolicy::NotAllowed);
+    if (!bytes.empty()) client->URLProtocolDidLoadData(*this, bytes);
+    client->URLProtocolDidFinishLoading(*this);
+  }
+  void stopLoading() override {}
+};
+
+// ---- http: and https: over libcurl ---------------------------------------------------------------
+
+long errorCodeForCurl(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return NSURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT: return NSURLErrorCannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT: return NSURLErrorTimedOut;
+    case CURLE_TOO_MANY_REDIRECTS: return NSURLErrorHTTPTooManyRedirects;
+    case CURLE_UNSUPPORTED_PROTOCOL: return NSURLErrorUnsupportedURL;
+    case CURLE_URL_MALFORMAT: return NSURLErrorBadURL;
+    case CURLE_GOT_NOTHING:
+    case CURLE_WEIRD_SERVER_REPLY: return NSURLErrorBadServerResponse;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE: return NSURLErrorNetworkConnectionLost;
+    case CURLE_BAD_CONTENT_ENCODING: return NSURLErrorCannotDecodeRawData;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE: return NSURLErrorSecureConnectionFailed;
+    default: return NSURLErrorUnknown;
+  }
+}
+
+// What the transfer thread owns. The protocol object may go away while the thread runs; the
+// client stays alive through this state until the thread ends.
+struct HTTPTransfer {
+  NSURLRequestPtr request;
+  std::shared_ptr<NSURLProtocolClient> client;
+  std::shared_ptr<NSURLProtocol> protocol;  // for the client's callbacks only
+  std::atomic<bool> stopped{false};
+  NSHTTPURLResponse::HeaderFields headers;
+  bool responseSent = false;
+  CURL* curl = nullptr;
+
+  void sendResponse() {
+    if (responseSent) return;
+    responseSent = true;
+    long status = 0;
+    char* effective = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+    NSURLPtr url = effective ? NSURLWithFallback(effective) : request->URL();
+    auto response = NSHTTPURLResponse::responseWithURL(url, status, headers);
+    if (!stopped) client->URLProtocolDidReceiveResponseCacheStoragePolicy(*protocol, response,
+                                                                            NSURLCacheStoragePolicy::Allowed);
+  }
+  NSURLPtr NSURLWithFallback(const char* text) {
+    NSURLPtr url = NSURL::URLWithString(text);
+    return url ? url : request->URL();
+  }
+
+  static std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* self = static_cast<HTTPTransfer*>(user);
+    std::string_view line(buffer, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (startsWith(line, "HTTP/")) {
+      self->headers.clear();  // a new response (after a redirect or a 100 Continue)
+    } else if (std::size_t colon = line.find(':'); colon != std::string_view::npos) {
+      std::string_view value = line.substr(colon + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+      self->headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+    }
+    return size * count;
+  }
+  static std::size_t onData(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* self = static_cast<HTTPTransfer*>(user);
+    if (self->stopped) return 0;
+    self->sendResponse();
+    if (size * count != 0 && !self->stopped)
+      self->client->URLProtocolDidLoadData(*self->protocol, Data(buffer, buffer + size * count));
+    return size * count;
+  }
+  static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<HTTPTransfer*>(user)->stopped ? 1 : 0;
+  }
+
+  void run() {
+    curl = curl_easy_init();
+    if (!curl) {
+      client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorUnknown, request->URL()));
+      return;
+    }
+    curl_slist* fields = nullptr;
+    for (const auto& [name, value] : request->allHTTPHeaderFields())
+      fields = curl_slist_append(fields, (name + ": " + value).c_str());
+    fields = curl_slist_append(fields, "Expect:");
+    long timeout = std::max(1L, static_cast<long>(request->timeoutInterval()));
+    const std::string& method = request->HTTPMethod();
+
+    curl_easy_setopt(curl, CURLOPT_URL, request->URL()->absoluteString().c_str());
+#if LIBCURL_VERSION_NUM >= 0x075500
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // Loopback addresses never go through a proxy.
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
+    // The platform's timeout is an idle timeout: no data for that long.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HTTPTransfer::onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HTTPTransfer::onData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HTTPTransfer::onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    const std::optional<Data>& body = request->HTTPBody();
+    if (method == "HEAD") {
+      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (method != "GET" || body) {
+      if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body && !body->empty() ? reinterpret_cast<const char*>(body->data()) : "");
+    }
+
+    CURLcode result = curl_easy_perform(curl);
+    if (!stopped) {
+      if (result == CURLE_OK) {
+        sendResponse();
+        if (!stopped) client->URLProtocolDidFinishLoading(*protocol);
+      } else {
+        client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(errorCodeForCurl(result), request->URL()));
+      }
+    }
+    curl_slist_free_all(fields);
+    curl_easy_cleanup(curl);
+    curl = nullptr;
+  }
+};
+
+class HTTPURLProtocol : public NSURLProtocol {
+ public:
+  static bool canInitWithRequest(const NSURLRequestPtr& request) { return hasScheme(request, {"http", "https"}); }
+
+  void startLoading() override {
+    static std::once_flag curlReady;
+    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    transfer_ = std::make_shared<HTTPTransfer>();
+    transfer_->request = request();
+    transfer_->client = client();
+    transfer_->protocol = std::static_pointer_cast<NSURLProtocol>(shared_from_this());
+    // The thread holds the transfer (and through it this protocol) until it ends; a stopped
+    // transfer ends at curl's next progress check.
+    std::thread([transfer = transfer_] {
+      transfer->run();
+      transfer->protocol.reset();
+      transfer->client.reset();
+    }).detach();
+  }
+  void stopLoading() override {
+    if (transfer_) transfer_->stopped = true;
+  }
+
+ private:
+  std::shared_ptr<HTTPTransfer> transfer_;
+};
+
+template <class P>
+std::shared_ptr<const NSURLProtocol::Class> makeClass(const char* name) {
+  return std::make_shared<const NSURLProtocol::Class>(NSURLProtocol::Class{
+      name, [](const NSURLRequestPtr& r) { return P::canInitWithRequest(r); },
+      [] { return std::static_pointer_cast<NSURLProtocol>(std::make_shared<P>()); }});
+}
+
+}  // namespace
+
+const std::vector<std::shared_ptr<const NSURLProtocol::Class>>& builtInURLProtocolClasses() {
+  static const std::vector<std::shared_ptr<const NSURLProtocol::Class>> classes = {
+      makeClass<FileURLProtocol>("file"), makeClass<DataURLProtocol>("data"), makeClass<HTTPURLProtocol>("http")};
+  return classes;
+}
+
+}  // namespace plat
