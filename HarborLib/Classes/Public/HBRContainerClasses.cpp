@@ -1,5 +1,6 @@
 #include "HBRContainerClasses.h"
 
+#include "HBRAppDelegate.h"
 #include "HBRBuiltInPlugins.h"
 #include "HBRViewController.h"
 #include "plat/foundation/ClassRegistry.h"
@@ -9,6 +10,7 @@ namespace harbor {
 void registerContainerClasses() {
   auto& registry = plat::ClassRegistry::shared();
   registry.registerClass<HBRViewController>("HBRViewController");
+  registry.registerClass<HBRAppDelegate>("HBRAppDelegate");
   // The built-in plugins, the web view engines among them.
   HBRRegisterBuiltInPlugins(registry);
 }

@@ -17,6 +17,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIPasteboard.h"
 #include "plat/uikit/UIView.h"
 
 namespace harbor {
@@ -123,6 +124,7 @@ void HBRViewController::loadSettings() {
   pluginsMap_ = parser->pluginsDict();
   startupPluginNames_ = parser->startupPluginNames();
   settings_ = parser->settings();
+  for (const auto& [name, value] : preferenceOverrides_) setHarborSetting(settings_, value, name);
 
   if (!wwwFolderName_) wwwFolderName_ = "www";
   if (parser->startPage() && !startPage_) startPage_ = parser->startPage();
@@ -362,6 +364,8 @@ void HBRViewController::onAppDidEnterBackground(const plat::NSNotification&) {
 
 void HBRViewController::onAppWillEnterForeground(const plat::NSNotification&) {
   commandDelegate_->evalJs("harbor.fireDocumentEvent('resume');");
+  auto pasteboard = plat::UIPasteboard::generalPasteboard();
+  if (auto text = pasteboard->string()) pasteboard->setValueForPasteboardType(*text, plat::kUTTypeText);
 }
 
 void HBRViewController::onAppDidBecomeActive(const plat::NSNotification&) {

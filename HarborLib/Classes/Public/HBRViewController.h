@@ -13,8 +13,8 @@
 //   destruction                  stops observing, gives back the user-agent lock, disposes the
 //                                queue and every plugin
 //
-// The host may set wwwFolderName, startPage, baseUserAgent and configFile before the view
-// loads; what it sets wins over config.xml.
+// The host may set wwwFolderName, startPage, baseUserAgent, configFile and preference overrides
+// before the view loads; what it sets wins over config.xml.
 //
 // Main thread only. Plugins reach the registry through the command delegate.
 #include <cstdint>
@@ -159,6 +159,10 @@ class HBRViewController : public plat::UIViewController,
   void setBaseUserAgent(std::string userAgent) { baseUserAgent_ = std::move(userAgent); }
   std::string configFile() const { return configLoader_.configFile(); }
   void setConfigFile(std::string file) { configLoader_.setConfigFile(std::move(file)); }
+  // Preferences that replace config.xml's of the same name (in any case) when the view loads:
+  // how a runner chooses the engine without touching the bundle.
+  const plat::Dictionary& preferenceOverrides() const { return preferenceOverrides_; }
+  void setPreferenceOverrides(plat::Dictionary overrides) { preferenceOverrides_ = std::move(overrides); }
 
   // The class name of an object as the class registry knows it: its C++ class without
   // namespaces.
@@ -185,6 +189,7 @@ class HBRViewController : public plat::UIViewController,
   std::optional<std::string> startPage_;
   plat::NSURLPtr openURL_;
   std::optional<std::string> baseUserAgent_;
+  plat::Dictionary preferenceOverrides_;
   std::function<bool()> shouldAutorotateHook_;
 };
 
