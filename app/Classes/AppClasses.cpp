@@ -1,6 +1,13 @@
 #include "AppClasses.h"
 
 #include "AppDelegate.h"
+#include "BatteryStatusPlugin.h"
+#include "ClipboardPlugin.h"
+#include "ConsolePlugin.h"
+#include "DevicePlugin.h"
+#include "DialogsPlugin.h"
+#include "NetworkInformationPlugin.h"
+#include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
 #include "MainCommandQueue.h"
 #include "MainViewController.h"
@@ -17,8 +24,16 @@ void registerAppClasses() {
 }
 
 void registerPluginClasses() {
-  // One call per plugin library linked into the application (Plugins/*/), for instance
-  // registerClipboardPlugin(); config.xml can only name classes registered here.
+  // One call per plugin library linked into the application (Plugins/*/); config.xml can only
+  // name classes registered here.
+  auto& registry = plat::ClassRegistry::shared();
+  registerBatteryStatusPlugin(registry);
+  registerClipboardPlugin(registry);
+  registerConsolePlugin(registry);
+  registerDevicePlugin(registry);
+  registerDialogsPlugin(registry);
+  registerNetworkInformationPlugin(registry);
+  registerVibrationPlugin(registry);
 }
 
 }  // namespace harbor

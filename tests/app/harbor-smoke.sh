@@ -69,4 +69,12 @@ expect "harbor: --run-seconds needs a positive number of seconds"
 [ $? -eq 1 ] || fail "a folder without config.xml is not refused with status 1"
 expect "has no config.xml"
 
+# A malformed config.xml stops the application with its fixed message and status 1, not a crash.
+mkdir -p "$work/broken/www"
+printf '<widget>\n  <feature name="x">\n</widget>\n' >"$work/broken/config.xml"
+"$harbor" --home "$work/home" "$work/broken" >"$log" 2>&1
+[ $? -eq 1 ] || fail "a malformed config.xml does not end with status 1"
+expect "config.xml parse error line "
+expect "harbor: the application cannot go on"
+
 echo "harbor smoke test passed"

@@ -20,17 +20,6 @@ class HBRConfigParserTest : public plat::testing::SandboxTest {
     return parser;
   }
 
-  // What an assertion failure said, or "" when there was none.
-  template <class F>
-  std::string assertionOf(F&& f) {
-    try {
-      f();
-    } catch (const plat::NSException& e) {
-      return e.reason();
-    }
-    return {};
-  }
-
   HBRConfigLoader loader;
 };
 

@@ -26,16 +26,6 @@ class HBRUserAgentUtilTest : public plat::testing::SandboxTest {
 
   std::shared_ptr<plat::NSUserDefaults> defaults() { return plat::NSUserDefaults::standardUserDefaults(); }
   std::string stored(const char* key) { return defaults()->stringForKey(key).value_or("<none>"); }
-
-  template <class F>
-  std::string assertionOf(F&& f) {
-    try {
-      f();
-    } catch (const plat::NSException& e) {
-      return e.reason();
-    }
-    return {};
-  }
 };
 
 }  // namespace

@@ -56,11 +56,12 @@ class ViewControllerTest : public plat::testing::SandboxTest {
   }
 
   void TearDown() override {
+    // Journals live on the tests' stacks; plugins disposed from here on must not write to them.
+    CountingPlugin::journal = nullptr;
     controllers.clear();
     for (const char* name : {"CountingPlugin", "NotAPlugin", kHBRDefaultWebViewEngine, "HBRWKWebViewEngine"})
       plat::ClassRegistry::shared().unregisterClass(name);
     RecordingWebViewEngine::resetClass();
-    CountingPlugin::journal = nullptr;
     HBRUserAgentUtil::resetForTesting();
     HBRTimer::clearAll();
     SandboxTest::TearDown();

@@ -66,8 +66,8 @@ TEST_F(UIKitViews, PresentationIsOneAtATimeWithCompletionsOnALaterTurn) {
   EXPECT_EQ(completions, 1);
   EXPECT_EQ(first->presentingViewController(), root);
   first->dismissViewControllerAnimated(true, [&] { ++completions; });
-  EXPECT_EQ(root->presentedViewController(), nullptr);
   runUntilIdle();
+  EXPECT_EQ(root->presentedViewController(), nullptr);
   EXPECT_EQ(completions, 2);
   EXPECT_TRUE(root->presentViewController(second, false, nullptr));
 }

@@ -1,5 +1,7 @@
 #include "support/EchoPlugin.h"
 
+#include <algorithm>
+
 namespace harbor::testing {
 namespace {
 
@@ -28,7 +30,8 @@ void EchoPlugin::pluginInitialize() {
   });
   registerAction("stream", [this](const HBRInvokedUrlCommandPtr& command) {
     remember(command);
-    std::int64_t count = command->argumentAtIndex(0, plat::Value(0)).asInt();
+    // Bounded: fuzzed input may ask for any count.
+    std::int64_t count = std::min<std::int64_t>(command->argumentAtIndex(0, plat::Value(0)).asInt(), kMaxStream);
     for (std::int64_t i = 0; i < count; ++i) {
       auto part = HBRPluginResult::resultWithStatusMessageAsNSInteger(HBRCommandStatus::OK, i);
       part->setKeepCallbackAsBool(true);
@@ -53,12 +56,13 @@ void EchoPlugin::pluginInitialize() {
 }
 
 void EchoPlugin::remember(const HBRInvokedUrlCommandPtr& command) {
+  if (!recording_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   commands_.push_back(command);
 }
 
 void EchoPlugin::send(const HBRPluginResultPtr& result, const HBRInvokedUrlCommandPtr& command) {
-  {
+  if (recording_) {
     std::lock_guard<std::mutex> lock(mutex_);
     sendThreads_.push_back(std::this_thread::get_id());
   }

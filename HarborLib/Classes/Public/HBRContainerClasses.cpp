@@ -3,6 +3,7 @@
 #include "HBRAppDelegate.h"
 #include "HBRBuiltInPlugins.h"
 #include "HBRViewController.h"
+#include "HBRWebViewEngines.h"
 #include "plat/foundation/ClassRegistry.h"
 
 namespace harbor {
@@ -13,6 +14,7 @@ void registerContainerClasses() {
   registry.registerClass<HBRAppDelegate>("HBRAppDelegate");
   // The built-in plugins, the web view engines among them.
   HBRRegisterBuiltInPlugins(registry);
+  HBRRegisterWebViewEngines(registry);
 }
 
 }  // namespace harbor

@@ -36,6 +36,8 @@ inline constexpr char kHBRWebViewEngineWKUIDelegate[] = "kHBRWebViewEngineWKUIDe
 struct HBRWebViewEngineInfo {
   plat::Dictionary values;
   std::map<std::string, plat::ObjectPtr> objects;
+  // The dictionary under kHBRWebViewEngineScriptMessageHandlers: handler name -> handler.
+  std::map<std::string, plat::ObjectPtr> scriptMessageHandlers;
 
   const plat::Value& value(const std::string& key) const { return values.get(key); }
   plat::ObjectPtr object(const std::string& key) const {

@@ -199,6 +199,14 @@ bool NSXMLParser::parse() {
   sax.fatalError = nullptr;
   sax.serror = NSXMLParserCallbacks::structuredError;
 
+  // Encoding failures are reported through libxml2's generic channel, which prints to standard
+  // error; the structured handler above already records them, so the generic one stays silent.
+  struct SilenceGenericErrors {
+    static void ignore(void*, const char*, ...) {}
+    SilenceGenericErrors() { xmlSetGenericErrorFunc(nullptr, ignore); }
+    ~SilenceGenericErrors() { xmlSetGenericErrorFunc(nullptr, nullptr); }
+  } silence;
+
   // No user data: the default SAX2 handlers we keep expect the context itself there.
   xmlParserCtxtPtr ctxt =
       xmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, url_.empty() ? nullptr : url_.c_str());

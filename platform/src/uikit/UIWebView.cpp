@@ -1,29 +1,70 @@
 #include "plat/uikit/UIWebView.h"
 
-#include <JavaScriptCore/JavaScript.h>
-
-#include <vector>
-
+#include "plat/foundation/Log.h"
 #include "plat/foundation/NSUserDefaults.h"
+#include "plat/web/WebPage.h"
 
 namespace plat {
-namespace {
 
-std::string toUTF8(JSStringRef string) {
-  std::size_t max = JSStringGetMaximumUTF8CStringSize(string);
-  std::vector<char> buffer(max);
-  std::size_t written = JSStringGetUTF8CString(string, buffer.data(), max);
-  return written ? std::string(buffer.data(), written - 1) : std::string();
-}
+// Turns the page engine's reports into the delegate's calls.
+class UIWebView::PageClient : public web::WebPageClient {
+ public:
+  explicit PageClient(std::weak_ptr<UIWebView> view) : view_(std::move(view)) {}
 
-void setProperty(JSContextRef ctx, JSObjectRef object, const char* name, JSValueRef value) {
-  JSStringRef key = JSStringCreateWithUTF8CString(name);
-  JSObjectSetProperty(ctx, object, key, value, kJSPropertyAttributeReadOnly | kJSPropertyAttributeDontDelete,
-                      nullptr);
-  JSStringRelease(key);
-}
+  void webPageDecidePolicy(const web::WebNavigationAction& action, PolicyDecision decision) override {
+    auto view = view_.lock();
+    auto delegate = view ? view->delegate() : nullptr;
+    bool allow = !delegate || delegate->webViewShouldStartLoadWithRequestNavigationType(
+                                  *view, action.request, static_cast<UIWebViewNavigationType>(action.navigationType));
+    decision(allow);
+  }
+  std::string webPageUserAgent() override {
+    std::string userAgent = UIWebView::defaultUserAgent();
+    if (auto view = view_.lock()) view->userAgent_ = userAgent;
+    return userAgent;
+  }
+  void webPageDidStartLoad(const web::WebLoad&) override {
+    withDelegate([](UIWebView& v, UIWebViewDelegate& d) { d.webViewDidStartLoad(v); });
+  }
+  void webPageDidFinishLoad(const web::WebLoad&) override {
+    withDelegate([](UIWebView& v, UIWebViewDelegate& d) { d.webViewDidFinishLoad(v); });
+  }
+  void webPageDidFailLoad(const web::WebLoad&, const NSError& error, bool) override {
+    withDelegate([&](UIWebView& v, UIWebViewDelegate& d) { d.webViewDidFailLoadWithError(v, error); });
+  }
+  void webPageRunAlert(const std::string& message, std::function<void()> done) override {
+    ask({UIWebView::JavaScriptPanel::Kind::Alert, message, ""}, [done](bool, std::optional<std::string>) { done(); });
+  }
+  void webPageRunConfirm(const std::string& message, std::function<void(bool)> done) override {
+    ask({UIWebView::JavaScriptPanel::Kind::Confirm, message, ""}, [done](bool ok, std::optional<std::string>) { done(ok); });
+  }
+  void webPageRunPrompt(const std::string& message, const std::string& defaultText,
+                        std::function<void(std::optional<std::string>)> done) override {
+    ask({UIWebView::JavaScriptPanel::Kind::Prompt, message, defaultText},
+        [done](bool ok, std::optional<std::string> text) { done(ok ? text : std::nullopt); });
+  }
 
-}  // namespace
+ private:
+  template <class F>
+  void withDelegate(F call) {
+    auto view = view_.lock();
+    auto delegate = view ? view->delegate() : nullptr;
+    if (delegate) call(*view, *delegate);
+  }
+  void ask(const UIWebView::JavaScriptPanel& panel, UIWebView::JavaScriptPanelAnswer answer) {
+    auto view = view_.lock();
+    if (view && view->panelHandler_) {
+      auto handler = view->panelHandler_;
+      handler(panel, std::move(answer));
+      return;
+    }
+    static const char* const kinds[] = {"alert", "confirm", "prompt"};
+    NSLog(std::string("JavaScript ") + kinds[static_cast<int>(panel.kind)] + ": " + panel.message);
+    answer(false, std::nullopt);
+  }
+
+  std::weak_ptr<UIWebView> view_;
+};
 
 std::string UIWebView::defaultUserAgent() {
   Value registered = NSUserDefaults::standardUserDefaults()->objectForKey(kUserAgentDefaultsKey);
@@ -31,36 +72,68 @@ std::string UIWebView::defaultUserAgent() {
   return kBuiltInUserAgent;
 }
 
+UIWebView::UIWebView() = default;
+
 UIWebView::~UIWebView() {
-  if (context_) JSGlobalContextRelease(static_cast<JSGlobalContextRef>(context_));
+  if (page_) page_->close();
 }
 
-void UIWebView::init() {
-  if (context_) return;
-  userAgent_ = defaultUserAgent();
-  JSGlobalContextRef ctx = JSGlobalContextCreate(nullptr);
-  context_ = ctx;
-  JSObjectRef global = JSContextGetGlobalObject(ctx);
-  JSObjectRef navigator = JSObjectMake(ctx, nullptr, nullptr);
-  JSStringRef ua = JSStringCreateWithUTF8CString(userAgent_.c_str());
-  setProperty(ctx, navigator, "userAgent", JSValueMakeString(ctx, ua));
-  JSStringRelease(ua);
-  setProperty(ctx, global, "navigator", navigator);
+void UIWebView::init() { initWithFrame(CGRectZero); }
+
+void UIWebView::initWithFrame(const CGRect& frame) {
+  UIView::initWithFrame(frame);
+  if (page_) return;
+  scrollView_ = std::make_shared<UIScrollView>();
+  scrollView_->initWithFrame(bounds());
+  scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+  // The web view scrolls faster than a plain scroll view until told otherwise.
+  scrollView_->setDecelerationRate(UIScrollViewDecelerationRateFast);
+  auto content = std::make_shared<UIView>();
+  content->initWithFrame(bounds());
+  scrollView_->addSubview(content);
+  addSubview(scrollView_);
+
+  client_ = std::make_shared<PageClient>(weakSelf<UIWebView>());
+  page_ = std::make_shared<web::WebPage>();
+  page_->initWithClient(client_, web::WebPage::Configuration{false});
 }
+
+void UIWebView::loadRequest(const NSURLRequestPtr& request) {
+  if (page_) page_->loadRequest(request);
+}
+
+void UIWebView::loadHTMLString(const std::string& html, const NSURLPtr& baseURL) {
+  if (page_) page_->loadHTMLString(html, baseURL);
+}
+
+void UIWebView::reload() {
+  if (page_) page_->reload();
+}
+
+void UIWebView::stopLoading() {
+  if (page_) page_->stopLoading();
+}
+
+NSURLRequestPtr UIWebView::request() const { return page_ ? page_->request() : nullptr; }
+
+bool UIWebView::isLoading() const { return page_ && page_->isLoading(); }
 
 std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string& script) {
-  if (!context_) return {};
-  auto ctx = static_cast<JSGlobalContextRef>(context_);
-  JSStringRef source = JSStringCreateWithUTF8CString(script.c_str());
-  JSValueRef exception = nullptr;
-  JSValueRef result = JSEvaluateScript(ctx, source, nullptr, nullptr, 1, &exception);
-  JSStringRelease(source);
-  if (exception || !result || JSValueIsUndefined(ctx, result) || JSValueIsNull(ctx, result)) return {};
-  JSStringRef text = JSValueToStringCopy(ctx, result, &exception);
-  if (exception || !text) return {};
-  std::string out = toUTF8(text);
-  JSStringRelease(text);
-  return out;
+  if (!page_) return {};
+  auto keep = page_;
+  auto result = page_->evaluate(script);
+  if (!result || result->isUndefined() || result->isNull()) return {};
+  return result->toString();
 }
+
+void UIWebView::simulateLinkClick(const NSURLPtr& url) {
+  if (page_) page_->simulateLinkClick(url);
+}
+
+void UIWebView::simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure) {
+  if (page_) page_->simulateFrameLoad(url, std::move(failure));
+}
+
+bool UIWebView::simulateFailure(const NSError& error) { return page_ && page_->simulateFailure(error); }
 
 }  // namespace plat

@@ -1,3 +1,4 @@
+#include "plat/foundation/Strings.h"
 #include "plat/web/JSContext.h"
 
 #include <algorithm>
@@ -125,24 +126,6 @@ std::vector<JSChar> utf16FromUTF8(std::string_view s) {
     i += n;
   }
   return out;
-}
-
-void appendUTF8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // Lone surrogates (legal in script strings, not in UTF-8) become U+FFFD; NULs are kept.

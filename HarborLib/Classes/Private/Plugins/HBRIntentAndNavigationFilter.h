@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "HBRNavigationVoter.h"
 #include "HBRPlugin.h"
 #include "HBRWhitelist.h"
 #include "plat/foundation/NSURL.h"
@@ -36,9 +37,9 @@ enum HBRIntentAndNavigationFilterValue : long {
   HBRIntentAndNavigationFilterValueNoneAllowed = 2,
 };
 
-class HBRIntentAndNavigationFilter : public HBRPlugin, public plat::NSXMLParserDelegate {
+class HBRIntentAndNavigationFilter : public HBRPlugin, public HBRNavigationVoter, public plat::NSXMLParserDelegate {
  public:
-  // Navigation types as the engines report them; only a followed link may open an intent.
+  // A followed link, in both engines' numbering; only such a navigation may open an intent.
   static constexpr long kNavigationTypeLinkClicked = 0;
 
   void pluginInitialize() override;
@@ -63,7 +64,7 @@ class HBRIntentAndNavigationFilter : public HBRPlugin, public plat::NSXMLParserD
   // The vote: true lets the web view go there. A followed link to an intent is opened through
   // the application and refused here; an intent reached any other way is refused and not
   // opened. Refusals of addresses in neither list are logged.
-  bool shouldOverrideLoadWithRequest(const plat::NSURLRequestPtr& request, long navigationType);
+  bool shouldOverrideLoadWithRequest(const plat::NSURLRequestPtr& request, long navigationType) override;
 
   const std::vector<std::string>& allowIntents() const { return allowIntents_; }
   const std::vector<std::string>& allowNavigations() const { return allowNavigations_; }

@@ -2,6 +2,7 @@
 // Text helpers the container needs: UTF-8 checks and repair, UTF-16 length, Base64,
 // printf-style formatting, case folding of ASCII names, version comparison.
 #include <cstdarg>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@
 
 namespace plat {
 
+// Appends the UTF-8 encoding of a code point (at most U+10FFFF).
+void appendUTF8(std::string& out, std::uint32_t codePoint);
 // Number of UTF-16 code units the UTF-8 text occupies (what the platform calls its length).
 std::size_t utf16Length(std::string_view utf8);
 bool isValidUTF8(std::string_view text);

@@ -35,13 +35,17 @@ class Dictionary {
   // Inserts an absent value when the key is missing.
   Value& operator[](std::string_view key);
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  void reserve(std::size_t n) { entries_.reserve(n); }
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
-  auto begin() { return entries_.begin(); }
-  auto end() { return entries_.end(); }
+  // Defined after Value: clang instantiates the vector's members at once, and Value must be
+  // complete by then.
+  using const_iterator = std::vector<Entry>::const_iterator;
+  using iterator = std::vector<Entry>::iterator;
+  std::size_t size() const;
+  bool empty() const;
+  void reserve(std::size_t n);
+  const_iterator begin() const;
+  const_iterator end() const;
+  iterator begin();
+  iterator end();
   bool operator==(const Dictionary& other) const;
 
  private:
@@ -125,6 +129,14 @@ class Value {
                plat::Data, plat::Array, plat::Dictionary>
       v_;
 };
+
+inline std::size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
+inline void Dictionary::reserve(std::size_t n) { entries_.reserve(n); }
+inline Dictionary::const_iterator Dictionary::begin() const { return entries_.begin(); }
+inline Dictionary::const_iterator Dictionary::end() const { return entries_.end(); }
+inline Dictionary::iterator Dictionary::begin() { return entries_.begin(); }
+inline Dictionary::iterator Dictionary::end() { return entries_.end(); }
 
 // A shared absent value, handy for returning references to "nothing".
 const Value& absentValue();

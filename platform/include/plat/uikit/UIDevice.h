@@ -2,13 +2,26 @@
 // Facts about the device the application runs on. On this platform they are simulated: the
 // runner and tests set them, and they start as an "iPhone" running "iOS" "9.3" with
 // multitasking. Any thread.
+//
+// The battery is real where the machine has one: while battery monitoring is on, state and level
+// come from the battery status source (BatteryStatusSource.h), and their changes are posted as
+// UIDeviceBatteryStateDidChangeNotification and UIDeviceBatteryLevelDidChangeNotification (object:
+// the device) on the main thread. While monitoring is off they read unknown and -1.0.
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Object.h"
 
 namespace plat {
+
+enum class UIDeviceBatteryState : std::int64_t { Unknown = 0, Unplugged = 1, Charging = 2, Full = 3 };
+
+inline constexpr char UIDeviceBatteryStateDidChangeNotification[] = "UIDeviceBatteryStateDidChangeNotification";
+inline constexpr char UIDeviceBatteryLevelDidChangeNotification[] = "UIDeviceBatteryLevelDidChangeNotification";
 
 class UIDevice;
 using UIDevicePtr = std::shared_ptr<UIDevice>;
@@ -30,12 +43,36 @@ class UIDevice : public Object {
   void setSystemVersion(std::string version);
   void setMultitaskingSupported(bool supported);
 
+  // Battery. Switching monitoring on and off is a main-thread matter; the readers answer anywhere.
+  bool isBatteryMonitoringEnabled() const;
+  void setBatteryMonitoringEnabled(bool enabled);
+  UIDeviceBatteryState batteryState() const;
+  // 0.0 to 1.0, or -1.0 when unknown.
+  float batteryLevel() const;
+  // Main thread: reads the source now and posts what changed (monitoring only).
+  void updateBatteryStatus();
+
+  // The identifier shared by the applications of one vendor on this device, as UUID text: made
+  // from the machine's /etc/machine-id, nothing when there is none (as on a device not yet
+  // unlocked). The runner and tests may set it, or take it away.
+  std::optional<std::string> identifierForVendor() const;
+  void setIdentifierForVendor(std::optional<std::string> identifier);
+
+  UIDevice();
+  ~UIDevice() override;
+
  private:
   mutable std::mutex mutex_;
   std::string model_ = "iPhone";
   std::string systemName_ = "iOS";
   std::string systemVersion_ = "9.3";
   bool multitasking_ = true;
+
+  bool batteryMonitoring_ = false;
+  UIDeviceBatteryState batteryState_ = UIDeviceBatteryState::Unknown;
+  float batteryLevel_ = -1.0f;
+  RunLoop::TimerId batteryTimer_ = 0;
+  std::optional<std::string> identifierForVendor_;
 };
 
 }  // namespace plat

@@ -21,6 +21,7 @@ enum UIViewAutoresizing : unsigned {
 };
 
 class UIView;
+class UIGestureRecognizer;
 using UIViewPtr = std::shared_ptr<UIView>;
 
 class UIView : public Object {
@@ -61,6 +62,11 @@ class UIView : public Object {
   void bringSubviewToFront(const UIViewPtr& view);
   void removeFromSuperview();
 
+  // A view keeps its recognisers; each knows its view weakly.
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return gestureRecognizers_; }
+  void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+
  private:
   void detachChild(const UIView* child);
 
@@ -75,6 +81,7 @@ class UIView : public Object {
   long tag_ = 0;
   std::vector<UIViewPtr> subviews_;
   std::weak_ptr<UIView> superview_;
+  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
 };
 
 }  // namespace plat

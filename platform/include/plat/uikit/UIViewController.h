@@ -1,7 +1,9 @@
 #pragma once
-// A view controller: owns a lazily loaded view and may present another controller modally.
-// Presentation is immediate (no animation); the completion runs on a later run-loop turn, as
-// after an animation.
+// A view controller: owns a lazily loaded view and presents other controllers modally. One
+// controller presents another over itself, forming a chain; dismissing a controller takes it and
+// everything it presents off the screen.
+//
+// Threads: main thread only.
 #include <functional>
 #include <memory>
 
@@ -15,31 +17,50 @@ using UIViewControllerPtr = std::shared_ptr<UIViewController>;
 
 class UIViewController : public Object {
  public:
-  UIViewController() = default;
+  using Completion = std::function<void()>;
 
   // Loads the view on first use (loadView, then viewDidLoad).
   UIViewPtr view();
   bool isViewLoaded() const { return view_ != nullptr; }
   void setView(const UIViewPtr& view) { view_ = view; }
 
+  // Lifecycle hooks; the base versions do nothing (loadView makes a plain full-screen view).
   virtual void loadView();
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool animated) {}
   virtual void viewDidAppear(bool animated) {}
+  virtual void viewDidDisappear(bool animated) {}
   virtual void viewDidUnload() {}
   virtual void didReceiveMemoryWarning() {}
 
-  // Presents modally on top of this controller. Presenting while something is already
-  // presented fails (the completion is not run) and returns false, as on the platform.
-  bool presentViewController(const UIViewControllerPtr& controller, bool animated, std::function<void()> completion);
-  void dismissViewControllerAnimated(bool animated, std::function<void()> completion);
-  UIViewControllerPtr presentedViewController() const { return presented_; }
-  UIViewControllerPtr presentingViewController() const { return presenting_.lock(); }
+  // Presents `controller` over this one. It is this controller's presented controller at once;
+  // it is on screen, and the completion runs, on a later turn. Returns false, logs a warning and
+  // never runs the completion when this controller is already presenting (or still being
+  // presented), when `controller` is already presented somewhere, or is this controller. While
+  // the presented controller is being dismissed, the presentation waits for the dismissal to end.
+  // (The platform's own call reports failure only in its log; callers here also get it back.)
+  virtual bool presentViewController(const std::shared_ptr<UIViewController>& controller, bool animated,
+                                     Completion completion);
+  // Dismisses the controller this one presents, or this one when it presents none, together with
+  // everything presented over it. Animated: off screen, and the completion run, on a later turn.
+  virtual void dismissViewControllerAnimated(bool animated, Completion completion);
+
+  std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
+  std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  bool isBeingPresented() const { return beingPresented_; }
+  bool isBeingDismissed() const { return beingDismissed_; }
 
  private:
+  void finishPresentation(const std::shared_ptr<UIViewController>& controller, bool animated, Completion completion);
+  void finishDismissal(bool animated, Completion completion);
+
   UIViewPtr view_;
-  UIViewControllerPtr presented_;
+  std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
+  bool beingPresented_ = false;
+  bool beingDismissed_ = false;
+  // A presentation that waits for the current dismissal to end.
+  std::function<void()> afterDismissal_;
 };
 
 }  // namespace plat

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "plat/foundation/NSException.h"
 #include "plat/foundation/Value.h"
 #include "plat/testing/PlatformTest.h"
 
@@ -34,6 +35,18 @@ class SandboxTest : public PlatformTest {
   double modificationDate(const std::string& path);
   // Rewrites Info.plist of the main bundle and reloads the bundle.
   void writeInfoPlist(const Dictionary& info);
+
+  // The reason of the assertion failure that f raised, or "" when there was none (assertion
+  // failures throw in tests).
+  template <class F>
+  static std::string assertionOf(F&& f) {
+    try {
+      f();
+    } catch (const NSException& e) {
+      return e.reason();
+    }
+    return {};
+  }
 
  private:
   std::string root_;

@@ -1,0 +1,168 @@
+// The bridge against the one cost it cannot avoid: evaluating a result's callback script in
+// JavaScriptCore. Three measurements in one process:
+//   raw     evaluating "harbor.require('harbor/exec').nativeCallback('Echo<n>',1,"payload",0, 0)"
+//           (a fresh id each time, so the engine's code cache helps no more than in real use);
+//   single  one page call per signal: exec -> signal -> fetch -> parse -> echo plugin ->
+//           result script -> the page's success callback;
+//   burst   100 page calls per signal, fetched and executed as one batch.
+// The last line compares them: bridge: <N> round trips/s single, <M> round trips/s burst,
+// <R> of raw evaluation, where R is the burst rate over the raw rate.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/Log.h"
+#include "support/EchoPlugin.h"
+#include "support/FakeWebViewEngine.h"
+#include "support/StubBridgeController.h"
+
+namespace {
+
+using harbor::testing::EchoPlugin;
+using harbor::testing::FakeWebViewEngine;
+using harbor::testing::StubBridgeController;
+
+constexpr int kBurst = 100;
+
+const char* kPage = R"JS(
+var received = 0;
+function okCallback(message) { received++; }
+function failCallback(message) { throw new Error('echo failed: ' + message); }
+function send() { harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
+function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
+)JS";
+
+struct Bridge {
+  std::shared_ptr<FakeWebViewEngine> engine;
+  std::shared_ptr<StubBridgeController> controller;
+  plat::JSValue send;
+  plat::JSValue sendBurst;
+  plat::JSValue global;
+
+  bool start() {
+    engine = std::make_shared<FakeWebViewEngine>();
+    if (!engine->initWithBridgeMode(FakeWebViewEngine::BridgeMode::Iframe)) return false;
+    engine->recordEvaluatedScripts(false);
+    controller = std::make_shared<StubBridgeController>();
+    controller->initWithWebViewEngine(engine);
+    engine->setBridgeController(controller);
+    controller->addPlugin<EchoPlugin>("Echo")->setRecording(false);
+    if (!engine->context().evaluate(kPage)) return false;
+    global = engine->context().globalObject();
+    send = global.property("send");
+    sendBurst = global.property("sendBurst");
+    return send.isFunction() && sendBurst.isFunction();
+  }
+
+  double received() { return global.property("received").toNumber(); }
+
+  // Runs the main loop until the page has received `expected` answers. Batches of 4096 units
+  // or more are parsed on a worker, so this waits for its post when nothing else is ready.
+  bool pumpUntil(double expected) {
+    plat::RunLoop& loop = plat::RunLoop::main();
+    for (;;) {
+      loop.runUntilIdle();
+      if (received() >= expected) return true;
+      if (!loop.hasReadyWork() && !loop.waitForPost(5)) return false;
+    }
+  }
+};
+
+void BM_RawCallbackEvaluation(benchmark::State& state) {
+  auto engine = std::make_shared<FakeWebViewEngine>();
+  if (!engine->initWithBridgeMode(FakeWebViewEngine::BridgeMode::Iframe)) {
+    state.SkipWithError("harbor.js did not load");
+    return;
+  }
+  plat::JSContext& js = engine->context();
+  std::uint64_t id = 1000000000;
+  for (auto _ : state) {
+    std::string script = "harbor.require('harbor/exec').nativeCallback('Echo" + std::to_string(id++) +
+                         "',1,\"payload\",0, 0)";
+    auto result = js.evaluate(script);
+    benchmark::DoNotOptimize(result);
+  }
+  state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_RoundTripSingle(benchmark::State& state) {
+  Bridge bridge;
+  if (!bridge.start()) {
+    state.SkipWithError("bridge did not start");
+    return;
+  }
+  double expected = 0;
+  for (auto _ : state) {
+    bridge.send.call();
+    expected += 1;
+    if (!bridge.pumpUntil(expected)) {
+      state.SkipWithError("a round trip did not complete");
+      return;
+    }
+  }
+  state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_RoundTripBurst(benchmark::State& state) {
+  Bridge bridge;
+  if (!bridge.start()) {
+    state.SkipWithError("bridge did not start");
+    return;
+  }
+  double expected = 0;
+  const plat::Array burst{kBurst};
+  for (auto _ : state) {
+    bridge.sendBurst.callWithArguments(burst);
+    expected += kBurst;
+    if (!bridge.pumpUntil(expected)) {
+      state.SkipWithError("a burst did not complete");
+      return;
+    }
+  }
+  state.counters["rate"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kBurst, benchmark::Counter::kIsRate);
+}
+
+// Wall-clock time throughout: large batches are parsed on a worker thread.
+BENCHMARK(BM_RawCallbackEvaluation)->UseRealTime();
+BENCHMARK(BM_RoundTripSingle)->UseRealTime();
+BENCHMARK(BM_RoundTripBurst)->UseRealTime();
+
+// Prints as usual and keeps each benchmark's rate for the summary line.
+class RateReporter : public benchmark::ConsoleReporter {
+ public:
+  // No colours: their trailing reset would otherwise start the summary line.
+  RateReporter() : ConsoleReporter(OO_Tabular) {}
+  std::map<std::string, double> rates;
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      auto it = run.counters.find("rate");
+      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  plat::RunLoop::main().bindToCurrentThread();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  double raw = reporter.rates["BM_RawCallbackEvaluation"];
+  double single = reporter.rates["BM_RoundTripSingle"];
+  double burst = reporter.rates["BM_RoundTripBurst"];
+  std::fflush(stdout);
+  std::printf("bridge: %.0f round trips/s single, %.0f round trips/s burst, %.2f of raw evaluation\n", single, burst,
+              raw > 0 ? burst / raw : 0.0);
+  return 0;
+}

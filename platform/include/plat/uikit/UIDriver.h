@@ -1,0 +1,78 @@
+#pragma once
+// Stands in for the user in front of the screen. Every alert that appears (alert controllers and
+// the legacy alert views) is listed here until it goes away; tests and the runner read what it
+// says and answer it: tap a button, type into a text field. Like a finger, the driver only
+// reaches the topmost alert.
+//
+// An automatic answer can be switched on (the runner does): every alert that appears is answered
+// on a later turn, by default with its first button and the text fields as they are.
+//
+// Threads: main thread only.
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// What the driver needs of an alert on screen.
+class UIDrivenAlert {
+ public:
+  virtual ~UIDrivenAlert() = default;
+  virtual std::optional<std::string> alertTitle() const = 0;
+  virtual std::optional<std::string> alertMessage() const = 0;
+  virtual std::vector<std::string> buttonTitles() const = 0;
+  virtual std::size_t textFieldCount() const = 0;
+  virtual std::optional<std::string> textFieldText(std::size_t index) const = 0;
+  virtual bool setTextFieldText(std::size_t index, std::optional<std::string> text) = 0;
+  // Presses the button as the user would: the alert goes away and its handler runs. False when
+  // there is no such button, the alert is covered, or it has been answered already.
+  virtual bool tapButton(std::size_t index) = 0;
+  // Something is being shown over it (perhaps not on screen yet): it cannot be touched.
+  virtual bool isCovered() const { return false; }
+};
+
+class UIDriver {
+ public:
+  struct AutoAnswer {
+    std::size_t buttonIndex = 0;  // past the last button: the last one
+    // Typed into the first text field before tapping; nothing keeps its text.
+    std::optional<std::string> text;
+  };
+  using Observer = std::function<void(const UIDrivenAlert& alert)>;
+
+  static UIDriver& shared();
+
+  // On screen, bottom first.
+  std::vector<std::shared_ptr<UIDrivenAlert>> alerts() const { return alerts_; }
+  std::shared_ptr<UIDrivenAlert> topAlert() const;
+  std::size_t alertCount() const { return alerts_.size(); }
+
+  // On the topmost alert; false when there is none, it is covered by something about to appear,
+  // or it has no such button or field.
+  bool tapButton(std::size_t index);
+  bool setTextFieldText(std::size_t index, std::string text);
+
+  // Switches the automatic answer on (or off with nothing).
+  void setAutoAnswer(std::optional<AutoAnswer> answer) { autoAnswer_ = std::move(answer); }
+  // Hears every alert as it appears (the runner prints them).
+  void setObserver(Observer observer) { observer_ = std::move(observer); }
+
+  // Called by the alert classes.
+  void alertDidAppear(const std::shared_ptr<UIDrivenAlert>& alert);
+  void alertDidDisappear(const UIDrivenAlert* alert);
+
+  // Test surface: forgets every alert, the automatic answer and the observer.
+  void reset();
+
+ private:
+  void scheduleAutoAnswer(const std::shared_ptr<UIDrivenAlert>& alert);
+
+  std::vector<std::shared_ptr<UIDrivenAlert>> alerts_;
+  std::optional<AutoAnswer> autoAnswer_;
+  Observer observer_;
+};
+
+}  // namespace plat

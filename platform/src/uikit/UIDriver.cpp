@@ -1,0 +1,65 @@
+#include "plat/uikit/UIDriver.h"
+
+#include <algorithm>
+
+#include "plat/dispatch/Queues.h"
+
+namespace plat {
+
+UIDriver& UIDriver::shared() {
+  static auto* driver = new UIDriver();
+  return *driver;
+}
+
+std::shared_ptr<UIDrivenAlert> UIDriver::topAlert() const { return alerts_.empty() ? nullptr : alerts_.back(); }
+
+bool UIDriver::tapButton(std::size_t index) {
+  auto top = topAlert();
+  return top && !top->isCovered() && top->tapButton(index);
+}
+
+bool UIDriver::setTextFieldText(std::size_t index, std::string text) {
+  auto top = topAlert();
+  return top && !top->isCovered() && top->setTextFieldText(index, std::move(text));
+}
+
+void UIDriver::alertDidAppear(const std::shared_ptr<UIDrivenAlert>& alert) {
+  if (!alert || std::find(alerts_.begin(), alerts_.end(), alert) != alerts_.end()) return;
+  alerts_.push_back(alert);
+  if (observer_) observer_(*alert);
+  scheduleAutoAnswer(alert);
+}
+
+void UIDriver::alertDidDisappear(const UIDrivenAlert* alert) {
+  auto it = std::find_if(alerts_.begin(), alerts_.end(), [&](const auto& a) { return a.get() == alert; });
+  if (it == alerts_.end()) return;
+  // Keep it alive until it is out of the list: this may be its last owner.
+  auto keep = *it;
+  alerts_.erase(it);
+  // An alert that this one covered is on top now: its turn to be answered.
+  if (!alerts_.empty()) scheduleAutoAnswer(alerts_.back());
+}
+
+void UIDriver::scheduleAutoAnswer(const std::shared_ptr<UIDrivenAlert>& alert) {
+  if (!autoAnswer_) return;
+  AutoAnswer answer = *autoAnswer_;
+  std::weak_ptr<UIDrivenAlert> weak = alert;
+  dispatch::mainAsync([weak, answer] {
+    auto target = weak.lock();
+    // Gone meanwhile, or covered by a later alert, which goes first; it comes back here when
+    // that one leaves.
+    if (!target || UIDriver::shared().topAlert() != target || target->isCovered()) return;
+    if (answer.text && target->textFieldCount() > 0) target->setTextFieldText(0, answer.text);
+    std::size_t buttons = target->buttonTitles().size();
+    if (buttons > 0) target->tapButton(std::min(answer.buttonIndex, buttons - 1));
+  });
+}
+
+void UIDriver::reset() {
+  auto old = std::move(alerts_);
+  alerts_.clear();
+  autoAnswer_.reset();
+  observer_ = nullptr;
+}
+
+}  // namespace plat

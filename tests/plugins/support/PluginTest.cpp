@@ -1,0 +1,92 @@
+#include "support/PluginTest.h"
+
+#include <gtest/gtest.h>
+
+#include "plat/foundation/ClassRegistry.h"
+#include "plat/foundation/JSON.h"
+#include "plat/foundation/Strings.h"
+
+namespace harbor::testing {
+
+void RecordingEngine::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
+  scripts.push_back(script);
+  if (completion) completion(plat::Value(), std::nullopt);
+}
+
+void StubController::init() {
+  auto self = std::static_pointer_cast<StubController>(shared_from_this());
+  queue->initWithViewController(self);
+  delegate->initWithViewController(self);
+}
+
+plat::ObjectPtr StubController::getCommandInstance(const std::string& pluginName) {
+  auto it = services.find(plat::toLowerASCII(pluginName));
+  return it == services.end() ? nullptr : it->second;
+}
+
+std::optional<PageCallback> parseCallbackScript(const std::string& script) {
+  static const std::string head = "harbor.require('harbor/exec').nativeCallback('";
+  static const std::string tail = ", 0)";
+  if (!plat::startsWith(script, head) || !plat::endsWith(script, tail)) return std::nullopt;
+  std::string body = script.substr(head.size(), script.size() - head.size() - tail.size());
+  auto quote = body.find('\'');
+  if (quote == std::string::npos) return std::nullopt;
+  PageCallback callback;
+  callback.callbackId = body.substr(0, quote);
+  // The rest is ",<status>,<message>,<keep>": a JSON array once bracketed.
+  auto parsed = plat::json::parse("[" + body.substr(quote + 2) + "]");
+  if (!parsed || !parsed->isArray() || parsed->asArray().size() != 3) return std::nullopt;
+  callback.status = static_cast<int>(parsed->at(0).asInt());
+  callback.message = parsed->at(1);
+  callback.keepCallback = parsed->at(2).asInt() == 1;
+  return callback;
+}
+
+void PluginTest::SetUp() {
+  SandboxTest::SetUp();
+  controller = std::make_shared<StubController>();
+  controller->init();
+}
+
+void PluginTest::TearDown() {
+  for (auto& [name, plugin] : controller->services)
+    if (auto p = std::dynamic_pointer_cast<HBRPlugin>(plugin)) p->dispose();
+  controller->services.clear();
+  controller.reset();
+  SandboxTest::TearDown();
+}
+
+std::shared_ptr<HBRPlugin> PluginTest::createPlugin(const std::string& className, const std::string& serviceName,
+                                                    const std::shared_ptr<plat::UIViewController>& viewController) {
+  auto plugin = std::dynamic_pointer_cast<HBRPlugin>(plat::ClassRegistry::shared().create(className));
+  if (!plugin) return nullptr;
+  plugin->initWithWebViewEngine(controller->engine);
+  plugin->setViewController(viewController);
+  plugin->setCommandDelegate(controller->delegate);
+  controller->services[plat::toLowerASCII(serviceName)] = plugin;
+  plugin->pluginInitialize();
+  return plugin;
+}
+
+void PluginTest::exec(const std::string& service, const std::string& action, const plat::Array& arguments,
+                      const std::string& callbackId) {
+  plat::Array entry{plat::Value(callbackId), plat::Value(service), plat::Value(action), plat::Value(arguments)};
+  auto batch = plat::json::write(plat::Value(plat::Array{plat::Value(entry)}));
+  ASSERT_TRUE(batch.ok()) << batch.error();
+  controller->queue->enqueueCommandBatch(*batch);
+  controller->queue->executePending();
+  runUntilIdle();
+}
+
+std::vector<PageCallback> PluginTest::takeCallbacks() {
+  std::vector<PageCallback> callbacks;
+  for (const auto& script : controller->engine->scripts) {
+    auto parsed = parseCallbackScript(script);
+    EXPECT_TRUE(parsed) << "not a callback script: " << script;
+    if (parsed) callbacks.push_back(std::move(*parsed));
+  }
+  controller->engine->scripts.clear();
+  return callbacks;
+}
+
+}  // namespace harbor::testing
