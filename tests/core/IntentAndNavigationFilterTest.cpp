@@ -51,7 +51,8 @@ class IntentAndNavigationFilterTest : public plat::testing::SandboxTest {
   std::vector<std::string> openedURLs() {
     std::vector<std::string> urls;
     for (const auto& record : plat::UIApplication::sharedApplication()->urlRequests())
-      if (record.kind == plat::UIApplication::URLRequestRecord::Kind::Open) urls.push_back(record.url->absoluteString());
+      if (record.kind == plat::UIApplication::URLRequestRecord::Kind::Open)
+        urls.push_back(record.url->absoluteString());
     return urls;
   }
 };
@@ -155,13 +156,14 @@ TEST_F(IntentAndNavigationFilterTest, RefusesEverythingWithoutAConfiguration) {
 
 TEST_F(IntentAndNavigationFilterTest, AnEmptyConfigurationAllowsOnlyFiles) {
   auto filter = filterReading("<widget/>");
-  EXPECT_EQ(filter->filterUrl(plat::NSURL::URLWithString("file:///a")), HBRIntentAndNavigationFilterValueNavigationAllowed);
-  EXPECT_EQ(filter->filterUrl(plat::NSURL::URLWithString("https://a/")), HBRIntentAndNavigationFilterValueNoneAllowed);
+  auto verdict = [](const auto& f, const char* url) { return f->filterUrl(plat::NSURL::URLWithString(url)); };
+  EXPECT_EQ(verdict(filter, "file:///a"), HBRIntentAndNavigationFilterValueNavigationAllowed);
+  EXPECT_EQ(verdict(filter, "https://a/"), HBRIntentAndNavigationFilterValueNoneAllowed);
   // A star lets everything through that list.
   auto open = filterReading(R"(<widget><allow-navigation href="*"/><allow-intent href="*"/></widget>)");
-  EXPECT_EQ(open->filterUrl(plat::NSURL::URLWithString("x-app://a")), HBRIntentAndNavigationFilterValueNavigationAllowed);
+  EXPECT_EQ(verdict(open, "x-app://a"), HBRIntentAndNavigationFilterValueNavigationAllowed);
   auto intents = filterReading(R"(<widget><allow-intent href="*"/></widget>)");
-  EXPECT_EQ(intents->filterUrl(plat::NSURL::URLWithString("x-app://a")), HBRIntentAndNavigationFilterValueIntentAllowed);
+  EXPECT_EQ(verdict(intents, "x-app://a"), HBRIntentAndNavigationFilterValueIntentAllowed);
 }
 
 TEST_F(IntentAndNavigationFilterTest, ABrokenConfigurationIsAnAssertionFailure) {

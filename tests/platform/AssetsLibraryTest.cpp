@@ -231,11 +231,12 @@ TEST_F(AssetsLibraryTest, WritesImageDataAsNewPhotos) {
     NSURLPtr written;
     std::optional<NSError> error;
     bool called = false;
-    library->writeImageDataToSavedPhotosAlbum(c.data, Value(), [&](const NSURLPtr& url, const std::optional<NSError>& e) {
+    auto completion = [&](const NSURLPtr& url, const std::optional<NSError>& e) {
       called = true;
       written = url;
       error = e;
-    });
+    };
+    library->writeImageDataToSavedPhotosAlbum(c.data, Value(), completion);
     runUntilIdle();
     ASSERT_TRUE(called);
     if (!c.extension) {

@@ -86,7 +86,8 @@ EntryParts parseEntry(std::string_view entry) {
   }
 
   // (/.*)?
-  if (pos < entry.size() && entry[pos] == '/') parts.path = std::string(entry.substr(pos, lineTerminatorAt(entry, pos) - pos));
+  if (pos < entry.size() && entry[pos] == '/')
+    parts.path = std::string(entry.substr(pos, lineTerminatorAt(entry, pos) - pos));
   return parts;
 }
 

@@ -216,7 +216,9 @@ void ALAssetsLibrary::writeImageDataToSavedPhotosAlbum(const Data& imageData, co
   });
 }
 
-std::string SimulatedPhotoLibrary::folderPath() { return stringByAppendingPathComponent(NSHomeDirectory(), "Media/DCIM"); }
+std::string SimulatedPhotoLibrary::folderPath() {
+  return stringByAppendingPathComponent(NSHomeDirectory(), "Media/DCIM");
+}
 
 NSURLPtr SimulatedPhotoLibrary::addAsset(const Data& bytes, std::string_view extension, std::optional<double> date) {
   if (!isPlainExtension(extension)) return nullptr;

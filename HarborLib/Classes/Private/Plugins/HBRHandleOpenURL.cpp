@@ -83,7 +83,7 @@ void HBRHandleOpenURL::processOpenUrl(const plat::NSURLPtr& url, bool pageLoaded
   auto engine = webViewEngine();
   if (!engine) return;
   std::weak_ptr<HBRHandleOpenURL> weak = this->weakSelf<HBRHandleOpenURL>();
-  engine->evaluateJavaScript(kReadyStateScript, [weak, url](const plat::Value& result, const std::optional<plat::NSError>&) {
+  auto onReadyState = [weak, url](const plat::Value& result, const std::optional<plat::NSError>&) {
     auto plugin = weak.lock();
     if (!plugin || !result.isString()) return;
     const std::string& state = result.asString();
@@ -91,7 +91,8 @@ void HBRHandleOpenURL::processOpenUrl(const plat::NSURLPtr& url, bool pageLoaded
       plugin->deliver(url);
     else
       plugin->url_ = url;
-  });
+  };
+  engine->evaluateJavaScript(kReadyStateScript, onReadyState);
 }
 
 void HBRHandleOpenURL::deliver(const plat::NSURLPtr& url) {
