@@ -100,13 +100,13 @@ TEST_F(IntentAndNavigationFilterTest, GivesOneVerdictPerUrl) {
   auto empty = std::make_shared<HBRWhitelist>();
   empty->initWithArray({});
   auto url = plat::NSURL::URLWithString("x-app://anything");
-  EXPECT_EQ(HBRIntentAndNavigationFilter::filterUrl(url, star, empty), HBRIntentAndNavigationFilterValueIntentAllowed);
-  EXPECT_EQ(HBRIntentAndNavigationFilter::filterUrl(url, empty, star),
-            HBRIntentAndNavigationFilterValueNavigationAllowed);
-  EXPECT_EQ(HBRIntentAndNavigationFilter::filterUrl(url, star, star),
-            HBRIntentAndNavigationFilterValueNavigationAllowed);
-  EXPECT_EQ(HBRIntentAndNavigationFilter::filterUrl(url, nullptr, nullptr),
-            HBRIntentAndNavigationFilterValueNoneAllowed);
+  auto verdict = [&](const HBRWhitelistPtr& intents, const HBRWhitelistPtr& navigations) {
+    return HBRIntentAndNavigationFilter::filterUrlIntentsWhitelistNavigationsWhitelist(url, intents, navigations);
+  };
+  EXPECT_EQ(verdict(star, empty), HBRIntentAndNavigationFilterValueIntentAllowed);
+  EXPECT_EQ(verdict(empty, star), HBRIntentAndNavigationFilterValueNavigationAllowed);
+  EXPECT_EQ(verdict(star, star), HBRIntentAndNavigationFilterValueNavigationAllowed);
+  EXPECT_EQ(verdict(nullptr, nullptr), HBRIntentAndNavigationFilterValueNoneAllowed);
 }
 
 TEST_F(IntentAndNavigationFilterTest, VotesOpensIntentsOnlyForFollowedLinksAndLogsRefusals) {

@@ -77,7 +77,7 @@ TEST(HBRURLProtocol, ClaimsOnlyPhotoLibraryUrls) {
   EXPECT_FALSE(HBRURLProtocol::canInitWithRequest(nullptr));
   auto a = plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString("assets-library://asset/a"));
   EXPECT_EQ(HBRURLProtocol::canonicalRequestForRequest(a), a);
-  EXPECT_FALSE(HBRURLProtocol::requestIsCacheEquivalentToRequest(a, a));
+  EXPECT_FALSE(HBRURLProtocol::requestIsCacheEquivalent(a, a));
 }
 
 TEST_F(URLProtocolTest, ServesAPhotoWithItsBytesAndMimeTypeUncached) {

@@ -32,7 +32,7 @@ class HBRURLProtocol : public plat::NSURLProtocol {
   // Exactly the requests whose URL text begins with "assets-library://".
   static bool canInitWithRequest(const plat::NSURLRequestPtr& request);
   static plat::NSURLRequestPtr canonicalRequestForRequest(const plat::NSURLRequestPtr& request) { return request; }
-  static bool requestIsCacheEquivalentToRequest(const plat::NSURLRequestPtr&, const plat::NSURLRequestPtr&) {
+  static bool requestIsCacheEquivalent(const plat::NSURLRequestPtr&, const plat::NSURLRequestPtr&) {
     return false;
   }
 

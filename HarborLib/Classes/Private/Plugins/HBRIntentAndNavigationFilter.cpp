@@ -53,9 +53,8 @@ void HBRIntentAndNavigationFilter::parserParseErrorOccurred(plat::NSXMLParser& p
   plat::NSAssertionFailuref("config.xml parse error line %ld col %ld", parser.lineNumber(), parser.columnNumber());
 }
 
-HBRIntentAndNavigationFilterValue HBRIntentAndNavigationFilter::filterUrl(const plat::NSURLPtr& url,
-                                                                          const HBRWhitelistPtr& intentsWhitelist,
-                                                                          const HBRWhitelistPtr& navigationsWhitelist) {
+HBRIntentAndNavigationFilterValue HBRIntentAndNavigationFilter::filterUrlIntentsWhitelistNavigationsWhitelist(
+    const plat::NSURLPtr& url, const HBRWhitelistPtr& intentsWhitelist, const HBRWhitelistPtr& navigationsWhitelist) {
   const bool navigationAllowed = navigationsWhitelist && navigationsWhitelist->URLIsAllowedLogFailure(url, false);
   const bool intentAllowed = intentsWhitelist && intentsWhitelist->URLIsAllowedLogFailure(url, false);
   if (navigationAllowed) return HBRIntentAndNavigationFilterValueNavigationAllowed;
@@ -64,7 +63,7 @@ HBRIntentAndNavigationFilterValue HBRIntentAndNavigationFilter::filterUrl(const 
 }
 
 HBRIntentAndNavigationFilterValue HBRIntentAndNavigationFilter::filterUrl(const plat::NSURLPtr& url) const {
-  return filterUrl(url, allowIntentsWhitelist_, allowNavigationsWhitelist_);
+  return filterUrlIntentsWhitelistNavigationsWhitelist(url, allowIntentsWhitelist_, allowNavigationsWhitelist_);
 }
 
 bool HBRIntentAndNavigationFilter::shouldOverrideLoadWithRequest(const plat::NSURLRequestPtr& request,

@@ -57,8 +57,9 @@ class HBRIntentAndNavigationFilter : public HBRPlugin, public HBRNavigationVoter
 
   // Tests the URL, without logging, against both lists (an unset list allows nothing): allowed
   // for navigation wins over allowed as an intent.
-  static HBRIntentAndNavigationFilterValue filterUrl(const plat::NSURLPtr& url, const HBRWhitelistPtr& intentsWhitelist,
-                                                     const HBRWhitelistPtr& navigationsWhitelist);
+  static HBRIntentAndNavigationFilterValue filterUrlIntentsWhitelistNavigationsWhitelist(
+      const plat::NSURLPtr& url, const HBRWhitelistPtr& intentsWhitelist, const HBRWhitelistPtr& navigationsWhitelist);
+  // The same with the plugin's own two lists.
   HBRIntentAndNavigationFilterValue filterUrl(const plat::NSURLPtr& url) const;
 
   // The vote: true lets the web view go there. A followed link to an intent is opened through
