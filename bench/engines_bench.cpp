@@ -1,0 +1,216 @@
+// The bridge's round trip through each web view engine on a loaded page, against the same
+// baseline as the bridge benchmark: evaluating a result's callback script in JavaScriptCore.
+//   raw        "harbor.require('harbor/exec').nativeCallback('Echo<n>',1,"payload",0, 0)" evaluated
+//              in a bare context with harbor.js;
+//   UIWebView  a container view controller with the UIWebView engine on a page that loaded
+//              harbor.js: 100 page calls to the echo plugin, signalled by an hbr: frame
+//              navigation, fetched, executed and answered into the page;
+//   WKWebView  the same with the WKWebView engine: each call a script message, each answer an
+//              asynchronous evaluation.
+// A headless page, one process. The last line:
+//   engines: <N> round trips/s UIWebView, <M> round trips/s WKWebView, burst of 100
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "HBRContainerClasses.h"
+#include "HBRUIWebViewEngine.h"
+#include "HBRViewController.h"
+#include "HBRWKWebViewEngine.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/ClassRegistry.h"
+#include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/web/WebPage.h"
+#include "support/EchoPlugin.h"
+#include "support/FakeWebViewEngine.h"
+
+namespace {
+
+using harbor::HBRViewController;
+using harbor::testing::EchoPlugin;
+
+constexpr int kBurst = 100;
+
+const char* kPageScript = R"JS(
+var received = 0;
+function okCallback(message) { received++; }
+function failCallback(message) { throw new Error('echo failed: ' + message); }
+function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
+)JS";
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A sandbox home with an application bundle whose start page loads harbor.js.
+class Sandbox {
+ public:
+  bool make() {
+    char pattern[] = "/tmp/harbor-bench-XXXXXX";
+    if (!::mkdtemp(pattern)) return false;
+    root_ = pattern;
+    std::string bundle = root_ + "/Harbor.app";
+    auto& files = plat::NSFileManager::defaultManager();
+    if (!files.createDirectoryAtPath(bundle + "/www", true)) return false;
+    plat::setHomeDirectory(root_ + "/home");
+    plat::createSandboxFolders(root_ + "/home");
+    bool ok = plat::writeFileContentsAtomically(bundle + "/Info.plist",
+                                                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                                                "<key>CFBundleIdentifier</key><string>org.harbor.bench</string></dict></plist>") &&
+              plat::writeFileContentsAtomically(
+                  bundle + "/config.xml",
+                  "<widget><feature name=\"Echo\"><param name=\"ios-package\" value=\"EchoPlugin\"/></feature></widget>") &&
+              plat::writeFileContentsAtomically(bundle + "/www/harbor.js", readFile(harbor::testing::harborScriptPath())) &&
+              plat::writeFileContentsAtomically(bundle + "/www/index.html",
+                                                std::string("<script src=\"harbor.js\"></script><script>") + kPageScript +
+                                                    "</script>");
+    plat::NSBundle::setMainBundlePath(bundle);
+    return ok;
+  }
+  ~Sandbox() {
+    if (!root_.empty()) plat::NSFileManager::defaultManager().removeItemAtPath(root_);
+  }
+
+ private:
+  std::string root_;
+};
+
+// A container on the loaded page with the named engine.
+struct Container {
+  std::shared_ptr<HBRViewController> controller;
+  plat::web::WebPage* page = nullptr;
+
+  bool start(const std::string& engine) {
+    controller = std::make_shared<HBRViewController>();
+    controller->init();
+    controller->setPreferenceOverrides(plat::Dictionary{{harbor::kHBRWebViewEngineSetting, engine}});
+    controller->view();
+    plat::RunLoop::main().runUntilIdle();
+    if (auto ui = std::dynamic_pointer_cast<harbor::HBRUIWebViewEngine>(controller->webViewEngine()))
+      page = engine == "HBRUIWebViewEngine" ? ui->uiWebView()->page() : nullptr;
+    if (auto wk = std::dynamic_pointer_cast<harbor::HBRWKWebViewEngine>(controller->webViewEngine()))
+      page = engine == "HBRWKWebViewEngine" ? wk->wkWebView()->page() : nullptr;
+    if (!page) return false;
+    auto echo = std::dynamic_pointer_cast<EchoPlugin>(controller->getCommandInstance("Echo"));
+    if (!echo) return false;
+    echo->setRecording(false);
+    auto ready = page->evaluate("typeof sendBurst");
+    return ready && ready->toString() == "function";
+  }
+
+  double received() {
+    auto value = page->evaluate("received");
+    return value ? value->toNumber() : -1;
+  }
+
+  bool pumpUntil(double expected) {
+    plat::RunLoop& loop = plat::RunLoop::main();
+    for (int rounds = 0; rounds < 100000; ++rounds) {
+      loop.runUntilIdle();
+      if (received() >= expected) return true;
+      if (!loop.hasReadyWork() && !loop.waitForPost(5)) return false;
+    }
+    return false;
+  }
+};
+
+void BM_RawCallbackEvaluation(benchmark::State& state) {
+  auto engine = std::make_shared<harbor::testing::FakeWebViewEngine>();
+  if (!engine->initWithBridgeMode(harbor::testing::FakeWebViewEngine::BridgeMode::Iframe)) {
+    state.SkipWithError("harbor.js did not load");
+    return;
+  }
+  plat::JSContext& js = engine->context();
+  std::uint64_t id = 1000000000;
+  for (auto _ : state) {
+    std::string script =
+        "harbor.require('harbor/exec').nativeCallback('Echo" + std::to_string(id++) + "',1,\"payload\",0, 0)";
+    auto result = js.evaluate(script);
+    benchmark::DoNotOptimize(result);
+  }
+  state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void roundTrips(benchmark::State& state, const std::string& engine) {
+  Container container;
+  if (!container.start(engine)) {
+    state.SkipWithError("the page did not load");
+    return;
+  }
+  double expected = container.received();
+  std::string send = "sendBurst(" + std::to_string(kBurst) + ")";
+  for (auto _ : state) {
+    container.page->evaluate(send);
+    expected += kBurst;
+    if (!container.pumpUntil(expected)) {
+      state.SkipWithError("a burst did not complete");
+      return;
+    }
+  }
+  state.counters["rate"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kBurst, benchmark::Counter::kIsRate);
+}
+
+void BM_UIWebViewBurst(benchmark::State& state) { roundTrips(state, "HBRUIWebViewEngine"); }
+void BM_WKWebViewBurst(benchmark::State& state) { roundTrips(state, "HBRWKWebViewEngine"); }
+
+BENCHMARK(BM_RawCallbackEvaluation)->UseRealTime();
+BENCHMARK(BM_UIWebViewBurst)->UseRealTime();
+BENCHMARK(BM_WKWebViewBurst)->UseRealTime();
+
+// Prints as usual and keeps each benchmark's rate for the summary line.
+class RateReporter : public benchmark::ConsoleReporter {
+ public:
+  RateReporter() : ConsoleReporter(OO_Tabular) {}
+  std::map<std::string, double> rates;
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      auto it = run.counters.find("rate");
+      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  plat::RunLoop::main().bindToCurrentThread();
+  // The container's log lines would drown the report.
+  plat::setLogSink([](std::string_view) {});
+  Sandbox sandbox;
+  if (!sandbox.make()) {
+    std::fprintf(stderr, "cannot make a sandbox\n");
+    return 1;
+  }
+  harbor::registerContainerClasses();
+  plat::ClassRegistry::shared().registerClass<EchoPlugin>("EchoPlugin");
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  double raw = reporter.rates["BM_RawCallbackEvaluation"];
+  double ui = reporter.rates["BM_UIWebViewBurst"];
+  double wk = reporter.rates["BM_WKWebViewBurst"];
+  std::fflush(stdout);
+  std::printf("raw callback evaluation: %.0f/s; UIWebView %.2f of raw, WKWebView %.2f of raw\n", raw,
+              raw > 0 ? ui / raw : 0.0, raw > 0 ? wk / raw : 0.0);
+  std::printf("engines: %.0f round trips/s UIWebView, %.0f round trips/s WKWebView, burst of %d\n", ui, wk, kBurst);
+  return 0;
+}
