@@ -40,7 +40,7 @@ class HBRCommandQueue : public plat::Object {
   // the stack; the outer run picks up what was added.
   void executePending();
   // Runs one command's action; false when no action was called.
-  bool execute(const HBRInvokedUrlCommandPtr& command);
+  virtual bool execute(const HBRInvokedUrlCommandPtr& command);
   bool currentlyExecuting() const { return startExecutionTime_ > 0; }
 
   std::size_t pendingBatchCount() const { return queue_.size(); }

@@ -1,6 +1,13 @@
 #include "plat/uikit/UIApplication.h"
 
-#include <vector>
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/ClassRegistry.h"
+#include "plat/foundation/Log.h"
+#include "plat/foundation/NSNotificationCenter.h"
+#include "plat/foundation/Strings.h"
+#include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIViewController.h"
+#include "plat/uikit/UIWindow.h"
 
 namespace plat {
 namespace {
@@ -19,10 +26,135 @@ UIApplicationPtr UIApplication::sharedApplication() {
   return shared();
 }
 
-void UIApplication::resetSharedApplication() {
+void UIApplication::resetSharedApplication() { setSharedApplication(std::make_shared<UIApplication>()); }
+
+void UIApplication::setSharedApplication(UIApplicationPtr application) {
+  UIApplicationPtr previous;  // released outside the lock: its delegate's teardown may ask for the application
   std::lock_guard<std::mutex> lock(appMutex());
-  shared() = std::make_shared<UIApplication>();
+  previous = std::move(shared());
+  shared() = std::move(application);
 }
+
+// ---- Opening URLs ----
+
+UIApplication::URLRequestRecord UIApplication::record(URLRequestRecord::Kind kind, const NSURLPtr& url, bool answer) {
+  URLRequestRecord entry{kind, url, answer};
+  std::function<void(const URLRequestRecord&)> observer;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    urlRequests_.push_back(entry);
+    observer = urlObserver_;
+  }
+  if (observer) observer(entry);
+  return entry;
+}
+
+bool UIApplication::canOpenURL(const NSURLPtr& url) {
+  bool answer = false;
+  if (url && url->scheme()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer = openableSchemes_.count(toLowerASCII(*url->scheme())) != 0;
+  }
+  return record(URLRequestRecord::Kind::CanOpen, url, answer).answer;
+}
+
+bool UIApplication::openURL(const NSURLPtr& url) {
+  bool answer = false;
+  if (url && url->scheme()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer = openableSchemes_.count(toLowerASCII(*url->scheme())) != 0;
+  }
+  return record(URLRequestRecord::Kind::Open, url, answer).answer;
+}
+
+void UIApplication::setOpenableSchemes(std::set<std::string> schemes) {
+  std::set<std::string> lowered;
+  for (const auto& s : schemes) lowered.insert(toLowerASCII(s));
+  std::lock_guard<std::mutex> lock(mutex_);
+  openableSchemes_ = std::move(lowered);
+}
+
+std::vector<UIApplication::URLRequestRecord> UIApplication::urlRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return urlRequests_;
+}
+
+void UIApplication::setURLRequestObserver(std::function<void(const URLRequestRecord&)> observer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  urlObserver_ = std::move(observer);
+}
+
+// ---- Lifecycle driver ----
+
+bool UIApplication::launchWithDelegate(std::shared_ptr<UIApplicationDelegate> delegate, const Dictionary& launchOptions) {
+  delegate_ = std::move(delegate);
+  state_ = UIApplicationStateInactive;
+  auto app = self<UIApplication>();
+  // Held for the call: a delegate that replaces itself must not vanish while it runs.
+  auto current = delegate_;
+  bool launched = current ? current->applicationDidFinishLaunchingWithOptions(app, launchOptions) : true;
+  NSNotificationCenter::defaultCenter().post(UIApplicationDidFinishLaunchingNotification, app);
+  becomeActive();
+  return launched;
+}
+
+void UIApplication::resignActive() {
+  state_ = UIApplicationStateInactive;
+  auto app = self<UIApplication>();
+  if (auto current = delegate_) current->applicationWillResignActive(app);
+  NSNotificationCenter::defaultCenter().post(UIApplicationWillResignActiveNotification, app);
+}
+
+void UIApplication::enterBackground() {
+  state_ = UIApplicationStateBackground;
+  auto app = self<UIApplication>();
+  if (auto current = delegate_) current->applicationDidEnterBackground(app);
+  NSNotificationCenter::defaultCenter().post(UIApplicationDidEnterBackgroundNotification, app);
+}
+
+void UIApplication::enterForeground() {
+  auto app = self<UIApplication>();
+  if (auto current = delegate_) current->applicationWillEnterForeground(app);
+  NSNotificationCenter::defaultCenter().post(UIApplicationWillEnterForegroundNotification, app);
+  state_ = UIApplicationStateInactive;
+}
+
+void UIApplication::becomeActive() {
+  state_ = UIApplicationStateActive;
+  auto app = self<UIApplication>();
+  if (auto current = delegate_) current->applicationDidBecomeActive(app);
+  NSNotificationCenter::defaultCenter().post(UIApplicationDidBecomeActiveNotification, app);
+}
+
+void UIApplication::terminate() {
+  if (terminated_) return;
+  terminated_ = true;
+  auto app = self<UIApplication>();
+  if (auto current = delegate_) current->applicationWillTerminate(app);
+  NSNotificationCenter::defaultCenter().post(UIApplicationWillTerminateNotification, app);
+  if (runningMain_) RunLoop::main().stop();
+}
+
+void UIApplication::receiveMemoryWarning() {
+  auto app = self<UIApplication>();
+  auto current = delegate_;
+  if (current) current->applicationDidReceiveMemoryWarning(app);
+  NSNotificationCenter::defaultCenter().post(UIApplicationDidReceiveMemoryWarningNotification, app);
+  auto window = current ? current->window() : nullptr;
+  for (auto controller = window ? window->rootViewController() : nullptr; controller;
+       controller = controller->presentedViewController())
+    controller->didReceiveMemoryWarning();
+}
+
+bool UIApplication::deliverOpenURL(const NSURLPtr& url, const std::optional<std::string>& sourceApplication,
+                                   const Value& annotation) {
+  auto current = delegate_;
+  if (!current) return false;
+  return current->applicationOpenURLSourceApplicationAnnotation(self<UIApplication>(), url, sourceApplication,
+                                                                annotation);
+}
+
+// ---- Background tasks ----
 
 UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithExpirationHandler(std::function<void()> handler) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -54,6 +186,43 @@ std::size_t UIApplication::expireBackgroundTasks() {
   for (auto& handler : handlers)
     if (handler) handler();
   return handlers.size();
+}
+
+// ---- Entry ----
+
+int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
+                      const std::optional<std::string>& delegateClassName) {
+  (void)argc;
+  (void)argv;
+  UIApplicationPtr application;
+  if (principalClassName) {
+    application = std::dynamic_pointer_cast<UIApplication>(ClassRegistry::shared().create(*principalClassName));
+    if (!application) {
+      NSLog("UIApplicationMain: no application class named " + *principalClassName);
+      return 1;
+    }
+    UIApplication::setSharedApplication(application);
+  } else {
+    application = UIApplication::sharedApplication();
+  }
+
+  std::shared_ptr<UIApplicationDelegate> delegate;
+  if (delegateClassName) {
+    delegate = std::dynamic_pointer_cast<UIApplicationDelegate>(ClassRegistry::shared().create(*delegateClassName));
+    if (!delegate) {
+      NSLog("UIApplicationMain: no application delegate class named " + *delegateClassName);
+      return 1;
+    }
+    delegate->init();
+  }
+
+  RunLoop::main().bindToCurrentThread();
+  application->runningMain_ = true;
+  application->launchWithDelegate(std::move(delegate));
+  if (!application->terminated_) RunLoop::main().run();
+  application->runningMain_ = false;
+  application->setDelegate(nullptr);
+  return 0;
 }
 
 }  // namespace plat

@@ -1,7 +1,12 @@
 #pragma once
-// The application object. For now: background tasks, the promise an application makes to the
-// system that it is finishing work after it left the foreground. Lifecycle and URL opening
-// will join this class.
+// The application object: its delegate and state, the lifecycle notifications, opening URLs in
+// other applications, the network activity indicator, and background tasks (the promise an
+// application makes to the system that it is finishing work after it left the foreground).
+//
+// On a device the system drives the lifecycle; here the runner and tests do, through the
+// driver operations below (launch, resign, background, foreground, active, terminate, memory
+// warning, an opened URL). Each one calls the delegate's optional handler and then posts the
+// matching notification, synchronously, on the calling thread, which must be the main one.
 //
 // Background tasks may be begun and ended from any thread. When the system runs out of
 // patience it calls the task's expiration handler on the main thread; tests stand in for the
@@ -11,38 +16,156 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "plat/foundation/NSURL.h"
 #include "plat/foundation/Object.h"
+#include "plat/foundation/Value.h"
 
 namespace plat {
 
 using UIBackgroundTaskIdentifier = std::uint64_t;
 inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
 
+inline constexpr char UIApplicationDidFinishLaunchingNotification[] = "UIApplicationDidFinishLaunchingNotification";
+inline constexpr char UIApplicationWillResignActiveNotification[] = "UIApplicationWillResignActiveNotification";
+inline constexpr char UIApplicationDidEnterBackgroundNotification[] = "UIApplicationDidEnterBackgroundNotification";
+inline constexpr char UIApplicationWillEnterForegroundNotification[] = "UIApplicationWillEnterForegroundNotification";
+inline constexpr char UIApplicationDidBecomeActiveNotification[] = "UIApplicationDidBecomeActiveNotification";
+inline constexpr char UIApplicationWillTerminateNotification[] = "UIApplicationWillTerminateNotification";
+inline constexpr char UIApplicationDidReceiveMemoryWarningNotification[] =
+    "UIApplicationDidReceiveMemoryWarningNotification";
+
+enum UIApplicationState : long {
+  UIApplicationStateActive = 0,
+  UIApplicationStateInactive = 1,
+  UIApplicationStateBackground = 2,
+};
+
+enum UIInterfaceOrientation : long {
+  UIInterfaceOrientationUnknown = 0,
+  UIInterfaceOrientationPortrait = 1,
+  UIInterfaceOrientationPortraitUpsideDown = 2,
+  UIInterfaceOrientationLandscapeRight = 3,
+  UIInterfaceOrientationLandscapeLeft = 4,
+};
+
+// One bit per orientation: 1 shifted by the orientation's value.
+enum UIInterfaceOrientationMask : unsigned long {
+  UIInterfaceOrientationMaskPortrait = 1UL << UIInterfaceOrientationPortrait,
+  UIInterfaceOrientationMaskLandscapeLeft = 1UL << UIInterfaceOrientationLandscapeLeft,
+  UIInterfaceOrientationMaskLandscapeRight = 1UL << UIInterfaceOrientationLandscapeRight,
+  UIInterfaceOrientationMaskPortraitUpsideDown = 1UL << UIInterfaceOrientationPortraitUpsideDown,
+  UIInterfaceOrientationMaskLandscape = UIInterfaceOrientationMaskLandscapeLeft | UIInterfaceOrientationMaskLandscapeRight,
+  UIInterfaceOrientationMaskAll = UIInterfaceOrientationMaskPortrait | UIInterfaceOrientationMaskLandscape |
+                                  UIInterfaceOrientationMaskPortraitUpsideDown,
+  UIInterfaceOrientationMaskAllButUpsideDown = UIInterfaceOrientationMaskPortrait | UIInterfaceOrientationMaskLandscape,
+};
+
 class UIApplication;
+class UIApplicationDelegate;
 using UIApplicationPtr = std::shared_ptr<UIApplication>;
 
 class UIApplication : public Object {
  public:
   static UIApplicationPtr sharedApplication();
-  // Tests: a fresh application object (running tasks are forgotten).
+  // Tests: a fresh application object (delegate, state, recordings and running tasks are
+  // forgotten).
   static void resetSharedApplication();
+
+  // The application holds its delegate strongly: UIApplicationMain creates it and nothing else
+  // owns it.
+  std::shared_ptr<UIApplicationDelegate> delegate() const { return delegate_; }
+  void setDelegate(std::shared_ptr<UIApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
+  // Inactive until launched.
+  UIApplicationState applicationState() const { return state_; }
+
+  // Asks the system to open the URL in another application: true when one takes it (see
+  // canOpenURL). Nothing leaves this process; the call is recorded and reported to the URL
+  // observer.
+  bool openURL(const NSURLPtr& url);
+  // Whether an application of the simulated device handles the URL's scheme (compared without
+  // regard to case). Recorded and reported like openURL.
+  bool canOpenURL(const NSURLPtr& url);
+
+  bool isNetworkActivityIndicatorVisible() const { return networkActivityIndicatorVisible_; }
+  void setNetworkActivityIndicatorVisible(bool visible) { networkActivityIndicatorVisible_ = visible; }
 
   // A new identifier, never UIBackgroundTaskInvalid.
   UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler);
   // Ends the task; ending an unknown, ended or invalid identifier does nothing.
   void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
 
-  // Test surface.
+  // ---- Driver: the system's side, for the runner and tests (main thread) ----
+
+  // Sets the delegate, asks it to finish launching, posts the launch notification and becomes
+  // active. Returns the delegate's answer.
+  bool launchWithDelegate(std::shared_ptr<UIApplicationDelegate> delegate, const Dictionary& launchOptions = {});
+  void resignActive();
+  void enterBackground();
+  void enterForeground();
+  void becomeActive();
+  // The last notification an application gets. Once only; stops the main run loop when
+  // UIApplicationMain runs it.
+  void terminate();
+  bool isTerminated() const { return terminated_; }
+  // The delegate's handler, the notification, then every view controller of the delegate's
+  // window (the root and what it presents).
+  void receiveMemoryWarning();
+  // Another application opens a URL of ours: the delegate's open-URL handler and its answer
+  // (false when the delegate has none).
+  bool deliverOpenURL(const NSURLPtr& url, const std::optional<std::string>& sourceApplication = std::nullopt,
+                      const Value& annotation = Value());
+
+  // ---- Simulated device and recordings ----
+
+  // The schemes the simulated device's applications handle. Starts as http, https, mailto,
+  // tel and sms.
+  void setOpenableSchemes(std::set<std::string> schemes);
+  struct URLRequestRecord {
+    enum class Kind { Open, CanOpen } kind;
+    NSURLPtr url;
+    bool answer;
+  };
+  std::vector<URLRequestRecord> urlRequests() const;
+  // Called for every openURL and canOpenURL (the runner prints them).
+  void setURLRequestObserver(std::function<void(const URLRequestRecord&)> observer);
+
   std::size_t backgroundTaskCount();
   // Calls the expiration handler of every task running now, oldest first, on the calling
   // thread. Tasks stay running until ended. Returns how many handlers ran.
   std::size_t expireBackgroundTasks();
 
  private:
-  std::mutex mutex_;
+  friend int UIApplicationMain(int, char**, const std::optional<std::string>&, const std::optional<std::string>&);
+  static void setSharedApplication(UIApplicationPtr application);
+  URLRequestRecord record(URLRequestRecord::Kind kind, const NSURLPtr& url, bool answer);
+
+  std::shared_ptr<UIApplicationDelegate> delegate_;
+  UIApplicationState state_ = UIApplicationStateInactive;
+  bool terminated_ = false;
+  bool runningMain_ = false;
+  bool networkActivityIndicatorVisible_ = false;
+
+  mutable std::mutex mutex_;  // guards what follows: background tasks and recordings
   UIBackgroundTaskIdentifier nextIdentifier_ = 1;
   std::map<UIBackgroundTaskIdentifier, std::function<void()>> tasks_;
+  std::set<std::string> openableSchemes_{"http", "https", "mailto", "tel", "sms"};
+  std::vector<URLRequestRecord> urlRequests_;
+  std::function<void(const URLRequestRecord&)> urlObserver_;
 };
+
+// The application's main entry: makes the shared application (of the principal class when one
+// is named; it must be a registered UIApplication subclass), creates the delegate of the named
+// class through the class registry and runs its second creation step, launches, and runs the
+// main run loop on the calling thread until the application terminates. Then it lets go of
+// the delegate, so that the application's objects are torn down in order while the platform is
+// still whole. Returns 0, or 1 when a named class cannot be created (logged).
+int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
+                      const std::optional<std::string>& delegateClassName);
 
 }  // namespace plat

@@ -1,0 +1,51 @@
+#pragma once
+// The application delegate of a Harbor application: it accepts all cookies, installs the URL
+// cache, creates the window with the container view controller as its root, and hands URLs
+// that other applications open to every plugin.
+//
+// Applications subclass it (AppDelegate) to create their own view controller before the base
+// launches. Main thread.
+#include <memory>
+
+#include "HBRViewController.h"
+#include "plat/foundation/Object.h"
+#include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIWindow.h"
+
+namespace harbor {
+
+inline constexpr std::uint64_t kHBRURLCacheMemoryCapacity = 8 * 1024 * 1024;
+inline constexpr std::uint64_t kHBRURLCacheDiskCapacity = 32 * 1024 * 1024;
+inline constexpr char kHBRURLCacheDiskPath[] = "nsurlcache";
+
+class HBRAppDelegate : public plat::Object, public plat::UIApplicationDelegate {
+ public:
+  // Accepts all cookies and installs the shared URL cache (8 MiB in memory, 32 MiB on disk).
+  void init() override;
+
+  // Creates the window over the screen, a plain container view controller when none was set,
+  // and shows it: the container starts here, as its view loads.
+  bool applicationDidFinishLaunchingWithOptions(const plat::UIApplicationPtr& application,
+                                                const plat::Dictionary& launchOptions) override;
+  // Posts "HBRPluginHandleOpenURLNotification" with the URL, synchronously, so every existing
+  // plugin has seen it when this returns. No URL: nothing is posted, and the answer is false.
+  bool applicationOpenURLSourceApplicationAnnotation(const plat::UIApplicationPtr& application, const plat::NSURLPtr& url,
+                                                     const std::optional<std::string>& sourceApplication,
+                                                     const plat::Value& annotation) override;
+  // All four orientations.
+  std::optional<unsigned long> applicationSupportedInterfaceOrientationsForWindow(
+      const plat::UIApplicationPtr& application, const std::shared_ptr<plat::UIWindow>& window) override;
+  // Empties the shared URL cache.
+  void applicationDidReceiveMemoryWarning(const plat::UIApplicationPtr& application) override;
+
+  std::shared_ptr<plat::UIWindow> window() const override { return window_; }
+  void setWindow(std::shared_ptr<plat::UIWindow> window) { window_ = std::move(window); }
+  HBRViewControllerPtr viewController() const { return viewController_; }
+  void setViewController(HBRViewControllerPtr controller) { viewController_ = std::move(controller); }
+
+ private:
+  std::shared_ptr<plat::UIWindow> window_;
+  HBRViewControllerPtr viewController_;
+};
+
+}  // namespace harbor

@@ -1,0 +1,39 @@
+#include "AppClasses.h"
+
+#include "AppDelegate.h"
+#include "BatteryStatusPlugin.h"
+#include "ClipboardPlugin.h"
+#include "ConsolePlugin.h"
+#include "DevicePlugin.h"
+#include "DialogsPlugin.h"
+#include "NetworkInformationPlugin.h"
+#include "VibrationPlugin.h"
+#include "MainCommandDelegate.h"
+#include "MainCommandQueue.h"
+#include "MainViewController.h"
+#include "plat/foundation/ClassRegistry.h"
+
+namespace harbor {
+
+void registerAppClasses() {
+  auto& registry = plat::ClassRegistry::shared();
+  registry.registerClass<AppDelegate>("AppDelegate");
+  registry.registerClass<MainViewController>("MainViewController");
+  registry.registerClass<MainCommandDelegate>("MainCommandDelegate");
+  registry.registerClass<MainCommandQueue>("MainCommandQueue");
+}
+
+void registerPluginClasses() {
+  // One call per plugin library linked into the application (Plugins/*/); config.xml can only
+  // name classes registered here.
+  auto& registry = plat::ClassRegistry::shared();
+  registerBatteryStatusPlugin(registry);
+  registerClipboardPlugin(registry);
+  registerConsolePlugin(registry);
+  registerDevicePlugin(registry);
+  registerDialogsPlugin(registry);
+  registerNetworkInformationPlugin(registry);
+  registerVibrationPlugin(registry);
+}
+
+}  // namespace harbor

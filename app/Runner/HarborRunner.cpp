@@ -1,0 +1,276 @@
+#include "HarborRunner.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "AppClasses.h"
+#include "AppDelegate.h"
+#include "HBRContainerClasses.h"
+#include "HBRViewController.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSException.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSLocale.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSUserDefaults.h"
+#include "plat/foundation/Strings.h"
+#include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIDevice.h"
+
+namespace harbor::runner {
+namespace {
+
+// Asks the application to terminate, once, from any thread: the request is carried out on the
+// main run loop, where the application lives.
+class Terminator {
+ public:
+  void request(std::string reason) {
+    if (requested_.exchange(true)) return;
+    plat::RunLoop::main().post([reason = std::move(reason)] {
+      plat::NSLog("harbor: terminating: " + reason);
+      plat::UIApplication::sharedApplication()->terminate();
+    });
+  }
+
+ private:
+  std::atomic<bool> requested_{false};
+};
+
+// SIGINT and SIGTERM are taken by one thread of ours with sigwait, so that stopping runs as an
+// ordinary task on the main loop instead of inside a signal handler. The signals are blocked
+// before any other thread exists, and every thread inherits that. A second signal while the
+// application is still terminating ends the process at once.
+void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals, terminator] {
+    int received = 0;
+    for (int count = 0;; ) {
+      if (sigwait(&signals, &received) != 0) continue;
+      if (++count > 1) std::_Exit(128 + received);
+      terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
+    }
+  }).detach();
+}
+
+plat::Result<double> parseSeconds(const std::string& text) {
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(value) || value <= 0)
+    return plat::Failure{"--run-seconds needs a positive number of seconds, not \"" + text + "\""};
+  return value;
+}
+
+}  // namespace
+
+std::string usage() {
+  return R"(Usage: harbor [options] <bundle folder>
+
+Runs a Harbor application bundle (a folder with Info.plist, config.xml and www/) headless.
+The log goes to standard error. The application stops with its terminate notification on
+SIGINT or SIGTERM, after --run-seconds, or once --until's text appears in the log; harbor then
+exits with status 0 (1 when the application cannot start, 2 for bad arguments).
+
+Options:
+  --home DIR              the application's sandbox home (Documents, Library, tmp), made when
+                          missing and reused otherwise. Default:
+                          $XDG_DATA_HOME/harbor/<bundle id>, or
+                          ~/.local/share/harbor/<bundle id>
+  --run-seconds N         terminate after N seconds (default: run until stopped)
+  --until TEXT            terminate once a log line contains TEXT
+  --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
+                          (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
+  --device-model NAME     the simulated device model (default iPhone)
+  --system-version V      the simulated system version (default 9.3)
+  --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
+  -h, --help              this text
+)";
+}
+
+plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
+  Options options;
+  std::optional<std::string> bundle;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string argument = arguments[i];
+    if (argument == "-h" || argument == "--help") {
+      options.help = true;
+      continue;
+    }
+    if (argument.size() > 1 && argument[0] == '-') {
+      std::string name = argument;
+      std::optional<std::string> value;
+      if (std::size_t eq = argument.find('='); eq != std::string::npos) {
+        name = argument.substr(0, eq);
+        value = argument.substr(eq + 1);
+      }
+      std::optional<std::string>* target = nullptr;
+      if (name == "--home") target = &options.home;
+      else if (name == "--until") target = &options.until;
+      else if (name == "--engine") target = &options.engine;
+      else if (name == "--device-model") target = &options.model;
+      else if (name == "--system-version") target = &options.systemVersion;
+      else if (name == "--locale") target = &options.locale;
+      else if (name != "--run-seconds") return plat::Failure{"unknown option " + name};
+      if (!value) {
+        if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
+        value = arguments[++i];
+      }
+      if (value->empty()) return plat::Failure{name + " needs a value"};
+      if (target) {
+        *target = *value;
+      } else {
+        auto seconds = parseSeconds(*value);
+        if (!seconds) return plat::Failure{seconds.error()};
+        options.runSeconds = *seconds;
+      }
+      continue;
+    }
+    if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
+    bundle = argument;
+  }
+  if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
+  options.bundle = bundle.value_or("");
+  return options;
+}
+
+std::string safeFolderName(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                   c == '_' || c == '-';
+    out += allowed ? c : '_';
+  }
+  if (out.empty() || out == "." || out == "..") return "_";
+  return out;
+}
+
+std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
+                                       const std::function<const char*(const char*)>& getenv) {
+  std::string folder = safeFolderName(bundleIdentifier);
+  const char* xdg = getenv("XDG_DATA_HOME");
+  if (xdg && xdg[0] == '/') return plat::stringByStandardizingPath(std::string(xdg) + "/harbor/" + folder);
+  const char* home = getenv("HOME");
+  if (home && home[0] == '/')
+    return plat::stringByStandardizingPath(std::string(home) + "/.local/share/harbor/" + folder);
+  return std::nullopt;
+}
+
+int run(int argc, char** argv) {
+  // First of all, before any thread is made.
+  auto terminator = std::make_shared<Terminator>();
+  watchStopSignals(terminator);
+
+  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  auto parsed = parseOptions(arguments);
+  if (!parsed) {
+    std::fprintf(stderr, "harbor: %s\n\n%s", parsed.error().c_str(), usage().c_str());
+    return 2;
+  }
+  const Options& options = *parsed;
+  if (options.help) {
+    std::fputs(usage().c_str(), stdout);
+    return 0;
+  }
+
+  std::error_code ec;
+  std::filesystem::path bundlePath = std::filesystem::weakly_canonical(std::filesystem::absolute(options.bundle, ec), ec);
+  bool isFolder = false;
+  if (ec || !plat::NSFileManager::defaultManager().fileExistsAtPath(bundlePath.string(), &isFolder) || !isFolder) {
+    std::fprintf(stderr, "harbor: %s is not a folder\n", options.bundle.c_str());
+    return 1;
+  }
+  if (!plat::NSFileManager::defaultManager().fileExistsAtPath((bundlePath / "config.xml").string())) {
+    std::fprintf(stderr, "harbor: %s has no config.xml: not an application bundle\n", bundlePath.c_str());
+    return 1;
+  }
+  plat::NSBundle::setMainBundlePath(bundlePath.string());
+  std::string identifier =
+      plat::NSBundle::mainBundle()->bundleIdentifier().value_or(plat::lastPathComponent(bundlePath.string()));
+
+  std::optional<std::string> home = options.home;
+  if (home) {
+    home = std::filesystem::absolute(*home, ec).lexically_normal().string();
+  } else {
+    home = defaultHome(identifier, [](const char* name) { return std::getenv(name); });
+    if (!home) {
+      std::fprintf(stderr, "harbor: neither XDG_DATA_HOME nor HOME names a folder; use --home\n");
+      return 1;
+    }
+  }
+  plat::NSError error;
+  if (!plat::createSandboxFolders(*home, &error)) {
+    std::fprintf(stderr, "harbor: cannot make the sandbox home %s: %s\n", home->c_str(),
+                 error.localizedDescription.c_str());
+    return 1;
+  }
+  plat::setHomeDirectory(*home);
+  plat::NSUserDefaults::resetStandardUserDefaults();
+
+  auto device = plat::UIDevice::currentDevice();
+  if (options.model) device->setModel(*options.model);
+  if (options.systemVersion) device->setSystemVersion(*options.systemVersion);
+  if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
+
+  // Every line to standard error, watching for the text that ends the run. The sink runs under
+  // the log's lock, so it only posts.
+  std::optional<std::string> until = options.until;
+  plat::setLogSink([terminator, until](std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+    if (until && line.find(*until) != std::string_view::npos) terminator->request("saw \"" + *until + "\"");
+  });
+  // A broken installation (a missing or malformed config.xml) stops the container with an
+  // assertion failure, already logged; end cleanly rather than dumping core.
+  plat::setAssertionHandler([](const std::string&) {
+    std::fputs("harbor: the application cannot go on\n", stderr);
+    std::fflush(stderr);
+    std::_Exit(1);
+  });
+
+  registerContainerClasses();
+  registerAppClasses();
+  registerPluginClasses();
+  if (options.engine) {
+    std::string engine = *options.engine;
+    AppDelegate::setContainerConfigurator([engine](MainViewController& controller) {
+      controller.setPreferenceOverrides(plat::Dictionary{{kHBRWebViewEngineSetting, engine}});
+    });
+  }
+
+  auto application = plat::UIApplication::sharedApplication();
+  application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {
+    bool open = r.kind == plat::UIApplication::URLRequestRecord::Kind::Open;
+    plat::NSLogf("harbor: %s %s -> %s", open ? "openURL" : "canOpenURL",
+                 r.url ? r.url->absoluteString().c_str() : "(no URL)", r.answer ? "YES" : "NO");
+  });
+  if (options.runSeconds) {
+    double seconds = *options.runSeconds;
+    plat::RunLoop::main().scheduleTimer(seconds, [terminator, seconds] {
+      terminator->request(plat::format("--run-seconds %g elapsed", seconds));
+    });
+  }
+
+  plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());
+  int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
+  plat::NSLog("harbor: stopped");
+  plat::setLogSink(nullptr);
+  plat::setAssertionHandler(nullptr);
+  return status;
+}
+
+}  // namespace harbor::runner

@@ -1,0 +1,81 @@
+#!/bin/sh
+# Runs the harbor executable on the sample bundle as a user would, and checks what it prints
+# and how it ends.
+#   harbor-smoke.sh <harbor executable> <sample bundle folder> <scratch folder>
+set -u
+harbor=$1
+bundle=$2
+work=$3
+rm -rf "$work"
+mkdir -p "$work"
+log="$work/log"
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- log"
+  cat "$log"
+  exit 1
+}
+expect() {
+  grep -qF -- "$1" "$log" || fail "no line with: $1"
+}
+
+# A run that ends by itself: the container starts, creates its start-up plugin, and terminates
+# cleanly once the page is done or the run time is over.
+"$harbor" --home "$work/home" --run-seconds 2 --until "hello: done" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status"
+expect "harbor: running "
+expect "(org.harbor.hello), home $work/home"
+expect "Harbor native platform version 4.2.0 is starting."
+expect "Multi-tasking -> Device: YES, App: YES"
+expect "[HBRTimer][networkstatus] "
+expect "[HBRTimer][localstorage] "
+expect "[HBRTimer][TotalPluginStartup] "
+expect "harbor: terminating: "
+expect "harbor: stopped"
+for folder in Documents Library/Caches Library/Preferences tmp; do
+  [ -d "$work/home/$folder" ] || fail "no $folder in the sandbox home"
+done
+
+# The simulated device facts reach the container.
+"$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with --system-version"
+expect "Your current version of iOS is 7.1."
+
+# SIGTERM stops it cleanly, with the terminate notification.
+"$harbor" --home "$work/home" "$bundle" 2>"$log" &
+pid=$!
+tries=0
+until grep -qF "harbor: running " "$log" 2>/dev/null; do
+  tries=$((tries + 1))
+  [ "$tries" -le 200 ] || { kill -KILL "$pid"; fail "harbor did not start"; }
+  sleep 0.1
+done
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
+expect "harbor: terminating: received SIGTERM"
+expect "harbor: stopped"
+
+# Help, and clear errors for bad input.
+"$harbor" --help >"$log" 2>&1 || fail "--help failed"
+expect "Usage: harbor [options] <bundle folder>"
+"$harbor" --run-seconds soon "$bundle" >"$log" 2>&1
+[ $? -eq 2 ] || fail "a bad option is not refused with status 2"
+expect "harbor: --run-seconds needs a positive number of seconds"
+"$harbor" --home "$work/home" "$work" >"$log" 2>&1
+[ $? -eq 1 ] || fail "a folder without config.xml is not refused with status 1"
+expect "has no config.xml"
+
+# A malformed config.xml stops the application with its fixed message and status 1, not a crash.
+mkdir -p "$work/broken/www"
+printf '<widget>\n  <feature name="x">\n</widget>\n' >"$work/broken/config.xml"
+"$harbor" --home "$work/home" "$work/broken" >"$log" 2>&1
+[ $? -eq 1 ] || fail "a malformed config.xml does not end with status 1"
+expect "config.xml parse error line "
+expect "harbor: the application cannot go on"
+
+echo "harbor smoke test passed"
