@@ -366,3 +366,22 @@ TEST_F(UIWebViewTest, AViewThatGoesAwayMidLoadReportsNothing) {
   advance(1);
   EXPECT_EQ(events(), (std::vector<std::string>{"should top 5 " + fileURL("www/a.html")}));
 }
+
+TEST_F(UIWebViewTest, OnlyAPageOfLocalFilesReadsLocalFiles) {
+  writeFile(inHome("secret.js"), "var leaked = true;");
+  view_->loadHTMLString("<script src='" + fileURL("secret.js") + "'></script><iframe src='" + fileURL("secret.js") +
+                            "'></iframe><script>var done = typeof leaked;</script>",
+                        NSURL::URLWithString("https://example.com/"));
+  runUntilIdle();
+  EXPECT_EQ(eval("done"), "undefined");
+  EXPECT_EQ(log_->count("Not allowed to load local resource: " + fileURL("secret.js")), 2u);
+  events().clear();
+  eval("location.href = '" + fileURL("secret.js") + "'");
+  runUntilIdle();
+  EXPECT_TRUE(events().empty()) << "not even offered";
+
+  // A page of local files may.
+  view_->loadHTMLString("<script src='secret.js'></script>", NSURL::fileURLWithPath(inHome("index.html")));
+  runUntilIdle();
+  EXPECT_EQ(eval("String(leaked)"), "true");
+}

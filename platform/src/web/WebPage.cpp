@@ -90,6 +90,8 @@ struct Document : std::enable_shared_from_this<Document> {
   void setTimer(long id, double milliseconds, bool repeats);
   void clearTimer(long id);
   void fireTimer(long id);
+  // Local files load only into a page of local files.
+  bool mayLoad(const NSURLPtr& resource) const;
   std::shared_ptr<ResourceFetch> fetch(const NSURLPtr& url, ResourceFetch::Completion completion);
   void forget(const std::shared_ptr<ResourceFetch>& fetch);
 };
@@ -437,6 +439,7 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     auto self = weak.lock();
     NSURLPtr url = a.at(0).isString() ? NSURL::URLWithString(a.at(0).asString()) : nullptr;
     if (!self || self->closed || !url) return Value();
+    if (!self->mayLoad(url)) return Value();
     std::string kind = a.at(1).stringOr("other");
     WebNavigationType type = kind == "reload" ? WebNavigationType::Reload : WebNavigationType::Other;
     // Like a browser, the page goes on running; the navigation starts on a later turn.
@@ -680,10 +683,28 @@ void Document::loadScript(long scriptId, const std::string& text) {
   fetch(scriptURL, done);
 }
 
+bool Document::mayLoad(const NSURLPtr& resource) const {
+  if (!resource || !resource->isFileURL() || (url && url->isFileURL())) return true;
+  NSLog("Not allowed to load local resource: " + resource->absoluteString());
+  return false;
+}
+
 std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, ResourceFetch::Completion completion) {
   std::weak_ptr<Document> weak = weak_from_this();
+  if (!mayLoad(resource)) {
+    // Only a page of local files reads local files.
+    NSError refused = NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, resource);
+    RunLoop::main().post([completion, refused] { completion(nullptr, Data(), refused); });
+    return nullptr;
+  }
+  NSURLRequestPtr request = plainRequest(resource);
+  if (hasScheme(resource, "http") || hasScheme(resource, "https")) {
+    auto withAgent = request->mutableCopy();
+    withAgent->setValueForHTTPHeaderField(userAgent, "User-Agent");
+    request = withAgent;
+  }
   auto holder = std::make_shared<std::weak_ptr<ResourceFetch>>();
-  auto f = ResourceFetch::start(plainRequest(resource), readAccessPath, WebPage::kMaxResourceBytes,
+  auto f = ResourceFetch::start(request, readAccessPath, WebPage::kMaxResourceBytes,
                                 [weak, holder, completion](const NSURLResponsePtr& r, Data body, std::optional<NSError> e) {
                                   if (auto self = weak.lock()) self->forget(holder->lock());
                                   completion(r, std::move(body), std::move(e));
