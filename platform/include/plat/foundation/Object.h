@@ -1,6 +1,6 @@
 #pragma once
-// Root of the platform object model. Strong references are shared_ptr, the design's weak
-// back-references weak_ptr. Creation and initialisation are two steps (make, then init...),
+// Root of the platform object model. Strong references are shared_ptr, back-references (a plugin
+// to its controller, say) weak_ptr. Creation and initialisation are two steps (make, then init...),
 // so that an object can hand out weak references to itself while it initialises.
 #include <memory>
 
