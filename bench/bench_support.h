@@ -11,6 +11,19 @@
 
 namespace harbor::bench {
 
+// Page calls per burst.
+inline constexpr int kBurst = 100;
+
+// The page both benchmarks load after harbor.js: send() makes one call to the echo plugin,
+// sendBurst(n) makes n; `received` counts the answers.
+inline constexpr char kEchoPage[] = R"JS(
+var received = 0;
+function okCallback(message) { received++; }
+function failCallback(message) { throw new Error('echo failed: ' + message); }
+function send() { harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
+function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
+)JS";
+
 // The one cost the bridge cannot avoid: evaluating
 // "harbor.require('harbor/exec').nativeCallback('Echo<n>',1,"payload",0, 0)" in a bare context
 // with harbor.js, a fresh id each time so that the engine's code cache helps no more than in real

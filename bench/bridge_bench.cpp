@@ -22,20 +22,12 @@
 namespace {
 
 using harbor::bench::BM_RawCallbackEvaluation;
+using harbor::bench::kBurst;
+using harbor::bench::kEchoPage;
 using harbor::bench::RateReporter;
 using harbor::testing::EchoPlugin;
 using harbor::testing::FakeWebViewEngine;
 using harbor::testing::StubBridgeController;
-
-constexpr int kBurst = 100;
-
-const char* kPage = R"JS(
-var received = 0;
-function okCallback(message) { received++; }
-function failCallback(message) { throw new Error('echo failed: ' + message); }
-function send() { harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
-function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
-)JS";
 
 struct Bridge {
   std::shared_ptr<FakeWebViewEngine> engine;
@@ -52,7 +44,7 @@ struct Bridge {
     controller->initWithWebViewEngine(engine);
     engine->setBridgeController(controller);
     controller->addPlugin<EchoPlugin>("Echo")->setRecording(false);
-    if (!engine->context().evaluate(kPage)) return false;
+    if (!engine->context().evaluate(kEchoPage)) return false;
     global = engine->context().globalObject();
     send = global.property("send");
     sendBurst = global.property("sendBurst");

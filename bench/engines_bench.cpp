@@ -36,17 +36,10 @@ namespace {
 
 using harbor::HBRViewController;
 using harbor::bench::BM_RawCallbackEvaluation;
+using harbor::bench::kBurst;
+using harbor::bench::kEchoPage;
 using harbor::bench::RateReporter;
 using harbor::testing::EchoPlugin;
-
-constexpr int kBurst = 100;
-
-const char* kPageScript = R"JS(
-var received = 0;
-function okCallback(message) { received++; }
-function failCallback(message) { throw new Error('echo failed: ' + message); }
-function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
-)JS";
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -75,7 +68,7 @@ class Sandbox {
                   "<widget><feature name=\"Echo\"><param name=\"ios-package\" value=\"EchoPlugin\"/></feature></widget>") &&
               plat::writeFileContentsAtomically(bundle + "/www/harbor.js", readFile(harbor::testing::harborScriptPath())) &&
               plat::writeFileContentsAtomically(bundle + "/www/index.html",
-                                                std::string("<script src=\"harbor.js\"></script><script>") + kPageScript +
+                                                std::string("<script src=\"harbor.js\"></script><script>") + kEchoPage +
                                                     "</script>");
     plat::NSBundle::setMainBundlePath(bundle);
     return ok;
