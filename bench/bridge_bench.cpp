@@ -10,9 +10,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 
+#include "bench_support.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "support/EchoPlugin.h"
@@ -21,19 +21,13 @@
 
 namespace {
 
+using harbor::bench::BM_RawCallbackEvaluation;
+using harbor::bench::kBurst;
+using harbor::bench::kEchoPage;
+using harbor::bench::RateReporter;
 using harbor::testing::EchoPlugin;
 using harbor::testing::FakeWebViewEngine;
 using harbor::testing::StubBridgeController;
-
-constexpr int kBurst = 100;
-
-const char* kPage = R"JS(
-var received = 0;
-function okCallback(message) { received++; }
-function failCallback(message) { throw new Error('echo failed: ' + message); }
-function send() { harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
-function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
-)JS";
 
 struct Bridge {
   std::shared_ptr<FakeWebViewEngine> engine;
@@ -50,7 +44,7 @@ struct Bridge {
     controller->initWithWebViewEngine(engine);
     engine->setBridgeController(controller);
     controller->addPlugin<EchoPlugin>("Echo")->setRecording(false);
-    if (!engine->context().evaluate(kPage)) return false;
+    if (!engine->context().evaluate(kEchoPage)) return false;
     global = engine->context().globalObject();
     send = global.property("send");
     sendBurst = global.property("sendBurst");
@@ -59,34 +53,10 @@ struct Bridge {
 
   double received() { return global.property("received").toNumber(); }
 
-  // Runs the main loop until the page has received `expected` answers. Batches of 4096 units
-  // or more are parsed on a worker, so this waits for its post when nothing else is ready.
   bool pumpUntil(double expected) {
-    plat::RunLoop& loop = plat::RunLoop::main();
-    for (;;) {
-      loop.runUntilIdle();
-      if (received() >= expected) return true;
-      if (!loop.hasReadyWork() && !loop.waitForPost(5)) return false;
-    }
+    return harbor::bench::pumpUntil([&] { return received() >= expected; });
   }
 };
-
-void BM_RawCallbackEvaluation(benchmark::State& state) {
-  auto engine = std::make_shared<FakeWebViewEngine>();
-  if (!engine->initWithBridgeMode(FakeWebViewEngine::BridgeMode::Iframe)) {
-    state.SkipWithError("harbor.js did not load");
-    return;
-  }
-  plat::JSContext& js = engine->context();
-  std::uint64_t id = 1000000000;
-  for (auto _ : state) {
-    std::string script = "harbor.require('harbor/exec').nativeCallback('Echo" + std::to_string(id++) +
-                         "',1,\"payload\",0, 0)";
-    auto result = js.evaluate(script);
-    benchmark::DoNotOptimize(result);
-  }
-  state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
 
 void BM_RoundTripSingle(benchmark::State& state) {
   Bridge bridge;
@@ -130,23 +100,6 @@ void BM_RoundTripBurst(benchmark::State& state) {
 BENCHMARK(BM_RawCallbackEvaluation)->UseRealTime();
 BENCHMARK(BM_RoundTripSingle)->UseRealTime();
 BENCHMARK(BM_RoundTripBurst)->UseRealTime();
-
-// Prints as usual and keeps each benchmark's rate for the summary line.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  // No colours: their trailing reset would otherwise start the summary line.
-  RateReporter() : ConsoleReporter(OO_Tabular) {}
-  std::map<std::string, double> rates;
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-      auto it = run.counters.find("rate");
-      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-    }
-  }
-};
 
 }  // namespace
 

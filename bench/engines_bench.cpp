@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
@@ -22,6 +21,7 @@
 #include "HBRUIWebViewEngine.h"
 #include "HBRViewController.h"
 #include "HBRWKWebViewEngine.h"
+#include "bench_support.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/Log.h"
@@ -35,16 +35,11 @@
 namespace {
 
 using harbor::HBRViewController;
+using harbor::bench::BM_RawCallbackEvaluation;
+using harbor::bench::kBurst;
+using harbor::bench::kEchoPage;
+using harbor::bench::RateReporter;
 using harbor::testing::EchoPlugin;
-
-constexpr int kBurst = 100;
-
-const char* kPageScript = R"JS(
-var received = 0;
-function okCallback(message) { received++; }
-function failCallback(message) { throw new Error('echo failed: ' + message); }
-function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
-)JS";
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -73,7 +68,7 @@ class Sandbox {
                   "<widget><feature name=\"Echo\"><param name=\"ios-package\" value=\"EchoPlugin\"/></feature></widget>") &&
               plat::writeFileContentsAtomically(bundle + "/www/harbor.js", readFile(harbor::testing::harborScriptPath())) &&
               plat::writeFileContentsAtomically(bundle + "/www/index.html",
-                                                std::string("<script src=\"harbor.js\"></script><script>") + kPageScript +
+                                                std::string("<script src=\"harbor.js\"></script><script>") + kEchoPage +
                                                     "</script>");
     plat::NSBundle::setMainBundlePath(bundle);
     return ok;
@@ -115,32 +110,9 @@ struct Container {
   }
 
   bool pumpUntil(double expected) {
-    plat::RunLoop& loop = plat::RunLoop::main();
-    for (int rounds = 0; rounds < 100000; ++rounds) {
-      loop.runUntilIdle();
-      if (received() >= expected) return true;
-      if (!loop.hasReadyWork() && !loop.waitForPost(5)) return false;
-    }
-    return false;
+    return harbor::bench::pumpUntil([&] { return received() >= expected; });
   }
 };
-
-void BM_RawCallbackEvaluation(benchmark::State& state) {
-  auto engine = std::make_shared<harbor::testing::FakeWebViewEngine>();
-  if (!engine->initWithBridgeMode(harbor::testing::FakeWebViewEngine::BridgeMode::Iframe)) {
-    state.SkipWithError("harbor.js did not load");
-    return;
-  }
-  plat::JSContext& js = engine->context();
-  std::uint64_t id = 1000000000;
-  for (auto _ : state) {
-    std::string script =
-        "harbor.require('harbor/exec').nativeCallback('Echo" + std::to_string(id++) + "',1,\"payload\",0, 0)";
-    auto result = js.evaluate(script);
-    benchmark::DoNotOptimize(result);
-  }
-  state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
 
 void roundTrips(benchmark::State& state, const std::string& engine) {
   Container container;
@@ -168,22 +140,6 @@ void BM_WKWebViewBurst(benchmark::State& state) { roundTrips(state, "HBRWKWebVie
 BENCHMARK(BM_RawCallbackEvaluation)->UseRealTime();
 BENCHMARK(BM_UIWebViewBurst)->UseRealTime();
 BENCHMARK(BM_WKWebViewBurst)->UseRealTime();
-
-// Prints as usual and keeps each benchmark's rate for the summary line.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  RateReporter() : ConsoleReporter(OO_Tabular) {}
-  std::map<std::string, double> rates;
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-      auto it = run.counters.find("rate");
-      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-    }
-  }
-};
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "support/EchoPlugin.h"
-#include "support/FakeWebViewEngine.h"
+#include "support/ScriptRecordingEngine.h"
 #include "support/StubBridgeController.h"
 
 namespace {

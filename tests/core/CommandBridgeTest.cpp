@@ -1,4 +1,4 @@
-// The command queue and command delegate against a recording engine and a stub controller.
+// The command queue and command delegate against the shared recording engine and stub controller.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,54 +11,16 @@
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Strings.h"
 #include "plat/testing/PlatformTest.h"
+#include "support/ScriptRecordingEngine.h"
+#include "support/StubBridgeController.h"
 
 using namespace harbor;
+using harbor::testing::ScriptRecordingEngine;
+using harbor::testing::StubBridgeController;
 using plat::Array;
 using plat::Value;
 
 namespace {
-
-// Records every evaluated script (and the thread it ran on) and answers with `respond`.
-class RecordingEngine : public plat::Object, public HBRWebViewEngineProtocol {
- public:
-  std::vector<std::string> scripts;
-  std::vector<std::thread::id> threads;
-  std::function<Value(const std::string&)> respond;
-  plat::ObjectPtr view = std::make_shared<plat::Object>();
-
-  void evaluateJavaScript(const std::string& script, EvaluationCompletion completion) override {
-    scripts.push_back(script);
-    threads.push_back(std::this_thread::get_id());
-    Value result = respond ? respond(script) : Value();
-    if (completion) completion(result, std::nullopt);
-  }
-  plat::ObjectPtr engineWebView() override { return view; }
-};
-
-class StubController : public plat::Object, public HBRCommandBridgeController {
- public:
-  std::shared_ptr<HBRCommandQueue> queue = std::make_shared<HBRCommandQueue>();
-  std::shared_ptr<HBRCommandDelegateImpl> delegate = std::make_shared<HBRCommandDelegateImpl>();
-  std::shared_ptr<RecordingEngine> engine = std::make_shared<RecordingEngine>();
-  std::map<std::string, plat::ObjectPtr> services;
-  plat::Dictionary prefs;
-
-  void init() {
-    auto self = std::static_pointer_cast<StubController>(shared_from_this());
-    queue->initWithViewController(self);
-    delegate->initWithViewController(self);
-  }
-  plat::ObjectPtr getCommandInstance(const std::string& name) override {
-    auto it = services.find(plat::toLowerASCII(name));
-    return it == services.end() ? nullptr : it->second;
-  }
-  std::shared_ptr<HBRCommandQueue> commandQueue() override { return queue; }
-  std::shared_ptr<HBRCommandDelegate> commandDelegate() override { return delegate; }
-  std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine() override { return engine; }
-  std::string wwwFolderName() override { return "www"; }
-  std::string userAgent() override { return "UA"; }
-  const plat::Dictionary& settings() override { return prefs; }
-};
 
 class TestPlugin : public HBRPlugin {
  public:
@@ -102,23 +64,24 @@ class CommandBridge : public plat::testing::PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    controller = std::make_shared<StubController>();
-    controller->init();
+    engine = std::make_shared<ScriptRecordingEngine>();
+    controller = std::make_shared<StubBridgeController>();
+    controller->initWithWebViewEngine(engine);
     plugin = std::make_shared<TestPlugin>();
-    plugin->initWithWebViewEngine(controller->engine);
-    plugin->setCommandDelegate(controller->delegate);
+    plugin->initWithWebViewEngine(engine);
+    plugin->setCommandDelegate(controller->delegate());
     plugin->clock = clock_;
-    plugin->engineScripts = [e = controller->engine] { return e->scripts.size(); };
-    controller->services["test"] = plugin;
-    controller->services["notaplugin"] = std::make_shared<plat::Object>();
+    plugin->engineScripts = [e = engine] { return e->scripts.size(); };
+    controller->registerObject("test", plugin);
+    controller->registerObject("notaplugin", std::make_shared<plat::Object>());
   }
 
   void run(const std::string& batch) {
     queue().enqueueCommandBatch(batch);
     queue().executePending();
   }
-  HBRCommandQueue& queue() { return *controller->queue; }
-  std::vector<std::string>& scripts() { return controller->engine->scripts; }
+  HBRCommandQueue& queue() { return *controller->commandQueue(); }
+  std::vector<std::string>& scripts() { return engine->scripts; }
 
   // A one-command batch of exactly `units` UTF-16 units, padded with two-byte characters so
   // that bytes and units differ.
@@ -133,7 +96,8 @@ class CommandBridge : public plat::testing::PlatformTest {
     return text;
   }
 
-  std::shared_ptr<StubController> controller;
+  std::shared_ptr<ScriptRecordingEngine> engine;
+  std::shared_ptr<StubBridgeController> controller;
   std::shared_ptr<TestPlugin> plugin;
 };
 
@@ -259,7 +223,7 @@ TEST_F(CommandBridge, ResultScriptsAreExact) {
   for (const auto& c : cases) {
     c.result->setKeepCallbackAsBool(c.keep);
     scripts().clear();
-    controller->delegate->sendPluginResult(c.result, std::string("Device1"));
+    controller->delegate()->sendPluginResult(c.result, std::string("Device1"));
     runUntilIdle();
     ASSERT_EQ(scripts().size(), 1u);
     EXPECT_EQ(scripts()[0], c.script);
@@ -287,7 +251,7 @@ TEST_F(CommandBridge, CallbackIdsAreCheckedBeforeAnythingIsSent) {
   for (const auto& c : cases) {
     scripts().clear();
     log_->clear();
-    controller->delegate->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), c.id);
+    controller->delegate()->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), c.id);
     runUntilIdle();
     EXPECT_EQ(!scripts().empty(), c.sent) << c.id.value_or("(absent)");
     EXPECT_EQ(log_->contains("Invalid callback id received by sendPluginResult"), c.logged)
@@ -303,7 +267,7 @@ TEST_F(CommandBridge, AnAnswerInsideAnActionReachesThePageBeforeTheActionReturns
 
   // Outside command execution, the same answer waits for a later turn.
   scripts().clear();
-  controller->delegate->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), std::string("x"));
+  controller->delegate()->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), std::string("x"));
   EXPECT_TRUE(scripts().empty());
   runUntilIdle();
   EXPECT_EQ(scripts().size(), 1u);
@@ -318,7 +282,7 @@ TEST_F(CommandBridge, AnAnswerFromABackgroundThreadIsEvaluatedOnTheMainThreadLat
   runUntilIdle();
   ASSERT_EQ(scripts().size(), 1u);
   EXPECT_EQ(scripts()[0], "harbor.require('harbor/exec').nativeCallback('Test2',1,\"late\",0, 0)");
-  EXPECT_EQ(controller->engine->threads[0], std::this_thread::get_id());
+  EXPECT_EQ(engine->threads[0], std::this_thread::get_id());
 
   // The same with real worker threads.
   plat::dispatch::GlobalQueue::shared().release();
@@ -326,19 +290,19 @@ TEST_F(CommandBridge, AnAnswerFromABackgroundThreadIsEvaluatedOnTheMainThreadLat
   run(R"([["Test3","Test","echoFromBackground",[]]])");
   ASSERT_TRUE(waitForMain());
   ASSERT_EQ(scripts().size(), 1u);
-  EXPECT_EQ(controller->engine->threads.back(), std::this_thread::get_id());
+  EXPECT_EQ(engine->threads.back(), std::this_thread::get_id());
 }
 
 TEST_F(CommandBridge, WhatThePageReturnsFromAScriptIsExecutedAsABatch) {
-  controller->engine->respond = [](const std::string& script) -> Value {
+  engine->respond = [](const std::string& script) -> Value {
     if (script.find("nativeCallback('first'") != std::string::npos) return R"([["cb","Test","record",["chained"]]])";
     return Value();
   };
-  controller->delegate->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), std::string("first"));
+  controller->delegate()->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), std::string("first"));
   runUntilIdle();
   EXPECT_EQ(plugin->calls, std::vector<std::string>{"chained"});
 
-  controller->engine->respond = [](const std::string& script) -> Value {
+  engine->respond = [](const std::string& script) -> Value {
     if (script == kHBRFetchCommandsScript) return R"([["cb","Test","record",["fetched"]]])";
     return Value();
   };
@@ -347,7 +311,7 @@ TEST_F(CommandBridge, WhatThePageReturnsFromAScriptIsExecutedAsABatch) {
 }
 
 TEST_F(CommandBridge, EvalJsWrapsTheScriptAndRunsOnlyOnTheMainThread) {
-  controller->delegate->evalJs("doIt()");
+  controller->delegate()->evalJs("doIt()");
   EXPECT_TRUE(scripts().empty());
   runUntilIdle();
   ASSERT_EQ(scripts().size(), 1u);
@@ -356,11 +320,11 @@ TEST_F(CommandBridge, EvalJsWrapsTheScriptAndRunsOnlyOnTheMainThread) {
             "nativeEvalAndFetch : '+e);};");
 
   scripts().clear();
-  controller->delegate->evalJsScheduledOnRunLoop("now()", false);
+  controller->delegate()->evalJsScheduledOnRunLoop("now()", false);
   EXPECT_EQ(scripts().size(), 1u) << "unscheduled on the main thread: at once";
 
   scripts().clear();
-  std::thread([&] { controller->delegate->evalJsScheduledOnRunLoop("fromWorker()", false); }).join();
+  std::thread([&] { controller->delegate()->evalJsScheduledOnRunLoop("fromWorker()", false); }).join();
   EXPECT_TRUE(scripts().empty()) << "never evaluated on a worker thread";
   runUntilIdle();
   EXPECT_EQ(scripts().size(), 1u);
@@ -368,7 +332,7 @@ TEST_F(CommandBridge, EvalJsWrapsTheScriptAndRunsOnlyOnTheMainThread) {
 
 TEST_F(CommandBridge, DelayedFlushDefersEveryAnswer) {
   queue().enqueueCommandBatch(R"([["Test1","Test","echo",["hi"]]])");
-  controller->delegate->flushCommandQueueWithDelayedJs();
+  controller->delegate()->flushCommandQueueWithDelayedJs();
   EXPECT_EQ(plugin->scriptsSeenInsideAction, 0u);
   runUntilIdle();
   EXPECT_EQ(scripts().size(), 1u);
@@ -377,7 +341,7 @@ TEST_F(CommandBridge, DelayedFlushDefersEveryAnswer) {
 TEST_F(CommandBridge, AQueueWhoseControllerIsGoneDoesNothing) {
   auto queue = std::make_shared<HBRCommandQueue>();
   {
-    auto gone = std::make_shared<StubController>();
+    auto gone = std::make_shared<StubBridgeController>();
     queue->initWithViewController(gone);
   }
   queue->enqueueCommandBatch(R"([["cb","Test","record",["x"]]])");

@@ -2,25 +2,12 @@
 
 #include "HBRCommandDelegateImpl.h"
 #include "plat/testing/SandboxTest.h"
+#include "support/StubBridgeController.h"
 
 using namespace harbor;
+using harbor::testing::StubBridgeController;
 
 namespace {
-
-class StubController : public HBRCommandBridgeController {
- public:
-  std::string www = "www";
-  plat::ObjectPtr getCommandInstance(const std::string&) override { return nullptr; }
-  std::shared_ptr<HBRCommandQueue> commandQueue() override { return nullptr; }
-  std::shared_ptr<HBRCommandDelegate> commandDelegate() override { return nullptr; }
-  std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine() override { return nullptr; }
-  std::string wwwFolderName() override { return www; }
-  std::string userAgent() override { return {}; }
-  const plat::Dictionary& settings() override { return settings_; }
-
- private:
-  plat::Dictionary settings_;
-};
 
 class PathForResourceTest : public plat::testing::SandboxTest {};
 
@@ -31,7 +18,7 @@ TEST_F(PathForResourceTest, FindsFilesUnderTheWwwFolderOnly) {
   writeFile(inBundle("www/js/plugins/app.js"), "");
   writeFile(inBundle("config.xml"), "");
   writeFile(inBundle("public/start.html"), "");
-  auto controller = std::make_shared<StubController>();
+  auto controller = std::make_shared<StubBridgeController>();
   auto delegate = std::make_shared<HBRCommandDelegateImpl>();
   delegate->initWithViewController(controller);
   const std::pair<const char*, const char*> cases[] = {
@@ -51,7 +38,7 @@ TEST_F(PathForResourceTest, FindsFilesUnderTheWwwFolderOnly) {
     else
       EXPECT_FALSE(path) << resource << " gave " << *path;
   }
-  controller->www = "public";
+  controller->setWwwFolderName("public");
   EXPECT_EQ(delegate->pathForResource("start.html").value_or("<none>"), inBundle("public/start.html"));
   controller.reset();
   EXPECT_FALSE(delegate->pathForResource("start.html")) << "no controller, no folder";

@@ -11,6 +11,7 @@
 #include "plat/foundation/NSURLError.h"
 #include "plat/uikit/UIScrollView.h"
 #include "plat/webkit/WKWebView.h"
+#include "support/ScriptRecordingEngine.h"
 #include "support/StubBridgeController.h"
 
 using namespace harbor;

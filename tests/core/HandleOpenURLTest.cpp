@@ -9,6 +9,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/testing/PlatformTest.h"
 #include "support/FakeWebViewEngine.h"
+#include "support/ScriptRecordingEngine.h"
 
 using namespace harbor;
 using harbor::testing::FakeWebViewEngine;

@@ -5,6 +5,7 @@
 
 #include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSURLResponse.h"
 #include "plat/mobilecoreservices/UTType.h"
 #include "plat/testing/SandboxTest.h"
 
@@ -82,6 +83,20 @@ TEST(UTType, MapsExtensionsAndMimeTypes) {
   EXPECT_EQ(UTTypeCopyPreferredTagWithClass("public.jpeg", kUTTagClassFilenameExtension), "jpeg");
   EXPECT_FALSE(UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, ""));
   EXPECT_FALSE(UTTypeCreatePreferredIdentifierForTag("public.other-class", "jpg"));
+}
+
+TEST(UTType, TheUrlLoaderTakesItsMimeTypesFromTheRegistry) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"html", "text/html"},     {"JS", "application/javascript"}, {"jpg", "image/jpeg"},
+      {"mov", "video/quicktime"}, {"woff2", "font/woff2"},          {"xyz", "application/octet-stream"},
+      {"", "application/octet-stream"},
+  };
+  for (const auto& [extension, mime] : cases) EXPECT_EQ(MIMETypeForPathExtension(extension), mime) << extension;
+  // Types outside the photo library's photos and videos are neither.
+  auto html = UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, "html");
+  ASSERT_TRUE(html);
+  EXPECT_FALSE(UTTypeConformsTo(*html, kUTTypeImage));
+  EXPECT_FALSE(UTTypeConformsTo(*html, kUTTypeMovie));
 }
 
 TEST_F(AssetsLibraryTest, FindsAnAddedPhotoWithItsBytesTypeAndDate) {

@@ -116,6 +116,35 @@ TEST(Strings, Utf16LengthCountsCodeUnits) {
   for (const auto& c : cases) EXPECT_EQ(utf16Length(c.text), c.units) << c.text;
 }
 
+TEST(Strings, DecodesOneUtf8SequenceOrNone) {
+  struct Case {
+    std::string text;
+    std::uint32_t codePoint;
+    std::size_t length;  // 0: not a well-formed sequence
+  };
+  const Case cases[] = {
+      {"A", 'A', 1},
+      {"\xC3\xA9x", 0xE9, 2},
+      {"\xE2\x82\xAC", 0x20AC, 3},
+      {"\xF0\x9F\x98\x80", 0x1F600, 4},
+      {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4},
+      {"\x80", 0, 0},              // a continuation byte alone
+      {"\xC0\xAF", 0, 0},         // overlong "/"
+      {"\xE0\x80\xAF", 0, 0},    // overlong, three bytes
+      {"\xED\xA0\x80", 0, 0},    // a surrogate
+      {"\xF4\x90\x80\x80", 0, 0},  // past U+10FFFF
+      {"\xE2\x82", 0, 0},         // cut short
+      {"\xE2(\xAC", 0, 0},        // a continuation byte missing
+  };
+  for (const Case& c : cases) {
+    UTF8Sequence sequence = decodeUTF8(c.text, 0);
+    EXPECT_EQ(sequence.length, c.length) << c.text;
+    if (c.length) {
+      EXPECT_EQ(sequence.codePoint, c.codePoint) << c.text;
+    }
+  }
+}
+
 TEST(Strings, Base64IsStrict) {
   EXPECT_EQ(base64Encode(std::string_view("abc")), "YWJj");
   EXPECT_EQ(base64Encode(std::string_view("ab")), "YWI=");

@@ -121,7 +121,7 @@ TEST_F(Battery, ANewPageOrTheEndOfThePluginStopsTheWatch) {
   plat::NSNotificationCenter::defaultCenter().post(kHBRPluginResetNotification, std::make_shared<plat::Object>());
   EXPECT_TRUE(takeCallbacks().empty()) << "another view's page load is none of its business";
 
-  plat::NSNotificationCenter::defaultCenter().post(kHBRPluginResetNotification, controller->engine->engineWebView());
+  plat::NSNotificationCenter::defaultCenter().post(kHBRPluginResetNotification, engine->engineWebView());
   runUntilIdle();
   auto callbacks = takeCallbacks();
   ASSERT_EQ(callbacks.size(), 1u);
@@ -129,7 +129,7 @@ TEST_F(Battery, ANewPageOrTheEndOfThePluginStopsTheWatch) {
   EXPECT_FALSE(plat::UIDevice::currentDevice()->isBatteryMonitoringEnabled());
 
   exec("Battery", "start", {}, "again");
-  controller->services.clear();
+  controller->removeAllObjects();
   plugin.reset();
   runUntilIdle();
   callbacks = takeCallbacks();

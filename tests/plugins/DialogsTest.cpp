@@ -155,7 +155,7 @@ TEST_P(Dialogs, TwoAlertsInARowStackAndEachAnswersItsOwnCallback) {
 TEST_P(Dialogs, AnAnswerAfterThePluginIsGoneIsDropped) {
   exec("Notification", "alert", Array{"m", "t", "OK"}, "gone");
   ASSERT_EQ(driver().alertCount(), 1u);
-  controller->services.clear();
+  controller->removeAllObjects();
   plugin.reset();
   ASSERT_TRUE(driver().tapButton(0));
   runUntilIdle();
@@ -199,10 +199,10 @@ TEST_P(DialogQueue, ADialogThatCannotBePresentedDoesNotBlockTheNext) {
 
 TEST_P(DialogQueue, QueuedDialogsWaitForThePresentationBeforeThem) {
   // Three in one batch: each is presented only once the one before it has appeared.
-  controller->queue->enqueueCommandBatch(
+  controller->commandQueue()->enqueueCommandBatch(
       R"([["a","Notification","alert",["1","t","OK"]],["b","Notification","alert",["2","t","OK"]],)"
       R"(["c","Notification","alert",["3","t","OK"]]])");
-  controller->queue->executePending();
+  controller->commandQueue()->executePending();
   EXPECT_EQ(HBRNotification::alertQueueCount(), 3u);
   EXPECT_EQ(driver().alertCount(), 0u);
   plat::RunLoop::main().runOneTurn();

@@ -230,7 +230,7 @@ TEST_F(NetworkTest, ThePluginGoneNothingIsLeftWatching) {
   {
     auto plugin = start();
     watcher = plugin->internetReach();
-    controller->services.clear();
+    controller->removeAllObjects();
   }
   EXPECT_TRUE(watcher.expired());
   network->setFlags(0);

@@ -113,9 +113,4 @@ plat::Result<plat::Value> FakeWebViewEngine::runPageScript(const std::string& sc
   return result->toValue();
 }
 
-void ScriptRecordingEngine::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
-  if (record) scripts.push_back(script);
-  if (completion) completion(nextResult, std::nullopt);
-}
-
 }  // namespace harbor::testing

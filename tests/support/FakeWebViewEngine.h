@@ -64,19 +64,4 @@ class FakeWebViewEngine : public plat::Object, public HBRWebViewEngineProtocol {
   std::vector<std::string> console_;
 };
 
-// An engine without a page: it records the scripts it is asked to evaluate and completes each
-// at once with a preset result. For driving the bridge where no script needs to run.
-class ScriptRecordingEngine : public plat::Object, public HBRWebViewEngineProtocol {
- public:
-  void evaluateJavaScript(const std::string& script, EvaluationCompletion completion) override;
-  plat::ObjectPtr engineWebView() override { return view_; }
-
-  std::vector<std::string> scripts;
-  plat::Value nextResult;  // handed to every completion; absent by default
-  bool record = true;
-
- private:
-  plat::ObjectPtr view_ = std::make_shared<plat::Object>();
-};
-
 }  // namespace harbor::testing

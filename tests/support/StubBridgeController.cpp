@@ -1,5 +1,7 @@
 #include "support/StubBridgeController.h"
 
+#include "plat/foundation/Strings.h"
+
 namespace harbor::testing {
 
 void StubBridgeController::initWithWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine) {
@@ -11,8 +13,14 @@ void StubBridgeController::initWithWebViewEngine(const std::shared_ptr<HBRWebVie
   delegate_->initWithViewController(self);
 }
 
+void StubBridgeController::registerObject(const std::string& service, const plat::ObjectPtr& object) {
+  plugins_[plat::toLowerASCII(service)] = object;
+}
+
+void StubBridgeController::removeObject(const std::string& service) { plugins_.erase(plat::toLowerASCII(service)); }
+
 plat::ObjectPtr StubBridgeController::getCommandInstance(const std::string& pluginName) {
-  auto it = plugins_.find(pluginName);
+  auto it = plugins_.find(plat::toLowerASCII(pluginName));
   return it == plugins_.end() ? nullptr : it->second;
 }
 

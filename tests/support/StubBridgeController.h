@@ -1,6 +1,7 @@
 #pragma once
 // What the bridge needs of the view controller, and nothing more: a command queue, a command
-// delegate, an engine, a map of service names to plugin objects and the settings. Main thread.
+// delegate, an engine, a map of service names to plugin objects and the settings. Service names
+// are matched without regard to letter case, as the view controller matches them. Main thread.
 #include <map>
 #include <memory>
 #include <string>
@@ -28,18 +29,21 @@ class StubBridgeController : public plat::Object, public HBRCommandBridgeControl
     plugin->initWithWebViewEngine(engine_);
     plugin->setCommandDelegate(delegate_);
     plugin->pluginInitialize();
-    plugins_[service] = plugin;
+    registerObject(service, plugin);
     return plugin;
   }
   // Any object under a service name (also one that is not a plugin).
-  void registerObject(const std::string& service, const plat::ObjectPtr& object) { plugins_[service] = object; }
-  void removeObject(const std::string& service) { plugins_.erase(service); }
+  void registerObject(const std::string& service, const plat::ObjectPtr& object);
+  void removeObject(const std::string& service);
+  void removeAllObjects() { plugins_.clear(); }
+  // By lower-cased service name.
+  const std::map<std::string, plat::ObjectPtr>& objects() const { return plugins_; }
 
   plat::ObjectPtr getCommandInstance(const std::string& pluginName) override;
   std::shared_ptr<HBRCommandQueue> commandQueue() override { return queue_; }
   std::shared_ptr<HBRCommandDelegate> commandDelegate() override { return delegate_; }
   std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine() override { return engine_; }
-  std::string wwwFolderName() override { return "www"; }
+  std::string wwwFolderName() override { return wwwFolderName_; }
   std::string userAgent() override { return userAgent_; }
   const plat::Dictionary& settings() override { return settings_; }
 
@@ -47,6 +51,7 @@ class StubBridgeController : public plat::Object, public HBRCommandBridgeControl
   void setWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine) { engine_ = engine; }
   plat::Dictionary& mutableSettings() { return settings_; }
   void setUserAgent(std::string userAgent) { userAgent_ = std::move(userAgent); }
+  void setWwwFolderName(std::string folder) { wwwFolderName_ = std::move(folder); }
 
  private:
   std::shared_ptr<HBRWebViewEngineProtocol> engine_;
@@ -55,6 +60,7 @@ class StubBridgeController : public plat::Object, public HBRCommandBridgeControl
   std::map<std::string, plat::ObjectPtr> plugins_;
   plat::Dictionary settings_;
   std::string userAgent_ = "Harbor test";
+  std::string wwwFolderName_ = "www";
 };
 
 }  // namespace harbor::testing

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "plat/foundation/Strings.h"
+#include "plat/mobilecoreservices/UTType.h"
 
 namespace plat {
 namespace {
@@ -38,21 +39,9 @@ std::pair<std::string, std::optional<std::string>> splitContentType(std::string_
 }  // namespace
 
 std::string MIMETypeForPathExtension(std::string_view extension) {
-  static const std::map<std::string, std::string> types = {
-      {"html", "text/html"},        {"htm", "text/html"},         {"xhtml", "application/xhtml+xml"},
-      {"js", "application/javascript"}, {"mjs", "application/javascript"}, {"css", "text/css"},
-      {"json", "application/json"}, {"xml", "text/xml"},          {"txt", "text/plain"},
-      {"png", "image/png"},         {"jpg", "image/jpeg"},        {"jpeg", "image/jpeg"},
-      {"gif", "image/gif"},         {"svg", "image/svg+xml"},     {"webp", "image/webp"},
-      {"ico", "image/x-icon"},      {"bmp", "image/bmp"},         {"wav", "audio/x-wav"},
-      {"mp3", "audio/mpeg"},        {"m4a", "audio/mp4"},         {"aac", "audio/aac"},
-      {"caf", "audio/x-caf"},       {"mp4", "video/mp4"},         {"mov", "video/quicktime"},
-      {"m4v", "video/x-m4v"},       {"pdf", "application/pdf"},   {"zip", "application/zip"},
-      {"woff", "font/woff"},        {"woff2", "font/woff2"},      {"ttf", "font/ttf"},
-      {"otf", "font/otf"},          {"wasm", "application/wasm"}, {"plist", "application/x-plist"},
-  };
-  auto it = types.find(toLowerASCII(extension));
-  return it == types.end() ? "application/octet-stream" : it->second;
+  auto uti = UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, extension);
+  auto mime = uti ? UTTypeCopyPreferredTagWithClass(*uti, kUTTagClassMIMEType) : std::nullopt;
+  return mime.value_or("application/octet-stream");
 }
 
 NSURLResponsePtr NSURLResponse::responseWithURL(NSURLPtr url, std::string MIMEType, std::int64_t expectedContentLength,

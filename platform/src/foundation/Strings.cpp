@@ -4,13 +4,11 @@
 #include <vector>
 
 namespace plat {
-namespace {
 
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is invalid.
-std::size_t validSequenceLength(std::string_view s, std::size_t i) {
+UTF8Sequence decodeUTF8(std::string_view s, std::size_t i) {
   auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   unsigned char c = byte(i);
-  if (c < 0x80) return 1;
+  if (c < 0x80) return {c, 1};
   std::size_t n;
   std::uint32_t cp;
   if (c >= 0xC2 && c <= 0xDF) {
@@ -23,19 +21,17 @@ std::size_t validSequenceLength(std::string_view s, std::size_t i) {
     n = 4;
     cp = c & 0x07;
   } else {
-    return 0;
+    return {};
   }
-  if (i + n > s.size()) return 0;
+  if (i + n > s.size()) return {};
   for (std::size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    if ((byte(i + k) & 0xC0) != 0x80) return {};
     cp = (cp << 6) | (byte(i + k) & 0x3F);
   }
   if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-    return 0;
-  return n;
+    return {};
+  return {cp, n};
 }
-
-}  // namespace
 
 void appendUTF8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
@@ -70,7 +66,7 @@ bool isValidUTF8(std::string_view s) {
       ++i;
       continue;
     }
-    std::size_t n = validSequenceLength(s, i);
+    std::size_t n = decodeUTF8(s, i).length;
     if (!n) return false;
     i += n;
   }
@@ -81,7 +77,7 @@ std::string sanitizeUTF8(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    std::size_t n = validSequenceLength(s, i);
+    std::size_t n = decodeUTF8(s, i).length;
     if (n) {
       out.append(s.substr(i, n));
       i += n;

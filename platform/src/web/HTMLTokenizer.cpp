@@ -13,23 +13,11 @@ namespace {
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-void appendUTF8(std::string& out, std::uint32_t cp) {
+// A character reference may name any number; those that are no character (NUL, surrogates,
+// past U+10FFFF) read as U+FFFD.
+void appendReferencedCharacter(std::string& out, std::uint32_t cp) {
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  plat::appendUTF8(out, cp);
 }
 
 // Elements whose content is text up to their own end tag.
@@ -297,14 +285,14 @@ std::string decodeHTMLEntities(std::string_view text) {
           cp = std::min<std::uint32_t>(cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(d), 0x110000);
         }
         if (ok) {
-          appendUTF8(out, cp);
+          appendReferencedCharacter(out, cp);
           i = semicolon + 1;
           continue;
         }
       } else {
         auto it = std::find_if(std::begin(named), std::end(named), [&](const auto& n) { return n.first == ref; });
         if (it != std::end(named)) {
-          appendUTF8(out, it->second);
+          appendReferencedCharacter(out, it->second);
           i = semicolon + 1;
           continue;
         }

@@ -86,31 +86,8 @@ std::vector<JSChar> utf16FromUTF8(std::string_view s) {
       ++i;
       continue;
     }
-    std::uint32_t cp;
-    std::size_t n;
-    if (c >= 0xC2 && c <= 0xDF) {
-      n = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 4;
-      cp = c & 0x07;
-    } else {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    bool ok = i + n <= s.size();
-    for (std::size_t k = 1; ok && k < n; ++k) {
-      unsigned char b = static_cast<unsigned char>(s[i + k]);
-      if ((b & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (ok && ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (!ok) {
+    auto [cp, n] = decodeUTF8(s, i);
+    if (!n) {
       // One replacement per bad byte, as plat::sanitizeUTF8 does.
       out.push_back(0xFFFD);
       ++i;

@@ -2,27 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "HBRCommandQueue.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Strings.h"
 
 namespace harbor::testing {
-
-void RecordingEngine::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
-  scripts.push_back(script);
-  if (completion) completion(plat::Value(), std::nullopt);
-}
-
-void StubController::init() {
-  auto self = std::static_pointer_cast<StubController>(shared_from_this());
-  queue->initWithViewController(self);
-  delegate->initWithViewController(self);
-}
-
-plat::ObjectPtr StubController::getCommandInstance(const std::string& pluginName) {
-  auto it = services.find(plat::toLowerASCII(pluginName));
-  return it == services.end() ? nullptr : it->second;
-}
 
 std::optional<PageCallback> parseCallbackScript(const std::string& script) {
   static const std::string head = "harbor.require('harbor/exec').nativeCallback('";
@@ -44,15 +29,17 @@ std::optional<PageCallback> parseCallbackScript(const std::string& script) {
 
 void PluginTest::SetUp() {
   SandboxTest::SetUp();
-  controller = std::make_shared<StubController>();
-  controller->init();
+  engine = std::make_shared<ScriptRecordingEngine>();
+  controller = std::make_shared<StubBridgeController>();
+  controller->initWithWebViewEngine(engine);
 }
 
 void PluginTest::TearDown() {
-  for (auto& [name, plugin] : controller->services)
+  for (auto& [name, plugin] : controller->objects())
     if (auto p = std::dynamic_pointer_cast<HBRPlugin>(plugin)) p->dispose();
-  controller->services.clear();
+  controller->removeAllObjects();
   controller.reset();
+  engine.reset();
   SandboxTest::TearDown();
 }
 
@@ -60,10 +47,10 @@ std::shared_ptr<HBRPlugin> PluginTest::createPlugin(const std::string& className
                                                     const std::shared_ptr<plat::UIViewController>& viewController) {
   auto plugin = std::dynamic_pointer_cast<HBRPlugin>(plat::ClassRegistry::shared().create(className));
   if (!plugin) return nullptr;
-  plugin->initWithWebViewEngine(controller->engine);
+  plugin->initWithWebViewEngine(engine);
   plugin->setViewController(viewController);
-  plugin->setCommandDelegate(controller->delegate);
-  controller->services[plat::toLowerASCII(serviceName)] = plugin;
+  plugin->setCommandDelegate(controller->delegate());
+  controller->registerObject(serviceName, plugin);
   plugin->pluginInitialize();
   return plugin;
 }
@@ -73,19 +60,19 @@ void PluginTest::exec(const std::string& service, const std::string& action, con
   plat::Array entry{plat::Value(callbackId), plat::Value(service), plat::Value(action), plat::Value(arguments)};
   auto batch = plat::json::write(plat::Value(plat::Array{plat::Value(entry)}));
   ASSERT_TRUE(batch.ok()) << batch.error();
-  controller->queue->enqueueCommandBatch(*batch);
-  controller->queue->executePending();
+  controller->commandQueue()->enqueueCommandBatch(*batch);
+  controller->commandQueue()->executePending();
   runUntilIdle();
 }
 
 std::vector<PageCallback> PluginTest::takeCallbacks() {
   std::vector<PageCallback> callbacks;
-  for (const auto& script : controller->engine->scripts) {
+  for (const auto& script : engine->scripts) {
     auto parsed = parseCallbackScript(script);
     EXPECT_TRUE(parsed) << "not a callback script: " << script;
     if (parsed) callbacks.push_back(std::move(*parsed));
   }
-  controller->engine->scripts.clear();
+  engine->scripts.clear();
   return callbacks;
 }
 

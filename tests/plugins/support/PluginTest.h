@@ -1,52 +1,18 @@
 #pragma once
-// What plugin tests need around a plugin: a recording web view engine, a stub controller that
-// owns the real command queue and delegate, and a fixture that creates plugins by class name,
+// What plugin tests need around a plugin: the shared recording engine and stub controller (which
+// owns the real command queue and delegate), and a fixture that creates plugins by class name,
 // runs page commands through the queue and reads back the callbacks the page received.
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "HBRCommandBridgeController.h"
-#include "HBRCommandDelegateImpl.h"
-#include "HBRCommandQueue.h"
 #include "HBRPlugin.h"
-#include "HBRWebViewEngineProtocol.h"
 #include "plat/testing/SandboxTest.h"
+#include "support/ScriptRecordingEngine.h"
+#include "support/StubBridgeController.h"
 
 namespace harbor::testing {
-
-// Records every script it is asked to evaluate; the page returns nothing.
-class RecordingEngine : public plat::Object, public HBRWebViewEngineProtocol {
- public:
-  void evaluateJavaScript(const std::string& script, EvaluationCompletion completion) override;
-  plat::ObjectPtr engineWebView() override { return view_; }
-
-  std::vector<std::string> scripts;
-
- private:
-  plat::ObjectPtr view_ = std::make_shared<plat::Object>();
-};
-
-class StubController : public plat::Object, public HBRCommandBridgeController {
- public:
-  void init();
-
-  plat::ObjectPtr getCommandInstance(const std::string& pluginName) override;
-  std::shared_ptr<HBRCommandQueue> commandQueue() override { return queue; }
-  std::shared_ptr<HBRCommandDelegate> commandDelegate() override { return delegate; }
-  std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine() override { return engine; }
-  std::string wwwFolderName() override { return "www"; }
-  std::string userAgent() override { return "Harbor test"; }
-  const plat::Dictionary& settings() override { return preferences; }
-
-  std::shared_ptr<HBRCommandQueue> queue = std::make_shared<HBRCommandQueue>();
-  std::shared_ptr<HBRCommandDelegateImpl> delegate = std::make_shared<HBRCommandDelegateImpl>();
-  std::shared_ptr<RecordingEngine> engine = std::make_shared<RecordingEngine>();
-  std::map<std::string, plat::ObjectPtr> services;  // by lower-cased service name
-  plat::Dictionary preferences;
-};
 
 // One delivered result, as the page's nativeCallback received it.
 struct PageCallback {
@@ -81,7 +47,9 @@ class PluginTest : public plat::testing::SandboxTest {
   // The callbacks delivered since the last call.
   std::vector<PageCallback> takeCallbacks();
 
-  std::shared_ptr<StubController> controller;
+  // The page returns nothing to the scripts the plugins send it.
+  std::shared_ptr<ScriptRecordingEngine> engine;
+  std::shared_ptr<StubBridgeController> controller;
 };
 
 }  // namespace harbor::testing

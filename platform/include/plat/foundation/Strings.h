@@ -11,6 +11,15 @@
 
 namespace plat {
 
+// One UTF-8 sequence read from text: its code point and its length in bytes. The length is 0
+// where the bytes start no well-formed sequence (a stray continuation byte, an overlong form, a
+// surrogate, a code point past U+10FFFF, or a sequence cut short); callers then replace one byte.
+struct UTF8Sequence {
+  std::uint32_t codePoint = 0;
+  std::size_t length = 0;
+};
+// Reads the sequence that starts at text[index] (index < text.size()).
+UTF8Sequence decodeUTF8(std::string_view text, std::size_t index);
 // Appends the UTF-8 encoding of a code point (at most U+10FFFF).
 void appendUTF8(std::string& out, std::uint32_t codePoint);
 // Number of UTF-16 code units the UTF-8 text occupies (what the platform calls its length).

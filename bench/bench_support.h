@@ -1,0 +1,47 @@
+#pragma once
+// What the bridge benchmarks share: the baseline they all report against, the main-loop pump
+// that waits for a page's answers, and the reporter that keeps each benchmark's rate for the
+// summary line.
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace harbor::bench {
+
+// Page calls per burst.
+inline constexpr int kBurst = 100;
+
+// The page both benchmarks load after harbor.js: send() makes one call to the echo plugin,
+// sendBurst(n) makes n; `received` counts the answers.
+inline constexpr char kEchoPage[] = R"JS(
+var received = 0;
+function okCallback(message) { received++; }
+function failCallback(message) { throw new Error('echo failed: ' + message); }
+function send() { harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
+function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, failCallback, 'Echo', 'echo', ['payload']); }
+)JS";
+
+// The one cost the bridge cannot avoid: evaluating
+// "harbor.require('harbor/exec').nativeCallback('Echo<n>',1,"payload",0, 0)" in a bare context
+// with harbor.js, a fresh id each time so that the engine's code cache helps no more than in real
+// use. Counter "rate": evaluations per second.
+void BM_RawCallbackEvaluation(benchmark::State& state);
+
+// Runs the main loop until `done` holds. Large batches are parsed on a worker, so this waits for
+// its post when nothing else is ready; false when nothing more arrives (or after too many rounds).
+bool pumpUntil(const std::function<bool()>& done);
+
+// Prints as usual and keeps each benchmark's "rate" counter by function name.
+class RateReporter : public benchmark::ConsoleReporter {
+ public:
+  // No colours: their trailing reset would otherwise start the summary line.
+  RateReporter() : ConsoleReporter(OO_Tabular) {}
+  std::map<std::string, double> rates;
+
+  void ReportRuns(const std::vector<Run>& runs) override;
+};
+
+}  // namespace harbor::bench
