@@ -127,6 +127,22 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
   return line;
 }
 
+void standInForTheUser(const Options& options) {
+  // The driver answers on a later turn, after the line is logged.
+  plat::UIDriver::AutoAnswer answer = dialogAnswer(options);
+  plat::UIDriver::shared().setAutoAnswer(answer);
+  plat::UIDriver::shared().setObserver(
+      [answer](const plat::UIDrivenAlert& alert) { plat::NSLog("harbor: " + describeAlert(alert, answer)); });
+  // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
+  // thread plays it (the log is safe from any).
+  plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
+    if (play.filePath.empty())
+      plat::NSLogf("harbor: vibrate (%.1f s)", play.duration);
+    else
+      plat::NSLogf("harbor: sound %s (%.1f s)", plat::lastPathComponent(play.filePath).c_str(), play.duration);
+  });
+}
+
 std::string usage() {
   return R"(Usage: harbor [options] <bundle folder>
 
@@ -317,21 +333,7 @@ int run(int argc, char** argv) {
     });
   }
 
-  // Stands in for the user at every alert; the driver answers on a later turn, after the line
-  // is logged.
-  plat::UIDriver::AutoAnswer answer = dialogAnswer(options);
-  plat::UIDriver::shared().setAutoAnswer(answer);
-  plat::UIDriver::shared().setObserver(
-      [answer](const plat::UIDrivenAlert& alert) { plat::NSLog("harbor: " + describeAlert(alert, answer)); });
-
-  // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
-  // thread plays it (the log is safe from any).
-  plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
-    if (play.filePath.empty())
-      plat::NSLogf("harbor: vibrate (%.1f s)", play.duration);
-    else
-      plat::NSLogf("harbor: sound %s (%.1f s)", plat::lastPathComponent(play.filePath).c_str(), play.duration);
-  });
+  standInForTheUser(options);
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

@@ -59,6 +59,12 @@ plat::UIDriver::AutoAnswer dialogAnswer(const Options& options);
 // the texts are escaped, so a page cannot forge log lines.
 std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver::AutoAnswer& answer);
 
+// What the runner does in place of a user, on the main thread before the application starts:
+// answers every alert through the UI driver with dialogAnswer(options), logging each as
+// "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
+// ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)").
+void standInForTheUser(const Options& options);
+
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, 2 for bad arguments).
 int run(int argc, char** argv);
