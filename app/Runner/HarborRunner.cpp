@@ -150,9 +150,12 @@ Runs a Harbor application bundle (a folder with Info.plist, config.xml and www/)
 The log goes to standard error. The application stops with its terminate notification on
 SIGINT or SIGTERM, after --run-seconds, or once --until's text appears in the log; harbor then
 exits with status 0 (1 when the application cannot start, 2 for bad arguments).
-Every alert is answered automatically (see --dialog-button and --dialog-text) and logged as
+
+Nobody is there to tap: harbor answers every alert itself (the first button, text fields as
+they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
-with " with 'text'" added for alerts that ask for text.
+  harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
+and each sound or vibration as it plays.
 
 Options:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
