@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "AppDelegate.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
+#include "plat/audiotoolbox/AudioServices.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
@@ -74,7 +76,72 @@ plat::Result<double> parseSeconds(const std::string& text) {
   return value;
 }
 
+plat::Result<std::size_t> parseButton(const std::string& text) {
+  std::size_t used = 0;
+  unsigned long value = 0;
+  try {
+    if (!text.empty() && text[0] >= '0' && text[0] <= '9') value = std::stoul(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || value == 0)
+    return plat::Failure{"--dialog-button needs a button number from 1, not \"" + text + "\""};
+  return static_cast<std::size_t>(value);
+}
+
+// A text from the page or the user, on one log line: backslashes and control characters
+// escaped, and single quotes too when it is to be quoted.
+std::string escaped(const std::string& text, bool forQuotes) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\'' && forQuotes) out += "\\'";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (c < 0x20 || c == 0x7f) out += plat::format("\\x%02x", c);
+    else out += static_cast<char>(c);
+  }
+  return out;
+}
+
+std::string quoted(const std::optional<std::string>& text) { return text ? "'" + escaped(*text, true) + "'" : "-"; }
+
 }  // namespace
+
+plat::UIDriver::AutoAnswer dialogAnswer(const Options& options) {
+  plat::UIDriver::AutoAnswer answer;
+  answer.buttonIndex = options.dialogButton.value_or(1) - 1;
+  answer.text = options.dialogText;
+  return answer;
+}
+
+std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver::AutoAnswer& answer) {
+  std::vector<std::string> buttons = alert.buttonTitles();
+  std::string line = "alert " + quoted(alert.alertTitle()) + " " + quoted(alert.alertMessage()) + " [";
+  for (std::size_t i = 0; i < buttons.size(); ++i) line += (i ? ", " : "") + escaped(buttons[i], false);
+  line += "] -> ";
+  if (buttons.empty()) return line + "nothing (no button to press)";
+  line += escaped(buttons[std::min(answer.buttonIndex, buttons.size() - 1)], false);
+  if (alert.textFieldCount() > 0) line += " with " + quoted(answer.text ? answer.text : alert.textFieldText(0));
+  return line;
+}
+
+void standInForTheUser(const Options& options) {
+  // The driver answers on a later turn, after the line is logged.
+  plat::UIDriver::AutoAnswer answer = dialogAnswer(options);
+  plat::UIDriver::shared().setAutoAnswer(answer);
+  plat::UIDriver::shared().setObserver(
+      [answer](const plat::UIDrivenAlert& alert) { plat::NSLog("harbor: " + describeAlert(alert, answer)); });
+  // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
+  // thread plays it (the log is safe from any).
+  plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
+    if (play.filePath.empty())
+      plat::NSLogf("harbor: vibrate (%.1f s)", play.duration);
+    else
+      plat::NSLogf("harbor: sound %s (%.1f s)", plat::lastPathComponent(play.filePath).c_str(), play.duration);
+  });
+}
 
 std::string usage() {
   return R"(Usage: harbor [options] <bundle folder>
@@ -83,6 +150,12 @@ Runs a Harbor application bundle (a folder with Info.plist, config.xml and www/)
 The log goes to standard error. The application stops with its terminate notification on
 SIGINT or SIGTERM, after --run-seconds, or once --until's text appears in the log; harbor then
 exits with status 0 (1 when the application cannot start, 2 for bad arguments).
+
+Nobody is there to tap: harbor answers every alert itself (the first button, text fields as
+they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
+  harbor: alert 'title' 'message' [OK, Cancel] -> OK
+  harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
+and each sound or vibration as it plays.
 
 Options:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
@@ -96,6 +169,11 @@ Options:
   --device-model NAME     the simulated device model (default iPhone)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
+  --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
+                          confirm and prompt) with its Nth button; past the last button, the
+                          last one (default 1, the first button)
+  --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
+                          leave it as it is, so a prompt answers with its default text)
   -h, --help              this text
 )";
 }
@@ -123,14 +201,20 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--device-model") target = &options.model;
       else if (name == "--system-version") target = &options.systemVersion;
       else if (name == "--locale") target = &options.locale;
-      else if (name != "--run-seconds") return plat::Failure{"unknown option " + name};
+      else if (name == "--dialog-text") target = &options.dialogText;
+      else if (name != "--run-seconds" && name != "--dialog-button") return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
         value = arguments[++i];
       }
-      if (value->empty()) return plat::Failure{name + " needs a value"};
+      // An empty answer is a text like any other; nothing else may be empty.
+      if (value->empty() && name != "--dialog-text") return plat::Failure{name + " needs a value"};
       if (target) {
         *target = *value;
+      } else if (name == "--dialog-button") {
+        auto button = parseButton(*value);
+        if (!button) return plat::Failure{button.error()};
+        options.dialogButton = *button;
       } else {
         auto seconds = parseSeconds(*value);
         if (!seconds) return plat::Failure{seconds.error()};
@@ -251,6 +335,8 @@ int run(int argc, char** argv) {
       controller.setPreferenceOverrides(plat::Dictionary{{kHBRWebViewEngineSetting, engine}});
     });
   }
+
+  standInForTheUser(options);
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

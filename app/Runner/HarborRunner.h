@@ -3,12 +3,19 @@
 // headless, as the application's main entry would on a device, and prints the log to standard
 // error. It stops with the application's terminate notification on SIGINT or SIGTERM, after the
 // run time, or once a chosen text appears in the log, and then exits with 0.
+//
+// Nobody sits in front of the screen, so the runner answers every alert itself through the UI
+// driver (the plugins' dialogs and the page's own alert, confirm and prompt under either engine):
+// by default with the first button and the text fields as they are, and logs each one as it
+// appears, with the answer it will get.
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "plat/foundation/Result.h"
+#include "plat/uikit/UIDriver.h"
 
 namespace harbor::runner {
 
@@ -21,6 +28,8 @@ struct Options {
   std::optional<std::string> model;           // simulated device model
   std::optional<std::string> systemVersion;   // simulated system version
   std::optional<std::string> locale;          // simulated locale identifier
+  std::optional<std::size_t> dialogButton;    // the button alerts are answered with, 1 = first
+  std::optional<std::string> dialogText;      // typed into an alert's first text field
   bool help = false;
 };
 
@@ -37,6 +46,24 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments);
 std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
                                        const std::function<const char*(const char*)>& getenv);
 std::string safeFolderName(const std::string& name);
+
+// How the runner answers alerts: the chosen button (1 = first, the default; past the last
+// button, the last one) after typing the chosen text into the first text field (by default
+// nothing is typed, so a prompt keeps its default text).
+plat::UIDriver::AutoAnswer dialogAnswer(const Options& options);
+
+// One alert and the answer it gets, as the runner logs it:
+//   alert 'title' 'message' [OK, Cancel] -> OK
+//   alert 'title' 'message' [OK, Cancel] -> OK with 'text'     (an alert with text fields)
+// A missing title, message or text shows as -; control characters, quotes and backslashes in
+// the texts are escaped, so a page cannot forge log lines.
+std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver::AutoAnswer& answer);
+
+// What the runner does in place of a user, on the main thread before the application starts:
+// answers every alert through the UI driver with dialogAnswer(options), logging each as
+// "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
+// ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)").
+void standInForTheUser(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, 2 for bad arguments).

@@ -48,12 +48,95 @@ TEST(RunnerOptions, BadArgumentsAreNamed) {
       {{"--run-seconds", "5s", "a"}, "--run-seconds needs a positive number of seconds, not \"5s\""},
       {{"--run-seconds", "inf", "a"}, "--run-seconds needs a positive number of seconds, not \"inf\""},
       {{"--run-seconds", "nan", "a"}, "--run-seconds needs a positive number of seconds, not \"nan\""},
+      {{"--dialog-button", "0", "a"}, "--dialog-button needs a button number from 1, not \"0\""},
+      {{"--dialog-button=-1", "a"}, "--dialog-button needs a button number from 1, not \"-1\""},
+      {{"--dialog-button", "2nd", "a"}, "--dialog-button needs a button number from 1, not \"2nd\""},
+      {{"--dialog-button", " 2", "a"}, "--dialog-button needs a button number from 1, not \" 2\""},
+      {{"--dialog-button", "99999999999999999999999", "a"},
+       "--dialog-button needs a button number from 1, not \"99999999999999999999999\""},
+      {{"--dialog-button=", "a"}, "--dialog-button needs a value"},
+      {{"a", "--dialog-text"}, "--dialog-text needs a value"},
   };
   for (const Case& c : cases) {
     auto parsed = parseOptions(c.arguments);
     ASSERT_FALSE(parsed) << c.error;
     EXPECT_EQ(parsed.error(), c.error);
   }
+}
+
+TEST(RunnerOptions, DialogAnswers) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::size_t buttonIndex;
+    std::optional<std::string> text;
+  };
+  std::vector<Case> cases = {
+      {{"a"}, 0, std::nullopt},  // the first button, the text fields left as they are
+      {{"--dialog-button", "2", "a"}, 1, std::nullopt},
+      {{"--dialog-button=12", "--dialog-text", "Ada", "a"}, 11, "Ada"},
+      {{"--dialog-text=", "a"}, 0, ""},  // typing nothing is an answer too
+      {{"--dialog-text", "", "a"}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    auto parsed = parseOptions(c.arguments);
+    ASSERT_TRUE(parsed) << parsed.error();
+    plat::UIDriver::AutoAnswer answer = dialogAnswer(*parsed);
+    EXPECT_EQ(answer.buttonIndex, c.buttonIndex) << c.arguments[0];
+    EXPECT_EQ(answer.text, c.text) << c.arguments[0];
+  }
+}
+
+// An alert as the driver sees it.
+class FakeAlert : public plat::UIDrivenAlert {
+ public:
+  std::optional<std::string> title, message;
+  std::vector<std::string> buttons;
+  std::vector<std::optional<std::string>> fields;
+
+  std::optional<std::string> alertTitle() const override { return title; }
+  std::optional<std::string> alertMessage() const override { return message; }
+  std::vector<std::string> buttonTitles() const override { return buttons; }
+  std::size_t textFieldCount() const override { return fields.size(); }
+  std::optional<std::string> textFieldText(std::size_t i) const override { return fields.at(i); }
+  bool setTextFieldText(std::size_t, std::optional<std::string>) override { return false; }
+  bool tapButton(std::size_t) override { return false; }
+};
+
+TEST(RunnerDialogs, EachAlertIsDescribedWithTheAnswerItGets) {
+  using Answer = plat::UIDriver::AutoAnswer;
+  struct Case {
+    FakeAlert alert;
+    Answer answer;
+    std::string line;
+  };
+  auto alert = [](std::optional<std::string> title, std::optional<std::string> message,
+                  std::vector<std::string> buttons, std::vector<std::optional<std::string>> fields = {}) {
+    FakeAlert a;
+    a.title = std::move(title);
+    a.message = std::move(message);
+    a.buttons = std::move(buttons);
+    a.fields = std::move(fields);
+    return a;
+  };
+  std::vector<Case> cases = {
+      {alert("Confirm", "Carry on?", {"OK", "Cancel"}), Answer{}, "alert 'Confirm' 'Carry on?' [OK, Cancel] -> OK"},
+      {alert("Confirm", "Carry on?", {"OK", "Cancel"}), Answer{1, {}}, "alert 'Confirm' 'Carry on?' [OK, Cancel] -> Cancel"},
+      // Past the last button: the last one, as the driver taps it.
+      {alert("Hello", "Hi", {"OK"}), Answer{5, {}}, "alert 'Hello' 'Hi' [OK] -> OK"},
+      {alert(std::nullopt, std::nullopt, {"OK"}), Answer{}, "alert - - [OK] -> OK"},
+      {alert("T", "M", {}), Answer{}, "alert 'T' 'M' [] -> nothing (no button to press)"},
+      // A prompt answers with its text as it stands, or with the chosen text.
+      {alert("Prompt", "Name?", {"OK", "Cancel"}, {"Harbor"}), Answer{}, "alert 'Prompt' 'Name?' [OK, Cancel] -> OK with 'Harbor'"},
+      {alert("Prompt", "Name?", {"OK", "Cancel"}, {"Harbor"}), Answer{1, "Ada"},
+       "alert 'Prompt' 'Name?' [OK, Cancel] -> Cancel with 'Ada'"},
+      {alert("Prompt", "Name?", {"OK"}, {std::nullopt}), Answer{}, "alert 'Prompt' 'Name?' [OK] -> OK with -"},
+      {alert("Prompt", "Name?", {"OK"}, {"x"}), Answer{0, ""}, "alert 'Prompt' 'Name?' [OK] -> OK with ''"},
+      // The page's texts cannot break the line or close the quotes early.
+      {alert("it's", "line\nforged: harbor: alert\r\t\x01\\", {"A\nB"}), Answer{},
+       "alert 'it\\'s' 'line\\nforged: harbor: alert\\r\\t\\x01\\\\' [A\\nB] -> A\\nB"},
+      {alert("caf\xC3\xA9", "\x7f", {"OK"}), Answer{}, "alert 'caf\xC3\xA9' '\\x7f' [OK] -> OK"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(describeAlert(c.alert, c.answer), c.line);
 }
 
 TEST(RunnerOptions, DefaultHomeStaysInsideTheDataFolder) {

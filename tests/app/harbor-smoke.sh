@@ -22,7 +22,7 @@ expect() {
 
 # A run that ends by itself: the container starts, creates its start-up plugin, and terminates
 # cleanly once the page is done or the run time is over.
-"$harbor" --home "$work/home" --run-seconds 2 --until "hello: done" "$bundle" 2>"$log"
+"$harbor" --home "$work/home" --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
 expect "harbor: running "
@@ -37,6 +37,46 @@ expect "harbor: stopped"
 for folder in Documents Library/Caches Library/Preferences tmp; do
   [ -d "$work/home/$folder" ] || fail "no $folder in the sandbox home"
 done
+
+# The page calls every plugin and prints their answers, under both engines; the runner answers
+# the dialogs (first button, default text unless told otherwise) and logs them and the sounds.
+expect_page() {
+  expect "Using $1"
+  expect "hello: deviceready"
+  expect "hello: device: "
+  expect ", Harbor 4.2.0, uuid "
+  expect "hello: connection: "
+  expect "hello: clipboard: copied \"Hello from the page\", pasted \"Hello from the page\""
+  expect "WARN: hello: a warning through the logger; 100% as written, %s %d %n included"
+  expect "hello: vibration: asked"
+  expect "harbor: vibrate (0.4 s)"
+  expect "harbor: alert 'Hello' 'Hello from the page' [OK] -> OK"
+  expect "hello: alert: button 1"
+  expect "hello: beep: asked for 2"
+  expect "harbor: sound beep.wav ("
+  expect "hello: battery: "
+  expect "hello: done"
+  if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
+}
+expect_page UIWebView
+expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> OK"
+expect "hello: confirm: button 1"
+expect "hello: prompt: button 1, text \"Harbor\""
+expect "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -> OK"
+expect "hello: page confirm: true"
+expect "hello: page prompt: \"Harbor\""
+
+"$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
+  --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
+expect_page WKWebView
+expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> Cancel"
+expect "hello: confirm: button 2"
+expect "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"
+expect "hello: prompt: button 2, text \"Ada\""
+expect "hello: page confirm: false"
+expect "hello: page prompt: null"
 
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
@@ -63,6 +103,11 @@ expect "harbor: stopped"
 # Help, and clear errors for bad input.
 "$harbor" --help >"$log" 2>&1 || fail "--help failed"
 expect "Usage: harbor [options] <bundle folder>"
+expect "--dialog-button N"
+expect "--dialog-text TEXT"
+"$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
+[ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
+expect "harbor: --dialog-button needs a button number from 1"
 "$harbor" --run-seconds soon "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad option is not refused with status 2"
 expect "harbor: --run-seconds needs a positive number of seconds"

@@ -166,6 +166,25 @@ TEST_F(SystemSounds, UnreadableFilesMakeNoSound) {
   EXPECT_EQ(SystemSoundRecorder::soundCount(), 0u);
 }
 
+TEST_F(SystemSounds, TheObserverHearsEachPlayOutsideTheLock) {
+  SystemSoundID id = 0;
+  ASSERT_EQ(AudioServicesCreateSystemSoundID(quarter, &id), kAudioServicesNoError);
+  std::vector<std::string> heard;
+  SystemSoundRecorder::setObserver([&](const PlayedSystemSound& play) {
+    // Reading the record from here must not deadlock.
+    heard.push_back((play.filePath.empty() ? std::string("vibrate") : play.filePath) + " " +
+                    std::to_string(SystemSoundRecorder::played().size()));
+  });
+  AudioServicesPlaySystemSound(id);
+  AudioServicesPlaySystemSound(kSystemSoundID_Vibrate);
+  AudioServicesPlaySystemSound(id + 100);  // unknown: nothing played, nothing heard
+  EXPECT_EQ(heard, (std::vector<std::string>{quarter + " 1", "vibrate 2"}));
+
+  SystemSoundRecorder::reset();
+  AudioServicesPlaySystemSound(kSystemSoundID_Vibrate);
+  EXPECT_EQ(heard.size(), 2u) << "reset forgets the observer";
+}
+
 TEST_F(SystemSounds, TheVibrationIsAlwaysThere) {
   completions.clear();
   AudioServicesPlaySystemSound(kSystemSoundID_Vibrate);

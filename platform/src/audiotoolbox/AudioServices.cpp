@@ -28,6 +28,7 @@ struct State {
   std::mutex mutex;
   std::map<SystemSoundID, Sound> sounds;
   std::vector<PlayedSystemSound> played;
+  SystemSoundRecorder::Observer observer;
   SystemSoundID nextID = 0x1000 + 1;
   std::uint64_t nextGeneration = 1;
 };
@@ -88,18 +89,26 @@ void AudioServicesPlaySystemSound(SystemSoundID soundID) {
   RunLoop* loop = nullptr;
   double duration = 0;
   std::uint64_t generation = 0;
+  SystemSoundRecorder::Observer observer;
+  PlayedSystemSound play;
   {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     bool found;
     Sound& sound = soundFor(s, soundID, found);
     if (!found) return;
-    s.played.push_back({soundID, sound.path, plat::now(), sound.duration});
-    if (!sound.completion) return;
-    loop = sound.completion->loop;
-    duration = sound.duration;
-    generation = sound.completion->generation;
+    play = {soundID, sound.path, plat::now(), sound.duration};
+    s.played.push_back(play);
+    observer = s.observer;
+    if (sound.completion) {
+      loop = sound.completion->loop;
+      duration = sound.duration;
+      generation = sound.completion->generation;
+    }
   }
+  // Outside the lock, so the observer may look at the record.
+  if (observer) observer(play);
+  if (!loop) return;
   loop->scheduleTimer(duration, [soundID, generation] { fireCompletion(soundID, generation); });
 }
 
@@ -128,10 +137,17 @@ std::vector<PlayedSystemSound> SystemSoundRecorder::played() {
   return s.played;
 }
 
+void SystemSoundRecorder::setObserver(Observer observer) {
+  State& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.observer = std::move(observer);
+}
+
 void SystemSoundRecorder::reset() {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.played.clear();
+  s.observer = nullptr;
   s.sounds.clear();
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "HBRJavaScriptPanels.h"
 #include "HBRPreferences.h"
 #include "UIView+HBRExtension.h"
 #include "plat/uikit/UIViewController.h"
@@ -43,6 +44,29 @@ void HBRDisableBouncing(const plat::ObjectPtr& webView) {
 bool HBRUIWebViewEngine::initWithFrame(const plat::CGRect& frame) {
   engineWebView_ = std::make_shared<plat::UIWebView>();
   engineWebView_->initWithFrame(frame);
+  // The page's own dialogs become native alerts, as under the WKWebView engine, so one answer
+  // (the user's, or the UI driver's) reaches the page whichever engine shows it.
+  std::optional<std::string> title = HBRJavaScriptPanelTitle();
+  engineWebView_->setJavaScriptPanelHandler(
+      [title](const plat::UIWebView::JavaScriptPanel& panel, plat::UIWebView::JavaScriptPanelAnswer answer) {
+        using Kind = plat::UIWebView::JavaScriptPanel::Kind;
+        switch (panel.kind) {
+          case Kind::Alert:
+            HBRRunJavaScriptAlertPanel(title, panel.message, [answer] { answer(true, std::nullopt); });
+            return;
+          case Kind::Confirm:
+            HBRRunJavaScriptConfirmPanel(title, panel.message, [answer](bool ok) { answer(ok, std::nullopt); });
+            return;
+          case Kind::Prompt:
+            HBRRunJavaScriptTextInputPanel(title, panel.message, panel.defaultText,
+                                           [answer](std::optional<std::string> text) {
+                                             bool ok = text.has_value();
+                                             answer(ok, std::move(text));
+                                           });
+            return;
+        }
+        answer(false, std::nullopt);
+      });
   // The plugin base finds the view through the engine; this engine is its own.
   setWebViewEngine(self<HBRUIWebViewEngine>());
   plat::NSLog("Using UIWebView");

@@ -3,6 +3,7 @@
 // (HBRUIWebViewDelegate) is the web view's delegate and wraps the engine's own navigation
 // delegate (or the view controller, when that is a UIWebViewDelegate itself), so the container
 // sees one start and one finish per page. It applies the web-view preferences of config.xml.
+// The page's alert, confirm and prompt are shown as native alerts (HBRJavaScriptPanels.h).
 //
 // Created by the view controller with initWithFrame and registered as a plugin; it observes no
 // plugin notifications itself. Main thread only.
@@ -18,7 +19,8 @@ namespace harbor {
 
 class HBRUIWebViewEngine : public HBRPlugin, public HBRWebViewEngineProtocol {
  public:
-  // Creates the web view; logs "Using UIWebView". Always succeeds.
+  // Creates the web view and routes its dialogs to native alerts; logs "Using UIWebView". Always
+  // succeeds.
   bool initWithFrame(const plat::CGRect& frame) override;
   // Builds the delegate chain and applies the preferences of the command delegate's settings.
   void pluginInitialize() override;

@@ -1,12 +1,12 @@
 #include "HBRWKWebViewEngine.h"
 
+#include "HBRJavaScriptPanels.h"
 #include "HBRPreferences.h"
 #include "HBRUIWebViewEngine.h"
 #include "HBRUserAgentUtil.h"
 #include "HBRViewController.h"
 #include "HBRWebViewEngineSupport.h"
 #include "plat/foundation/Log.h"
-#include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
@@ -35,8 +35,7 @@ bool HBRWKWebViewEngine::initWithFrame(const plat::CGRect& frame) {
   if (!plat::WKWebView::isAvailable()) return false;
 
   auto uiDelegate = std::make_shared<HBRWKWebViewUIDelegate>();
-  const plat::Value& displayName = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleDisplayName");
-  uiDelegate->initWithTitle(displayName.isString() ? std::optional<std::string>(displayName.asString()) : std::nullopt);
+  uiDelegate->initWithTitle(HBRJavaScriptPanelTitle());
   uiDelegate_ = uiDelegate;
 
   auto userContentController = std::make_shared<plat::WKUserContentController>();

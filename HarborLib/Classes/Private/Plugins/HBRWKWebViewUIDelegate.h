@@ -1,7 +1,7 @@
 #pragma once
 // Shows the page's alert, confirm and prompt of the WKWebView engine as native alerts, titled
-// with the application's display name, on the application window's root view controller; the
-// user's answer goes back to the page.
+// with the application's display name, on the application window's root view controller (or
+// over what it presents; see HBRJavaScriptPanels.h); the user's answer goes back to the page.
 //
 // Main thread only. The texts come from the page and are only shown.
 #include <optional>

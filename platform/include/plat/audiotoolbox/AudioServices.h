@@ -7,6 +7,7 @@
 //
 // Threads: every call from any thread; completions run on their run loop's thread.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,13 @@ struct PlayedSystemSound {
 
 class SystemSoundRecorder {
  public:
+  using Observer = std::function<void(const PlayedSystemSound& play)>;
+
   static std::vector<PlayedSystemSound> played();
-  // Forgets the record and every sound created so far.
+  // Hears every play as it starts, on the playing thread (the runner logs them); nothing for
+  // none.
+  static void setObserver(Observer observer);
+  // Forgets the record, the observer and every sound created so far.
   static void reset();
   static std::size_t soundCount();  // sounds created and not disposed
 };
