@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "bench_support.h"
 
 #include <cstdint>
@@ -41,6 +43,16 @@ void RateReporter::ReportRuns(const std::vector<Run>& runs) {
     auto it = run.counters.find("rate");
     if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
   }
+}
+
+std::optional<std::map<std::string, double>> runBenchmarks(int& argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return std::nullopt;
+  RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  std::fflush(stdout);
+  return std::move(reporter.rates);
 }
 
 }  // namespace harbor::bench

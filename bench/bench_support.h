@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,9 @@ class RateReporter : public benchmark::ConsoleReporter {
 
   void ReportRuns(const std::vector<Run>& runs) override;
 };
+
+// Runs the benchmarks named on the command line (all by default) and returns each one's rate by
+// function name; nothing when the command line has arguments the library does not know.
+std::optional<std::map<std::string, double>> runBenchmarks(int& argc, char** argv);
 
 }  // namespace harbor::bench

@@ -24,7 +24,6 @@ namespace {
 using harbor::bench::BM_RawCallbackEvaluation;
 using harbor::bench::kBurst;
 using harbor::bench::kEchoPage;
-using harbor::bench::RateReporter;
 using harbor::testing::EchoPlugin;
 using harbor::testing::FakeWebViewEngine;
 using harbor::testing::StubBridgeController;
@@ -105,16 +104,12 @@ BENCHMARK(BM_RoundTripBurst)->UseRealTime();
 
 int main(int argc, char** argv) {
   plat::RunLoop::main().bindToCurrentThread();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RateReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  auto rates = harbor::bench::runBenchmarks(argc, argv);
+  if (!rates) return 1;
 
-  double raw = reporter.rates["BM_RawCallbackEvaluation"];
-  double single = reporter.rates["BM_RoundTripSingle"];
-  double burst = reporter.rates["BM_RoundTripBurst"];
-  std::fflush(stdout);
+  double raw = (*rates)["BM_RawCallbackEvaluation"];
+  double single = (*rates)["BM_RoundTripSingle"];
+  double burst = (*rates)["BM_RoundTripBurst"];
   std::printf("bridge: %.0f round trips/s single, %.0f round trips/s burst, %.2f of raw evaluation\n", single, burst,
               raw > 0 ? burst / raw : 0.0);
   return 0;

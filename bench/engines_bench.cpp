@@ -38,7 +38,6 @@ using harbor::HBRViewController;
 using harbor::bench::BM_RawCallbackEvaluation;
 using harbor::bench::kBurst;
 using harbor::bench::kEchoPage;
-using harbor::bench::RateReporter;
 using harbor::testing::EchoPlugin;
 
 std::string readFile(const std::string& path) {
@@ -155,16 +154,12 @@ int main(int argc, char** argv) {
   harbor::registerContainerClasses();
   plat::ClassRegistry::shared().registerClass<EchoPlugin>("EchoPlugin");
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RateReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  auto rates = harbor::bench::runBenchmarks(argc, argv);
+  if (!rates) return 1;
 
-  double raw = reporter.rates["BM_RawCallbackEvaluation"];
-  double ui = reporter.rates["BM_UIWebViewBurst"];
-  double wk = reporter.rates["BM_WKWebViewBurst"];
-  std::fflush(stdout);
+  double raw = (*rates)["BM_RawCallbackEvaluation"];
+  double ui = (*rates)["BM_UIWebViewBurst"];
+  double wk = (*rates)["BM_WKWebViewBurst"];
   std::printf("raw callback evaluation: %.0f/s; UIWebView %.2f of raw, WKWebView %.2f of raw\n", raw,
               raw > 0 ? ui / raw : 0.0, raw > 0 ? wk / raw : 0.0);
   std::printf("engines: %.0f round trips/s UIWebView, %.0f round trips/s WKWebView, burst of %d\n", ui, wk, kBurst);

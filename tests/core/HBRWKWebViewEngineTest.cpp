@@ -1,6 +1,7 @@
 // The WKWebView engine in a container view controller, and its UI delegate's panels.
 #include <gtest/gtest.h>
 
+#include "support/WindowDelegate.h"
 #include "EngineFixture.h"
 #include "HBRWKWebViewEngine.h"
 #include "HBRWKWebViewUIDelegate.h"
@@ -32,20 +33,7 @@ class HTMLRecordingWKEngine : public HBRWKWebViewEngine {
   std::vector<std::string> shown;
 };
 
-// An application whose window shows a plain view controller, for the panels to appear on.
-class WindowDelegate : public plat::Object, public plat::UIApplicationDelegate {
- public:
-  WindowDelegate() {
-    window_ = std::make_shared<plat::UIWindow>();
-    window_->initWithFrame(plat::CGRectMake(0, 0, 320, 480));
-    window_->setRootViewController(std::make_shared<plat::UIViewController>());
-    window_->makeKeyAndVisible();
-  }
-  std::shared_ptr<plat::UIWindow> window() const override { return window_; }
-
- private:
-  std::shared_ptr<plat::UIWindow> window_;
-};
+using harbor::testing::WindowDelegate;
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // over an alert that is already on screen.
 #include <gtest/gtest.h>
 
+#include "support/WindowDelegate.h"
 #include "EngineFixture.h"
 #include "HBRJavaScriptPanels.h"
 #include "HBRUIWebViewEngine.h"
@@ -15,20 +16,7 @@ using namespace harbor::testing;
 
 namespace {
 
-// An application whose window shows a plain view controller, for the panels to appear on.
-class WindowDelegate : public plat::Object, public plat::UIApplicationDelegate {
- public:
-  WindowDelegate() {
-    window_ = std::make_shared<plat::UIWindow>();
-    window_->initWithFrame(plat::CGRectMake(0, 0, 320, 480));
-    window_->setRootViewController(std::make_shared<plat::UIViewController>());
-    window_->makeKeyAndVisible();
-  }
-  std::shared_ptr<plat::UIWindow> window() const override { return window_; }
-
- private:
-  std::shared_ptr<plat::UIWindow> window_;
-};
+using harbor::testing::WindowDelegate;
 
 class JavaScriptPanelsTest : public EngineTest {
  protected:
