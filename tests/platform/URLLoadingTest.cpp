@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 
@@ -131,6 +132,21 @@ TEST_F(URLLoadingTest, UnloadableURLsFailWithThePlatformsCodes) {
     EXPECT_EQ(outcome.error->userInfo[NSURLErrorFailingURLStringErrorKey].stringOr(), requestFor(c.url)->URL()->absoluteString());
   }
   EXPECT_FALSE(NSURLConnection::canHandleRequest(nullptr));
+}
+
+TEST_F(URLLoadingTest, FilesThatAreNotRegularFailInsteadOfBlockingOrNeverEnding) {
+  // A pipe with no writer would block the open for ever; a device would never reach its end.
+  writeFile(inHome("www/index.html"), "x");
+  const std::string fifo = inHome("www/pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    Outcome outcome = load("file://" + path);
+    ASSERT_TRUE(outcome.done);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, NSURLErrorNoPermissionsToReadFile);
+    EXPECT_TRUE(outcome.body.empty());
+  }
 }
 
 TEST_F(URLLoadingTest, RegisteredProtocolsAnswerTheirSchemeAndGoAway) {

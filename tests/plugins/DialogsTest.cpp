@@ -2,6 +2,7 @@
 // process-wide alert queue, and the beep.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 
@@ -280,6 +281,8 @@ TEST_F(Beep, PlaysTheBundledSoundCountTimesOneAfterAnother) {
   };
   const Case cases[] = {
       {Array{3}, 3}, {Array{}, 1}, {Array{Value::null()}, 1}, {Array{0}, 1}, {Array{-2}, 1}, {Array{"2"}, 2},
+      // The most negative counts a page can send: "count minus one" must not wrap to a huge count.
+      {Array{"-9223372036854775808"}, 1}, {Array{-1e300}, 1}, {Array{INT64_MIN}, 1},
   };
   for (const auto& c : cases) {
     plat::SystemSoundRecorder::reset();

@@ -193,8 +193,10 @@ void HBRNotification::playBeep(long count) {
   auto path = beepSoundPath();
   plat::SystemSoundID sound = 0;
   if (!path || plat::AudioServicesCreateSystemSoundID(*path, &sound) != plat::kAudioServicesNoError) return;
+  // A count of one or less plays once; "count - 1" alone would wrap for the most negative count.
+  const long remaining = count > 1 ? count - 1 : 0;
   plat::AudioServicesAddSystemSoundCompletion(sound, nullptr, &HBRNotification::beepDidComplete,
-                                              reinterpret_cast<void*>(static_cast<std::intptr_t>(count - 1)));
+                                              reinterpret_cast<void*>(static_cast<std::intptr_t>(remaining)));
   plat::AudioServicesPlaySystemSound(sound);
 }
 

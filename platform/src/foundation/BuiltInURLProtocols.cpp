@@ -35,16 +35,19 @@ class FileURLProtocol : public NSURLProtocol {
     auto client = this->client();
     const NSURLPtr& url = request()->URL();
     std::string path = url->path();
-    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a pipe with no writer returns at once; only regular files
+    // are read, as a device could never reach its end.
+    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       long code = errno == EACCES ? NSURLErrorNoPermissionsToReadFile : NSURLErrorFileDoesNotExist;
       client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
-      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorFileIsDirectory, url));
+      long code = S_ISDIR(st.st_mode) ? NSURLErrorFileIsDirectory : NSURLErrorNoPermissionsToReadFile;
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
     }
     auto response = NSURLResponse::responseWithURL(url, MIMETypeForPathExtension(url->pathExtension()),
