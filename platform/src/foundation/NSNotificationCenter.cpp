@@ -22,30 +22,35 @@ void NSNotificationCenter::addObserver(const std::shared_ptr<const void>& observ
   registrations_.push_back(std::move(r));
 }
 
-void NSNotificationCenter::removeObserver(const void* observer) {
+std::vector<std::shared_ptr<NSNotificationCenter::Registration>> NSNotificationCenter::takeRegistrations(
+    const std::function<bool(const Registration&)>& matches) {
+  std::vector<std::shared_ptr<Registration>> taken;
   std::lock_guard<std::mutex> lock(mutex_);
   std::erase_if(registrations_, [&](const std::shared_ptr<Registration>& r) {
-    if (r->key != observer) return false;
+    if (!matches(*r)) return false;
     r->removed = true;
+    taken.push_back(r);
     return true;
   });
+  return taken;
+}
+
+void NSNotificationCenter::removeObserver(const void* observer) {
+  // The handlers are destroyed here, outside the lock: one may own the last reference to an
+  // object whose destructor removes observers in turn.
+  takeRegistrations([&](const Registration& r) { return r.key == observer; });
 }
 
 void NSNotificationCenter::removeObserver(const void* observer, std::string_view name) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(registrations_, [&](const std::shared_ptr<Registration>& r) {
-    if (r->key != observer || r->name != name) return false;
-    r->removed = true;
-    return true;
-  });
+  takeRegistrations([&](const Registration& r) { return r.key == observer && r.name == name; });
 }
 
 void NSNotificationCenter::post(const NSNotification& n) {
+  // Registrations whose observer is gone are dropped on the way.
+  takeRegistrations([](const Registration& r) { return r.observer.expired(); });
   std::vector<std::shared_ptr<Registration>> matching;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    // Registrations whose observer is gone are dropped on the way.
-    std::erase_if(registrations_, [](const std::shared_ptr<Registration>& r) { return r->observer.expired(); });
     for (const auto& r : registrations_) {
       if (r->name != n.name) continue;
       if (!r->anySender) {
@@ -74,9 +79,7 @@ std::size_t NSNotificationCenter::observerCount() {
 }
 
 void NSNotificationCenter::reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (auto& r : registrations_) r->removed = true;
-  registrations_.clear();
+  takeRegistrations([](const Registration&) { return true; });
 }
 
 }  // namespace plat

@@ -52,6 +52,10 @@ class NSNotificationCenter {
     Handler handler;
     std::atomic<bool> removed{false};
   };
+  // Removes the matching registrations under the lock and hands them back, so that their
+  // handlers are destroyed by the caller after the lock is released.
+  std::vector<std::shared_ptr<Registration>> takeRegistrations(const std::function<bool(const Registration&)>& matches);
+
   std::mutex mutex_;
   std::vector<std::shared_ptr<Registration>> registrations_;
 };
