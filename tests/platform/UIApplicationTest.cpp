@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/NSHTTPCookieStorage.h"
@@ -138,6 +139,34 @@ TEST_F(ApplicationTest, MainCreatesTheDelegateByNameRunsUntilTerminatedAndTearsI
   EXPECT_EQ(lines.back(), "delegate destroyed");
   EXPECT_EQ(lines[lines.size() - 2], "post UIApplicationWillTerminateNotification");
   EXPECT_EQ(UIApplication::sharedApplication()->delegate(), nullptr);
+}
+
+TEST_F(ApplicationTest, BackgroundWorkBegunAtTerminationFinishesBeforeMainReturns) {
+  // A backup begun at termination on a worker thread, whose end comes back through the main loop.
+  auto application = UIApplication::sharedApplication();
+  bool finished = false, expired = false;
+  NSNotificationCenter::defaultCenter().addObserver(
+      application, "UIApplicationWillTerminateNotification", nullptr, [&](const NSNotification&) {
+        auto task = std::make_shared<UIBackgroundTaskIdentifier>();
+        *task = application->beginBackgroundTaskWithExpirationHandler([&] { expired = true; });
+        dispatch::GlobalQueue::shared().async([&, task, application] {
+          RunLoop::main().post([&, task, application] {
+            finished = true;
+            application->endBackgroundTask(*task);
+          });
+        });
+      });
+  RunLoop::main().post([application] { application->terminate(); });
+  EXPECT_EQ(UIApplicationMain(0, nullptr, std::nullopt, std::nullopt), 0);
+  EXPECT_TRUE(finished);
+  EXPECT_FALSE(expired);
+  EXPECT_EQ(application->backgroundTaskCount(), 0u);
+
+  // A task that never ends on its own is expired once the grace is over.
+  auto stuck = application->beginBackgroundTaskWithExpirationHandler([&] { expired = true; });
+  EXPECT_EQ(application->finishBackgroundTasks(0), 1u);
+  EXPECT_TRUE(expired);
+  application->endBackgroundTask(stuck);
 }
 
 TEST_F(ApplicationTest, MainRefusesUnknownClasses) {

@@ -95,7 +95,8 @@ void HBRCommandDelegateImpl::evalJsScheduledOnRunLoop(const std::string& js, boo
 
 void HBRCommandDelegateImpl::evalJsHelper(const std::string& js) {
   auto queue = commandQueue_.lock();
-  if (!delayResponses_ && plat::isMainThread() && queue && queue->currentlyExecuting()) {
+  // The flag belongs to the main thread: read it only there.
+  if (plat::isMainThread() && !delayResponses_ && queue && queue->currentlyExecuting()) {
     evalJsHelper2(js);
     return;
   }

@@ -1,5 +1,7 @@
 #include "plat/uikit/UIApplication.h"
 
+#include <chrono>
+
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/Log.h"
@@ -11,6 +13,10 @@
 
 namespace plat {
 namespace {
+
+// How long the application's background tasks may run on after termination.
+constexpr double kTerminationGraceSeconds = 5.0;
+
 std::mutex& appMutex() {
   static std::mutex m;
   return m;
@@ -190,6 +196,17 @@ std::size_t UIApplication::expireBackgroundTasks() {
 
 // ---- Entry ----
 
+std::size_t UIApplication::finishBackgroundTasks(double graceSeconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(graceSeconds);
+  RunLoop& loop = RunLoop::main();
+  while (backgroundTaskCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (loop.runOneTurn() == 0) loop.waitForPost(0.05);
+  }
+  std::size_t expired = backgroundTaskCount() > 0 ? expireBackgroundTasks() : 0;
+  loop.runUntilIdle();
+  return expired;
+}
+
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
                       const std::optional<std::string>& delegateClassName) {
   (void)argc;
@@ -220,6 +237,9 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
   application->runningMain_ = true;
   application->launchWithDelegate(std::move(delegate));
   if (!application->terminated_) RunLoop::main().run();
+  // Work begun in the background at termination finishes before the process ends, as the
+  // system grants it, so that no file is left half-written.
+  application->finishBackgroundTasks(kTerminationGraceSeconds);
   application->runningMain_ = false;
   application->setDelegate(nullptr);
   return 0;

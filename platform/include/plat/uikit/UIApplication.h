@@ -136,6 +136,10 @@ class UIApplication : public Object {
   void setURLRequestObserver(std::function<void(const URLRequestRecord&)> observer);
 
   std::size_t backgroundTaskCount();
+  // Main thread, after termination: keeps turning the main run loop until every background task
+  // has ended or graceSeconds of real time have passed, then expires what is still running.
+  // Returns how many tasks had to be expired.
+  std::size_t finishBackgroundTasks(double graceSeconds);
   // Calls the expiration handler of every task running now, oldest first, on the calling
   // thread. Tasks stay running until ended. Returns how many handlers ran.
   std::size_t expireBackgroundTasks();
@@ -162,7 +166,8 @@ class UIApplication : public Object {
 // The application's main entry: makes the shared application (of the principal class when one
 // is named; it must be a registered UIApplication subclass), creates the delegate of the named
 // class through the class registry and runs its second creation step, launches, and runs the
-// main run loop on the calling thread until the application terminates. Then it lets go of
+// main run loop on the calling thread until the application terminates. Then it gives running
+// background tasks (a backup started at termination, say) a few seconds to end, lets go of
 // the delegate, so that the application's objects are torn down in order while the platform is
 // still whole. Returns 0, or 1 when a named class cannot be created (logged).
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
