@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 
@@ -107,6 +108,8 @@ TEST_F(URLLoadingTest, LocalURLsGiveTheirBytesAndTheirType) {
 
 TEST_F(URLLoadingTest, UnloadableURLsFailWithThePlatformsCodes) {
   writeFile(inHome("www/index.html"), "x");
+  // Neither a pipe without a writer nor an endless device may hold the main thread.
+  ASSERT_EQ(::mkfifo(inHome("www/pipe").c_str(), 0600), 0);
   struct Case {
     std::string url;
     long code;
@@ -114,6 +117,8 @@ TEST_F(URLLoadingTest, UnloadableURLsFailWithThePlatformsCodes) {
   } cases[] = {
       {"file://" + inHome("www/missing.html"), NSURLErrorFileDoesNotExist, true},
       {"file://" + inHome("www"), NSURLErrorFileIsDirectory, true},
+      {"file://" + inHome("www/pipe"), NSURLErrorNoPermissionsToReadFile, true},
+      {"file:///dev/zero", NSURLErrorNoPermissionsToReadFile, true},
       {"data:no-comma", NSURLErrorBadURL, true},
       {"data:;base64,@@@@", NSURLErrorBadURL, true},
       {"ftp://example.com/x", NSURLErrorUnsupportedURL, false},

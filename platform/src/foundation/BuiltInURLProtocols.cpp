@@ -35,16 +35,21 @@ class FileURLProtocol : public NSURLProtocol {
     auto client = this->client();
     const NSURLPtr& url = request()->URL();
     std::string path = url->path();
-    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO does not wait for a writer; only regular files are
+    // read below, and for them the flag changes nothing.
+    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
       long code = errno == EACCES ? NSURLErrorNoPermissionsToReadFile : NSURLErrorFileDoesNotExist;
       client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
-      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorFileIsDirectory, url));
+      // A device or a pipe (file:///dev/zero) never ends or never answers: the page gets an
+      // error instead of a load that reads forever on the main thread.
+      long code = S_ISDIR(st.st_mode) ? NSURLErrorFileIsDirectory : NSURLErrorNoPermissionsToReadFile;
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
     }
     auto response = NSURLResponse::responseWithURL(url, MIMETypeForPathExtension(url->pathExtension()),
