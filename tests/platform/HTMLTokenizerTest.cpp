@@ -102,3 +102,24 @@ TEST(HTMLTokenizerTest, ArbitraryBytesNeverBreakIt) {
     for (const auto& t : tokens) EXPECT_GE(t.line, 1);
   }
 }
+
+// Markup from the network may be built to make a careless reader take hours; these texts are
+// read in a moment when each character is looked at a bounded number of times.
+TEST(HTMLTokenizerTest, HostileBulkIsReadWhole) {
+  std::string ampersands(8 * 1024 * 1024, '&');
+  auto tokens = tokenizeHTML(ampersands + "&amp;");
+  ASSERT_EQ(tokens.size(), 1u);
+  EXPECT_EQ(tokens[0].text.size(), ampersands.size() + 1);
+  EXPECT_EQ(tokens[0].text.substr(tokens[0].text.size() - 2), "&&");
+
+  constexpr int kAttributes = 200000;
+  std::string tag = "<p a0=first";
+  for (int i = 1; i < kAttributes; ++i) tag += " a" + std::to_string(i);
+  tag += " a0=second>";
+  tokens = tokenizeHTML(tag);
+  ASSERT_EQ(tokens.size(), 1u);
+  EXPECT_EQ(tokens[0].attributes.size(), static_cast<std::size_t>(kAttributes));
+  ASSERT_NE(tokens[0].attribute("a0"), nullptr);
+  EXPECT_EQ(*tokens[0].attribute("a0"), "first") << "the first of a repeated name wins";
+  EXPECT_EQ(tokens[0].attributes.back().name, "a" + std::to_string(kAttributes - 1));
+}

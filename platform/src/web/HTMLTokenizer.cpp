@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <unordered_set>
 
 #include "plat/foundation/Strings.h"
 
@@ -151,6 +152,7 @@ class Tokenizer {
     token.kind = HTMLToken::Kind::StartTag;
     token.line = lineAt(pos_);
     p = readName(p, token.name);
+    std::unordered_set<std::string> seen;
     for (;;) {
       while (p < s_.size() && (isSpace(s_[p]) || s_[p] == '/')) {
         if (s_[p] == '/' && p + 1 < s_.size() && s_[p + 1] == '>') token.selfClosing = true;
@@ -190,9 +192,8 @@ class Tokenizer {
         }
         p = q;
       }
-      bool seen = std::any_of(token.attributes.begin(), token.attributes.end(),
-                              [&](const HTMLAttribute& a) { return a.name == name; });
-      if (!seen) token.attributes.push_back({std::move(name), std::move(value)});
+      // A set, not a search of the list: a tag of many attributes would cost the square.
+      if (seen.insert(name).second) token.attributes.push_back({std::move(name), std::move(value)});
     }
     if (isRawText(token.name)) rawTextFor_ = token.name;
     pending_ = std::move(token);
@@ -265,8 +266,11 @@ std::string decodeHTMLEntities(std::string_view text) {
       out += text[i++];
       continue;
     }
-    std::size_t semicolon = text.find(';', i + 1);
-    if (semicolon != std::string_view::npos && semicolon - i <= 10) {
+    // A reference is at most ten characters long: looking further for its ";" would make a
+    // text of many "&" cost the square of its length.
+    std::size_t semicolon = text.substr(i + 1, 10).find(';');
+    if (semicolon != std::string_view::npos) {
+      semicolon += i + 1;
       std::string_view ref = text.substr(i + 1, semicolon - i - 1);
       if (ref.size() >= 2 && ref[0] == '#') {
         bool hex = ref[1] == 'x' || ref[1] == 'X';
