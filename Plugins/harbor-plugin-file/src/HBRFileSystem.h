@@ -1,0 +1,80 @@
+#pragma once
+// What every file system of the File plugin offers: the local ones over a directory of the
+// device and the photo library. Operations that answer the page return a HBRPluginResult; those
+// with a callback call it exactly once, possibly later and on another thread.
+//
+// The entry dictionary that names an entry to the page has exactly six keys:
+//   "isFile", "isDirectory" (booleans, opposites), "fullPath" (a directory's ends with "/"),
+//   "name" (last component), "filesystemName", "nativeURL" (the entry's URL on the device,
+//   after the file system's URL transformer).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "HBRFileError.h"
+#include "HBRFilesystemURL.h"
+#include "HBRPluginResult.h"
+#include "plat/foundation/NSURL.h"
+#include "plat/foundation/Value.h"
+
+namespace harbor {
+
+class HBRFileSystem;
+using HBRFileSystemPtr = std::shared_ptr<HBRFileSystem>;
+
+// Applied to the native URL of every entry a file system makes (the registry sets it).
+using HBRURLTransformer = std::function<plat::NSURLPtr(const plat::NSURLPtr&)>;
+// Receives one result.
+using HBRResultCallback = std::function<void(HBRPluginResultPtr)>;
+// Receives the bytes and the MIME type (each may be missing) and an error code, 0 on success.
+using HBRReadCallback =
+    std::function<void(std::optional<plat::Data> data, std::optional<std::string> mimeType, std::int32_t error)>;
+
+class HBRFileSystem {
+ public:
+  virtual ~HBRFileSystem() = default;
+
+  // Status 1 with the entry of the URL, or an error.
+  virtual HBRPluginResultPtr entryForLocalURI(const HBRFilesystemURLPtr& url) = 0;
+  // Looks up or creates requestedPath below the directory url. Options: the numbers "create",
+  // "exclusive" and "getDir", each optional.
+  virtual HBRPluginResultPtr getFileForURL(const HBRFilesystemURLPtr& url, const std::optional<std::string>& requestedPath,
+                                           const plat::Dictionary& options) = 0;
+  virtual HBRPluginResultPtr getParentForURL(const HBRFilesystemURLPtr& url) = 0;
+  virtual HBRPluginResultPtr setMetadataForURL(const HBRFilesystemURLPtr& url, const plat::Dictionary& metadata) = 0;
+  // A file or an empty directory.
+  virtual HBRPluginResultPtr removeFileAtURL(const HBRFilesystemURLPtr& url) = 0;
+  // A file or a directory with everything in it.
+  virtual HBRPluginResultPtr recursiveRemoveFileAtURL(const HBRFilesystemURLPtr& url) = 0;
+  virtual HBRPluginResultPtr readEntriesAtURL(const HBRFilesystemURLPtr& url) = 0;
+  virtual HBRPluginResultPtr truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) = 0;
+  virtual HBRPluginResultPtr writeToFileAtURL(const HBRFilesystemURLPtr& url, const plat::Data& data, bool append) = 0;
+  // Copies (copy true) or moves the entry srcURL of srcFs into the directory destURL of this
+  // file system under newName.
+  virtual void copyFileToURL(const HBRFilesystemURLPtr& destURL, const std::optional<std::string>& newName,
+                             const HBRFileSystemPtr& srcFs, const HBRFilesystemURLPtr& srcURL, bool copy,
+                             HBRResultCallback callback) = 0;
+  // Bytes [start, end); an end below 0 reads to the end of the file.
+  virtual void readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                             HBRReadCallback callback) = 0;
+  virtual void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) = 0;
+  // The entry of an existing item, or nothing.
+  virtual std::optional<plat::Dictionary> makeEntryForLocalURL(const HBRFilesystemURLPtr& url) = 0;
+  // The entry for a full path, without looking at the disk.
+  virtual plat::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) = 0;
+
+  virtual std::string name() const = 0;
+  virtual void setName(std::string name) = 0;
+  virtual HBRURLTransformer urlTransformer() const = 0;
+  virtual void setUrlTransformer(HBRURLTransformer transformer) = 0;
+
+  // Optional: the local path of the entry, or nothing (also when the file system has no local
+  // paths at all).
+  virtual std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) { return std::nullopt; }
+  // Optional: the URL of this file system for a local path, or nothing.
+  virtual HBRFilesystemURLPtr URLforFilesystemPath(const std::string& path) { return nullptr; }
+};
+
+}  // namespace harbor
