@@ -1,0 +1,106 @@
+#pragma once
+// A file system over one directory of the device, its root: "temporary", "persistent" and the
+// extra ones ("documents", "library", "cache", "bundle", "root", ...). It maps full paths to
+// local paths and back, makes entry dictionaries and carries out the page's file operations.
+// It is also the MIME-type lookup of the whole File plugin.
+//
+// Confinement: a full path that arrives in a URL is mapped to a local path only when it holds
+// no ".." component and no NUL byte, and when the path, with its symbolic links resolved, still
+// lies inside the root (itself resolved). Everything else answers ENCODING_ERR (status 6): no
+// operation reaches outside its root. Relative paths given to getFileForURL are normalised
+// first, so "../../x" there names "/x" inside the root.
+//
+// Operations run on the caller's thread; the callbacks of reads, metadata and local copies run
+// before the operation returns. The object keeps no state but its name, root and transformer.
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "HBRFileSystem.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/Object.h"
+
+namespace harbor {
+
+class HBRLocalFilesystem;
+using HBRLocalFilesystemPtr = std::shared_ptr<HBRLocalFilesystem>;
+
+class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
+ public:
+  void initWithName(std::string name, std::string root);
+
+  // MIME type from the path's extension by the platform's type registry, with fallbacks for
+  // m4a audio, "wav" and "css" extensions; nothing when unknown.
+  static std::optional<std::string> getMimeTypeFromPath(const std::optional<std::string>& path);
+  // The text before the first "?".
+  static std::string stripQueryParametersFromPath(std::string_view path);
+  // Resolves ".." against the component before it (a leading one is dropped); "." stays.
+  static std::string normalizePath(std::string_view path);
+  static bool valueForKeyIsNumber(const plat::Dictionary& dict, std::string_view key);
+  // False when dest lies inside the directory src (copying a directory into itself).
+  static bool canCopyMoveSrc(const std::string& src, const std::string& dest);
+
+  const std::string& fsRoot() const { return fsRoot_; }
+
+  // Root and full path (query stripped) joined; nothing when the path is refused (see above).
+  std::optional<std::string> filesystemPathForFullPath(const std::optional<std::string>& fullPath) const;
+  // The full path (beginning with "/", or "" for the root itself) of a local path inside the
+  // root; nothing for a path outside it.
+  std::optional<std::string> fullPathForFileSystemPath(const std::string& path) const;
+  // "hbrfile://localhost/<name><escaped full path>", parsed; null for a missing full path.
+  HBRFilesystemURLPtr URLforFullPath(const std::optional<std::string>& fullPath) const;
+
+  // Removes the item, a directory with everything in it; status 1 or 6 with 1, 6 or 3.
+  HBRPluginResultPtr doRemove(const std::string& path);
+  // Cuts or extends a regular file to position and returns its new length; nothing when the
+  // file cannot be opened or cut (a missing file is not created).
+  std::optional<std::uint64_t> truncateFile(const std::string& path, std::uint64_t position);
+
+  // HBRFileSystem
+  HBRPluginResultPtr entryForLocalURI(const HBRFilesystemURLPtr& url) override;
+  HBRPluginResultPtr getFileForURL(const HBRFilesystemURLPtr& url, const std::optional<std::string>& requestedPath,
+                                   const plat::Dictionary& options) override;
+  HBRPluginResultPtr getParentForURL(const HBRFilesystemURLPtr& url) override;
+  HBRPluginResultPtr setMetadataForURL(const HBRFilesystemURLPtr& url, const plat::Dictionary& metadata) override;
+  HBRPluginResultPtr removeFileAtURL(const HBRFilesystemURLPtr& url) override;
+  HBRPluginResultPtr recursiveRemoveFileAtURL(const HBRFilesystemURLPtr& url) override;
+  HBRPluginResultPtr readEntriesAtURL(const HBRFilesystemURLPtr& url) override;
+  HBRPluginResultPtr truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) override;
+  HBRPluginResultPtr writeToFileAtURL(const HBRFilesystemURLPtr& url, const plat::Data& data, bool append) override;
+  void copyFileToURL(const HBRFilesystemURLPtr& destURL, const std::optional<std::string>& newName,
+                     const HBRFileSystemPtr& srcFs, const HBRFilesystemURLPtr& srcURL, bool copy,
+                     HBRResultCallback callback) override;
+  void readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                     HBRReadCallback callback) override;
+  void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) override;
+  std::optional<plat::Dictionary> makeEntryForLocalURL(const HBRFilesystemURLPtr& url) override;
+  plat::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;
+  std::string name() const override;
+  void setName(std::string name) override;
+  HBRURLTransformer urlTransformer() const override;
+  void setUrlTransformer(HBRURLTransformer transformer) override;
+  std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) override;
+  HBRFilesystemURLPtr URLforFilesystemPath(const std::string& path) override;
+
+ protected:
+  // The platform's file manager; a test puts one in that fails on purpose.
+  virtual plat::NSFileManager& fileManager();
+
+ private:
+  // Root and full path joined as text, without any check.
+  std::string joinedLocalPath(const std::string& fullPath) const;
+  // No ".." component, no NUL, and inside the root once symbolic links are resolved.
+  bool isConfined(const std::string& localPath) const;
+  bool isRoot(const std::string& localPath) const;
+  void moveReplacing(const std::string& src, const std::string& dest, bool destExists, const HBRResultCallback& callback,
+                     const std::string& newFullPath, bool srcIsDir);
+
+  mutable std::mutex mutex_;  // name and transformer may be set while others read them
+  std::string name_;
+  std::string fsRoot_;
+  HBRURLTransformer urlTransformer_;
+};
+
+}  // namespace harbor
