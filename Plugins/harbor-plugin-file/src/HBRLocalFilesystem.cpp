@@ -425,18 +425,19 @@ void HBRLocalFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int6
     wanted = end > from ? static_cast<std::uint64_t>(end - from) : 0;
   }
   plat::Data bytes;
-  std::uint8_t buffer[kReadChunk];
   bool failed = false;
   while (bytes.size() < wanted) {
-    std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, wanted - bytes.size()));
-    ssize_t n = ::read(fd, buffer, ask);
+    std::size_t have = bytes.size();
+    std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, wanted - have));
+    bytes.resize(have + ask);
+    ssize_t n = ::read(fd, bytes.data() + have, ask);
+    bytes.resize(have + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       failed = true;
       break;
     }
     if (n == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + n);
   }
   ::close(fd);
   if (failed) return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
