@@ -121,6 +121,9 @@ TEST_F(LocalFilesystem, RefusesPathsThatLeaveTheRoot) {
   for (const char* p : escapes) EXPECT_EQ(fs_->filesystemPathForFullPath(p), std::nullopt) << p;
   EXPECT_EQ(fs_->filesystemPathForFullPath(std::string("/a\0b", 4)), std::nullopt);
   EXPECT_EQ(fs_->filesystemPathForFullPath("/inlink/new.txt"), local("inlink/new.txt"));
+  auto created = fs_->getFileForURL(url("/"), "out/new.txt", Dictionary{{"create", true}});
+  expectError(created, HBRCommandStatus::IOException, ENCODING_ERR);
+  EXPECT_FALSE(exists(inHome("Documents/new.txt")));
 }
 
 TEST_F(LocalFilesystem, EveryOperationRefusesAnEscapingURL) {
