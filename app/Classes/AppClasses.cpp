@@ -4,6 +4,8 @@
 #include "BatteryStatusPlugin.h"
 #include "ClipboardPlugin.h"
 #include "ConsolePlugin.h"
+#include "DeviceMotionPlugin.h"
+#include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "NetworkInformationPlugin.h"
@@ -31,6 +33,8 @@ void registerPluginClasses() {
   registerClipboardPlugin(registry);
   registerConsolePlugin(registry);
   registerDevicePlugin(registry);
+  registerDeviceMotionPlugin(registry);
+  registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerVibrationPlugin(registry);

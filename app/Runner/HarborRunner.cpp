@@ -17,6 +17,7 @@
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
 #include "plat/audiotoolbox/AudioServices.h"
+#include "plat/corelocation/CLLocationManager.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
@@ -87,6 +88,29 @@ plat::Result<std::size_t> parseButton(const std::string& text) {
   if (used == 0 || used != text.size() || value == 0)
     return plat::Failure{"--dialog-button needs a button number from 1, not \"" + text + "\""};
   return static_cast<std::size_t>(value);
+}
+
+plat::Result<plat::CMAcceleration> parseAcceleration(const std::string& text) {
+  plat::Failure failure{"--acceleration needs three numbers X,Y,Z in g, not \"" + text + "\""};
+  double values[3] = {0, 0, 0};
+  const char* p = text.c_str();
+  for (int i = 0; i < 3; ++i) {
+    char* end = nullptr;
+    values[i] = std::strtod(p, &end);
+    if (end == p || !std::isfinite(values[i]) || std::fabs(values[i]) > 1000) return failure;
+    if (i < 2 && *end != ',') return failure;
+    p = end + (i < 2 ? 1 : 0);
+  }
+  if (*p != '\0') return failure;
+  return plat::CMAcceleration{values[0], values[1], values[2]};
+}
+
+plat::Result<double> parseHeading(const std::string& text) {
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0 || value >= 360)
+    return plat::Failure{"--heading needs degrees from 0 to below 360, not \"" + text + "\""};
+  return value;
 }
 
 // A text from the page or the user, on one log line: backslashes and control characters
@@ -172,6 +196,10 @@ Options:
   --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
                           confirm and prompt) with its Nth button; past the last button, the
                           last one (default 1, the first button)
+  --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
+                          face up: 0,0,-1); default: no accelerometer
+  --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
+                          default: no heading support
   --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
                           leave it as it is, so a prompt answers with its default text)
   -h, --help              this text
@@ -202,7 +230,9 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--system-version") target = &options.systemVersion;
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
-      else if (name != "--run-seconds" && name != "--dialog-button") return plat::Failure{"unknown option " + name};
+      else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
+               name != "--heading")
+        return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
         value = arguments[++i];
@@ -215,6 +245,14 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         auto button = parseButton(*value);
         if (!button) return plat::Failure{button.error()};
         options.dialogButton = *button;
+      } else if (name == "--acceleration") {
+        auto acceleration = parseAcceleration(*value);
+        if (!acceleration) return plat::Failure{acceleration.error()};
+        options.acceleration = *acceleration;
+      } else if (name == "--heading") {
+        auto heading = parseHeading(*value);
+        if (!heading) return plat::Failure{heading.error()};
+        options.heading = *heading;
       } else {
         auto seconds = parseSeconds(*value);
         if (!seconds) return plat::Failure{seconds.error()};
@@ -228,6 +266,22 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
   return options;
+}
+
+void simulateSensors(const Options& options) {
+  plat::SimulatedAccelerometer::setAvailable(options.acceleration.has_value());
+  plat::SimulatedCompass::setHeadingAvailable(options.heading.has_value());
+  if (options.acceleration) {
+    plat::CMAcceleration acceleration = *options.acceleration;
+    plat::RunLoop::main().scheduleTimer(
+        kSensorInterval, [acceleration] { plat::SimulatedAccelerometer::pushAcceleration(acceleration); },
+        kSensorInterval);
+  }
+  if (options.heading) {
+    double heading = *options.heading;
+    plat::RunLoop::main().scheduleTimer(
+        kSensorInterval, [heading] { plat::SimulatedCompass::pushHeading(heading); }, kSensorInterval);
+  }
 }
 
 std::string safeFolderName(const std::string& name) {
@@ -337,6 +391,7 @@ int run(int argc, char** argv) {
   }
 
   standInForTheUser(options);
+  simulateSensors(options);
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "plat/coremotion/CMMotionManager.h"
 #include "plat/foundation/Result.h"
 #include "plat/uikit/UIDriver.h"
 
@@ -30,6 +31,8 @@ struct Options {
   std::optional<std::string> locale;          // simulated locale identifier
   std::optional<std::size_t> dialogButton;    // the button alerts are answered with, 1 = first
   std::optional<std::string> dialogText;      // typed into an alert's first text field
+  std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
+  std::optional<double> heading;              // simulated magnetic heading, degrees
   bool help = false;
 };
 
@@ -64,6 +67,12 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
 // ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)").
 void standInForTheUser(const Options& options);
+
+// The motion sensors the device has: without --acceleration no accelerometer, without --heading
+// no heading support (as on a simulator). With them, the sensor reads the given values, once
+// every kSensorInterval seconds on the main run loop while the application runs.
+inline constexpr double kSensorInterval = 0.1;
+void simulateSensors(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, 2 for bad arguments).

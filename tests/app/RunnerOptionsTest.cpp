@@ -64,6 +64,40 @@ TEST(RunnerOptions, BadArgumentsAreNamed) {
   }
 }
 
+TEST(RunnerOptions, MotionSensors) {
+  auto parsed = parseOptions({"--acceleration", "0,-0.5,-1", "--heading=359.5", "a"});
+  ASSERT_TRUE(parsed) << parsed.error();
+  EXPECT_EQ(parsed->acceleration, (plat::CMAcceleration{0, -0.5, -1}));
+  EXPECT_EQ(parsed->heading, 359.5);
+  auto none = parseOptions({"a"});
+  ASSERT_TRUE(none);
+  EXPECT_FALSE(none->acceleration || none->heading) << "a simulator has neither sensor";
+
+  const std::string accelerationError = "--acceleration needs three numbers X,Y,Z in g, not ";
+  const std::string headingError = "--heading needs degrees from 0 to below 360, not ";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string error;
+  };
+  std::vector<Case> cases = {
+      {{"--acceleration", "1,2", "a"}, accelerationError + "\"1,2\""},
+      {{"--acceleration", "1,2,3,", "a"}, accelerationError + "\"1,2,3,\""},
+      {{"--acceleration", "1,,3", "a"}, accelerationError + "\"1,,3\""},
+      {{"--acceleration", "1,2,nan", "a"}, accelerationError + "\"1,2,nan\""},
+      {{"--acceleration", "1;2;3", "a"}, accelerationError + "\"1;2;3\""},
+      {{"--acceleration", "0,0,1e300", "a"}, accelerationError + "\"0,0,1e300\""},
+      {{"--heading", "360", "a"}, headingError + "\"360\""},
+      {{"--heading", "-1", "a"}, headingError + "\"-1\""},
+      {{"--heading", "north", "a"}, headingError + "\"north\""},
+      {{"--heading=", "a"}, "--heading needs a value"},
+  };
+  for (const Case& c : cases) {
+    auto bad = parseOptions(c.arguments);
+    ASSERT_FALSE(bad) << c.error;
+    EXPECT_EQ(bad.error(), c.error);
+  }
+}
+
 TEST(RunnerOptions, DialogAnswers) {
   struct Case {
     std::vector<std::string> arguments;

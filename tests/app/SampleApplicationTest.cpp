@@ -164,6 +164,8 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "clipboard: copied \"Hello from the page\", pasted \"Hello from the page\"",
                              "logger: wrote a warning",
                              "vibration: asked",
+                             "acceleration: Error. Accelerometer Not Available.",
+                             "heading: error 20",
                              "alert: button 1",
                              "confirm: button 1",
                              "prompt: button 1, text \"Harbor\"",

@@ -59,6 +59,8 @@ expect_page() {
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
 expect_page UIWebView
+expect "hello: acceleration: Error. Accelerometer Not Available."
+expect "hello: heading: error 20"
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> OK"
 expect "hello: confirm: button 1"
 expect "hello: prompt: button 1, text \"Harbor\""
@@ -67,10 +69,13 @@ expect "hello: page confirm: true"
 expect "hello: page prompt: \"Harbor\""
 
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
+  --acceleration 0,0,-1 --heading 90 \
   --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
 expect_page WKWebView
+expect "hello: acceleration: 0, 0, 9.81"
+expect "hello: heading: 90"
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> Cancel"
 expect "hello: confirm: button 2"
 expect "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"

@@ -224,6 +224,39 @@ const Case kCases[] = {
      R"({"events":["batterystatus","batterystatus","batterylow","batterystatus","batterystatus","batterycritical",
                    "batterystatus","batterystatus"],
          "heard":[50,20,19,5,4,null],"afterOne":1,"sent":[["Battery","start",[]]]})"},
+    {"accelerometer runs one native stream while any watch lives",
+     "harbor-plugin-device-motion/www/accelerometer.js",
+     R"JS(
+       var a = harbor.require('harbor-plugin-device-motion.accelerometer');
+       var heard = [];
+       var w1 = a.watchAcceleration(function (r) { heard.push('w1 ' + r.z); });
+       var once = null;
+       a.getCurrentAcceleration(function (r) { once = r.z; });
+       calls[0].success({ x: 0, y: 0, z: 9.81, timestamp: 1 });
+       calls[0].success({ x: 0, y: 0, z: 9.8, timestamp: 2 });
+       a.clearWatch(w1);
+       ({ heard: heard, once: once, sent: sent() })
+     )JS",
+     R"({"heard":["w1 9.81","w1 9.8"],"once":9.81,
+         "sent":[["Accelerometer","start",[]],["Accelerometer","stop",[]]]})"},
+    {"compass keeps one native watch at the finest filter and passes codes on",
+     "harbor-plugin-device-orientation/www/compass.js",
+     R"JS(
+       var c = harbor.require('harbor-plugin-device-orientation.compass');
+       var failed = null;
+       c.getCurrentHeading(function () {}, function (e) { failed = e.code; });
+       calls[0].fail(20);
+       var w1 = c.watchHeading(function () {}, null, { filter: 10 });
+       var w2 = c.watchHeading(function () {}, null, { filter: 2 });
+       var w3 = c.watchHeading(function () {}, null, { filter: 5 });
+       c.clearWatch(w3);
+       c.clearWatch(w2);
+       c.clearWatch(w1);
+       ({ failed: failed, sent: sent() })
+     )JS",
+     R"({"failed":20,"sent":[["Compass","getHeading",[]],["Compass","watchHeadingFilter",[{"filter":10}]],
+                             ["Compass","watchHeadingFilter",[{"filter":2}]],
+                             ["Compass","watchHeadingFilter",[{"filter":10}]],["Compass","stopHeading",[]]]})"},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "plat/foundation/Object.h"
+#include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIView.h"
 
 namespace plat {
@@ -50,6 +51,11 @@ class UIViewController : public Object {
   bool isBeingPresented() const { return beingPresented_; }
   bool isBeingDismissed() const { return beingDismissed_; }
 
+  // How the interface is turned. Nothing rotates a headless screen, so it stays portrait unless
+  // tests or the runner turn it.
+  UIInterfaceOrientation interfaceOrientation() const { return interfaceOrientation_; }
+  void setInterfaceOrientation(UIInterfaceOrientation orientation) { interfaceOrientation_ = orientation; }
+
  private:
   void finishPresentation(const std::shared_ptr<UIViewController>& controller, bool animated, Completion completion);
   void finishDismissal(bool animated, Completion completion);
@@ -59,6 +65,7 @@ class UIViewController : public Object {
   std::weak_ptr<UIViewController> presenting_;
   bool beingPresented_ = false;
   bool beingDismissed_ = false;
+  UIInterfaceOrientation interfaceOrientation_ = UIInterfaceOrientationPortrait;
   // A presentation that waits for the current dismissal to end.
   std::function<void()> afterDismissal_;
 };

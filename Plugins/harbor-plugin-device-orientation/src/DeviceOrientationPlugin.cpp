@@ -1,0 +1,11 @@
+#include "DeviceOrientationPlugin.h"
+
+#include "HBRCompass.h"
+
+namespace harbor {
+
+void registerDeviceOrientationPlugin(plat::ClassRegistry& registry) {
+  registry.registerClass<HBRCompass>("HBRCompass");
+}
+
+}  // namespace harbor
