@@ -191,3 +191,31 @@ TEST(UIImage, InitRefusesInconsistentBitmaps) {
 }
 
 }  // namespace
+
+namespace {
+
+// Decoding stops cleanly wherever the bytes end or go wrong (the sanitizer build checks reads).
+TEST(UIImage, DecodingSurvivesEveryCutAndChangedBytes) {
+  auto flat = UIImage::imageWithCGImage(gradient(6, 5));
+  // A cut picture is a partial one: refused. Only what follows the pixels may go missing: the
+  // JPEG end marker (2 bytes), the PNG end chunk (12 bytes).
+  for (const auto& [whole, trailer] : {std::pair{UIImageJPEGRepresentation(*flat, 0.5), 2},
+                                       std::pair{UIImagePNGRepresentation(*flat), 12}}) {
+    ASSERT_FALSE(whole.empty());
+    ASSERT_TRUE(UIImage::imageWithData(whole));
+    for (std::size_t n = 0; n + trailer < whole.size(); ++n) {
+      EXPECT_EQ(UIImage::imageWithData(Data(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n))), nullptr)
+          << n << " of " << whole.size();
+    }
+    for (std::size_t i = 0; i < whole.size(); i += 3) {
+      Data changed = whole;
+      changed[i] ^= 0x5a;
+      auto image = UIImage::imageWithData(changed);
+      if (image) {
+        EXPECT_EQ(image->CGImage()->rgba.size(), image->CGImage()->width * image->CGImage()->height * 4);
+      }
+    }
+  }
+}
+
+}  // namespace

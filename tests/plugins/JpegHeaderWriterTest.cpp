@@ -365,3 +365,32 @@ TEST_F(JpegHeaderWriter, SplicedSegmentReadsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every truncation and every single-byte change of a small JPEG header either splices into a
+// whole file or is refused; nothing is read outside the input (the sanitizer build checks).
+TEST_F(JpegHeaderWriter, SpliceSurvivesEveryCutAndEveryChangedByte) {
+  const std::string hex = segmentFor(Dictionary{{"Make", "Canon"}});
+  const Data jpeg = jpegWith({segmentBytes(0xe0, {'J', 'F', 'I', 'F', 0}), segmentBytes(0xe1, {1, 2, 3, 4}),
+                              segmentBytes(0xdb, {0, 1, 2})});
+  auto check = [&](const Data& input) {
+    auto out = writer->spliceExifBlockIntoJpeg(input, hex);
+    if (out.ok()) {
+      // The output is the input with whole segments swapped: never shorter than what was kept.
+      EXPECT_GE(out->size() + 64, input.size());
+      EXPECT_EQ((*out)[0], 0xff);
+      EXPECT_EQ((*out)[1], 0xd8);
+    }
+  };
+  for (std::size_t n = 0; n <= jpeg.size(); ++n) check(Data(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(n)));
+  for (std::size_t i = 0; i < jpeg.size(); ++i) {
+    for (std::uint8_t b : {0x00, 0x01, 0x7f, 0xd8, 0xda, 0xe1, 0xff}) {
+      Data changed = jpeg;
+      changed[i] = b;
+      check(changed);
+    }
+  }
+}
+
+}  // namespace

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+// jpeglib.h needs <cstdio> before it; jerror.h names the warnings.
 #include <jpeglib.h>
+#include <jerror.h>
 #include <png.h>
 
 #include "plat/uikit/UIGraphics.h"
@@ -29,10 +31,16 @@ bool fits(std::size_t width, std::size_t height) {
 struct JpegError {
   jpeg_error_mgr mgr;
   std::jmp_buf jump;
+  bool truncated;
 };
 
 void jpegErrorExit(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
 void jpegSilence(j_common_ptr) {}
+// libjpeg pads a picture whose data ends early with grey and only warns; such a picture is a
+// partial one and is refused.
+void jpegNoteWarning(j_common_ptr info, int level) {
+  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) reinterpret_cast<JpegError*>(info->err)->truncated = true;
+}
 
 // Decodes into *out; false for anything libjpeg refuses or a picture too large to hold.
 bool decodeJpeg(const Data& data, CGImage* out) {
@@ -41,6 +49,8 @@ bool decodeJpeg(const Data& data, CGImage* out) {
   info.err = jpeg_std_error(&error.mgr);
   error.mgr.error_exit = jpegErrorExit;
   error.mgr.output_message = jpegSilence;
+  error.mgr.emit_message = jpegNoteWarning;
+  error.truncated = false;
   if (setjmp(error.jump)) {
     jpeg_destroy_decompress(&info);
     return false;
@@ -62,7 +72,7 @@ bool decodeJpeg(const Data& data, CGImage* out) {
   }
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
-  return true;
+  return !error.truncated;
 }
 
 // The RGB rows handed to libjpeg; transparent pixels are flattened onto black.
