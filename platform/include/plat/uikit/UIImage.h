@@ -1,0 +1,78 @@
+#pragma once
+// Images: an immutable RGBA bitmap (CGImage) shown in one of eight orientations (UIImage), with
+// JPEG (libjpeg-turbo) and PNG (libpng) decoding and encoding.
+//
+// Decoding takes bytes from files and the network: anything that is not a whole, decodable
+// picture of at most kMaxImagePixels pixels gives no image.
+#include <plat/foundation/Object.h>
+#include <plat/foundation/Value.h>
+#include <plat/uikit/Geometry.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace plat {
+
+// Larger bitmaps are refused rather than allocated (about 256 MB of RGBA).
+inline constexpr std::size_t kMaxImagePixels = std::size_t{1} << 26;
+
+// The platform's values: how the stored bitmap is turned to be shown upright.
+enum UIImageOrientation : long {
+  UIImageOrientationUp = 0,
+  UIImageOrientationDown = 1,         // 180 degrees
+  UIImageOrientationLeft = 2,         // 90 degrees counter-clockwise
+  UIImageOrientationRight = 3,        // 90 degrees clockwise
+  UIImageOrientationUpMirrored = 4,   // the mirrored counterparts of the four above
+  UIImageOrientationDownMirrored = 5,
+  UIImageOrientationLeftMirrored = 6,
+  UIImageOrientationRightMirrored = 7
+};
+
+// Straight (not premultiplied) 8-bit RGBA, rows top to bottom, no padding.
+struct CGImage {
+  std::size_t width = 0;
+  std::size_t height = 0;
+  std::vector<std::uint8_t> rgba;
+
+  const std::uint8_t* pixel(std::size_t x, std::size_t y) const { return &rgba[(y * width + x) * 4]; }
+};
+using CGImageRef = std::shared_ptr<const CGImage>;
+
+// A bitmap of width x height, all transparent; none when a side is 0 or it exceeds kMaxImagePixels.
+CGImageRef CGImageCreateBlank(std::size_t width, std::size_t height);
+
+class UIImage : public Object {
+ public:
+  // Creation is two-step; the init methods answer false (and leave no bitmap) on bad input.
+  bool initWithCGImage(CGImageRef image, double scale = 1.0, UIImageOrientation orientation = UIImageOrientationUp);
+  // Decodes JPEG or PNG bytes (the kind is taken from the signature).
+  bool initWithData(const Data& data);
+
+  static std::shared_ptr<UIImage> imageWithCGImage(CGImageRef image, double scale = 1.0,
+                                                   UIImageOrientation orientation = UIImageOrientationUp);
+  static std::shared_ptr<UIImage> imageWithData(const Data& data);
+
+  CGImageRef CGImage() const { return image_; }
+  double scale() const { return scale_; }
+  UIImageOrientation imageOrientation() const { return orientation_; }
+  // The displayed size in points: the bitmap's, divided by the scale, with width and height
+  // swapped for the four sideways orientations.
+  CGSize size() const;
+
+  // Draws the image upright (as displayed) into the rectangle of the current image context.
+  void drawInRect(CGRect rect) const;
+
+ private:
+  CGImageRef image_;
+  double scale_ = 1.0;
+  UIImageOrientation orientation_ = UIImageOrientationUp;
+};
+
+// JPEG bytes of the image as displayed, quality 0.0 to 1.0; empty when there is nothing to encode.
+Data UIImageJPEGRepresentation(const UIImage& image, double compressionQuality);
+// PNG bytes of the image as displayed; empty when there is nothing to encode.
+Data UIImagePNGRepresentation(const UIImage& image);
+
+}  // namespace plat
