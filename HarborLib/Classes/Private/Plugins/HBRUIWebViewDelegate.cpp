@@ -137,8 +137,22 @@ bool HBRUIWebViewDelegate::webViewShouldStartLoadWithRequestNavigationType(plat:
   return true;
 }
 
+bool HBRUIWebViewDelegate::pollIfPolling(plat::UIWebView& webView) {
+  // In the polling states every load event only runs the poll of that state.
+  if (state_ == PollingForLoadStart) {
+    pollForPageLoadStart(webView);
+    return true;
+  }
+  if (state_ == PollingForLoadFinish) {
+    pollForPageLoadFinish(webView);
+    return true;
+  }
+  return false;
+}
+
 void HBRUIWebViewDelegate::webViewDidStartLoad(plat::UIWebView& webView) {
   auto keep = shared_from_this();
+  if (pollIfPolling(webView)) return;
   switch (state_) {
     case Idle:
       break;
@@ -151,12 +165,6 @@ void HBRUIWebViewDelegate::webViewDidStartLoad(plat::UIWebView& webView) {
       break;
     case WaitingForLoadFinish:
       loadCount_ += 1;
-      break;
-    case PollingForLoadStart:
-      pollForPageLoadStart(webView);
-      break;
-    case PollingForLoadFinish:
-      pollForPageLoadFinish(webView);
       break;
     case Cancelled:
       state_ = WaitingForLoadFinish;
@@ -172,6 +180,7 @@ void HBRUIWebViewDelegate::webViewDidStartLoad(plat::UIWebView& webView) {
 
 void HBRUIWebViewDelegate::webViewDidFinishLoad(plat::UIWebView& webView) {
   auto keep = shared_from_this();
+  if (pollIfPolling(webView)) return;
   switch (state_) {
     case Idle:
     case Cancelled:
@@ -188,12 +197,6 @@ void HBRUIWebViewDelegate::webViewDidFinishLoad(plat::UIWebView& webView) {
         loadCount_ -= 1;
       }
       break;
-    case PollingForLoadStart:
-      pollForPageLoadStart(webView);
-      break;
-    case PollingForLoadFinish:
-      pollForPageLoadFinish(webView);
-      break;
     default:
       break;
   }
@@ -201,6 +204,7 @@ void HBRUIWebViewDelegate::webViewDidFinishLoad(plat::UIWebView& webView) {
 
 void HBRUIWebViewDelegate::webViewDidFailLoadWithError(plat::UIWebView& webView, const plat::NSError& error) {
   auto keep = shared_from_this();
+  if (pollIfPolling(webView)) return;
   bool cancelled = error.code == plat::NSURLErrorCancelled;
   switch (state_) {
     case Idle:
@@ -224,12 +228,6 @@ void HBRUIWebViewDelegate::webViewDidFailLoadWithError(plat::UIWebView& webView,
         // own finish still closes the load.
         loadCount_ -= 1;
       }
-      break;
-    case PollingForLoadStart:
-      pollForPageLoadStart(webView);
-      break;
-    case PollingForLoadFinish:
-      pollForPageLoadFinish(webView);
       break;
     default:
       break;

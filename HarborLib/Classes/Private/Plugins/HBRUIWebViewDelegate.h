@@ -59,6 +59,8 @@ class HBRUIWebViewDelegate : public plat::Object, public plat::UIWebViewDelegate
   static bool shouldLoadRequest(const plat::NSURLRequestPtr& request);
   void pollForPageLoadStart(plat::UIWebView& webView);
   void pollForPageLoadFinish(plat::UIWebView& webView);
+  // Runs the poll of the current state and answers true when the tracker is polling.
+  bool pollIfPolling(plat::UIWebView& webView);
 
   std::int64_t state() const { return state_; }
   std::int64_t loadCount() const { return loadCount_; }
