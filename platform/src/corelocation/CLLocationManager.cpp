@@ -141,15 +141,15 @@ NSError locationError(long code) {
   return NSError{kCLErrorDomain, code, description, Value()};
 }
 
-CLLocationManager::~CLLocationManager() {
-  if (listening_) removeListener(this);
-}
+CLLocationManager::~CLLocationManager() { removeListener(this); }
 
 void CLLocationManager::listen() {
-  if (listening_) return;
-  listening_ = true;
+  // Looked up each time rather than remembered: a simulator reset forgets every manager.
   auto& s = simulator();
   std::lock_guard<std::mutex> lock(s.mutex);
+  for (const auto& weak : s.listeners) {
+    if (weak.lock().get() == this) return;
+  }
   s.listeners.push_back(weakSelf<CLLocationManager>());
 }
 

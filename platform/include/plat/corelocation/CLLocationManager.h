@@ -227,7 +227,6 @@ class CLLocationManager : public Object {
   bool updatingLocation_ = false;
   CLLocationPtr location_;
   std::uint64_t locationGeneration_ = 0;
-  bool listening_ = false;
 };
 
 // The test and runner surface of the simulated compass. It starts without heading support.
