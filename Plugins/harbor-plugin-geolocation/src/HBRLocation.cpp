@@ -21,6 +21,13 @@ std::optional<std::string> watchKey(const plat::Value& id) {
   return *text;
 }
 
+HBRPluginResultPtr errorResult(unsigned errorCode, const std::string& message) {
+  plat::Dictionary error;
+  error.set("code", static_cast<std::uint64_t>(errorCode));
+  error.set("message", message);
+  return HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, std::move(error));
+}
+
 plat::Dictionary positionMessage(const plat::CLLocation& location) {
   plat::Dictionary message;
   message.set("latitude", location.coordinate().latitude);
@@ -192,14 +199,10 @@ void HBRLocation::returnLocationInfo(const std::string& callbackId, bool keepCal
 
 void HBRLocation::returnLocationError(unsigned errorCode, const std::string& message) {
   if (!locationData_) return;
-  plat::Dictionary error;
-  error.set("code", static_cast<std::uint64_t>(errorCode));
-  error.set("message", message);
+  HBRPluginResultPtr result = errorResult(errorCode, message);
   auto delegate = commandDelegate();
   auto send = [&](const std::string& callbackId) {
-    if (delegate)
-      delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, error),
-                                 callbackId);
+    if (delegate) delegate->sendPluginResult(result, callbackId);
   };
   if (locationData_->locationCallbacks) {
     std::vector<std::string> waiting;
@@ -216,12 +219,7 @@ void HBRLocation::returnLocationError(unsigned errorCode, const std::string& mes
 void HBRLocation::sendError(const std::optional<std::string>& callbackId, unsigned errorCode,
                             const std::string& message) {
   if (!callbackId) return;
-  plat::Dictionary error;
-  error.set("code", static_cast<std::uint64_t>(errorCode));
-  error.set("message", message);
-  if (auto delegate = commandDelegate())
-    delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, std::move(error)),
-                               *callbackId);
+  if (auto delegate = commandDelegate()) delegate->sendPluginResult(errorResult(errorCode, message), *callbackId);
 }
 
 void HBRLocation::locationManagerDidUpdateToLocationFromLocation(plat::CLLocationManager& manager,
