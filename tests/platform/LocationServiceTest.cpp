@@ -1,5 +1,6 @@
-// The simulated location service: permission requests by usage description, services on and
-// off, who hears fixes, the distance filter, and tracks read from text and replayed on the clock.
+// The simulated location service: services on and off, the permission, who hears fixes, and
+// tracks read from text and replayed on the clock. (Permission requests by usage description and
+// the distance filter are tried through the geolocation plugin.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,12 +24,6 @@ class LocationService : public plat::testing::SandboxTest {
   void TearDown() override {
     SimulatedLocation::reset();
     SandboxTest::TearDown();
-  }
-  void withUsageDescriptions(bool whenInUse, bool always) {
-    Dictionary info{{"CFBundleIdentifier", kBundleIdentifier}};
-    if (whenInUse) info.set(kNSLocationWhenInUseUsageDescription, "To show where you are");
-    if (always) info.set(kNSLocationAlwaysUsageDescription, "To follow your walks");
-    writeInfoPlist(info);
   }
   void grantedAndOn() {
     SimulatedLocation::setServicesEnabled(true);
@@ -68,54 +63,6 @@ struct Listener {
 SimulatedFix at(double latitude, double longitude) { return SimulatedFix{latitude, longitude}; }
 
 }  // namespace
-
-TEST_F(LocationService, PermissionIsAskedOnlyWithItsUsageDescriptionAndOnlyOnce) {
-  struct Case {
-    const char* name;
-    bool whenInUseKey, alwaysKey;
-    bool askAlways;
-    SimulatedLocation::Answer answer;
-    CLAuthorizationStatus expected;
-    std::vector<std::string> heard;
-  };
-  const Case cases[] = {
-      {"when in use, granted", true, false, false, SimulatedLocation::Answer::Grant,
-       kCLAuthorizationStatusAuthorizedWhenInUse, {"status 4"}},
-      {"always, granted", false, true, true, SimulatedLocation::Answer::Grant, kCLAuthorizationStatusAuthorizedAlways,
-       {"status 3"}},
-      {"when in use, refused", true, true, false, SimulatedLocation::Answer::Deny, kCLAuthorizationStatusDenied,
-       {"status 2"}},
-      {"always without its key", true, false, true, SimulatedLocation::Answer::Grant,
-       kCLAuthorizationStatusNotDetermined, {}},
-      {"when in use without its key", false, true, false, SimulatedLocation::Answer::Grant,
-       kCLAuthorizationStatusNotDetermined, {}},
-  };
-  for (const Case& c : cases) {
-    SimulatedLocation::reset();
-    withUsageDescriptions(c.whenInUseKey, c.alwaysKey);
-    std::vector<SimulatedLocation::Prompt> prompts;
-    SimulatedLocation::setPromptObserver([&](const SimulatedLocation::Prompt& p) { prompts.push_back(p); });
-    SimulatedLocation::setAnswer(c.answer);
-    Listener a, b;
-    for (auto* manager : {a.manager.get(), a.manager.get(), b.manager.get()})
-      c.askAlways ? manager->requestAlwaysAuthorization() : manager->requestWhenInUseAuthorization();
-    EXPECT_EQ(CLLocationManager::authorizationStatus(), kCLAuthorizationStatusNotDetermined) << c.name << ": the user has not tapped yet";
-    runUntilIdle();
-    EXPECT_EQ(CLLocationManager::authorizationStatus(), c.expected) << c.name;
-    EXPECT_EQ(a.recorder->take(), c.heard) << c.name;
-    EXPECT_EQ(b.recorder->take(), c.heard) << c.name << ": every manager hears the answer";
-    EXPECT_EQ(prompts.size(), c.heard.empty() ? 0u : 1u) << c.name << ": one prompt however often it is asked";
-    if (!prompts.empty()) {
-      EXPECT_EQ(prompts[0].usageDescription, c.askAlways ? "To follow your walks" : "To show where you are") << c.name;
-    }
-    // Once decided, asking again changes nothing.
-    if (c.expected == kCLAuthorizationStatusNotDetermined) continue;
-    a.manager->requestWhenInUseAuthorization();
-    a.manager->requestAlwaysAuthorization();
-    runUntilIdle();
-    EXPECT_TRUE(a.recorder->take().empty()) << c.name;
-  }
-}
 
 TEST_F(LocationService, FixesFlowOnlyWithServicesOnAndPermissionGranted) {
   Listener listener;
@@ -158,6 +105,13 @@ TEST_F(LocationService, FixesFlowOnlyWithServicesOnAndPermissionGranted) {
   SimulatedLocation::setAuthorizationStatus(kCLAuthorizationStatusAuthorizedAlways);
   runUntilIdle();
   listener.recorder->take();
+  // Where the device stands comes first on a restart, and once, however often it restarted.
+  listener.manager->stopUpdatingLocation();
+  listener.manager->startUpdatingLocation();
+  listener.manager->stopUpdatingLocation();
+  listener.manager->startUpdatingLocation();
+  runUntilIdle();
+  EXPECT_EQ(listener.recorder->take(), std::vector<std::string>{"fix 11,21"});
   SimulatedLocation::setServicesEnabled(false);
   runUntilIdle();
   EXPECT_EQ(listener.recorder->take(), std::vector<std::string>{"error 1"}) << "services switched off";
@@ -168,41 +122,6 @@ TEST_F(LocationService, FixesFlowOnlyWithServicesOnAndPermissionGranted) {
   SimulatedLocation::pushLocation(at(12, 21));
   runUntilIdle();
   EXPECT_TRUE(listener.recorder->take().empty()) << "stopped: nothing more";
-}
-
-TEST_F(LocationService, TheDistanceFilterHoldsBackSmallMovesAndARestartReportsAtOnce) {
-  // 0.0001 degrees of latitude is about 11.1 m.
-  struct Case {
-    const char* name;
-    double filter;
-    std::vector<double> latitudeSteps;  // in 0.0001 degrees from 0
-    std::vector<std::string> heard;
-  };
-  const Case cases[] = {
-      {"every fix without a filter", kCLDistanceFilterNone, {0, 0, 1}, {"fix 0,0", "fix 0,0", "fix 0.0001,0"}},
-      {"the first always, then moves of at least the filter", 10, {0, 0.5, 1, 1.5, 2}, {"fix 0,0", "fix 0.0001,0", "fix 0.0002,0"}},
-      {"measured from the last fix reported", 15, {0, 1, 2, 3}, {"fix 0,0", "fix 0.0002,0"}},
-  };
-  for (const Case& c : cases) {
-    SimulatedLocation::reset();
-    grantedAndOn();
-    Listener listener;
-    listener.manager->setDistanceFilter(c.filter);
-    listener.manager->startUpdatingLocation();
-    for (double step : c.latitudeSteps) {
-      SimulatedLocation::pushLocation(at(step * 0.0001, 0));
-      runUntilIdle();
-    }
-    EXPECT_EQ(listener.recorder->take(), c.heard) << c.name;
-    listener.manager->stopUpdatingLocation();
-    // Where the device stands now comes first on a restart, however close to the last fix.
-    listener.manager->startUpdatingLocation();
-    listener.manager->stopUpdatingLocation();
-    listener.manager->startUpdatingLocation();
-    runUntilIdle();
-    EXPECT_EQ(listener.recorder->take().size(), 1u) << c.name << ": once, though started twice";
-  }
-  EXPECT_NEAR(CLLocation({0, 0}, 0, 0, 0, 0, 0, 0).distanceFromLocation(CLLocation({0.0001, 0}, 0, 0, 0, 0, 0, 0)), 11.12, 0.01);
 }
 
 TEST_F(LocationService, PositionsAndTracksAreReadWithClearErrors) {
