@@ -9,6 +9,8 @@
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "NetworkInformationPlugin.h"
+#include "SplashScreenPlugin.h"
+#include "StatusBarPlugin.h"
 #include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
 #include "MainCommandQueue.h"
@@ -37,6 +39,8 @@ void registerPluginClasses() {
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerNetworkInformationPlugin(registry);
+  registerSplashScreenPlugin(registry);
+  registerStatusBarPlugin(registry);
   registerVibrationPlugin(registry);
 }
 

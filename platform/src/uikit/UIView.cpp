@@ -9,6 +9,26 @@ namespace plat {
 
 void UIView::initWithFrame(const CGRect& frame) { frame_ = frame; }
 
+std::optional<UIColor> UIColor::namedColor(std::string_view name) {
+  struct Named {
+    std::string_view name;
+    UIColor color;
+  };
+  static constexpr Named kColors[] = {
+      {"black", {0, 0, 0, 1}},       {"darkGray", {1.0 / 3, 1.0 / 3, 1.0 / 3, 1}},
+      {"lightGray", {2.0 / 3, 2.0 / 3, 2.0 / 3, 1}}, {"white", {1, 1, 1, 1}},
+      {"gray", {0.5, 0.5, 0.5, 1}},  {"red", {1, 0, 0, 1}},
+      {"green", {0, 1, 0, 1}},       {"blue", {0, 0, 1, 1}},
+      {"cyan", {0, 1, 1, 1}},        {"yellow", {1, 1, 0, 1}},
+      {"magenta", {1, 0, 1, 1}},     {"orange", {1, 0.5, 0, 1}},
+      {"purple", {0.5, 0, 0.5, 1}},  {"brown", {0.6, 0.4, 0.2, 1}},
+      {"clear", {0, 0, 0, 0}},
+  };
+  for (const auto& c : kColors)
+    if (c.name == name) return c.color;
+  return std::nullopt;
+}
+
 CGAffineTransform CGAffineTransformMakeRotation(double angle) {
   double c = std::cos(angle), s = std::sin(angle);
   return CGAffineTransform{c, s, -s, c, 0, 0};

@@ -1,6 +1,9 @@
 #pragma once
 // Points, sizes and rectangles in the platform's coordinate space (points, origin top left).
 
+#include <optional>
+#include <string_view>
+
 namespace plat {
 
 struct CGPoint {
@@ -44,6 +47,10 @@ struct UIColor {
   static UIColor blackColor() { return {0, 0, 0, 1}; }
   static UIColor whiteColor() { return {1, 1, 1, 1}; }
   static UIColor clearColor() { return {0, 0, 0, 0}; }
+  // The platform's named colours by the name before "Color" ("red" for redColor): black,
+  // darkGray, lightGray, white, gray, red, green, blue, cyan, yellow, magenta, orange, purple,
+  // brown, clear. Nothing for any other name.
+  static std::optional<UIColor> namedColor(std::string_view name);
 };
 
 }  // namespace plat

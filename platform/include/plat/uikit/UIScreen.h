@@ -14,6 +14,8 @@ class UIScreen {
   void setBounds(const CGRect& bounds) { bounds_ = bounds; }
   double scale() const { return scale_; }
   void setScale(double scale) { scale_ = scale; }
+  // Tests: the starting screen (a 375 x 667 point phone screen at scale 2).
+  void reset() { *this = UIScreen(); }
 
  private:
   CGRect bounds_ = CGRectMake(0, 0, 375, 667);
