@@ -33,6 +33,7 @@ struct Options {
   std::optional<std::string> dialogText;      // typed into an alert's first text field
   std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
   std::optional<double> heading;              // simulated magnetic heading, degrees
+  std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   bool help = false;
 };
 
