@@ -10,6 +10,8 @@
 #include "DialogsPlugin.h"
 #include "GeolocationPlugin.h"
 #include "NetworkInformationPlugin.h"
+#include "SplashScreenPlugin.h"
+#include "StatusBarPlugin.h"
 #include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
 #include "MainCommandQueue.h"
@@ -39,6 +41,8 @@ void registerPluginClasses() {
   registerDialogsPlugin(registry);
   registerGeolocationPlugin(registry);
   registerNetworkInformationPlugin(registry);
+  registerSplashScreenPlugin(registry);
+  registerStatusBarPlugin(registry);
   registerVibrationPlugin(registry);
 }
 

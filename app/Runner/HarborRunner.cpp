@@ -16,6 +16,7 @@
 #include "AppDelegate.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
+#include "ScreenWatcher.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
@@ -30,6 +31,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace harbor::runner {
 namespace {
@@ -201,7 +203,8 @@ Nobody is there to tap: harbor answers every alert itself (the first button, tex
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
-and each sound or vibration as it plays.
+and each sound or vibration as it plays, and what changes on the screen: the splash shown,
+fading and gone, the status bar shown, hidden, restyled or recoloured.
 
 Options:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
@@ -212,7 +215,9 @@ Options:
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
-  --device-model NAME     the simulated device model (default iPhone)
+  --device-model NAME     the simulated device model (default iPhone; a model named iPad...
+                          is a pad with a 768x1024 screen)
+  --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
   --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
@@ -260,6 +265,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--system-version") target = &options.systemVersion;
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
+      else if (name == "--screen") target = &options.screen;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
                name != "--location-permission")
@@ -270,6 +276,9 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       }
       // An empty answer is a text like any other; nothing else may be empty.
       if (value->empty() && name != "--dialog-text") return plat::Failure{name + " needs a value"};
+      if (name == "--screen" && !parseScreen(*value)) {
+        return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + *value + "\""};
+      }
       if (target) {
         *target = *value;
       } else if (name == "--dialog-button") {
@@ -429,6 +438,16 @@ int run(int argc, char** argv) {
   auto device = plat::UIDevice::currentDevice();
   if (options.model) device->setModel(*options.model);
   if (options.systemVersion) device->setSystemVersion(*options.systemVersion);
+  // An iPad model is a pad, with a pad's screen unless --screen says otherwise.
+  if (device->model().rfind("iPad", 0) == 0) {
+    device->setUserInterfaceIdiom(plat::UIUserInterfaceIdiomPad);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRectMake(0, 0, 768, 1024));
+  }
+  if (options.screen) {
+    auto [size, scale] = *parseScreen(*options.screen);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRect{{0, 0}, size});
+    plat::UIScreen::mainScreen().setScale(scale);
+  }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
 
   // Every line to standard error, watching for the text that ends the run. The sink runs under
@@ -461,6 +480,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  watchTheScreen();
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

@@ -41,6 +41,7 @@ struct Options {
   std::optional<plat::SimulatedFix> location;  // where the simulated device stands
   std::vector<plat::SimulatedFix> locationTrack;  // or the track it moves along (read from the file)
   LocationPermission locationPermission = LocationPermission::Ask;
+  std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   bool help = false;
 };
 

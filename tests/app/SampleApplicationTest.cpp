@@ -162,6 +162,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
 
   EXPECT_EQ(pageLines(), (std::vector<std::string>{
                              "deviceready",
+                             "screen: splash hidden, status bar light on #1E90FF, visible true",
                              deviceLine(),
                              "connection: wifi",
                              "clipboard: copied \"Hello from the page\", pasted \"Hello from the page\"",

@@ -43,6 +43,11 @@ done
 expect_page() {
   expect "Using $1"
   expect "hello: deviceready"
+  expect "harbor: splash 'Default-667h' shown"
+  expect "hello: screen: splash hidden, status bar light on #1E90FF"
+  expect "harbor: splash gone"
+  expect "harbor: status bar style light content"
+  expect "harbor: status bar background #1E90FF"
   expect "hello: device: "
   expect ", Harbor 4.2.0, uuid "
   expect "hello: connection: "
