@@ -323,6 +323,8 @@ std::optional<std::string> bundleIdentifierProblem(const plat::Value& identifier
 }
 
 plat::Result<std::string> prepareSandboxHome(const std::string& home) {
+  static constexpr char kMarkerText[] =
+      "This folder is the sandbox home of a Harbor application; harbor empties its tmp folder.\n";
   auto& fm = plat::NSFileManager::defaultManager();
   std::string marker = plat::stringByAppendingPathComponent(home, kSandboxHomeMarker);
   bool isFolder = false;
@@ -349,8 +351,7 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
   }
   plat::NSError error;
   if (!fm.createDirectoryAtPath(home, true, &error) ||
-      !plat::writeFileContentsAtomically(
-          marker, "This folder is the sandbox home of a Harbor application; harbor empties its tmp folder.\n", &error) ||
+      !plat::writeFileContentsAtomically(marker, kMarkerText, &error) ||
       !plat::createSandboxFolders(home, &error)) {
     return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};
   }
@@ -387,7 +388,8 @@ int run(int argc, char** argv) {
   }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
   // The identifier names the user defaults file and the cache folder: "../x" must not.
-  if (auto problem = bundleIdentifierProblem(plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier"))) {
+  const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
+  if (auto problem = bundleIdentifierProblem(bundleIdentifier)) {
     std::fprintf(stderr, "harbor: %s\n", problem->c_str());
     return 1;
   }

@@ -491,14 +491,16 @@ TEST_F(HBRLocalStorageTest, TheRepairReadsTheSandboxHomesPreferencesWhereverTheB
   std::string elsewhere = home() + "-elsewhere";
   std::string app = elsewhere + "/Apps/Harbor.app";
   writeFile(app + "/Info.plist", "");
-  ASSERT_TRUE(plat::plist::writeToFile(plat::Dictionary{{"CFBundleIdentifier", kBundleIdentifier}}, app + "/Info.plist"));
+  ASSERT_TRUE(
+      plat::plist::writeToFile(plat::Dictionary{{"CFBundleIdentifier", kBundleIdentifier}}, app + "/Info.plist"));
   plat::NSBundle::setMainBundlePath(app);
   std::string beside = elsewhere + "/Apps/Library/Preferences/org.harbor.tests.plist";
   writeFile(beside, "");
   ASSERT_TRUE(plat::plist::writeToFile(plat::Dictionary{{"WebDatabaseDirectory", "/somewhere/else"}}, beside));
   setModificationDate(beside, 600000000);
   std::string prefs = inHome("Library/Preferences/org.harbor.tests.plist");
-  ASSERT_TRUE(plat::plist::writeToFile(plat::Dictionary{{"WebDatabaseDirectory", "/old/container/Library/Caches"}}, prefs));
+  ASSERT_TRUE(
+      plat::plist::writeToFile(plat::Dictionary{{"WebDatabaseDirectory", "/old/container/Library/Caches"}}, prefs));
 
   HBRLocalStorage::verifyAndFixDatabaseLocations();
   EXPECT_EQ((*plat::plist::readFromFile(prefs))["WebDatabaseDirectory"], plat::Value(home() + "/Library/Caches"));

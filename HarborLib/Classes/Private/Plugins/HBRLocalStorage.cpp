@@ -178,7 +178,8 @@ void HBRLocalStorage::verifyAndFixDatabaseLocations() {
   auto identifier = plat::NSBundle::mainBundle()->bundleIdentifier();
   if (!identifier) return;
   if (!plat::isValidBundleIdentifier(*identifier)) {
-    plat::NSLog("HBRLocalStorage: the bundle identifier cannot name a preferences file; database locations not checked");
+    plat::NSLog("HBRLocalStorage: the bundle identifier cannot name a preferences file; "
+                "database locations not checked");
     return;
   }
   // The application's container is its sandbox home: the bundle need not sit inside it here,
@@ -292,11 +293,12 @@ void HBRLocalStorage::onResignActive() {
   // When time runs out (at termination the process ends right after), the copy in progress
   // stops and leaves its destination as it was, instead of being cut off wherever it stands.
   auto fileManager = std::make_shared<plat::NSFileManager>();
-  task->store(plat::UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler([endTask, fileManager] {
+  auto expire = [endTask, fileManager] {
     fileManager->cancelCopies();
     endTask();
     plat::NSLog("Background task to backup WebSQL/LocalStorage expired.");
-  }));
+  };
+  task->store(plat::UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler(expire));
   std::weak_ptr<HBRLocalStorage> weak = weakSelf<HBRLocalStorage>();
   auto block = [weak, endTask, fileManager] {
     if (auto self = weak.lock(); self && !fileManager->copiesCancelled())
