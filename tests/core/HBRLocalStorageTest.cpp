@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "HBRBuiltInPlugins.h"
 #include "HBRLocalStorage.h"
@@ -70,6 +73,33 @@ class StoppingFileManager : public plat::NSFileManager {
   }
 };
 
+// Holds the first copy in the middle of its file until its copies are cancelled, and says when
+// it got there: so a test can let the background time run out exactly then.
+class PausingFileManager : public plat::NSFileManager {
+ public:
+  std::promise<void> midCopy;
+
+  bool shouldProceedCopying(const std::string& item, std::uint64_t bytesCopied, plat::NSError* error) override {
+    if (bytesCopied > 0 && !paused_) {
+      paused_ = true;
+      midCopy.set_value();
+      for (int i = 0; i < 10000 && !copiesCancelled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return NSFileManager::shouldProceedCopying(item, bytesCopied, error);
+  }
+
+ private:
+  bool paused_ = false;
+};
+
+class PausedBackupStorage : public HBRLocalStorage {
+ public:
+  std::shared_ptr<PausingFileManager> fileManager = std::make_shared<PausingFileManager>();
+
+ protected:
+  std::shared_ptr<plat::NSFileManager> makeBackgroundFileManager() override { return fileManager; }
+};
+
 class HBRLocalStorageTest : public plat::testing::SandboxTest {
  protected:
   void TearDown() override {
@@ -77,10 +107,11 @@ class HBRLocalStorageTest : public plat::testing::SandboxTest {
     SandboxTest::TearDown();
   }
 
-  std::shared_ptr<HBRLocalStorage> makePlugin(const char* mode = "local") {
+  template <class Plugin = HBRLocalStorage>
+  std::shared_ptr<Plugin> makePlugin(const char* mode = "local") {
     delegate = std::make_shared<RecordingDelegate>();
     delegate->settingsDict.set("backupwebstorage", mode);
-    auto p = std::make_shared<HBRLocalStorage>();
+    auto p = std::make_shared<Plugin>();
     p->initWithWebViewEngine(nullptr);
     p->setCommandDelegate(delegate);
     p->pluginInitialize();
@@ -336,6 +367,29 @@ TEST_F(HBRLocalStorageTest, AnExpiredTaskIsEndedOnceAndItsCopyLeavesTheOldBackup
   plugin.reset();
   EXPECT_EQ(queue.drain(), 1u);
   EXPECT_FALSE(exists(backups("localstorage.appdata.db")));
+  EXPECT_EQ(app->backgroundTaskCount(), 0u);
+}
+
+TEST_F(HBRLocalStorageTest, TimeRunningOutStopsTheCopyUnderWayAndKeepsTheOldBackup) {
+  auto paused = makePlugin<PausedBackupStorage>();
+  plugin = paused;
+  writeFile(backups("localstorage.appdata.db"), "old copy");
+  setModificationDate(backups("localstorage.appdata.db"), 600000000);
+  writeFile(caches("file__0.localstorage"), std::string(512 * 1024, 'n'));
+  auto app = plat::UIApplication::sharedApplication();
+  auto& queue = plat::dispatch::GlobalQueue::shared();
+  queue.hold();
+  plugin->onResignActive();
+  std::thread worker([&] { queue.drain(); });
+  paused->fileManager->midCopy.get_future().wait();
+  // The expiry returns only once the copy has stopped and tidied up.
+  EXPECT_EQ(app->expireBackgroundTasks(), 1u);
+  EXPECT_EQ(readFile(backups("localstorage.appdata.db")), "old copy");
+  EXPECT_EQ(modificationDate(backups("localstorage.appdata.db")), 600000000);
+  EXPECT_TRUE(hiddenIn(inHome("Documents/Backups")).empty());
+  EXPECT_TRUE(log_->contains("Error in HBRLocalStorage (localStorage database) backup: "));
+  EXPECT_TRUE(log_->contains("was cancelled."));
+  worker.join();
   EXPECT_EQ(app->backgroundTaskCount(), 0u);
 }
 

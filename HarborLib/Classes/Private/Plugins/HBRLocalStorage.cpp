@@ -1,6 +1,8 @@
 #include "HBRLocalStorage.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 #include "HBRPreferences.h"
@@ -291,24 +293,50 @@ void HBRLocalStorage::onResignActive() {
     if (auto app = weakApp.lock()) app->endBackgroundTask(id);
   };
   // When time runs out (at termination the process ends right after), the copy in progress
-  // stops and leaves its destination as it was, instead of being cut off wherever it stands.
-  auto fileManager = std::make_shared<plat::NSFileManager>();
-  auto expire = [endTask, fileManager] {
-    fileManager->cancelCopies();
+  // stops and leaves its destination as it was, instead of being cut off wherever it stands;
+  // the expiry waits for it to have stopped, so that it does not end with the process.
+  struct Run {
+    std::shared_ptr<plat::NSFileManager> fileManager;
+    std::mutex mutex;
+    std::condition_variable stopped;
+    bool copying = false;
+  };
+  auto run = std::make_shared<Run>();
+  run->fileManager = makeBackgroundFileManager();
+  auto expire = [endTask, run] {
+    run->fileManager->cancelCopies();
+    {
+      std::unique_lock<std::mutex> lock(run->mutex);
+      run->stopped.wait_for(lock, std::chrono::seconds(2), [&] { return !run->copying; });
+    }
     endTask();
     plat::NSLog("Background task to backup WebSQL/LocalStorage expired.");
   };
   task->store(plat::UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler(expire));
   std::weak_ptr<HBRLocalStorage> weak = weakSelf<HBRLocalStorage>();
-  auto block = [weak, endTask, fileManager] {
-    if (auto self = weak.lock(); self && !fileManager->copiesCancelled())
-      self->copyPass(Direction::Backup, nullptr, *fileManager);
+  auto block = [weak, endTask, run] {
+    auto self = weak.lock();
+    bool copying = false;
+    {
+      std::lock_guard<std::mutex> lock(run->mutex);
+      copying = run->copying = self && !run->fileManager->copiesCancelled();
+    }
+    if (copying) {
+      self->copyPass(Direction::Backup, nullptr, *run->fileManager);
+      std::lock_guard<std::mutex> lock(run->mutex);
+      run->copying = false;
+      run->stopped.notify_all();
+    }
     endTask();
   };
   if (auto delegate = commandDelegate())
     delegate->runInBackground(block);
   else
     plat::dispatch::GlobalQueue::shared().async(block);
+}
+
+std::shared_ptr<plat::NSFileManager> HBRLocalStorage::makeBackgroundFileManager() {
+  return std::make_shared<plat::NSFileManager>();
 }
 
 void HBRLocalStorage::backup(const HBRInvokedUrlCommandPtr& command) {

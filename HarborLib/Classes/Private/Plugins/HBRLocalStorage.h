@@ -122,6 +122,11 @@ class HBRLocalStorage : public HBRPlugin {
   bool shouldRestore() const;
   const std::vector<HBRBackupInfoPtr>& backupInfo() const { return backupInfo_; }
 
+ protected:
+  // A fresh file manager for one background backup, whose copies the expiry cancels. Tests
+  // return one that lets them expire the task in the middle of a copy.
+  virtual std::shared_ptr<plat::NSFileManager> makeBackgroundFileManager();
+
  private:
   enum class Direction { Backup, Restore };
   void copyPass(Direction direction, const HBRInvokedUrlCommandPtr& command, plat::NSFileManager& fileManager);
