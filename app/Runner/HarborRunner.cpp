@@ -335,12 +335,18 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
       plat::NSError error;
       auto names = fm.contentsOfDirectoryAtPath(home, &error);
       if (!names) return plat::Failure{"cannot read " + home + ": " + error.localizedDescription};
-      bool madeBeforeMarkers = *names == std::vector<std::string>{"Documents", "Library", "tmp"};
+      // A home made before the marker existed holds the sandbox's folders and nothing else.
+      const std::vector<std::string> sandboxFolders = {"Documents", "Library", "Media", "tmp"};
+      int required = 0;
+      bool madeBeforeMarkers = true;
       for (const std::string& name : *names) {
         bool folder = false;
         madeBeforeMarkers = madeBeforeMarkers &&
+                            std::find(sandboxFolders.begin(), sandboxFolders.end(), name) != sandboxFolders.end() &&
                             fm.fileExistsAtPath(plat::stringByAppendingPathComponent(home, name), &folder) && folder;
+        required += name != "Media";
       }
+      madeBeforeMarkers = madeBeforeMarkers && required == 3;
       if (!names->empty() && !madeBeforeMarkers) {
         return plat::Failure{home + " is not a sandbox home: it holds other files (such as \"" +
                              escaped(names->front(), false) + "\") and no " + kSandboxHomeMarker +

@@ -57,7 +57,8 @@ inline constexpr char kSandboxHomeMarker[] = ".harbor-sandbox-home";
 
 // Makes home (an absolute path) ready as a sandbox home, or says why it cannot be one. Taken:
 // a missing folder (made, with its parents), an empty folder, a folder with the marker, and a
-// folder holding exactly Documents, Library and tmp (a home made before the marker existed).
+// folder holding Documents, Library and tmp and at most Media besides (a home made before the
+// marker existed).
 // Each gets the marker and the sandbox folders. Refused, untouched: anything else, such as a
 // user's own folder, "/" or a file.
 plat::Result<std::string> prepareSandboxHome(const std::string& home);
