@@ -100,9 +100,10 @@ status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
-# SIGTERM stops it cleanly, with the terminate notification. The last run's log goes first: its
-# "harbor: running" line must not be taken for this run's.
-rm -f "$log"
+# SIGTERM stops it cleanly, with the terminate notification. The log is emptied first: the
+# background run truncates it only once it has started, and the last run's "harbor: running"
+# would otherwise send the signal before harbor can take it.
+: >"$log"
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
 tries=0
