@@ -120,17 +120,18 @@ void HBRGlobalization::sendError(const HBRInvokedUrlCommandPtr& command, HBRGlob
                                command->callbackId());
 }
 
-std::optional<Value> HBRGlobalization::argument(const HBRInvokedUrlCommandPtr& command) {
+const Value* HBRGlobalization::argument(const HBRInvokedUrlCommandPtr& command) {
   const Value& arg = command->argumentAtIndex(0);
   if (arg.isNil()) {
     if (auto delegate = commandDelegate())
       delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::Error, kNoOptions),
                                  command->callbackId());
-    return std::nullopt;
+    return nullptr;
   }
   // A page that sends a bare value where the dictionary belongs gets the answer for a
   // dictionary without the keys, not a crash.
-  return arg.isDictionary() ? arg : Value(plat::Dictionary{});
+  static const Value empty{plat::Dictionary{}};
+  return arg.isDictionary() ? &arg : &empty;
 }
 
 void HBRGlobalization::getPreferredLanguage(const HBRInvokedUrlCommandPtr& command) {

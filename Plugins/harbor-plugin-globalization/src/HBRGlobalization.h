@@ -69,9 +69,9 @@ class HBRGlobalization : public HBRPlugin {
  private:
   void sendValue(const HBRInvokedUrlCommandPtr& command, plat::Dictionary result);
   void sendError(const HBRInvokedUrlCommandPtr& command, HBRGlobalizationError code, const char* message);
-  // Argument 0 as a dictionary; nothing (after answering "no options given") when it is
-  // missing or null.
-  std::optional<plat::Value> argument(const HBRInvokedUrlCommandPtr& command);
+  // Argument 0 as a dictionary (the command's own, or an empty one); null, after answering
+  // "no options given", when it is missing or null.
+  const plat::Value* argument(const HBRInvokedUrlCommandPtr& command);
   // The locale the formatters use (the one kept at start, or today's when there is none yet).
   plat::NSLocalePtr formatterLocale() const;
 
