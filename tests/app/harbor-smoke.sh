@@ -98,7 +98,9 @@ status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
-# SIGTERM stops it cleanly, with the terminate notification.
+# SIGTERM stops it cleanly, with the terminate notification. The last run's log goes first: the
+# wait below must not find its "harbor: running " before this run has even started.
+rm -f "$log"
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
 tries=0
