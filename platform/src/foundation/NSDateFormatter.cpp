@@ -39,12 +39,6 @@ icu::DateFormat::EStyle icuStyle(NSDateFormatterStyle style) {
   return icu::DateFormat::kNone;
 }
 
-std::vector<std::string> symbols(const icu::UnicodeString* names, int32_t count, int32_t first) {
-  std::vector<std::string> out;
-  for (int32_t i = first; i < count; ++i) out.push_back(icu_support::toUTF8(names[i]));
-  return out;
-}
-
 }  // namespace
 
 NSDateFormatter::NSDateFormatter()
@@ -148,41 +142,30 @@ std::optional<double> NSDateFormatter::dateFromString(std::string_view text) con
   return date / 1000.0;
 }
 
-std::vector<std::string> NSDateFormatter::monthSymbols() const {
-  auto entry = shared();
-  std::lock_guard<std::mutex> lock(entry->lock);
-  if (!entry->formatter) return {};
-  int32_t count = 0;
-  const icu::UnicodeString* names = entry->formatter->getDateFormatSymbols()->getMonths(count);
-  return symbols(names, count, 0);
-}
+std::vector<std::string> NSDateFormatter::monthSymbols() const { return symbols(Names::Months); }
+std::vector<std::string> NSDateFormatter::shortMonthSymbols() const { return symbols(Names::ShortMonths); }
+std::vector<std::string> NSDateFormatter::weekdaySymbols() const { return symbols(Names::Weekdays); }
+std::vector<std::string> NSDateFormatter::shortWeekdaySymbols() const { return symbols(Names::ShortWeekdays); }
 
-std::vector<std::string> NSDateFormatter::shortMonthSymbols() const {
+std::vector<std::string> NSDateFormatter::symbols(Names which) const {
+  using List = const icu::UnicodeString* (icu::DateFormatSymbols::*)(int32_t&) const;
+  List list = &icu::DateFormatSymbols::getShortWeekdays;
+  switch (which) {
+    case Names::Months: list = &icu::DateFormatSymbols::getMonths; break;
+    case Names::ShortMonths: list = &icu::DateFormatSymbols::getShortMonths; break;
+    case Names::Weekdays: list = &icu::DateFormatSymbols::getWeekdays; break;
+    case Names::ShortWeekdays: break;
+  }
+  // ICU's weekday lists are indexed by its day numbers (Sunday is 1) and keep an empty entry 0.
+  int32_t first = which == Names::Weekdays || which == Names::ShortWeekdays ? UCAL_SUNDAY : 0;
   auto entry = shared();
   std::lock_guard<std::mutex> lock(entry->lock);
   if (!entry->formatter) return {};
   int32_t count = 0;
-  const icu::UnicodeString* names = entry->formatter->getDateFormatSymbols()->getShortMonths(count);
-  return symbols(names, count, 0);
-}
-
-// ICU's weekday lists are indexed by its day numbers (Sunday is 1) and keep an empty entry 0.
-std::vector<std::string> NSDateFormatter::weekdaySymbols() const {
-  auto entry = shared();
-  std::lock_guard<std::mutex> lock(entry->lock);
-  if (!entry->formatter) return {};
-  int32_t count = 0;
-  const icu::UnicodeString* names = entry->formatter->getDateFormatSymbols()->getWeekdays(count);
-  return symbols(names, count, UCAL_SUNDAY);
-}
-
-std::vector<std::string> NSDateFormatter::shortWeekdaySymbols() const {
-  auto entry = shared();
-  std::lock_guard<std::mutex> lock(entry->lock);
-  if (!entry->formatter) return {};
-  int32_t count = 0;
-  const icu::UnicodeString* names = entry->formatter->getDateFormatSymbols()->getShortWeekdays(count);
-  return symbols(names, count, UCAL_SUNDAY);
+  const icu::UnicodeString* names = (entry->formatter->getDateFormatSymbols()->*list)(count);
+  std::vector<std::string> out;
+  for (int32_t i = first; i < count; ++i) out.push_back(icu_support::toUTF8(names[i]));
+  return out;
 }
 
 }  // namespace plat

@@ -62,6 +62,8 @@ class NSDateFormatter : public Object {
   // The shared ICU formatter for the current description (built when first needed).
   std::shared_ptr<Shared> shared() const;
   void changed() { shared_.reset(); }
+  enum class Names { Months, ShortMonths, Weekdays, ShortWeekdays };
+  std::vector<std::string> symbols(Names names) const;
 
   NSLocalePtr locale_;
   NSTimeZonePtr timeZone_;
