@@ -11,10 +11,6 @@
 #include "plat/foundation/NSTimeZone.h"
 #include "support/PluginTest.h"
 
-namespace plat {
-[[maybe_unused]] static void PrintTo(const Value& v, std::ostream* os) { *os << v.description(); }
-}  // namespace plat
-
 using namespace harbor;
 using harbor::testing::PageCallback;
 using plat::Array;
@@ -284,6 +280,8 @@ TEST_F(Globalization, NumbersThatCannotBeWrittenOrRead) {
       {Value("1,234.5xyz"), "decimal"}, {Value("12 34"), "decimal"}, {Value(""), "decimal"},
       {Value("50%"), "decimal"},        {Value("abc"), "percent"},    {Value("$1,234.50 USD"), "currency"},
       {Value(1234), "decimal"},
+      // Numbers that JSON cannot carry back to the page.
+      {Value("NaN"), "decimal"},        {Value("∞"), "decimal"},      {Value("1E400"), "decimal"},
   };
   for (const auto& [text, type] : texts)
     EXPECT_EQ(error("stringToNumber", {Value(Dictionary{{"numberString", text}, {"options", options({{"type", type}})}})}),

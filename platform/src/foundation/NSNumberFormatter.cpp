@@ -211,7 +211,8 @@ std::optional<double> NSNumberFormatter::numberFromString(std::string_view text)
   if (position.getErrorIndex() >= 0 || position.getIndex() != input.length()) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
   double value = result.getDouble(status);
-  if (U_FAILURE(status)) return std::nullopt;
+  // ICU reads "NaN", "∞" and "1E400" as numbers no page value can carry.
+  if (U_FAILURE(status) || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 

@@ -53,7 +53,7 @@ class NSNumberFormatter : public Object {
 
   // Nothing for a number that is not finite or a formatter ICU could not build.
   std::optional<std::string> stringFromNumber(double number) const;
-  // The whole text must be a number in this style: "1,234.5xyz" is no number.
+  // The whole text must be a finite number in this style: "1,234.5xyz" and "NaN" are none.
   std::optional<double> numberFromString(std::string_view text) const;
 
   // The shared ICU formatter and its lock (defined with the implementation).
