@@ -8,8 +8,11 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
+#include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
+#include "SplashScreenPlugin.h"
+#include "StatusBarPlugin.h"
 #include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
 #include "MainCommandQueue.h"
@@ -37,8 +40,11 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
+  registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);
+  registerSplashScreenPlugin(registry);
+  registerStatusBarPlugin(registry);
   registerVibrationPlugin(registry);
 }
 

@@ -11,6 +11,7 @@
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/foundation/PropertyList.h"
 #include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIScreen.h"
 #include "plat/uikit/UIDevice.h"
 
 namespace plat::testing {
@@ -29,6 +30,7 @@ void SandboxTest::SetUp() {
   NSUserDefaults::resetStandardUserDefaults();
   UIDevice::resetCurrentDevice();
   UIApplication::resetSharedApplication();
+  UIScreen::mainScreen().reset();
   NSLocale::setCurrentLocaleIdentifier("en_US");
   NSLocale::setPreferredLanguages(std::nullopt);
   // A zone with daylight-saving time, whatever the host's zone is.
