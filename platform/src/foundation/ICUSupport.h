@@ -61,4 +61,11 @@ class FormatterCache {
   std::map<std::string, std::shared_ptr<Entry>> entries_;
 };
 
+// The one cache of each kind of formatter, kept for the life of the process.
+template <class Entry>
+FormatterCache<Entry>& sharedCache() {
+  static auto* cache = new FormatterCache<Entry>();
+  return *cache;
+}
+
 }  // namespace plat::icu_support

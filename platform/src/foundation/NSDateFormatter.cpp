@@ -21,13 +21,6 @@ struct NSDateFormatter::Shared {
 
 namespace {
 
-using Cache = icu_support::FormatterCache<NSDateFormatter::Shared>;
-
-Cache& cache() {
-  static auto* c = new Cache();
-  return *c;
-}
-
 icu::DateFormat::EStyle icuStyle(NSDateFormatterStyle style) {
   switch (style) {
     case NSDateFormatterStyle::ShortStyle: return icu::DateFormat::kShort;
@@ -84,7 +77,7 @@ std::shared_ptr<NSDateFormatter::Shared> NSDateFormatter::shared() const {
                              : "styles " + std::to_string(static_cast<int>(dateStyle_)) + "," +
                                    std::to_string(static_cast<int>(timeStyle_));
   std::string key = locale_->localeIdentifier() + "|" + timeZone_->name() + "|" + (lenient_ ? "lenient|" : "strict|") + how;
-  shared_ = cache().get(key, [this]() -> std::unique_ptr<icu::SimpleDateFormat> {
+  shared_ = icu_support::sharedCache<Shared>().get(key, [this]() -> std::unique_ptr<icu::SimpleDateFormat> {
     icu::Locale locale = icu_support::localeFor(locale_->localeIdentifier());
     std::unique_ptr<icu::SimpleDateFormat> made;
     UErrorCode status = U_ZERO_ERROR;

@@ -19,13 +19,6 @@ struct NSNumberFormatter::Shared {
 
 namespace {
 
-using Cache = icu_support::FormatterCache<NSNumberFormatter::Shared>;
-
-Cache& cache() {
-  static auto* c = new Cache();
-  return *c;
-}
-
 // "usd" -> "USD"; nothing unless the text is three ASCII letters.
 std::optional<std::string> isoCode(std::string_view code) {
   if (code.size() != 3) return std::nullopt;
@@ -102,7 +95,7 @@ std::shared_ptr<NSNumberFormatter::Shared> NSNumberFormatter::shared() const {
   std::string key = locale_->localeIdentifier() + "|" + std::to_string(static_cast<int>(style_)) +
                     (lenient_ ? "|lenient|" : "|strict|") + currencyCode_.value_or("") + "|" +
                     (internationalCurrencySymbol_ ? "=" + *internationalCurrencySymbol_ : "");
-  shared_ = cache().get(key, [this]() -> std::unique_ptr<icu::DecimalFormat> {
+  shared_ = icu_support::sharedCache<Shared>().get(key, [this]() -> std::unique_ptr<icu::DecimalFormat> {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::NumberFormat> made(
         icu::NumberFormat::createInstance(icu_support::localeFor(locale_->localeIdentifier()), icuStyle(style_), status));
