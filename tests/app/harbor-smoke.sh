@@ -64,6 +64,8 @@ expect_page() {
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
 expect_page UIWebView
+expect "hello: globalization: en-US, "
+expect ", 1,234,567.891, \$1,234.50"
 expect "hello: acceleration: Error. Accelerometer Not Available."
 expect "hello: heading: error 20"
 expect "hello: position: error 1 \"Location services are disabled.\""
@@ -93,6 +95,13 @@ expect "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"
 expect "hello: prompt: button 2, text \"Ada\""
 expect "hello: page confirm: false"
 expect "hello: page prompt: null"
+
+# The page writes dates and numbers the way the device's locale does.
+"$harbor" --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with --locale de_CH"
+expect "hello: globalization: de-CH, "
+expect ", 1’234’567.891, CHF"
 
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
