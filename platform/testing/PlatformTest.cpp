@@ -1,5 +1,8 @@
 #include "plat/testing/PlatformTest.h"
 
+#include "plat/avfoundation/AVAudioRecorder.h"
+#include "plat/avfoundation/AVAudioSession.h"
+#include "plat/avfoundation/MediaActivity.h"
 #include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSNotificationCenter.h"
@@ -42,6 +45,7 @@ void PlatformTest::SetUp() {
   clock_ = std::make_shared<ManualClock>();
   setClock(clock_);
   log_ = std::make_unique<LogCapture>();
+  resetMedia();
 }
 
 void PlatformTest::TearDown() {
@@ -50,7 +54,14 @@ void PlatformTest::TearDown() {
   RunLoop::main().reset();
   NSNotificationCenter::defaultCenter().reset();
   log_.reset();
+  resetMedia();
   setClock(nullptr);
+}
+
+void PlatformTest::resetMedia() {
+  AVAudioSession::sharedInstance()->reset();
+  AudioInput::reset();
+  MediaActivity::reset();
 }
 
 std::size_t PlatformTest::runUntilIdle() { return RunLoop::main().runUntilIdle(); }
