@@ -20,6 +20,8 @@ namespace {
 constexpr double kMeterWindow = 0.05;
 constexpr double kLongestInputFile = 600;  // seconds
 constexpr std::int64_t kChunkFrames = 4096;
+// No take grows past an hour, whatever the clock does: the disk is not the recorder's to fill.
+constexpr double kLongestRecording = 3600;
 
 // What the microphone hears; copied once per chunk so that sampling takes no lock.
 struct InputSource {
@@ -171,6 +173,7 @@ bool AVAudioRecorder::pumpLocked(double now) {
   if (!file_ || !recording_) return true;
   double end = std::max(0.0, now - startClock_);
   if (stopAfter_ >= 0) end = std::min(end, stopAfter_);
+  end = std::min(end, kLongestRecording);
   const auto due = static_cast<std::int64_t>(std::floor(end * sampleRate_)) - framesWritten_;
   if (due <= 0) return true;
   const InputSource source = currentInput();

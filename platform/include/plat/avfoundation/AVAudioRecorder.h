@@ -4,7 +4,7 @@
 // clock passes. Samples are written as the clock moves, in the file's own folder under a hidden
 // sibling name; the recording becomes the file only when it finishes (stop, the duration reached,
 // or the recorder dropped), so a file from an earlier recording stays whole until then, and a
-// dropped recorder still leaves a valid WAV.
+// dropped recorder still leaves a valid WAV. A take ends at one hour of sound.
 //
 // Threads: create and drive from any thread; the delegate is called on the main thread, on a
 // later turn, and never after the recorder is gone.
