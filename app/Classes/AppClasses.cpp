@@ -10,6 +10,7 @@
 #include "DialogsPlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
+#include "MediaPlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "SplashScreenPlugin.h"
 #include "StatusBarPlugin.h"
@@ -42,6 +43,7 @@ void registerPluginClasses() {
   registerDialogsPlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
+  registerMediaPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerSplashScreenPlugin(registry);
   registerStatusBarPlugin(registry);

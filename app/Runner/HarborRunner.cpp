@@ -18,6 +18,8 @@
 #include "HBRViewController.h"
 #include "ScreenWatcher.h"
 #include "plat/audiotoolbox/AudioServices.h"
+#include "plat/avfoundation/AVAudioRecorder.h"
+#include "plat/avfoundation/MediaActivity.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
 #include "plat/dispatch/RunLoop.h"
@@ -189,6 +191,13 @@ void standInForTheUser(const Options& options) {
     else
       plat::NSLogf("harbor: sound %s (%.1f s)", plat::lastPathComponent(play.filePath).c_str(), play.duration);
   });
+  // Playback and recording likewise: what started, paused, stopped or finished, and where.
+  if (options.microphone) plat::AudioInput::setFile(*options.microphone);
+  plat::MediaActivity::setObserver([](const plat::MediaEvent& event) {
+    const bool stream = event.source.rfind("http", 0) == 0;
+    const std::string name = stream ? event.source : plat::lastPathComponent(event.source);
+    plat::NSLogf("harbor: media %s %s (%.1f s)", event.kind.c_str(), name.c_str(), event.position);
+  });
 }
 
 std::string usage() {
@@ -203,7 +212,8 @@ Nobody is there to tap: harbor answers every alert itself (the first button, tex
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
-and each sound or vibration as it plays, and what changes on the screen: the splash shown,
+and each sound or vibration as it plays, each start, pause, stop and end of playback and
+recording (harbor: media play take.wav (0.0 s)), and what changes on the screen: the splash shown,
 fading and gone, the status bar shown, hidden, restyled or recoloured.
 
 Options:
@@ -238,6 +248,8 @@ Options:
   --location-permission P the application's location permission: ask (default: the user is
                           asked and allows), refuse (asked, and refuses), granted, denied or
                           restricted (decided already)
+  --microphone FILE       the simulated microphone hears the sound FILE (its first channel,
+                          over and over); default: a 440 Hz tone at half of full scale
   -h, --help              this text
 )";
 }
@@ -267,6 +279,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
       else if (name == "--screen") target = &options.screen;
+      else if (name == "--microphone") target = &options.microphone;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
                name != "--location-permission")
@@ -280,6 +293,8 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       if (name == "--screen" && !parseScreen(*value)) {
         return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + *value + "\""};
       }
+      if (name == "--microphone" && !plat::AudioInput::setFile(*value))
+        return plat::Failure{"--microphone needs a readable sound file of ten minutes at most, not \"" + *value + "\""};
       if (target) {
         *target = *value;
       } else if (name == "--dialog-button") {
