@@ -5,6 +5,7 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScrollView.h"
 #include "plat/uikit/UIWindow.h"
 
@@ -40,6 +41,39 @@ bool UIDriver::tapStatusBar() {
   auto scrollDelegate = scroll->delegate();
   if (!scrollDelegate || scrollDelegate->scrollViewShouldScrollToTop(*scroll)) scroll->setContentOffset({0, 0});
   return true;
+}
+
+std::shared_ptr<UIImagePickerController> UIDriver::topPicker() const {
+  for (auto it = pickers_.rbegin(); it != pickers_.rend(); ++it)
+    if (auto picker = it->lock()) return picker;
+  return nullptr;
+}
+
+bool UIDriver::takePicture() {
+  auto picker = topPicker();
+  return picker && picker->takePicture();
+}
+
+bool UIDriver::recordVideo(double seconds) {
+  auto picker = topPicker();
+  return picker && picker->recordVideo(seconds);
+}
+
+bool UIDriver::cancelPicker() {
+  auto picker = topPicker();
+  return picker && picker->cancel();
+}
+
+void UIDriver::pickerDidAppear(const std::shared_ptr<UIImagePickerController>& picker) {
+  pickerDidDisappear(picker.get());
+  pickers_.push_back(picker);
+}
+
+void UIDriver::pickerDidDisappear(const UIImagePickerController* picker) {
+  std::erase_if(pickers_, [picker](const std::weak_ptr<UIImagePickerController>& p) {
+    auto locked = p.lock();
+    return !locked || locked.get() == picker;
+  });
 }
 
 std::shared_ptr<UIDrivenAlert> UIDriver::topAlert() const { return alerts_.empty() ? nullptr : alerts_.back(); }
@@ -89,6 +123,7 @@ void UIDriver::scheduleAutoAnswer(const std::shared_ptr<UIDrivenAlert>& alert) {
 void UIDriver::reset() {
   auto old = std::move(alerts_);
   alerts_.clear();
+  pickers_.clear();
   autoAnswer_.reset();
   observer_ = nullptr;
 }

@@ -17,6 +17,8 @@
 
 namespace plat {
 
+class UIImagePickerController;
+
 // What the driver needs of an alert on screen.
 class UIDrivenAlert {
  public:
@@ -60,6 +62,13 @@ class UIDriver {
   // nothing took the tap (no window, the bar hidden, none or several such scroll views).
   bool tapStatusBar();
 
+  // Camera screens on screen, oldest first; the user's acts on the newest. False when no picker
+  // is up or it cannot do that (see UIImagePickerController).
+  std::shared_ptr<UIImagePickerController> topPicker() const;
+  bool takePicture();
+  bool recordVideo(double seconds);
+  bool cancelPicker();
+
   // Switches the automatic answer on (or off with nothing).
   void setAutoAnswer(std::optional<AutoAnswer> answer) { autoAnswer_ = std::move(answer); }
   // Hears every alert as it appears (the runner prints them).
@@ -69,13 +78,18 @@ class UIDriver {
   void alertDidAppear(const std::shared_ptr<UIDrivenAlert>& alert);
   void alertDidDisappear(const UIDrivenAlert* alert);
 
-  // Test surface: forgets every alert, the automatic answer and the observer.
+  // Called by the picker.
+  void pickerDidAppear(const std::shared_ptr<UIImagePickerController>& picker);
+  void pickerDidDisappear(const UIImagePickerController* picker);
+
+  // Test surface: forgets every alert and picker, the automatic answer and the observer.
   void reset();
 
  private:
   void scheduleAutoAnswer(const std::shared_ptr<UIDrivenAlert>& alert);
 
   std::vector<std::shared_ptr<UIDrivenAlert>> alerts_;
+  std::vector<std::weak_ptr<UIImagePickerController>> pickers_;
   std::optional<AutoAnswer> autoAnswer_;
   Observer observer_;
 };
