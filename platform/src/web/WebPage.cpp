@@ -7,6 +7,7 @@
 
 #include "DOMScript.h"
 #include "PageResources.h"
+#include "PageServices.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSLocale.h"
@@ -75,6 +76,8 @@ struct Document : std::enable_shared_from_this<Document> {
   bool closed = false;
 
   void install(const std::vector<std::string>* messageHandlers);
+  // What the page's services (storage, loading) may use of this document.
+  DocumentServices services();
   void teardown();
 
   Result<JSValue> callDom(const char* name, const JSValueList& arguments);
@@ -100,6 +103,7 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
   std::weak_ptr<WebPageClient> client;
   Configuration configuration;
   std::vector<std::string> handlerNames;
+  std::shared_ptr<SessionStorage> sessionStorage = std::make_shared<SessionStorage>();
   std::shared_ptr<Document> document;
   std::shared_ptr<MainLoad> main;  // the last top-level load allowed
   NSURLRequestPtr request;
@@ -512,6 +516,31 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     return;
   }
   dom = *hooks;
+  installWebStorage(*js, services());
+}
+
+DocumentServices Document::services() {
+  std::weak_ptr<Document> weak = weak_from_this();
+  DocumentServices s;
+  s.url = [weak]() -> NSURLPtr {
+    auto self = weak.lock();
+    return self ? self->url : nullptr;
+  };
+  s.resolve = [weak](const std::string& text) -> NSURLPtr {
+    auto self = weak.lock();
+    return self ? resolvePageURL(text, self->baseURL) : nullptr;
+  };
+  s.fetch = [weak](const NSURLPtr& resource, ResourceFetch::Completion completion) -> std::shared_ptr<ResourceFetch> {
+    auto self = weak.lock();
+    if (!self || self->closed) return nullptr;
+    return self->fetch(resource, std::move(completion));
+  };
+  s.enter = [weak]() -> std::shared_ptr<void> {
+    auto self = weak.lock();
+    return self && !self->closed ? self : nullptr;
+  };
+  if (auto p = page.lock()) s.sessionStorage = p->sessionStorage;
+  return s;
 }
 
 void Document::teardown() {

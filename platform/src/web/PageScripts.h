@@ -1,0 +1,10 @@
+#pragma once
+// The page engine's scripts that are kept as .js files beside this one (compiled in as text by
+// EmbedScript.cmake). Each is a function expression called once per document.
+
+namespace plat::web {
+
+// storage.js: (function (native, win, DOMException) {...}): localStorage and sessionStorage.
+extern const char storageScript[];
+
+}  // namespace plat::web
