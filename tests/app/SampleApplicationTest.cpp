@@ -166,6 +166,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "vibration: asked",
                              "acceleration: Error. Accelerometer Not Available.",
                              "heading: error 20",
+                             "storage: launch 1",
                              "alert: button 1",
                              "confirm: button 1",
                              "prompt: button 1, text \"Harbor\"",

@@ -59,6 +59,7 @@ expect_page() {
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
 expect_page UIWebView
+expect "hello: storage: launch 1"
 expect "hello: acceleration: Error. Accelerometer Not Available."
 expect "hello: heading: error 20"
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> OK"
@@ -68,12 +69,16 @@ expect "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -
 expect "hello: page confirm: true"
 expect "hello: page prompt: \"Harbor\""
 
+# The system purges Library/Caches between launches; the storage backup brings the count back.
+[ -f "$work/home/Documents/Backups/localstorage.appdata.db" ] || fail "no backup of the page's storage"
+rm -f "$work/home/Library/Caches/file__0.localstorage"
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
   --acceleration 0,0,-1 --heading 90 \
   --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
 expect_page WKWebView
+expect "hello: storage: launch 2"
 expect "hello: acceleration: 0, 0, 9.81"
 expect "hello: heading: 90"
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> Cancel"
