@@ -6,5 +6,8 @@ namespace plat::web {
 
 // storage.js: (function (native, win, DOMException) {...}): localStorage and sessionStorage.
 extern const char storageScript[];
+// xhr.js: (function (native, win, DOMException, Event, EventTargetPrototype) {...}):
+// XMLHttpRequest and fetch.
+extern const char xhrScript[];
 
 }  // namespace plat::web

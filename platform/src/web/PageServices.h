@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "PageResources.h"
 #include "plat/foundation/NSURL.h"
@@ -24,14 +26,16 @@ struct SessionStorage {
   std::map<std::string, std::shared_ptr<StorageArea>> areas;
 };
 
+using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+
 struct DocumentServices {
   // The document's URL (its origin decides the storage area).
   std::function<NSURLPtr()> url;
   // A URL text of the page resolved against the document's base; null when it is no URL.
   std::function<NSURLPtr(const std::string&)> resolve;
   // Loads a resource as the document's own scripts load (same rules, same size limit); the
-  // fetch stops with the document.
-  std::function<std::shared_ptr<ResourceFetch>(const NSURLPtr&, ResourceFetch::Completion)> fetch;
+  // fetch stops with the document. The headers go with http(s) requests.
+  std::function<std::shared_ptr<ResourceFetch>(const NSURLPtr&, const HeaderFields&, ResourceFetch::Completion)> fetch;
   // Holds the document for a call into its script from outside (a load's report); null when
   // the document is gone or closed, and then nothing may run.
   std::function<std::shared_ptr<void>()> enter;
@@ -40,5 +44,7 @@ struct DocumentServices {
 
 // window.localStorage and window.sessionStorage.
 void installWebStorage(JSContext& js, const DocumentServices& services);
+// window.XMLHttpRequest and window.fetch, for GET.
+void installXMLHttpRequest(JSContext& js, const DocumentServices& services);
 
 }  // namespace plat::web

@@ -95,7 +95,9 @@ struct Document : std::enable_shared_from_this<Document> {
   void fireTimer(long id);
   // Local files load only into a page of local files.
   bool mayLoad(const NSURLPtr& resource) const;
-  std::shared_ptr<ResourceFetch> fetch(const NSURLPtr& url, ResourceFetch::Completion completion);
+  // headers: further HTTP header fields the page asked for (XMLHttpRequest, fetch).
+  std::shared_ptr<ResourceFetch> fetch(const NSURLPtr& url, ResourceFetch::Completion completion,
+                                       const HeaderFields& headers = {});
   void forget(const std::shared_ptr<ResourceFetch>& fetch);
 };
 
@@ -517,6 +519,7 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
   }
   dom = *hooks;
   installWebStorage(*js, services());
+  installXMLHttpRequest(*js, services());
 }
 
 DocumentServices Document::services() {
@@ -530,10 +533,11 @@ DocumentServices Document::services() {
     auto self = weak.lock();
     return self ? resolvePageURL(text, self->baseURL) : nullptr;
   };
-  s.fetch = [weak](const NSURLPtr& resource, ResourceFetch::Completion completion) -> std::shared_ptr<ResourceFetch> {
+  s.fetch = [weak](const NSURLPtr& resource, const HeaderFields& headers,
+                   ResourceFetch::Completion completion) -> std::shared_ptr<ResourceFetch> {
     auto self = weak.lock();
     if (!self || self->closed) return nullptr;
-    return self->fetch(resource, std::move(completion));
+    return self->fetch(resource, std::move(completion), headers);
   };
   s.enter = [weak]() -> std::shared_ptr<void> {
     auto self = weak.lock();
@@ -718,7 +722,8 @@ bool Document::mayLoad(const NSURLPtr& resource) const {
   return false;
 }
 
-std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, ResourceFetch::Completion completion) {
+std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, ResourceFetch::Completion completion,
+                                               const HeaderFields& headers) {
   std::weak_ptr<Document> weak = weak_from_this();
   if (!mayLoad(resource)) {
     // Only a page of local files reads local files.
@@ -730,6 +735,7 @@ std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, Resourc
   if (hasScheme(resource, "http") || hasScheme(resource, "https")) {
     auto withAgent = request->mutableCopy();
     withAgent->setValueForHTTPHeaderField(userAgent, "User-Agent");
+    for (const auto& [name, value] : headers) withAgent->setValueForHTTPHeaderField(value, name);
     request = withAgent;
   }
   auto holder = std::make_shared<std::weak_ptr<ResourceFetch>>();
