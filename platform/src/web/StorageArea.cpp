@@ -92,6 +92,7 @@ class StorageArea::Database {
   enum class Problem { None, Unreadable, Locked };
 
   ~Database() {
+    std::lock_guard<std::recursive_mutex> files(webStorageFilesMutex());
     for (sqlite3_stmt* s : {upsert_, remove_, clear_}) sqlite3_finalize(s);
     sqlite3_close_v2(db_);
   }
@@ -254,6 +255,7 @@ void StorageArea::adopt(Entries entries) {
 }
 
 void StorageArea::openDatabase() {
+  std::lock_guard<std::recursive_mutex> files(webStorageFilesMutex());
   Entries entries;
   Database::Problem problem = Database::Problem::None;
   std::string reason;
@@ -285,6 +287,7 @@ void StorageArea::openDatabase() {
 }
 
 void StorageArea::refresh() {
+  std::lock_guard<std::recursive_mutex> files(webStorageFilesMutex());
   if (path_.empty()) return;
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) {
@@ -327,6 +330,7 @@ std::optional<StorageArea::Refusal> StorageArea::writeRefusal(const char* what) 
 }
 
 std::optional<StorageArea::Refusal> StorageArea::setItem(const std::u16string& key, const std::u16string& value) {
+  std::lock_guard<std::recursive_mutex> files(webStorageFilesMutex());
   refresh();
   auto it = index_.find(key);
   const std::u16string* old = it == index_.end() ? nullptr : &entries_[it->second].second;
@@ -347,6 +351,7 @@ std::optional<StorageArea::Refusal> StorageArea::setItem(const std::u16string& k
 }
 
 std::optional<StorageArea::Refusal> StorageArea::removeItem(const std::u16string& key) {
+  std::lock_guard<std::recursive_mutex> files(webStorageFilesMutex());
   refresh();
   auto it = index_.find(key);
   if (it == index_.end()) return std::nullopt;
@@ -360,6 +365,7 @@ std::optional<StorageArea::Refusal> StorageArea::removeItem(const std::u16string
 }
 
 std::optional<StorageArea::Refusal> StorageArea::clear() {
+  std::lock_guard<std::recursive_mutex> files(webStorageFilesMutex());
   refresh();
   if (entries_.empty()) return std::nullopt;
   if (!path_.empty() && (!database_ || database_->clear() != SQLITE_OK)) return writeRefusal("clear the storage");

@@ -95,6 +95,11 @@ JSValue refusalValue(JSContext& js, const std::optional<StorageArea::Refusal>& r
 
 }  // namespace
 
+std::recursive_mutex& webStorageFilesMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
 std::string localStorageFolder() {
   auto library = NSSearchPathForDirectoriesInDomains(NSLibraryDirectory, NSUserDomainMask, true);
   std::string folder = library.empty() ? NSHomeDirectory() + "/Library" : library.front();

@@ -13,6 +13,7 @@
 //
 // Threads: main thread only.
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -28,5 +29,11 @@ std::string localStorageFolder();
 // The name a page's origin gives its storage ("file__0", "http_example.com_0"); nothing for
 // pages without an origin of their own (about:, data:, URLs without a host).
 std::optional<std::string> webStorageOriginIdentifier(const NSURLPtr& documentURL);
+
+// Held by the page engine around every change to a localStorage database and every opening of
+// one. Whoever copies those files from another thread (the storage backup on its background
+// queue) holds it while copying, so that a copy never catches a transaction half-written: the
+// database file alone is whole only between transactions. Any thread.
+std::recursive_mutex& webStorageFilesMutex();
 
 }  // namespace plat::web
