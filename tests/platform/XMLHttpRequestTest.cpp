@@ -134,6 +134,12 @@ TEST_F(XMLHttpRequestTest, AFilePageReadsItsFilesAsTextBytesAndJSON) {
   EXPECT_EQ(field("url"), "file://" + inHome("www/data/note.txt"));
   EXPECT_EQ(field("loaded"), "9") << "bytes, not characters";
 
+  EXPECT_EQ(await("seen = null; var l = new XMLHttpRequest(); l.open('GET', 'data/note.txt');"
+                  "l.overrideMimeType('text/plain; charset=iso-8859-1'); l.onload = function () { seen = l.responseText.length; };"
+                  "l.send()",
+                  "seen"),
+            "9")
+      << "each byte one character";
   await("get('data/bytes.bin', 'arraybuffer')", "seen");
   EXPECT_EQ(field("body"), "0 1 255");
   await("get('data/list.json', 'json')", "seen");

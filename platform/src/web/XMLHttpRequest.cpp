@@ -89,13 +89,14 @@ class LoadBinding : public std::enable_shared_from_this<LoadBinding> {
     loads_.erase(it);
   }
 
-  // The body of a load that is reporting done, as text or as an ArrayBuffer.
-  JSValue take(JSContext& js, long id, const std::string& kind) {
+  // The body of a load that is reporting done, as text (in the charset given, else the
+  // response's) or as an ArrayBuffer.
+  JSValue take(JSContext& js, long id, const std::string& kind, const std::optional<std::string>& charsetOverride) {
     auto it = loads_.find(id);
     if (it == loads_.end()) return js.null();
     Load& load = it->second;
     if (kind == "arraybuffer") return js.makeValue(Value(load.body));
-    return js.makeString(decodeText(load.body, charset(load.response)));
+    return js.makeString(decodeText(load.body, charsetOverride ? charsetOverride : charset(load.response)));
   }
 
  private:
@@ -199,7 +200,9 @@ void installXMLHttpRequest(JSContext& js, const DocumentServices& services) {
     return c.undefined();
   });
   define("take", [binding](JSContext& c, const JSValue&, const JSValueList& a) {
-    return binding->take(c, a.empty() ? 0 : static_cast<long>(a[0].toNumber()), a.size() > 1 ? a[1].toString() : "text");
+    std::optional<std::string> charset = a.size() > 2 && a[2].isString() ? std::optional(a[2].toString()) : std::nullopt;
+    return binding->take(c, a.empty() ? 0 : static_cast<long>(a[0].toNumber()), a.size() > 1 ? a[1].toString() : "text",
+                         charset);
   });
   define("decode", [](JSContext& c, const JSValue&, const JSValueList& a) {
     Result<Value> bytes = a.empty() ? Result<Value>(Failure{""}) : a[0].toValue();

@@ -62,7 +62,7 @@
     hidden(this, '_headers', []);
     hidden(this, '_response', null);
     hidden(this, '_type', '');
-    ['_status', '_statusText', '_responseHeaders', '_responseURL', '_text', '_error', '_url', '_timer'].forEach(function (name) {
+    ['_status', '_statusText', '_responseHeaders', '_responseURL', '_text', '_error', '_url', '_timer', '_charset'].forEach(function (name) {
       hidden(this, name, null);
     }, this);
     this.upload = new XMLHttpRequestEventTarget();
@@ -179,7 +179,7 @@
           xhr._response = native.take(id, 'arraybuffer');
           received = xhr._response.byteLength;
         } else {
-          xhr._text = native.take(id, 'text');
+          xhr._text = native.take(id, 'text', xhr._charset);
           if (type === 'json') {
             try {
               xhr._response = JSON.parse(xhr._text);
@@ -244,7 +244,14 @@
     if (this._state < HEADERS_RECEIVED || this._error) return '';
     return this._responseHeaders.map(function (h) { return h[0] + ': ' + h[1] + '\r\n'; }).join('');
   };
-  XMLHttpRequest.prototype.overrideMimeType = function () {};
+  // Only the charset of the override matters here: it decides how responseText is decoded.
+  XMLHttpRequest.prototype.overrideMimeType = function (mime) {
+    if (this._state === LOADING || this._state === DONE) {
+      throw new DOMException("The MIME type cannot be overridden if the object's state is LOADING or DONE.", 'InvalidStateError');
+    }
+    var charset = /;\s*charset=([^;]+)/i.exec(String(mime));
+    this._charset = charset ? charset[1].replace(/["' ]/g, '') : null;
+  };
 
   function readOnly(name, get) {
     Object.defineProperty(XMLHttpRequest.prototype, name, { get: get, configurable: true, enumerable: true });
