@@ -246,12 +246,15 @@ TEST_F(XMLHttpRequestTest, HttpResourcesAnswerWithTheirStatusAndHeaders) {
   EXPECT_EQ(field("status") + "|" + field("body") + "|" + field("url"), "200|{\"ok\":true}|" + server.url("/api"));
   EXPECT_NE(field("headers").find("x-version: 7\r\n"), std::string::npos);
   EXPECT_EQ(await("seen = null; var y = new XMLHttpRequest(); y.open('GET', '/gone'); y.setRequestHeader('X-Token', 'abc');"
+                  "y.setRequestHeader('Host', 'elsewhere.example');"
                   "y.onloadend = function () { seen = y.status + ' ' + y.statusText + ' ' + y.responseText; }; y.send()",
                   "seen"),
             "\"404 Not Found no such thing\"");
   bool sentHeader = false;
   for (const std::string& request : server.requests()) sentHeader |= request.find("X-Token: abc") != std::string::npos;
   EXPECT_TRUE(sentHeader);
+  for (const std::string& request : server.requests())
+    EXPECT_EQ(request.find("elsewhere.example"), std::string::npos) << "the loading system keeps the Host field";
   EXPECT_EQ(await("take('/api')", "fetched"), "\"200|true|OK|application/json|{\\\"ok\\\":true}\"");
   await("get('file://" + inHome("www/data/note.txt") + "')", "seen");
   EXPECT_EQ(field("events"), "loadstart,error,loadend") << "an http page reads no local files";

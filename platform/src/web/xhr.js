@@ -44,6 +44,13 @@
     if (url === null || url === undefined) throw new DOMException("'" + text + "' is not a valid URL.", 'SyntaxError');
     return url;
   }
+  // Header fields a page may not set: the loading system owns them (a page's Host or
+  // Content-Length would misdescribe the request). Ignored, as browsers ignore them.
+  var FORBIDDEN = /^(accept-charset|accept-encoding|access-control-request-headers|access-control-request-method|connection|content-length|cookie|cookie2|date|dnt|expect|host|keep-alive|origin|referer|te|trailer|transfer-encoding|upgrade|user-agent|via|proxy-.*|sec-.*)$/i;
+  function allowedHeaders(list) {
+    return list.filter(function (h) { return !FORBIDDEN.test(h[0]); });
+  }
+
   function isGet(method) {
     return method === undefined || String(method).toUpperCase() === 'GET';
   }
@@ -204,7 +211,7 @@
         if (current()) fire(xhr, 'loadend', received, total);
       }
     };
-    xhr._load = native.send(xhr._url, xhr._headers, handlers);
+    xhr._load = native.send(xhr._url, allowedHeaders(xhr._headers), handlers);
     if (xhr.timeout > 0) {
       xhr._timer = win.setTimeout(function () {
         if (!current()) return;
@@ -380,7 +387,7 @@
       if (url === null || url === undefined) throw new TypeError("Failed to fetch: '" + target + "' is not a valid URL.");
       var headers = new Headers(init.headers);
       var meta = null;
-      native.send(url, headers._list, {
+      native.send(url, allowedHeaders(headers._list), {
         response: function (status, statusText, list, responseURL) {
           meta = { status: status, statusText: statusText, headers: new Headers(list), url: responseURL };
         },
