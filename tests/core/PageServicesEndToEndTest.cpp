@@ -1,5 +1,6 @@
-// The web storage backup on data a page wrote, in each engine: with "BackupWebStorage" "local"
-// the page's localStorage survives the system purging Library/Caches between two launches.
+// What pages get of the page engine, in each engine through the whole container: with
+// "BackupWebStorage" "local" the page's localStorage survives the system purging Library/Caches
+// between two launches, and the page reads its own files with XMLHttpRequest and fetch.
 #include <gtest/gtest.h>
 
 #include "EngineFixture.h"
@@ -10,7 +11,7 @@
 namespace harbor::testing {
 namespace {
 
-class WebStorageBackupEndToEndTest : public EngineTest, public ::testing::WithParamInterface<const char*> {
+class PageServicesEndToEndTest : public EngineTest, public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
@@ -56,7 +57,7 @@ class WebStorageBackupEndToEndTest : public EngineTest, public ::testing::WithPa
   std::shared_ptr<HBRAppDelegate> appDelegate;
 };
 
-TEST_P(WebStorageBackupEndToEndTest, APurgedDatabaseComesBackFromTheBackupAtTheNextLaunch) {
+TEST_P(PageServicesEndToEndTest, APurgedDatabaseComesBackFromTheBackupAtTheNextLaunch) {
   std::string live = inHome("Library/Caches/file__0.localstorage");
   EXPECT_EQ(launch(), "null / 1");
   EXPECT_TRUE(exists(live)) << "the page's storage is where the backup looks";
@@ -74,7 +75,33 @@ TEST_P(WebStorageBackupEndToEndTest, APurgedDatabaseComesBackFromTheBackupAtTheN
   EXPECT_FALSE(log_->contains("Web storage")) << "nothing was unreadable";
 }
 
-INSTANTIATE_TEST_SUITE_P(BothEngines, WebStorageBackupEndToEndTest,
+TEST_P(PageServicesEndToEndTest, ThePageReadsItsOwnFilesWithXMLHttpRequestAndFetch) {
+  writeFile(inBundle("www/data/greeting.txt"), "hello from the bundle");
+  writeFile(inBundle("www/index.html"),
+            page("var seen = [];"
+                 "var x = new XMLHttpRequest(); x.open('GET', 'data/greeting.txt');"
+                 "x.onload = function () { seen.push('xhr ' + x.status + ' ' + x.responseText); }; x.send();"
+                 "fetch('data/greeting.txt').then(function (r) { return r.text(); })"
+                 "  .then(function (t) { seen.push('fetch ' + t); });"
+                 "fetch('../outside.txt').then(function (r) { return r.text(); })"
+                 "  .then(function (t) { seen.push('outside read ' + t); }, function (e) { seen.push('outside ' + e.name); });"));
+  writeFile(inBundle("outside.txt"), "beyond the page's folder");
+  plat::UIApplication::resetSharedApplication();
+  appDelegate = std::make_shared<HBRAppDelegate>();
+  appDelegate->init();
+  ASSERT_TRUE(plat::UIApplication::sharedApplication()->launchWithDelegate(appDelegate));
+  runUntilIdle();
+  std::string out;
+  appDelegate->viewController()->webViewEngine()->evaluateJavaScript(
+      "seen.sort().join(' | ')", [&](const plat::Value& v, const std::optional<plat::NSError>& e) { out = v.stringOr(""); });
+  runUntilIdle();
+  std::string outside = std::string(GetParam()) == "HBRWKWebViewEngine"
+                            ? "outside TypeError"  // read access is the page's folder only
+                            : "outside read beyond the page's folder";
+  EXPECT_EQ(out, "fetch hello from the bundle | " + outside + " | xhr 200 hello from the bundle");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothEngines, PageServicesEndToEndTest,
                          ::testing::Values("HBRUIWebViewEngine", "HBRWKWebViewEngine"));
 
 }  // namespace
