@@ -179,6 +179,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "vibration: asked",
                              "acceleration: Error. Accelerometer Not Available.",
                              "heading: error 20",
+                             "storage: launch 1",
                              "position: error 1 \"Location services are disabled.\"",
                              globalizationLine(),
                              "alert: button 1",

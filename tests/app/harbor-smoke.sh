@@ -66,6 +66,7 @@ expect_page() {
 expect_page UIWebView
 expect "hello: globalization: en-US, "
 expect ", 1,234,567.891, \$1,234.50"
+expect "hello: storage: launch 1"
 expect "hello: acceleration: Error. Accelerometer Not Available."
 expect "hello: heading: error 20"
 expect "hello: position: error 1 \"Location services are disabled.\""
@@ -76,6 +77,9 @@ expect "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -
 expect "hello: page confirm: true"
 expect "hello: page prompt: \"Harbor\""
 
+# The system purges Library/Caches between launches; the storage backup brings the count back.
+[ -f "$work/home/Documents/Backups/localstorage.appdata.db" ] || fail "no backup of the page's storage"
+rm -f "$work/home/Library/Caches/file__0.localstorage"
 # A walk north, about 22 m a step: every fix passes the watch's 5 m filter.
 printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' >"$work/walk.txt"
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
@@ -84,6 +88,7 @@ printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' 
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
 expect_page WKWebView
+expect "hello: storage: launch 2"
 expect "hello: acceleration: 0, 0, 9.81"
 expect "hello: heading: 90"
 expect "harbor: location permission 'Hello Harbor prints where you are.' (when in use) -> allowed"
