@@ -12,7 +12,11 @@
 #include <jerror.h>
 #include <png.h>
 
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSPathUtilities.h"
 #include "plat/uikit/UIGraphics.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace plat {
 namespace {
@@ -184,6 +188,30 @@ std::shared_ptr<UIImage> UIImage::imageWithCGImage(CGImageRef image, double scal
 std::shared_ptr<UIImage> UIImage::imageWithData(const Data& data) {
   auto out = std::make_shared<UIImage>();
   return out->initWithData(data) ? out : nullptr;
+}
+
+std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
+  std::string folder = stringByDeletingLastPathComponent(name);
+  std::string file = lastPathComponent(name);
+  std::string extension = pathExtension(file);
+  std::string base = extension.empty() ? file : stringByDeletingPathExtension(file);
+  if (extension.empty()) extension = "png";
+  if (base.empty()) return nullptr;
+  auto bundle = NSBundle::mainBundle();
+  int screenScale = std::max(1, static_cast<int>(std::lround(UIScreen::mainScreen().scale())));
+  // The variant drawn for the screen's scale first, then those for smaller scales, down to the
+  // plain file.
+  for (int scale = screenScale; scale >= 1; --scale) {
+    std::string candidate = scale == 1 ? base : base + "@" + std::to_string(scale) + "x";
+    auto path = bundle->pathForResource(candidate, extension, folder);
+    if (!path) continue;
+    auto bytes = readFileContents(*path);
+    if (!bytes) continue;
+    auto decoded = imageWithData(Data(bytes->begin(), bytes->end()));
+    if (!decoded) continue;
+    return imageWithCGImage(decoded->CGImage(), scale);
+  }
+  return nullptr;
 }
 
 CGSize UIImage::size() const {

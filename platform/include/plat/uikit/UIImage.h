@@ -53,6 +53,11 @@ class UIImage : public Object {
   static std::shared_ptr<UIImage> imageWithCGImage(CGImageRef image, double scale = 1.0,
                                                    UIImageOrientation orientation = UIImageOrientationUp);
   static std::shared_ptr<UIImage> imageWithData(const Data& data);
+  // An image file of the main bundle, by its name relative to the bundle's top ("x.bundle/icon").
+  // Without an extension the name means a PNG file. The variant for the screen's scale
+  // ("icon@2x.png") is preferred and gives the image that scale; the plain file is the fallback.
+  // Nothing when no such file exists inside the bundle or it does not decode.
+  static std::shared_ptr<UIImage> imageNamed(const std::string& name);
 
   CGImageRef CGImage() const { return image_; }
   double scale() const { return scale_; }
