@@ -181,7 +181,7 @@ they are, unless --dialog-button or --dialog-text say otherwise) and logs each o
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
 and each sound or vibration as it plays.
 
-Options:
+Running:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
                           missing and reused otherwise. Default:
                           $XDG_DATA_HOME/harbor/<bundle id>, or
@@ -190,18 +190,27 @@ Options:
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
+
+The simulated device:
   --device-model NAME     the simulated device model (default iPhone)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
-  --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
-                          confirm and prompt) with its Nth button; past the last button, the
-                          last one (default 1, the first button)
   --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
                           face up: 0,0,-1); default: no accelerometer
   --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
                           default: no heading support
+
+Answers in place of the user:
+  --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
+                          confirm and prompt) with its Nth button; past the last button, the
+                          last one (default 1, the first button)
   --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
                           leave it as it is, so a prompt answers with its default text)
+
+Other applications:
+  --open-url URL          once launched, the application is opened with URL, as when another
+                          application opens it (a page's handleOpenURL hears it after loading)
+
   -h, --help              this text
 )";
 }
@@ -230,6 +239,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--system-version") target = &options.systemVersion;
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
+      else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading")
         return plat::Failure{"unknown option " + name};
@@ -263,6 +273,11 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
     bundle = argument;
   }
+  if (options.openURL) {
+    plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
+    if (!url || !url->scheme())
+      return plat::Failure{"--open-url needs an absolute URL such as myapp://path, not \"" + *options.openURL + "\""};
+  }
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
   return options;
@@ -282,6 +297,18 @@ void simulateSensors(const Options& options) {
     plat::RunLoop::main().scheduleTimer(
         kSensorInterval, [heading] { plat::SimulatedCompass::pushHeading(heading); }, kSensorInterval);
   }
+}
+
+void openURLAfterLaunch(const Options& options) {
+  if (!options.openURL) return;
+  plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
+  if (!url) return;
+  // Posted before the main loop runs, so it comes on its first turn: after the launch, before
+  // the start page has loaded (the open-URL plugin holds the URL until then).
+  plat::RunLoop::main().post([url] {
+    bool taken = plat::UIApplication::sharedApplication()->deliverOpenURL(url);
+    plat::NSLogf("harbor: opened with URL %s -> %s", url->absoluteString().c_str(), taken ? "YES" : "NO");
+  });
 }
 
 std::string safeFolderName(const std::string& name) {
@@ -392,6 +419,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  openURLAfterLaunch(options);
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

@@ -33,10 +33,12 @@ struct Options {
   std::optional<std::string> dialogText;      // typed into an alert's first text field
   std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
   std::optional<double> heading;              // simulated magnetic heading, degrees
+  std::optional<std::string> openURL;         // handed to the application after launch
   bool help = false;
 };
 
-// What `harbor --help` prints.
+// What `harbor --help` prints: the options in groups (running, the simulated device, answers in
+// place of the user, other applications).
 std::string usage();
 
 // Reads the arguments after the program name. An error names the offending argument.
@@ -73,6 +75,11 @@ void standInForTheUser(const Options& options);
 // every kSensorInterval seconds on the main run loop while the application runs.
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
+
+// With --open-url: once the application has launched (on the main run loop's first turn), hands
+// it the URL as another application opening it would, through the application's open-URL
+// handler, and logs "harbor: opened with URL <url> -> YES|NO" with the delegate's answer.
+void openURLAfterLaunch(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, 2 for bad arguments).

@@ -58,7 +58,14 @@ expect_page() {
   expect "hello: done"
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
+# A clean start-up: no script error, no failed load.
+expect_clean() {
+  for text in "exeption" "Failed to load webpage"; do
+    if grep -qF "$text" "$log"; then fail "an error-looking line: $text"; fi
+  done
+}
 expect_page UIWebView
+expect_clean
 expect "hello: acceleration: Error. Accelerometer Not Available."
 expect "hello: heading: error 20"
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> OK"
@@ -74,6 +81,7 @@ expect "hello: page prompt: \"Harbor\""
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
 expect_page WKWebView
+expect_clean
 expect "hello: acceleration: 0, 0, 9.81"
 expect "hello: heading: 90"
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> Cancel"
@@ -82,6 +90,14 @@ expect "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"
 expect "hello: prompt: button 2, text \"Ada\""
 expect "hello: page confirm: false"
 expect "hello: page prompt: null"
+
+# Another application opens the application with a URL; the page hears it once it has loaded.
+"$harbor" --home "$work/home" --open-url "harborhello://greeting?from=smoke" \
+  --run-seconds 10 --until "hello: opened with " "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with --open-url"
+expect "harbor: opened with URL harborhello://greeting?from=smoke -> YES"
+expect "hello: opened with harborhello://greeting?from=smoke"
 
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
@@ -110,6 +126,10 @@ expect "harbor: stopped"
 expect "Usage: harbor [options] <bundle folder>"
 expect "--dialog-button N"
 expect "--dialog-text TEXT"
+expect "--open-url URL"
+"$harbor" --open-url "no url" "$bundle" >"$log" 2>&1
+[ $? -eq 2 ] || fail "a bad --open-url is not refused with status 2"
+expect "harbor: --open-url needs an absolute URL"
 "$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
 expect "harbor: --dialog-button needs a button number from 1"
