@@ -372,7 +372,9 @@ std::string HBRViewController::classNameOf(const plat::Object& object) {
 
 void HBRViewController::fireDocumentEvent(const std::string& script, bool scheduledOnRunLoop) {
   auto engine = webViewEngine_;
-  if (!engine) return;
+  // No page on show yet (the launch's "active" comes before the start page): the empty
+  // document an engine starts with has no bridge, and asking it would only make it.
+  if (!engine || !engine->URL()) return;
   std::weak_ptr<HBRViewController> weak = weakSelf<HBRViewController>();
   engine->evaluateJavaScript(kHBRPageHasBridgeScript, [weak, script, scheduledOnRunLoop](
                                                           const plat::Value& answer, const std::optional<plat::NSError>&) {
