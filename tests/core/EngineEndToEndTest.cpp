@@ -180,8 +180,7 @@ TEST_P(EngineEndToEndTest, TwoNavigationsInARowLandOnTheSecondPage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    writeFile(inBundle("www/index.html"),
-              page(c.duringStartPage ? twice : ""));
+    writeFile(inBundle("www/index.html"), page(c.duringStartPage ? twice : ""));
     // The lock must stay with the start page's load until the page it ends on has loaded.
     std::vector<std::int64_t> locksAtLoadStarts;
     auto token = std::make_shared<int>(0);
