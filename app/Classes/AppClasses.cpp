@@ -8,7 +8,10 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
+#include "GeolocationPlugin.h"
 #include "NetworkInformationPlugin.h"
+#include "SplashScreenPlugin.h"
+#include "StatusBarPlugin.h"
 #include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
 #include "MainCommandQueue.h"
@@ -36,7 +39,10 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
+  registerGeolocationPlugin(registry);
   registerNetworkInformationPlugin(registry);
+  registerSplashScreenPlugin(registry);
+  registerStatusBarPlugin(registry);
   registerVibrationPlugin(registry);
 }
 

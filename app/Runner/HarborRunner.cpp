@@ -16,8 +16,10 @@
 #include "AppDelegate.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
+#include "ScreenWatcher.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
+#include "plat/corelocation/SimulatedTrack.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
@@ -29,6 +31,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace harbor::runner {
 namespace {
@@ -113,6 +116,18 @@ plat::Result<double> parseHeading(const std::string& text) {
   return value;
 }
 
+plat::Result<LocationPermission> parseLocationPermission(const std::string& text) {
+  static const std::pair<const char*, LocationPermission> names[] = {
+      {"ask", LocationPermission::Ask},         {"refuse", LocationPermission::Refuse},
+      {"granted", LocationPermission::Granted}, {"denied", LocationPermission::Denied},
+      {"restricted", LocationPermission::Restricted}};
+  for (const auto& [name, permission] : names) {
+    if (text == name) return permission;
+  }
+  return plat::Failure{"--location-permission is one of ask, refuse, granted, denied, restricted, not \"" + text +
+                       "\""};
+}
+
 // A text from the page or the user, on one log line: backslashes and control characters
 // escaped, and single quotes too when it is to be quoted.
 std::string escaped(const std::string& text, bool forQuotes) {
@@ -157,6 +172,15 @@ void standInForTheUser(const Options& options) {
   plat::UIDriver::shared().setAutoAnswer(answer);
   plat::UIDriver::shared().setObserver(
       [answer](const plat::UIDrivenAlert& alert) { plat::NSLog("harbor: " + describeAlert(alert, answer)); });
+  bool refuse = options.locationPermission == LocationPermission::Refuse;
+  plat::SimulatedLocation::setAnswer(refuse ? plat::SimulatedLocation::Answer::Deny
+                                            : plat::SimulatedLocation::Answer::Grant);
+  plat::SimulatedLocation::setPromptObserver([](const plat::SimulatedLocation::Prompt& prompt) {
+    bool always = prompt.kind == plat::kCLAuthorizationStatusAuthorizedAlways;
+    bool allowed = prompt.answer == plat::SimulatedLocation::Answer::Grant;
+    plat::NSLog("harbor: location permission '" + escaped(prompt.usageDescription, true) + "' (" +
+                (always ? "always" : "when in use") + ") -> " + (allowed ? "allowed" : "refused"));
+  });
   // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
   // thread plays it (the log is safe from any).
   plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
@@ -179,7 +203,8 @@ Nobody is there to tap: harbor answers every alert itself (the first button, tex
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
-and each sound or vibration as it plays.
+and each sound or vibration as it plays, and what changes on the screen: the splash shown,
+fading and gone, the status bar shown, hidden, restyled or recoloured.
 
 Running:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
@@ -192,13 +217,23 @@ Running:
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
 
 The simulated device:
-  --device-model NAME     the simulated device model (default iPhone)
+  --device-model NAME     the simulated device model (default iPhone; a model named iPad...
+                          is a pad with a 768x1024 screen)
+  --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
   --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
                           face up: 0,0,-1); default: no accelerometer
   --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
                           default: no heading support
+  --location LAT,LON[,ALT]
+                          the device stands at latitude LAT and longitude LON (degrees),
+                          ALT metres up; default: location services off
+  --location-track FILE   the device moves along the track in FILE: one LAT,LON[,ALT] a line
+                          ("#" starts a comment line), the next every 0.1 s, round and round
+  --location-permission P the application's location permission: ask (default: the user is
+                          asked and allows), refuse (asked, and refuses), granted, denied or
+                          restricted (decided already)
 
 Answers in place of the user:
   --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
@@ -239,9 +274,11 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--system-version") target = &options.systemVersion;
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
+      else if (name == "--screen") target = &options.screen;
       else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
-               name != "--heading")
+               name != "--heading" && name != "--location" && name != "--location-track" &&
+               name != "--location-permission")
         return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
@@ -249,6 +286,9 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       }
       // An empty answer is a text like any other; nothing else may be empty.
       if (value->empty() && name != "--dialog-text") return plat::Failure{name + " needs a value"};
+      if (name == "--screen" && !parseScreen(*value)) {
+        return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + *value + "\""};
+      }
       if (target) {
         *target = *value;
       } else if (name == "--dialog-button") {
@@ -263,6 +303,18 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         auto heading = parseHeading(*value);
         if (!heading) return plat::Failure{heading.error()};
         options.heading = *heading;
+      } else if (name == "--location") {
+        auto fix = plat::parseSimulatedFix(*value);
+        if (!fix) return plat::Failure{"--location: " + fix.error()};
+        options.location = *fix;
+      } else if (name == "--location-track") {
+        auto track = plat::readSimulatedTrack(*value);
+        if (!track) return plat::Failure{"--location-track: " + track.error()};
+        options.locationTrack = std::move(*track);
+      } else if (name == "--location-permission") {
+        auto permission = parseLocationPermission(*value);
+        if (!permission) return plat::Failure{permission.error()};
+        options.locationPermission = *permission;
       } else {
         auto seconds = parseSeconds(*value);
         if (!seconds) return plat::Failure{seconds.error()};
@@ -273,6 +325,8 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
     bundle = argument;
   }
+  if (options.location && !options.locationTrack.empty())
+    return plat::Failure{"--location and --location-track both say where the device is: give one"};
   if (options.openURL) {
     plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
     if (!url || !url->scheme())
@@ -296,6 +350,30 @@ void simulateSensors(const Options& options) {
     double heading = *options.heading;
     plat::RunLoop::main().scheduleTimer(
         kSensorInterval, [heading] { plat::SimulatedCompass::pushHeading(heading); }, kSensorInterval);
+  }
+
+  switch (options.locationPermission) {
+    case LocationPermission::Granted:
+      plat::SimulatedLocation::setAuthorizationStatus(plat::kCLAuthorizationStatusAuthorizedWhenInUse);
+      break;
+    case LocationPermission::Denied:
+      plat::SimulatedLocation::setAuthorizationStatus(plat::kCLAuthorizationStatusDenied);
+      break;
+    case LocationPermission::Restricted:
+      plat::SimulatedLocation::setAuthorizationStatus(plat::kCLAuthorizationStatusRestricted);
+      break;
+    default:
+      break;
+  }
+  plat::SimulatedLocation::setServicesEnabled(options.location || !options.locationTrack.empty());
+  // A device standing still is where it is; only a track needs the clock.
+  if (options.location) plat::SimulatedLocation::pushLocation(*options.location);
+  if (!options.locationTrack.empty()) {
+    // For the whole run; the process ends with it.
+    static plat::SimulatedTrackReplay* replay = nullptr;
+    delete replay;
+    replay = new plat::SimulatedTrackReplay(options.locationTrack, kSensorInterval);
+    replay->start();
   }
 }
 
@@ -387,6 +465,16 @@ int run(int argc, char** argv) {
   auto device = plat::UIDevice::currentDevice();
   if (options.model) device->setModel(*options.model);
   if (options.systemVersion) device->setSystemVersion(*options.systemVersion);
+  // An iPad model is a pad, with a pad's screen unless --screen says otherwise.
+  if (device->model().rfind("iPad", 0) == 0) {
+    device->setUserInterfaceIdiom(plat::UIUserInterfaceIdiomPad);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRectMake(0, 0, 768, 1024));
+  }
+  if (options.screen) {
+    auto [size, scale] = *parseScreen(*options.screen);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRect{{0, 0}, size});
+    plat::UIScreen::mainScreen().setScale(scale);
+  }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
 
   // Every line to standard error, watching for the text that ends the run. The sink runs under
@@ -419,6 +507,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  watchTheScreen();
   openURLAfterLaunch(options);
 
   auto application = plat::UIApplication::sharedApplication();

@@ -14,11 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "plat/corelocation/CLLocationManager.h"
 #include "plat/coremotion/CMMotionManager.h"
 #include "plat/foundation/Result.h"
 #include "plat/uikit/UIDriver.h"
 
 namespace harbor::runner {
+
+// What the application may do with the device's position: not decided yet, and the user
+// answers the prompt with allow (Ask) or refuse (Refuse); or decided before the start.
+enum class LocationPermission { Ask, Refuse, Granted, Denied, Restricted };
 
 struct Options {
   std::string bundle;                         // the application bundle folder
@@ -33,6 +38,10 @@ struct Options {
   std::optional<std::string> dialogText;      // typed into an alert's first text field
   std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
   std::optional<double> heading;              // simulated magnetic heading, degrees
+  std::optional<plat::SimulatedFix> location;  // where the simulated device stands
+  std::vector<plat::SimulatedFix> locationTrack;  // or the track it moves along (read from the file)
+  LocationPermission locationPermission = LocationPermission::Ask;
+  std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   std::optional<std::string> openURL;         // handed to the application after launch
   bool help = false;
 };
@@ -67,12 +76,17 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // What the runner does in place of a user, on the main thread before the application starts:
 // answers every alert through the UI driver with dialogAnswer(options), logging each as
 // "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
-// ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)").
+// ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
+// permission prompts as --location-permission says, logging each
+// ("harbor: location permission 'To show where you are' (when in use) -> allowed").
 void standInForTheUser(const Options& options);
 
-// The motion sensors the device has: without --acceleration no accelerometer, without --heading
-// no heading support (as on a simulator). With them, the sensor reads the given values, once
-// every kSensorInterval seconds on the main run loop while the application runs.
+// The sensors the device has: without --acceleration no accelerometer, without --heading no
+// heading support, without --location or --location-track location services off (as on a
+// simulator). With them, the sensor reads the given values, once every kSensorInterval seconds
+// on the main run loop while the application runs; a track moves the device to its next fix
+// every kSensorInterval seconds, and round again after the last. The location permission is
+// set as --location-permission says.
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
 

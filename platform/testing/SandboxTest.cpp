@@ -10,6 +10,7 @@
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/foundation/PropertyList.h"
 #include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIScreen.h"
 #include "plat/uikit/UIDevice.h"
 
 namespace plat::testing {
@@ -28,6 +29,7 @@ void SandboxTest::SetUp() {
   NSUserDefaults::resetStandardUserDefaults();
   UIDevice::resetCurrentDevice();
   UIApplication::resetSharedApplication();
+  UIScreen::mainScreen().reset();
   NSLocale::setCurrentLocaleIdentifier("en_US");
   setAssertionHandler(throwingAssertionHandler());
 }

@@ -18,6 +18,7 @@
 #include "MainViewController.h"
 #include "UIDevice+ModelVersion.h"
 #include "plat/audiotoolbox/AudioServices.h"
+#include "plat/corelocation/CLLocationManager.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSUserDefaults.h"
@@ -46,6 +47,7 @@ class SampleApplication : public plat::testing::SandboxTest, public ::testing::W
     HBRNotification::resetAlertQueue();
     plat::SystemSoundRecorder::reset();
     plat::UIPasteboard::resetGeneralPasteboard();
+    plat::SimulatedLocation::reset();
     network = std::make_shared<plat::SimulatedNetwork>();
     plat::setNetworkStatusSource(network);
     battery = std::make_shared<plat::SimulatedBattery>();
@@ -66,6 +68,7 @@ class SampleApplication : public plat::testing::SandboxTest, public ::testing::W
     runUntilIdle();
     plat::SystemSoundRecorder::reset();
     plat::UIPasteboard::resetGeneralPasteboard();
+    plat::SimulatedLocation::reset();
     plat::setBatteryStatusSource(nullptr);
     plat::setNetworkStatusSource(nullptr);
     for (const char* name : {"AppDelegate", "MainViewController", "MainCommandDelegate", "MainCommandQueue"})
@@ -159,6 +162,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
 
   EXPECT_EQ(pageLines(), (std::vector<std::string>{
                              "deviceready",
+                             "screen: splash hidden, status bar light on #1E90FF, visible true",
                              deviceLine(),
                              "connection: wifi",
                              "clipboard: copied \"Hello from the page\", pasted \"Hello from the page\"",
@@ -166,6 +170,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "vibration: asked",
                              "acceleration: Error. Accelerometer Not Available.",
                              "heading: error 20",
+                             "position: error 1 \"Location services are disabled.\"",
                              "alert: button 1",
                              "confirm: button 1",
                              "prompt: button 1, text \"Harbor\"",

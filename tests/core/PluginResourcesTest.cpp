@@ -85,8 +85,8 @@ TEST_F(PluginResourcesTest, ImagesComeFromThePluginsOwnBundleAtTheScreensScale) 
     std::size_t width;  // 0: no image
     double scale;
   } cases[] = {
-      {2, "icon", 2, 2},          {1, "icon", 1, 1},    {3, "icon", 2, 2},
-      {2, "icon.png", 2, 2},      {2, "plain", 3, 1},   {2, "missing", 0, 0},
+      {2, "icon", 2, 2},          {1, "icon", 1, 1},    {3, "icon", 1, 1},
+      {2, "icon.png", 1, 1},      {2, "plain", 3, 1},   {2, "missing", 0, 0},
       {2, "broken", 0, 0},        {2, "named.png.txt", 1, 1},
       {2, "../../escape", 0, 0},
   };

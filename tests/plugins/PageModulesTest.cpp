@@ -257,6 +257,30 @@ const Case kCases[] = {
      R"({"failed":20,"sent":[["Compass","getHeading",[]],["Compass","watchHeadingFilter",[{"filter":10}]],
                              ["Compass","watchHeadingFilter",[{"filter":2}]],
                              ["Compass","watchHeadingFilter",[{"filter":10}]],["Compass","stopHeading",[]]]})"},
+    {"geolocation gives positions in the web's shape and forgets cleared watches",
+     "harbor-plugin-geolocation/www/geolocation.js",
+     R"JS(
+       var g = harbor.require('harbor-plugin-geolocation.geolocation');
+       var heard = [];
+       g.getCurrentPosition(function (p) { heard.push(p); }, null, { enableHighAccuracy: 1 });
+       calls[0].success({ latitude: 1, longitude: 2, altitude: 0, accuracy: 5, altitudeAccuracy: -1,
+                          heading: -1, velocity: -1, timestamp: 7 });
+       var w = g.watchPosition(function (p) { heard.push(p.coords.speed); },
+                               function (e) { heard.push(e); });
+       calls[1].success({ latitude: 1, longitude: 2, altitude: 30, accuracy: 5, altitudeAccuracy: 10,
+                          heading: 90, velocity: 1.5, timestamp: 8 });
+       calls[1].fail({ code: 2 });
+       g.clearWatch(w);
+       calls[1].success({ latitude: 1, longitude: 2, altitude: 0, accuracy: 5, altitudeAccuracy: 10,
+                          heading: 0, velocity: 9, timestamp: 9 });
+       g.clearWatch(w);
+       ({ heard: heard, sent: sent() })
+     )JS",
+     R"({"heard":[{"coords":{"latitude":1,"longitude":2,"altitude":null,"accuracy":5,"altitudeAccuracy":null,
+                             "heading":null,"speed":null},"timestamp":7},
+                  1.5,{"code":2,"message":""}],
+         "sent":[["Geolocation","getLocation",[true]],["Geolocation","addWatch",["1",false]],
+                 ["Geolocation","clearWatch",["1"]]]})"},
 };
 
 }  // namespace

@@ -76,7 +76,7 @@ class HBRPlugin : public plat::Object {
   // the plugin has no bundle.
   std::string pluginLocalizedString(const std::string& key) const;
   // The image "<class name>.bundle/<name>" (see plat::UIImage::imageNamed: a name without an
-  // extension means PNG, the screen-scale variant is preferred); null when there is none.
+  // extension means PNG, its variant for the screen's scale first); null when there is none.
   std::shared_ptr<plat::UIImage> pluginImageResource(const std::string& name) const;
 
  protected:

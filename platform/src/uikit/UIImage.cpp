@@ -15,6 +15,7 @@
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/Strings.h"
 #include "plat/uikit/UIGraphics.h"
 #include "plat/uikit/UIScreen.h"
 
@@ -190,30 +191,6 @@ std::shared_ptr<UIImage> UIImage::imageWithData(const Data& data) {
   return out->initWithData(data) ? out : nullptr;
 }
 
-std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
-  std::string folder = stringByDeletingLastPathComponent(name);
-  std::string file = lastPathComponent(name);
-  std::string extension = pathExtension(file);
-  std::string base = extension.empty() ? file : stringByDeletingPathExtension(file);
-  if (extension.empty()) extension = "png";
-  if (base.empty()) return nullptr;
-  auto bundle = NSBundle::mainBundle();
-  int screenScale = std::max(1, static_cast<int>(std::lround(UIScreen::mainScreen().scale())));
-  // The variant drawn for the screen's scale first, then those for smaller scales, down to the
-  // plain file.
-  for (int scale = screenScale; scale >= 1; --scale) {
-    std::string candidate = scale == 1 ? base : base + "@" + std::to_string(scale) + "x";
-    auto path = bundle->pathForResource(candidate, extension, folder);
-    if (!path) continue;
-    auto bytes = readFileContents(*path);
-    if (!bytes) continue;
-    auto decoded = imageWithData(Data(bytes->begin(), bytes->end()));
-    if (!decoded) continue;
-    return imageWithCGImage(decoded->CGImage(), scale);
-  }
-  return nullptr;
-}
-
 CGSize UIImage::size() const {
   if (!image_) return {};
   double w = static_cast<double>(image_->width) / scale_, h = static_cast<double>(image_->height) / scale_;
@@ -259,6 +236,31 @@ Data UIImagePNGRepresentation(const UIImage& image) {
   if (!png_image_write_to_memory(&png, out.data(), &size, 0, bitmap->rgba.data(), 0, nullptr)) return {};
   out.resize(size);
   return out;
+}
+
+std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
+  if (name.empty()) return nullptr;
+  auto bundle = NSBundle::mainBundle();
+  std::vector<std::pair<std::string, double>> candidates;
+  if (!pathExtension(name).empty()) {
+    candidates.emplace_back(name, 1.0);
+  } else {
+    double scale = UIScreen::mainScreen().scale();
+    if (scale > 1) candidates.emplace_back(format("%s@%gx.png", name.c_str(), scale), scale);
+    candidates.emplace_back(name + ".png", 1.0);
+  }
+  for (const auto& [file, scale] : candidates) {
+    auto path = bundle->pathForResource(file, "");
+    if (!path) continue;
+    std::optional<Data> bytes = NSFileManager::defaultManager().contentsAtPath(*path);
+    if (!bytes) continue;
+    auto decoded = imageWithData(*bytes);
+    if (!decoded) continue;
+    auto image = imageWithCGImage(decoded->CGImage(), scale, decoded->imageOrientation());
+    image->name_ = name;
+    return image;
+  }
+  return nullptr;
 }
 
 }  // namespace plat
