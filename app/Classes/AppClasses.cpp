@@ -9,6 +9,7 @@
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "GeolocationPlugin.h"
+#include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "SplashScreenPlugin.h"
 #include "StatusBarPlugin.h"
@@ -40,6 +41,7 @@ void registerPluginClasses() {
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerGeolocationPlugin(registry);
+  registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerSplashScreenPlugin(registry);
   registerStatusBarPlugin(registry);

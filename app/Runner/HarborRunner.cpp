@@ -208,7 +208,8 @@ fading and gone, the status bar shown, hidden, restyled or recoloured.
 
 Running:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
-                          missing and reused otherwise. Default:
+                          missing, reused when harbor made it; an empty folder is taken, any
+                          other is refused (its tmp folder is emptied at termination). Default:
                           $XDG_DATA_HOME/harbor/<bundle id>, or
                           ~/.local/share/harbor/<bundle id>
   --run-seconds N         terminate after N seconds (default: run until stopped)
@@ -411,6 +412,63 @@ std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
   return std::nullopt;
 }
 
+std::optional<std::string> bundleIdentifierProblem(const plat::Value& identifier) {
+  if (identifier.isAbsent()) return std::nullopt;
+  if (identifier.isString() && plat::isValidBundleIdentifier(identifier.asString())) return std::nullopt;
+  std::string shown = "(not a text)";
+  if (identifier.isString()) {
+    std::string text = identifier.asString();
+    bool cut = text.size() > 64;
+    if (cut) text.resize(64);
+    shown = "'" + escaped(text, true) + (cut ? "...'" : "'");
+  }
+  return plat::format("the bundle identifier %s cannot be used: it must be 1 to %zu letters, digits, \".\" and \"-\", "
+                      "not starting with \".\" and without \"..\"",
+                      shown.c_str(), plat::kMaxBundleIdentifierLength);
+}
+
+plat::Result<std::string> prepareSandboxHome(const std::string& home) {
+  static constexpr char kMarkerText[] =
+      "This folder is the sandbox home of a Harbor application; harbor empties its tmp folder.\n";
+  auto& fm = plat::NSFileManager::defaultManager();
+  std::string marker = plat::stringByAppendingPathComponent(home, kSandboxHomeMarker);
+  bool isFolder = false;
+  if (fm.fileExistsAtPath(home, &isFolder)) {
+    if (!isFolder) return plat::Failure{home + " is not a folder, so it cannot be a sandbox home"};
+    auto markerAttributes = fm.attributesOfItemAtPath(marker);
+    if (!markerAttributes || markerAttributes->type != plat::NSFileType::Regular) {
+      plat::NSError error;
+      auto names = fm.contentsOfDirectoryAtPath(home, &error);
+      if (!names) return plat::Failure{"cannot read " + home + ": " + error.localizedDescription};
+      // A home made before the marker existed holds the sandbox's folders and nothing else.
+      const std::vector<std::string> sandboxFolders = {"Documents", "Library", "Media", "tmp"};
+      int required = 0;
+      bool madeBeforeMarkers = true;
+      for (const std::string& name : *names) {
+        bool folder = false;
+        madeBeforeMarkers = madeBeforeMarkers &&
+                            std::find(sandboxFolders.begin(), sandboxFolders.end(), name) != sandboxFolders.end() &&
+                            fm.fileExistsAtPath(plat::stringByAppendingPathComponent(home, name), &folder) && folder;
+        required += name != "Media";
+      }
+      madeBeforeMarkers = madeBeforeMarkers && required == 3;
+      if (!names->empty() && !madeBeforeMarkers) {
+        return plat::Failure{home + " is not a sandbox home: it holds other files (such as \"" +
+                             escaped(names->front(), false) + "\") and no " + kSandboxHomeMarker +
+                             ", and its tmp folder would be emptied at every termination; give --home a new or "
+                             "empty folder"};
+      }
+    }
+  }
+  plat::NSError error;
+  if (!fm.createDirectoryAtPath(home, true, &error) ||
+      !plat::writeFileContentsAtomically(marker, kMarkerText, &error) ||
+      !plat::createSandboxFolders(home, &error)) {
+    return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};
+  }
+  return home;
+}
+
 int run(int argc, char** argv) {
   // First of all, before any thread is made.
   auto terminator = std::make_shared<Terminator>();
@@ -440,6 +498,12 @@ int run(int argc, char** argv) {
     return 1;
   }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
+  // The identifier names the user defaults file and the cache folder: "../x" must not.
+  const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
+  if (auto problem = bundleIdentifierProblem(bundleIdentifier)) {
+    std::fprintf(stderr, "harbor: %s\n", problem->c_str());
+    return 1;
+  }
   std::string identifier =
       plat::NSBundle::mainBundle()->bundleIdentifier().value_or(plat::lastPathComponent(bundlePath.string()));
 
@@ -453,10 +517,9 @@ int run(int argc, char** argv) {
       return 1;
     }
   }
-  plat::NSError error;
-  if (!plat::createSandboxFolders(*home, &error)) {
-    std::fprintf(stderr, "harbor: cannot make the sandbox home %s: %s\n", home->c_str(),
-                 error.localizedDescription.c_str());
+  auto prepared = prepareSandboxHome(*home);
+  if (!prepared) {
+    std::fprintf(stderr, "harbor: %s\n", prepared.error().c_str());
     return 1;
   }
   plat::setHomeDirectory(*home);

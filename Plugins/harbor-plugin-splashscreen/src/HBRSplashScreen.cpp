@@ -100,7 +100,8 @@ void HBRSplashScreen::setVisibleAndForce(bool visible, bool force) {
     return;
   }
 
-  // Whole seconds, as the design waits; a delay shorter than the fade starts it at once.
+  // The wait is cut to whole seconds (2.5 s waits 2 s); a delay shorter than the fade starts the
+  // fade at once.
   float waitMs = (force || !autoHide) ? fade : delay - fade;
   double waitSeconds = waitMs > 0 ? std::trunc(static_cast<double>(waitMs) / 1000.0) : 0.0;
   double fadeSeconds = static_cast<double>(fade) / 1000.0;
