@@ -461,8 +461,11 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
     }
   }
   plat::NSError error;
+  // A marker already in place is left alone: writing it again would cost every launch a sync.
+  auto existing = plat::readFileContents(marker);
+  bool marked = existing && *existing == kMarkerText;
   if (!fm.createDirectoryAtPath(home, true, &error) ||
-      !plat::writeFileContentsAtomically(marker, kMarkerText, &error) ||
+      (!marked && !plat::writeFileContentsAtomically(marker, kMarkerText, &error)) ||
       !plat::createSandboxFolders(home, &error)) {
     return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};
   }
