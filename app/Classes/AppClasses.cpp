@@ -10,6 +10,7 @@
 #include "DialogsPlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
+#include "MediaCapturePlugin.h"
 #include "MediaPlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "SplashScreenPlugin.h"
@@ -43,6 +44,7 @@ void registerPluginClasses() {
   registerDialogsPlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
+  registerMediaCapturePlugin(registry);
   registerMediaPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerSplashScreenPlugin(registry);

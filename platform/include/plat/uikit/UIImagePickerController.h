@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plat/foundation/NSURL.h"
+#include "plat/mobilecoreservices/UTType.h"
 #include "plat/uikit/UIImage.h"
 #include "plat/uikit/UIViewController.h"
 
@@ -20,8 +21,6 @@ namespace plat {
 enum class UIImagePickerControllerSourceType { PhotoLibrary = 0, Camera = 1, SavedPhotosAlbum = 2 };
 enum class UIImagePickerControllerCameraCaptureMode { Photo = 0, Video = 1 };
 
-inline constexpr char kUTTypeImage[] = "public.image";
-inline constexpr char kUTTypeMovie[] = "public.movie";
 inline constexpr char kUTTypeVideo[] = "public.video";
 
 // What a finished picker hands its delegate.
