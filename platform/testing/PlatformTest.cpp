@@ -4,6 +4,7 @@
 #include "plat/avfoundation/AVAudioSession.h"
 #include "plat/avfoundation/MediaActivity.h"
 #include "plat/dispatch/Queues.h"
+#include "plat/uikit/UIAccessibility.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSNotificationCenter.h"
@@ -64,6 +65,7 @@ void PlatformTest::resetMedia() {
   AudioInput::reset();
   MediaActivity::reset();
   SimulatedCamera::reset();
+  UIAccessibilityRecorder::reset();
 }
 
 std::size_t PlatformTest::runUntilIdle() { return RunLoop::main().runUntilIdle(); }

@@ -4,11 +4,16 @@
 
 #include <filesystem>
 
+#include "HBRAudioRecorderViewController.h"
 #include "HBRCapture.h"
 #include "MediaCapturePlugin.h"
+#include "plat/audiotoolbox/WAVFile.h"
+#include "plat/avfoundation/AVAudioSession.h"
 #include "plat/avfoundation/MediaFormat.h"
+#include "plat/dispatch/Queues.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/testing/SoundFiles.h"
+#include "plat/uikit/UIAccessibility.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "support/PluginTest.h"
@@ -156,4 +161,70 @@ TEST_F(Capture, FormatDataOfGeneratedFiles) {
     EXPECT_EQ(answer.message["height"].asDouble(), c.height) << c.file;
     EXPECT_NEAR(answer.message["bitrate"].asDouble(), c.bitrate, 1000) << c.file;
   }
+}
+
+TEST_F(Capture, RecorderScreenFormatsTheElapsedTime) {
+  for (auto [seconds, text] : std::vector<std::pair<int, const char*>>{{0, "0:00"}, {59, "0:59"}, {60, "1:00"}, {3661, "61:01"}})
+    EXPECT_EQ(harbor::HBRAudioRecorderViewController::formatTime(seconds), text);
+}
+
+TEST_F(Capture, ATimedRecordingStopsByItselfAndAnswersOnceOnDone) {
+  writeFile(tmp + "/audio_001.wav", "an earlier take");
+  exec("Capture", "captureAudio", {Dictionary{{"duration", 5}}}, "audio");
+  auto screen = capture->recorderScreen();
+  ASSERT_TRUE(screen);
+  EXPECT_TRUE(capture->inUse());
+  exec("Capture", "captureAudio", {Dictionary{}}, "second");
+  EXPECT_EQ(only().message, Value(Dictionary{{"code", 1}}));  // busy
+
+  screen->processButton();
+  plat::dispatch::GlobalQueue::shared().waitIdle();
+  waitForMain(5);
+  ASSERT_TRUE(screen->recorder()->isRecording());
+  EXPECT_FALSE(screen->isDoneEnabled());
+  EXPECT_TRUE(screen->isRecordingBandShown());
+  advance(2.6);
+  EXPECT_EQ(screen->timerText(), "0:02");
+  advance(2.5);
+  EXPECT_FALSE(screen->recorder()->isRecording());
+  EXPECT_TRUE(screen->isDoneEnabled());
+  EXPECT_TRUE(takeCallbacks().empty());  // nothing until Done
+  advance(0.5);
+  auto posts = plat::UIAccessibilityRecorder::posted();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.back().notification, plat::UIAccessibilityAnnouncementNotification);
+
+  screen->dismissAudioView();
+  screen->dismissAudioView();
+  runUntilIdle();
+  auto answer = only();
+  EXPECT_EQ(answer.callbackId, "audio");
+  ASSERT_EQ(answer.status, 1);
+  EXPECT_EQ(answer.message.at(0)["type"], Value("audio/wav"));
+  EXPECT_EQ(answer.message.at(0)["name"], Value("audio_002.wav"));
+  EXPECT_NEAR(plat::readWAVInfo(tmp + "/audio_002.wav")->duration, 5.0, 1e-3);
+  EXPECT_EQ(readFile(tmp + "/audio_001.wav"), "an earlier take");
+  EXPECT_FALSE(capture->inUse());
+}
+
+TEST_F(Capture, LeavingOrRefusingTheRecorderScreen) {
+  exec("Capture", "captureAudio", {Dictionary{{"duration", Value::null()}}}, "left");
+  capture->recorderScreen()->dismissAudioView();
+  runUntilIdle();
+  EXPECT_EQ(only().message, Value(Dictionary{{"code", 3}}));
+  EXPECT_FALSE(capture->inUse());
+
+  plat::AVAudioSession::sharedInstance()->setRecordPermissionGranted(false);
+  exec("Capture", "captureAudio", {Dictionary{}}, "refused");
+  auto screen = capture->recorderScreen();
+  screen->processButton();
+  plat::dispatch::GlobalQueue::shared().waitIdle();
+  waitForMain(5);
+  auto refused = only();
+  EXPECT_EQ(refused.callbackId, "refused");
+  EXPECT_EQ(refused.status, 9);
+  EXPECT_EQ(refused.message, Value(Dictionary{{"code", 0}}));
+  EXPECT_TRUE(log_->contains("Error creating audio session, microphone permission denied."));
+  EXPECT_TRUE(screen->isClosed());
+  EXPECT_FALSE(capture->inUse());
 }

@@ -1,5 +1,7 @@
 #include "HBRCapture.h"
 
+#include "HBRAudioRecorderViewController.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -109,7 +111,16 @@ plat::Dictionary HBRCapture::getMediaDictionaryFromPath(const std::string& fullP
 // ---- Audio ----
 
 void HBRCapture::captureAudio(const HBRInvokedUrlCommandPtr& command) {
-  send(error(HBRCommandStatus::Error, CAPTURE_NOT_SUPPORTED), command->callbackId());
+  const auto duration = durationOption(command->argumentAtIndex(0, plat::Dictionary{}));
+  if (inUse_) return send(error(HBRCommandStatus::Error, CAPTURE_APPLICATION_BUSY), command->callbackId());
+  auto screen = std::make_shared<HBRAudioRecorderViewController>();
+  screen->initWithCommand(std::static_pointer_cast<HBRCapture>(shared_from_this()), duration, command->callbackId());
+  auto navigation = std::make_shared<HBRAudioNavigationController>(screen);
+  inUse_ = true;
+  recorderScreen_ = screen;
+  if (auto controller = viewController()) controller->presentViewController(navigation, true, nullptr);
+  // The screen prepares its recorder as soon as it exists, as its view loads.
+  navigation->view();
 }
 
 // ---- Camera ----

@@ -8,7 +8,8 @@
 //   captureImage [options]          [media file]; the photo is also saved to the album and
 //                                   written as "<tmp>/photo_NNN.jpg", the first free number
 //   captureVideo [{"duration": s}]  [media file] of the movie the camera filmed
-//   captureAudio [{"duration": s}]  20: this device records no audio through this plugin
+//   captureAudio [{"duration": s}]  the audio recorder screen answers (see
+//                                   HBRAudioRecorderViewController.h); 1 while it is up
 //   getMediaModes []                no answer; "navigator.device.capture.setSupportedModes(%s);"
 //   getFormatData [path, type?]     {"codecs": null, "bitrate", "height", "width", "duration"}
 // A media file is {"name", "fullPath", "localURL" (the File plugin's URL, when a file system of
@@ -30,6 +31,8 @@ enum HBRCaptureError {
   CAPTURE_NO_MEDIA_FILES = 3,
   CAPTURE_NOT_SUPPORTED = 20,
 };
+
+class HBRAudioRecorderViewController;
 
 class HBRImagePicker : public plat::UIImagePickerController {
  public:
@@ -64,6 +67,8 @@ class HBRCapture : public HBRPlugin, public plat::UIImagePickerControllerDelegat
   bool inUse() const { return inUse_; }
   void setInUse(bool inUse) { inUse_ = inUse; }
   HBRImagePickerPtr pickerController() const { return pickerController_; }
+  // The recorder screen last shown (tests and the runner press its buttons).
+  std::shared_ptr<HBRAudioRecorderViewController> recorderScreen() const { return recorderScreen_.lock(); }
 
   // The first "<folder>/<prefix>NNN.<extension>" from 001 on that does not exist, created empty
   // at once so that no other capture can take it; nothing when none can be created.
@@ -81,6 +86,7 @@ class HBRCapture : public HBRPlugin, public plat::UIImagePickerControllerDelegat
 
   HBRImagePickerPtr pickerController_;
   bool inUse_ = false;
+  std::weak_ptr<HBRAudioRecorderViewController> recorderScreen_;
 };
 
 }  // namespace harbor
