@@ -220,6 +220,23 @@ const Case kCases[] = {
      R"({"sameId":true,"sent":[["Media","create",["a.wav"]],["Media","startPlayingAudio",["a.wav",{"numberOfLoops":2}]],
                  ["Media","seekToAudio",[1500]]],
          "heard":["state 2","done","state 4","error 1 x"],"duration":4.2})"},
+    {"capture answers media files, errors as CaptureError, and takes the supported modes",
+     "harbor-plugin-media-capture/www/capture.js",
+     R"JS(
+       harbor.require('harbor-plugin-media-capture.capture');
+       var c = navigator.device.capture, got = [];
+       c.captureImage(function (files) { got.push(files[0].name); files[0].getFormatData(); },
+                      function (e) { got.push('error ' + e.code); });
+       calls[0].success([{ name: 'photo_001.jpg', fullPath: '/t/photo_001.jpg', type: 'image/jpeg' }]);
+       c.captureAudio(null, function (e) { got.push('error ' + e.code); }, { duration: 5 });
+       calls[2].fail({ code: 3 });
+       c.setSupportedModes({ image: [{ type: 'image/jpeg' }], video: null, audio: null });
+       ({ got: got, sent: sent(), image: c.supportedImageModes.length, video: c.supportedVideoModes.length })
+     )JS",
+     R"({"got":["photo_001.jpg","error 3"],
+         "sent":[["Capture","captureImage",[{}]],["Capture","getFormatData",["/t/photo_001.jpg","image/jpeg"]],
+                 ["Capture","captureAudio",[{"duration":5}]]],
+         "image":1,"video":0})"},
     {"vibrate ignores its pattern", "harbor-plugin-vibration/www/vibration.js",
      R"JS(harbor.require('harbor-plugin-vibration.vibration'); ({ r: navigator.vibrate([100, 50]), sent: sent() }))JS",
      R"({"r":true,"sent":[["Vibration","vibrate",[]]]})"},
