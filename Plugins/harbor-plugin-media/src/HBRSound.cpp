@@ -126,20 +126,28 @@ std::optional<std::string> HBRSound::fileSystemPath(const std::string& source) {
   return std::nullopt;
 }
 
+// "documents://" and "hbrfile://" sources, alike for playing and recording: the path, or none
+// when the File plugin has none (the source is then taken as a URL). Nothing for other sources.
+std::optional<HBRSound::PrefixedSource> HBRSound::prefixedSource(const std::string& resourcePath) {
+  if (startsWith(resourcePath, kDocumentsPrefix)) {
+    std::string path = replaceAll(resourcePath, kDocumentsPrefix, documentsPath() + "/");
+    plat::NSLogf("Will use resource '%s' from the documents folder with path = %s", resourcePath.c_str(),
+                 path.c_str());
+    return PrefixedSource{path};
+  }
+  if (startsWith(resourcePath, kFileSystemPrefix)) return PrefixedSource{fileSystemPath(resourcePath)};
+  return std::nullopt;
+}
+
 plat::NSURLPtr HBRSound::urlForPlaying(const std::string& resourcePath) {
   if (startsWith(resourcePath, kHTTP) || startsWith(resourcePath, kHTTPS)) {
     plat::NSLogf("Will use resource '%s' from the Internet.", resourcePath.c_str());
     return plat::NSURL::URLWithString(resourcePath);
   }
   std::string filePath;
-  if (startsWith(resourcePath, kDocumentsPrefix)) {
-    filePath = replaceAll(resourcePath, kDocumentsPrefix, documentsPath() + "/");
-    plat::NSLogf("Will use resource '%s' from the documents folder with path = %s", resourcePath.c_str(),
-                 filePath.c_str());
-  } else if (startsWith(resourcePath, kFileSystemPrefix)) {
-    auto path = fileSystemPath(resourcePath);
-    if (!path) return plat::NSURL::URLWithString(resourcePath);
-    filePath = *path;
+  if (auto prefixed = prefixedSource(resourcePath)) {
+    if (!prefixed->path) return plat::NSURL::URLWithString(resourcePath);
+    filePath = *prefixed->path;
   } else {
     auto delegate = commandDelegate();
     auto found = delegate ? delegate->pathForResource(resourcePath) : std::nullopt;
@@ -176,14 +184,9 @@ plat::NSURLPtr HBRSound::urlForRecording(const std::string& resourcePath) {
     return nullptr;
   }
   std::string filePath;
-  if (startsWith(resourcePath, kDocumentsPrefix)) {
-    filePath = replaceAll(resourcePath, kDocumentsPrefix, documentsPath() + "/");
-    plat::NSLogf("Will use resource '%s' from the documents folder with path = %s", resourcePath.c_str(),
-                 filePath.c_str());
-  } else if (startsWith(resourcePath, kFileSystemPrefix)) {
-    auto path = fileSystemPath(resourcePath);
-    if (!path) return plat::NSURL::URLWithString(resourcePath);
-    filePath = *path;
+  if (auto prefixed = prefixedSource(resourcePath)) {
+    if (!prefixed->path) return plat::NSURL::URLWithString(resourcePath);
+    filePath = *prefixed->path;
   } else if (resourcePath.find(temporaryPath()) == std::string::npos &&
              resourcePath.find(documentsPath()) == std::string::npos) {
     filePath = temporaryPath() + "/" + resourcePath;

@@ -131,6 +131,10 @@ class HBRSound : public HBRPlugin, public plat::AVAudioPlayerDelegate, public pl
   void recordingFailed(const std::string& mediaId, const std::string& message, bool dropRecorder);
   HBRAudioFilePtr soundFor(const std::string& mediaId) const;
   std::optional<std::string> fileSystemPath(const std::string& source);
+  struct PrefixedSource {
+    std::optional<std::string> path;
+  };
+  std::optional<PrefixedSource> prefixedSource(const std::string& resourcePath);
   // Stops every player and recorder of the table (without reports) and empties it.
   void stopAllLocked();
 

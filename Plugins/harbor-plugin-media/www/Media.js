@@ -17,7 +17,8 @@ harbor.define('harbor-plugin-media.Media', function (require, exports, module) {
   MediaError.MEDIA_ERR_NONE_SUPPORTED = 4;
 
   function Media(src, successCallback, errorCallback, statusCallback) {
-    this.id = 'media-' + (++next) + '-' + Date.now();
+    // Unique within the page; the native side forgets every sound when a page loads.
+    this.id = 'media-' + (++next);
     this.src = src;
     this.successCallback = successCallback;
     this.errorCallback = errorCallback;

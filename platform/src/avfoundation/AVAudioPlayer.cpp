@@ -56,6 +56,13 @@ double AVAudioPlayer::positionLocked(double now) const {
   return travelled - passes * duration_;
 }
 
+// Passes already played no longer count when the run starts again from a new position or rate.
+void AVAudioPlayer::consumeLoopsLocked(double now) {
+  if (duration_ <= 0 || loopsLeft_ <= 0) return;
+  const double travelled = startPosition_ + std::max(0.0, now - startClock_) * effectiveRateLocked();
+  loopsLeft_ -= std::min(loopsLeft_, static_cast<long>(std::floor(travelled / duration_)));
+}
+
 void AVAudioPlayer::scheduleFinishLocked(double now) {
   const std::uint64_t generation = ++generation_;
   if (loopsLeft_ < 0) return;  // loops until stopped
@@ -84,20 +91,11 @@ bool AVAudioPlayer::play() {
   return true;
 }
 
-void AVAudioPlayer::pause() {
-  double position;
-  {
-    std::lock_guard lock(mutex_);
-    if (!playing_) return;
-    pausedPosition_ = positionLocked(plat::now());
-    position = pausedPosition_;
-    playing_ = false;
-    ++generation_;
-  }
-  MediaActivity::report({"pause", path_, position});
-}
+void AVAudioPlayer::pause() { halt("pause"); }
 
-void AVAudioPlayer::stop() {
+void AVAudioPlayer::stop() { halt("stop"); }
+
+void AVAudioPlayer::halt(const char* kind) {
   double position;
   {
     std::lock_guard lock(mutex_);
@@ -107,7 +105,7 @@ void AVAudioPlayer::stop() {
     playing_ = false;
     ++generation_;
   }
-  MediaActivity::report({"stop", path_, position});
+  MediaActivity::report({kind, path_, position});
 }
 
 void AVAudioPlayer::finish(std::uint64_t generation) {
@@ -140,12 +138,8 @@ void AVAudioPlayer::setCurrentTime(double seconds) {
     pausedPosition_ = target;
     return;
   }
-  // Loops already played stay played.
   const double now = plat::now();
-  if (duration_ > 0 && loopsLeft_ > 0) {
-    const double travelled = startPosition_ + std::max(0.0, now - startClock_) * effectiveRateLocked();
-    loopsLeft_ -= std::min(loopsLeft_, static_cast<long>(std::floor(travelled / duration_)));
-  }
+  consumeLoopsLocked(now);
   startClock_ = now;
   startPosition_ = target;
   scheduleFinishLocked(now);
@@ -195,10 +189,7 @@ void AVAudioPlayer::setRate(float rate) {
     // The distance so far was covered at the old rate.
     const double now = plat::now();
     const double position = positionLocked(now);
-    if (duration_ > 0 && loopsLeft_ > 0) {
-      const double travelled = startPosition_ + std::max(0.0, now - startClock_) * effectiveRateLocked();
-      loopsLeft_ -= std::min(loopsLeft_, static_cast<long>(std::floor(travelled / duration_)));
-    }
+    consumeLoopsLocked(now);
     startClock_ = now;
     startPosition_ = position;
     rate_ = clamped;

@@ -89,6 +89,8 @@ class AVAudioPlayer : public Object {
   double positionLocked(double now) const;
   double effectiveRateLocked() const;
   void scheduleFinishLocked(double now);
+  void consumeLoopsLocked(double now);
+  void halt(const char* kind);
   void finish(std::uint64_t generation);
 
   NSURLPtr url_;
