@@ -8,7 +8,15 @@ bundle=$2
 work=$3
 rm -rf "$work"
 mkdir -p "$work"
-log="$work/log"
+# Every run writes a log of its own: a check, or a wait for a line, must never see an earlier
+# run's lines.
+runs=0
+newlog() {
+  runs=$((runs + 1))
+  log="$work/log.$runs"
+  : >"$log"
+}
+newlog
 
 fail() {
   echo "FAIL: $*"
@@ -68,6 +76,7 @@ expect "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -
 expect "hello: page confirm: true"
 expect "hello: page prompt: \"Harbor\""
 
+newlog
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
   --acceleration 0,0,-1 --heading 90 \
   --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
@@ -84,12 +93,14 @@ expect "hello: page confirm: false"
 expect "hello: page prompt: null"
 
 # The simulated device facts reach the container.
+newlog
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
 # SIGTERM stops it cleanly, with the terminate notification.
+newlog
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
 tries=0
@@ -106,16 +117,20 @@ expect "harbor: terminating: received SIGTERM"
 expect "harbor: stopped"
 
 # Help, and clear errors for bad input.
+newlog
 "$harbor" --help >"$log" 2>&1 || fail "--help failed"
 expect "Usage: harbor [options] <bundle folder>"
 expect "--dialog-button N"
 expect "--dialog-text TEXT"
+newlog
 "$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
 expect "harbor: --dialog-button needs a button number from 1"
+newlog
 "$harbor" --run-seconds soon "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad option is not refused with status 2"
 expect "harbor: --run-seconds needs a positive number of seconds"
+newlog
 "$harbor" --home "$work/home" "$work" >"$log" 2>&1
 [ $? -eq 1 ] || fail "a folder without config.xml is not refused with status 1"
 expect "has no config.xml"
@@ -123,6 +138,7 @@ expect "has no config.xml"
 # A malformed config.xml stops the application with its fixed message and status 1, not a crash.
 mkdir -p "$work/broken/www"
 printf '<widget>\n  <feature name="x">\n</widget>\n' >"$work/broken/config.xml"
+newlog
 "$harbor" --home "$work/home" "$work/broken" >"$log" 2>&1
 [ $? -eq 1 ] || fail "a malformed config.xml does not end with status 1"
 expect "config.xml parse error line "
