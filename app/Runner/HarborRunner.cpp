@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,16 +30,19 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/web/JSContext.h"
 
 namespace harbor::runner {
 namespace {
 
 // Asks the application to terminate, once, from any thread: the request is carried out on the
-// main run loop, where the application lives.
+// main run loop, where the application lives. Page script is stopped first, since the main
+// thread may be stuck in a page's endless loop and would never reach the request otherwise.
 class Terminator {
  public:
   void request(std::string reason) {
     if (requested_.exchange(true)) return;
+    plat::JSContext::stopAllScripts();
     plat::RunLoop::main().post([reason = std::move(reason)] {
       plat::NSLog("harbor: terminating: " + reason);
       plat::UIApplication::sharedApplication()->terminate();
@@ -400,10 +404,15 @@ int run(int argc, char** argv) {
                  r.url ? r.url->absoluteString().c_str() : "(no URL)", r.answer ? "YES" : "NO");
   });
   if (options.runSeconds) {
+    // Timed on a thread of its own: a run-loop timer would never fire while page script keeps
+    // the main thread busy.
     double seconds = *options.runSeconds;
-    plat::RunLoop::main().scheduleTimer(seconds, [terminator, seconds] {
+    std::thread([terminator, seconds] {
+      // In steps, so that a run time of centuries does not overflow the clock's type.
+      for (double left = seconds; left > 0; left -= 3600)
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 3600.0)));
       terminator->request(plat::format("--run-seconds %g elapsed", seconds));
-    });
+    }).detach();
   }
 
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());

@@ -36,6 +36,13 @@ void ResourceFetch::cancel() {
 
 void ResourceFetch::connectionDidReceiveResponse(NSURLConnection&, const NSURLResponsePtr& response) {
   response_ = response;
+  // A length announced over the limit is refused before anything is read; the count in
+  // connectionDidReceiveData still holds for lengths that were not announced, or were wrong.
+  if (response && response->expectedContentLength() > 0 &&
+      static_cast<std::uint64_t>(response->expectedContentLength()) > maxBytes_) {
+    if (auto connection = std::exchange(connection_, nullptr)) connection->cancel();
+    complete(NSURLErrorWithCode(NSURLErrorDataLengthExceedsMaximum, request_->URL()));
+  }
 }
 
 void ResourceFetch::connectionDidReceiveData(NSURLConnection&, const Data& data) {
