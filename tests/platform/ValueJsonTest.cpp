@@ -94,6 +94,40 @@ TEST(Json, ReplacesInvalidUtf8BothWays) {
   EXPECT_EQ(*written, "[\"x\xEF\xBF\xBDy\"]");
 }
 
+TEST(Json, LoneSurrogateEscapesBecomeReplacementCharacters) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::string smile = "\xF0\x9F\x98\x80";  // U+1F600, \ud83d\ude00
+  struct Case {
+    std::string json;
+    std::string expected;
+  } cases[] = {
+      {R"(["\ud83d"])", fffd},
+      {R"(["\ude00"])", fffd},
+      {R"(["a\ud83dz"])", "a" + fffd + "z"},
+      {R"(["\ud83d\ude00"])", smile},
+      {R"(["\uD83D\uDE00\ud83d"])", smile + fffd},
+      {R"(["\ud83d\ud83d\ude00"])", fffd + smile},          // a high half before a whole pair
+      {R"(["\ude00\ud83d"])", fffd + fffd},                 // the halves the wrong way round
+      {R"(["\ud83d\n"])", fffd + "\n"},                     // followed by another escape
+      {R"(["\\ud83d"])", "\\ud83d"},                        // an escaped backslash, no escape
+      {R"(["\\\ud83d"])", "\\" + fffd},
+      {R"(["\u0041\u00e9"])", "A\xC3\xA9"},
+  };
+  for (const auto& c : cases) {
+    auto parsed = json::parse(c.json);
+    ASSERT_TRUE(parsed) << c.json << ": " << parsed.error();
+    EXPECT_EQ(parsed->at(0).asString(), c.expected) << c.json;
+  }
+  // In a key and among other values: nothing else of the text is lost.
+  auto batch = json::parse(R"([{"\ud800k": 1}, ["cb1", "Echo", "echo", ["\udbff"]], ["cb2", "Echo", "echo", ["ok"]]])");
+  ASSERT_TRUE(batch) << batch.error();
+  EXPECT_EQ(batch->at(0).asDictionary().begin()->first, fffd + "k");
+  EXPECT_EQ(batch->at(1).at(3).at(0).asString(), fffd);
+  EXPECT_EQ(batch->at(2).at(3).at(0).asString(), "ok");
+  // A cut-off escape is still an error.
+  EXPECT_FALSE(json::parse(R"(["\ud83)"));
+}
+
 TEST(Json, RefusesHostileNesting) {
   std::string deep(100000, '[');
   EXPECT_FALSE(json::parse(deep));
