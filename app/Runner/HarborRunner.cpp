@@ -117,20 +117,14 @@ plat::Result<double> parseHeading(const std::string& text) {
   return value;
 }
 
-// A text from the page or the user, on one log line: backslashes and control characters
-// escaped, and single quotes too when it is to be quoted.
+// A text from the page or the user, on one log line (see plat::logEscaped), with single quotes
+// escaped too when it is to be quoted.
 std::string escaped(const std::string& text, bool forQuotes) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\'' && forQuotes) out += "\\'";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c < 0x20 || c == 0x7f) out += plat::format("\\x%02x", c);
-    else out += static_cast<char>(c);
-  }
-  return out;
+  std::string out = plat::logEscaped(text);
+  if (!forQuotes) return out;
+  std::string quotedOut;
+  for (char c : out) quotedOut += c == '\'' ? std::string("\\'") : std::string(1, c);
+  return quotedOut;
 }
 
 std::string quoted(const std::optional<std::string>& text) { return text ? "'" + escaped(*text, true) + "'" : "-"; }
@@ -370,7 +364,7 @@ int run(int argc, char** argv) {
   // the log's lock, so it only posts.
   std::optional<std::string> until = options.until;
   plat::setLogSink([terminator, until](std::string_view line) {
-    std::string text(line);
+    std::string text = plat::asOneLogLine(line);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
