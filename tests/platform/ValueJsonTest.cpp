@@ -37,6 +37,37 @@ TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   EXPECT_FALSE(d.erase("a"));
 }
 
+TEST(Value, LargeDictionariesKeepOrderThroughSetsErasesAndCopies) {
+  // Small dictionaries are scanned, large ones hashed: the same answers either side of the
+  // change, and after erasing, replacing and copying.
+  for (int n : {3, 8, 9, 17, 1000}) {
+    Dictionary d;
+    for (int i = 0; i < n; ++i) d.set("k" + std::to_string(i), i);
+    for (int i = 0; i < n; i += 2) d.set("k" + std::to_string(i), -i);  // in place
+    for (int i = 1; i < n; i += 3) EXPECT_TRUE(d.erase("k" + std::to_string(i)));
+    d["late"] = Value("x");
+    Dictionary copy = d;
+    Dictionary moved = std::move(copy);
+    std::vector<std::string> expectedKeys;
+    for (int i = 0; i < n; ++i)
+      if (i % 3 != 1) expectedKeys.push_back("k" + std::to_string(i));
+    expectedKeys.push_back("late");
+    for (const Dictionary* dict : {&d, &moved}) {
+      std::vector<std::string> keys;
+      for (const auto& [k, v] : *dict) keys.push_back(k);
+      EXPECT_EQ(keys, expectedKeys) << n;
+      for (int i = 0; i < n; ++i) {
+        const Value& v = dict->get("k" + std::to_string(i));
+        if (i % 3 == 1) EXPECT_TRUE(v.isAbsent()) << n << " k" << i;
+        else EXPECT_EQ(v, Value(i % 2 ? i : -i)) << n << " k" << i;
+      }
+      EXPECT_EQ(dict->get("late"), Value("x"));
+      EXPECT_FALSE(dict->contains("k" + std::to_string(n)));
+    }
+    EXPECT_TRUE(d == moved);
+  }
+}
+
 TEST(Json, ReadsWhatItWritesAndKeepsKeyOrder) {
   struct Case {
     const char* text;
