@@ -17,6 +17,8 @@
 #include "AppDelegate.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
+#include "HBRWebViewEngineProtocol.h"
+#include "plat/foundation/ClassRegistry.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/dispatch/RunLoop.h"
@@ -71,6 +73,12 @@ void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
   }).detach();
+}
+
+// Whether the class of that name, made as the container would make it, is a web view engine.
+bool isWebViewEngine(const std::string& className) {
+  return std::dynamic_pointer_cast<HBRWebViewEngineProtocol>(plat::ClassRegistry::shared().create(className)) !=
+         nullptr;
 }
 
 plat::Result<double> parseSeconds(const std::string& text) {
@@ -321,6 +329,15 @@ int run(int argc, char** argv) {
     return 0;
   }
 
+  registerContainerClasses();
+  registerAppClasses();
+  registerPluginClasses();
+  if (options.engine && !isWebViewEngine(*options.engine)) {
+    std::fprintf(stderr, "harbor: --engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"%s\"\n\n%s",
+                 plat::logEscaped(*options.engine).c_str(), usage().c_str());
+    return 2;
+  }
+
   std::error_code ec;
   std::filesystem::path bundlePath = std::filesystem::weakly_canonical(std::filesystem::absolute(options.bundle, ec), ec);
   bool isFolder = false;
@@ -378,9 +395,6 @@ int run(int argc, char** argv) {
     std::_Exit(1);
   });
 
-  registerContainerClasses();
-  registerAppClasses();
-  registerPluginClasses();
   if (options.engine) {
     std::string engine = *options.engine;
     AppDelegate::setContainerConfigurator([engine](MainViewController& controller) {

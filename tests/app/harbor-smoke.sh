@@ -99,6 +99,15 @@ status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
+# An engine the simulated system cannot run says why another stands in.
+newlog
+"$harbor" --home "$work/home" --engine HBRWKWebViewEngine --system-version 8.4 --until "hello: done" \
+  --run-seconds 10 "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with an engine the system cannot run"
+expect "The web view engine HBRWKWebViewEngine cannot be used (it cannot load the start page on system version 8.4); HBRUIWebViewEngine stands in."
+expect "Using UIWebView"
+
 # SIGTERM stops it cleanly, with the terminate notification.
 newlog
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
@@ -126,6 +135,10 @@ newlog
 "$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
 expect "harbor: --dialog-button needs a button number from 1"
+newlog
+"$harbor" --engine HBRDevice "$bundle" >"$log" 2>&1
+[ $? -eq 2 ] || fail "a class that is no engine is not refused with status 2"
+expect "harbor: --engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"HBRDevice\""
 newlog
 "$harbor" --run-seconds soon "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad option is not refused with status 2"
