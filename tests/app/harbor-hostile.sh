@@ -10,37 +10,20 @@ work=$3
 rm -rf "$work"
 mkdir -p "$work"
 
-# Every run writes a log of its own, so no check or wait ever sees an earlier run's lines.
-runs=0
-newlog() {
-  runs=$((runs + 1))
-  log="$work/log.$runs"
-  : >"$log"
-}
+. "$(dirname "$0")/log-checks.sh"
 newlog
 
-fail() {
-  echo "FAIL: $*"
-  echo "--- log"
-  head -c 20000 "$log"
-  exit 1
-}
-expect() {
-  grep -qF -- "$1" "$log" || fail "no line with: $1"
-}
-# Waits (bounded) until the log of the process $1 has a line with $2.
-wait_for() {
-  tries=0
-  until grep -qF -- "$2" "$log" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -le 300 ] || { kill -KILL "$1"; fail "never saw: $2"; }
-    kill -0 "$1" 2>/dev/null || fail "harbor ended before: $2"
-    sleep 0.1
-  done
-}
-# The peak resident memory of a running process, in KiB.
-peak_kib() {
-  awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"
+# Runs harbor on the bundle $1 until its log has a line with $2, reads its peak resident memory
+# (KiB) into $peak, then stops it with SIGTERM, which must end it with status 0.
+peak_at() {
+  "$harbor" --home "$work/home" "$1" 2>"$log" &
+  pid=$!
+  wait_for "$pid" "$2"
+  peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
+  [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
 }
 
 # bundle <name> <page body>: a bundle whose start page is the given HTML, with harbor.js and the
@@ -109,14 +92,7 @@ newlog
 bundle huge ''
 rm -f "$work/huge/www/index.html"
 truncate -s 1G "$work/huge/www/index.html"
-"$harbor" --home "$work/home" "$work/huge" 2>"$log" &
-pid=$!
-wait_for "$pid" "Failed to load webpage with error: resource exceeds maximum size"
-peak=$(peak_kib "$pid")
-kill -TERM "$pid"
-wait "$pid"
-status=$?
-[ "$status" -eq 0 ] || fail "exit status $status after refusing a huge start page"
+peak_at "$work/huge" "Failed to load webpage with error: resource exceeds maximum size"
 [ "$peak" -lt 204800 ] || fail "refusing a 1 GB start page took $peak KiB"
 
 # Half a surrogate pair in one argument loses nothing else of its batch, under either engine.
@@ -173,12 +149,7 @@ for (var i = 0; i < buffer.length; i += 4096) buffer[i] = i & 255;
 var text = $1 ? harbor.require('harbor/base64').fromArrayBuffer(buffer) : '';
 console.log('buffer: encoded ' + text.length);
 </script>"
-  "$harbor" --home "$work/home" "$work/buffer$1" 2>"$log" &
-  pid=$!
-  wait_for "$pid" "buffer: encoded "
-  peak=$(peak_kib "$pid")
-  kill -TERM "$pid"
-  wait "$pid"
+  peak_at "$work/buffer$1" "buffer: encoded "
 }
 arraybuffer_peak 0
 bare=$peak

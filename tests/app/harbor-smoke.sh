@@ -8,25 +8,8 @@ bundle=$2
 work=$3
 rm -rf "$work"
 mkdir -p "$work"
-# Every run writes a log of its own: a check, or a wait for a line, must never see an earlier
-# run's lines.
-runs=0
-newlog() {
-  runs=$((runs + 1))
-  log="$work/log.$runs"
-  : >"$log"
-}
+. "$(dirname "$0")/log-checks.sh"
 newlog
-
-fail() {
-  echo "FAIL: $*"
-  echo "--- log"
-  cat "$log"
-  exit 1
-}
-expect() {
-  grep -qF -- "$1" "$log" || fail "no line with: $1"
-}
 
 # A run that ends by itself: the container starts, creates its start-up plugin, and terminates
 # cleanly once the page is done or the run time is over.
@@ -112,12 +95,7 @@ expect "Using UIWebView"
 newlog
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
-tries=0
-until grep -qF "harbor: running " "$log" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ "$tries" -le 200 ] || { kill -KILL "$pid"; fail "harbor did not start"; }
-  sleep 0.1
-done
+wait_for "$pid" "harbor: running "
 kill -TERM "$pid"
 wait "$pid"
 status=$?
