@@ -5,6 +5,8 @@ namespace plat {
 void ABPeoplePickerNavigationController::viewDidAppear(bool animated) {
   // The picker shows the people as they are when it comes up; it never asks for access itself.
   if (!book_) book_ = ABAddressBookCreateWithOptions();
+  // The list is the root of the stack, so person screens pushed over it can go back to it.
+  if (viewControllers().empty()) initWithRootViewController(std::make_shared<UIViewController>());
   onScreen_ = true;
   UIDriver::shared().screenDidAppear(std::dynamic_pointer_cast<UIDrivenScreen>(self<UIViewController>()));
   UINavigationController::viewDidAppear(animated);
@@ -18,7 +20,7 @@ void ABPeoplePickerNavigationController::viewDidDisappear(bool animated) {
 
 bool ABPeoplePickerNavigationController::tapButton(const std::string& title) {
   // Only the list itself answers: a person screen pushed over it has the user's attention.
-  if (title != "Cancel" || !onScreen_ || !viewControllers().empty()) return false;
+  if (title != "Cancel" || !onScreen_ || viewControllers().size() > 1) return false;
   auto keep = self<UIViewController>();
   if (auto delegate = delegate_.lock()) delegate->peoplePickerNavigationControllerDidCancel(*this);
   return true;
@@ -36,7 +38,7 @@ std::vector<UIDrivenScreen::Row> ABPeoplePickerNavigationController::rows() cons
 }
 
 bool ABPeoplePickerNavigationController::selectRow(std::int64_t id) {
-  if (!book_ || !onScreen_ || !viewControllers().empty() || id < 1 || id > INT32_MAX) return false;
+  if (!book_ || !onScreen_ || viewControllers().size() > 1 || id < 1 || id > INT32_MAX) return false;
   auto person = book_->getPersonWithRecordID(static_cast<ABRecordID>(id));
   if (!person) return false;
   auto keep = self<UIViewController>();

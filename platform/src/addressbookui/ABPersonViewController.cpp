@@ -66,7 +66,6 @@ bool ABPersonViewController::tapButton(const std::string& title) {
   }
   // "Done": store what the user changed.
   if (!person_) return false;
-  if (!book_) book_ = ABAddressBookCreateWithOptions();
   NSError error;
   if (!book_ || !book_->save(&error)) {
     NSLog("ABPersonViewController: the person could not be stored: " + error.description());

@@ -37,7 +37,7 @@ class ABPersonViewController : public UIViewController, public UIDrivenScreen {
   void setDisplayedPerson(ABRecordRef person) { person_ = std::move(person); }
   bool allowsEditing() const { return allowsEditing_; }
   void setAllowsEditing(bool allows) { allowsEditing_ = allows; }
-  // Where "Done" stores the person; without one, a book is created for it.
+  // The book the person came from, where "Done" stores it.
   const ABAddressBookRef& addressBook() const { return book_; }
   void setAddressBook(ABAddressBookRef book) { book_ = std::move(book); }
   void setPersonViewDelegate(std::weak_ptr<ABPersonViewControllerDelegate> delegate) { delegate_ = std::move(delegate); }
