@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "plat/addressbook/ABAddressBook.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSException.h"
 #include "plat/foundation/NSFileManager.h"
@@ -28,12 +29,15 @@ void SandboxTest::SetUp() {
   NSUserDefaults::resetStandardUserDefaults();
   UIDevice::resetCurrentDevice();
   UIApplication::resetSharedApplication();
+  // A fresh device: nobody has been asked for the address book yet.
+  SimulatedAddressBookAccess::reset();
   NSLocale::setCurrentLocaleIdentifier("en_US");
   setAssertionHandler(throwingAssertionHandler());
 }
 
 void SandboxTest::TearDown() {
   setAssertionHandler(nullptr);
+  SimulatedAddressBookAccess::reset();
   NSUserDefaults::resetStandardUserDefaults();
   NSBundle::setMainBundlePath({});
   setHomeDirectory({});
