@@ -81,7 +81,7 @@ TEST_F(AddressBook, RecordsSurviveANewBookAndAReopenedStore) {
     stored = book->getPersonWithRecordID(id)->toStoredValue();
     EXPECT_FALSE(book->hasUnsavedChanges());
   }
-  // Every book is gone: the store is closed and opened again from the file.
+  // Every book is gone; a new one reads the file (another process opening it: the SIGKILL test).
   EXPECT_TRUE(exists(inHome("Library/AddressBook/AddressBook.sqlitedb")));
   auto book = ABAddressBookCreateWithOptions();
   auto person = book->getPersonWithRecordID(id);

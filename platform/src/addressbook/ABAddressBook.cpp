@@ -126,12 +126,15 @@ bool ABAddressBook::load(NSError* error) {
   if (loaded_) return true;
   // Until the user allows it the book shows nobody.
   if (ABAddressBookGetAuthorizationStatus() != ABAuthorizationStatus::Authorized) return false;
-  std::vector<ABAddressBookStore::Row> rows;
-  if (!store_->readAll(rows, error)) return false;
-  for (const auto& row : rows) {
+  std::vector<ABRecordRef> shared;
+  auto store = store_;
+  auto build = [store](const ABAddressBookStore::Row& row) {
     auto stored = json::parse(row.data);
-    people_[row.id] = makeStoredRecord(row.id, stored.ok() ? *stored : Value(), row.hasImage, store_);
-  }
+    return makeStoredRecord(row.id, stored.ok() ? *stored : Value(), row.hasImage, store);
+  };
+  if (!store_->readAllPeople(shared, build, error)) return false;
+  auto hint = people_.end();
+  for (const auto& prototype : shared) hint = people_.emplace_hint(hint, prototype->id_, prototype->clone());
   loaded_ = true;
   return true;
 }

@@ -49,14 +49,19 @@ std::shared_ptr<ABAddressBookStore> ABAddressBookStore::open(const std::string& 
     return nullptr;
   }
   sqlite3_busy_timeout(store->db_, 5000);
-  // A rollback journal with full syncs: after a crash at any point the journal restores the
-  // state of the last committed transaction. AUTOINCREMENT keeps removed ids from coming back.
-  if (!store->exec("PRAGMA synchronous=FULL", error) ||
+  // Write-ahead journal: a transaction is whole or absent after a crash at any point, and a
+  // commit reported to the caller survives the process being killed (it is in the journal, one
+  // sync per commit). AUTOINCREMENT keeps removed ids from coming back.
+  if (!store->exec("PRAGMA journal_mode=WAL", error) || !store->exec("PRAGMA synchronous=NORMAL", error) ||
       !store->exec("CREATE TABLE IF NOT EXISTS people (id INTEGER PRIMARY KEY AUTOINCREMENT, "
                    "data TEXT NOT NULL, image BLOB)",
                    error))
     return nullptr;
   stores()[path] = store;
+  // The store of the current home stays open between books: closing it would checkpoint and
+  // sync the journal for every action.
+  static auto* current = new std::shared_ptr<ABAddressBookStore>();
+  *current = store;
   return store;
 }
 
@@ -93,6 +98,36 @@ bool ABAddressBookStore::readAll(std::vector<Row>& rows, NSError* error) {
     if (error) *error = storeError("cannot read the address book");
     return false;
   }
+  return true;
+}
+
+std::int64_t ABAddressBookStore::dataVersion() {
+  Statement st(db_, "PRAGMA data_version");
+  if (!st || sqlite3_step(st.get()) != SQLITE_ROW) return -1;
+  return sqlite3_column_int64(st.get(), 0);
+}
+
+bool ABAddressBookStore::readAllPeople(std::vector<std::shared_ptr<ABRecord>>& people, const Builder& build,
+                                       NSError* error) {
+  std::lock_guard<std::mutex> cacheLock(cacheMutex_);
+  std::int64_t version;
+  std::uint64_t generation;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    version = dataVersion();
+    generation = generation_;
+  }
+  if (!cacheValid_ || version < 0 || version != cacheDataVersion_ || generation != cacheGeneration_) {
+    std::vector<Row> rows;
+    if (!readAll(rows, error)) return false;
+    cache_.clear();
+    cache_.reserve(rows.size());
+    for (const auto& row : rows) cache_.push_back(build(row));
+    cacheValid_ = version >= 0;
+    cacheDataVersion_ = version;
+    cacheGeneration_ = generation;
+  }
+  people = cache_;
   return true;
 }
 
@@ -168,6 +203,7 @@ bool ABAddressBookStore::apply(const std::vector<Write>& writes, NSError* error)
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
+  ++generation_;
   // Ids are handed out only once the transaction stands.
   for (auto& [target, id] : assigned)
     if (target) *target = id;

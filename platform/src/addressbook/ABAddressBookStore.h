@@ -4,6 +4,7 @@
 // transaction.
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,6 +15,8 @@
 #include "plat/foundation/Value.h"
 
 namespace plat {
+
+class ABRecord;
 
 class ABAddressBookStore {
  public:
@@ -38,6 +41,10 @@ class ABAddressBookStore {
   ~ABAddressBookStore();
 
   bool readAll(std::vector<Row>& rows, NSError* error);
+  // Every person, built from the rows by `build` once per change of the file (by any process)
+  // and shared by the books that read it: never change them, copy them.
+  using Builder = std::function<std::shared_ptr<ABRecord>(const Row& row)>;
+  bool readAllPeople(std::vector<std::shared_ptr<ABRecord>>& people, const Builder& build, NSError* error);
   std::optional<Row> readOne(std::int32_t id);
   std::optional<Data> readImage(std::int32_t id);
   // All or nothing.
@@ -48,8 +55,17 @@ class ABAddressBookStore {
   bool exec(const char* sql, NSError* error);
   NSError storeError(const std::string& what) const;
 
+  std::int64_t dataVersion();
+
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
+  // Own commits; SQLite's data_version counts only other connections'.
+  std::uint64_t generation_ = 0;
+  std::mutex cacheMutex_;
+  std::vector<std::shared_ptr<ABRecord>> cache_;
+  bool cacheValid_ = false;
+  std::uint64_t cacheGeneration_ = 0;
+  std::int64_t cacheDataVersion_ = -1;
 };
 
 }  // namespace plat

@@ -204,6 +204,19 @@ bool ABRecord::removeImageData(NSError* error) {
   return true;
 }
 
+ABRecordRef ABRecord::clone() const {
+  auto copy = std::make_shared<ABRecord>();
+  copy->id_ = id_;
+  copy->values_ = values_;
+  copy->image_ = image_;
+  copy->imageLoaded_ = imageLoaded_;
+  copy->hasImage_ = hasImage_;
+  copy->changed_ = changed_;
+  copy->imageChanged_ = imageChanged_;
+  copy->store_ = store_;
+  return copy;
+}
+
 Value ABRecord::toStoredValue() const {
   Dictionary stored;
   for (const auto& [property, value] : values_) {

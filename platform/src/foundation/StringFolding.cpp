@@ -31,7 +31,22 @@ std::string toUTF8(const std::u16string& text) {
   return out;
 }
 
+bool isASCII(std::string_view text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
 std::u16string fold16(std::string_view text, FoldOptions options) {
+  // Most names are plain ASCII: no marks to drop, and case folding is lower-casing.
+  if (isASCII(text)) {
+    std::u16string s(text.size(), u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      char c = text[i];
+      s[i] = static_cast<char16_t>(options.caseInsensitive && c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return s;
+  }
   std::u16string s = toUTF16(text);
   if (options.diacriticInsensitive) {
     // Decompose, then drop the combining marks: "é" becomes "e".
@@ -76,9 +91,18 @@ std::string foldString(std::string_view text, FoldOptions options) { return toUT
 
 bool containsFolded(std::string_view haystack, std::string_view needle, FoldOptions options) {
   if (needle.empty()) return false;
-  std::u16string n = fold16(needle, options);
-  if (n.empty()) return false;
-  return fold16(haystack, options).find(n) != std::u16string::npos;
+  // A search tests one needle against many texts: fold it once.
+  thread_local std::string lastNeedle;
+  thread_local FoldOptions lastOptions;
+  thread_local std::u16string lastFolded;
+  if (needle != lastNeedle || options.caseInsensitive != lastOptions.caseInsensitive ||
+      options.diacriticInsensitive != lastOptions.diacriticInsensitive) {
+    lastFolded = fold16(needle, options);
+    lastNeedle = needle;
+    lastOptions = options;
+  }
+  if (lastFolded.empty()) return false;
+  return fold16(haystack, options).find(lastFolded) != std::u16string::npos;
 }
 
 }  // namespace plat

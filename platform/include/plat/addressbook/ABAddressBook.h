@@ -183,6 +183,8 @@ class ABRecord : public Object {
   friend ABRecordRef ABPersonCreate();
   friend ABRecordRef makeStoredRecord(ABRecordID id, const Value& stored, bool hasImage,
                                       std::shared_ptr<ABAddressBookStore> store);
+  // A book's own copy of a person the store shares.
+  ABRecordRef clone() const;
 
   ABRecordID id_ = kABRecordInvalidID;
   std::map<ABPropertyID, ABPropertyValue> values_;
