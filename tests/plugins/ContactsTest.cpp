@@ -353,6 +353,16 @@ TEST_F(Contacts, RefusedAccessFailsEveryActionInItsOwnForm) {
   EXPECT_TRUE(driver().screens().empty());
 }
 
+TEST_F(Contacts, AnAddressBookThatCannotBeOpenedAnswersCodeZero) {
+  // Another home whose address-book folder is a plain file: no store can be made there.
+  writeFile(inHome("other/Library/AddressBook"), "not a folder");
+  plat::setHomeDirectory(inHome("other"));
+  EXPECT_EQ(call("search", Array{Array{"*"}, Value::null()}).message, Value(Dictionary{{"code", 0}}));
+  EXPECT_EQ(call("save", Array{Dictionary{{"nickname", "x"}}}).message, Value(0));
+  EXPECT_EQ(call("remove", Array{1}).message, Value(0));
+  plat::setHomeDirectory(home());
+}
+
 TEST_F(Contacts, PickContactAsksFirstAndShowsThePickerOnTheMainThread) {
   saved(Dictionary{{"nickname", "Zo"}, {"note", "n"}});
   for (auto answer : {plat::SimulatedAddressBookAccess::Answer::Grant, plat::SimulatedAddressBookAccess::Answer::Deny}) {
