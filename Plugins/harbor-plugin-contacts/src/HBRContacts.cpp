@@ -74,6 +74,26 @@ bool HBRContacts::present(const std::shared_ptr<plat::UIViewController>& control
   return presenter->presentViewController(controller, true, nullptr);
 }
 
+void HBRContacts::withAddressBook(const std::optional<std::string>& callbackId, bool errorObject,
+                                  std::function<void(HBRContacts& self, const plat::ABAddressBookRef& book)> body) {
+  auto weak = weakSelf<HBRContacts>();
+  HBRAddressBookHelper::createAddressBook(
+      [weak, callbackId, errorObject, body = std::move(body)](
+          const plat::ABAddressBookRef& book, const std::shared_ptr<HBRAddressBookAccessError>& error) {
+        auto self = weak.lock();
+        if (!self) return;  // the plugin is gone: nobody to answer
+        if (book) {
+          body(*self, book);
+          return;
+        }
+        int code = static_cast<int>(codeOf(error));
+        if (errorObject)
+          self->sendErrorObject(callbackId, code);
+        else
+          self->sendBareCode(callbackId, code);
+      });
+}
+
 bool HBRContacts::existsValue(const Dictionary& dict, const std::string& val, const std::string& key) {
   const Value& value = dict.get(key);
   return value.isString() && plat::equalsIgnoringCaseASCII(value.asString(), val);
@@ -83,22 +103,15 @@ bool HBRContacts::existsValue(const Dictionary& dict, const std::string& val, co
 
 void HBRContacts::newContact(const HBRInvokedUrlCommandPtr& command) {
   auto callbackId = command->callbackId();
-  auto weak = weakSelf<HBRContacts>();
-  HBRAddressBookHelper::createAddressBook([weak, callbackId](const plat::ABAddressBookRef& book,
-                                                             const std::shared_ptr<HBRAddressBookAccessError>& error) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (!book) {
-      self->sendErrorObject(callbackId, static_cast<int>(codeOf(error)));
-      return;
-    }
+  withAddressBook(callbackId, true, [callbackId](HBRContacts& self, const plat::ABAddressBookRef& book) {
     auto screen = std::make_shared<HBRNewContactsController>();
     screen->setAddressBook(book);
-    screen->setNewPersonViewDelegate(std::static_pointer_cast<plat::ABNewPersonViewControllerDelegate>(self));
+    screen->setNewPersonViewDelegate(std::static_pointer_cast<plat::ABNewPersonViewControllerDelegate>(
+        self.self<HBRContacts>()));
     screen->setCallbackId(callbackId);
     auto navigation = std::make_shared<plat::UINavigationController>();
     navigation->initWithRootViewController(screen);
-    self->present(navigation);
+    self.present(navigation);
   });
 }
 
@@ -124,22 +137,13 @@ void HBRContacts::displayContact(const HBRInvokedUrlCommandPtr& command) {
     const Value& allows = options["allowsEditing"];
     editing = existsValue(options.asDictionary(), "true", "allowsEditing") || (allows.isBool() && allows.asBool());
   }
-  auto weak = weakSelf<HBRContacts>();
-  HBRAddressBookHelper::createAddressBook([weak, callbackId, id, editing](
-                                              const plat::ABAddressBookRef& book,
-                                              const std::shared_ptr<HBRAddressBookAccessError>& error) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (!book) {
-      self->sendErrorObject(callbackId, static_cast<int>(codeOf(error)));
-      return;
-    }
+  withAddressBook(callbackId, true, [callbackId, id, editing](HBRContacts& self, const plat::ABAddressBookRef& book) {
     auto person = personWithID(book, id);
     if (!person) {
-      self->sendBareCode(callbackId, kHBRContactUnknownError);
+      self.sendBareCode(callbackId, kHBRContactUnknownError);
       return;
     }
-    auto delegate = std::static_pointer_cast<plat::ABPersonViewControllerDelegate>(self);
+    auto delegate = std::static_pointer_cast<plat::ABPersonViewControllerDelegate>(self.self<HBRContacts>());
     auto screen = std::make_shared<HBRDisplayContactViewController>();
     screen->setDisplayedPerson(person);
     screen->setAddressBook(book);
@@ -149,7 +153,7 @@ void HBRContacts::displayContact(const HBRInvokedUrlCommandPtr& command) {
     auto navigation = std::make_shared<plat::UINavigationController>();
     navigation->initWithRootViewController(std::make_shared<plat::UIViewController>());
     navigation->pushViewController(screen, true);
-    self->present(navigation);
+    self.present(navigation);
     if (editing) {
       auto editor = std::make_shared<plat::ABPersonViewController>();
       editor->setDisplayedPerson(person);
@@ -279,15 +283,10 @@ void HBRContacts::search(const HBRInvokedUrlCommandPtr& command) {
   auto delegate = commandDelegate();
   if (!delegate) return;
   delegate->runInBackground([weak, fields, options, callbackId] {
-    HBRAddressBookHelper::createAddressBook([weak, fields, options, callbackId](
-                                                const plat::ABAddressBookRef& book,
-                                                const std::shared_ptr<HBRAddressBookAccessError>& error) {
-      auto self = weak.lock();
-      if (!self) return;
-      if (!book) {
-        self->sendErrorObject(callbackId, static_cast<int>(codeOf(error)));
-        return;
-      }
+    auto plugin = weak.lock();
+    if (!plugin) return;
+    plugin->withAddressBook(callbackId, true, [fields, options, callbackId](HBRContacts& self,
+                                                                            const plat::ABAddressBookRef& book) {
       std::string filter;
       bool multiple = false;
       Value wanted;
@@ -318,7 +317,7 @@ void HBRContacts::search(const HBRInvokedUrlCommandPtr& command) {
       result.reserve(matches.size());
       for (const auto& contact : matches)
         if (auto dict = contact->toDictionary(returnFields)) result.emplace_back(std::move(*dict));
-      self->sendResult(HBRPluginResult::resultWithStatusMessageAsArray(HBRCommandStatus::OK, std::move(result)),
+      self.sendResult(HBRPluginResult::resultWithStatusMessageAsArray(HBRCommandStatus::OK, std::move(result)),
                        callbackId);
     });
   });
@@ -336,17 +335,12 @@ void HBRContacts::save(const HBRInvokedUrlCommandPtr& command) {
     if (contactDict.isDictionary())
       if (auto url = HBRContact::photoURLOf(contactDict)) photo = readContactPhoto(*url);
 
-    HBRAddressBookHelper::createAddressBook([weak, contactDict, callbackId, photo](
-                                                const plat::ABAddressBookRef& book,
-                                                const std::shared_ptr<HBRAddressBookAccessError>& error) {
-      auto self = weak.lock();
-      if (!self) return;
-      if (!book) {
-        self->sendBareCode(callbackId, static_cast<int>(codeOf(error)));
-        return;
-      }
+    auto plugin = weak.lock();
+    if (!plugin) return;
+    plugin->withAddressBook(callbackId, false, [contactDict, callbackId, photo](HBRContacts& self,
+                                                                                const plat::ABAddressBookRef& book) {
       if (!contactDict.isDictionary()) {
-        self->sendBareCode(callbackId, kHBRContactIOError);
+        self.sendBareCode(callbackId, kHBRContactIOError);
         return;
       }
       plat::ABRecordRef existing;
@@ -365,11 +359,11 @@ void HBRContacts::save(const HBRInvokedUrlCommandPtr& command) {
         stored = false;
       }
       if (!stored) {
-        self->sendBareCode(callbackId, kHBRContactIOError);
+        self.sendBareCode(callbackId, kHBRContactIOError);
         return;
       }
       auto dict = contact->toDictionary(HBRContact::defaultFields());
-      self->sendResult(HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK,
+      self.sendResult(HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK,
                                                                             dict.value_or(Dictionary{})),
                        callbackId);
     });
@@ -379,33 +373,24 @@ void HBRContacts::save(const HBRInvokedUrlCommandPtr& command) {
 void HBRContacts::remove(const HBRInvokedUrlCommandPtr& command) {
   Value id = command->argumentAtIndex(0);
   auto callbackId = command->callbackId();
-  auto weak = weakSelf<HBRContacts>();
-  HBRAddressBookHelper::createAddressBook([weak, id, callbackId](
-                                              const plat::ABAddressBookRef& book,
-                                              const std::shared_ptr<HBRAddressBookAccessError>& error) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (!book) {
-      self->sendBareCode(callbackId, static_cast<int>(codeOf(error)));
-      return;
-    }
+  withAddressBook(callbackId, false, [id, callbackId](HBRContacts& self, const plat::ABAddressBookRef& book) {
     auto number = integerValueOf(id);
     if (!number || *number == -1) {
-      self->sendBareCode(callbackId, kHBRContactInvalidArgumentError);
+      self.sendBareCode(callbackId, kHBRContactInvalidArgumentError);
       return;
     }
     auto person = personWithID(book, *number);
     if (!person) {
-      self->sendBareCode(callbackId, kHBRContactUnknownError);
+      self.sendBareCode(callbackId, kHBRContactUnknownError);
       return;
     }
     plat::NSError removeError;
     if (!book->removeRecord(person, &removeError) || !book->save(&removeError)) {
       plat::NSLog("HBRContacts: the contact could not be removed: " + removeError.description());
-      self->sendBareCode(callbackId, kHBRContactIOError);
+      self.sendBareCode(callbackId, kHBRContactIOError);
       return;
     }
-    self->sendResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), callbackId);
+    self.sendResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), callbackId);
   });
 }
 

@@ -30,6 +30,7 @@
 // All reading and writing of the address book, and every answer, happens on the main thread.
 // The screens are presented from the plugin's view controller; a pick lives in its
 // HBRContactsPicker until the picker is dismissed.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,6 +94,10 @@ class HBRContacts : public HBRPlugin,
   void sendBareCode(const std::optional<std::string>& callbackId, int code);
   void sendResult(const HBRPluginResultPtr& result, const std::optional<std::string>& callbackId);
   bool present(const std::shared_ptr<plat::UIViewController>& controller);
+  // Obtains an address book and runs body with it on the main thread; without one, answers the
+  // access error's code as an error object or a bare code. Nothing runs once the plugin is gone.
+  void withAddressBook(const std::optional<std::string>& callbackId, bool errorObject,
+                       std::function<void(HBRContacts& self, const plat::ABAddressBookRef& book)> body);
 };
 
 }  // namespace harbor
