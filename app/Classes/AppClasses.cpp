@@ -10,7 +10,10 @@
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "GeolocationPlugin.h"
+#include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
+#include "SplashScreenPlugin.h"
+#include "StatusBarPlugin.h"
 #include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
 #include "MainCommandQueue.h"
@@ -40,7 +43,10 @@ void registerPluginClasses() {
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerGeolocationPlugin(registry);
+  registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);
+  registerSplashScreenPlugin(registry);
+  registerStatusBarPlugin(registry);
   registerVibrationPlugin(registry);
 }
 

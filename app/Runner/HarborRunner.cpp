@@ -16,6 +16,7 @@
 #include "AppDelegate.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
+#include "ScreenWatcher.h"
 #include "plat/addressbook/ABAddressBook.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
@@ -31,6 +32,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace harbor::runner {
 namespace {
@@ -255,18 +257,22 @@ Nobody is there to tap: harbor answers every alert itself (the first button, tex
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
-and each sound or vibration as it plays.
+and each sound or vibration as it plays, and what changes on the screen: the splash shown,
+fading and gone, the status bar shown, hidden, restyled or recoloured.
 
 Options:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
-                          missing and reused otherwise. Default:
+                          missing, reused when harbor made it; an empty folder is taken, any
+                          other is refused (its tmp folder is emptied at termination). Default:
                           $XDG_DATA_HOME/harbor/<bundle id>, or
                           ~/.local/share/harbor/<bundle id>
   --run-seconds N         terminate after N seconds (default: run until stopped)
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
-  --device-model NAME     the simulated device model (default iPhone)
+  --device-model NAME     the simulated device model (default iPhone; a model named iPad...
+                          is a pad with a 768x1024 screen)
+  --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
   --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
@@ -318,6 +324,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--system-version") target = &options.systemVersion;
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
+      else if (name == "--screen") target = &options.screen;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
                name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
@@ -328,6 +335,9 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       }
       // An empty answer is a text like any other; nothing else may be empty.
       if (value->empty() && name != "--dialog-text") return plat::Failure{name + " needs a value"};
+      if (name == "--screen" && !parseScreen(*value)) {
+        return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + *value + "\""};
+      }
       if (target) {
         *target = *value;
       } else if (name == "--dialog-button") {
@@ -443,6 +453,63 @@ std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
   return std::nullopt;
 }
 
+std::optional<std::string> bundleIdentifierProblem(const plat::Value& identifier) {
+  if (identifier.isAbsent()) return std::nullopt;
+  if (identifier.isString() && plat::isValidBundleIdentifier(identifier.asString())) return std::nullopt;
+  std::string shown = "(not a text)";
+  if (identifier.isString()) {
+    std::string text = identifier.asString();
+    bool cut = text.size() > 64;
+    if (cut) text.resize(64);
+    shown = "'" + escaped(text, true) + (cut ? "...'" : "'");
+  }
+  return plat::format("the bundle identifier %s cannot be used: it must be 1 to %zu letters, digits, \".\" and \"-\", "
+                      "not starting with \".\" and without \"..\"",
+                      shown.c_str(), plat::kMaxBundleIdentifierLength);
+}
+
+plat::Result<std::string> prepareSandboxHome(const std::string& home) {
+  static constexpr char kMarkerText[] =
+      "This folder is the sandbox home of a Harbor application; harbor empties its tmp folder.\n";
+  auto& fm = plat::NSFileManager::defaultManager();
+  std::string marker = plat::stringByAppendingPathComponent(home, kSandboxHomeMarker);
+  bool isFolder = false;
+  if (fm.fileExistsAtPath(home, &isFolder)) {
+    if (!isFolder) return plat::Failure{home + " is not a folder, so it cannot be a sandbox home"};
+    auto markerAttributes = fm.attributesOfItemAtPath(marker);
+    if (!markerAttributes || markerAttributes->type != plat::NSFileType::Regular) {
+      plat::NSError error;
+      auto names = fm.contentsOfDirectoryAtPath(home, &error);
+      if (!names) return plat::Failure{"cannot read " + home + ": " + error.localizedDescription};
+      // A home made before the marker existed holds the sandbox's folders and nothing else.
+      const std::vector<std::string> sandboxFolders = {"Documents", "Library", "Media", "tmp"};
+      int required = 0;
+      bool madeBeforeMarkers = true;
+      for (const std::string& name : *names) {
+        bool folder = false;
+        madeBeforeMarkers = madeBeforeMarkers &&
+                            std::find(sandboxFolders.begin(), sandboxFolders.end(), name) != sandboxFolders.end() &&
+                            fm.fileExistsAtPath(plat::stringByAppendingPathComponent(home, name), &folder) && folder;
+        required += name != "Media";
+      }
+      madeBeforeMarkers = madeBeforeMarkers && required == 3;
+      if (!names->empty() && !madeBeforeMarkers) {
+        return plat::Failure{home + " is not a sandbox home: it holds other files (such as \"" +
+                             escaped(names->front(), false) + "\") and no " + kSandboxHomeMarker +
+                             ", and its tmp folder would be emptied at every termination; give --home a new or "
+                             "empty folder"};
+      }
+    }
+  }
+  plat::NSError error;
+  if (!fm.createDirectoryAtPath(home, true, &error) ||
+      !plat::writeFileContentsAtomically(marker, kMarkerText, &error) ||
+      !plat::createSandboxFolders(home, &error)) {
+    return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};
+  }
+  return home;
+}
+
 int run(int argc, char** argv) {
   // First of all, before any thread is made.
   auto terminator = std::make_shared<Terminator>();
@@ -472,6 +539,12 @@ int run(int argc, char** argv) {
     return 1;
   }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
+  // The identifier names the user defaults file and the cache folder: "../x" must not.
+  const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
+  if (auto problem = bundleIdentifierProblem(bundleIdentifier)) {
+    std::fprintf(stderr, "harbor: %s\n", problem->c_str());
+    return 1;
+  }
   std::string identifier =
       plat::NSBundle::mainBundle()->bundleIdentifier().value_or(plat::lastPathComponent(bundlePath.string()));
 
@@ -485,10 +558,9 @@ int run(int argc, char** argv) {
       return 1;
     }
   }
-  plat::NSError error;
-  if (!plat::createSandboxFolders(*home, &error)) {
-    std::fprintf(stderr, "harbor: cannot make the sandbox home %s: %s\n", home->c_str(),
-                 error.localizedDescription.c_str());
+  auto prepared = prepareSandboxHome(*home);
+  if (!prepared) {
+    std::fprintf(stderr, "harbor: %s\n", prepared.error().c_str());
     return 1;
   }
   plat::setHomeDirectory(*home);
@@ -497,6 +569,16 @@ int run(int argc, char** argv) {
   auto device = plat::UIDevice::currentDevice();
   if (options.model) device->setModel(*options.model);
   if (options.systemVersion) device->setSystemVersion(*options.systemVersion);
+  // An iPad model is a pad, with a pad's screen unless --screen says otherwise.
+  if (device->model().rfind("iPad", 0) == 0) {
+    device->setUserInterfaceIdiom(plat::UIUserInterfaceIdiomPad);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRectMake(0, 0, 768, 1024));
+  }
+  if (options.screen) {
+    auto [size, scale] = *parseScreen(*options.screen);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRect{{0, 0}, size});
+    plat::UIScreen::mainScreen().setScale(scale);
+  }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
 
   // Every line to standard error, watching for the text that ends the run. The sink runs under
@@ -529,6 +611,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  watchTheScreen();
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

@@ -46,6 +46,7 @@ struct Options {
   LocationPermission locationPermission = LocationPermission::Ask;
   ContactsAccess contactsAccess = ContactsAccess::Ask;
   std::optional<std::int64_t> pickContact;    // the record id the people picker is answered with
+  std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   bool help = false;
 };
 
@@ -62,6 +63,23 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments);
 std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
                                        const std::function<const char*(const char*)>& getenv);
 std::string safeFolderName(const std::string& name);
+
+// The file the runner leaves in every sandbox home it makes. The application empties the home's
+// tmp folder at each termination, so the runner must never take somebody else's folder for a
+// home.
+inline constexpr char kSandboxHomeMarker[] = ".harbor-sandbox-home";
+
+// Makes home (an absolute path) ready as a sandbox home, or says why it cannot be one. Taken:
+// a missing folder (made, with its parents), an empty folder, a folder with the marker, and a
+// folder holding Documents, Library and tmp and at most Media besides (a home made before the
+// marker existed).
+// Each gets the marker and the sandbox folders. Refused, untouched: anything else, such as a
+// user's own folder, "/" or a file.
+plat::Result<std::string> prepareSandboxHome(const std::string& home);
+
+// Why the bundle's CFBundleIdentifier cannot be used (it becomes file and folder names), or
+// nothing when it can or the bundle has none.
+std::optional<std::string> bundleIdentifierProblem(const plat::Value& identifier);
 
 // How the runner answers alerts: the chosen button (1 = first, the default; past the last
 // button, the last one) after typing the chosen text into the first text field (by default
@@ -97,7 +115,8 @@ inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
-// application cannot start, 2 for bad arguments).
+// application cannot start, its identifier is unusable or its home is not a sandbox home, 2 for
+// bad arguments).
 int run(int argc, char** argv);
 
 }  // namespace harbor::runner

@@ -8,6 +8,7 @@
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/testing/SandboxTest.h"
+#include "ScreenWatcher.h"
 
 namespace harbor::runner {
 namespace {
@@ -281,3 +282,28 @@ TEST(RunnerOptions, DefaultHomeStaysInsideTheDataFolder) {
 
 }  // namespace
 }  // namespace harbor::runner
+
+TEST(RunnerOptions, ScreenSizes) {
+  struct Case {
+    const char* text;
+    bool ok;
+    double w, h, scale;
+  };
+  const Case cases[] = {
+      {"414x736", true, 414, 736, 2}, {"768x1024@1", true, 768, 1024, 1}, {"320x480@3", true, 320, 480, 3},
+      {"414", false, 0, 0, 0},        {"0x736", false, 0, 0, 0},          {"414x736@9", false, 0, 0, 0},
+      {"414x736x", false, 0, 0, 0},   {"nanxinf", false, 0, 0, 0},        {"", false, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    auto parsed = harbor::runner::parseScreen(c.text);
+    ASSERT_EQ(parsed.has_value(), c.ok) << c.text;
+    if (!c.ok) {
+      auto options = harbor::runner::parseOptions({"--screen", c.text, "bundle"});
+      ASSERT_FALSE(options) << c.text;
+      continue;
+    }
+    EXPECT_EQ(parsed->first, (plat::CGSize{c.w, c.h})) << c.text;
+    EXPECT_EQ(parsed->second, c.scale) << c.text;
+  }
+  EXPECT_EQ(harbor::runner::hexColor(plat::UIColor{1, 128 / 255.0, 0, 1}), "#FF8000");
+}

@@ -21,6 +21,7 @@
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSDateFormatter.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/systemconfiguration/NetworkStatusSource.h"
 #include "plat/testing/SandboxTest.h"
@@ -140,6 +141,14 @@ class SampleApplication : public plat::testing::SandboxTest, public ::testing::W
            uuid.stringOr("<none>");
   }
 
+  // The page writes today's date by the wall clock, as a page's Date reads it.
+  std::string globalizationLine() {
+    plat::NSDateFormatter formatter;
+    formatter.setDateStyle(plat::NSDateFormatterStyle::LongStyle);
+    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return "globalization: en-US, " + formatter.stringFromDate(now).value_or("?") + ", 1,234,567.891, $1,234.50";
+  }
+
   std::size_t plays(bool vibration) {
     auto played = plat::SystemSoundRecorder::played();
     return static_cast<std::size_t>(std::count_if(played.begin(), played.end(), [&](const plat::PlayedSystemSound& p) {
@@ -162,6 +171,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
 
   EXPECT_EQ(pageLines(), (std::vector<std::string>{
                              "deviceready",
+                             "screen: splash hidden, status bar light on #1E90FF, visible true",
                              deviceLine(),
                              "connection: wifi",
                              "clipboard: copied \"Hello from the page\", pasted \"Hello from the page\"",
@@ -169,10 +179,12 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "vibration: asked",
                              "acceleration: Error. Accelerometer Not Available.",
                              "heading: error 20",
+                             "storage: launch 1",
                              "position: error 1 \"Location services are disabled.\"",
                              "contacts: saved Ada Lovelace, mobile +44 20 7946 0000",
                              "contacts: found Ada Lovelace",
                              "contacts: removed, 0 left by that name",
+                             globalizationLine(),
                              "alert: button 1",
                              "confirm: button 1",
                              "prompt: button 1, text \"Harbor\"",

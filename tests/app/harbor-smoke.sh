@@ -43,6 +43,11 @@ done
 expect_page() {
   expect "Using $1"
   expect "hello: deviceready"
+  expect "harbor: splash 'Default-667h' shown"
+  expect "hello: screen: splash hidden, status bar light on #1E90FF"
+  expect "harbor: splash gone"
+  expect "harbor: status bar style light content"
+  expect "harbor: status bar background #1E90FF"
   expect "hello: device: "
   expect ", Harbor 4.2.0, uuid "
   expect "hello: connection: "
@@ -59,6 +64,9 @@ expect_page() {
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
 expect_page UIWebView
+expect "hello: globalization: en-US, "
+expect ", 1,234,567.891, \$1,234.50"
+expect "hello: storage: launch 1"
 expect "hello: acceleration: Error. Accelerometer Not Available."
 expect "hello: heading: error 20"
 expect "hello: position: error 1 \"Location services are disabled.\""
@@ -69,6 +77,9 @@ expect "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -
 expect "hello: page confirm: true"
 expect "hello: page prompt: \"Harbor\""
 
+# The system purges Library/Caches between launches; the storage backup brings the count back.
+[ -f "$work/home/Documents/Backups/localstorage.appdata.db" ] || fail "no backup of the page's storage"
+rm -f "$work/home/Library/Caches/file__0.localstorage"
 # A walk north, about 22 m a step: every fix passes the watch's 5 m filter.
 printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' >"$work/walk.txt"
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
@@ -77,6 +88,7 @@ printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' 
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
 expect_page WKWebView
+expect "hello: storage: launch 2"
 expect "hello: acceleration: 0, 0, 9.81"
 expect "hello: heading: 90"
 expect "harbor: location permission 'Hello Harbor prints where you are.' (when in use) -> allowed"
@@ -89,15 +101,23 @@ expect "hello: prompt: button 2, text \"Ada\""
 expect "hello: page confirm: false"
 expect "hello: page prompt: null"
 
+# The page writes dates and numbers the way the device's locale does.
+"$harbor" --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with --locale de_CH"
+expect "hello: globalization: de-CH, "
+expect ", 1’234’567.891, CHF"
+
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
-# SIGTERM stops it cleanly, with the terminate notification. The last run's log goes first: its
-# "harbor: running" line must not be taken for this run's.
-rm -f "$log"
+# SIGTERM stops it cleanly, with the terminate notification. The log is emptied first: the
+# background run truncates it only once it has started, and the last run's "harbor: running"
+# would otherwise send the signal before harbor can take it.
+: >"$log"
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
 tries=0
