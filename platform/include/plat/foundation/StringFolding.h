@@ -14,9 +14,6 @@ struct FoldOptions {
   bool diacriticInsensitive = true;
 };
 
-// The folded form of text (UTF-8 in, UTF-8 out); invalid UTF-8 is replaced, never trusted.
-std::string foldString(std::string_view text, FoldOptions options = {});
-
 // Whether haystack contains needle once both are folded. An empty needle is contained nowhere,
 // as a search for nothing finds nothing.
 bool containsFolded(std::string_view haystack, std::string_view needle, FoldOptions options = {});
