@@ -20,6 +20,7 @@
 #include "ScreenWatcher.h"
 #include "HBRWebViewEngineProtocol.h"
 #include "plat/foundation/ClassRegistry.h"
+#include "plat/addressbook/ABAddressBook.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
@@ -128,7 +129,7 @@ plat::Result<double> parseHeading(const std::string& text) {
   return value;
 }
 
-plat::Result<LocationPermission> parseLocationPermission(const std::string& text) {
+plat::Result<LocationPermission> parsePermission(const std::string& option, const std::string& text) {
   static const std::pair<const char*, LocationPermission> names[] = {
       {"ask", LocationPermission::Ask},         {"refuse", LocationPermission::Refuse},
       {"granted", LocationPermission::Granted}, {"denied", LocationPermission::Denied},
@@ -136,8 +137,7 @@ plat::Result<LocationPermission> parseLocationPermission(const std::string& text
   for (const auto& [name, permission] : names) {
     if (text == name) return permission;
   }
-  return plat::Failure{"--location-permission is one of ask, refuse, granted, denied, restricted, not \"" + text +
-                       "\""};
+  return plat::Failure{option + " is one of ask, refuse, granted, denied, restricted, not \"" + text + "\""};
 }
 
 // A text from the page or the user, on one log line (see plat::logEscaped), with single quotes
@@ -172,6 +172,59 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
   return line;
 }
 
+namespace {
+
+void standInForTheAddressBookUser(const Options& options) {
+  switch (options.contactsAccess) {
+    case ContactsAccess::Granted:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Authorized);
+      break;
+    case ContactsAccess::Denied:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Denied);
+      break;
+    case ContactsAccess::Restricted:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Restricted);
+      break;
+    default:
+      break;
+  }
+  bool refuse = options.contactsAccess == ContactsAccess::Refuse;
+  plat::SimulatedAddressBookAccess::setAnswer(refuse ? plat::SimulatedAddressBookAccess::Answer::Deny
+                                                     : plat::SimulatedAddressBookAccess::Answer::Grant);
+  plat::SimulatedAddressBookAccess::setPromptObserver([](plat::SimulatedAddressBookAccess::Answer answer) {
+    plat::NSLog(std::string("harbor: contacts access -> ") +
+                (answer == plat::SimulatedAddressBookAccess::Answer::Grant ? "allowed" : "refused"));
+  });
+  // A picker answered with a pick once is cancelled when it comes back (after a person screen
+  // opened for editing), or the two would take turns for ever.
+  auto picked = std::make_shared<std::vector<std::weak_ptr<plat::UIDrivenScreen>>>();
+  auto pick = options.pickContact;
+  plat::UIDriver::shared().setScreenAnswer([picked, pick](plat::UIDrivenScreen& screen) {
+    std::string line = "harbor: screen '" + escaped(screen.screenTitle(), true) + "' -> ";
+    auto top = plat::UIDriver::shared().topScreen();
+    bool pickedBefore = std::any_of(picked->begin(), picked->end(), [&](const auto& w) { return w.lock() == top; });
+    if (screen.screenTitle() == "Contacts" && pick && !pickedBefore) {
+      auto rows = screen.rows();
+      if (std::any_of(rows.begin(), rows.end(), [&](const auto& row) { return row.id == *pick; })) {
+        plat::NSLog(line + "picked " + std::to_string(*pick));
+        picked->push_back(top);
+        screen.selectRow(*pick);
+        return;
+      }
+    }
+    auto buttons = screen.buttonTitles();
+    for (const char* choice : {"Back", "Cancel"}) {
+      if (std::find(buttons.begin(), buttons.end(), choice) == buttons.end()) continue;
+      plat::NSLog(line + choice);
+      screen.tapButton(choice);
+      return;
+    }
+    plat::NSLog(line + "left open");
+  });
+}
+
+}  // namespace
+
 void standInForTheUser(const Options& options) {
   // The driver answers on a later turn, after the line is logged.
   plat::UIDriver::AutoAnswer answer = dialogAnswer(options);
@@ -187,6 +240,7 @@ void standInForTheUser(const Options& options) {
     plat::NSLog("harbor: location permission '" + escaped(prompt.usageDescription, true) + "' (" +
                 (always ? "always" : "when in use") + ") -> " + (allowed ? "allowed" : "refused"));
   });
+  standInForTheAddressBookUser(options);
   // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
   // thread plays it (the log is safe from any).
   plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
@@ -241,6 +295,8 @@ The simulated device:
   --location-permission P the application's location permission: ask (default: the user is
                           asked and allows), refuse (asked, and refuses), granted, denied or
                           restricted (decided already)
+  --contacts-access A     the application's access to the address book, as for
+                          --location-permission (default ask: the user is asked and allows)
 
 Answers in place of the user:
   --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
@@ -248,6 +304,8 @@ Answers in place of the user:
                           last one (default 1, the first button)
   --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
                           leave it as it is, so a prompt answers with its default text)
+  --pick-contact ID       the people picker is answered with the contact of id ID (once);
+                          default: it is cancelled. The new-person screen is always cancelled.
 
 Other applications:
   --open-url URL          once launched, the application is opened with URL, as when another
@@ -285,7 +343,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
-               name != "--location-permission")
+               name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
         return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
@@ -319,9 +377,19 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         if (!track) return plat::Failure{"--location-track: " + track.error()};
         options.locationTrack = std::move(*track);
       } else if (name == "--location-permission") {
-        auto permission = parseLocationPermission(*value);
+        auto permission = parsePermission(name, *value);
         if (!permission) return plat::Failure{permission.error()};
         options.locationPermission = *permission;
+      } else if (name == "--contacts-access") {
+        auto access = parsePermission(name, *value);
+        if (!access) return plat::Failure{access.error()};
+        options.contactsAccess = *access;
+      } else if (name == "--pick-contact") {
+        char* end = nullptr;
+        long long id = std::strtoll(value->c_str(), &end, 10);
+        if (*end != '\0' || id < 1 || id > INT32_MAX)
+          return plat::Failure{"--pick-contact needs a contact id from 1, not \"" + *value + "\""};
+        options.pickContact = id;
       } else {
         auto seconds = parseSeconds(*value);
         if (!seconds) return plat::Failure{seconds.error()};
