@@ -77,7 +77,11 @@ void AVPlayerItem::load() {
     self->loaded(std::nullopt, info->duration);
   });
   if (!asset_->URL()) return loaded(NSError{"AVFoundationErrorDomain", -11800, "No URL", {}}, 0);
-  NSURLConnection::connectionWithRequest(NSURLRequest::requestWithURL(asset_->URL()), loader);
+  connection_ = NSURLConnection::connectionWithRequest(NSURLRequest::requestWithURL(asset_->URL()), loader);
+}
+
+AVPlayerItem::~AVPlayerItem() {
+  if (connection_) connection_->cancel();
 }
 
 void AVPlayerItem::loaded(const std::optional<NSError>& error, double duration) {

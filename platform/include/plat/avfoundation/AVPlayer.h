@@ -54,8 +54,12 @@ class AVURLAsset : public Object {
   CMTime duration_{};
 };
 
+class NSURLConnection;
+
 class AVPlayerItem : public Object {
  public:
+  // A dropped item stops loading.
+  ~AVPlayerItem() override;
   // Starts loading at once.
   static std::shared_ptr<AVPlayerItem> playerItemWithURL(const NSURLPtr& url);
 
@@ -70,6 +74,7 @@ class AVPlayerItem : public Object {
   void loaded(const std::optional<NSError>& error, double duration);
 
   std::shared_ptr<AVURLAsset> asset_;
+  std::shared_ptr<NSURLConnection> connection_;
   mutable std::mutex mutex_;
   AVPlayerItemStatus status_ = AVPlayerItemStatus::Unknown;
   std::optional<NSError> error_;
