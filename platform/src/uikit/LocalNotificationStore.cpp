@@ -36,8 +36,12 @@ void LocalNotificationStore::schedule(const UILocalNotification& notification, d
   std::lock_guard<std::mutex> lock(mutex_);
   auto kept = notification.copy();
   kept->scheduleSerial_ = nextSerial_++;
-  // A date already past fires at once, and a repeating one goes on from there.
-  entries_.push_back(Entry{kept, kept->fireDate().value_or(now), std::nullopt});
+  // A date already past fires at once; but a repeating one whose date lies well back (one
+  // scheduled again with its first date, say) goes on at its next repetition instead of
+  // firing again now.
+  double next = kept->fireDate().value_or(now);
+  if (kept->repeats() && next <= now - 1) next = nextFireDate(*kept, now);
+  entries_.push_back(Entry{kept, next, std::nullopt});
   save();
 }
 

@@ -112,8 +112,9 @@ class UIApplication : public Object {
 
   // ---- Local notifications (any thread) ----
 
-  // Keeps a copy, which fires when the clock passes its fire date (at once when it has none)
-  // and, when it repeats, again at every repetition after that.
+  // Keeps a copy, which fires when the clock passes its fire date (at once when it has none or
+  // it has passed) and, when it repeats, again at every repetition after that. A repeating one
+  // whose fire date lies a second or more back starts at its next repetition.
   void scheduleLocalNotification(const UILocalNotificationPtr& notification);
   // Cancels the scheduled notification that the copy was made from; for a notification the
   // caller made itself, every scheduled one equal to it.
