@@ -167,6 +167,61 @@ void standInForTheUser(const Options& options) {
   });
 }
 
+std::string describeNotification(const plat::UILocalNotification& notification) {
+  std::string line = quoted(notification.alertBody());
+  std::vector<std::string> extras;
+  if (notification.soundName()) extras.push_back("sound " + escaped(*notification.soundName(), false));
+  if (notification.applicationIconBadgeNumber() != 0)
+    extras.push_back("badge " + std::to_string(notification.applicationIconBadgeNumber()));
+  if (notification.repeats()) extras.push_back("repeating");
+  for (std::size_t i = 0; i < extras.size(); ++i) line += (i ? ", " : " (") + extras[i];
+  return extras.empty() ? line : line + ")";
+}
+
+namespace {
+std::string describeTypes(unsigned long types) {
+  std::vector<std::string> names;
+  if (types & plat::UIUserNotificationTypeAlert) names.emplace_back("alert");
+  if (types & plat::UIUserNotificationTypeBadge) names.emplace_back("badge");
+  if (types & plat::UIUserNotificationTypeSound) names.emplace_back("sound");
+  if (names.empty()) return "nothing";
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) out += (i ? ", " : "") + names[i];
+  return out;
+}
+}  // namespace
+
+void reportNotifications(const Options& options) {
+  using Event = plat::UIApplication::LocalNotificationEvent;
+  auto application = plat::UIApplication::sharedApplication();
+  application->setLocalNotificationObserver([](const Event& event) {
+    switch (event.kind) {
+      case Event::Kind::Fired:
+        plat::NSLog("harbor: notification fired " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::FiredWhileStopped:
+        plat::NSLog("harbor: notification fired while harbor was stopped " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::Opened:
+        plat::NSLog("harbor: notification opened " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::PermissionAnswered:
+        plat::NSLog("harbor: notification settings asked for " + describeTypes(event.requestedTypes) + " -> " +
+                    describeTypes(event.allowedTypes));
+        break;
+    }
+  });
+  if (!options.openNotification) return;
+  auto last = application->lastDeliveredLocalNotification();
+  if (!last) {
+    plat::NSLog("harbor: notification: none has fired yet, so none is opened");
+    return;
+  }
+  plat::NSLog("harbor: notification opened " + describeNotification(*last));
+  application->setLaunchOptions(
+      plat::Dictionary{{plat::UIApplicationLaunchOptionsLocalNotificationKey, last->dictionaryRepresentation()}});
+}
+
 std::string usage() {
   return R"(Usage: harbor [options] <bundle folder>
 
@@ -179,7 +234,9 @@ Nobody is there to tap: harbor answers every alert itself (the first button, tex
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
-and each sound or vibration as it plays.
+and each sound or vibration as it plays. Local notifications are kept in the sandbox home;
+each is logged as it fires ("harbor: notification fired 'text'"), and alerts the page
+directly while it runs.
 
 Options:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
@@ -202,6 +259,9 @@ Options:
                           default: no heading support
   --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
                           leave it as it is, so a prompt answers with its default text)
+  --open-notification     launch the application as the user would by opening the local
+                          notification that fired last (also one that fired while harbor
+                          was stopped)
   -h, --help              this text
 )";
 }
@@ -213,6 +273,10 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     std::string argument = arguments[i];
     if (argument == "-h" || argument == "--help") {
       options.help = true;
+      continue;
+    }
+    if (argument == "--open-notification") {
+      options.openNotification = true;
       continue;
     }
     if (argument.size() > 1 && argument[0] == '-') {
@@ -392,6 +456,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  reportNotifications(options);
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

@@ -17,6 +17,7 @@
 #include "plat/coremotion/CMMotionManager.h"
 #include "plat/foundation/Result.h"
 #include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UILocalNotification.h"
 
 namespace harbor::runner {
 
@@ -33,6 +34,7 @@ struct Options {
   std::optional<std::string> dialogText;      // typed into an alert's first text field
   std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
   std::optional<double> heading;              // simulated magnetic heading, degrees
+  bool openNotification = false;              // launch by opening the notification that fired last
   bool help = false;
 };
 
@@ -73,6 +75,16 @@ void standInForTheUser(const Options& options);
 // every kSensorInterval seconds on the main run loop while the application runs.
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
+
+// One local notification as the runner logs it: its alert ('-' without one), then its sound and
+// badge when it has them, escaped like alerts:  'Hello\nthere' (sound www/ring.caf, badge 2)
+std::string describeNotification(const plat::UILocalNotification& notification);
+
+// Prints every local notification as it fires ("harbor: notification fired ..."), those that fell
+// due while harbor was stopped, and the user's answer to a settings request. With
+// --open-notification, the application is launched by opening the notification that fired last
+// ("harbor: notification opened ..."). Main thread, before the application starts.
+void reportNotifications(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, 2 for bad arguments).

@@ -201,3 +201,26 @@ TEST(RunnerOptions, DefaultHomeStaysInsideTheDataFolder) {
 
 }  // namespace
 }  // namespace harbor::runner
+
+namespace harbor::runner {
+namespace {
+
+TEST(RunnerNotifications, OpenNotificationIsAFlagAndNotificationsAreDescribedOnOneLine) {
+  auto parsed = parseOptions({"--open-notification", "app"});
+  ASSERT_TRUE(parsed) << parsed.error();
+  EXPECT_TRUE(parsed->openNotification);
+  EXPECT_EQ(parsed->bundle, "app");
+  EXPECT_FALSE(parseOptions({"app"})->openNotification);
+
+  plat::UILocalNotification n;
+  EXPECT_EQ(describeNotification(n), "-");
+  n.setAlertBody("Hello\nit's me");
+  EXPECT_EQ(describeNotification(n), "'Hello\\nit\\'s me'");
+  n.setSoundName("www/ring.caf");
+  n.setApplicationIconBadgeNumber(3);
+  n.setRepeatInterval(plat::NSCalendarUnitDay);
+  EXPECT_EQ(describeNotification(n), "'Hello\\nit\\'s me' (sound www/ring.caf, badge 3, repeating)");
+}
+
+}  // namespace
+}  // namespace harbor::runner

@@ -83,6 +83,23 @@ expect "hello: prompt: button 2, text \"Ada\""
 expect "hello: page confirm: false"
 expect "hello: page prompt: null"
 
+# The page's local notification fires two seconds on and reaches it as a trigger. It is kept in
+# the sandbox home, so the next run can be launched by opening it, and the page hears a click.
+# A home of its own: one the runs above scheduled could fire here first.
+"$harbor" --home "$work/notification-home" --run-seconds 10 --until "hello: notification: event trigger" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status waiting for the notification"
+expect "hello: notification: event schedule 1, foreground"
+expect "harbor: notification fired 'Hello\\nfrom the page'"
+expect "hello: notification: event trigger 1, foreground"
+"$harbor" --home "$work/notification-home" --open-notification --run-seconds 10 --until "hello: notification: event click" \
+  "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status opening the notification"
+expect "harbor: notification opened 'Hello\\nfrom the page'"
+expect "hello: notification: event click 1, background"
+expect "hello: notification: event cancel 1, background"
+
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
 status=$?
