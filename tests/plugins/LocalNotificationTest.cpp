@@ -3,6 +3,8 @@
 // application-event hooks, all on the manual clock.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "HBRAppDelegate.h"
 #include "LCNLocalNotification.h"
 #include "LocalNotificationPlugin.h"
@@ -371,6 +373,39 @@ TEST_F(LocalNotification, ScheduledNotificationsSurviveARestart) {
   Value all = answer("getAll");
   ASSERT_EQ(all.asArray().size(), 1u);
   EXPECT_EQ(all.at(0)["text"], Value("tomorrow"));
+}
+
+TEST_F(LocalNotification, EventsRacingDevicereadyAreAllSentOnce) {
+  constexpr int kThreads = 4;
+  constexpr int kEvents = 50;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([this] {
+      for (int i = 0; i < kEvents; ++i) plugin->fireEvent("cancelall");
+    });
+  run("deviceready");
+  for (auto& t : threads) t.join();
+  runUntilIdle();
+  EXPECT_TRUE(plugin->eventQueue().empty()) << "nothing stays behind in the queue";
+  EXPECT_EQ(takeEvents().size(), static_cast<std::size_t>(kThreads * kEvents));
+}
+
+TEST_F(LocalNotification, ScheduleAndCancelOfOneIdApplyInTheirOrder) {
+  ready();
+  // On the real worker threads: commands sent back to back must still apply one after another.
+  for (int id = 0; id < 20; ++id) {
+    exec("LocalNotification", "schedule", Array{Dictionary{{"id", id}, {"at", at(600)}}});
+    exec("LocalNotification", "cancel", Array{id});
+  }
+  ASSERT_TRUE(plat::dispatch::GlobalQueue::shared().waitIdle());
+  runUntilIdle();
+  EXPECT_TRUE(localNotificationIds(*app).empty());
+  std::vector<std::string> heard = eventSummary();
+  ASSERT_EQ(heard.size(), 40u);
+  for (int id = 0; id < 20; ++id) {
+    EXPECT_EQ(heard[2 * id], "schedule " + std::to_string(id));
+    EXPECT_EQ(heard[2 * id + 1], "cancel " + std::to_string(id));
+  }
 }
 
 // ---- The application-event hooks ----

@@ -49,10 +49,7 @@ LCNLocalNotification::LCNLocalNotification() {
   registerAction("registerPermission", &LCNLocalNotification::registerPermission);
 }
 
-plat::UIApplication& LCNLocalNotification::app() {
-  // The shared application lives as long as the process (tests replace it between cases only).
-  return *plat::UIApplication::sharedApplication();
-}
+plat::UIApplicationPtr LCNLocalNotification::app() { return plat::UIApplication::sharedApplication(); }
 
 void LCNLocalNotification::pluginInitialize() {
   std::lock_guard<std::mutex> lock(eventMutex_);
@@ -95,7 +92,7 @@ void LCNLocalNotification::drainWork() {
 // ---- Events ----
 
 std::string LCNLocalNotification::applicationState() const {
-  return app().applicationState() == plat::UIApplicationStateActive ? "foreground" : "background";
+  return app()->applicationState() == plat::UIApplicationStateActive ? "foreground" : "background";
 }
 
 void LCNLocalNotification::fireEvent(const std::string& event) { fireEventNotification(event, nullptr); }
@@ -168,7 +165,7 @@ void LCNLocalNotification::update(const HBRInvokedUrlCommandPtr& command) {
     for (const auto& item : items) {
       auto options = pageOptions(item);
       if (!options) continue;
-      auto notification = localNotificationWithId(app(), options->get("id"));
+      auto notification = localNotificationWithId(*app(), options->get("id"));
       if (!notification) continue;
       updateLocalNotification(notification->copy(), *options);
       fireEventNotification("update", notification);
@@ -181,9 +178,9 @@ void LCNLocalNotification::update(const HBRInvokedUrlCommandPtr& command) {
 void LCNLocalNotification::cancel(const HBRInvokedUrlCommandPtr& command) {
   runInOrder([this, command] {
     for (const auto& id : command->arguments()) {
-      auto notification = localNotificationWithId(app(), id);
+      auto notification = localNotificationWithId(*app(), id);
       if (!notification) continue;
-      app().cancelLocalNotification(notification);
+      app()->cancelLocalNotification(notification);
       fireEventNotification("cancel", notification);
     }
     execCallback(command);
@@ -201,9 +198,9 @@ void LCNLocalNotification::cancelAll(const HBRInvokedUrlCommandPtr& command) {
 void LCNLocalNotification::clear(const HBRInvokedUrlCommandPtr& command) {
   runInOrder([this, command] {
     for (const auto& id : command->arguments()) {
-      auto notification = localNotificationWithId(app(), id);
+      auto notification = localNotificationWithId(*app(), id);
       if (!notification) continue;
-      clearLocalNotification(app(), notification);
+      clearLocalNotification(*app(), notification);
       fireEventNotification("clear", notification);
     }
     execCallback(command);
@@ -220,7 +217,7 @@ void LCNLocalNotification::clearAll(const HBRInvokedUrlCommandPtr& command) {
 
 void LCNLocalNotification::scheduleLocalNotification(const plat::UILocalNotificationPtr& notification) {
   cancelForerunnerLocalNotification(notification);
-  app().scheduleLocalNotification(notification);
+  app()->scheduleLocalNotification(notification);
 }
 
 void LCNLocalNotification::updateLocalNotification(const plat::UILocalNotificationPtr& notification,
@@ -232,24 +229,24 @@ void LCNLocalNotification::updateLocalNotification(const plat::UILocalNotificati
 }
 
 void LCNLocalNotification::cancelForerunnerLocalNotification(const plat::UILocalNotificationPtr& notification) {
-  if (auto forerunner = localNotificationWithId(app(), plat::Value(optionsOf(*notification).id())))
-    app().cancelLocalNotification(forerunner);
+  if (auto forerunner = localNotificationWithId(*app(), plat::Value(optionsOf(*notification).id())))
+    app()->cancelLocalNotification(forerunner);
 }
 
 void LCNLocalNotification::cancelAllLocalNotifications() {
-  app().cancelAllLocalNotifications();
-  app().setApplicationIconBadgeNumber(0);
+  app()->cancelAllLocalNotifications();
+  app()->setApplicationIconBadgeNumber(0);
 }
 
 void LCNLocalNotification::clearAllLocalNotifications() {
-  harbor::clearAllLocalNotifications(app());
-  app().setApplicationIconBadgeNumber(0);
+  harbor::clearAllLocalNotifications(*app());
+  app()->setApplicationIconBadgeNumber(0);
 }
 
 void LCNLocalNotification::cancelAllNotificationsWhichAreOlderThen(float seconds) {
-  for (const auto& notification : localNotifications(app())) {
+  for (const auto& notification : localNotifications(*app())) {
     if (isRepeating(*notification) || timeIntervalSinceFireDate(*notification) <= seconds) continue;
-    app().cancelLocalNotification(notification);
+    app()->cancelLocalNotification(notification);
     fireEventNotification("cancel", notification);
   }
 }
@@ -272,8 +269,8 @@ void LCNLocalNotification::getTriggered(const HBRInvokedUrlCommandPtr& c) { getO
 void LCNLocalNotification::isPresentType(const HBRInvokedUrlCommandPtr& command, LCNNotificationType type) {
   runInOrder([this, command, type] {
     const plat::Value& id = command->argumentAtIndex(0);
-    bool exists = type == LCNNotificationTypeAll ? localNotificationExist(app(), id)
-                                                 : localNotificationExistType(app(), id, type);
+    bool exists = type == LCNNotificationTypeAll ? localNotificationExist(*app(), id)
+                                                 : localNotificationExistType(*app(), id, type);
     if (auto delegate = commandDelegate())
       delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsBool(HBRCommandStatus::OK, exists),
                                  command->callbackId());
@@ -282,7 +279,7 @@ void LCNLocalNotification::isPresentType(const HBRInvokedUrlCommandPtr& command,
 
 void LCNLocalNotification::getIds(const HBRInvokedUrlCommandPtr& command, LCNNotificationType type) {
   runInOrder([this, command, type] {
-    plat::Array ids = type == LCNNotificationTypeAll ? localNotificationIds(app()) : localNotificationIdsByType(app(), type);
+    plat::Array ids = type == LCNNotificationTypeAll ? localNotificationIds(*app()) : localNotificationIdsByType(*app(), type);
     if (auto delegate = commandDelegate())
       delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsArray(HBRCommandStatus::OK, std::move(ids)),
                                  command->callbackId());
@@ -292,8 +289,8 @@ void LCNLocalNotification::getIds(const HBRInvokedUrlCommandPtr& command, LCNNot
 void LCNLocalNotification::getOption(const HBRInvokedUrlCommandPtr& command, LCNNotificationType type) {
   runInOrder([this, command, type] {
     const plat::Array& ids = command->arguments();
-    plat::Array options = type == LCNNotificationTypeAll ? localNotificationOptionsById(app(), ids)
-                                                         : localNotificationOptionsByTypeAndId(app(), type, ids);
+    plat::Array options = type == LCNNotificationTypeAll ? localNotificationOptionsById(*app(), ids)
+                                                         : localNotificationOptionsByTypeAndId(*app(), type, ids);
     auto delegate = commandDelegate();
     if (!delegate) return;
     auto result = options.empty() ? HBRPluginResult::resultWithStatus(HBRCommandStatus::OK)
@@ -308,10 +305,10 @@ void LCNLocalNotification::getOptions(const HBRInvokedUrlCommandPtr& command, LC
     const plat::Array& ids = command->arguments();
     plat::Array options;
     if (ids.empty())
-      options = type == LCNNotificationTypeAll ? localNotificationOptions(app()) : localNotificationOptionsByType(app(), type);
+      options = type == LCNNotificationTypeAll ? localNotificationOptions(*app()) : localNotificationOptionsByType(*app(), type);
     else
-      options = type == LCNNotificationTypeAll ? localNotificationOptionsById(app(), ids)
-                                               : localNotificationOptionsByTypeAndId(app(), type, ids);
+      options = type == LCNNotificationTypeAll ? localNotificationOptionsById(*app(), ids)
+                                               : localNotificationOptionsByTypeAndId(*app(), type, ids);
     if (auto delegate = commandDelegate())
       delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsArray(HBRCommandStatus::OK, std::move(options)),
                                  command->callbackId());
@@ -322,7 +319,7 @@ void LCNLocalNotification::getOptions(const HBRInvokedUrlCommandPtr& command, LC
 
 void LCNLocalNotification::hasPermission(const HBRInvokedUrlCommandPtr& command) {
   runInOrder([this, command] {
-    bool allowed = hasPermissionToScheduleLocalNotifications(app());
+    bool allowed = hasPermissionToScheduleLocalNotifications(*app());
     if (auto delegate = commandDelegate())
       delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsBool(HBRCommandStatus::OK, allowed),
                                  command->callbackId());
@@ -330,7 +327,7 @@ void LCNLocalNotification::hasPermission(const HBRInvokedUrlCommandPtr& command)
 }
 
 void LCNLocalNotification::registerPermission(const HBRInvokedUrlCommandPtr& command) {
-  if (!app().respondsToRegisterUserNotificationSettings()) {
+  if (!app()->respondsToRegisterUserNotificationSettings()) {
     hasPermission(command);
     return;
   }
@@ -339,7 +336,7 @@ void LCNLocalNotification::registerPermission(const HBRInvokedUrlCommandPtr& com
     std::lock_guard<std::mutex> lock(permissionMutex_);
     permissionCommands_.push_back(command);
   }
-  runInOrder([] { registerPermissionToScheduleLocalNotifications(app()); });
+  runInOrder([] { registerPermissionToScheduleLocalNotifications(*app()); });
 }
 
 void LCNLocalNotification::didRegisterUserNotificationSettings(const plat::NSNotification&) {
@@ -363,7 +360,7 @@ void LCNLocalNotification::didReceiveLocalNotification(const plat::NSNotificatio
   fireEventNotification(event, notification);
   if (fresh) return;
   if (!isRepeating(*notification)) {
-    app().cancelLocalNotification(notification);
+    app()->cancelLocalNotification(notification);
     fireEventNotification("cancel", notification);
   } else {
     fireEventNotification("clear", notification);

@@ -125,7 +125,7 @@ class LCNLocalNotification : public HBRPlugin,
   // Runs the work after every piece handed in before it, on the global queue.
   void runInOrder(std::function<void()> work);
   void drainWork();
-  static plat::UIApplication& app();
+  static plat::UIApplicationPtr app();
 
   std::mutex eventMutex_;  // the flag and the queue
   bool deviceready_ = false;
