@@ -106,7 +106,10 @@ status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
-# SIGTERM stops it cleanly, with the terminate notification.
+# SIGTERM stops it cleanly, with the terminate notification. A log file of its own: the shell
+# may still be starting harbor while the wait below reads it, and an older run's "running" line
+# must not count.
+log="$work/log-sigterm"
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
 tries=0
@@ -121,6 +124,7 @@ status=$?
 [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
 expect "harbor: terminating: received SIGTERM"
 expect "harbor: stopped"
+log="$work/log"
 
 # Help, and clear errors for bad input.
 "$harbor" --help >"$log" 2>&1 || fail "--help failed"

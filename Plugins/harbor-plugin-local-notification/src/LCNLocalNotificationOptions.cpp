@@ -26,12 +26,6 @@ double doubleReading(const plat::Value& value) {
   return std::isfinite(d) ? d : 0;
 }
 
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
 }  // namespace
 
 std::int64_t LCNLocalNotificationOptions::integerReading(const plat::Value& value) {
@@ -82,7 +76,7 @@ std::optional<std::string> LCNLocalNotificationOptions::soundName() const {
   if (stringIsNullOrEmpty(sound) || !sound.isString()) return std::nullopt;
   const std::string& value = sound.asString();
   if (value == kLCNDefaultSound) return std::string(plat::UILocalNotificationDefaultSoundName);
-  if (plat::startsWith(value, "file:/")) return replaceAll(value, "file:/", "www");
+  if (plat::startsWith(value, "file:/")) return plat::stringByReplacingOccurrencesOfString(value, "file:/", "www");
   if (plat::startsWith(value, "res:")) return plat::lastPathComponent(value);
   return std::nullopt;
 }

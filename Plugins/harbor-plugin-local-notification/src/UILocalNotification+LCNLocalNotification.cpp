@@ -6,6 +6,7 @@
 
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/JSON.h"
+#include "plat/foundation/Strings.h"
 
 namespace harbor {
 namespace {
@@ -26,11 +27,6 @@ double fireDateOf(const plat::UILocalNotification& notification) {
 std::string defaultTimeZoneName() {
   const char* zone = std::getenv("TZ");
   return zone && *zone ? zone : "localtime";
-}
-
-void replaceAll(std::string& text, std::string_view from, std::string_view to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
 }
 
 }  // namespace
@@ -93,9 +89,8 @@ std::optional<std::string> encodeToJSON(const plat::UILocalNotification& notific
   if (!text) return std::nullopt;
   std::string json = std::move(*text);
   std::erase(json, '\n');
-  replaceAll(json, "\xE2\x80\xA8", "\\u2028");
-  replaceAll(json, "\xE2\x80\xA9", "\\u2029");
-  return json;
+  json = plat::stringByReplacingOccurrencesOfString(std::move(json), "\xE2\x80\xA8", "\\u2028");
+  return plat::stringByReplacingOccurrencesOfString(std::move(json), "\xE2\x80\xA9", "\\u2029");
 }
 
 }  // namespace harbor
