@@ -100,6 +100,27 @@ expect "harbor: notification opened 'Hello\\nfrom the page'"
 expect "hello: notification: event click 1, background"
 expect "hello: notification: event cancel 1, background"
 
+# Killed right after the page scheduled its notification, harbor loses nothing: the store is
+# whole, holds the notification, and the next start reads it without complaint.
+log="$work/log-kill"
+"$harbor" --home "$work/kill-home" --run-seconds 10 "$bundle" 2>"$log" &
+pid=$!
+tries=0
+until grep -qF "hello: notification: event schedule" "$log" 2>/dev/null; do
+  tries=$((tries + 1))
+  [ "$tries" -le 200 ] || { kill -KILL "$pid"; fail "the page did not schedule its notification"; }
+  sleep 0.1
+done
+kill -KILL "$pid"
+wait "$pid" 2>/dev/null
+log="$work/log"
+grep -qF '"alertBody":"Hello\nfrom the page"' "$work/kill-home/Library/LocalNotifications.json" ||
+  fail "the scheduled notification was not kept"
+"$harbor" --home "$work/kill-home" --until "is starting." "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status after a kill"
+if grep -qF "cannot be read" "$log"; then fail "the stored notifications were damaged"; fi
+
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
 status=$?
