@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/Clock.h"
@@ -398,6 +399,9 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
   // Work begun in the background at termination finishes before the process ends, as the
   // system grants it, so that no file is left half-written.
   application->finishBackgroundTasks(kTerminationGraceSeconds);
+  // So does work already handed to the global queue (a page's notification being stored, say):
+  // it must not outlive the application's objects, or run on into the process's exit.
+  dispatch::GlobalQueue::shared().waitIdle(kTerminationGraceSeconds);
   application->runningMain_ = false;
   application->setDelegate(nullptr);
   return 0;

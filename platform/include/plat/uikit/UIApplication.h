@@ -272,7 +272,8 @@ class UIApplication : public Object, public KeyValueObservable {
 // is named; it must be a registered UIApplication subclass), creates the delegate of the named
 // class through the class registry and runs its second creation step, launches, and runs the
 // main run loop on the calling thread until the application terminates. Then it gives running
-// background tasks (a backup started at termination, say) a few seconds to end, lets go of
+// background tasks (a backup started at termination, say) and the work already on the global
+// queue a few seconds to end, lets go of
 // the delegate, so that the application's objects are torn down in order while the platform is
 // still whole. Returns 0, or 1 when a named class cannot be created (logged).
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
