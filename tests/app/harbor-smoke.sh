@@ -19,6 +19,16 @@ fail() {
 expect() {
   grep -qF -- "$1" "$log" || fail "no line with: $1"
 }
+# Waits (20 s at most) until the log of the harbor running as $pid has a line with $1; else
+# kills it and fails with $2.
+wait_for_line() {
+  tries=0
+  until grep -qF -- "$1" "$log" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ "$tries" -le 200 ] || { kill -KILL "$pid"; fail "$2"; }
+    sleep 0.1
+  done
+}
 
 # A run that ends by itself: the container starts, creates its start-up plugin, and terminates
 # cleanly once the page is done or the run time is over.
@@ -118,12 +128,7 @@ expect "hello: notification: event cancel 1, background"
 log="$work/log-kill"
 "$harbor" --home "$work/kill-home" --run-seconds 10 "$bundle" 2>"$log" &
 pid=$!
-tries=0
-until grep -qF "hello: notification: event schedule" "$log" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ "$tries" -le 200 ] || { kill -KILL "$pid"; fail "the page did not schedule its notification"; }
-  sleep 0.1
-done
+wait_for_line "hello: notification: event schedule" "the page did not schedule its notification"
 kill -KILL "$pid"
 wait "$pid" 2>/dev/null
 log="$work/log"
@@ -133,6 +138,7 @@ grep -qF '"alertBody":"Hello\nfrom the page"' "$work/kill-home/Library/LocalNoti
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status after a kill"
 if grep -qF "cannot be read" "$log"; then fail "the stored notifications were damaged"; fi
+
 # The page writes dates and numbers the way the device's locale does.
 "$harbor" --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
@@ -152,12 +158,7 @@ expect "Your current version of iOS is 7.1."
 : >"$log"
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
-tries=0
-until grep -qF "harbor: running " "$log" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ "$tries" -le 200 ] || { kill -KILL "$pid"; fail "harbor did not start"; }
-  sleep 0.1
-done
+wait_for_line "harbor: running " "harbor did not start"
 kill -TERM "$pid"
 wait "$pid"
 status=$?
