@@ -14,10 +14,11 @@
 // first; after it, at once. The flag and the queue share one lock, so no event is left behind
 // in the queue; scripts go to the main run loop in the order the events happened.
 //
-// Page actions. Every answer is OK (without a message unless given below), keep-callback off; no action answers with an error: ids
-// that name no notification are skipped, and arguments of the wrong kind too. Except deviceready
-// (main thread), the work runs in the background on one queue of this plugin's own, in the
-// order the commands came, so a schedule and a cancel of one id always apply in that order.
+// Page actions. Every answer is OK (without a message unless given below), keep-callback off;
+// no action answers with an error: ids that name no notification are skipped, and arguments of
+// the wrong kind too. Except deviceready (main thread), the work runs in the background in the
+// order the commands came (one chain of this plugin's own over the global queue), so a schedule
+// and a cancel of one id always apply in that order.
 //   deviceready []                      no answer at all; sends the queued events
 //   schedule [options...]               each in order: replaces a notification of the same id,
 //                                       event "schedule"; with two or more, a 10 ms pause
