@@ -9,6 +9,7 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
+#include "LocalNotificationPlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
@@ -42,6 +43,7 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
+  registerLocalNotificationPlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);

@@ -191,6 +191,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "beep: asked for 2",
                              "page confirm: true",
                              "page prompt: \"Harbor\"",
+                             "notification: event schedule 1, foreground",
                              "battery: no report yet",
                              "done",
                          }));

@@ -198,6 +198,14 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 }
 bool contains(std::string_view text, std::string_view needle) { return text.find(needle) != std::string_view::npos; }
 
+std::string stringByReplacingOccurrencesOfString(std::string text, std::string_view target,
+                                                 std::string_view replacement) {
+  if (target.empty()) return text;
+  for (std::size_t at = text.find(target); at != std::string::npos; at = text.find(target, at + replacement.size()))
+    text.replace(at, target.size(), replacement);
+  return text;
+}
+
 int compareVersions(std::string_view a, std::string_view b) {
   auto next = [](std::string_view& s) -> long long {
     long long v = 0;

@@ -42,6 +42,9 @@ bool equalsIgnoringCaseASCII(std::string_view a, std::string_view b);
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 bool contains(std::string_view text, std::string_view needle);
+// Every occurrence of target (not empty) replaced, left to right, without rescanning what was put in.
+std::string stringByReplacingOccurrencesOfString(std::string text, std::string_view target,
+                                                 std::string_view replacement);
 
 // Compares dotted version texts numerically ("8.0" > "7.1.2", "10.0" > "9.3"): <0, 0, >0.
 int compareVersions(std::string_view a, std::string_view b);
