@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "plat/foundation/FileFaults.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
@@ -78,7 +79,7 @@ std::int32_t copyErrorCode(long platformError) {
 
 // Opens a regular file without blocking on pipes or devices; -1 for anything else.
 int openRegular(const std::string& path, int flags, mode_t mode = 0) {
-  int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+  int fd = plat::fileio::open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd < 0) return -1;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -91,15 +92,33 @@ int openRegular(const std::string& path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-bool writeAll(int fd, const std::uint8_t* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
+// A symbolic link may stand as the last component of a path and point anywhere, even at
+// something that does not exist yet; creating through it would create at its target. So the
+// final component is followed by hand, link after link, until it names no link.
+constexpr int kMaxLinkHops = 40;
+
+std::optional<std::filesystem::path> resolvedLocation(const std::string& localPath) {
+  std::filesystem::path path(localPath);
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    std::error_code ec;
+    auto parent = std::filesystem::weakly_canonical(path.parent_path(), ec);
+    if (ec) return std::nullopt;
+    auto name = path.filename();
+    if (name.empty() || name == "." || name == "..") return std::filesystem::weakly_canonical(path, ec);
+    auto candidate = parent / name;
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return candidate;
+    auto target = std::filesystem::read_symlink(candidate, ec);
+    if (ec) return std::nullopt;
+    path = target.is_absolute() ? target : parent / target;
   }
-  return true;
+  return std::nullopt;  // a loop of links
+}
+
+// Answers a failed write: a full disk is QUOTA_EXCEEDED_ERR, anything else INVALID_MODIFICATION_ERR.
+HBRPluginResultPtr writeFailure(int err) {
+  bool full = err == ENOSPC || err == EDQUOT;
+  return fileErrorResult(HBRCommandStatus::Error, full ? QUOTA_EXCEEDED_ERR : INVALID_MODIFICATION_ERR);
 }
 
 }  // namespace
@@ -181,10 +200,11 @@ bool HBRLocalFilesystem::valueForKeyIsNumber(const plat::Dictionary& dict, std::
 }
 
 bool HBRLocalFilesystem::canCopyMoveSrc(const std::string& src, const std::string& dest) {
-  if (src.empty() || dest.find(src) == std::string::npos) return true;
-  std::size_t from = src.size() - 1;
-  std::size_t length = dest.size() - src.size();
-  return dest.substr(from, length).find('/') == std::string::npos;
+  if (src.empty()) return true;
+  if (dest == src) return false;
+  // Inside exactly when the source is followed by a "/" ("/a/dir-backup" is a sibling of "/a/dir").
+  std::string folder = src.back() == '/' ? src : src + "/";
+  return dest.compare(0, folder.size(), folder) != 0;
 }
 
 std::string HBRLocalFilesystem::joinedLocalPath(const std::string& fullPath) const {
@@ -198,9 +218,9 @@ bool HBRLocalFilesystem::isConfined(const std::string& localPath) const {
   std::error_code ec;
   auto root = std::filesystem::weakly_canonical(fsRoot_, ec);
   if (ec) return false;
-  auto resolved = std::filesystem::weakly_canonical(localPath, ec);
-  if (ec) return false;
-  return plat::pathIsInsideFolder(resolved.string(), root.string());
+  auto resolved = resolvedLocation(localPath);
+  if (!resolved) return false;
+  return plat::pathIsInsideFolder(resolved->string(), root.string());
 }
 
 bool HBRLocalFilesystem::isRoot(const std::string& localPath) const {
@@ -316,7 +336,7 @@ HBRPluginResultPtr HBRLocalFilesystem::getFileForURL(const HBRFilesystemURLPtr& 
       }
     } else {
       // Exclusive creation: a file that appeared since the test above is left alone.
-      int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+      int fd = plat::fileio::open(*path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
       if (fd < 0) return ioError(ABORT_ERR);
       ::close(fd);
     }
@@ -450,7 +470,7 @@ std::optional<std::uint64_t> HBRLocalFilesystem::truncateFile(const std::string&
   std::optional<std::uint64_t> length;
   struct stat st {};
   bool cut = position <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
-             ::ftruncate(fd, static_cast<off_t>(position)) == 0;
+             plat::fileio::ftruncate(fd, static_cast<off_t>(position)) == 0;
   if (cut && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0) length = static_cast<std::uint64_t>(st.st_size);
   ::close(fd);
   return length;
@@ -478,19 +498,19 @@ HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURL(const HBRFilesystemURLPt
       return plainError(INVALID_MODIFICATION_ERR);
     }
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
-    if (!plat::writeFileContentsAtomically(*path, bytes)) return plainError(INVALID_MODIFICATION_ERR);
+    plat::NSError error;
+    if (!plat::writeFileContentsAtomically(*path, bytes, &error)) {
+      return writeFailure(error.code == plat::NSFileWriteOutOfSpaceError ? ENOSPC : EIO);
+    }
   } else {
     int fd = openRegular(*path, O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (fd < 0) return plainError(INVALID_MODIFICATION_ERR);
-    struct stat st {};
-    bool measured = ::fstat(fd, &st) == 0;
-    bool written = writeAll(fd, data.data(), data.size());
-    // A half-done append is taken back, so the file keeps its old contents.
-    if (!written && measured) {
-      if (::ftruncate(fd, st.st_size) != 0) plat::NSLog("error restoring " + *path + " after a failed write");
-    }
+    // Written until done or failed. What went out before a failure stays, as a writer on the
+    // page expects of a stream: the answer says the write failed, and the file shows how far it got.
+    bool written = plat::fileio::writeAll(fd, data.data(), data.size());
+    int err = errno;
     ::close(fd);
-    if (!written) return plainError(INVALID_MODIFICATION_ERR);
+    if (!written) return writeFailure(err);
   }
   return HBRPluginResult::resultWithStatusMessageAsNSUInteger(HBRCommandStatus::OK, data.size());
 }

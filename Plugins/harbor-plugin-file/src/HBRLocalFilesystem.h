@@ -6,7 +6,9 @@
 //
 // Confinement: a full path that arrives in a URL is mapped to a local path only when it holds
 // no ".." component and no NUL byte, and when the path, with its symbolic links resolved, still
-// lies inside the root (itself resolved). Everything else answers ENCODING_ERR (status 6): no
+// lies inside the root (itself resolved). A link as the last component is followed too, also
+// when its target does not exist yet, so nothing is created, appended, cut or marked through a
+// link that points out of the root. Everything else answers ENCODING_ERR (status 6): no
 // operation reaches outside its root. Relative paths given to getFileForURL are normalised
 // first, so "../../x" there names "/x" inside the root.
 //
@@ -39,7 +41,8 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   // Resolves ".." against the component before it (a leading one is dropped); "." stays.
   static std::string normalizePath(std::string_view path);
   static bool valueForKeyIsNumber(const plat::Dictionary& dict, std::string_view key);
-  // False when dest lies inside the directory src (copying a directory into itself).
+  // False when dest is src or lies inside the directory src, at a "/" boundary (copying a
+  // directory into itself); "/a/dir" may go to "/a/dir-backup" or "/a/dirx/copy".
   static bool canCopyMoveSrc(const std::string& src, const std::string& dest);
 
   const std::string& fsRoot() const { return fsRoot_; }
@@ -68,6 +71,9 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   HBRPluginResultPtr recursiveRemoveFileAtURL(const HBRFilesystemURLPtr& url) override;
   HBRPluginResultPtr readEntriesAtURL(const HBRFilesystemURLPtr& url) override;
   HBRPluginResultPtr truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) override;
+  // Status 1 with the byte count. Replacing is atomic (the old file or the whole new one);
+  // appending writes until done and keeps what went out before a failure. A full disk answers
+  // 9/QUOTA_EXCEEDED_ERR, other failures 9/INVALID_MODIFICATION_ERR.
   HBRPluginResultPtr writeToFileAtURL(const HBRFilesystemURLPtr& url, const plat::Data& data, bool append) override;
   void copyFileToURL(const HBRFilesystemURLPtr& destURL, const std::optional<std::string>& newName,
                      const HBRFileSystemPtr& srcFs, const HBRFilesystemURLPtr& srcURL, bool copy,
