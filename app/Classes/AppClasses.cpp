@@ -8,6 +8,7 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
+#include "FilePlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
@@ -36,6 +37,7 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
+  registerFilePlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerVibrationPlugin(registry);
 }
