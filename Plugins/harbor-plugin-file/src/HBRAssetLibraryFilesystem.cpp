@@ -165,7 +165,7 @@ void HBRAssetLibraryFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, st
         // end can size the buffer.
         std::int64_t size = std::max<std::int64_t>(representation->size(), 0);
         std::int64_t from = std::clamp<std::int64_t>(start, 0, size);
-        std::int64_t length = end > start ? end - start : size;
+        std::int64_t length = end > from ? end - from : size;
         length = std::clamp<std::int64_t>(length, 0, size - from);
         plat::Data bytes(static_cast<std::size_t>(length));
         std::size_t read = length > 0 ? representation->getBytes(bytes.data(), from, bytes.size()) : 0;
