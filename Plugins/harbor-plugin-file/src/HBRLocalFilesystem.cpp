@@ -283,7 +283,8 @@ plat::Dictionary HBRLocalFilesystem::makeEntryForPath(const std::string& fullPat
       {"isFile", !isDirectory},
       {"isDirectory", isDirectory},
       {"fullPath", entryPath},
-      {"name", plat::lastPathComponent(stripQueryParametersFromPath(fullPath))},
+      // The root's full path is empty in a URL; its entry is "/" by name too, however reached.
+      {"name", fullPath.empty() ? std::string("/") : plat::lastPathComponent(stripQueryParametersFromPath(fullPath))},
       {"filesystemName", name()},
       {"nativeURL", nativeURL},
   };
