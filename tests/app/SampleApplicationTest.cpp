@@ -172,6 +172,11 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "beep: asked for 2",
                              "page confirm: true",
                              "page prompt: \"Harbor\"",
+                             "file: wrote 46 bytes to temporary/hello-file.js",
+                             "file: listed hello-file.js",
+                             "file: read back \"window.helloFromFile = 'a script from a file';\"",
+                             "file: loaded hbrfile://localhost/temporary/hello-file.js: a script from a file",
+                             "file: removed hello-file.js",
                              "battery: no report yet",
                              "done",
                          }));
