@@ -26,7 +26,7 @@ constexpr char kMobileBackupKey[] = "com.apple.MobileBackup";
 constexpr double kReferenceDateOffset = 978307200.0;
 // Characters that may stand unescaped in the path of a URL.
 constexpr char kPathAllowed[] = "/!$&'()*+,;=:@";
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = 16 * 1024;
 
 HBRPluginResultPtr ioError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::IOException, code); }
 HBRPluginResultPtr plainError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::Error, code); }
@@ -439,20 +439,31 @@ void HBRLocalFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int6
     ::close(fd);
     return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
   }
-  // The wanted length bounds the read, but memory grows only with what the file really holds.
+  // The wanted length bounds the read, but memory grows only with what the file really holds:
+  // the buffer is sized once from the file's length, and grows only if the file does meanwhile.
   std::uint64_t wanted = std::numeric_limits<std::uint64_t>::max();
-  if (end >= 0) {
-    std::int64_t from = std::max<std::int64_t>(start, 0);
-    wanted = end > from ? static_cast<std::uint64_t>(end - from) : 0;
-  }
-  plat::Data bytes;
+  std::int64_t from = std::max<std::int64_t>(start, 0);
+  if (end >= 0) wanted = end > from ? static_cast<std::uint64_t>(end - from) : 0;
+  struct stat st {};
+  std::uint64_t left = ::fstat(fd, &st) == 0 && st.st_size > from ? static_cast<std::uint64_t>(st.st_size - from) : 0;
+  plat::Data bytes(static_cast<std::size_t>(std::min(wanted, left)));
+  std::size_t have = 0;
   bool failed = false;
-  while (bytes.size() < wanted) {
-    std::size_t have = bytes.size();
-    std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, wanted - have));
-    bytes.resize(have + ask);
-    ssize_t n = ::read(fd, bytes.data() + have, ask);
-    bytes.resize(have + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+  while (have < wanted) {
+    ssize_t n;
+    if (have < bytes.size()) {
+      n = ::read(fd, bytes.data() + have, bytes.size() - have);
+      if (n > 0) have += static_cast<std::size_t>(n);
+    } else {
+      // As far as the file's length said: a small read tells whether it grew meanwhile, without
+      // growing (and copying) the whole buffer just to meet the end of the file.
+      std::uint8_t more[kReadChunk];
+      n = ::read(fd, more, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof more, wanted - have)));
+      if (n > 0) {
+        bytes.insert(bytes.end(), more, more + n);
+        have += static_cast<std::size_t>(n);
+      }
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       failed = true;
@@ -460,6 +471,7 @@ void HBRLocalFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int6
     }
     if (n == 0) break;
   }
+  bytes.resize(have);
   ::close(fd);
   if (failed) return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
   callback(std::move(bytes), mimeType, 0);
