@@ -142,6 +142,8 @@ TEST_F(File, LocalPathsMapToTheShortestFullPath) {
 }
 
 TEST_F(File, SharedServiceLookups) {
+  // How the other plugins reach the service.
+  EXPECT_EQ(std::dynamic_pointer_cast<HBRFile>(controller->delegate()->getCommandInstance("File")), file);
   writeFile(documents("notes/a.css"), "body{}");
   auto url = HBRFilesystemURL::fileSystemURLWithString(persistent("/notes/a.css"));
   EXPECT_EQ(file->filesystemForURL(url), file->fileSystemByName("persistent"));
