@@ -13,16 +13,16 @@
 
 using namespace harbor;
 using harbor::testing::expectCode;
+using harbor::testing::kFileError;
+using harbor::testing::kFileIOError;
+using harbor::testing::kFileMalformed;
+using harbor::testing::kFileOK;
 using plat::Array;
 using plat::Dictionary;
 using plat::Value;
 
 namespace {
 
-constexpr int kOK = 1;
-constexpr int kMalformed = 5;
-constexpr int kIO = 6;
-constexpr int kError = 9;
 
 class AssetLibraryFilesystem : public harbor::testing::FilePluginTest {
  protected:
@@ -53,7 +53,7 @@ TEST_F(AssetLibraryFilesystem, BothSchemesNameTheSameAsset) {
     EXPECT_EQ(text.message, Value(bytes)) << url;
   }
   auto entry = call("resolveLocalFileSystemURI", Array{libraryURL});
-  EXPECT_EQ(entry.status, kOK);
+  EXPECT_EQ(entry.status, kFileOK);
   EXPECT_EQ(entry.message["filesystemName"], Value("assets-library"));
   EXPECT_EQ(entry.message["nativeURL"], Value(libraryURL));
   EXPECT_TRUE(plat::startsWith(entry.message["name"].asString(), "asset.JPG?id="));
@@ -78,7 +78,7 @@ TEST_F(AssetLibraryFilesystem, ReadsClampTheirRange) {
   };
   for (const auto& c : cases) {
     auto answer = call("readAsText", Array{localURL, "UTF-8", c.start, c.end});
-    EXPECT_EQ(answer.status, kOK) << c.start << ".." << c.end;
+    EXPECT_EQ(answer.status, kFileOK) << c.start << ".." << c.end;
     EXPECT_EQ(answer.message, Value(c.expected)) << c.start << ".." << c.end;
   }
   auto dataURL = call("readAsDataURL", Array{libraryURL, 0, 4});
@@ -87,14 +87,14 @@ TEST_F(AssetLibraryFilesystem, ReadsClampTheirRange) {
 
 TEST_F(AssetLibraryFilesystem, MissingAssetsResolveButDoNotRead) {
   std::string missing = "assets-library://asset/asset.JPG?id=00000000-0000-0000-0000-000000000000&ext=JPG";
-  EXPECT_EQ(call("resolveLocalFileSystemURI", Array{missing}).status, kOK);
-  expectCode(call("readAsArrayBuffer", Array{missing, 0, -1}), kIO, 1);
-  expectCode(call("getFileMetadata", Array{missing}), kIO, 1);
+  EXPECT_EQ(call("resolveLocalFileSystemURI", Array{missing}).status, kFileOK);
+  expectCode(call("readAsArrayBuffer", Array{missing, 0, -1}), kFileIOError, 1);
+  expectCode(call("getFileMetadata", Array{missing}), kFileIOError, 1);
 }
 
 TEST_F(AssetLibraryFilesystem, Metadata) {
   auto metadata = call("getFileMetadata", Array{localURL});
-  EXPECT_EQ(metadata.status, kOK);
+  EXPECT_EQ(metadata.status, kFileOK);
   EXPECT_EQ(metadata.message["size"].asInt(), static_cast<std::int64_t>(bytes.size()));
   EXPECT_EQ(metadata.message["type"], Value("image/jpeg"));
   EXPECT_TRUE(plat::endsWith(metadata.message["name"].asString(), ".JPG"));
@@ -104,22 +104,22 @@ TEST_F(AssetLibraryFilesystem, Metadata) {
 
 TEST_F(AssetLibraryFilesystem, EverythingThatChangesOrListsIsRefused) {
   auto readEntries = call("readEntries", Array{localURL});
-  EXPECT_EQ(readEntries.status, kMalformed);
+  EXPECT_EQ(readEntries.status, kFileMalformed);
   EXPECT_EQ(readEntries.message, Value("readEntries not supported for assets-library URLs."));
   auto getFile = call("getFile", Array{localURL, "x", Dictionary{{"create", true}}});
-  EXPECT_EQ(getFile.status, kMalformed);
+  EXPECT_EQ(getFile.status, kFileMalformed);
   EXPECT_EQ(getFile.message, Value("getFile not supported for assets-library URLs."));
   auto removeAll = call("removeRecursively", Array{localURL});
-  EXPECT_EQ(removeAll.status, kMalformed);
+  EXPECT_EQ(removeAll.status, kFileMalformed);
   EXPECT_EQ(removeAll.message, Value("removeRecursively not supported for assets-library URLs."));
-  expectCode(call("getParent", Array{localURL}), kIO, 4);
-  expectCode(call("remove", Array{localURL}), kIO, 9);
-  expectCode(call("write", Array{localURL, "x", 0}), kIO, 6);
-  expectCode(call("truncate", Array{localURL, 0}), kIO, 6);
-  EXPECT_EQ(call("setMetadata", Array{localURL, Dictionary{{"com.apple.MobileBackup", 1}}}).status, kError);
+  expectCode(call("getParent", Array{localURL}), kFileIOError, 4);
+  expectCode(call("remove", Array{localURL}), kFileIOError, 9);
+  expectCode(call("write", Array{localURL, "x", 0}), kFileIOError, 6);
+  expectCode(call("truncate", Array{localURL, 0}), kFileIOError, 6);
+  EXPECT_EQ(call("setMetadata", Array{localURL, Dictionary{{"com.apple.MobileBackup", 1}}}).status, kFileError);
   writeFile(documents("a.txt"), "a");
   expectCode(call("copyTo", Array{fileURL("persistent", "/a.txt"), "hbrfile://localhost/assets-library/", "a.txt"}),
-             kIO, 9);
+             kFileIOError, 9);
   // Nothing changed in the library.
   EXPECT_EQ(call("readAsText", Array{localURL, "UTF-8", 0, -1}).message, Value(bytes));
 }
@@ -128,7 +128,7 @@ TEST_F(AssetLibraryFilesystem, CopiesOutOfTheLibrary) {
   for (const char* action : {"copyTo", "moveTo"}) {
     std::string name = std::string(action) + ".jpg";
     auto answer = call(action, Array{localURL, fileURL("persistent", "/"), name});
-    EXPECT_EQ(answer.status, kOK) << action;
+    EXPECT_EQ(answer.status, kFileOK) << action;
     EXPECT_EQ(answer.message["fullPath"], Value("/" + name));
     EXPECT_EQ(readFile(documents(name)), bytes);
   }
@@ -138,17 +138,17 @@ TEST_F(AssetLibraryFilesystem, CopiesOutOfTheLibrary) {
   denied.denyChanges = true;
   denied.onlyInside = inHome("Documents");
   plat::ScopedFileFaults faults(denied);
-  expectCode(call("copyTo", Array{localURL, fileURL("persistent", "/"), "denied.jpg"}), kIO, 3);
+  expectCode(call("copyTo", Array{localURL, fileURL("persistent", "/"), "denied.jpg"}), kFileIOError, 3);
   EXPECT_FALSE(exists(documents("denied.jpg")));
 }
 
 TEST_F(AssetLibraryFilesystem, RefusedAccess) {
   plat::SimulatedPhotoLibrary::setAuthorizationStatus(plat::ALAuthorizationStatus::Denied);
   log_->clear();
-  expectCode(call("readAsArrayBuffer", Array{localURL, 0, -1}), kIO, 2);
+  expectCode(call("readAsArrayBuffer", Array{localURL, 0, -1}), kFileIOError, 2);
   EXPECT_TRUE(log_->contains("Error: "));
   auto metadata = call("getFileMetadata", Array{localURL});
-  EXPECT_EQ(metadata.status, kIO);
+  EXPECT_EQ(metadata.status, kFileIOError);
   EXPECT_TRUE(metadata.message.isString());
   EXPECT_FALSE(metadata.message.asString().empty());
 }

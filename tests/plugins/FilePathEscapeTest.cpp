@@ -22,7 +22,6 @@ using plat::Value;
 namespace {
 
 constexpr char kSecret[] = "the secret";
-constexpr int kOK = 1;
 
 class FilePathEscape : public harbor::testing::FilePluginTest {
  protected:
@@ -133,12 +132,12 @@ TEST_F(FilePathEscape, NothingOutsideARootIsReachedThroughAnyAction) {
     for (const auto& [action, arguments] : calls) {
       auto answer = call(action, arguments);
       ++tried;
-      if (action == "getParent" && answer.status == kOK) {
+      if (action == "getParent" && answer.status == harbor::testing::kFileOK) {
         // The parent of a link that stands inside the root is that root's folder, and fine.
         EXPECT_EQ(answer.message["nativeURL"], Value("file://" + documents("") + "/")) << url;
         continue;
       }
-      EXPECT_NE(answer.status, kOK) << action << " " << url << " -> " << answer.message.description();
+      EXPECT_NE(answer.status, harbor::testing::kFileOK) << action << " " << url << " -> " << answer.message.description();
       EXPECT_EQ(answer.message.description().find(kSecret), std::string::npos) << action << " " << url;
     }
     auto request = plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString(url));
@@ -169,7 +168,7 @@ TEST_F(FilePathEscape, NothingOutsideARootIsReachedThroughAnyAction) {
 TEST_F(FilePathEscape, RelativePathsStayInTheirRoot) {
   for (const char* path : {"../../secret.txt", "a/../../../secret.txt", "/../secret.txt", "./../secret.txt"}) {
     auto answer = call("getFile", Array{fileURL("persistent", "/"), path, Dictionary{{"create", true}}});
-    EXPECT_EQ(answer.status, kOK) << path;
+    EXPECT_EQ(answer.status, harbor::testing::kFileOK) << path;
     EXPECT_TRUE(plat::pathIsInsideFolder(call("_getLocalFilesystemPath",
                                               Array{fileURL("persistent", answer.message["fullPath"].asString())})
                                              .message.asString(),

@@ -17,6 +17,10 @@
 
 using namespace harbor;
 using harbor::testing::expectCode;
+using harbor::testing::kFileError;
+using harbor::testing::kFileIOError;
+using harbor::testing::kFileMalformed;
+using harbor::testing::kFileOK;
 using harbor::testing::PageCallback;
 using plat::Array;
 using plat::Dictionary;
@@ -24,9 +28,6 @@ using plat::Value;
 
 namespace {
 
-constexpr int kOK = 1;
-constexpr int kIO = 6;
-constexpr int kError = 9;
 
 class File : public harbor::testing::FilePluginTest {
  protected:
@@ -190,7 +191,7 @@ TEST_F(File, FileSystemsForwardToTheDelegatesURLTransformer) {
 
 TEST_F(File, RequestFileSystem) {
   auto temporary = call("requestFileSystem", Array{0, 0});
-  EXPECT_EQ(temporary.status, kOK);
+  EXPECT_EQ(temporary.status, kFileOK);
   EXPECT_EQ(temporary.message["name"], Value("temporary"));
   EXPECT_EQ(temporary.message["root"]["fullPath"], Value("/"));
   EXPECT_EQ(temporary.message["root"]["name"], Value("/"));
@@ -198,12 +199,12 @@ TEST_F(File, RequestFileSystem) {
   EXPECT_EQ(call("requestFileSystem", Array{1, 1024}).message["name"], Value("persistent"));
   for (int type : {99, -1, 10}) {
     log_->clear();
-    expectCode(call("requestFileSystem", Array{type, 0}), kError, 1);
+    expectCode(call("requestFileSystem", Array{type, 0}), kFileError, 1);
     EXPECT_TRUE(log_->contains("No filesystem of type requested"));
   }
   // More than the disk holds, and a negative size taken unsigned.
-  expectCode(call("requestFileSystem", Array{1, std::int64_t{1} << 62}), kIO, 10);
-  expectCode(call("requestFileSystem", Array{1, -1}), kIO, 10);
+  expectCode(call("requestFileSystem", Array{1, std::int64_t{1} << 62}), kFileIOError, 10);
+  expectCode(call("requestFileSystem", Array{1, -1}), kFileIOError, 10);
 
   auto all = call("requestAllFileSystems");
   ASSERT_TRUE(all.message.isArray());
@@ -227,24 +228,24 @@ TEST_F(File, RequestAllPaths) {
 
 TEST_F(File, GetFileAndDirectory) {
   auto created = call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", true}, {"exclusive", true}}});
-  EXPECT_EQ(created.status, kOK);
+  EXPECT_EQ(created.status, kFileOK);
   EXPECT_EQ(created.message["fullPath"], Value("/a.txt"));
   EXPECT_TRUE(exists(documents("a.txt")));
-  expectCode(call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", true}, {"exclusive", true}}}), kIO,
+  expectCode(call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", true}, {"exclusive", true}}}), kFileIOError,
              12);
-  EXPECT_EQ(call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", "yes"}}}).status, kOK);
-  expectCode(call("getFile", Array{persistent("/"), "b.txt", Dictionary{{"create", "yes"}}}), kIO, 1);
+  EXPECT_EQ(call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", "yes"}}}).status, kFileOK);
+  expectCode(call("getFile", Array{persistent("/"), "b.txt", Dictionary{{"create", "yes"}}}), kFileIOError, 1);
 
   // Two arguments ask for an existing directory.
-  expectCode(call("getDirectory", Array{persistent("/"), "d"}), kIO, 1);
+  expectCode(call("getDirectory", Array{persistent("/"), "d"}), kFileIOError, 1);
   auto dir = call("getDirectory", Array{persistent("/"), "d", Dictionary{{"create", true}}});
   EXPECT_EQ(dir.message["fullPath"], Value("/d/"));
-  EXPECT_EQ(call("getDirectory", Array{persistent("/"), "d"}).status, kOK);
-  expectCode(call("getDirectory", Array{persistent("/"), "a.txt"}), kIO, 11);
-  expectCode(call("getFile", Array{persistent("/"), "d"}), kIO, 11);
-  expectCode(call("getFile", Array{persistent("/"), "x:y", Dictionary{{"create", true}}}), kIO, 5);
+  EXPECT_EQ(call("getDirectory", Array{persistent("/"), "d"}).status, kFileOK);
+  expectCode(call("getDirectory", Array{persistent("/"), "a.txt"}), kFileIOError, 11);
+  expectCode(call("getFile", Array{persistent("/"), "d"}), kFileIOError, 11);
+  expectCode(call("getFile", Array{persistent("/"), "x:y", Dictionary{{"create", true}}}), kFileIOError, 5);
   // No path, and the options still land at their own position.
-  expectCode(call("getDirectory", Array{persistent("/")}), kIO, 5);
+  expectCode(call("getDirectory", Array{persistent("/")}), kFileIOError, 5);
   // "../../x" from the root stays in the root.
   EXPECT_EQ(call("getFile", Array{persistent("/d"), "../../x", Dictionary{{"create", true}}}).message["fullPath"],
             Value("/x"));
@@ -254,24 +255,24 @@ TEST_F(File, GetFileAndDirectory) {
   EXPECT_EQ(parent.message["fullPath"], Value("/"));
   auto entry = call("resolveLocalFileSystemURI", Array{persistent("/d")});
   EXPECT_EQ(entry.message["isDirectory"], Value(true));
-  expectCode(call("resolveLocalFileSystemURI", Array{persistent("/none")}), kIO, 1);
+  expectCode(call("resolveLocalFileSystemURI", Array{persistent("/none")}), kFileIOError, 1);
   for (const char* unusable : {"hbrfile://localhost/nope/a", "hbrfile://localhost/", "%FF", "http://x/"}) {
-    expectCode(call("resolveLocalFileSystemURI", Array{unusable}), kError, 5);
+    expectCode(call("resolveLocalFileSystemURI", Array{unusable}), kFileError, 5);
   }
 }
 
 TEST_F(File, Removal) {
   writeFile(documents("full/.hidden"), "h");
   writeFile(documents("f.txt"), "f");
-  expectCode(call("remove", Array{persistent("/full")}), kIO, 9);
-  EXPECT_EQ(call("removeRecursively", Array{persistent("/full")}).status, kOK);
+  expectCode(call("remove", Array{persistent("/full")}), kFileIOError, 9);
+  EXPECT_EQ(call("removeRecursively", Array{persistent("/full")}).status, kFileOK);
   EXPECT_FALSE(exists(documents("full")));
-  EXPECT_EQ(call("remove", Array{persistent("/f.txt")}).status, kOK);
-  expectCode(call("remove", Array{persistent("/f.txt")}), kIO, 1);
+  EXPECT_EQ(call("remove", Array{persistent("/f.txt")}).status, kFileOK);
+  expectCode(call("remove", Array{persistent("/f.txt")}), kFileIOError, 1);
   writeFile(documents("keep.txt"), "k");
   for (const char* action : {"remove", "removeRecursively"}) {
     for (const char* root : {"hbrfile://localhost/persistent/", "hbrfile://localhost/persistent"}) {
-      expectCode(call(action, Array{root}), kIO, 6);
+      expectCode(call(action, Array{root}), kFileIOError, 6);
     }
   }
   EXPECT_TRUE(exists(documents("keep.txt")));
@@ -288,11 +289,11 @@ TEST_F(File, CopyAndMove) {
   EXPECT_EQ(call("copyTo", Array{persistent("/f.txt"), fileURL("temporary", "/")}).message["fullPath"],
             Value("/f.txt"));
   EXPECT_EQ(readFile(inHome("tmp/f.txt")), "f");
-  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), "f.txt"}), kIO, 9);
-  expectCode(call("copyTo", Array{persistent("/tree"), persistent("/tree/sub"), "inner"}), kIO, 9);
+  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), "f.txt"}), kFileIOError, 9);
+  expectCode(call("copyTo", Array{persistent("/tree"), persistent("/tree/sub"), "inner"}), kFileIOError, 9);
   // A sibling whose name only begins like the source is no copy into itself.
   writeFile(documents("treex/keep"), "k");
-  EXPECT_EQ(call("copyTo", Array{persistent("/tree"), persistent("/treex"), "copy"}).status, kOK);
+  EXPECT_EQ(call("copyTo", Array{persistent("/tree"), persistent("/treex"), "copy"}).status, kFileOK);
   EXPECT_EQ(readFile(documents("treex/copy/a.txt")), "a");
 
   auto moved = call("moveTo", Array{persistent("/tree"), fileURL("temporary", "/"), "moved"});
@@ -300,11 +301,11 @@ TEST_F(File, CopyAndMove) {
   EXPECT_EQ(readFile(inHome("tmp/moved/sub/b.txt")), "b");
   EXPECT_FALSE(exists(documents("tree")));
 
-  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), "a:b"}), kIO, 5);
-  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), Value::null()}), kIO, 5);
-  expectCode(call("copyTo", Array{persistent("/f.txt")}), kIO, 1);
-  expectCode(call("moveTo", Array{Value::null(), persistent("/")}), kIO, 1);
-  expectCode(call("copyTo", Array{persistent("/none"), persistent("/"), "n"}), kIO, 1);
+  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), "a:b"}), kFileIOError, 5);
+  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), Value::null()}), kFileIOError, 5);
+  expectCode(call("copyTo", Array{persistent("/f.txt")}), kFileIOError, 1);
+  expectCode(call("moveTo", Array{Value::null(), persistent("/")}), kFileIOError, 1);
+  expectCode(call("copyTo", Array{persistent("/none"), persistent("/"), "n"}), kFileIOError, 1);
 }
 
 TEST_F(File, MoveAcrossDevices) {
@@ -320,9 +321,9 @@ TEST_F(File, MoveAcrossDevices) {
   file->registerFilesystem(other);
   writeFile(documents("tree/a.txt"), "a");
   writeFile(documents("f.bin"), std::string(100000, 'z'));
-  EXPECT_EQ(call("moveTo", Array{persistent("/tree"), fileURL("other", "/"), "tree"}).status, kOK);
-  EXPECT_EQ(call("moveTo", Array{persistent("/f.bin"), fileURL("other", "/"), "f.bin"}).status, kOK);
-  EXPECT_EQ(call("copyTo", Array{fileURL("other", "/f.bin"), persistent("/"), "back.bin"}).status, kOK);
+  EXPECT_EQ(call("moveTo", Array{persistent("/tree"), fileURL("other", "/"), "tree"}).status, kFileOK);
+  EXPECT_EQ(call("moveTo", Array{persistent("/f.bin"), fileURL("other", "/"), "f.bin"}).status, kFileOK);
+  EXPECT_EQ(call("copyTo", Array{fileURL("other", "/f.bin"), persistent("/"), "back.bin"}).status, kFileOK);
   EXPECT_FALSE(exists(documents("tree")));
   EXPECT_EQ(readFile(pattern + "/tree/a.txt"), "a");
   EXPECT_EQ(readFile(documents("back.bin")).size(), 100000u);
@@ -337,7 +338,7 @@ TEST_F(File, Reads) {
   } ranges[] = {{0, -1, "0123456789"}, {4, 8, "4567"}, {4, -1, "456789"}, {8, 100, "89"}, {20, -1, ""}, {-5, 3, "012"}};
   for (const auto& r : ranges) {
     auto answer = call("readAsText", Array{persistent("/digits.txt"), "utf-8", r.start, r.end});
-    EXPECT_EQ(answer.status, kOK);
+    EXPECT_EQ(answer.status, kFileOK);
     EXPECT_EQ(answer.message, Value(r.text)) << r.start << ".." << r.end;
   }
   auto data = call("readAsDataURL", Array{persistent("/digits.txt"), 0, 3});
@@ -350,24 +351,24 @@ TEST_F(File, Reads) {
   writeFile(documents("bytes.bin"), std::string("\x00\x41\x7f\x80\xe9\xff", 6));
   auto binary = call("readAsBinaryString", Array{persistent("/bytes.bin"), 0, -1});
   EXPECT_EQ(binary.message, Value(std::string("\0A\x7f\xc2\x80\xc3\xa9\xc3\xbf", 9)));
-  expectCode(call("readAsText", Array{persistent("/bytes.bin"), "UTF-8", 0, -1}), kIO, 5);
+  expectCode(call("readAsText", Array{persistent("/bytes.bin"), "UTF-8", 0, -1}), kFileIOError, 5);
   writeFile(documents("u.txt"), "\xc3\xbc");
   // A slice that cuts a character.
-  expectCode(call("readAsText", Array{persistent("/u.txt"), "UTF-8", 0, 1}), kIO, 5);
+  expectCode(call("readAsText", Array{persistent("/u.txt"), "UTF-8", 0, 1}), kFileIOError, 5);
 
   log_->clear();
-  expectCode(call("readAsText", Array{persistent("/digits.txt"), "latin1", 0, -1}), kIO, 5);
+  expectCode(call("readAsText", Array{persistent("/digits.txt"), "latin1", 0, -1}), kFileIOError, 5);
   EXPECT_TRUE(log_->contains("Only UTF-8 encodings are currently supported by readAsText"));
   for (const char* action : {"readAsDataURL", "readAsArrayBuffer", "readAsBinaryString"}) {
-    expectCode(call(action, Array{persistent("/none.txt"), 0, -1}), kIO, 1);
+    expectCode(call(action, Array{persistent("/none.txt"), 0, -1}), kFileIOError, 1);
   }
-  expectCode(call("readAsText", Array{persistent("/none.txt"), "UTF-8", 0, -1}), kIO, 1);
+  expectCode(call("readAsText", Array{persistent("/none.txt"), "UTF-8", 0, -1}), kFileIOError, 1);
 }
 
 TEST_F(File, WritesAndTruncation) {
   writeFile(documents("w.txt"), "0123456789");
   auto written = call("write", Array{persistent("/w.txt"), "abc", 2});
-  EXPECT_EQ(written.status, kOK);
+  EXPECT_EQ(written.status, kFileOK);
   EXPECT_EQ(written.message.asInt(), 3);
   EXPECT_EQ(readFile(documents("w.txt")), "01abc");
   EXPECT_EQ(call("write", Array{persistent("/w.txt"), "", 1}).message.asInt(), 0);
@@ -377,19 +378,19 @@ TEST_F(File, WritesAndTruncation) {
   EXPECT_EQ(call("write", Array{persistent("/new.txt"), "ü", 0}).message.asInt(), 2);
   EXPECT_EQ(readFile(documents("new.txt")), "ü");
   auto invalid = call("write", Array{persistent("/w.txt"), 42, 1});
-  EXPECT_EQ(invalid.status, kError);
+  EXPECT_EQ(invalid.status, kFileError);
   EXPECT_EQ(invalid.message, Value("Invalid parameter type"));
 
   EXPECT_EQ(call("truncate", Array{persistent("/new.txt"), 1}).message.asInt(), 1);
   EXPECT_EQ(readFile(documents("new.txt")), "\xc3");
-  expectCode(call("truncate", Array{persistent("/none.txt"), 0}), kIO, 1);
+  expectCode(call("truncate", Array{persistent("/none.txt"), 0}), kFileIOError, 1);
   EXPECT_FALSE(exists(documents("none.txt")));
 
   // A full disk: the write says so, and what went out stays.
   plat::FileFaultPlan plan;
   plan.diskFullAfterBytes = 2;
   plat::ScopedFileFaults faults(plan);
-  expectCode(call("write", Array{persistent("/w.txt"), "abcdef", 1}), kError, 10);
+  expectCode(call("write", Array{persistent("/w.txt"), "abcdef", 1}), kFileError, 10);
   EXPECT_EQ(readFile(documents("w.txt")), "0ab");
 }
 
@@ -402,19 +403,19 @@ TEST_F(File, MetadataAndEntries) {
   EXPECT_EQ(metadata.message["size"].asInt(), 5);
   EXPECT_EQ(metadata.message["name"], Value("f.txt"));
   EXPECT_DOUBLE_EQ(metadata.message["lastModifiedDate"].asDouble(), (978307200.0 + 50.0) * 1000.0);
-  expectCode(call("getFileMetadata", Array{persistent("/dir/none")}), kError, 1);
+  expectCode(call("getFileMetadata", Array{persistent("/dir/none")}), kFileError, 1);
 
   auto entries = call("readEntries", Array{persistent("/dir")});
   ASSERT_TRUE(entries.message.isArray());
   std::vector<std::string> listed;
   for (const auto& entry : entries.message.asArray()) listed.push_back(entry["fullPath"].asString());
   EXPECT_EQ(listed, (std::vector<std::string>{"/dir/.hidden", "/dir/f.txt", "/dir/sub/"}));
-  expectCode(call("readEntries", Array{persistent("/dir/f.txt")}), kIO, 1);
+  expectCode(call("readEntries", Array{persistent("/dir/f.txt")}), kFileIOError, 1);
 
   EXPECT_EQ(call("setMetadata", Array{persistent("/dir/f.txt"), Dictionary{{"com.apple.MobileBackup", 1}}}).status,
-            kOK);
+            kFileOK);
   EXPECT_TRUE(excludedFromBackup(documents("dir/f.txt")));
-  EXPECT_EQ(call("setMetadata", Array{persistent("/dir/f.txt")}).status, kError);
+  EXPECT_EQ(call("setMetadata", Array{persistent("/dir/f.txt")}).status, kFileError);
 }
 
 TEST_F(File, PathQueries) {
@@ -437,7 +438,7 @@ TEST_F(File, PathQueries) {
   };
   for (const auto& c : cases) {
     auto answer = call(c.action, Array{c.path});
-    EXPECT_EQ(answer.status, kOK);
+    EXPECT_EQ(answer.status, kFileOK);
     EXPECT_EQ(answer.message.asInt(), c.answer) << c.action << " " << c.path;
   }
   auto free = call("getFreeDiskSpace");
@@ -447,7 +448,7 @@ TEST_F(File, PathQueries) {
 
   EXPECT_EQ(call("_getLocalFilesystemPath", Array{persistent("/f.txt")}).message, Value(documents("f.txt")));
   auto none = call("_getLocalFilesystemPath", Array{"hbrfile://localhost/nope/f.txt"});
-  EXPECT_EQ(none.status, kError);
+  EXPECT_EQ(none.status, kFileError);
   EXPECT_EQ(none.message, Value("Cannot resolve URL to a file"));
 }
 
@@ -469,14 +470,14 @@ TEST_F(File, NoFileSystemAndNoArguments) {
       {"readEntries", {nowhere}, 0, -1},
       {"truncate", {nowhere, 0}, 0, -1},
       {"write", {nowhere, "x", 0}, 0, -1},
-      {"readAsText", {nowhere, "UTF-8", 0, -1}, kIO, 1},
-      {"readAsDataURL", {nowhere, 0, -1}, kIO, 1},
-      {"readAsArrayBuffer", {nowhere, 0, -1}, kIO, 1},
-      {"readAsBinaryString", {nowhere, 0, -1}, kIO, 1},
-      {"getFileMetadata", {nowhere}, kIO, 1},
-      {"copyTo", {nowhere, persistent("/"), "c"}, kIO, 1},
-      {"moveTo", {persistent("/"), nowhere, "c"}, kIO, 1},
-      {"resolveLocalFileSystemURI", {nowhere}, kError, 5},
+      {"readAsText", {nowhere, "UTF-8", 0, -1}, kFileIOError, 1},
+      {"readAsDataURL", {nowhere, 0, -1}, kFileIOError, 1},
+      {"readAsArrayBuffer", {nowhere, 0, -1}, kFileIOError, 1},
+      {"readAsBinaryString", {nowhere, 0, -1}, kFileIOError, 1},
+      {"getFileMetadata", {nowhere}, kFileIOError, 1},
+      {"copyTo", {nowhere, persistent("/"), "c"}, kFileIOError, 1},
+      {"moveTo", {persistent("/"), nowhere, "c"}, kFileIOError, 1},
+      {"resolveLocalFileSystemURI", {nowhere}, kFileError, 5},
   };
   for (const auto& c : cases) {
     auto answer = call(c.action, c.arguments);
@@ -490,9 +491,9 @@ TEST_F(File, NoFileSystemAndNoArguments) {
   for (const char* action : {"getFile", "getDirectory", "getParent", "setMetadata", "remove", "removeRecursively",
                              "copyTo", "moveTo", "getFileMetadata", "readEntries", "readAsText", "readAsDataURL",
                              "readAsArrayBuffer", "readAsBinaryString", "truncate", "write"}) {
-    expectCode(call(action), kIO, 1);
+    expectCode(call(action), kFileIOError, 1);
   }
-  expectCode(call("resolveLocalFileSystemURI"), kError, 5);
+  expectCode(call("resolveLocalFileSystemURI"), kFileError, 5);
   EXPECT_EQ(call("testFileExists").message.asInt(), 0);
 }
 

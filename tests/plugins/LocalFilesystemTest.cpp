@@ -584,19 +584,17 @@ TEST_F(LocalFilesystem, Metadata) {
 
 TEST_F(LocalFilesystem, WritesOnAFullDisk) {
   writeFile(local("w.txt"), "old");
+  plat::FileFaultPlan diskFull;
+  diskFull.diskFullAfterBytes = 4;
   {
-    plat::FileFaultPlan plan;
-    plan.diskFullAfterBytes = 4;
-    plat::ScopedFileFaults faults(plan);
+    plat::ScopedFileFaults faults(diskFull);
     // Replacing is whole or nothing.
     expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("brand new"), false), HBRCommandStatus::Error,
                 QUOTA_EXCEEDED_ERR);
     EXPECT_EQ(readFile(local("w.txt")), "old");
   }
   {
-    plat::FileFaultPlan plan;
-    plan.diskFullAfterBytes = 4;
-    plat::ScopedFileFaults faults(plan);
+    plat::ScopedFileFaults faults(diskFull);
     // Appending keeps what went out, and says the write failed.
     expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("0123456789"), true), HBRCommandStatus::Error,
                 QUOTA_EXCEEDED_ERR);

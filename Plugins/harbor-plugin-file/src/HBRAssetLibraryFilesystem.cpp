@@ -27,26 +27,6 @@ HBRPluginResultPtr unsupported(const char* what) {
 
 void HBRAssetLibraryFilesystem::initWithName(std::string name) { setName(std::move(name)); }
 
-std::string HBRAssetLibraryFilesystem::name() const {
-  std::lock_guard lock(mutex_);
-  return name_;
-}
-
-void HBRAssetLibraryFilesystem::setName(std::string name) {
-  std::lock_guard lock(mutex_);
-  name_ = std::move(name);
-}
-
-HBRURLTransformer HBRAssetLibraryFilesystem::urlTransformer() const {
-  std::lock_guard lock(mutex_);
-  return urlTransformer_;
-}
-
-void HBRAssetLibraryFilesystem::setUrlTransformer(HBRURLTransformer transformer) {
-  std::lock_guard lock(mutex_);
-  urlTransformer_ = std::move(transformer);
-}
-
 plat::NSURLPtr HBRAssetLibraryFilesystem::assetLibraryURLForLocalURL(const HBRFilesystemURLPtr& url) {
   auto source = url ? url->url() : nullptr;
   if (!source) return nullptr;
@@ -67,11 +47,7 @@ std::optional<std::string> HBRAssetLibraryFilesystem::getMimeTypeFromPath(const 
 plat::Dictionary HBRAssetLibraryFilesystem::makeEntryForPath(const std::string& fullPath, bool isDirectory) {
   std::string entryPath = fullPath;
   if (isDirectory && (entryPath.empty() || entryPath.back() != '/')) entryPath += '/';
-  std::string nativeURL;
-  if (auto url = plat::NSURL::URLWithString("assets-library:/" + fullPath)) {
-    if (auto transformer = urlTransformer()) url = transformer(url);
-    if (url) nativeURL = url->absoluteString();
-  }
+  std::string nativeURL = transformedURLText(plat::NSURL::URLWithString("assets-library:/" + fullPath));
   return plat::Dictionary{
       {"isFile", !isDirectory},
       {"isDirectory", isDirectory},

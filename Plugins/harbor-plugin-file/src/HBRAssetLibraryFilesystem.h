@@ -16,7 +16,6 @@
 // library's thread (the main run loop), never on the caller's; everything else answers at once.
 // No mutable state but the name and transformer.
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -27,7 +26,7 @@ namespace harbor {
 
 inline constexpr char kHBRAssetsLibraryFileSystemName[] = "assets-library";
 
-class HBRAssetLibraryFilesystem : public plat::Object, public HBRFileSystem {
+class HBRAssetLibraryFilesystem : public plat::Object, public HBRFileSystemIdentity {
  public:
   void initWithName(std::string name);
 
@@ -61,18 +60,9 @@ class HBRAssetLibraryFilesystem : public plat::Object, public HBRFileSystem {
   void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) override;
   std::optional<plat::Dictionary> makeEntryForLocalURL(const HBRFilesystemURLPtr& url) override;
   plat::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;
-  std::string name() const override;
-  void setName(std::string name) override;
-  HBRURLTransformer urlTransformer() const override;
-  void setUrlTransformer(HBRURLTransformer transformer) override;
   // Names no file on disk: the library URL's path (assets-library URLs) or the full path with its
   // query (hbrfile URLs), without a trailing "/".
   std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) override;
-
- private:
-  mutable std::mutex mutex_;
-  std::string name_;
-  HBRURLTransformer urlTransformer_;
 };
 
 }  // namespace harbor

@@ -70,21 +70,6 @@ std::vector<std::string> splitAtCommas(const std::string& text) {
   }
 }
 
-// Each byte as the character of the same number (U+0000-U+00FF), in UTF-8.
-std::string latin1ToUTF8(const plat::Data& bytes) {
-  std::string text;
-  text.reserve(bytes.size() + bytes.size() / 4);
-  for (std::uint8_t b : bytes) {
-    if (b < 0x80) {
-      text += static_cast<char>(b);
-    } else {
-      text += static_cast<char>(0xC0 | (b >> 6));
-      text += static_cast<char>(0x80 | (b & 0x3F));
-    }
-  }
-  return text;
-}
-
 // The command's string argument, or nothing when it is missing or of another kind.
 std::optional<std::string> stringArgument(const HBRInvokedUrlCommandPtr& command, std::size_t index) {
   const plat::Value& value = command->argumentAtIndex(index);
@@ -439,46 +424,47 @@ void HBRFile::getDirectory(const HBRInvokedUrlCommandPtr& command) {
                                                  command->methodName()));
 }
 
-void HBRFile::getFile(const HBRInvokedUrlCommandPtr& command) {
+void HBRFile::answerFromFileSystem(const HBRInvokedUrlCommandPtr& command, const FileSystemWork& work) {
   auto url = urlArgument(command, 0);
   if (!url) return send(command, ioError(NOT_FOUND_ERR));
   auto fileSystem = filesystemForURL(url);
   if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
-  send(command, fileSystem->getFileForURL(url, stringArgument(command, 1), dictionaryArgument(command, 2)));
+  send(command, work(url, fileSystem));
+}
+
+void HBRFile::getFile(const HBRInvokedUrlCommandPtr& command) {
+  answerFromFileSystem(command, [&](const HBRFilesystemURLPtr& url, const HBRFileSystemPtr& fileSystem) {
+    return fileSystem->getFileForURL(url, stringArgument(command, 1), dictionaryArgument(command, 2));
+  });
 }
 
 void HBRFile::getParent(const HBRInvokedUrlCommandPtr& command) {
-  auto url = urlArgument(command, 0);
-  if (!url) return send(command, ioError(NOT_FOUND_ERR));
-  auto fileSystem = filesystemForURL(url);
-  if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
-  send(command, fileSystem->getParentForURL(url));
+  answerFromFileSystem(command, [](const HBRFilesystemURLPtr& url, const HBRFileSystemPtr& fileSystem) {
+    return fileSystem->getParentForURL(url);
+  });
 }
 
 void HBRFile::setMetadata(const HBRInvokedUrlCommandPtr& command) {
-  auto url = urlArgument(command, 0);
-  if (!url) return send(command, ioError(NOT_FOUND_ERR));
-  auto fileSystem = filesystemForURL(url);
-  if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
-  send(command, fileSystem->setMetadataForURL(url, dictionaryArgument(command, 1)));
+  answerFromFileSystem(command, [&](const HBRFilesystemURLPtr& url, const HBRFileSystemPtr& fileSystem) {
+    return fileSystem->setMetadataForURL(url, dictionaryArgument(command, 1));
+  });
 }
 
+namespace {
+// A file system's root (its full path is empty) is never removed.
+bool isRootOfFileSystem(const HBRFilesystemURLPtr& url) { return url->fullPath() && url->fullPath()->empty(); }
+}  // namespace
+
 void HBRFile::remove(const HBRInvokedUrlCommandPtr& command) {
-  auto url = urlArgument(command, 0);
-  if (!url) return send(command, ioError(NOT_FOUND_ERR));
-  if (url->fullPath() && url->fullPath()->empty()) return send(command, ioError(NO_MODIFICATION_ALLOWED_ERR));
-  auto fileSystem = filesystemForURL(url);
-  if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
-  send(command, fileSystem->removeFileAtURL(url));
+  answerFromFileSystem(command, [](const HBRFilesystemURLPtr& url, const HBRFileSystemPtr& fileSystem) {
+    return isRootOfFileSystem(url) ? ioError(NO_MODIFICATION_ALLOWED_ERR) : fileSystem->removeFileAtURL(url);
+  });
 }
 
 void HBRFile::removeRecursively(const HBRInvokedUrlCommandPtr& command) {
-  auto url = urlArgument(command, 0);
-  if (!url) return send(command, ioError(NOT_FOUND_ERR));
-  if (url->fullPath() && url->fullPath()->empty()) return send(command, ioError(NO_MODIFICATION_ALLOWED_ERR));
-  auto fileSystem = filesystemForURL(url);
-  if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
-  send(command, fileSystem->recursiveRemoveFileAtURL(url));
+  answerFromFileSystem(command, [](const HBRFilesystemURLPtr& url, const HBRFileSystemPtr& fileSystem) {
+    return isRootOfFileSystem(url) ? ioError(NO_MODIFICATION_ALLOWED_ERR) : fileSystem->recursiveRemoveFileAtURL(url);
+  });
 }
 
 void HBRFile::copyTo(const HBRInvokedUrlCommandPtr& command) { doCopyMove(command, true); }
@@ -519,11 +505,9 @@ void HBRFile::getFileMetadata(const HBRInvokedUrlCommandPtr& command) {
 }
 
 void HBRFile::readEntries(const HBRInvokedUrlCommandPtr& command) {
-  auto url = urlArgument(command, 0);
-  if (!url) return send(command, ioError(NOT_FOUND_ERR));
-  auto fileSystem = filesystemForURL(url);
-  if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
-  send(command, fileSystem->readEntriesAtURL(url));
+  answerFromFileSystem(command, [](const HBRFilesystemURLPtr& url, const HBRFileSystemPtr& fileSystem) {
+    return fileSystem->readEntriesAtURL(url);
+  });
 }
 
 void HBRFile::readAsText(const HBRInvokedUrlCommandPtr& command) { readAs(command, ReadKind::Text); }
@@ -553,46 +537,34 @@ void HBRFile::readAs(const HBRInvokedUrlCommandPtr& command, ReadKind kind) {
     fileSystem->readFileAtURL(url, start, end,
                               [weak, command, kind](std::optional<plat::Data> data,
                                                     std::optional<std::string> mimeType, std::int32_t error) {
-                                auto self = weak.lock();
-                                if (!self) return;
-                                if (error != 0 || !data) {
-                                  return self->send(command, fileErrorResult(HBRCommandStatus::IOException,
-                                                                             static_cast<HBRFileError>(error)));
-                                }
-                                HBRPluginResultPtr result;
-                                switch (kind) {
-                                  case ReadKind::Text: {
-                                    std::string text(data->begin(), data->end());
-                                    if (!plat::isValidUTF8(text)) return self->send(command, ioError(ENCODING_ERR));
-                                    result = HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK,
-                                                                                              std::move(text));
-                                    break;
-                                  }
-                                  case ReadKind::DataURL:
-                                    result = HBRPluginResult::resultWithStatusMessageAsString(
-                                        HBRCommandStatus::OK,
-                                        "data:" + mimeType.value_or("") + ";base64," + plat::base64Encode(*data));
-                                    break;
-                                  case ReadKind::ArrayBuffer:
-                                    result = HBRPluginResult::resultWithStatusMessageAsArrayBuffer(HBRCommandStatus::OK,
-                                                                                                   *data);
-                                    break;
-                                  case ReadKind::BinaryString:
-                                    result = HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK,
-                                                                                              latin1ToUTF8(*data));
-                                    break;
-                                }
-                                self->send(command, result);
+                                if (auto self = weak.lock()) self->send(command, readResult(kind, data, mimeType, error));
                               });
   });
 }
 
+HBRPluginResultPtr HBRFile::readResult(ReadKind kind, const std::optional<plat::Data>& data,
+                                       const std::optional<std::string>& mimeType, std::int32_t error) {
+  if (error != 0 || !data) return fileErrorResult(HBRCommandStatus::IOException, static_cast<HBRFileError>(error));
+  std::string_view bytes(reinterpret_cast<const char*>(data->data()), data->size());
+  switch (kind) {
+    case ReadKind::Text:
+      if (!plat::isValidUTF8(bytes)) return ioError(ENCODING_ERR);
+      return HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, std::string(bytes));
+    case ReadKind::DataURL:
+      return HBRPluginResult::resultWithStatusMessageAsString(
+          HBRCommandStatus::OK, "data:" + mimeType.value_or("") + ";base64," + plat::base64Encode(bytes));
+    case ReadKind::ArrayBuffer:
+      return HBRPluginResult::resultWithStatusMessageAsArrayBuffer(HBRCommandStatus::OK, *data);
+    case ReadKind::BinaryString:
+      return HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, plat::latin1ToUTF8(bytes));
+  }
+  return ioError(NOT_READABLE_ERR);
+}
+
 void HBRFile::truncate(const HBRInvokedUrlCommandPtr& command) {
-  auto url = urlArgument(command, 0);
-  if (!url) return send(command, ioError(NOT_FOUND_ERR));
-  auto fileSystem = filesystemForURL(url);
-  if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
-  send(command, fileSystem->truncateFileAtURL(url, static_cast<std::uint64_t>(integerArgument(command, 1))));
+  answerFromFileSystem(command, [&](const HBRFilesystemURLPtr& url, const HBRFileSystemPtr& fileSystem) {
+    return fileSystem->truncateFileAtURL(url, static_cast<std::uint64_t>(integerArgument(command, 1)));
+  });
 }
 
 void HBRFile::write(const HBRInvokedUrlCommandPtr& command) {

@@ -88,6 +88,7 @@
 // readEntries, truncate and write answer status 0 without message. An action whose first
 // argument is missing answers 6/1 (resolveLocalFileSystemURI 9/5).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -208,7 +209,14 @@ class HBRFile : public HBRPlugin {
   // How a read's bytes become the answer.
   enum class ReadKind { Text, DataURL, ArrayBuffer, BinaryString };
   void readAs(const HBRInvokedUrlCommandPtr& command, ReadKind kind);
+  // The answer to a read: its bytes in the form asked for, or 6 with the read's code.
+  static HBRPluginResultPtr readResult(ReadKind kind, const std::optional<plat::Data>& data,
+                                       const std::optional<std::string>& mimeType, std::int32_t error);
   void send(const HBRInvokedUrlCommandPtr& command, const HBRPluginResultPtr& result) const;
+  // Sends what work answers for the first argument's URL and its file system; 6/1 without the
+  // argument, status 0 when it names no registered file system.
+  using FileSystemWork = std::function<HBRPluginResultPtr(const HBRFilesystemURLPtr&, const HBRFileSystemPtr&)>;
+  void answerFromFileSystem(const HBRInvokedUrlCommandPtr& command, const FileSystemWork& work);
   // The URL argument at index, or null when it is missing or not text.
   HBRFilesystemURLPtr urlArgument(const HBRInvokedUrlCommandPtr& command, std::size_t index) const;
   // Whether a plain path lies inside the sandbox home or the application bundle.

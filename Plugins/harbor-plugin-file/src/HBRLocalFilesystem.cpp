@@ -126,29 +126,8 @@ HBRPluginResultPtr writeFailure(int err) {
 plat::NSFileManager& HBRLocalFilesystem::fileManager() { return plat::NSFileManager::defaultManager(); }
 
 void HBRLocalFilesystem::initWithName(std::string name, std::string root) {
-  std::lock_guard lock(mutex_);
-  name_ = std::move(name);
+  setName(std::move(name));
   fsRoot_ = std::move(root);
-}
-
-std::string HBRLocalFilesystem::name() const {
-  std::lock_guard lock(mutex_);
-  return name_;
-}
-
-void HBRLocalFilesystem::setName(std::string name) {
-  std::lock_guard lock(mutex_);
-  name_ = std::move(name);
-}
-
-HBRURLTransformer HBRLocalFilesystem::urlTransformer() const {
-  std::lock_guard lock(mutex_);
-  return urlTransformer_;
-}
-
-void HBRLocalFilesystem::setUrlTransformer(HBRURLTransformer transformer) {
-  std::lock_guard lock(mutex_);
-  urlTransformer_ = std::move(transformer);
 }
 
 // --- Names and paths ---
@@ -274,11 +253,7 @@ HBRFilesystemURLPtr HBRLocalFilesystem::URLforFilesystemPath(const std::string& 
 plat::Dictionary HBRLocalFilesystem::makeEntryForPath(const std::string& fullPath, bool isDirectory) {
   std::string entryPath = fullPath;
   if (isDirectory && (entryPath.empty() || entryPath.back() != '/')) entryPath += '/';
-  std::string nativeURL;
-  if (auto fileURL = plat::NSURL::fileURLWithPath(joinedLocalPath(fullPath))) {
-    if (auto transformer = urlTransformer()) fileURL = transformer(fileURL);
-    if (fileURL) nativeURL = fileURL->absoluteString();
-  }
+  std::string nativeURL = transformedURLText(plat::NSURL::fileURLWithPath(joinedLocalPath(fullPath)));
   return plat::Dictionary{
       {"isFile", !isDirectory},
       {"isDirectory", isDirectory},

@@ -15,7 +15,6 @@
 // Operations run on the caller's thread; the callbacks of reads, metadata and local copies run
 // before the operation returns. The object keeps no state but its name, root and transformer.
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +28,7 @@ namespace harbor {
 class HBRLocalFilesystem;
 using HBRLocalFilesystemPtr = std::shared_ptr<HBRLocalFilesystem>;
 
-class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
+class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
  public:
   void initWithName(std::string name, std::string root);
 
@@ -83,10 +82,6 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) override;
   std::optional<plat::Dictionary> makeEntryForLocalURL(const HBRFilesystemURLPtr& url) override;
   plat::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;
-  std::string name() const override;
-  void setName(std::string name) override;
-  HBRURLTransformer urlTransformer() const override;
-  void setUrlTransformer(HBRURLTransformer transformer) override;
   std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) override;
   HBRFilesystemURLPtr URLforFilesystemPath(const std::string& path) override;
 
@@ -103,10 +98,7 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   void moveReplacing(const std::string& src, const std::string& dest, bool destExists, const HBRResultCallback& callback,
                      const std::string& newFullPath, bool srcIsDir);
 
-  mutable std::mutex mutex_;  // name and transformer may be set while others read them
-  std::string name_;
-  std::string fsRoot_;
-  HBRURLTransformer urlTransformer_;
+  std::string fsRoot_;  // fixed by initWithName
 };
 
 }  // namespace harbor

@@ -85,6 +85,20 @@ bool isValidUTF8(std::string_view s) {
   return true;
 }
 
+std::string latin1ToUTF8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 std::string sanitizeUTF8(std::string_view s) {
   std::string out;
   out.reserve(s.size());

@@ -11,6 +11,13 @@
 
 namespace harbor::testing {
 
+// The statuses the File plugin answers with.
+inline constexpr int kFileNoResult = 0;
+inline constexpr int kFileOK = 1;
+inline constexpr int kFileMalformed = 5;
+inline constexpr int kFileIOError = 6;
+inline constexpr int kFileError = 9;
+
 class FilePluginTest : public PluginTest {
  protected:
   void SetUp() override;
