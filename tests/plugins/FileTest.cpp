@@ -1,10 +1,13 @@
 // The File plugin: its registry under each preference, the shared file service, and every page
 // action end to end through the command queue on real files in a sandbox.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "HBRLocalFilesystem.h"
@@ -392,6 +395,42 @@ TEST_F(File, WritesAndTruncation) {
   plat::ScopedFileFaults faults(plan);
   expectCode(call("write", Array{persistent("/w.txt"), "abcdef", 1}), kFileError, 10);
   EXPECT_EQ(readFile(documents("w.txt")), "0ab");
+}
+
+// A stop at any moment of a whole write (the write action at position 0) leaves the old file or
+// the new one, never a cut or empty one: a child process rewrites a file in a loop and is killed.
+TEST_F(File, AKillDuringAWholeWriteLeavesAWholeFile) {
+  std::string a(256 * 1024, 'a');
+  std::string b(300 * 1024, 'b');
+  writeFile(documents("doc.txt"), a);
+  auto fileSystem = file->fileSystemByName("persistent");
+  auto url = HBRFilesystemURL::fileSystemURLWithString(persistent("/doc.txt"));
+  plat::Data bytesA(a.begin(), a.end());
+  plat::Data bytesB(b.begin(), b.end());
+  std::random_device random;
+  for (int round = 0; round < 5; ++round) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      for (unsigned i = 0;; ++i) {
+        fileSystem->writeToFileAtURL(url, i % 2 ? bytesB : bytesA, false);
+        if (i == 0 && ::write(ready[1], "w", 1) != 1) ::_exit(1);
+      }
+    }
+    ::close(ready[1]);
+    char signal = 0;
+    EXPECT_EQ(::read(ready[0], &signal, 1), 1) << "the child wrote once";
+    ::close(ready[0]);
+    ::usleep(random() % 20000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    std::string content = readFile(documents("doc.txt"));
+    EXPECT_TRUE(content == a || content == b) << "round " << round << ": " << content.size() << " bytes";
+  }
 }
 
 TEST_F(File, MetadataAndEntries) {

@@ -580,21 +580,28 @@ void HBRFile::write(const HBRInvokedUrlCommandPtr& command) {
     auto fileSystem = self->filesystemForURL(url);
     const plat::Value& data = command->argumentAtIndex(1);
     auto position = static_cast<std::uint64_t>(integerArgument(command, 2));
-    // A write puts its bytes at the position and drops whatever followed; the cut answers
-    // nothing of its own (a missing file is then made by the append).
-    if (fileSystem) fileSystem->truncateFileAtURL(url, position);
-    if (!data.isString() && !data.isData()) {
-      return self->send(command, HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::Error,
-                                                                                 "Invalid parameter type"));
-    }
-    if (!fileSystem) return self->send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
+    bool valid = data.isString() || data.isData();
+    plat::Data bytes;
     if (data.isString()) {
       // Page text is UTF-8 already; anything that is not becomes U+FFFD rather than a refusal.
       const std::string& string = data.asString();
       std::string utf8 = plat::isValidUTF8(string) ? string : plat::sanitizeUTF8(string);
-      return self->send(command, fileSystem->writeToFileAtURL(url, plat::Data(utf8.begin(), utf8.end()), true));
+      bytes.assign(utf8.begin(), utf8.end());
+    } else if (data.isData()) {
+      bytes = data.asData();
     }
-    self->send(command, fileSystem->writeToFileAtURL(url, data.asData(), true));
+    // A write puts its bytes at the position and drops whatever followed. A whole new content
+    // (position 0) replaces the file atomically, so a stop part-way leaves the old file rather
+    // than an emptied one; elsewhere the file is cut at the position (the cut answers nothing of
+    // its own; a missing file is then made by the append) and the bytes appended.
+    bool replace = fileSystem && valid && position == 0 && !bytes.empty();
+    if (fileSystem && !replace) fileSystem->truncateFileAtURL(url, position);
+    if (!valid) {
+      return self->send(command, HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::Error,
+                                                                                 "Invalid parameter type"));
+    }
+    if (!fileSystem) return self->send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
+    self->send(command, fileSystem->writeToFileAtURL(url, bytes, !replace));
   });
 }
 

@@ -76,7 +76,8 @@
 //   truncate [url, size]             the new length
 //   write [url, data, position]      cuts the file at position, then appends the text (as
 //                                    UTF-8) or bytes: the count written; 9 "Invalid parameter
-//                                    type" for other data; 9/10 on a full disk
+//                                    type" for other data; 9/10 on a full disk. At position 0
+//                                    the file is replaced atomically (old or new, never cut)
 //   testFileExists [path] / testDirectoryExists [path]   1 or 0 (0 outside the sandbox home
 //                                    and the application bundle)
 //   getFreeDiskSpace []              the Documents volume's free bytes as decimal text
