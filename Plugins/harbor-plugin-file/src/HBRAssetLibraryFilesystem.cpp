@@ -19,8 +19,8 @@ constexpr double kReferenceDateOffset = 978307200.0;
 
 HBRPluginResultPtr ioError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::IOException, code); }
 HBRPluginResultPtr unsupported(const char* what) {
-  return HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::MalformedUrlException,
-                                                          std::string(what) + " not supported for assets-library URLs.");
+  std::string text = std::string(what) + " not supported for assets-library URLs.";
+  return HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::MalformedUrlException, std::move(text));
 }
 
 }  // namespace

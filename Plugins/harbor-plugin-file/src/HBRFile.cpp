@@ -237,10 +237,11 @@ void HBRFile::registerExtraFileSystems(const std::vector<std::string>& names,
   for (const auto& name : names) {
     if (std::find(installed.begin(), installed.end(), name) != installed.end()) continue;
     auto root = rootOf(name);
-    if (!root || root->empty()) {
+    if (!root) {
       plat::NSLog("Unrecognized extra filesystem identifier: " + name);
       continue;
     }
+    if (root->empty()) continue;  // a folder this process does not have (no main bundle)
     registerFilesystem(localFilesystem(name, *root));
     installed.push_back(name);
   }
@@ -534,11 +535,11 @@ void HBRFile::readAs(const HBRInvokedUrlCommandPtr& command, ReadKind kind) {
   if (!delegate) return;
   std::weak_ptr<HBRFile> weak = weakSelf<HBRFile>();
   delegate->runInBackground([weak, command, kind, fileSystem, url, start, end] {
-    fileSystem->readFileAtURL(url, start, end,
-                              [weak, command, kind](std::optional<plat::Data> data,
-                                                    std::optional<std::string> mimeType, std::int32_t error) {
-                                if (auto self = weak.lock()) self->send(command, readResult(kind, data, mimeType, error));
-                              });
+    auto answer = [weak, command, kind](std::optional<plat::Data> data, std::optional<std::string> mimeType,
+                                        std::int32_t error) {
+      if (auto self = weak.lock()) self->send(command, readResult(kind, data, mimeType, error));
+    };
+    fileSystem->readFileAtURL(url, start, end, answer);
   });
 }
 
@@ -621,7 +622,8 @@ void HBRFile::testDirectoryExists(const HBRInvokedUrlCommandPtr& command) {
 
 void HBRFile::getFreeDiskSpace(const HBRInvokedUrlCommandPtr& command) {
   auto free = checkFreeDiskSpace(rootDocsPath_);
-  send(command, HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, std::to_string(free.value_or(0))));
+  std::string bytes = std::to_string(free.value_or(0));
+  send(command, HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, std::move(bytes)));
 }
 
 void HBRFile::getLocalFilesystemPath(const HBRInvokedUrlCommandPtr& command) {

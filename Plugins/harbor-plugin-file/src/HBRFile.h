@@ -107,7 +107,8 @@ namespace harbor {
 inline constexpr char kHBRFileConfigurationError[] =
     "File plugin configuration error: Please set iosPersistentFileLocation in config.xml to one of \"library\" "
     "(for new applications) or \"compatibility\" (for compatibility with previous versions)";
-inline constexpr char kHBRDefaultExtraFileSystems[] = "library,library-nosync,documents,documents-nosync,cache,bundle,root";
+inline constexpr char kHBRDefaultExtraFileSystems[] =
+    "library,library-nosync,documents,documents-nosync,cache,bundle,root";
 
 class HBRFile;
 using HBRFilePtr = std::shared_ptr<HBRFile>;

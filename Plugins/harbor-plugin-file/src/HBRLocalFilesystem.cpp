@@ -338,7 +338,9 @@ HBRPluginResultPtr HBRLocalFilesystem::setMetadataForURL(const HBRFilesystemURLP
                                                           const plat::Dictionary& metadata) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
-  if (!valueForKeyIsNumber(metadata, kMobileBackupKey)) return HBRPluginResult::resultWithStatus(HBRCommandStatus::Error);
+  if (!valueForKeyIsNumber(metadata, kMobileBackupKey)) {
+    return HBRPluginResult::resultWithStatus(HBRCommandStatus::Error);
+  }
   auto fileURL = plat::NSURL::fileURLWithPath(*path);
   bool excluded = metadata.get(kMobileBackupKey).asBool();
   if (fileURL && fileURL->setResourceValue(plat::Value(excluded), plat::NSURLIsExcludedFromBackupKey)) {
