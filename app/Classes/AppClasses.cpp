@@ -9,7 +9,11 @@
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "FilePlugin.h"
+#include "GeolocationPlugin.h"
+#include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
+#include "SplashScreenPlugin.h"
+#include "StatusBarPlugin.h"
 #include "VibrationPlugin.h"
 #include "MainCommandDelegate.h"
 #include "MainCommandQueue.h"
@@ -38,7 +42,11 @@ void registerPluginClasses() {
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerFilePlugin(registry);
+  registerGeolocationPlugin(registry);
+  registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);
+  registerSplashScreenPlugin(registry);
+  registerStatusBarPlugin(registry);
   registerVibrationPlugin(registry);
 }
 

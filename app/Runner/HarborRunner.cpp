@@ -16,8 +16,10 @@
 #include "AppDelegate.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
+#include "ScreenWatcher.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
+#include "plat/corelocation/SimulatedTrack.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
@@ -29,6 +31,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace harbor::runner {
 namespace {
@@ -113,6 +116,18 @@ plat::Result<double> parseHeading(const std::string& text) {
   return value;
 }
 
+plat::Result<LocationPermission> parseLocationPermission(const std::string& text) {
+  static const std::pair<const char*, LocationPermission> names[] = {
+      {"ask", LocationPermission::Ask},         {"refuse", LocationPermission::Refuse},
+      {"granted", LocationPermission::Granted}, {"denied", LocationPermission::Denied},
+      {"restricted", LocationPermission::Restricted}};
+  for (const auto& [name, permission] : names) {
+    if (text == name) return permission;
+  }
+  return plat::Failure{"--location-permission is one of ask, refuse, granted, denied, restricted, not \"" + text +
+                       "\""};
+}
+
 // A text from the page or the user, on one log line: backslashes and control characters
 // escaped, and single quotes too when it is to be quoted.
 std::string escaped(const std::string& text, bool forQuotes) {
@@ -157,6 +172,15 @@ void standInForTheUser(const Options& options) {
   plat::UIDriver::shared().setAutoAnswer(answer);
   plat::UIDriver::shared().setObserver(
       [answer](const plat::UIDrivenAlert& alert) { plat::NSLog("harbor: " + describeAlert(alert, answer)); });
+  bool refuse = options.locationPermission == LocationPermission::Refuse;
+  plat::SimulatedLocation::setAnswer(refuse ? plat::SimulatedLocation::Answer::Deny
+                                            : plat::SimulatedLocation::Answer::Grant);
+  plat::SimulatedLocation::setPromptObserver([](const plat::SimulatedLocation::Prompt& prompt) {
+    bool always = prompt.kind == plat::kCLAuthorizationStatusAuthorizedAlways;
+    bool allowed = prompt.answer == plat::SimulatedLocation::Answer::Grant;
+    plat::NSLog("harbor: location permission '" + escaped(prompt.usageDescription, true) + "' (" +
+                (always ? "always" : "when in use") + ") -> " + (allowed ? "allowed" : "refused"));
+  });
   // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
   // thread plays it (the log is safe from any).
   plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
@@ -179,18 +203,22 @@ Nobody is there to tap: harbor answers every alert itself (the first button, tex
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
-and each sound or vibration as it plays.
+and each sound or vibration as it plays, and what changes on the screen: the splash shown,
+fading and gone, the status bar shown, hidden, restyled or recoloured.
 
 Options:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
-                          missing and reused otherwise. Default:
+                          missing, reused when harbor made it; an empty folder is taken, any
+                          other is refused (its tmp folder is emptied at termination). Default:
                           $XDG_DATA_HOME/harbor/<bundle id>, or
                           ~/.local/share/harbor/<bundle id>
   --run-seconds N         terminate after N seconds (default: run until stopped)
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
-  --device-model NAME     the simulated device model (default iPhone)
+  --device-model NAME     the simulated device model (default iPhone; a model named iPad...
+                          is a pad with a 768x1024 screen)
+  --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
   --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
@@ -202,6 +230,14 @@ Options:
                           default: no heading support
   --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
                           leave it as it is, so a prompt answers with its default text)
+  --location LAT,LON[,ALT]
+                          the device stands at latitude LAT and longitude LON (degrees),
+                          ALT metres up; default: location services off
+  --location-track FILE   the device moves along the track in FILE: one LAT,LON[,ALT] a line
+                          ("#" starts a comment line), the next every 0.1 s, round and round
+  --location-permission P the application's location permission: ask (default: the user is
+                          asked and allows), refuse (asked, and refuses), granted, denied or
+                          restricted (decided already)
   -h, --help              this text
 )";
 }
@@ -230,8 +266,10 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--system-version") target = &options.systemVersion;
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
+      else if (name == "--screen") target = &options.screen;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
-               name != "--heading")
+               name != "--heading" && name != "--location" && name != "--location-track" &&
+               name != "--location-permission")
         return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
@@ -239,6 +277,9 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       }
       // An empty answer is a text like any other; nothing else may be empty.
       if (value->empty() && name != "--dialog-text") return plat::Failure{name + " needs a value"};
+      if (name == "--screen" && !parseScreen(*value)) {
+        return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + *value + "\""};
+      }
       if (target) {
         *target = *value;
       } else if (name == "--dialog-button") {
@@ -253,6 +294,18 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         auto heading = parseHeading(*value);
         if (!heading) return plat::Failure{heading.error()};
         options.heading = *heading;
+      } else if (name == "--location") {
+        auto fix = plat::parseSimulatedFix(*value);
+        if (!fix) return plat::Failure{"--location: " + fix.error()};
+        options.location = *fix;
+      } else if (name == "--location-track") {
+        auto track = plat::readSimulatedTrack(*value);
+        if (!track) return plat::Failure{"--location-track: " + track.error()};
+        options.locationTrack = std::move(*track);
+      } else if (name == "--location-permission") {
+        auto permission = parseLocationPermission(*value);
+        if (!permission) return plat::Failure{permission.error()};
+        options.locationPermission = *permission;
       } else {
         auto seconds = parseSeconds(*value);
         if (!seconds) return plat::Failure{seconds.error()};
@@ -263,6 +316,8 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
     bundle = argument;
   }
+  if (options.location && !options.locationTrack.empty())
+    return plat::Failure{"--location and --location-track both say where the device is: give one"};
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
   return options;
@@ -281,6 +336,30 @@ void simulateSensors(const Options& options) {
     double heading = *options.heading;
     plat::RunLoop::main().scheduleTimer(
         kSensorInterval, [heading] { plat::SimulatedCompass::pushHeading(heading); }, kSensorInterval);
+  }
+
+  switch (options.locationPermission) {
+    case LocationPermission::Granted:
+      plat::SimulatedLocation::setAuthorizationStatus(plat::kCLAuthorizationStatusAuthorizedWhenInUse);
+      break;
+    case LocationPermission::Denied:
+      plat::SimulatedLocation::setAuthorizationStatus(plat::kCLAuthorizationStatusDenied);
+      break;
+    case LocationPermission::Restricted:
+      plat::SimulatedLocation::setAuthorizationStatus(plat::kCLAuthorizationStatusRestricted);
+      break;
+    default:
+      break;
+  }
+  plat::SimulatedLocation::setServicesEnabled(options.location || !options.locationTrack.empty());
+  // A device standing still is where it is; only a track needs the clock.
+  if (options.location) plat::SimulatedLocation::pushLocation(*options.location);
+  if (!options.locationTrack.empty()) {
+    // For the whole run; the process ends with it.
+    static plat::SimulatedTrackReplay* replay = nullptr;
+    delete replay;
+    replay = new plat::SimulatedTrackReplay(options.locationTrack, kSensorInterval);
+    replay->start();
   }
 }
 
@@ -304,6 +383,63 @@ std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
   if (home && home[0] == '/')
     return plat::stringByStandardizingPath(std::string(home) + "/.local/share/harbor/" + folder);
   return std::nullopt;
+}
+
+std::optional<std::string> bundleIdentifierProblem(const plat::Value& identifier) {
+  if (identifier.isAbsent()) return std::nullopt;
+  if (identifier.isString() && plat::isValidBundleIdentifier(identifier.asString())) return std::nullopt;
+  std::string shown = "(not a text)";
+  if (identifier.isString()) {
+    std::string text = identifier.asString();
+    bool cut = text.size() > 64;
+    if (cut) text.resize(64);
+    shown = "'" + escaped(text, true) + (cut ? "...'" : "'");
+  }
+  return plat::format("the bundle identifier %s cannot be used: it must be 1 to %zu letters, digits, \".\" and \"-\", "
+                      "not starting with \".\" and without \"..\"",
+                      shown.c_str(), plat::kMaxBundleIdentifierLength);
+}
+
+plat::Result<std::string> prepareSandboxHome(const std::string& home) {
+  static constexpr char kMarkerText[] =
+      "This folder is the sandbox home of a Harbor application; harbor empties its tmp folder.\n";
+  auto& fm = plat::NSFileManager::defaultManager();
+  std::string marker = plat::stringByAppendingPathComponent(home, kSandboxHomeMarker);
+  bool isFolder = false;
+  if (fm.fileExistsAtPath(home, &isFolder)) {
+    if (!isFolder) return plat::Failure{home + " is not a folder, so it cannot be a sandbox home"};
+    auto markerAttributes = fm.attributesOfItemAtPath(marker);
+    if (!markerAttributes || markerAttributes->type != plat::NSFileType::Regular) {
+      plat::NSError error;
+      auto names = fm.contentsOfDirectoryAtPath(home, &error);
+      if (!names) return plat::Failure{"cannot read " + home + ": " + error.localizedDescription};
+      // A home made before the marker existed holds the sandbox's folders and nothing else.
+      const std::vector<std::string> sandboxFolders = {"Documents", "Library", "Media", "tmp"};
+      int required = 0;
+      bool madeBeforeMarkers = true;
+      for (const std::string& name : *names) {
+        bool folder = false;
+        madeBeforeMarkers = madeBeforeMarkers &&
+                            std::find(sandboxFolders.begin(), sandboxFolders.end(), name) != sandboxFolders.end() &&
+                            fm.fileExistsAtPath(plat::stringByAppendingPathComponent(home, name), &folder) && folder;
+        required += name != "Media";
+      }
+      madeBeforeMarkers = madeBeforeMarkers && required == 3;
+      if (!names->empty() && !madeBeforeMarkers) {
+        return plat::Failure{home + " is not a sandbox home: it holds other files (such as \"" +
+                             escaped(names->front(), false) + "\") and no " + kSandboxHomeMarker +
+                             ", and its tmp folder would be emptied at every termination; give --home a new or "
+                             "empty folder"};
+      }
+    }
+  }
+  plat::NSError error;
+  if (!fm.createDirectoryAtPath(home, true, &error) ||
+      !plat::writeFileContentsAtomically(marker, kMarkerText, &error) ||
+      !plat::createSandboxFolders(home, &error)) {
+    return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};
+  }
+  return home;
 }
 
 int run(int argc, char** argv) {
@@ -335,6 +471,12 @@ int run(int argc, char** argv) {
     return 1;
   }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
+  // The identifier names the user defaults file and the cache folder: "../x" must not.
+  const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
+  if (auto problem = bundleIdentifierProblem(bundleIdentifier)) {
+    std::fprintf(stderr, "harbor: %s\n", problem->c_str());
+    return 1;
+  }
   std::string identifier =
       plat::NSBundle::mainBundle()->bundleIdentifier().value_or(plat::lastPathComponent(bundlePath.string()));
 
@@ -348,10 +490,9 @@ int run(int argc, char** argv) {
       return 1;
     }
   }
-  plat::NSError error;
-  if (!plat::createSandboxFolders(*home, &error)) {
-    std::fprintf(stderr, "harbor: cannot make the sandbox home %s: %s\n", home->c_str(),
-                 error.localizedDescription.c_str());
+  auto prepared = prepareSandboxHome(*home);
+  if (!prepared) {
+    std::fprintf(stderr, "harbor: %s\n", prepared.error().c_str());
     return 1;
   }
   plat::setHomeDirectory(*home);
@@ -360,6 +501,16 @@ int run(int argc, char** argv) {
   auto device = plat::UIDevice::currentDevice();
   if (options.model) device->setModel(*options.model);
   if (options.systemVersion) device->setSystemVersion(*options.systemVersion);
+  // An iPad model is a pad, with a pad's screen unless --screen says otherwise.
+  if (device->model().rfind("iPad", 0) == 0) {
+    device->setUserInterfaceIdiom(plat::UIUserInterfaceIdiomPad);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRectMake(0, 0, 768, 1024));
+  }
+  if (options.screen) {
+    auto [size, scale] = *parseScreen(*options.screen);
+    plat::UIScreen::mainScreen().setBounds(plat::CGRect{{0, 0}, size});
+    plat::UIScreen::mainScreen().setScale(scale);
+  }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
 
   // Every line to standard error, watching for the text that ends the run. The sink runs under
@@ -392,6 +543,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  watchTheScreen();
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

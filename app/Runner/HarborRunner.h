@@ -14,11 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "plat/corelocation/CLLocationManager.h"
 #include "plat/coremotion/CMMotionManager.h"
 #include "plat/foundation/Result.h"
 #include "plat/uikit/UIDriver.h"
 
 namespace harbor::runner {
+
+// What the application may do with the device's position: not decided yet, and the user
+// answers the prompt with allow (Ask) or refuse (Refuse); or decided before the start.
+enum class LocationPermission { Ask, Refuse, Granted, Denied, Restricted };
 
 struct Options {
   std::string bundle;                         // the application bundle folder
@@ -33,6 +38,10 @@ struct Options {
   std::optional<std::string> dialogText;      // typed into an alert's first text field
   std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
   std::optional<double> heading;              // simulated magnetic heading, degrees
+  std::optional<plat::SimulatedFix> location;  // where the simulated device stands
+  std::vector<plat::SimulatedFix> locationTrack;  // or the track it moves along (read from the file)
+  LocationPermission locationPermission = LocationPermission::Ask;
+  std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   bool help = false;
 };
 
@@ -50,6 +59,23 @@ std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
                                        const std::function<const char*(const char*)>& getenv);
 std::string safeFolderName(const std::string& name);
 
+// The file the runner leaves in every sandbox home it makes. The application empties the home's
+// tmp folder at each termination, so the runner must never take somebody else's folder for a
+// home.
+inline constexpr char kSandboxHomeMarker[] = ".harbor-sandbox-home";
+
+// Makes home (an absolute path) ready as a sandbox home, or says why it cannot be one. Taken:
+// a missing folder (made, with its parents), an empty folder, a folder with the marker, and a
+// folder holding Documents, Library and tmp and at most Media besides (a home made before the
+// marker existed).
+// Each gets the marker and the sandbox folders. Refused, untouched: anything else, such as a
+// user's own folder, "/" or a file.
+plat::Result<std::string> prepareSandboxHome(const std::string& home);
+
+// Why the bundle's CFBundleIdentifier cannot be used (it becomes file and folder names), or
+// nothing when it can or the bundle has none.
+std::optional<std::string> bundleIdentifierProblem(const plat::Value& identifier);
+
 // How the runner answers alerts: the chosen button (1 = first, the default; past the last
 // button, the last one) after typing the chosen text into the first text field (by default
 // nothing is typed, so a prompt keeps its default text).
@@ -65,17 +91,23 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // What the runner does in place of a user, on the main thread before the application starts:
 // answers every alert through the UI driver with dialogAnswer(options), logging each as
 // "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
-// ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)").
+// ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
+// permission prompts as --location-permission says, logging each
+// ("harbor: location permission 'To show where you are' (when in use) -> allowed").
 void standInForTheUser(const Options& options);
 
-// The motion sensors the device has: without --acceleration no accelerometer, without --heading
-// no heading support (as on a simulator). With them, the sensor reads the given values, once
-// every kSensorInterval seconds on the main run loop while the application runs.
+// The sensors the device has: without --acceleration no accelerometer, without --heading no
+// heading support, without --location or --location-track location services off (as on a
+// simulator). With them, the sensor reads the given values, once every kSensorInterval seconds
+// on the main run loop while the application runs; a track moves the device to its next fix
+// every kSensorInterval seconds, and round again after the last. The location permission is
+// set as --location-permission says.
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
-// application cannot start, 2 for bad arguments).
+// application cannot start, its identifier is unusable or its home is not a sandbox home, 2 for
+// bad arguments).
 int run(int argc, char** argv);
 
 }  // namespace harbor::runner

@@ -7,9 +7,11 @@
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSTimeZone.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/foundation/PropertyList.h"
 #include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIScreen.h"
 #include "plat/uikit/UIDevice.h"
 
 namespace plat::testing {
@@ -28,7 +30,11 @@ void SandboxTest::SetUp() {
   NSUserDefaults::resetStandardUserDefaults();
   UIDevice::resetCurrentDevice();
   UIApplication::resetSharedApplication();
+  UIScreen::mainScreen().reset();
   NSLocale::setCurrentLocaleIdentifier("en_US");
+  NSLocale::setPreferredLanguages(std::nullopt);
+  // A zone with daylight-saving time, whatever the host's zone is.
+  NSTimeZone::setDefaultTimeZone(NSTimeZone::timeZoneWithName("America/New_York"));
   setAssertionHandler(throwingAssertionHandler());
 }
 
@@ -38,6 +44,8 @@ void SandboxTest::TearDown() {
   NSBundle::setMainBundlePath({});
   setHomeDirectory({});
   NSLocale::setCurrentLocaleIdentifier("en_US");
+  NSLocale::setPreferredLanguages(std::nullopt);
+  NSTimeZone::setDefaultTimeZone(nullptr);
   if (!root_.empty()) NSFileManager::defaultManager().removeItemAtPath(root_);
   PlatformTest::TearDown();
 }

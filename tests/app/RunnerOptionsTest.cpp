@@ -4,6 +4,11 @@
 #include <map>
 
 #include "HarborRunner.h"
+#include "plat/audiotoolbox/AudioServices.h"
+#include "plat/corelocation/CLLocationManager.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/testing/SandboxTest.h"
+#include "ScreenWatcher.h"
 
 namespace harbor::runner {
 namespace {
@@ -96,6 +101,82 @@ TEST(RunnerOptions, MotionSensors) {
     ASSERT_FALSE(bad) << c.error;
     EXPECT_EQ(bad.error(), c.error);
   }
+}
+
+class RunnerLocation : public plat::testing::SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    plat::SimulatedLocation::reset();
+  }
+  void TearDown() override {
+    plat::SimulatedLocation::reset();
+    plat::UIDriver::shared().reset();
+    plat::SystemSoundRecorder::reset();
+    SandboxTest::TearDown();
+  }
+};
+
+TEST_F(RunnerLocation, APositionATrackAndThePermissionReachTheSimulatedDevice) {
+  std::string track = inHome("tmp/walk.txt");
+  writeFile(track, "# a short walk\n1,2\n1.001,2,40\n");
+  auto parsed = parseOptions({"--location-track", track, "--location-permission=granted", "a"});
+  ASSERT_TRUE(parsed) << parsed.error();
+  ASSERT_EQ(parsed->locationTrack.size(), 2u);
+  EXPECT_EQ(parsed->locationTrack[1].altitude, 40);
+  simulateSensors(*parsed);
+  EXPECT_TRUE(plat::CLLocationManager::locationServicesEnabled());
+  EXPECT_EQ(plat::CLLocationManager::authorizationStatus(), plat::kCLAuthorizationStatusAuthorizedWhenInUse);
+  EXPECT_EQ(plat::SimulatedLocation::currentPosition()->latitude, 1);
+  clock_->advance(kSensorInterval);
+  runUntilIdle();
+  EXPECT_EQ(plat::SimulatedLocation::currentPosition()->latitude, 1.001) << "the next fix, one interval later";
+
+  auto still = parseOptions({"--location", "48.8584,2.2945", "a"});
+  ASSERT_TRUE(still) << still.error();
+  EXPECT_EQ(still->locationPermission, LocationPermission::Ask);
+  plat::SimulatedLocation::reset();
+  simulateSensors(*still);
+  EXPECT_EQ(plat::SimulatedLocation::currentPosition(), (plat::SimulatedFix{48.8584, 2.2945}));
+  EXPECT_EQ(plat::CLLocationManager::authorizationStatus(), plat::kCLAuthorizationStatusNotDetermined);
+
+  auto none = parseOptions({"a"});
+  ASSERT_TRUE(none);
+  simulateSensors(*none);
+  EXPECT_FALSE(plat::CLLocationManager::locationServicesEnabled()) << "no position given: services off";
+
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string error;
+  };
+  std::vector<Case> cases = {
+      {{"--location", "91,0", "a"}, "--location: latitude 91 is not between -90 and 90"},
+      {{"--location", "here", "a"}, "--location: a position is LAT,LON[,ALT] in degrees and metres, not \"here\""},
+      {{"--location-track", inHome("tmp/none.txt"), "a"}, "--location-track: " + inHome("tmp/none.txt") + ": cannot be read"},
+      {{"--location-permission", "maybe", "a"},
+       "--location-permission is one of ask, refuse, granted, denied, restricted, not \"maybe\""},
+      {{"--location", "1,2", "--location-track", track, "a"},
+       "--location and --location-track both say where the device is: give one"},
+  };
+  for (const Case& c : cases) {
+    auto bad = parseOptions(c.arguments);
+    ASSERT_FALSE(bad) << c.error;
+    EXPECT_EQ(bad.error(), c.error);
+  }
+}
+
+TEST_F(RunnerLocation, TheStandInAnswersPermissionPromptsAndLogsThem) {
+  writeInfoPlist(plat::Dictionary{{"CFBundleIdentifier", kBundleIdentifier},
+                                  {plat::kNSLocationWhenInUseUsageDescription, "To find 'you'"}});
+  auto parsed = parseOptions({"--location", "1,2", "--location-permission", "refuse", "a"});
+  ASSERT_TRUE(parsed) << parsed.error();
+  standInForTheUser(*parsed);
+  simulateSensors(*parsed);
+  auto manager = std::make_shared<plat::CLLocationManager>();
+  manager->requestWhenInUseAuthorization();
+  runUntilIdle();
+  EXPECT_EQ(plat::CLLocationManager::authorizationStatus(), plat::kCLAuthorizationStatusDenied);
+  EXPECT_TRUE(log_->contains("harbor: location permission 'To find \\'you\\'' (when in use) -> refused"));
 }
 
 TEST(RunnerOptions, DialogAnswers) {
@@ -201,3 +282,28 @@ TEST(RunnerOptions, DefaultHomeStaysInsideTheDataFolder) {
 
 }  // namespace
 }  // namespace harbor::runner
+
+TEST(RunnerOptions, ScreenSizes) {
+  struct Case {
+    const char* text;
+    bool ok;
+    double w, h, scale;
+  };
+  const Case cases[] = {
+      {"414x736", true, 414, 736, 2}, {"768x1024@1", true, 768, 1024, 1}, {"320x480@3", true, 320, 480, 3},
+      {"414", false, 0, 0, 0},        {"0x736", false, 0, 0, 0},          {"414x736@9", false, 0, 0, 0},
+      {"414x736x", false, 0, 0, 0},   {"nanxinf", false, 0, 0, 0},        {"", false, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    auto parsed = harbor::runner::parseScreen(c.text);
+    ASSERT_EQ(parsed.has_value(), c.ok) << c.text;
+    if (!c.ok) {
+      auto options = harbor::runner::parseOptions({"--screen", c.text, "bundle"});
+      ASSERT_FALSE(options) << c.text;
+      continue;
+    }
+    EXPECT_EQ(parsed->first, (plat::CGSize{c.w, c.h})) << c.text;
+    EXPECT_EQ(parsed->second, c.scale) << c.text;
+  }
+  EXPECT_EQ(harbor::runner::hexColor(plat::UIColor{1, 128 / 255.0, 0, 1}), "#FF8000");
+}

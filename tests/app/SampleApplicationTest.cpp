@@ -18,8 +18,10 @@
 #include "MainViewController.h"
 #include "UIDevice+ModelVersion.h"
 #include "plat/audiotoolbox/AudioServices.h"
+#include "plat/corelocation/CLLocationManager.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSDateFormatter.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/systemconfiguration/NetworkStatusSource.h"
 #include "plat/testing/SandboxTest.h"
@@ -46,6 +48,7 @@ class SampleApplication : public plat::testing::SandboxTest, public ::testing::W
     HBRNotification::resetAlertQueue();
     plat::SystemSoundRecorder::reset();
     plat::UIPasteboard::resetGeneralPasteboard();
+    plat::SimulatedLocation::reset();
     network = std::make_shared<plat::SimulatedNetwork>();
     plat::setNetworkStatusSource(network);
     battery = std::make_shared<plat::SimulatedBattery>();
@@ -66,6 +69,7 @@ class SampleApplication : public plat::testing::SandboxTest, public ::testing::W
     runUntilIdle();
     plat::SystemSoundRecorder::reset();
     plat::UIPasteboard::resetGeneralPasteboard();
+    plat::SimulatedLocation::reset();
     plat::setBatteryStatusSource(nullptr);
     plat::setNetworkStatusSource(nullptr);
     for (const char* name : {"AppDelegate", "MainViewController", "MainCommandDelegate", "MainCommandQueue"})
@@ -137,6 +141,14 @@ class SampleApplication : public plat::testing::SandboxTest, public ::testing::W
            uuid.stringOr("<none>");
   }
 
+  // The page writes today's date by the wall clock, as a page's Date reads it.
+  std::string globalizationLine() {
+    plat::NSDateFormatter formatter;
+    formatter.setDateStyle(plat::NSDateFormatterStyle::LongStyle);
+    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return "globalization: en-US, " + formatter.stringFromDate(now).value_or("?") + ", 1,234,567.891, $1,234.50";
+  }
+
   std::size_t plays(bool vibration) {
     auto played = plat::SystemSoundRecorder::played();
     return static_cast<std::size_t>(std::count_if(played.begin(), played.end(), [&](const plat::PlayedSystemSound& p) {
@@ -159,6 +171,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
 
   EXPECT_EQ(pageLines(), (std::vector<std::string>{
                              "deviceready",
+                             "screen: splash hidden, status bar light on #1E90FF, visible true",
                              deviceLine(),
                              "connection: wifi",
                              "clipboard: copied \"Hello from the page\", pasted \"Hello from the page\"",
@@ -166,6 +179,9 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "vibration: asked",
                              "acceleration: Error. Accelerometer Not Available.",
                              "heading: error 20",
+                             "storage: launch 1",
+                             "position: error 1 \"Location services are disabled.\"",
+                             globalizationLine(),
                              "alert: button 1",
                              "confirm: button 1",
                              "prompt: button 1, text \"Harbor\"",

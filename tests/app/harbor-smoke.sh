@@ -43,6 +43,11 @@ done
 expect_page() {
   expect "Using $1"
   expect "hello: deviceready"
+  expect "harbor: splash 'Default-667h' shown"
+  expect "hello: screen: splash hidden, status bar light on #1E90FF"
+  expect "harbor: splash gone"
+  expect "harbor: status bar style light content"
+  expect "harbor: status bar background #1E90FF"
   expect "hello: device: "
   expect ", Harbor 4.2.0, uuid "
   expect "hello: connection: "
@@ -62,8 +67,12 @@ expect_page() {
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
 expect_page UIWebView
+expect "hello: globalization: en-US, "
+expect ", 1,234,567.891, \$1,234.50"
+expect "hello: storage: launch 1"
 expect "hello: acceleration: Error. Accelerometer Not Available."
 expect "hello: heading: error 20"
+expect "hello: position: error 1 \"Location services are disabled.\""
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> OK"
 expect "hello: confirm: button 1"
 expect "hello: prompt: button 1, text \"Harbor\""
@@ -71,14 +80,23 @@ expect "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -
 expect "hello: page confirm: true"
 expect "hello: page prompt: \"Harbor\""
 
+# The system purges Library/Caches between launches; the storage backup brings the count back.
+[ -f "$work/home/Documents/Backups/localstorage.appdata.db" ] || fail "no backup of the page's storage"
+rm -f "$work/home/Library/Caches/file__0.localstorage"
+# A walk north, about 22 m a step: every fix passes the watch's 5 m filter.
+printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' >"$work/walk.txt"
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
-  --acceleration 0,0,-1 --heading 90 \
+  --acceleration 0,0,-1 --heading 90 --location-track "$work/walk.txt" \
   --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
 expect_page WKWebView
+expect "hello: storage: launch 2"
 expect "hello: acceleration: 0, 0, 9.81"
 expect "hello: heading: 90"
+expect "harbor: location permission 'Hello Harbor prints where you are.' (when in use) -> allowed"
+expect "hello: position: 51.50"
+expect "hello: fix 3: 51.50"
 expect "harbor: alert 'Confirm' 'Carry on?' [OK, Cancel] -> Cancel"
 expect "hello: confirm: button 2"
 expect "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"
@@ -86,15 +104,23 @@ expect "hello: prompt: button 2, text \"Ada\""
 expect "hello: page confirm: false"
 expect "hello: page prompt: null"
 
+# The page writes dates and numbers the way the device's locale does.
+"$harbor" --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with --locale de_CH"
+expect "hello: globalization: de-CH, "
+expect ", 1’234’567.891, CHF"
+
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
-# SIGTERM stops it cleanly, with the terminate notification. The last run's log goes first:
-# its "harbor: running" line would send the signal before this run can take it.
-rm -f "$log"
+# SIGTERM stops it cleanly, with the terminate notification. The log is emptied first: the
+# background run truncates it only once it has started, and the last run's "harbor: running"
+# would otherwise send the signal before harbor can take it.
+: >"$log"
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
 tries=0
@@ -115,12 +141,16 @@ expect "harbor: stopped"
 expect "Usage: harbor [options] <bundle folder>"
 expect "--dialog-button N"
 expect "--dialog-text TEXT"
+expect "--location LAT,LON[,ALT]"
 "$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
 expect "harbor: --dialog-button needs a button number from 1"
 "$harbor" --run-seconds soon "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad option is not refused with status 2"
 expect "harbor: --run-seconds needs a positive number of seconds"
+"$harbor" --location-track "$work/walk.txt" --location 0,181 "$bundle" >"$log" 2>&1
+[ $? -eq 2 ] || fail "a bad --location is not refused with status 2"
+expect "harbor: --location: longitude 181 is not between -180 and 180"
 "$harbor" --home "$work/home" "$work" >"$log" 2>&1
 [ $? -eq 1 ] || fail "a folder without config.xml is not refused with status 1"
 expect "has no config.xml"

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "HBRBuiltInPlugins.h"
 #include "HBRLocalStorage.h"
 #include "plat/dispatch/Queues.h"
+#include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSUserDefaults.h"
@@ -57,33 +61,43 @@ class RecordingDelegate : public HBRCommandDelegate {
   std::vector<Sent> sent_;
 };
 
-// Fails chosen operations, the way a full disk or a busy file would.
-class FaultyFileManager : public plat::NSFileManager {
+// Stops copies part-way (after failAfter bytes), the way a full disk would.
+class StoppingFileManager : public plat::NSFileManager {
  public:
-  std::string failRemoveOf;        // removes part of this folder, then fails
-  std::string failCopyTo;          // copies to this destination fail after leaving a partial item
-  int failuresLeft = 1;
+  std::uint64_t failAfter = 0;
 
-  bool removeItemAtPath(const std::string& path, plat::NSError* error) override {
-    if (path == failRemoveOf && failuresLeft > 0) {
-      --failuresLeft;
-      auto names = contentsOfDirectoryAtPath(path);
-      if (names && !names->empty()) NSFileManager::removeItemAtPath(path + "/" + names->front(), nullptr);
-      if (error) *error = plat::NSError{"NSCocoaErrorDomain", 513, "removal stopped half-way", plat::Value()};
-      return false;
+  bool shouldProceedCopying(const std::string& item, std::uint64_t bytesCopied, plat::NSError* error) override {
+    if (bytesCopied < failAfter) return NSFileManager::shouldProceedCopying(item, bytesCopied, error);
+    if (error) *error = plat::NSError{"NSCocoaErrorDomain", 640, "the disk is full", plat::Value()};
+    return false;
+  }
+};
+
+// Holds the first copy in the middle of its file until its copies are cancelled, and says when
+// it got there: so a test can let the background time run out exactly then.
+class PausingFileManager : public plat::NSFileManager {
+ public:
+  std::promise<void> midCopy;
+
+  bool shouldProceedCopying(const std::string& item, std::uint64_t bytesCopied, plat::NSError* error) override {
+    if (bytesCopied > 0 && !paused_) {
+      paused_ = true;
+      midCopy.set_value();
+      for (int i = 0; i < 10000 && !copiesCancelled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return NSFileManager::removeItemAtPath(path, error);
+    return NSFileManager::shouldProceedCopying(item, bytesCopied, error);
   }
 
-  bool copyItemAtPath(const std::string& source, const std::string& destination, plat::NSError* error) override {
-    if (destination == failCopyTo && failuresLeft > 0) {
-      --failuresLeft;
-      plat::writeFileContentsAtomically(destination, "partial");
-      if (error) *error = plat::NSError{"NSCocoaErrorDomain", 640, "the disk is full", plat::Value()};
-      return false;
-    }
-    return NSFileManager::copyItemAtPath(source, destination, error);
-  }
+ private:
+  bool paused_ = false;
+};
+
+class PausedBackupStorage : public HBRLocalStorage {
+ public:
+  std::shared_ptr<PausingFileManager> fileManager = std::make_shared<PausingFileManager>();
+
+ protected:
+  std::shared_ptr<plat::NSFileManager> makeBackgroundFileManager() override { return fileManager; }
 };
 
 class HBRLocalStorageTest : public plat::testing::SandboxTest {
@@ -93,10 +107,11 @@ class HBRLocalStorageTest : public plat::testing::SandboxTest {
     SandboxTest::TearDown();
   }
 
-  std::shared_ptr<HBRLocalStorage> makePlugin(const char* mode = "local") {
+  template <class Plugin = HBRLocalStorage>
+  std::shared_ptr<Plugin> makePlugin(const char* mode = "local") {
     delegate = std::make_shared<RecordingDelegate>();
     delegate->settingsDict.set("backupwebstorage", mode);
-    auto p = std::make_shared<HBRLocalStorage>();
+    auto p = std::make_shared<Plugin>();
     p->initWithWebViewEngine(nullptr);
     p->setCommandDelegate(delegate);
     p->pluginInitialize();
@@ -112,6 +127,14 @@ class HBRLocalStorageTest : public plat::testing::SandboxTest {
   std::vector<std::string> leftoversInTmp() {
     return plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(inHome("tmp")).value_or(
         std::vector<std::string>{});
+  }
+  // Hidden names in a folder: what an unfinished copy would leave.
+  std::vector<std::string> hiddenIn(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const std::string& name :
+         plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(folder).value_or(std::vector<std::string>{}))
+      if (name[0] == '.') out.push_back(name);
+    return out;
   }
   void makePipe(const std::string& path) {
     writeFile(path, "");
@@ -312,8 +335,10 @@ TEST_F(HBRLocalStorageTest, ResigningBacksUpInABackgroundTask) {
   EXPECT_EQ(app->backgroundTaskCount(), 0u);
 }
 
-TEST_F(HBRLocalStorageTest, AnExpiredTaskIsEndedOnceAndTheBackupStillFinishes) {
+TEST_F(HBRLocalStorageTest, AnExpiredTaskIsEndedOnceAndItsCopyLeavesTheOldBackup) {
   plugin = makePlugin();
+  writeFile(backups("websqlmain.appdata.db"), "old copy");
+  setModificationDate(backups("websqlmain.appdata.db"), 600000000);
   writeFile(caches("Databases.db"), "main");
   auto app = plat::UIApplication::sharedApplication();
   auto& queue = plat::dispatch::GlobalQueue::shared();
@@ -325,9 +350,16 @@ TEST_F(HBRLocalStorageTest, AnExpiredTaskIsEndedOnceAndTheBackupStillFinishes) {
   // A task begun meanwhile must not be ended by the late block.
   auto other = app->beginBackgroundTaskWithExpirationHandler(nullptr);
   EXPECT_EQ(queue.drain(), 1u);
-  EXPECT_EQ(readFile(backups("websqlmain.appdata.db")), "main");
+  // Out of time: the process may end any moment, so no copy is begun (one under way stops).
+  EXPECT_EQ(readFile(backups("websqlmain.appdata.db")), "old copy");
+  EXPECT_TRUE(hiddenIn(inHome("Documents/Backups")).empty());
   EXPECT_EQ(app->backgroundTaskCount(), 1u);
   app->endBackgroundTask(other);
+
+  // A task that does not expire copies.
+  plugin->onResignActive();
+  EXPECT_EQ(queue.drain(), 1u);
+  EXPECT_EQ(readFile(backups("websqlmain.appdata.db")), "main");
 
   // A plugin gone before its background block runs copies nothing, and still ends its task.
   writeFile(caches("file__0.localstorage"), "ls");
@@ -335,6 +367,29 @@ TEST_F(HBRLocalStorageTest, AnExpiredTaskIsEndedOnceAndTheBackupStillFinishes) {
   plugin.reset();
   EXPECT_EQ(queue.drain(), 1u);
   EXPECT_FALSE(exists(backups("localstorage.appdata.db")));
+  EXPECT_EQ(app->backgroundTaskCount(), 0u);
+}
+
+TEST_F(HBRLocalStorageTest, TimeRunningOutStopsTheCopyUnderWayAndKeepsTheOldBackup) {
+  auto paused = makePlugin<PausedBackupStorage>();
+  plugin = paused;
+  writeFile(backups("localstorage.appdata.db"), "old copy");
+  setModificationDate(backups("localstorage.appdata.db"), 600000000);
+  writeFile(caches("file__0.localstorage"), std::string(512 * 1024, 'n'));
+  auto app = plat::UIApplication::sharedApplication();
+  auto& queue = plat::dispatch::GlobalQueue::shared();
+  queue.hold();
+  plugin->onResignActive();
+  std::thread worker([&] { queue.drain(); });
+  paused->fileManager->midCopy.get_future().wait();
+  // The expiry returns only once the copy has stopped and tidied up.
+  EXPECT_EQ(app->expireBackgroundTasks(), 1u);
+  EXPECT_EQ(readFile(backups("localstorage.appdata.db")), "old copy");
+  EXPECT_EQ(modificationDate(backups("localstorage.appdata.db")), 600000000);
+  EXPECT_TRUE(hiddenIn(inHome("Documents/Backups")).empty());
+  EXPECT_TRUE(log_->contains("Error in HBRLocalStorage (localStorage database) backup: "));
+  EXPECT_TRUE(log_->contains("was cancelled."));
+  worker.join();
   EXPECT_EQ(app->backgroundTaskCount(), 0u);
 }
 
@@ -347,46 +402,75 @@ TEST_F(HBRLocalStorageTest, SafeCopyReportsAMissingSource) {
   EXPECT_FALSE(exists(inHome("dst")));
 }
 
-TEST_F(HBRLocalStorageTest, SafeCopyPutsBackADestinationWhoseRemovalStoppedHalfWay) {
-  writeFile(inHome("src/x.db"), "new");
-  writeFile(inHome("dst/a.db"), "old a");
-  writeFile(inHome("dst/b.db"), "old b");
-  auto fm = std::make_shared<FaultyFileManager>();
-  fm->failRemoveOf = inHome("dst");
-  plat::NSError error;
-  EXPECT_FALSE(HBRLocalStorage::copyFrom(inHome("src"), inHome("dst"), &error, *fm));
-  EXPECT_EQ(error.localizedDescription, "removal stopped half-way");
-  EXPECT_EQ(readFile(inHome("dst/a.db")), "old a");
-  EXPECT_EQ(readFile(inHome("dst/b.db")), "old b");
-  EXPECT_TRUE(leftoversInTmp().empty());
+TEST_F(HBRLocalStorageTest, ASafeCopyStoppedPartWayLeavesTheDestinationAsItWas) {
+  std::string big(200 * 1024, 'x');
+  struct Case {
+    const char* name;
+    bool folder;          // the items are folders (the WebSQL databases) or files
+    bool destinationExists;
+  };
+  const Case cases[] = {{"file over file", false, true}, {"folder over folder", true, true},
+                        {"file where nothing was", false, false}, {"folder where nothing was", true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = inHome(std::string("Documents/") + (c.folder ? "f" : "p") + (c.destinationExists ? "1" : "0"));
+    std::string source = folder + "/live", destination = folder + "/backups/copy";
+    std::string sourceFile = c.folder ? source + "/db/1.db" : source;
+    std::string destinationFile = c.folder ? destination + "/db/1.db" : destination;
+    writeFile(sourceFile, "new" + big);
+    if (c.destinationExists) writeFile(destinationFile, "old");
+    for (std::uint64_t failAfter : {std::uint64_t{0}, std::uint64_t{64 * 1024}}) {
+      StoppingFileManager stopping;
+      stopping.failAfter = failAfter;
+      plat::NSError error;
+      EXPECT_FALSE(HBRLocalStorage::copyFrom(source, destination, &error, stopping));
+      EXPECT_EQ(error.localizedDescription, "the disk is full") << "the copy's own error is reported";
+      EXPECT_EQ(readFile(destinationFile), c.destinationExists ? "old" : "<missing>");
+      EXPECT_TRUE(hiddenIn(folder + "/backups").empty());
+    }
+    plat::NSError error;
+    ASSERT_TRUE(HBRLocalStorage::copyFrom(source, destination, &error)) << error.description();
+    EXPECT_EQ(readFile(destinationFile), "new" + big);
+    EXPECT_EQ(modificationDate(destinationFile), modificationDate(sourceFile));
+    EXPECT_TRUE(hiddenIn(folder + "/backups").empty());
+  }
+  EXPECT_TRUE(leftoversInTmp().empty()) << "nothing is set aside where termination would empty it";
 }
 
-TEST_F(HBRLocalStorageTest, SafeCopyClearsAPartialDestinationBeforePuttingTheOldOneBack) {
-  writeFile(inHome("src"), "new");
-  writeFile(inHome("dst"), "old");
-  auto fm = std::make_shared<FaultyFileManager>();
-  fm->failCopyTo = inHome("dst");
-  plat::NSError error;
-  EXPECT_FALSE(HBRLocalStorage::copyFrom(inHome("src"), inHome("dst"), &error, *fm));
-  EXPECT_EQ(error.localizedDescription, "the disk is full") << "the copy's own error is reported";
-  EXPECT_EQ(readFile(inHome("dst")), "old");
-  EXPECT_TRUE(leftoversInTmp().empty());
+TEST_F(HBRLocalStorageTest, AFailedBackupIsLoggedEvenWithoutACallback) {
+  plugin = makePlugin();
+  makePipe(caches("file__0.localstorage"));
+  log_->clear();
+  plugin->backup(nullptr);
+  EXPECT_TRUE(log_->contains("Error in HBRLocalStorage (localStorage database) backup: "));
+  EXPECT_TRUE(delegate->sent().empty());
+}
 
-  // When the old item cannot be put back, its copy stays and the log says where.
-  fm->failCopyTo = inHome("dst");
-  fm->failuresLeft = 2;
-  EXPECT_FALSE(HBRLocalStorage::copyFrom(inHome("src"), inHome("dst"), &error, *fm));
-  auto left = leftoversInTmp();
-  ASSERT_EQ(left.size(), 1u);
-  EXPECT_TRUE(left[0].ends_with(".bak"));
-  EXPECT_EQ(readFile(inHome("tmp/" + left[0])), "old");
-  EXPECT_TRUE(log_->contains(inHome("tmp/" + left[0])));
+TEST_F(HBRLocalStorageTest, StartUpRepairTidiesWhatAStopLeftBehind) {
+  // Killed while backing up the localStorage file: the old copy is whole, the new one cut off.
+  writeFile(backups("localstorage.appdata.db"), "whole old copy");
+  std::string cutOff = plat::partialCopyPathFor(backups("localstorage.appdata.db"));
+  writeFile(cutOff, "cut o");
+  // Killed while restoring the WebSQL folder, between setting the old one aside and renaming
+  // the new one in.
+  std::string aside = plat::setAsidePathFor(caches("file__0"));
+  writeFile(aside + "/1.db", "live databases");
+  writeFile(plat::partialCopyPathFor(caches("file__0")) + "/1.db", "restored databases");
 
-  // Where nothing stood before, a failed copy leaves nothing either.
-  fm->failCopyTo = inHome("fresh/dst");
-  fm->failuresLeft = 1;
-  EXPECT_FALSE(HBRLocalStorage::copyFrom(inHome("src"), inHome("fresh/dst"), &error, *fm));
-  EXPECT_FALSE(exists(inHome("fresh/dst")));
+  HBRLocalStorage::fixupDatabaseLocationsWithBackupType("local");
+  EXPECT_EQ(readFile(backups("localstorage.appdata.db")), "whole old copy");
+  EXPECT_EQ(readFile(caches("file__0/1.db")), "live databases");
+  EXPECT_TRUE(hiddenIn(inHome("Documents/Backups")).empty());
+  EXPECT_TRUE(hiddenIn(inHome("Library/Caches")).empty());
+  EXPECT_TRUE(log_->contains("Removed an unfinished webstorage copy: '" + cutOff + "'."));
+  EXPECT_TRUE(log_->contains("Put back webstorage set aside by an unfinished copy: '" + aside + "'."));
+
+  // The page-load restore that was cut off now runs again, whole.
+  plugin = makePlugin();
+  writeFile(backups("websqldbs.appdata.db/1.db"), "restored databases");
+  setModificationDate(backups("websqldbs.appdata.db/1.db"), modificationDate(caches("file__0/1.db")) + 10);
+  plugin->onReset();
+  EXPECT_EQ(readFile(caches("file__0/1.db")), "restored databases");
 }
 
 TEST_F(HBRLocalStorageTest, StartUpRepairInCloudModeMovesNewerCopiesHome) {
@@ -454,6 +538,39 @@ TEST_F(HBRLocalStorageTest, DatabaseLocationsOutsideTheContainerArePointedBack) 
   HBRLocalStorage::verifyAndFixDatabaseLocations();
   EXPECT_EQ(modificationDate(prefs), 600000000);
   EXPECT_FALSE(log_->contains("Fix applied"));
+}
+
+TEST_F(HBRLocalStorageTest, TheRepairReadsTheSandboxHomesPreferencesWhereverTheBundleIs) {
+  // The bundle sits outside the sandbox home, with somebody's preferences file beside it.
+  std::string elsewhere = home() + "-elsewhere";
+  std::string app = elsewhere + "/Apps/Harbor.app";
+  writeFile(app + "/Info.plist", "");
+  ASSERT_TRUE(
+      plat::plist::writeToFile(plat::Dictionary{{"CFBundleIdentifier", kBundleIdentifier}}, app + "/Info.plist"));
+  plat::NSBundle::setMainBundlePath(app);
+  std::string beside = elsewhere + "/Apps/Library/Preferences/org.harbor.tests.plist";
+  writeFile(beside, "");
+  ASSERT_TRUE(plat::plist::writeToFile(plat::Dictionary{{"WebDatabaseDirectory", "/somewhere/else"}}, beside));
+  setModificationDate(beside, 600000000);
+  std::string prefs = inHome("Library/Preferences/org.harbor.tests.plist");
+  ASSERT_TRUE(
+      plat::plist::writeToFile(plat::Dictionary{{"WebDatabaseDirectory", "/old/container/Library/Caches"}}, prefs));
+
+  HBRLocalStorage::verifyAndFixDatabaseLocations();
+  EXPECT_EQ((*plat::plist::readFromFile(prefs))["WebDatabaseDirectory"], plat::Value(home() + "/Library/Caches"));
+  EXPECT_EQ(modificationDate(beside), 600000000) << "a file outside the sandbox is neither read nor written";
+  EXPECT_EQ((*plat::plist::readFromFile(beside))["WebDatabaseDirectory"], plat::Value("/somewhere/else"));
+
+  // An identifier that would climb out of Library/Preferences names no file at all.
+  std::string victim = home() + "-victim";
+  ASSERT_TRUE(plat::plist::writeToFile(plat::Dictionary{{"WebDatabaseDirectory", "/x"}}, victim + ".plist"));
+  writeInfoPlist(plat::Dictionary{{"CFBundleIdentifier", "../../../" + plat::lastPathComponent(victim)}});
+  ASSERT_EQ(plat::stringByStandardizingPath(inHome("Library/Preferences/../../../" + plat::lastPathComponent(victim))),
+            victim);
+  HBRLocalStorage::verifyAndFixDatabaseLocations();
+  EXPECT_EQ((*plat::plist::readFromFile(victim + ".plist"))["WebDatabaseDirectory"], plat::Value("/x"));
+  plat::NSFileManager::defaultManager().removeItemAtPath(victim + ".plist");
+  plat::NSFileManager::defaultManager().removeItemAtPath(elsewhere);
 }
 
 TEST_F(HBRLocalStorageTest, WithoutCachesTheWebKitFolderIsChosen) {

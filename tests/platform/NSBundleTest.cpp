@@ -2,6 +2,9 @@
 
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSLocale.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSURLCache.h"
+#include "plat/foundation/NSUserDefaults.h"
 #include "plat/testing/SandboxTest.h"
 
 using namespace plat;
@@ -21,6 +24,34 @@ TEST_F(NSBundleTest, MainBundleReadsItsInfoPlist) {
   NSBundle::setMainBundlePath(bundlePath());
   EXPECT_TRUE(NSBundle::mainBundle()->infoDictionary().empty());
   EXPECT_FALSE(NSBundle::mainBundle()->bundleIdentifier());
+}
+
+TEST_F(NSBundleTest, OnlyPlainIdentifiersBecomeFileNames) {
+  struct Case {
+    std::string identifier;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"org.harbor.hello", true},  {"com.example.My-App2", true},     {std::string(200, 'a'), true},
+      {"", false},                 {"..", false},                     {".", false},
+      {".hidden", false},          {"org..x", false},                 {"../../../../tmp/victim", false},
+      {"a/b", false},              {"/", false},                      {"org.example_app", false},
+      {"org example", false},      {std::string(201, 'a'), false},    {std::string(10000, 'a'), false},
+      {"caf\xC3\xA9", false},
+  };
+  EXPECT_FALSE(isValidBundleIdentifier(std::string("a\0b", 3)));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.identifier.substr(0, 40));
+    EXPECT_EQ(isValidBundleIdentifier(c.identifier), c.valid);
+    writeInfoPlist(Dictionary{{"CFBundleIdentifier", c.identifier}});
+    NSUserDefaults::resetStandardUserDefaults();
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    std::string expected = c.valid ? c.identifier : "harbor";
+    EXPECT_EQ(defaults->persistentDomainPath(), inHome("Library/Preferences/" + expected + ".plist"));
+    defaults->setBool(true, "written");
+    EXPECT_TRUE(pathIsInsideFolder(NSURLCache::sharedURLCache()->resolvedDiskPath(), inHome("Library/Caches")));
+  }
+  NSUserDefaults::resetStandardUserDefaults();
 }
 
 TEST_F(NSBundleTest, FindsResourcesByNameTypeAndFolderButNeverOutside) {

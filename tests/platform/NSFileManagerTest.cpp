@@ -136,3 +136,145 @@ TEST_F(NSFileManagerTest, AtomicWritesReplaceWholeFilesAndLeaveNothingBehind) {
   EXPECT_TRUE(fm.createFileAtPath(inHome("tmp/bytes"), Data{0, 1, 2}));
   EXPECT_EQ(fm.contentsAtPath(inHome("tmp/bytes")).value_or(Data{}), (Data{0, 1, 2}));
 }
+
+namespace {
+
+// Stops every copy once it has written failAfter bytes, as a full disk would; or cancels it
+// there, as work that ran out of time does.
+class StoppingFileManager : public NSFileManager {
+ public:
+  std::uint64_t failAfter = UINT64_MAX;
+  bool cancelInstead = false;
+
+  bool shouldProceedCopying(const std::string& item, std::uint64_t bytesCopied, NSError* error) override {
+    if (bytesCopied >= failAfter) {
+      if (cancelInstead) {
+        cancelCopies();
+      } else {
+        if (error) *error = NSError{NSCocoaErrorDomain, NSFileWriteOutOfSpaceError, "the disk is full", Value()};
+        return false;
+      }
+    }
+    return NSFileManager::shouldProceedCopying(item, bytesCopied, error);
+  }
+};
+
+}  // namespace
+
+// The hidden names a copy stages under: nothing of them may stay behind after any outcome.
+static std::vector<std::string> hiddenLeftovers(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const std::string& name : NSFileManager::defaultManager().contentsOfDirectoryAtPath(folder).value_or(
+           std::vector<std::string>{}))
+    if (name[0] == '.') out.push_back(name);
+  return out;
+}
+
+TEST_F(NSFileManagerTest, CopiesStoppedPartWayLeaveTheDestinationAsItWas) {
+  // What stands at the destination before, and what is copied over it.
+  enum Kind { None, File, Folder };
+  struct Case {
+    Kind before, source;
+    bool replace;  // replaceItemAtPathWithCopyOfItemAtPath rather than copyItemAtPath
+  };
+  const Case cases[] = {
+      {None, File, false},  {None, Folder, false}, {None, File, true},     {File, File, true},
+      {Folder, Folder, true}, {Folder, File, true},  {File, Folder, true},
+  };
+  std::string big(300 * 1024, 'n');
+  auto make = [&](Kind kind, const std::string& path, const std::string& text) {
+    if (kind == File) writeFile(path, text + big);
+    if (kind == Folder) {
+      writeFile(path + "/one.db", text + big);
+      writeFile(path + "/sub/two.db", text);
+    }
+    if (kind != None) setModificationDate(path, 700000000.25);
+  };
+  auto describe = [&](const std::string& path) {
+    bool folder = false;
+    if (!fm.fileExistsAtPath(path, &folder)) return std::string("<none>");
+    if (!folder) return readFile(path).substr(0, 3);
+    return readFile(path + "/one.db").substr(0, 3) + "+" + readFile(path + "/sub/two.db");
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "case " << n);
+    std::string folder = inHome("Documents/case" + std::to_string(n++));
+    std::string source = folder + "/source", destination = folder + "/destination";
+    make(c.source, source, "new");
+    make(c.before, destination, "old");
+    std::string before = describe(destination);
+
+    for (std::uint64_t failAfter : {std::uint64_t{0}, std::uint64_t{100 * 1024}}) {
+      for (bool cancel : {false, true}) {
+        StoppingFileManager stopping;
+        stopping.failAfter = failAfter;
+        stopping.cancelInstead = cancel;
+        NSError error;
+        bool copied = c.replace ? stopping.replaceItemAtPathWithCopyOfItemAtPath(destination, source, &error)
+                                : stopping.copyItemAtPath(source, destination, &error);
+        EXPECT_FALSE(copied);
+        EXPECT_EQ(error.code, cancel ? NSUserCancelledError : NSFileWriteOutOfSpaceError);
+        EXPECT_EQ(describe(destination), before);
+        EXPECT_TRUE(hiddenLeftovers(folder).empty());
+      }
+    }
+    NSError error;
+    ASSERT_TRUE(c.replace ? fm.replaceItemAtPathWithCopyOfItemAtPath(destination, source, &error)
+                          : fm.copyItemAtPath(source, destination, &error))
+        << error.description();
+    EXPECT_EQ(describe(destination), describe(source));
+    EXPECT_EQ(modificationDate(destination), 700000000.25) << "the source's date is kept";
+    EXPECT_TRUE(hiddenLeftovers(folder).empty());
+  }
+}
+
+TEST_F(NSFileManagerTest, ErrorsOfAStagedCopyNameTheDestination) {
+  writeFile(inHome("tmp/src"), "x");
+  NSError error;
+  EXPECT_FALSE(fm.replaceItemAtPathWithCopyOfItemAtPath(inHome("tmp/no/folder/dst"), inHome("tmp/src"), &error));
+  EXPECT_EQ(error.code, NSFileNoSuchFileError);
+  EXPECT_EQ(error.userInfo[NSFilePathErrorKey], Value(inHome("tmp/no/folder/dst")));
+  EXPECT_NE(error.localizedDescription.find("\xE2\x80\x9C" "dst" "\xE2\x80\x9D"), std::string::npos)
+      << error.localizedDescription;
+  EXPECT_FALSE(fm.replaceItemAtPathWithCopyOfItemAtPath(inHome("tmp/dst"), inHome("tmp/none"), &error));
+  EXPECT_EQ(error.code, NSFileReadNoSuchFileError);
+  EXPECT_FALSE(exists(inHome("tmp/dst")));
+}
+
+TEST_F(NSFileManagerTest, RecoveryTidiesWhatAStopLeftBehind) {
+  std::string folder = inHome("Library/Caches");
+  // A stop while copying: the destination is whole, its unfinished copy beside it.
+  writeFile(folder + "/a.db", "whole a");
+  writeFile(partialCopyPathFor(folder + "/a.db"), "cut o");
+  writeFile(partialCopyPathFor(folder + "/fresh.db") + "/inner", "cut off folder");
+  // A stop between setting a folder aside and renaming its copy in: only the old one exists.
+  writeFile(setAsidePathFor(folder + "/file__0") + "/1.db", "old folder");
+  writeFile(partialCopyPathFor(folder + "/file__0") + "/1.db", "whole new copy, never renamed in");
+  // A stop after the copy was renamed in but before the old one was removed.
+  writeFile(folder + "/b.db/1.db", "new b");
+  writeFile(setAsidePathFor(folder + "/b.db") + "/1.db", "old b");
+  // Nothing else is touched.
+  writeFile(folder + "/.profile", "p");
+  writeFile(folder + "/.x.harbor-aside", "no random part, still a name of its own");
+
+  auto done = recoverInterruptedCopies(folder);
+  EXPECT_EQ(done.size(), 5u);
+  EXPECT_EQ(readFile(folder + "/a.db"), "whole a");
+  EXPECT_EQ(readFile(folder + "/file__0/1.db"), "old folder");
+  EXPECT_EQ(readFile(folder + "/b.db/1.db"), "new b");
+  EXPECT_EQ(hiddenLeftovers(folder), (std::vector<std::string>{".profile", ".x.harbor-aside"}));
+  EXPECT_TRUE(recoverInterruptedCopies(folder).empty()) << "a second pass finds nothing";
+  EXPECT_TRUE(recoverInterruptedCopies(inHome("missing")).empty());
+
+  // Names too long to carry whole: a partial copy still gets a unique name; a folder that would
+  // need setting aside under an unreadable name is not replaced at all.
+  std::string longName(NAME_MAX - 4, 'l');
+  EXPECT_LE(lastPathComponent(partialCopyPathFor(folder + "/" + longName)).size(), std::size_t{NAME_MAX});
+  EXPECT_TRUE(setAsidePathFor(folder + "/" + longName).empty());
+  writeFile(folder + "/" + longName + "/1.db", "old");
+  writeFile(folder + "/src/1.db", "new");
+  NSError error;
+  EXPECT_FALSE(fm.replaceItemAtPathWithCopyOfItemAtPath(folder + "/" + longName, folder + "/src", &error));
+  EXPECT_EQ(readFile(folder + "/" + longName + "/1.db"), "old");
+}

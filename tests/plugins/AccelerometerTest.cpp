@@ -157,3 +157,16 @@ TEST_F(Accelerometer, ANewPageOrTheEndOfThePluginStopsTheStream) {
   ASSERT_EQ(callbacks.size(), 1u) << "the release stops like stop, and no sample arrives afterwards";
   EXPECT_EQ(callbacks[0].callbackId, "again");
 }
+
+TEST_F(Accelerometer, EveryStartAsksForTheFastestRate) {
+  exec("Accelerometer", "start", {}, "watch");
+  ASSERT_TRUE(plugin->motionManager());
+  EXPECT_EQ(plugin->motionManager()->accelerometerUpdateInterval(), 0) << "no throttling by the plugin";
+  // Whatever slowed the manager down in between, a new start asks for every sample again.
+  plugin->motionManager()->setAccelerometerUpdateInterval(0.5);
+  exec("Accelerometer", "start", {}, "again");
+  EXPECT_EQ(plugin->motionManager()->accelerometerUpdateInterval(), 0);
+  push(0, 0, -1);
+  push(0, 0, -1);
+  EXPECT_EQ(takeCallbacks().size(), 2u) << "one reading per sample";
+}

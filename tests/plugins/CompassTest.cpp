@@ -244,3 +244,20 @@ TEST_F(Compass, TheSystemMayShowItsCalibrationScreen) {
   EXPECT_TRUE(plugin->locationManagerShouldDisplayHeadingCalibration(*plugin->locationManager()));
   EXPECT_EQ(plugin->locationManager()->delegate().get(), static_cast<plat::CLLocationManagerDelegate*>(plugin.get()));
 }
+
+TEST_F(Compass, TheCompassLetsGoOfItsLocationManagerAtTeardown) {
+  exec("Compass", "watchHeadingFilter", {filter(0)}, "watch");
+  std::shared_ptr<plat::CLLocationManager> manager = plugin->locationManager();
+  std::weak_ptr<HBRCompass> released = plugin;
+  controller->removeAllObjects();
+  plugin.reset();
+  ASSERT_TRUE(released.expired());
+  EXPECT_FALSE(manager->delegate()) << "no delegate left behind";
+  // A manager that outlives the plugin may still hear headings: they go nowhere.
+  heading(10);
+  failure(plat::kCLErrorHeadingFailure);
+  EXPECT_TRUE(takeCallbacks().empty());
+  std::weak_ptr<plat::CLLocationManager> weak = manager;
+  manager.reset();
+  EXPECT_TRUE(weak.expired()) << "nothing else keeps the manager alive";
+}

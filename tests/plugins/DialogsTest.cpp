@@ -12,7 +12,9 @@
 #include "plat/audiotoolbox/WAVFile.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSFileManager.h"
+#include "plat/uikit/UIDevice.h"
 #include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UIScreen.h"
 #include "support/PluginTest.h"
 
 using namespace harbor;
@@ -319,4 +321,36 @@ TEST_F(Beep, WithoutTheSoundNothingIsHeard) {
   advance(5);
   EXPECT_TRUE(plat::SystemSoundRecorder::played().empty());
   EXPECT_TRUE(takeCallbacks().empty());
+}
+
+// Before 8.3 an alert controller is given the application frame, turned with the interface.
+TEST_P(Dialogs, BelowEightPointThreeTheAlertTakesTheApplicationFrame) {
+  if (GetParam() != Path::AlertController) GTEST_SKIP() << "only alert controllers have a frame to fix";
+  plat::UIScreen::mainScreen().setBounds(plat::CGRectMake(0, 0, 320, 480));
+  auto app = plat::UIApplication::sharedApplication();
+  struct Case {
+    const char* version;
+    plat::UIInterfaceOrientation orientation;
+    plat::CGRect frame;
+  };
+  const Case cases[] = {
+      {"8.2", plat::UIInterfaceOrientationPortrait, plat::CGRectMake(0, 20, 320, 460)},
+      {"7.1", plat::UIInterfaceOrientationLandscapeLeft, plat::CGRectMake(20, 0, 480, 300)},
+  };
+  for (const auto& c : cases) {
+    plat::UIDevice::currentDevice()->setSystemVersion(c.version);
+    app->setStatusBarOrientation(c.orientation);
+    exec("Notification", "alert", Array{"Hello", "Title", "OK"}, "a");
+    auto controller = std::dynamic_pointer_cast<plat::UIAlertController>(driver().topAlert());
+    ASSERT_TRUE(controller);
+    EXPECT_EQ(controller->view()->frame(), c.frame) << c.version;
+    ASSERT_TRUE(driver().tapButton(0));
+    runUntilIdle();
+    takeCallbacks();
+  }
+  plat::UIDevice::currentDevice()->setSystemVersion("8.3");
+  exec("Notification", "alert", Array{"Hello", "Title", "OK"}, "a");
+  auto controller = std::dynamic_pointer_cast<plat::UIAlertController>(driver().topAlert());
+  ASSERT_TRUE(controller);
+  EXPECT_EQ(controller->view()->frame(), plat::UIScreen::mainScreen().bounds()) << "from 8.3 the alert sizes itself";
 }

@@ -325,6 +325,49 @@ const Case kCases[] = {
                  ["File","truncate",["hbrfile://localhost/temporary/n.txt",2]]],
          "seen":["loadstart 1","load 2","loadend 2","loadstart 1","error 2","loadend 2"],
          "text":"23456","code":1,"afterWrite":[7,7],"afterTruncate":[2,2]})"},
+    {"geolocation gives positions in the web's shape and forgets cleared watches",
+     "harbor-plugin-geolocation/www/geolocation.js",
+     R"JS(
+       var g = harbor.require('harbor-plugin-geolocation.geolocation');
+       var heard = [];
+       g.getCurrentPosition(function (p) { heard.push(p); }, null, { enableHighAccuracy: 1 });
+       calls[0].success({ latitude: 1, longitude: 2, altitude: 0, accuracy: 5, altitudeAccuracy: -1,
+                          heading: -1, velocity: -1, timestamp: 7 });
+       var w = g.watchPosition(function (p) { heard.push(p.coords.speed); },
+                               function (e) { heard.push(e); });
+       calls[1].success({ latitude: 1, longitude: 2, altitude: 30, accuracy: 5, altitudeAccuracy: 10,
+                          heading: 90, velocity: 1.5, timestamp: 8 });
+       calls[1].fail({ code: 2 });
+       g.clearWatch(w);
+       calls[1].success({ latitude: 1, longitude: 2, altitude: 0, accuracy: 5, altitudeAccuracy: 10,
+                          heading: 0, velocity: 9, timestamp: 9 });
+       g.clearWatch(w);
+       ({ heard: heard, sent: sent() })
+     )JS",
+     R"({"heard":[{"coords":{"latitude":1,"longitude":2,"altitude":null,"accuracy":5,"altitudeAccuracy":null,
+                             "heading":null,"speed":null},"timestamp":7},
+                  1.5,{"code":2,"message":""}],
+         "sent":[["Geolocation","getLocation",[true]],["Geolocation","addWatch",["1",false]],
+                 ["Geolocation","clearWatch",["1"]]]})"},
+    {"globalization sends dates as milliseconds and one dictionary per call",
+     "harbor-plugin-globalization/www/globalization.js",
+     R"JS(
+       var g = harbor.require('harbor-plugin-globalization.globalization');
+       var got = null;
+       g.dateToString(new Date(1454360400000), function (r) { got = r.value; }, null, { selector: 'date' });
+       calls[0].success({ value: '2/1/16' });
+       g.stringToDate('2/1/16', null, null);
+       g.isDayLightSavingsTime(0, null, null);
+       g.getCurrencyPattern('CHF', null, null);
+       g.getPreferredLanguage(null, null);
+       ({ got: got, same: navigator.globalization === g, code: g.PARSING_ERROR, sent: sent() })
+     )JS",
+     R"({"got":"2/1/16","same":true,"code":2,
+         "sent":[["Globalization","dateToString",[{"date":1454360400000,"options":{"selector":"date"}}]],
+                 ["Globalization","stringToDate",[{"dateString":"2/1/16"}]],
+                 ["Globalization","isDayLightSavingsTime",[{"date":0}]],
+                 ["Globalization","getCurrencyPattern",[{"currencyCode":"CHF"}]],
+                 ["Globalization","getPreferredLanguage",[]]]})"},
 };
 
 }  // namespace

@@ -25,6 +25,8 @@ class ScriptRecordingEngine : public plat::Object, public HBRWebViewEngineProtoc
   std::function<plat::Value(const std::string&)> respond;
   plat::Value nextResult;  // absent by default
   bool record = true;
+  // The engine's view (a bare object unless a test gives it a real view).
+  void setView(plat::ObjectPtr view) { view_ = std::move(view); }
 
  private:
   plat::ObjectPtr view_ = std::make_shared<plat::Object>();

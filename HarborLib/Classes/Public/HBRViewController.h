@@ -123,6 +123,16 @@ class HBRViewController : public plat::UIViewController,
   // Lets a plugin (the splash screen) take over the autorotation answer; null gives it back.
   void setShouldAutorotateHook(std::function<bool()> hook) { shouldAutorotateHook_ = std::move(hook); }
 
+  // ---- Status bar look, when view controllers choose it (kept for the status-bar plugin) ----
+
+  // The stored flag (shown when never set) and style (the default one when never set).
+  bool prefersStatusBarHidden() const override { return sbHideStatusBar_.value_or(false); }
+  long preferredStatusBarStyle() const override { return sbStatusBarStyle_.value_or(0); }
+  std::optional<bool> sbHideStatusBar() const { return sbHideStatusBar_; }
+  void setSbHideStatusBar(bool hidden) { sbHideStatusBar_ = hidden; }
+  std::optional<long> sbStatusBarStyle() const { return sbStatusBarStyle_; }
+  void setSbStatusBarStyle(long style) { sbStatusBarStyle_ = style; }
+
   // The first URL scheme of the first URL type in Info.plist, or nothing.
   static std::optional<std::string> appURLScheme();
 
@@ -191,6 +201,8 @@ class HBRViewController : public plat::UIViewController,
   std::optional<std::string> baseUserAgent_;
   plat::Dictionary preferenceOverrides_;
   std::function<bool()> shouldAutorotateHook_;
+  std::optional<bool> sbHideStatusBar_;
+  std::optional<long> sbStatusBarStyle_;
 };
 
 using HBRViewControllerPtr = std::shared_ptr<HBRViewController>;

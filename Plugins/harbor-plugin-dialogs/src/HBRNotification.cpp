@@ -2,9 +2,13 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
+#include "HBRPreferences.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
+#include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace harbor {
 namespace {
@@ -88,6 +92,17 @@ void HBRNotification::showDialogWithMessage(const std::optional<std::string>& me
 
   auto controller =
       plat::UIAlertController::alertControllerWithTitle(title, message, plat::UIAlertControllerStyle::Alert);
+  // Before 8.3 an alert controller does not fit itself to the screen: give it the application
+  // frame, turned with the interface.
+  if (HBRFloatValueOfText(plat::UIDevice::currentDevice()->systemVersion()) < 8.3f) {
+    plat::CGRect frame = plat::UIScreen::mainScreen().applicationFrame();
+    auto orientation = plat::UIApplication::sharedApplication()->statusBarOrientation();
+    if (orientation == plat::UIInterfaceOrientationLandscapeRight ||
+        orientation == plat::UIInterfaceOrientationLandscapeLeft) {
+      std::swap(frame.size.width, frame.size.height);
+    }
+    controller->view()->setFrame(frame);
+  }
   std::weak_ptr<HBRNotification> weakSelf = this->weakSelf<HBRNotification>();
   // Weak: the controller owns its actions, whose handlers must not own it back.
   std::weak_ptr<plat::UIAlertController> weakController = controller;

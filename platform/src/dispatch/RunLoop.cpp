@@ -91,8 +91,14 @@ std::size_t RunLoop::runOneTurn() {
     task();
     ++count;
   }
-  return count + fireDueTimers();
+  count += fireDueTimers();
+  if (count > 0) {
+    for (const auto& observer : turnObservers_) observer();
+  }
+  return count;
 }
+
+void RunLoop::addTurnObserver(Task observer) { turnObservers_.push_back(std::move(observer)); }
 
 bool RunLoop::hasReadyWork() {
   double t = plat::now();
@@ -153,6 +159,7 @@ void RunLoop::reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   tasks_.clear();
   timers_.clear();
+  turnObservers_.clear();
   stopRequested_ = false;
 }
 

@@ -229,6 +229,16 @@ NSBundlePtr NSBundle::bundleWithPath(std::string_view path) {
 
 NSURLPtr NSBundle::bundleURL() const { return NSURL::fileURLWithPath(path_, true); }
 
+bool isValidBundleIdentifier(std::string_view identifier) {
+  if (identifier.empty() || identifier.size() > kMaxBundleIdentifierLength) return false;
+  if (identifier.front() == '.' || identifier.find("..") != std::string_view::npos) return false;
+  for (char c : identifier) {
+    bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
 std::optional<std::string> NSBundle::bundleIdentifier() const {
   const Value& id = info_.get("CFBundleIdentifier");
   if (!id.isString() || id.asString().empty()) return std::nullopt;

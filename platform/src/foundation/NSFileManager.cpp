@@ -16,12 +16,18 @@
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/FileFaults.h"
 #include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSUUID.h"
 #include "plat/foundation/Strings.h"
 
 namespace plat {
 namespace {
 
 enum class Op { Read, Write, Remove, Copy, Move, Create };
+
+constexpr std::string_view kPartialMarker = ".harbor-partial-";
+constexpr std::string_view kAsideMarker = ".harbor-aside-";
+// Leaves room in a file name for "." + marker + random part.
+constexpr std::size_t kMaxNameInSibling = NAME_MAX - 32;
 
 std::string quoted(std::string_view path) { return "\xE2\x80\x9C" + lastPathComponent(path) + "\xE2\x80\x9D"; }
 
@@ -162,9 +168,10 @@ std::string realParent(const std::string& path) {
 
 class Copier {
  public:
-  explicit Copier(NSError* error) : error_(error) {}
+  Copier(NSFileManager& manager, NSError* error) : manager_(manager), error_(error) {}
 
   bool copy(const std::string& source, const std::string& destination) {
+    if (!manager_.shouldProceedCopying(destination, copied_, error_)) return false;
     struct stat st;
     if (::lstat(source.c_str(), &st) != 0) {
       failWithErrno(error_, Op::Read, source, errno);
@@ -212,15 +219,22 @@ class Copier {
         break;
       }
       if (n == 0) break;
+      if (!manager_.shouldProceedCopying(destination, copied_, error_)) {
+        ok = false;
+        break;
+      }
       if (!writeAll(out, buffer, static_cast<std::size_t>(n))) {
         failWithErrno(error_, Op::Copy, destination, errno);
         ok = false;
         break;
       }
+      copied_ += static_cast<std::uint64_t>(n);
     }
     if (ok) {
+      // The copy takes its final name by a rename; its contents must be on the disk by then, or
+      // a crash of the machine could leave a whole-looking empty file under that name.
       struct timespec times[2] = {st.st_atim, st.st_mtim};
-      if (::fchmod(out, st.st_mode & 07777) != 0 || ::futimens(out, times) != 0) {
+      if (::fchmod(out, st.st_mode & 07777) != 0 || ::futimens(out, times) != 0 || ::fsync(out) != 0) {
         failWithErrno(error_, Op::Copy, destination, errno);
         ok = false;
       }
@@ -277,8 +291,35 @@ class Copier {
     return true;
   }
 
+  NSFileManager& manager_;
   NSError* error_;
+  std::uint64_t copied_ = 0;
 };
+
+// A hidden sibling of path: ".<name><marker><random>". Names too long to carry whole are cut
+// when the sibling only has to be unique (a partial copy, which is removed, never restored).
+std::string siblingPath(const std::string& path, std::string_view marker, bool mayCutName) {
+  std::string name = lastPathComponent(path);
+  if (name.size() > kMaxNameInSibling) {
+    if (!mayCutName) return {};
+    name.resize(kMaxNameInSibling);
+  }
+  std::string random = NSUUIDString();
+  random.erase(std::remove(random.begin(), random.end(), '-'), random.end());
+  random.resize(12);
+  return stringByAppendingPathComponent(stringByDeletingLastPathComponent(path),
+                                        "." + name + std::string(marker) + random);
+}
+
+// Renames without replacing anything that stands at to.
+int renameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the flag: check first (a small window, but no worse than before).
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
 
 bool removeRecursively(const std::string& path, NSError* error) {
   struct stat st;
@@ -306,6 +347,39 @@ bool removeRecursively(const std::string& path, NSError* error) {
     return false;
   }
   return true;
+}
+
+// Copies source into a fresh hidden sibling of destination; the sibling's path, or "" after a
+// failure that left nothing behind.
+std::string stageCopy(NSFileManager& manager, const std::string& source, const std::string& destination,
+                      NSError* error) {
+  char resolved[PATH_MAX];
+  std::string realSource = ::realpath(source.c_str(), resolved) ? std::string(resolved) : source;
+  std::string realDestination = realParent(destination);
+  if (!realDestination.empty() && pathIsInsideFolder(realDestination, realSource)) {
+    fail(error, NSFileWriteInvalidFileNameError,
+         quoted(source) + " couldn\xE2\x80\x99t be copied because the destination is inside it.", destination);
+    return {};
+  }
+  std::string staged = partialCopyPathFor(destination);
+  Copier copier(manager, error);
+  if (copier.copy(source, staged)) return staged;
+  struct stat left;
+  if (::lstat(staged.c_str(), &left) == 0) removeRecursively(staged, nullptr);
+  // The caller asked about the destination; the hidden name means nothing to it.
+  if (error) {
+    std::string stagedName = lastPathComponent(staged);
+    std::string& text = error->localizedDescription;
+    if (std::size_t at = text.find(stagedName); at != std::string::npos)
+      text.replace(at, stagedName.size(), lastPathComponent(destination));
+    if (error->userInfo.isDictionary()) {
+      Dictionary& info = error->userInfo.asDictionary();
+      const Value& path = info.get(NSFilePathErrorKey);
+      if (path.isString() && path.asString().compare(0, staged.size(), staged) == 0)
+        info.set(NSFilePathErrorKey, destination + path.asString().substr(staged.size()));
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -430,20 +504,97 @@ bool NSFileManager::copyItemAtPath(const std::string& source, const std::string&
          destination, EEXIST);
     return false;
   }
-  char resolved[PATH_MAX];
-  std::string realSource = ::realpath(source.c_str(), resolved) ? std::string(resolved) : source;
-  std::string realDestination = realParent(destination);
-  if (!realDestination.empty() && pathIsInsideFolder(realDestination, realSource)) {
-    fail(error, NSFileWriteInvalidFileNameError,
-         quoted(source) + " couldn\xE2\x80\x99t be copied because the destination is inside it.", destination);
+  std::string staged = stageCopy(*this, source, destination, error);
+  if (staged.empty()) return false;
+  if (int err = renameNoReplace(staged, destination)) {
+    removeRecursively(staged, nullptr);
+    failWithErrno(error, Op::Copy, destination, err);
     return false;
   }
-  Copier copier(error);
-  if (copier.copy(source, destination)) return true;
-  // Only what this copy created is removed: the destination did not exist before.
-  struct stat left;
-  if (::lstat(destination.c_str(), &left) == 0) removeRecursively(destination, nullptr);
+  return true;
+}
+
+bool NSFileManager::replaceItemAtPathWithCopyOfItemAtPath(const std::string& destination, const std::string& source,
+                                                          NSError* error) {
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) {
+    failWithErrno(error, Op::Read, source, errno);
+    return false;
+  }
+  std::string staged = stageCopy(*this, source, destination, error);
+  if (staged.empty()) return false;
+  bool newIsFolder = S_ISDIR(st.st_mode);
+  struct stat old;
+  bool oldExists = ::lstat(destination.c_str(), &old) == 0;
+  if (!oldExists || (!newIsFolder && !S_ISDIR(old.st_mode))) {
+    // One rename: readers and a stop see the old item or the new one.
+    if (::rename(staged.c_str(), destination.c_str()) != 0) {
+      int err = errno;
+      removeRecursively(staged, nullptr);
+      failWithErrno(error, Op::Copy, destination, err);
+      return false;
+    }
+    return true;
+  }
+  // A folder cannot be renamed over: the old item steps aside first. A stop between the two
+  // renames leaves the destination missing and the old item aside, which the next start puts
+  // back (recoverInterruptedCopies).
+  std::string aside = siblingPath(destination, kAsideMarker, false);
+  int err = aside.empty() ? ENAMETOOLONG : 0;
+  if (!err && ::rename(destination.c_str(), aside.c_str()) != 0) err = errno;
+  if (err) {
+    removeRecursively(staged, nullptr);
+    failWithErrno(error, Op::Copy, destination, err);
+    return false;
+  }
+  if (::rename(staged.c_str(), destination.c_str()) != 0) {
+    err = errno;
+    ::rename(aside.c_str(), destination.c_str());
+    removeRecursively(staged, nullptr);
+    failWithErrno(error, Op::Copy, destination, err);
+    return false;
+  }
+  // Should this fail, the old item stays aside until the next start removes it.
+  removeRecursively(aside, nullptr);
+  return true;
+}
+
+bool NSFileManager::shouldProceedCopying(const std::string& item, std::uint64_t, NSError* error) {
+  if (!cancelled_.load()) return true;
+  fail(error, NSUserCancelledError, "The copy of " + quoted(item) + " was cancelled.", item);
   return false;
+}
+
+std::string partialCopyPathFor(const std::string& destination) {
+  return siblingPath(destination, kPartialMarker, true);
+}
+
+std::string setAsidePathFor(const std::string& destination) { return siblingPath(destination, kAsideMarker, false); }
+
+std::vector<NSInterruptedCopy> recoverInterruptedCopies(const std::string& folder) {
+  std::vector<NSInterruptedCopy> done;
+  std::vector<std::string> names;
+  int err = 0;
+  if (!listFolder(folder, names, err)) return done;
+  for (const std::string& name : names) {
+    if (name.empty() || name[0] != '.') continue;
+    std::string path = stringByAppendingPathComponent(folder, name);
+    if (name.find(kPartialMarker) != std::string::npos) {
+      if (removeRecursively(path, nullptr)) done.push_back({path, NSInterruptedCopyAction::RemovedPartialCopy});
+      continue;
+    }
+    std::size_t marker = name.rfind(kAsideMarker);
+    if (marker == std::string::npos || marker <= 1) continue;
+    std::string original = stringByAppendingPathComponent(folder, name.substr(1, marker - 1));
+    struct stat st;
+    if (::lstat(original.c_str(), &st) != 0 && errno == ENOENT) {
+      if (::rename(path.c_str(), original.c_str()) == 0)
+        done.push_back({path, NSInterruptedCopyAction::PutBackSetAside});
+    } else if (removeRecursively(path, nullptr)) {
+      done.push_back({path, NSInterruptedCopyAction::RemovedSetAside});
+    }
+  }
+  return done;
 }
 
 bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSError* error) {

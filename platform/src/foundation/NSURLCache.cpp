@@ -54,7 +54,8 @@ std::string NSURLCache::resolvedDiskPath() const {
   if (isAbsolutePath(path)) return stringByStandardizingPath(path);
   auto caches = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
   std::string folder = caches.empty() ? NSHomeDirectory() : caches.front();
-  if (auto identifier = NSBundle::mainBundle()->bundleIdentifier())
+  // Only an identifier that is one plain name may become a folder of Caches.
+  if (auto identifier = NSBundle::mainBundle()->bundleIdentifier(); identifier && isValidBundleIdentifier(*identifier))
     folder = stringByAppendingPathComponent(folder, *identifier);
   return stringByAppendingPathComponent(folder, path);
 }

@@ -32,6 +32,12 @@ std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
   auto& defaults = sharedDefaults();
   if (!defaults) {
     std::string identifier = NSBundle::mainBundle()->bundleIdentifier().value_or(kFallbackIdentifier);
+    // An identifier such as "../../x" would put the file anywhere.
+    if (!isValidBundleIdentifier(identifier)) {
+      NSLog("NSUserDefaults: the bundle identifier cannot name a file; using " + std::string(kFallbackIdentifier) +
+            ".plist");
+      identifier = kFallbackIdentifier;
+    }
     std::string path = stringByAppendingPathComponent(NSHomeDirectory(), "Library/Preferences/" + identifier + ".plist");
     defaults = std::make_shared<NSUserDefaults>(path);
   }

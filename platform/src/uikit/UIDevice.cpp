@@ -54,5 +54,21 @@ void UIDevice::setMultitaskingSupported(bool supported) {
   std::lock_guard<std::mutex> lock(mutex_);
   multitasking_ = supported;
 }
+UIUserInterfaceIdiom UIDevice::userInterfaceIdiom() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return idiom_;
+}
+void UIDevice::setUserInterfaceIdiom(UIUserInterfaceIdiom idiom) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  idiom_ = idiom;
+}
+UIDeviceOrientation UIDevice::orientation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return orientation_;
+}
+void UIDevice::setOrientation(UIDeviceOrientation orientation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  orientation_ = orientation;
+}
 
 }  // namespace plat

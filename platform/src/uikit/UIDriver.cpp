@@ -3,12 +3,43 @@
 #include <algorithm>
 
 #include "plat/dispatch/Queues.h"
+#include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIScrollView.h"
+#include "plat/uikit/UIWindow.h"
 
 namespace plat {
 
 UIDriver& UIDriver::shared() {
   static auto* driver = new UIDriver();
   return *driver;
+}
+
+namespace {
+
+void collectScrollsToTop(const UIViewPtr& view, std::vector<UIScrollViewPtr>& found) {
+  if (view->isHidden()) return;
+  if (auto scroll = std::dynamic_pointer_cast<UIScrollView>(view); scroll && scroll->scrollsToTop()) {
+    found.push_back(scroll);
+  }
+  for (const auto& child : view->subviews()) collectScrollsToTop(child, found);
+}
+
+}  // namespace
+
+bool UIDriver::tapStatusBar() {
+  auto app = UIApplication::sharedApplication();
+  auto delegate = app->delegate();
+  auto window = delegate ? delegate->window() : nullptr;
+  if (!window || app->isStatusBarHidden()) return false;
+  std::vector<UIScrollViewPtr> found;
+  collectScrollsToTop(window, found);
+  // The platform scrolls nothing when it cannot tell which view the user means.
+  if (found.size() != 1) return false;
+  UIScrollViewPtr scroll = found.front();
+  auto scrollDelegate = scroll->delegate();
+  if (!scrollDelegate || scrollDelegate->scrollViewShouldScrollToTop(*scroll)) scroll->setContentOffset({0, 0});
+  return true;
 }
 
 std::shared_ptr<UIDrivenAlert> UIDriver::topAlert() const { return alerts_.empty() ? nullptr : alerts_.back(); }

@@ -12,7 +12,12 @@
 #include <jerror.h>
 #include <png.h>
 
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/Strings.h"
 #include "plat/uikit/UIGraphics.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace plat {
 namespace {
@@ -231,6 +236,31 @@ Data UIImagePNGRepresentation(const UIImage& image) {
   if (!png_image_write_to_memory(&png, out.data(), &size, 0, bitmap->rgba.data(), 0, nullptr)) return {};
   out.resize(size);
   return out;
+}
+
+std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
+  if (name.empty()) return nullptr;
+  auto bundle = NSBundle::mainBundle();
+  std::vector<std::pair<std::string, double>> candidates;
+  if (!pathExtension(name).empty()) {
+    candidates.emplace_back(name, 1.0);
+  } else {
+    double scale = UIScreen::mainScreen().scale();
+    if (scale > 1) candidates.emplace_back(format("%s@%gx.png", name.c_str(), scale), scale);
+    candidates.emplace_back(name + ".png", 1.0);
+  }
+  for (const auto& [file, scale] : candidates) {
+    auto path = bundle->pathForResource(file, "");
+    if (!path) continue;
+    std::optional<Data> bytes = NSFileManager::defaultManager().contentsAtPath(*path);
+    if (!bytes) continue;
+    auto decoded = imageWithData(*bytes);
+    if (!decoded) continue;
+    auto image = imageWithCGImage(decoded->CGImage(), scale, decoded->imageOrientation());
+    image->name_ = name;
+    return image;
+  }
+  return nullptr;
 }
 
 }  // namespace plat

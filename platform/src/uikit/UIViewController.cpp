@@ -19,6 +19,13 @@ UIScreen& UIScreen::mainScreen() {
   return screen;
 }
 
+void UIViewController::setNeedsStatusBarAppearanceUpdate() {
+  auto app = UIApplication::sharedApplication();
+  if (!app->viewControllerBasedStatusBarAppearance()) return;
+  app->setStatusBarStyle(preferredStatusBarStyle());
+  app->setStatusBarHidden(prefersStatusBarHidden());
+}
+
 UIViewPtr UIViewController::view() {
   if (!view_) {
     loadView();

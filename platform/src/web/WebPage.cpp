@@ -7,6 +7,7 @@
 
 #include "DOMScript.h"
 #include "PageResources.h"
+#include "PageServices.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSLocale.h"
@@ -75,6 +76,8 @@ struct Document : std::enable_shared_from_this<Document> {
   bool closed = false;
 
   void install(const std::vector<std::string>* messageHandlers);
+  // What the page's services (storage, loading) may use of this document.
+  DocumentServices services();
   void teardown();
 
   Result<JSValue> callDom(const char* name, const JSValueList& arguments);
@@ -92,7 +95,9 @@ struct Document : std::enable_shared_from_this<Document> {
   void fireTimer(long id);
   // Local files load only into a page of local files.
   bool mayLoad(const NSURLPtr& resource) const;
-  std::shared_ptr<ResourceFetch> fetch(const NSURLPtr& url, ResourceFetch::Completion completion);
+  // headers: further HTTP header fields the page asked for (XMLHttpRequest, fetch).
+  std::shared_ptr<ResourceFetch> fetch(const NSURLPtr& url, ResourceFetch::Completion completion,
+                                       const HeaderFields& headers = {});
   void forget(const std::shared_ptr<ResourceFetch>& fetch);
 };
 
@@ -100,6 +105,7 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
   std::weak_ptr<WebPageClient> client;
   Configuration configuration;
   std::vector<std::string> handlerNames;
+  std::shared_ptr<SessionStorage> sessionStorage = std::make_shared<SessionStorage>();
   std::shared_ptr<Document> document;
   std::shared_ptr<MainLoad> main;  // the last top-level load allowed
   NSURLRequestPtr request;
@@ -512,6 +518,33 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     return;
   }
   dom = *hooks;
+  installWebStorage(*js, services());
+  installXMLHttpRequest(*js, services());
+}
+
+DocumentServices Document::services() {
+  std::weak_ptr<Document> weak = weak_from_this();
+  DocumentServices s;
+  s.url = [weak]() -> NSURLPtr {
+    auto self = weak.lock();
+    return self ? self->url : nullptr;
+  };
+  s.resolve = [weak](const std::string& text) -> NSURLPtr {
+    auto self = weak.lock();
+    return self ? resolvePageURL(text, self->baseURL) : nullptr;
+  };
+  s.fetch = [weak](const NSURLPtr& resource, const HeaderFields& headers,
+                   ResourceFetch::Completion completion) -> std::shared_ptr<ResourceFetch> {
+    auto self = weak.lock();
+    if (!self || self->closed) return nullptr;
+    return self->fetch(resource, std::move(completion), headers);
+  };
+  s.enter = [weak]() -> std::shared_ptr<void> {
+    auto self = weak.lock();
+    return self && !self->closed ? self : nullptr;
+  };
+  if (auto p = page.lock()) s.sessionStorage = p->sessionStorage;
+  return s;
 }
 
 void Document::teardown() {
@@ -689,7 +722,8 @@ bool Document::mayLoad(const NSURLPtr& resource) const {
   return false;
 }
 
-std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, ResourceFetch::Completion completion) {
+std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, ResourceFetch::Completion completion,
+                                               const HeaderFields& headers) {
   std::weak_ptr<Document> weak = weak_from_this();
   if (!mayLoad(resource)) {
     // Only a page of local files reads local files.
@@ -701,6 +735,7 @@ std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, Resourc
   if (hasScheme(resource, "http") || hasScheme(resource, "https")) {
     auto withAgent = request->mutableCopy();
     withAgent->setValueForHTTPHeaderField(userAgent, "User-Agent");
+    for (const auto& [name, value] : headers) withAgent->setValueForHTTPHeaderField(value, name);
     request = withAgent;
   }
   auto holder = std::make_shared<std::weak_ptr<ResourceFetch>>();

@@ -1,6 +1,8 @@
 #include "HBRLocalStorage.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 #include "HBRPreferences.h"
@@ -14,6 +16,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/web/WebStorage.h"
 
 namespace harbor {
 namespace {
@@ -37,23 +40,6 @@ std::string userFolder(plat::NSSearchPathDirectory directory) {
 bool itemExists(plat::NSFileManager& fm, const std::string& path) {
   // A dangling link is still something standing at the path.
   return fm.fileExistsAtPath(path) || fm.attributesOfItemAtPath(path).has_value();
-}
-
-// Puts the copy of the old destination back. Only a whole return removes the copy.
-bool putBack(const std::string& aside, const std::string& destination, plat::NSFileManager& fm) {
-  plat::NSError error;
-  if (itemExists(fm, destination) && !fm.removeItemAtPath(destination, &error)) {
-    plat::NSLog("HBRLocalStorage could not clear " + destination + " (" + error.localizedDescription +
-                "); its previous contents are kept at " + aside);
-    return false;
-  }
-  if (!fm.copyItemAtPath(aside, destination, &error)) {
-    plat::NSLog("HBRLocalStorage could not put back " + destination + " (" + error.localizedDescription +
-                "); its previous contents are kept at " + aside);
-    return false;
-  }
-  fm.removeItemAtPath(aside);
-  return true;
 }
 
 bool isFolder(plat::NSFileManager& fm, const std::string& path) {
@@ -150,49 +136,58 @@ bool HBRLocalStorage::copyFrom(const std::string& source, const std::string& des
     }
     return false;
   }
-  std::string temporaryFolder = plat::NSTemporaryDirectory();
-  fm.createDirectoryAtPath(temporaryFolder, true);
-  std::string aside = stringByAppendingPathComponent(temporaryFolder, plat::NSUUIDString() + ".bak");
-  bool haveAside = false;
+  if (!fm.createDirectoryAtPath(plat::stringByDeletingLastPathComponent(destination), true, error)) return false;
+  // The copy is made beside the destination and only then takes its place, so a stop at any
+  // moment leaves the old copy or the new one under the name, never a cut-off file that would
+  // look newest to the next pass.
+  return fm.replaceItemAtPathWithCopyOfItemAtPath(destination, source, error);
+}
 
-  if (itemExists(fm, destination)) {
-    if (!fm.copyItemAtPath(destination, aside, error)) return false;  // destination untouched
-    haveAside = true;
-    if (!fm.removeItemAtPath(destination, error)) {
-      // Part of the old destination may be gone already: put the whole of it back.
-      putBack(aside, destination, fm);
-      return false;
+void HBRLocalStorage::recoverInterruptedCopies() {
+  std::string library = userFolder(plat::NSLibraryDirectory);
+  std::string documents = userFolder(plat::NSDocumentDirectory);
+  // Every folder that one of the layouts copies into.
+  std::vector<std::string> folders = {stringByAppendingPathComponent(library, "Caches"),
+                                      stringByAppendingPathComponent(documents, "Backups"),
+                                      stringByAppendingPathComponent(library, kNestedFolder)};
+  std::lock_guard<std::mutex> lock(passMutex());
+  for (const std::string& folder : folders) {
+    for (const plat::NSInterruptedCopy& left : plat::recoverInterruptedCopies(folder)) {
+      switch (left.action) {
+        case plat::NSInterruptedCopyAction::PutBackSetAside:
+          plat::NSLogf("Put back webstorage set aside by an unfinished copy: '%s'.", left.path.c_str());
+          break;
+        case plat::NSInterruptedCopyAction::RemovedPartialCopy:
+          plat::NSLogf("Removed an unfinished webstorage copy: '%s'.", left.path.c_str());
+          break;
+        case plat::NSInterruptedCopyAction::RemovedSetAside:
+          plat::NSLogf("Removed webstorage set aside by a finished copy: '%s'.", left.path.c_str());
+          break;
+      }
     }
-  } else if (!fm.createDirectoryAtPath(plat::stringByDeletingLastPathComponent(destination), true, error)) {
-    return false;
   }
-
-  if (fm.copyItemAtPath(source, destination, error)) {
-    if (haveAside) fm.removeItemAtPath(aside);
-    return true;
-  }
-  if (haveAside) {
-    putBack(aside, destination, fm);
-  } else if (itemExists(fm, destination)) {
-    // Nothing stood here before; a half copy would later pass for the newer item.
-    fm.removeItemAtPath(destination);
-  }
-  return false;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Start-up repair
 
 void HBRLocalStorage::fixupDatabaseLocationsWithBackupType(const std::string& backupType) {
+  recoverInterruptedCopies();
   verifyAndFixDatabaseLocations();
   restoreLegacyDatabaseLocationsWithBackupType(backupType);
 }
 
 void HBRLocalStorage::verifyAndFixDatabaseLocations() {
-  auto bundle = plat::NSBundle::mainBundle();
-  auto identifier = bundle->bundleIdentifier();
+  auto identifier = plat::NSBundle::mainBundle()->bundleIdentifier();
   if (!identifier) return;
-  std::string containerPath = plat::stringByDeletingLastPathComponent(bundle->bundlePath());
+  if (!plat::isValidBundleIdentifier(*identifier)) {
+    plat::NSLog("HBRLocalStorage: the bundle identifier cannot name a preferences file; "
+                "database locations not checked");
+    return;
+  }
+  // The application's container is its sandbox home: the bundle need not sit inside it here,
+  // and a file beside the bundle belongs to somebody else.
+  std::string containerPath = plat::NSHomeDirectory();
   std::string plistPath =
       stringByAppendingPathComponent(containerPath, plat::format("Library/Preferences/%s.plist", identifier->c_str()));
   auto contents = plat::plist::readFromFile(plistPath);
@@ -240,6 +235,7 @@ void HBRLocalStorage::restoreLegacyDatabaseLocationsWithBackupType(const std::st
   auto& fm = plat::NSFileManager::defaultManager();
   {
     std::lock_guard<std::mutex> lock(passMutex());
+    std::lock_guard<std::recursive_mutex> files(plat::web::webStorageFilesMutex());
     for (const auto& info : pairs) {
       if (!itemExists(fm, info->backup)) continue;
       if (info->shouldRestore()) {
@@ -298,13 +294,41 @@ void HBRLocalStorage::onResignActive() {
     if (id == plat::UIBackgroundTaskInvalid) return;
     if (auto app = weakApp.lock()) app->endBackgroundTask(id);
   };
-  task->store(plat::UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler([endTask] {
+  // When time runs out (at termination the process ends right after), the copy in progress
+  // stops and leaves its destination as it was, instead of being cut off wherever it stands;
+  // the expiry waits for it to have stopped, so that it does not end with the process.
+  struct Run {
+    std::shared_ptr<plat::NSFileManager> fileManager;
+    std::mutex mutex;
+    std::condition_variable stopped;
+    bool copying = false;
+  };
+  auto run = std::make_shared<Run>();
+  run->fileManager = makeBackgroundFileManager();
+  auto expire = [endTask, run] {
+    run->fileManager->cancelCopies();
+    {
+      std::unique_lock<std::mutex> lock(run->mutex);
+      run->stopped.wait_for(lock, std::chrono::seconds(2), [&] { return !run->copying; });
+    }
     endTask();
     plat::NSLog("Background task to backup WebSQL/LocalStorage expired.");
-  }));
+  };
+  task->store(plat::UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler(expire));
   std::weak_ptr<HBRLocalStorage> weak = weakSelf<HBRLocalStorage>();
-  auto block = [weak, endTask] {
-    if (auto self = weak.lock()) self->backup(nullptr);
+  auto block = [weak, endTask, run] {
+    auto self = weak.lock();
+    bool copying = false;
+    {
+      std::lock_guard<std::mutex> lock(run->mutex);
+      copying = run->copying = self && !run->fileManager->copiesCancelled();
+    }
+    if (copying) {
+      self->copyPass(Direction::Backup, nullptr, *run->fileManager);
+      std::lock_guard<std::mutex> lock(run->mutex);
+      run->copying = false;
+      run->stopped.notify_all();
+    }
     endTask();
   };
   if (auto delegate = commandDelegate())
@@ -313,20 +337,33 @@ void HBRLocalStorage::onResignActive() {
     plat::dispatch::GlobalQueue::shared().async(block);
 }
 
-void HBRLocalStorage::backup(const HBRInvokedUrlCommandPtr& command) { copyPass(Direction::Backup, command); }
+std::shared_ptr<plat::NSFileManager> HBRLocalStorage::makeBackgroundFileManager() {
+  return std::make_shared<plat::NSFileManager>();
+}
 
-void HBRLocalStorage::restore(const HBRInvokedUrlCommandPtr& command) { copyPass(Direction::Restore, command); }
+void HBRLocalStorage::backup(const HBRInvokedUrlCommandPtr& command) {
+  copyPass(Direction::Backup, command, plat::NSFileManager::defaultManager());
+}
 
-void HBRLocalStorage::copyPass(Direction direction, const HBRInvokedUrlCommandPtr& command) {
+void HBRLocalStorage::restore(const HBRInvokedUrlCommandPtr& command) {
+  copyPass(Direction::Restore, command, plat::NSFileManager::defaultManager());
+}
+
+void HBRLocalStorage::copyPass(Direction direction, const HBRInvokedUrlCommandPtr& command,
+                               plat::NSFileManager& fileManager) {
   bool backingUp = direction == Direction::Backup;
   std::optional<std::string> callbackId = command ? command->callbackId() : std::nullopt;
   std::vector<HBRPluginResultPtr> results;
   {
     std::lock_guard<std::mutex> lock(passMutex());
+    // The page engine writes its databases under this lock: a copy never catches a transaction
+    // half-written.
+    std::lock_guard<std::recursive_mutex> files(plat::web::webStorageFilesMutex());
     for (const auto& info : backupInfo_) {
       if (!(backingUp ? info->shouldBackup() : info->shouldRestore())) continue;
       plat::NSError error;
-      bool ok = backingUp ? copyFrom(info->original, info->backup, &error) : copyFrom(info->backup, info->original, &error);
+      bool ok = backingUp ? copyFrom(info->original, info->backup, &error, fileManager)
+                          : copyFrom(info->backup, info->original, &error, fileManager);
       std::string message;
       if (ok)
         message = plat::format(backingUp ? "Backed up: %s" : "Restored: %s", info->label.c_str());
@@ -334,7 +371,9 @@ void HBRLocalStorage::copyPass(Direction direction, const HBRInvokedUrlCommandPt
         message = plat::format(backingUp ? "Error in HBRLocalStorage (%s) backup: %s"
                                          : "Error in HBRLocalStorage (%s) restore: %s",
                                info->label.c_str(), error.localizedDescription.c_str());
-      if (!backingUp || callbackId) plat::NSLog(message);
+      // A failure is always logged: a backup that silently did not happen is data the user
+      // believes safe.
+      if (!ok || !backingUp || callbackId) plat::NSLog(message);
       if (callbackId) {
         results.push_back(HBRPluginResult::resultWithStatusMessageAsString(
             ok ? HBRCommandStatus::OK : HBRCommandStatus::Error, std::move(message)));

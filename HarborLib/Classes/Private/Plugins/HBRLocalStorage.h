@@ -10,9 +10,11 @@
 //    "WebKitStoreWebDataForBackup" becomes NO ("local" does the same at start-up).
 //
 // Every copy is a safe copy: the destination is either the new whole item or the old whole
-// item, never a mixture, and never gone. Backup and restore passes (and the start-up repair)
-// run one at a time under one process-wide lock, because the backup may run on the global
-// queue while a page load restores on the main thread.
+// item, never a mixture, and never gone, even when the process is killed part-way (the copy is
+// made beside the destination and renamed into place; the start-up repair tidies what a stop
+// left there). Backup and restore passes (and the start-up repair) run one at a time under one
+// process-wide lock, because the backup may run on the global queue while a page load restores
+// on the main thread. A failed copy is always logged with its reason.
 //
 // Threads: notifications, restore and the synchronous backup on the main thread; the backup on
 // resign runs on the global queue inside a background task.
@@ -75,19 +77,24 @@ class HBRLocalStorage : public HBRPlugin {
 
   // Copies source over destination safely:
   //  - a missing source fails with kHBRLocalStorageErrorDomain code 1 "%@ file does not exist.";
-  //  - an existing destination is first copied aside (a ".bak" in the temporary folder) and
-  //    then removed; should the removal stop half-way, the old destination is put back;
-  //  - when the copy fails, a partial destination is removed and the old one put back; the
-  //    aside copy goes away only once the destination is whole again (otherwise it stays, and
-  //    the log says where).
+  //  - the destination's missing parent folders are made;
+  //  - the copy is made beside the destination and replaces it only once whole
+  //    (NSFileManager::replaceItemAtPathWithCopyOfItemAtPath), keeping the source's dates; on
+  //    failure, or when the file manager's copies are cancelled, the destination is as it was.
   // Errors of the file operations come out through error.
   static bool copyFrom(const std::string& source, const std::string& destination, plat::NSError* error = nullptr,
                        plat::NSFileManager& fileManager = plat::NSFileManager::defaultManager());
 
-  // The start-up repair: the two steps below, in order. Ignores every file error.
+  // The start-up repair: recoverInterruptedCopies, then the two steps below, in order. Ignores
+  // every file error.
   static void fixupDatabaseLocationsWithBackupType(const std::string& backupType);
-  // Points the web database locations in the application's preferences file back into its
-  // container when they lead elsewhere; logs "Fix applied for database locations?: %@".
+  // Tidies what a stop in the middle of a copy left beside the live items and their copies:
+  // unfinished copies are removed, an old item set aside is put back where its place is empty.
+  static void recoverInterruptedCopies();
+  // Points the web database locations in the application's preferences file (in the sandbox
+  // home's Library/Preferences) back into the sandbox home when they lead elsewhere; logs "Fix
+  // applied for database locations?: %@". Nothing when the bundle identifier is missing or
+  // could not be a file name.
   static void verifyAndFixDatabaseLocations();
   // The dictionary part of the above; true when something was changed.
   static bool verifyAndFixDatabaseLocationsWithAppPlistDict(plat::Dictionary& appPlistDict,
@@ -101,7 +108,8 @@ class HBRLocalStorage : public HBRPlugin {
   void onAppTerminate() override;
   void onReset() override;
   // Backs up on resign: at once when the application exits on suspend, else on the global
-  // queue inside a background task when the device multitasks.
+  // queue inside a background task when the device multitasks. When the task expires, the copy
+  // in progress is cancelled and its destination left as it was.
   void onResignActive();
 
   // Page actions (also run without a command). One string result per copied pair: "Backed up:
@@ -114,9 +122,14 @@ class HBRLocalStorage : public HBRPlugin {
   bool shouldRestore() const;
   const std::vector<HBRBackupInfoPtr>& backupInfo() const { return backupInfo_; }
 
+ protected:
+  // A fresh file manager for one background backup, whose copies the expiry cancels. Tests
+  // return one that lets them expire the task in the middle of a copy.
+  virtual std::shared_ptr<plat::NSFileManager> makeBackgroundFileManager();
+
  private:
   enum class Direction { Backup, Restore };
-  void copyPass(Direction direction, const HBRInvokedUrlCommandPtr& command);
+  void copyPass(Direction direction, const HBRInvokedUrlCommandPtr& command, plat::NSFileManager& fileManager);
 
   std::vector<HBRBackupInfoPtr> backupInfo_;
 };

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace plat {
 
@@ -48,6 +49,9 @@ class RunLoop {
   // Any thread.
   void stop();
 
+  // Loop thread. Runs after every turn that ran something (the runner watches the screen so).
+  void addTurnObserver(Task observer);
+
   bool hasReadyWork();
   // The earliest timer date, or a negative number when no timer is scheduled.
   double nextTimerDate();
@@ -67,6 +71,7 @@ class RunLoop {
   std::deque<Task> tasks_;
   std::map<TimerId, Timer> timers_;
   TimerId nextTimerId_ = 1;
+  std::vector<Task> turnObservers_;  // loop thread only
   bool stopRequested_ = false;
   std::thread::id thread_ = std::this_thread::get_id();
 };

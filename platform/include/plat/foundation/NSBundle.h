@@ -22,6 +22,12 @@ namespace plat {
 class NSBundle;
 using NSBundlePtr = std::shared_ptr<NSBundle>;
 
+// Whether a bundle identifier can safely become part of a file name (the user defaults file
+// "<id>.plist", the cache folder "<id>"): 1 to kMaxBundleIdentifierLength letters, digits, "."
+// and "-", not starting with "." and without "..". Anything else must never reach a path.
+inline constexpr std::size_t kMaxBundleIdentifierLength = 200;
+bool isValidBundleIdentifier(std::string_view identifier);
+
 class NSBundle : public Object {
  public:
   static NSBundlePtr mainBundle();

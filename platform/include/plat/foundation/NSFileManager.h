@@ -10,8 +10,15 @@
 // dates were preserved compares equal to its original. Enumeration is stable: names in byte
 // order, each folder followed by its contents, symbolic links listed but not followed.
 //
+// Copies never show a half-made item under the final name, even when the process is killed
+// part-way: the copy is made under a hidden sibling name in the destination's own folder and
+// renamed into place once it is whole. A stop leaves only that sibling, which
+// recoverInterruptedCopies removes at the next start.
+//
 // The methods are virtual so that a test can fail one of them on purpose; everything else uses
-// defaultManager(). Any thread: the calls keep no state.
+// defaultManager(). Any thread: the calls keep no state, apart from cancelCopies on an instance
+// of one's own.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +48,7 @@ enum NSFileErrorCode : long {
   NSFileWriteFileExistsError = 516,
   NSFileWriteOutOfSpaceError = 640,
   NSFileWriteVolumeReadOnlyError = 642,
+  NSUserCancelledError = 3072,
 };
 
 enum class NSFileType { Regular, Directory, SymbolicLink, Other };
@@ -86,9 +94,27 @@ class NSFileManager : public Object {
   // Copies a file, symbolic link or whole folder. Refuses an existing destination
   // (NSFileWriteFileExistsError), a missing parent of the destination, a folder copied into
   // itself and items that are neither files, folders nor links (pipes, sockets, devices).
-  // Modification dates and permissions are preserved. A copy that fails part-way removes what
-  // it created, so the destination is either whole or absent.
+  // Modification dates and permissions are preserved, and file contents reach the disk before
+  // the copy takes the destination's name. A copy that fails part-way removes what it created,
+  // so the destination is either whole or absent.
   virtual bool copyItemAtPath(const std::string& source, const std::string& destination, NSError* error = nullptr);
+  // Copies source over whatever stands at destination, whole or not at all: the copy is made
+  // beside the destination and then takes its place, a file by one rename over it; a folder
+  // (or a file replacing a folder, or the reverse) by setting the old item aside beside it,
+  // renaming the copy in and removing the old item. On failure the destination is as it was.
+  // The destination's parent folder must exist.
+  virtual bool replaceItemAtPathWithCopyOfItemAtPath(const std::string& destination, const std::string& source,
+                                                     NSError* error = nullptr);
+  // Asked by every copy of this manager before each item it makes and each block it writes,
+  // with the item being written (the top item under its hidden sibling name) and the bytes
+  // copied so far. Answering false stops the copy
+  // with the error filled in here, and the copy removes what it made. The default answers
+  // false (NSUserCancelledError) once cancelCopies was called. Tests fail copies part-way here.
+  virtual bool shouldProceedCopying(const std::string& item, std::uint64_t bytesCopied, NSError* error);
+  // Stops this manager's copies in progress and refuses later ones: for work that runs out of
+  // time. Use an instance of one's own, not defaultManager().
+  void cancelCopies() { cancelled_.store(true); }
+  bool copiesCancelled() const { return cancelled_.load(); }
   // Renames, or copies and removes across file systems. Refuses an existing destination.
   virtual bool moveItemAtPath(const std::string& source, const std::string& destination, NSError* error = nullptr);
   // Removes a file, link or whole folder. On failure part of a folder may already be gone.
@@ -101,7 +127,28 @@ class NSFileManager : public Object {
   // The volume's size and free space (statvfs); nothing when the path cannot be asked about.
   virtual std::optional<NSFileSystemAttributes> attributesOfFileSystemForPath(const std::string& path,
                                                                               NSError* error = nullptr);
+
+ private:
+  std::atomic<bool> cancelled_{false};
 };
+
+// What a stop in the middle of a copy can leave in the destination's folder, and what the next
+// start does about it. The names are hidden siblings of the destination <name>:
+//   ".<name>.harbor-partial-<random>"  a copy still being made: removed;
+//   ".<name>.harbor-aside-<random>"    the old item set aside while a folder was replaced: put
+//                                      back when <name> is missing, else removed.
+enum class NSInterruptedCopyAction { RemovedPartialCopy, PutBackSetAside, RemovedSetAside };
+struct NSInterruptedCopy {
+  std::string path;  // the leftover
+  NSInterruptedCopyAction action;
+};
+// Tidies one folder (not below it). Missing or unreadable folders give nothing. Not while
+// copies into the folder may be running.
+std::vector<NSInterruptedCopy> recoverInterruptedCopies(const std::string& folder);
+// The hidden sibling names above, with a fresh random part; exposed so that tests can make
+// what a stop leaves behind.
+std::string partialCopyPathFor(const std::string& destination);
+std::string setAsidePathFor(const std::string& destination);
 
 // Whole-file helpers with the same errors. The write goes to a temporary file in the same
 // folder, is flushed, and then renamed over path, so readers see the old file or the new one.

@@ -22,9 +22,11 @@
 #include <string_view>
 #include <vector>
 
+#include "plat/foundation/KeyValueObserving.h"
 #include "plat/foundation/NSURL.h"
 #include "plat/foundation/Object.h"
 #include "plat/foundation/Value.h"
+#include "plat/uikit/Geometry.h"
 
 namespace plat {
 
@@ -39,6 +41,15 @@ inline constexpr char UIApplicationDidBecomeActiveNotification[] = "UIApplicatio
 inline constexpr char UIApplicationWillTerminateNotification[] = "UIApplicationWillTerminateNotification";
 inline constexpr char UIApplicationDidReceiveMemoryWarningNotification[] =
     "UIApplicationDidReceiveMemoryWarningNotification";
+inline constexpr char UIApplicationDidChangeStatusBarFrameNotification[] =
+    "UIApplicationDidChangeStatusBarFrameNotification";
+
+enum UIStatusBarStyle : long {
+  UIStatusBarStyleDefault = 0,       // dark text
+  UIStatusBarStyleLightContent = 1,  // light text
+};
+// The status bar's thickness in points.
+inline constexpr double kUIStatusBarHeight = 20;
 
 enum UIApplicationState : long {
   UIApplicationStateActive = 0,
@@ -70,7 +81,7 @@ class UIApplication;
 class UIApplicationDelegate;
 using UIApplicationPtr = std::shared_ptr<UIApplication>;
 
-class UIApplication : public Object {
+class UIApplication : public Object, public KeyValueObservable {
  public:
   static UIApplicationPtr sharedApplication();
   // Tests: a fresh application object (delegate, state, recordings and running tasks are
@@ -91,6 +102,22 @@ class UIApplication : public Object {
   // Whether an application of the simulated device handles the URL's scheme (compared without
   // regard to case). Recorded and reported like openURL.
   bool canOpenURL(const NSURLPtr& url);
+
+  // ---- The status bar (main thread) ----
+  // Hiding or showing it announces "statusBarHidden" to key-value observers (new value: the
+  // flag) and posts UIApplicationDidChangeStatusBarFrameNotification, as turning it does.
+  bool isStatusBarHidden() const { return statusBarHidden_; }
+  void setStatusBarHidden(bool hidden);
+  long statusBarStyle() const { return statusBarStyle_; }
+  void setStatusBarStyle(long style) { statusBarStyle_ = style; }
+  UIInterfaceOrientation statusBarOrientation() const { return statusBarOrientation_; }
+  // The bar along the top edge of the interface, in the screen's coordinates, which do not turn
+  // with the interface: on a portrait-shaped screen the landscape bar is a strip down its left
+  // side, the upside-down one lies at its bottom. Zero while hidden.
+  CGRect statusBarFrame() const;
+  // Whether view controllers choose the bar's look: Info.plist's
+  // "UIViewControllerBasedStatusBarAppearance", true when absent.
+  bool viewControllerBasedStatusBarAppearance() const;
 
   bool isNetworkActivityIndicatorVisible() const { return networkActivityIndicatorVisible_; }
   void setNetworkActivityIndicatorVisible(bool visible) { networkActivityIndicatorVisible_ = visible; }
@@ -120,6 +147,9 @@ class UIApplication : public Object {
   // (false when the delegate has none).
   bool deliverOpenURL(const NSURLPtr& url, const std::optional<std::string>& sourceApplication = std::nullopt,
                       const Value& annotation = Value());
+
+  // The user turns the device: the interface (and with it the status bar) follows.
+  void setStatusBarOrientation(UIInterfaceOrientation orientation);
 
   // ---- Simulated device and recordings ----
 
@@ -154,6 +184,9 @@ class UIApplication : public Object {
   bool terminated_ = false;
   bool runningMain_ = false;
   bool networkActivityIndicatorVisible_ = false;
+  bool statusBarHidden_ = false;
+  long statusBarStyle_ = UIStatusBarStyleDefault;
+  UIInterfaceOrientation statusBarOrientation_ = UIInterfaceOrientationPortrait;
 
   mutable std::mutex mutex_;  // guards what follows: background tasks and recordings
   UIBackgroundTaskIdentifier nextIdentifier_ = 1;

@@ -23,6 +23,18 @@ enum class UIDeviceBatteryState : std::int64_t { Unknown = 0, Unplugged = 1, Cha
 inline constexpr char UIDeviceBatteryStateDidChangeNotification[] = "UIDeviceBatteryStateDidChangeNotification";
 inline constexpr char UIDeviceBatteryLevelDidChangeNotification[] = "UIDeviceBatteryLevelDidChangeNotification";
 
+enum UIUserInterfaceIdiom : long { UIUserInterfaceIdiomPhone = 0, UIUserInterfaceIdiomPad = 1 };
+
+enum UIDeviceOrientation : long {
+  UIDeviceOrientationUnknown = 0,
+  UIDeviceOrientationPortrait = 1,
+  UIDeviceOrientationPortraitUpsideDown = 2,
+  UIDeviceOrientationLandscapeLeft = 3,
+  UIDeviceOrientationLandscapeRight = 4,
+  UIDeviceOrientationFaceUp = 5,
+  UIDeviceOrientationFaceDown = 6,
+};
+
 class UIDevice;
 using UIDevicePtr = std::shared_ptr<UIDevice>;
 
@@ -36,12 +48,18 @@ class UIDevice : public Object {
   std::string systemName() const;
   std::string systemVersion() const;
   bool isMultitaskingSupported() const;
+  // Phone unless the runner or a test says pad.
+  UIUserInterfaceIdiom userInterfaceIdiom() const;
+  // How the device is held; portrait until turned.
+  UIDeviceOrientation orientation() const;
 
   // Runner and tests.
   void setModel(std::string model);
   void setSystemName(std::string name);
   void setSystemVersion(std::string version);
   void setMultitaskingSupported(bool supported);
+  void setUserInterfaceIdiom(UIUserInterfaceIdiom idiom);
+  void setOrientation(UIDeviceOrientation orientation);
 
   // Battery. Switching monitoring on and off is a main-thread matter; the readers answer anywhere.
   bool isBatteryMonitoringEnabled() const;
@@ -67,6 +85,8 @@ class UIDevice : public Object {
   std::string systemName_ = "iOS";
   std::string systemVersion_ = "9.3";
   bool multitasking_ = true;
+  UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiomPhone;
+  UIDeviceOrientation orientation_ = UIDeviceOrientationPortrait;
 
   bool batteryMonitoring_ = false;
   UIDeviceBatteryState batteryState_ = UIDeviceBatteryState::Unknown;

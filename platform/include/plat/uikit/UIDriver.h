@@ -55,6 +55,11 @@ class UIDriver {
   bool tapButton(std::size_t index);
   bool setTextFieldText(std::size_t index, std::string text);
 
+  // Taps the status bar (while it shows): the one visible scroll view of the application's
+  // window that scrolls to the top asks its delegate, and scrolls there when it may. False when
+  // nothing took the tap (no window, the bar hidden, none or several such scroll views).
+  bool tapStatusBar();
+
   // Switches the automatic answer on (or off with nothing).
   void setAutoAnswer(std::optional<AutoAnswer> answer) { autoAnswer_ = std::move(answer); }
   // Hears every alert as it appears (the runner prints them).

@@ -15,16 +15,6 @@
 
 namespace plat {
 
-struct CGAffineTransform {
-  double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
-  CGPoint apply(CGPoint p) const { return {a * p.x + c * p.y + tx, b * p.x + d * p.y + ty}; }
-  // Whether the transform can be undone (the determinant is not 0).
-  bool invertible() const;
-  CGAffineTransform inverted() const;
-  // first, then second.
-  static CGAffineTransform concat(const CGAffineTransform& first, const CGAffineTransform& second);
-};
-
 class CGContext {
  public:
   CGContext(std::size_t width, std::size_t height);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace plat {
@@ -53,6 +54,11 @@ class UIImage : public Object {
   static std::shared_ptr<UIImage> imageWithCGImage(CGImageRef image, double scale = 1.0,
                                                    UIImageOrientation orientation = UIImageOrientationUp);
   static std::shared_ptr<UIImage> imageWithData(const Data& data);
+  // The picture of that name in the main bundle: a name without an extension is looked for as
+  // "<name>@<screen scale>x.png", then "<name>.png". None when there is no such picture.
+  static std::shared_ptr<UIImage> imageNamed(const std::string& name);
+  // The name it was found by (empty for images made otherwise).
+  const std::string& name() const { return name_; }
 
   CGImageRef CGImage() const { return image_; }
   double scale() const { return scale_; }
@@ -68,6 +74,7 @@ class UIImage : public Object {
   CGImageRef image_;
   double scale_ = 1.0;
   UIImageOrientation orientation_ = UIImageOrientationUp;
+  std::string name_;
 };
 
 // JPEG bytes of the image as displayed, quality 0.0 to 1.0; empty when there is nothing to encode.

@@ -1,10 +1,14 @@
 #pragma once
 // A view: a rectangle in its superview with ordered subviews. No drawing; geometry, hierarchy
-// and the few appearance properties the container sets.
+// and the few appearance properties the container sets. Changes of the frame are announced to
+// key-value observers of "frame" and "bounds". Animations are not drawn: their changes apply at
+// once and their completion runs when the clock has passed their duration.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "plat/foundation/KeyValueObserving.h"
 #include "plat/foundation/Object.h"
 #include "plat/uikit/Geometry.h"
 
@@ -24,7 +28,7 @@ class UIView;
 class UIGestureRecognizer;
 using UIViewPtr = std::shared_ptr<UIView>;
 
-class UIView : public Object {
+class UIView : public Object, public KeyValueObservable {
  public:
   UIView() = default;
   // Second creation step.
@@ -34,6 +38,19 @@ class UIView : public Object {
   // Resizes flexible subviews by the change, as autoresizing does.
   void setFrame(const CGRect& frame);
   CGRect bounds() const { return CGRect{{0, 0}, frame_.size}; }
+  CGPoint center() const;
+  // Moves the frame so that its middle is at `center`.
+  void setCenter(const CGPoint& center);
+  CGAffineTransform transform() const { return transform_; }
+  void setTransform(const CGAffineTransform& transform) { transform_ = transform; }
+  // A rectangle of `view`'s coordinates (of the window's, that is the screen's, when null) in
+  // this view's. Only offsets are applied: transforms of the views in between are not.
+  CGRect convertRectFromView(const CGRect& rect, const UIView* view) const;
+
+  // Runs `animations` now and `completion` (with true) on a later turn, once the clock has passed
+  // `duration` seconds. The options choose the transition effect, which is not drawn here.
+  static void transitionWithView(const std::shared_ptr<UIView>& view, double duration, unsigned long options,
+                                 const std::function<void()>& animations, std::function<void(bool)> completion);
 
   unsigned autoresizingMask() const { return autoresizingMask_; }
   void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
@@ -70,7 +87,10 @@ class UIView : public Object {
  private:
   void detachChild(const UIView* child);
 
+  CGPoint originInWindow() const;
+
   CGRect frame_;
+  CGAffineTransform transform_;
   unsigned autoresizingMask_ = UIViewAutoresizingNone;
   bool autoresizesSubviews_ = true;
   std::optional<UIColor> backgroundColor_;

@@ -51,6 +51,12 @@ class UIViewController : public Object {
   bool isBeingPresented() const { return beingPresented_; }
   bool isBeingDismissed() const { return beingDismissed_; }
 
+  // The status bar's look this controller asks for, applied by setNeedsStatusBarAppearanceUpdate
+  // when view controllers choose it (UIApplication::viewControllerBasedStatusBarAppearance).
+  virtual bool prefersStatusBarHidden() const { return false; }
+  virtual long preferredStatusBarStyle() const { return 0; }
+  void setNeedsStatusBarAppearanceUpdate();
+
   // How the interface is turned. Nothing rotates a headless screen, so it stays portrait unless
   // tests or the runner turn it.
   UIInterfaceOrientation interfaceOrientation() const { return interfaceOrientation_; }

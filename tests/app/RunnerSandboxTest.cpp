@@ -1,0 +1,337 @@
+// The runner and the application's sandbox: which folders it takes for a home, which bundle
+// identifiers it refuses, and the web storage surviving the runner being stopped at random
+// moments while it copies. The process-level cases run the harbor executable itself.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <random>
+#include <thread>
+
+#include "HarborRunner.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/PropertyList.h"
+#include "plat/foundation/Strings.h"
+#include "plat/testing/SandboxTest.h"
+
+extern char** environ;
+
+namespace harbor::runner {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One run of the harbor executable, its standard error read through a pipe as it comes, so
+// that the test acts on what the runner has said rather than on guesses about timing.
+class RunnerProcess {
+ public:
+  explicit RunnerProcess(const std::vector<std::string>& arguments) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    std::vector<std::string> args = {HARBOR_EXECUTABLE};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, HARBOR_EXECUTABLE, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    fd_ = fds[0];
+  }
+  ~RunnerProcess() {
+    if (pid_ > 0 && status_ < 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool started() const { return pid_ > 0; }
+  const std::string& log() const { return log_; }
+  void signal(int sig) { ::kill(pid_, sig); }
+
+  // Reads until the log holds text or the process ends; false then, or after the bound.
+  bool waitForLine(const std::string& text, double seconds = 30) {
+    auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (log_.find(text) == std::string::npos) {
+      if (Clock::now() > deadline || !readSome(50)) return false;
+    }
+    return true;
+  }
+
+  // The exit status (128 + the signal for a killed process), or -1 when it did not end within
+  // the bound (it is killed then).
+  int wait(double seconds = 30) {
+    auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (readSome(50)) {
+      if (Clock::now() > deadline) return -1;
+    }
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status_;
+  }
+
+ private:
+  // False once the pipe is closed (the process and all it started have ended).
+  bool readSome(int milliseconds) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, milliseconds) <= 0) return true;
+    char buffer[4096];
+    ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n <= 0) return n < 0 && errno == EINTR;
+    log_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  int status_ = -1;
+  std::string log_;
+};
+
+class RunnerSandbox : public plat::testing::SandboxTest {
+ protected:
+  // A bundle folder under the test's own folder: Info.plist with the identifier, config.xml
+  // backing web storage up locally, and a page that says when it has loaded.
+  std::string makeBundle(const std::string& name, const plat::Value& identifier) {
+    std::string bundle = inHome(name);
+    plat::Dictionary info;
+    if (!identifier.isAbsent()) info.set("CFBundleIdentifier", identifier);
+    writeFile(bundle + "/Info.plist", "");
+    EXPECT_TRUE(plat::plist::writeToFile(plat::Value(info), bundle + "/Info.plist"));
+    writeFile(bundle + "/config.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.stoptest" version="1.0.0">
+  <content src="index.html" />
+  <preference name="BackupWebStorage" value="local" />
+  <feature name="LocalStorage"><param name="ios-package" value="HBRLocalStorage" /></feature>
+</widget>
+)");
+    writeFile(bundle + "/www/harbor.js", readFile(std::string(HARBOR_SOURCE_DIR) + "/www/harbor.js"));
+    writeFile(bundle + "/www/index.html",
+              "<html><body><script src=\"harbor.js\"></script>"
+              "<script>console.log('stoptest: loaded');</script></body></html>");
+    return bundle;
+  }
+};
+
+TEST_F(RunnerSandbox, OnlyItsOwnNewOrEmptyFoldersBecomeHomes) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;  // made first (a trailing "/" makes a folder)
+    bool taken;
+    const char* refusal;
+  };
+  const Case cases[] = {
+      {"missing/deeper", {}, true, ""},
+      {"empty", {"empty/"}, true, ""},
+      {"made-by-harbor", {"made-by-harbor/.harbor-sandbox-home", "made-by-harbor/Documents/notes.txt"}, true, ""},
+      {"made-before-markers",
+       {"made-before-markers/Documents/", "made-before-markers/Library/", "made-before-markers/tmp/"},
+       true,
+       ""},
+      {"users-own", {"users-own/notes.txt", "users-own/tmp/keep"}, false,
+       "is not a sandbox home: it holds other files (such as \"notes.txt\")"},
+      {"made-before-markers-with-photos",
+       {"made-before-markers-with-photos/Documents/", "made-before-markers-with-photos/Library/",
+        "made-before-markers-with-photos/Media/DCIM/", "made-before-markers-with-photos/tmp/"},
+       true,
+       ""},
+      {"sandbox-folders-missing-one", {"sandbox-folders-missing-one/Documents/", "sandbox-folders-missing-one/tmp/x"},
+       false,
+       "is not a sandbox home"},
+      {"sandbox-and-more",
+       {"sandbox-and-more/Documents/", "sandbox-and-more/Library/", "sandbox-and-more/tmp/", "sandbox-and-more/x"},
+       false, "is not a sandbox home"},
+      {"marker-is-a-folder", {"marker-is-a-folder/.harbor-sandbox-home/", "marker-is-a-folder/tmp/keep"}, false,
+       "is not a sandbox home"},
+      {"a-file", {"a-file"}, false, "is not a folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string root = inHome("homes");
+    for (const std::string& file : c.files) {
+      if (file.back() == '/')
+        ASSERT_TRUE(plat::NSFileManager::defaultManager().createDirectoryAtPath(root + "/" + file, true));
+      else
+        writeFile(root + "/" + file, "mine");
+    }
+    std::string home = root + "/" + c.name;
+    auto before = plat::NSFileManager::defaultManager().enumeratorAtPath(home);
+    auto prepared = prepareSandboxHome(home);
+    ASSERT_EQ(prepared.ok(), c.taken) << (prepared ? "" : prepared.error());
+    if (c.taken) {
+      EXPECT_EQ(*prepared, home);
+      EXPECT_TRUE(exists(home + "/.harbor-sandbox-home"));
+      for (const char* folder : {"Documents", "Library/Caches", "Library/Preferences", "tmp"})
+        EXPECT_TRUE(exists(home + "/" + folder)) << folder;
+      EXPECT_TRUE(prepareSandboxHome(home)) << "taken again the next time";
+    } else {
+      EXPECT_NE(prepared.error().find(home + " " + c.refusal), std::string::npos) << prepared.error();
+      EXPECT_EQ(plat::NSFileManager::defaultManager().enumeratorAtPath(home), before) << "nothing touched";
+    }
+  }
+}
+
+TEST_F(RunnerSandbox, UnusableBundleIdentifiersAreNamedInTheRefusal) {
+  EXPECT_FALSE(bundleIdentifierProblem(plat::Value()));
+  EXPECT_FALSE(bundleIdentifierProblem(plat::Value("org.harbor.hello")));
+  struct Case {
+    plat::Value identifier;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {plat::Value(".."), "'..'"},
+      {plat::Value("/"), "'/'"},
+      {plat::Value(""), "''"},
+      {plat::Value("../../../../tmp/victim"), "'../../../../tmp/victim'"},
+      {plat::Value(std::string(10000, 'a')), "'" + std::string(64, 'a') + "...'"},
+      {plat::Value("a\nb'"), "'a\\nb\\''"},
+      {plat::Value(7), "(not a text)"},
+  };
+  for (const Case& c : cases) {
+    auto problem = bundleIdentifierProblem(c.identifier);
+    ASSERT_TRUE(problem) << c.shown;
+    EXPECT_EQ(problem->rfind("the bundle identifier " + c.shown + " cannot be used: it must be 1 to 200 letters", 0),
+              0u)
+        << *problem;
+  }
+}
+
+TEST_F(RunnerSandbox, TheRunnerStopsOnAHostileIdentifierOrAForeignHome) {
+  // The identifier climbs from Library/Preferences to a file of the test's own.
+  std::string deep = inHome("a/b/c");
+  std::string victim = inHome("a/b/c/victim.plist");
+  std::string bundle = makeBundle("hostile", plat::Value("../../../victim"));
+  ASSERT_EQ(plat::stringByStandardizingPath(deep + "/home/Library/Preferences/../../../victim.plist"), victim);
+  {
+    RunnerProcess harbor({"--home", deep + "/home", "--run-seconds", "5", "--until", "stoptest: loaded", bundle});
+    ASSERT_TRUE(harbor.started());
+    EXPECT_EQ(harbor.wait(), 1);
+    EXPECT_NE(harbor.log().find("harbor: the bundle identifier '../../../victim' cannot be used"), std::string::npos)
+        << harbor.log();
+  }
+  EXPECT_FALSE(exists(victim));
+  EXPECT_FALSE(exists(deep + "/home")) << "nothing is made for an application that cannot run";
+
+  // A folder of the user's own, with a tmp folder whose contents must survive.
+  std::string own = inHome("own");
+  writeFile(own + "/notes.txt", "mine");
+  writeFile(own + "/tmp/keep", "mine too");
+  std::string good = makeBundle("good", plat::Value("org.harbor.stoptest"));
+  RunnerProcess harbor({"--home", own, "--run-seconds", "5", "--until", "stoptest: loaded", good});
+  ASSERT_TRUE(harbor.started());
+  EXPECT_EQ(harbor.wait(), 1);
+  EXPECT_NE(harbor.log().find("harbor: " + own + " is not a sandbox home"), std::string::npos) << harbor.log();
+  EXPECT_EQ(readFile(own + "/tmp/keep"), "mine too");
+  EXPECT_FALSE(exists(own + "/Documents"));
+}
+
+// Web storage contents of one version: every byte depends on the version and the item, so a
+// file cut off, mixed or from another version never passes for this one.
+std::string storageContents(int version, const std::string& item, std::size_t size) {
+  std::string line = plat::format("version %05d of %s\n", version, item.c_str());
+  std::string out;
+  out.reserve(size);
+  while (out.size() < size) out += line;
+  out.resize(size);
+  return out;
+}
+
+TEST_F(RunnerSandbox, WebStorageSurvivesStopsAtRandomMomentsWhileItIsCopied) {
+  constexpr int kStops = 24;
+  struct Item {
+    const char* live;    // in Library/Caches
+    const char* backup;  // in Documents/Backups
+    std::size_t size;
+  };
+  const Item items[] = {
+      {"file__0.localstorage", "localstorage.appdata.db", 3 << 20},
+      {"Databases.db", "websqlmain.appdata.db", 2 << 20},
+      {"file__0/http_localhost_0.db", "websqldbs.appdata.db/http_localhost_0.db", 2 << 20},
+      {"file__0/http_example_0.db", "websqldbs.appdata.db/http_example_0.db", 1 << 20},
+  };
+  std::string bundle = makeBundle("bundle", plat::Value("org.harbor.stoptest"));
+  std::string home = inHome("sandbox");
+  std::string caches = home + "/Library/Caches/", backups = home + "/Documents/Backups/";
+  std::vector<std::string> arguments = {"--home", home, "--run-seconds", "20", "--until", "stoptest: loaded", bundle};
+  {
+    RunnerProcess first(arguments);
+    ASSERT_EQ(first.wait(), 0) << first.log();
+  }
+
+  unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  int losses = 0, cutCopies = 0;
+  for (int version = 1; version <= kStops; ++version) {
+    SCOPED_TRACE(::testing::Message() << "version " << version);
+    // The newer version appears on one side: the live side is backed up at termination, the
+    // backup side restored when the page starts loading. Dates rise by version, so that the
+    // newer side is newer whatever the clock's resolution.
+    bool newLive = random() % 2 == 0;
+    for (const Item& item : items) {
+      std::string path = (newLive ? caches + item.live : backups + item.backup);
+      writeFile(path, storageContents(version, item.live, item.size));
+      setModificationDate(path, 700000000 + version * 10);
+    }
+
+    // Stopped at a random moment after the runner said it started (the restore comes soon after)
+    // or that it is terminating (the backup runs then).
+    int kind = version % 3;
+    bool atStart = random() % 3 == 0 ? newLive : !newLive;
+    RunnerProcess stopped(arguments);
+    ASSERT_TRUE(stopped.started());
+    if (stopped.waitForLine(atStart ? "harbor: running " : "harbor: terminating: ")) {
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+      if (kind == 0) {
+        stopped.signal(SIGKILL);
+      } else if (kind == 1) {
+        stopped.signal(SIGTERM);
+      } else {
+        stopped.signal(SIGINT);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        stopped.signal(SIGINT);
+      }
+    }
+    ASSERT_GE(stopped.wait(), 0) << stopped.log();
+    for (const std::string& folder : {caches, backups, caches + "file__0", backups + "websqldbs.appdata.db"})
+      for (const std::string& name :
+           plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(folder).value_or(std::vector<std::string>{}))
+        cutCopies += name.find(".harbor-") != std::string::npos;
+
+    RunnerProcess clean(arguments);
+    ASSERT_EQ(clean.wait(), 0) << clean.log();
+    bool whole = true;
+    for (const Item& item : items) {
+      std::string expected = storageContents(version, item.live, item.size);
+      bool liveWhole = readFile(caches + item.live) == expected;
+      bool backupWhole = readFile(backups + item.backup) == expected;
+      EXPECT_TRUE(liveWhole) << item.live;
+      EXPECT_TRUE(backupWhole) << item.backup;
+      whole = whole && liveWhole && backupWhole;
+    }
+    losses += whole ? 0 : 1;
+    for (const std::string& folder : {caches, backups})
+      for (const std::string& name :
+           plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(folder).value_or(std::vector<std::string>{}))
+        EXPECT_EQ(name.find(".harbor-"), std::string::npos) << name << " left in " << folder;
+    if (!whole) std::cout << "stopped run:\n" << stopped.log() << "clean run:\n" << clean.log();
+  }
+  std::cout << kStops << " stops, " << cutCopies << " cut off in the middle of a copy, " << losses << " losses\n";
+  EXPECT_EQ(losses, 0);
+}
+
+}  // namespace
+}  // namespace harbor::runner
