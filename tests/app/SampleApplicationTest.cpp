@@ -192,7 +192,9 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "file: listed hello-file.js",
                              "file: read back \"window.helloFromFile = 'a script from a file';\"",
                              "file: loaded hbrfile://localhost/temporary/hello-file.js: a script from a file",
+                             "file: fetched 200 application/javascript, 46 characters",
                              "file: removed hello-file.js",
+                             "file: after removal the URL answers 404",
                              "battery: no report yet",
                              "done",
                          }));
