@@ -10,6 +10,7 @@
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "LocalNotificationPlugin.h"
+#include "FilePlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
@@ -44,6 +45,7 @@ void registerPluginClasses() {
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerLocalNotificationPlugin(registry);
+  registerFilePlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);

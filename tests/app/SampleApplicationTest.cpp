@@ -192,6 +192,13 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "page confirm: true",
                              "page prompt: \"Harbor\"",
                              "notification: event schedule 1, foreground",
+                             "file: wrote 46 bytes to temporary/hello-file.js",
+                             "file: listed hello-file.js",
+                             "file: read back \"window.helloFromFile = 'a script from a file';\"",
+                             "file: loaded hbrfile://localhost/temporary/hello-file.js: a script from a file",
+                             "file: fetched 200 application/javascript, 46 characters",
+                             "file: removed hello-file.js",
+                             "file: after removal the URL answers 404",
                              "battery: no report yet",
                              "done",
                          }));

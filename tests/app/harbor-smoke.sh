@@ -52,6 +52,11 @@ expect_page() {
   expect "hello: beep: asked for 2"
   expect "harbor: sound beep.wav ("
   expect "hello: battery: "
+  expect "hello: file: read back \"window.helloFromFile = 'a script from a file';\""
+  expect "hello: file: loaded hbrfile://localhost/temporary/hello-file.js: a script from a file"
+  expect "hello: file: fetched 200 application/javascript, 46 characters"
+  expect "hello: file: removed hello-file.js"
+  expect "hello: file: after removal the URL answers 404"
   expect "hello: done"
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
