@@ -9,6 +9,8 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
+#include "LocalNotificationPlugin.h"
+#include "FilePlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "MediaCapturePlugin.h"
@@ -44,6 +46,8 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
+  registerLocalNotificationPlugin(registry);
+  registerFilePlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerMediaCapturePlugin(registry);

@@ -260,6 +260,61 @@ void standInForTheUser(const Options& options) {
   });
 }
 
+std::string describeNotification(const plat::UILocalNotification& notification) {
+  std::string line = quoted(notification.alertBody());
+  std::vector<std::string> extras;
+  if (notification.soundName()) extras.push_back("sound " + escaped(*notification.soundName(), false));
+  if (notification.applicationIconBadgeNumber() != 0)
+    extras.push_back("badge " + std::to_string(notification.applicationIconBadgeNumber()));
+  if (notification.repeats()) extras.push_back("repeating");
+  for (std::size_t i = 0; i < extras.size(); ++i) line += (i ? ", " : " (") + extras[i];
+  return extras.empty() ? line : line + ")";
+}
+
+namespace {
+std::string describeTypes(unsigned long types) {
+  std::vector<std::string> names;
+  if (types & plat::UIUserNotificationTypeAlert) names.emplace_back("alert");
+  if (types & plat::UIUserNotificationTypeBadge) names.emplace_back("badge");
+  if (types & plat::UIUserNotificationTypeSound) names.emplace_back("sound");
+  if (names.empty()) return "nothing";
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) out += (i ? ", " : "") + names[i];
+  return out;
+}
+}  // namespace
+
+void reportNotifications(const Options& options) {
+  using Event = plat::UIApplication::LocalNotificationEvent;
+  auto application = plat::UIApplication::sharedApplication();
+  application->setLocalNotificationObserver([](const Event& event) {
+    switch (event.kind) {
+      case Event::Kind::Fired:
+        plat::NSLog("harbor: notification fired " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::FiredWhileStopped:
+        plat::NSLog("harbor: notification fired while harbor was stopped " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::Opened:
+        plat::NSLog("harbor: notification opened " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::PermissionAnswered:
+        plat::NSLog("harbor: notification settings asked for " + describeTypes(event.requestedTypes) + " -> " +
+                    describeTypes(event.allowedTypes));
+        break;
+    }
+  });
+  if (!options.openNotification) return;
+  auto last = application->lastDeliveredLocalNotification();
+  if (!last) {
+    plat::NSLog("harbor: notification: none has fired yet, so none is opened");
+    return;
+  }
+  plat::NSLog("harbor: notification opened " + describeNotification(*last));
+  application->setLaunchOptions(
+      plat::Dictionary{{plat::UIApplicationLaunchOptionsLocalNotificationKey, last->dictionaryRepresentation()}});
+}
+
 std::string usage() {
   return R"(Usage: harbor [options] <bundle folder>
 
@@ -274,7 +329,8 @@ they are, unless --dialog-button or --dialog-text say otherwise) and logs each o
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
 and each sound or vibration as it plays, each start, pause, stop and end of playback and
 recording (harbor: media play take.wav (0.0 s)), and what changes on the screen: the splash shown,
-fading and gone, the status bar shown, hidden, restyled or recoloured.
+fading and gone, the status bar shown, hidden, restyled or recoloured. Local notifications are
+kept in the sandbox home; each is logged as it fires ("harbor: notification fired 'text'").
 
 Running:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
@@ -318,6 +374,9 @@ Answers in place of the user:
                           leave it as it is, so a prompt answers with its default text)
   --pick-contact ID       the people picker is answered with the contact of id ID (once);
                           default: it is cancelled. The new-person screen is always cancelled.
+  --open-notification     launch the application as the user would by opening the local
+                          notification that fired last (also one that fired while harbor
+                          was stopped)
 
 Other applications:
   --open-url URL          once launched, the application is opened with URL, as when another
@@ -336,6 +395,11 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       options.help = true;
       continue;
     }
+    if (argument == "--open-notification") {
+      options.openNotification = true;
+      continue;
+    }
+    if (argument.rfind("--open-notification=", 0) == 0) return plat::Failure{"--open-notification takes no value"};
     if (argument.size() > 1 && argument[0] == '-') {
       std::string name = argument;
       std::optional<std::string> value;
@@ -668,6 +732,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  reportNotifications(options);
   watchTheScreen();
   openURLAfterLaunch(options);
 

@@ -19,6 +19,7 @@
 #include "plat/coremotion/CMMotionManager.h"
 #include "plat/foundation/Result.h"
 #include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UILocalNotification.h"
 
 namespace harbor::runner {
 
@@ -41,6 +42,7 @@ struct Options {
   std::optional<std::string> dialogText;      // typed into an alert's first text field
   std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
   std::optional<double> heading;              // simulated magnetic heading, degrees
+  bool openNotification = false;              // launch by opening the notification that fired last
   std::optional<plat::SimulatedFix> location;  // where the simulated device stands
   std::vector<plat::SimulatedFix> locationTrack;  // or the track it moves along (read from the file)
   LocationPermission locationPermission = LocationPermission::Ask;
@@ -117,6 +119,15 @@ void standInForTheUser(const Options& options);
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
 
+// One local notification as the runner logs it: its alert ('-' without one), then its sound and
+// badge when it has them, escaped like alerts:  'Hello\nthere' (sound www/ring.caf, badge 2)
+std::string describeNotification(const plat::UILocalNotification& notification);
+
+// Prints every local notification as it fires ("harbor: notification fired ..."), those that fell
+// due while harbor was stopped, and the user's answer to a settings request. With
+// --open-notification, the application is launched by opening the notification that fired last
+// ("harbor: notification opened ..."). Main thread, before the application starts.
+void reportNotifications(const Options& options);
 // With --open-url: once the application has launched (on the main run loop's first turn), hands
 // it the URL as another application opening it would, through the application's open-URL
 // handler, and logs "harbor: opened with URL <url> -> YES|NO" with the delegate's answer.
