@@ -6,6 +6,7 @@
 
 #include "HBRAudioRecorderViewController.h"
 #include "HBRCapture.h"
+#include "FilePlugin.h"
 #include "MediaCapturePlugin.h"
 #include "plat/audiotoolbox/WAVFile.h"
 #include "plat/avfoundation/AVAudioSession.h"
@@ -227,4 +228,18 @@ TEST_F(Capture, LeavingOrRefusingTheRecorderScreen) {
   EXPECT_TRUE(log_->contains("Error creating audio session, microphone permission denied."));
   EXPECT_TRUE(screen->isClosed());
   EXPECT_FALSE(capture->inUse());
+}
+
+TEST_F(Capture, WithTheFilePluginAPhotoHasItsTypeAndLocalURL) {
+  harbor::registerFilePlugin();
+  ASSERT_TRUE(createPlugin("HBRFile", "File"));
+  plat::SimulatedCamera::setAvailable(true);
+  exec("Capture", "captureImage", {Dictionary{}}, "photo");
+  ASSERT_TRUE(plat::UIDriver::shared().takePicture());
+  runUntilIdle();
+  auto photo = only();
+  ASSERT_EQ(photo.status, 1);
+  EXPECT_EQ(photo.message.at(0)["type"], Value("image/jpeg"));
+  EXPECT_EQ(photo.message.at(0)["localURL"].stringOr("").rfind("hbrfile://localhost/", 0), 0u)
+      << photo.message.at(0)["localURL"].stringOr("");
 }

@@ -1,6 +1,7 @@
 #include "HBRCapture.h"
 
 #include "HBRAudioRecorderViewController.h"
+#include "HBRFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -84,9 +85,10 @@ std::optional<std::string> HBRCapture::claimNumberedFile(const std::string& fold
 }
 
 std::optional<std::string> HBRCapture::mimeTypeForPath(const std::string& path, bool& found) {
-  found = false;
-  (void)path;
-  return std::nullopt;
+  auto delegate = commandDelegate();
+  auto file = delegate ? std::dynamic_pointer_cast<HBRFile>(delegate->getCommandInstance("File")) : nullptr;
+  found = file != nullptr;
+  return file ? HBRFile::getMimeTypeFromPath(path) : std::nullopt;
 }
 
 plat::Dictionary HBRCapture::getMediaDictionaryFromPath(const std::string& fullPath,
@@ -94,6 +96,13 @@ plat::Dictionary HBRCapture::getMediaDictionaryFromPath(const std::string& fullP
   plat::Dictionary file;
   file.set("name", plat::lastPathComponent(fullPath));
   file.set("fullPath", fullPath);
+  auto delegate = commandDelegate();
+  if (auto files = delegate ? std::dynamic_pointer_cast<HBRFile>(delegate->getCommandInstance("File")) : nullptr) {
+    std::error_code ec;
+    const auto resolved = std::filesystem::weakly_canonical(fullPath, ec);
+    if (auto url = files->fileSystemURLforLocalPath(ec ? fullPath : resolved.string()))
+      file.set("localURL", url->absoluteURL());
+  }
   if (type) {
     file.set("type", *type);
   } else {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "HBRFile.h"
 #include "HBRPluginResult.h"
 #include "plat/dispatch/Queues.h"
 #include "plat/foundation/JSON.h"
@@ -122,8 +123,10 @@ void HBRSound::evalStatus(const std::string& script) {
 // ---- Sources ----
 
 std::optional<std::string> HBRSound::fileSystemPath(const std::string& source) {
-  (void)source;
-  return std::nullopt;
+  auto delegate = commandDelegate();
+  auto file = delegate ? std::dynamic_pointer_cast<HBRFile>(delegate->getCommandInstance("File")) : nullptr;
+  if (!file) return std::nullopt;
+  return file->filesystemPathForURL(HBRFilesystemURL::fileSystemURLWithString(source));
 }
 
 // "documents://" and "hbrfile://" sources, alike for playing and recording: the path, or none
