@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "plat/foundation/NSHTTPCookieStorage.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
 
@@ -71,7 +73,7 @@ class FileURLProtocol : public NSURLProtocol {
   void stopLoading() override { stopped_ = true; }
 
  private:
-  bool stopped_ = false;
+  std::atomic<bool> stopped_{false};
 };
 
 // ---- data: ---------------------------------------------------------------------------------------
@@ -164,13 +166,43 @@ long errorCodeForCurl(CURLcode code) {
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE: return NSURLErrorNetworkConnectionLost;
     case CURLE_BAD_CONTENT_ENCODING: return NSURLErrorCannotDecodeRawData;
+    case CURLE_PEER_FAILED_VERIFICATION: return NSURLErrorServerCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE: return NSURLErrorSecureConnectionFailed;
     default: return NSURLErrorUnknown;
   }
+}
+
+bool isTokenCharacter(unsigned char c) {
+  return c > 0x20 && c < 0x7f && !std::strchr("()<>@,;:\\\"/[]?={}", c);
+}
+
+// An HTTP token: what a method or a header field name must be.
+bool isToken(std::string_view text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text)
+    if (!isTokenCharacter(c)) return false;
+  return true;
+}
+
+// A header value that cannot end its line early or smuggle another field.
+bool isSafeFieldValue(std::string_view value) { return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
+
+// The process's cookie jar: every http(s) load that handles cookies reads and fills it.
+CURLSH* sharedCookieJar() {
+  static std::mutex locks[CURL_LOCK_DATA_LAST];
+  static CURLSH* share = [] {
+    CURLSH* s = curl_share_init();
+    curl_share_setopt(s, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void*) {
+      locks[data].lock();
+    });
+    curl_share_setopt(s, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { locks[data].unlock(); });
+    curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    return s;
+  }();
+  return share;
 }
 
 // What the transfer thread owns. The protocol object may go away while the thread runs; the
@@ -183,6 +215,10 @@ struct HTTPTransfer {
   NSHTTPURLResponse::HeaderFields headers;
   bool responseSent = false;
   CURL* curl = nullptr;
+  NSInputStreamPtr bodyStream;
+  std::int64_t bodySent = 0;
+  std::int64_t bodyExpected = -1;
+  curl_off_t memoryBodyReported = 0;
 
   void sendResponse() {
     if (responseSent) return;
@@ -222,8 +258,27 @@ struct HTTPTransfer {
       self->client->URLProtocolDidLoadData(*self->protocol, Data(buffer, buffer + size * count));
     return size * count;
   }
-  static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<HTTPTransfer*>(user)->stopped ? 1 : 0;
+  static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
+    auto* self = static_cast<HTTPTransfer*>(user);
+    if (self->stopped) return 1;
+    // A body in memory is sent by curl itself; its progress shows here.
+    if (!self->bodyStream && ulnow > self->memoryBodyReported) {
+      std::int64_t piece = ulnow - self->memoryBodyReported;
+      self->memoryBodyReported = ulnow;
+      self->client->URLProtocolDidSendBodyData(*self->protocol, piece, ulnow, self->bodyExpected);
+    }
+    return 0;
+  }
+  static std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* self = static_cast<HTTPTransfer*>(user);
+    if (self->stopped) return CURL_READFUNC_ABORT;
+    long n = self->bodyStream->read(reinterpret_cast<std::uint8_t*>(buffer), size * count);
+    if (n < 0 || self->stopped) return CURL_READFUNC_ABORT;
+    if (n > 0) {
+      self->bodySent += n;
+      self->client->URLProtocolDidSendBodyData(*self->protocol, n, self->bodySent, self->bodyExpected);
+    }
+    return static_cast<std::size_t>(n);
   }
 
   void run() {
@@ -232,12 +287,36 @@ struct HTTPTransfer {
       client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorUnknown, request->URL()));
       return;
     }
+    const std::string& method = request->HTTPMethod();
+    if (!isToken(method)) {
+      curl_easy_cleanup(curl);
+      curl = nullptr;
+      client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorBadURL, request->URL()));
+      return;
+    }
+    bodyStream = request->HTTPBodyStream();
+    const std::optional<Data>& body = request->HTTPBody();
+    bool hasBody = body || bodyStream;
+    if (body) bodyExpected = static_cast<std::int64_t>(body->size());
+    std::optional<std::string> acceptEncoding;
     curl_slist* fields = nullptr;
-    for (const auto& [name, value] : request->allHTTPHeaderFields())
-      fields = curl_slist_append(fields, (name + ": " + value).c_str());
+    for (const auto& [name, value] : request->allHTTPHeaderFields()) {
+      if (!isToken(name) || !isSafeFieldValue(value)) continue;
+      if (equalsIgnoringCaseASCII(name, "Accept-Encoding")) {
+        acceptEncoding = value;
+        continue;
+      }
+      // curl states the length of the body it sends; a stream's length is taken from here.
+      if (equalsIgnoringCaseASCII(name, "Content-Length") && hasBody) {
+        if (bodyStream) {
+          if (auto length = parseContentLength(value)) bodyExpected = *length;
+        }
+        continue;
+      }
+      fields = curl_slist_append(fields, (name + (value.empty() ? ";" : ": " + value)).c_str());
+    }
     fields = curl_slist_append(fields, "Expect:");
     long timeout = std::max(1L, static_cast<long>(request->timeoutInterval()));
-    const std::string& method = request->HTTPMethod();
 
     curl_easy_setopt(curl, CURLOPT_URL, request->URL()->absoluteString().c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
@@ -252,7 +331,18 @@ struct HTTPTransfer {
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    // Any encoding curl can decode, unless the request names its own.
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, acceptEncoding ? acceptEncoding->c_str() : "");
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 128L * 1024);
+    if (request->HTTPShouldHandleCookies() &&
+        NSHTTPCookieStorage::sharedHTTPCookieStorage().cookieAcceptPolicy() != NSHTTPCookieAcceptPolicy::Never) {
+      curl_easy_setopt(curl, CURLOPT_SHARE, sharedCookieJar());
+      curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+    }
+    if (request->allowsAnyHTTPSCertificate()) {
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
     // The platform's timeout is an idle timeout: no data for that long.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -265,9 +355,15 @@ struct HTTPTransfer {
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HTTPTransfer::onProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-    const std::optional<Data>& body = request->HTTPBody();
     if (method == "HEAD") {
       curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (bodyStream) {
+      bodyStream->open();
+      if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+      curl_easy_setopt(curl, CURLOPT_POST, 1L);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyExpected));
+      curl_easy_setopt(curl, CURLOPT_READFUNCTION, &HTTPTransfer::onRead);
+      curl_easy_setopt(curl, CURLOPT_READDATA, this);
     } else if (method != "GET" || body) {
       if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
@@ -283,9 +379,21 @@ struct HTTPTransfer {
         client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(errorCodeForCurl(result), request->URL()));
       }
     }
+    // A writer still feeding the stream learns that no one reads any more.
+    if (bodyStream) bodyStream->close();
     curl_slist_free_all(fields);
     curl_easy_cleanup(curl);
     curl = nullptr;
+  }
+
+  static std::optional<std::int64_t> parseContentLength(const std::string& text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return std::nullopt;
+      value = value * 10 + (c - '0');
+    }
+    return value;
   }
 };
 
@@ -309,7 +417,10 @@ class HTTPURLProtocol : public NSURLProtocol {
     }).detach();
   }
   void stopLoading() override {
-    if (transfer_) transfer_->stopped = true;
+    if (!transfer_) return;
+    transfer_->stopped = true;
+    // A read waiting on the body stream would hold the thread until the writer wrote again.
+    if (auto stream = request()->HTTPBodyStream()) stream->close();
   }
 
  private:
