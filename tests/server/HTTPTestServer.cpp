@@ -245,18 +245,24 @@ void HTTPTestServer::handle(int fd) {
     if (auto it = routes_.find(path); it != routes_.end()) handler = it->second;
   }
   Response response = handler ? handler(request) : reply(404, "not found", {{"Content-Type", "text/plain"}});
+  bool head = request.method == "HEAD";
+  {
+    // Recorded before the answer goes out, so a client that has its answer finds its request.
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(std::move(request));
+  }
   std::int64_t length =
       response.generatedLength >= 0 ? response.generatedLength : static_cast<std::int64_t>(response.body.size());
-  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Test\r\nConnection: close\r\n";
+  std::string out = "HTTP/1.1 " + std::to_string(response.status) + " Test\r\nConnection: close\r\n";
   bool hasLength = false;
   for (const auto& [name, value] : response.headers) {
-    head += name + ": " + value + "\r\n";
+    out += name + ": " + value + "\r\n";
     if (::strcasecmp(name.c_str(), "Content-Length") == 0) hasLength = true;
   }
-  if (!response.closeDelimited && !hasLength) head += "Content-Length: " + std::to_string(length) + "\r\n";
-  head += "\r\n";
-  bool sent = connection.writeAll(head);
-  bool bodyless = request.method == "HEAD" || response.status == 304 || response.status == 204;
+  if (!response.closeDelimited && !hasLength) out += "Content-Length: " + std::to_string(length) + "\r\n";
+  out += "\r\n";
+  bool sent = connection.writeAll(out);
+  bool bodyless = head || response.status == 304 || response.status == 204;
   std::int64_t limit = response.cutAfter >= 0 ? std::min(response.cutAfter, length) : length;
   std::string chunk;
   for (std::int64_t offset = 0; sent && !bodyless && offset < limit && !stop_;) {
@@ -273,7 +279,6 @@ void HTTPTestServer::handle(int fd) {
     if (offset == response.pauseAfter && response.pause) response.pause();
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  requests_.push_back(std::move(request));
   ++answered_;
   changed_.notify_all();
 }
