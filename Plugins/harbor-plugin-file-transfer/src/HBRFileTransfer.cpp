@@ -74,18 +74,6 @@ long writeRun(const plat::NSOutputStreamPtr& stream, const std::uint8_t* bytes, 
   return result;
 }
 
-// Streams the file in pieces; false when a read or a write failed.
-bool writeFile(const plat::NSOutputStreamPtr& stream, const std::string& path) {
-  auto input = plat::NSInputStream::inputStreamWithFileAtPath(path);
-  if (!input) return false;
-  std::vector<std::uint8_t> buffer(64 * 1024);
-  for (;;) {
-    long n = input->read(buffer.data(), buffer.size());
-    if (n == 0) return true;
-    if (n < 0 || writeRun(stream, buffer.data(), static_cast<std::size_t>(n)) <= 0) return false;
-  }
-}
-
 // The whole file, for a body sent in one piece.
 std::optional<plat::Data> readWhole(const std::string& path) {
   auto input = plat::NSInputStream::inputStreamWithFileAtPath(path);
@@ -398,7 +386,21 @@ plat::NSMutableURLRequestPtr HBRFileTransfer::requestForUploadCommand(const HBRI
   std::uint64_t total = multipart ? before.size() + source.length + after.size() : source.length;
   request->setValueForHTTPHeaderField(std::to_string(total), "Content-Length");
 
-  if (chunkedMode) {
+  if (chunkedMode && !source.bytes) {
+    // A file on disk is read by the connection itself as the body goes out: no copy of it in
+    // memory and no writer thread between the disk and the socket.
+    auto file = plat::NSInputStream::inputStreamWithFileAtPath(source.path);
+    if (!file) {
+      plat::NSLogf("Error opening file %s: %s", sourceText.c_str(), "Could not read the file");
+      sendError(command, HBRCommandStatus::Error, createFileTransferError(FILE_NOT_FOUND_ERR, sourceText, server));
+      return nullptr;
+    }
+    std::vector<plat::NSInputStreamPtr> parts;
+    if (multipart) parts.push_back(plat::NSInputStream::inputStreamWithData(std::move(before)));
+    parts.push_back(file);
+    if (multipart) parts.push_back(plat::NSInputStream::inputStreamWithData(std::move(after)));
+    request->setHTTPBodyStream(plat::NSInputStream::inputStreamWithStreams(std::move(parts)));
+  } else if (chunkedMode) {
     auto [input, output] = plat::CFStreamCreateBoundPair(kHBRStreamBufferSize);
     request->setHTTPBodyStream(input);
     auto writer = [output = output, before = std::move(before), after = std::move(after), source, multipart] {
@@ -409,7 +411,7 @@ plat::NSMutableURLRequestPtr HBRFileTransfer::requestForUploadCommand(const HBRI
       auto writeBytes = [&](const plat::Data& bytes) {
         return bytes.empty() || writeRun(output, bytes.data(), bytes.size()) > 0;
       };
-      auto writeSource = [&] { return source.bytes ? writeBytes(*source.bytes) : writeFile(output, source.path); };
+      auto writeSource = [&] { return writeBytes(*source.bytes); };
       if (multipart) {
         (void)(writeBytes(before) && writeSource() && writeBytes(after));
       } else {

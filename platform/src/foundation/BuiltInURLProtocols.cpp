@@ -255,7 +255,7 @@ struct HTTPTransfer {
     if (self->stopped) return 0;
     self->sendResponse();
     if (size * count != 0 && !self->stopped)
-      self->client->URLProtocolDidLoadData(*self->protocol, Data(buffer, buffer + size * count));
+      self->client->URLProtocolDidLoadOwnedData(*self->protocol, Data(buffer, buffer + size * count));
     return size * count;
   }
   static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
@@ -333,7 +333,7 @@ struct HTTPTransfer {
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
     // Any encoding curl can decode, unless the request names its own.
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, acceptEncoding ? acceptEncoding->c_str() : "");
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 128L * 1024);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);
     if (request->HTTPShouldHandleCookies() &&
         NSHTTPCookieStorage::sharedHTTPCookieStorage().cookieAcceptPolicy() != NSHTTPCookieAcceptPolicy::Never) {
       curl_easy_setopt(curl, CURLOPT_SHARE, sharedCookieJar());
@@ -362,6 +362,7 @@ struct HTTPTransfer {
       if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
       curl_easy_setopt(curl, CURLOPT_POST, 1L);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyExpected));
+      curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
       curl_easy_setopt(curl, CURLOPT_READFUNCTION, &HTTPTransfer::onRead);
       curl_easy_setopt(curl, CURLOPT_READDATA, this);
     } else if (method != "GET" || body) {

@@ -72,6 +72,36 @@ class FileInputStream : public NSInputStream {
   std::optional<NSError> error_;
 };
 
+class JoinedInputStream : public NSInputStream {
+ public:
+  explicit JoinedInputStream(std::vector<NSInputStreamPtr> parts) : parts_(std::move(parts)) {}
+  bool open() override {
+    for (const auto& part : parts_)
+      if (!part->open()) return false;
+    return true;
+  }
+  void close() override {
+    for (const auto& part : parts_) part->close();
+  }
+  long read(std::uint8_t* buffer, std::size_t maxLength) override {
+    while (current_ < parts_.size()) {
+      long n = parts_[current_]->read(buffer, maxLength);
+      if (n != 0) {
+        if (n < 0) error_ = parts_[current_]->streamError();
+        return n;
+      }
+      ++current_;
+    }
+    return 0;
+  }
+  std::optional<NSError> streamError() const override { return error_; }
+
+ private:
+  std::vector<NSInputStreamPtr> parts_;
+  std::size_t current_ = 0;
+  std::optional<NSError> error_;
+};
+
 // The ring buffer both ends of a bound pair share.
 struct BoundBuffer {
   explicit BoundBuffer(std::size_t size) : bytes(std::max<std::size_t>(size, 1)) {}
@@ -97,7 +127,9 @@ class BoundInputStream : public NSInputStream {
   long read(std::uint8_t* out, std::size_t maxLength) override {
     BoundBuffer& b = *buffer_;
     std::unique_lock<std::mutex> lock(b.mutex);
-    b.changed.wait(lock, [&] { return b.count > 0 || b.writerClosed || b.readerClosed; });
+    // Waiting for half a buffer (or all that was asked) saves a thread switch per few bytes.
+    std::size_t enough = std::max<std::size_t>(1, std::min(maxLength, b.bytes.size() / 2));
+    b.changed.wait(lock, [&] { return b.count >= enough || b.writerClosed || b.readerClosed; });
     if (b.count == 0 || b.readerClosed) return 0;
     std::size_t n = std::min(maxLength, b.count);
     for (std::size_t done = 0; done < n;) {
@@ -133,7 +165,8 @@ class BoundOutputStream : public NSOutputStream {
     BoundBuffer& b = *buffer_;
     std::unique_lock<std::mutex> lock(b.mutex);
     if (length == 0) return 0;
-    b.changed.wait(lock, [&] { return b.count < b.bytes.size() || b.readerClosed || b.writerClosed; });
+    std::size_t room = std::max<std::size_t>(1, std::min(length, b.bytes.size() / 2));
+    b.changed.wait(lock, [&] { return b.bytes.size() - b.count >= room || b.readerClosed || b.writerClosed; });
     if (b.readerClosed || b.writerClosed) {
       error_ = posixError(EPIPE);
       return -1;
@@ -170,6 +203,10 @@ NSInputStreamPtr NSInputStream::inputStreamWithFileAtPath(const std::string& pat
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   return std::make_shared<FileInputStream>(fd);
+}
+
+NSInputStreamPtr NSInputStream::inputStreamWithStreams(std::vector<NSInputStreamPtr> streams) {
+  return std::make_shared<JoinedInputStream>(std::move(streams));
 }
 
 std::pair<NSInputStreamPtr, NSOutputStreamPtr> CFStreamCreateBoundPair(std::size_t bufferSize) {

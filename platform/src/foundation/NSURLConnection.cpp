@@ -48,7 +48,10 @@ class NSURLConnection::Client : public NSURLProtocolClient {
                                                       NSURLCacheStoragePolicy) override {
     post([response](NSURLConnection& c) { c.deliverResponse(response); });
   }
-  void URLProtocolDidLoadData(NSURLProtocol&, const Data& data) override {
+  void URLProtocolDidLoadData(NSURLProtocol& protocol, const Data& data) override {
+    URLProtocolDidLoadOwnedData(protocol, Data(data));
+  }
+  void URLProtocolDidLoadOwnedData(NSURLProtocol&, Data&& data) override {
     auto connection = connection_.lock();
     if (!connection) return;
     NSOperationQueuePtr queue = connection->queue_;
@@ -56,12 +59,12 @@ class NSURLConnection::Client : public NSURLProtocolClient {
     // Only a loading thread of its own may wait: the main thread or the delegate queue itself
     // would wait for themselves.
     if (!queue || queue->isCurrentQueue() || isMainThread()) {
-      post([data](NSURLConnection& c) { c.deliverData(data); });
+      post([data = std::move(data)](NSURLConnection& c) { c.deliverData(data); });
       return;
     }
-    flow_->admit(data.size());
     std::size_t size = data.size();
-    queue->addOperationWithBlock([weak = connection_, flow = flow_, data, size] {
+    flow_->admit(size);
+    queue->addOperationWithBlock([weak = connection_, flow = flow_, data = std::move(data), size] {
       if (auto c = weak.lock()) c->deliverData(data);
       flow->release(size);
     });

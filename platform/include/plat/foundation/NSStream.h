@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "plat/foundation/NSError.h"
 #include "plat/foundation/Object.h"
@@ -32,6 +33,8 @@ class NSInputStream : public Object {
   static NSInputStreamPtr inputStreamWithData(Data data);
   // Reads the file at the path a piece at a time; null when it cannot be opened.
   static NSInputStreamPtr inputStreamWithFileAtPath(const std::string& path);
+  // Reads each stream to its end in turn (a form's text around a file read from disk).
+  static NSInputStreamPtr inputStreamWithStreams(std::vector<NSInputStreamPtr> streams);
 
   virtual bool open() = 0;
   virtual void close() = 0;

@@ -36,6 +36,8 @@ class NSURLProtocolClient {
                                                               const NSURLResponsePtr& response,
                                                               NSURLCacheStoragePolicy policy) = 0;
   virtual void URLProtocolDidLoadData(NSURLProtocol& protocol, const Data& data) = 0;
+  // The same, for a protocol that gives up the bytes: a client may keep them without a copy.
+  virtual void URLProtocolDidLoadOwnedData(NSURLProtocol& protocol, Data&& data) { URLProtocolDidLoadData(protocol, data); }
   // Some of the request's body has gone out: this piece, all so far, and the whole body's
   // length (-1 when unknown). Reported by protocols that send bodies, before the response.
   virtual void URLProtocolDidSendBodyData(NSURLProtocol& protocol, std::int64_t bytesWritten,
