@@ -38,12 +38,17 @@ class QueueDelegate : public NSURLConnectionDataDelegate {
       std::lock_guard<std::mutex> lock(mutex);
       body.append(d.begin(), d.end());
       if (events.empty() || events.back() != "data") events.push_back("data");
+      changed.notify_all();
     }
     if (cancelOnData) c.cancel();
   }
   void connectionDidFinishLoading(NSURLConnection&) override { record("finish", true); }
   void connectionDidFailWithError(NSURLConnection&, const NSError& e) override {
     record("fail " + std::to_string(e.code), true);
+  }
+  bool waitForData(double seconds = 10) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return !body.empty(); });
   }
   bool waitEnded(double seconds = 10) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -270,12 +275,8 @@ TEST_F(URLTransferTest, CancelFromAReportOrAnotherThreadStopsEveryLaterReport) {
   other->initWithRequestDelegateStartImmediately(requestFor(server_.url("/slow")), outside, false);
   other->setDelegateQueue(queue_);
   other->start();
-  for (int i = 0; i < 500; ++i) {
-    queue_->waitUntilAllOperationsAreFinished();
-    std::lock_guard<std::mutex> lock(outside->mutex);
-    if (!outside->body.empty()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(outside->waitForData());
+  ASSERT_TRUE(inside->waitForData());
   other->cancel();
   resume.set_value();
   ASSERT_TRUE(server_.waitForRequests(2));
