@@ -8,6 +8,10 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
+#if __has_include("FileTransferPlugin.h")
+#include "FileTransferPlugin.h"
+#define HARBOR_HAS_FILE_TRANSFER 1
+#endif
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
@@ -40,6 +44,10 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
+#ifdef HARBOR_HAS_FILE_TRANSFER
+  // Built only with the File plugin's shared service, which it stands on.
+  registerFileTransferPlugin(registry);
+#endif
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);
