@@ -170,18 +170,8 @@ std::string HBRFileTransfer::escapePathComponentForUrlString(const std::string& 
   std::smatch match;
   if (!std::regex_search(urlString, match, authority)) return urlString;
   std::size_t split = static_cast<std::size_t>(match.position(0) + match.length(0));
-  std::string out = urlString.substr(0, split);
-  static const char hex[] = "0123456789ABCDEF";
-  for (unsigned char c : urlString.substr(split)) {
-    if (std::isalnum(c) || std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
+  // What a URL may hold as it is (the reserved characters) stays; everything else is escaped.
+  return urlString.substr(0, split) + plat::percentEscape(urlString.substr(split), "/:?#[]@!$&'()*+,;=");
 }
 
 void HBRFileTransfer::sendError(const HBRInvokedUrlCommandPtr& command, HBRCommandStatus status,
