@@ -106,15 +106,15 @@ void HBRFileTransferDelegate::sendProgress(plat::Dictionary progress) {
 }
 
 bool HBRFileTransferDelegate::sendFinal(const HBRPluginResultPtr& result) {
-  {
-    std::lock_guard<std::mutex> lock(resultMutex_);
-    if (ended_) return false;
-    ended_ = true;
-    if (auto delegate = command->commandDelegate()) delegate->sendPluginResult(result, callbackId);
-  }
+  if (!claimEnd()) return false;
+  sendClaimed(result);
+  return true;
+}
+
+void HBRFileTransferDelegate::sendClaimed(const HBRPluginResultPtr& result) {
+  if (auto delegate = command->commandDelegate()) delegate->sendPluginResult(result, callbackId);
   if (entityLengthRequest) entityLengthRequest->cancel();
   command->removeTransfer(this);
-  return true;
 }
 
 bool HBRFileTransferDelegate::cancelTransfer() {
@@ -271,14 +271,22 @@ void HBRFileTransferDelegate::connectionDidFinishLoading(plat::NSURLConnection&)
       result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, errorWith(CONNECTION_ERR, text));
     }
   } else if (targetFd_ >= 0) {
+    // Claimed before the rename: an abort that came first keeps what stood at the target, and
+    // one that comes later finds the transfer over.
+    if (!claimEnd()) return;
     bool synced = ::fsync(targetFd_) == 0;
     closeTargetFile();
-    if (!synced || plat::fileio::rename(temporaryPath_, targetPath_) != 0)
-      return cancelTransferWithError("Could not write to target file");
+    if (!synced || plat::fileio::rename(temporaryPath_, targetPath_) != 0) {
+      removeTemporaryFile();
+      plat::NSLog("File Transfer Error: Could not write to target file");
+      return sendClaimed(HBRPluginResult::resultWithStatusMessageAsDictionary(
+          HBRCommandStatus::IOException, errorWith(FILE_NOT_FOUND_ERR, std::string("Could not write to target file"))));
+    }
     temporaryPath_.clear();
     auto entry = filePlugin && targetURL ? filePlugin->makeEntryForURL(targetURL) : std::nullopt;
     if (!entry) entry = filePlugin ? filePlugin->getDirectoryEntry(targetPath_, false) : std::nullopt;
-    result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK, entry.value_or(plat::Dictionary()));
+    return sendClaimed(
+        HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK, entry.value_or(plat::Dictionary())));
   } else {
     std::int32_t code = responseCode == 404 ? FILE_NOT_FOUND_ERR : responseCode == 304 ? NOT_MODIFIED_ERR : CONNECTION_ERR;
     result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error,

@@ -105,6 +105,8 @@ class HBRFileTransferDelegate : public plat::Object, public plat::NSURLConnectio
   void sendProgress(plat::Dictionary progress);
   // Sends the final result when no other end came first; then leaves the table.
   bool sendFinal(const HBRPluginResultPtr& result);
+  // Sends the final result of a transfer this caller has already claimed.
+  void sendClaimed(const HBRPluginResultPtr& result);
   // Marks the transfer ended; true for the first caller.
   bool claimEnd();
   void closeTargetFile();
