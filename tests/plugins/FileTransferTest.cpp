@@ -6,11 +6,13 @@
 #if __has_include("HBRFileTransfer.h")
 
 #include <future>
+#include <set>
 
 #include "FileTransferPlugin.h"
 #include "HBRFileTransfer.h"
 #include "HTTPTestServer.h"
 #include "plat/foundation/FileFaults.h"
+#include "plat/uikit/UIApplication.h"
 #include "support/FilePluginTest.h"
 
 using namespace harbor;
@@ -194,7 +196,7 @@ TEST_F(FileTransfer, FailedDownloadsKeepWhatStoodAtTheTarget) {
   }
 }
 
-TEST_F(FileTransfer, AbortAndResetEndTransfersOnceAndKeepTheTarget) {
+TEST_F(FileTransfer, AbortResetAndExpiryEndTransfersOnceAndKeepTheTarget) {
   std::promise<void> resume;
   std::shared_future<void> resumed = resume.get_future().share();
   HTTPTestServer::Response slow;
@@ -203,29 +205,46 @@ TEST_F(FileTransfer, AbortAndResetEndTransfersOnceAndKeepTheTarget) {
   slow.pause = [resumed] { resumed.wait_for(std::chrono::seconds(10)); };
   server.route("/slow", slow);
   writeFile(documents("a.bin"), "before");
-  exec("FileTransfer", "download", Array{server.url("/slow"), documents("a.bin"), false, "job"}, "dl");
-  exec("FileTransfer", "download", Array{server.url("/slow"), documents("b.bin"), false, "other"}, "dl2");
-  for (int i = 0; i < 200; ++i) {
-    waitForMain(0.05);
-    for (auto& c : takeCallbacks()) gathered.push_back(c);
-    int started = 0;
-    for (const auto& c : gathered) started += c.keepCallback ? 1 : 0;
-    if (started >= 2) break;
-  }
+  writeFile(documents("b.bin"), "kept too");
+  // Waits until every named transfer has sent progress (its first data is in).
+  auto waitStarted = [&](std::set<std::string> ids) {
+    for (int i = 0; i < 200 && !ids.empty(); ++i) {
+      waitForMain(0.05);
+      for (auto& c : takeCallbacks()) {
+        gathered.push_back(c);
+        if (c.keepCallback) ids.erase(c.callbackId);
+      }
+    }
+    EXPECT_TRUE(ids.empty());
+  };
+  // Two transfers under one object id, and one without any.
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("a.bin"), false, "job"}, "first");
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("b.bin"), false, "job"}, "second");
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("c.bin"), false}, "anonymous");
+  waitStarted({"first", "second", "anonymous"});
   exec("FileTransfer", "abort", Array{"job"}, "abortcb");
   exec("FileTransfer", "abort", Array{"nobody"}, "abortcb");
-  auto answers = finish("dl");
+  auto answers = finish("second");
   EXPECT_EQ(answers.back().status, 9);
   EXPECT_EQ(answers.back().message["code"], Value(std::int64_t{4}));
+  EXPECT_EQ(transfer->activeTransfers().size(), 2u) << "the first transfer of the id runs on";
+
   transfer->onReset();
+  EXPECT_TRUE(transfer->activeTransfers().empty());
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("d.bin"), false, "late"}, "late");
+  waitStarted({"late"});
+  EXPECT_EQ(plat::UIApplication::sharedApplication()->expireBackgroundTasks(), 1u);
   resume.set_value();
   expectQuietAndTidy(inHome("Documents"));
   for (const auto& c : gathered) {
     EXPECT_NE(c.callbackId, "abortcb");
-    EXPECT_TRUE(c.callbackId != "dl2" || c.keepCallback) << "reset answers nothing";
+    EXPECT_TRUE(c.callbackId == "second" || c.keepCallback) << "reset and expiry answer nothing: " << c.callbackId;
   }
   EXPECT_EQ(readFile(documents("a.bin")), "before");
-  EXPECT_FALSE(exists(documents("b.bin")));
+  EXPECT_EQ(readFile(documents("b.bin")), "kept too");
+  EXPECT_FALSE(exists(documents("c.bin")));
+  EXPECT_FALSE(exists(documents("d.bin")));
+  EXPECT_EQ(plat::UIApplication::sharedApplication()->backgroundTaskCount(), 0u);
 }
 
 TEST_F(FileTransfer, UploadSendsTheExactMultipartForm) {
