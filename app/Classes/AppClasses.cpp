@@ -4,6 +4,7 @@
 #include "BatteryStatusPlugin.h"
 #include "ClipboardPlugin.h"
 #include "ConsolePlugin.h"
+#include "ContactsPlugin.h"
 #include "DeviceMotionPlugin.h"
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
@@ -40,6 +41,7 @@ void registerPluginClasses() {
   registerBatteryStatusPlugin(registry);
   registerClipboardPlugin(registry);
   registerConsolePlugin(registry);
+  registerContactsPlugin(registry);
   registerDevicePlugin(registry);
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);

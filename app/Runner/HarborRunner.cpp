@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,9 @@
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
 #include "ScreenWatcher.h"
+#include "HBRWebViewEngineProtocol.h"
+#include "plat/foundation/ClassRegistry.h"
+#include "plat/addressbook/ABAddressBook.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
@@ -32,16 +36,19 @@
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
 #include "plat/uikit/UIScreen.h"
+#include "plat/web/JSContext.h"
 
 namespace harbor::runner {
 namespace {
 
 // Asks the application to terminate, once, from any thread: the request is carried out on the
-// main run loop, where the application lives.
+// main run loop, where the application lives. Page script is stopped first, since the main
+// thread may be stuck in a page's endless loop and would never reach the request otherwise.
 class Terminator {
  public:
   void request(std::string reason) {
     if (requested_.exchange(true)) return;
+    plat::JSContext::stopAllScripts();
     plat::RunLoop::main().post([reason = std::move(reason)] {
       plat::NSLog("harbor: terminating: " + reason);
       plat::UIApplication::sharedApplication()->terminate();
@@ -70,6 +77,12 @@ void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
   }).detach();
+}
+
+// Whether the class of that name, made as the container would make it, is a web view engine.
+bool isWebViewEngine(const std::string& className) {
+  return std::dynamic_pointer_cast<HBRWebViewEngineProtocol>(plat::ClassRegistry::shared().create(className)) !=
+         nullptr;
 }
 
 plat::Result<double> parseSeconds(const std::string& text) {
@@ -116,7 +129,7 @@ plat::Result<double> parseHeading(const std::string& text) {
   return value;
 }
 
-plat::Result<LocationPermission> parseLocationPermission(const std::string& text) {
+plat::Result<LocationPermission> parsePermission(const std::string& option, const std::string& text) {
   static const std::pair<const char*, LocationPermission> names[] = {
       {"ask", LocationPermission::Ask},         {"refuse", LocationPermission::Refuse},
       {"granted", LocationPermission::Granted}, {"denied", LocationPermission::Denied},
@@ -124,24 +137,17 @@ plat::Result<LocationPermission> parseLocationPermission(const std::string& text
   for (const auto& [name, permission] : names) {
     if (text == name) return permission;
   }
-  return plat::Failure{"--location-permission is one of ask, refuse, granted, denied, restricted, not \"" + text +
-                       "\""};
+  return plat::Failure{option + " is one of ask, refuse, granted, denied, restricted, not \"" + text + "\""};
 }
 
-// A text from the page or the user, on one log line: backslashes and control characters
-// escaped, and single quotes too when it is to be quoted.
+// A text from the page or the user, on one log line (see plat::logEscaped), with single quotes
+// escaped too when it is to be quoted.
 std::string escaped(const std::string& text, bool forQuotes) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\'' && forQuotes) out += "\\'";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c < 0x20 || c == 0x7f) out += plat::format("\\x%02x", c);
-    else out += static_cast<char>(c);
-  }
-  return out;
+  std::string out = plat::logEscaped(text);
+  if (!forQuotes) return out;
+  std::string quotedOut;
+  for (char c : out) quotedOut += c == '\'' ? std::string("\\'") : std::string(1, c);
+  return quotedOut;
 }
 
 std::string quoted(const std::optional<std::string>& text) { return text ? "'" + escaped(*text, true) + "'" : "-"; }
@@ -166,6 +172,59 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
   return line;
 }
 
+namespace {
+
+void standInForTheAddressBookUser(const Options& options) {
+  switch (options.contactsAccess) {
+    case ContactsAccess::Granted:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Authorized);
+      break;
+    case ContactsAccess::Denied:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Denied);
+      break;
+    case ContactsAccess::Restricted:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Restricted);
+      break;
+    default:
+      break;
+  }
+  bool refuse = options.contactsAccess == ContactsAccess::Refuse;
+  plat::SimulatedAddressBookAccess::setAnswer(refuse ? plat::SimulatedAddressBookAccess::Answer::Deny
+                                                     : plat::SimulatedAddressBookAccess::Answer::Grant);
+  plat::SimulatedAddressBookAccess::setPromptObserver([](plat::SimulatedAddressBookAccess::Answer answer) {
+    plat::NSLog(std::string("harbor: contacts access -> ") +
+                (answer == plat::SimulatedAddressBookAccess::Answer::Grant ? "allowed" : "refused"));
+  });
+  // A picker answered with a pick once is cancelled when it comes back (after a person screen
+  // opened for editing), or the two would take turns for ever.
+  auto picked = std::make_shared<std::vector<std::weak_ptr<plat::UIDrivenScreen>>>();
+  auto pick = options.pickContact;
+  plat::UIDriver::shared().setScreenAnswer([picked, pick](plat::UIDrivenScreen& screen) {
+    std::string line = "harbor: screen '" + escaped(screen.screenTitle(), true) + "' -> ";
+    auto top = plat::UIDriver::shared().topScreen();
+    bool pickedBefore = std::any_of(picked->begin(), picked->end(), [&](const auto& w) { return w.lock() == top; });
+    if (screen.screenTitle() == "Contacts" && pick && !pickedBefore) {
+      auto rows = screen.rows();
+      if (std::any_of(rows.begin(), rows.end(), [&](const auto& row) { return row.id == *pick; })) {
+        plat::NSLog(line + "picked " + std::to_string(*pick));
+        picked->push_back(top);
+        screen.selectRow(*pick);
+        return;
+      }
+    }
+    auto buttons = screen.buttonTitles();
+    for (const char* choice : {"Back", "Cancel"}) {
+      if (std::find(buttons.begin(), buttons.end(), choice) == buttons.end()) continue;
+      plat::NSLog(line + choice);
+      screen.tapButton(choice);
+      return;
+    }
+    plat::NSLog(line + "left open");
+  });
+}
+
+}  // namespace
+
 void standInForTheUser(const Options& options) {
   // The driver answers on a later turn, after the line is logged.
   plat::UIDriver::AutoAnswer answer = dialogAnswer(options);
@@ -181,6 +240,7 @@ void standInForTheUser(const Options& options) {
     plat::NSLog("harbor: location permission '" + escaped(prompt.usageDescription, true) + "' (" +
                 (always ? "always" : "when in use") + ") -> " + (allowed ? "allowed" : "refused"));
   });
+  standInForTheAddressBookUser(options);
   // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
   // thread plays it (the log is safe from any).
   plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
@@ -206,7 +266,7 @@ they are, unless --dialog-button or --dialog-text say otherwise) and logs each o
 and each sound or vibration as it plays, and what changes on the screen: the splash shown,
 fading and gone, the status bar shown, hidden, restyled or recoloured.
 
-Options:
+Running:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
                           missing, reused when harbor made it; an empty folder is taken, any
                           other is refused (its tmp folder is emptied at termination). Default:
@@ -216,20 +276,17 @@ Options:
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
+
+The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
                           is a pad with a 768x1024 screen)
   --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
-  --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
-                          confirm and prompt) with its Nth button; past the last button, the
-                          last one (default 1, the first button)
   --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
                           face up: 0,0,-1); default: no accelerometer
   --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
                           default: no heading support
-  --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
-                          leave it as it is, so a prompt answers with its default text)
   --location LAT,LON[,ALT]
                           the device stands at latitude LAT and longitude LON (degrees),
                           ALT metres up; default: location services off
@@ -238,6 +295,22 @@ Options:
   --location-permission P the application's location permission: ask (default: the user is
                           asked and allows), refuse (asked, and refuses), granted, denied or
                           restricted (decided already)
+  --contacts-access A     the application's access to the address book, as for
+                          --location-permission (default ask: the user is asked and allows)
+
+Answers in place of the user:
+  --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
+                          confirm and prompt) with its Nth button; past the last button, the
+                          last one (default 1, the first button)
+  --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
+                          leave it as it is, so a prompt answers with its default text)
+  --pick-contact ID       the people picker is answered with the contact of id ID (once);
+                          default: it is cancelled. The new-person screen is always cancelled.
+
+Other applications:
+  --open-url URL          once launched, the application is opened with URL, as when another
+                          application opens it (a page's handleOpenURL hears it after loading)
+
   -h, --help              this text
 )";
 }
@@ -267,9 +340,10 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
       else if (name == "--screen") target = &options.screen;
+      else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
-               name != "--location-permission")
+               name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
         return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
@@ -303,9 +377,19 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         if (!track) return plat::Failure{"--location-track: " + track.error()};
         options.locationTrack = std::move(*track);
       } else if (name == "--location-permission") {
-        auto permission = parseLocationPermission(*value);
+        auto permission = parsePermission(name, *value);
         if (!permission) return plat::Failure{permission.error()};
         options.locationPermission = *permission;
+      } else if (name == "--contacts-access") {
+        auto access = parsePermission(name, *value);
+        if (!access) return plat::Failure{access.error()};
+        options.contactsAccess = *access;
+      } else if (name == "--pick-contact") {
+        char* end = nullptr;
+        long long id = std::strtoll(value->c_str(), &end, 10);
+        if (*end != '\0' || id < 1 || id > INT32_MAX)
+          return plat::Failure{"--pick-contact needs a contact id from 1, not \"" + *value + "\""};
+        options.pickContact = id;
       } else {
         auto seconds = parseSeconds(*value);
         if (!seconds) return plat::Failure{seconds.error()};
@@ -318,6 +402,11 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
   }
   if (options.location && !options.locationTrack.empty())
     return plat::Failure{"--location and --location-track both say where the device is: give one"};
+  if (options.openURL) {
+    plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
+    if (!url || !url->scheme())
+      return plat::Failure{"--open-url needs an absolute URL such as myapp://path, not \"" + *options.openURL + "\""};
+  }
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
   return options;
@@ -361,6 +450,18 @@ void simulateSensors(const Options& options) {
     replay = new plat::SimulatedTrackReplay(options.locationTrack, kSensorInterval);
     replay->start();
   }
+}
+
+void openURLAfterLaunch(const Options& options) {
+  if (!options.openURL) return;
+  plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
+  if (!url) return;
+  // Posted before the main loop runs, so it comes on its first turn: after the launch, before
+  // the start page has loaded (the open-URL plugin holds the URL until then).
+  plat::RunLoop::main().post([url] {
+    bool taken = plat::UIApplication::sharedApplication()->deliverOpenURL(url);
+    plat::NSLogf("harbor: opened with URL %s -> %s", url->absoluteString().c_str(), taken ? "YES" : "NO");
+  });
 }
 
 std::string safeFolderName(const std::string& name) {
@@ -434,8 +535,11 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
     }
   }
   plat::NSError error;
+  // A marker already in place is left alone: writing it again would cost every launch a sync.
+  auto existing = plat::readFileContents(marker);
+  bool marked = existing && *existing == kMarkerText;
   if (!fm.createDirectoryAtPath(home, true, &error) ||
-      !plat::writeFileContentsAtomically(marker, kMarkerText, &error) ||
+      (!marked && !plat::writeFileContentsAtomically(marker, kMarkerText, &error)) ||
       !plat::createSandboxFolders(home, &error)) {
     return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};
   }
@@ -457,6 +561,15 @@ int run(int argc, char** argv) {
   if (options.help) {
     std::fputs(usage().c_str(), stdout);
     return 0;
+  }
+
+  registerContainerClasses();
+  registerAppClasses();
+  registerPluginClasses();
+  if (options.engine && !isWebViewEngine(*options.engine)) {
+    std::fprintf(stderr, "harbor: --engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"%s\"\n\n%s",
+                 plat::logEscaped(*options.engine).c_str(), usage().c_str());
+    return 2;
   }
 
   std::error_code ec;
@@ -517,7 +630,7 @@ int run(int argc, char** argv) {
   // the log's lock, so it only posts.
   std::optional<std::string> until = options.until;
   plat::setLogSink([terminator, until](std::string_view line) {
-    std::string text(line);
+    std::string text = plat::asOneLogLine(line);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
@@ -531,9 +644,6 @@ int run(int argc, char** argv) {
     std::_Exit(1);
   });
 
-  registerContainerClasses();
-  registerAppClasses();
-  registerPluginClasses();
   if (options.engine) {
     std::string engine = *options.engine;
     AppDelegate::setContainerConfigurator([engine](MainViewController& controller) {
@@ -544,6 +654,7 @@ int run(int argc, char** argv) {
   standInForTheUser(options);
   simulateSensors(options);
   watchTheScreen();
+  openURLAfterLaunch(options);
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {
@@ -552,10 +663,15 @@ int run(int argc, char** argv) {
                  r.url ? r.url->absoluteString().c_str() : "(no URL)", r.answer ? "YES" : "NO");
   });
   if (options.runSeconds) {
+    // Timed on a thread of its own: a run-loop timer would never fire while page script keeps
+    // the main thread busy.
     double seconds = *options.runSeconds;
-    plat::RunLoop::main().scheduleTimer(seconds, [terminator, seconds] {
+    std::thread([terminator, seconds] {
+      // In steps, so that a run time of centuries does not overflow the clock's type.
+      for (double left = seconds; left > 0; left -= 3600)
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 3600.0)));
       terminator->request(plat::format("--run-seconds %g elapsed", seconds));
-    });
+    }).detach();
   }
 
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());

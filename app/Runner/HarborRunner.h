@@ -9,6 +9,7 @@
 // by default with the first button and the text fields as they are, and logs each one as it
 // appears, with the answer it will get.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ namespace harbor::runner {
 // What the application may do with the device's position: not decided yet, and the user
 // answers the prompt with allow (Ask) or refuse (Refuse); or decided before the start.
 enum class LocationPermission { Ask, Refuse, Granted, Denied, Restricted };
+// Access to the address book takes the same five answers.
+using ContactsAccess = LocationPermission;
 
 struct Options {
   std::string bundle;                         // the application bundle folder
@@ -41,11 +44,15 @@ struct Options {
   std::optional<plat::SimulatedFix> location;  // where the simulated device stands
   std::vector<plat::SimulatedFix> locationTrack;  // or the track it moves along (read from the file)
   LocationPermission locationPermission = LocationPermission::Ask;
+  ContactsAccess contactsAccess = ContactsAccess::Ask;
+  std::optional<std::int64_t> pickContact;    // the record id the people picker is answered with
   std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
+  std::optional<std::string> openURL;         // handed to the application after launch
   bool help = false;
 };
 
-// What `harbor --help` prints.
+// What `harbor --help` prints: the options in groups (running, the simulated device, answers in
+// place of the user, other applications).
 std::string usage();
 
 // Reads the arguments after the program name. An error names the offending argument.
@@ -93,7 +100,11 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
 // ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
 // permission prompts as --location-permission says, logging each
-// ("harbor: location permission 'To show where you are' (when in use) -> allowed").
+// ("harbor: location permission 'To show where you are' (when in use) -> allowed"), answers the
+// address-book access prompt as --contacts-access says ("harbor: contacts access -> allowed"),
+// and the address-book screens: the people picker picks --pick-contact's person once, else it is
+// cancelled; the new-person screen is cancelled; person screens go back
+// ("harbor: screen 'Contacts' -> picked 3").
 void standInForTheUser(const Options& options);
 
 // The sensors the device has: without --acceleration no accelerometer, without --heading no
@@ -104,6 +115,11 @@ void standInForTheUser(const Options& options);
 // set as --location-permission says.
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
+
+// With --open-url: once the application has launched (on the main run loop's first turn), hands
+// it the URL as another application opening it would, through the application's open-URL
+// handler, and logs "harbor: opened with URL <url> -> YES|NO" with the delegate's answer.
+void openURLAfterLaunch(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, its identifier is unusable or its home is not a sandbox home, 2 for

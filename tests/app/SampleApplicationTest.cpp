@@ -181,6 +181,9 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "heading: error 20",
                              "storage: launch 1",
                              "position: error 1 \"Location services are disabled.\"",
+                             "contacts: saved Ada Lovelace, mobile +44 20 7946 0000",
+                             "contacts: found Ada Lovelace",
+                             "contacts: removed, 0 left by that name",
                              globalizationLine(),
                              "alert: button 1",
                              "confirm: button 1",
@@ -236,6 +239,23 @@ TEST_P(SampleApplication, ChosenAnswersReachThePageAndSoDoesABatteryChange) {
   EXPECT_TRUE(log_->contains(kPageLine + std::string("event offline")));
   EXPECT_TRUE(log_->contains("harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"));
   EXPECT_EQ(plat::UIDriver::shared().alertCount(), 0u);
+}
+
+TEST_P(SampleApplication, AURLTheApplicationIsOpenedWithReachesThePageOnce) {
+  const std::string url = "harborhello://greeting?from=runner&n=1#top";
+  auto options = runner::parseOptions({"--open-url", url, "hello"});
+  ASSERT_TRUE(options) << options.error();
+  runner::standInForTheUser(*options);
+  launch();
+  runner::openURLAfterLaunch(*options);
+  ASSERT_TRUE(runUntilPagePrints("done"));
+
+  EXPECT_TRUE(log_->contains("harbor: opened with URL " + url + " -> YES"));
+  std::vector<std::string> lines = pageLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "opened with " + url), 1);
+  auto ready = std::find(lines.begin(), lines.end(), "deviceready");
+  auto opened = std::find(lines.begin(), lines.end(), "opened with " + url);
+  EXPECT_LT(ready, opened) << "handed over once the page is ready";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SampleApplication, ::testing::Values("HBRUIWebViewEngine", "HBRWKWebViewEngine"));

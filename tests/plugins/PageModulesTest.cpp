@@ -301,6 +301,29 @@ const Case kCases[] = {
                   1.5,{"code":2,"message":""}],
          "sent":[["Geolocation","getLocation",[true]],["Geolocation","addWatch",["1",false]],
                  ["Geolocation","clearWatch",["1"]]]})"},
+    {"contacts send plain contacts and turn both error forms into a ContactError",
+     "harbor-plugin-contacts/www/contacts.js",
+     R"JS(
+       var c = harbor.require('harbor-plugin-contacts.contacts');
+       var heard = [];
+       var zoe = c.create({ nickname: 'Zo' });
+       zoe.save(function (stored) { heard.push(stored.id); stored.remove(function () { heard.push('gone'); }); },
+                function (e) { heard.push(e.code); });
+       calls[0].fail(4);
+       calls[0].success({ id: 7, nickname: 'Zo' });
+       c.find(['name'], function (found) { heard.push(found.length); }, function (e) { heard.push(e.code); },
+              { filter: 'Zo', multiple: true });
+       calls[2].fail({ code: 20 });
+       c.pickContact(function () {}, function (e) { heard.push(e.code); });
+       calls[3].fail(6);
+       c.displayContact(7, null, { allowsEditing: true });
+       c.newContactUI(function (id) { heard.push(id); });
+       ({ heard: heard, sent: sent() })
+     )JS",
+     R"({"heard":[4,7,20,6],
+         "sent":[["Contacts","save",[{"id":null,"nickname":"Zo"}]],["Contacts","remove",[7]],
+                 ["Contacts","search",[["name"],{"filter":"Zo","multiple":true}]],["Contacts","pickContact",[[]]],
+                 ["Contacts","displayContact",[7,{"allowsEditing":true}]],["Contacts","newContact",[]]]})"},
     {"globalization sends dates as milliseconds and one dictionary per call",
      "harbor-plugin-globalization/www/globalization.js",
      R"JS(

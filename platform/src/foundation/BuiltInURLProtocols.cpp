@@ -1,6 +1,7 @@
 #include "BuiltInURLProtocols.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,8 +11,11 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "plat/foundation/NSHTTPCookieStorage.h"
+#include "plat/foundation/Log.h"
+#include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
 
@@ -33,21 +37,23 @@ class FileURLProtocol : public NSURLProtocol {
 
   static bool canInitWithRequest(const NSURLRequestPtr& request) { return hasScheme(request, {"file"}); }
 
+  ~FileURLProtocol() override { closeFile(); }
+
   void startLoading() override {
     auto client = this->client();
     const NSURLPtr& url = request()->URL();
     std::string path = url->path();
     // Non-blocking, so that opening a pipe with no writer returns at once; only regular files
     // are read, as a device could never reach its end.
-    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    fd_ = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
       long code = errno == EACCES ? NSURLErrorNoPermissionsToReadFile : NSURLErrorFileDoesNotExist;
       client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      closeFile();
       long code = S_ISDIR(st.st_mode) ? NSURLErrorFileIsDirectory : NSURLErrorNoPermissionsToReadFile;
       client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
@@ -55,24 +61,53 @@ class FileURLProtocol : public NSURLProtocol {
     auto response = NSURLResponse::responseWithURL(url, MIMETypeForPathExtension(url->pathExtension()),
                                                    static_cast<std::int64_t>(st.st_size), std::nullopt);
     client->URLProtocolDidReceiveResponseCacheStoragePolicy(*this, response, NSURLCacheStoragePolicy::NotAllowed);
-    Data chunk(kChunkSize);
-    for (;;) {
-      ssize_t n = ::read(fd, chunk.data(), chunk.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ::close(fd);
-        client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, url));
-        return;
-      }
-      if (n == 0 || stopped_) break;
-      client->URLProtocolDidLoadData(*this, Data(chunk.begin(), chunk.begin() + n));
-    }
-    ::close(fd);
-    if (!stopped_) client->URLProtocolDidFinishLoading(*this);
+    readNextPiece();
   }
-  void stopLoading() override { stopped_ = true; }
+  void stopLoading() override {
+    stopped_ = true;
+    // The pieces are read on the main thread; a connection cancelled from its delegate queue
+    // leaves the descriptor to that thread.
+    if (isMainThread()) {
+      closeFile();
+    } else {
+      RunLoop::main().post([self = std::static_pointer_cast<FileURLProtocol>(shared_from_this())] { self->closeFile(); });
+    }
+  }
 
  private:
+  // One piece per turn of the main run loop, after the client has seen the one before: a
+  // client that wants no more (a size limit reached) stops the load before the next read, so a
+  // huge file never sits in memory whole.
+  void readNextPiece() {
+    if (stopped_ || fd_ < 0) return;
+    auto client = this->client();
+    const NSURLPtr& url = request()->URL();
+    Data chunk(kChunkSize);
+    ssize_t n;
+    do {
+      n = ::read(fd_, chunk.data(), chunk.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      closeFile();
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, url));
+      return;
+    }
+    if (n == 0) {
+      closeFile();
+      client->URLProtocolDidFinishLoading(*this);
+      return;
+    }
+    chunk.resize(static_cast<std::size_t>(n));
+    client->URLProtocolDidLoadData(*this, chunk);
+    RunLoop::main().post([weak = weakSelf<FileURLProtocol>()] {
+      if (auto self = weak.lock()) self->readNextPiece();
+    });
+  }
+  void closeFile() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  }
+
+  int fd_ = -1;
   std::atomic<bool> stopped_{false};
 };
 
@@ -175,6 +210,64 @@ long errorCodeForCurl(CURLcode code) {
   }
 }
 
+// libcurl, loaded on the first http(s) load rather than with the program: it brings the TLS,
+// Kerberos, LDAP and compression libraries with it, whose loading would otherwise take a good part
+// of every launch, while most applications' pages are files.
+struct Curl {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&curl_share_init) share_init = nullptr;
+  decltype(&curl_share_setopt) share_setopt = nullptr;
+
+  // The library, initialised; null when it cannot be loaded (logged once, with the reason).
+  static const Curl* shared() {
+    static const Curl* loaded = load();
+    return loaded;
+  }
+
+ private:
+  static const Curl* load() {
+    void* handle = nullptr;
+    std::string reason;
+    // The OpenSSL build and the GnuTLS build share the interface.
+    for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
+      handle = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (handle) break;
+      const char* error = ::dlerror();
+      reason = error ? error : name;
+    }
+    static Curl api;
+    bool found = handle &&
+                 (api.global_init = reinterpret_cast<decltype(api.global_init)>(::dlsym(handle, "curl_global_init"))) &&
+                 (api.easy_init = reinterpret_cast<decltype(api.easy_init)>(::dlsym(handle, "curl_easy_init"))) &&
+                 (api.easy_setopt = reinterpret_cast<decltype(api.easy_setopt)>(::dlsym(handle, "curl_easy_setopt"))) &&
+                 (api.easy_perform = reinterpret_cast<decltype(api.easy_perform)>(::dlsym(handle, "curl_easy_perform"))) &&
+                 (api.easy_getinfo = reinterpret_cast<decltype(api.easy_getinfo)>(::dlsym(handle, "curl_easy_getinfo"))) &&
+                 (api.easy_cleanup = reinterpret_cast<decltype(api.easy_cleanup)>(::dlsym(handle, "curl_easy_cleanup"))) &&
+                 (api.slist_append = reinterpret_cast<decltype(api.slist_append)>(::dlsym(handle, "curl_slist_append"))) &&
+                 (api.slist_free_all =
+                      reinterpret_cast<decltype(api.slist_free_all)>(::dlsym(handle, "curl_slist_free_all"))) &&
+                 (api.share_init = reinterpret_cast<decltype(api.share_init)>(::dlsym(handle, "curl_share_init"))) &&
+                 (api.share_setopt = reinterpret_cast<decltype(api.share_setopt)>(::dlsym(handle, "curl_share_setopt")));
+    if (!found) {
+      if (handle) reason = "a libcurl without the functions it needs";
+      NSLog("ERROR: http and https loads are not possible: " + reason);
+      return nullptr;
+    }
+    if (api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      NSLog("ERROR: http and https loads are not possible: libcurl did not initialise");
+      return nullptr;
+    }
+    return &api;
+  }
+};
+
 bool isTokenCharacter(unsigned char c) {
   return c > 0x20 && c < 0x7f && !std::strchr("()<>@,;:\\\"/[]?={}", c);
 }
@@ -191,15 +284,15 @@ bool isToken(std::string_view text) {
 bool isSafeFieldValue(std::string_view value) { return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
 
 // The process's cookie jar: every http(s) load that handles cookies reads and fills it.
-CURLSH* sharedCookieJar() {
+CURLSH* sharedCookieJar(const Curl* lib) {
   static std::mutex locks[CURL_LOCK_DATA_LAST];
-  static CURLSH* share = [] {
-    CURLSH* s = curl_share_init();
-    curl_share_setopt(s, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void*) {
+  static CURLSH* share = [lib] {
+    CURLSH* s = lib->share_init();
+    lib->share_setopt(s, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void*) {
       locks[data].lock();
     });
-    curl_share_setopt(s, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { locks[data].unlock(); });
-    curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    lib->share_setopt(s, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { locks[data].unlock(); });
+    lib->share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     return s;
   }();
   return share;
@@ -214,6 +307,7 @@ struct HTTPTransfer {
   std::atomic<bool> stopped{false};
   NSHTTPURLResponse::HeaderFields headers;
   bool responseSent = false;
+  const Curl* lib = nullptr;
   CURL* curl = nullptr;
   NSInputStreamPtr bodyStream;
   std::int64_t bodySent = 0;
@@ -225,8 +319,8 @@ struct HTTPTransfer {
     responseSent = true;
     long status = 0;
     char* effective = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+    lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    lib->easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
     NSURLPtr url = effective ? NSURLWithFallback(effective) : request->URL();
     auto response = NSHTTPURLResponse::responseWithURL(url, status, headers);
     if (!stopped) client->URLProtocolDidReceiveResponseCacheStoragePolicy(*protocol, response,
@@ -282,14 +376,14 @@ struct HTTPTransfer {
   }
 
   void run() {
-    curl = curl_easy_init();
+    curl = lib->easy_init();
     if (!curl) {
       client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorUnknown, request->URL()));
       return;
     }
     const std::string& method = request->HTTPMethod();
     if (!isToken(method)) {
-      curl_easy_cleanup(curl);
+      lib->easy_cleanup(curl);
       curl = nullptr;
       client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorBadURL, request->URL()));
       return;
@@ -313,65 +407,65 @@ struct HTTPTransfer {
         }
         continue;
       }
-      fields = curl_slist_append(fields, (name + (value.empty() ? ";" : ": " + value)).c_str());
+      fields = lib->slist_append(fields, (name + (value.empty() ? ";" : ": " + value)).c_str());
     }
-    fields = curl_slist_append(fields, "Expect:");
+    fields = lib->slist_append(fields, "Expect:");
     long timeout = std::max(1L, static_cast<long>(request->timeoutInterval()));
 
-    curl_easy_setopt(curl, CURLOPT_URL, request->URL()->absoluteString().c_str());
+    lib->easy_setopt(curl, CURLOPT_URL, request->URL()->absoluteString().c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    lib->easy_setopt(curl, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    lib->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // Loopback addresses never go through a proxy.
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
+    lib->easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    lib->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
     // Any encoding curl can decode, unless the request names its own.
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, acceptEncoding ? acceptEncoding->c_str() : "");
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);
+    lib->easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, acceptEncoding ? acceptEncoding->c_str() : "");
+    lib->easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);
     if (request->HTTPShouldHandleCookies() &&
         NSHTTPCookieStorage::sharedHTTPCookieStorage().cookieAcceptPolicy() != NSHTTPCookieAcceptPolicy::Never) {
-      curl_easy_setopt(curl, CURLOPT_SHARE, sharedCookieJar());
-      curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+      lib->easy_setopt(curl, CURLOPT_SHARE, sharedCookieJar(lib));
+      lib->easy_setopt(curl, CURLOPT_COOKIEFILE, "");
     }
     if (request->allowsAnyHTTPSCertificate()) {
-      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+      lib->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+      lib->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     }
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
     // The platform's timeout is an idle timeout: no data for that long.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HTTPTransfer::onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HTTPTransfer::onData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HTTPTransfer::onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
+    lib->easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
+    lib->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HTTPTransfer::onHeader);
+    lib->easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HTTPTransfer::onData);
+    lib->easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    lib->easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib->easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HTTPTransfer::onProgress);
+    lib->easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     if (method == "HEAD") {
-      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+      lib->easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (bodyStream) {
       bodyStream->open();
-      if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-      curl_easy_setopt(curl, CURLOPT_POST, 1L);
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyExpected));
-      curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
-      curl_easy_setopt(curl, CURLOPT_READFUNCTION, &HTTPTransfer::onRead);
-      curl_easy_setopt(curl, CURLOPT_READDATA, this);
+      if (method != "POST") lib->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+      lib->easy_setopt(curl, CURLOPT_POST, 1L);
+      lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyExpected));
+      lib->easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+      lib->easy_setopt(curl, CURLOPT_READFUNCTION, &HTTPTransfer::onRead);
+      lib->easy_setopt(curl, CURLOPT_READDATA, this);
     } else if (method != "GET" || body) {
-      if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body && !body->empty() ? reinterpret_cast<const char*>(body->data()) : "");
+      if (method != "POST") lib->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+      lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
+      lib->easy_setopt(curl, CURLOPT_POSTFIELDS, body && !body->empty() ? reinterpret_cast<const char*>(body->data()) : "");
     }
 
-    CURLcode result = curl_easy_perform(curl);
+    CURLcode result = lib->easy_perform(curl);
     if (!stopped) {
       if (result == CURLE_OK) {
         sendResponse();
@@ -382,8 +476,8 @@ struct HTTPTransfer {
     }
     // A writer still feeding the stream learns that no one reads any more.
     if (bodyStream) bodyStream->close();
-    curl_slist_free_all(fields);
-    curl_easy_cleanup(curl);
+    lib->slist_free_all(fields);
+    lib->easy_cleanup(curl);
     curl = nullptr;
   }
 
@@ -403,9 +497,13 @@ class HTTPURLProtocol : public NSURLProtocol {
   static bool canInitWithRequest(const NSURLRequestPtr& request) { return hasScheme(request, {"http", "https"}); }
 
   void startLoading() override {
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    const Curl* lib = Curl::shared();
+    if (!lib) {
+      client()->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorCannotConnectToHost, request()->URL()));
+      return;
+    }
     transfer_ = std::make_shared<HTTPTransfer>();
+    transfer_->lib = lib;
     transfer_->request = request();
     transfer_->client = client();
     transfer_->protocol = std::static_pointer_cast<NSURLProtocol>(shared_from_this());

@@ -107,6 +107,11 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
   std::vector<std::string> handlerNames;
   std::shared_ptr<SessionStorage> sessionStorage = std::make_shared<SessionStorage>();
   std::shared_ptr<Document> document;
+  // The empty document a page starts with is made only when something needs it (a script, a
+  // frame): most pages replace it with their first load before anyone looks, and making it costs
+  // a script context and the DOM stand-in, a good part of a launch.
+  bool emptyDocumentPending = false;
+  std::string emptyDocumentUserAgent;
   std::shared_ptr<MainLoad> main;  // the last top-level load allowed
   NSURLRequestPtr request;
   std::uint64_t nextIdentifier = 1;
@@ -135,8 +140,21 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
   }
 
   void replaceDocument(std::shared_ptr<Document> doc) {
+    emptyDocumentPending = false;
     if (document) document->teardown();
     document = std::move(doc);
+  }
+
+  // The document on show, making the empty one first when it is still pending.
+  const std::shared_ptr<Document>& currentDocument() {
+    if (!document && emptyDocumentPending && !closed) {
+      auto doc = makeDocument(NSURL::URLWithString("about:blank"), 0, std::nullopt, emptyDocumentUserAgent);
+      doc->parsed = true;
+      doc->complete = true;
+      doc->callDom("setReadyState", {doc->js->makeString("complete")});
+      replaceDocument(doc);
+    }
+    return document;
   }
 
   // ---- Navigations ------------------------------------------------------------------------------
@@ -184,14 +202,16 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
     std::string code = percentDecode(url->resourceSpecifier()).value_or("");
     RunLoop::main().post([weak = weak_from_this(), code] {
       auto self = weak.lock();
-      if (!self || self->closed || !self->document) return;
+      if (!self || self->closed || !self->currentDocument()) return;
       auto doc = self->document;
       doc->evaluate(code, "", 1);
     });
   }
 
-  bool isSameDocument(const NSURLPtr& url, WebNavigationType type) const {
-    if (!document || type == WebNavigationType::Reload || !url->fragment()) return false;
+  bool isSameDocument(const NSURLPtr& url, WebNavigationType type) {
+    if (type == WebNavigationType::Reload || !url->fragment()) return false;
+    if (hasScheme(url, "about")) currentDocument();
+    if (!document) return false;
     if (document->loadIdentifier == 0 && !hasScheme(url, "about")) return false;
     return withoutFragment(url) == withoutFragment(document->url);
   }
@@ -754,7 +774,7 @@ void Document::forget(const std::shared_ptr<ResourceFetch>& f) {
 }
 
 void Document::setTimer(long id, double milliseconds, bool repeats) {
-  if (closed) return;
+  if (closed || JSContext::scriptsStopped()) return;
   double delay = std::max(0.0, milliseconds) / 1000.0;
   // A repeating timer of no delay still waits a moment between turns, so it cannot starve the loop.
   double interval = repeats ? std::max(milliseconds, 1.0) / 1000.0 : 0;
@@ -777,6 +797,13 @@ void Document::clearTimer(long id) {
 
 void Document::fireTimer(long id) {
   if (closed) return;
+  if (JSContext::scriptsStopped()) {
+    // The process is ending: a page whose timers start more timers would keep the run loop
+    // busy forever and termination could never finish.
+    for (auto& [timerId, timer] : timers) RunLoop::main().cancelTimer(timer.id);
+    timers.clear();
+    return;
+  }
   auto it = timers.find(id);
   if (it == timers.end()) return;
   if (!it->second.repeats) timers.erase(it);
@@ -792,12 +819,8 @@ WebPage::~WebPage() { close(); }
 void WebPage::initWithClient(const std::shared_ptr<WebPageClient>& client, Configuration configuration) {
   impl_->client = client;
   impl_->configuration = configuration;
-  std::string userAgent = client ? client->webPageUserAgent() : std::string();
-  auto doc = impl_->makeDocument(NSURL::URLWithString("about:blank"), 0, std::nullopt, userAgent);
-  doc->parsed = true;
-  doc->complete = true;
-  doc->callDom("setReadyState", {doc->js->makeString("complete")});
-  impl_->replaceDocument(doc);
+  impl_->emptyDocumentUserAgent = client ? client->webPageUserAgent() : std::string();
+  impl_->emptyDocumentPending = true;
 }
 
 void WebPage::close() {
@@ -845,12 +868,12 @@ std::string WebPage::title() {
 
 Result<JSValue> WebPage::evaluate(const std::string& script, JSException* exception) {
   assert(isMainThread() && "web pages are main-thread objects");
-  auto doc = impl_->document;
+  auto doc = impl_->currentDocument();
   if (!doc || !doc->js) return Failure{"no document"};
   return doc->js->evaluate(script, {}, 1, exception);
 }
 
-JSContext& WebPage::context() { return *impl_->document->js; }
+JSContext& WebPage::context() { return *impl_->currentDocument()->js; }
 
 void WebPage::setScriptMessageHandlerNames(std::vector<std::string> names) {
   impl_->handlerNames = std::move(names);
@@ -867,7 +890,7 @@ void WebPage::simulateLinkClick(const NSURLPtr& url) {
 }
 
 void WebPage::simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure) {
-  if (impl_->document) impl_->navigateFrame(impl_->document, 0, url, std::move(failure));
+  if (impl_->currentDocument()) impl_->navigateFrame(impl_->document, 0, url, std::move(failure));
 }
 
 bool WebPage::simulateFailure(const NSError& error) { return impl_->endMainLoad(error); }

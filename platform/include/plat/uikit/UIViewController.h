@@ -30,6 +30,8 @@ class UIViewController : public Object {
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool animated) {}
   virtual void viewDidAppear(bool animated) {}
+  // Called when a navigation controller takes this controller off its stack.
+  virtual void viewWillDisappear(bool animated) {}
   virtual void viewDidDisappear(bool animated) {}
   virtual void viewDidUnload() {}
   virtual void didReceiveMemoryWarning() {}
@@ -48,6 +50,9 @@ class UIViewController : public Object {
 
   std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  // The navigation controller whose stack holds this controller, or null.
+  std::shared_ptr<UIViewController> navigationController() const { return navigationController_.lock(); }
+  void setNavigationController(const std::shared_ptr<UIViewController>& nav) { navigationController_ = nav; }
   bool isBeingPresented() const { return beingPresented_; }
   bool isBeingDismissed() const { return beingDismissed_; }
 
@@ -69,6 +74,7 @@ class UIViewController : public Object {
   UIViewPtr view_;
   std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
+  std::weak_ptr<UIViewController> navigationController_;
   bool beingPresented_ = false;
   bool beingDismissed_ = false;
   UIInterfaceOrientation interfaceOrientation_ = UIInterfaceOrientationPortrait;
