@@ -9,8 +9,9 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
-#include "LocalNotificationPlugin.h"
 #include "FilePlugin.h"
+#include "FileTransferPlugin.h"
+#include "LocalNotificationPlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "NetworkInformationPlugin.h"
@@ -44,8 +45,9 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
-  registerLocalNotificationPlugin(registry);
   registerFilePlugin(registry);
+  registerFileTransferPlugin(registry);
+  registerLocalNotificationPlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerNetworkInformationPlugin(registry);

@@ -359,6 +359,26 @@ const Case kCases[] = {
                  ["File","truncate",["hbrfile://localhost/temporary/n.txt",2]]],
          "seen":["loadstart 1","load 2","loadend 2","loadstart 1","error 2","loadend 2"],
          "text":"23456","code":1,"afterWrite":[7,7],"afterTruncate":[2,2]})"},
+    {"file transfer sends every argument by position and tells progress from the answer",
+     "harbor-plugin-file-transfer/www/filetransfer.js",
+     R"JS(
+       var FT = harbor.require('harbor-plugin-file-transfer.FileTransfer');
+       var t = new FT(), heard = [];
+       t.onprogress = function (p) { heard.push(p.loaded + '/' + p.total); };
+       t.upload('/a.txt', 'http://127.0.0.1/up', function (r) { heard.push(r.responseCode); },
+                function (e) { heard.push(e.code + ' ' + e.http_status); },
+                { fileKey: 'f', params: { a: 1 }, chunkedMode: false, httpMethod: 'PUT' }, true);
+       calls[0].success({ lengthComputable: true, loaded: 5, total: 10 });
+       calls[0].success({ responseCode: 201, bytesSent: 10 });
+       calls[0].fail({ code: 3, http_status: 500 });
+       t.download('http://127.0.0.1/f', '/b.txt', null, null);
+       t.abort();
+       ({ heard: heard, sent: sent(), abortCode: window.FileTransferError.ABORT_ERR })
+     )JS",
+     R"({"heard":["5/10",201,"3 500"],
+         "sent":[["FileTransfer","upload",["/a.txt","http://127.0.0.1/up","f",null,null,{"a":1},true,false,null,"1","PUT"]],
+                 ["FileTransfer","download",["http://127.0.0.1/f","/b.txt",false,"1",null]],
+                 ["FileTransfer","abort",["1"]]],"abortCode":4})"},
     {"geolocation gives positions in the web's shape and forgets cleared watches",
      "harbor-plugin-geolocation/www/geolocation.js",
      R"JS(
