@@ -14,7 +14,9 @@
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSUUID.h"
 #include "plat/foundation/Strings.h"
+#include "plat/imageio/ImageMetadata.h"
 #include "plat/mobilecoreservices/UTType.h"
+#include "plat/uikit/UIImage.h"
 
 namespace plat {
 namespace {
@@ -205,7 +207,13 @@ void ALAssetsLibrary::writeImageDataToSavedPhotosAlbum(const Data& imageData, co
   std::optional<NSError> error = accessError();
   if (!error) {
     if (auto extension = imageExtensionOf(imageData)) {
-      url = SimulatedPhotoLibrary::addAsset(imageData, *extension);
+      const Data* bytes = &imageData;
+      Result<Data> merged = Failure{""};
+      if (*extension == "JPG" && metadata.isDictionary() && !metadata.asDictionary().empty()) {
+        merged = CGImageDestinationCopyJPEGWithMetadata(imageData, metadata.asDictionary());
+        if (merged) bytes = &*merged;
+      }
+      url = SimulatedPhotoLibrary::addAsset(*bytes, *extension);
       if (!url) error = libraryError(ALAssetsLibraryWriteFailedError, "Write failed");
     } else {
       error = libraryError(ALAssetsLibraryWriteInvalidDataError, "Invalid data");
@@ -214,6 +222,13 @@ void ALAssetsLibrary::writeImageDataToSavedPhotosAlbum(const Data& imageData, co
   dispatch::mainAsync([completion = std::move(completion), url, error] {
     if (completion) completion(url, error);
   });
+}
+
+void ALAssetsLibrary::writeImageToSavedPhotosAlbum(const std::shared_ptr<const struct CGImage>& image,
+                                                   long orientation, WriteCompletionBlock completion) {
+  auto picture = UIImage::imageWithCGImage(image, 1.0, static_cast<UIImageOrientation>(orientation < 0 || orientation > 7 ? 0 : orientation));
+  Data bytes = picture ? UIImageJPEGRepresentation(*picture, 1.0) : Data{};
+  writeImageDataToSavedPhotosAlbum(bytes, Value(), std::move(completion));
 }
 
 std::string SimulatedPhotoLibrary::folderPath() {

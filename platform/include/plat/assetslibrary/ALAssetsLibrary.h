@@ -111,8 +111,13 @@ class ALAssetsLibrary : public Object {
   void assetForURL(const NSURLPtr& assetURL, AssetResultBlock resultBlock, FailureBlock failureBlock);
   // Adds encoded image data as a photo (the type is taken from the data's signature: JPEG, PNG or
   // GIF); the completion, on a later main-loop turn, gets the new asset's URL or an error (access
-  // refused, data of no known image type, or a write failure). The metadata is not kept.
+  // refused, data of no known image type, or a write failure). A JPEG keeps the metadata given
+  // (a dictionary of "{Exif}", "{GPS}" and "{TIFF}" blocks, imageio/ImageMetadata.h) in its Exif
+  // segment; other types store the bytes as they are.
   void writeImageDataToSavedPhotosAlbum(const Data& imageData, const Value& metadata, WriteCompletionBlock completion);
+  // Adds a bitmap as a JPEG photo at full quality, drawn upright from the orientation.
+  void writeImageToSavedPhotosAlbum(const std::shared_ptr<const struct CGImage>& image, long orientation,
+                                    WriteCompletionBlock completion);
 };
 
 // The simulated device's side of the library: tests and the runner fill it and choose the

@@ -30,6 +30,9 @@
 
 namespace plat {
 
+// The URL that opens the application's page in the Settings app.
+inline constexpr char UIApplicationOpenSettingsURLString[] = "app-settings:";
+
 using UIBackgroundTaskIdentifier = std::uint64_t;
 inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
 

@@ -6,6 +6,8 @@
 // Threads: main thread only.
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "plat/foundation/Object.h"
 #include "plat/uikit/UIApplication.h"
@@ -46,6 +48,15 @@ class UIViewController : public Object {
   // everything presented over it. Animated: off screen, and the completion run, on a later turn.
   virtual void dismissViewControllerAnimated(bool animated, Completion completion);
 
+  // The title a navigation bar shows for it, and its right bar button (UINavigationController.h).
+  const std::optional<std::string>& title() const { return title_; }
+  void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
+  std::shared_ptr<Object> rightBarButtonItem() const { return rightBarButtonItem_; }
+  void setRightBarButtonItem(std::shared_ptr<Object> item) { rightBarButtonItem_ = std::move(item); }
+  // The navigation controller whose stack holds it.
+  std::shared_ptr<UIViewController> navigationController() const { return navigationController_.lock(); }
+  void setNavigationController(const std::shared_ptr<UIViewController>& n) { navigationController_ = n; }
+
   std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
   bool isBeingPresented() const { return beingPresented_; }
@@ -67,6 +78,9 @@ class UIViewController : public Object {
   void finishDismissal(bool animated, Completion completion);
 
   UIViewPtr view_;
+  std::optional<std::string> title_;
+  std::shared_ptr<Object> rightBarButtonItem_;
+  std::weak_ptr<UIViewController> navigationController_;
   std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
   bool beingPresented_ = false;
