@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "BatteryStatusPlugin.h"
+#include "CameraPlugin.h"
 #include "ClipboardPlugin.h"
 #include "ConsolePlugin.h"
 #include "DeviceMotionPlugin.h"
@@ -33,6 +34,7 @@ void registerPluginClasses() {
   // name classes registered here.
   auto& registry = plat::ClassRegistry::shared();
   registerBatteryStatusPlugin(registry);
+  registerCameraPlugin(registry);
   registerClipboardPlugin(registry);
   registerConsolePlugin(registry);
   registerDevicePlugin(registry);
