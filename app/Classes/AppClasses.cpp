@@ -10,6 +10,7 @@
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "GeolocationPlugin.h"
+#include "ImagePickerPlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "SplashScreenPlugin.h"
 #include "StatusBarPlugin.h"
@@ -42,6 +43,7 @@ void registerPluginClasses() {
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerGeolocationPlugin(registry);
+  registerImagePickerPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerSplashScreenPlugin(registry);
   registerStatusBarPlugin(registry);
