@@ -17,6 +17,7 @@
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
 #include "ScreenWatcher.h"
+#include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
@@ -31,6 +32,8 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
 
 namespace harbor::runner {
@@ -238,6 +241,12 @@ Options:
   --location-permission P the application's location permission: ask (default: the user is
                           asked and allows), refuse (asked, and refuses), granted, denied or
                           restricted (decided already)
+  --pictures DIR|test     the user's pictures: the JPEG and PNG files of DIR (in name order,
+                          round and round), or a generated 640x480 test picture. The camera
+                          takes the next one; an empty photo library is filled with them, and
+                          library pickers choose its newest photo. Without it every image
+                          picker is cancelled. Each answer is logged:
+                            harbor: image picker camera -> 'beach.jpg'
   -h, --help              this text
 )";
 }
@@ -267,6 +276,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
       else if (name == "--screen") target = &options.screen;
+      else if (name == "--pictures") target = &options.pictures;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
                name != "--location-permission")
@@ -316,12 +326,110 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
     bundle = argument;
   }
+  if (options.pictures && *options.pictures != "test") {
+    bool isDirectory = false;
+    if (!plat::NSFileManager::defaultManager().fileExistsAtPath(*options.pictures, &isDirectory) || !isDirectory)
+      return plat::Failure{"--pictures needs a folder of pictures or \"test\", not \"" + *options.pictures + "\""};
+  }
   if (options.location && !options.locationTrack.empty())
     return plat::Failure{"--location and --location-track both say where the device is: give one"};
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
   return options;
 }
+
+namespace {
+
+struct Picture {
+  std::string name;
+  std::shared_ptr<plat::UIImage> image;
+  plat::Data bytes;
+};
+
+// The pictures --pictures names: the folder's JPEG and PNG files that decode, or the test card.
+std::vector<Picture> loadPictures(const std::string& source) {
+  std::vector<Picture> pictures;
+  if (source == "test") {
+    auto image = plat::SimulatedTestPicture(640, 480);
+    pictures.push_back({"test picture", image, plat::UIImageJPEGRepresentation(*image, 0.9)});
+    return pictures;
+  }
+  auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(source).value_or(
+      std::vector<std::string>{});
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    std::string extension = plat::toLowerASCII(plat::pathExtension(name));
+    if (extension != "jpg" && extension != "jpeg" && extension != "png") continue;
+    auto bytes = plat::NSFileManager::defaultManager().contentsAtPath(plat::stringByAppendingPathComponent(source, name));
+    auto image = bytes ? plat::UIImage::imageWithData(*bytes) : nullptr;
+    if (!image) {
+      plat::NSLog("harbor: --pictures: " + name + " is not a picture; skipped");
+      continue;
+    }
+    pictures.push_back({name, image, std::move(*bytes)});
+  }
+  return pictures;
+}
+
+void answerPickers(const Options& options) {
+  auto pictures = std::make_shared<std::vector<Picture>>();
+  if (options.pictures) {
+    *pictures = loadPictures(*options.pictures);
+    auto existing = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(
+        plat::SimulatedPhotoLibrary::folderPath());
+    if (!existing || existing->empty()) {
+      double date = 0;
+      for (const auto& picture : *pictures) {
+        bool png = picture.bytes.size() > 1 && picture.bytes[0] == 0x89;
+        plat::SimulatedPhotoLibrary::addAsset(picture.bytes, png ? "PNG" : "JPG", date += 1);
+      }
+    }
+  }
+  auto next = std::make_shared<std::size_t>(0);
+  plat::UIDriver::shared().setPickerAutoAnswer([pictures, next](plat::UIDrivenPicker& picker) {
+    if (pictures->empty()) {
+      plat::NSLog("harbor: image picker -> cancelled");
+      picker.cancelPicking();
+      return;
+    }
+    if (picker.pickerSourceType() == plat::UIImagePickerControllerSourceTypeCamera) {
+      const Picture& picture = (*pictures)[(*next)++ % pictures->size()];
+      plat::NSLog("harbor: image picker camera -> '" + picture.name + "'");
+      picker.pickImage(picture.image);
+      return;
+    }
+    // The newest photo of the library.
+    auto library = std::make_shared<plat::ALAssetsLibrary>();
+    auto newest = std::make_shared<plat::NSURLPtr>();
+    std::weak_ptr<plat::UIDrivenPicker> weak = plat::UIDriver::shared().topPicker();
+    library->enumerateGroupsWithTypes(
+        plat::ALAssetsGroupSavedPhotos,
+        [library, newest, weak](const plat::ALAssetsGroupPtr& group, bool&) {
+          if (group) {
+            group->setAssetsFilter(plat::ALAssetsGroup::AllPhotos);
+            group->enumerateAssetsUsingBlock([newest](const plat::ALAssetPtr& asset, std::size_t, bool&) {
+              if (asset) *newest = asset->assetURL();
+            });
+            return;
+          }
+          auto picker = weak.lock();
+          if (!picker) return;
+          if (!*newest) {
+            plat::NSLog("harbor: image picker library -> cancelled (no photos)");
+            picker->cancelPicking();
+            return;
+          }
+          plat::NSLog("harbor: image picker library -> " + (*newest)->absoluteString());
+          picker->pickAsset(*newest);
+        },
+        [weak](const plat::NSError& error) {
+          plat::NSLog("harbor: image picker library -> cancelled (" + error.localizedDescription + ")");
+          if (auto picker = weak.lock()) picker->cancelPicking();
+        });
+  });
+}
+
+}  // namespace
 
 void simulateSensors(const Options& options) {
   plat::SimulatedAccelerometer::setAvailable(options.acceleration.has_value());
@@ -543,6 +651,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  answerPickers(options);
   watchTheScreen();
 
   auto application = plat::UIApplication::sharedApplication();

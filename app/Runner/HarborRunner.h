@@ -42,6 +42,7 @@ struct Options {
   std::vector<plat::SimulatedFix> locationTrack;  // or the track it moves along (read from the file)
   LocationPermission locationPermission = LocationPermission::Ask;
   std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
+  std::optional<std::string> pictures;        // the user's pictures: a folder, or "test"
   bool help = false;
 };
 
