@@ -169,6 +169,99 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
   return line;
 }
 
+namespace {
+
+struct Picture {
+  std::string name;
+  std::shared_ptr<plat::UIImage> image;
+  plat::Data bytes;
+};
+
+// The pictures --pictures names: the folder's JPEG and PNG files that decode, or the test card.
+std::vector<Picture> loadPictures(const std::string& source) {
+  std::vector<Picture> pictures;
+  if (source == "test") {
+    auto image = plat::SimulatedTestPicture(640, 480);
+    pictures.push_back({"test picture", image, plat::UIImageJPEGRepresentation(*image, 0.9)});
+    return pictures;
+  }
+  auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(source).value_or(
+      std::vector<std::string>{});
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    std::string extension = plat::toLowerASCII(plat::pathExtension(name));
+    if (extension != "jpg" && extension != "jpeg" && extension != "png") continue;
+    auto bytes = plat::NSFileManager::defaultManager().contentsAtPath(plat::stringByAppendingPathComponent(source, name));
+    auto image = bytes ? plat::UIImage::imageWithData(*bytes) : nullptr;
+    if (!image) {
+      plat::NSLog("harbor: --pictures: " + name + " is not a picture; skipped");
+      continue;
+    }
+    pictures.push_back({name, image, std::move(*bytes)});
+  }
+  return pictures;
+}
+
+void answerPickers(const Options& options) {
+  auto pictures = std::make_shared<std::vector<Picture>>();
+  if (options.pictures) {
+    *pictures = loadPictures(*options.pictures);
+    auto existing = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(
+        plat::SimulatedPhotoLibrary::folderPath());
+    if (!existing || existing->empty()) {
+      double date = 0;
+      for (const auto& picture : *pictures) {
+        bool png = picture.bytes.size() > 1 && picture.bytes[0] == 0x89;
+        plat::SimulatedPhotoLibrary::addAsset(picture.bytes, png ? "PNG" : "JPG", date += 1);
+      }
+    }
+  }
+  auto next = std::make_shared<std::size_t>(0);
+  plat::UIDriver::shared().setPickerAutoAnswer([pictures, next](plat::UIDrivenPicker& picker) {
+    if (pictures->empty()) {
+      plat::NSLog("harbor: image picker -> cancelled");
+      picker.cancelPicking();
+      return;
+    }
+    if (picker.pickerSourceType() == plat::UIImagePickerControllerSourceTypeCamera) {
+      const Picture& picture = (*pictures)[(*next)++ % pictures->size()];
+      plat::NSLog("harbor: image picker camera -> '" + picture.name + "'");
+      picker.pickImage(picture.image);
+      return;
+    }
+    // The newest photo of the library.
+    auto library = std::make_shared<plat::ALAssetsLibrary>();
+    auto newest = std::make_shared<plat::NSURLPtr>();
+    std::weak_ptr<plat::UIDrivenPicker> weak = plat::UIDriver::shared().topPicker();
+    library->enumerateGroupsWithTypes(
+        plat::ALAssetsGroupSavedPhotos,
+        [library, newest, weak](const plat::ALAssetsGroupPtr& group, bool&) {
+          if (group) {
+            group->setAssetsFilter(plat::ALAssetsGroup::AllPhotos);
+            group->enumerateAssetsUsingBlock([newest](const plat::ALAssetPtr& asset, std::size_t, bool&) {
+              if (asset) *newest = asset->assetURL();
+            });
+            return;
+          }
+          auto picker = weak.lock();
+          if (!picker) return;
+          if (!*newest) {
+            plat::NSLog("harbor: image picker library -> cancelled (no photos)");
+            picker->cancelPicking();
+            return;
+          }
+          plat::NSLog("harbor: image picker library -> " + (*newest)->absoluteString());
+          picker->pickAsset(*newest);
+        },
+        [weak](const plat::NSError& error) {
+          plat::NSLog("harbor: image picker library -> cancelled (" + error.localizedDescription + ")");
+          if (auto picker = weak.lock()) picker->cancelPicking();
+        });
+  });
+}
+
+}  // namespace
+
 void standInForTheUser(const Options& options) {
   // The driver answers on a later turn, after the line is logged.
   plat::UIDriver::AutoAnswer answer = dialogAnswer(options);
@@ -178,6 +271,7 @@ void standInForTheUser(const Options& options) {
   bool refuse = options.locationPermission == LocationPermission::Refuse;
   plat::SimulatedLocation::setAnswer(refuse ? plat::SimulatedLocation::Answer::Deny
                                             : plat::SimulatedLocation::Answer::Grant);
+  answerPickers(options);
   plat::SimulatedLocation::setPromptObserver([](const plat::SimulatedLocation::Prompt& prompt) {
     bool always = prompt.kind == plat::kCLAuthorizationStatusAuthorizedAlways;
     bool allowed = prompt.answer == plat::SimulatedLocation::Answer::Grant;
@@ -337,99 +431,6 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
   options.bundle = bundle.value_or("");
   return options;
 }
-
-namespace {
-
-struct Picture {
-  std::string name;
-  std::shared_ptr<plat::UIImage> image;
-  plat::Data bytes;
-};
-
-// The pictures --pictures names: the folder's JPEG and PNG files that decode, or the test card.
-std::vector<Picture> loadPictures(const std::string& source) {
-  std::vector<Picture> pictures;
-  if (source == "test") {
-    auto image = plat::SimulatedTestPicture(640, 480);
-    pictures.push_back({"test picture", image, plat::UIImageJPEGRepresentation(*image, 0.9)});
-    return pictures;
-  }
-  auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(source).value_or(
-      std::vector<std::string>{});
-  std::sort(names.begin(), names.end());
-  for (const auto& name : names) {
-    std::string extension = plat::toLowerASCII(plat::pathExtension(name));
-    if (extension != "jpg" && extension != "jpeg" && extension != "png") continue;
-    auto bytes = plat::NSFileManager::defaultManager().contentsAtPath(plat::stringByAppendingPathComponent(source, name));
-    auto image = bytes ? plat::UIImage::imageWithData(*bytes) : nullptr;
-    if (!image) {
-      plat::NSLog("harbor: --pictures: " + name + " is not a picture; skipped");
-      continue;
-    }
-    pictures.push_back({name, image, std::move(*bytes)});
-  }
-  return pictures;
-}
-
-void answerPickers(const Options& options) {
-  auto pictures = std::make_shared<std::vector<Picture>>();
-  if (options.pictures) {
-    *pictures = loadPictures(*options.pictures);
-    auto existing = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(
-        plat::SimulatedPhotoLibrary::folderPath());
-    if (!existing || existing->empty()) {
-      double date = 0;
-      for (const auto& picture : *pictures) {
-        bool png = picture.bytes.size() > 1 && picture.bytes[0] == 0x89;
-        plat::SimulatedPhotoLibrary::addAsset(picture.bytes, png ? "PNG" : "JPG", date += 1);
-      }
-    }
-  }
-  auto next = std::make_shared<std::size_t>(0);
-  plat::UIDriver::shared().setPickerAutoAnswer([pictures, next](plat::UIDrivenPicker& picker) {
-    if (pictures->empty()) {
-      plat::NSLog("harbor: image picker -> cancelled");
-      picker.cancelPicking();
-      return;
-    }
-    if (picker.pickerSourceType() == plat::UIImagePickerControllerSourceTypeCamera) {
-      const Picture& picture = (*pictures)[(*next)++ % pictures->size()];
-      plat::NSLog("harbor: image picker camera -> '" + picture.name + "'");
-      picker.pickImage(picture.image);
-      return;
-    }
-    // The newest photo of the library.
-    auto library = std::make_shared<plat::ALAssetsLibrary>();
-    auto newest = std::make_shared<plat::NSURLPtr>();
-    std::weak_ptr<plat::UIDrivenPicker> weak = plat::UIDriver::shared().topPicker();
-    library->enumerateGroupsWithTypes(
-        plat::ALAssetsGroupSavedPhotos,
-        [library, newest, weak](const plat::ALAssetsGroupPtr& group, bool&) {
-          if (group) {
-            group->setAssetsFilter(plat::ALAssetsGroup::AllPhotos);
-            group->enumerateAssetsUsingBlock([newest](const plat::ALAssetPtr& asset, std::size_t, bool&) {
-              if (asset) *newest = asset->assetURL();
-            });
-            return;
-          }
-          auto picker = weak.lock();
-          if (!picker) return;
-          if (!*newest) {
-            plat::NSLog("harbor: image picker library -> cancelled (no photos)");
-            picker->cancelPicking();
-            return;
-          }
-          plat::NSLog("harbor: image picker library -> " + (*newest)->absoluteString());
-          picker->pickAsset(*newest);
-        },
-        [weak](const plat::NSError& error) {
-          plat::NSLog("harbor: image picker library -> cancelled (" + error.localizedDescription + ")");
-          if (auto picker = weak.lock()) picker->cancelPicking();
-        });
-  });
-}
-
-}  // namespace
 
 void simulateSensors(const Options& options) {
   plat::SimulatedAccelerometer::setAvailable(options.acceleration.has_value());
@@ -651,7 +652,6 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
-  answerPickers(options);
   watchTheScreen();
 
   auto application = plat::UIApplication::sharedApplication();

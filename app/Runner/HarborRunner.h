@@ -94,7 +94,9 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
 // ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
 // permission prompts as --location-permission says, logging each
-// ("harbor: location permission 'To show where you are' (when in use) -> allowed").
+// ("harbor: location permission 'To show where you are' (when in use) -> allowed"), and answers
+// image pickers from --pictures (filling an empty photo library with them) or cancels them,
+// logging each ("harbor: image picker camera -> 'beach.jpg'", "harbor: image picker -> cancelled").
 void standInForTheUser(const Options& options);
 
 // The sensors the device has: without --acceleration no accelerometer, without --heading no
