@@ -5,6 +5,7 @@
 #include <set>
 
 #include "HBRPreferences.h"
+#include "HBRTemporaryFiles.h"
 #include "UIImage+CropScaleOrientation.h"
 #include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/dispatch/Queues.h"
@@ -442,12 +443,7 @@ std::optional<plat::Data> HBRCamera::processImage(const plat::UIImage& image,
 }
 
 std::string HBRCamera::tempFilePath(const std::string& extension) {
-  std::string folder = plat::stringByStandardizingPath(plat::NSTemporaryDirectory());
-  auto& files = plat::NSFileManager::defaultManager();
-  for (int number = 1;; ++number) {
-    std::string path = plat::format("%s/%s%03d.%s", folder.c_str(), kHBRCameraFilePrefix, number, extension.c_str());
-    if (!files.fileExistsAtPath(path)) return path;
-  }
+  return HBRNumberedTemporaryFilePath(kHBRCameraFilePrefix, extension);
 }
 
 // ---------------------------------------------------------------------------------------------

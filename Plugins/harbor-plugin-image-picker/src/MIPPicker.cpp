@@ -1,6 +1,7 @@
 #include "MIPPicker.h"
 
 #include "HBRPluginResult.h"
+#include "HBRTemporaryFiles.h"
 #include "MIPAlbumPickerController.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSFileManager.h"
@@ -17,15 +18,6 @@ long integerOf(const plat::Dictionary& options, const char* key) {
   const plat::Value& value = options.get(key);
   if (value.isString()) return std::strtol(value.asString().c_str(), nullptr, 10);
   return static_cast<long>(value.asInt());
-}
-
-std::string resultFilePath() {
-  std::string folder = plat::stringByStandardizingPath(plat::NSTemporaryDirectory());
-  auto& files = plat::NSFileManager::defaultManager();
-  for (int number = 1;; ++number) {
-    std::string path = plat::format("%s/%s%03d.%s", folder.c_str(), kFilePrefix, number, "jpg");
-    if (!files.fileExistsAtPath(path)) return path;
-  }
 }
 
 }  // namespace
@@ -74,7 +66,7 @@ void MIPPicker::mipImagePickerControllerDidFinishPickingMediaWithInfo(MIPImagePi
     auto fail = [&](std::string text) {
       failure = HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::IOException, std::move(text));
     };
-    std::string path = resultFilePath();
+    std::string path = HBRNumberedTemporaryFilePath(kFilePrefix, "jpg");
     auto representation = item.asset ? item.asset->defaultRepresentation() : nullptr;
     std::shared_ptr<plat::UIImage> image;
     if (representation) {
