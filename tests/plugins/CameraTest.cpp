@@ -389,15 +389,22 @@ TEST_F(Camera, GeotaggedPictureWaitsForThePositionAndReadsBackWhole) {
   EXPECT_TRUE(plugin->geotagPending());
   EXPECT_TRUE(plugin->pickerController());
 
+  // A new request meanwhile does not take the waiting answer.
+  exec("Camera", "takePicture", {Value(50), Value(0), Value(0)}, "later");
+  settle();
+  EXPECT_TRUE(takeCallbacks().empty());
+
   plat::SimulatedLocation::pushLocation(plat::SimulatedFix{-33.8568, 151.2153, -12.5});
   settle();
   plat::SimulatedLocation::pushLocation(plat::SimulatedFix{10, 10});
   settle();
   auto c = onlyCallback();
   ASSERT_EQ(c.status, 1);
+  EXPECT_EQ(c.callbackId, "cb");
   plat::Data jpeg = fileOfURL(c.message.stringOr());
   ASSERT_FALSE(jpeg.empty());
-  EXPECT_FALSE(plugin->pickerController());
+  ASSERT_TRUE(plugin->pickerController()) << "the later request keeps its picker";
+  EXPECT_EQ(plugin->pickerController()->callbackId, std::optional<std::string>("later"));
   EXPECT_FALSE(plugin->geotagPending());
 
   // Decodes whole, and libexif finds the GPS block beside the camera's Exif data.

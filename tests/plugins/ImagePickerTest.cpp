@@ -160,7 +160,14 @@ TEST_F(ImagePicker, SelectionLimitRefusesWithTheAlertAndDoneAnswersInAlbumOrder)
 
 TEST_F(ImagePicker, MaximumOfOneReturnsTheFirstTapAtOnce) {
   addPhotos(2);
-  open({{"maximumImagesCount", Value(1)}, {"quality", Value(90)}});
+  exec("ImagePicker", "getPictures", {Value(plat::Dictionary{{"maximumImagesCount", Value(1)}, {"quality", Value(90)}})},
+       "first");
+  settle();
+  // A second call while the picker is open is refused; the open one answers the first.
+  exec("ImagePicker", "getPictures", {Value(plat::Dictionary{{"maximumImagesCount", Value(3)}})}, "second");
+  auto refused = onlyCallback();
+  EXPECT_EQ(refused.callbackId, "second");
+  EXPECT_EQ(refused.status, 9);
   auto grid = openAlbum(0);
   ASSERT_TRUE(grid);
   EXPECT_FALSE(grid->rightBarButtonItem());
@@ -169,6 +176,7 @@ TEST_F(ImagePicker, MaximumOfOneReturnsTheFirstTapAtOnce) {
   settle();
   auto c = onlyCallback();
   ASSERT_EQ(c.status, 1);
+  EXPECT_EQ(c.callbackId, "first");
   EXPECT_EQ(c.message.asArray().size(), 1u);
 }
 

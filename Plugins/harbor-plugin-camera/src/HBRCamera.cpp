@@ -241,7 +241,7 @@ void HBRCamera::present(const HBRCameraPickerPtr& picker) {
     // Nothing shows the picker, so no one could ever answer it.
     plat::NSLog("Camera.getPicture: the picker could not be shown.");
     send(errorText(kNoImageSelected), picker->callbackId);
-    endRequest();
+    endRequest(picker);
   }
 }
 
@@ -302,21 +302,26 @@ void HBRCamera::imagePickerControllerDidFinishPickingImageEditingInfo(plat::UIIm
 void HBRCamera::finishPicking(const HBRCameraPickerPtr& picker, const plat::UIImagePickerMediaInfo& info) {
   std::weak_ptr<HBRCamera> weak = std::static_pointer_cast<HBRCamera>(shared_from_this());
   if (info.mediaType == plat::kUTTypeImage) {
+    answeringPicker_ = picker;
     resultForImage(*picker->pictureOptions, info, [weak, picker](const HBRPluginResultPtr& result) {
       auto self = weak.lock();
       if (!self) return;
       self->send(result, picker->callbackId);
-      self->endRequest();
+      self->endRequest(picker);
     });
     return;
   }
   send(resultForVideo(info), picker->callbackId);
-  endRequest();
+  endRequest(picker);
 }
 
-void HBRCamera::endRequest() {
+void HBRCamera::endRequest(const HBRCameraPickerPtr& picker) {
   setHasPendingOperation(false);
-  setPickerController(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!picker || pickerController_ == picker) pickerController_.reset();
+  }
+  if (!picker || answeringPicker_ == picker) answeringPicker_.reset();
 }
 
 HBRPluginResultPtr HBRCamera::resultForVideo(const plat::UIImagePickerMediaInfo& info) const {
@@ -478,7 +483,7 @@ void HBRCamera::locationManagerDidFailWithError(plat::CLLocationManager& manager
 }
 
 void HBRCamera::imagePickerControllerReturnImageResult() {
-  auto picker = pickerController();
+  auto picker = answeringPicker_ ? answeringPicker_ : pickerController();
   if (!picker || !metadata_) {
     data_.clear();
     metadata_.reset();
@@ -504,7 +509,7 @@ void HBRCamera::imagePickerControllerReturnImageResult() {
                                                 if (e) plat::NSLog("Camera: the album copy failed: " + e->localizedDescription);
                                               });
   }
-  endRequest();
+  endRequest(picker);
   data_.clear();
   metadata_.reset();
 }
@@ -528,7 +533,7 @@ void HBRCamera::imagePickerControllerDidCancel(plat::UIImagePickerController& pi
       text = kNoAssetsAccess;
     }
     self->send(errorText(text), cameraPicker->callbackId);
-    self->endRequest();
+    self->endRequest(cameraPicker);
   };
   // A picker in a popover was never presented: a modal dismissal would never complete.
   if (auto popover = cameraPicker->pickerPopoverController) {
@@ -555,11 +560,12 @@ void HBRCamera::popoverControllerDidDismissPopover(plat::UIPopoverController& po
 void HBRCamera::alertViewClickedButtonAtIndex(plat::UIAlertView& alertView, std::int64_t buttonIndex) {
   if (buttonIndex == 1)
     plat::UIApplication::sharedApplication()->openURL(plat::NSURL::URLWithString(plat::UIApplicationOpenSettingsURLString));
-  if (auto picker = pickerController()) {
+  auto picker = pickerController();
+  if (picker) {
     picker->dismissViewControllerAnimated(true, nullptr);
     send(errorText(kNoCameraAccess), picker->callbackId);
   }
-  endRequest();
+  endRequest(picker);
 }
 
 void HBRCamera::navigationControllerWillShowViewControllerAnimated(plat::UINavigationController& navigationController,

@@ -104,13 +104,18 @@ class HBRCamera : public HBRPlugin,
   void present(const HBRCameraPickerPtr& picker);
   void showCameraRefusedAlert();
   void finishPicking(const HBRCameraPickerPtr& picker, const plat::UIImagePickerMediaInfo& info);
-  void endRequest();
+  // Ends the request of this picker: the flag cleared, the picker let go when it is still the
+  // current one (a newer request keeps its own).
+  void endRequest(const HBRCameraPickerPtr& picker);
   void send(const HBRPluginResultPtr& result, const std::optional<std::string>& callbackId);
   // Status 1 with the file URL of the written bytes, or 6 with the write error.
   HBRPluginResultPtr writeTempFile(const plat::Data& bytes, const HBRPictureOptions& options) const;
 
   mutable std::mutex mutex_;
   HBRCameraPickerPtr pickerController_;
+  // The picker whose picture is being answered; the geotagged answer comes later and must reach
+  // its own callback even if another request has started meanwhile.
+  HBRCameraPickerPtr answeringPicker_;
   std::shared_ptr<plat::CLLocationManager> locationManager_;
   std::optional<plat::Dictionary> metadata_;
   plat::Data data_;

@@ -32,6 +32,14 @@ void MIPPicker::getPictures(const HBRInvokedUrlCommandPtr& command) {
         command->callbackId());
     return;
   }
+  auto presenter = viewController();
+  if (presenter && std::dynamic_pointer_cast<MIPImagePickerController>(presenter->presentedViewController())) {
+    // The open picker still answers the page's first call.
+    commandDelegate()->sendPluginResult(
+        HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::Error, "A picker is already open."),
+        command->callbackId());
+    return;
+  }
   const plat::Dictionary& options = argument.asDictionary();
   long maximum = integerOf(options, "maximumImagesCount");
   width = integerOf(options, "width");
@@ -49,7 +57,6 @@ void MIPPicker::getPictures(const HBRInvokedUrlCommandPtr& command) {
   albums->parent = std::static_pointer_cast<MIPAssetSelectionDelegate>(picker);
 
   callbackId = command->callbackId();
-  auto presenter = viewController();
   if (!presenter || !presenter->presentViewController(picker, true, nullptr)) {
     plat::NSLog("ImagePicker.getPictures: the picker could not be shown.");
     commandDelegate()->sendPluginResult(

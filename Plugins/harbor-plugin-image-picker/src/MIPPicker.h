@@ -7,7 +7,8 @@
 //     -> OK with the file URLs ("hbr_photo_001.jpg", ...) of the chosen photos in the album's
 //        order; OK with [] when the user cancels. IO error (6) with the platform's description
 //        when a file cannot be written, or a text when a photo cannot be read, scaled or
-//        encoded (files already written stay). Error (9) without the options object.
+//        encoded (files already written stay). Error (9) without the options object, or while
+//        a picker is open (which still answers the call that opened it).
 // A maximum of 1 returns the first tapped photo at once; a maximum of 0 (absent) refuses every
 // selection. A width of 0 scales by the height alone and the reverse; both 0 keep the full
 // resolution. The quality is in percent (absent: 0).
