@@ -15,6 +15,12 @@ harbor.define('harbor-plugin-camera.camera', function (require, exports, module)
 
   function given(value) { return value === undefined ? null : value; }
 
+  // What getPicture gives back: moves the library picker's popover on a tablet.
+  function CameraPopoverHandle() {}
+  CameraPopoverHandle.prototype.setPosition = function (popoverOptions) {
+    exec(null, null, 'Camera', 'repositionPopover', [popoverOptions]);
+  };
+
   var camera = {
     getPicture: function (success, fail, options) {
       var o = options || {};
@@ -23,17 +29,18 @@ harbor.define('harbor-plugin-camera.camera', function (require, exports, module)
                   !!o.correctOrientation, !!o.saveToPhotoAlbum, given(o.popoverOptions),
                   given(o.cameraDirection)];
       exec(success, fail, 'Camera', 'takePicture', args);
-      return {
-        setPosition: function (popoverOptions) {
-          exec(null, null, 'Camera', 'repositionPopover', [popoverOptions]);
-        }
-      };
+      return new CameraPopoverHandle();
     },
     cleanup: function (success, fail) {
       exec(success, fail, 'Camera', 'cleanup', []);
     }
   };
-  for (var k in Camera) camera[k] = Camera[k];
+  camera.DestinationType = Camera.DestinationType;
+  camera.EncodingType = Camera.EncodingType;
+  camera.MediaType = Camera.MediaType;
+  camera.PictureSourceType = Camera.PictureSourceType;
+  camera.PopoverArrowDirection = Camera.PopoverArrowDirection;
+  camera.Direction = Camera.Direction;
 
   navigator.camera = camera;
   module.exports = camera;
