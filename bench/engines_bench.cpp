@@ -7,8 +7,10 @@
 //              navigation, fetched, executed and answered into the page;
 //   WKWebView  the same with the WKWebView engine: each call a script message, each answer an
 //              asynchronous evaluation.
+//   single     one call at a time under each engine, each answered before the next is made.
 // A headless page, one process. The last line:
-//   engines: <N> round trips/s UIWebView, <M> round trips/s WKWebView, burst of 100
+//   engines: <N> round trips/s UIWebView, <M> round trips/s WKWebView, burst of 100; single <S1>/s UIWebView,
+//   <S2>/s WKWebView
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -113,32 +115,40 @@ struct Container {
   }
 };
 
-void roundTrips(benchmark::State& state, const std::string& engine) {
+// Rounds of `calls` page calls, each round waiting for all its answers. A burst (many calls per
+// round) measures throughput; single calls (one per round, each answered before the next) what a
+// page that awaits every answer feels, where a burst hides each call's turns of the main loop
+// behind the others.
+void roundTrips(benchmark::State& state, const std::string& engine, int calls) {
   Container container;
   if (!container.start(engine)) {
     state.SkipWithError("the page did not load");
     return;
   }
   double expected = container.received();
-  std::string send = "sendBurst(" + std::to_string(kBurst) + ")";
+  std::string send = calls == 1 ? std::string("send()") : "sendBurst(" + std::to_string(calls) + ")";
   for (auto _ : state) {
     container.page->evaluate(send);
-    expected += kBurst;
+    expected += calls;
     if (!container.pumpUntil(expected)) {
-      state.SkipWithError("a burst did not complete");
+      state.SkipWithError("a round was not answered");
       return;
     }
   }
   state.counters["rate"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kBurst, benchmark::Counter::kIsRate);
+      benchmark::Counter(static_cast<double>(state.iterations()) * calls, benchmark::Counter::kIsRate);
 }
 
-void BM_UIWebViewBurst(benchmark::State& state) { roundTrips(state, "HBRUIWebViewEngine"); }
-void BM_WKWebViewBurst(benchmark::State& state) { roundTrips(state, "HBRWKWebViewEngine"); }
+void BM_UIWebViewBurst(benchmark::State& state) { roundTrips(state, "HBRUIWebViewEngine", kBurst); }
+void BM_WKWebViewBurst(benchmark::State& state) { roundTrips(state, "HBRWKWebViewEngine", kBurst); }
+void BM_UIWebViewSingle(benchmark::State& state) { roundTrips(state, "HBRUIWebViewEngine", 1); }
+void BM_WKWebViewSingle(benchmark::State& state) { roundTrips(state, "HBRWKWebViewEngine", 1); }
 
 BENCHMARK(BM_RawCallbackEvaluation)->UseRealTime();
 BENCHMARK(BM_UIWebViewBurst)->UseRealTime();
 BENCHMARK(BM_WKWebViewBurst)->UseRealTime();
+BENCHMARK(BM_UIWebViewSingle)->UseRealTime();
+BENCHMARK(BM_WKWebViewSingle)->UseRealTime();
 
 }  // namespace
 
@@ -162,6 +172,11 @@ int main(int argc, char** argv) {
   double wk = (*rates)["BM_WKWebViewBurst"];
   std::printf("raw callback evaluation: %.0f/s; UIWebView %.2f of raw, WKWebView %.2f of raw\n", raw,
               raw > 0 ? ui / raw : 0.0, raw > 0 ? wk / raw : 0.0);
-  std::printf("engines: %.0f round trips/s UIWebView, %.0f round trips/s WKWebView, burst of %d\n", ui, wk, kBurst);
+  double uiSingle = (*rates)["BM_UIWebViewSingle"];
+  double wkSingle = (*rates)["BM_WKWebViewSingle"];
+  std::printf(
+      "engines: %.0f round trips/s UIWebView, %.0f round trips/s WKWebView, burst of %d; single %.0f/s UIWebView, "
+      "%.0f/s WKWebView\n",
+      ui, wk, kBurst, uiSingle, wkSingle);
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
 #include "GeolocationPlugin.h"
+#include "GlobalizationPlugin.h"
 #include "ImagePickerPlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "SplashScreenPlugin.h"
@@ -43,6 +44,7 @@ void registerPluginClasses() {
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
   registerGeolocationPlugin(registry);
+  registerGlobalizationPlugin(registry);
   registerImagePickerPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerSplashScreenPlugin(registry);

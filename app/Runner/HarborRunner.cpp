@@ -303,7 +303,7 @@ they are, unless --dialog-button or --dialog-text say otherwise) and logs each o
 and each sound or vibration as it plays, and what changes on the screen: the splash shown,
 fading and gone, the status bar shown, hidden, restyled or recoloured.
 
-Options:
+Running:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
                           missing, reused when harbor made it; an empty folder is taken, any
                           other is refused (its tmp folder is emptied at termination). Default:
@@ -313,20 +313,17 @@ Options:
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
+
+The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
                           is a pad with a 768x1024 screen)
   --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
-  --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
-                          confirm and prompt) with its Nth button; past the last button, the
-                          last one (default 1, the first button)
   --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
                           face up: 0,0,-1); default: no accelerometer
   --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
                           default: no heading support
-  --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
-                          leave it as it is, so a prompt answers with its default text)
   --location LAT,LON[,ALT]
                           the device stands at latitude LAT and longitude LON (degrees),
                           ALT metres up; default: location services off
@@ -335,12 +332,24 @@ Options:
   --location-permission P the application's location permission: ask (default: the user is
                           asked and allows), refuse (asked, and refuses), granted, denied or
                           restricted (decided already)
+
+Answers in place of the user:
+  --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
+                          confirm and prompt) with its Nth button; past the last button, the
+                          last one (default 1, the first button)
+  --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
+                          leave it as it is, so a prompt answers with its default text)
   --pictures DIR|test     the user's pictures: the JPEG and PNG files of DIR (in name order,
                           round and round), or a generated 640x480 test picture. The camera
                           takes the next one; an empty photo library is filled with them, and
                           library pickers choose its newest photo. Without it every image
                           picker is cancelled. Each answer is logged:
                             harbor: image picker camera -> 'beach.jpg'
+
+Other applications:
+  --open-url URL          once launched, the application is opened with URL, as when another
+                          application opens it (a page's handleOpenURL hears it after loading)
+
   -h, --help              this text
 )";
 }
@@ -371,6 +380,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--dialog-text") target = &options.dialogText;
       else if (name == "--screen") target = &options.screen;
       else if (name == "--pictures") target = &options.pictures;
+      else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
                name != "--location-permission")
@@ -427,6 +437,11 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
   }
   if (options.location && !options.locationTrack.empty())
     return plat::Failure{"--location and --location-track both say where the device is: give one"};
+  if (options.openURL) {
+    plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
+    if (!url || !url->scheme())
+      return plat::Failure{"--open-url needs an absolute URL such as myapp://path, not \"" + *options.openURL + "\""};
+  }
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
   return options;
@@ -470,6 +485,18 @@ void simulateSensors(const Options& options) {
     replay = new plat::SimulatedTrackReplay(options.locationTrack, kSensorInterval);
     replay->start();
   }
+}
+
+void openURLAfterLaunch(const Options& options) {
+  if (!options.openURL) return;
+  plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
+  if (!url) return;
+  // Posted before the main loop runs, so it comes on its first turn: after the launch, before
+  // the start page has loaded (the open-URL plugin holds the URL until then).
+  plat::RunLoop::main().post([url] {
+    bool taken = plat::UIApplication::sharedApplication()->deliverOpenURL(url);
+    plat::NSLogf("harbor: opened with URL %s -> %s", url->absoluteString().c_str(), taken ? "YES" : "NO");
+  });
 }
 
 std::string safeFolderName(const std::string& name) {
@@ -543,8 +570,11 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
     }
   }
   plat::NSError error;
+  // A marker already in place is left alone: writing it again would cost every launch a sync.
+  auto existing = plat::readFileContents(marker);
+  bool marked = existing && *existing == kMarkerText;
   if (!fm.createDirectoryAtPath(home, true, &error) ||
-      !plat::writeFileContentsAtomically(marker, kMarkerText, &error) ||
+      (!marked && !plat::writeFileContentsAtomically(marker, kMarkerText, &error)) ||
       !plat::createSandboxFolders(home, &error)) {
     return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};
   }
@@ -653,6 +683,7 @@ int run(int argc, char** argv) {
   standInForTheUser(options);
   simulateSensors(options);
   watchTheScreen();
+  openURLAfterLaunch(options);
 
   auto application = plat::UIApplication::sharedApplication();
   application->setURLRequestObserver([](const plat::UIApplication::URLRequestRecord& r) {

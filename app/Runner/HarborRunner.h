@@ -43,10 +43,12 @@ struct Options {
   LocationPermission locationPermission = LocationPermission::Ask;
   std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   std::optional<std::string> pictures;        // the user's pictures: a folder, or "test"
+  std::optional<std::string> openURL;         // handed to the application after launch
   bool help = false;
 };
 
-// What `harbor --help` prints.
+// What `harbor --help` prints: the options in groups (running, the simulated device, answers in
+// place of the user, other applications).
 std::string usage();
 
 // Reads the arguments after the program name. An error names the offending argument.
@@ -107,6 +109,11 @@ void standInForTheUser(const Options& options);
 // set as --location-permission says.
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
+
+// With --open-url: once the application has launched (on the main run loop's first turn), hands
+// it the URL as another application opening it would, through the application's open-URL
+// handler, and logs "harbor: opened with URL <url> -> YES|NO" with the delegate's answer.
+void openURLAfterLaunch(const Options& options);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, its identifier is unusable or its home is not a sandbox home, 2 for

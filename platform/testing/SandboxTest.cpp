@@ -7,6 +7,7 @@
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSTimeZone.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/foundation/PropertyList.h"
 #include "plat/uikit/UIApplication.h"
@@ -31,6 +32,9 @@ void SandboxTest::SetUp() {
   UIApplication::resetSharedApplication();
   UIScreen::mainScreen().reset();
   NSLocale::setCurrentLocaleIdentifier("en_US");
+  NSLocale::setPreferredLanguages(std::nullopt);
+  // A zone with daylight-saving time, whatever the host's zone is.
+  NSTimeZone::setDefaultTimeZone(NSTimeZone::timeZoneWithName("America/New_York"));
   setAssertionHandler(throwingAssertionHandler());
 }
 
@@ -40,6 +44,8 @@ void SandboxTest::TearDown() {
   NSBundle::setMainBundlePath({});
   setHomeDirectory({});
   NSLocale::setCurrentLocaleIdentifier("en_US");
+  NSLocale::setPreferredLanguages(std::nullopt);
+  NSTimeZone::setDefaultTimeZone(nullptr);
   if (!root_.empty()) NSFileManager::defaultManager().removeItemAtPath(root_);
   PlatformTest::TearDown();
 }

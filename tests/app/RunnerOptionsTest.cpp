@@ -15,7 +15,8 @@ namespace {
 
 TEST(RunnerOptions, ValidArguments) {
   auto parsed = parseOptions({"--home", "/h", "--run-seconds=2.5", "--until", "hello: done", "--engine=HBRWKWebViewEngine",
-                              "--device-model", "iPad", "--system-version", "8.1", "--locale=zh_Hans_CN", "app"});
+                              "--device-model", "iPad", "--system-version", "8.1", "--locale=zh_Hans_CN",
+                              "--open-url", "myapp://item/1?x=%20y", "app"});
   ASSERT_TRUE(parsed) << parsed.error();
   EXPECT_EQ(parsed->bundle, "app");
   EXPECT_EQ(parsed->home, "/h");
@@ -25,6 +26,7 @@ TEST(RunnerOptions, ValidArguments) {
   EXPECT_EQ(parsed->model, "iPad");
   EXPECT_EQ(parsed->systemVersion, "8.1");
   EXPECT_EQ(parsed->locale, "zh_Hans_CN");
+  EXPECT_EQ(parsed->openURL, "myapp://item/1?x=%20y");
   EXPECT_FALSE(parsed->help);
 
   auto minimal = parseOptions({"examples/hello"});
@@ -61,11 +63,42 @@ TEST(RunnerOptions, BadArgumentsAreNamed) {
        "--dialog-button needs a button number from 1, not \"99999999999999999999999\""},
       {{"--dialog-button=", "a"}, "--dialog-button needs a value"},
       {{"a", "--dialog-text"}, "--dialog-text needs a value"},
+      {{"--open-url", "not a url", "a"}, "--open-url needs an absolute URL such as myapp://path, not \"not a url\""},
+      {{"--open-url=/a/path", "a"}, "--open-url needs an absolute URL such as myapp://path, not \"/a/path\""},
+      {{"--open-url=", "a"}, "--open-url needs a value"},
   };
   for (const Case& c : cases) {
     auto parsed = parseOptions(c.arguments);
     ASSERT_FALSE(parsed) << c.error;
     EXPECT_EQ(parsed.error(), c.error);
+  }
+}
+
+TEST(RunnerOptions, HelpListsEveryOptionInItsGroup) {
+  std::string text = usage();
+  // Each group, in order, with its options in order.
+  std::vector<std::vector<std::string>> groups = {
+      {"Running:", "--home DIR", "--run-seconds N", "--until TEXT", "--engine CLASS"},
+      {"The simulated device:", "--device-model NAME", "--screen WxH[@SCALE]", "--system-version V", "--locale ID",
+       "--acceleration X,Y,Z", "--heading DEGREES", "--location LAT,LON[,ALT]", "--location-track FILE",
+       "--location-permission P"},
+      {"Answers in place of the user:", "--dialog-button N", "--dialog-text TEXT"},
+      {"Other applications:", "--open-url URL"},
+      {"-h, --help"},
+  };
+  std::size_t at = 0;
+  for (const auto& group : groups) {
+    for (const std::string& entry : group) {
+      std::size_t found = text.find(entry, at);
+      ASSERT_NE(found, std::string::npos) << entry << " (in order)";
+      at = found + entry.size();
+    }
+  }
+  // Every option in the help is one the runner takes.
+  for (std::size_t dash = text.find("\n  --"); dash != std::string::npos; dash = text.find("\n  --", dash + 1)) {
+    std::string name = text.substr(dash + 3, text.find_first_of(" \n", dash + 3) - dash - 3);
+    auto parsed = parseOptions({name + "=1", "a"});
+    EXPECT_TRUE(parsed || parsed.error().rfind("unknown option", 0) != 0) << name;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,7 +177,14 @@ TEST_F(RunnerSandbox, OnlyItsOwnNewOrEmptyFoldersBecomeHomes) {
       EXPECT_TRUE(exists(home + "/.harbor-sandbox-home"));
       for (const char* folder : {"Documents", "Library/Caches", "Library/Preferences", "tmp"})
         EXPECT_TRUE(exists(home + "/" + folder)) << folder;
+      auto markerInode = [&] {
+        struct stat st {};
+        return ::stat((home + "/.harbor-sandbox-home").c_str(), &st) == 0 ? st.st_ino : 0;
+      };
+      EXPECT_NE(readFile(home + "/.harbor-sandbox-home"), "mine") << "a marker of other words is written anew";
+      auto marker = markerInode();
       EXPECT_TRUE(prepareSandboxHome(home)) << "taken again the next time";
+      EXPECT_EQ(markerInode(), marker) << "its own marker is left as it is";
     } else {
       EXPECT_NE(prepared.error().find(home + " " + c.refusal), std::string::npos) << prepared.error();
       EXPECT_EQ(plat::NSFileManager::defaultManager().enumeratorAtPath(home), before) << "nothing touched";

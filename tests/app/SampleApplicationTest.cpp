@@ -21,6 +21,7 @@
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSDateFormatter.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/systemconfiguration/NetworkStatusSource.h"
 #include "plat/testing/SandboxTest.h"
@@ -140,6 +141,14 @@ class SampleApplication : public plat::testing::SandboxTest, public ::testing::W
            uuid.stringOr("<none>");
   }
 
+  // The page writes today's date by the wall clock, as a page's Date reads it.
+  std::string globalizationLine() {
+    plat::NSDateFormatter formatter;
+    formatter.setDateStyle(plat::NSDateFormatterStyle::LongStyle);
+    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return "globalization: en-US, " + formatter.stringFromDate(now).value_or("?") + ", 1,234,567.891, $1,234.50";
+  }
+
   std::size_t plays(bool vibration) {
     auto played = plat::SystemSoundRecorder::played();
     return static_cast<std::size_t>(std::count_if(played.begin(), played.end(), [&](const plat::PlayedSystemSound& p) {
@@ -170,7 +179,9 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "vibration: asked",
                              "acceleration: Error. Accelerometer Not Available.",
                              "heading: error 20",
+                             "storage: launch 1",
                              "position: error 1 \"Location services are disabled.\"",
+                             globalizationLine(),
                              "alert: button 1",
                              "confirm: button 1",
                              "prompt: button 1, text \"Harbor\"",
@@ -226,6 +237,23 @@ TEST_P(SampleApplication, ChosenAnswersReachThePageAndSoDoesABatteryChange) {
   EXPECT_TRUE(log_->contains(kPageLine + std::string("event offline")));
   EXPECT_TRUE(log_->contains("harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"));
   EXPECT_EQ(plat::UIDriver::shared().alertCount(), 0u);
+}
+
+TEST_P(SampleApplication, AURLTheApplicationIsOpenedWithReachesThePageOnce) {
+  const std::string url = "harborhello://greeting?from=runner&n=1#top";
+  auto options = runner::parseOptions({"--open-url", url, "hello"});
+  ASSERT_TRUE(options) << options.error();
+  runner::standInForTheUser(*options);
+  launch();
+  runner::openURLAfterLaunch(*options);
+  ASSERT_TRUE(runUntilPagePrints("done"));
+
+  EXPECT_TRUE(log_->contains("harbor: opened with URL " + url + " -> YES"));
+  std::vector<std::string> lines = pageLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "opened with " + url), 1);
+  auto ready = std::find(lines.begin(), lines.end(), "deviceready");
+  auto opened = std::find(lines.begin(), lines.end(), "opened with " + url);
+  EXPECT_LT(ready, opened) << "handed over once the page is ready";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SampleApplication, ::testing::Values("HBRUIWebViewEngine", "HBRWKWebViewEngine"));

@@ -63,7 +63,17 @@ expect_page() {
   expect "hello: done"
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
+# A clean start-up: no script error, no failed load.
+expect_clean() {
+  for text in "exeption" "Failed to load webpage"; do
+    if grep -qF "$text" "$log"; then fail "an error-looking line: $text"; fi
+  done
+}
 expect_page UIWebView
+expect_clean
+expect "hello: globalization: en-US, "
+expect ", 1,234,567.891, \$1,234.50"
+expect "hello: storage: launch 1"
 expect "hello: acceleration: Error. Accelerometer Not Available."
 expect "hello: heading: error 20"
 expect "hello: position: error 1 \"Location services are disabled.\""
@@ -74,6 +84,9 @@ expect "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -
 expect "hello: page confirm: true"
 expect "hello: page prompt: \"Harbor\""
 
+# The system purges Library/Caches between launches; the storage backup brings the count back.
+[ -f "$work/home/Documents/Backups/localstorage.appdata.db" ] || fail "no backup of the page's storage"
+rm -f "$work/home/Library/Caches/file__0.localstorage"
 # A walk north, about 22 m a step: every fix passes the watch's 5 m filter.
 printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' >"$work/walk.txt"
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
@@ -82,6 +95,8 @@ printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' 
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status under the WKWebView engine"
 expect_page WKWebView
+expect_clean
+expect "hello: storage: launch 2"
 expect "hello: acceleration: 0, 0, 9.81"
 expect "hello: heading: 90"
 expect "harbor: location permission 'Hello Harbor prints where you are.' (when in use) -> allowed"
@@ -93,6 +108,21 @@ expect "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"
 expect "hello: prompt: button 2, text \"Ada\""
 expect "hello: page confirm: false"
 expect "hello: page prompt: null"
+
+# Another application opens the application with a URL; the page hears it once it has loaded.
+"$harbor" --home "$work/home" --open-url "harborhello://greeting?from=smoke" \
+  --run-seconds 10 --until "hello: opened with " "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with --open-url"
+expect "harbor: opened with URL harborhello://greeting?from=smoke -> YES"
+expect "hello: opened with harborhello://greeting?from=smoke"
+
+# The page writes dates and numbers the way the device's locale does.
+"$harbor" --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with --locale de_CH"
+expect "hello: globalization: de-CH, "
+expect ", 1’234’567.891, CHF"
 
 # The simulated device facts reach the container.
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
@@ -125,6 +155,10 @@ expect "Usage: harbor [options] <bundle folder>"
 expect "--dialog-button N"
 expect "--dialog-text TEXT"
 expect "--location LAT,LON[,ALT]"
+expect "--open-url URL"
+"$harbor" --open-url "no url" "$bundle" >"$log" 2>&1
+[ $? -eq 2 ] || fail "a bad --open-url is not refused with status 2"
+expect "harbor: --open-url needs an absolute URL"
 "$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
 expect "harbor: --dialog-button needs a button number from 1"

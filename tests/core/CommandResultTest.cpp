@@ -177,3 +177,20 @@ TEST_F(HBRPluginHooks, ResetOnlyForItsOwnEngineViewOtherHooksForAnySender) {
   center.post(kHBRPluginResetNotification, engineA->view);
   EXPECT_EQ(center.observerCount(), 0u);
 }
+
+TEST_F(HBRPluginHooks, APluginWithoutAnEngineViewHearsNoResets) {
+  auto viewless = std::make_shared<ViewOnlyEngine>();
+  viewless->view = nullptr;
+  auto& center = plat::NSNotificationCenter::defaultCenter();
+  auto someView = std::make_shared<plat::Object>();
+  for (const std::shared_ptr<HBRWebViewEngineProtocol>& engine :
+       {std::shared_ptr<HBRWebViewEngineProtocol>(), std::shared_ptr<HBRWebViewEngineProtocol>(viewless)}) {
+    auto plugin = std::make_shared<CountingPlugin>();
+    plugin->initWithWebViewEngine(engine);
+    center.post(kHBRPluginResetNotification, someView);
+    center.post(kHBRPluginResetNotification);
+    center.post(kUIApplicationDidReceiveMemoryWarningNotification);
+    EXPECT_EQ(plugin->resets, 0);
+    EXPECT_EQ(plugin->warnings, 1) << "the other hooks still hear every sender";
+  }
+}

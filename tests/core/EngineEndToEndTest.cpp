@@ -104,6 +104,10 @@ TEST_P(EngineEndToEndTest, APageLoadsAndTalksToPluginsThroughTheBridge) {
   ASSERT_EQ(loads.objects.size(), 1u) << "page-did-load";
   EXPECT_EQ(loads.objects[0], controller->webView());
   EXPECT_EQ(HBRUserAgentUtil::currentLockToken(), 0) << "the lock is released";
+  // The launch's "active" came before the start page had the bridge to hear it: dropped, and
+  // nothing error-looking logged for it.
+  EXPECT_FALSE(log_->contains("exeption")) << "a clean start-up logs no script error";
+  EXPECT_EQ(pageValue(controller, "events.join()"), "");
 
   waitForResults(controller, 6);
   std::string bridge = engineName == "HBRWKWebViewEngine" ? "messageHandler" : "iframe";
@@ -136,22 +140,74 @@ TEST_P(EngineEndToEndTest, APageLoadsAndTalksToPluginsThroughTheBridge) {
   EXPECT_EQ(pageValue(controller, "String(window.second)"), "true");
 }
 
-TEST_P(EngineEndToEndTest, AStartPageThatCannotBeFoundStillReleasesTheLock) {
-  writeConfig(std::string("<content src=\"nothere.html\"/>") + "<preference name=\"HarborWebViewEngine\" value=\"" +
-              GetParam() + "\"/>");
-  auto controller = std::make_shared<HBRViewController>();
-  controller->init();
-  controllers.push_back(controller);
-  controller->view();
-  runUntilIdle();
-  EXPECT_TRUE(log_->contains("ERROR: Start Page at 'www/nothere.html' was not found."));
-  // The inline error page is offered to the vote like any page; with no voter it is refused as
-  // "about:blank", and the lock is then handed on only by the controller's teardown.
-  EXPECT_NE(HBRUserAgentUtil::currentLockToken(), 0);
-  controller.reset();
-  controllers.clear();
-  runUntilIdle();
-  EXPECT_EQ(HBRUserAgentUtil::currentLockToken(), 0);
+TEST_P(EngineEndToEndTest, AStartPageThatCannotBeFoundShowsTheErrorInlineAndReleasesTheLock) {
+  // With the navigation filter (which allows nothing here) and without it (the default policy
+  // refuses what is not a file).
+  for (bool filter : {false, true}) {
+    SCOPED_TRACE(filter ? "with the navigation filter" : "with the default policy");
+    NotificationRecorder opened(kHBRPluginHandleOpenURLNotification);
+    NotificationRecorder loads(kHBRPageDidLoadNotification);
+    auto controller = start(
+        std::string("<content src=\"x&lt;script&gt;window.injected=1&lt;/script&gt;.html\"/>") +
+        "<preference name=\"HarborWebViewEngine\" value=\"" + GetParam() + "\"/>" +
+        (filter ? "<feature name=\"IntentAndNavigationFilter\"><param name=\"ios-package\" "
+                  "value=\"HBRIntentAndNavigationFilter\" onload=\"true\"/></feature>"
+                : ""));
+    EXPECT_TRUE(log_->contains("ERROR: Start Page at 'www/x<script>window.injected=1</script>.html' was not found."));
+    EXPECT_EQ(pageValue(controller, "String(window.injected)"), "undefined") << "the name is shown as text, not run";
+    EXPECT_EQ(loads.objects.size(), 1u);
+    EXPECT_EQ(HBRUserAgentUtil::currentLockToken(), 0) << "released by the page's load, not by teardown";
+    EXPECT_TRUE(opened.objects.empty()) << "about:blank is no URL opened from outside";
+    controllers.clear();
+    runUntilIdle();
+  }
+}
+
+TEST_P(EngineEndToEndTest, TwoNavigationsInARowLandOnTheSecondPage) {
+  writeFile(inBundle("www/a.html"), page("window.page = 'a';"));
+  writeFile(inBundle("www/b.html"), page("window.page = 'b';"));
+  writeFile(inBundle("www/error.html"), page("window.page = 'error';"));
+  const char* twice = "location.href = 'a.html'; location.href = 'b.html';";
+  struct Case {
+    const char* name;
+    bool errorPage;
+    bool duringStartPage;  // the start page navigates while it loads, with the lock held
+  } cases[] = {
+      {"loaded page, error page set", true, false},
+      {"loaded page, no error page", false, false},
+      {"start page, error page set", true, true},
+      {"start page, no error page", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(inBundle("www/index.html"), page(c.duringStartPage ? twice : ""));
+    // The lock must stay with the start page's load until the page it ends on has loaded.
+    std::vector<std::int64_t> locksAtLoadStarts;
+    auto token = std::make_shared<int>(0);
+    plat::NSNotificationCenter::defaultCenter().addObserver(
+        token, kHBRPluginResetNotification, nullptr,
+        [&](const plat::NSNotification&) { locksAtLoadStarts.push_back(HBRUserAgentUtil::currentLockToken()); });
+    std::size_t logged = log_->lines().size();
+
+    auto controller = start(std::string(c.errorPage ? "<preference name=\"ErrorUrl\" value=\"error.html\"/>" : "") +
+                            "<preference name=\"HarborWebViewEngine\" value=\"" + GetParam() + "\"/>");
+    if (!c.duringStartPage) pageValue(controller, std::string(twice) + " 0");
+    runUntilIdle();
+
+    EXPECT_EQ(pageValue(controller, "window.page"), "b");
+    EXPECT_EQ(pageValue(controller, "location.pathname.split('/').pop()"), "b.html");
+    std::vector<std::string> lines = log_->lines();
+    for (std::size_t i = logged; i < lines.size(); ++i)
+      EXPECT_EQ(lines[i].find("Failed to load webpage"), std::string::npos) << lines[i];
+    EXPECT_EQ(HBRUserAgentUtil::currentLockToken(), 0);
+    if (c.duringStartPage) {
+      ASSERT_FALSE(locksAtLoadStarts.empty());
+      for (std::int64_t lock : locksAtLoadStarts) EXPECT_NE(lock, 0) << "released before the last page loaded";
+    }
+    plat::NSNotificationCenter::defaultCenter().removeObserver(token.get());
+    controllers.clear();
+    runUntilIdle();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothEngines, EngineEndToEndTest, ::testing::Values("HBRUIWebViewEngine", "HBRWKWebViewEngine"));

@@ -39,21 +39,47 @@ class LifecycleTest : public ViewControllerTest {
   }
 };
 
+// The scripts the engine evaluated, without the questions whether the page has the bridge.
+std::vector<std::string> eventScripts(const RecordingWebViewEngine& engine) {
+  std::vector<std::string> out;
+  for (const std::string& script : engine.scripts)
+    if (script != kHBRPageHasBridgeScript) out.push_back(script);
+  return out;
+}
+
 TEST_F(LifecycleTest, ResignAndPauseFireAtOnceResumeAndActiveOnTheNextTurn) {
   auto controller = start("");
   auto engine = engineOf(controller);
+  engine->answers[kHBRPageHasBridgeScript] = "true";
   engine->scripts.clear();
   auto app = plat::UIApplication::sharedApplication();
 
   app->resignActive();
-  EXPECT_EQ(engine->scripts, std::vector<std::string>{kResign});
+  EXPECT_EQ(eventScripts(*engine), std::vector<std::string>{kResign});
   app->enterBackground();
-  EXPECT_EQ(engine->scripts, (std::vector<std::string>{kResign, kPause}));
+  EXPECT_EQ(eventScripts(*engine), (std::vector<std::string>{kResign, kPause}));
   app->enterForeground();
   app->becomeActive();
-  EXPECT_EQ(engine->scripts.size(), 2u) << "resume and active wait for the run loop";
+  EXPECT_EQ(eventScripts(*engine).size(), 2u) << "resume and active wait for the run loop";
   runUntilIdle();
-  EXPECT_EQ(engine->scripts, (std::vector<std::string>{kResign, kPause, kResume, kActive}));
+  EXPECT_EQ(eventScripts(*engine), (std::vector<std::string>{kResign, kPause, kResume, kActive}));
+}
+
+TEST_F(LifecycleTest, APageWithoutTheBridgeHearsNoEvents) {
+  auto controller = start("");
+  auto engine = engineOf(controller);
+  engine->scripts.clear();
+  auto app = plat::UIApplication::sharedApplication();
+  for (auto answer : {plat::Value(), plat::Value("false"), plat::Value(true)}) {
+    engine->answers[kHBRPageHasBridgeScript] = answer;
+    app->resignActive();
+    app->enterBackground();
+    app->enterForeground();
+    app->becomeActive();
+    runUntilIdle();
+    EXPECT_EQ(eventScripts(*engine), std::vector<std::string>{}) << answer.description();
+    EXPECT_EQ(engine->scripts.size() % 4, 0u) << "each event asks first";
+  }
 }
 
 TEST_F(LifecycleTest, ComingBackRestoresAPasteboardStringAsPlainText) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -131,6 +132,30 @@ TEST_F(NSUserDefaultsTest, ChangesReachTheFileAtOnceAndRegistrationsNever) {
   EXPECT_TRUE(again->boolForKey("Flag"));
   again->removeObjectForKey("Flag");
   EXPECT_EQ(*plist::readFromFile(file()), Value(Dictionary{{"Shared", "stored"}}));
+}
+
+TEST_F(NSUserDefaultsTest, StoringAnUnchangedValueLeavesTheFileAlone) {
+  auto inode = [&] {
+    struct stat st {};
+    EXPECT_EQ(::stat(file().c_str(), &st), 0);
+    return st.st_ino;
+  };
+  auto defaults = NSUserDefaults::standardUserDefaults();
+  defaults->setObject("1", "a");
+  auto first = inode();
+  defaults->setObject("1", "a");
+  EXPECT_EQ(inode(), first) << "not written again";
+  defaults->setObject(1, "a");
+  EXPECT_NE(inode(), first) << "another type is another value";
+  auto second = inode();
+  // Someone else rewrote the file since: the value is stored again, whatever memory says.
+  ASSERT_TRUE(plist::writeToFile(Dictionary{{"a", "other"}}, file()));
+  auto third = inode();
+  ASSERT_NE(third, second);
+  defaults->setObject(1, "a");
+  EXPECT_NE(inode(), third);
+  NSUserDefaults::resetStandardUserDefaults();
+  EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("a"), Value(1));
 }
 
 TEST_F(NSUserDefaultsTest, SynchronizeSeesChangesMadeToTheFile) {

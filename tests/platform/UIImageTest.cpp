@@ -4,10 +4,13 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plat/uikit/UIGraphics.h"
+#include "plat/testing/SandboxTest.h"
 #include "plat/uikit/UIImage.h"
+#include "plat/uikit/UIScreen.h"
 
 using namespace plat;
 
@@ -219,3 +222,43 @@ TEST(UIImage, DecodingSurvivesEveryCutAndChangedBytes) {
 }
 
 }  // namespace
+
+class NamedImage : public plat::testing::SandboxTest {
+ protected:
+  void TearDown() override {
+    UIScreen::mainScreen().setScale(2);
+    SandboxTest::TearDown();
+  }
+};
+
+// A picture from the bundle costs nothing until its pixels are needed; they are then the file's.
+TEST_F(NamedImage, PixelsAreDecodedWhenFirstNeeded) {
+  UIScreen::mainScreen().setScale(1);
+  Data png = UIImagePNGRepresentation(*UIImage::imageWithCGImage(gradient(5, 3)));
+  writeFile(inBundle("whole.png"), std::string(png.begin(), png.end()));
+  // Everything before the pixel data is whole; the pixel data stops after a few bytes.
+  std::string bytes(png.begin(), png.end());
+  std::size_t idat = bytes.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  writeFile(inBundle("cut.png"), bytes.substr(0, idat + 8));
+  writeFile(inBundle("garbage.png"), "not a picture at all");
+
+  auto whole = UIImage::imageNamed("whole");
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->size(), (CGSize{5, 3}));
+  std::vector<CGImageRef> seen(4);
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) threads.emplace_back([&slot, whole] { slot = whole->CGImage(); });
+  for (auto& t : threads) t.join();
+  ASSERT_TRUE(seen[0]);
+  for (const auto& bitmap : seen) EXPECT_EQ(bitmap, seen[0]) << "decoded once";
+  EXPECT_EQ(seen[0]->rgba, gradient(5, 3)->rgba);
+
+  auto cut = UIImage::imageNamed("cut");
+  ASSERT_TRUE(cut) << "its header reads";
+  EXPECT_EQ(cut->size(), (CGSize{5, 3}));
+  EXPECT_FALSE(cut->CGImage()) << "but it has no pixels to give";
+  EXPECT_TRUE(UIImagePNGRepresentation(*cut).empty());
+
+  EXPECT_FALSE(UIImage::imageNamed("garbage"));
+}

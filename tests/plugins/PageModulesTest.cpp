@@ -314,6 +314,25 @@ const Case kCases[] = {
                   1.5,{"code":2,"message":""}],
          "sent":[["Geolocation","getLocation",[true]],["Geolocation","addWatch",["1",false]],
                  ["Geolocation","clearWatch",["1"]]]})"},
+    {"globalization sends dates as milliseconds and one dictionary per call",
+     "harbor-plugin-globalization/www/globalization.js",
+     R"JS(
+       var g = harbor.require('harbor-plugin-globalization.globalization');
+       var got = null;
+       g.dateToString(new Date(1454360400000), function (r) { got = r.value; }, null, { selector: 'date' });
+       calls[0].success({ value: '2/1/16' });
+       g.stringToDate('2/1/16', null, null);
+       g.isDayLightSavingsTime(0, null, null);
+       g.getCurrencyPattern('CHF', null, null);
+       g.getPreferredLanguage(null, null);
+       ({ got: got, same: navigator.globalization === g, code: g.PARSING_ERROR, sent: sent() })
+     )JS",
+     R"({"got":"2/1/16","same":true,"code":2,
+         "sent":[["Globalization","dateToString",[{"date":1454360400000,"options":{"selector":"date"}}]],
+                 ["Globalization","stringToDate",[{"dateString":"2/1/16"}]],
+                 ["Globalization","isDayLightSavingsTime",[{"date":0}]],
+                 ["Globalization","getCurrencyPattern",[{"currencyCode":"CHF"}]],
+                 ["Globalization","getPreferredLanguage",[]]]})"},
 };
 
 }  // namespace

@@ -52,7 +52,8 @@ plat::ObjectPtr RecordingWebViewEngine::loadHTMLString(const std::string& text, 
 
 void RecordingWebViewEngine::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
   scripts.push_back(script);
-  if (completion) completion(plat::Value(), std::nullopt);
+  auto answer = answers.find(script);
+  if (completion) completion(answer == answers.end() ? plat::Value() : answer->second, std::nullopt);
 }
 
 }  // namespace harbor::testing

@@ -1,12 +1,13 @@
 #pragma once
 // A web view engine that shows nothing and records what the container asks of it: its frame,
 // the requests and HTML it is told to load, and the scripts it evaluates (each completes at
-// once with no result). It is a plugin, as real engines are, so the view controller can create
+// once with the answer set for it, or no result). It is a plugin, as real engines are, so the view controller can create
 // it by class name and register it. Its view is a plain UIView.
 //
 // Tests register it (or a subclass) under the default engine's class name "HBRUIWebViewEngine";
 // the class-wide switches decide how the next engines answer initWithFrame and canLoadRequest.
 // Main thread only.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,8 @@ class RecordingWebViewEngine : public HBRPlugin, public HBRWebViewEngineProtocol
   std::vector<plat::NSURLRequestPtr> requests;
   std::vector<std::string> html;
   std::vector<std::string> scripts;
+  // What an evaluation of the script answers; scripts not listed answer nothing.
+  std::map<std::string, plat::Value> answers;
   std::vector<plat::NSURLRequestPtr> canLoadQuestions;
   int pluginInitializeCount = 0;
   void pluginInitialize() override { ++pluginInitializeCount; }

@@ -1,5 +1,11 @@
 #include "HBRPlugin.h"
 
+#include "HBRViewController.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIImage.h"
+
 namespace harbor {
 
 HBRPlugin::~HBRPlugin() {
@@ -22,9 +28,11 @@ void HBRPlugin::initWithWebViewEngine(const std::shared_ptr<HBRWebViewEngineProt
                      call([](HBRPlugin& p, const plat::NSNotification&) { p.onMemoryWarning(); }));
   center.addObserver(self, kHBRPluginHandleOpenURLNotification, nullptr,
                      call([](HBRPlugin& p, const plat::NSNotification& n) { p.handleOpenURL(n); }));
-  // Resets only for loads in this plugin's own engine view, taken now.
-  center.addObserver(self, kHBRPluginResetNotification, engine ? engine->engineWebView() : nullptr,
-                     call([](HBRPlugin& p, const plat::NSNotification&) { p.onReset(); }));
+  // Resets only for loads in this plugin's own engine view, taken now. Without a view there is
+  // no page of its own to reset for; observing with no object would hear every view's loads.
+  if (plat::ObjectPtr view = engine ? engine->engineWebView() : nullptr)
+    center.addObserver(self, kHBRPluginResetNotification, view,
+                       call([](HBRPlugin& p, const plat::NSNotification&) { p.onReset(); }));
   webViewEngine_ = engine;
 }
 
@@ -45,6 +53,21 @@ bool HBRPlugin::performAction(const std::string& name, const HBRInvokedUrlComman
 plat::ObjectPtr HBRPlugin::webView() const {
   auto engine = webViewEngine_.lock();
   return engine ? engine->engineWebView() : nullptr;
+}
+
+std::shared_ptr<plat::UIApplicationDelegate> HBRPlugin::appDelegate() const {
+  return plat::UIApplication::sharedApplication()->delegate();
+}
+
+std::string HBRPlugin::pluginLocalizedString(const std::string& key) const {
+  auto main = plat::NSBundle::mainBundle();
+  auto path = main->pathForResource(HBRViewController::classNameOf(*this), "bundle");
+  plat::NSBundlePtr bundle = path ? plat::NSBundle::bundleWithPath(*path) : nullptr;
+  return bundle ? bundle->localizedStringForKey(key, "", "") : key;
+}
+
+std::shared_ptr<plat::UIImage> HBRPlugin::pluginImageResource(const std::string& name) const {
+  return plat::UIImage::imageNamed(HBRViewController::classNameOf(*this) + ".bundle/" + name);
 }
 
 }  // namespace harbor

@@ -15,6 +15,8 @@
 #include "plat/foundation/Object.h"
 
 namespace plat {
+class UIApplicationDelegate;
+class UIImage;
 class UIViewController;
 }
 
@@ -35,7 +37,8 @@ class HBRPlugin : public plat::Object {
   ~HBRPlugin() override;
 
   // Second step of creation; the plugin must already be owned by a shared_ptr. Observes the
-  // four notifications, then keeps the engine weakly.
+  // four notifications, then keeps the engine weakly. Page resets are heard only from the
+  // engine's view: a plugin made without an engine (or one without a view) hears none.
   virtual void initWithWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine);
   // Run once by the registry after viewController and commandDelegate are set.
   virtual void pluginInitialize() {}
@@ -62,6 +65,19 @@ class HBRPlugin : public plat::Object {
   void setCommandDelegate(const std::shared_ptr<HBRCommandDelegate>& delegate) { commandDelegate_ = delegate; }
   // The engine's view, or null when the engine is gone.
   plat::ObjectPtr webView() const;
+  // The shared application's delegate (null before the application has one).
+  std::shared_ptr<plat::UIApplicationDelegate> appDelegate() const;
+
+  // A plugin's own resources live in "<class name>.bundle" at the top of the application
+  // bundle (the build copies a plugin's resources/ folder there). Main thread or any.
+  //
+  // The text for `key` in that bundle's localized "Localizable.strings" (the user's language,
+  // then the bundle's development region, then Base); the key itself when no table has it or
+  // the plugin has no bundle.
+  std::string pluginLocalizedString(const std::string& key) const;
+  // The image "<class name>.bundle/<name>" (see plat::UIImage::imageNamed: a name without an
+  // extension means PNG, its variant for the screen's scale first); null when there is none.
+  std::shared_ptr<plat::UIImage> pluginImageResource(const std::string& name) const;
 
  protected:
   // Adds a page action: registerAction("echo", &MyPlugin::echo).

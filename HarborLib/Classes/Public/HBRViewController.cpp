@@ -35,6 +35,21 @@ long integerValueOf(const plat::Value& value) {
   return 0;
 }
 
+// Text placed into HTML: the characters that would start markup or an entity are escaped.
+std::string escapedHTML(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 // ---- Construction ----
@@ -203,7 +218,8 @@ void HBRViewController::loadStartPage(const plat::NSURLPtr& url) {
       return;
     }
   }
-  engine->loadHTMLString(plat::format("<html><body> %s </body></html>", message.c_str()), nullptr);
+  // The names come from config.xml or the host: shown as text, never as markup.
+  engine->loadHTMLString(plat::format("<html><body> %s </body></html>", escapedHTML(message).c_str()), nullptr);
 }
 
 plat::NSURLPtr HBRViewController::appUrl() {
@@ -354,22 +370,36 @@ std::string HBRViewController::classNameOf(const plat::Object& object) {
 
 // ---- Lifecycle ----
 
+void HBRViewController::fireDocumentEvent(const std::string& script, bool scheduledOnRunLoop) {
+  auto engine = webViewEngine_;
+  // No page on show yet (the launch's "active" comes before the start page): the empty
+  // document an engine starts with has no bridge, and asking it would only make it.
+  if (!engine || !engine->URL()) return;
+  std::weak_ptr<HBRViewController> weak = weakSelf<HBRViewController>();
+  engine->evaluateJavaScript(kHBRPageHasBridgeScript, [weak, script, scheduledOnRunLoop](
+                                                          const plat::Value& answer, const std::optional<plat::NSError>&) {
+    auto self = weak.lock();
+    if (!self || answer.stringOr() != "true") return;
+    self->commandDelegate_->evalJsScheduledOnRunLoop(script, scheduledOnRunLoop);
+  });
+}
+
 void HBRViewController::onAppWillResignActive(const plat::NSNotification&) {
-  commandDelegate_->evalJsScheduledOnRunLoop("harbor.fireDocumentEvent('resign');", false);
+  fireDocumentEvent("harbor.fireDocumentEvent('resign');", false);
 }
 
 void HBRViewController::onAppDidEnterBackground(const plat::NSNotification&) {
-  commandDelegate_->evalJsScheduledOnRunLoop("harbor.fireDocumentEvent('pause', null, true);", false);
+  fireDocumentEvent("harbor.fireDocumentEvent('pause', null, true);", false);
 }
 
 void HBRViewController::onAppWillEnterForeground(const plat::NSNotification&) {
-  commandDelegate_->evalJs("harbor.fireDocumentEvent('resume');");
+  fireDocumentEvent("harbor.fireDocumentEvent('resume');", true);
   auto pasteboard = plat::UIPasteboard::generalPasteboard();
   if (auto text = pasteboard->string()) pasteboard->setValueForPasteboardType(*text, plat::kUTTypeText);
 }
 
 void HBRViewController::onAppDidBecomeActive(const plat::NSNotification&) {
-  commandDelegate_->evalJs("harbor.fireDocumentEvent('active');");
+  fireDocumentEvent("harbor.fireDocumentEvent('active');", true);
 }
 
 void HBRViewController::onAppWillTerminate(const plat::NSNotification&) {

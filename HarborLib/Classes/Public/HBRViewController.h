@@ -45,6 +45,11 @@ namespace harbor {
 inline constexpr char kHBRDefaultWebViewEngine[] = "HBRUIWebViewEngine";
 inline constexpr char kHBRWebViewEngineSetting[] = "HarborWebViewEngine";
 inline constexpr double kHBRStartPageTimeout = 20.0;
+// Evaluated before a lifecycle event: "true" (as text, under either engine) when the page on
+// show has the bridge to hear it.
+inline constexpr char kHBRPageHasBridgeScript[] =
+    "String(typeof harbor === 'object' && harbor !== null && typeof harbor.require === 'function' && "
+    "typeof harbor.fireDocumentEvent === 'function')";
 
 class HBRViewController : public plat::UIViewController,
                           public HBRCommandBridgeController,
@@ -98,6 +103,10 @@ class HBRViewController : public plat::UIViewController,
 
   // ---- Lifecycle (observers installed by init) ----
 
+  // Each fires its page event through the command delegate, only into a page that has the
+  // bridge: the empty document shown before the start page (the launch's "active" comes then)
+  // and pages without harbor.js cannot hear it, and evaluating it there would only log a script
+  // error. The event is dropped for them, as on a device.
   void onAppWillResignActive(const plat::NSNotification& notification);
   void onAppDidEnterBackground(const plat::NSNotification& notification);
   void onAppWillEnterForeground(const plat::NSNotification& notification);
@@ -181,6 +190,7 @@ class HBRViewController : public plat::UIViewController,
  private:
   void initOnce();
   void loadStartPage(const plat::NSURLPtr& url);
+  void fireDocumentEvent(const std::string& script, bool scheduledOnRunLoop);
   void observe(const char* name, void (HBRViewController::*handler)(const plat::NSNotification&));
 
   std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine_;

@@ -183,25 +183,18 @@ void HBRStatusBar::setStyleForStatusBar(long style) {
   }
 }
 
-void HBRStatusBar::hideStatusBar() {
-  if (uiviewControllerBasedStatusBarAppearance_) {
-    if (auto controller = std::dynamic_pointer_cast<HBRViewController>(viewController())) {
-      controller->setSbHideStatusBar(true);
-    }
-    refreshStatusBarAppearance();
-  } else {
-    plat::UIApplication::sharedApplication()->setStatusBarHidden(true);
-  }
-}
+void HBRStatusBar::hideStatusBar() { setStatusBarHidden(true); }
 
-void HBRStatusBar::showStatusBar() {
+void HBRStatusBar::showStatusBar() { setStatusBarHidden(false); }
+
+void HBRStatusBar::setStatusBarHidden(bool hidden) {
   if (uiviewControllerBasedStatusBarAppearance_) {
     if (auto controller = std::dynamic_pointer_cast<HBRViewController>(viewController())) {
-      controller->setSbHideStatusBar(false);
+      controller->setSbHideStatusBar(hidden);
     }
     refreshStatusBarAppearance();
   } else {
-    plat::UIApplication::sharedApplication()->setStatusBarHidden(false);
+    plat::UIApplication::sharedApplication()->setStatusBarHidden(hidden);
   }
 }
 

@@ -80,6 +80,8 @@ class HBRStatusBar : public HBRPlugin, public plat::UIScrollViewDelegate {
   const std::optional<std::string>& eventsCallbackId() const { return eventsCallbackId_; }
 
  private:
+  // Through the controller or the application, as Info.plist chooses.
+  void setStatusBarHidden(bool hidden);
   // The colour of "#RRGGBB": hexadecimal digits read from the second character on.
   void setBackgroundColorFromHexString(const std::string& hex);
   void sendEvent(const HBRPluginResultPtr& result);

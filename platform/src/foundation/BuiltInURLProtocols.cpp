@@ -1,6 +1,7 @@
 #include "BuiltInURLProtocols.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "plat/foundation/Log.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
 
@@ -173,6 +175,60 @@ long errorCodeForCurl(CURLcode code) {
   }
 }
 
+// libcurl, loaded on the first http(s) load rather than with the program: it brings the TLS,
+// Kerberos, LDAP and compression libraries with it, whose loading would otherwise take a good part
+// of every launch, while most applications' pages are files.
+struct Curl {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+
+  // The library, initialised; null when it cannot be loaded (logged once, with the reason).
+  static const Curl* shared() {
+    static const Curl* loaded = load();
+    return loaded;
+  }
+
+ private:
+  static const Curl* load() {
+    void* handle = nullptr;
+    std::string reason;
+    // The OpenSSL build and the GnuTLS build share the interface.
+    for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
+      handle = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (handle) break;
+      const char* error = ::dlerror();
+      reason = error ? error : name;
+    }
+    static Curl api;
+    bool found = handle &&
+                 (api.global_init = reinterpret_cast<decltype(api.global_init)>(::dlsym(handle, "curl_global_init"))) &&
+                 (api.easy_init = reinterpret_cast<decltype(api.easy_init)>(::dlsym(handle, "curl_easy_init"))) &&
+                 (api.easy_setopt = reinterpret_cast<decltype(api.easy_setopt)>(::dlsym(handle, "curl_easy_setopt"))) &&
+                 (api.easy_perform = reinterpret_cast<decltype(api.easy_perform)>(::dlsym(handle, "curl_easy_perform"))) &&
+                 (api.easy_getinfo = reinterpret_cast<decltype(api.easy_getinfo)>(::dlsym(handle, "curl_easy_getinfo"))) &&
+                 (api.easy_cleanup = reinterpret_cast<decltype(api.easy_cleanup)>(::dlsym(handle, "curl_easy_cleanup"))) &&
+                 (api.slist_append = reinterpret_cast<decltype(api.slist_append)>(::dlsym(handle, "curl_slist_append"))) &&
+                 (api.slist_free_all =
+                      reinterpret_cast<decltype(api.slist_free_all)>(::dlsym(handle, "curl_slist_free_all")));
+    if (!found) {
+      if (handle) reason = "a libcurl without the functions it needs";
+      NSLog("ERROR: http and https loads are not possible: " + reason);
+      return nullptr;
+    }
+    if (api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      NSLog("ERROR: http and https loads are not possible: libcurl did not initialise");
+      return nullptr;
+    }
+    return &api;
+  }
+};
+
 // What the transfer thread owns. The protocol object may go away while the thread runs; the
 // client stays alive through this state until the thread ends.
 struct HTTPTransfer {
@@ -182,6 +238,7 @@ struct HTTPTransfer {
   std::atomic<bool> stopped{false};
   NSHTTPURLResponse::HeaderFields headers;
   bool responseSent = false;
+  const Curl* lib = nullptr;
   CURL* curl = nullptr;
 
   void sendResponse() {
@@ -189,8 +246,8 @@ struct HTTPTransfer {
     responseSent = true;
     long status = 0;
     char* effective = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+    lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    lib->easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
     NSURLPtr url = effective ? NSURLWithFallback(effective) : request->URL();
     auto response = NSHTTPURLResponse::responseWithURL(url, status, headers);
     if (!stopped) client->URLProtocolDidReceiveResponseCacheStoragePolicy(*protocol, response,
@@ -227,54 +284,54 @@ struct HTTPTransfer {
   }
 
   void run() {
-    curl = curl_easy_init();
+    curl = lib->easy_init();
     if (!curl) {
       client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorUnknown, request->URL()));
       return;
     }
     curl_slist* fields = nullptr;
     for (const auto& [name, value] : request->allHTTPHeaderFields())
-      fields = curl_slist_append(fields, (name + ": " + value).c_str());
-    fields = curl_slist_append(fields, "Expect:");
+      fields = lib->slist_append(fields, (name + ": " + value).c_str());
+    fields = lib->slist_append(fields, "Expect:");
     long timeout = std::max(1L, static_cast<long>(request->timeoutInterval()));
     const std::string& method = request->HTTPMethod();
 
-    curl_easy_setopt(curl, CURLOPT_URL, request->URL()->absoluteString().c_str());
+    lib->easy_setopt(curl, CURLOPT_URL, request->URL()->absoluteString().c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    lib->easy_setopt(curl, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    lib->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // Loopback addresses never go through a proxy.
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
+    lib->easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    lib->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
+    lib->easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
     // The platform's timeout is an idle timeout: no data for that long.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HTTPTransfer::onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HTTPTransfer::onData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HTTPTransfer::onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
+    lib->easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
+    lib->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HTTPTransfer::onHeader);
+    lib->easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HTTPTransfer::onData);
+    lib->easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    lib->easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib->easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HTTPTransfer::onProgress);
+    lib->easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     const std::optional<Data>& body = request->HTTPBody();
     if (method == "HEAD") {
-      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+      lib->easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (method != "GET" || body) {
-      if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body && !body->empty() ? reinterpret_cast<const char*>(body->data()) : "");
+      if (method != "POST") lib->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+      lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
+      lib->easy_setopt(curl, CURLOPT_POSTFIELDS, body && !body->empty() ? reinterpret_cast<const char*>(body->data()) : "");
     }
 
-    CURLcode result = curl_easy_perform(curl);
+    CURLcode result = lib->easy_perform(curl);
     if (!stopped) {
       if (result == CURLE_OK) {
         sendResponse();
@@ -283,8 +340,8 @@ struct HTTPTransfer {
         client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(errorCodeForCurl(result), request->URL()));
       }
     }
-    curl_slist_free_all(fields);
-    curl_easy_cleanup(curl);
+    lib->slist_free_all(fields);
+    lib->easy_cleanup(curl);
     curl = nullptr;
   }
 };
@@ -294,9 +351,13 @@ class HTTPURLProtocol : public NSURLProtocol {
   static bool canInitWithRequest(const NSURLRequestPtr& request) { return hasScheme(request, {"http", "https"}); }
 
   void startLoading() override {
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    const Curl* lib = Curl::shared();
+    if (!lib) {
+      client()->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorCannotConnectToHost, request()->URL()));
+      return;
+    }
     transfer_ = std::make_shared<HTTPTransfer>();
+    transfer_->lib = lib;
     transfer_->request = request();
     transfer_->client = client();
     transfer_->protocol = std::static_pointer_cast<NSURLProtocol>(shared_from_this());

@@ -15,6 +15,11 @@ std::mutex& localeMutex() {
   return m;
 }
 
+std::optional<std::vector<std::string>>& preferred() {
+  static auto* languages = new std::optional<std::vector<std::string>>();
+  return *languages;
+}
+
 NSLocalePtr& current() {
   static NSLocalePtr* locale = new NSLocalePtr(std::make_shared<NSLocale>(kDefaultIdentifier));
   return *locale;
@@ -56,7 +61,18 @@ void NSLocale::setCurrentLocaleIdentifier(std::string_view identifier) {
   NSNotificationCenter::defaultCenter().post(NSCurrentLocaleDidChangeNotification);
 }
 
-std::vector<std::string> NSLocale::preferredLanguages() { return {currentLocale()->languageCode()}; }
+std::vector<std::string> NSLocale::preferredLanguages() {
+  {
+    std::lock_guard<std::mutex> lock(localeMutex());
+    if (preferred()) return *preferred();
+  }
+  return {currentLocale()->languageCode()};
+}
+
+void NSLocale::setPreferredLanguages(std::optional<std::vector<std::string>> languages) {
+  std::lock_guard<std::mutex> lock(localeMutex());
+  preferred() = std::move(languages);
+}
 
 std::string NSLocale::languageCode() const { return parts(identifier_).front(); }
 

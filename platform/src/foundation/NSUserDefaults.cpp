@@ -1,5 +1,7 @@
 #include "plat/foundation/NSUserDefaults.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "plat/foundation/Log.h"
@@ -54,7 +56,16 @@ NSUserDefaults::NSUserDefaults(std::string path) : path_(std::move(path)) {
   readLocked();
 }
 
+std::optional<NSUserDefaults::FileStamp> NSUserDefaults::stampOfFile() const {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return std::nullopt;
+  return FileStamp{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+                   static_cast<unsigned long long>(st.st_size),
+                   static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
 void NSUserDefaults::readLocked() {
+  stamp_ = stampOfFile();
   auto value = plist::readFromFile(path_);
   persistent_ = (value && value->isDictionary()) ? std::move(value->asDictionary()) : Dictionary();
 }
@@ -68,6 +79,7 @@ bool NSUserDefaults::writeLocked() {
     return false;
   }
   dirty_ = false;
+  stamp_ = stampOfFile();
   return true;
 }
 
@@ -129,6 +141,10 @@ void NSUserDefaults::setObject(const Value& value, std::string_view key) {
     return;
   }
   std::lock_guard<std::mutex> lock(mutex_);
+  // Storing what the file already holds would only cost a write and a sync (applications store
+  // the same flags at every launch); the file is rewritten when someone else changed it since.
+  const Value* stored = persistent_.find(key);
+  if (stored && *stored == value && !dirty_ && stamp_ && stamp_ == stampOfFile()) return;
   persistent_.set(std::string(key), value);
   writeLocked();
 }

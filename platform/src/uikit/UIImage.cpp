@@ -110,15 +110,22 @@ bool encodeJpeg(const CGImage& image, int quality, unsigned char** buffer, unsig
   return true;
 }
 
-bool decodePng(const Data& data, CGImage* out) {
-  png_image png;
+// Reads the PNG's header into png; false (and nothing held) when it is no PNG of a size we take.
+bool readPngHeader(const Data& data, png_image& png) {
   std::memset(&png, 0, sizeof png);
   png.version = PNG_IMAGE_VERSION;
+  if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) return false;
   if (!png_image_begin_read_from_memory(&png, data.data(), data.size())) return false;
   if (!fits(png.width, png.height)) {
     png_image_free(&png);
     return false;
   }
+  return true;
+}
+
+bool decodePng(const Data& data, CGImage* out) {
+  png_image png;
+  if (!readPngHeader(data, png)) return false;
   png.format = PNG_FORMAT_RGBA;
   out->width = png.width;
   out->height = png.height;
@@ -191,15 +198,29 @@ std::shared_ptr<UIImage> UIImage::imageWithData(const Data& data) {
   return out->initWithData(data) ? out : nullptr;
 }
 
+CGImageRef UIImage::CGImage() const {
+  if (pending_) {
+    std::call_once(pending_->once, [this] {
+      auto bitmap = std::make_shared<plat::CGImage>();
+      if (decodePng(pending_->bytes, bitmap.get())) image_ = std::move(bitmap);
+      pending_->bytes = Data();
+    });
+  }
+  return image_;
+}
+
 CGSize UIImage::size() const {
-  if (!image_) return {};
-  double w = static_cast<double>(image_->width) / scale_, h = static_cast<double>(image_->height) / scale_;
+  std::size_t width = pending_ ? pending_->width : image_ ? image_->width : 0;
+  std::size_t height = pending_ ? pending_->height : image_ ? image_->height : 0;
+  if (width == 0 || height == 0) return {};
+  double w = static_cast<double>(width) / scale_, h = static_cast<double>(height) / scale_;
   return isSideways(orientation_) ? CGSize{h, w} : CGSize{w, h};
 }
 
 void UIImage::drawInRect(CGRect rect) const {
-  if (CGContextRef context = UIGraphicsGetCurrentContext(); context && image_) {
-    context->drawImage(*image_, rect, false, orientation_);
+  CGImageRef bitmap = CGImage();
+  if (CGContextRef context = UIGraphicsGetCurrentContext(); context && bitmap) {
+    context->drawImage(*bitmap, rect, false, orientation_);
   }
 }
 
@@ -254,6 +275,18 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
     if (!path) continue;
     std::optional<Data> bytes = NSFileManager::defaultManager().contentsAtPath(*path);
     if (!bytes) continue;
+    png_image png;
+    if (readPngHeader(*bytes, png)) {
+      auto image = std::make_shared<UIImage>();
+      image->pending_ = std::make_shared<PendingDecode>();
+      image->pending_->width = png.width;
+      image->pending_->height = png.height;
+      png_image_free(&png);
+      image->pending_->bytes = std::move(*bytes);
+      image->scale_ = scale;
+      image->name_ = name;
+      return image;
+    }
     auto decoded = imageWithData(*bytes);
     if (!decoded) continue;
     auto image = imageWithCGImage(decoded->CGImage(), scale, decoded->imageOrientation());

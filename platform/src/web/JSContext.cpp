@@ -589,6 +589,17 @@ std::string JSValue::toString() const {
   return stringOf(ctx, value_).value_or("");
 }
 
+std::optional<std::u16string> JSValue::toUTF16() const {
+  JSContextRef ctx = liveContext();
+  if (!ctx) return std::nullopt;
+  JSValueRef exception = nullptr;
+  JSStringRef s = JSValueToStringCopy(ctx, value_, &exception);
+  if (!s) return std::nullopt;
+  std::u16string out(reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(s)), JSStringGetLength(s));
+  JSStringRelease(s);
+  return out;
+}
+
 double JSValue::toNumber() const {
   JSContextRef ctx = liveContext();
   if (!ctx) return std::nan("");
@@ -810,6 +821,13 @@ JSValue JSContext::undefined() { return wrap(JSValueMakeUndefined(state_->ctx));
 JSValue JSContext::null() { return wrap(JSValueMakeNull(state_->ctx)); }
 JSValue JSContext::makeValue(const Value& value) { return wrap(toJS(*state_, state_->ctx, value)); }
 JSValue JSContext::makeString(std::string_view utf8) { return wrap(makeJSString(state_->ctx, utf8)); }
+JSValue JSContext::makeStringUTF16(std::u16string_view units) {
+  static_assert(sizeof(JSChar) == sizeof(char16_t));
+  JSStringRef s = JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
+  JSValueRef value = JSValueMakeString(state_->ctx, s);
+  JSStringRelease(s);
+  return wrap(value);
+}
 JSValue JSContext::makeNumber(double number) { return wrap(JSValueMakeNumber(state_->ctx, number)); }
 JSValue JSContext::makeBool(bool value) { return wrap(JSValueMakeBoolean(state_->ctx, value)); }
 JSValue JSContext::makeObject() { return wrap(JSObjectMake(state_->ctx, nullptr, nullptr)); }

@@ -31,11 +31,20 @@ std::shared_ptr<ResourceFetch> ResourceFetch::start(const NSURLRequestPtr& reque
 
 void ResourceFetch::cancel() {
   completion_ = nullptr;
+  onResponse_ = nullptr;
+  onData_ = nullptr;
   if (auto connection = std::exchange(connection_, nullptr)) connection->cancel();
+}
+
+void ResourceFetch::observe(std::function<void(const NSURLResponsePtr&)> onResponse,
+                            std::function<void(std::size_t)> onData) {
+  onResponse_ = std::move(onResponse);
+  onData_ = std::move(onData);
 }
 
 void ResourceFetch::connectionDidReceiveResponse(NSURLConnection&, const NSURLResponsePtr& response) {
   response_ = response;
+  if (onResponse_ && completion_) onResponse_(response);
 }
 
 void ResourceFetch::connectionDidReceiveData(NSURLConnection&, const Data& data) {
@@ -45,6 +54,7 @@ void ResourceFetch::connectionDidReceiveData(NSURLConnection&, const Data& data)
     return;
   }
   body_.insert(body_.end(), data.begin(), data.end());
+  if (onData_ && completion_) onData_(body_.size());
 }
 
 void ResourceFetch::connectionDidFinishLoading(NSURLConnection&) { complete(std::nullopt); }

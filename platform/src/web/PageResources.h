@@ -25,6 +25,11 @@ class ResourceFetch : public NSURLConnectionDataDelegate, public std::enable_sha
   static std::shared_ptr<ResourceFetch> start(const NSURLRequestPtr& request, const std::optional<std::string>& readAccessPath,
                                               std::size_t maxBytes, Completion completion);
   void cancel();
+  // Reports along the way, for loads that show their progress (XMLHttpRequest): the response,
+  // then the bytes received so far after each piece. Set right after start (reports come on
+  // later turns).
+  void observe(std::function<void(const NSURLResponsePtr& response)> onResponse,
+               std::function<void(std::size_t received)> onData);
 
   void connectionDidReceiveResponse(NSURLConnection& connection, const NSURLResponsePtr& response) override;
   void connectionDidReceiveData(NSURLConnection& connection, const Data& data) override;
@@ -40,6 +45,8 @@ class ResourceFetch : public NSURLConnectionDataDelegate, public std::enable_sha
   Data body_;
   std::size_t maxBytes_ = 0;
   Completion completion_;
+  std::function<void(const NSURLResponsePtr&)> onResponse_;
+  std::function<void(std::size_t)> onData_;
 };
 
 // Whether a file URL may be read under the read-access path: its path, decoded once, may not

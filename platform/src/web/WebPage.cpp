@@ -7,6 +7,7 @@
 
 #include "DOMScript.h"
 #include "PageResources.h"
+#include "PageServices.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSLocale.h"
@@ -75,6 +76,8 @@ struct Document : std::enable_shared_from_this<Document> {
   bool closed = false;
 
   void install(const std::vector<std::string>* messageHandlers);
+  // What the page's services (storage, loading) may use of this document.
+  DocumentServices services();
   void teardown();
 
   Result<JSValue> callDom(const char* name, const JSValueList& arguments);
@@ -92,7 +95,9 @@ struct Document : std::enable_shared_from_this<Document> {
   void fireTimer(long id);
   // Local files load only into a page of local files.
   bool mayLoad(const NSURLPtr& resource) const;
-  std::shared_ptr<ResourceFetch> fetch(const NSURLPtr& url, ResourceFetch::Completion completion);
+  // headers: further HTTP header fields the page asked for (XMLHttpRequest, fetch).
+  std::shared_ptr<ResourceFetch> fetch(const NSURLPtr& url, ResourceFetch::Completion completion,
+                                       const HeaderFields& headers = {});
   void forget(const std::shared_ptr<ResourceFetch>& fetch);
 };
 
@@ -100,7 +105,13 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
   std::weak_ptr<WebPageClient> client;
   Configuration configuration;
   std::vector<std::string> handlerNames;
+  std::shared_ptr<SessionStorage> sessionStorage = std::make_shared<SessionStorage>();
   std::shared_ptr<Document> document;
+  // The empty document a page starts with is made only when something needs it (a script, a
+  // frame): most pages replace it with their first load before anyone looks, and making it costs
+  // a script context and the DOM stand-in, a good part of a launch.
+  bool emptyDocumentPending = false;
+  std::string emptyDocumentUserAgent;
   std::shared_ptr<MainLoad> main;  // the last top-level load allowed
   NSURLRequestPtr request;
   std::uint64_t nextIdentifier = 1;
@@ -129,8 +140,21 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
   }
 
   void replaceDocument(std::shared_ptr<Document> doc) {
+    emptyDocumentPending = false;
     if (document) document->teardown();
     document = std::move(doc);
+  }
+
+  // The document on show, making the empty one first when it is still pending.
+  const std::shared_ptr<Document>& currentDocument() {
+    if (!document && emptyDocumentPending && !closed) {
+      auto doc = makeDocument(NSURL::URLWithString("about:blank"), 0, std::nullopt, emptyDocumentUserAgent);
+      doc->parsed = true;
+      doc->complete = true;
+      doc->callDom("setReadyState", {doc->js->makeString("complete")});
+      replaceDocument(doc);
+    }
+    return document;
   }
 
   // ---- Navigations ------------------------------------------------------------------------------
@@ -178,14 +202,16 @@ struct WebPage::Impl : std::enable_shared_from_this<WebPage::Impl> {
     std::string code = percentDecode(url->resourceSpecifier()).value_or("");
     RunLoop::main().post([weak = weak_from_this(), code] {
       auto self = weak.lock();
-      if (!self || self->closed || !self->document) return;
+      if (!self || self->closed || !self->currentDocument()) return;
       auto doc = self->document;
       doc->evaluate(code, "", 1);
     });
   }
 
-  bool isSameDocument(const NSURLPtr& url, WebNavigationType type) const {
-    if (!document || type == WebNavigationType::Reload || !url->fragment()) return false;
+  bool isSameDocument(const NSURLPtr& url, WebNavigationType type) {
+    if (type == WebNavigationType::Reload || !url->fragment()) return false;
+    if (hasScheme(url, "about")) currentDocument();
+    if (!document) return false;
     if (document->loadIdentifier == 0 && !hasScheme(url, "about")) return false;
     return withoutFragment(url) == withoutFragment(document->url);
   }
@@ -512,6 +538,33 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     return;
   }
   dom = *hooks;
+  installWebStorage(*js, services());
+  installXMLHttpRequest(*js, services());
+}
+
+DocumentServices Document::services() {
+  std::weak_ptr<Document> weak = weak_from_this();
+  DocumentServices s;
+  s.url = [weak]() -> NSURLPtr {
+    auto self = weak.lock();
+    return self ? self->url : nullptr;
+  };
+  s.resolve = [weak](const std::string& text) -> NSURLPtr {
+    auto self = weak.lock();
+    return self ? resolvePageURL(text, self->baseURL) : nullptr;
+  };
+  s.fetch = [weak](const NSURLPtr& resource, const HeaderFields& headers,
+                   ResourceFetch::Completion completion) -> std::shared_ptr<ResourceFetch> {
+    auto self = weak.lock();
+    if (!self || self->closed) return nullptr;
+    return self->fetch(resource, std::move(completion), headers);
+  };
+  s.enter = [weak]() -> std::shared_ptr<void> {
+    auto self = weak.lock();
+    return self && !self->closed ? self : nullptr;
+  };
+  if (auto p = page.lock()) s.sessionStorage = p->sessionStorage;
+  return s;
 }
 
 void Document::teardown() {
@@ -689,7 +742,8 @@ bool Document::mayLoad(const NSURLPtr& resource) const {
   return false;
 }
 
-std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, ResourceFetch::Completion completion) {
+std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, ResourceFetch::Completion completion,
+                                               const HeaderFields& headers) {
   std::weak_ptr<Document> weak = weak_from_this();
   if (!mayLoad(resource)) {
     // Only a page of local files reads local files.
@@ -701,6 +755,7 @@ std::shared_ptr<ResourceFetch> Document::fetch(const NSURLPtr& resource, Resourc
   if (hasScheme(resource, "http") || hasScheme(resource, "https")) {
     auto withAgent = request->mutableCopy();
     withAgent->setValueForHTTPHeaderField(userAgent, "User-Agent");
+    for (const auto& [name, value] : headers) withAgent->setValueForHTTPHeaderField(value, name);
     request = withAgent;
   }
   auto holder = std::make_shared<std::weak_ptr<ResourceFetch>>();
@@ -757,12 +812,8 @@ WebPage::~WebPage() { close(); }
 void WebPage::initWithClient(const std::shared_ptr<WebPageClient>& client, Configuration configuration) {
   impl_->client = client;
   impl_->configuration = configuration;
-  std::string userAgent = client ? client->webPageUserAgent() : std::string();
-  auto doc = impl_->makeDocument(NSURL::URLWithString("about:blank"), 0, std::nullopt, userAgent);
-  doc->parsed = true;
-  doc->complete = true;
-  doc->callDom("setReadyState", {doc->js->makeString("complete")});
-  impl_->replaceDocument(doc);
+  impl_->emptyDocumentUserAgent = client ? client->webPageUserAgent() : std::string();
+  impl_->emptyDocumentPending = true;
 }
 
 void WebPage::close() {
@@ -810,12 +861,12 @@ std::string WebPage::title() {
 
 Result<JSValue> WebPage::evaluate(const std::string& script, JSException* exception) {
   assert(isMainThread() && "web pages are main-thread objects");
-  auto doc = impl_->document;
+  auto doc = impl_->currentDocument();
   if (!doc || !doc->js) return Failure{"no document"};
   return doc->js->evaluate(script, {}, 1, exception);
 }
 
-JSContext& WebPage::context() { return *impl_->document->js; }
+JSContext& WebPage::context() { return *impl_->currentDocument()->js; }
 
 void WebPage::setScriptMessageHandlerNames(std::vector<std::string> names) {
   impl_->handlerNames = std::move(names);
@@ -832,7 +883,7 @@ void WebPage::simulateLinkClick(const NSURLPtr& url) {
 }
 
 void WebPage::simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure) {
-  if (impl_->document) impl_->navigateFrame(impl_->document, 0, url, std::move(failure));
+  if (impl_->currentDocument()) impl_->navigateFrame(impl_->document, 0, url, std::move(failure));
 }
 
 bool WebPage::simulateFailure(const NSError& error) { return impl_->endMainLoad(error); }

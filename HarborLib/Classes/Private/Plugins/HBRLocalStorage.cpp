@@ -16,6 +16,7 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/web/WebStorage.h"
 
 namespace harbor {
 namespace {
@@ -234,6 +235,7 @@ void HBRLocalStorage::restoreLegacyDatabaseLocationsWithBackupType(const std::st
   auto& fm = plat::NSFileManager::defaultManager();
   {
     std::lock_guard<std::mutex> lock(passMutex());
+    std::lock_guard<std::recursive_mutex> files(plat::web::webStorageFilesMutex());
     for (const auto& info : pairs) {
       if (!itemExists(fm, info->backup)) continue;
       if (info->shouldRestore()) {
@@ -354,6 +356,9 @@ void HBRLocalStorage::copyPass(Direction direction, const HBRInvokedUrlCommandPt
   std::vector<HBRPluginResultPtr> results;
   {
     std::lock_guard<std::mutex> lock(passMutex());
+    // The page engine writes its databases under this lock: a copy never catches a transaction
+    // half-written.
+    std::lock_guard<std::recursive_mutex> files(plat::web::webStorageFilesMutex());
     for (const auto& info : backupInfo_) {
       if (!(backingUp ? info->shouldBackup() : info->shouldRestore())) continue;
       plat::NSError error;

@@ -1,5 +1,6 @@
 #include "HBRUIWebViewNavigationDelegate.h"
 
+#include "HBRUIWebViewDelegate.h"
 #include "HBRUserAgentUtil.h"
 #include "HBRViewController.h"
 #include "HBRWebViewEngineSupport.h"
@@ -34,10 +35,7 @@ bool HBRUIWebViewNavigationDelegate::webViewShouldStartLoadWithRequestNavigation
     }
     return false;
   }
-  if (vc) {
-    if (std::optional<bool> vote = HBRVoteOnNavigation(*vc, request, navigationType)) return *vote;
-  }
-  return HBRDefaultNavigationPolicy(request);
+  return HBRDecideNavigation(vc.get(), request, navigationType);
 }
 
 void HBRUIWebViewNavigationDelegate::webViewDidStartLoad(plat::UIWebView& webView) {
@@ -59,12 +57,17 @@ void HBRUIWebViewNavigationDelegate::webViewDidFinishLoad(plat::UIWebView& webVi
 }
 
 void HBRUIWebViewNavigationDelegate::webViewDidFailLoadWithError(plat::UIWebView& webView, const plat::NSError& error) {
+  // The tracker's own report of a navigation that began before the previous one started (a
+  // page setting location twice in a row). Nothing failed: the later navigation goes on, and
+  // its end releases the lock; an error page here would cancel it.
+  if (error.domain == kHBRUIWebViewDelegateErrorDomain) return;
   auto vc = viewController();
   plat::NSURLRequestPtr current = webView.request();
   auto view = webView.weakSelf<plat::UIWebView>();
-  HBRHandleFailedLoad(vc.get(), error, current ? current->URL() : nullptr, [view](const plat::NSURLRequestPtr& request) {
-    if (auto v = view.lock()) v->loadRequest(request);
-  });
+  HBRHandleFailedLoad(vc.get(), error, current ? current->URL() : nullptr, webView.isLoading(),
+                      [view](const plat::NSURLRequestPtr& request) {
+                        if (auto v = view.lock()) v->loadRequest(request);
+                      });
 }
 
 }  // namespace harbor

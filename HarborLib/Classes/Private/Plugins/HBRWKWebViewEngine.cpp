@@ -151,8 +151,7 @@ void HBRWKWebViewEngine::userContentControllerDidReceiveScriptMessage(plat::WKUs
 void HBRWKWebViewEngine::webViewDecidePolicyForNavigationActionDecisionHandler(
     plat::WKWebView&, const std::shared_ptr<plat::WKNavigationAction>& action, DecisionHandler decisionHandler) {
   auto vc = std::dynamic_pointer_cast<HBRViewController>(viewController());
-  std::optional<bool> vote = vc ? HBRVoteOnNavigation(*vc, action->request(), action->navigationType()) : std::nullopt;
-  bool allow = vote ? *vote : HBRDefaultNavigationPolicy(action->request());
+  bool allow = HBRDecideNavigation(vc.get(), action->request(), action->navigationType());
   decisionHandler(allow ? plat::WKNavigationActionPolicy::Allow : plat::WKNavigationActionPolicy::Cancel);
 }
 
@@ -179,7 +178,7 @@ void HBRWKWebViewEngine::webViewDidFailProvisionalNavigationWithError(plat::WKWe
 void HBRWKWebViewEngine::failedNavigation(plat::WKWebView& webView, const plat::NSError& error) {
   auto vc = std::dynamic_pointer_cast<HBRViewController>(viewController());
   auto view = webView.weakSelf<plat::WKWebView>();
-  HBRHandleFailedLoad(vc.get(), error, webView.URL(), [view](const plat::NSURLRequestPtr& request) {
+  HBRHandleFailedLoad(vc.get(), error, webView.URL(), webView.isLoading(), [view](const plat::NSURLRequestPtr& request) {
     if (auto v = view.lock()) v->loadRequest(request);
   });
 }

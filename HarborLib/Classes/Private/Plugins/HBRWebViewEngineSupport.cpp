@@ -44,15 +44,27 @@ bool HBRDefaultNavigationPolicy(const plat::NSURLRequestPtr& request) {
   return false;
 }
 
+bool HBRDecideNavigation(HBRViewController* viewController, const plat::NSURLRequestPtr& request, long navigationType) {
+  plat::NSURLPtr url = request ? request->URL() : nullptr;
+  if (url && url->absoluteString() == "about:blank") return true;
+  if (viewController) {
+    if (std::optional<bool> vote = HBRVoteOnNavigation(*viewController, request, navigationType)) return *vote;
+  }
+  return HBRDefaultNavigationPolicy(request);
+}
+
 void HBRHandleFailedLoad(HBRViewController* viewController, const plat::NSError& error,
-                         const plat::NSURLPtr& failingURL, const std::function<void(const plat::NSURLRequestPtr&)>& load) {
+                         const plat::NSURLPtr& failingURL, bool superseded,
+                         const std::function<void(const plat::NSURLRequestPtr&)>& load) {
+  bool cancelled = error.domain == plat::NSURLErrorDomain && error.code == plat::NSURLErrorCancelled;
+  if (cancelled && superseded) return;
   if (viewController) HBRUserAgentUtil::releaseLock(viewController->userAgentLockToken());
   std::string message = plat::format("Failed to load webpage with error: %s", error.localizedDescription.c_str());
   plat::NSLog(message);
   if (!viewController) return;
   plat::NSURLPtr errorPage = viewController->errorURL();
   if (!errorPage) return;
-  if (error.code == plat::NSURLErrorCancelled) return;
+  if (cancelled) return;
   const plat::Value& failing = error.userInfo[plat::NSURLErrorFailingURLStringErrorKey];
   std::string failedPage = failing.isString() ? pageOf(plat::NSURL::URLWithString(failing.asString())) : pageOf(failingURL);
   if (!failedPage.empty() && failedPage == pageOf(errorPage)) return;

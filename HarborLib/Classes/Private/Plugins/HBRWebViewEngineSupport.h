@@ -24,12 +24,21 @@ std::optional<bool> HBRVoteOnNavigation(HBRViewController& viewController, const
 bool HBRDefaultNavigationPolicy(const plat::NSURLRequestPtr& request);
 bool HBRDefaultResourcePolicyForURL(const plat::NSURLPtr& url);
 
+// Whether the web view may go where the request leads (a navigation that is no command signal):
+// "about:blank" always, the empty document in which the container shows HTML of its own (the
+// inline error page), and which is never another application's URL; else the plugin vote, and
+// without voters the default policy. No controller: the default policy.
+bool HBRDecideNavigation(HBRViewController* viewController, const plat::NSURLRequestPtr& request, long navigationType);
+
 // After a failed page load: releases the user-agent lock, logs "Failed to load webpage with
 // error: ..." and, when the controller has an error page, loads it (through `load`) with the
 // message in its query. A cancelled load (-999) is no failure to show, and a failure of the
 // error page itself does not load it again (which would never end); both still release the
-// lock and log.
+// lock and log. A load cancelled because the web view went on to another one (`superseded`) has
+// not failed at all: nothing is logged and the lock stays with the load that replaced it, which
+// releases it when it ends.
 void HBRHandleFailedLoad(HBRViewController* viewController, const plat::NSError& error,
-                         const plat::NSURLPtr& failingURL, const std::function<void(const plat::NSURLRequestPtr&)>& load);
+                         const plat::NSURLPtr& failingURL, bool superseded,
+                         const std::function<void(const plat::NSURLRequestPtr&)>& load);
 
 }  // namespace harbor

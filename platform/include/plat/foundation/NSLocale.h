@@ -3,6 +3,7 @@
 // runner and tests set it, and a change posts NSCurrentLocaleDidChangeNotification (no object)
 // on the thread that made it. It starts as "en_US".
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,11 @@ class NSLocale : public Object {
   static NSLocalePtr localeWithLocaleIdentifier(std::string_view identifier);
   // Runner and tests. Posts the change notification only when the identifier changes.
   static void setCurrentLocaleIdentifier(std::string_view identifier);
-  // The user's languages, most preferred first: the current locale's language.
+  // The user's languages, most preferred first, as language tags ("en", "zh-Hans"). Unless set,
+  // the current locale's language alone.
   static std::vector<std::string> preferredLanguages();
+  // Runner and tests: the user's own list (it may be empty); nullopt follows the locale again.
+  static void setPreferredLanguages(std::optional<std::vector<std::string>> languages);
 
   const std::string& localeIdentifier() const { return identifier_; }
   // "zh" of "zh_Hans_CN".

@@ -63,11 +63,21 @@ class NSUserDefaults : public Object {
   bool writeLocked();
   void readLocked();
 
+  // Which file the persistent domain was last read from or written to, to tell whether it is
+  // still the one on disk.
+  struct FileStamp {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long modified = 0;  // nanoseconds
+    bool operator==(const FileStamp&) const = default;
+  };
+  std::optional<FileStamp> stampOfFile() const;
+
   std::mutex mutex_;
   std::string path_;
   Dictionary persistent_;
   Dictionary registered_;
   bool dirty_ = false;
+  std::optional<FileStamp> stamp_;
 };
 
 }  // namespace plat

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,12 +56,16 @@ class UIImage : public Object {
                                                    UIImageOrientation orientation = UIImageOrientationUp);
   static std::shared_ptr<UIImage> imageWithData(const Data& data);
   // The picture of that name in the main bundle: a name without an extension is looked for as
-  // "<name>@<screen scale>x.png", then "<name>.png". None when there is no such picture.
+  // "<name>@<screen scale>x.png", then "<name>.png". None when there is no such picture. As on
+  // the platform, a PNG file's pixels are decoded when first needed (CGImage, drawing,
+  // encoding): its header gives the size at once, so an image that is only shown costs no
+  // decoding. A file whose header reads but whose pixels do not decode then has no bitmap.
   static std::shared_ptr<UIImage> imageNamed(const std::string& name);
   // The name it was found by (empty for images made otherwise).
   const std::string& name() const { return name_; }
 
-  CGImageRef CGImage() const { return image_; }
+  // Any thread.
+  CGImageRef CGImage() const;
   double scale() const { return scale_; }
   UIImageOrientation imageOrientation() const { return orientation_; }
   // The displayed size in points: the bitmap's, divided by the scale, with width and height
@@ -71,7 +76,16 @@ class UIImage : public Object {
   void drawInRect(CGRect rect) const;
 
  private:
-  CGImageRef image_;
+  // PNG bytes still to be decoded into image_ (see imageNamed), and the size their header gave.
+  struct PendingDecode {
+    Data bytes;
+    std::size_t width = 0;
+    std::size_t height = 0;
+    std::once_flag once;
+  };
+
+  mutable CGImageRef image_;
+  std::shared_ptr<PendingDecode> pending_;
   double scale_ = 1.0;
   UIImageOrientation orientation_ = UIImageOrientationUp;
   std::string name_;

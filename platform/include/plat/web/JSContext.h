@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -83,6 +84,9 @@ class JSValue {
   // The script's own conversions (String(v), Number(v), Boolean(v)). toString gives "" when the
   // conversion throws (a symbol, a throwing toString).
   std::string toString() const;
+  // String(v) as the script holds it, UTF-16 code units unchanged (lone surrogates and NULs
+  // kept); nothing when the conversion throws.
+  std::optional<std::u16string> toUTF16() const;
   double toNumber() const;
   bool toBool() const;
   // See the conversion rules above.
@@ -155,6 +159,8 @@ class JSContext {
   JSValue null();
   JSValue makeValue(const Value& value);
   JSValue makeString(std::string_view utf8);
+  // A script string of exactly these UTF-16 code units.
+  JSValue makeStringUTF16(std::u16string_view units);
   JSValue makeNumber(double number);
   JSValue makeBool(bool value);
   JSValue makeObject();

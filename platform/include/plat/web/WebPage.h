@@ -3,7 +3,8 @@
 // top-level document, a page loader that reads the HTML and runs its scripts in document order
 // (inline and src, fetched through the URL loading system), and a small DOM stand-in (window,
 // document with ready states and events, elements for scripts and frames, location, navigator,
-// console, timers on the main run loop, atob/btoa, alert/confirm/prompt). No layout, no CSS.
+// console, timers on the main run loop, atob/btoa, alert/confirm/prompt), with localStorage,
+// sessionStorage (plat/web/WebStorage.h), XMLHttpRequest and fetch for GET. No layout, no CSS.
 //
 // Loading a page: every navigation (from the host, from the page, of a frame) is first offered
 // to the client's policy; an allowed top-level load reports start, commit (the new document
@@ -81,7 +82,8 @@ class WebPageClient {
 
 class WebPage : public Object {
  public:
-  // Documents and scripts larger than this fail to load (NSURLErrorDataLengthExceedsMaximum).
+  // Documents, scripts and what pages load with XMLHttpRequest or fetch fail to load past this
+  // size (NSURLErrorDataLengthExceedsMaximum).
   static constexpr std::size_t kMaxResourceBytes = 64 * 1024 * 1024;
   // The most run-loop turns a modal dialog waits for its answer.
   static constexpr std::size_t kMaxModalTurns = 100000;

@@ -2,8 +2,9 @@
 // Fixture for tests that touch files: on top of PlatformTest, a fresh sandbox home in a
 // temporary folder (Documents, Library/Caches, Library/Preferences, tmp) with an application
 // bundle "Harbor.app" inside it (Info.plist with CFBundleIdentifier "org.harbor.tests"), set as
-// the process's home and main bundle. User defaults, device, locale and application start
-// fresh; assertion failures throw plat::NSException. Everything is removed afterwards.
+// the process's home and main bundle. User defaults, device, locale (en_US, its language
+// preferred) and application start fresh, in the time zone America/New_York; assertion
+// failures throw plat::NSException. Everything is removed afterwards.
 #include <string>
 #include <string_view>
 
