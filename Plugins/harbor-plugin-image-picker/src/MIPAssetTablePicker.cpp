@@ -38,21 +38,26 @@ void MIPAssetTablePicker::didRotateFromInterfaceOrientation() {
 }
 
 void MIPAssetTablePicker::preparePhotos() {
-  std::weak_ptr<MIPAssetTablePicker> weak = std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this());
+  auto self = std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this());
+  std::weak_ptr<MIPAssetTablePicker> weak = self;
+  std::weak_ptr<MIPAssetDelegate> itemParent = std::static_pointer_cast<MIPAssetDelegate>(self);
   auto group = assetGroup;
-  auto filter = assetPickerFilterDelegate.lock();
-  plat::dispatch::GlobalQueue::shared().async([weak, group, filter] {
-    // Built here whole and handed over at once: the main thread reads mipAssets meanwhile.
+  std::weak_ptr<MIPAssetPickerFilterDelegate> weakFilter = assetPickerFilterDelegate;
+  plat::dispatch::GlobalQueue::shared().async([weak, itemParent, group, weakFilter] {
+    // Built here whole and handed over at once: the main thread reads mipAssets meanwhile. The
+    // screen itself is only held here when a filter must be asked about it, so that it is not
+    // let go of on this thread otherwise.
     std::vector<MIPAssetPtr> assets;
     if (group) {
-      auto self = weak.lock();
-      if (!self) return;
       group->enumerateAssetsUsingBlock([&](const plat::ALAssetPtr& asset, std::size_t, bool&) {
         if (!asset) return;
         auto item = std::make_shared<MIPAsset>();
         item->initWithAsset(asset);
-        item->parent = std::static_pointer_cast<MIPAssetDelegate>(self);
-        if (filter && filter->assetTablePickerIsAssetFilteredOut(*self, *item)) return;
+        item->parent = itemParent;
+        if (auto filter = weakFilter.lock()) {
+          auto screen = weak.lock();
+          if (screen && filter->assetTablePickerIsAssetFilteredOut(*screen, *item)) return;
+        }
         assets.push_back(std::move(item));
       });
     }
