@@ -17,6 +17,12 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithD
   -DHARBOR_FUZZ=ON -DHARBOR_TESTS=OFF >/dev/null
 cmake --build "$build" -j4
 
+# A seed folder must be named after its target, or its seeds are silently never used.
+for seeds in fuzz/corpus/*/; do
+  name=$(basename "$seeds")
+  [ -x "$build/fuzz/$name" ] || { echo "fuzz/corpus/$name/ names no fuzz target (expected $build/fuzz/$name)" >&2; exit 1; }
+done
+
 found=0
 for target in "$build"/fuzz/fuzz_*; do
   [ -f "$target" ] && [ -x "$target" ] || continue

@@ -106,29 +106,47 @@
       return new Uint8Array(buffer);
     }
 
-    // Standard Base64 with padding, of an ArrayBuffer or a typed array view.
+    var alphabetCodes = new Uint8Array(64);
+    for (i = 0; i < 64; i++) {
+      alphabetCodes[i] = alphabet.charCodeAt(i);
+    }
+    // Bytes per piece: whole groups of three, so only the last piece has padding.
+    var pieceBytes = 3 * 8192;
+
+    // Standard Base64 with padding, of an ArrayBuffer or a typed array view. Each piece is
+    // written into one small array of character codes and made a string at once: adding
+    // characters to a string one at a time builds a rope of tiny strings, which cost dozens of
+    // times the buffer's size before the engine flattens it.
     exports.fromArrayBuffer = function (buffer) {
       var bytes = bytesOf(buffer);
       var n = bytes.length;
       var parts = [];
-      var chunk = '';
-      var j;
-      for (j = 0; j + 2 < n; j += 3) {
-        var v = (bytes[j] << 16) | (bytes[j + 1] << 8) | bytes[j + 2];
-        chunk += alphabet.charAt(v >> 18) + alphabet.charAt((v >> 12) & 63) + alphabet.charAt((v >> 6) & 63) +
-          alphabet.charAt(v & 63);
-        if (chunk.length >= 8192) {
-          parts.push(chunk);
-          chunk = '';
+      var chars = new Uint8Array(pieceBytes / 3 * 4);
+      for (var start = 0; start < n; start += pieceBytes) {
+        var end = Math.min(n, start + pieceBytes);
+        var out = 0;
+        var j;
+        for (j = start; j + 2 < end; j += 3) {
+          var v = (bytes[j] << 16) | (bytes[j + 1] << 8) | bytes[j + 2];
+          chars[out++] = alphabetCodes[v >> 18];
+          chars[out++] = alphabetCodes[(v >> 12) & 63];
+          chars[out++] = alphabetCodes[(v >> 6) & 63];
+          chars[out++] = alphabetCodes[v & 63];
         }
+        if (end - j === 1) {
+          chars[out++] = alphabetCodes[bytes[j] >> 2];
+          chars[out++] = alphabetCodes[(bytes[j] & 3) << 4];
+          chars[out++] = 61;  // '='
+          chars[out++] = 61;
+        } else if (end - j === 2) {
+          var w = (bytes[j] << 8) | bytes[j + 1];
+          chars[out++] = alphabetCodes[w >> 10];
+          chars[out++] = alphabetCodes[(w >> 4) & 63];
+          chars[out++] = alphabetCodes[(w & 15) << 2];
+          chars[out++] = 61;
+        }
+        parts.push(String.fromCharCode.apply(null, chars.subarray(0, out)));
       }
-      if (n - j === 1) {
-        chunk += alphabet.charAt(bytes[j] >> 2) + alphabet.charAt((bytes[j] & 3) << 4) + '==';
-      } else if (n - j === 2) {
-        var w = (bytes[j] << 8) | bytes[j + 1];
-        chunk += alphabet.charAt(w >> 10) + alphabet.charAt((w >> 4) & 63) + alphabet.charAt((w & 15) << 2) + '=';
-      }
-      parts.push(chunk);
       return parts.join('');
     };
 

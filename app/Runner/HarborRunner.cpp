@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,9 @@
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
 #include "ScreenWatcher.h"
+#include "HBRWebViewEngineProtocol.h"
 #include "plat/assetslibrary/ALAssetsLibrary.h"
+#include "plat/foundation/ClassRegistry.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
@@ -35,16 +38,19 @@
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
+#include "plat/web/JSContext.h"
 
 namespace harbor::runner {
 namespace {
 
 // Asks the application to terminate, once, from any thread: the request is carried out on the
-// main run loop, where the application lives.
+// main run loop, where the application lives. Page script is stopped first, since the main
+// thread may be stuck in a page's endless loop and would never reach the request otherwise.
 class Terminator {
  public:
   void request(std::string reason) {
     if (requested_.exchange(true)) return;
+    plat::JSContext::stopAllScripts();
     plat::RunLoop::main().post([reason = std::move(reason)] {
       plat::NSLog("harbor: terminating: " + reason);
       plat::UIApplication::sharedApplication()->terminate();
@@ -73,6 +79,12 @@ void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
   }).detach();
+}
+
+// Whether the class of that name, made as the container would make it, is a web view engine.
+bool isWebViewEngine(const std::string& className) {
+  return std::dynamic_pointer_cast<HBRWebViewEngineProtocol>(plat::ClassRegistry::shared().create(className)) !=
+         nullptr;
 }
 
 plat::Result<double> parseSeconds(const std::string& text) {
@@ -131,20 +143,14 @@ plat::Result<LocationPermission> parseLocationPermission(const std::string& text
                        "\""};
 }
 
-// A text from the page or the user, on one log line: backslashes and control characters
-// escaped, and single quotes too when it is to be quoted.
+// A text from the page or the user, on one log line (see plat::logEscaped), with single quotes
+// escaped too when it is to be quoted.
 std::string escaped(const std::string& text, bool forQuotes) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\'' && forQuotes) out += "\\'";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c < 0x20 || c == 0x7f) out += plat::format("\\x%02x", c);
-    else out += static_cast<char>(c);
-  }
-  return out;
+  std::string out = plat::logEscaped(text);
+  if (!forQuotes) return out;
+  std::string quotedOut;
+  for (char c : out) quotedOut += c == '\'' ? std::string("\\'") : std::string(1, c);
+  return quotedOut;
 }
 
 std::string quoted(const std::optional<std::string>& text) { return text ? "'" + escaped(*text, true) + "'" : "-"; }
@@ -598,6 +604,15 @@ int run(int argc, char** argv) {
     return 0;
   }
 
+  registerContainerClasses();
+  registerAppClasses();
+  registerPluginClasses();
+  if (options.engine && !isWebViewEngine(*options.engine)) {
+    std::fprintf(stderr, "harbor: --engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"%s\"\n\n%s",
+                 plat::logEscaped(*options.engine).c_str(), usage().c_str());
+    return 2;
+  }
+
   std::error_code ec;
   std::filesystem::path bundlePath = std::filesystem::weakly_canonical(std::filesystem::absolute(options.bundle, ec), ec);
   bool isFolder = false;
@@ -656,7 +671,7 @@ int run(int argc, char** argv) {
   // the log's lock, so it only posts.
   std::optional<std::string> until = options.until;
   plat::setLogSink([terminator, until](std::string_view line) {
-    std::string text(line);
+    std::string text = plat::asOneLogLine(line);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
@@ -670,9 +685,6 @@ int run(int argc, char** argv) {
     std::_Exit(1);
   });
 
-  registerContainerClasses();
-  registerAppClasses();
-  registerPluginClasses();
   if (options.engine) {
     std::string engine = *options.engine;
     AppDelegate::setContainerConfigurator([engine](MainViewController& controller) {
@@ -692,10 +704,15 @@ int run(int argc, char** argv) {
                  r.url ? r.url->absoluteString().c_str() : "(no URL)", r.answer ? "YES" : "NO");
   });
   if (options.runSeconds) {
+    // Timed on a thread of its own: a run-loop timer would never fire while page script keeps
+    // the main thread busy.
     double seconds = *options.runSeconds;
-    plat::RunLoop::main().scheduleTimer(seconds, [terminator, seconds] {
+    std::thread([terminator, seconds] {
+      // In steps, so that a run time of centuries does not overflow the clock's type.
+      for (double left = seconds; left > 0; left -= 3600)
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 3600.0)));
       terminator->request(plat::format("--run-seconds %g elapsed", seconds));
-    });
+    }).detach();
   }
 
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());

@@ -3,6 +3,7 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSNotificationCenter.h"
+#include "plat/web/JSContext.h"
 
 namespace plat::testing {
 
@@ -39,6 +40,8 @@ void PlatformTest::SetUp() {
   RunLoop::main().bindToCurrentThread();
   RunLoop::main().reset();
   NSNotificationCenter::defaultCenter().reset();
+  // A test that terminated its application stopped every script in the process.
+  JSContext::resetStopAllScripts();
   clock_ = std::make_shared<ManualClock>();
   setClock(clock_);
   log_ = std::make_unique<LogCapture>();

@@ -8,20 +8,12 @@ bundle=$2
 work=$3
 rm -rf "$work"
 mkdir -p "$work"
-log="$work/log"
-
-fail() {
-  echo "FAIL: $*"
-  echo "--- log"
-  cat "$log"
-  exit 1
-}
-expect() {
-  grep -qF -- "$1" "$log" || fail "no line with: $1"
-}
+. "$(dirname "$0")/log-checks.sh"
+newlog
 
 # A run that ends by itself: the container starts, creates its start-up plugin, and terminates
 # cleanly once the page is done or the run time is over.
+newlog
 "$harbor" --home "$work/home" --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
@@ -89,6 +81,7 @@ expect "hello: page prompt: \"Harbor\""
 rm -f "$work/home/Library/Caches/file__0.localstorage"
 # A walk north, about 22 m a step: every fix passes the watch's 5 m filter.
 printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' >"$work/walk.txt"
+newlog
 "$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
   --acceleration 0,0,-1 --heading 90 --location-track "$work/walk.txt" \
   --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
@@ -110,6 +103,7 @@ expect "hello: page confirm: false"
 expect "hello: page prompt: null"
 
 # Another application opens the application with a URL; the page hears it once it has loaded.
+newlog
 "$harbor" --home "$work/home" --open-url "harborhello://greeting?from=smoke" \
   --run-seconds 10 --until "hello: opened with " "$bundle" 2>"$log"
 status=$?
@@ -118,6 +112,7 @@ expect "harbor: opened with URL harborhello://greeting?from=smoke -> YES"
 expect "hello: opened with harborhello://greeting?from=smoke"
 
 # The page writes dates and numbers the way the device's locale does.
+newlog
 "$harbor" --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --locale de_CH"
@@ -125,23 +120,26 @@ expect "hello: globalization: de-CH, "
 expect ", 1’234’567.891, CHF"
 
 # The simulated device facts reach the container.
+newlog
 "$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
-# SIGTERM stops it cleanly, with the terminate notification. The log is emptied first: the
-# background run truncates it only once it has started, and the last run's "harbor: running"
-# would otherwise send the signal before harbor can take it.
-: >"$log"
+# An engine the simulated system cannot run says why another stands in.
+newlog
+"$harbor" --home "$work/home" --engine HBRWKWebViewEngine --system-version 8.4 --until "hello: done" \
+  --run-seconds 10 "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status with an engine the system cannot run"
+expect "The web view engine HBRWKWebViewEngine cannot be used (it cannot load the start page on system version 8.4); HBRUIWebViewEngine stands in."
+expect "Using UIWebView"
+
+# SIGTERM stops it cleanly, with the terminate notification.
+newlog
 "$harbor" --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
-tries=0
-until grep -qF "harbor: running " "$log" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ "$tries" -le 200 ] || { kill -KILL "$pid"; fail "harbor did not start"; }
-  sleep 0.1
-done
+wait_for "$pid" "harbor: running "
 kill -TERM "$pid"
 wait "$pid"
 status=$?
@@ -150,24 +148,34 @@ expect "harbor: terminating: received SIGTERM"
 expect "harbor: stopped"
 
 # Help, and clear errors for bad input.
+newlog
 "$harbor" --help >"$log" 2>&1 || fail "--help failed"
 expect "Usage: harbor [options] <bundle folder>"
 expect "--dialog-button N"
 expect "--dialog-text TEXT"
 expect "--location LAT,LON[,ALT]"
 expect "--open-url URL"
+newlog
 "$harbor" --open-url "no url" "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --open-url is not refused with status 2"
 expect "harbor: --open-url needs an absolute URL"
+newlog
 "$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
 expect "harbor: --dialog-button needs a button number from 1"
+newlog
+"$harbor" --engine HBRDevice "$bundle" >"$log" 2>&1
+[ $? -eq 2 ] || fail "a class that is no engine is not refused with status 2"
+expect "harbor: --engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"HBRDevice\""
+newlog
 "$harbor" --run-seconds soon "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad option is not refused with status 2"
 expect "harbor: --run-seconds needs a positive number of seconds"
+newlog
 "$harbor" --location-track "$work/walk.txt" --location 0,181 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --location is not refused with status 2"
 expect "harbor: --location: longitude 181 is not between -180 and 180"
+newlog
 "$harbor" --home "$work/home" "$work" >"$log" 2>&1
 [ $? -eq 1 ] || fail "a folder without config.xml is not refused with status 1"
 expect "has no config.xml"
@@ -175,6 +183,7 @@ expect "has no config.xml"
 # A malformed config.xml stops the application with its fixed message and status 1, not a crash.
 mkdir -p "$work/broken/www"
 printf '<widget>\n  <feature name="x">\n</widget>\n' >"$work/broken/config.xml"
+newlog
 "$harbor" --home "$work/home" "$work/broken" >"$log" 2>&1
 [ $? -eq 1 ] || fail "a malformed config.xml does not end with status 1"
 expect "config.xml parse error line "

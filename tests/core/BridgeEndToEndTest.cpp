@@ -480,7 +480,8 @@ TEST_F(BridgeTest, LoadingHarborTwiceKeepsTheFirstCopy) {
 
 TEST_F(BridgeTest, PageBase64MatchesTheNativeOne) {
   startBridge(Mode::Iframe);
-  for (std::size_t length : {0u, 1u, 2u, 3u, 4u, 5u, 256u, 1000u}) {
+  // Lengths around the encoder's pieces of 24576 bytes too.
+  for (std::size_t length : {0u, 1u, 2u, 3u, 4u, 5u, 256u, 1000u, 24575u, 24576u, 24577u, 24578u, 49153u}) {
     Data bytes(length);
     for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(255 - (i * 31) % 256);
     std::string list;

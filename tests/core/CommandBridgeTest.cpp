@@ -171,6 +171,18 @@ TEST_F(CommandBridge, UnknownServicesAndActionsAreLoggedExactly) {
   EXPECT_TRUE(log_->contains("ERROR: Method 'nope:' not defined in Plugin 'Test'"));
 }
 
+TEST_F(CommandBridge, PageTextInLogLinesIsEscaped) {
+  // A line break in a name would print a line of the page's making; a NUL would cut the name.
+  run(R"([["cb","Nope\nharbor: alert 'forged'","x",[]], ["cb","Ni\u0000l","x",[]],
+          ["cb","Test","no\r\npe\\",[]], ["cb\n", 7]])");
+  auto lines = log_->lines();
+  for (const auto& line : lines) EXPECT_EQ(line.find_first_of("\n\r", 0), std::string::npos) << line;
+  EXPECT_TRUE(log_->contains("ERROR: Plugin 'Nope\\nharbor: alert 'forged'' not found"));
+  EXPECT_TRUE(log_->contains("ERROR: Plugin 'Ni\\x00l' not found"));
+  EXPECT_TRUE(log_->contains("ERROR: Method 'no\\r\\npe\\\\:' not defined in Plugin 'Test'"));
+  EXPECT_TRUE(log_->contains("ERROR: Skipping malformed command entry: "));
+}
+
 TEST_F(CommandBridge, ExecutionYieldsAfterEightMillisecondsAndWarnsAboutSlowActions) {
   // Each command advances the manual clock by 5 ms: the slice ends after the second one.
   queue().enqueueCommandBatch(R"([["a","Test","slow",[5]],["b","Test","slow",[5]],["c","Test","slow",[5]]])");

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "HBRConfigLoader.h"
 #include "HBRConfigParser.h"
@@ -92,13 +93,35 @@ TEST_F(HBRConfigParserTest, ElementsMissingTheirNameOrValueAreIgnored) {
   EXPECT_EQ(parser->startPage().value_or("<none>"), "") << "an empty src is still a src";
 }
 
-TEST_F(HBRConfigParserTest, AParseErrorStopsStartUpWithLineAndColumn) {
-  std::string reason = assertionOf([&] { parse("<widget>\n  <preference name=\"a\" value=\"b\">\n</widget>"); });
-  EXPECT_EQ(reason, "config.xml parse error line 3 col 10");
-  reason = assertionOf([&] { parse("<widget>\n<feature name=\"x\"></feature>\n<oops"); });
-  EXPECT_TRUE(reason.starts_with("config.xml parse error line 3 col ")) << reason;
-  reason = assertionOf([&] { parse("<!DOCTYPE w [<!ENTITY e \"x\">]><widget/>"); });
-  EXPECT_TRUE(reason.starts_with("config.xml parse error line 1 col ")) << reason;
+TEST_F(HBRConfigParserTest, AParseErrorStopsStartUpWithLineColumnAndReason) {
+  struct Case {
+    std::string xml;
+    std::string start;   // the fixed text with the position
+    std::string reason;  // a piece of the parser's reason after it
+  } cases[] = {
+      {"<widget>\n  <preference name=\"a\" value=\"b\">\n</widget>", "config.xml parse error line 3 col 10: ",
+       "preference"},
+      {"<widget>\n<feature name=\"x\"></feature>\n<oops", "config.xml parse error line 3 col ", "oops"},
+      {"<!DOCTYPE w [<!ENTITY e \"x\">]><widget/>", "config.xml parse error line 1 col ",
+       ": Entity declarations are not allowed"},
+  };
+  for (const auto& c : cases) {
+    std::string reason = assertionOf([&] { parse(c.xml); });
+    EXPECT_TRUE(reason.starts_with(c.start)) << reason;
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
+  }
+}
+
+TEST_F(HBRConfigParserTest, AConfigTooLargeForTheParserIsRefusedUnread) {
+  // Sparse: reading it would cost gigabytes, refusing it costs nothing.
+  std::string path = inHome("huge-config.xml");
+  writeFile(path, "");
+  ASSERT_EQ(::truncate(path.c_str(), off_t{3} << 30), 0);
+  loader.setConfigFile(path);
+  auto parser = std::make_shared<HBRConfigParser>();
+  std::string reason = assertionOf([&] { loader.parseSettingsWithParser(parser); });
+  EXPECT_EQ(reason, "config.xml parse error line 0 col 0: Document too large");
 }
 
 TEST_F(HBRConfigParserTest, FindsTheFileOrStopsWithTheFixedTexts) {

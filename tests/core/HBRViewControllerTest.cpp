@@ -103,17 +103,22 @@ TEST_F(ViewControllerTest, EngineChoiceAndFallback) {
     std::size_t enginesMade;  // including the fallback
     std::string registeredAs;
     std::size_t askedCanLoad;  // questions the engine in use was asked
+    std::string why;           // the reason logged for a stand-in
   };
   std::vector<Case> cases = {
-      {"default", "", false, true, true, 1, "HBRUIWebViewEngine", 1},
-      {"preferred engine", "HBRWKWebViewEngine", true, true, true, 1, "HBRWKWebViewEngine", 1},
-      {"missing class", "HBRWKWebViewEngine", false, true, true, 1, "HBRWKWebViewEngine", 0},
-      {"cannot load the start page", "HBRWKWebViewEngine", true, true, false, 2, "HBRWKWebViewEngine", 0},
-      {"cannot run here", "HBRWKWebViewEngine", true, false, true, 2, "HBRWKWebViewEngine", 0},
-      {"not an engine", "CountingPlugin", false, true, true, 1, "CountingPlugin", 0},
+      {"default", "", false, true, true, 1, "HBRUIWebViewEngine", 1, ""},
+      {"preferred engine", "HBRWKWebViewEngine", true, true, true, 1, "HBRWKWebViewEngine", 1, ""},
+      {"missing class", "HBRWKWebViewEngine", false, true, true, 1, "HBRWKWebViewEngine", 0,
+       "there is no class of that name"},
+      {"cannot load the start page", "HBRWKWebViewEngine", true, true, false, 2, "HBRWKWebViewEngine", 0,
+       "it cannot load the start page on system version 9.3"},
+      {"cannot run here", "HBRWKWebViewEngine", true, false, true, 2, "HBRWKWebViewEngine", 0,
+       "it cannot start on system version 9.3"},
+      {"not an engine", "CountingPlugin", false, true, true, 1, "CountingPlugin", 0, "it is not a web view engine"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    log_->clear();
     HBRUserAgentUtil::resetForTesting();
     RecordingWebViewEngine::resetClass();
     RecordingWebViewEngine::initSucceeds = c.initSucceeds;
@@ -135,6 +140,11 @@ TEST_F(ViewControllerTest, EngineChoiceAndFallback) {
     // The fallback is taken without questions.
     EXPECT_EQ(engine->canLoadQuestions.size(), c.askedCanLoad);
     EXPECT_EQ(loadedURL(controller), bundleFileURL("www/index.html"));
+    if (c.why.empty())
+      EXPECT_FALSE(log_->contains("cannot be used"));
+    else
+      EXPECT_TRUE(log_->contains("The web view engine " + c.preference + " cannot be used (" + c.why +
+                                 "); HBRUIWebViewEngine stands in."));
     controllers.clear();
   }
 }

@@ -144,6 +144,14 @@ TEST_F(WKWebViewEngineTest, ScriptMessagesRunOneCommandEachAndBadOnesAreDropped)
     EXPECT_TRUE(log_->contains("is not a command")) << body.description();
   }
   EXPECT_EQ(echo->commands().size(), 2u);
+
+  // A huge body is logged cut short, and its line breaks cannot start lines of their own.
+  log_->clear();
+  std::string huge = "line\nharbor: forged\n" + std::string(1 << 20, 'x');
+  engine->userContentControllerDidReceiveScriptMessage(controllerOfView, message(controller, "harbor", plat::Value(huge)));
+  ASSERT_EQ(log_->lines().size(), 1u);
+  EXPECT_LT(log_->lines()[0].size(), 400u);
+  EXPECT_TRUE(log_->contains("is not a command: line\\nharbor: forged\\nxxx"));
 }
 
 TEST_F(WKWebViewEngineTest, NavigationsAreVotedOnWithWebKitsNumbers) {

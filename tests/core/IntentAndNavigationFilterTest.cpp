@@ -125,8 +125,9 @@ TEST_F(IntentAndNavigationFilterTest, VotesOpensIntentsOnlyForFollowedLinksAndLo
       {"https://www.example.com/a", kOther, true, false, {}},
       {"file:///www/page2.html", kOther, true, false, {}},
       {"tel:+15551234", kLink, false, true, {}},
-      {"tel:+15551234", kOther, false, false, {}},
-      {"tel:+15551234", 1, false, false, {}},  // a form submission is no followed link either
+      // Allowed only as an intent, anything but a followed link is refused, and says so.
+      {"tel:+15551234", kOther, false, false, {internal + "tel:+15551234'"}},
+      {"tel:+15551234", 1, false, false, {internal + "tel:+15551234'"}},  // nor is a form submission
       {"https://evil.com/x?a=%27", kLink, false, false,
        {internal + "https://evil.com/x?a=%27'", external + "https://evil.com/x?a=%27'"}},
       {"https://evil.com/x?a=%27", kOther, false, false, {internal + "https://evil.com/x?a=%27'"}},

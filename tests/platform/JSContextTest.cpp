@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <future>
 #include <memory>
+#include <thread>
 
 using namespace plat;
 
@@ -348,4 +350,30 @@ TEST(JSContext, ManyShortLivedFunctionsAndValuesAreReclaimed) {
   }
   js.garbageCollect();
   EXPECT_EQ(evalToString(js, "1 + 1"), "2");
+}
+
+TEST(JSContext, StopAllScriptsEndsARunawayScriptFromAnotherThread) {
+  JSContext js;
+  // The stop comes from another thread once the script is in its endless loop, as a signal's
+  // or a timer's thread would send it; catching the stop only loops again.
+  std::promise<void> spinning;
+  js.defineFunction("spinning", [&](const Array&) {
+    spinning.set_value();
+    return Value();
+  });
+  std::thread stopper([&] {
+    spinning.get_future().wait();
+    JSContext::stopAllScripts();
+  });
+  auto result = js.evaluate("spinning(); try { while (true) {} } catch (e) { while (true) {} }");
+  stopper.join();
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(JSContext::scriptsStopped());
+
+  // Short scripts still finish; a long one started afterwards is stopped too.
+  EXPECT_EQ(evalToValue(js, "6 * 7"), Value(42));
+  EXPECT_FALSE(JSContext().evaluate("for (;;) {}").ok());
+
+  JSContext::resetStopAllScripts();
+  EXPECT_EQ(evalToValue(js, "var n = 0; for (var i = 0; i < 3e6; i++) n += 1; n"), Value(3000000));
 }

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 
 #include "LoopbackServer.h"
 #include "plat/foundation/NSURLConnection.h"
+#include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/testing/SandboxTest.h"
 
@@ -178,6 +181,52 @@ TEST_F(URLLoadingTest, ReportsComeInOrderAndStopAtCancel) {
   runUntilIdle();
   EXPECT_EQ(unheld->events.back(), "finish");
   EXPECT_TRUE(weak.expired());
+}
+
+// Bytes this process has read from files so far.
+std::uint64_t bytesReadByProcess() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return 0;
+}
+
+// Stops the load once it has seen the first piece of data, as a client with a size limit does.
+class CancelAfterFirstData : public RecordingDelegate {
+ public:
+  void connectionDidReceiveData(NSURLConnection& connection, const Data& d) override {
+    RecordingDelegate::connectionDidReceiveData(connection, d);
+    connection.cancel();
+  }
+};
+
+TEST_F(URLLoadingTest, AHugeFileIsReadInPiecesThatStopWithTheLoad) {
+  // Sparse: a gigabyte on disk costs nothing, but read whole it would cost a gigabyte of memory.
+  std::string path = inHome("huge.html");
+  writeFile(path, "");
+  ASSERT_EQ(::truncate(path.c_str(), off_t{1} << 30), 0);
+  std::uint64_t readBefore = bytesReadByProcess();
+  auto delegate = std::make_shared<CancelAfterFirstData>();
+  auto connection = NSURLConnection::connectionWithRequest(requestFor("file://" + path), delegate);
+  runUntilIdle();
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response", "data"}));
+  EXPECT_LE(delegate->body.size(), std::size_t{1} << 20);
+  EXPECT_EQ(delegate->response->expectedContentLength(), std::int64_t{1} << 30);
+  EXPECT_FALSE(RunLoop::main().hasReadyWork());
+  EXPECT_LT(bytesReadByProcess() - readBefore, std::uint64_t{16} << 20) << "no piece is read after the cancel";
+
+  // Uncancelled, every piece arrives, in order, then the finish.
+  std::string text(600 * 1024, 'x');
+  for (std::size_t i = 0; i < text.size(); i += 4096) text[i] = static_cast<char>('a' + i / 4096 % 26);
+  writeFile(inHome("big.html"), text);
+  auto whole = std::make_shared<RecordingDelegate>();
+  auto second = NSURLConnection::connectionWithRequest(requestFor("file://" + inHome("big.html")), whole);
+  runUntilIdle();
+  EXPECT_EQ(whole->events.back(), "finish");
+  EXPECT_GT(whole->events.size(), 3u);
+  EXPECT_TRUE(whole->body == text);
 }
 
 TEST_F(URLLoadingTest, HttpLoadsThroughCurlOnLoopback) {

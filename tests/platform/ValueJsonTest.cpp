@@ -37,6 +37,37 @@ TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   EXPECT_FALSE(d.erase("a"));
 }
 
+TEST(Value, LargeDictionariesKeepOrderThroughSetsErasesAndCopies) {
+  // Small dictionaries are scanned, large ones hashed: the same answers either side of the
+  // change, and after erasing, replacing and copying.
+  for (int n : {3, 8, 9, 17, 1000}) {
+    Dictionary d;
+    for (int i = 0; i < n; ++i) d.set("k" + std::to_string(i), i);
+    for (int i = 0; i < n; i += 2) d.set("k" + std::to_string(i), -i);  // in place
+    for (int i = 1; i < n; i += 3) EXPECT_TRUE(d.erase("k" + std::to_string(i)));
+    d["late"] = Value("x");
+    Dictionary copy = d;
+    Dictionary moved = std::move(copy);
+    std::vector<std::string> expectedKeys;
+    for (int i = 0; i < n; ++i)
+      if (i % 3 != 1) expectedKeys.push_back("k" + std::to_string(i));
+    expectedKeys.push_back("late");
+    for (const Dictionary* dict : {&d, &moved}) {
+      std::vector<std::string> keys;
+      for (const auto& [k, v] : *dict) keys.push_back(k);
+      EXPECT_EQ(keys, expectedKeys) << n;
+      for (int i = 0; i < n; ++i) {
+        const Value& v = dict->get("k" + std::to_string(i));
+        if (i % 3 == 1) EXPECT_TRUE(v.isAbsent()) << n << " k" << i;
+        else EXPECT_EQ(v, Value(i % 2 ? i : -i)) << n << " k" << i;
+      }
+      EXPECT_EQ(dict->get("late"), Value("x"));
+      EXPECT_FALSE(dict->contains("k" + std::to_string(n)));
+    }
+    EXPECT_TRUE(d == moved);
+  }
+}
+
 TEST(Json, ReadsWhatItWritesAndKeepsKeyOrder) {
   struct Case {
     const char* text;
@@ -92,6 +123,40 @@ TEST(Json, ReplacesInvalidUtf8BothWays) {
   auto written = json::write(Array{std::string("x\xC0y")});
   ASSERT_TRUE(written);
   EXPECT_EQ(*written, "[\"x\xEF\xBF\xBDy\"]");
+}
+
+TEST(Json, LoneSurrogateEscapesBecomeReplacementCharacters) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::string smile = "\xF0\x9F\x98\x80";  // U+1F600, \ud83d\ude00
+  struct Case {
+    std::string json;
+    std::string expected;
+  } cases[] = {
+      {R"(["\ud83d"])", fffd},
+      {R"(["\ude00"])", fffd},
+      {R"(["a\ud83dz"])", "a" + fffd + "z"},
+      {R"(["\ud83d\ude00"])", smile},
+      {R"(["\uD83D\uDE00\ud83d"])", smile + fffd},
+      {R"(["\ud83d\ud83d\ude00"])", fffd + smile},          // a high half before a whole pair
+      {R"(["\ude00\ud83d"])", fffd + fffd},                 // the halves the wrong way round
+      {R"(["\ud83d\n"])", fffd + "\n"},                     // followed by another escape
+      {R"(["\\ud83d"])", "\\ud83d"},                        // an escaped backslash, no escape
+      {R"(["\\\ud83d"])", "\\" + fffd},
+      {R"(["\u0041\u00e9"])", "A\xC3\xA9"},
+  };
+  for (const auto& c : cases) {
+    auto parsed = json::parse(c.json);
+    ASSERT_TRUE(parsed) << c.json << ": " << parsed.error();
+    EXPECT_EQ(parsed->at(0).asString(), c.expected) << c.json;
+  }
+  // In a key and among other values: nothing else of the text is lost.
+  auto batch = json::parse(R"([{"\ud800k": 1}, ["cb1", "Echo", "echo", ["\udbff"]], ["cb2", "Echo", "echo", ["ok"]]])");
+  ASSERT_TRUE(batch) << batch.error();
+  EXPECT_EQ(batch->at(0).asDictionary().begin()->first, fffd + "k");
+  EXPECT_EQ(batch->at(1).at(3).at(0).asString(), fffd);
+  EXPECT_EQ(batch->at(2).at(3).at(0).asString(), "ok");
+  // A cut-off escape is still an error.
+  EXPECT_FALSE(json::parse(R"(["\ud83)"));
 }
 
 TEST(Json, RefusesHostileNesting) {

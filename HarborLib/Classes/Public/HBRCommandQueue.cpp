@@ -98,9 +98,7 @@ void HBRCommandQueue::executePending() {
       if (auto command = HBRInvokedUrlCommand::commandFromJson(entry)) {
         execute(command);
       } else {
-        std::string text = entry.description();
-        if (text.size() > 200) text = text.substr(0, 200) + "...";
-        plat::NSLog("ERROR: Skipping malformed command entry: " + text);
+        plat::NSLog("ERROR: Skipping malformed command entry: " + plat::logExcerpt(entry.description()));
       }
       if (!queue_.empty() && plat::now() - startExecutionTime_ > kMaxExecutionSliceSeconds) {
         scheduleExecutePending();
@@ -121,18 +119,18 @@ bool HBRCommandQueue::execute(const HBRInvokedUrlCommandPtr& command) {
                                                               : nullptr);
   if (!plugin) {
     plat::NSLogf("ERROR: Plugin '%s' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml.",
-                 command->className().c_str());
+                 plat::logEscaped(command->className()).c_str());
     return false;
   }
   double started = plat::now();
   bool called = plugin->performAction(command->methodName(), command);
   if (!called)
-    plat::NSLogf("ERROR: Method '%s:' not defined in Plugin '%s'", command->methodName().c_str(),
-                 command->className().c_str());
+    plat::NSLogf("ERROR: Method '%s:' not defined in Plugin '%s'", plat::logEscaped(command->methodName()).c_str(),
+                 plat::logEscaped(command->className()).c_str());
   double elapsedMs = (plat::now() - started) * 1000.0;
   if (elapsedMs > kThreadWarningMilliseconds)
     plat::NSLogf("THREAD WARNING: ['%s'] took '%f' ms. Plugin should use a background thread.",
-                 command->className().c_str(), elapsedMs);
+                 plat::logEscaped(command->className()).c_str(), elapsedMs);
   return called;
 }
 

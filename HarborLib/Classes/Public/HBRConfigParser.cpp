@@ -1,5 +1,6 @@
 #include "HBRConfigParser.h"
 
+#include "plat/foundation/Log.h"
 #include "plat/foundation/NSException.h"
 #include "plat/foundation/Strings.h"
 
@@ -49,8 +50,12 @@ void HBRConfigParser::parserDidEndElementNamespaceURIQualifiedName(plat::NSXMLPa
   if (elementName == "feature") featureName_.reset();
 }
 
-void HBRConfigParser::parserParseErrorOccurred(plat::NSXMLParser& parser, const plat::NSError&) {
-  plat::NSAssertionFailuref("config.xml parse error line %ld col %ld", parser.lineNumber(), parser.columnNumber());
+void HBRConfigParser::parserParseErrorOccurred(plat::NSXMLParser& parser, const plat::NSError& parseError) {
+  // The position alone does not say what to mend: an entity, a file too large, a stray tag.
+  std::string reason = parseError.localizedDescription;
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+  plat::NSAssertionFailuref("config.xml parse error line %ld col %ld: %s", parser.lineNumber(), parser.columnNumber(),
+                            plat::logEscaped(reason).c_str());
 }
 
 }  // namespace harbor

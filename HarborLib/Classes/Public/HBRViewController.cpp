@@ -267,9 +267,20 @@ plat::ObjectPtr HBRViewController::newHarborViewWithFrame(const plat::CGRect& fr
 
   plat::ObjectPtr object = plat::ClassRegistry::shared().create(className);
   auto engine = std::dynamic_pointer_cast<HBRWebViewEngineProtocol>(object);
-  bool usable = engine && engine->initWithFrame(frame) &&
-                engine->canLoadRequest(plat::NSURLRequest::requestWithURL(appUrl()));
-  if (!usable) {
+  // Why the engine asked for cannot be used; nothing when it can.
+  std::optional<std::string> refusal;
+  std::string system = "system version " + plat::UIDevice::currentDevice()->systemVersion();
+  if (!object)
+    refusal = "there is no class of that name";
+  else if (!engine)
+    refusal = "it is not a web view engine";
+  else if (!engine->initWithFrame(frame))
+    refusal = "it cannot start on " + system;
+  else if (!engine->canLoadRequest(plat::NSURLRequest::requestWithURL(appUrl())))
+    refusal = "it cannot load the start page on " + system;
+  if (refusal) {
+    plat::NSLogf("The web view engine %s cannot be used (%s); %s stands in.", plat::logEscaped(className).c_str(),
+                 refusal->c_str(), kHBRDefaultWebViewEngine);
     object = plat::ClassRegistry::shared().create(kHBRDefaultWebViewEngine);
     engine = std::dynamic_pointer_cast<HBRWebViewEngineProtocol>(object);
     if (engine) engine->initWithFrame(frame);

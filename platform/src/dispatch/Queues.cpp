@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <future>
+#include <system_error>
 
 #include "plat/dispatch/RunLoop.h"
 
@@ -17,10 +18,20 @@ GlobalQueue& GlobalQueue::shared() {
 
 GlobalQueue::GlobalQueue() {
   unsigned n = std::max(2u, std::min(4u, std::thread::hardware_concurrency()));
-  for (unsigned i = 0; i < n; ++i) {
-    workers_.emplace_back([this] { workerLoop(); });
-    workers_.back().detach();
+  for (unsigned i = 0; i < n && startWorker(); ++i) {
   }
+}
+
+bool GlobalQueue::startWorker() {
+  // Making a thread fails when the process is out of memory or threads; the queue then does
+  // with the workers it has rather than ending the process.
+  try {
+    workers_.emplace_back([this] { workerLoop(); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  workers_.back().detach();
+  return true;
 }
 
 void GlobalQueue::workerLoop() {
@@ -48,6 +59,11 @@ void GlobalQueue::async(Block block) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (holding_) {
       held_.push_back(std::move(block));
+      return;
+    }
+    if (workers_.empty() && !startWorker()) {
+      // No thread at all: the block still runs, later, on the main run loop.
+      RunLoop::main().post(std::move(block));
       return;
     }
     pending_.push_back(std::move(block));

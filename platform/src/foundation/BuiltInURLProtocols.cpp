@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "plat/foundation/Log.h"
+#include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
 
@@ -33,21 +35,23 @@ class FileURLProtocol : public NSURLProtocol {
 
   static bool canInitWithRequest(const NSURLRequestPtr& request) { return hasScheme(request, {"file"}); }
 
+  ~FileURLProtocol() override { closeFile(); }
+
   void startLoading() override {
     auto client = this->client();
     const NSURLPtr& url = request()->URL();
     std::string path = url->path();
     // Non-blocking, so that opening a pipe with no writer returns at once; only regular files
     // are read, as a device could never reach its end.
-    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    fd_ = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
       long code = errno == EACCES ? NSURLErrorNoPermissionsToReadFile : NSURLErrorFileDoesNotExist;
       client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      closeFile();
       long code = S_ISDIR(st.st_mode) ? NSURLErrorFileIsDirectory : NSURLErrorNoPermissionsToReadFile;
       client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(code, url));
       return;
@@ -55,24 +59,47 @@ class FileURLProtocol : public NSURLProtocol {
     auto response = NSURLResponse::responseWithURL(url, MIMETypeForPathExtension(url->pathExtension()),
                                                    static_cast<std::int64_t>(st.st_size), std::nullopt);
     client->URLProtocolDidReceiveResponseCacheStoragePolicy(*this, response, NSURLCacheStoragePolicy::NotAllowed);
-    Data chunk(kChunkSize);
-    for (;;) {
-      ssize_t n = ::read(fd, chunk.data(), chunk.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ::close(fd);
-        client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, url));
-        return;
-      }
-      if (n == 0 || stopped_) break;
-      client->URLProtocolDidLoadData(*this, Data(chunk.begin(), chunk.begin() + n));
-    }
-    ::close(fd);
-    if (!stopped_) client->URLProtocolDidFinishLoading(*this);
+    readNextPiece();
   }
-  void stopLoading() override { stopped_ = true; }
+  void stopLoading() override {
+    stopped_ = true;
+    closeFile();
+  }
 
  private:
+  // One piece per turn of the main run loop, after the client has seen the one before: a
+  // client that wants no more (a size limit reached) stops the load before the next read, so a
+  // huge file never sits in memory whole.
+  void readNextPiece() {
+    if (stopped_ || fd_ < 0) return;
+    auto client = this->client();
+    const NSURLPtr& url = request()->URL();
+    Data chunk(kChunkSize);
+    ssize_t n;
+    do {
+      n = ::read(fd_, chunk.data(), chunk.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      closeFile();
+      client->URLProtocolDidFailWithError(*this, NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, url));
+      return;
+    }
+    if (n == 0) {
+      closeFile();
+      client->URLProtocolDidFinishLoading(*this);
+      return;
+    }
+    chunk.resize(static_cast<std::size_t>(n));
+    client->URLProtocolDidLoadData(*this, chunk);
+    RunLoop::main().post([weak = weakSelf<FileURLProtocol>()] {
+      if (auto self = weak.lock()) self->readNextPiece();
+    });
+  }
+  void closeFile() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  }
+
+  int fd_ = -1;
   bool stopped_ = false;
 };
 

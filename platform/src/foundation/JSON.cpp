@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "plat/foundation/Strings.h"
@@ -159,6 +160,54 @@ class Writer {
   }
 };
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The code unit of the \uXXXX escape at text[at] (which holds the backslash); -1 if none is there.
+long escapedUnit(std::string_view text, std::size_t at) {
+  if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return -1;
+  long unit = 0;
+  for (std::size_t i = at + 2; i < at + 6; ++i) {
+    int digit = hexDigit(text[i]);
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// Script engines write a string holding half a surrogate pair (a cut emoji) as a lone \uD83D
+// escape, which the parser refuses, and with it the whole text. Such escapes become \uFFFD, as
+// the engines themselves turn lone surrogates into U+FFFD elsewhere. Nothing is copied unless
+// there is one.
+std::optional<std::string> withLoneSurrogatesReplaced(std::string_view text) {
+  std::optional<std::string> out;
+  std::size_t copied = 0;
+  for (std::size_t i = text.find('\\'); i != std::string_view::npos && i < text.size();
+       i = text.find('\\', i)) {
+    long unit = escapedUnit(text, i);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      i += 2;  // any other escape, \\ included, is two characters at least
+      continue;
+    }
+    long next = unit <= 0xDBFF ? escapedUnit(text, i + 6) : -1;
+    if (next >= 0xDC00 && next <= 0xDFFF) {
+      i += 12;
+      continue;
+    }
+    if (!out) out.emplace();
+    out->append(text.substr(copied, i - copied));
+    out->append("\\ufffd");
+    i += 6;
+    copied = i;
+  }
+  if (out) out->append(text.substr(copied));
+  return out;
+}
+
 }  // namespace
 
 void appendQuoted(std::string& out, std::string_view text) {
@@ -202,6 +251,10 @@ Result<Value> parse(std::string_view text, ReadOptions options) {
   std::string repaired;
   if (!isValidUTF8(text)) {
     repaired = sanitizeUTF8(text);
+    text = repaired;
+  }
+  if (auto replaced = withLoneSurrogatesReplaced(text)) {
+    repaired = std::move(*replaced);
     text = repaired;
   }
   ValueBuilder builder;

@@ -4,8 +4,10 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
+#include <sys/stat.h>
 
 #include <climits>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 
@@ -70,6 +72,7 @@ struct NSXMLParserCallbacks {
       auto d = p.delegate();
       if (!d) return;
       Dictionary attrs;
+      attrs.reserve(static_cast<std::size_t>(nbAttributes));
       for (int i = 0; i < nbAttributes; ++i) {
         const xmlChar** a = attributes + 5 * i;  // localname, prefix, URI, value, end
         const char* begin = reinterpret_cast<const char*>(a[3]);
@@ -146,15 +149,25 @@ void initLibxml() {
 
 bool NSXMLParser::initWithContentsOfURL(const NSURLPtr& url) {
   if (!url || !url->isFileURL()) return false;
+  struct stat st {};
+  if (::stat(url->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<std::uint64_t>(st.st_size) > kMaxDocumentBytes) {
+    data_.clear();
+    tooLarge_ = true;
+    url_ = url->path();
+    return true;
+  }
   auto contents = readFileContents(url->path());
   if (!contents) return false;
   data_ = std::move(*contents);
+  tooLarge_ = false;
   url_ = url->path();
   return true;
 }
 
 void NSXMLParser::initWithData(std::string data) {
   data_ = std::move(data);
+  tooLarge_ = false;
   url_.clear();
 }
 
@@ -172,7 +185,7 @@ bool NSXMLParser::parse() {
   depth_ = 0;
   pendingException_ = nullptr;
   errorLine_ = errorColumn_ = lastLine_ = lastColumn_ = 0;
-  if (data_.size() > static_cast<std::size_t>(INT_MAX)) {
+  if (tooLarge_ || data_.size() > kMaxDocumentBytes) {
     recordError(XML_ERR_NO_MEMORY, "Document too large", 0, 0);
     if (auto d = delegate()) d->parserParseErrorOccurred(*this, *error_);
     return false;

@@ -1,5 +1,8 @@
 #include "plat/foundation/Value.h"
 
+#include <functional>
+#include <string_view>
+
 #include "plat/foundation/JSON.h"
 
 namespace plat {
@@ -9,16 +12,60 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
   for (const auto& e : entries) set(e.first, e.second);
 }
 
+namespace {
+std::size_t hashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
+}  // namespace
+
+std::size_t Dictionary::indexOf(std::string_view key, std::size_t hash) const {
+  if (index_.empty()) {
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+      if (entries_[i].first == key) return i;
+    return kNoEntry;
+  }
+  std::size_t mask = index_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const Slot& s = index_[slot];
+    if (s.position == kNoEntry) return kNoEntry;
+    if (s.hash == hash && entries_[s.position].first == key) return s.position;
+  }
+}
+
+void Dictionary::addToIndex(std::size_t position, std::size_t hash) {
+  if (index_.empty() && entries_.size() <= kIndexFrom) return;
+  // At most half full, so probes stay short and always meet a free slot.
+  if (entries_.size() * 2 > index_.size()) {
+    rebuildIndex();
+    return;
+  }
+  std::size_t mask = index_.size() - 1;
+  std::size_t slot = hash & mask;
+  while (index_[slot].position != kNoEntry) slot = (slot + 1) & mask;
+  index_[slot] = Slot{hash, position};
+}
+
+void Dictionary::rebuildIndex() {
+  index_.clear();
+  if (entries_.size() <= kIndexFrom) return;
+  std::size_t capacity = 16;
+  while (capacity < entries_.size() * 4) capacity *= 2;
+  index_.assign(capacity, Slot{0, kNoEntry});
+  std::size_t mask = capacity - 1;
+  for (std::size_t position = 0; position < entries_.size(); ++position) {
+    std::size_t hash = hashOf(entries_[position].first);
+    std::size_t slot = hash & mask;
+    while (index_[slot].position != kNoEntry) slot = (slot + 1) & mask;
+    index_[slot] = Slot{hash, position};
+  }
+}
+
 const Value* Dictionary::find(std::string_view key) const {
-  for (const auto& e : entries_)
-    if (e.first == key) return &e.second;
-  return nullptr;
+  std::size_t position = indexOf(key, index_.empty() ? 0 : hashOf(key));
+  return position == kNoEntry ? nullptr : &entries_[position].second;
 }
 
 Value* Dictionary::find(std::string_view key) {
-  for (auto& e : entries_)
-    if (e.first == key) return &e.second;
-  return nullptr;
+  std::size_t position = indexOf(key, index_.empty() ? 0 : hashOf(key));
+  return position == kNoEntry ? nullptr : &entries_[position].second;
 }
 
 const Value& Dictionary::get(std::string_view key) const {
@@ -26,29 +73,32 @@ const Value& Dictionary::get(std::string_view key) const {
   return v ? *v : absentValue();
 }
 
+Value& Dictionary::slotFor(std::string_view key, std::string* owned) {
+  bool indexed = !index_.empty() || entries_.size() >= kIndexFrom;
+  std::size_t hash = indexed ? hashOf(key) : 0;
+  std::size_t position = indexOf(key, hash);
+  if (position != kNoEntry) return entries_[position].second;
+  entries_.emplace_back(owned ? std::move(*owned) : std::string(key), Value());
+  addToIndex(entries_.size() - 1, hash);
+  return entries_.back().second;
+}
+
 void Dictionary::set(std::string key, Value value) {
-  if (Value* existing = find(key)) {
-    *existing = std::move(value);
-    return;
-  }
-  entries_.emplace_back(std::move(key), std::move(value));
+  std::string_view view = key;
+  // The view is read before the key is moved into a new entry.
+  slotFor(view, &key) = std::move(value);
 }
 
 bool Dictionary::erase(std::string_view key) {
-  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    if (it->first == key) {
-      entries_.erase(it);
-      return true;
-    }
-  }
-  return false;
+  std::size_t position = indexOf(key, index_.empty() ? 0 : hashOf(key));
+  if (position == kNoEntry) return false;
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
+  // Every later entry moved down one place; erasing is rare enough to re-index whole.
+  if (!index_.empty()) rebuildIndex();
+  return true;
 }
 
-Value& Dictionary::operator[](std::string_view key) {
-  if (Value* existing = find(key)) return *existing;
-  entries_.emplace_back(std::string(key), Value());
-  return entries_.back().second;
-}
+Value& Dictionary::operator[](std::string_view key) { return slotFor(key, nullptr); }
 
 bool Dictionary::operator==(const Dictionary& other) const { return entries_ == other.entries_; }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/Log.h"
@@ -10,6 +11,7 @@
 #include "plat/uikit/UIApplicationDelegate.h"
 #include "plat/uikit/UIViewController.h"
 #include "plat/uikit/UIWindow.h"
+#include "plat/web/JSContext.h"
 
 namespace plat {
 namespace {
@@ -135,6 +137,9 @@ void UIApplication::becomeActive() {
 void UIApplication::terminate() {
   if (terminated_) return;
   terminated_ = true;
+  // From here on the page's script and timers stop: termination turns the run loop until it is
+  // idle, and a page that keeps itself busy must not hold the process open.
+  JSContext::stopAllScripts();
   auto app = self<UIApplication>();
   if (auto current = delegate_) current->applicationWillTerminate(app);
   NSNotificationCenter::defaultCenter().post(UIApplicationWillTerminateNotification, app);
@@ -203,7 +208,9 @@ std::size_t UIApplication::finishBackgroundTasks(double graceSeconds) {
     if (loop.runOneTurn() == 0) loop.waitForPost(0.05);
   }
   std::size_t expired = backgroundTaskCount() > 0 ? expireBackgroundTasks() : 0;
-  loop.runUntilIdle();
+  // What the expiry handlers posted, within a bound of its own.
+  deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(graceSeconds);
+  while (loop.hasReadyWork() && std::chrono::steady_clock::now() < deadline) loop.runOneTurn();
   return expired;
 }
 
@@ -234,6 +241,10 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
   }
 
   RunLoop::main().bindToCurrentThread();
+  // The global queue's workers are made now, while memory is plentiful: termination hands work
+  // to them (the web storage backup), and a page that used up the memory must not leave it
+  // unable to.
+  dispatch::GlobalQueue::shared();
   application->runningMain_ = true;
   application->launchWithDelegate(std::move(delegate));
   if (!application->terminated_) RunLoop::main().run();

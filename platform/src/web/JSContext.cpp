@@ -2,6 +2,7 @@
 #include "plat/web/JSContext.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,15 @@
 #include <utility>
 
 #include "plat/foundation/JSON.h"
+
+// JavaScriptCore's watchdog: exported by the library, though its header is not installed. The
+// callback runs on the script's thread each time a script has run for `limit` seconds of
+// processor time; returning true ends that script with an uncatchable termination.
+extern "C" {
+typedef bool (*JSShouldTerminateCallback)(JSContextRef ctx, void* context);
+JS_EXPORT void JSContextGroupSetExecutionTimeLimit(JSContextGroupRef group, double limit,
+                                                   JSShouldTerminateCallback callback, void* context);
+}
 
 namespace plat {
 
@@ -754,8 +764,29 @@ JSContextRef JSValue::contextRef() const { return liveContext(); }
 
 // ---- JSContext ---------------------------------------------------------------------------------
 
+namespace {
+
+std::atomic<bool> gScriptsStopped{false};
+
+// Asked by the watchdog, so a running script can be stopped from another thread: the main
+// thread may be stuck inside a page's endless loop when the stop request comes. The watchdog
+// asks once per limit set, so a script allowed to go on sets the limit again.
+bool shouldTerminateScript(JSContextRef ctx, void*) {
+  if (gScriptsStopped.load(std::memory_order_relaxed)) return true;
+  JSContextGroupSetExecutionTimeLimit(JSContextGetGroup(ctx), JSContext::kStopCheckSeconds, shouldTerminateScript,
+                                      nullptr);
+  return false;
+}
+
+}  // namespace
+
+void JSContext::stopAllScripts() { gScriptsStopped.store(true); }
+bool JSContext::scriptsStopped() { return gScriptsStopped.load(); }
+void JSContext::resetStopAllScripts() { gScriptsStopped.store(false); }
+
 JSContext::JSContext() : state_(std::make_shared<JSContextState>()) {
   JSGlobalContextRef ctx = JSGlobalContextCreate(nullptr);
+  JSContextGroupSetExecutionTimeLimit(JSContextGetGroup(ctx), kStopCheckSeconds, shouldTerminateScript, nullptr);
   state_->ctx = ctx;
   state_->owner = this;
   JSObjectRef global = JSContextGetGlobalObject(ctx);

@@ -44,6 +44,14 @@ void ResourceFetch::observe(std::function<void(const NSURLResponsePtr&)> onRespo
 
 void ResourceFetch::connectionDidReceiveResponse(NSURLConnection&, const NSURLResponsePtr& response) {
   response_ = response;
+  // A length announced over the limit is refused before anything is read; the count in
+  // connectionDidReceiveData still holds for lengths that were not announced, or were wrong.
+  if (response && response->expectedContentLength() > 0 &&
+      static_cast<std::uint64_t>(response->expectedContentLength()) > maxBytes_) {
+    if (auto connection = std::exchange(connection_, nullptr)) connection->cancel();
+    complete(NSURLErrorWithCode(NSURLErrorDataLengthExceedsMaximum, request_->URL()));
+    return;
+  }
   if (onResponse_ && completion_) onResponse_(response);
 }
 

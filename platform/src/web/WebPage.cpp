@@ -774,7 +774,7 @@ void Document::forget(const std::shared_ptr<ResourceFetch>& f) {
 }
 
 void Document::setTimer(long id, double milliseconds, bool repeats) {
-  if (closed) return;
+  if (closed || JSContext::scriptsStopped()) return;
   double delay = std::max(0.0, milliseconds) / 1000.0;
   // A repeating timer of no delay still waits a moment between turns, so it cannot starve the loop.
   double interval = repeats ? std::max(milliseconds, 1.0) / 1000.0 : 0;
@@ -797,6 +797,13 @@ void Document::clearTimer(long id) {
 
 void Document::fireTimer(long id) {
   if (closed) return;
+  if (JSContext::scriptsStopped()) {
+    // The process is ending: a page whose timers start more timers would keep the run loop
+    // busy forever and termination could never finish.
+    for (auto& [timerId, timer] : timers) RunLoop::main().cancelTimer(timer.id);
+    timers.clear();
+    return;
+  }
   auto it = timers.find(id);
   if (it == timers.end()) return;
   if (!it->second.repeats) timers.erase(it);

@@ -70,17 +70,22 @@ bool HBRIntentAndNavigationFilter::shouldOverrideLoadWithRequest(const plat::NSU
                                                                  long navigationType) {
   plat::NSURLPtr url = request ? request->URL() : nullptr;
   const bool linkClicked = navigationType == kNavigationTypeLinkClicked;
+  const std::string text = url ? url->absoluteString() : "(null)";
   switch (filterUrl(url)) {
     case HBRIntentAndNavigationFilterValueNavigationAllowed:
       return true;
     case HBRIntentAndNavigationFilterValueIntentAllowed:
       // Only the user's own tap may send them to another application.
-      if (linkClicked) plat::UIApplication::sharedApplication()->openURL(url);
+      if (linkClicked) {
+        plat::UIApplication::sharedApplication()->openURL(url);
+        return false;
+      }
+      // Anything else (a start page, a script's navigation) would vanish without a word.
+      plat::NSLogf("ERROR Internal navigation rejected - <allow-navigation> not set for url='%s'", text.c_str());
       return false;
     case HBRIntentAndNavigationFilterValueNoneAllowed:
       break;
   }
-  const std::string text = url ? url->absoluteString() : "(null)";
   plat::NSLogf("ERROR Internal navigation rejected - <allow-navigation> not set for url='%s'", text.c_str());
   if (linkClicked)
     plat::NSLogf("ERROR External navigation rejected - <allow-intent> not set for url='%s'", text.c_str());

@@ -141,7 +141,8 @@ void HBRWKWebViewEngine::userContentControllerDidReceiveScriptMessage(plat::WKUs
   if (!message || message->name() != kHBRScriptMessageHandlerName) return;
   HBRInvokedUrlCommandPtr command = HBRInvokedUrlCommand::commandFromJson(message->body());
   if (!command) {
-    plat::NSLog("ERROR: The page sent a message that is not a command: " + message->body().description());
+    // Cut as the queue cuts a malformed entry: the page decides how large the body is.
+    plat::NSLog("ERROR: The page sent a message that is not a command: " + plat::logExcerpt(message->body().description()));
     return;
   }
   auto vc = std::dynamic_pointer_cast<HBRViewController>(viewController());

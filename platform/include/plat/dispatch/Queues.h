@@ -35,6 +35,7 @@ class GlobalQueue {
 
  private:
   GlobalQueue();
+  bool startWorker();  // under mutex_, or in the constructor
   void workerLoop();
 
   std::mutex mutex_;

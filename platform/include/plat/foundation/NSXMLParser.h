@@ -56,8 +56,12 @@ class NSXMLParserDelegate {
 class NSXMLParser : public Object {
  public:
   static constexpr int kMaxDepth = 256;
+  // libxml2 takes a document's length as an int: a longer document is refused with
+  // "Document too large" (code XML_ERR_NO_MEMORY) before any of it is read.
+  static constexpr std::size_t kMaxDocumentBytes = 2147483647;
 
-  // Reads the whole file of a file URL; false when it is not a file URL or cannot be read.
+  // Reads the whole file of a file URL; false when it is not a file URL or cannot be read. A
+  // file over kMaxDocumentBytes is not read: parse() then fails at once.
   bool initWithContentsOfURL(const NSURLPtr& url);
   void initWithData(std::string data);
 
@@ -82,6 +86,7 @@ class NSXMLParser : public Object {
   void recordError(long code, std::string message, long line, long column);
 
   std::string data_;
+  bool tooLarge_ = false;
   std::string url_;
   std::weak_ptr<NSXMLParserDelegate> delegate_;
   bool processNamespaces_ = false;

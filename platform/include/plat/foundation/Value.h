@@ -46,10 +46,29 @@ class Dictionary {
   const_iterator end() const;
   iterator begin();
   iterator end();
+  // Same entries in the same order.
   bool operator==(const Dictionary& other) const;
 
  private:
+  // Lookups are hashed once a dictionary has more than a few entries: config.xml, or a page's
+  // JSON, may hold a hundred thousand keys, and scanning for each would make reading them
+  // quadratic. The index holds positions in entries_ (kNoEntry marks a free slot), so copies
+  // and moves keep it valid, and each key's hash, so that a probe rarely has to look at an
+  // entry. Keys must not be changed through the iterators.
+  static constexpr std::size_t kIndexFrom = 8;
+  static constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+  struct Slot {
+    std::size_t hash;
+    std::size_t position;
+  };
+  std::size_t indexOf(std::string_view key, std::size_t hash) const;
+  // The value under key, added absent when missing (its key taken from *owned when given).
+  Value& slotFor(std::string_view key, std::string* owned);
+  void addToIndex(std::size_t position, std::size_t hash);
+  void rebuildIndex();
+
   std::vector<Entry> entries_;
+  std::vector<Slot> index_;  // empty while the dictionary is small
 };
 
 class Value {

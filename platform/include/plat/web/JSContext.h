@@ -186,6 +186,16 @@ class JSContext {
   // Runs a full garbage collection now (tests use it to prove that handles keep values).
   void garbageCollect();
 
+  // Process-wide, from any thread: the process is ending, so script in every context stops. A
+  // script that is running (a page's `while (true) {}` included) is stopped once it has run
+  // for kStopCheckSeconds of processor time, and so is any script started afterwards; the
+  // call that ran it fails. Nothing undoes it but the test surface below.
+  static constexpr double kStopCheckSeconds = 0.1;
+  static void stopAllScripts();
+  static bool scriptsStopped();
+  // Test surface: scripts run unhindered again.
+  static void resetStopAllScripts();
+
   JSGlobalContextRef ref() const;
 
  private:
