@@ -5,10 +5,13 @@
 #include "CameraPlugin.h"
 #include "ClipboardPlugin.h"
 #include "ConsolePlugin.h"
+#include "ContactsPlugin.h"
 #include "DeviceMotionPlugin.h"
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
+#include "LocalNotificationPlugin.h"
+#include "FilePlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "ImagePickerPlugin.h"
@@ -39,10 +42,13 @@ void registerPluginClasses() {
   registerCameraPlugin(registry);
   registerClipboardPlugin(registry);
   registerConsolePlugin(registry);
+  registerContactsPlugin(registry);
   registerDevicePlugin(registry);
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
+  registerLocalNotificationPlugin(registry);
+  registerFilePlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerImagePickerPlugin(registry);

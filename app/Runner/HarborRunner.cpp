@@ -21,6 +21,7 @@
 #include "HBRWebViewEngineProtocol.h"
 #include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/foundation/ClassRegistry.h"
+#include "plat/addressbook/ABAddressBook.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
@@ -131,7 +132,7 @@ plat::Result<double> parseHeading(const std::string& text) {
   return value;
 }
 
-plat::Result<LocationPermission> parseLocationPermission(const std::string& text) {
+plat::Result<LocationPermission> parsePermission(const std::string& option, const std::string& text) {
   static const std::pair<const char*, LocationPermission> names[] = {
       {"ask", LocationPermission::Ask},         {"refuse", LocationPermission::Refuse},
       {"granted", LocationPermission::Granted}, {"denied", LocationPermission::Denied},
@@ -139,8 +140,7 @@ plat::Result<LocationPermission> parseLocationPermission(const std::string& text
   for (const auto& [name, permission] : names) {
     if (text == name) return permission;
   }
-  return plat::Failure{"--location-permission is one of ask, refuse, granted, denied, restricted, not \"" + text +
-                       "\""};
+  return plat::Failure{option + " is one of ask, refuse, granted, denied, restricted, not \"" + text + "\""};
 }
 
 // A text from the page or the user, on one log line (see plat::logEscaped), with single quotes
@@ -266,6 +266,55 @@ void answerPickers(const Options& options) {
   });
 }
 
+void standInForTheAddressBookUser(const Options& options) {
+  switch (options.contactsAccess) {
+    case ContactsAccess::Granted:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Authorized);
+      break;
+    case ContactsAccess::Denied:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Denied);
+      break;
+    case ContactsAccess::Restricted:
+      plat::SimulatedAddressBookAccess::setAuthorizationStatus(plat::ABAuthorizationStatus::Restricted);
+      break;
+    default:
+      break;
+  }
+  bool refuse = options.contactsAccess == ContactsAccess::Refuse;
+  plat::SimulatedAddressBookAccess::setAnswer(refuse ? plat::SimulatedAddressBookAccess::Answer::Deny
+                                                     : plat::SimulatedAddressBookAccess::Answer::Grant);
+  plat::SimulatedAddressBookAccess::setPromptObserver([](plat::SimulatedAddressBookAccess::Answer answer) {
+    plat::NSLog(std::string("harbor: contacts access -> ") +
+                (answer == plat::SimulatedAddressBookAccess::Answer::Grant ? "allowed" : "refused"));
+  });
+  // A picker answered with a pick once is cancelled when it comes back (after a person screen
+  // opened for editing), or the two would take turns for ever.
+  auto picked = std::make_shared<std::vector<std::weak_ptr<plat::UIDrivenScreen>>>();
+  auto pick = options.pickContact;
+  plat::UIDriver::shared().setScreenAnswer([picked, pick](plat::UIDrivenScreen& screen) {
+    std::string line = "harbor: screen '" + escaped(screen.screenTitle(), true) + "' -> ";
+    auto top = plat::UIDriver::shared().topScreen();
+    bool pickedBefore = std::any_of(picked->begin(), picked->end(), [&](const auto& w) { return w.lock() == top; });
+    if (screen.screenTitle() == "Contacts" && pick && !pickedBefore) {
+      auto rows = screen.rows();
+      if (std::any_of(rows.begin(), rows.end(), [&](const auto& row) { return row.id == *pick; })) {
+        plat::NSLog(line + "picked " + std::to_string(*pick));
+        picked->push_back(top);
+        screen.selectRow(*pick);
+        return;
+      }
+    }
+    auto buttons = screen.buttonTitles();
+    for (const char* choice : {"Back", "Cancel"}) {
+      if (std::find(buttons.begin(), buttons.end(), choice) == buttons.end()) continue;
+      plat::NSLog(line + choice);
+      screen.tapButton(choice);
+      return;
+    }
+    plat::NSLog(line + "left open");
+  });
+}
+
 }  // namespace
 
 void standInForTheUser(const Options& options) {
@@ -284,6 +333,7 @@ void standInForTheUser(const Options& options) {
     plat::NSLog("harbor: location permission '" + escaped(prompt.usageDescription, true) + "' (" +
                 (always ? "always" : "when in use") + ") -> " + (allowed ? "allowed" : "refused"));
   });
+  standInForTheAddressBookUser(options);
   // Nothing is heard either: each sound and vibration is logged as it starts, from whichever
   // thread plays it (the log is safe from any).
   plat::SystemSoundRecorder::setObserver([](const plat::PlayedSystemSound& play) {
@@ -292,6 +342,61 @@ void standInForTheUser(const Options& options) {
     else
       plat::NSLogf("harbor: sound %s (%.1f s)", plat::lastPathComponent(play.filePath).c_str(), play.duration);
   });
+}
+
+std::string describeNotification(const plat::UILocalNotification& notification) {
+  std::string line = quoted(notification.alertBody());
+  std::vector<std::string> extras;
+  if (notification.soundName()) extras.push_back("sound " + escaped(*notification.soundName(), false));
+  if (notification.applicationIconBadgeNumber() != 0)
+    extras.push_back("badge " + std::to_string(notification.applicationIconBadgeNumber()));
+  if (notification.repeats()) extras.push_back("repeating");
+  for (std::size_t i = 0; i < extras.size(); ++i) line += (i ? ", " : " (") + extras[i];
+  return extras.empty() ? line : line + ")";
+}
+
+namespace {
+std::string describeTypes(unsigned long types) {
+  std::vector<std::string> names;
+  if (types & plat::UIUserNotificationTypeAlert) names.emplace_back("alert");
+  if (types & plat::UIUserNotificationTypeBadge) names.emplace_back("badge");
+  if (types & plat::UIUserNotificationTypeSound) names.emplace_back("sound");
+  if (names.empty()) return "nothing";
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) out += (i ? ", " : "") + names[i];
+  return out;
+}
+}  // namespace
+
+void reportNotifications(const Options& options) {
+  using Event = plat::UIApplication::LocalNotificationEvent;
+  auto application = plat::UIApplication::sharedApplication();
+  application->setLocalNotificationObserver([](const Event& event) {
+    switch (event.kind) {
+      case Event::Kind::Fired:
+        plat::NSLog("harbor: notification fired " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::FiredWhileStopped:
+        plat::NSLog("harbor: notification fired while harbor was stopped " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::Opened:
+        plat::NSLog("harbor: notification opened " + describeNotification(*event.notification));
+        break;
+      case Event::Kind::PermissionAnswered:
+        plat::NSLog("harbor: notification settings asked for " + describeTypes(event.requestedTypes) + " -> " +
+                    describeTypes(event.allowedTypes));
+        break;
+    }
+  });
+  if (!options.openNotification) return;
+  auto last = application->lastDeliveredLocalNotification();
+  if (!last) {
+    plat::NSLog("harbor: notification: none has fired yet, so none is opened");
+    return;
+  }
+  plat::NSLog("harbor: notification opened " + describeNotification(*last));
+  application->setLaunchOptions(
+      plat::Dictionary{{plat::UIApplicationLaunchOptionsLocalNotificationKey, last->dictionaryRepresentation()}});
 }
 
 std::string usage() {
@@ -307,7 +412,8 @@ they are, unless --dialog-button or --dialog-text say otherwise) and logs each o
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
 and each sound or vibration as it plays, and what changes on the screen: the splash shown,
-fading and gone, the status bar shown, hidden, restyled or recoloured.
+fading and gone, the status bar shown, hidden, restyled or recoloured. Local notifications are
+kept in the sandbox home; each is logged as it fires ("harbor: notification fired 'text'").
 
 Running:
   --home DIR              the application's sandbox home (Documents, Library, tmp), made when
@@ -338,6 +444,8 @@ The simulated device:
   --location-permission P the application's location permission: ask (default: the user is
                           asked and allows), refuse (asked, and refuses), granted, denied or
                           restricted (decided already)
+  --contacts-access A     the application's access to the address book, as for
+                          --location-permission (default ask: the user is asked and allows)
 
 Answers in place of the user:
   --dialog-button N       answer every alert (the dialogs plugin's and the page's own alert,
@@ -351,6 +459,11 @@ Answers in place of the user:
                           library pickers choose its newest photo. Without it every image
                           picker is cancelled. Each answer is logged:
                             harbor: image picker camera -> 'beach.jpg'
+  --pick-contact ID       the people picker is answered with the contact of id ID (once);
+                          default: it is cancelled. The new-person screen is always cancelled.
+  --open-notification     launch the application as the user would by opening the local
+                          notification that fired last (also one that fired while harbor
+                          was stopped)
 
 Other applications:
   --open-url URL          once launched, the application is opened with URL, as when another
@@ -369,6 +482,11 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       options.help = true;
       continue;
     }
+    if (argument == "--open-notification") {
+      options.openNotification = true;
+      continue;
+    }
+    if (argument.rfind("--open-notification=", 0) == 0) return plat::Failure{"--open-notification takes no value"};
     if (argument.size() > 1 && argument[0] == '-') {
       std::string name = argument;
       std::optional<std::string> value;
@@ -389,7 +507,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
-               name != "--location-permission")
+               name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
         return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
@@ -423,9 +541,19 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         if (!track) return plat::Failure{"--location-track: " + track.error()};
         options.locationTrack = std::move(*track);
       } else if (name == "--location-permission") {
-        auto permission = parseLocationPermission(*value);
+        auto permission = parsePermission(name, *value);
         if (!permission) return plat::Failure{permission.error()};
         options.locationPermission = *permission;
+      } else if (name == "--contacts-access") {
+        auto access = parsePermission(name, *value);
+        if (!access) return plat::Failure{access.error()};
+        options.contactsAccess = *access;
+      } else if (name == "--pick-contact") {
+        char* end = nullptr;
+        long long id = std::strtoll(value->c_str(), &end, 10);
+        if (*end != '\0' || id < 1 || id > INT32_MAX)
+          return plat::Failure{"--pick-contact needs a contact id from 1, not \"" + *value + "\""};
+        options.pickContact = id;
       } else {
         auto seconds = parseSeconds(*value);
         if (!seconds) return plat::Failure{seconds.error()};
@@ -694,6 +822,7 @@ int run(int argc, char** argv) {
 
   standInForTheUser(options);
   simulateSensors(options);
+  reportNotifications(options);
   watchTheScreen();
   openURLAfterLaunch(options);
 

@@ -9,6 +9,7 @@
 // by default with the first button and the text fields as they are, and logs each one as it
 // appears, with the answer it will get.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,12 +19,15 @@
 #include "plat/coremotion/CMMotionManager.h"
 #include "plat/foundation/Result.h"
 #include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UILocalNotification.h"
 
 namespace harbor::runner {
 
 // What the application may do with the device's position: not decided yet, and the user
 // answers the prompt with allow (Ask) or refuse (Refuse); or decided before the start.
 enum class LocationPermission { Ask, Refuse, Granted, Denied, Restricted };
+// Access to the address book takes the same five answers.
+using ContactsAccess = LocationPermission;
 
 struct Options {
   std::string bundle;                         // the application bundle folder
@@ -38,9 +42,12 @@ struct Options {
   std::optional<std::string> dialogText;      // typed into an alert's first text field
   std::optional<plat::CMAcceleration> acceleration;  // simulated accelerometer reading, in g
   std::optional<double> heading;              // simulated magnetic heading, degrees
+  bool openNotification = false;              // launch by opening the notification that fired last
   std::optional<plat::SimulatedFix> location;  // where the simulated device stands
   std::vector<plat::SimulatedFix> locationTrack;  // or the track it moves along (read from the file)
   LocationPermission locationPermission = LocationPermission::Ask;
+  ContactsAccess contactsAccess = ContactsAccess::Ask;
+  std::optional<std::int64_t> pickContact;    // the record id the people picker is answered with
   std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   std::optional<std::string> pictures;        // the user's pictures: a folder, or "test"
   std::optional<std::string> openURL;         // handed to the application after launch
@@ -96,9 +103,13 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
 // ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
 // permission prompts as --location-permission says, logging each
-// ("harbor: location permission 'To show where you are' (when in use) -> allowed"), and answers
+// ("harbor: location permission 'To show where you are' (when in use) -> allowed"), answers
 // image pickers from --pictures (filling an empty photo library with them) or cancels them,
-// logging each ("harbor: image picker camera -> 'beach.jpg'", "harbor: image picker -> cancelled").
+// logging each ("harbor: image picker camera -> 'beach.jpg'", "harbor: image picker -> cancelled"),
+// answers the address-book access prompt as --contacts-access says ("harbor: contacts access ->
+// allowed"), and the address-book screens: the people picker picks --pick-contact's person once,
+// else it is cancelled; the new-person screen is cancelled; person screens go back
+// ("harbor: screen 'Contacts' -> picked 3").
 void standInForTheUser(const Options& options);
 
 // The sensors the device has: without --acceleration no accelerometer, without --heading no
@@ -110,6 +121,15 @@ void standInForTheUser(const Options& options);
 inline constexpr double kSensorInterval = 0.1;
 void simulateSensors(const Options& options);
 
+// One local notification as the runner logs it: its alert ('-' without one), then its sound and
+// badge when it has them, escaped like alerts:  'Hello\nthere' (sound www/ring.caf, badge 2)
+std::string describeNotification(const plat::UILocalNotification& notification);
+
+// Prints every local notification as it fires ("harbor: notification fired ..."), those that fell
+// due while harbor was stopped, and the user's answer to a settings request. With
+// --open-notification, the application is launched by opening the notification that fired last
+// ("harbor: notification opened ..."). Main thread, before the application starts.
+void reportNotifications(const Options& options);
 // With --open-url: once the application has launched (on the main run loop's first turn), hands
 // it the URL as another application opening it would, through the application's open-URL
 // handler, and logs "harbor: opened with URL <url> -> YES|NO" with the delegate's answer.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "plat/addressbook/ABAddressBook.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSException.h"
 #include "plat/foundation/NSFileManager.h"
@@ -30,6 +31,8 @@ void SandboxTest::SetUp() {
   NSUserDefaults::resetStandardUserDefaults();
   UIDevice::resetCurrentDevice();
   UIApplication::resetSharedApplication();
+  // A fresh device: nobody has been asked for the address book yet.
+  SimulatedAddressBookAccess::reset();
   UIScreen::mainScreen().reset();
   NSLocale::setCurrentLocaleIdentifier("en_US");
   NSLocale::setPreferredLanguages(std::nullopt);
@@ -40,6 +43,7 @@ void SandboxTest::SetUp() {
 
 void SandboxTest::TearDown() {
   setAssertionHandler(nullptr);
+  SimulatedAddressBookAccess::reset();
   NSUserDefaults::resetStandardUserDefaults();
   NSBundle::setMainBundlePath({});
   setHomeDirectory({});

@@ -82,7 +82,7 @@ TEST(RunnerOptions, HelpListsEveryOptionInItsGroup) {
       {"The simulated device:", "--device-model NAME", "--screen WxH[@SCALE]", "--system-version V", "--locale ID",
        "--acceleration X,Y,Z", "--heading DEGREES", "--location LAT,LON[,ALT]", "--location-track FILE",
        "--location-permission P"},
-      {"Answers in place of the user:", "--dialog-button N", "--dialog-text TEXT"},
+      {"Answers in place of the user:", "--dialog-button N", "--dialog-text TEXT", "--open-notification"},
       {"Other applications:", "--open-url URL"},
       {"-h, --help"},
   };
@@ -316,6 +316,31 @@ TEST(RunnerOptions, DefaultHomeStaysInsideTheDataFolder) {
 }  // namespace
 }  // namespace harbor::runner
 
+namespace harbor::runner {
+namespace {
+
+TEST(RunnerNotifications, OpenNotificationIsAFlagAndNotificationsAreDescribedOnOneLine) {
+  auto parsed = parseOptions({"--open-notification", "app"});
+  ASSERT_TRUE(parsed) << parsed.error();
+  EXPECT_TRUE(parsed->openNotification);
+  EXPECT_EQ(parsed->bundle, "app");
+  EXPECT_FALSE(parseOptions({"app"})->openNotification);
+  auto valued = parseOptions({"--open-notification=yes", "app"});
+  ASSERT_FALSE(valued);
+  EXPECT_EQ(valued.error(), "--open-notification takes no value");
+
+  plat::UILocalNotification n;
+  EXPECT_EQ(describeNotification(n), "-");
+  n.setAlertBody("Hello\nit's me");
+  EXPECT_EQ(describeNotification(n), "'Hello\\nit\\'s me'");
+  n.setSoundName("www/ring.caf");
+  n.setApplicationIconBadgeNumber(3);
+  n.setRepeatInterval(plat::NSCalendarUnitDay);
+  EXPECT_EQ(describeNotification(n), "'Hello\\nit\\'s me' (sound www/ring.caf, badge 3, repeating)");
+}
+
+}  // namespace
+}  // namespace harbor::runner
 TEST(RunnerOptions, ScreenSizes) {
   struct Case {
     const char* text;

@@ -52,6 +52,11 @@ expect_page() {
   expect "hello: beep: asked for 2"
   expect "harbor: sound beep.wav ("
   expect "hello: battery: "
+  expect "hello: file: read back \"window.helloFromFile = 'a script from a file';\""
+  expect "hello: file: loaded hbrfile://localhost/temporary/hello-file.js: a script from a file"
+  expect "hello: file: fetched 200 application/javascript, 46 characters"
+  expect "hello: file: removed hello-file.js"
+  expect "hello: file: after removal the URL answers 404"
   expect "hello: done"
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
 }
@@ -101,6 +106,41 @@ expect "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"
 expect "hello: prompt: button 2, text \"Ada\""
 expect "hello: page confirm: false"
 expect "hello: page prompt: null"
+
+# The page's local notification fires two seconds on and reaches it as a trigger. It is kept in
+# the sandbox home, so the next run can be launched by opening it, and the page hears a click.
+# A home of its own: one the runs above scheduled could fire here first.
+newlog
+"$harbor" --home "$work/notification-home" --run-seconds 10 --until "hello: notification: event trigger" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status waiting for the notification"
+expect "hello: notification: event schedule 1, foreground"
+expect "harbor: notification fired 'Hello\\nfrom the page'"
+expect "hello: notification: event trigger 1, foreground"
+newlog
+"$harbor" --home "$work/notification-home" --open-notification --run-seconds 10 --until "hello: notification: event click" \
+  "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status opening the notification"
+expect "harbor: notification opened 'Hello\\nfrom the page'"
+expect "hello: notification: event click 1, background"
+expect "hello: notification: event cancel 1, background"
+
+# Killed right after the page scheduled its notification, harbor loses nothing: the store is
+# whole, holds the notification, and the next start reads it without complaint.
+newlog
+"$harbor" --home "$work/kill-home" --run-seconds 10 "$bundle" 2>"$log" &
+pid=$!
+wait_for "$pid" "hello: notification: event schedule"
+kill -KILL "$pid"
+wait "$pid" 2>/dev/null
+grep -qF '"alertBody":"Hello\nfrom the page"' "$work/kill-home/Library/LocalNotifications.json" ||
+  fail "the scheduled notification was not kept"
+newlog
+"$harbor" --home "$work/kill-home" --until "is starting." "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status after a kill"
+if grep -qF "cannot be read" "$log"; then fail "the stored notifications were damaged"; fi
 
 # Another application opens the application with a URL; the page hears it once it has loaded.
 newlog

@@ -237,3 +237,41 @@ TEST(Strings, VersionsCompareNumerically) {
   EXPECT_EQ(compareVersions("8", "8.0.0"), 0);
   EXPECT_GT(compareVersions("8.0.1", "8.0"), 0);
 }
+
+// The fast paths for long texts (runs copied whole, ASCII checked eight bytes at a time, Base64
+// two characters per lookup) must agree with the plain rules wherever the special byte falls.
+TEST(Strings, FastPathsAgreeWithThePlainRulesAtEveryOffset) {
+  auto plainQuote = [](std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(text[i]);
+      if (c == '"') out += "\\\"";
+      else if (c == '\\') out += "\\\\";
+      else if (c == '\n') out += "\\n";
+      else if (c == 0x01) out += "\\u0001";
+      else if (c == 0xE2 && text.substr(i, 3) == "\xE2\x80\xA8") { out += "\\u2028"; i += 2; }
+      else out += static_cast<char>(c);
+    }
+    return out + "\"";
+  };
+  for (const std::string special : {"\"", "\\", "\n", "\x01", "\xE2\x80\xA8", "\xE2\x82\xAC", "\xC3\xA9"}) {
+    for (std::size_t at = 0; at < 20; ++at) {
+      std::string text = std::string(at, 'a') + special + std::string(19 - at, 'b');
+      std::string quoted;
+      json::appendQuoted(quoted, text);
+      EXPECT_EQ(quoted, plainQuote(text)) << at;
+      EXPECT_TRUE(isValidUTF8(text)) << at;
+      EXPECT_FALSE(isValidUTF8(text.substr(0, at) + "\xFF" + text.substr(at))) << at;
+    }
+  }
+  for (std::size_t length = 0; length < 40; ++length) {
+    Data bytes;
+    for (std::size_t i = 0; i < length; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 97 + 250));
+    std::string encoded = base64Encode(bytes);
+    EXPECT_EQ(encoded.size(), (length + 2) / 3 * 4);
+    EXPECT_EQ(base64Decode(encoded), bytes) << length;
+  }
+  EXPECT_EQ(base64Encode(std::string_view("foobar")), "Zm9vYmFy");
+  EXPECT_EQ(base64Encode(std::string_view("fooba")), "Zm9vYmE=");
+  EXPECT_EQ(base64Encode(std::string_view("foob")), "Zm9vYg==");
+}

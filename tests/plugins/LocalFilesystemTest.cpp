@@ -9,6 +9,7 @@
 #include <string>
 
 #include "HBRLocalFilesystem.h"
+#include "plat/foundation/FileFaults.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/testing/SandboxTest.h"
 
@@ -78,6 +79,11 @@ TEST(LocalFilesystemPaths, NormalizePath) {
 TEST(LocalFilesystemPaths, CanCopyMove) {
   EXPECT_TRUE(HBRLocalFilesystem::canCopyMoveSrc("/a/dir", "/a/dir-backup"));
   EXPECT_FALSE(HBRLocalFilesystem::canCopyMoveSrc("/a/dir", "/a/dir/backup"));
+  // Only a "/" boundary makes the destination lie inside the source.
+  EXPECT_TRUE(HBRLocalFilesystem::canCopyMoveSrc("/a/dir", "/a/dirx/copy"));
+  EXPECT_TRUE(HBRLocalFilesystem::canCopyMoveSrc("/a/dir", "/b/a/dir/copy"));
+  EXPECT_FALSE(HBRLocalFilesystem::canCopyMoveSrc("/a/dir", "/a/dir"));
+  EXPECT_FALSE(HBRLocalFilesystem::canCopyMoveSrc("/a/dir", "/a/dir/x/y"));
   EXPECT_TRUE(HBRLocalFilesystem::canCopyMoveSrc("/a/dir", "/b/other"));
 }
 
@@ -154,6 +160,42 @@ TEST_F(LocalFilesystem, EveryOperationRefusesAnEscapingURL) {
   expectError(copyOrMove("", "../moved.txt", "/a.txt", false), status, ENCODING_ERR);
   EXPECT_FALSE(exists(inHome("Documents/moved.txt")));
   EXPECT_EQ(readFile(inHome("Documents/secret.txt")), "secret");
+}
+
+// A link as the last component that points out of the root, its target not there yet: no
+// operation may create, append, cut or mark anything through it.
+TEST_F(LocalFilesystem, DanglingLinksOutOfTheRootCreateNothing) {
+  std::string outside = inHome("Documents/outside");
+  ASSERT_EQ(::symlink((outside + "/new").c_str(), local("dangling").c_str()), 0);
+  ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
+  writeFile(inHome("Documents/victim.txt"), "victim");
+  ASSERT_EQ(::symlink(inHome("Documents/victim.txt").c_str(), local("existing").c_str()), 0);
+  // A chain: an inside link to a link that leads out.
+  ASSERT_EQ(::symlink(local("dangling").c_str(), local("chain").c_str()), 0);
+  auto io = HBRCommandStatus::IOException;
+  for (const char* name : {"dangling", "chain"}) {
+    std::string full = std::string("/") + name;
+    expectError(fs_->getFileForURL(url("/"), name, Dictionary{{"create", true}}), io, ENCODING_ERR);
+    expectError(fs_->getFileForURL(url("/"), name, Dictionary{{"create", true}, {"getDir", true}}), io, ENCODING_ERR);
+    expectError(fs_->writeToFileAtURL(url(full), bytes("x"), true), io, ENCODING_ERR);
+    expectError(fs_->writeToFileAtURL(url(full), bytes("x"), false), io, ENCODING_ERR);
+    expectError(fs_->truncateFileAtURL(url(full), 0), io, ENCODING_ERR);
+    writeFile(local("src.txt"), "s");
+    expectError(copyOrMove("/", name, "/src.txt", true), io, ENCODING_ERR);
+    expectError(copyOrMove("/", name, "/src.txt", false), io, ENCODING_ERR);
+    EXPECT_FALSE(exists(outside + "/new")) << name;
+  }
+  expectError(fs_->writeToFileAtURL(url("/existing"), bytes("x"), true), io, ENCODING_ERR);
+  expectError(fs_->truncateFileAtURL(url("/existing"), 0), io, ENCODING_ERR);
+  expectError(fs_->setMetadataForURL(url("/existing"), Dictionary{{"com.apple.MobileBackup", 1}}), io, ENCODING_ERR);
+  EXPECT_EQ(readFile(inHome("Documents/victim.txt")), "victim");
+  auto marked = plat::NSURL::fileURLWithPath(inHome("Documents/victim.txt"))
+                    ->resourceValue(plat::NSURLIsExcludedFromBackupKey);
+  EXPECT_EQ(marked.value_or(Value()), Value(false));
+  // A link inside the root to a name not there yet is fine: it stays inside.
+  ASSERT_EQ(::symlink(local("later.txt").c_str(), local("inside").c_str()), 0);
+  EXPECT_EQ(fs_->writeToFileAtURL(url("/inside"), bytes("in"), true)->status(), HBRCommandStatus::OK);
+  EXPECT_EQ(readFile(local("later.txt")), "in");
 }
 
 // --- Entries ---
@@ -390,6 +432,14 @@ struct FailingManager : plat::NSFileManager {
   long removeError = 0;
   bool throwOnRemove = false;
   long copyError = 0;
+  long attributesError = 0;
+  std::optional<plat::NSFileAttributes> attributesOfItemAtPath(const std::string& p, plat::NSError* e) override {
+    if (attributesError) {
+      fail(attributesError, e);
+      return std::nullopt;
+    }
+    return NSFileManager::attributesOfItemAtPath(p, e);
+  }
   bool moveItemAtPath(const std::string& s, const std::string& d, plat::NSError* e) override {
     if (moveError && s == moveSource) return fail(moveError, e);
     return NSFileManager::moveItemAtPath(s, d, e);
@@ -530,6 +580,70 @@ TEST_F(LocalFilesystem, Metadata) {
   EXPECT_TRUE(log_->contains("error getting metadata: "));
 }
 
+// --- Failures of the platform underneath ---
+
+TEST_F(LocalFilesystem, WritesOnAFullDisk) {
+  writeFile(local("w.txt"), "old");
+  plat::FileFaultPlan diskFull;
+  diskFull.diskFullAfterBytes = 4;
+  {
+    plat::ScopedFileFaults faults(diskFull);
+    // Replacing is whole or nothing.
+    expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("brand new"), false), HBRCommandStatus::Error,
+                QUOTA_EXCEEDED_ERR);
+    EXPECT_EQ(readFile(local("w.txt")), "old");
+  }
+  {
+    plat::ScopedFileFaults faults(diskFull);
+    // Appending keeps what went out, and says the write failed.
+    expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("0123456789"), true), HBRCommandStatus::Error,
+                QUOTA_EXCEEDED_ERR);
+    EXPECT_EQ(readFile(local("w.txt")), "old0123");
+  }
+  plat::FileFaultPlan denied;
+  denied.denyChanges = true;
+  plat::ScopedFileFaults faults(denied);
+  expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("x"), true), HBRCommandStatus::Error,
+              INVALID_MODIFICATION_ERR);
+  expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("x"), false), HBRCommandStatus::Error,
+              INVALID_MODIFICATION_ERR);
+  EXPECT_EQ(readFile(local("w.txt")), "old0123");
+}
+
+TEST_F(LocalFilesystem, ErrorPathsOfThePlatform) {
+  writeFile(local("f.txt"), "0123456789");
+  // A URL without a full path names nothing to write.
+  auto noPath = HBRFilesystemURL::fileSystemURLWithString("hbrfile://localhost/");
+  expectError(fs_->writeToFileAtURL(noPath, bytes("x"), true), HBRCommandStatus::Error, NOT_FOUND_ERR);
+
+  plat::FileFaultPlan denied;
+  denied.denyChanges = true;
+  plat::ScopedFileFaults faults(denied);
+  // A file that exists but cannot be opened for writing is not cut.
+  expectError(fs_->truncateFileAtURL(url("/f.txt"), 2), HBRCommandStatus::IOException, INVALID_MODIFICATION_ERR);
+  EXPECT_EQ(readFile(local("f.txt")), "0123456789");
+  // The mark for backup cannot be set.
+  auto marked = fs_->setMetadataForURL(url("/f.txt"), Dictionary{{"com.apple.MobileBackup", 1}});
+  EXPECT_EQ(marked->status(), HBRCommandStatus::Error);
+  EXPECT_TRUE(marked->message().isAbsent());
+  // Photo bytes that cannot be written answer ABORT_ERR and leave nothing.
+  auto source = std::make_shared<ByteSource>();
+  source->bytes = bytes("jpeg bytes");
+  expectError(copyOrMove("/", "p.jpg", "/asset", true, source), HBRCommandStatus::IOException, ABORT_ERR);
+  EXPECT_FALSE(exists(local("p.jpg")));
+}
+
+TEST_F(LocalFilesystemFailures, MetadataWhenThePlatformFails) {
+  writeFile(local("m.txt"), "m");
+  managed_->manager.attributesError = plat::NSFileReadUnknownError;
+  HBRPluginResultPtr result;
+  fs_->getFileMetadataForURL(url("/m.txt"), [&](HBRPluginResultPtr r) { result = r; });
+  expectError(result, HBRCommandStatus::Error, ABORT_ERR);
+  managed_->manager.attributesError = plat::NSFileReadNoSuchFileError;
+  fs_->getFileMetadataForURL(url("/m.txt"), [&](HBRPluginResultPtr r) { result = r; });
+  expectError(result, HBRCommandStatus::Error, NOT_FOUND_ERR);
+}
+
 TEST_F(LocalFilesystem, SetMetadata) {
   writeFile(local("b.txt"), "b");
   EXPECT_EQ(fs_->setMetadataForURL(url("/b.txt"), Dictionary{{"com.apple.MobileBackup", 1}})->status(),
@@ -537,9 +651,11 @@ TEST_F(LocalFilesystem, SetMetadata) {
   auto value = plat::NSURL::fileURLWithPath(local("b.txt"))->resourceValue(plat::NSURLIsExcludedFromBackupKey);
   ASSERT_TRUE(value);
   EXPECT_TRUE(value->asBool());
-  auto notNumber = fs_->setMetadataForURL(url("/b.txt"), Dictionary{{"com.apple.MobileBackup", "yes"}});
-  EXPECT_EQ(notNumber->status(), HBRCommandStatus::Error);
-  EXPECT_TRUE(notNumber->message().isAbsent());
+  for (const Dictionary& wrong : {Dictionary{{"com.apple.MobileBackup", "yes"}}, Dictionary{}}) {
+    auto answer = fs_->setMetadataForURL(url("/b.txt"), wrong);
+    EXPECT_EQ(answer->status(), HBRCommandStatus::Error);
+    EXPECT_TRUE(answer->message().isAbsent());
+  }
 }
 
 }  // namespace

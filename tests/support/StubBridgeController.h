@@ -22,13 +22,13 @@ class StubBridgeController : public plat::Object, public HBRCommandBridgeControl
   void initWithWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine);
 
   // Creates a plugin as the registry would: engine first, then the delegate, then
-  // pluginInitialize; registered under the service name.
+  // pluginInitialize and the start hooks; registered under the service name.
   template <class P>
   std::shared_ptr<P> addPlugin(const std::string& service) {
     auto plugin = std::make_shared<P>();
     plugin->initWithWebViewEngine(engine_);
     plugin->setCommandDelegate(delegate_);
-    plugin->pluginInitialize();
+    plugin->initializePlugin();
     registerObject(service, plugin);
     return plugin;
   }

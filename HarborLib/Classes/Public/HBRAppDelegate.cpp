@@ -8,6 +8,36 @@
 #include "plat/uikit/UIScreen.h"
 
 namespace harbor {
+namespace {
+HBRAppDelegate::UserNotificationSettingsHook& settingsHook() {
+  static auto* slot = new HBRAppDelegate::UserNotificationSettingsHook();
+  return *slot;
+}
+HBRAppDelegate::LocalNotificationHook& localNotificationHook() {
+  static auto* slot = new HBRAppDelegate::LocalNotificationHook();
+  return *slot;
+}
+}  // namespace
+
+void HBRAppDelegate::setDidRegisterUserNotificationSettingsHook(UserNotificationSettingsHook hook) {
+  settingsHook() = std::move(hook);
+}
+
+void HBRAppDelegate::setDidReceiveLocalNotificationHook(LocalNotificationHook hook) {
+  localNotificationHook() = std::move(hook);
+}
+
+void HBRAppDelegate::applicationDidRegisterUserNotificationSettings(const plat::UIApplicationPtr& application,
+                                                                    const plat::UIUserNotificationSettingsPtr& settings) {
+  if (auto hook = settingsHook()) hook(application, settings);
+  didRegisterUserNotificationSettings(application, settings);
+}
+
+void HBRAppDelegate::applicationDidReceiveLocalNotification(const plat::UIApplicationPtr& application,
+                                                            const plat::UILocalNotificationPtr& notification) {
+  if (auto hook = localNotificationHook()) hook(application, notification);
+  didReceiveLocalNotification(application, notification);
+}
 
 void HBRAppDelegate::init() {
   plat::NSHTTPCookieStorage::sharedHTTPCookieStorage().setCookieAcceptPolicy(plat::NSHTTPCookieAcceptPolicy::Always);

@@ -5,6 +5,7 @@
 //
 // Applications subclass it (AppDelegate) to create their own view controller before the base
 // launches. Main thread.
+#include <functional>
 #include <memory>
 
 #include "HBRViewController.h"
@@ -38,10 +39,34 @@ class HBRAppDelegate : public plat::Object, public plat::UIApplicationDelegate {
   // Empties the shared URL cache.
   void applicationDidReceiveMemoryWarning(const plat::UIApplicationPtr& application) override;
 
+  // The two notification callbacks run their hook slot first, then the delegate's own handling
+  // (didRegisterUserNotificationSettings, didReceiveLocalNotification below), once each. They
+  // are final so that no subclass can run its handling ahead of the hook.
+  void applicationDidRegisterUserNotificationSettings(const plat::UIApplicationPtr& application,
+                                                     const plat::UIUserNotificationSettingsPtr& settings) final;
+  void applicationDidReceiveLocalNotification(const plat::UIApplicationPtr& application,
+                                              const plat::UILocalNotificationPtr& notification) final;
+
+  // Hook slots, for a plugin library that must hear these callbacks, which the application
+  // posts as no notification of its own (the local notification plugin posts them). Set at
+  // start-up; an empty hook clears the slot. Main thread.
+  using UserNotificationSettingsHook =
+      std::function<void(const plat::UIApplicationPtr&, const plat::UIUserNotificationSettingsPtr&)>;
+  using LocalNotificationHook = std::function<void(const plat::UIApplicationPtr&, const plat::UILocalNotificationPtr&)>;
+  static void setDidRegisterUserNotificationSettingsHook(UserNotificationSettingsHook hook);
+  static void setDidReceiveLocalNotificationHook(LocalNotificationHook hook);
+
   std::shared_ptr<plat::UIWindow> window() const override { return window_; }
   void setWindow(std::shared_ptr<plat::UIWindow> window) { window_ = std::move(window); }
   HBRViewControllerPtr viewController() const { return viewController_; }
   void setViewController(HBRViewControllerPtr controller) { viewController_ = std::move(controller); }
+
+ protected:
+  // The application's own handling of the two callbacks, after the hooks. Nothing by default.
+  virtual void didRegisterUserNotificationSettings(const plat::UIApplicationPtr& application,
+                                                   const plat::UIUserNotificationSettingsPtr& settings) {}
+  virtual void didReceiveLocalNotification(const plat::UIApplicationPtr& application,
+                                           const plat::UILocalNotificationPtr& notification) {}
 
  private:
   std::shared_ptr<plat::UIWindow> window_;

@@ -88,12 +88,12 @@ void HBRCommandDelegateImpl::evalJsScheduledOnRunLoop(const std::string& js, boo
   std::string script = evalAndFetchScript(js);
   // "Now" can only mean now on the main thread: the page is never touched from another one.
   if (scheduledOnRunLoop || !plat::isMainThread())
-    evalJsHelper(script);
+    evalJsHelper(std::move(script));
   else
     evalJsHelper2(script);
 }
 
-void HBRCommandDelegateImpl::evalJsHelper(const std::string& js) {
+void HBRCommandDelegateImpl::evalJsHelper(std::string js) {
   auto queue = commandQueue_.lock();
   // The flag belongs to the main thread: read it only there.
   if (plat::isMainThread() && !delayResponses_ && queue && queue->currentlyExecuting()) {
@@ -101,7 +101,8 @@ void HBRCommandDelegateImpl::evalJsHelper(const std::string& js) {
     return;
   }
   std::weak_ptr<HBRCommandDelegateImpl> weak = weakSelf<HBRCommandDelegateImpl>();
-  plat::dispatch::mainAsync([weak, js] {
+  // Moved, not copied: a result may carry megabytes.
+  plat::dispatch::mainAsync([weak, js = std::move(js)] {
     if (auto self = weak.lock()) self->evalJsHelper2(js);
   });
 }

@@ -35,7 +35,7 @@ class HBRCommandDelegateImpl : public plat::Object, public HBRCommandDelegate {
   // Runs the queue with every result deferred to a later turn.
   void flushCommandQueueWithDelayedJs();
   // The scheduling rule: now when inside command execution on the main thread, else later.
-  void evalJsHelper(const std::string& js);
+  void evalJsHelper(std::string js);
   // Evaluates now (main thread) and executes any commands the page returns.
   void evalJsHelper2(const std::string& js);
 

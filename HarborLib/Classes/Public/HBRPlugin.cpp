@@ -1,5 +1,8 @@
 #include "HBRPlugin.h"
 
+#include <mutex>
+#include <utility>
+#include <vector>
 #include "HBRViewController.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/uikit/UIApplication.h"
@@ -7,6 +10,38 @@
 #include "plat/uikit/UIImage.h"
 
 namespace harbor {
+namespace {
+std::mutex& startHooksMutex() {
+  static std::mutex* m = new std::mutex();
+  return *m;
+}
+std::vector<std::pair<std::string, HBRPlugin::StartHook>>& startHooks() {
+  static auto* hooks = new std::vector<std::pair<std::string, HBRPlugin::StartHook>>();
+  return *hooks;
+}
+}  // namespace
+
+void HBRPlugin::addStartHook(const std::string& name, StartHook hook) {
+  std::lock_guard<std::mutex> lock(startHooksMutex());
+  for (auto& [existing, slot] : startHooks()) {
+    if (existing == name) {
+      slot = std::move(hook);
+      return;
+    }
+  }
+  startHooks().emplace_back(name, std::move(hook));
+}
+
+void HBRPlugin::initializePlugin() {
+  pluginInitialize();
+  std::vector<std::pair<std::string, StartHook>> hooks;
+  {
+    std::lock_guard<std::mutex> lock(startHooksMutex());
+    hooks = startHooks();
+  }
+  for (auto& [name, hook] : hooks)
+    if (hook) hook(*this);
+}
 
 HBRPlugin::~HBRPlugin() {
   // Observers are registered under the plugin's Object address (see initWithWebViewEngine).

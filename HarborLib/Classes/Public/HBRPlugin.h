@@ -25,6 +25,9 @@ namespace harbor {
 inline constexpr char kHBRPluginHandleOpenURLNotification[] = "HBRPluginHandleOpenURLNotification";
 inline constexpr char kHBRPluginResetNotification[] = "HBRPluginResetNotification";
 inline constexpr char kHBRPageDidLoadNotification[] = "HBRPageDidLoadNotification";
+// Posted by the application delegate's hook when a local notification arrives (object: the
+// platform notification); see HBRAppDelegate.
+inline constexpr char kHBRLocalNotification[] = "HBRLocalNotification";
 inline constexpr char kUIApplicationWillTerminateNotification[] = "UIApplicationWillTerminateNotification";
 inline constexpr char kUIApplicationDidReceiveMemoryWarningNotification[] =
     "UIApplicationDidReceiveMemoryWarningNotification";
@@ -40,8 +43,18 @@ class HBRPlugin : public plat::Object {
   // four notifications, then keeps the engine weakly. Page resets are heard only from the
   // engine's view: a plugin made without an engine (or one without a view) hears none.
   virtual void initWithWebViewEngine(const std::shared_ptr<HBRWebViewEngineProtocol>& engine);
-  // Run once by the registry after viewController and commandDelegate are set.
+  // Run once, by initializePlugin, after viewController and commandDelegate are set.
   virtual void pluginInitialize() {}
+  // What the registry runs once per plugin object: its own pluginInitialize, then every start
+  // hook, in the order they were added.
+  void initializePlugin();
+
+  // Start hooks let a plugin library add start work to plugins it does not own (the local
+  // notification library makes its plugins observe application events this way) without
+  // replacing any plugin's own pluginInitialize. Added under a name; adding the same name again
+  // replaces that hook. Add them at start-up, before plugins are created.
+  using StartHook = std::function<void(HBRPlugin&)>;
+  static void addStartHook(const std::string& name, StartHook hook);
   // The view controller is going away: clears viewController and commandDelegate.
   virtual void dispose();
 

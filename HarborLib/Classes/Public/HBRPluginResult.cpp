@@ -4,6 +4,8 @@
 #include <atomic>
 
 #include "HBRJSON.h"
+#include "plat/foundation/JSON.h"
+#include "plat/foundation/Log.h"
 #include "plat/foundation/Strings.h"
 
 namespace harbor {
@@ -12,7 +14,10 @@ std::atomic<bool> verbose{false};
 }
 
 plat::Dictionary arrayBufferWrapper(const plat::Data& bytes) {
-  return plat::Dictionary{{"HBRType", "ArrayBuffer"}, {"data", plat::base64Encode(bytes)}};
+  plat::Dictionary wrapper{{"HBRType", "ArrayBuffer"}};
+  // Set rather than listed: an initializer list would copy the text, which may be megabytes.
+  wrapper.set("data", plat::base64Encode(bytes));
+  return wrapper;
 }
 
 HBRPluginResult::HBRPluginResult() : HBRPluginResult(HBRCommandStatus::NoResult, plat::Value()) {}
@@ -81,10 +86,14 @@ void HBRPluginResult::setVerbose(bool v) { verbose = v; }
 bool HBRPluginResult::isVerbose() { return verbose; }
 
 std::optional<std::string> HBRPluginResult::argumentsAsJSON() const {
-  // The message alone in an array, written compactly, brackets cut off: one JSON value.
-  auto text = hbr_JSONString(plat::Array{message_.isAbsent() ? plat::Value::null() : message_});
-  if (!text) return std::nullopt;
-  return text->substr(1, text->size() - 2);
+  // The message written compactly as one JSON value, in place: a payload of many megabytes is
+  // neither copied into an array first nor cut out of one afterwards.
+  auto text = plat::json::write(message_, {.allowFragments = true});
+  if (!text) {
+    plat::NSLog("NSArray JSONString error: " + text.error());
+    return std::nullopt;
+  }
+  return std::move(*text);
 }
 
 }  // namespace harbor

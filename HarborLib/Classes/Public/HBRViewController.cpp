@@ -354,7 +354,7 @@ void HBRViewController::registerPluginWithClassName(const HBRPluginPtr& plugin, 
   plugin->setViewController(self<HBRViewController>());
   plugin->setCommandDelegate(commandDelegate_);
   pluginObjects_[className] = plugin;
-  plugin->pluginInitialize();
+  plugin->initializePlugin();
 }
 
 void HBRViewController::registerPluginWithPluginName(const HBRPluginPtr& plugin, const std::string& pluginName) {
@@ -364,7 +364,7 @@ void HBRViewController::registerPluginWithPluginName(const HBRPluginPtr& plugin,
   plugin->setCommandDelegate(commandDelegate_);
   pluginObjects_[className] = plugin;
   pluginsMap_.set(plat::toLowerASCII(pluginName), className);
-  plugin->pluginInitialize();
+  plugin->initializePlugin();
 }
 
 std::string HBRViewController::classNameOf(const plat::Object& object) {

@@ -96,7 +96,7 @@ class HBRViewController : public plat::UIViewController,
   // its class cannot be made (logged).
   plat::ObjectPtr getCommandInstance(const std::string& pluginName) override;
   // Wires the plugin (view controller, command delegate), stores it under the class name and
-  // runs its pluginInitialize.
+  // runs its pluginInitialize and the start hooks (initializePlugin).
   void registerPluginWithClassName(const HBRPluginPtr& plugin, const std::string& className);
   // The same, under the plugin's own class name, and maps the service name to that class.
   void registerPluginWithPluginName(const HBRPluginPtr& plugin, const std::string& pluginName);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -75,6 +76,40 @@ class HBRFileSystem {
   virtual std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) { return std::nullopt; }
   // Optional: the URL of this file system for a local path, or nothing.
   virtual HBRFilesystemURLPtr URLforFilesystemPath(const std::string& path) { return nullptr; }
+};
+
+// The name and URL transformer that every file system keeps, readable from any thread while the
+// registry sets them.
+class HBRFileSystemIdentity : public HBRFileSystem {
+ public:
+  std::string name() const override {
+    std::lock_guard lock(identityMutex_);
+    return name_;
+  }
+  void setName(std::string name) override {
+    std::lock_guard lock(identityMutex_);
+    name_ = std::move(name);
+  }
+  HBRURLTransformer urlTransformer() const override {
+    std::lock_guard lock(identityMutex_);
+    return urlTransformer_;
+  }
+  void setUrlTransformer(HBRURLTransformer transformer) override {
+    std::lock_guard lock(identityMutex_);
+    urlTransformer_ = std::move(transformer);
+  }
+
+ protected:
+  // The text of a native URL after the transformer; "" for no URL.
+  std::string transformedURLText(plat::NSURLPtr url) const {
+    if (auto transformer = urlTransformer(); transformer && url) url = transformer(url);
+    return url ? url->absoluteString() : std::string();
+  }
+
+ private:
+  mutable std::mutex identityMutex_;
+  std::string name_;
+  HBRURLTransformer urlTransformer_;
 };
 
 }  // namespace harbor

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "plat/foundation/FileFaults.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
@@ -25,7 +26,7 @@ constexpr char kMobileBackupKey[] = "com.apple.MobileBackup";
 constexpr double kReferenceDateOffset = 978307200.0;
 // Characters that may stand unescaped in the path of a URL.
 constexpr char kPathAllowed[] = "/!$&'()*+,;=:@";
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = 16 * 1024;
 
 HBRPluginResultPtr ioError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::IOException, code); }
 HBRPluginResultPtr plainError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::Error, code); }
@@ -78,7 +79,7 @@ std::int32_t copyErrorCode(long platformError) {
 
 // Opens a regular file without blocking on pipes or devices; -1 for anything else.
 int openRegular(const std::string& path, int flags, mode_t mode = 0) {
-  int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+  int fd = plat::fileio::open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd < 0) return -1;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -91,15 +92,33 @@ int openRegular(const std::string& path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-bool writeAll(int fd, const std::uint8_t* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
+// A symbolic link may stand as the last component of a path and point anywhere, even at
+// something that does not exist yet; creating through it would create at its target. So the
+// final component is followed by hand, link after link, until it names no link.
+constexpr int kMaxLinkHops = 40;
+
+std::optional<std::filesystem::path> resolvedLocation(const std::string& localPath) {
+  std::filesystem::path path(localPath);
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    std::error_code ec;
+    auto parent = std::filesystem::weakly_canonical(path.parent_path(), ec);
+    if (ec) return std::nullopt;
+    auto name = path.filename();
+    if (name.empty() || name == "." || name == "..") return std::filesystem::weakly_canonical(path, ec);
+    auto candidate = parent / name;
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return candidate;
+    auto target = std::filesystem::read_symlink(candidate, ec);
+    if (ec) return std::nullopt;
+    path = target.is_absolute() ? target : parent / target;
   }
-  return true;
+  return std::nullopt;  // a loop of links
+}
+
+// Answers a failed write: a full disk is QUOTA_EXCEEDED_ERR, anything else INVALID_MODIFICATION_ERR.
+HBRPluginResultPtr writeFailure(int err) {
+  bool full = err == ENOSPC || err == EDQUOT;
+  return fileErrorResult(HBRCommandStatus::Error, full ? QUOTA_EXCEEDED_ERR : INVALID_MODIFICATION_ERR);
 }
 
 }  // namespace
@@ -107,29 +126,8 @@ bool writeAll(int fd, const std::uint8_t* bytes, std::size_t size) {
 plat::NSFileManager& HBRLocalFilesystem::fileManager() { return plat::NSFileManager::defaultManager(); }
 
 void HBRLocalFilesystem::initWithName(std::string name, std::string root) {
-  std::lock_guard lock(mutex_);
-  name_ = std::move(name);
+  setName(std::move(name));
   fsRoot_ = std::move(root);
-}
-
-std::string HBRLocalFilesystem::name() const {
-  std::lock_guard lock(mutex_);
-  return name_;
-}
-
-void HBRLocalFilesystem::setName(std::string name) {
-  std::lock_guard lock(mutex_);
-  name_ = std::move(name);
-}
-
-HBRURLTransformer HBRLocalFilesystem::urlTransformer() const {
-  std::lock_guard lock(mutex_);
-  return urlTransformer_;
-}
-
-void HBRLocalFilesystem::setUrlTransformer(HBRURLTransformer transformer) {
-  std::lock_guard lock(mutex_);
-  urlTransformer_ = std::move(transformer);
 }
 
 // --- Names and paths ---
@@ -181,10 +179,11 @@ bool HBRLocalFilesystem::valueForKeyIsNumber(const plat::Dictionary& dict, std::
 }
 
 bool HBRLocalFilesystem::canCopyMoveSrc(const std::string& src, const std::string& dest) {
-  if (src.empty() || dest.find(src) == std::string::npos) return true;
-  std::size_t from = src.size() - 1;
-  std::size_t length = dest.size() - src.size();
-  return dest.substr(from, length).find('/') == std::string::npos;
+  if (src.empty()) return true;
+  if (dest == src) return false;
+  // Inside exactly when the source is followed by a "/" ("/a/dir-backup" is a sibling of "/a/dir").
+  std::string folder = src.back() == '/' ? src : src + "/";
+  return dest.compare(0, folder.size(), folder) != 0;
 }
 
 std::string HBRLocalFilesystem::joinedLocalPath(const std::string& fullPath) const {
@@ -198,9 +197,9 @@ bool HBRLocalFilesystem::isConfined(const std::string& localPath) const {
   std::error_code ec;
   auto root = std::filesystem::weakly_canonical(fsRoot_, ec);
   if (ec) return false;
-  auto resolved = std::filesystem::weakly_canonical(localPath, ec);
-  if (ec) return false;
-  return plat::pathIsInsideFolder(resolved.string(), root.string());
+  auto resolved = resolvedLocation(localPath);
+  if (!resolved) return false;
+  return plat::pathIsInsideFolder(resolved->string(), root.string());
 }
 
 bool HBRLocalFilesystem::isRoot(const std::string& localPath) const {
@@ -254,16 +253,13 @@ HBRFilesystemURLPtr HBRLocalFilesystem::URLforFilesystemPath(const std::string& 
 plat::Dictionary HBRLocalFilesystem::makeEntryForPath(const std::string& fullPath, bool isDirectory) {
   std::string entryPath = fullPath;
   if (isDirectory && (entryPath.empty() || entryPath.back() != '/')) entryPath += '/';
-  std::string nativeURL;
-  if (auto fileURL = plat::NSURL::fileURLWithPath(joinedLocalPath(fullPath))) {
-    if (auto transformer = urlTransformer()) fileURL = transformer(fileURL);
-    if (fileURL) nativeURL = fileURL->absoluteString();
-  }
+  std::string nativeURL = transformedURLText(plat::NSURL::fileURLWithPath(joinedLocalPath(fullPath)));
   return plat::Dictionary{
       {"isFile", !isDirectory},
       {"isDirectory", isDirectory},
       {"fullPath", entryPath},
-      {"name", plat::lastPathComponent(stripQueryParametersFromPath(fullPath))},
+      // The root's full path is empty in a URL; its entry is "/" by name too, however reached.
+      {"name", fullPath.empty() ? std::string("/") : plat::lastPathComponent(stripQueryParametersFromPath(fullPath))},
       {"filesystemName", name()},
       {"nativeURL", nativeURL},
   };
@@ -316,7 +312,7 @@ HBRPluginResultPtr HBRLocalFilesystem::getFileForURL(const HBRFilesystemURLPtr& 
       }
     } else {
       // Exclusive creation: a file that appeared since the test above is left alone.
-      int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+      int fd = plat::fileio::open(*path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
       if (fd < 0) return ioError(ABORT_ERR);
       ::close(fd);
     }
@@ -342,7 +338,9 @@ HBRPluginResultPtr HBRLocalFilesystem::setMetadataForURL(const HBRFilesystemURLP
                                                           const plat::Dictionary& metadata) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
-  if (!valueForKeyIsNumber(metadata, kMobileBackupKey)) return HBRPluginResult::resultWithStatus(HBRCommandStatus::Error);
+  if (!valueForKeyIsNumber(metadata, kMobileBackupKey)) {
+    return HBRPluginResult::resultWithStatus(HBRCommandStatus::Error);
+  }
   auto fileURL = plat::NSURL::fileURLWithPath(*path);
   bool excluded = metadata.get(kMobileBackupKey).asBool();
   if (fileURL && fileURL->setResourceValue(plat::Value(excluded), plat::NSURLIsExcludedFromBackupKey)) {
@@ -418,20 +416,31 @@ void HBRLocalFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int6
     ::close(fd);
     return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
   }
-  // The wanted length bounds the read, but memory grows only with what the file really holds.
+  // The wanted length bounds the read, but memory grows only with what the file really holds:
+  // the buffer is sized once from the file's length, and grows only if the file does meanwhile.
   std::uint64_t wanted = std::numeric_limits<std::uint64_t>::max();
-  if (end >= 0) {
-    std::int64_t from = std::max<std::int64_t>(start, 0);
-    wanted = end > from ? static_cast<std::uint64_t>(end - from) : 0;
-  }
-  plat::Data bytes;
+  std::int64_t from = std::max<std::int64_t>(start, 0);
+  if (end >= 0) wanted = end > from ? static_cast<std::uint64_t>(end - from) : 0;
+  struct stat st {};
+  std::uint64_t left = ::fstat(fd, &st) == 0 && st.st_size > from ? static_cast<std::uint64_t>(st.st_size - from) : 0;
+  plat::Data bytes(static_cast<std::size_t>(std::min(wanted, left)));
+  std::size_t have = 0;
   bool failed = false;
-  while (bytes.size() < wanted) {
-    std::size_t have = bytes.size();
-    std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, wanted - have));
-    bytes.resize(have + ask);
-    ssize_t n = ::read(fd, bytes.data() + have, ask);
-    bytes.resize(have + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+  while (have < wanted) {
+    ssize_t n;
+    if (have < bytes.size()) {
+      n = ::read(fd, bytes.data() + have, bytes.size() - have);
+      if (n > 0) have += static_cast<std::size_t>(n);
+    } else {
+      // As far as the file's length said: a small read tells whether it grew meanwhile, without
+      // growing (and copying) the whole buffer just to meet the end of the file.
+      std::uint8_t more[kReadChunk];
+      n = ::read(fd, more, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof more, wanted - have)));
+      if (n > 0) {
+        bytes.insert(bytes.end(), more, more + n);
+        have += static_cast<std::size_t>(n);
+      }
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       failed = true;
@@ -439,6 +448,7 @@ void HBRLocalFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int6
     }
     if (n == 0) break;
   }
+  bytes.resize(have);
   ::close(fd);
   if (failed) return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
   callback(std::move(bytes), mimeType, 0);
@@ -450,7 +460,7 @@ std::optional<std::uint64_t> HBRLocalFilesystem::truncateFile(const std::string&
   std::optional<std::uint64_t> length;
   struct stat st {};
   bool cut = position <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
-             ::ftruncate(fd, static_cast<off_t>(position)) == 0;
+             plat::fileio::ftruncate(fd, static_cast<off_t>(position)) == 0;
   if (cut && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0) length = static_cast<std::uint64_t>(st.st_size);
   ::close(fd);
   return length;
@@ -478,19 +488,19 @@ HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURL(const HBRFilesystemURLPt
       return plainError(INVALID_MODIFICATION_ERR);
     }
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
-    if (!plat::writeFileContentsAtomically(*path, bytes)) return plainError(INVALID_MODIFICATION_ERR);
+    plat::NSError error;
+    if (!plat::writeFileContentsAtomically(*path, bytes, &error)) {
+      return writeFailure(error.code == plat::NSFileWriteOutOfSpaceError ? ENOSPC : EIO);
+    }
   } else {
     int fd = openRegular(*path, O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (fd < 0) return plainError(INVALID_MODIFICATION_ERR);
-    struct stat st {};
-    bool measured = ::fstat(fd, &st) == 0;
-    bool written = writeAll(fd, data.data(), data.size());
-    // A half-done append is taken back, so the file keeps its old contents.
-    if (!written && measured) {
-      if (::ftruncate(fd, st.st_size) != 0) plat::NSLog("error restoring " + *path + " after a failed write");
-    }
+    // Written until done or failed. What went out before a failure stays, as a writer on the
+    // page expects of a stream: the answer says the write failed, and the file shows how far it got.
+    bool written = plat::fileio::writeAll(fd, data.data(), data.size());
+    int err = errno;
     ::close(fd);
-    if (!written) return plainError(INVALID_MODIFICATION_ERR);
+    if (!written) return writeFailure(err);
   }
   return HBRPluginResult::resultWithStatusMessageAsNSUInteger(HBRCommandStatus::OK, data.size());
 }

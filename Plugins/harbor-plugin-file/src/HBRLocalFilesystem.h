@@ -6,14 +6,15 @@
 //
 // Confinement: a full path that arrives in a URL is mapped to a local path only when it holds
 // no ".." component and no NUL byte, and when the path, with its symbolic links resolved, still
-// lies inside the root (itself resolved). Everything else answers ENCODING_ERR (status 6): no
+// lies inside the root (itself resolved). A link as the last component is followed too, also
+// when its target does not exist yet, so nothing is created, appended, cut or marked through a
+// link that points out of the root. Everything else answers ENCODING_ERR (status 6): no
 // operation reaches outside its root. Relative paths given to getFileForURL are normalised
 // first, so "../../x" there names "/x" inside the root.
 //
 // Operations run on the caller's thread; the callbacks of reads, metadata and local copies run
 // before the operation returns. The object keeps no state but its name, root and transformer.
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,7 +28,7 @@ namespace harbor {
 class HBRLocalFilesystem;
 using HBRLocalFilesystemPtr = std::shared_ptr<HBRLocalFilesystem>;
 
-class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
+class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
  public:
   void initWithName(std::string name, std::string root);
 
@@ -39,7 +40,8 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   // Resolves ".." against the component before it (a leading one is dropped); "." stays.
   static std::string normalizePath(std::string_view path);
   static bool valueForKeyIsNumber(const plat::Dictionary& dict, std::string_view key);
-  // False when dest lies inside the directory src (copying a directory into itself).
+  // False when dest is src or lies inside the directory src, at a "/" boundary (copying a
+  // directory into itself); "/a/dir" may go to "/a/dir-backup" or "/a/dirx/copy".
   static bool canCopyMoveSrc(const std::string& src, const std::string& dest);
 
   const std::string& fsRoot() const { return fsRoot_; }
@@ -68,6 +70,9 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   HBRPluginResultPtr recursiveRemoveFileAtURL(const HBRFilesystemURLPtr& url) override;
   HBRPluginResultPtr readEntriesAtURL(const HBRFilesystemURLPtr& url) override;
   HBRPluginResultPtr truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) override;
+  // Status 1 with the byte count. Replacing is atomic (the old file or the whole new one);
+  // appending writes until done and keeps what went out before a failure. A full disk answers
+  // 9/QUOTA_EXCEEDED_ERR, other failures 9/INVALID_MODIFICATION_ERR.
   HBRPluginResultPtr writeToFileAtURL(const HBRFilesystemURLPtr& url, const plat::Data& data, bool append) override;
   void copyFileToURL(const HBRFilesystemURLPtr& destURL, const std::optional<std::string>& newName,
                      const HBRFileSystemPtr& srcFs, const HBRFilesystemURLPtr& srcURL, bool copy,
@@ -77,10 +82,6 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) override;
   std::optional<plat::Dictionary> makeEntryForLocalURL(const HBRFilesystemURLPtr& url) override;
   plat::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;
-  std::string name() const override;
-  void setName(std::string name) override;
-  HBRURLTransformer urlTransformer() const override;
-  void setUrlTransformer(HBRURLTransformer transformer) override;
   std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) override;
   HBRFilesystemURLPtr URLforFilesystemPath(const std::string& path) override;
 
@@ -97,10 +98,7 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystem {
   void moveReplacing(const std::string& src, const std::string& dest, bool destExists, const HBRResultCallback& callback,
                      const std::string& newFullPath, bool srcIsDir);
 
-  mutable std::mutex mutex_;  // name and transformer may be set while others read them
-  std::string name_;
-  std::string fsRoot_;
-  HBRURLTransformer urlTransformer_;
+  std::string fsRoot_;  // fixed by initWithName
 };
 
 }  // namespace harbor

@@ -10,6 +10,20 @@ namespace plat::dispatch {
 
 void mainAsync(Block block) { RunLoop::main().post(std::move(block)); }
 
+void mainSync(Block block) {
+  if (isMainThread()) {
+    block();
+    return;
+  }
+  auto done = std::make_shared<std::promise<void>>();
+  auto finished = done->get_future();
+  RunLoop::main().post([block = std::move(block), done] {
+    block();
+    done->set_value();
+  });
+  finished.wait();
+}
+
 GlobalQueue& GlobalQueue::shared() {
   // Never destroyed: its detached workers outlive static destruction.
   static GlobalQueue* queue = new GlobalQueue();

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <cstdint>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "plat/foundation/Strings.h"
@@ -219,7 +221,29 @@ void appendQuoted(std::string& out, std::string_view text) {
   }
   out.reserve(out.size() + text.size() + 2);
   out += '"';
+  // Characters that need no escape are copied in runs, not one at a time, and the runs are
+  // found eight bytes at a time: a word with no control character, quote, backslash or 0xE2
+  // (the lead byte of U+2028 and U+2029) is copied as it is.
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  auto hasZero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+  auto hasByte = [&](std::uint64_t v, unsigned char b) { return hasZero(v ^ (ones * b)); };
+  auto hasBelow0x20 = [](std::uint64_t v) { return (v - ones * 0x20) & ~v & highs; };
+  auto plain = [](unsigned char c) { return c >= 0x20 && c != '"' && c != '\\' && c != 0xE2; };
   for (std::size_t i = 0; i < text.size(); ++i) {
+    std::size_t run = i;
+    while (run + 8 <= text.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + run, 8);
+      if (hasBelow0x20(word) | hasByte(word, '"') | hasByte(word, '\\') | hasByte(word, 0xE2)) break;
+      run += 8;
+    }
+    while (run < text.size() && plain(static_cast<unsigned char>(text[run]))) ++run;
+    if (run > i) {
+      out.append(text.data() + i, run - i);
+      i = run;
+      if (i == text.size()) break;
+    }
     unsigned char c = static_cast<unsigned char>(text[i]);
     switch (c) {
       case '"': out += "\\\""; continue;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "plat/foundation/Clock.h"
+#include "plat/foundation/FileFaults.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSUUID.h"
 #include "plat/foundation/Strings.h"
@@ -145,7 +147,7 @@ void walk(const std::string& root, const std::string& relative, std::vector<std:
 
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
+    ssize_t n = fileio::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -198,7 +200,7 @@ class Copier {
       fail(error_, NSFileReadUnknownError, quoted(source) + " couldn\xE2\x80\x99t be copied because it changed.", source);
       return false;
     }
-    int out = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int out = fileio::open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (out < 0) {
       failWithErrno(error_, Op::Copy, destination, errno);
       ::close(in);
@@ -254,7 +256,7 @@ class Copier {
       return false;
     }
     target.resize(static_cast<std::size_t>(n));
-    if (::symlink(target.c_str(), destination.c_str()) != 0) {
+    if (fileio::symlink(target, destination) != 0) {
       failWithErrno(error_, Op::Copy, destination, errno);
       return false;
     }
@@ -271,7 +273,7 @@ class Copier {
       failWithErrno(error_, Op::Read, source, err);
       return false;
     }
-    if (::mkdir(destination.c_str(), 0700) != 0) {
+    if (fileio::mkdir(destination, 0700) != 0) {
       failWithErrno(error_, Op::Copy, destination, errno);
       return false;
     }
@@ -334,13 +336,13 @@ bool removeRecursively(const std::string& path, NSError* error) {
     }
     for (const std::string& name : names)
       if (!removeRecursively(stringByAppendingPathComponent(path, name), error)) return false;
-    if (::rmdir(path.c_str()) != 0) {
+    if (fileio::rmdir(path) != 0) {
       failWithErrno(error, Op::Remove, path, errno);
       return false;
     }
     return true;
   }
-  if (::unlink(path.c_str()) != 0) {
+  if (fileio::unlink(path) != 0) {
     failWithErrno(error, Op::Remove, path, errno);
     return false;
   }
@@ -466,7 +468,7 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
     return false;
   }
   if (!withIntermediateDirectories) {
-    if (::mkdir(path.c_str(), 0755) != 0) {
+    if (fileio::mkdir(path, 0755) != 0) {
       failWithErrno(error, Op::Create, path, errno);
       return false;
     }
@@ -481,7 +483,7 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
       failWithErrno(error, Op::Create, current, EEXIST);
       return false;
     }
-    if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (fileio::mkdir(current, 0755) != 0 && errno != EEXIST) {
       failWithErrno(error, Op::Create, current, errno);
       return false;
     }
@@ -605,7 +607,7 @@ bool NSFileManager::moveItemAtPath(const std::string& source, const std::string&
     failWithErrno(error, Op::Move, destination, EEXIST);
     return false;
   }
-  if (::rename(source.c_str(), destination.c_str()) == 0) return true;
+  if (fileio::rename(source, destination) == 0) return true;
   if (errno != EXDEV) {
     failWithErrno(error, Op::Move, source, errno);
     return false;
@@ -631,6 +633,19 @@ std::optional<Data> NSFileManager::contentsAtPath(const std::string& path, NSErr
   auto text = readFileContents(path, error);
   if (!text) return std::nullopt;
   return Data(text->begin(), text->end());
+}
+
+std::optional<NSFileSystemAttributes> NSFileManager::attributesOfFileSystemForPath(const std::string& path,
+                                                                                  NSError* error) {
+  struct statvfs vfs {};
+  if (path.empty() || ::statvfs(path.c_str(), &vfs) != 0) {
+    failWithErrno(error, Op::Read, path, path.empty() ? ENOENT : errno);
+    return std::nullopt;
+  }
+  NSFileSystemAttributes attributes;
+  attributes.size = static_cast<std::uint64_t>(vfs.f_blocks) * vfs.f_frsize;
+  attributes.freeSize = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return attributes;
 }
 
 std::optional<std::string> readFileContents(const std::string& path, NSError* error) {
@@ -674,8 +689,10 @@ bool writeFileContentsAtomically(const std::string& path, std::string_view bytes
     failWithErrno(error, Op::Write, path, EISDIR);
     return false;
   }
-  std::string temp = stringByAppendingPathComponent(folder, "." + name + ".XXXXXX");
-  int fd = ::mkstemp(temp.data());
+  // A short name of its own: the file's name with a prefix and suffix could pass the 255-byte
+  // limit of a name that is itself near it.
+  std::string temp = stringByAppendingPathComponent(folder, ".hbr-XXXXXX");
+  int fd = fileio::mkstemp(temp);
   if (fd < 0) {
     failWithErrno(error, Op::Write, path, errno);
     return false;
@@ -689,7 +706,7 @@ bool writeFileContentsAtomically(const std::string& path, std::string_view bytes
     ok = false;
     err = errno;
   }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+  if (ok && fileio::rename(temp, path) != 0) {
     ok = false;
     err = errno;
   }

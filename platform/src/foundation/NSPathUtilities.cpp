@@ -1,6 +1,7 @@
 #include "plat/foundation/NSPathUtilities.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "plat/foundation/NSFileManager.h"
@@ -31,6 +32,8 @@ std::string joinComponents(const std::vector<std::string>& parts, bool absolute)
   }
   return out;
 }
+
+std::string resolvedPath(const std::string& path);
 
 }  // namespace
 
@@ -145,16 +148,29 @@ std::string NSHomeDirectory() {
   if (homeStorage().empty()) {
     const char* tmp = std::getenv("TMPDIR");
     std::string base = (tmp && *tmp == '/') ? tmp : "/tmp";
-    homeStorage() = stringByAppendingPathComponent(base, "harbor-home");
+    homeStorage() = resolvedPath(stringByAppendingPathComponent(base, "harbor-home"));
   }
   return homeStorage();
 }
 
 std::string NSTemporaryDirectory() { return stringByAppendingPathComponent(NSHomeDirectory(), "tmp") + "/"; }
 
+namespace {
+
+// The path with its symbolic links resolved as far as it exists, so that every folder derived
+// from the home passes a plain prefix test against paths the system resolved (a /tmp that is a
+// link, say).
+std::string resolvedPath(const std::string& path) {
+  std::error_code ec;
+  auto resolved = std::filesystem::weakly_canonical(path, ec);
+  return ec ? path : stringByStandardizingPath(resolved.string());
+}
+
+}  // namespace
+
 void setHomeDirectory(std::string_view path) {
   std::string standardized;
-  if (!path.empty() && path[0] == '/') standardized = stringByStandardizingPath(path);
+  if (!path.empty() && path[0] == '/') standardized = resolvedPath(stringByStandardizingPath(path));
   std::lock_guard<std::mutex> lock(homeMutex());
   homeStorage() = standardized;
 }

@@ -7,7 +7,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
+#include "plat/foundation/FileFaults.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
@@ -206,7 +210,76 @@ NSError fileError(const std::string& path, int err) {
   return error;
 }
 
+// Items marked on a file system without user attributes: their real paths, one a line, in a
+// record of the sandbox home. Read-modify-write under one lock; the record is replaced whole.
+std::mutex& exclusionRecordMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::vector<std::string> readExclusionRecord() {
+  std::vector<std::string> paths;
+  auto text = readFileContents(NSURLBackupExclusionRecordPath());
+  if (!text) return paths;
+  std::size_t start = 0;
+  while (start < text->size()) {
+    auto end = text->find('\n', start);
+    if (end == std::string::npos) end = text->size();
+    if (end > start) paths.push_back(text->substr(start, end - start));
+    start = end + 1;
+  }
+  return paths;
+}
+
+// The item's real path; empty with err set when it does not exist.
+std::string realItemPath(const std::string& file, int& err) {
+  char buffer[PATH_MAX];
+  if (!::realpath(file.c_str(), buffer)) {
+    err = errno;
+    return {};
+  }
+  return buffer;
+}
+
+// 0, or the errno of the failure.
+int markInExclusionRecord(const std::string& file, bool excluded) {
+  int err = 0;
+  std::string item = realItemPath(file, err);
+  // A line per path: a path with a line break in it cannot be recorded.
+  if (item.empty()) return err;
+  if (item.find('\n') != std::string::npos) return EINVAL;
+  std::lock_guard lock(exclusionRecordMutex());
+  auto paths = readExclusionRecord();
+  auto found = std::find(paths.begin(), paths.end(), item);
+  if ((found != paths.end()) == excluded) return 0;
+  if (excluded) {
+    paths.push_back(item);
+  } else {
+    paths.erase(found);
+  }
+  std::string text;
+  for (const auto& p : paths) text += p + "\n";
+  NSError failure;
+  if (!writeFileContentsAtomically(NSURLBackupExclusionRecordPath(), text, &failure)) {
+    const Value& code = failure.userInfo[NSPOSIXErrorCodeKey];
+    return code.isInteger() ? static_cast<int>(code.asInt()) : EIO;
+  }
+  return 0;
+}
+
+std::optional<bool> isInExclusionRecord(const std::string& file, int& err) {
+  std::string item = realItemPath(file, err);
+  if (item.empty()) return std::nullopt;
+  std::lock_guard lock(exclusionRecordMutex());
+  auto paths = readExclusionRecord();
+  return std::find(paths.begin(), paths.end(), item) != paths.end();
+}
+
 }  // namespace
+
+std::string NSURLBackupExclusionRecordPath() {
+  return stringByAppendingPathComponent(NSHomeDirectory(), "Library/.excluded-from-backup");
+}
 
 static std::optional<NSURL::Parts> parseReference(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -412,13 +485,18 @@ bool NSURL::setResourceValue(const Value& value, std::string_view key, NSError* 
     }
     return false;
   }
-  int rc = value.asBool() ? ::setxattr(file.c_str(), kExcludedFromBackupAttribute, "1", 1, 0)
-                          : ::removexattr(file.c_str(), kExcludedFromBackupAttribute);
-  if (rc != 0 && !(errno == ENODATA && !value.asBool())) {
-    if (error) *error = fileError(file, errno);
+  bool excluded = value.asBool();
+  int rc = excluded ? fileio::setxattr(file, kExcludedFromBackupAttribute, "1", 1)
+                    : fileio::removexattr(file, kExcludedFromBackupAttribute);
+  if (rc == 0 || (errno == ENODATA && !excluded)) return true;
+  if (errno == ENOTSUP || errno == EOPNOTSUPP) {
+    int err = markInExclusionRecord(file, excluded);
+    if (err == 0) return true;
+    if (error) *error = fileError(file, err);
     return false;
   }
-  return true;
+  if (error) *error = fileError(file, errno);
+  return false;
 }
 
 std::optional<Value> NSURL::resourceValue(std::string_view key, NSError* error) const {
@@ -433,9 +511,14 @@ std::optional<Value> NSURL::resourceValue(std::string_view key, NSError* error) 
   }
   if (isFileURL() && key == NSURLIsExcludedFromBackupKey) {
     char flag;
-    if (::getxattr(file.c_str(), kExcludedFromBackupAttribute, &flag, 1) >= 0) return Value(true);
-    if (errno == ENODATA) return Value(false);
-    if (error) *error = fileError(file, errno);
+    if (fileio::getxattr(file, kExcludedFromBackupAttribute, &flag, 1) >= 0) return Value(true);
+    int err = errno;
+    if (err == ENODATA) return Value(false);
+    if (err == ENOTSUP || err == EOPNOTSUPP) {
+      auto marked = isInExclusionRecord(file, err);
+      if (marked) return Value(*marked);
+    }
+    if (error) *error = fileError(file, err);
     return std::nullopt;
   }
   if (error) {

@@ -1,5 +1,8 @@
 #include "plat/foundation/Strings.h"
 
+#include <array>
+#include <cstring>
+
 #include <cstdio>
 #include <vector>
 
@@ -62,6 +65,15 @@ std::size_t utf16Length(std::string_view s) {
 
 bool isValidUTF8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
+    // Plain ASCII eight bytes at a time: long texts (Base64 payloads) are mostly that.
+    if (i + 8 <= s.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, s.data() + i, 8);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     if (static_cast<unsigned char>(s[i]) < 0x80) {
       ++i;
       continue;
@@ -71,6 +83,20 @@ bool isValidUTF8(std::string_view s) {
     i += n;
   }
   return true;
+}
+
+std::string latin1ToUTF8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
 }
 
 std::string sanitizeUTF8(std::string_view s) {
@@ -92,25 +118,34 @@ std::string sanitizeUTF8(std::string_view s) {
 static const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 std::string base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+  // Sized once and filled through a pointer: payloads of many megabytes go through here.
+  // Two output characters per lookup: each 12 bits of input name a pair of characters.
+  static const auto pairs = [] {
+    std::array<char, 4096 * 2> table{};
+    for (int k = 0; k < 4096; ++k) {
+      table[static_cast<std::size_t>(k) * 2] = kBase64Alphabet[k >> 6];
+      table[static_cast<std::size_t>(k) * 2 + 1] = kBase64Alphabet[k & 63];
+    }
+    return table;
+  }();
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  char* o = out.data();
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t i = 0;
-  auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])); };
   for (; i + 3 <= bytes.size(); i += 3) {
-    std::uint32_t v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
-    out += kBase64Alphabet[(v >> 18) & 63];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += kBase64Alphabet[(v >> 6) & 63];
-    out += kBase64Alphabet[v & 63];
+    std::uint32_t v = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
+    std::memcpy(o, &pairs[(v >> 12) * 2], 2);
+    std::memcpy(o + 2, &pairs[(v & 0xFFF) * 2], 2);
+    o += 4;
   }
   std::size_t rest = bytes.size() - i;
   if (rest) {
-    std::uint32_t v = b(i) << 16;
-    if (rest == 2) v |= b(i + 1) << 8;
-    out += kBase64Alphabet[(v >> 18) & 63];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=';
-    out += '=';
+    std::uint32_t v = std::uint32_t{in[i]} << 16;
+    if (rest == 2) v |= std::uint32_t{in[i + 1]} << 8;
+    *o++ = kBase64Alphabet[(v >> 18) & 63];
+    *o++ = kBase64Alphabet[(v >> 12) & 63];
+    if (rest == 2) *o++ = kBase64Alphabet[(v >> 6) & 63];
+    // The rest of the output is the padding it was made with.
   }
   return out;
 }
@@ -197,6 +232,14 @@ bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 bool contains(std::string_view text, std::string_view needle) { return text.find(needle) != std::string_view::npos; }
+
+std::string stringByReplacingOccurrencesOfString(std::string text, std::string_view target,
+                                                 std::string_view replacement) {
+  if (target.empty()) return text;
+  for (std::size_t at = text.find(target); at != std::string::npos; at = text.find(target, at + replacement.size()))
+    text.replace(at, target.size(), replacement);
+  return text;
+}
 
 int compareVersions(std::string_view a, std::string_view b) {
   auto next = [](std::string_view& s) -> long long {

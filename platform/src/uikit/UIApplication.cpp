@@ -5,13 +5,17 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/ClassRegistry.h"
+#include "plat/foundation/Clock.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSNotificationCenter.h"
+#include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIDevice.h"
 #include "plat/uikit/UIViewController.h"
 #include "plat/uikit/UIWindow.h"
 #include "plat/web/JSContext.h"
+#include "LocalNotificationStore.h"
 
 namespace plat {
 namespace {
@@ -101,7 +105,8 @@ bool UIApplication::launchWithDelegate(std::shared_ptr<UIApplicationDelegate> de
   // Held for the call: a delegate that replaces itself must not vanish while it runs.
   auto current = delegate_;
   bool launched = current ? current->applicationDidFinishLaunchingWithOptions(app, launchOptions) : true;
-  NSNotificationCenter::defaultCenter().post(UIApplicationDidFinishLaunchingNotification, app);
+  NSNotificationCenter::defaultCenter().post(UIApplicationDidFinishLaunchingNotification, app,
+                                             launchOptions.empty() ? Value() : Value(launchOptions));
   becomeActive();
   return launched;
 }
@@ -164,6 +169,159 @@ bool UIApplication::deliverOpenURL(const NSURLPtr& url, const std::optional<std:
   return current->applicationOpenURLSourceApplicationAnnotation(self<UIApplication>(), url, sourceApplication,
                                                                 annotation);
 }
+
+// ---- Local notifications ----
+
+namespace {
+// Where the system keeps an application's notifications: beside its preferences, in the home.
+std::string localNotificationsPath() {
+  std::string home = NSHomeDirectory();
+  return home.empty() ? std::string() : stringByAppendingPathComponent(home, "Library/LocalNotifications.json");
+}
+}  // namespace
+
+LocalNotificationStore& UIApplication::localNotificationStore() {
+  std::vector<UILocalNotificationPtr> fired;
+  std::function<void(const LocalNotificationEvent&)> observer;
+  LocalNotificationStore* store = nullptr;
+  bool loaded = false;
+  {
+    std::lock_guard<std::mutex> lock(notificationsMutex_);
+    if (!notifications_) {
+      notifications_ = std::make_shared<LocalNotificationStore>(localNotificationsPath(), now(), fired);
+      loaded = true;
+      observer = notificationObserver_;
+      if (!observer) firedWhileStopped_ = fired;
+    }
+    store = notifications_.get();
+  }
+  if (loaded) {
+    if (observer)
+      for (const auto& n : fired) observer(LocalNotificationEvent{LocalNotificationEvent::Kind::FiredWhileStopped, n});
+    armLocalNotificationTimer();
+  }
+  return *store;
+}
+
+void UIApplication::armLocalNotificationTimer() {
+  LocalNotificationStore& store = localNotificationStore();
+  // The date is read under the lock, so that of two threads re-arming at once the later one
+  // always sees the other's change.
+  std::lock_guard<std::mutex> lock(notificationsMutex_);
+  std::optional<double> next = store.nextDate();
+  if (notificationTimer_) RunLoop::main().cancelTimer(notificationTimer_);
+  notificationTimer_ = 0;
+  if (!next) return;
+  std::weak_ptr<UIApplication> weak = self<UIApplication>();
+  notificationTimer_ = RunLoop::main().scheduleTimer(std::max(0.0, *next - now()), [weak] {
+    if (auto app = weak.lock()) app->deliverDueLocalNotifications();
+  });
+}
+
+void UIApplication::reportLocalNotificationEvent(const LocalNotificationEvent& event) {
+  std::function<void(const LocalNotificationEvent&)> observer;
+  {
+    std::lock_guard<std::mutex> lock(notificationsMutex_);
+    observer = notificationObserver_;
+  }
+  if (observer) observer(event);
+}
+
+void UIApplication::setLocalNotificationObserver(std::function<void(const LocalNotificationEvent&)> observer) {
+  std::vector<UILocalNotificationPtr> fired;
+  {
+    std::lock_guard<std::mutex> lock(notificationsMutex_);
+    notificationObserver_ = observer;
+    if (observer) fired.swap(firedWhileStopped_);
+  }
+  for (const auto& n : fired) observer(LocalNotificationEvent{LocalNotificationEvent::Kind::FiredWhileStopped, n});
+  // Reading the store now reports what fell due while nothing ran.
+  localNotificationStore();
+}
+
+void UIApplication::scheduleLocalNotification(const UILocalNotificationPtr& notification) {
+  if (!notification) return;
+  localNotificationStore().schedule(*notification, now());
+  armLocalNotificationTimer();
+}
+
+void UIApplication::cancelLocalNotification(const UILocalNotificationPtr& notification) {
+  if (!notification) return;
+  localNotificationStore().cancel(*notification);
+  armLocalNotificationTimer();
+}
+
+void UIApplication::cancelAllLocalNotifications() {
+  localNotificationStore().cancelAll();
+  armLocalNotificationTimer();
+}
+
+std::vector<UILocalNotificationPtr> UIApplication::scheduledLocalNotifications() {
+  return localNotificationStore().list();
+}
+
+std::int64_t UIApplication::applicationIconBadgeNumber() { return localNotificationStore().badge(); }
+
+void UIApplication::setApplicationIconBadgeNumber(std::int64_t number) { localNotificationStore().setBadge(number); }
+
+bool UIApplication::respondsToRegisterUserNotificationSettings() const {
+  return compareVersions(UIDevice::currentDevice()->systemVersion(), "8.0") >= 0;
+}
+
+UIUserNotificationSettingsPtr UIApplication::currentUserNotificationSettings() {
+  return UIUserNotificationSettings::settingsForTypes(localNotificationStore().allowedTypes());
+}
+
+void UIApplication::setUserNotificationAnswer(unsigned long allowedTypes) {
+  std::lock_guard<std::mutex> lock(notificationsMutex_);
+  userNotificationAnswer_ = allowedTypes;
+}
+
+void UIApplication::registerUserNotificationSettings(const UIUserNotificationSettingsPtr& settings) {
+  unsigned long requested = settings ? settings->types() : UIUserNotificationTypeNone;
+  std::weak_ptr<UIApplication> weak = self<UIApplication>();
+  // The user is asked once; the answer reaches the delegate on the main thread either way.
+  RunLoop::main().post([weak, requested] {
+    auto app = weak.lock();
+    if (!app) return;
+    LocalNotificationStore& store = app->localNotificationStore();
+    if (!store.asked()) {
+      unsigned long answer;
+      {
+        std::lock_guard<std::mutex> lock(app->notificationsMutex_);
+        answer = app->userNotificationAnswer_;
+      }
+      store.setAnswer(requested & answer);
+    }
+    auto current = app->currentUserNotificationSettings();
+    app->reportLocalNotificationEvent(
+        LocalNotificationEvent{LocalNotificationEvent::Kind::PermissionAnswered, nullptr, requested, current->types()});
+    if (auto delegate = app->delegate_) delegate->applicationDidRegisterUserNotificationSettings(app, current);
+  });
+}
+
+void UIApplication::deliverDueLocalNotifications() {
+  auto due = localNotificationStore().takeDue(now());
+  armLocalNotificationTimer();
+  auto app = self<UIApplication>();
+  for (const auto& n : due) {
+    reportLocalNotificationEvent(LocalNotificationEvent{LocalNotificationEvent::Kind::Fired, n});
+    // Outside the foreground the notification waits for the user in the notification centre.
+    if (state_.load() != UIApplicationStateActive) continue;
+    if (auto delegate = delegate_) delegate->applicationDidReceiveLocalNotification(app, n);
+  }
+}
+
+void UIApplication::openLocalNotification(const UILocalNotificationPtr& notification) {
+  if (!notification) return;
+  reportLocalNotificationEvent(LocalNotificationEvent{LocalNotificationEvent::Kind::Opened, notification});
+  if (state_.load() == UIApplicationStateBackground) enterForeground();
+  auto app = self<UIApplication>();
+  if (auto delegate = delegate_) delegate->applicationDidReceiveLocalNotification(app, notification->copy());
+  if (state_.load() != UIApplicationStateActive) becomeActive();
+}
+
+UILocalNotificationPtr UIApplication::lastDeliveredLocalNotification() { return localNotificationStore().lastDelivered(); }
 
 // ---- Background tasks ----
 
@@ -246,11 +404,14 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
   // unable to.
   dispatch::GlobalQueue::shared();
   application->runningMain_ = true;
-  application->launchWithDelegate(std::move(delegate));
+  application->launchWithDelegate(std::move(delegate), application->launchOptions_);
   if (!application->terminated_) RunLoop::main().run();
   // Work begun in the background at termination finishes before the process ends, as the
   // system grants it, so that no file is left half-written.
   application->finishBackgroundTasks(kTerminationGraceSeconds);
+  // So does work already handed to the global queue (a page's notification being stored, say):
+  // it must not outlive the application's objects, or run on into the process's exit.
+  dispatch::GlobalQueue::shared().waitIdle(kTerminationGraceSeconds);
   application->runningMain_ = false;
   application->setDelegate(nullptr);
   return 0;

@@ -145,7 +145,56 @@ bool UIDriver::tapOutsidePopover() {
   return true;
 }
 
+std::shared_ptr<UIDrivenScreen> UIDriver::topScreen() const {
+  return screens_.empty() ? nullptr : screens_.back();
+}
+
+bool UIDriver::tapScreenButton(const std::string& title) {
+  auto top = topScreen();
+  return top && top->tapButton(title);
+}
+
+bool UIDriver::selectRow(std::int64_t id) {
+  auto top = topScreen();
+  return top && top->selectRow(id);
+}
+
+bool UIDriver::setFieldText(const std::string& field, const std::string& text) {
+  auto top = topScreen();
+  return top && top->setFieldText(field, text);
+}
+
+void UIDriver::screenDidAppear(const std::shared_ptr<UIDrivenScreen>& screen) {
+  if (!screen || std::find(screens_.begin(), screens_.end(), screen) != screens_.end()) return;
+  screens_.push_back(screen);
+  scheduleScreenAnswer(screen);
+}
+
+void UIDriver::screenDidDisappear(const UIDrivenScreen* screen) {
+  auto it = std::find_if(screens_.begin(), screens_.end(), [&](const auto& s) { return s.get() == screen; });
+  if (it == screens_.end()) return;
+  auto keep = *it;
+  screens_.erase(it);
+  if (!screens_.empty()) scheduleScreenAnswer(screens_.back());
+}
+
+void UIDriver::scheduleScreenAnswer(const std::shared_ptr<UIDrivenScreen>& screen) {
+  if (!screenAnswer_) return;
+  std::weak_ptr<UIDrivenScreen> weak = screen;
+  dispatch::mainAsync([weak] {
+    auto target = weak.lock();
+    auto& driver = UIDriver::shared();
+    // Covered meanwhile: the screen on top goes first, and this one comes back when it leaves.
+    if (!target || driver.topScreen() != target || !driver.screenAnswer_) return;
+    auto answer = driver.screenAnswer_;
+    answer(*target);
+  });
+}
+
 void UIDriver::reset() {
+  auto oldScreens = std::move(screens_);
+  screens_.clear();
+  screenAnswer_ = nullptr;
   auto old = std::move(alerts_);
   alerts_.clear();
   auto oldPickers = std::move(pickers_);

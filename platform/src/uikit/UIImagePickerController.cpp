@@ -101,6 +101,7 @@ void UIImagePickerController::viewDidAppear(bool animated) {
 }
 
 void UIImagePickerController::viewDidDisappear(bool animated) {
+  UINavigationController::viewDidDisappear(animated);
   onScreen_ = false;
   UIDriver::shared().pickerDidDisappear(this);
 }

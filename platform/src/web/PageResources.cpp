@@ -92,17 +92,7 @@ std::string decodeText(const Data& body, const std::optional<std::string>& chars
   if (startsWith(bytes, "\xEF\xBB\xBF")) return sanitizeUTF8(bytes.substr(3));
   std::string name = charset ? toLowerASCII(*charset) : std::string();
   if (name == "iso-8859-1" || name == "latin1" || name == "windows-1252" || name == "us-ascii" || name == "ascii") {
-    std::string out;
-    out.reserve(bytes.size());
-    for (unsigned char c : bytes) {
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return out;
+    return latin1ToUTF8(bytes);
   }
   return sanitizeUTF8(bytes);
 }

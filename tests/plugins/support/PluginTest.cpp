@@ -51,7 +51,7 @@ std::shared_ptr<HBRPlugin> PluginTest::createPlugin(const std::string& className
   plugin->setViewController(viewController);
   plugin->setCommandDelegate(controller->delegate());
   controller->registerObject(serviceName, plugin);
-  plugin->pluginInitialize();
+  plugin->initializePlugin();
   return plugin;
 }
 

@@ -32,7 +32,7 @@ class PluginTest : public plat::testing::SandboxTest {
   void TearDown() override;
 
   // Creates the plugin through the class registry, as the container's registry does: engine,
-  // view controller, command delegate, then pluginInitialize. Null when the class is unknown.
+  // view controller, command delegate, then pluginInitialize and the start hooks. Null when the class is unknown.
   std::shared_ptr<HBRPlugin> createPlugin(const std::string& className, const std::string& serviceName,
                                           const std::shared_ptr<plat::UIViewController>& viewController = nullptr);
   template <class P>

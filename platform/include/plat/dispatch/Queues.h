@@ -15,6 +15,9 @@ using Block = std::function<void()>;
 
 // Runs the block on a later turn of the main run loop.
 void mainAsync(Block block);
+// Runs the block on the main thread and returns once it has run: at once when called on the
+// main thread (waiting for itself would never end), else on a later turn of the main run loop.
+void mainSync(Block block);
 
 class GlobalQueue {
  public:

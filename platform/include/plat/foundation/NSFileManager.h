@@ -60,6 +60,13 @@ struct NSFileAttributes {
   unsigned posixPermissions = 0;
 };
 
+// What the volume that holds an item reports about itself, in bytes.
+struct NSFileSystemAttributes {
+  std::uint64_t size = 0;
+  // Free to this application: what an unprivileged writer may still use.
+  std::uint64_t freeSize = 0;
+};
+
 class NSFileManager : public Object {
  public:
   static NSFileManager& defaultManager();
@@ -116,6 +123,10 @@ class NSFileManager : public Object {
   // Writes the file atomically (a whole new file or the old one), replacing what was there.
   virtual bool createFileAtPath(const std::string& path, const Data& contents, NSError* error = nullptr);
   virtual std::optional<Data> contentsAtPath(const std::string& path, NSError* error = nullptr);
+
+  // The volume's size and free space (statvfs); nothing when the path cannot be asked about.
+  virtual std::optional<NSFileSystemAttributes> attributesOfFileSystemForPath(const std::string& path,
+                                                                              NSError* error = nullptr);
 
  private:
   std::atomic<bool> cancelled_{false};

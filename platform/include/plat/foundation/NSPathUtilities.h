@@ -43,7 +43,8 @@ bool pathIsInsideFolder(std::string_view path, std::string_view root);
 std::string NSHomeDirectory();
 // "<home>/tmp/", with the trailing "/" the platform gives it.
 std::string NSTemporaryDirectory();
-// Runner and tests: makes path (absolute, standardized) the sandbox home of this process.
+// Runner and tests: makes path the sandbox home of this process, standardized and with its
+// symbolic links resolved as far as it exists (the runner and the tests create it first).
 void setHomeDirectory(std::string_view path);
 // Creates Documents, Library/Caches, Library/Preferences and tmp under home (missing parents
 // too). Existing folders are fine.

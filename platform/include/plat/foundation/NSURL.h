@@ -31,6 +31,10 @@ std::optional<std::string> percentDecode(std::string_view text);
 inline constexpr char NSURLIsExcludedFromBackupKey[] = "NSURLIsExcludedFromBackupKey";
 inline constexpr char NSURLIsDirectoryKey[] = "NSURLIsDirectoryKey";
 
+// Where items excluded from backup are recorded when their file system keeps no extended
+// attributes: "<home>/Library/.excluded-from-backup", the real path of each item on a line.
+std::string NSURLBackupExclusionRecordPath();
+
 class NSURL;
 using NSURLPtr = std::shared_ptr<NSURL>;
 
@@ -80,7 +84,8 @@ class NSURL : public Object {
   std::string description() const { return absolute_; }
 
   // File URLs only. NSURLIsExcludedFromBackupKey (a boolean, kept as an extended attribute of
-  // the item) can be set and read; NSURLIsDirectoryKey read.
+  // the item, or in the record below where the file system has no user attributes) can be set
+  // and read; NSURLIsDirectoryKey read.
   bool setResourceValue(const Value& value, std::string_view key, NSError* error = nullptr) const;
   std::optional<Value> resourceValue(std::string_view key, NSError* error = nullptr) const;
 

@@ -27,6 +27,9 @@ std::size_t utf16Length(std::string_view utf8);
 bool isValidUTF8(std::string_view text);
 // The text with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string sanitizeUTF8(std::string_view text);
+// Each byte as the character of the same number (U+0000-U+00FF), in UTF-8: ISO 8859-1 text, or
+// bytes shown as a binary string.
+std::string latin1ToUTF8(std::string_view bytes);
 
 // Standard Base64 with padding and no line breaks.
 std::string base64Encode(const Data& bytes);
@@ -42,6 +45,9 @@ bool equalsIgnoringCaseASCII(std::string_view a, std::string_view b);
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 bool contains(std::string_view text, std::string_view needle);
+// Every occurrence of target (not empty) replaced, left to right, without rescanning what was put in.
+std::string stringByReplacingOccurrencesOfString(std::string text, std::string_view target,
+                                                 std::string_view replacement);
 
 // Compares dotted version texts numerically ("8.0" > "7.1.2", "10.0" > "9.3"): <0, 0, >0.
 int compareVersions(std::string_view a, std::string_view b);

@@ -11,6 +11,13 @@
 // Background tasks may be begun and ended from any thread. When the system runs out of
 // patience it calls the task's expiration handler on the main thread; tests stand in for the
 // system with expireBackgroundTasks.
+//
+// Local notifications may be scheduled, listed and cancelled from any thread. They are kept in
+// the sandbox home (Library/LocalNotifications.json, written whole or not at all) so that they
+// outlive the process, and delivered on the main run loop when the platform clock passes their
+// date: to the delegate at once while the application is active; otherwise they wait for the
+// user to open them (openLocalNotification, or a launch with the notification as launch option).
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -26,12 +33,15 @@
 #include "plat/foundation/NSURL.h"
 #include "plat/foundation/Object.h"
 #include "plat/foundation/Value.h"
+#include "plat/uikit/UILocalNotification.h"
 #include "plat/uikit/Geometry.h"
 
 namespace plat {
 
 // The URL that opens the application's page in the Settings app.
 inline constexpr char UIApplicationOpenSettingsURLString[] = "app-settings:";
+
+class LocalNotificationStore;
 
 using UIBackgroundTaskIdentifier = std::uint64_t;
 inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
@@ -95,8 +105,8 @@ class UIApplication : public Object, public KeyValueObservable {
   // owns it.
   std::shared_ptr<UIApplicationDelegate> delegate() const { return delegate_; }
   void setDelegate(std::shared_ptr<UIApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
-  // Inactive until launched.
-  UIApplicationState applicationState() const { return state_; }
+  // Inactive until launched. Any thread.
+  UIApplicationState applicationState() const { return state_.load(); }
 
   // Asks the system to open the URL in another application: true when one takes it (see
   // canOpenURL). Nothing leaves this process; the call is recorded and reported to the URL
@@ -130,6 +140,29 @@ class UIApplication : public Object, public KeyValueObservable {
   // Ends the task; ending an unknown, ended or invalid identifier does nothing.
   void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
 
+  // ---- Local notifications (any thread) ----
+
+  // Keeps a copy, which fires when the clock passes its fire date (at once when it has none or
+  // it has passed) and, when it repeats, again at every repetition after that. A repeating one
+  // whose fire date lies a second or more back starts at its next repetition.
+  void scheduleLocalNotification(const UILocalNotificationPtr& notification);
+  // Cancels the scheduled notification that the copy was made from; for a notification the
+  // caller made itself, every scheduled one equal to it.
+  void cancelLocalNotification(const UILocalNotificationPtr& notification);
+  void cancelAllLocalNotifications();
+  // Copies, in the order they were scheduled. A notification that has fired stays listed (as
+  // one left in the notification centre) until it is cancelled.
+  std::vector<UILocalNotificationPtr> scheduledLocalNotifications();
+  std::int64_t applicationIconBadgeNumber();
+  void setApplicationIconBadgeNumber(std::int64_t number);
+  // From system version 8.0 the user decides what notifications may do.
+  bool respondsToRegisterUserNotificationSettings() const;
+  // Asks the user, the first time only (later requests get the first answer again), and hands
+  // the settings the user allowed to the delegate on a later turn of the main run loop.
+  void registerUserNotificationSettings(const UIUserNotificationSettingsPtr& settings);
+  // Nothing allowed until the user has answered.
+  UIUserNotificationSettingsPtr currentUserNotificationSettings();
+
   // ---- Driver: the system's side, for the runner and tests (main thread) ----
 
   // Sets the delegate, asks it to finish launching, posts the launch notification and becomes
@@ -151,6 +184,33 @@ class UIApplication : public Object, public KeyValueObservable {
   bool deliverOpenURL(const NSURLPtr& url, const std::optional<std::string>& sourceApplication = std::nullopt,
                       const Value& annotation = Value());
 
+  // The options the next launch gets (UIApplicationMain launches with them).
+  void setLaunchOptions(Dictionary options) { launchOptions_ = std::move(options); }
+  // The user opens a notification that fired: a background application comes to the
+  // foreground, the delegate gets the notification, and the application becomes active.
+  void openLocalNotification(const UILocalNotificationPtr& notification);
+  // Any thread. The notification that fired last (also while no process ran the application),
+  // or nothing.
+  UILocalNotificationPtr lastDeliveredLocalNotification();
+  // Any thread. What the simulated user allows when asked: by default everything asked for.
+  void setUserNotificationAnswer(unsigned long allowedTypes);
+
+  struct LocalNotificationEvent {
+    enum class Kind {
+      Fired,              // the clock passed its date
+      FiredWhileStopped,  // found due when the application's store was read at start
+      Opened,             // the user opened it
+      PermissionAnswered  // the user answered a settings request
+    } kind;
+    UILocalNotificationPtr notification;  // null for PermissionAnswered
+    unsigned long requestedTypes = 0;
+    unsigned long allowedTypes = 0;
+  };
+  // Called for every event above (the runner prints them), on the main thread; those fired
+  // while stopped come once, from this call or from whichever call first reads the store.
+  void setLocalNotificationObserver(std::function<void(const LocalNotificationEvent&)> observer);
+  // Main thread. Delivers what is due now; the application's own timer calls it.
+  void deliverDueLocalNotifications();
   // The user turns the device: the interface (and with it the status bar) follows.
   void setStatusBarOrientation(UIInterfaceOrientation orientation);
 
@@ -181,9 +241,14 @@ class UIApplication : public Object, public KeyValueObservable {
   friend int UIApplicationMain(int, char**, const std::optional<std::string>&, const std::optional<std::string>&);
   static void setSharedApplication(UIApplicationPtr application);
   URLRequestRecord record(URLRequestRecord::Kind kind, const NSURLPtr& url, bool answer);
+  // The store, read from the sandbox home on first use.
+  LocalNotificationStore& localNotificationStore();
+  void armLocalNotificationTimer();
+  void reportLocalNotificationEvent(const LocalNotificationEvent& event);
 
   std::shared_ptr<UIApplicationDelegate> delegate_;
-  UIApplicationState state_ = UIApplicationStateInactive;
+  std::atomic<UIApplicationState> state_{UIApplicationStateInactive};
+  Dictionary launchOptions_;
   bool terminated_ = false;
   bool runningMain_ = false;
   bool networkActivityIndicatorVisible_ = false;
@@ -197,13 +262,21 @@ class UIApplication : public Object, public KeyValueObservable {
   std::set<std::string> openableSchemes_{"http", "https", "mailto", "tel", "sms"};
   std::vector<URLRequestRecord> urlRequests_;
   std::function<void(const URLRequestRecord&)> urlObserver_;
+
+  std::mutex notificationsMutex_;  // guards what follows: the store, its timer and the observer
+  std::shared_ptr<LocalNotificationStore> notifications_;
+  std::vector<UILocalNotificationPtr> firedWhileStopped_;  // reported once an observer is there
+  std::uint64_t notificationTimer_ = 0;
+  unsigned long userNotificationAnswer_ = UIUserNotificationTypeBadge | UIUserNotificationTypeSound | UIUserNotificationTypeAlert;
+  std::function<void(const LocalNotificationEvent&)> notificationObserver_;
 };
 
 // The application's main entry: makes the shared application (of the principal class when one
 // is named; it must be a registered UIApplication subclass), creates the delegate of the named
 // class through the class registry and runs its second creation step, launches, and runs the
 // main run loop on the calling thread until the application terminates. Then it gives running
-// background tasks (a backup started at termination, say) a few seconds to end, lets go of
+// background tasks (a backup started at termination, say) and the work already on the global
+// queue a few seconds to end, lets go of
 // the delegate, so that the application's objects are torn down in order while the platform is
 // still whole. Returns 0, or 1 when a named class cannot be created (logged).
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,

@@ -8,6 +8,7 @@
 
 #include "plat/foundation/NSURL.h"
 #include "plat/foundation/Value.h"
+#include "plat/uikit/UILocalNotification.h"
 
 namespace plat {
 
@@ -40,6 +41,13 @@ class UIApplicationDelegate {
                                                              const Value& annotation) {
     return false;
   }
+  // The user answered a request for notification settings: what notifications may now do.
+  virtual void applicationDidRegisterUserNotificationSettings(const UIApplicationPtr& application,
+                                                             const UIUserNotificationSettingsPtr& settings) {}
+  // A local notification fired while the application was active, or the user opened one while
+  // it ran.
+  virtual void applicationDidReceiveLocalNotification(const UIApplicationPtr& application,
+                                                      const UILocalNotificationPtr& notification) {}
   // A UIInterfaceOrientationMask, or nothing to use the orientations of Info.plist.
   virtual std::optional<unsigned long> applicationSupportedInterfaceOrientationsForWindow(
       const UIApplicationPtr& application, const std::shared_ptr<UIWindow>& window) {

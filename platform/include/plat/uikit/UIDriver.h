@@ -6,11 +6,16 @@
 // picture with the camera, picks a library asset or a movie, or cancels; a tap outside the
 // popover that shows one closes the popover.
 //
+// Full screens that wait for the user (the address book's people picker, person and new-person
+// screens) are listed the same way, apart from the alerts: the driver picks a row, fills in a
+// field or taps a button of the topmost one.
+//
 // An automatic answer can be switched on (the runner does): every alert that appears is answered
 // on a later turn, by default with its first button and the text fields as they are.
 //
 // Threads: main thread only.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,6 +62,27 @@ class UIDrivenPicker {
   virtual bool cancelPicking() = 0;
 };
 
+// What the driver needs of a full screen on display.
+class UIDrivenScreen {
+ public:
+  struct Row {
+    std::int64_t id;
+    std::string text;
+    bool operator==(const Row&) const = default;
+  };
+  virtual ~UIDrivenScreen() = default;
+  virtual std::string screenTitle() const = 0;
+  virtual std::vector<std::string> buttonTitles() const = 0;
+  // False when the screen has no such button or cannot act now.
+  virtual bool tapButton(const std::string& title) = 0;
+  // The rows to choose from (the people of a picker).
+  virtual std::vector<Row> rows() const { return {}; }
+  virtual bool selectRow(std::int64_t id) { return false; }
+  // The fields that can be filled in.
+  virtual std::vector<std::string> fieldNames() const { return {}; }
+  virtual bool setFieldText(const std::string& field, const std::string& text) { return false; }
+};
+
 class UIDriver {
  public:
   struct AutoAnswer {
@@ -65,6 +91,8 @@ class UIDriver {
     std::optional<std::string> text;
   };
   using Observer = std::function<void(const UIDrivenAlert& alert)>;
+  // Acts on a screen as the user would; runs on a later turn after the screen came on top.
+  using ScreenAnswer = std::function<void(UIDrivenScreen& screen)>;
 
   static UIDriver& shared();
 
@@ -112,11 +140,27 @@ class UIDriver {
   void popoverDidAppear(const std::shared_ptr<UIPopoverController>& popover);
   void popoverDidDisappear(const UIPopoverController* popover);
 
-  // Test surface: forgets every alert, picker and popover, the automatic answers and the observer.
+  // Screens on display, bottom first.
+  std::vector<std::shared_ptr<UIDrivenScreen>> screens() const { return screens_; }
+  std::shared_ptr<UIDrivenScreen> topScreen() const;
+  // On the topmost screen; false when there is none or it refuses.
+  bool tapScreenButton(const std::string& title);
+  bool selectRow(std::int64_t id);
+  bool setFieldText(const std::string& field, const std::string& text);
+  // Switches the automatic answer of screens on (or off with nothing).
+  void setScreenAnswer(ScreenAnswer answer) { screenAnswer_ = std::move(answer); }
+
+  // Called by the screen classes.
+  void screenDidAppear(const std::shared_ptr<UIDrivenScreen>& screen);
+  void screenDidDisappear(const UIDrivenScreen* screen);
+
+  // Test surface: forgets every alert, screen, picker and popover, the automatic answers and the
+  // observer.
   void reset();
 
  private:
   void scheduleAutoAnswer(const std::shared_ptr<UIDrivenAlert>& alert);
+  void scheduleScreenAnswer(const std::shared_ptr<UIDrivenScreen>& screen);
 
   std::vector<std::shared_ptr<UIDrivenAlert>> alerts_;
   std::vector<std::shared_ptr<UIDrivenPicker>> pickers_;
@@ -124,6 +168,8 @@ class UIDriver {
   PickerAnswer pickerAnswer_;
   std::optional<AutoAnswer> autoAnswer_;
   Observer observer_;
+  std::vector<std::shared_ptr<UIDrivenScreen>> screens_;
+  ScreenAnswer screenAnswer_;
 };
 
 }  // namespace plat

@@ -1,7 +1,14 @@
 #pragma once
-// A navigation controller: a stack of screens, the top one shown, with a title and bar buttons
-// per screen. Nothing is drawn; the stack, the titles and the delegate's calls are what callers
-// see. Pushing and popping take effect at once (animation is not drawn).
+// A navigation controller: a stack of view controllers shown one over the other, the top one
+// visible, with a back button on every one above the root, and a title and bar buttons per
+// screen. Nothing is drawn; the stack, the titles and the delegate's calls are what callers see.
+//
+// The stack changes at once. Pushed controllers appear on a later turn (viewWillAppear, then
+// viewDidAppear); a popped one hears viewWillDisappear and then leaves at once. When the
+// navigation controller itself appears or leaves the screen, so do the controllers on its stack.
+// The delegate hears navigationControllerWillShowViewControllerAnimated whenever a controller
+// is about to become the visible top one: the top one when the navigation controller appears, a
+// pushed one just before it appears, and the one a pop uncovers.
 //
 // Threads: main thread only.
 #include <functional>
@@ -42,26 +49,39 @@ using UIBarButtonItemPtr = std::shared_ptr<UIBarButtonItem>;
 
 class UINavigationController : public UIViewController {
  public:
+  // The stack becomes [root] (a root already on it is kept).
   void initWithRootViewController(const UIViewControllerPtr& root);
+  // Ignored for null or a controller already on the stack.
+  void pushViewController(const UIViewControllerPtr& controller, bool animated);
+  // The popped controller; null (nothing happens) when only the root is left.
+  UIViewControllerPtr popViewControllerAnimated(bool animated);
+  // Pops everything above the root; nothing happens when only the root is left.
+  void popToRootViewControllerAnimated(bool animated);
 
   const std::vector<UIViewControllerPtr>& viewControllers() const { return stack_; }
   UIViewControllerPtr topViewController() const { return stack_.empty() ? nullptr : stack_.back(); }
-  void pushViewController(const UIViewControllerPtr& controller, bool animated);
-  void popViewControllerAnimated(bool animated);
-  void popToRootViewControllerAnimated(bool animated);
+  bool isOnScreen() const { return onScreen_; }
 
   std::shared_ptr<UINavigationControllerDelegate> navigationDelegate() const { return delegate_.lock(); }
   void setNavigationDelegate(const std::shared_ptr<UINavigationControllerDelegate>& d) { delegate_ = d; }
 
-  // The top screen appears with the navigation controller.
-  void viewWillAppear(bool animated) override;
+  // The controllers on the stack appear and leave with the navigation controller.
+  void viewWillAppear(bool animated) override {}
   void viewDidAppear(bool animated) override;
+  void viewDidDisappear(bool animated) override;
 
  private:
-  void show(const UIViewControllerPtr& controller, bool animated);
+  void showChild(const UIViewControllerPtr& child, bool animated);
+  void willShow(const UIViewControllerPtr& controller, bool animated);
+  // Takes the top controller off the stack: viewWillDisappear, then viewDidDisappear if it had
+  // appeared. It is returned even when viewWillDisappear already took it (or the whole
+  // navigation) away.
+  UIViewControllerPtr removeTop(bool animated);
 
   std::vector<UIViewControllerPtr> stack_;
+  std::vector<UIViewController*> appeared_;
   std::weak_ptr<UINavigationControllerDelegate> delegate_;
+  bool onScreen_ = false;
 };
 using UINavigationControllerPtr = std::shared_ptr<UINavigationController>;
 

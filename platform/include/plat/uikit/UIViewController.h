@@ -32,6 +32,8 @@ class UIViewController : public Object {
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool animated) {}
   virtual void viewDidAppear(bool animated) {}
+  // Called when a navigation controller takes this controller off its stack.
+  virtual void viewWillDisappear(bool animated) {}
   virtual void viewDidDisappear(bool animated) {}
   virtual void viewDidUnload() {}
   virtual void didReceiveMemoryWarning() {}
@@ -53,12 +55,12 @@ class UIViewController : public Object {
   void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
   std::shared_ptr<Object> rightBarButtonItem() const { return rightBarButtonItem_; }
   void setRightBarButtonItem(std::shared_ptr<Object> item) { rightBarButtonItem_ = std::move(item); }
-  // The navigation controller whose stack holds it.
-  std::shared_ptr<UIViewController> navigationController() const { return navigationController_.lock(); }
-  void setNavigationController(const std::shared_ptr<UIViewController>& n) { navigationController_ = n; }
 
   std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  // The navigation controller whose stack holds this controller, or null.
+  std::shared_ptr<UIViewController> navigationController() const { return navigationController_.lock(); }
+  void setNavigationController(const std::shared_ptr<UIViewController>& nav) { navigationController_ = nav; }
   bool isBeingPresented() const { return beingPresented_; }
   bool isBeingDismissed() const { return beingDismissed_; }
 
@@ -80,9 +82,9 @@ class UIViewController : public Object {
   UIViewPtr view_;
   std::optional<std::string> title_;
   std::shared_ptr<Object> rightBarButtonItem_;
-  std::weak_ptr<UIViewController> navigationController_;
   std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
+  std::weak_ptr<UIViewController> navigationController_;
   bool beingPresented_ = false;
   bool beingDismissed_ = false;
   UIInterfaceOrientation interfaceOrientation_ = UIInterfaceOrientationPortrait;

@@ -1,0 +1,246 @@
+// The File plugin against raw file I/O, measured in one process on a 16 MiB file in a sandbox
+// home of its own (the page cache warm, as a page's second read would find it):
+//   raw read        pread of the whole file into one buffer;
+//   read            the local file system's readFileAtURL of the whole file;
+//   raw write       the same steps in plain system calls: cut and flush, then append 16 MiB;
+//   write           what the write action does: truncateFileAtURL, then writeToFileAtURL;
+//   readAsArrayBuffer  the whole page call: a command batch through the queue, the read on the
+//                   global queue, the Base64 and JSON of the answer, the callback script handed
+//                   to the engine;
+//   hbrfile         loads of a 4 KiB file through the platform's URL loading, which the page
+//                   engine's scripts, frames and requests go through.
+// The last line: file: read <R1> of raw, write <R2> of raw, readAsArrayBuffer <MB/s> MB/s,
+// hbrfile <N> loads/s.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "FilePlugin.h"
+#include "HBRCommandQueue.h"
+#include "HBRFile.h"
+#include "HBRLocalFilesystem.h"
+#include "bench_support.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/ClassRegistry.h"
+#include "plat/foundation/JSON.h"
+#include "plat/foundation/Log.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSURLConnection.h"
+#include "support/ScriptRecordingEngine.h"
+#include "support/StubBridgeController.h"
+
+namespace {
+
+constexpr std::size_t kBigFile = 16u << 20;
+constexpr std::size_t kSmallFile = 4u << 10;
+
+// The sandbox home, the plugin and the files every benchmark shares.
+struct Fixture {
+  std::string root;
+  std::string big;    // local path of the 16 MiB file
+  std::string small;  // local path of the 4 KiB file
+  std::string scratch;
+  std::shared_ptr<harbor::testing::ScriptRecordingEngine> engine;
+  std::shared_ptr<harbor::testing::StubBridgeController> controller;
+  std::shared_ptr<harbor::HBRFile> file;
+  std::size_t delivered = 0;
+
+  bool start() {
+    std::string pattern = plat::stringByAppendingPathComponent(
+        std::getenv("TMPDIR") && *std::getenv("TMPDIR") == '/' ? std::getenv("TMPDIR") : "/tmp", "harbor-bench-XXXXXX");
+    if (!::mkdtemp(pattern.data())) return false;
+    root = pattern;
+    if (!plat::createSandboxFolders(root)) return false;
+    plat::setHomeDirectory(root);
+    std::string documents = plat::NSSearchPathForDirectoriesInDomains(plat::NSDocumentDirectory,
+                                                                      plat::NSUserDomainMask, true)
+                                .front();
+    big = documents + "/big.bin";
+    small = documents + "/small.txt";
+    scratch = documents + "/scratch.bin";
+    std::string bytes(kBigFile, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + 7);
+    if (!plat::writeFileContentsAtomically(big, bytes)) return false;
+    if (!plat::writeFileContentsAtomically(small, std::string(kSmallFile, 'x'))) return false;
+
+    harbor::registerFilePlugin();
+    engine = std::make_shared<harbor::testing::ScriptRecordingEngine>();
+    engine->record = false;
+    engine->respond = [this](const std::string&) {
+      ++delivered;
+      return plat::Value();
+    };
+    controller = std::make_shared<harbor::testing::StubBridgeController>();
+    controller->initWithWebViewEngine(engine);
+    file = std::dynamic_pointer_cast<harbor::HBRFile>(plat::ClassRegistry::shared().create("HBRFile"));
+    if (!file) return false;
+    file->initWithWebViewEngine(engine);
+    file->setCommandDelegate(controller->delegate());
+    controller->registerObject("File", file);
+    file->pluginInitialize();
+    return true;
+  }
+
+  void stop() {
+    plat::NSFileManager::defaultManager().removeItemAtPath(root);
+  }
+
+  harbor::HBRFilesystemURLPtr url(const std::string& name) {
+    return harbor::HBRFilesystemURL::fileSystemURLWithString("hbrfile://localhost/persistent/" + name);
+  }
+};
+
+Fixture& fixture() {
+  static Fixture f;
+  return f;
+}
+
+void setBytes(benchmark::State& state, std::size_t perIteration) {
+  double bytes = static_cast<double>(state.iterations()) * static_cast<double>(perIteration);
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+  state.counters["rate"] = benchmark::Counter(bytes, benchmark::Counter::kIsRate);
+}
+
+// Into a new buffer each time, left uninitialised, as any read that hands its bytes on must.
+void BM_RawRead(benchmark::State& state) {
+  for (auto _ : state) {
+    auto buffer = std::make_unique_for_overwrite<char[]>(kBigFile);
+    int fd = ::open(fixture().big.c_str(), O_RDONLY | O_CLOEXEC);
+    std::size_t done = 0;
+    while (done < kBigFile) {
+      ssize_t n = ::pread(fd, buffer.get() + done, kBigFile - done, static_cast<off_t>(done));
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    benchmark::DoNotOptimize(buffer.get());
+  }
+  setBytes(state, kBigFile);
+}
+
+void BM_FileSystemRead(benchmark::State& state) {
+  auto fileSystem = fixture().file->fileSystemByName("persistent");
+  auto url = fixture().url("big.bin");
+  for (auto _ : state) {
+    std::size_t got = 0;
+    fileSystem->readFileAtURL(url, 0, -1, [&](std::optional<plat::Data> data, auto, std::int32_t) {
+      got = data ? data->size() : 0;
+    });
+    if (got != kBigFile) {
+      state.SkipWithError("short read");
+      return;
+    }
+  }
+  setBytes(state, kBigFile);
+}
+
+// The same steps as the write action, in plain system calls: the file cut at the position and
+// flushed, then opened again to append the bytes.
+void BM_RawWrite(benchmark::State& state) {
+  std::string bytes(kBigFile, 'w');
+  for (auto _ : state) {
+    int fd = ::open(fixture().scratch.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (::ftruncate(fd, 0) != 0 || ::fsync(fd) != 0) state.SkipWithError("ftruncate failed");
+    ::close(fd);
+    fd = ::open(fixture().scratch.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+  }
+  setBytes(state, kBigFile);
+}
+
+void BM_FileSystemWrite(benchmark::State& state) {
+  auto fileSystem = fixture().file->fileSystemByName("persistent");
+  auto url = fixture().url("scratch.bin");
+  plat::Data bytes(kBigFile, 'w');
+  for (auto _ : state) {
+    fileSystem->truncateFileAtURL(url, 0);
+    auto result = fileSystem->writeToFileAtURL(url, bytes, true);
+    if (result->status() != harbor::HBRCommandStatus::OK) {
+      state.SkipWithError("write failed");
+      return;
+    }
+  }
+  setBytes(state, kBigFile);
+}
+
+void BM_ReadAsArrayBuffer(benchmark::State& state) {
+  auto& f = fixture();
+  plat::Array entry{"File1", "File", "readAsArrayBuffer",
+                    plat::Array{"hbrfile://localhost/persistent/big.bin", 0, -1}};
+  auto batch = plat::json::write(plat::Value(plat::Array{plat::Value(entry)}));
+  if (!batch.ok()) {
+    state.SkipWithError("no batch");
+    return;
+  }
+  for (auto _ : state) {
+    std::size_t expected = f.delivered + 1;
+    f.controller->commandQueue()->enqueueCommandBatch(*batch);
+    f.controller->commandQueue()->executePending();
+    if (!harbor::bench::pumpUntil([&] { return f.delivered >= expected; })) {
+      state.SkipWithError("no answer");
+      return;
+    }
+  }
+  setBytes(state, kBigFile);
+}
+
+void BM_HbrfileLoad(benchmark::State& state) {
+  auto request = plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString("hbrfile://localhost/persistent/small.txt"));
+  for (auto _ : state) {
+    bool done = false;
+    std::size_t size = 0;
+    plat::NSURLConnection::sendAsynchronousRequest(
+        request, [&](const plat::NSURLResponsePtr&, const plat::Data& data, const std::optional<plat::NSError>&) {
+          size = data.size();
+          done = true;
+        });
+    if (!harbor::bench::pumpUntil([&] { return done; }) || size != kSmallFile) {
+      state.SkipWithError("load failed");
+      return;
+    }
+  }
+  state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_RawRead)->UseRealTime();
+BENCHMARK(BM_FileSystemRead)->UseRealTime();
+BENCHMARK(BM_RawWrite)->UseRealTime();
+BENCHMARK(BM_FileSystemWrite)->UseRealTime();
+// A few seconds, so that one slow wake-up of the worker or the main loop weighs little.
+BENCHMARK(BM_ReadAsArrayBuffer)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_HbrfileLoad)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  plat::RunLoop::main().bindToCurrentThread();
+  plat::setLogSink([](std::string_view) {});
+  if (!fixture().start()) {
+    std::fprintf(stderr, "file bench: could not set up its sandbox\n");
+    fixture().stop();
+    return 1;
+  }
+  auto rates = harbor::bench::runBenchmarks(argc, argv);
+  fixture().stop();
+  if (!rates) return 1;
+  auto ratio = [&](const char* a, const char* b) {
+    double base = (*rates)[b];
+    return base > 0 ? (*rates)[a] / base : 0.0;
+  };
+  std::printf("file: read %.2f of raw, write %.2f of raw, readAsArrayBuffer %.0f MB/s, hbrfile %.0f loads/s\n",
+              ratio("BM_FileSystemRead", "BM_RawRead"), ratio("BM_FileSystemWrite", "BM_RawWrite"),
+              (*rates)["BM_ReadAsArrayBuffer"] / 1e6, (*rates)["BM_HbrfileLoad"]);
+  return 0;
+}

@@ -1,0 +1,539 @@
+// The File plugin: its registry under each preference, the shared file service, and every page
+// action end to end through the command queue on real files in a sandbox.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "HBRLocalFilesystem.h"
+#include "plat/foundation/FileFaults.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSURL.h"
+#include "plat/foundation/Strings.h"
+#include "support/FilePluginTest.h"
+
+using namespace harbor;
+using harbor::testing::expectCode;
+using harbor::testing::kFileError;
+using harbor::testing::kFileIOError;
+using harbor::testing::kFileMalformed;
+using harbor::testing::kFileOK;
+using harbor::testing::PageCallback;
+using plat::Array;
+using plat::Dictionary;
+using plat::Value;
+
+namespace {
+
+
+class File : public harbor::testing::FilePluginTest {
+ protected:
+  std::vector<std::string> names() {
+    std::vector<std::string> out;
+    for (const auto& fs : file->fileSystems()) out.push_back(fs->name());
+    return out;
+  }
+  std::string rootOf(const std::string& name) {
+    auto local = std::dynamic_pointer_cast<HBRLocalFilesystem>(file->fileSystemByName(name));
+    return local ? local->fsRoot() : "<none>";
+  }
+  bool excludedFromBackup(const std::string& path) {
+    auto value = plat::NSURL::fileURLWithPath(path)->resourceValue(plat::NSURLIsExcludedFromBackupKey);
+    return value && value->asBool();
+  }
+  std::string persistent(const std::string& fullPath) { return fileURL("persistent", fullPath); }
+};
+
+// --- Registry ---
+
+TEST_F(File, RegistryByDefault) {
+  EXPECT_EQ(names(), (std::vector<std::string>{"temporary", "persistent", "assets-library", "library",
+                                                "library-nosync", "documents", "documents-nosync", "cache", "bundle",
+                                                "root"}));
+  EXPECT_EQ(rootOf("temporary"), inHome("tmp"));
+  EXPECT_EQ(rootOf("persistent"), inHome("Documents"));
+  EXPECT_FALSE(exists(inHome("Library/files"))) << "compatibility creates nothing";
+  EXPECT_EQ(rootOf("root"), home()) << "the whole disk is never a page's";
+  EXPECT_EQ(rootOf("bundle"), bundlePath());
+  for (const char* nosync : {"Library/NoCloud", "Documents/NoCloud"}) {
+    EXPECT_TRUE(exists(inHome(nosync))) << nosync;
+    EXPECT_TRUE(excludedFromBackup(inHome(nosync))) << nosync;
+  }
+  EXPECT_EQ(HBRFile::filePlugin(), file);
+  EXPECT_FALSE(log_->contains("Unrecognized")) << "a clean start logs nothing error-looking";
+}
+
+TEST_F(File, RegistryUnderEachPreference) {
+  struct Case {
+    const char* location;
+    const char* extras;
+    std::vector<std::string> names;
+    const char* persistentRoot;
+    const char* unrecognized;
+  } cases[] = {
+      {"library", "", {"temporary", "persistent", "assets-library"}, "Library/files", ""},
+      {"Compatibility", "Documents,cache", {"temporary", "persistent", "assets-library", "documents", "cache"},
+       "Documents", nullptr},
+      {"library", "documents, cache", {"temporary", "persistent", "assets-library", "documents"}, "Library/files",
+       " cache"},
+      {"compatibility", "cache,cache,nowhere,cache", {"temporary", "persistent", "assets-library", "cache"},
+       "Documents", "nowhere"},
+  };
+  for (const auto& c : cases) {
+    log_->clear();
+    makePlugin(Dictionary{{"iospersistentfilelocation", c.location}, {"iosextrafilesystems", c.extras}});
+    EXPECT_EQ(names(), c.names) << c.location << " " << c.extras;
+    EXPECT_EQ(rootOf("persistent"), inHome(c.persistentRoot));
+    EXPECT_TRUE(exists(inHome(c.persistentRoot)));
+    if (c.unrecognized) {
+      EXPECT_TRUE(log_->contains(std::string("Unrecognized extra filesystem identifier: ") + c.unrecognized))
+          << c.extras;
+    }
+  }
+}
+
+TEST_F(File, AnyOtherPersistentLocationStopsStartUp) {
+  auto reason = assertionOf([&] { makePlugin(Dictionary{{"iospersistentfilelocation", "cloud"}}); });
+  EXPECT_EQ(reason,
+            "File plugin configuration error: Please set iosPersistentFileLocation in config.xml to one of "
+            "\"library\" (for new applications) or \"compatibility\" (for compatibility with previous versions)");
+}
+
+TEST_F(File, UnmakeableFoldersAreLeftOut) {
+  plat::FileFaultPlan denied;
+  denied.denyChanges = true;
+  denied.onlyInside = inHome("Library");
+  plat::ScopedFileFaults faults(denied);
+  makePlugin(Dictionary{{"iospersistentfilelocation", "library"}, {"iosextrafilesystems", "cache"}});
+  EXPECT_EQ(names(), (std::vector<std::string>{"temporary", "assets-library", "cache"}));
+  EXPECT_TRUE(log_->contains("Unable to create library directory: "));
+}
+
+// --- Shared file service ---
+
+TEST_F(File, LocalPathsMapToTheShortestFullPath) {
+  struct Case {
+    std::string path;
+    const char* fileSystem;
+    const char* fullPath;
+  } cases[] = {
+      {documents("NoCloud/x.txt"), "documents-nosync", "/x.txt"},
+      {inHome("Documents"), "persistent", ""},
+      {documents("a b/c.txt"), "persistent", "/a b/c.txt"},
+      {inHome("Library/Caches/c"), "cache", "/c"},
+      {inHome("Media/DCIM/x.JPG"), "root", "/Media/DCIM/x.JPG"},
+  };
+  for (const auto& c : cases) {
+    auto url = file->fileSystemURLforLocalPath(c.path);
+    ASSERT_TRUE(url) << c.path;
+    EXPECT_EQ(url->fileSystemName(), c.fileSystem) << c.path;
+    EXPECT_EQ(url->fullPath(), c.fullPath) << c.path;
+  }
+  EXPECT_FALSE(file->fileSystemURLforLocalPath("/etc/hosts")) << "outside the sandbox home";
+  // file: URLs go the same way, their links resolved; others are parsed as they are.
+  ASSERT_EQ(::symlink(documents("").c_str(), inHome("tmp/docs").c_str()), 0);
+  auto viaLink = file->fileSystemURLforArg("file://" + inHome("tmp/docs/n.txt"));
+  EXPECT_EQ(viaLink->fileSystemName(), "persistent");
+  EXPECT_EQ(viaLink->fullPath(), "/n.txt");
+  EXPECT_FALSE(file->fileSystemURLforArg("file:///etc/hosts")->fileSystemName());
+  EXPECT_EQ(file->fileSystemURLforArg("hbrfile://localhost/temporary/a")->fullPath(), "/a");
+}
+
+TEST_F(File, SharedServiceLookups) {
+  // How the other plugins reach the service.
+  EXPECT_EQ(std::dynamic_pointer_cast<HBRFile>(controller->delegate()->getCommandInstance("File")), file);
+  writeFile(documents("notes/a.css"), "body{}");
+  auto url = HBRFilesystemURL::fileSystemURLWithString(persistent("/notes/a.css"));
+  EXPECT_EQ(file->filesystemForURL(url), file->fileSystemByName("persistent"));
+  EXPECT_FALSE(file->filesystemForURL(HBRFilesystemURL::fileSystemURLWithString("hbrfile://localhost/nope/a")));
+  EXPECT_FALSE(file->filesystemForURL(nullptr));
+  EXPECT_EQ(file->filesystemPathForURL(url), documents("notes/a.css"));
+  EXPECT_EQ(file->makeEntryForLocalURL(url).value_or(Dictionary{})["isFile"], Value(true));
+  EXPECT_FALSE(file->makeEntryForLocalURL(HBRFilesystemURL::fileSystemURLWithString(persistent("/none"))));
+  auto entry = file->makeEntryForURL(plat::NSURL::fileURLWithPath(documents("notes")));
+  ASSERT_TRUE(entry);
+  EXPECT_EQ((*entry)["fullPath"], Value("/notes/"));
+  EXPECT_EQ((*entry)["filesystemName"], Value("persistent"));
+  EXPECT_EQ(file->getDirectoryEntry(documents("notes"), true).value_or(Dictionary{})["name"], Value("notes"));
+  EXPECT_EQ(HBRFile::getMimeTypeFromPath("x/a.css"), "text/css");
+  EXPECT_GT(HBRFile::checkFreeDiskSpace(documents("")).value_or(0), 0u);
+  EXPECT_FALSE(HBRFile::checkFreeDiskSpace(documents("missing/folder")));
+}
+
+TEST_F(File, EncodePath) {
+  EXPECT_EQ(HBRFile::encodePath("hbrfile://localhost/persistent/a%20b.txt"), "hbrfile://localhost/persistent/a%20b.txt");
+  EXPECT_EQ(HBRFile::encodePath("hbrfile://localhost/persistent/a b.txt"), "hbrfile://localhost/persistent/a%20b.txt");
+  EXPECT_EQ(HBRFile::encodePath("hbrfile://localhost/persistent/%C3%BC"), "hbrfile://localhost/persistent/%C3%BC");
+  // A "#" of a name stays a name; a "%" stays a "%".
+  EXPECT_EQ(HBRFile::encodePath("hbrfile://localhost/persistent/a%23b"), "hbrfile://localhost/persistent/a%23b");
+  EXPECT_EQ(HBRFile::encodePath("hbrfile://localhost/persistent/100%25"), "hbrfile://localhost/persistent/100%25");
+  EXPECT_EQ(HBRFile::encodePath("assets-library://asset/asset.JPG?id=1&ext=JPG"),
+            "assets-library://asset/asset.JPG?id=1&ext=JPG");
+  EXPECT_FALSE(HBRFile::encodePath("hbrfile://localhost/persistent/%FF"));
+  EXPECT_FALSE(HBRFile::encodePath("hbrfile://localhost/persistent/%zz"));
+}
+
+TEST_F(File, FileSystemsForwardToTheDelegatesURLTransformer) {
+  writeFile(documents("t.txt"), "t");
+  controller->delegate()->setUrlTransformer([](const std::string& url) { return url + "?seen"; });
+  auto entry = file->makeEntryForPath("/t.txt", "persistent", false);
+  ASSERT_TRUE(entry);
+  EXPECT_TRUE(plat::endsWith((*entry)["nativeURL"].asString(), "/Documents/t.txt?seen"));
+  controller->delegate()->setUrlTransformer(nullptr);
+  EXPECT_TRUE(plat::endsWith(file->makeEntryForPath("/t.txt", "persistent", false)->get("nativeURL").asString(),
+                             "/Documents/t.txt"));
+}
+
+// --- Page actions ---
+
+TEST_F(File, RequestFileSystem) {
+  auto temporary = call("requestFileSystem", Array{0, 0});
+  EXPECT_EQ(temporary.status, kFileOK);
+  EXPECT_EQ(temporary.message["name"], Value("temporary"));
+  EXPECT_EQ(temporary.message["root"]["fullPath"], Value("/"));
+  EXPECT_EQ(temporary.message["root"]["name"], Value("/"));
+  EXPECT_EQ(temporary.message["root"]["isDirectory"], Value(true));
+  EXPECT_EQ(call("requestFileSystem", Array{1, 1024}).message["name"], Value("persistent"));
+  for (int type : {99, -1, 10}) {
+    log_->clear();
+    expectCode(call("requestFileSystem", Array{type, 0}), kFileError, 1);
+    EXPECT_TRUE(log_->contains("No filesystem of type requested"));
+  }
+  // More than the disk holds, and a negative size taken unsigned.
+  expectCode(call("requestFileSystem", Array{1, std::int64_t{1} << 62}), kFileIOError, 10);
+  expectCode(call("requestFileSystem", Array{1, -1}), kFileIOError, 10);
+
+  auto all = call("requestAllFileSystems");
+  ASSERT_TRUE(all.message.isArray());
+  ASSERT_EQ(all.message.asArray().size(), names().size());
+  EXPECT_EQ(all.message.at(2)["filesystemName"], Value("assets-library"));
+}
+
+TEST_F(File, RequestAllPaths) {
+  auto paths = call("requestAllPaths").message;
+  auto url = [](const std::string& path) { return Value("file://" + path + "/"); };
+  EXPECT_EQ(paths["applicationDirectory"], url(bundlePath()));
+  EXPECT_EQ(paths["applicationStorageDirectory"], url(home()));
+  EXPECT_EQ(paths["dataDirectory"], url(inHome("Library/NoCloud")));
+  EXPECT_EQ(paths["syncedDataDirectory"], url(inHome("Library/Cloud")));
+  EXPECT_EQ(paths["documentsDirectory"], url(inHome("Documents")));
+  EXPECT_EQ(paths["cacheDirectory"], url(inHome("Library/Caches")));
+  EXPECT_EQ(paths["tempDirectory"], url(inHome("tmp")));
+  EXPECT_TRUE(excludedFromBackup(inHome("Library/NoCloud")));
+  EXPECT_FALSE(excludedFromBackup(inHome("Library/Cloud")));
+}
+
+TEST_F(File, GetFileAndDirectory) {
+  auto created = call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", true}, {"exclusive", true}}});
+  EXPECT_EQ(created.status, kFileOK);
+  EXPECT_EQ(created.message["fullPath"], Value("/a.txt"));
+  EXPECT_TRUE(exists(documents("a.txt")));
+  expectCode(call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", true}, {"exclusive", true}}}), kFileIOError,
+             12);
+  EXPECT_EQ(call("getFile", Array{persistent("/"), "a.txt", Dictionary{{"create", "yes"}}}).status, kFileOK);
+  expectCode(call("getFile", Array{persistent("/"), "b.txt", Dictionary{{"create", "yes"}}}), kFileIOError, 1);
+
+  // Two arguments ask for an existing directory.
+  expectCode(call("getDirectory", Array{persistent("/"), "d"}), kFileIOError, 1);
+  auto dir = call("getDirectory", Array{persistent("/"), "d", Dictionary{{"create", true}}});
+  EXPECT_EQ(dir.message["fullPath"], Value("/d/"));
+  EXPECT_EQ(call("getDirectory", Array{persistent("/"), "d"}).status, kFileOK);
+  expectCode(call("getDirectory", Array{persistent("/"), "a.txt"}), kFileIOError, 11);
+  expectCode(call("getFile", Array{persistent("/"), "d"}), kFileIOError, 11);
+  expectCode(call("getFile", Array{persistent("/"), "x:y", Dictionary{{"create", true}}}), kFileIOError, 5);
+  // No path, and the options still land at their own position.
+  expectCode(call("getDirectory", Array{persistent("/")}), kFileIOError, 5);
+  // "../../x" from the root stays in the root.
+  EXPECT_EQ(call("getFile", Array{persistent("/d"), "../../x", Dictionary{{"create", true}}}).message["fullPath"],
+            Value("/x"));
+  EXPECT_TRUE(exists(documents("x")));
+
+  auto parent = call("getParent", Array{persistent("/d/")});
+  EXPECT_EQ(parent.message["fullPath"], Value("/"));
+  auto entry = call("resolveLocalFileSystemURI", Array{persistent("/d")});
+  EXPECT_EQ(entry.message["isDirectory"], Value(true));
+  expectCode(call("resolveLocalFileSystemURI", Array{persistent("/none")}), kFileIOError, 1);
+  for (const char* unusable : {"hbrfile://localhost/nope/a", "hbrfile://localhost/", "%FF", "http://x/"}) {
+    expectCode(call("resolveLocalFileSystemURI", Array{unusable}), kFileError, 5);
+  }
+}
+
+TEST_F(File, Removal) {
+  writeFile(documents("full/.hidden"), "h");
+  writeFile(documents("f.txt"), "f");
+  expectCode(call("remove", Array{persistent("/full")}), kFileIOError, 9);
+  EXPECT_EQ(call("removeRecursively", Array{persistent("/full")}).status, kFileOK);
+  EXPECT_FALSE(exists(documents("full")));
+  EXPECT_EQ(call("remove", Array{persistent("/f.txt")}).status, kFileOK);
+  expectCode(call("remove", Array{persistent("/f.txt")}), kFileIOError, 1);
+  writeFile(documents("keep.txt"), "k");
+  for (const char* action : {"remove", "removeRecursively"}) {
+    for (const char* root : {"hbrfile://localhost/persistent/", "hbrfile://localhost/persistent"}) {
+      expectCode(call(action, Array{root}), kFileIOError, 6);
+    }
+  }
+  EXPECT_TRUE(exists(documents("keep.txt")));
+}
+
+TEST_F(File, CopyAndMove) {
+  writeFile(documents("tree/a.txt"), "a");
+  writeFile(documents("tree/sub/b.txt"), "b");
+  writeFile(documents("f.txt"), "f");
+  auto copied = call("copyTo", Array{persistent("/tree"), persistent("/"), "tree-copy"});
+  EXPECT_EQ(copied.message["fullPath"], Value("/tree-copy/"));
+  EXPECT_EQ(readFile(documents("tree-copy/sub/b.txt")), "b");
+  // The name defaults to the source's own; into another file system.
+  EXPECT_EQ(call("copyTo", Array{persistent("/f.txt"), fileURL("temporary", "/")}).message["fullPath"],
+            Value("/f.txt"));
+  EXPECT_EQ(readFile(inHome("tmp/f.txt")), "f");
+  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), "f.txt"}), kFileIOError, 9);
+  expectCode(call("copyTo", Array{persistent("/tree"), persistent("/tree/sub"), "inner"}), kFileIOError, 9);
+  // A sibling whose name only begins like the source is no copy into itself.
+  writeFile(documents("treex/keep"), "k");
+  EXPECT_EQ(call("copyTo", Array{persistent("/tree"), persistent("/treex"), "copy"}).status, kFileOK);
+  EXPECT_EQ(readFile(documents("treex/copy/a.txt")), "a");
+
+  auto moved = call("moveTo", Array{persistent("/tree"), fileURL("temporary", "/"), "moved"});
+  EXPECT_EQ(moved.message["filesystemName"], Value("temporary"));
+  EXPECT_EQ(readFile(inHome("tmp/moved/sub/b.txt")), "b");
+  EXPECT_FALSE(exists(documents("tree")));
+
+  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), "a:b"}), kFileIOError, 5);
+  expectCode(call("copyTo", Array{persistent("/f.txt"), persistent("/"), Value::null()}), kFileIOError, 5);
+  expectCode(call("copyTo", Array{persistent("/f.txt")}), kFileIOError, 1);
+  expectCode(call("moveTo", Array{Value::null(), persistent("/")}), kFileIOError, 1);
+  expectCode(call("copyTo", Array{persistent("/none"), persistent("/"), "n"}), kFileIOError, 1);
+}
+
+TEST_F(File, MoveAcrossDevices) {
+  // A folder of our own on another file system (tmpfs), registered as a file system.
+  struct stat home {}, shm {};
+  if (::stat(documents("").c_str(), &home) != 0 || ::stat("/dev/shm", &shm) != 0 || home.st_dev == shm.st_dev) {
+    GTEST_SKIP() << "no second device";
+  }
+  std::string pattern = "/dev/shm/harbor-file-test-XXXXXX";
+  ASSERT_TRUE(::mkdtemp(pattern.data()));
+  auto other = std::make_shared<HBRLocalFilesystem>();
+  other->initWithName("other", pattern);
+  file->registerFilesystem(other);
+  writeFile(documents("tree/a.txt"), "a");
+  writeFile(documents("f.bin"), std::string(100000, 'z'));
+  EXPECT_EQ(call("moveTo", Array{persistent("/tree"), fileURL("other", "/"), "tree"}).status, kFileOK);
+  EXPECT_EQ(call("moveTo", Array{persistent("/f.bin"), fileURL("other", "/"), "f.bin"}).status, kFileOK);
+  EXPECT_EQ(call("copyTo", Array{fileURL("other", "/f.bin"), persistent("/"), "back.bin"}).status, kFileOK);
+  EXPECT_FALSE(exists(documents("tree")));
+  EXPECT_EQ(readFile(pattern + "/tree/a.txt"), "a");
+  EXPECT_EQ(readFile(documents("back.bin")).size(), 100000u);
+  plat::NSFileManager::defaultManager().removeItemAtPath(pattern);
+}
+
+TEST_F(File, Reads) {
+  writeFile(documents("digits.txt"), "0123456789");
+  struct Case {
+    std::int64_t start, end;
+    const char* text;
+  } ranges[] = {{0, -1, "0123456789"}, {4, 8, "4567"}, {4, -1, "456789"}, {8, 100, "89"}, {20, -1, ""}, {-5, 3, "012"}};
+  for (const auto& r : ranges) {
+    auto answer = call("readAsText", Array{persistent("/digits.txt"), "utf-8", r.start, r.end});
+    EXPECT_EQ(answer.status, kFileOK);
+    EXPECT_EQ(answer.message, Value(r.text)) << r.start << ".." << r.end;
+  }
+  auto data = call("readAsDataURL", Array{persistent("/digits.txt"), 0, 3});
+  EXPECT_EQ(data.message, Value("data:text/plain;base64,MDEy"));
+  auto buffer = call("readAsArrayBuffer", Array{persistent("/digits.txt"), 2, 4});
+  EXPECT_EQ(buffer.message["HBRType"], Value("ArrayBuffer"));
+  EXPECT_EQ(buffer.message["data"], Value("MjM="));
+
+  // Every byte value comes back as the character of that number.
+  writeFile(documents("bytes.bin"), std::string("\x00\x41\x7f\x80\xe9\xff", 6));
+  auto binary = call("readAsBinaryString", Array{persistent("/bytes.bin"), 0, -1});
+  EXPECT_EQ(binary.message, Value(std::string("\0A\x7f\xc2\x80\xc3\xa9\xc3\xbf", 9)));
+  expectCode(call("readAsText", Array{persistent("/bytes.bin"), "UTF-8", 0, -1}), kFileIOError, 5);
+  writeFile(documents("u.txt"), "\xc3\xbc");
+  // A slice that cuts a character.
+  expectCode(call("readAsText", Array{persistent("/u.txt"), "UTF-8", 0, 1}), kFileIOError, 5);
+
+  log_->clear();
+  expectCode(call("readAsText", Array{persistent("/digits.txt"), "latin1", 0, -1}), kFileIOError, 5);
+  EXPECT_TRUE(log_->contains("Only UTF-8 encodings are currently supported by readAsText"));
+  for (const char* action : {"readAsDataURL", "readAsArrayBuffer", "readAsBinaryString"}) {
+    expectCode(call(action, Array{persistent("/none.txt"), 0, -1}), kFileIOError, 1);
+  }
+  expectCode(call("readAsText", Array{persistent("/none.txt"), "UTF-8", 0, -1}), kFileIOError, 1);
+}
+
+TEST_F(File, WritesAndTruncation) {
+  writeFile(documents("w.txt"), "0123456789");
+  auto written = call("write", Array{persistent("/w.txt"), "abc", 2});
+  EXPECT_EQ(written.status, kFileOK);
+  EXPECT_EQ(written.message.asInt(), 3);
+  EXPECT_EQ(readFile(documents("w.txt")), "01abc");
+  EXPECT_EQ(call("write", Array{persistent("/w.txt"), "", 1}).message.asInt(), 0);
+  EXPECT_EQ(readFile(documents("w.txt")), "0");
+  EXPECT_EQ(call("write", Array{persistent("/w.txt"), arrayBufferWrapper(plat::Data{0xff, 0x00, 0x41}), 1}).message.asInt(), 3);
+  EXPECT_EQ(readFile(documents("w.txt")), std::string("0\xff\x00\x41", 4));
+  EXPECT_EQ(call("write", Array{persistent("/new.txt"), "ü", 0}).message.asInt(), 2);
+  EXPECT_EQ(readFile(documents("new.txt")), "ü");
+  auto invalid = call("write", Array{persistent("/w.txt"), 42, 1});
+  EXPECT_EQ(invalid.status, kFileError);
+  EXPECT_EQ(invalid.message, Value("Invalid parameter type"));
+
+  EXPECT_EQ(call("truncate", Array{persistent("/new.txt"), 1}).message.asInt(), 1);
+  EXPECT_EQ(readFile(documents("new.txt")), "\xc3");
+  expectCode(call("truncate", Array{persistent("/none.txt"), 0}), kFileIOError, 1);
+  EXPECT_FALSE(exists(documents("none.txt")));
+
+  // A full disk: the write says so, and what went out stays.
+  plat::FileFaultPlan plan;
+  plan.diskFullAfterBytes = 2;
+  plat::ScopedFileFaults faults(plan);
+  expectCode(call("write", Array{persistent("/w.txt"), "abcdef", 1}), kFileError, 10);
+  EXPECT_EQ(readFile(documents("w.txt")), "0ab");
+}
+
+// A stop at any moment of a whole write (the write action at position 0) leaves the old file or
+// the new one, never a cut or empty one: a child process rewrites a file in a loop and is killed.
+TEST_F(File, AKillDuringAWholeWriteLeavesAWholeFile) {
+  std::string a(256 * 1024, 'a');
+  std::string b(300 * 1024, 'b');
+  writeFile(documents("doc.txt"), a);
+  auto fileSystem = file->fileSystemByName("persistent");
+  auto url = HBRFilesystemURL::fileSystemURLWithString(persistent("/doc.txt"));
+  plat::Data bytesA(a.begin(), a.end());
+  plat::Data bytesB(b.begin(), b.end());
+  std::random_device random;
+  for (int round = 0; round < 5; ++round) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      for (unsigned i = 0;; ++i) {
+        fileSystem->writeToFileAtURL(url, i % 2 ? bytesB : bytesA, false);
+        if (i == 0 && ::write(ready[1], "w", 1) != 1) ::_exit(1);
+      }
+    }
+    ::close(ready[1]);
+    char signal = 0;
+    EXPECT_EQ(::read(ready[0], &signal, 1), 1) << "the child wrote once";
+    ::close(ready[0]);
+    ::usleep(random() % 20000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    std::string content = readFile(documents("doc.txt"));
+    EXPECT_TRUE(content == a || content == b) << "round " << round << ": " << content.size() << " bytes";
+  }
+}
+
+TEST_F(File, MetadataAndEntries) {
+  writeFile(documents("dir/.hidden"), "h");
+  writeFile(documents("dir/f.txt"), "12345");
+  ASSERT_EQ(::mkdir(documents("dir/sub").c_str(), 0755), 0);
+  setModificationDate(documents("dir/f.txt"), 50.0);
+  auto metadata = call("getFileMetadata", Array{persistent("/dir/f.txt")});
+  EXPECT_EQ(metadata.message["size"].asInt(), 5);
+  EXPECT_EQ(metadata.message["name"], Value("f.txt"));
+  EXPECT_DOUBLE_EQ(metadata.message["lastModifiedDate"].asDouble(), (978307200.0 + 50.0) * 1000.0);
+  expectCode(call("getFileMetadata", Array{persistent("/dir/none")}), kFileError, 1);
+
+  auto entries = call("readEntries", Array{persistent("/dir")});
+  ASSERT_TRUE(entries.message.isArray());
+  std::vector<std::string> listed;
+  for (const auto& entry : entries.message.asArray()) listed.push_back(entry["fullPath"].asString());
+  EXPECT_EQ(listed, (std::vector<std::string>{"/dir/.hidden", "/dir/f.txt", "/dir/sub/"}));
+  expectCode(call("readEntries", Array{persistent("/dir/f.txt")}), kFileIOError, 1);
+
+  EXPECT_EQ(call("setMetadata", Array{persistent("/dir/f.txt"), Dictionary{{"com.apple.MobileBackup", 1}}}).status,
+            kFileOK);
+  EXPECT_TRUE(excludedFromBackup(documents("dir/f.txt")));
+  EXPECT_EQ(call("setMetadata", Array{persistent("/dir/f.txt")}).status, kFileError);
+}
+
+TEST_F(File, PathQueries) {
+  writeFile(documents("f.txt"), "f");
+  struct Case {
+    const char* action;
+    std::string path;
+    int answer;
+  } cases[] = {
+      {"testFileExists", documents("f.txt"), 1},
+      {"testFileExists", documents(""), 1},
+      {"testFileExists", documents("none"), 0},
+      {"testFileExists", persistent("/f.txt"), 0},
+      {"testFileExists", "/etc/hosts", 0},
+      {"testFileExists", documents("../../../../../../etc/hosts"), 0},
+      {"testDirectoryExists", documents(""), 1},
+      {"testDirectoryExists", documents("f.txt"), 0},
+      {"testDirectoryExists", bundlePath(), 1},
+      {"testDirectoryExists", "/etc", 0},
+  };
+  for (const auto& c : cases) {
+    auto answer = call(c.action, Array{c.path});
+    EXPECT_EQ(answer.status, kFileOK);
+    EXPECT_EQ(answer.message.asInt(), c.answer) << c.action << " " << c.path;
+  }
+  auto free = call("getFreeDiskSpace");
+  ASSERT_TRUE(free.message.isString());
+  EXPECT_FALSE(free.message.asString().empty());
+  EXPECT_EQ(free.message.asString().find_first_not_of("0123456789"), std::string::npos);
+
+  EXPECT_EQ(call("_getLocalFilesystemPath", Array{persistent("/f.txt")}).message, Value(documents("f.txt")));
+  auto none = call("_getLocalFilesystemPath", Array{"hbrfile://localhost/nope/f.txt"});
+  EXPECT_EQ(none.status, kFileError);
+  EXPECT_EQ(none.message, Value("Cannot resolve URL to a file"));
+}
+
+// A URL that names no registered file system, and an action called without arguments.
+TEST_F(File, NoFileSystemAndNoArguments) {
+  std::string nowhere = "hbrfile://localhost/nope/a.txt";
+  struct Case {
+    const char* action;
+    Array arguments;
+    int status;
+    int code;  // -1: no message
+  } cases[] = {
+      {"getFile", {nowhere, "x"}, 0, -1},
+      {"getDirectory", {nowhere, "x"}, 0, -1},
+      {"getParent", {nowhere}, 0, -1},
+      {"setMetadata", {nowhere, Dictionary{}}, 0, -1},
+      {"remove", {nowhere}, 0, -1},
+      {"removeRecursively", {nowhere}, 0, -1},
+      {"readEntries", {nowhere}, 0, -1},
+      {"truncate", {nowhere, 0}, 0, -1},
+      {"write", {nowhere, "x", 0}, 0, -1},
+      {"readAsText", {nowhere, "UTF-8", 0, -1}, kFileIOError, 1},
+      {"readAsDataURL", {nowhere, 0, -1}, kFileIOError, 1},
+      {"readAsArrayBuffer", {nowhere, 0, -1}, kFileIOError, 1},
+      {"readAsBinaryString", {nowhere, 0, -1}, kFileIOError, 1},
+      {"getFileMetadata", {nowhere}, kFileIOError, 1},
+      {"copyTo", {nowhere, persistent("/"), "c"}, kFileIOError, 1},
+      {"moveTo", {persistent("/"), nowhere, "c"}, kFileIOError, 1},
+      {"resolveLocalFileSystemURI", {nowhere}, kFileError, 5},
+  };
+  for (const auto& c : cases) {
+    auto answer = call(c.action, c.arguments);
+    EXPECT_EQ(answer.status, c.status) << c.action;
+    if (c.code < 0) {
+      EXPECT_TRUE(answer.message.isNil()) << c.action << " " << answer.message.description();
+    } else {
+      EXPECT_EQ(answer.message.asInt(), c.code) << c.action;
+    }
+  }
+  for (const char* action : {"getFile", "getDirectory", "getParent", "setMetadata", "remove", "removeRecursively",
+                             "copyTo", "moveTo", "getFileMetadata", "readEntries", "readAsText", "readAsDataURL",
+                             "readAsArrayBuffer", "readAsBinaryString", "truncate", "write"}) {
+    expectCode(call(action), kFileIOError, 1);
+  }
+  expectCode(call("resolveLocalFileSystemURI"), kFileError, 5);
+  EXPECT_EQ(call("testFileExists").message.asInt(), 0);
+}
+
+}  // namespace
