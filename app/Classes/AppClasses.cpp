@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "BatteryStatusPlugin.h"
+#include "CameraPlugin.h"
 #include "ClipboardPlugin.h"
 #include "ConsolePlugin.h"
 #include "ContactsPlugin.h"
@@ -14,6 +15,7 @@
 #include "LocalNotificationPlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
+#include "ImagePickerPlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "SplashScreenPlugin.h"
 #include "StatusBarPlugin.h"
@@ -38,6 +40,7 @@ void registerPluginClasses() {
   // name classes registered here.
   auto& registry = plat::ClassRegistry::shared();
   registerBatteryStatusPlugin(registry);
+  registerCameraPlugin(registry);
   registerClipboardPlugin(registry);
   registerConsolePlugin(registry);
   registerContactsPlugin(registry);
@@ -50,6 +53,7 @@ void registerPluginClasses() {
   registerLocalNotificationPlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
+  registerImagePickerPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerSplashScreenPlugin(registry);
   registerStatusBarPlugin(registry);

@@ -5,6 +5,7 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIPopoverController.h"
 #include "plat/uikit/UIScrollView.h"
 #include "plat/uikit/UIWindow.h"
 
@@ -86,6 +87,64 @@ void UIDriver::scheduleAutoAnswer(const std::shared_ptr<UIDrivenAlert>& alert) {
   });
 }
 
+bool UIDriver::pickImage(const std::shared_ptr<UIImage>& image) {
+  auto top = topPicker();
+  return top && top->pickImage(image);
+}
+
+bool UIDriver::pickAsset(const std::shared_ptr<NSURL>& assetURL) {
+  auto top = topPicker();
+  return top && top->pickAsset(assetURL);
+}
+
+bool UIDriver::pickMovie(const std::string& path) {
+  auto top = topPicker();
+  return top && top->pickMovie(path);
+}
+
+bool UIDriver::cancelPicker() {
+  auto top = topPicker();
+  return top && top->cancelPicking();
+}
+
+void UIDriver::pickerDidAppear(const std::shared_ptr<UIDrivenPicker>& picker) {
+  if (!picker || std::find(pickers_.begin(), pickers_.end(), picker) != pickers_.end()) return;
+  pickers_.push_back(picker);
+  if (!pickerAnswer_) return;
+  std::weak_ptr<UIDrivenPicker> weak = picker;
+  dispatch::mainAsync([weak] {
+    auto target = weak.lock();
+    auto& driver = UIDriver::shared();
+    if (target && driver.pickerAnswer_ && driver.topPicker() == target) driver.pickerAnswer_(*target);
+  });
+}
+
+void UIDriver::pickerDidDisappear(const UIDrivenPicker* picker) {
+  auto it = std::find_if(pickers_.begin(), pickers_.end(), [&](const auto& p) { return p.get() == picker; });
+  if (it == pickers_.end()) return;
+  auto keep = *it;
+  pickers_.erase(it);
+}
+
+void UIDriver::popoverDidAppear(const std::shared_ptr<UIPopoverController>& popover) {
+  if (popover && std::find(popovers_.begin(), popovers_.end(), popover) == popovers_.end())
+    popovers_.push_back(popover);
+}
+
+void UIDriver::popoverDidDisappear(const UIPopoverController* popover) {
+  auto it = std::find_if(popovers_.begin(), popovers_.end(), [&](const auto& p) { return p.get() == popover; });
+  if (it == popovers_.end()) return;
+  auto keep = *it;
+  popovers_.erase(it);
+}
+
+bool UIDriver::tapOutsidePopover() {
+  if (popovers_.empty()) return false;
+  auto popover = popovers_.back();
+  popover->dismissByTapOutside();
+  return true;
+}
+
 std::shared_ptr<UIDrivenScreen> UIDriver::topScreen() const {
   return screens_.empty() ? nullptr : screens_.back();
 }
@@ -138,6 +197,11 @@ void UIDriver::reset() {
   screenAnswer_ = nullptr;
   auto old = std::move(alerts_);
   alerts_.clear();
+  auto oldPickers = std::move(pickers_);
+  pickers_.clear();
+  auto oldPopovers = std::move(popovers_);
+  popovers_.clear();
+  pickerAnswer_ = nullptr;
   autoAnswer_.reset();
   observer_ = nullptr;
 }
