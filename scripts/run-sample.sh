@@ -14,4 +14,4 @@ build=build
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target harbor
 
-exec "$build/app/harbor" --run-seconds "${HARBOR_RUN_SECONDS:-5}" --until "hello: done" "$@" "$build/examples/hello"
+exec "$build/app/harbor" --run-seconds "${HARBOR_RUN_SECONDS:-5}" --until "hello: done" --pictures test "$@" "$build/examples/hello"

@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "BatteryStatusPlugin.h"
+#include "CameraPlugin.h"
 #include "ClipboardPlugin.h"
 #include "ConsolePlugin.h"
 #include "ContactsPlugin.h"
@@ -9,10 +10,12 @@
 #include "DeviceOrientationPlugin.h"
 #include "DevicePlugin.h"
 #include "DialogsPlugin.h"
-#include "LocalNotificationPlugin.h"
 #include "FilePlugin.h"
+#include "FileTransferPlugin.h"
+#include "LocalNotificationPlugin.h"
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
+#include "ImagePickerPlugin.h"
 #include "MediaCapturePlugin.h"
 #include "MediaPlugin.h"
 #include "NetworkInformationPlugin.h"
@@ -39,6 +42,7 @@ void registerPluginClasses() {
   // name classes registered here.
   auto& registry = plat::ClassRegistry::shared();
   registerBatteryStatusPlugin(registry);
+  registerCameraPlugin(registry);
   registerClipboardPlugin(registry);
   registerConsolePlugin(registry);
   registerContactsPlugin(registry);
@@ -46,10 +50,12 @@ void registerPluginClasses() {
   registerDeviceMotionPlugin(registry);
   registerDeviceOrientationPlugin(registry);
   registerDialogsPlugin(registry);
-  registerLocalNotificationPlugin(registry);
   registerFilePlugin(registry);
+  registerFileTransferPlugin(registry);
+  registerLocalNotificationPlugin(registry);
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
+  registerImagePickerPlugin(registry);
   registerMediaCapturePlugin(registry);
   registerMediaPlugin(registry);
   registerNetworkInformationPlugin(registry);

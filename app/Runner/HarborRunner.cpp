@@ -19,6 +19,7 @@
 #include "HBRViewController.h"
 #include "ScreenWatcher.h"
 #include "HBRWebViewEngineProtocol.h"
+#include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/addressbook/ABAddressBook.h"
 #include "plat/audiotoolbox/AudioServices.h"
@@ -37,6 +38,9 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/uikit/UIDriver.h"
+#include "plat/mobilecoreservices/UTType.h"
+#include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/web/JSContext.h"
 
@@ -176,6 +180,102 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 
 namespace {
 
+struct Picture {
+  std::string name;
+  std::shared_ptr<plat::UIImage> image;
+  plat::Data bytes;
+};
+
+// The pictures --pictures names: the folder's JPEG and PNG files that decode, or the test card.
+std::vector<Picture> loadPictures(const std::string& source) {
+  std::vector<Picture> pictures;
+  if (source == "test") {
+    auto image = plat::SimulatedTestPicture(640, 480);
+    pictures.push_back({"test picture", image, plat::UIImageJPEGRepresentation(*image, 0.9)});
+    return pictures;
+  }
+  auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(source).value_or(
+      std::vector<std::string>{});
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    std::string extension = plat::toLowerASCII(plat::pathExtension(name));
+    if (extension != "jpg" && extension != "jpeg" && extension != "png") continue;
+    auto bytes = plat::NSFileManager::defaultManager().contentsAtPath(plat::stringByAppendingPathComponent(source, name));
+    auto image = bytes ? plat::UIImage::imageWithData(*bytes) : nullptr;
+    if (!image) {
+      plat::NSLog("harbor: --pictures: " + name + " is not a picture; skipped");
+      continue;
+    }
+    pictures.push_back({name, image, std::move(*bytes)});
+  }
+  return pictures;
+}
+
+void answerPickers(const Options& options) {
+  auto pictures = std::make_shared<std::vector<Picture>>();
+  if (options.pictures) {
+    *pictures = loadPictures(*options.pictures);
+    auto existing = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(
+        plat::SimulatedPhotoLibrary::folderPath());
+    if (!existing || existing->empty()) {
+      double date = 0;
+      for (const auto& picture : *pictures) {
+        bool png = picture.bytes.size() > 1 && picture.bytes[0] == 0x89;
+        plat::SimulatedPhotoLibrary::addAsset(picture.bytes, png ? "PNG" : "JPG", date += 1);
+      }
+    }
+  }
+  auto next = std::make_shared<std::size_t>(0);
+  plat::UIDriver::shared().setPickerAutoAnswer([pictures, next](plat::UIDrivenPicker& picker) {
+    if (pictures->empty()) {
+      plat::NSLog("harbor: image picker -> cancelled");
+      picker.cancelPicking();
+      return;
+    }
+    if (picker.pickerSourceType() == plat::UIImagePickerControllerSourceTypeCamera) {
+      const auto types = picker.pickerMediaTypes();
+      if (std::find(types.begin(), types.end(), plat::kUTTypeImage) == types.end()) {
+        // A camera that only films (the capture plugin's video picker): three seconds.
+        plat::NSLog("harbor: image picker camera -> filmed 3 s");
+        if (!picker.recordVideo(3)) picker.cancelPicking();
+        return;
+      }
+      const Picture& picture = (*pictures)[(*next)++ % pictures->size()];
+      plat::NSLog("harbor: image picker camera -> '" + picture.name + "'");
+      picker.pickImage(picture.image);
+      return;
+    }
+    // The newest photo of the library.
+    auto library = std::make_shared<plat::ALAssetsLibrary>();
+    auto newest = std::make_shared<plat::NSURLPtr>();
+    std::weak_ptr<plat::UIDrivenPicker> weak = plat::UIDriver::shared().topPicker();
+    library->enumerateGroupsWithTypes(
+        plat::ALAssetsGroupSavedPhotos,
+        [library, newest, weak](const plat::ALAssetsGroupPtr& group, bool&) {
+          if (group) {
+            group->setAssetsFilter(plat::ALAssetsGroup::AllPhotos);
+            group->enumerateAssetsUsingBlock([newest](const plat::ALAssetPtr& asset, std::size_t, bool&) {
+              if (asset) *newest = asset->assetURL();
+            });
+            return;
+          }
+          auto picker = weak.lock();
+          if (!picker) return;
+          if (!*newest) {
+            plat::NSLog("harbor: image picker library -> cancelled (no photos)");
+            picker->cancelPicking();
+            return;
+          }
+          plat::NSLog("harbor: image picker library -> " + (*newest)->absoluteString());
+          picker->pickAsset(*newest);
+        },
+        [weak](const plat::NSError& error) {
+          plat::NSLog("harbor: image picker library -> cancelled (" + error.localizedDescription + ")");
+          if (auto picker = weak.lock()) picker->cancelPicking();
+        });
+  });
+}
+
 void standInForTheAddressBookUser(const Options& options) {
   switch (options.contactsAccess) {
     case ContactsAccess::Granted:
@@ -236,6 +336,7 @@ void standInForTheUser(const Options& options) {
   bool refuse = options.locationPermission == LocationPermission::Refuse;
   plat::SimulatedLocation::setAnswer(refuse ? plat::SimulatedLocation::Answer::Deny
                                             : plat::SimulatedLocation::Answer::Grant);
+  answerPickers(options);
   plat::SimulatedLocation::setPromptObserver([](const plat::SimulatedLocation::Prompt& prompt) {
     bool always = prompt.kind == plat::kCLAuthorizationStatusAuthorizedAlways;
     bool allowed = prompt.answer == plat::SimulatedLocation::Answer::Grant;
@@ -372,6 +473,13 @@ Answers in place of the user:
                           last one (default 1, the first button)
   --dialog-text TEXT      type TEXT into an alert's first text field before answering (default:
                           leave it as it is, so a prompt answers with its default text)
+  --pictures DIR|test     the user's pictures: the JPEG and PNG files of DIR (in name order,
+                          round and round), or a generated 640x480 test picture. The camera
+                          takes the next one; an empty photo library is filled with them, and
+                          library pickers choose its newest photo. Without it every image
+                          picker is cancelled. A camera that only films records 3 seconds.
+                          Each answer is logged:
+                            harbor: image picker camera -> 'beach.jpg'
   --pick-contact ID       the people picker is answered with the contact of id ID (once);
                           default: it is cancelled. The new-person screen is always cancelled.
   --open-notification     launch the application as the user would by opening the local
@@ -417,6 +525,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--dialog-text") target = &options.dialogText;
       else if (name == "--screen") target = &options.screen;
       else if (name == "--microphone") target = &options.microphone;
+      else if (name == "--pictures") target = &options.pictures;
       else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
@@ -478,6 +587,11 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     }
     if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
     bundle = argument;
+  }
+  if (options.pictures && *options.pictures != "test") {
+    bool isDirectory = false;
+    if (!plat::NSFileManager::defaultManager().fileExistsAtPath(*options.pictures, &isDirectory) || !isDirectory)
+      return plat::Failure{"--pictures needs a folder of pictures or \"test\", not \"" + *options.pictures + "\""};
   }
   if (options.location && !options.locationTrack.empty())
     return plat::Failure{"--location and --location-track both say where the device is: give one"};

@@ -50,6 +50,7 @@ struct Options {
   std::optional<std::int64_t> pickContact;    // the record id the people picker is answered with
   std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
   std::optional<std::string> microphone;      // sound file the simulated microphone hears
+  std::optional<std::string> pictures;        // the user's pictures: a folder, or "test"
   std::optional<std::string> openURL;         // handed to the application after launch
   bool help = false;
 };
@@ -103,10 +104,12 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // "harbor: " + describeAlert(...), and logs every sound and vibration as it plays
 // ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
 // permission prompts as --location-permission says, logging each
-// ("harbor: location permission 'To show where you are' (when in use) -> allowed"), answers the
-// address-book access prompt as --contacts-access says ("harbor: contacts access -> allowed"),
-// and the address-book screens: the people picker picks --pick-contact's person once, else it is
-// cancelled; the new-person screen is cancelled; person screens go back
+// ("harbor: location permission 'To show where you are' (when in use) -> allowed"), answers
+// image pickers from --pictures (filling an empty photo library with them) or cancels them,
+// logging each ("harbor: image picker camera -> 'beach.jpg'", "harbor: image picker -> cancelled"),
+// answers the address-book access prompt as --contacts-access says ("harbor: contacts access ->
+// allowed"), and the address-book screens: the people picker picks --pick-contact's person once,
+// else it is cancelled; the new-person screen is cancelled; person screens go back
 // ("harbor: screen 'Contacts' -> picked 3").
 void standInForTheUser(const Options& options);
 

@@ -191,6 +191,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                              "beep: asked for 2",
                              "page confirm: true",
                              "page prompt: \"Harbor\"",
+                             "camera: no picture (no image selected)",
                              "notification: event schedule 1, foreground",
                              "file: wrote 46 bytes to temporary/hello-file.js",
                              "file: listed hello-file.js",
@@ -210,7 +211,7 @@ TEST_P(SampleApplication, ThePageHearsEveryPluginAndTheRunnersDefaultAnswers) {
                            "harbor: alert 'Prompt' 'Your name?' [OK, Cancel] -> OK with 'Harbor'",
                            "harbor: alert 'Hello Harbor' 'Is this the page speaking?' [OK, Cancel] -> OK",
                            "harbor: alert 'Hello Harbor' 'And your name?' [OK, Cancel] -> OK with 'Harbor'",
-                           "harbor: vibrate (0.4 s)"})
+                           "harbor: vibrate (0.4 s)", "harbor: image picker -> cancelled"})
     EXPECT_TRUE(log_->contains(line)) << line;
   EXPECT_EQ(plays(true), 1u);
   EXPECT_GE(plays(false), 1u) << "the beep found its sound in the bundle";

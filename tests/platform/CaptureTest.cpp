@@ -10,8 +10,13 @@ using namespace plat;
 
 class Capture : public plat::testing::SandboxTest {
  protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    SimulatedCamera::setAvailable(false);  // a device without a camera until a test gives it one
+  }
   void TearDown() override {
     UIDriver::shared().reset();
+    SimulatedCamera::reset();
     SandboxTest::TearDown();
   }
 };
@@ -58,9 +63,9 @@ TEST_F(Capture, MovieLengthAndPictureSize) {
 
 namespace {
 struct Picked : UIImagePickerControllerDelegate {
-  std::vector<UIImagePickerInfo> infos;
+  std::vector<UIImagePickerMediaInfo> infos;
   int cancels = 0;
-  void imagePickerControllerDidFinishPickingMediaWithInfo(UIImagePickerController&, const UIImagePickerInfo& i) override {
+  void imagePickerControllerDidFinishPickingMediaWithInfo(UIImagePickerController&, const UIImagePickerMediaInfo& i) override {
     infos.push_back(i);
   }
   void imagePickerControllerDidCancel(UIImagePickerController&) override { ++cancels; }
@@ -68,18 +73,18 @@ struct Picked : UIImagePickerControllerDelegate {
 }  // namespace
 
 TEST_F(Capture, TheDriverPhotographsFilmsAndCancels) {
-  EXPECT_FALSE(UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType::Camera));
-  EXPECT_FALSE(UIImagePickerController::availableMediaTypesForSourceType(UIImagePickerControllerSourceType::Camera));
+  EXPECT_FALSE(UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceTypeCamera));
+  EXPECT_TRUE(UIImagePickerController::availableMediaTypesForSourceType(UIImagePickerControllerSourceTypeCamera).empty());
   SimulatedCamera::setAvailable(true, false);
-  EXPECT_EQ(*UIImagePickerController::availableMediaTypesForSourceType(UIImagePickerControllerSourceType::Camera),
+  EXPECT_EQ(UIImagePickerController::availableMediaTypesForSourceType(UIImagePickerControllerSourceTypeCamera),
             std::vector<std::string>{kUTTypeImage});
   SimulatedCamera::setAvailable(true);
 
   auto root = std::make_shared<UIViewController>();
   auto picker = std::make_shared<UIImagePickerController>();
   auto delegate = std::make_shared<Picked>();
-  picker->delegate = delegate;
-  picker->sourceType = UIImagePickerControllerSourceType::Camera;
+  picker->setDelegate(delegate);
+  picker->setSourceType(UIImagePickerControllerSourceTypeCamera);
   EXPECT_FALSE(UIDriver::shared().takePicture());  // not on screen yet
   root->presentViewController(picker, true, nullptr);
   runUntilIdle();
@@ -88,9 +93,9 @@ TEST_F(Capture, TheDriverPhotographsFilmsAndCancels) {
   ASSERT_EQ(delegate->infos.size(), 1u);
   EXPECT_EQ(delegate->infos[0].originalImage->size().width, 640);
 
-  picker->mediaTypes = {kUTTypeMovie};
-  picker->cameraCaptureMode = UIImagePickerControllerCameraCaptureMode::Video;
-  picker->videoMaximumDuration = 2;
+  picker->setMediaTypes({kUTTypeMovie});
+  picker->setCameraCaptureMode(UIImagePickerControllerCameraCaptureModeVideo);
+  picker->setVideoMaximumDuration(2);
   EXPECT_FALSE(UIDriver::shared().takePicture());
   EXPECT_TRUE(UIDriver::shared().recordVideo(5));
   ASSERT_EQ(delegate->infos.size(), 2u);

@@ -27,6 +27,7 @@ class Capture : public harbor::testing::PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
+    plat::SimulatedCamera::setAvailable(false);  // a device without a camera until a test gives it one
     harbor::registerMediaCapturePlugin();
     root = std::make_shared<plat::UIViewController>();
     capture = create<harbor::HBRCapture>("HBRCapture", "Capture", root);
@@ -35,6 +36,7 @@ class Capture : public harbor::testing::PluginTest {
   }
   void TearDown() override {
     plat::UIDriver::shared().reset();
+    plat::SimulatedCamera::reset();
     PluginTest::TearDown();
   }
   harbor::testing::PageCallback only() {

@@ -135,32 +135,31 @@ void HBRCapture::captureAudio(const HBRInvokedUrlCommandPtr& command) {
 // ---- Camera ----
 
 void HBRCapture::captureImage(const HBRInvokedUrlCommandPtr& command) {
-  using Source = plat::UIImagePickerControllerSourceType;
-  if (!plat::UIImagePickerController::isSourceTypeAvailable(Source::Camera)) {
+  if (!plat::UIImagePickerController::isSourceTypeAvailable(plat::UIImagePickerControllerSourceTypeCamera)) {
     plat::NSLog("Capture.imageCapture: camera not available.");
     return send(error(HBRCommandStatus::Error, CAPTURE_NOT_SUPPORTED), command->callbackId());
   }
   if (!pickerController_) pickerController_ = std::make_shared<HBRImagePicker>();
-  pickerController_->delegate = std::static_pointer_cast<HBRCapture>(shared_from_this());
-  pickerController_->sourceType = Source::Camera;
-  pickerController_->allowsEditing = false;
-  pickerController_->mediaTypes = {plat::kUTTypeImage};
+  pickerController_->setDelegate(std::static_pointer_cast<HBRCapture>(shared_from_this()));
+  pickerController_->setSourceType(plat::UIImagePickerControllerSourceTypeCamera);
+  pickerController_->setAllowsEditing(false);
+  pickerController_->setMediaTypes({plat::kUTTypeImage});
+  pickerController_->setCameraCaptureMode(plat::UIImagePickerControllerCameraCaptureModePhoto);
   pickerController_->callbackId = command->callbackId().value_or("");
   if (auto controller = viewController()) controller->presentViewController(pickerController_, true, nullptr);
 }
 
 void HBRCapture::captureVideo(const HBRInvokedUrlCommandPtr& command) {
-  using Source = plat::UIImagePickerControllerSourceType;
   const auto duration = durationOption(command->argumentAtIndex(0, plat::Dictionary{}));
   std::optional<std::string> chosen;
-  if (plat::UIImagePickerController::isSourceTypeAvailable(Source::Camera)) {
+  if (plat::UIImagePickerController::isSourceTypeAvailable(plat::UIImagePickerControllerSourceTypeCamera)) {
     pickerController_ = std::make_shared<HBRImagePicker>();
-    if (auto types = plat::UIImagePickerController::availableMediaTypesForSourceType(Source::Camera)) {
-      for (const char* type : {plat::kUTTypeMovie, plat::kUTTypeVideo}) {
-        if (std::find(types->begin(), types->end(), type) != types->end()) {
-          chosen = type;
-          break;
-        }
+    const auto types = plat::UIImagePickerController::availableMediaTypesForSourceType(
+        plat::UIImagePickerControllerSourceTypeCamera);
+    for (const char* type : {plat::kUTTypeMovie, plat::kUTTypeVideo}) {
+      if (std::find(types.begin(), types.end(), type) != types.end()) {
+        chosen = type;
+        break;
       }
     }
   }
@@ -169,26 +168,26 @@ void HBRCapture::captureVideo(const HBRInvokedUrlCommandPtr& command) {
     pickerController_ = nullptr;
     return send(error(HBRCommandStatus::Error, CAPTURE_NOT_SUPPORTED), command->callbackId());
   }
-  pickerController_->delegate = std::static_pointer_cast<HBRCapture>(shared_from_this());
-  pickerController_->sourceType = Source::Camera;
-  pickerController_->allowsEditing = false;
-  pickerController_->mediaTypes = {*chosen};
-  if (duration && *chosen == plat::kUTTypeMovie) pickerController_->videoMaximumDuration = *duration;
-  pickerController_->cameraCaptureMode = plat::UIImagePickerControllerCameraCaptureMode::Video;
+  pickerController_->setDelegate(std::static_pointer_cast<HBRCapture>(shared_from_this()));
+  pickerController_->setSourceType(plat::UIImagePickerControllerSourceTypeCamera);
+  pickerController_->setAllowsEditing(false);
+  pickerController_->setMediaTypes({*chosen});
+  if (duration && *chosen == plat::kUTTypeMovie) pickerController_->setVideoMaximumDuration(*duration);
+  pickerController_->setCameraCaptureMode(plat::UIImagePickerControllerCameraCaptureModeVideo);
   pickerController_->callbackId = command->callbackId().value_or("");
   if (auto controller = viewController()) controller->presentViewController(pickerController_, true, nullptr);
 }
 
 void HBRCapture::imagePickerControllerDidFinishPickingMediaWithInfo(plat::UIImagePickerController& picker,
-                                                                   const plat::UIImagePickerInfo& info) {
+                                                                   const plat::UIImagePickerMediaInfo& info) {
   auto* ours = dynamic_cast<HBRImagePicker*>(&picker);
   const std::string callbackId = ours ? ours->callbackId : std::string();
   const std::optional<std::string> mimeType = ours ? ours->mimeType : std::nullopt;
   picker.dismissViewControllerAnimated(true, nullptr);
   HBRPluginResultPtr result;
-  if (!info.mediaType || *info.mediaType == plat::kUTTypeImage) {
+  if (info.mediaType.empty() || info.mediaType == plat::kUTTypeImage) {
     if (info.originalImage) result = processImage(info.originalImage, mimeType, callbackId);
-  } else if (*info.mediaType == plat::kUTTypeMovie && info.mediaURL && !info.mediaURL->path().empty()) {
+  } else if (info.mediaType == plat::kUTTypeMovie && info.mediaURL && !info.mediaURL->path().empty()) {
     result = processVideo(info.mediaURL->path(), callbackId);
   }
   if (!result) result = error(HBRCommandStatus::Error, CAPTURE_INTERNAL_ERR);
@@ -230,13 +229,13 @@ HBRPluginResultPtr HBRCapture::processVideo(const std::string& path, const std::
 // ---- Modes and formats ----
 
 void HBRCapture::getMediaModes(const HBRInvokedUrlCommandPtr& command) {
-  using Source = plat::UIImagePickerControllerSourceType;
   plat::Value images = plat::Value::null();
   plat::Value movies = plat::Value::null();
-  if (plat::UIImagePickerController::isSourceTypeAvailable(Source::Camera)) {
+  if (plat::UIImagePickerController::isSourceTypeAvailable(plat::UIImagePickerControllerSourceTypeCamera)) {
     images = plat::Array{mode("image/jpeg"), mode("image/png")};
-    auto types = plat::UIImagePickerController::availableMediaTypesForSourceType(Source::Camera);
-    if (types && std::find(types->begin(), types->end(), plat::kUTTypeMovie) != types->end())
+    const auto types = plat::UIImagePickerController::availableMediaTypesForSourceType(
+        plat::UIImagePickerControllerSourceTypeCamera);
+    if (std::find(types.begin(), types.end(), plat::kUTTypeMovie) != types.end())
       movies = plat::Array{mode("video/quicktime")};
   }
   plat::Dictionary modes{{"image", images}, {"video", movies}, {"audio", plat::Value::null()}};

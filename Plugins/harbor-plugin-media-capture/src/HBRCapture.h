@@ -61,7 +61,7 @@ class HBRCapture : public HBRPlugin, public plat::UIImagePickerControllerDelegat
   plat::Dictionary getMediaDictionaryFromPath(const std::string& fullPath, const std::optional<std::string>& type);
 
   void imagePickerControllerDidFinishPickingMediaWithInfo(plat::UIImagePickerController& picker,
-                                                          const plat::UIImagePickerInfo& info) override;
+                                                          const plat::UIImagePickerMediaInfo& info) override;
   void imagePickerControllerDidCancel(plat::UIImagePickerController& picker) override;
 
   bool inUse() const { return inUse_; }

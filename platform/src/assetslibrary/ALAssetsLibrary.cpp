@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -14,7 +15,12 @@
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSUUID.h"
 #include "plat/foundation/Strings.h"
+#include "plat/imageio/ImageMetadata.h"
 #include "plat/mobilecoreservices/UTType.h"
+#include "plat/foundation/PropertyList.h"
+#include "plat/uikit/UIGraphics.h"
+#include "plat/uikit/UIImage.h"
+#include "plat/uikit/UIScreen.h"
 
 namespace plat {
 namespace {
@@ -125,7 +131,158 @@ std::optional<std::string> imageExtensionOf(const Data& data) {
   return std::nullopt;
 }
 
+constexpr char kAlbumsFile[] = "Media/PhotoData/Albums";
+
+std::string albumsPath() { return stringByAppendingPathComponent(NSHomeDirectory(), kAlbumsFile); }
+
+// Every asset id of the library, oldest first (then by id, so the order is stable).
+std::vector<std::string> savedPhotoIds() {
+  std::vector<std::pair<double, std::string>> dated;
+  auto names = NSFileManager::defaultManager().contentsOfDirectoryAtPath(SimulatedPhotoLibrary::folderPath());
+  for (const auto& name : names.value_or(std::vector<std::string>{})) {
+    std::string id = upper(stringByDeletingPathExtension(name));
+    if (!isIdentifier(id) || !isPlainExtension(pathExtension(name))) continue;
+    auto attributes =
+        NSFileManager::defaultManager().attributesOfItemAtPath(stringByAppendingPathComponent(SimulatedPhotoLibrary::folderPath(), name));
+    dated.emplace_back(attributes ? attributes->modificationDate : 0.0, id);
+  }
+  std::sort(dated.begin(), dated.end());
+  std::vector<std::string> ids;
+  for (auto& [date, id] : dated) ids.push_back(std::move(id));
+  return ids;
+}
+
+Data assetBytes(const ALAssetRepresentation& representation) {
+  Data bytes(static_cast<std::size_t>(std::max<std::int64_t>(0, representation.size())));
+  bytes.resize(representation.getBytes(bytes.data(), 0, bytes.size()));
+  return bytes;
+}
+
+// The Exif orientation (1 to 8) as the image orientation it stands for.
+long orientationFromExif(std::int64_t exif) {
+  static constexpr long kOrientations[] = {UIImageOrientationUp,           UIImageOrientationUpMirrored,
+                                           UIImageOrientationDown,         UIImageOrientationDownMirrored,
+                                           UIImageOrientationLeftMirrored, UIImageOrientationRight,
+                                           UIImageOrientationRightMirrored, UIImageOrientationLeft};
+  return exif >= 1 && exif <= 8 ? kOrientations[exif - 1] : UIImageOrientationUp;
+}
+
+std::shared_ptr<UIImage> drawn(const UIImage& image, CGSize size, CGRect rect) {
+  UIGraphicsBeginImageContext(size);
+  image.drawInRect(rect);
+  auto result = UIGraphicsGetImageFromCurrentImageContext();
+  UIGraphicsEndImageContext();
+  return result;
+}
+
 }  // namespace
+
+std::shared_ptr<const CGImage> ALAssetRepresentation::fullResolutionImage() const {
+  auto image = UIImage::imageWithData(assetBytes(*this));
+  return image ? image->CGImage() : nullptr;
+}
+
+long ALAssetRepresentation::orientation() const {
+  auto properties = CGImageSourceCopyProperties(assetBytes(*this));
+  if (!properties) return UIImageOrientationUp;
+  return orientationFromExif((*properties)[kCGImagePropertyTIFFDictionary]["Orientation"].asInt());
+}
+
+std::shared_ptr<const CGImage> ALAssetRepresentation::fullScreenImage() const {
+  auto bitmap = fullResolutionImage();
+  if (!bitmap) return nullptr;
+  auto image = UIImage::imageWithCGImage(bitmap, 1.0, static_cast<UIImageOrientation>(orientation()));
+  CGSize size = image->size();
+  CGSize screen = UIScreen::mainScreen().bounds().size;
+  double scale = std::min({1.0, screen.width / size.width, screen.height / size.height});
+  CGSize fitted{std::max(1.0, std::floor(size.width * scale)), std::max(1.0, std::floor(size.height * scale))};
+  auto result = drawn(*image, fitted, {{0, 0}, fitted});
+  return result ? result->CGImage() : nullptr;
+}
+
+std::shared_ptr<UIImage> ALAsset::thumbnail() const {
+  if (type_ != ALAssetTypePhoto) return nullptr;
+  auto bitmap = representation_->fullResolutionImage();
+  if (!bitmap) return nullptr;
+  auto image = UIImage::imageWithCGImage(bitmap, 1.0, static_cast<UIImageOrientation>(representation_->orientation()));
+  CGSize size = image->size();
+  double scale = 75.0 / std::min(size.width, size.height);
+  CGSize scaled{size.width * scale, size.height * scale};
+  return drawn(*image, {75, 75}, {{(75 - scaled.width) * 0.5, (75 - scaled.height) * 0.5}, scaled});
+}
+
+ALAssetsGroup::ALAssetsGroup(unsigned long type, std::string name, std::vector<std::string> ids)
+    : type_(type), name_(std::move(name)), ids_(std::move(ids)) {}
+
+std::vector<ALAssetPtr> ALAssetsGroup::assets() const {
+  std::vector<ALAssetPtr> found;
+  for (const auto& id : ids_) {
+    auto asset = findAsset(id);
+    if (!asset) continue;
+    if (filter_ == AllPhotos && asset->type() != ALAssetTypePhoto) continue;
+    if (filter_ == AllVideos && asset->type() != ALAssetTypeVideo) continue;
+    found.push_back(std::move(asset));
+  }
+  return found;
+}
+
+long ALAssetsGroup::numberOfAssets() const { return static_cast<long>(assets().size()); }
+
+std::shared_ptr<UIImage> ALAssetsGroup::posterImage() const {
+  auto all = assets();
+  return all.empty() ? nullptr : all.back()->thumbnail();
+}
+
+void ALAssetsGroup::enumerateAssetsUsingBlock(
+    const std::function<void(const ALAssetPtr& asset, std::size_t index, bool& stop)>& block) const {
+  bool stop = false;
+  auto all = assets();
+  for (std::size_t i = 0; i < all.size() && !stop; ++i) block(all[i], i, stop);
+  if (!stop) block(nullptr, all.size(), stop);
+}
+
+void ALAssetsLibrary::enumerateGroupsWithTypes(unsigned long types, GroupBlock block, FailureBlock failureBlock) {
+  if (auto error = accessError()) {
+    dispatch::mainAsync([failureBlock = std::move(failureBlock), error = *error] {
+      if (failureBlock) failureBlock(error);
+    });
+    return;
+  }
+  std::vector<ALAssetsGroupPtr> groups;
+  if (types & ALAssetsGroupAlbum) {
+    auto albums = plist::readFromFile(albumsPath());
+    if (albums && albums->isArray()) {
+      for (const auto& album : albums->asArray()) {
+        std::vector<std::string> ids;
+        for (const auto& id : album["assets"].isArray() ? album["assets"].asArray() : Array{})
+          if (id.isString() && isIdentifier(id.asString())) ids.push_back(upper(id.asString()));
+        groups.push_back(std::make_shared<ALAssetsGroup>(ALAssetsGroupAlbum, album["name"].stringOr(), std::move(ids)));
+      }
+    }
+  }
+  if (types & ALAssetsGroupSavedPhotos)
+    groups.push_back(std::make_shared<ALAssetsGroup>(ALAssetsGroupSavedPhotos, "Camera Roll", savedPhotoIds()));
+  dispatch::mainAsync([groups = std::move(groups), block = std::move(block)] {
+    if (!block) return;
+    bool stop = false;
+    for (const auto& group : groups) {
+      block(group, stop);
+      if (stop) return;
+    }
+    block(nullptr, stop);
+  });
+}
+
+bool SimulatedPhotoLibrary::addAlbum(const std::string& name, const std::vector<NSURLPtr>& assetURLs) {
+  Array albums;
+  if (auto stored = plist::readFromFile(albumsPath()); stored && stored->isArray()) albums = stored->asArray();
+  Array ids;
+  for (const auto& url : assetURLs)
+    if (auto id = identifierOf(url)) ids.emplace_back(*id);
+  albums.emplace_back(Dictionary{{"name", Value(name)}, {"assets", Value(std::move(ids))}});
+  NSFileManager::defaultManager().createDirectoryAtPath(stringByDeletingLastPathComponent(albumsPath()), true);
+  return plist::writeToFile(Value(std::move(albums)), albumsPath());
+}
 
 ALAssetRepresentation::ALAssetRepresentation(std::string path, std::string uti, std::string filename, NSURLPtr url)
     : path_(std::move(path)), uti_(std::move(uti)), filename_(std::move(filename)), url_(std::move(url)) {}
@@ -205,7 +362,13 @@ void ALAssetsLibrary::writeImageDataToSavedPhotosAlbum(const Data& imageData, co
   std::optional<NSError> error = accessError();
   if (!error) {
     if (auto extension = imageExtensionOf(imageData)) {
-      url = SimulatedPhotoLibrary::addAsset(imageData, *extension);
+      const Data* bytes = &imageData;
+      Result<Data> merged = Failure{""};
+      if (*extension == "JPG" && metadata.isDictionary() && !metadata.asDictionary().empty()) {
+        merged = CGImageDestinationCopyJPEGWithMetadata(imageData, metadata.asDictionary());
+        if (merged) bytes = &*merged;
+      }
+      url = SimulatedPhotoLibrary::addAsset(*bytes, *extension);
       if (!url) error = libraryError(ALAssetsLibraryWriteFailedError, "Write failed");
     } else {
       error = libraryError(ALAssetsLibraryWriteInvalidDataError, "Invalid data");
@@ -214,6 +377,13 @@ void ALAssetsLibrary::writeImageDataToSavedPhotosAlbum(const Data& imageData, co
   dispatch::mainAsync([completion = std::move(completion), url, error] {
     if (completion) completion(url, error);
   });
+}
+
+void ALAssetsLibrary::writeImageToSavedPhotosAlbum(const std::shared_ptr<const struct CGImage>& image,
+                                                   long orientation, WriteCompletionBlock completion) {
+  auto picture = UIImage::imageWithCGImage(image, 1.0, static_cast<UIImageOrientation>(orientation < 0 || orientation > 7 ? 0 : orientation));
+  Data bytes = picture ? UIImageJPEGRepresentation(*picture, 1.0) : Data{};
+  writeImageDataToSavedPhotosAlbum(bytes, Value(), std::move(completion));
 }
 
 std::string SimulatedPhotoLibrary::folderPath() {
@@ -240,7 +410,10 @@ bool SimulatedPhotoLibrary::removeAsset(const NSURLPtr& assetURL) {
       stringByAppendingPathComponent(folderPath(), asset->defaultRepresentation()->filename()));
 }
 
-void SimulatedPhotoLibrary::removeAllAssets() { NSFileManager::defaultManager().removeItemAtPath(folderPath()); }
+void SimulatedPhotoLibrary::removeAllAssets() {
+  NSFileManager::defaultManager().removeItemAtPath(folderPath());
+  NSFileManager::defaultManager().removeItemAtPath(albumsPath());
+}
 
 void SimulatedPhotoLibrary::setAuthorizationStatus(ALAuthorizationStatus status) {
   std::string path = authorizationPath();

@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
 
+#include "plat/foundation/NSHTTPCookieStorage.h"
 #include "plat/foundation/Log.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURLError.h"
@@ -63,7 +65,13 @@ class FileURLProtocol : public NSURLProtocol {
   }
   void stopLoading() override {
     stopped_ = true;
-    closeFile();
+    // The pieces are read on the main thread; a connection cancelled from its delegate queue
+    // leaves the descriptor to that thread.
+    if (isMainThread()) {
+      closeFile();
+    } else {
+      RunLoop::main().post([self = std::static_pointer_cast<FileURLProtocol>(shared_from_this())] { self->closeFile(); });
+    }
   }
 
  private:
@@ -100,7 +108,7 @@ class FileURLProtocol : public NSURLProtocol {
   }
 
   int fd_ = -1;
-  bool stopped_ = false;
+  std::atomic<bool> stopped_{false};
 };
 
 // ---- data: ---------------------------------------------------------------------------------------
@@ -193,8 +201,8 @@ long errorCodeForCurl(CURLcode code) {
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE: return NSURLErrorNetworkConnectionLost;
     case CURLE_BAD_CONTENT_ENCODING: return NSURLErrorCannotDecodeRawData;
+    case CURLE_PEER_FAILED_VERIFICATION: return NSURLErrorServerCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE: return NSURLErrorSecureConnectionFailed;
@@ -214,6 +222,8 @@ struct Curl {
   decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
   decltype(&curl_slist_append) slist_append = nullptr;
   decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&curl_share_init) share_init = nullptr;
+  decltype(&curl_share_setopt) share_setopt = nullptr;
 
   // The library, initialised; null when it cannot be loaded (logged once, with the reason).
   static const Curl* shared() {
@@ -242,7 +252,9 @@ struct Curl {
                  (api.easy_cleanup = reinterpret_cast<decltype(api.easy_cleanup)>(::dlsym(handle, "curl_easy_cleanup"))) &&
                  (api.slist_append = reinterpret_cast<decltype(api.slist_append)>(::dlsym(handle, "curl_slist_append"))) &&
                  (api.slist_free_all =
-                      reinterpret_cast<decltype(api.slist_free_all)>(::dlsym(handle, "curl_slist_free_all")));
+                      reinterpret_cast<decltype(api.slist_free_all)>(::dlsym(handle, "curl_slist_free_all"))) &&
+                 (api.share_init = reinterpret_cast<decltype(api.share_init)>(::dlsym(handle, "curl_share_init"))) &&
+                 (api.share_setopt = reinterpret_cast<decltype(api.share_setopt)>(::dlsym(handle, "curl_share_setopt")));
     if (!found) {
       if (handle) reason = "a libcurl without the functions it needs";
       NSLog("ERROR: http and https loads are not possible: " + reason);
@@ -256,6 +268,36 @@ struct Curl {
   }
 };
 
+bool isTokenCharacter(unsigned char c) {
+  return c > 0x20 && c < 0x7f && !std::strchr("()<>@,;:\\\"/[]?={}", c);
+}
+
+// An HTTP token: what a method or a header field name must be.
+bool isToken(std::string_view text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text)
+    if (!isTokenCharacter(c)) return false;
+  return true;
+}
+
+// A header value that cannot end its line early or smuggle another field.
+bool isSafeFieldValue(std::string_view value) { return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
+
+// The process's cookie jar: every http(s) load that handles cookies reads and fills it.
+CURLSH* sharedCookieJar(const Curl* lib) {
+  static std::mutex locks[CURL_LOCK_DATA_LAST];
+  static CURLSH* share = [lib] {
+    CURLSH* s = lib->share_init();
+    lib->share_setopt(s, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void*) {
+      locks[data].lock();
+    });
+    lib->share_setopt(s, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { locks[data].unlock(); });
+    lib->share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    return s;
+  }();
+  return share;
+}
+
 // What the transfer thread owns. The protocol object may go away while the thread runs; the
 // client stays alive through this state until the thread ends.
 struct HTTPTransfer {
@@ -267,6 +309,10 @@ struct HTTPTransfer {
   bool responseSent = false;
   const Curl* lib = nullptr;
   CURL* curl = nullptr;
+  NSInputStreamPtr bodyStream;
+  std::int64_t bodySent = 0;
+  std::int64_t bodyExpected = -1;
+  curl_off_t memoryBodyReported = 0;
 
   void sendResponse() {
     if (responseSent) return;
@@ -303,11 +349,30 @@ struct HTTPTransfer {
     if (self->stopped) return 0;
     self->sendResponse();
     if (size * count != 0 && !self->stopped)
-      self->client->URLProtocolDidLoadData(*self->protocol, Data(buffer, buffer + size * count));
+      self->client->URLProtocolDidLoadOwnedData(*self->protocol, Data(buffer, buffer + size * count));
     return size * count;
   }
-  static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<HTTPTransfer*>(user)->stopped ? 1 : 0;
+  static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
+    auto* self = static_cast<HTTPTransfer*>(user);
+    if (self->stopped) return 1;
+    // A body in memory is sent by curl itself; its progress shows here.
+    if (!self->bodyStream && ulnow > self->memoryBodyReported) {
+      std::int64_t piece = ulnow - self->memoryBodyReported;
+      self->memoryBodyReported = ulnow;
+      self->client->URLProtocolDidSendBodyData(*self->protocol, piece, ulnow, self->bodyExpected);
+    }
+    return 0;
+  }
+  static std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* self = static_cast<HTTPTransfer*>(user);
+    if (self->stopped) return CURL_READFUNC_ABORT;
+    long n = self->bodyStream->read(reinterpret_cast<std::uint8_t*>(buffer), size * count);
+    if (n < 0 || self->stopped) return CURL_READFUNC_ABORT;
+    if (n > 0) {
+      self->bodySent += n;
+      self->client->URLProtocolDidSendBodyData(*self->protocol, n, self->bodySent, self->bodyExpected);
+    }
+    return static_cast<std::size_t>(n);
   }
 
   void run() {
@@ -316,12 +381,36 @@ struct HTTPTransfer {
       client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorUnknown, request->URL()));
       return;
     }
+    const std::string& method = request->HTTPMethod();
+    if (!isToken(method)) {
+      lib->easy_cleanup(curl);
+      curl = nullptr;
+      client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(NSURLErrorBadURL, request->URL()));
+      return;
+    }
+    bodyStream = request->HTTPBodyStream();
+    const std::optional<Data>& body = request->HTTPBody();
+    bool hasBody = body || bodyStream;
+    if (body) bodyExpected = static_cast<std::int64_t>(body->size());
+    std::optional<std::string> acceptEncoding;
     curl_slist* fields = nullptr;
-    for (const auto& [name, value] : request->allHTTPHeaderFields())
-      fields = lib->slist_append(fields, (name + ": " + value).c_str());
+    for (const auto& [name, value] : request->allHTTPHeaderFields()) {
+      if (!isToken(name) || !isSafeFieldValue(value)) continue;
+      if (equalsIgnoringCaseASCII(name, "Accept-Encoding")) {
+        acceptEncoding = value;
+        continue;
+      }
+      // curl states the length of the body it sends; a stream's length is taken from here.
+      if (equalsIgnoringCaseASCII(name, "Content-Length") && hasBody) {
+        if (bodyStream) {
+          if (auto length = parseContentLength(value)) bodyExpected = *length;
+        }
+        continue;
+      }
+      fields = lib->slist_append(fields, (name + (value.empty() ? ";" : ": " + value)).c_str());
+    }
     fields = lib->slist_append(fields, "Expect:");
     long timeout = std::max(1L, static_cast<long>(request->timeoutInterval()));
-    const std::string& method = request->HTTPMethod();
 
     lib->easy_setopt(curl, CURLOPT_URL, request->URL()->absoluteString().c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
@@ -336,7 +425,18 @@ struct HTTPTransfer {
     lib->easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     lib->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     lib->easy_setopt(curl, CURLOPT_MAXREDIRS, 16L);
-    lib->easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    // Any encoding curl can decode, unless the request names its own.
+    lib->easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, acceptEncoding ? acceptEncoding->c_str() : "");
+    lib->easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);
+    if (request->HTTPShouldHandleCookies() &&
+        NSHTTPCookieStorage::sharedHTTPCookieStorage().cookieAcceptPolicy() != NSHTTPCookieAcceptPolicy::Never) {
+      lib->easy_setopt(curl, CURLOPT_SHARE, sharedCookieJar(lib));
+      lib->easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+    }
+    if (request->allowsAnyHTTPSCertificate()) {
+      lib->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+      lib->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
     lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
     // The platform's timeout is an idle timeout: no data for that long.
     lib->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -349,9 +449,16 @@ struct HTTPTransfer {
     lib->easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     lib->easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HTTPTransfer::onProgress);
     lib->easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-    const std::optional<Data>& body = request->HTTPBody();
     if (method == "HEAD") {
       lib->easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (bodyStream) {
+      bodyStream->open();
+      if (method != "POST") lib->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+      lib->easy_setopt(curl, CURLOPT_POST, 1L);
+      lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyExpected));
+      lib->easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+      lib->easy_setopt(curl, CURLOPT_READFUNCTION, &HTTPTransfer::onRead);
+      lib->easy_setopt(curl, CURLOPT_READDATA, this);
     } else if (method != "GET" || body) {
       if (method != "POST") lib->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
       lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
@@ -367,9 +474,21 @@ struct HTTPTransfer {
         client->URLProtocolDidFailWithError(*protocol, NSURLErrorWithCode(errorCodeForCurl(result), request->URL()));
       }
     }
+    // A writer still feeding the stream learns that no one reads any more.
+    if (bodyStream) bodyStream->close();
     lib->slist_free_all(fields);
     lib->easy_cleanup(curl);
     curl = nullptr;
+  }
+
+  static std::optional<std::int64_t> parseContentLength(const std::string& text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return std::nullopt;
+      value = value * 10 + (c - '0');
+    }
+    return value;
   }
 };
 
@@ -397,7 +516,10 @@ class HTTPURLProtocol : public NSURLProtocol {
     }).detach();
   }
   void stopLoading() override {
-    if (transfer_) transfer_->stopped = true;
+    if (!transfer_) return;
+    transfer_->stopped = true;
+    // A read waiting on the body stream would hold the thread until the writer wrote again.
+    if (auto stream = request()->HTTPBodyStream()) stream->close();
   }
 
  private:

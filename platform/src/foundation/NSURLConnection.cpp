@@ -1,21 +1,73 @@
 #include "plat/foundation/NSURLConnection.h"
 
+#include <condition_variable>
+
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURLError.h"
 
 namespace plat {
 
-// Moves the protocol's reports, from whatever thread, onto the main run loop in order.
+// Bytes handed to the delegate queue but not yet delivered. The loading thread waits while there
+// are more than kMaxPending, so a fast server cannot fill memory while the delegate writes.
+struct NSURLConnection::Flow {
+  static constexpr std::size_t kMaxPending = 4 * 1024 * 1024;
+  std::mutex mutex;
+  std::condition_variable drained;
+  std::size_t pending = 0;
+  bool cancelled = false;
+
+  void admit(std::size_t size) {
+    std::unique_lock<std::mutex> lock(mutex);
+    drained.wait(lock, [&] { return pending < kMaxPending || cancelled; });
+    pending += size;
+  }
+  void release(std::size_t size) {
+    std::lock_guard<std::mutex> lock(mutex);
+    pending -= size;
+    drained.notify_all();
+  }
+  void cancel() {
+    std::lock_guard<std::mutex> lock(mutex);
+    cancelled = true;
+    drained.notify_all();
+  }
+};
+
+// Moves the protocol's reports, from whatever thread, onto the delegate queue or the main run
+// loop, in order.
 class NSURLConnection::Client : public NSURLProtocolClient {
  public:
-  explicit Client(std::weak_ptr<NSURLConnection> connection) : connection_(std::move(connection)) {}
+  Client(std::weak_ptr<NSURLConnection> connection, std::shared_ptr<Flow> flow)
+      : connection_(std::move(connection)), flow_(std::move(flow)) {}
 
+  void URLProtocolDidSendBodyData(NSURLProtocol&, std::int64_t written, std::int64_t total,
+                                  std::int64_t expected) override {
+    post([=](NSURLConnection& c) { c.deliverBodyProgress(written, total, expected); });
+  }
   void URLProtocolDidReceiveResponseCacheStoragePolicy(NSURLProtocol&, const NSURLResponsePtr& response,
                                                       NSURLCacheStoragePolicy) override {
     post([response](NSURLConnection& c) { c.deliverResponse(response); });
   }
-  void URLProtocolDidLoadData(NSURLProtocol&, const Data& data) override {
-    post([data](NSURLConnection& c) { c.deliverData(data); });
+  void URLProtocolDidLoadData(NSURLProtocol& protocol, const Data& data) override {
+    URLProtocolDidLoadOwnedData(protocol, Data(data));
+  }
+  void URLProtocolDidLoadOwnedData(NSURLProtocol&, Data&& data) override {
+    auto connection = connection_.lock();
+    if (!connection) return;
+    NSOperationQueuePtr queue = connection->queue_;
+    connection.reset();
+    // Only a loading thread of its own may wait: the main thread or the delegate queue itself
+    // would wait for themselves.
+    if (!queue || queue->isCurrentQueue() || isMainThread()) {
+      post([data = std::move(data)](NSURLConnection& c) { c.deliverData(data); });
+      return;
+    }
+    std::size_t size = data.size();
+    flow_->admit(size);
+    queue->addOperationWithBlock([weak = connection_, flow = flow_, data = std::move(data), size] {
+      if (auto c = weak.lock()) c->deliverData(data);
+      flow->release(size);
+    });
   }
   void URLProtocolDidFinishLoading(NSURLProtocol&) override {
     post([](NSURLConnection& c) { c.deliverFinish(); });
@@ -26,11 +78,10 @@ class NSURLConnection::Client : public NSURLProtocolClient {
 
  private:
   void post(std::function<void(NSURLConnection&)> report) {
-    RunLoop::main().post([weak = connection_, report = std::move(report)] {
-      if (auto connection = weak.lock()) report(*connection);
-    });
+    if (auto connection = connection_.lock()) connection->post(std::move(report));
   }
   std::weak_ptr<NSURLConnection> connection_;
+  std::shared_ptr<Flow> flow_;
 };
 
 namespace {
@@ -80,65 +131,112 @@ void NSURLConnection::initWithRequestDelegateStartImmediately(const NSURLRequest
                                                               bool startImmediately) {
   request_ = request;
   delegate_ = delegate;
-  client_ = std::make_shared<Client>(weakSelf<NSURLConnection>());
+  flow_ = std::make_shared<Flow>();
+  client_ = std::make_shared<Client>(weakSelf<NSURLConnection>(), flow_);
   if (startImmediately) start();
 }
 
+void NSURLConnection::setDelegateQueue(NSOperationQueuePtr queue) {
+  if (!started_) queue_ = std::move(queue);
+}
+
+void NSURLConnection::post(std::function<void(NSURLConnection&)> report) {
+  auto deliver = [weak = weakSelf<NSURLConnection>(), report = std::move(report)] {
+    if (auto connection = weak.lock()) report(*connection);
+  };
+  if (queue_)
+    queue_->addOperationWithBlock(std::move(deliver));
+  else
+    RunLoop::main().post(std::move(deliver));
+}
+
 void NSURLConnection::start() {
-  if (started_ || finished_) return;
-  started_ = true;
-  keepAlive_ = self<NSURLConnection>();
-  auto protocolClass = NSURLProtocol::classForRequest(request_);
-  if (!protocolClass || !(protocol_ = protocolClass->make())) {
+  NSURLProtocolPtr protocol;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_ || finished_) return;
+    started_ = true;
+    keepAlive_ = self<NSURLConnection>();
+    auto protocolClass = NSURLProtocol::classForRequest(request_);
+    if (protocolClass) protocol_ = protocolClass->make();
+    protocol = protocol_;
+  }
+  if (!protocol) {
     NSError error = NSURLErrorWithCode(NSURLErrorUnsupportedURL, request_ ? request_->URL() : nullptr);
-    RunLoop::main().post([weak = weakSelf<NSURLConnection>(), error] {
-      if (auto connection = weak.lock()) connection->deliverFailure(error);
-    });
+    post([error](NSURLConnection& c) { c.deliverFailure(error); });
     return;
   }
-  protocol_->initWithRequestCachedResponseClient(request_, nullptr, client_);
-  protocol_->startLoading();
+  protocol->initWithRequestCachedResponseClient(request_, nullptr, client_);
+  protocol->startLoading();
 }
 
 void NSURLConnection::cancel() {
-  if (finished_) return;
-  finished_ = true;
-  auto self = keepAlive_;
-  if (protocol_) protocol_->stopLoading();
-  end();
+  NSURLProtocolPtr protocol;
+  NSURLConnectionPtr self;
+  std::shared_ptr<NSURLConnectionDataDelegate> delegate;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;
+    finished_ = true;
+    protocol = protocol_;
+    self = keepAlive_;
+    delegate = delegate_;  // let go of outside the lock
+    end();
+  }
+  flow_->cancel();
+  if (protocol) protocol->stopLoading();
+}
+
+std::shared_ptr<NSURLConnectionDataDelegate> NSURLConnection::liveDelegate() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return finished_ ? nullptr : delegate_;
+}
+
+void NSURLConnection::deliverBodyProgress(std::int64_t written, std::int64_t total, std::int64_t expected) {
+  if (auto keep = liveDelegate()) keep->connectionDidSendBodyData(*this, written, total, expected);
 }
 
 void NSURLConnection::deliverResponse(const NSURLResponsePtr& response) {
-  if (finished_) return;
-  auto keep = delegate_;
-  if (keep) keep->connectionDidReceiveResponse(*this, response);
+  if (auto keep = liveDelegate()) keep->connectionDidReceiveResponse(*this, response);
 }
 
 void NSURLConnection::deliverData(const Data& data) {
-  if (finished_) return;
-  auto keep = delegate_;
-  if (keep) keep->connectionDidReceiveData(*this, data);
+  if (auto keep = liveDelegate()) keep->connectionDidReceiveData(*this, data);
 }
 
 void NSURLConnection::deliverFinish() {
-  if (finished_) return;
-  finished_ = true;
-  auto keep = delegate_;
-  auto self = keepAlive_;
-  end();
+  std::shared_ptr<NSURLConnectionDataDelegate> keep;
+  NSURLConnectionPtr self;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;
+    finished_ = true;
+    keep = delegate_;
+    self = keepAlive_;
+    end();
+  }
   if (keep) keep->connectionDidFinishLoading(*this);
 }
 
 void NSURLConnection::deliverFailure(const NSError& error) {
-  if (finished_) return;
-  finished_ = true;
-  auto keep = delegate_;
-  auto self = keepAlive_;
-  if (protocol_) protocol_->stopLoading();
-  end();
+  std::shared_ptr<NSURLConnectionDataDelegate> keep;
+  NSURLConnectionPtr self;
+  NSURLProtocolPtr protocol;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;
+    finished_ = true;
+    keep = delegate_;
+    self = keepAlive_;
+    protocol = protocol_;
+    end();
+  }
+  flow_->cancel();
+  if (protocol) protocol->stopLoading();
   if (keep) keep->connectionDidFailWithError(*this, error);
 }
 
+// Called with mutex_ held.
 void NSURLConnection::end() {
   protocol_.reset();
   delegate_.reset();

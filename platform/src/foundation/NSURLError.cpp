@@ -22,6 +22,9 @@ std::string_view NSURLErrorDescription(long code) {
     case NSURLErrorDataLengthExceedsMaximum: return "resource exceeds maximum size";
     case NSURLErrorSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";
+    case NSURLErrorServerCertificateUntrusted:
+      return "The certificate for this server is invalid. You might be connecting to a server that is pretending "
+             "to be the server, which could put your confidential information at risk.";
     default: return "unknown error";
   }
 }

@@ -31,6 +31,9 @@ NSMutableURLRequestPtr NSURLRequest::mutableCopy() const {
   copy->setHTTPMethod(method_);
   for (const auto& [name, value] : headers_) copy->setValueForHTTPHeaderField(value, name);
   copy->setHTTPBody(body_);
+  copy->setHTTPBodyStream(bodyStream_);
+  copy->setHTTPShouldHandleCookies(handleCookies_);
+  copy->setAllowsAnyHTTPSCertificate(allowsAnyCertificate_);
   copy->setMainDocumentURL(mainDocumentURL_);
   return copy;
 }
@@ -78,6 +81,9 @@ NSURLRequestPtr NSMutableURLRequest::copy() const {
   request->method_ = method_;
   request->headers_ = headers_;
   request->body_ = body_;
+  request->bodyStream_ = bodyStream_;
+  request->handleCookies_ = handleCookies_;
+  request->allowsAnyCertificate_ = allowsAnyCertificate_;
   request->mainDocumentURL_ = mainDocumentURL_;
   return request;
 }

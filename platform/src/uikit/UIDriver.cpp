@@ -5,7 +5,7 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIApplicationDelegate.h"
-#include "plat/uikit/UIImagePickerController.h"
+#include "plat/uikit/UIPopoverController.h"
 #include "plat/uikit/UIScrollView.h"
 #include "plat/uikit/UIWindow.h"
 
@@ -41,39 +41,6 @@ bool UIDriver::tapStatusBar() {
   auto scrollDelegate = scroll->delegate();
   if (!scrollDelegate || scrollDelegate->scrollViewShouldScrollToTop(*scroll)) scroll->setContentOffset({0, 0});
   return true;
-}
-
-std::shared_ptr<UIImagePickerController> UIDriver::topPicker() const {
-  for (auto it = pickers_.rbegin(); it != pickers_.rend(); ++it)
-    if (auto picker = it->lock()) return picker;
-  return nullptr;
-}
-
-bool UIDriver::takePicture() {
-  auto picker = topPicker();
-  return picker && picker->takePicture();
-}
-
-bool UIDriver::recordVideo(double seconds) {
-  auto picker = topPicker();
-  return picker && picker->recordVideo(seconds);
-}
-
-bool UIDriver::cancelPicker() {
-  auto picker = topPicker();
-  return picker && picker->cancel();
-}
-
-void UIDriver::pickerDidAppear(const std::shared_ptr<UIImagePickerController>& picker) {
-  pickerDidDisappear(picker.get());
-  pickers_.push_back(picker);
-}
-
-void UIDriver::pickerDidDisappear(const UIImagePickerController* picker) {
-  std::erase_if(pickers_, [picker](const std::weak_ptr<UIImagePickerController>& p) {
-    auto locked = p.lock();
-    return !locked || locked.get() == picker;
-  });
 }
 
 std::shared_ptr<UIDrivenAlert> UIDriver::topAlert() const { return alerts_.empty() ? nullptr : alerts_.back(); }
@@ -118,6 +85,74 @@ void UIDriver::scheduleAutoAnswer(const std::shared_ptr<UIDrivenAlert>& alert) {
     std::size_t buttons = target->buttonTitles().size();
     if (buttons > 0) target->tapButton(std::min(answer.buttonIndex, buttons - 1));
   });
+}
+
+bool UIDriver::pickImage(const std::shared_ptr<UIImage>& image) {
+  auto top = topPicker();
+  return top && top->pickImage(image);
+}
+
+bool UIDriver::pickAsset(const std::shared_ptr<NSURL>& assetURL) {
+  auto top = topPicker();
+  return top && top->pickAsset(assetURL);
+}
+
+bool UIDriver::pickMovie(const std::string& path) {
+  auto top = topPicker();
+  return top && top->pickMovie(path);
+}
+
+bool UIDriver::takePicture() {
+  auto top = topPicker();
+  return top && top->takePicture();
+}
+
+bool UIDriver::recordVideo(double seconds) {
+  auto top = topPicker();
+  return top && top->recordVideo(seconds);
+}
+
+bool UIDriver::cancelPicker() {
+  auto top = topPicker();
+  return top && top->cancelPicking();
+}
+
+void UIDriver::pickerDidAppear(const std::shared_ptr<UIDrivenPicker>& picker) {
+  if (!picker || std::find(pickers_.begin(), pickers_.end(), picker) != pickers_.end()) return;
+  pickers_.push_back(picker);
+  if (!pickerAnswer_) return;
+  std::weak_ptr<UIDrivenPicker> weak = picker;
+  dispatch::mainAsync([weak] {
+    auto target = weak.lock();
+    auto& driver = UIDriver::shared();
+    if (target && driver.pickerAnswer_ && driver.topPicker() == target) driver.pickerAnswer_(*target);
+  });
+}
+
+void UIDriver::pickerDidDisappear(const UIDrivenPicker* picker) {
+  auto it = std::find_if(pickers_.begin(), pickers_.end(), [&](const auto& p) { return p.get() == picker; });
+  if (it == pickers_.end()) return;
+  auto keep = *it;
+  pickers_.erase(it);
+}
+
+void UIDriver::popoverDidAppear(const std::shared_ptr<UIPopoverController>& popover) {
+  if (popover && std::find(popovers_.begin(), popovers_.end(), popover) == popovers_.end())
+    popovers_.push_back(popover);
+}
+
+void UIDriver::popoverDidDisappear(const UIPopoverController* popover) {
+  auto it = std::find_if(popovers_.begin(), popovers_.end(), [&](const auto& p) { return p.get() == popover; });
+  if (it == popovers_.end()) return;
+  auto keep = *it;
+  popovers_.erase(it);
+}
+
+bool UIDriver::tapOutsidePopover() {
+  if (popovers_.empty()) return false;
+  auto popover = popovers_.back();
+  popover->dismissByTapOutside();
+  return true;
 }
 
 std::shared_ptr<UIDrivenScreen> UIDriver::topScreen() const {
@@ -172,7 +207,11 @@ void UIDriver::reset() {
   screenAnswer_ = nullptr;
   auto old = std::move(alerts_);
   alerts_.clear();
+  auto oldPickers = std::move(pickers_);
   pickers_.clear();
+  auto oldPopovers = std::move(popovers_);
+  popovers_.clear();
+  pickerAnswer_ = nullptr;
   autoAnswer_.reset();
   observer_ = nullptr;
 }

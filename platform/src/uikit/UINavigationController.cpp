@@ -7,14 +7,39 @@
 namespace plat {
 
 void UINavigationController::initWithRootViewController(const UIViewControllerPtr& root) {
-  if (root) pushViewController(root, false);
+  if (!root) return;
+  if (stack_.size() == 1 && stack_.front() == root) return;
+  // A new root replaces whatever the stack held.
+  while (!stack_.empty()) {
+    auto gone = stack_.back();
+    stack_.pop_back();
+    gone->setNavigationController(nullptr);
+    auto seen = std::find(appeared_.begin(), appeared_.end(), gone.get());
+    if (seen != appeared_.end()) {
+      appeared_.erase(seen);
+      gone->viewDidDisappear(false);
+    }
+  }
+  pushViewController(root, false);
+}
+
+void UINavigationController::willShow(const UIViewControllerPtr& controller, bool animated) {
+  if (!controller) return;
+  if (auto d = delegate_.lock()) d->navigationControllerWillShowViewControllerAnimated(*this, controller, animated);
 }
 
 void UINavigationController::showChild(const UIViewControllerPtr& child, bool animated) {
   if (!onScreen_ || std::find(stack_.begin(), stack_.end(), child) == stack_.end() ||
       std::find(appeared_.begin(), appeared_.end(), child.get()) != appeared_.end())
     return;
+  if (child == topViewController()) willShow(child, animated);
+  // The delegate may have changed the stack or taken the navigation off the screen.
+  if (!onScreen_ || std::find(stack_.begin(), stack_.end(), child) == stack_.end() ||
+      std::find(appeared_.begin(), appeared_.end(), child.get()) != appeared_.end())
+    return;
   appeared_.push_back(child.get());
+  child->view();
+  child->viewWillAppear(animated);
   child->viewDidAppear(animated);
 }
 
@@ -32,8 +57,7 @@ void UINavigationController::pushViewController(const UIViewControllerPtr& contr
   });
 }
 
-UIViewControllerPtr UINavigationController::popViewControllerAnimated(bool animated) {
-  if (stack_.size() < 2) return nullptr;
+UIViewControllerPtr UINavigationController::removeTop(bool animated) {
   auto top = stack_.back();
   top->viewWillDisappear(animated);
   // viewWillDisappear may have taken the whole navigation off the screen already.
@@ -47,6 +71,25 @@ UIViewControllerPtr UINavigationController::popViewControllerAnimated(bool anima
     top->viewDidDisappear(animated);
   }
   return top;
+}
+
+UIViewControllerPtr UINavigationController::popViewControllerAnimated(bool animated) {
+  if (stack_.size() < 2) return nullptr;
+  auto keep = self<UIViewController>();
+  auto top = removeTop(animated);
+  if (onScreen_ && !stack_.empty()) willShow(stack_.back(), animated);
+  return top;
+}
+
+void UINavigationController::popToRootViewControllerAnimated(bool animated) {
+  if (stack_.size() < 2) return;
+  auto keep = self<UIViewController>();
+  while (stack_.size() > 1) {
+    auto before = stack_.size();
+    removeTop(animated);
+    if (stack_.size() >= before) break;
+  }
+  if (onScreen_ && !stack_.empty()) willShow(stack_.back(), animated);
 }
 
 void UINavigationController::viewDidAppear(bool animated) {

@@ -73,6 +73,7 @@ void UIViewController::finishPresentation(const std::shared_ptr<UIViewController
   // Dismissed before it ever appeared: nothing to finish.
   if (presented_ != controller || !controller->beingPresented_) return;
   controller->beingPresented_ = false;
+  controller->viewWillAppear(animated);
   controller->viewDidAppear(animated);
   if (completion) completion();
 }

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plat/foundation/NSError.h"
 #include "plat/foundation/NSURL.h"
@@ -45,6 +46,19 @@ inline constexpr char ALAssetTypeUnknown[] = "ALAssetTypeUnknown";
 
 enum class ALAuthorizationStatus { NotDetermined = 0, Restricted = 1, Denied = 2, Authorized = 3 };
 
+// Kinds of album group, as flags.
+enum ALAssetsGroupType : unsigned long {
+  ALAssetsGroupLibrary = 1,
+  ALAssetsGroupAlbum = 2,
+  ALAssetsGroupEvent = 4,
+  ALAssetsGroupFaces = 8,
+  ALAssetsGroupSavedPhotos = 16,
+  ALAssetsGroupPhotoStream = 32,
+  ALAssetsGroupAll = 0xFFFFFFFFul,
+};
+
+class UIImage;
+struct CGImage;
 class ALAssetRepresentation;
 class ALAsset;
 class ALAssetsLibrary;
@@ -67,6 +81,13 @@ class ALAssetRepresentation : public Object {
   // fills error.
   std::size_t getBytes(std::uint8_t* buffer, std::int64_t offset, std::size_t length, NSError* error = nullptr) const;
 
+  // The picture decoded, as stored (none for a movie or bytes that do not decode), and the
+  // UIImageOrientation its Exif data states (up without one).
+  std::shared_ptr<const CGImage> fullResolutionImage() const;
+  long orientation() const;
+  // The picture upright, fitted into the screen.
+  std::shared_ptr<const CGImage> fullScreenImage() const;
+
   // Made by the library.
   ALAssetRepresentation(std::string path, std::string uti, std::string filename, NSURLPtr url);
 
@@ -86,6 +107,8 @@ class ALAsset : public Object {
   std::optional<double> date() const;
   const NSURLPtr& assetURL() const { return url_; }
   ALAssetRepresentationPtr defaultRepresentation() const { return representation_; }
+  // A 75 x 75 picture of the middle of the photo; none for a movie.
+  std::shared_ptr<UIImage> thumbnail() const;
 
   // Made by the library.
   ALAsset(std::string id, std::string type, std::string path, NSURLPtr url, ALAssetRepresentationPtr representation);
@@ -98,6 +121,33 @@ class ALAsset : public Object {
   ALAssetRepresentationPtr representation_;
 };
 
+// An album: the saved photos ("Camera Roll", oldest first) or one the user made (in the order
+// its photos were added). What it holds is read when asked.
+class ALAssetsGroup : public Object {
+ public:
+  enum Filter { AllAssets, AllPhotos, AllVideos };
+  unsigned long type() const { return type_; }
+  // ALAssetsGroupPropertyName.
+  const std::string& name() const { return name_; }
+  void setAssetsFilter(Filter filter) { filter_ = filter; }
+  long numberOfAssets() const;
+  // The thumbnail of its newest asset.
+  std::shared_ptr<UIImage> posterImage() const;
+  // Each asset the filter lets through, in the album's order, with its index; stop ends the walk.
+  // Then once more with null.
+  void enumerateAssetsUsingBlock(const std::function<void(const ALAssetPtr& asset, std::size_t index, bool& stop)>& block) const;
+
+  ALAssetsGroup(unsigned long type, std::string name, std::vector<std::string> ids);
+
+ private:
+  std::vector<ALAssetPtr> assets() const;
+  unsigned long type_;
+  std::string name_;
+  std::vector<std::string> ids_;
+  Filter filter_ = AllAssets;
+};
+using ALAssetsGroupPtr = std::shared_ptr<ALAssetsGroup>;
+
 class ALAssetsLibrary : public Object {
  public:
   using AssetResultBlock = std::function<void(const ALAssetPtr& asset)>;
@@ -106,13 +156,23 @@ class ALAssetsLibrary : public Object {
 
   static ALAuthorizationStatus authorizationStatus();
 
+  using GroupBlock = std::function<void(const ALAssetsGroupPtr& group, bool& stop)>;
+  // On later main-loop turns: each group of the types, the user's albums first, then the saved
+  // photos; then once with null. failureBlock instead when the user has refused access.
+  void enumerateGroupsWithTypes(unsigned long types, GroupBlock block, FailureBlock failureBlock);
+
   // On a later main-loop turn: resultBlock with the asset, or with null when the URL names no
   // asset; failureBlock when the user has refused access.
   void assetForURL(const NSURLPtr& assetURL, AssetResultBlock resultBlock, FailureBlock failureBlock);
   // Adds encoded image data as a photo (the type is taken from the data's signature: JPEG, PNG or
   // GIF); the completion, on a later main-loop turn, gets the new asset's URL or an error (access
-  // refused, data of no known image type, or a write failure). The metadata is not kept.
+  // refused, data of no known image type, or a write failure). A JPEG keeps the metadata given
+  // (a dictionary of "{Exif}", "{GPS}" and "{TIFF}" blocks, imageio/ImageMetadata.h) in its Exif
+  // segment; other types store the bytes as they are.
   void writeImageDataToSavedPhotosAlbum(const Data& imageData, const Value& metadata, WriteCompletionBlock completion);
+  // Adds a bitmap as a JPEG photo at full quality, drawn upright from the orientation.
+  void writeImageToSavedPhotosAlbum(const std::shared_ptr<const struct CGImage>& image, long orientation,
+                                    WriteCompletionBlock completion);
 };
 
 // The simulated device's side of the library: tests and the runner fill it and choose the
@@ -126,6 +186,9 @@ class SimulatedPhotoLibrary {
   // or null when the extension is not a plain one or the file cannot be written.
   static NSURLPtr addAsset(const Data& bytes, std::string_view extension, std::optional<double> date = std::nullopt);
   static bool removeAsset(const NSURLPtr& assetURL);
+  // Makes an album of that name holding the assets (kept in "Media/PhotoData/Albums"); false
+  // when it cannot be stored.
+  static bool addAlbum(const std::string& name, const std::vector<NSURLPtr>& assetURLs);
   static void removeAllAssets();
   // Kept in the sandbox home ("Media/PhotoData"), so a fresh home starts authorized. Not
   // determined counts as the user saying yes when asked.

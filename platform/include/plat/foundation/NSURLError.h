@@ -31,6 +31,7 @@ enum NSURLErrorCode : long {
   NSURLErrorNoPermissionsToReadFile = -1102,
   NSURLErrorDataLengthExceedsMaximum = -1103,
   NSURLErrorSecureConnectionFailed = -1200,
+  NSURLErrorServerCertificateUntrusted = -1202,
 };
 
 // The platform's description of a URL error code ("cancelled", "unsupported URL", ...).

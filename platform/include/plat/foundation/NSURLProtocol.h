@@ -9,6 +9,7 @@
 // Threads: registration and lookups from any thread. startLoading and stopLoading are called on
 // the thread that drives the load (the main thread for NSURLConnection); a protocol may report
 // to its client from any thread.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,12 @@ class NSURLProtocolClient {
                                                               const NSURLResponsePtr& response,
                                                               NSURLCacheStoragePolicy policy) = 0;
   virtual void URLProtocolDidLoadData(NSURLProtocol& protocol, const Data& data) = 0;
+  // The same, for a protocol that gives up the bytes: a client may keep them without a copy.
+  virtual void URLProtocolDidLoadOwnedData(NSURLProtocol& protocol, Data&& data) { URLProtocolDidLoadData(protocol, data); }
+  // Some of the request's body has gone out: this piece, all so far, and the whole body's
+  // length (-1 when unknown). Reported by protocols that send bodies, before the response.
+  virtual void URLProtocolDidSendBodyData(NSURLProtocol& protocol, std::int64_t bytesWritten,
+                                          std::int64_t totalBytesWritten, std::int64_t totalBytesExpectedToWrite) {}
   virtual void URLProtocolDidFinishLoading(NSURLProtocol& protocol) = 0;
   virtual void URLProtocolDidFailWithError(NSURLProtocol& protocol, const NSError& error) = 0;
 };

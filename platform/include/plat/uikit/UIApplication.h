@@ -38,6 +38,9 @@
 
 namespace plat {
 
+// The URL that opens the application's page in the Settings app.
+inline constexpr char UIApplicationOpenSettingsURLString[] = "app-settings:";
+
 class LocalNotificationStore;
 
 using UIBackgroundTaskIdentifier = std::uint64_t;

@@ -2,7 +2,10 @@
 // Stands in for the user in front of the screen. Every alert that appears (alert controllers and
 // the legacy alert views) is listed here until it goes away; tests and the runner read what it
 // says and answer it: tap a button, type into a text field. Like a finger, the driver only
-// reaches the topmost alert.
+// reaches the topmost alert. Image pickers on screen are listed the same way: the driver takes a
+// picture with the camera (a given one, or the camera's own), films for some seconds, picks a
+// library asset or a movie, or cancels; a tap outside the
+// popover that shows one closes the popover.
 //
 // Full screens that wait for the user (the address book's people picker, person and new-person
 // screens) are listed the same way, apart from the alerts: the driver picks a row, fills in a
@@ -22,7 +25,9 @@
 
 namespace plat {
 
-class UIImagePickerController;
+class UIImage;
+class NSURL;
+class UIPopoverController;
 
 // What the driver needs of an alert on screen.
 class UIDrivenAlert {
@@ -39,6 +44,27 @@ class UIDrivenAlert {
   virtual bool tapButton(std::size_t index) = 0;
   // Something is being shown over it (perhaps not on screen yet): it cannot be touched.
   virtual bool isCovered() const { return false; }
+};
+
+// What the driver needs of an image picker on screen.
+class UIDrivenPicker {
+ public:
+  virtual ~UIDrivenPicker() = default;
+  // The platform's source types: 0 photo library, 1 camera, 2 saved-photos album.
+  virtual long pickerSourceType() const = 0;
+  virtual std::vector<std::string> pickerMediaTypes() const = 0;
+  // The camera takes this picture. False for a library picker or one that offers no pictures.
+  virtual bool pickImage(const std::shared_ptr<UIImage>& image) = 0;
+  // The user chooses this asset of the photo library (the answer comes on a later turn). False
+  // for the camera.
+  virtual bool pickAsset(const std::shared_ptr<NSURL>& assetURL) = 0;
+  // The user chooses (or records) the movie file at path. False when movies are not offered.
+  virtual bool pickMovie(const std::string& path) = 0;
+  virtual bool cancelPicking() = 0;
+  // The camera's own buttons: it takes a picture, or films for `seconds`. False where the picker
+  // cannot (not a camera, or not in that mode).
+  virtual bool takePicture() { return false; }
+  virtual bool recordVideo(double seconds) { return false; }
 };
 
 // What the driver needs of a full screen on display.
@@ -90,12 +116,22 @@ class UIDriver {
   // nothing took the tap (no window, the bar hidden, none or several such scroll views).
   bool tapStatusBar();
 
-  // Camera screens on screen, oldest first; the user's acts on the newest. False when no picker
-  // is up or it cannot do that (see UIImagePickerController).
-  std::shared_ptr<UIImagePickerController> topPicker() const;
+  // Image pickers on screen, bottom first; the driver acts on the topmost one (false without).
+  std::shared_ptr<UIDrivenPicker> topPicker() const { return pickers_.empty() ? nullptr : pickers_.back(); }
+  std::size_t pickerCount() const { return pickers_.size(); }
+  bool pickImage(const std::shared_ptr<UIImage>& image);
+  bool pickAsset(const std::shared_ptr<NSURL>& assetURL);
+  bool pickMovie(const std::string& path);
+  bool cancelPicker();
+  // The camera's buttons on the topmost picker (see UIDrivenPicker).
   bool takePicture();
   bool recordVideo(double seconds);
-  bool cancelPicker();
+  // The runner's automatic answer to every picker that appears, on a later turn.
+  using PickerAnswer = std::function<void(UIDrivenPicker& picker)>;
+  void setPickerAutoAnswer(PickerAnswer answer) { pickerAnswer_ = std::move(answer); }
+
+  // Taps beside the topmost visible popover: it closes and tells its delegate. False without one.
+  bool tapOutsidePopover();
 
   // Switches the automatic answer on (or off with nothing).
   void setAutoAnswer(std::optional<AutoAnswer> answer) { autoAnswer_ = std::move(answer); }
@@ -106,9 +142,11 @@ class UIDriver {
   void alertDidAppear(const std::shared_ptr<UIDrivenAlert>& alert);
   void alertDidDisappear(const UIDrivenAlert* alert);
 
-  // Called by the picker.
-  void pickerDidAppear(const std::shared_ptr<UIImagePickerController>& picker);
-  void pickerDidDisappear(const UIImagePickerController* picker);
+  // Called by the picker and popover classes.
+  void pickerDidAppear(const std::shared_ptr<UIDrivenPicker>& picker);
+  void pickerDidDisappear(const UIDrivenPicker* picker);
+  void popoverDidAppear(const std::shared_ptr<UIPopoverController>& popover);
+  void popoverDidDisappear(const UIPopoverController* popover);
 
   // Screens on display, bottom first.
   std::vector<std::shared_ptr<UIDrivenScreen>> screens() const { return screens_; }
@@ -124,7 +162,8 @@ class UIDriver {
   void screenDidAppear(const std::shared_ptr<UIDrivenScreen>& screen);
   void screenDidDisappear(const UIDrivenScreen* screen);
 
-  // Test surface: forgets every alert, picker and screen, the automatic answers and the observer.
+  // Test surface: forgets every alert, screen, picker and popover, the automatic answers and the
+  // observer.
   void reset();
 
  private:
@@ -132,7 +171,9 @@ class UIDriver {
   void scheduleScreenAnswer(const std::shared_ptr<UIDrivenScreen>& screen);
 
   std::vector<std::shared_ptr<UIDrivenAlert>> alerts_;
-  std::vector<std::weak_ptr<UIImagePickerController>> pickers_;
+  std::vector<std::shared_ptr<UIDrivenPicker>> pickers_;
+  std::vector<std::shared_ptr<UIPopoverController>> popovers_;
+  PickerAnswer pickerAnswer_;
   std::optional<AutoAnswer> autoAnswer_;
   Observer observer_;
   std::vector<std::shared_ptr<UIDrivenScreen>> screens_;

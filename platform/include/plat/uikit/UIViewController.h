@@ -6,6 +6,8 @@
 // Threads: main thread only.
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "plat/foundation/Object.h"
 #include "plat/uikit/UIApplication.h"
@@ -48,6 +50,12 @@ class UIViewController : public Object {
   // everything presented over it. Animated: off screen, and the completion run, on a later turn.
   virtual void dismissViewControllerAnimated(bool animated, Completion completion);
 
+  // The title a navigation bar shows for it, and its right bar button (UINavigationController.h).
+  const std::optional<std::string>& title() const { return title_; }
+  void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
+  std::shared_ptr<Object> rightBarButtonItem() const { return rightBarButtonItem_; }
+  void setRightBarButtonItem(std::shared_ptr<Object> item) { rightBarButtonItem_ = std::move(item); }
+
   std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
   // The navigation controller whose stack holds this controller, or null.
@@ -72,6 +80,8 @@ class UIViewController : public Object {
   void finishDismissal(bool animated, Completion completion);
 
   UIViewPtr view_;
+  std::optional<std::string> title_;
+  std::shared_ptr<Object> rightBarButtonItem_;
   std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
   std::weak_ptr<UIViewController> navigationController_;

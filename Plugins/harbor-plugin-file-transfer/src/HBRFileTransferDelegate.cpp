@@ -1,0 +1,308 @@
+#include "HBRFileTransferDelegate.h"
+
+#include <fcntl.h>
+#include <libgen.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "HBRFileTransfer.h"
+#include "plat/foundation/FileFaults.h"
+#include "plat/foundation/Log.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/Strings.h"
+
+namespace harbor {
+namespace {
+
+using plat::Value;
+
+std::optional<std::string> decodeUTF8(const plat::Data& data) {
+  std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  if (!plat::isValidUTF8(text)) return std::nullopt;
+  return std::string(text);
+}
+
+// UTF-8, else each byte as the Latin-1 character.
+std::string decodeText(const plat::Data& data) {
+  if (auto text = decodeUTF8(data)) return *text;
+  std::string out;
+  for (std::uint8_t byte : data) plat::appendUTF8(out, byte);
+  return out;
+}
+
+std::string parentOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates the folder and its missing parents; the errno of the first failure, or 0.
+int makeFolders(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (path != "/" && !path.empty()) {
+    if (int error = makeFolders(parentOf(path))) return error;
+  }
+  if (plat::fileio::mkdir(path, 0755) != 0 && errno != EEXIST) return errno;
+  return 0;
+}
+
+}  // namespace
+
+// ---- Length request ----------------------------------------------------------------------------
+
+void HBRFileTransferEntityLengthRequest::initWithOriginalRequest(const plat::NSURLRequestPtr& request,
+                                                                 const std::shared_ptr<HBRFileTransferDelegate>& delegate,
+                                                                 const plat::NSOperationQueuePtr& queue) {
+  auto head = request->mutableCopy();
+  head->setHTTPMethod("HEAD");
+  head->setValueForHTTPHeaderField("identity", "Accept-Encoding");
+  delegate_ = delegate;
+  connection_ = std::make_shared<plat::NSURLConnection>();
+  // A weak hop, so the connection (which keeps its delegate while it runs) does not keep this.
+  connection_->initWithRequestDelegateStartImmediately(head, std::static_pointer_cast<HBRFileTransferEntityLengthRequest>(shared_from_this()), false);
+  // The transfer's own queue, so the length and the data are never counted at once.
+  connection_->setDelegateQueue(queue);
+  connection_->start();
+}
+
+void HBRFileTransferEntityLengthRequest::cancel() {
+  if (connection_) connection_->cancel();
+}
+
+void HBRFileTransferEntityLengthRequest::connectionDidReceiveResponse(plat::NSURLConnection&,
+                                                                      const plat::NSURLResponsePtr& response) {
+  if (auto delegate = delegate_.lock()) delegate->updateBytesExpected(response->expectedContentLength());
+}
+
+// ---- Transfer ----------------------------------------------------------------------------------
+
+HBRFileTransferDelegate::~HBRFileTransferDelegate() {
+  closeTargetFile();
+  removeTemporaryFile();
+}
+
+plat::Dictionary HBRFileTransferDelegate::errorWith(std::int32_t code, const std::optional<std::string>& body) {
+  return command->createFileTransferError(code, source, target, responseCode, body);
+}
+
+bool HBRFileTransferDelegate::claimEnd() {
+  std::lock_guard<std::mutex> lock(resultMutex_);
+  if (ended_) return false;
+  ended_ = true;
+  return true;
+}
+
+void HBRFileTransferDelegate::sendProgress(plat::Dictionary progress) {
+  auto result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK, std::move(progress));
+  result->setKeepCallbackAsBool(true);
+  std::lock_guard<std::mutex> lock(resultMutex_);
+  // Under the lock, so a final result sent from another thread cannot overtake it.
+  if (ended_) return;
+  if (auto delegate = command->commandDelegate()) delegate->sendPluginResult(result, callbackId);
+}
+
+bool HBRFileTransferDelegate::sendFinal(const HBRPluginResultPtr& result) {
+  if (!claimEnd()) return false;
+  sendClaimed(result);
+  return true;
+}
+
+void HBRFileTransferDelegate::sendClaimed(const HBRPluginResultPtr& result) {
+  if (auto delegate = command->commandDelegate()) delegate->sendPluginResult(result, callbackId);
+  if (entityLengthRequest) entityLengthRequest->cancel();
+  command->removeTransfer(this);
+}
+
+bool HBRFileTransferDelegate::cancelTransfer() {
+  if (!claimEnd()) return false;
+  if (connection) connection->cancel();
+  command->removeTransfer(this);
+  // The length request and the file belong to the queue; tidy them there, after any report
+  // that is already running.
+  auto self = std::static_pointer_cast<HBRFileTransferDelegate>(shared_from_this());
+  command->queue()->addOperationWithBlock([self] {
+    if (self->entityLengthRequest) self->entityLengthRequest->cancel();
+    self->closeTargetFile();
+    self->removeTemporaryFile();
+  });
+  return true;
+}
+
+void HBRFileTransferDelegate::cancelTransferWithError(const std::string& message) {
+  auto result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::IOException,
+                                                                     errorWith(FILE_NOT_FOUND_ERR, message));
+  plat::NSLogf("File Transfer Error: %s", message.c_str());
+  if (connection) connection->cancel();
+  closeTargetFile();
+  removeTemporaryFile();
+  sendFinal(result);
+}
+
+std::optional<std::string> HBRFileTransferDelegate::targetFilePath() {
+  std::optional<std::string> path;
+  auto url = HBRFilesystemURL::fileSystemURLWithString(target);
+  if (url && url->fileSystemName()) {
+    if (auto fileSystem = filePlugin ? filePlugin->filesystemForURL(url) : nullptr)
+      path = fileSystem->filesystemPathForURL(url);
+  } else if (plat::startsWith(target, "/")) {
+    path = target;
+  } else if (auto parsed = plat::NSURL::URLWithString(target); parsed && !parsed->path().empty()) {
+    path = parsed->path();
+  }
+  if (!path || path->empty() || path->back() == '/') return std::nullopt;
+  return path;
+}
+
+void HBRFileTransferDelegate::closeTargetFile() {
+  if (targetFd_ >= 0) ::close(targetFd_);
+  targetFd_ = -1;
+}
+
+void HBRFileTransferDelegate::removeTemporaryFile() {
+  if (!temporaryPath_.empty()) plat::fileio::unlink(temporaryPath_);
+  temporaryPath_.clear();
+}
+
+void HBRFileTransferDelegate::connectionDidReceiveResponse(plat::NSURLConnection& conn,
+                                                           const plat::NSURLResponsePtr& response) {
+  mimeType = response->MIMEType();
+  closeTargetFile();
+  removeTemporaryFile();
+  if (auto http = std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(response)) {
+    responseCode = static_cast<std::int32_t>(http->statusCode());
+    bytesExpected = http->expectedContentLength();
+    responseHeaders = plat::Dictionary();
+    for (const auto& [name, value] : http->allHeaderFields()) {
+      if (Value* existing = responseHeaders.find(name))
+        *existing = Value(existing->asString() + ", " + value);
+      else
+        responseHeaders.set(name, Value(value));
+    }
+    if (direction == TRANSFER_DOWNLOAD && responseCode == 200 && bytesExpected == -1) {
+      entityLengthRequest = std::make_shared<HBRFileTransferEntityLengthRequest>();
+      entityLengthRequest->initWithOriginalRequest(
+          conn.currentRequest(), std::static_pointer_cast<HBRFileTransferDelegate>(shared_from_this()), command->queue());
+    }
+  } else {
+    responseCode = 200;
+    bytesExpected = response->expectedContentLength();
+  }
+  if (direction != TRANSFER_DOWNLOAD || responseCode < 200 || responseCode > 299) return;
+
+  auto path = targetFilePath();
+  if (!path) return cancelTransferWithError("Could not create target file");
+  std::string parent = parentOf(*path);
+  if (int error = makeFolders(parent)) {
+    return cancelTransferWithError("Could not create path to save downloaded file: " + std::string(std::strerror(error)));
+  }
+  // The folder as it really is: a link may not carry the file out of its file system.
+  char resolved[PATH_MAX];
+  std::string name = path->substr(path->rfind('/') + 1);
+  if (!::realpath(parent.c_str(), resolved) || !filePlugin ||
+      !filePlugin->fileSystemURLforLocalPath(std::string(resolved) + (std::strcmp(resolved, "/") ? "/" : "") + name))
+    return cancelTransferWithError("Could not create target file");
+  targetPath_ = std::string(resolved) + (std::strcmp(resolved, "/") ? "/" : "") + name;
+  struct stat st {};
+  if (::stat(targetPath_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return cancelTransferWithError("Could not create target file");
+  // Written beside the target and renamed over it once whole: what stood there stays until then.
+  std::string pattern = std::string(resolved) + "/.download-XXXXXX";
+  int fd = plat::fileio::mkstemp(pattern);
+  if (fd < 0) return cancelTransferWithError("Could not create target file");
+  temporaryPath_ = pattern;
+  targetFd_ = fd;
+}
+
+void HBRFileTransferDelegate::connectionDidReceiveData(plat::NSURLConnection&, const plat::Data& data) {
+  bytesTransfered += static_cast<std::int64_t>(data.size());
+  if (targetFd_ >= 0) {
+    if (!plat::fileio::writeAll(targetFd_, data.data(), data.size()))
+      return cancelTransferWithError("Could not write to target file");
+  } else {
+    responseData.insert(responseData.end(), data.begin(), data.end());
+  }
+  updateProgress();
+}
+
+void HBRFileTransferDelegate::updateBytesExpected(std::int64_t expected) {
+  bytesExpected = expected;
+  updateProgress();
+}
+
+void HBRFileTransferDelegate::updateProgress() {
+  if (direction != TRANSFER_DOWNLOAD) return;
+  if (bytesExpected == -1 && entityLengthRequest) return;
+  plat::Dictionary progress;
+  progress.set("lengthComputable", Value(bytesExpected != -1));
+  progress.set("loaded", Value(bytesTransfered));
+  progress.set("total", Value(bytesExpected));
+  sendProgress(std::move(progress));
+}
+
+void HBRFileTransferDelegate::connectionDidSendBodyData(plat::NSURLConnection&, std::int64_t,
+                                                        std::int64_t totalBytesWritten,
+                                                        std::int64_t totalBytesExpectedToWrite) {
+  if (direction == TRANSFER_UPLOAD) {
+    plat::Dictionary progress;
+    progress.set("lengthComputable", Value(true));
+    progress.set("loaded", Value(totalBytesWritten));
+    progress.set("total", Value(totalBytesExpectedToWrite));
+    sendProgress(std::move(progress));
+  }
+  bytesTransfered = totalBytesWritten;
+}
+
+void HBRFileTransferDelegate::connectionDidFinishLoading(plat::NSURLConnection&) {
+  plat::NSLogf("File Transfer Finished with response code %d", responseCode);
+  HBRPluginResultPtr result;
+  if (direction == TRANSFER_UPLOAD) {
+    std::string text = decodeText(responseData);
+    if (responseCode >= 200 && responseCode <= 299) {
+      plat::Dictionary answer;
+      answer.set("response", Value(text));
+      answer.set("headers", Value(responseHeaders));
+      answer.set("bytesSent", Value(bytesTransfered));
+      answer.set("responseCode", Value(static_cast<std::int64_t>(responseCode)));
+      result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK, std::move(answer));
+    } else {
+      result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, errorWith(CONNECTION_ERR, text));
+    }
+  } else if (targetFd_ >= 0) {
+    // Claimed before the rename: an abort that came first keeps what stood at the target, and
+    // one that comes later finds the transfer over.
+    if (!claimEnd()) return;
+    bool synced = ::fsync(targetFd_) == 0;
+    closeTargetFile();
+    if (!synced || plat::fileio::rename(temporaryPath_, targetPath_) != 0) {
+      removeTemporaryFile();
+      plat::NSLog("File Transfer Error: Could not write to target file");
+      return sendClaimed(HBRPluginResult::resultWithStatusMessageAsDictionary(
+          HBRCommandStatus::IOException, errorWith(FILE_NOT_FOUND_ERR, std::string("Could not write to target file"))));
+    }
+    temporaryPath_.clear();
+    auto entry = filePlugin && targetURL ? filePlugin->makeEntryForURL(targetURL) : std::nullopt;
+    if (!entry) entry = filePlugin ? filePlugin->getDirectoryEntry(targetPath_, false) : std::nullopt;
+    return sendClaimed(
+        HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::OK, entry.value_or(plat::Dictionary())));
+  } else {
+    std::int32_t code = responseCode == 404 ? FILE_NOT_FOUND_ERR : responseCode == 304 ? NOT_MODIFIED_ERR : CONNECTION_ERR;
+    result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error,
+                                                                  errorWith(code, decodeText(responseData)));
+  }
+  sendFinal(result);
+}
+
+void HBRFileTransferDelegate::connectionDidFailWithError(plat::NSURLConnection&, const plat::NSError& error) {
+  auto body = decodeUTF8(responseData);
+  if (body && body->empty()) body.reset();
+  auto result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, errorWith(CONNECTION_ERR, body));
+  plat::NSLogf("File Transfer Error: %s", error.localizedDescription.c_str());
+  closeTargetFile();
+  removeTemporaryFile();
+  sendFinal(result);
+}
+
+}  // namespace harbor

@@ -1,0 +1,325 @@
+// Uploads and downloads through the page's commands against a real server on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <dirent.h>
+
+#include <future>
+#include <set>
+
+#include "FileTransferPlugin.h"
+#include "HBRFileTransfer.h"
+#include "HTTPTestServer.h"
+#include "plat/foundation/FileFaults.h"
+#include "plat/uikit/UIApplication.h"
+#include "support/FilePluginTest.h"
+
+using namespace harbor;
+using harbor::testing::HTTPTestServer;
+using harbor::testing::PageCallback;
+using plat::Array;
+using plat::Dictionary;
+using plat::Value;
+
+namespace {
+
+class FileTransfer : public harbor::testing::FilePluginTest {
+ protected:
+  void SetUp() override {
+    FilePluginTest::SetUp();
+    registerFileTransferPlugin();
+    transfer = create<HBRFileTransfer>("HBRFileTransfer", "FileTransfer", viewController);
+    ASSERT_TRUE(transfer);
+    ASSERT_TRUE(server.ok());
+  }
+  // Sends the command, then gathers its answers up to the final one (bounded in time).
+  std::vector<PageCallback> run(const std::string& action, const Array& arguments, const std::string& id = "t1") {
+    gathered.clear();
+    exec("FileTransfer", action, arguments, id);
+    return finish(id);
+  }
+  std::vector<PageCallback> finish(const std::string& id) {
+    for (int i = 0; i < 200; ++i) {
+      for (auto& callback : takeCallbacks()) gathered.push_back(callback);
+      for (const auto& c : gathered)
+        if (c.callbackId == id && !c.keepCallback) {
+          std::vector<PageCallback> mine;
+          for (const auto& g : gathered)
+            if (g.callbackId == id) mine.push_back(g);
+          return mine;
+        }
+      waitForMain(0.05);
+    }
+    ADD_FAILURE() << "no final answer for " << id;
+    return {};
+  }
+  // After the transfer ended: no late answers, no temporary files beside the target.
+  void expectQuietAndTidy(const std::string& folder) {
+    transfer->queue()->waitUntilAllOperationsAreFinished();
+    runUntilIdle();
+    for (const auto& c : takeCallbacks()) ADD_FAILURE() << "late answer to " << c.callbackId;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+      while (dirent* entry = ::readdir(dir))
+        EXPECT_NE(std::string(entry->d_name).rfind(".download-", 0), 0u) << "left behind: " << entry->d_name;
+      ::closedir(dir);
+    }
+    EXPECT_EQ(transfer->activeTransfers().size(), 0u);
+  }
+  static std::string generated(std::size_t n) {
+    std::string s(n, ' ');
+    for (std::size_t i = 0; i < n; ++i) s[i] = HTTPTestServer::generatedByte(i);
+    return s;
+  }
+
+  std::shared_ptr<HBRFileTransfer> transfer;
+  HTTPTestServer server;
+  std::vector<PageCallback> gathered;
+};
+
+}  // namespace
+
+TEST_F(FileTransfer, DownloadWithAndWithoutLengthReplacesTheTargetWhole) {
+  HTTPTestServer::Response sized;
+  sized.generatedLength = 300000;
+  server.route("/sized", sized);
+  // Without a length, the rest of the body waits until the page has heard the HEAD request's
+  // length, so the test sees both phases whatever the order of the threads.
+  std::promise<void> heardLength;
+  std::shared_future<void> lengthHeard = heardLength.get_future().share();
+  HTTPTestServer::Response open = sized;
+  open.closeDelimited = true;
+  open.pauseAfter = 1000;
+  open.pause = [lengthHeard] { lengthHeard.wait_for(std::chrono::seconds(10)); };
+  server.route("/open", [open](const HTTPTestServer::Request& r) {
+    return r.method == "HEAD" ? HTTPTestServer::reply(200, "", {{"Content-Length", "300000"}}) : open;
+  });
+  writeFile(documents("dl/old.bin"), "old");
+
+  auto answers = run("download", Array{server.url("/sized"), documents("dl/old.bin"), false, "d1"});
+  ASSERT_GE(answers.size(), 2u);
+  for (std::size_t i = 0; i + 1 < answers.size(); ++i) {
+    EXPECT_TRUE(answers[i].keepCallback);
+    EXPECT_EQ(answers[i].message["lengthComputable"], Value(true));
+    EXPECT_EQ(answers[i].message["total"], Value(std::int64_t{300000}));
+  }
+  EXPECT_EQ(answers[answers.size() - 2].message["loaded"], Value(std::int64_t{300000}));
+  EXPECT_EQ(answers.back().status, 1);
+  EXPECT_EQ(answers.back().message["name"], Value("old.bin"));
+  EXPECT_EQ(answers.back().message["fullPath"], Value("/dl/old.bin"));
+  EXPECT_EQ(readFile(documents("dl/old.bin")), generated(300000));
+  expectQuietAndTidy(documents("dl"));
+
+  gathered.clear();
+  exec("FileTransfer", "download", Array{server.url("/open"), documents("dl/old.bin"), false, "d2"}, "d2");
+  bool computable = false;
+  for (int i = 0; i < 200 && !computable; ++i) {
+    waitForMain(0.05);
+    for (auto& c : takeCallbacks()) {
+      gathered.push_back(c);
+      computable = computable || (c.keepCallback && c.message["lengthComputable"] == Value(true));
+    }
+  }
+  EXPECT_TRUE(computable) << "the HEAD request gave the length";
+  for (const auto& c : gathered) EXPECT_TRUE(c.keepCallback && c.message["total"] == Value(std::int64_t{300000}));
+  heardLength.set_value();
+  answers = finish("d2");
+  ASSERT_GE(answers.size(), 2u);
+  EXPECT_EQ(answers[answers.size() - 2].message["loaded"], Value(std::int64_t{300000}));
+  EXPECT_EQ(answers.back().status, 1);
+  EXPECT_EQ(readFile(documents("dl/old.bin")), generated(300000));
+  expectQuietAndTidy(documents("dl"));
+
+  bool sawHead = false;
+  for (const auto& r : server.requests())
+    if (r.method == "HEAD") {
+      sawHead = true;
+      EXPECT_EQ(r.target, "/open");
+      EXPECT_EQ(r.header("Accept-Encoding"), std::optional<std::string>("identity"));
+    }
+  EXPECT_TRUE(sawHead);
+}
+
+TEST_F(FileTransfer, FailedDownloadsKeepWhatStoodAtTheTarget) {
+  server.route("/missing", HTTPTestServer::reply(404, "gone"));
+  server.route("/same", HTTPTestServer::reply(304, ""));
+  server.route("/broken", HTTPTestServer::reply(500, "oops"));
+  HTTPTestServer::Response cut;
+  cut.generatedLength = 500000;
+  cut.cutAfter = 1000;
+  server.route("/cut", cut);
+  writeFile(documents("keep.txt"), "precious");
+  struct Case {
+    const char* path;
+    int status, code, http;
+    std::optional<std::string> body;
+  } cases[] = {{"/missing", 9, 1, 404, "gone"}, {"/same", 9, 5, 304, ""}, {"/broken", 9, 3, 500, "oops"},
+               {"/cut", 9, 3, 200, std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto answers = run("download", Array{server.url(c.path), documents("keep.txt"), false, "k"});
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, c.status);
+    EXPECT_EQ(answers.back().message["code"], Value(std::int64_t{c.code}));
+    EXPECT_EQ(answers.back().message["http_status"], Value(std::int64_t{c.http}));
+    if (c.body) {
+      EXPECT_EQ(answers.back().message["body"], Value(*c.body));
+    }
+    EXPECT_EQ(readFile(documents("keep.txt")), "precious");
+    expectQuietAndTidy(inHome("Documents"));
+  }
+
+  plat::FileFaultPlan full;
+  full.diskFullAfterBytes = 10000;
+  HTTPTestServer::Response big;
+  big.generatedLength = 400000;
+  server.route("/big", big);
+  {
+    plat::ScopedFileFaults faults(full);
+    auto answers = run("download", Array{server.url("/big"), documents("keep.txt"), false, "full"}, "full");
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, 6);
+    EXPECT_EQ(answers.back().message["code"], Value(std::int64_t{1}));
+    EXPECT_EQ(answers.back().message["body"], Value("Could not write to target file"));
+  }
+  EXPECT_EQ(readFile(documents("keep.txt")), "precious");
+  expectQuietAndTidy(inHome("Documents"));
+
+  // Outside every file system, or a folder that links out of one.
+  ASSERT_EQ(::symlink("/", documents("out").c_str()), 0);
+  for (const std::string& target : {std::string("/etc/harbor-never"), documents("out/tmp/harbor-never")}) {
+    auto answers = run("download", Array{server.url("/big"), target, false, "o"}, "o");
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, 6) << target;
+    EXPECT_FALSE(exists("/tmp/harbor-never"));
+    expectQuietAndTidy(inHome("Documents"));
+  }
+}
+
+TEST_F(FileTransfer, AbortResetAndExpiryEndTransfersOnceAndKeepTheTarget) {
+  std::promise<void> resume;
+  std::shared_future<void> resumed = resume.get_future().share();
+  HTTPTestServer::Response slow;
+  slow.generatedLength = 3000000;
+  slow.pauseAfter = 1000;
+  slow.pause = [resumed] { resumed.wait_for(std::chrono::seconds(10)); };
+  server.route("/slow", slow);
+  writeFile(documents("a.bin"), "before");
+  writeFile(documents("b.bin"), "kept too");
+  // Waits until every named transfer has sent progress (its first data is in).
+  auto waitStarted = [&](std::set<std::string> ids) {
+    for (int i = 0; i < 200 && !ids.empty(); ++i) {
+      waitForMain(0.05);
+      for (auto& c : takeCallbacks()) {
+        gathered.push_back(c);
+        if (c.keepCallback) ids.erase(c.callbackId);
+      }
+    }
+    EXPECT_TRUE(ids.empty());
+  };
+  // Two transfers under one object id, and one without any.
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("a.bin"), false, "job"}, "first");
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("b.bin"), false, "job"}, "second");
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("c.bin"), false}, "anonymous");
+  waitStarted({"first", "second", "anonymous"});
+  exec("FileTransfer", "abort", Array{"job"}, "abortcb");
+  exec("FileTransfer", "abort", Array{"nobody"}, "abortcb");
+  auto answers = finish("second");
+  EXPECT_EQ(answers.back().status, 9);
+  EXPECT_EQ(answers.back().message["code"], Value(std::int64_t{4}));
+  EXPECT_EQ(transfer->activeTransfers().size(), 2u) << "the first transfer of the id runs on";
+
+  transfer->onReset();
+  EXPECT_TRUE(transfer->activeTransfers().empty());
+  exec("FileTransfer", "download", Array{server.url("/slow"), documents("d.bin"), false, "late"}, "late");
+  waitStarted({"late"});
+  EXPECT_EQ(plat::UIApplication::sharedApplication()->expireBackgroundTasks(), 1u);
+  resume.set_value();
+  expectQuietAndTidy(inHome("Documents"));
+  for (const auto& c : gathered) {
+    EXPECT_NE(c.callbackId, "abortcb");
+    EXPECT_TRUE(c.callbackId == "second" || c.keepCallback) << "reset and expiry answer nothing: " << c.callbackId;
+  }
+  EXPECT_EQ(readFile(documents("a.bin")), "before");
+  EXPECT_EQ(readFile(documents("b.bin")), "kept too");
+  EXPECT_FALSE(exists(documents("c.bin")));
+  EXPECT_FALSE(exists(documents("d.bin")));
+  EXPECT_EQ(plat::UIApplication::sharedApplication()->backgroundTaskCount(), 0u);
+}
+
+TEST_F(FileTransfer, UploadSendsTheExactMultipartForm) {
+  server.route("/up", [](const HTTPTestServer::Request&) { return HTTPTestServer::reply(201, "thanks", {{"X-Reply", "1"}}); });
+  writeFile(documents("photo.jpg"), "JPEGDATA");
+  Dictionary params{{"name", Value("a\"b\r\nc")}, {"n", Value(std::int64_t{42})}, {"none", Value::null()},
+                    {"__cookie", Value("session=1")}};
+  Dictionary headers{{"X-List", Value(Array{Value("a"), Value("b")})}, {"X-Null", Value::null()},
+                     {"X-Evil", Value("x\r\nInjected: 1")}};
+  for (bool chunked : {true, false}) {
+    SCOPED_TRACE(chunked);
+    auto answers = run("upload", Array{documents("photo.jpg"), server.url("/up"), Value(), Value(), Value(), params,
+                                       false, chunked, headers, "u1"});
+    ASSERT_FALSE(answers.empty());
+    const auto& last = answers.back();
+    EXPECT_EQ(last.status, 1);
+    EXPECT_EQ(last.message["responseCode"], Value(std::int64_t{201}));
+    EXPECT_EQ(last.message["response"], Value("thanks"));
+    EXPECT_EQ(last.message["headers"]["X-Reply"], Value("1"));
+    const std::string b = "+++++org.harbor.formBoundary";
+    std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\na\"b\r\nc\r\n" + "--" + b +
+                       "\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\n42\r\n" + "--" + b +
+                       "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"image.jpg\"\r\n"
+                       "Content-Type: image/jpeg\r\nContent-Length: 8\r\n\r\nJPEGDATA\r\n--" + b + "--\r\n";
+    EXPECT_EQ(last.message["bytesSent"], Value(static_cast<std::int64_t>(body.size() + 6)));
+    auto seen = server.requests().back();
+    EXPECT_EQ(seen.method, "POST");
+    EXPECT_EQ(seen.body, body);
+    EXPECT_EQ(seen.header("Content-Length"), std::optional<std::string>(std::to_string(body.size())));
+    EXPECT_EQ(seen.header("Content-Type"), std::optional<std::string>("multipart/form-data; boundary=" + b));
+    EXPECT_EQ(seen.header("Cookie"), std::optional<std::string>("session=1"));
+    EXPECT_EQ(seen.header("X-List"), std::optional<std::string>("a,b"));
+    EXPECT_EQ(seen.header("X-Null"), std::optional<std::string>("null"));
+    EXPECT_EQ(seen.header("X-Requested-With"), std::optional<std::string>("XMLHttpRequest"));
+    EXPECT_EQ(seen.head.find("Injected"), std::string::npos);
+    EXPECT_FALSE(seen.header("X-Evil"));
+    expectQuietAndTidy(inHome("Documents"));
+  }
+
+  // Quotes and line breaks in the names are escaped; a page Content-Type sends the bare bytes.
+  auto answers = run("upload", Array{"data:text/plain;base64,YWJj", server.url("/up"), "k\"ey", "x\r\n.txt", "text/plain",
+                                     Value(), false, true, Dictionary{{"Content-Type", Value("text/plain")}}, "u2"});
+  EXPECT_EQ(answers.back().status, 1);
+  EXPECT_EQ(server.requests().back().body, "abc");
+  answers = run("upload", Array{"data:;base64,", server.url("/up"), "k\"ey", "x\r\n.txt", "text/plain"});
+  EXPECT_NE(server.requests().back().body.find("name=\"k%22ey\"; filename=\"x%0D%0A.txt\""), std::string::npos);
+}
+
+TEST_F(FileTransfer, UploadRefusalsComeAtOnce) {
+  writeFile(documents("f.txt"), "x");
+  struct Case {
+    Array arguments;
+    int code;
+  } cases[] = {
+      {Array{"data:text/plain;base64", server.url("/up")}, 2},
+      {Array{documents("f.txt"), "::not a url"}, 2},
+      {Array{documents("nothing.txt"), server.url("/up")}, 1},
+      {Array{"/etc/hostname", server.url("/up")}, 1},
+      {Array{documents("f.txt"), server.url("/up"), Value(), Value(), Value(), Value(), Value(), Value(), Value(),
+             "m", "GET /x HTTP/1.1\r\nX:"},
+       3},
+  };
+  for (const auto& c : cases) {
+    auto answers = run("upload", c.arguments);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].status, 9);
+    EXPECT_EQ(answers[0].message["code"], Value(std::int64_t{c.code})) << answers[0].message.description();
+  }
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(FileTransfer, SelfSignedServersNeedTrustAllHosts) {
+  HTTPTestServer tls(HTTPTestServer::Scheme::HTTPS);
+  tls.route("/f", HTTPTestServer::reply(200, "secure"));
+  auto refused = run("download", Array{tls.url("/f"), documents("s.txt"), false, "s"});
+  EXPECT_EQ(refused.back().status, 9);
+  EXPECT_EQ(refused.back().message["code"], Value(std::int64_t{3}));
+  auto allowed = run("download", Array{tls.url("/f"), documents("s.txt"), true, "s"});
+  EXPECT_EQ(allowed.back().status, 1);
+  EXPECT_EQ(readFile(documents("s.txt")), "secure");
+}
