@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libjavascriptcoregtk-4.1-dev libxml2-dev libcurl4-openssl-dev libssl-dev
   libicu-dev libsqlite3-dev zlib1g-dev uuid-dev locales libjpeg62-turbo-dev libpng-dev libexif-dev
+  libsndfile1-dev
 )
 
 missing=()

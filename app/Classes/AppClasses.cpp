@@ -16,6 +16,8 @@
 #include "GeolocationPlugin.h"
 #include "GlobalizationPlugin.h"
 #include "ImagePickerPlugin.h"
+#include "MediaCapturePlugin.h"
+#include "MediaPlugin.h"
 #include "NetworkInformationPlugin.h"
 #include "SplashScreenPlugin.h"
 #include "StatusBarPlugin.h"
@@ -54,6 +56,8 @@ void registerPluginClasses() {
   registerGeolocationPlugin(registry);
   registerGlobalizationPlugin(registry);
   registerImagePickerPlugin(registry);
+  registerMediaCapturePlugin(registry);
+  registerMediaPlugin(registry);
   registerNetworkInformationPlugin(registry);
   registerSplashScreenPlugin(registry);
   registerStatusBarPlugin(registry);

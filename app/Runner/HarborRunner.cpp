@@ -23,6 +23,8 @@
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/addressbook/ABAddressBook.h"
 #include "plat/audiotoolbox/AudioServices.h"
+#include "plat/avfoundation/AVAudioRecorder.h"
+#include "plat/avfoundation/MediaActivity.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
 #include "plat/dispatch/RunLoop.h"
@@ -37,6 +39,7 @@
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
 #include "plat/uikit/UIDriver.h"
+#include "plat/mobilecoreservices/UTType.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/web/JSContext.h"
@@ -230,6 +233,13 @@ void answerPickers(const Options& options) {
       return;
     }
     if (picker.pickerSourceType() == plat::UIImagePickerControllerSourceTypeCamera) {
+      const auto types = picker.pickerMediaTypes();
+      if (std::find(types.begin(), types.end(), plat::kUTTypeImage) == types.end()) {
+        // A camera that only films (the capture plugin's video picker): three seconds.
+        plat::NSLog("harbor: image picker camera -> filmed 3 s");
+        if (!picker.recordVideo(3)) picker.cancelPicking();
+        return;
+      }
       const Picture& picture = (*pictures)[(*next)++ % pictures->size()];
       plat::NSLog("harbor: image picker camera -> '" + picture.name + "'");
       picker.pickImage(picture.image);
@@ -342,6 +352,13 @@ void standInForTheUser(const Options& options) {
     else
       plat::NSLogf("harbor: sound %s (%.1f s)", plat::lastPathComponent(play.filePath).c_str(), play.duration);
   });
+  // Playback and recording likewise: what started, paused, stopped or finished, and where.
+  if (options.microphone) plat::AudioInput::setFile(*options.microphone);
+  plat::MediaActivity::setObserver([](const plat::MediaEvent& event) {
+    const bool stream = event.source.rfind("http", 0) == 0;
+    const std::string name = stream ? event.source : plat::lastPathComponent(event.source);
+    plat::NSLogf("harbor: media %s %s (%.1f s)", event.kind.c_str(), name.c_str(), event.position);
+  });
 }
 
 std::string describeNotification(const plat::UILocalNotification& notification) {
@@ -411,7 +428,8 @@ Nobody is there to tap: harbor answers every alert itself (the first button, tex
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
   harbor: alert 'title' 'message' [OK, Cancel] -> OK
   harbor: alert 'title' 'message' [OK, Cancel] -> OK with 'text'   (alerts with a text field)
-and each sound or vibration as it plays, and what changes on the screen: the splash shown,
+and each sound or vibration as it plays, each start, pause, stop and end of playback and
+recording (harbor: media play take.wav (0.0 s)), and what changes on the screen: the splash shown,
 fading and gone, the status bar shown, hidden, restyled or recoloured. Local notifications are
 kept in the sandbox home; each is logged as it fires ("harbor: notification fired 'text'").
 
@@ -444,6 +462,8 @@ The simulated device:
   --location-permission P the application's location permission: ask (default: the user is
                           asked and allows), refuse (asked, and refuses), granted, denied or
                           restricted (decided already)
+  --microphone FILE       the simulated microphone hears the sound FILE (its first channel,
+                          over and over); default: a 440 Hz tone at half of full scale
   --contacts-access A     the application's access to the address book, as for
                           --location-permission (default ask: the user is asked and allows)
 
@@ -457,7 +477,8 @@ Answers in place of the user:
                           round and round), or a generated 640x480 test picture. The camera
                           takes the next one; an empty photo library is filled with them, and
                           library pickers choose its newest photo. Without it every image
-                          picker is cancelled. Each answer is logged:
+                          picker is cancelled. A camera that only films records 3 seconds.
+                          Each answer is logged:
                             harbor: image picker camera -> 'beach.jpg'
   --pick-contact ID       the people picker is answered with the contact of id ID (once);
                           default: it is cancelled. The new-person screen is always cancelled.
@@ -503,6 +524,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--locale") target = &options.locale;
       else if (name == "--dialog-text") target = &options.dialogText;
       else if (name == "--screen") target = &options.screen;
+      else if (name == "--microphone") target = &options.microphone;
       else if (name == "--pictures") target = &options.pictures;
       else if (name == "--open-url") target = &options.openURL;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
@@ -518,6 +540,8 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       if (name == "--screen" && !parseScreen(*value)) {
         return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + *value + "\""};
       }
+      if (name == "--microphone" && !plat::AudioInput::setFile(*value))
+        return plat::Failure{"--microphone needs a readable sound file of ten minutes at most, not \"" + *value + "\""};
       if (target) {
         *target = *value;
       } else if (name == "--dialog-button") {

@@ -49,6 +49,7 @@ struct Options {
   ContactsAccess contactsAccess = ContactsAccess::Ask;
   std::optional<std::int64_t> pickContact;    // the record id the people picker is answered with
   std::optional<std::string> screen;          // simulated screen, "WxH[@SCALE]" in points
+  std::optional<std::string> microphone;      // sound file the simulated microphone hears
   std::optional<std::string> pictures;        // the user's pictures: a folder, or "test"
   std::optional<std::string> openURL;         // handed to the application after launch
   bool help = false;

@@ -1,6 +1,11 @@
 #include "plat/testing/PlatformTest.h"
 
+#include "plat/avfoundation/AVAudioRecorder.h"
+#include "plat/avfoundation/AVAudioSession.h"
+#include "plat/avfoundation/MediaActivity.h"
 #include "plat/dispatch/Queues.h"
+#include "plat/uikit/UIAccessibility.h"
+#include "plat/uikit/UIImagePickerController.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSNotificationCenter.h"
 #include "plat/web/JSContext.h"
@@ -45,6 +50,7 @@ void PlatformTest::SetUp() {
   clock_ = std::make_shared<ManualClock>();
   setClock(clock_);
   log_ = std::make_unique<LogCapture>();
+  resetMedia();
 }
 
 void PlatformTest::TearDown() {
@@ -53,7 +59,16 @@ void PlatformTest::TearDown() {
   RunLoop::main().reset();
   NSNotificationCenter::defaultCenter().reset();
   log_.reset();
+  resetMedia();
   setClock(nullptr);
+}
+
+void PlatformTest::resetMedia() {
+  AVAudioSession::sharedInstance()->reset();
+  AudioInput::reset();
+  MediaActivity::reset();
+  SimulatedCamera::reset();
+  UIAccessibilityRecorder::reset();
 }
 
 std::size_t PlatformTest::runUntilIdle() { return RunLoop::main().runUntilIdle(); }

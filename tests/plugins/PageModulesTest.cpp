@@ -238,6 +238,45 @@ const Case kCases[] = {
      R"({"sent":[["Console","logLevel",["LOG","a {\"b\":1} 2"]],["Console","logLevel",["ERROR","bad"]],
                  ["Console","logLevel",["WARN","[object Object]"]]],
          "logged":["log a","error bad"]})"},
+    {"media sends its own id with every action and hears the status calls for it",
+     "harbor-plugin-media/www/Media.js",
+     R"JS(
+       var Media = harbor.require('harbor-plugin-media.Media');
+       var heard = [];
+       var m = new Media('a.wav', function () { heard.push('done'); },
+                         function (e) { heard.push('error ' + e.code + ' ' + e.message); },
+                         function (s) { heard.push('state ' + s); });
+       m.play({ numberOfLoops: 2 });
+       m.seekTo(1500);
+       Media.onStatus(m.id, 2, 4.2);
+       Media.onStatus(m.id, 1, 2);
+       Media.onStatus(m.id, 1, 4);
+       Media.onStatus(m.id, 9, { code: 1, message: 'x' });
+       Media.onStatus('someone else', 1, 4);
+       ({ sameId: calls.every(function (c) { return c.args[0] === m.id; }),
+          sent: sent().map(function (s) { return [s[0], s[1], s[2].slice(1)]; }),
+          heard: heard, duration: m.getDuration() })
+     )JS",
+     R"({"sameId":true,"sent":[["Media","create",["a.wav"]],["Media","startPlayingAudio",["a.wav",{"numberOfLoops":2}]],
+                 ["Media","seekToAudio",[1500]]],
+         "heard":["state 2","done","state 4","error 1 x"],"duration":4.2})"},
+    {"capture answers media files, errors as CaptureError, and takes the supported modes",
+     "harbor-plugin-media-capture/www/capture.js",
+     R"JS(
+       harbor.require('harbor-plugin-media-capture.capture');
+       var c = navigator.device.capture, got = [];
+       c.captureImage(function (files) { got.push(files[0].name); files[0].getFormatData(); },
+                      function (e) { got.push('error ' + e.code); });
+       calls[0].success([{ name: 'photo_001.jpg', fullPath: '/t/photo_001.jpg', type: 'image/jpeg' }]);
+       c.captureAudio(null, function (e) { got.push('error ' + e.code); }, { duration: 5 });
+       calls[2].fail({ code: 3 });
+       c.setSupportedModes({ image: [{ type: 'image/jpeg' }], video: null, audio: null });
+       ({ got: got, sent: sent(), image: c.supportedImageModes.length, video: c.supportedVideoModes.length })
+     )JS",
+     R"({"got":["photo_001.jpg","error 3"],
+         "sent":[["Capture","captureImage",[{}]],["Capture","getFormatData",["/t/photo_001.jpg","image/jpeg"]],
+                 ["Capture","captureAudio",[{"duration":5}]]],
+         "image":1,"video":0})"},
     {"vibrate ignores its pattern", "harbor-plugin-vibration/www/vibration.js",
      R"JS(harbor.require('harbor-plugin-vibration.vibration'); ({ r: navigator.vibrate([100, 50]), sent: sent() }))JS",
      R"({"r":true,"sent":[["Vibration","vibrate",[]]]})"},

@@ -102,6 +102,16 @@ bool UIDriver::pickMovie(const std::string& path) {
   return top && top->pickMovie(path);
 }
 
+bool UIDriver::takePicture() {
+  auto top = topPicker();
+  return top && top->takePicture();
+}
+
+bool UIDriver::recordVideo(double seconds) {
+  auto top = topPicker();
+  return top && top->recordVideo(seconds);
+}
+
 bool UIDriver::cancelPicker() {
   auto top = topPicker();
   return top && top->cancelPicking();

@@ -6,7 +6,10 @@
 #include <ctime>
 
 #include "plat/assetslibrary/ALAssetsLibrary.h"
+#include "plat/avfoundation/MediaFormat.h"
 #include "plat/foundation/Clock.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSUUID.h"
 #include "plat/imageio/ImageMetadata.h"
 #include "plat/mobilecoreservices/UTType.h"
 #include "plat/uikit/UIGraphics.h"
@@ -15,6 +18,9 @@ namespace plat {
 namespace {
 
 std::atomic<bool> gCameraAvailable{true};
+std::atomic<bool> gCameraFilms{true};
+std::atomic<std::size_t> gPictureWidth{640};
+std::atomic<std::size_t> gPictureHeight{480};
 std::atomic<long> gCameraAuthorization{AVAuthorizationStatusAuthorized};
 
 }  // namespace
@@ -25,13 +31,26 @@ AVAuthorizationStatus AVCaptureDevice::authorizationStatusForMediaType(const std
 }
 
 bool SimulatedCamera::isAvailable() { return gCameraAvailable.load(); }
-void SimulatedCamera::setAvailable(bool available) { gCameraAvailable.store(available); }
+void SimulatedCamera::setAvailable(bool available, bool video) {
+  gCameraAvailable.store(available);
+  gCameraFilms.store(video);
+}
+bool SimulatedCamera::hasVideo() { return gCameraAvailable.load() && gCameraFilms.load(); }
+void SimulatedCamera::setPictureSize(std::size_t width, std::size_t height) {
+  gPictureWidth.store(std::max<std::size_t>(1, width));
+  gPictureHeight.store(std::max<std::size_t>(1, height));
+}
+std::size_t SimulatedCamera::pictureWidth() { return gPictureWidth.load(); }
+std::size_t SimulatedCamera::pictureHeight() { return gPictureHeight.load(); }
 AVAuthorizationStatus SimulatedCamera::authorizationStatus() {
   return static_cast<AVAuthorizationStatus>(gCameraAuthorization.load());
 }
 void SimulatedCamera::setAuthorizationStatus(AVAuthorizationStatus status) { gCameraAuthorization.store(status); }
 void SimulatedCamera::reset() {
   gCameraAvailable.store(true);
+  gCameraFilms.store(true);
+  gPictureWidth.store(640);
+  gPictureHeight.store(480);
   gCameraAuthorization.store(AVAuthorizationStatusAuthorized);
 }
 
@@ -81,6 +100,7 @@ bool UIImagePickerController::isSourceTypeAvailable(long sourceType) {
 
 std::vector<std::string> UIImagePickerController::availableMediaTypesForSourceType(long sourceType) {
   if (!isSourceTypeAvailable(sourceType)) return {};
+  if (sourceType == UIImagePickerControllerSourceTypeCamera && !SimulatedCamera::hasVideo()) return {kUTTypeImage};
   return {kUTTypeImage, kUTTypeMovie};
 }
 
@@ -130,7 +150,7 @@ void UIImagePickerController::finish(const UIImagePickerMediaInfo& info) {
 
 bool UIImagePickerController::pickImage(const std::shared_ptr<UIImage>& image) {
   if (!onScreen_ || !image || !image->CGImage() || sourceType_ != UIImagePickerControllerSourceTypeCamera ||
-      !offers(kUTTypeImage))
+      cameraCaptureMode_ != UIImagePickerControllerCameraCaptureModePhoto || !offers(kUTTypeImage))
     return false;
   UIImagePickerMediaInfo info;
   info.mediaType = kUTTypeImage;
@@ -175,6 +195,29 @@ bool UIImagePickerController::pickAsset(const NSURLPtr& assetURL) {
 
 bool UIImagePickerController::pickMovie(const std::string& path) {
   if (!onScreen_ || !offers(kUTTypeMovie)) return false;
+  UIImagePickerMediaInfo info;
+  info.mediaType = kUTTypeMovie;
+  info.mediaURL = NSURL::fileURLWithPath(path);
+  finish(info);
+  return true;
+}
+
+bool UIImagePickerController::takePicture() {
+  if (!onScreen_ || sourceType_ != UIImagePickerControllerSourceTypeCamera) return false;
+  return pickImage(SimulatedTestPicture(SimulatedCamera::pictureWidth(), SimulatedCamera::pictureHeight()));
+}
+
+bool UIImagePickerController::recordVideo(double seconds) {
+  if (!onScreen_ || sourceType_ != UIImagePickerControllerSourceTypeCamera || !SimulatedCamera::hasVideo() ||
+      !(seconds > 0))
+    return false;
+  if (!offers(kUTTypeMovie) && !offers(kUTTypeVideo)) return false;
+  if (videoMaximumDuration_ > 0) seconds = std::min(seconds, videoMaximumDuration_);
+  const std::string path = stringByAppendingPathComponent(stringByStandardizingPath(NSTemporaryDirectory()),
+                                                          "capture-" + NSUUIDString() + ".MOV");
+  if (!writeMovieFile(path, seconds, static_cast<unsigned>(SimulatedCamera::pictureWidth()),
+                      static_cast<unsigned>(SimulatedCamera::pictureHeight())))
+    return false;
   UIImagePickerMediaInfo info;
   info.mediaType = kUTTypeMovie;
   info.mediaURL = NSURL::fileURLWithPath(path);

@@ -3,7 +3,8 @@
 // the legacy alert views) is listed here until it goes away; tests and the runner read what it
 // says and answer it: tap a button, type into a text field. Like a finger, the driver only
 // reaches the topmost alert. Image pickers on screen are listed the same way: the driver takes a
-// picture with the camera, picks a library asset or a movie, or cancels; a tap outside the
+// picture with the camera (a given one, or the camera's own), films for some seconds, picks a
+// library asset or a movie, or cancels; a tap outside the
 // popover that shows one closes the popover.
 //
 // Full screens that wait for the user (the address book's people picker, person and new-person
@@ -60,6 +61,10 @@ class UIDrivenPicker {
   // The user chooses (or records) the movie file at path. False when movies are not offered.
   virtual bool pickMovie(const std::string& path) = 0;
   virtual bool cancelPicking() = 0;
+  // The camera's own buttons: it takes a picture, or films for `seconds`. False where the picker
+  // cannot (not a camera, or not in that mode).
+  virtual bool takePicture() { return false; }
+  virtual bool recordVideo(double seconds) { return false; }
 };
 
 // What the driver needs of a full screen on display.
@@ -118,6 +123,9 @@ class UIDriver {
   bool pickAsset(const std::shared_ptr<NSURL>& assetURL);
   bool pickMovie(const std::string& path);
   bool cancelPicker();
+  // The camera's buttons on the topmost picker (see UIDrivenPicker).
+  bool takePicture();
+  bool recordVideo(double seconds);
   // The runner's automatic answer to every picker that appears, on a later turn.
   using PickerAnswer = std::function<void(UIDrivenPicker& picker)>;
   void setPickerAutoAnswer(PickerAnswer answer) { pickerAnswer_ = std::move(answer); }

@@ -4,7 +4,10 @@
 // person here, so the device is simulated: SimulatedCamera says whether a camera exists and
 // whether the application may use it, and the user's choice comes through the UI driver
 // (UIDriver::pickImage, pickAsset, pickMovie, cancelPicker) while the picker is on screen
-// (presented, or shown in a popover).
+// (presented, or shown in a popover). The driver can also press the camera's own buttons:
+// takePicture (a test card of the simulated camera's picture size) and recordVideo(seconds),
+// which films an MP4 file of that length (cut to videoMaximumDuration when that is above 0) into
+// the temporary folder.
 //
 // What the delegate receives, for a picture: the media type kUTTypeImage, the original image,
 // the edited one (the middle square) when editing is allowed, the library's reference URL for a
@@ -20,6 +23,7 @@
 #include "plat/avfoundation/AVCaptureDevice.h"
 #include "plat/foundation/NSURL.h"
 #include "plat/foundation/Value.h"
+#include "plat/mobilecoreservices/UTType.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImage.h"
 #include "plat/uikit/UINavigationController.h"
@@ -31,6 +35,13 @@ enum UIImagePickerControllerSourceType : long {
   UIImagePickerControllerSourceTypeCamera = 1,
   UIImagePickerControllerSourceTypeSavedPhotosAlbum = 2,
 };
+
+enum UIImagePickerControllerCameraCaptureMode : long {
+  UIImagePickerControllerCameraCaptureModePhoto = 0,
+  UIImagePickerControllerCameraCaptureModeVideo = 1,
+};
+
+inline constexpr char kUTTypeVideo[] = "public.video";
 
 enum UIImagePickerControllerCameraDevice : long {
   UIImagePickerControllerCameraDeviceRear = 0,
@@ -60,7 +71,8 @@ class UIImagePickerController : public UINavigationController, public UIDrivenPi
  public:
   // The camera exists only when SimulatedCamera says so; the library and album always do.
   static bool isSourceTypeAvailable(long sourceType);
-  // What a source offers: pictures and movies, nothing for an unknown source.
+  // What a source offers: pictures and movies (the camera films only when SimulatedCamera says
+  // so), nothing for a source that is not there.
   static std::vector<std::string> availableMediaTypesForSourceType(long sourceType);
 
   long sourceType() const { return sourceType_; }
@@ -72,6 +84,12 @@ class UIImagePickerController : public UINavigationController, public UIDrivenPi
   void setAllowsEditing(bool allows) { allowsEditing_ = allows; }
   long cameraDevice() const { return cameraDevice_; }
   void setCameraDevice(long device) { cameraDevice_ = device; }
+  // Photo at first; in video mode the camera films and takes no pictures.
+  long cameraCaptureMode() const { return cameraCaptureMode_; }
+  void setCameraCaptureMode(long mode) { cameraCaptureMode_ = mode; }
+  // Seconds a movie may last; 600 at first, 0 or less for no limit.
+  double videoMaximumDuration() const { return videoMaximumDuration_; }
+  void setVideoMaximumDuration(double seconds) { videoMaximumDuration_ = seconds; }
 
   std::shared_ptr<UIImagePickerControllerDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(const std::shared_ptr<UIImagePickerControllerDelegate>& d);
@@ -88,6 +106,11 @@ class UIImagePickerController : public UINavigationController, public UIDrivenPi
   bool pickAsset(const NSURLPtr& assetURL) override;
   bool pickMovie(const std::string& path) override;
   bool cancelPicking() override;
+  // The camera's shutter: a picture of SimulatedCamera's picture size (photo mode only).
+  bool takePicture() override;
+  // The camera's record button held for `seconds`: an MP4 file in the temporary folder. False
+  // in photo mode when movies are not offered, for a library picker, or for no time at all.
+  bool recordVideo(double seconds) override;
 
  private:
   bool offers(const std::string& mediaType) const;
@@ -98,21 +121,30 @@ class UIImagePickerController : public UINavigationController, public UIDrivenPi
   std::vector<std::string> mediaTypes_;
   bool allowsEditing_ = false;
   long cameraDevice_ = UIImagePickerControllerCameraDeviceRear;
+  long cameraCaptureMode_ = UIImagePickerControllerCameraCaptureModePhoto;
+  double videoMaximumDuration_ = 600;
   std::weak_ptr<UIImagePickerControllerDelegate> delegate_;
   bool onScreen_ = false;
 };
 
-// The simulated camera. It starts present and authorized. Any thread.
+// The simulated camera. It starts present, authorized, filming, with 640 x 480 pictures. Any
+// thread.
 class SimulatedCamera {
  public:
   static bool isAvailable();
-  static void setAvailable(bool available);
+  // Whether there is a camera, and whether it films too.
+  static void setAvailable(bool available, bool video = true);
+  static bool hasVideo();
+  // Pictures the camera takes by itself (UIDriver::takePicture) are this size.
+  static void setPictureSize(std::size_t width, std::size_t height);
+  static std::size_t pictureWidth();
+  static std::size_t pictureHeight();
   static AVAuthorizationStatus authorizationStatus();
   static void setAuthorizationStatus(AVAuthorizationStatus status);
   // The capture metadata the camera gives a picture of this size: the capture date (now, local
   // time), the pixel dimensions, the camera's make and model.
   static Dictionary captureMetadata(std::size_t width, std::size_t height);
-  // Tests: present and authorized again.
+  // Tests: present, authorized, filming and 640 x 480 again.
   static void reset();
 };
 

@@ -41,6 +41,8 @@ class PlatformTest : public ::testing::Test {
   bool waitForMain(double timeoutSeconds = 5);
   // Advances the manual clock and fires what became due.
   void advance(double seconds);
+  // The audio session, the simulated microphone and the media record back to their start.
+  static void resetMedia();
 
   std::shared_ptr<ManualClock> clock_;
   std::unique_ptr<LogCapture> log_;

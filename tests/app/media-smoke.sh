@@ -1,0 +1,36 @@
+#!/bin/sh
+# Runs the harbor executable on the media sample: the page records two seconds from the
+# simulated microphone, plays the take back, and prints every status call it hears.
+#   media-smoke.sh <harbor executable> <media sample folder> <scratch folder>
+set -u
+harbor=$1
+bundle=$2
+work=$3
+rm -rf "$work"
+mkdir -p "$work"
+log="$work/log"
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- log"
+  cat "$log"
+  exit 1
+}
+expect() {
+  grep -qF -- "$1" "$log" || fail "no line with: $1"
+}
+
+"$harbor" --home "$work/home" --run-seconds 20 --until "media: done" "$bundle" 2>"$log"
+status=$?
+[ "$status" -eq 0 ] || fail "exit status $status"
+expect "media: status recording 1 2"
+expect "harbor: media record-stop sample.wav (2.0 s)"
+expect "media: status recording 1 4"
+expect "media: status playback 1 2"
+expect "harbor: media finish sample.wav"
+expect "media: status playback 1 4"
+expect "media: done"
+# The take is a whole WAV file in the temporary folder while the application runs; the runner
+# empties tmp at termination.
+if grep -q "failed:" "$log"; then fail "a step failed"; fi
+echo "ok"

@@ -1,0 +1,247 @@
+// The capture plugin: photos and movies through the camera screen (driven as the user would),
+// numbered files, supported modes and format facts of generated WAV, PNG and MP4 files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "HBRAudioRecorderViewController.h"
+#include "HBRCapture.h"
+#include "FilePlugin.h"
+#include "MediaCapturePlugin.h"
+#include "plat/audiotoolbox/WAVFile.h"
+#include "plat/avfoundation/AVAudioSession.h"
+#include "plat/avfoundation/MediaFormat.h"
+#include "plat/dispatch/Queues.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/testing/SoundFiles.h"
+#include "plat/uikit/UIAccessibility.h"
+#include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UIImagePickerController.h"
+#include "support/PluginTest.h"
+
+using plat::Array;
+using plat::Dictionary;
+using plat::Value;
+
+class Capture : public harbor::testing::PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    plat::SimulatedCamera::setAvailable(false);  // a device without a camera until a test gives it one
+    harbor::registerMediaCapturePlugin();
+    root = std::make_shared<plat::UIViewController>();
+    capture = create<harbor::HBRCapture>("HBRCapture", "Capture", root);
+    ASSERT_TRUE(capture);
+    tmp = plat::stringByStandardizingPath(plat::NSTemporaryDirectory());
+  }
+  void TearDown() override {
+    plat::UIDriver::shared().reset();
+    plat::SimulatedCamera::reset();
+    PluginTest::TearDown();
+  }
+  harbor::testing::PageCallback only() {
+    auto callbacks = takeCallbacks();
+    EXPECT_EQ(callbacks.size(), 1u);
+    return callbacks.empty() ? harbor::testing::PageCallback{} : callbacks[0];
+  }
+  std::shared_ptr<plat::UIViewController> root;
+  std::shared_ptr<harbor::HBRCapture> capture;
+  std::string tmp;
+};
+
+TEST_F(Capture, NumberedFilesTakeTheFirstFreeNumber) {
+  struct Case {
+    std::vector<const char*> present;
+    const char* expected;
+  };
+  for (const Case& c : {Case{{}, "photo_001.jpg"}, Case{{"photo_001.jpg", "photo_002.jpg"}, "photo_003.jpg"},
+                        Case{{"photo_002.jpg"}, "photo_001.jpg"}}) {
+    const std::string folder = inHome("numbers-" + std::to_string(c.present.size()) + c.expected);
+    std::filesystem::create_directories(folder);
+    for (const char* name : c.present) writeFile(folder + "/" + name, "x");
+    auto claimed = harbor::HBRCapture::claimNumberedFile(folder, "photo_", "jpg");
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(plat::lastPathComponent(*claimed), c.expected);
+    EXPECT_TRUE(exists(*claimed));  // taken at once: the next capture gets the next number
+  }
+  EXPECT_FALSE(harbor::HBRCapture::claimNumberedFile(inHome("no/such/folder"), "photo_", "jpg"));
+}
+
+TEST_F(Capture, DurationOptionIsANumberOrNumericText) {
+  struct Case {
+    Value options;
+    std::optional<double> expected;
+  };
+  for (const Case& c : {Case{Dictionary{{"duration", 5}}, 5.0}, Case{Dictionary{{"duration", "2.5"}}, 2.5},
+                        Case{Dictionary{{"duration", 0}}, std::nullopt}, Case{Dictionary{{"duration", Value::null()}}, std::nullopt},
+                        Case{Dictionary{{"duration", Array{1}}}, std::nullopt}, Case{Dictionary{}, std::nullopt},
+                        Case{Value::null(), std::nullopt}}) {
+    EXPECT_EQ(harbor::HBRCapture::durationOption(c.options), c.expected);
+  }
+}
+
+TEST_F(Capture, PhotosAndMoviesFromTheCamera) {
+  exec("Capture", "captureImage", {Dictionary{}});
+  auto noCamera = only();
+  EXPECT_EQ(noCamera.status, 9);
+  EXPECT_EQ(noCamera.message, Value(Dictionary{{"code", 20}}));
+  EXPECT_TRUE(log_->contains("Capture.imageCapture: camera not available."));
+
+  plat::SimulatedCamera::setAvailable(true);
+  exec("Capture", "captureImage", {Value::null()}, "photo");
+  ASSERT_TRUE(plat::UIDriver::shared().takePicture());
+  runUntilIdle();
+  auto photo = only();
+  EXPECT_EQ(photo.callbackId, "photo");
+  ASSERT_EQ(photo.status, 1);
+  const Value& file = photo.message.at(0);
+  EXPECT_EQ(file["name"], Value("photo_001.jpg"));
+  EXPECT_EQ(file["fullPath"], Value(tmp + "/photo_001.jpg"));
+  EXPECT_GT(file["size"].asInt(), 0);
+  EXPECT_GT(file["lastModifiedDate"].asDouble(), 1e12);
+  EXPECT_EQ(plat::readImageSize(tmp + "/photo_001.jpg")->width, 640u);
+  EXPECT_EQ(capture->pickerController(), nullptr);
+
+  exec("Capture", "captureImage", {Dictionary{}}, "cancelled");
+  ASSERT_TRUE(plat::UIDriver::shared().cancelPicker());
+  runUntilIdle();
+  auto cancelled = only();
+  EXPECT_EQ(cancelled.status, 9);
+  EXPECT_EQ(cancelled.message, Value(Dictionary{{"code", 3}}));
+
+  exec("Capture", "captureVideo", {Dictionary{{"duration", 2}}}, "movie");
+  ASSERT_TRUE(plat::UIDriver::shared().recordVideo(5));
+  runUntilIdle();
+  auto movie = only();
+  ASSERT_EQ(movie.status, 1);
+  EXPECT_NEAR(plat::readMovieInfo(movie.message.at(0)["fullPath"].asString())->duration, 2.0, 1e-2);
+
+  plat::SimulatedCamera::setAvailable(true, false);
+  exec("Capture", "captureVideo", {Dictionary{}});
+  EXPECT_EQ(only().message, Value(Dictionary{{"code", 20}}));
+  EXPECT_TRUE(log_->contains("Capture.captureVideo: video mode not available."));
+}
+
+TEST_F(Capture, SupportedModesGoToThePageScript) {
+  const std::string head = "try{harbor.require('harbor/exec').nativeEvalAndFetch(function(){";
+  exec("Capture", "getMediaModes", {});
+  ASSERT_EQ(engine->scripts.size(), 1u);
+  EXPECT_NE(engine->scripts[0].find(
+                "navigator.device.capture.setSupportedModes({\"image\":null,\"video\":null,\"audio\":null});"),
+            std::string::npos)
+      << engine->scripts[0];
+  engine->scripts.clear();
+  plat::SimulatedCamera::setAvailable(true);
+  exec("Capture", "getMediaModes", {});
+  ASSERT_EQ(engine->scripts.size(), 1u);
+  EXPECT_NE(engine->scripts[0].find("{\"image\":[{\"height\":0,\"width\":0,\"type\":\"image/jpeg\"},{\"height\":0,"
+                                    "\"width\":0,\"type\":\"image/png\"}],\"video\":[{\"height\":0,\"width\":0,"
+                                    "\"type\":\"video/quicktime\"}],\"audio\":null}"),
+            std::string::npos);
+  engine->scripts.clear();
+}
+
+TEST_F(Capture, FormatDataOfGeneratedFiles) {
+  ASSERT_TRUE(plat::testing::writeToneWAV(tmp + "/a.wav", 1.5));
+  auto image = plat::UIImage::imageWithCGImage(plat::CGImageCreateBlank(33, 17));
+  const plat::Data png = plat::UIImagePNGRepresentation(*image);
+  writeFile(tmp + "/a.png", std::string(png.begin(), png.end()));
+  ASSERT_TRUE(plat::writeMovieFile(tmp + "/a.mp4", 2.5, 320, 240));
+  writeFile(tmp + "/a.txt", "text");
+  struct Case {
+    const char* file;
+    const char* type;
+    double duration, width, height, bitrate;
+  };
+  for (const Case& c : {Case{"a.wav", "audio/wav", 1.5, 0, 0, 128000}, Case{"a.png", "image/png", 0, 33, 17, 0},
+                        Case{"a.mp4", "video/mp4", 2.5, 320, 240, 0}, Case{"a.txt", "text/plain", 0, 0, 0, 0}}) {
+    exec("Capture", "getFormatData", {tmp + "/" + c.file, c.type});
+    auto answer = only();
+    ASSERT_EQ(answer.status, 1) << c.file;
+    EXPECT_TRUE(answer.message["codecs"].isNull());
+    EXPECT_NEAR(answer.message["duration"].asDouble(), c.duration, 1e-3) << c.file;
+    EXPECT_EQ(answer.message["width"].asDouble(), c.width) << c.file;
+    EXPECT_EQ(answer.message["height"].asDouble(), c.height) << c.file;
+    EXPECT_NEAR(answer.message["bitrate"].asDouble(), c.bitrate, 1000) << c.file;
+  }
+}
+
+TEST_F(Capture, RecorderScreenFormatsTheElapsedTime) {
+  for (auto [seconds, text] : std::vector<std::pair<int, const char*>>{{0, "0:00"}, {59, "0:59"}, {60, "1:00"}, {3661, "61:01"}})
+    EXPECT_EQ(harbor::HBRAudioRecorderViewController::formatTime(seconds), text);
+}
+
+TEST_F(Capture, ATimedRecordingStopsByItselfAndAnswersOnceOnDone) {
+  writeFile(tmp + "/audio_001.wav", "an earlier take");
+  exec("Capture", "captureAudio", {Dictionary{{"duration", 5}}}, "audio");
+  auto screen = capture->recorderScreen();
+  ASSERT_TRUE(screen);
+  EXPECT_TRUE(capture->inUse());
+  exec("Capture", "captureAudio", {Dictionary{}}, "second");
+  EXPECT_EQ(only().message, Value(Dictionary{{"code", 1}}));  // busy
+
+  screen->processButton();
+  plat::dispatch::GlobalQueue::shared().waitIdle();
+  waitForMain(5);
+  ASSERT_TRUE(screen->recorder()->isRecording());
+  EXPECT_FALSE(screen->isDoneEnabled());
+  EXPECT_TRUE(screen->isRecordingBandShown());
+  advance(2.6);
+  EXPECT_EQ(screen->timerText(), "0:02");
+  advance(2.5);
+  EXPECT_FALSE(screen->recorder()->isRecording());
+  EXPECT_TRUE(screen->isDoneEnabled());
+  EXPECT_TRUE(takeCallbacks().empty());  // nothing until Done
+  advance(0.5);
+  auto posts = plat::UIAccessibilityRecorder::posted();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.back().notification, plat::UIAccessibilityAnnouncementNotification);
+
+  screen->dismissAudioView();
+  screen->dismissAudioView();
+  runUntilIdle();
+  auto answer = only();
+  EXPECT_EQ(answer.callbackId, "audio");
+  ASSERT_EQ(answer.status, 1);
+  EXPECT_EQ(answer.message.at(0)["type"], Value("audio/wav"));
+  EXPECT_EQ(answer.message.at(0)["name"], Value("audio_002.wav"));
+  EXPECT_NEAR(plat::readWAVInfo(tmp + "/audio_002.wav")->duration, 5.0, 1e-3);
+  EXPECT_EQ(readFile(tmp + "/audio_001.wav"), "an earlier take");
+  EXPECT_FALSE(capture->inUse());
+}
+
+TEST_F(Capture, LeavingOrRefusingTheRecorderScreen) {
+  exec("Capture", "captureAudio", {Dictionary{{"duration", Value::null()}}}, "left");
+  capture->recorderScreen()->dismissAudioView();
+  runUntilIdle();
+  EXPECT_EQ(only().message, Value(Dictionary{{"code", 3}}));
+  EXPECT_FALSE(capture->inUse());
+
+  plat::AVAudioSession::sharedInstance()->setRecordPermissionGranted(false);
+  exec("Capture", "captureAudio", {Dictionary{}}, "refused");
+  auto screen = capture->recorderScreen();
+  screen->processButton();
+  plat::dispatch::GlobalQueue::shared().waitIdle();
+  waitForMain(5);
+  auto refused = only();
+  EXPECT_EQ(refused.callbackId, "refused");
+  EXPECT_EQ(refused.status, 9);
+  EXPECT_EQ(refused.message, Value(Dictionary{{"code", 0}}));
+  EXPECT_TRUE(log_->contains("Error creating audio session, microphone permission denied."));
+  EXPECT_TRUE(screen->isClosed());
+  EXPECT_FALSE(capture->inUse());
+}
+
+TEST_F(Capture, WithTheFilePluginAPhotoHasItsTypeAndLocalURL) {
+  harbor::registerFilePlugin();
+  ASSERT_TRUE(createPlugin("HBRFile", "File"));
+  plat::SimulatedCamera::setAvailable(true);
+  exec("Capture", "captureImage", {Dictionary{}}, "photo");
+  ASSERT_TRUE(plat::UIDriver::shared().takePicture());
+  runUntilIdle();
+  auto photo = only();
+  ASSERT_EQ(photo.status, 1);
+  EXPECT_EQ(photo.message.at(0)["type"], Value("image/jpeg"));
+  EXPECT_EQ(photo.message.at(0)["localURL"].stringOr("").rfind("hbrfile://localhost/", 0), 0u)
+      << photo.message.at(0)["localURL"].stringOr("");
+}
