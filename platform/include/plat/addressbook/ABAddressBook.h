@@ -237,7 +237,7 @@ class ABAddressBook : public Object {
   std::vector<ABRecordRef> removed_;
 };
 
-// The design's free functions over the classes above.
+// The platform's free functions, as callers spell them, over the classes above.
 inline ABAddressBookRef ABAddressBookCreateWithOptions(NSError* error = nullptr) {
   return ABAddressBook::createWithOptions(error);
 }
