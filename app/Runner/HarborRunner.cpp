@@ -18,6 +18,7 @@
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
 #include "ScreenWatcher.h"
+#include "VirtualDisplay.h"
 #include "HBRWebViewEngineProtocol.h"
 #include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/foundation/ClassRegistry.h"
@@ -42,21 +43,37 @@
 #include "plat/mobilecoreservices/UTType.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
+#include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIWebView.h"
+#include "plat/uikit/UIWindow.h"
 #include "plat/web/JSContext.h"
+#include "plat/web/WebPage.h"
+#include "plat/webkit/WKWebView.h"
 
 namespace harbor::runner {
 namespace {
+
+// The private display of this run, for the exits that skip destructors.
+std::atomic<VirtualDisplay*> lastResortDisplay{nullptr};
+void stopLastResortDisplay() {
+  if (VirtualDisplay* display = lastResortDisplay.load()) display->stop();
+}
 
 // Asks the application to terminate, once, from any thread: the request is carried out on the
 // main run loop, where the application lives. Page script is stopped first, since the main
 // thread may be stuck in a page's endless loop and would never reach the request otherwise.
 class Terminator {
  public:
+  // Runs on the main loop as the stop begins, before termination tears the views down. Set
+  // before the application starts.
+  std::function<void()> beforeTermination;
+
   void request(std::string reason) {
     if (requested_.exchange(true)) return;
     plat::JSContext::stopAllScripts();
-    plat::RunLoop::main().post([reason = std::move(reason)] {
+    plat::RunLoop::main().post([this, reason = std::move(reason)] {
       plat::NSLog("harbor: terminating: " + reason);
+      if (beforeTermination) beforeTermination();
       plat::UIApplication::sharedApplication()->terminate();
     });
   }
@@ -79,7 +96,10 @@ void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
     int received = 0;
     for (int count = 0;; ) {
       if (sigwait(&signals, &received) != 0) continue;
-      if (++count > 1) std::_Exit(128 + received);
+      if (++count > 1) {
+        stopLastResortDisplay();
+        std::_Exit(128 + received);
+      }
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
   }).detach();
@@ -443,6 +463,8 @@ Running:
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
+  --screenshot FILE       when harbor stops, write a PNG of what the page shows to FILE
+                          (WebKit only); the log names the file written, or says why none was
 
 The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
@@ -527,6 +549,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--microphone") target = &options.microphone;
       else if (name == "--pictures") target = &options.pictures;
       else if (name == "--open-url") target = &options.openURL;
+      else if (name == "--screenshot") target = &options.screenshot;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
                name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
@@ -599,6 +622,15 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
     if (!url || !url->scheme())
       return plat::Failure{"--open-url needs an absolute URL such as myapp://path, not \"" + *options.openURL + "\""};
+  }
+  if (options.screenshot) {
+    // Checked now rather than found out at the end of a run.
+    std::error_code ec;
+    std::filesystem::path file = std::filesystem::absolute(*options.screenshot, ec);
+    std::filesystem::path folder = file.parent_path();
+    if (ec || file.filename().empty() || std::filesystem::is_directory(file, ec) || !std::filesystem::is_directory(folder, ec))
+      return plat::Failure{"--screenshot needs a file in an existing folder, not \"" + *options.screenshot + "\""};
+    options.screenshot = file.string();
   }
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
@@ -739,6 +771,32 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
   return home;
 }
 
+namespace {
+
+// The application's web view, wherever it sits in the window.
+plat::web::WebPage* findPage(const plat::UIViewPtr& view) {
+  if (!view) return nullptr;
+  if (auto ui = std::dynamic_pointer_cast<plat::UIWebView>(view)) return ui->page();
+  if (auto wk = std::dynamic_pointer_cast<plat::WKWebView>(view)) return wk->page();
+  for (const auto& child : view->subviews())
+    if (auto* page = findPage(child)) return page;
+  return nullptr;
+}
+
+}  // namespace
+
+void writeScreenshot(const std::string& path) {
+  auto delegate = plat::UIApplication::sharedApplication()->delegate();
+  plat::web::WebPage* page = findPage(delegate ? delegate->window() : nullptr);
+  if (!page) {
+    plat::NSLog("harbor: no screenshot: the application shows no web view");
+    return;
+  }
+  plat::Result<bool> written = plat::Failure{"this page engine draws nothing"};
+  if (written) plat::NSLog("harbor: screenshot written to " + path);
+  else plat::NSLog("harbor: no screenshot: " + written.error());
+}
+
 int run(int argc, char** argv) {
   // First of all, before any thread is made.
   auto terminator = std::make_shared<Terminator>();
@@ -819,6 +877,30 @@ int run(int argc, char** argv) {
   }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
 
+  // WebKit shows the page on the session's display, or on a private one for this run. The display
+  // outlives the application (it is stopped as run returns), and the last-resort exits stop it too.
+  VirtualDisplay display;
+  std::string displayNote;
+  if (!hasDisplay()) {
+    int width = 0, height = 0;
+    plat::CGSize screen = plat::UIScreen::mainScreen().bounds().size;
+    privateScreenSize(screen.width, screen.height, width, height);
+    auto started = display.start(width, height);
+    if (!started) {
+      std::fprintf(stderr,
+                   "harbor: WebKit needs a display: none is set (DISPLAY, WAYLAND_DISPLAY) and a private one could "
+                   "not be started: %s. Run with --web-backend headless for the headless page engine.\n",
+                   started.error().c_str());
+      return 1;
+    }
+    displayNote = plat::format("harbor: private display %s (%dx%d, Xvfb pid %d) for this run", started->c_str(), width,
+                               height, static_cast<int>(display.pid()));
+    lastResortDisplay.store(&display);
+  }
+  struct ForgetDisplay {
+    ~ForgetDisplay() { lastResortDisplay.store(nullptr); }
+  } forgetDisplay;
+
   // Every line to standard error, watching for the text that ends the run. The sink runs under
   // the log's lock, so it only posts.
   std::optional<std::string> until = options.until;
@@ -834,6 +916,7 @@ int run(int argc, char** argv) {
   plat::setAssertionHandler([](const std::string&) {
     std::fputs("harbor: the application cannot go on\n", stderr);
     std::fflush(stderr);
+    stopLastResortDisplay();
     std::_Exit(1);
   });
 
@@ -844,6 +927,10 @@ int run(int argc, char** argv) {
     });
   }
 
+  if (options.screenshot) {
+    std::string path = *options.screenshot;
+    terminator->beforeTermination = [path] { writeScreenshot(path); };
+  }
   standInForTheUser(options);
   simulateSensors(options);
   reportNotifications(options);
@@ -869,6 +956,7 @@ int run(int argc, char** argv) {
   }
 
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());
+  if (!displayNote.empty()) plat::NSLog(displayNote);
   int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
   plat::NSLog("harbor: stopped");
   plat::setLogSink(nullptr);

@@ -207,6 +207,7 @@ plat::Result<std::string> VirtualDisplay::start(int width, int height, const std
 }
 
 void VirtualDisplay::stop() {
+  std::lock_guard<std::mutex> lock(stopping_);
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     int status = 0;

@@ -12,6 +12,7 @@
 // (PR_SET_PDEATHSIG), so even a runner killed outright never leaves one behind.
 #include <sys/types.h>
 
+#include <mutex>
 #include <string>
 
 #include "plat/foundation/Result.h"
@@ -35,7 +36,7 @@ class VirtualDisplay {
                                   double timeoutSeconds = 30);
 
   // Stops the server (SIGTERM, then SIGKILL if it lingers) and removes the private folder.
-  // Safe to call more than once, and from the runner's last-resort exit paths.
+  // Safe to call more than once, and from any thread (the runner's last-resort exit paths).
   void stop();
 
   bool running() const { return pid_ > 0; }
@@ -44,6 +45,7 @@ class VirtualDisplay {
   pid_t pid() const { return pid_; }
 
  private:
+  std::mutex stopping_;
   pid_t pid_ = -1;
   std::string name_;
   std::string folder_;
