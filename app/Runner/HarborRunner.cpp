@@ -61,7 +61,8 @@ void stopLastResortDisplay() {
 
 // Asks the application to terminate, once, from any thread: the request is carried out on the
 // main run loop, where the application lives. Page script is stopped first, since the main
-// thread may be stuck in a page's endless loop and would never reach the request otherwise.
+// thread may be stuck in a page's endless loop and would never reach the request otherwise
+// (with a hook to run first, once the hook is done, or after a bound).
 class Terminator {
  public:
   // Runs on the main loop as the stop begins, before termination tears the views down. Set
@@ -70,13 +71,27 @@ class Terminator {
 
   void request(std::string reason) {
     if (requested_.exchange(true)) return;
-    plat::JSContext::stopAllScripts();
+    if (!beforeTermination) {
+      plat::JSContext::stopAllScripts();
+    } else {
+      // The hook needs the page still running (a screenshot asks WebKit to draw it), so page
+      // script is stopped after it; and from here too, should the main thread not get there.
+      std::thread([] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(kBeforeTerminationSeconds));
+        plat::JSContext::stopAllScripts();
+      }).detach();
+    }
     plat::RunLoop::main().post([this, reason = std::move(reason)] {
       plat::NSLog("harbor: terminating: " + reason);
-      if (beforeTermination) beforeTermination();
+      if (beforeTermination) {
+        beforeTermination();
+        plat::JSContext::stopAllScripts();
+      }
       plat::UIApplication::sharedApplication()->terminate();
     });
   }
+  // How long the hook may hold page script up.
+  static constexpr double kBeforeTerminationSeconds = plat::web::WebPage::kSnapshotSeconds + 2;
 
  private:
   std::atomic<bool> requested_{false};
@@ -84,15 +99,22 @@ class Terminator {
 
 // SIGINT and SIGTERM are taken by one thread of ours with sigwait, so that stopping runs as an
 // ordinary task on the main loop instead of inside a signal handler. The signals are blocked
-// before any other thread exists, and every thread inherits that. A second signal while the
-// application is still terminating ends the process at once.
+// before any other thread of ours exists, and every thread inherits that. A library may have
+// started a thread before main with them open (WebKit's allocator does, while the library
+// loads): a signal the system hands to such a thread is passed on to the waiting one by a
+// handler, instead of ending the process. A second signal while the application is still
+// terminating ends the process at once.
+pthread_t gStopSignalWaiter;
+
+void passStopSignalToTheWaiter(int signal) { pthread_kill(gStopSignalWaiter, signal); }
+
 void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread([signals, terminator] {
+  std::thread waiter([signals, terminator] {
     int received = 0;
     for (int count = 0;; ) {
       if (sigwait(&signals, &received) != 0) continue;
@@ -102,7 +124,15 @@ void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
       }
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
-  }).detach();
+  });
+  gStopSignalWaiter = waiter.native_handle();
+  waiter.detach();
+  struct sigaction action {};
+  action.sa_handler = passStopSignalToTheWaiter;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 // Whether the class of that name, made as the container would make it, is a web view engine.
@@ -463,6 +493,9 @@ Running:
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
+  --web-backend webkit|headless
+                          the page engine beneath both web views: WebKit (WebKitGTK, the
+                          default; needs a display) or the headless stand-in (no layout)
   --screenshot FILE       when harbor stops, write a PNG of what the page shows to FILE
                           (WebKit only); the log names the file written, or says why none was
 
@@ -538,6 +571,16 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         value = argument.substr(eq + 1);
       }
       std::optional<std::string>* target = nullptr;
+      if (name == "--web-backend") {
+        if (!value) {
+          if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
+          value = arguments[++i];
+        }
+        if (*value != "webkit" && *value != "headless")
+          return plat::Failure{"--web-backend needs webkit or headless, not \"" + *value + "\""};
+        options.webKit = *value == "webkit";
+        continue;
+      }
       if (name == "--home") target = &options.home;
       else if (name == "--until") target = &options.until;
       else if (name == "--engine") target = &options.engine;
@@ -792,7 +835,7 @@ void writeScreenshot(const std::string& path) {
     plat::NSLog("harbor: no screenshot: the application shows no web view");
     return;
   }
-  plat::Result<bool> written = plat::Failure{"this page engine draws nothing"};
+  auto written = page->writeSnapshotPNG(path);
   if (written) plat::NSLog("harbor: screenshot written to " + path);
   else plat::NSLog("harbor: no screenshot: " + written.error());
 }
@@ -877,19 +920,20 @@ int run(int argc, char** argv) {
   }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
 
-  // WebKit shows the page on the session's display, or on a private one for this run. The display
-  // outlives the application (it is stopped as run returns), and the last-resort exits stop it too.
+  // WebKit shows the page on the session's display, or on a private one for this run, started
+  // before WebKit. The display outlives the application (it is stopped as run returns), and the
+  // last-resort exits stop it too.
   VirtualDisplay display;
   std::string displayNote;
-  if (!hasDisplay()) {
+  if (options.webKit && !hasDisplay()) {
     int width = 0, height = 0;
     plat::CGSize screen = plat::UIScreen::mainScreen().bounds().size;
     privateScreenSize(screen.width, screen.height, width, height);
     auto started = display.start(width, height);
     if (!started) {
       std::fprintf(stderr,
-                   "harbor: WebKit needs a display: none is set (DISPLAY, WAYLAND_DISPLAY) and a private one could "
-                   "not be started: %s. Run with --web-backend headless for the headless page engine.\n",
+                   "harbor: WebKit cannot start: no display is set (DISPLAY, WAYLAND_DISPLAY) and a private one could "
+                   "not be started: %s; run with --web-backend headless to use the headless page engine\n",
                    started.error().c_str());
       return 1;
     }
@@ -900,6 +944,20 @@ int run(int argc, char** argv) {
   struct ForgetDisplay {
     ~ForgetDisplay() { lastResortDisplay.store(nullptr); }
   } forgetDisplay;
+
+  // The page engine, before anything makes a web view. Never another engine than the one asked
+  // for: a run on the headless engine must be asked for.
+  if (options.webKit) {
+    auto started = plat::web::startWebKit();
+    if (!started) {
+      std::fprintf(stderr, "harbor: WebKit cannot start: %s; run with --web-backend headless to use the headless page engine\n",
+                   started.error().c_str());
+      return 1;
+    }
+    plat::web::setBackend(plat::web::Backend::WebKit);
+  } else {
+    plat::web::setBackend(plat::web::Backend::Headless);
+  }
 
   // Every line to standard error, watching for the text that ends the run. The sink runs under
   // the log's lock, so it only posts.

@@ -183,7 +183,7 @@ newlog
 timeout -s KILL 60 env PATH=/nonexistent "$harbor" --home "$work/home.$runs" --web-backend webkit "$work/swatch" 2>"$log"
 status=$?
 [ "$status" -eq 1 ] || fail "exit status $status without Xvfb, not 1"
-expect "harbor: WebKit needs a display"
+expect "harbor: WebKit cannot start: no display is set"
 expect "no Xvfb to start a virtual display with"
 expect "--web-backend headless"
 

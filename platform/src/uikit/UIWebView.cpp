@@ -94,7 +94,7 @@ void UIWebView::initWithFrame(const CGRect& frame) {
   addSubview(scrollView_);
 
   client_ = std::make_shared<PageClient>(weakSelf<UIWebView>());
-  page_ = std::make_shared<web::WebPage>();
+  page_ = web::makeWebPage();
   page_->initWithClient(client_, web::WebPage::Configuration{false});
 }
 

@@ -1,0 +1,207 @@
+// The WebKit page engine in process, on a virtual display of the test's own (Xvfb): what the
+// runner's process tests cannot see. The synchronous evaluation a UIWebView makes must answer,
+// also across a page dialog answered on a later turn, and give up on a page that runs away; and
+// WebKit's web storage for file pages must land where the storage backup copies it.
+//
+// WebKit is started once per process (a test program run whole shares one virtual display).
+// Skipped, with the reason, where Xvfb is not installed.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/NSURL.h"
+#include "plat/foundation/NSURLRequest.h"
+#include "plat/uikit/UIWebView.h"
+#include "plat/web/JSContext.h"
+#include "plat/web/WebPage.h"
+#include "plat/testing/SandboxTest.h"
+
+extern char** environ;
+
+namespace {
+
+// A generous bound for anything WebKit does in another process on a loaded machine.
+constexpr double kPatience = 60;
+
+// The virtual display of this process, started on first use and ended with the process.
+class VirtualDisplay {
+ public:
+  static VirtualDisplay& shared() {
+    static VirtualDisplay* display = new VirtualDisplay();
+    return *display;
+  }
+  // Empty when the display runs; otherwise why not.
+  const std::string& problem() const { return problem_; }
+
+ private:
+  VirtualDisplay() {
+    std::string xvfb;
+    for (const char* folder : {"/usr/bin/", "/usr/local/bin/", "/bin/"})
+      if (::access((std::string(folder) + "Xvfb").c_str(), X_OK) == 0) xvfb = std::string(folder) + "Xvfb";
+    if (xvfb.empty()) {
+      problem_ = "Xvfb is not installed (the install script installs it)";
+      return;
+    }
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+      problem_ = "no pipe for Xvfb";
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Xvfb writes the display number it took to this descriptor.
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args = {xvfb, "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "800x600x24"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int spawned = ::posix_spawn(&pid_, xvfb.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+      ::close(fds[0]);
+      problem_ = "Xvfb could not be started";
+      return;
+    }
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    while (number.find('\n') == std::string::npos && ::poll(&p, 1, static_cast<int>(kPatience * 1000)) > 0) {
+      char buffer[32];
+      ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      number.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
+    if (number.empty()) {
+      problem_ = "Xvfb did not say which display it took";
+      return;
+    }
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    static pid_t pid = pid_;
+    std::atexit([] {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    });
+  }
+
+  pid_t pid_ = -1;
+  std::string problem_;
+};
+
+class WebKitEngineTest : public plat::testing::SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    const std::string& problem = VirtualDisplay::shared().problem();
+    if (!problem.empty()) GTEST_SKIP() << problem;
+    auto started = plat::web::startWebKit();
+    ASSERT_TRUE(started) << started.error();
+    plat::web::setBackend(plat::web::Backend::WebKit);
+  }
+  void TearDown() override {
+    view_.reset();
+    plat::web::setBackend(plat::web::Backend::Headless);
+    plat::web::setSyncEvaluationSecondsForTesting(plat::web::WebPage::kSyncEvaluationSeconds);
+    plat::JSContext::resetStopAllScripts();
+    SandboxTest::TearDown();
+  }
+
+  // A UIWebView on a page of the bundle, loaded.
+  void loadPage(const std::string& name, const std::string& html) {
+    writeFile(inBundle(name), html);
+    view_ = std::make_shared<plat::UIWebView>();
+    view_->init();
+    ASSERT_NE(dynamic_cast<plat::web::WebPage*>(view_->page()), nullptr);
+    view_->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle(name))));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return title() == "ready"; }, kPatience)) << "the page did not load";
+  }
+
+  std::string title() { return view_->page()->title(); }
+
+  std::shared_ptr<plat::UIWebView> view_;
+};
+
+TEST_F(WebKitEngineTest, SynchronousEvaluationAnswersAndGivesUpOnARunawayPage) {
+  loadPage("index.html", "<!doctype html><title>ready</title><body><script>var n = 41;</script></body>");
+  // Page dialogs are answered on a later turn, as the runner's stand-in for the user does.
+  view_->setJavaScriptPanelHandler([](const plat::UIWebView::JavaScriptPanel& panel,
+                                      plat::UIWebView::JavaScriptPanelAnswer answer) {
+    plat::RunLoop::main().post([answer, panel] { answer(true, panel.kind == panel.Kind::Prompt ? "Ada" : ""); });
+  });
+  struct Case {
+    const char* script;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"n + 1", "42"},
+      {"'text ' + 'joined'", "text joined"},
+      {"({a: 1})", "[object Object]"},
+      {"[1, 2]", "1,2"},
+      {"null", ""},
+      {"undefined", ""},
+      {"throw new Error('no')", ""},
+      // The page waits for the dialog inside the evaluation; its answer comes from the main loop.
+      {"alert('hello'); 'after the alert'", "after the alert"},
+      {"confirm('sure?') ? 'yes' : 'no'", "yes"},
+      {"prompt('name?', '')", "Ada"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString(c.script), c.expected) << c.script;
+
+  // A page that runs away: the evaluation gives up within its bound, says so, and the container
+  // goes on.
+  plat::web::setSyncEvaluationSecondsForTesting(1);
+  view_->stringByEvaluatingJavaScriptFromString("setTimeout(function () { for (;;) {} }, 0); 1");
+  log_->clear();
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("n"), "");
+  EXPECT_TRUE(log_->contains("WebKit: gave up waiting for the page's script after 1 s")) << "no log line";
+
+  // Once the process is stopping, nothing waits on the page any more.
+  plat::JSContext::stopAllScripts();
+  log_->clear();
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("n"), "");
+  EXPECT_FALSE(log_->contains("gave up")) << "a stopped page is not waited for";
+  view_.reset();  // ends the runaway page's process
+}
+
+TEST_F(WebKitEngineTest, WebStorageOfFilePagesLandsWhereTheBackupCopiesIt) {
+  loadPage("store.html", R"(<!doctype html><title>loading</title><body><script>
+    localStorage.setItem('launches', String(Number(localStorage.getItem('launches') || 0) + 1));
+    var open = indexedDB.open('notes', 1);
+    open.onupgradeneeded = function () { open.result.createObjectStore('notes'); };
+    open.onsuccess = function () {
+      var tx = open.result.transaction('notes', 'readwrite');
+      tx.objectStore('notes').put('kept', 'first');
+      tx.oncomplete = function () { document.title = 'ready'; };
+    };
+  </script></body>)");
+  namespace fs = std::filesystem;
+  // The storage backup's WebKit items: "localstorage" and "databases" in Library/Caches.
+  std::string localStorage = inHome("Library/Caches/localstorage/file__0.localstorage");
+  std::string databases = inHome("Library/Caches/databases/indexeddb/v1/file__0");
+  auto hasDatabase = [&] {
+    std::error_code ec;
+    if (!fs::is_directory(databases, ec)) return false;
+    for (const auto& entry : fs::directory_iterator(databases, ec))
+      if (fs::exists(entry.path() / "IndexedDB.sqlite3", ec)) return true;
+    return false;
+  };
+  EXPECT_TRUE(plat::web::turnMainLoopUntil([&] { return fs::exists(localStorage) && hasDatabase(); }, kPatience))
+      << "WebKit wrote no " << localStorage << " or no IndexedDB.sqlite3 under " << databases;
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("localStorage.getItem('launches')"), "1");
+}
+
+}  // namespace
