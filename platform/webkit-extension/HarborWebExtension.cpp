@@ -83,7 +83,28 @@ gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
   return TRUE;
 }
 
+// WebKit's own messages for the page's console (a module or script refused, a load that
+// failed, a security error) go to the container's log; the console API's own calls and uncaught
+// errors reach it through the engine's page script already.
+void onConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
+  WebKitConsoleMessageSource source = webkit_console_message_get_source(message);
+  if (source == WEBKIT_CONSOLE_MESSAGE_SOURCE_CONSOLE_API || source == WEBKIT_CONSOLE_MESSAGE_SOURCE_JAVASCRIPT) return;
+  const char* level = "log";
+  switch (webkit_console_message_get_level(message)) {
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_ERROR: level = "error"; break;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_WARNING: level = "warn"; break;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_DEBUG: level = "debug"; break;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_INFO: level = "info"; break;
+    default: break;
+  }
+  const char* text = webkit_console_message_get_text(message);
+  webkit_web_page_send_message_to_view(
+      page, webkit_user_message_new("harbor-console", g_variant_new("(ss)", level, text ? text : "")), nullptr, nullptr,
+      nullptr);
+}
+
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  g_signal_connect(page, "console-message-sent", G_CALLBACK(onConsoleMessage), nullptr);
   g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
   g_signal_connect(page, "user-message-received", G_CALLBACK(onUserMessage), nullptr);
 }

@@ -896,8 +896,18 @@ class WebKitPage : public WebPage {
 
   // From our extension in the page's process: a file read it refused.
   static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage*) {
-    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-refused-read") != 0) return FALSE;
     GVariant* parameters = webkit_user_message_get_parameters(message);
+    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-console") == 0) {
+      // WebKit's own console messages (refused loads, security errors), as console lines.
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
+        const char* level = nullptr;
+        const char* text = nullptr;
+        g_variant_get(parameters, "(&s&s)", &level, &text);
+        NSLog(std::string("console.") + level + ": " + text);
+      }
+      return TRUE;
+    }
+    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-refused-read") != 0) return FALSE;
     std::string uri = parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING)
                           ? g_variant_get_string(parameters, nullptr)
                           : "";
