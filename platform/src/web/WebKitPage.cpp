@@ -376,8 +376,9 @@ class WebKitPage : public WebPage {
     webkit_user_script_unref(script);
     registerHandler(kHarborPageHandler);
 
-    updateReadableRoots();
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedContext(), "user-content-manager",
+    WebKitWebContext* context = sharedContext();
+    updateReadableRoots();  // the home and bundle of now, for the process this view starts
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
                                          manager_, nullptr));
     g_object_ref_sink(view_);
     gLiveViews.insert(view_);
@@ -1085,8 +1086,16 @@ Result<bool> startWebKit() {
   }
   r.started = true;
   // WebKit first: a JavaScriptCore context of the headless kind made before WebKit has set up
-  // its main thread leaves WebKit's views without answers from their processes.
-  sharedContext();
+  // its main thread leaves WebKit's views without answers from their processes. A context that
+  // keeps nothing on disk sets it up; the pages' own is made with the first page, once the
+  // application's storage folder is settled (the storage repair sets the backup default).
+  static WebKitWebContext* starter = [] {
+    WebKitWebsiteDataManager* ephemeral = webkit_website_data_manager_new_ephemeral();
+    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(ephemeral);
+    g_object_unref(ephemeral);
+    return context;
+  }();
+  (void)starter;
   RunLoop::main().setExternalSource(RunLoop::ExternalSource{dispatchGLib, wakeGLib});
   // Registered before the application exists, so this runs before its own observers.
   static auto observer = std::make_shared<int>(0);
