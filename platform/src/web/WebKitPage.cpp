@@ -27,6 +27,8 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <climits>
+#include <cstdlib>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,10 +44,13 @@
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/NSURLResponse.h"
 #include "plat/foundation/Strings.h"
+#include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/web/WebStorage.h"
 
@@ -149,6 +154,13 @@ bool turnUntil(double seconds, Done done, TurnPlatform turnPlatform) {
 
 double gSyncEvaluationSeconds = WebPage::kSyncEvaluationSeconds;
 
+// WebKit's network process commits a page's web storage changes in batches, about half a second
+// after they are made. Before the application resigns or terminates (when the storage backup
+// copies the files) that long is given to WebKit, so the copy holds the page's last change; at
+// termination the pages' processes are ended first, so no change comes after the copy.
+constexpr double kStorageCommitSeconds = 0.6;
+std::set<WebKitWebView*> gLiveViews;
+
 // ---- Values --------------------------------------------------------------------------------------
 
 std::string takeString(char* text) {
@@ -233,6 +245,7 @@ bool sameDocument(const NSURLPtr& a, const NSURLPtr& b) {
 
 struct Runtime {
   bool started = false;
+  std::string extensionFolder;
   std::optional<std::string> failure;
   WebKitWebContext* context = nullptr;
 };
@@ -286,6 +299,37 @@ void serveScheme(WebKitURISchemeRequest* request, gpointer) {
                        });
 }
 
+// What pages may read of the file system: the sandbox home and the application bundle, with
+// their links resolved, handed to the web content processes started from now on.
+void updateReadableRoots() {
+  std::vector<std::string> roots;
+  for (std::string root : {NSHomeDirectory(), NSBundle::mainBundle()->bundlePath()}) {
+    if (root.empty()) continue;
+    char buffer[PATH_MAX];
+    roots.push_back(::realpath(root.c_str(), buffer) ? std::string(buffer) : root);
+  }
+  std::vector<const char*> texts;
+  for (const auto& root : roots) texts.push_back(root.c_str());
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      runtime().context, g_variant_new_strv(texts.data(), static_cast<gssize>(texts.size())));
+}
+
+// The folder of the extension that confines pages' file reads (platform/webkit-extension):
+// beside the executable, or in the build tree.
+std::optional<std::string> extensionFolder() {
+  std::vector<std::string> candidates;
+  char exe[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) candidates.push_back(stringByAppendingPathComponent(stringByDeletingLastPathComponent(std::string(exe, static_cast<std::size_t>(n))),
+                                                                 "harbor-webkit-extension"));
+#ifdef HARBOR_WEBKIT_EXTENSION_DIR
+  candidates.push_back(HARBOR_WEBKIT_EXTENSION_DIR);
+#endif
+  for (const std::string& folder : candidates)
+    if (::access(stringByAppendingPathComponent(folder, "harbor_webkit_extension.so").c_str(), R_OK) == 0) return folder;
+  return std::nullopt;
+}
+
 WebKitWebContext* sharedContext() {
   Runtime& r = runtime();
   if (r.context) return r.context;
@@ -296,6 +340,8 @@ WebKitWebContext* sharedContext() {
                                                                       "base-cache-directory", cache.c_str(), nullptr);
   r.context = webkit_web_context_new_with_website_data_manager(manager);
   g_object_unref(manager);
+  webkit_web_context_set_web_extensions_directory(r.context, r.extensionFolder.c_str());
+  updateReadableRoots();
   webkit_web_context_set_cache_model(r.context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(r.context);
   for (const char* scheme : {"hbrfile", "assets-library"}) {
@@ -330,15 +376,21 @@ class WebKitPage : public WebPage {
     webkit_user_script_unref(script);
     registerHandler(kHarborPageHandler);
 
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedContext(), "user-content-manager",
+    WebKitWebContext* context = sharedContext();
+    updateReadableRoots();  // the home and bundle of now, for the process this view starts
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
                                          manager_, nullptr));
     g_object_ref_sink(view_);
+    gLiveViews.insert(view_);
     WebKitSettings* settings = webkit_web_view_get_settings(view_);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
     webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
     webkit_settings_set_allow_modal_dialogs(settings, FALSE);
     if (auto c = client_.lock()) webkit_settings_set_user_agent(settings, c->webPageUserAgent().c_str());
+    // File pages may read files with script (modules, XMLHttpRequest, fetch) as on the device;
+    // the extension keeps every file read inside the sandbox home and the bundle.
+    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
 
     g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
@@ -346,6 +398,7 @@ class WebKitPage : public WebPage {
     g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
     g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
     g_signal_connect(view_, "notify::uri", G_CALLBACK(onURIChanged), this);
+    g_signal_connect(view_, "user-message-received", G_CALLBACK(onUserMessage), this);
 
     // Shown in a window of the simulated screen's size, so a person or a screenshot sees it.
     CGRect screen = UIScreen::mainScreen().bounds();
@@ -357,7 +410,18 @@ class WebKitPage : public WebPage {
     gtk_widget_show_all(window_);
 
     // The empty first document the headless page has too, so that script runs before any load.
+    blankLoading_ = true;
     webkit_web_view_load_html(view_, "", "about:blank");
+  }
+
+  void applySettings(const Settings& settings) override {
+    if (closed_) return;
+    WebKitSettings* webSettings = webkit_web_view_get_settings(view_);
+    webkit_settings_set_enable_javascript(webSettings, settings.javaScriptEnabled);
+    webkit_settings_set_minimum_font_size(webSettings, static_cast<guint32>(std::clamp(settings.minimumFontSize, 0.0, 1000.0)));
+    webkit_settings_set_javascript_can_open_windows_automatically(webSettings, settings.javaScriptCanOpenWindowsAutomatically);
+    webkit_settings_set_media_playback_allows_inline(webSettings, settings.allowsInlineMediaPlayback);
+    webkit_settings_set_media_playback_requires_user_gesture(webSettings, settings.mediaPlaybackRequiresUserAction);
   }
 
   void close() override {
@@ -377,14 +441,18 @@ class WebKitPage : public WebPage {
     dialogs_.clear();
     if (window_) gtk_widget_destroy(window_);  // also lets go of the view widget
     window_ = nullptr;
-    if (view_) g_object_unref(view_);
+    if (view_) {
+      gLiveViews.erase(view_);
+      g_object_unref(view_);
+    }
     view_ = nullptr;
     if (manager_) g_object_unref(manager_);
     manager_ = nullptr;
   }
 
-  std::uint64_t loadRequest(const NSURLRequestPtr& request, std::optional<std::string>) override {
+  std::uint64_t loadRequest(const NSURLRequestPtr& request, std::optional<std::string> readAccessPath) override {
     if (closed_ || !request || !request->URL()) return 0;
+    confineReads(readAccessPath);
     std::uint64_t id = nextLoadId_++;
     hostLoads_.push_back({id, request});
     WebKitURIRequest* uri = webkit_uri_request_new(request->URL()->absoluteString().c_str());
@@ -393,8 +461,10 @@ class WebKitPage : public WebPage {
     return id;
   }
 
-  std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL, std::optional<std::string>) override {
+  std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL,
+                               std::optional<std::string> readAccessPath) override {
     if (closed_) return 0;
+    confineReads(readAccessPath);
     NSURLPtr url = baseURL ? baseURL : NSURL::URLWithString("about:blank");
     std::uint64_t id = nextLoadId_++;
     hostLoads_.push_back({id, NSURLRequest::requestWithURL(url)});
@@ -569,6 +639,14 @@ class WebKitPage : public WebPage {
     return out;
   }
 
+  // The page's file reads from now on: inside readAccessPath when given ("" reads none), else
+  // anywhere in the sandbox home and the bundle. Sent before the load, so it arrives first.
+  void confineReads(const std::optional<std::string>& readAccessPath) {
+    GVariant* parameters = readAccessPath ? g_variant_new_string(readAccessPath->c_str()) : nullptr;
+    webkit_web_view_send_message_to_page(view_, webkit_user_message_new("harbor-read-access", parameters), nullptr,
+                                         nullptr, nullptr);
+  }
+
   std::weak_ptr<WebKitPage> weak() { return std::static_pointer_cast<WebKitPage>(shared_from_this()); }
 
   template <class F>
@@ -647,7 +725,8 @@ class WebKitPage : public WebPage {
     WebNavigationType navigationType = navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
     bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
 
-    if (!self->everLoaded_ && self->hostLoads_.empty() && uri == "about:blank") {
+    if (self->blankLoading_ && !self->blankDecided_ && uri == "about:blank") {
+      self->blankDecided_ = true;
       webkit_policy_decision_use(decision);  // the empty first document
       return TRUE;
     }
@@ -746,7 +825,10 @@ class WebKitPage : public WebPage {
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitPage* self) {
     switch (event) {
       case WEBKIT_LOAD_STARTED: {
-        if (!self->pending_ && !self->everLoaded_) break;  // the empty first document
+        if (self->blankLoading_ && !self->current_) {
+          const char* uri = webkit_web_view_get_uri(self->view_);
+          if (uri && std::string(uri) == "about:blank") break;  // the empty first document
+        }
         MainLoad load = self->pending_.value_or(MainLoad{self->nextLoadId_++, nullptr});
         self->pending_.reset();
         if (!load.request) {
@@ -779,7 +861,10 @@ class WebKitPage : public WebPage {
         break;
       }
       case WEBKIT_LOAD_FINISHED: {
-        if (!self->current_) break;
+        if (!self->current_) {
+          self->blankLoading_ = false;
+          break;
+        }
         MainLoad done = *self->current_;
         self->current_.reset();
         if (done.failed) break;
@@ -791,6 +876,7 @@ class WebKitPage : public WebPage {
   }
 
   static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error, WebKitPage* self) {
+    if (!self->current_) self->blankLoading_ = false;
     if (!self->current_ || self->current_->failed) return TRUE;
     self->current_->failed = true;
     bool provisional = !self->current_->committed && event != WEBKIT_LOAD_COMMITTED;
@@ -807,6 +893,28 @@ class WebKitPage : public WebPage {
     NSURLPtr url = uri ? NSURL::URLWithString(uri) : nullptr;
     if (!url) return;
     self->report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
+  }
+
+  // From our extension in the page's process: a file read it refused.
+  static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage*) {
+    GVariant* parameters = webkit_user_message_get_parameters(message);
+    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-console") == 0) {
+      // WebKit's own console messages (refused loads, security errors), as console lines.
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
+        const char* level = nullptr;
+        const char* text = nullptr;
+        g_variant_get(parameters, "(&s&s)", &level, &text);
+        NSLog(std::string("console.") + level + ": " + text);
+      }
+      return TRUE;
+    }
+    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-refused-read") != 0) return FALSE;
+    std::string uri = parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING)
+                          ? g_variant_get_string(parameters, nullptr)
+                          : "";
+    NSLog("WebKit: a page may not read " + logExcerpt(uri) +
+          ": pages read files only inside the sandbox home and the application bundle (and the view's read access)");
+    return TRUE;
   }
 
   static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, WebKitPage* self) {
@@ -925,6 +1033,8 @@ class WebKitPage : public WebPage {
   NSURLRequestPtr request_;
   std::uint64_t nextLoadId_ = 1;
   bool everLoaded_ = false;
+  bool blankLoading_ = false;  // the empty first document is still loading
+  bool blankDecided_ = false;
   bool closed_ = false;
   std::unique_ptr<JSContext> scratch_;  // made on first use
 };
@@ -963,6 +1073,12 @@ Result<bool> startWebKit() {
     r.failure = "no display to show pages on (DISPLAY and WAYLAND_DISPLAY are unset)";
     return Failure{*r.failure};
   }
+  auto extension = extensionFolder();
+  if (!extension) {
+    r.failure = "the WebKit extension that keeps pages inside the sandbox (harbor-webkit-extension/harbor_webkit_extension.so) is missing";
+    return Failure{*r.failure};
+  }
+  r.extensionFolder = *extension;
   if (!gtk_init_check(nullptr, nullptr)) {
     std::string which = wayland && *wayland ? std::string("WAYLAND_DISPLAY=") + wayland : std::string("DISPLAY=") + display;
     r.failure = "GTK cannot open the display (" + which + ")";
@@ -970,9 +1086,29 @@ Result<bool> startWebKit() {
   }
   r.started = true;
   // WebKit first: a JavaScriptCore context of the headless kind made before WebKit has set up
-  // its main thread leaves WebKit's views without answers from their processes.
-  sharedContext();
+  // its main thread leaves WebKit's views without answers from their processes. A context that
+  // keeps nothing on disk sets it up; the pages' own is made with the first page, once the
+  // application's storage folder is settled (the storage repair sets the backup default).
+  static WebKitWebContext* starter = [] {
+    WebKitWebsiteDataManager* ephemeral = webkit_website_data_manager_new_ephemeral();
+    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(ephemeral);
+    g_object_unref(ephemeral);
+    return context;
+  }();
+  (void)starter;
   RunLoop::main().setExternalSource(RunLoop::ExternalSource{dispatchGLib, wakeGLib});
+  // Registered before the application exists, so this runs before its own observers.
+  static auto observer = std::make_shared<int>(0);
+  for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationWillTerminateNotification}) {
+    bool terminating = std::string(name) == UIApplicationWillTerminateNotification;
+    NSNotificationCenter::defaultCenter().addObserver(observer, name, nullptr, [terminating](const NSNotification&) {
+      if (gLiveViews.empty()) return;
+      if (terminating)
+        for (WebKitWebView* view : gLiveViews) webkit_web_view_terminate_web_process(view);
+      double until = monotonicSeconds() + kStorageCommitSeconds;
+      while (monotonicSeconds() < until) dispatchGLib(until - monotonicSeconds());
+    });
+  }
   return true;
 }
 

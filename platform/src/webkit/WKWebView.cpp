@@ -169,6 +169,11 @@ void WKWebView::initWithFrame(const CGRect& frame, const std::shared_ptr<WKWebVi
   client_ = std::make_shared<PageClient>(weakSelf<WKWebView>());
   page_ = web::makeWebPage();
   page_->initWithClient(client_, web::WebPage::Configuration{true});
+  const auto& preferences = *configuration_->preferences();
+  page_->applySettings(web::WebPage::Settings{preferences.javaScriptEnabled(), preferences.minimumFontSize(),
+                                              preferences.javaScriptCanOpenWindowsAutomatically(),
+                                              configuration_->allowsInlineMediaPlayback(),
+                                              configuration_->mediaPlaybackRequiresUserAction()});
   configuration_->userContentController()->addWebView(weakSelf<WKWebView>());
   contentControllerDidChange();
 }

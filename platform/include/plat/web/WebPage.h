@@ -108,6 +108,18 @@ class WebPage : public Object {
   };
   using EvaluationCompletion = std::function<void(const Evaluation& evaluation)>;
 
+  // What the views let their owner set that the engine honours (WebKit's settings; the headless
+  // engine has no use for them).
+  struct Settings {
+    bool javaScriptEnabled = true;
+    double minimumFontSize = 0;
+    bool javaScriptCanOpenWindowsAutomatically = false;
+    bool allowsInlineMediaPlayback = false;
+    bool mediaPlaybackRequiresUserAction = true;
+    bool operator==(const Settings&) const = default;
+  };
+  virtual void applySettings(const Settings& settings) {}
+
   // Second creation step: the page starts with an empty, loaded "about:blank" document.
   virtual void initWithClient(const std::shared_ptr<WebPageClient>& client, Configuration configuration) = 0;
   // Stops everything; nothing more is reported.
