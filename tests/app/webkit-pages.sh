@@ -148,7 +148,7 @@ set -- $pixels
 [ "$3" = 255,255,255,255 ] || fail "the page around the swatch shows as $3, not white"
 [ "$4" = 255,255,255,255 ] || fail "the page around the swatch shows as $4, not white"
 # The headless engine draws nothing, and says so.
-run "$work/swatch" --web-backend headless --screenshot "$work/headless.png" --run-seconds 60 --until "swatch: painted"
+run "$work/swatch" --web-backend headless --screenshot "$work/headless.png" --run-seconds 60 --until "Finished load of"
 [ "$status" -eq 0 ] || fail "exit status $status for a screenshot under the headless engine"
 expect "harbor: no screenshot: "
 [ ! -e "$work/headless.png" ] || fail "the headless engine left a screenshot file"
