@@ -103,7 +103,12 @@ class Terminator {
 // started a thread before main with them open (WebKit's allocator does, while the library
 // loads): a signal the system hands to such a thread is passed on to the waiting one by a
 // handler, instead of ending the process. A second signal while the application is still
-// terminating ends the process at once.
+// terminating ends the process at once, when it comes at least kSecondSignalSeconds after the
+// first: signals that arrive together are one request (`timeout` sends its signal to the runner
+// and again to the runner's process group, and a terminal's Ctrl-C may reach it twice so), and
+// ending at once then would skip termination: no backups, and a display torn from under the
+// toolkit.
+constexpr double kSecondSignalSeconds = 2;
 pthread_t gStopSignalWaiter;
 
 void passStopSignalToTheWaiter(int signal) { pthread_kill(gStopSignalWaiter, signal); }
@@ -116,12 +121,16 @@ void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread waiter([signals, terminator] {
     int received = 0;
-    for (int count = 0;; ) {
+    std::optional<std::chrono::steady_clock::time_point> first;
+    for (;;) {
       if (sigwait(&signals, &received) != 0) continue;
-      if (++count > 1) {
+      auto now = std::chrono::steady_clock::now();
+      if (first) {
+        if (now - *first < std::chrono::duration<double>(kSecondSignalSeconds)) continue;
         stopLastResortDisplay();
         std::_Exit(128 + received);
       }
+      first = now;
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
   });

@@ -122,6 +122,8 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   expect "harbor: terminating: --run-seconds 3 elapsed"
   expect "harbor: stopped"
 
+  # SIGTERM through `timeout`, which sends it to harbor and again to its process group (WebKit's
+  # processes included): one request, and termination runs.
   newlog
   timeout -s KILL 90 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" "$work/spin" 2>"$log" &
   pid=$!
@@ -131,6 +133,23 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   status=$?
   [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM to an endless page under $engine"
   expect "harbor: terminating: received SIGTERM"
+  expect "harbor: stopped"
+
+  # A second SIGTERM right behind the first is the same request, not a demand to end at once.
+  newlog
+  "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" "$work/spin" 2>"$log" &
+  pid=$!
+  # Bounded: killed after 90 s; the watch ends with harbor.
+  (n=0; while kill -0 "$pid" 2>/dev/null; do
+     n=$((n + 1)); [ "$n" -le 900 ] || { kill -KILL "$pid"; break; }; sleep 0.1
+   done) >/dev/null 2>&1 &
+  wait_for "$pid" "spin: spinning"
+  kill -TERM "$pid"
+  wait_for "$pid" "harbor: terminating: received SIGTERM"
+  kill -TERM "$pid" 2>/dev/null
+  wait "$pid"
+  status=$?
+  [ "$status" -eq 0 ] || fail "exit status $status after two SIGTERMs together under $engine"
   expect "harbor: stopped"
 done
 
