@@ -625,6 +625,15 @@ class WebKitPage : public WebPage {
     bool committed = false;
     bool failed = false;
   };
+  struct HeldDecision {
+    explicit HeldDecision(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
+    ~HeldDecision() {
+      if (!answered) webkit_policy_decision_ignore(decision);
+      g_object_unref(decision);
+    }
+    WebKitPolicyDecision* decision;
+    bool answered = false;
+  };
   struct Waiting {
     bool done = false;
     Evaluation evaluation;
@@ -771,21 +780,19 @@ class WebKitPage : public WebPage {
     navigation.mainFrame = mainFrame;
     navigation.loadIdentifier = mainFrame ? (host ? host->id : self->nextLoadId_++) : 0;
 
-    g_object_ref(decision);
+    // Held until answered; a decision nobody answers (the page went first) is ignored.
+    auto held = std::make_shared<HeldDecision>(decision);
     auto weakPage = self->weak();
-    self->report([decision, navigation, weakPage, newWindow, url](WebPageClient& client) {
-      auto answered = std::make_shared<bool>(false);
-      client.webPageDecidePolicy(navigation, [decision, navigation, weakPage, newWindow, url, answered](bool allow) {
-        if (*answered) return;
-        *answered = true;
+    self->report([held, navigation, weakPage, newWindow, url](WebPageClient& client) {
+      client.webPageDecidePolicy(navigation, [held, navigation, weakPage, newWindow, url](bool allow) {
+        if (held->answered) return;
+        held->answered = true;
         auto page = weakPage.lock();
         if (!page || page->closed_) {
-          webkit_policy_decision_ignore(decision);
-          g_object_unref(decision);
+          webkit_policy_decision_ignore(held->decision);
           return;
         }
-        page->decided(decision, navigation, allow, newWindow, url);
-        g_object_unref(decision);
+        page->decided(held->decision, navigation, allow, newWindow, url);
       });
     });
     return TRUE;
