@@ -246,6 +246,7 @@ bool sameDocument(const NSURLPtr& a, const NSURLPtr& b) {
 struct Runtime {
   bool started = false;
   std::string extensionFolder;
+  std::string contextFolder;  // the storage folder of context
   std::optional<std::string> failure;
   WebKitWebContext* context = nullptr;
 };
@@ -330,10 +331,14 @@ std::optional<std::string> extensionFolder() {
   return std::nullopt;
 }
 
+// The web context of the pages made from now on. A new one when the storage folder has changed
+// since (another home, or the backup default switched): views keep the context they began with.
 WebKitWebContext* sharedContext() {
   Runtime& r = runtime();
-  if (r.context) return r.context;
   std::string data = webKitDataFolder();
+  if (r.context && r.contextFolder == data) return r.context;
+  if (r.context) g_object_unref(r.context);
+  r.contextFolder = data;
   auto library = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
   std::string cache = stringByAppendingPathComponent(library.empty() ? NSHomeDirectory() + "/Library/Caches" : library.front(), "WebKit");
   WebKitWebsiteDataManager* manager = webkit_website_data_manager_new("base-data-directory", data.c_str(),
@@ -353,6 +358,19 @@ WebKitWebContext* sharedContext() {
 }
 
 // ---- The page ----------------------------------------------------------------------------------
+
+std::size_t gViewsAlive = 0;
+
+// A new web view of ours (owned: its floating reference sunk), counted until it is finalized.
+// Nothing else is made here: what WebKit sets up for each view it keeps inside itself.
+WebKitWebView* makeWebKitView(WebKitWebContext* context, WebKitUserContentManager* manager) {
+  auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
+                                            manager, nullptr));
+  g_object_ref_sink(view);
+  ++gViewsAlive;
+  g_object_weak_ref(G_OBJECT(view), [](gpointer, GObject*) { --gViewsAlive; }, nullptr);
+  return view;
+}
 
 class WebKitPage;
 
@@ -378,9 +396,7 @@ class WebKitPage : public WebPage {
 
     WebKitWebContext* context = sharedContext();
     updateReadableRoots();  // the home and bundle of now, for the process this view starts
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
-                                         manager_, nullptr));
-    g_object_ref_sink(view_);
+    view_ = makeWebKitView(context, manager_);
     gLiveViews.insert(view_);
     WebKitSettings* settings = webkit_web_view_get_settings(view_);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
@@ -1052,6 +1068,8 @@ std::string webKitDataFolder() { return localStorageFolder(); }
 
 void setSyncEvaluationSecondsForTesting(double seconds) { gSyncEvaluationSeconds = seconds; }
 
+std::size_t webKitViewsAliveForTesting() { return gViewsAlive; }
+
 bool turnMainLoopUntil(const std::function<bool()>& done, double seconds) {
   if (!runtime().started) {
     double deadline = monotonicSeconds() + seconds;
@@ -1100,6 +1118,11 @@ Result<bool> startWebKit() {
     WebKitWebsiteDataManager* ephemeral = webkit_website_data_manager_new_ephemeral();
     WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(ephemeral);
     g_object_unref(ephemeral);
+    // The first view sets up what WebKit keeps for every view of the process; made here, so it
+    // is part of starting WebKit (no page, no process).
+    GtkWidget* first = webkit_web_view_new_with_context(context);
+    g_object_ref_sink(first);
+    g_object_unref(first);
     return context;
   }();
   (void)starter;

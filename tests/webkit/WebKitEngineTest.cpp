@@ -1,10 +1,12 @@
 // The WebKit page engine in process, on a virtual display of the test's own (Xvfb): what the
 // runner's process tests cannot see. The synchronous evaluation a UIWebView makes must answer,
-// also across a page dialog answered on a later turn, and give up on a page that runs away; and
-// WebKit's web storage for file pages must land where the storage backup copies it.
+// also across a page dialog answered on a later turn, and give up on a page that runs away;
+// WebKit's web storage for file pages must land where the storage backup copies it; and pages
+// read no file outside the sandbox home, the bundle and a WKWebView's read-access folder.
 //
 // WebKit is started once per process (a test program run whole shares one virtual display).
-// Skipped, with the reason, where Xvfb is not installed.
+// Skipped, with the reason, where Xvfb is not installed. Under the sanitizers this program runs
+// with tests/lsan-webkit.supp (the toolkit's own memory).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -115,6 +117,9 @@ class WebKitEngineTest : public plat::testing::SandboxTest {
   }
   void TearDown() override {
     view_.reset();
+    // Every view of the test is let go of with its page (the sanitizers' leak check does not see
+    // it: what WebKit makes for a view is suppressed there).
+    if (!IsSkipped()) EXPECT_EQ(plat::web::webKitViewsAliveForTesting(), 0u) << "a web view outlived its page";
     plat::web::setBackend(plat::web::Backend::Headless);
     plat::web::setSyncEvaluationSecondsForTesting(plat::web::WebPage::kSyncEvaluationSeconds);
     plat::JSContext::resetStopAllScripts();
