@@ -891,6 +891,7 @@ class WebKitPage : public WebPage {
         MainLoad done = *self->current_;
         self->current_.reset();
         if (done.failed) break;
+        self->crashesSinceFinish_ = 0;
         WebLoad load{done.id, true, done.request};
         self->report([load](WebPageClient& c) { c.webPageDidFinishLoad(load); });
         break;
@@ -1035,6 +1036,11 @@ class WebKitPage : public WebPage {
       return;
     }
     if (JSContext::scriptsStopped()) return;
+    // A page that ends its process as it loads would be reloaded for ever.
+    if (++self->crashesSinceFinish_ > kMaxReloadsAfterCrashes) {
+      NSLog(std::string("WebKit: the page's content process ") + why + " again; the page is not reloaded any more");
+      return;
+    }
     NSLog(std::string("WebKit: the page's content process ") + why + "; reloading the page");
     RunLoop::main().post([weak = self->weak()] {
       if (auto page = weak.lock(); page && !page->closed_) page->reload();
@@ -1056,6 +1062,8 @@ class WebKitPage : public WebPage {
   NSURLRequestPtr request_;
   std::uint64_t nextLoadId_ = 1;
   bool everLoaded_ = false;
+  static constexpr int kMaxReloadsAfterCrashes = 3;
+  int crashesSinceFinish_ = 0;
   bool blankLoading_ = false;  // the empty first document is still loading
   bool blankDecided_ = false;
   bool closed_ = false;
