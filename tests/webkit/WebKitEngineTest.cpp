@@ -19,7 +19,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURL.h"
@@ -249,6 +251,34 @@ TEST_F(WebKitEngineTest, PagesReadFilesOnlyInsideTheSandboxAndTheReadAccessFolde
   auto results = wk->page()->evaluate("results");
   ASSERT_TRUE(results);
   EXPECT_EQ(results->toString(), "bundle data|refused|refused|refused|refused");
+}
+
+// When the page's content process dies, the engine says so and the page comes back (reloaded,
+// its script state fresh); nothing waits on the dead process.
+TEST_F(WebKitEngineTest, APageWhoseProcessDiesIsReloaded) {
+  loadPage("index.html", "<!doctype html><title>ready</title><body><script>var n = 1;</script></body>");
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("window.marker = 'before'; n"), "1");
+  // Our process's web content processes (this test has one page).
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string stat = readFile(entry.path() / "stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.find("(WebKitWebProces") == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == ::getpid() && state != "Z") children.push_back(std::stoi(entry.path().filename().string()));
+  }
+  ASSERT_FALSE(children.empty()) << "no web content process of ours";
+  log_->clear();
+  for (pid_t child : children) ::kill(child, SIGKILL);
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return log_->contains("WebKit: the page's content process crashed; reloading the page"); }, kPatience))
+      << "the engine did not notice";
+  EXPECT_TRUE(plat::web::turnMainLoopUntil(
+      [&] { return view_->stringByEvaluatingJavaScriptFromString("typeof window.marker + ' ' + n") == "undefined 1"; },
+      kPatience))
+      << "the page was not reloaded";
 }
 
 }  // namespace
