@@ -253,6 +253,33 @@ TEST_F(WebKitEngineTest, PagesReadFilesOnlyInsideTheSandboxAndTheReadAccessFolde
   EXPECT_EQ(results->toString(), "bundle data|refused|refused|refused|refused");
 }
 
+// The view's first load is reported whole (start, then finish) however soon after the view's
+// creation it comes (rounds of growing delay): the view's empty first document is still loading then, and must not take
+// the load's reports.
+TEST_F(WebKitEngineTest, TheFirstLoadOfANewViewIsReportedWhole) {
+  struct Recorder : plat::UIWebViewDelegate {
+    int started = 0, finished = 0, failed = 0;
+    void webViewDidStartLoad(plat::UIWebView&) override { ++started; }
+    void webViewDidFinishLoad(plat::UIWebView&) override { ++finished; }
+    void webViewDidFailLoadWithError(plat::UIWebView&, const plat::NSError&) override { ++failed; }
+  };
+  writeFile(inBundle("page.html"), "<!doctype html><title>ready</title><body>page</body>");
+  for (int round = 0; round < 10; ++round) {
+    auto recorder = std::make_shared<Recorder>();
+    auto view = std::make_shared<plat::UIWebView>();
+    view->init();
+    view->setDelegate(recorder);
+    // The empty first document has got further each round when the load comes.
+    plat::web::turnMainLoopUntil([] { return false; }, round * 0.01);
+    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle("page.html"))));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return recorder->finished + recorder->failed > 0; }, kPatience))
+        << "round " << round << ": no finish reported (" << recorder->started << " starts)";
+    EXPECT_EQ(recorder->started, 1) << "round " << round;
+    EXPECT_EQ(recorder->finished, 1) << "round " << round;
+    EXPECT_EQ(recorder->failed, 0) << "round " << round;
+  }
+}
+
 // When the page's content process dies, the engine says so and the page comes back (reloaded,
 // its script state fresh); nothing waits on the dead process.
 TEST_F(WebKitEngineTest, APageWhoseProcessDiesIsReloaded) {

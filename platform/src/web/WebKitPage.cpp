@@ -104,6 +104,49 @@ constexpr char kPageScript[] = R"JS((function () {
     if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
     return setAttribute.apply(this, arguments);
   };
+  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
+  function announceIn(node) {
+    try {
+      if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
+      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
+      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
+      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
+    } catch (e) {}
+  }
+  var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
+  function announceMarkup(markup) {
+    try {
+      if (!parseInto || String(markup).toLowerCase().indexOf('<iframe') < 0) return;
+      var template = document.createElement('template');  // its content loads nothing
+      parseInto.set.call(template, markup);
+      announceIn(template.content);
+    } catch (e) {}
+  }
+  [[Node.prototype, ['appendChild', 'insertBefore', 'replaceChild']],
+   [Element.prototype, ['append', 'prepend', 'before', 'after', 'replaceWith', 'replaceChildren']],
+   [DocumentFragment.prototype, ['append', 'prepend', 'replaceChildren']]].forEach(function (entry) {
+    entry[1].forEach(function (name) {
+      var original = entry[0][name];
+      if (typeof original !== 'function') return;
+      entry[0][name] = function () {
+        for (var i = 0; i < arguments.length; ++i) announceIn(arguments[i]);
+        return original.apply(this, arguments);
+      };
+    });
+  });
+  ['innerHTML', 'outerHTML'].forEach(function (name) {
+    var property = Object.getOwnPropertyDescriptor(Element.prototype, name);
+    if (!property || !property.set) return;
+    Object.defineProperty(Element.prototype, name, {
+      configurable: true, enumerable: property.enumerable, get: property.get,
+      set: function (value) { announceMarkup(value); return property.set.call(this, value); }
+    });
+  });
+  var insertAdjacentHTML = Element.prototype.insertAdjacentHTML;
+  Element.prototype.insertAdjacentHTML = function (where, markup) {
+    announceMarkup(markup);
+    return insertAdjacentHTML.apply(this, arguments);
+  };
 })();)JS";
 
 // ---- The run loop and GLib -------------------------------------------------------------------
@@ -848,10 +891,10 @@ class WebKitPage : public WebPage {
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitPage* self) {
     switch (event) {
       case WEBKIT_LOAD_STARTED: {
-        if (self->blankLoading_ && !self->current_) {
-          const char* uri = webkit_web_view_get_uri(self->view_);
-          if (uri && std::string(uri) == "about:blank") break;  // the empty first document
-        }
+        // A load we allowed starts; without one, while the empty first document loads, it is
+        // that document (the view's URI may still read "about:blank" as the next load starts).
+        if (!self->pending_ && self->blankLoading_ && !self->current_) break;
+        self->blankLoading_ = false;
         MainLoad load = self->pending_.value_or(MainLoad{self->nextLoadId_++, nullptr});
         self->pending_.reset();
         if (!load.request) {
