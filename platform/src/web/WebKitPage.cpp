@@ -104,6 +104,49 @@ constexpr char kPageScript[] = R"JS((function () {
     if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
     return setAttribute.apply(this, arguments);
   };
+  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
+  function announceIn(node) {
+    try {
+      if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
+      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
+      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
+      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
+    } catch (e) {}
+  }
+  var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
+  function announceMarkup(markup) {
+    try {
+      if (!parseInto || String(markup).toLowerCase().indexOf('<iframe') < 0) return;
+      var template = document.createElement('template');  // its content loads nothing
+      parseInto.set.call(template, markup);
+      announceIn(template.content);
+    } catch (e) {}
+  }
+  [[Node.prototype, ['appendChild', 'insertBefore', 'replaceChild']],
+   [Element.prototype, ['append', 'prepend', 'before', 'after', 'replaceWith', 'replaceChildren']],
+   [DocumentFragment.prototype, ['append', 'prepend', 'replaceChildren']]].forEach(function (entry) {
+    entry[1].forEach(function (name) {
+      var original = entry[0][name];
+      if (typeof original !== 'function') return;
+      entry[0][name] = function () {
+        for (var i = 0; i < arguments.length; ++i) announceIn(arguments[i]);
+        return original.apply(this, arguments);
+      };
+    });
+  });
+  ['innerHTML', 'outerHTML'].forEach(function (name) {
+    var property = Object.getOwnPropertyDescriptor(Element.prototype, name);
+    if (!property || !property.set) return;
+    Object.defineProperty(Element.prototype, name, {
+      configurable: true, enumerable: property.enumerable, get: property.get,
+      set: function (value) { announceMarkup(value); return property.set.call(this, value); }
+    });
+  });
+  var insertAdjacentHTML = Element.prototype.insertAdjacentHTML;
+  Element.prototype.insertAdjacentHTML = function (where, markup) {
+    announceMarkup(markup);
+    return insertAdjacentHTML.apply(this, arguments);
+  };
 })();)JS";
 
 // ---- The run loop and GLib -------------------------------------------------------------------
@@ -246,6 +289,7 @@ bool sameDocument(const NSURLPtr& a, const NSURLPtr& b) {
 struct Runtime {
   bool started = false;
   std::string extensionFolder;
+  std::string contextFolder;  // the storage folder of context
   std::optional<std::string> failure;
   WebKitWebContext* context = nullptr;
 };
@@ -330,10 +374,14 @@ std::optional<std::string> extensionFolder() {
   return std::nullopt;
 }
 
+// The web context of the pages made from now on. A new one when the storage folder has changed
+// since (another home, or the backup default switched): views keep the context they began with.
 WebKitWebContext* sharedContext() {
   Runtime& r = runtime();
-  if (r.context) return r.context;
   std::string data = webKitDataFolder();
+  if (r.context && r.contextFolder == data) return r.context;
+  if (r.context) g_object_unref(r.context);
+  r.contextFolder = data;
   auto library = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
   std::string cache = stringByAppendingPathComponent(library.empty() ? NSHomeDirectory() + "/Library/Caches" : library.front(), "WebKit");
   WebKitWebsiteDataManager* manager = webkit_website_data_manager_new("base-data-directory", data.c_str(),
@@ -353,6 +401,19 @@ WebKitWebContext* sharedContext() {
 }
 
 // ---- The page ----------------------------------------------------------------------------------
+
+std::size_t gViewsAlive = 0;
+
+// A new web view of ours (owned: its floating reference sunk), counted until it is finalized.
+// Nothing else is made here: what WebKit sets up for each view it keeps inside itself.
+WebKitWebView* makeWebKitView(WebKitWebContext* context, WebKitUserContentManager* manager) {
+  auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
+                                            manager, nullptr));
+  g_object_ref_sink(view);
+  ++gViewsAlive;
+  g_object_weak_ref(G_OBJECT(view), [](gpointer, GObject*) { --gViewsAlive; }, nullptr);
+  return view;
+}
 
 class WebKitPage;
 
@@ -378,9 +439,7 @@ class WebKitPage : public WebPage {
 
     WebKitWebContext* context = sharedContext();
     updateReadableRoots();  // the home and bundle of now, for the process this view starts
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
-                                         manager_, nullptr));
-    g_object_ref_sink(view_);
+    view_ = makeWebKitView(context, manager_);
     gLiveViews.insert(view_);
     WebKitSettings* settings = webkit_web_view_get_settings(view_);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
@@ -625,6 +684,15 @@ class WebKitPage : public WebPage {
     bool committed = false;
     bool failed = false;
   };
+  struct HeldDecision {
+    explicit HeldDecision(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
+    ~HeldDecision() {
+      if (!answered) webkit_policy_decision_ignore(decision);
+      g_object_unref(decision);
+    }
+    WebKitPolicyDecision* decision;
+    bool answered = false;
+  };
   struct Waiting {
     bool done = false;
     Evaluation evaluation;
@@ -771,21 +839,19 @@ class WebKitPage : public WebPage {
     navigation.mainFrame = mainFrame;
     navigation.loadIdentifier = mainFrame ? (host ? host->id : self->nextLoadId_++) : 0;
 
-    g_object_ref(decision);
+    // Held until answered; a decision nobody answers (the page went first) is ignored.
+    auto held = std::make_shared<HeldDecision>(decision);
     auto weakPage = self->weak();
-    self->report([decision, navigation, weakPage, newWindow, url](WebPageClient& client) {
-      auto answered = std::make_shared<bool>(false);
-      client.webPageDecidePolicy(navigation, [decision, navigation, weakPage, newWindow, url, answered](bool allow) {
-        if (*answered) return;
-        *answered = true;
+    self->report([held, navigation, weakPage, newWindow, url](WebPageClient& client) {
+      client.webPageDecidePolicy(navigation, [held, navigation, weakPage, newWindow, url](bool allow) {
+        if (held->answered) return;
+        held->answered = true;
         auto page = weakPage.lock();
         if (!page || page->closed_) {
-          webkit_policy_decision_ignore(decision);
-          g_object_unref(decision);
+          webkit_policy_decision_ignore(held->decision);
           return;
         }
-        page->decided(decision, navigation, allow, newWindow, url);
-        g_object_unref(decision);
+        page->decided(held->decision, navigation, allow, newWindow, url);
       });
     });
     return TRUE;
@@ -825,10 +891,10 @@ class WebKitPage : public WebPage {
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitPage* self) {
     switch (event) {
       case WEBKIT_LOAD_STARTED: {
-        if (self->blankLoading_ && !self->current_) {
-          const char* uri = webkit_web_view_get_uri(self->view_);
-          if (uri && std::string(uri) == "about:blank") break;  // the empty first document
-        }
+        // A load we allowed starts; without one, while the empty first document loads, it is
+        // that document (the view's URI may still read "about:blank" as the next load starts).
+        if (!self->pending_ && self->blankLoading_ && !self->current_) break;
+        self->blankLoading_ = false;
         MainLoad load = self->pending_.value_or(MainLoad{self->nextLoadId_++, nullptr});
         self->pending_.reset();
         if (!load.request) {
@@ -868,6 +934,7 @@ class WebKitPage : public WebPage {
         MainLoad done = *self->current_;
         self->current_.reset();
         if (done.failed) break;
+        self->crashesSinceFinish_ = 0;
         WebLoad load{done.id, true, done.request};
         self->report([load](WebPageClient& c) { c.webPageDidFinishLoad(load); });
         break;
@@ -1012,6 +1079,11 @@ class WebKitPage : public WebPage {
       return;
     }
     if (JSContext::scriptsStopped()) return;
+    // A page that ends its process as it loads would be reloaded for ever.
+    if (++self->crashesSinceFinish_ > kMaxReloadsAfterCrashes) {
+      NSLog(std::string("WebKit: the page's content process ") + why + " again; the page is not reloaded any more");
+      return;
+    }
     NSLog(std::string("WebKit: the page's content process ") + why + "; reloading the page");
     RunLoop::main().post([weak = self->weak()] {
       if (auto page = weak.lock(); page && !page->closed_) page->reload();
@@ -1033,6 +1105,8 @@ class WebKitPage : public WebPage {
   NSURLRequestPtr request_;
   std::uint64_t nextLoadId_ = 1;
   bool everLoaded_ = false;
+  static constexpr int kMaxReloadsAfterCrashes = 3;
+  int crashesSinceFinish_ = 0;
   bool blankLoading_ = false;  // the empty first document is still loading
   bool blankDecided_ = false;
   bool closed_ = false;
@@ -1044,6 +1118,8 @@ class WebKitPage : public WebPage {
 std::string webKitDataFolder() { return localStorageFolder(); }
 
 void setSyncEvaluationSecondsForTesting(double seconds) { gSyncEvaluationSeconds = seconds; }
+
+std::size_t webKitViewsAliveForTesting() { return gViewsAlive; }
 
 bool turnMainLoopUntil(const std::function<bool()>& done, double seconds) {
   if (!runtime().started) {
@@ -1093,6 +1169,11 @@ Result<bool> startWebKit() {
     WebKitWebsiteDataManager* ephemeral = webkit_website_data_manager_new_ephemeral();
     WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(ephemeral);
     g_object_unref(ephemeral);
+    // The first view sets up what WebKit keeps for every view of the process; made here, so it
+    // is part of starting WebKit (no page, no process).
+    GtkWidget* first = webkit_web_view_new_with_context(context);
+    g_object_ref_sink(first);
+    g_object_unref(first);
     return context;
   }();
   (void)starter;

@@ -194,5 +194,7 @@ bool turnMainLoopUntil(const std::function<bool()>& done, double seconds);
 // Test surface: the bound of the WebKit engine's synchronous evaluation
 // (WebPage::kSyncEvaluationSeconds until set).
 void setSyncEvaluationSecondsForTesting(double seconds);
+// Test surface: how many of the WebKit engine's web views exist (made and not yet finalized).
+std::size_t webKitViewsAliveForTesting();
 
 }  // namespace plat::web

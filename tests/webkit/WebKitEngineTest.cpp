@@ -1,10 +1,12 @@
 // The WebKit page engine in process, on a virtual display of the test's own (Xvfb): what the
 // runner's process tests cannot see. The synchronous evaluation a UIWebView makes must answer,
-// also across a page dialog answered on a later turn, and give up on a page that runs away; and
-// WebKit's web storage for file pages must land where the storage backup copies it.
+// also across a page dialog answered on a later turn, and give up on a page that runs away;
+// WebKit's web storage for file pages must land where the storage backup copies it; and pages
+// read no file outside the sandbox home, the bundle and a WKWebView's read-access folder.
 //
 // WebKit is started once per process (a test program run whole shares one virtual display).
-// Skipped, with the reason, where Xvfb is not installed.
+// Skipped, with the reason, where Xvfb is not installed. Under the sanitizers this program runs
+// with tests/lsan-webkit.supp (the toolkit's own memory).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,7 +19,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURL.h"
@@ -115,6 +119,9 @@ class WebKitEngineTest : public plat::testing::SandboxTest {
   }
   void TearDown() override {
     view_.reset();
+    // Every view of the test is let go of with its page (the sanitizers' leak check does not see
+    // it: what WebKit makes for a view is suppressed there).
+    if (!IsSkipped()) EXPECT_EQ(plat::web::webKitViewsAliveForTesting(), 0u) << "a web view outlived its page";
     plat::web::setBackend(plat::web::Backend::Headless);
     plat::web::setSyncEvaluationSecondsForTesting(plat::web::WebPage::kSyncEvaluationSeconds);
     plat::JSContext::resetStopAllScripts();
@@ -244,6 +251,61 @@ TEST_F(WebKitEngineTest, PagesReadFilesOnlyInsideTheSandboxAndTheReadAccessFolde
   auto results = wk->page()->evaluate("results");
   ASSERT_TRUE(results);
   EXPECT_EQ(results->toString(), "bundle data|refused|refused|refused|refused");
+}
+
+// The view's first load is reported whole (start, then finish) however soon after the view's
+// creation it comes (rounds of growing delay): the view's empty first document is still loading then, and must not take
+// the load's reports.
+TEST_F(WebKitEngineTest, TheFirstLoadOfANewViewIsReportedWhole) {
+  struct Recorder : plat::UIWebViewDelegate {
+    int started = 0, finished = 0, failed = 0;
+    void webViewDidStartLoad(plat::UIWebView&) override { ++started; }
+    void webViewDidFinishLoad(plat::UIWebView&) override { ++finished; }
+    void webViewDidFailLoadWithError(plat::UIWebView&, const plat::NSError&) override { ++failed; }
+  };
+  writeFile(inBundle("page.html"), "<!doctype html><title>ready</title><body>page</body>");
+  for (int round = 0; round < 10; ++round) {
+    auto recorder = std::make_shared<Recorder>();
+    auto view = std::make_shared<plat::UIWebView>();
+    view->init();
+    view->setDelegate(recorder);
+    // The empty first document has got further each round when the load comes.
+    plat::web::turnMainLoopUntil([] { return false; }, round * 0.01);
+    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle("page.html"))));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return recorder->finished + recorder->failed > 0; }, kPatience))
+        << "round " << round << ": no finish reported (" << recorder->started << " starts)";
+    EXPECT_EQ(recorder->started, 1) << "round " << round;
+    EXPECT_EQ(recorder->finished, 1) << "round " << round;
+    EXPECT_EQ(recorder->failed, 0) << "round " << round;
+  }
+}
+
+// When the page's content process dies, the engine says so and the page comes back (reloaded,
+// its script state fresh); nothing waits on the dead process.
+TEST_F(WebKitEngineTest, APageWhoseProcessDiesIsReloaded) {
+  loadPage("index.html", "<!doctype html><title>ready</title><body><script>var n = 1;</script></body>");
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("window.marker = 'before'; n"), "1");
+  // Our process's web content processes (this test has one page).
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string stat = readFile(entry.path() / "stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.find("(WebKitWebProces") == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == ::getpid() && state != "Z") children.push_back(std::stoi(entry.path().filename().string()));
+  }
+  ASSERT_FALSE(children.empty()) << "no web content process of ours";
+  log_->clear();
+  for (pid_t child : children) ::kill(child, SIGKILL);
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return log_->contains("WebKit: the page's content process crashed; reloading the page"); }, kPatience))
+      << "the engine did not notice";
+  EXPECT_TRUE(plat::web::turnMainLoopUntil(
+      [&] { return view_->stringByEvaluatingJavaScriptFromString("typeof window.marker + ' ' + n") == "undefined 1"; },
+      kPatience))
+      << "the page was not reloaded";
 }
 
 }  // namespace
