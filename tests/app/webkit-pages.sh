@@ -197,6 +197,27 @@ until gone "$server"; do
   sleep 0.1
 done
 
+# With a display of the session's, the page shows there and no private one is started.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 640x960x24 3>"$work/display-number" >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+tries=0
+until [ -s "$work/display-number" ]; do
+  tries=$((tries + 1))
+  [ "$tries" -le 300 ] || { kill "$xvfb"; fail "the session's display did not start"; }
+  sleep 0.1
+done
+export DISPLAY=":$(cat "$work/display-number")"
+run "$work/swatch" --screenshot "$work/session.png" --run-seconds 60 --until "swatch: painted"
+unset DISPLAY
+kill "$xvfb"
+wait "$xvfb" 2>/dev/null
+[ "$status" -eq 0 ] || fail "exit status $status on the session's display"
+if grep -qF "harbor: private display" "$log"; then fail "a private display was started beside the session's"; fi
+expect "harbor: screenshot written to $work/session.png"
+pixels=$("$pngpixel" "$work/session.png" 0.5 0.5) || fail "the screenshot is no PNG"
+set -- $pixels
+[ "$2" = 230,40,90,255 ] || fail "the swatch shows as $2 on the session's display"
+
 # No Xvfb: a refusal that says why and names the headless engine; nothing is left running.
 newlog
 timeout -s KILL 60 env PATH=/nonexistent "$harbor" --home "$work/home.$runs" --web-backend webkit "$work/swatch" 2>"$log"
