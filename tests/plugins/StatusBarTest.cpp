@@ -158,11 +158,17 @@ TEST_F(StatusBar, ColoursByHexAndByNameFromAFixedTable) {
       {"backgroundColorByHexString", Value("#FFF"), orange},                  // too short: nothing
       {"backgroundColorByHexString", Value("00FF000"), orange},               // no "#": nothing
       {"backgroundColorByHexString", Value("#FF000080"), plat::UIColor{0, 0, 128 / 255.0, 1}},  // last six
+      // Four characters, though seven bytes in UTF-8: too short, nothing.
+      {"backgroundColorByHexString", Value("#\xC3\xA9\xC3\xA9\xC3\xA9"), plat::UIColor{0, 0, 128 / 255.0, 1}},
       {"backgroundColorByHexString", Value(12), plat::UIColor{0, 0, 0, 1}},  // not a string: black
       {"backgroundColorByHexString", Value("#00ff00zz"), plat::UIColor{0, 1, 0, 1}},
       {"backgroundColorByName", Value("red"), plat::UIColor{1, 0, 0, 1}},
       {"backgroundColorByName", Value("removeFromSuperview"), plat::UIColor{1, 0, 0, 1}},  // no such colour
       {"backgroundColorByName", Value("clear"), plat::UIColor{0, 0, 0, 0}},
+      {"backgroundColorByName", Value("lightText"), plat::UIColor{1, 1, 1, 0.6}},
+      {"backgroundColorByName", Value("darkText"), plat::UIColor{0, 0, 0, 1}},
+      {"backgroundColorByName", Value("groupTableViewBackground"), plat::UIColor{239 / 255.0, 239 / 255.0, 244 / 255.0, 1}},
+      {"backgroundColorByName", Value("orange"), plat::UIColor{1, 0.5, 0, 1}},
       {"backgroundColorByName", Value(), plat::UIColor{0, 0, 0, 1}},  // not a string: black
   };
   for (const auto& c : cases) {
