@@ -278,9 +278,20 @@ plat::ObjectPtr HBRViewController::newHarborViewWithFrame(const plat::CGRect& fr
     refusal = "it cannot start on " + system;
   else if (!engine->canLoadRequest(plat::NSURLRequest::requestWithURL(appUrl())))
     refusal = "it cannot load the start page on " + system;
+  // The registry's name for the engine: the one asked for, so that the stand-in answers where the
+  // asked-for engine would have.
+  std::string registeredName = className;
   if (refusal) {
     plat::NSLogf("The web view engine %s cannot be used (%s); %s stands in.", plat::logEscaped(className).c_str(),
                  refusal->c_str(), kHBRDefaultWebViewEngine);
+    // Except where a plugin holds that name (the class is some other plugin, or config.xml maps a
+    // service to it): under its name the engine would hide that plugin from every call.
+    bool heldByAPlugin = (object && !engine) || namesAPluginClass(className);
+    if (heldByAPlugin && className != kHBRDefaultWebViewEngine) {
+      registeredName = kHBRDefaultWebViewEngine;
+      plat::NSLogf("The stand-in web view engine is registered as %s, not as %s, which names a plugin.",
+                   kHBRDefaultWebViewEngine, plat::logEscaped(className).c_str());
+    }
     object = plat::ClassRegistry::shared().create(kHBRDefaultWebViewEngine);
     engine = std::dynamic_pointer_cast<HBRWebViewEngineProtocol>(object);
     if (engine) engine->initWithFrame(frame);
@@ -288,9 +299,14 @@ plat::ObjectPtr HBRViewController::newHarborViewWithFrame(const plat::CGRect& fr
   webViewEngine_ = engine;
   if (!engine) return nullptr;
 
-  // Registered under the name that was asked for, also when the fallback stands in for it.
-  if (auto plugin = std::dynamic_pointer_cast<HBRPlugin>(object)) registerPluginWithClassName(plugin, className);
+  if (auto plugin = std::dynamic_pointer_cast<HBRPlugin>(object)) registerPluginWithClassName(plugin, registeredName);
   return engine->engineWebView();
+}
+
+bool HBRViewController::namesAPluginClass(const std::string& className) const {
+  for (const auto& [service, mapped] : pluginsMap_)
+    if (mapped.isString() && mapped.asString() == className) return true;
+  return false;
 }
 
 void HBRViewController::createHarborView() {

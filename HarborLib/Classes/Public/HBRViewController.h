@@ -189,6 +189,8 @@ class HBRViewController : public plat::UIViewController,
 
  private:
   void initOnce();
+  // Whether config.xml maps a service to the class name.
+  bool namesAPluginClass(const std::string& className) const;
   void loadStartPage(const plat::NSURLPtr& url);
   void fireDocumentEvent(const std::string& script, bool scheduledOnRunLoop);
   void observe(const char* name, void (HBRViewController::*handler)(const plat::NSNotification&));
