@@ -158,6 +158,20 @@ std::string escaped(const std::string& text, bool forQuotes) {
 
 std::string quoted(const std::optional<std::string>& text) { return text ? "'" + escaped(*text, true) + "'" : "-"; }
 
+// A page's text in a dialog's log line: its start only, as other page text is cut in the log,
+// so that a page's long or many dialogs cannot fill the log. The dialog itself shows it whole.
+std::string excerpt(const std::string& text, bool forQuotes) {
+  std::string out = plat::logExcerpt(text);
+  if (!forQuotes) return out;
+  std::string quotedOut;
+  for (char c : out) quotedOut += c == '\'' ? std::string("\\'") : std::string(1, c);
+  return quotedOut;
+}
+
+std::string quotedExcerpt(const std::optional<std::string>& text) {
+  return text ? "'" + excerpt(*text, true) + "'" : "-";
+}
+
 }  // namespace
 
 plat::UIDriver::AutoAnswer dialogAnswer(const Options& options) {
@@ -169,12 +183,12 @@ plat::UIDriver::AutoAnswer dialogAnswer(const Options& options) {
 
 std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver::AutoAnswer& answer) {
   std::vector<std::string> buttons = alert.buttonTitles();
-  std::string line = "alert " + quoted(alert.alertTitle()) + " " + quoted(alert.alertMessage()) + " [";
-  for (std::size_t i = 0; i < buttons.size(); ++i) line += (i ? ", " : "") + escaped(buttons[i], false);
+  std::string line = "alert " + quotedExcerpt(alert.alertTitle()) + " " + quotedExcerpt(alert.alertMessage()) + " [";
+  for (std::size_t i = 0; i < buttons.size(); ++i) line += (i ? ", " : "") + excerpt(buttons[i], false);
   line += "] -> ";
   if (buttons.empty()) return line + "nothing (no button to press)";
-  line += escaped(buttons[std::min(answer.buttonIndex, buttons.size() - 1)], false);
-  if (alert.textFieldCount() > 0) line += " with " + quoted(answer.text ? answer.text : alert.textFieldText(0));
+  line += excerpt(buttons[std::min(answer.buttonIndex, buttons.size() - 1)], false);
+  if (alert.textFieldCount() > 0) line += " with " + quotedExcerpt(answer.text ? answer.text : alert.textFieldText(0));
   return line;
 }
 

@@ -96,7 +96,8 @@ plat::UIDriver::AutoAnswer dialogAnswer(const Options& options);
 //   alert 'title' 'message' [OK, Cancel] -> OK
 //   alert 'title' 'message' [OK, Cancel] -> OK with 'text'     (an alert with text fields)
 // A missing title, message or text shows as -; control characters, quotes and backslashes in
-// the texts are escaped, so a page cannot forge log lines.
+// the texts are escaped, so a page cannot forge log lines, and each text is cut to its first 200
+// bytes (plat::logExcerpt); the alert's own texts and its answer stay whole.
 std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver::AutoAnswer& answer);
 
 // What the runner does in place of a user, on the main thread before the application starts:
