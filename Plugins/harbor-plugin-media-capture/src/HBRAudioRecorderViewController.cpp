@@ -75,10 +75,12 @@ void HBRAudioRecorderViewController::viewDidLoad() {
   if (!path) error.localizedDescription = "no free file name in " + folder;
   if (!path || !recorder->initWithURL(plat::NSURL::fileURLWithPath(*path), {}, &error)) {
     plat::NSLogf("Failed to initialize AVAudioRecorder: %s\n", error.localizedDescription.c_str());
+    if (path) std::remove(path->c_str());  // the claimed name, still empty
     errorCode_ = CAPTURE_INTERNAL_ERR;
     dismissAudioView();
     return;
   }
+  path_ = *path;
   avRecorder_ = recorder;
   avRecorder_->setDelegate(std::static_pointer_cast<HBRAudioRecorderViewController>(shared_from_this()));
   avRecorder_->prepareToRecord();
@@ -121,11 +123,19 @@ void HBRAudioRecorderViewController::startRecording() {
     dismissAudioView();
     return;
   }
+  bool recording;
   if (duration_) {
     isTimed_ = true;
-    avRecorder_->recordForDuration(*duration_);
+    recording = avRecorder_->recordForDuration(*duration_);
   } else {
-    avRecorder_->record();
+    recording = avRecorder_->record();
+  }
+  if (!recording) {
+    // The screen would wait for a take that never comes, with Done disabled.
+    plat::NSLog("Failed to start recording using AVAudioRecorder");
+    errorCode_ = CAPTURE_INTERNAL_ERR;
+    dismissAudioView();
+    return;
   }
   timerText_ = "0:00";
   stopTimer();
@@ -183,6 +193,7 @@ void HBRAudioRecorderViewController::audioRecorderDidFinishRecording(plat::AVAud
   if (closed_) return;
   stopTimer();
   stopRecordingCleanup();
+  haveRecording_ = successfully && captureCommand_;
   if (successfully && captureCommand_) {
     pluginResult_ = HBRPluginResult::resultWithStatusMessageAsArray(
         HBRCommandStatus::OK, plat::Array{captureCommand_->getMediaDictionaryFromPath(recorder.url()->path(), "audio/wav")});
@@ -196,6 +207,7 @@ void HBRAudioRecorderViewController::audioRecorderEncodeErrorDidOccur(plat::AVAu
   stopTimer();
   stopRecordingCleanup();
   plat::NSLog("error recording audio");
+  haveRecording_ = false;
   pluginResult_ = HBRPluginResult::resultWithStatusMessageToErrorObject(HBRCommandStatus::IOException, CAPTURE_INTERNAL_ERR);
   dismissAudioView();
 }
@@ -213,6 +225,8 @@ void HBRAudioRecorderViewController::dismissAudioView() {
                                                                           static_cast<std::int32_t>(errorCode_));
   if (avRecorder_) avRecorder_->setDelegate({});
   avRecorder_ = nullptr;  // a running take is finished whole
+  // Without a finished take the page hears of no file: none is left behind.
+  if (!haveRecording_ && !path_.empty()) std::remove(path_.c_str());
   if (avSession_) {
     avSession_->setCategory(plat::AVAudioSessionCategoryPlayAndRecord);
     avSession_->setActive(false);

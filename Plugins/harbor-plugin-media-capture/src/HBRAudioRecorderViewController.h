@@ -5,7 +5,7 @@
 //   status 1 [media file of type "audio/wav"] after a finished recording
 //   status 6 {"code": 0} when the recorder failed or could not encode
 //   status 9 {"code": 0} when the recorder, the microphone or the session was refused
-//   status 9 {"code": 3} when the user leaves without a recording
+//   status 9 {"code": 3} when the user leaves without a recording (no file is left then)
 // States: idle (record and Done enabled) -> recording (stop image, band shown, timer running,
 // Done disabled) -> idle with a prepared answer; any of them -> closed.
 //
@@ -89,6 +89,8 @@ class HBRAudioRecorderViewController : public plat::UIViewController, public pla
   std::optional<plat::RunLoop::TimerId> timer_;
   bool isTimed_ = false;
   bool closed_ = false;
+  std::string path_;             // the file the takes go to
+  bool haveRecording_ = false;   // the last take finished, and the page will hear of it
 };
 
 }  // namespace harbor
