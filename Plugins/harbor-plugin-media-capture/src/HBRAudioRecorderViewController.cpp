@@ -1,5 +1,6 @@
 #include "HBRAudioRecorderViewController.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "HBRCapture.h"
@@ -91,6 +92,31 @@ void HBRAudioRecorderViewController::viewDidLoad() {
 void HBRAudioRecorderViewController::viewDidUnload() {
   setView(nullptr);
   if (captureCommand_) captureCommand_->setInUse(false);
+}
+
+void HBRAudioRecorderViewController::viewDidAppear(bool animated) {
+  plat::UIViewController::viewDidAppear(animated);
+  if (!closed_)
+    plat::UIDriver::shared().screenDidAppear(std::dynamic_pointer_cast<plat::UIDrivenScreen>(
+        std::static_pointer_cast<HBRAudioRecorderViewController>(shared_from_this())));
+}
+
+std::vector<std::string> HBRAudioRecorderViewController::buttonTitles() const {
+  std::vector<std::string> buttons;
+  if (closed_) return buttons;
+  if (recordEnabled_) buttons.push_back(avRecorder_ && avRecorder_->isRecording() ? "Stop" : "Record");
+  if (doneEnabled_) buttons.push_back("Done");
+  return buttons;
+}
+
+bool HBRAudioRecorderViewController::tapButton(const std::string& title) {
+  const auto buttons = buttonTitles();
+  if (std::find(buttons.begin(), buttons.end(), title) == buttons.end()) return false;
+  if (title == "Done")
+    dismissAudioView();
+  else
+    processButton();
+  return true;
 }
 
 void HBRAudioRecorderViewController::processButton() {
@@ -217,6 +243,7 @@ void HBRAudioRecorderViewController::dismissAudioView() {
   if (closed_) return;
   closed_ = true;
   stopTimer();
+  plat::UIDriver::shared().screenDidDisappear(this);
   auto capture = captureCommand_;
   auto presenter = capture ? capture->viewController() : nullptr;
   if (presenter) presenter->dismissViewControllerAnimated(true, nullptr);

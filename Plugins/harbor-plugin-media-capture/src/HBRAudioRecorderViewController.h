@@ -18,6 +18,7 @@
 #include "plat/avfoundation/AVAudioRecorder.h"
 #include "plat/avfoundation/AVAudioSession.h"
 #include "plat/dispatch/RunLoop.h"
+#include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImage.h"
 #include "plat/uikit/UIView.h"
 #include "plat/uikit/UIViewController.h"
@@ -38,7 +39,11 @@ class HBRAudioNavigationController : public plat::UIViewController {
   std::shared_ptr<plat::UIViewController> root_;
 };
 
-class HBRAudioRecorderViewController : public plat::UIViewController, public plat::AVAudioRecorderDelegate {
+// On screen it is a screen of the UI driver, titled "Audio recording", whose buttons are what a
+// person can press at the moment: "Record" (idle) or "Stop" (recording), and "Done" when enabled.
+class HBRAudioRecorderViewController : public plat::UIViewController,
+                                       public plat::AVAudioRecorderDelegate,
+                                       public plat::UIDrivenScreen {
  public:
   ~HBRAudioRecorderViewController() override;
   void initWithCommand(const std::shared_ptr<HBRCapture>& command, std::optional<double> duration,
@@ -47,6 +52,12 @@ class HBRAudioRecorderViewController : public plat::UIViewController, public pla
   void loadView() override;
   void viewDidLoad() override;
   void viewDidUnload() override;
+  void viewDidAppear(bool animated) override;
+
+  // plat::UIDrivenScreen
+  std::string screenTitle() const override { return "Audio recording"; }
+  std::vector<std::string> buttonTitles() const override;
+  bool tapButton(const std::string& title) override;
 
   // The record / stop toggle.
   void processButton();
