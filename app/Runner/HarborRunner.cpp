@@ -610,9 +610,15 @@ Answers in place of the user:
                           round and round), or a generated 640x480 test picture. The camera
                           takes the next one; an empty photo library is filled with them, and
                           library pickers choose its newest photo. Without it every image
-                          picker is cancelled. A camera that only films records 3 seconds.
+                          picker is cancelled. A camera that only films records 3 seconds; a
+                          library picker that offers only videos gets the next MP4, MOV or M4V
+                          file of DIR (a generated 3-second movie for test). The multi-image
+                          picker gets the first album's newest photos up to its limit.
                           Each answer is logged:
                             harbor: image picker camera -> 'beach.jpg'
+                            harbor: screen 'Pick Photos' -> chose 2 (...), Done
+  The audio recorder screen is always answered: Record, Stop after a second, then Done
+  ("harbor: screen 'Audio recording' -> Done").
   --pick-contact ID       the people picker is answered with the contact of id ID (once);
                           default: it is cancelled. The new-person screen is always cancelled.
   --open-notification     launch the application as the user would by opening the local
