@@ -15,6 +15,7 @@
 #include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/avfoundation/AVAudioPlayer.h"
 #include "plat/avfoundation/MediaFormat.h"
+#include "plat/dispatch/Queues.h"
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/JSON.h"
 #include "plat/avfoundation/AVAudioRecorder.h"
@@ -59,6 +60,14 @@ std::optional<std::string> formatDataRefusal(const std::string& path) {
 }
 
 }  // namespace
+
+void HBRImagePicker::viewWillAppear(bool animated) {
+  std::weak_ptr<HBRImagePicker> weak = std::static_pointer_cast<HBRImagePicker>(shared_from_this());
+  plat::dispatch::mainAsync([weak] {
+    if (auto self = weak.lock()) self->setNeedsStatusBarAppearanceUpdate();
+  });
+  plat::UIImagePickerController::viewWillAppear(animated);
+}
 
 HBRCapture::HBRCapture() {
   registerAction("captureAudio", &HBRCapture::captureAudio);

@@ -26,6 +26,7 @@
 
 #include "HBRPlugin.h"
 #include "HBRPluginResult.h"
+#include "plat/uikit/UIAccessibility.h"
 #include "plat/uikit/UIImagePickerController.h"
 
 namespace harbor {
@@ -40,12 +41,17 @@ enum HBRCaptureError {
 
 class HBRAudioRecorderViewController;
 
+// The camera screen of a capture: the status bar hides while it shows.
 class HBRImagePicker : public plat::UIImagePickerController {
  public:
   long quality = 0;
   std::string callbackId;
   std::optional<std::string> mimeType;
   bool prefersStatusBarHidden() const override { return true; }
+  // Asks for the status bar's look to be applied again, on the next turn, before appearing.
+  void viewWillAppear(bool animated) override;
+  // A control that starts a media session, for the screen reader.
+  plat::UIAccessibilityTraits accessibilityTraits() const { return plat::UIAccessibilityTraitStartsMediaSession; }
 };
 using HBRImagePickerPtr = std::shared_ptr<HBRImagePicker>;
 
