@@ -13,6 +13,7 @@
 
 #include "HBRAudioRecorderViewController.h"
 #include "HBRCapture.h"
+#include "HBRScreenOrientationDelegate.h"
 #include "FilePlugin.h"
 #include "MediaCapturePlugin.h"
 #include "plat/audiotoolbox/WAVFile.h"
@@ -22,6 +23,8 @@
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/testing/SoundFiles.h"
 #include "plat/uikit/UIAccessibility.h"
+#include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIScreen.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "support/PluginTest.h"
@@ -380,4 +383,129 @@ TEST_F(Capture, TheOlderPickerCallbackHandsItsEditingInfoOn) {
   EXPECT_EQ(answer.callbackId, "older");
   ASSERT_EQ(answer.status, 1);
   EXPECT_EQ(plat::readImageSize(answer.message.at(0)["fullPath"].asString())->width, 64u);
+}
+
+namespace {
+
+// A screen controller that says which ways it turns, as the container's view controller does.
+class TurningController : public plat::UIViewController, public harbor::HBRScreenOrientationDelegate {
+ public:
+  explicit TurningController(unsigned long mask) : mask_(mask) {}
+  unsigned long supportedInterfaceOrientations() override { return mask_; }
+  bool shouldAutorotateToInterfaceOrientation(plat::UIInterfaceOrientation) override { return true; }
+  bool shouldAutorotate() override { return true; }
+
+ private:
+  unsigned long mask_;
+};
+
+}  // namespace
+
+// What a person (and a screen reader) finds on the recorder screen, its orientations and the
+// status bar it asks for, with the plugin's images and texts in the bundle.
+TEST_F(Capture, RecorderScreenViewsTextsAndAppearance) {
+  const std::string resources = bundlePath() + "/HBRCapture.bundle";
+  std::filesystem::create_directories(resources + "/en.lproj");
+  writeFile(resources + "/en.lproj/Localizable.strings",
+            "\"recorded time in minutes and seconds\" = \"time recorded\";\n"
+            "\"toggle audio recording\" = \"starts and stops audio recording\";\n");
+  struct Image {
+    const char* name;
+    std::size_t width, height;
+  };
+  for (const Image& i : {Image{"microphone", 320, 240}, Image{"microphone-568h", 320, 330}, Image{"controls_bg", 320, 100},
+                         Image{"recording_bg", 320, 60}, Image{"record_button", 80, 70}, Image{"stop_button", 80, 70}}) {
+    const plat::Data png = plat::UIImagePNGRepresentation(*plat::UIImage::imageWithCGImage(plat::CGImageCreateBlank(i.width, i.height)));
+    writeFile(resources + "/" + i.name + ".png", std::string(png.begin(), png.end()));
+  }
+  struct Case {
+    double width, height;
+    const char* microphone;
+    double microphoneHeight;
+  };
+  for (const Case& c : {Case{375, 667, "HBRCapture.bundle/microphone", 240}, Case{320, 568, "HBRCapture.bundle/microphone-568h", 330},
+                        Case{568, 320, "HBRCapture.bundle/microphone-568h", 330}}) {
+    SCOPED_TRACE(c.microphone + std::to_string(int(c.width)));
+    plat::UIScreen::mainScreen().setBounds(plat::CGRectMake(0, 0, c.width, c.height));
+    EXPECT_EQ(harbor::HBRAudioRecorderViewController::microphoneImageName(), c.microphone);
+    auto app = plat::UIApplication::sharedApplication();
+    app->setStatusBarStyle(plat::UIStatusBarStyleLightContent);
+    exec("Capture", "captureAudio", {Dictionary{}}, "audio");
+    runUntilIdle();
+    auto screen = capture->recorderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(app->statusBarStyle(), plat::UIStatusBarStyleDefault);  // the screen's own, while it shows
+    EXPECT_EQ(screen->resolveImageResource("HBRCapture.bundle/x"), "HBRCapture.bundle/x");
+
+    auto label = screen->timerLabel();
+    ASSERT_TRUE(label);
+    EXPECT_EQ(label->text(), std::optional<std::string>("0:00"));
+    EXPECT_EQ(label->accessibilityHint(), std::optional<std::string>("time recorded"));
+    EXPECT_TRUE(label->accessibilityTraits() & plat::UIAccessibilityTraitUpdatesFrequently);
+    EXPECT_FALSE(label->accessibilityTraits() & plat::UIAccessibilityTraitStaticText);
+    EXPECT_EQ(label->textAlignment(), plat::NSTextAlignmentCenter);
+    EXPECT_EQ(label->frame().size.height, 60);
+
+    auto button = screen->recordButton();
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->accessibilityLabel(), std::optional<std::string>("starts and stops audio recording"));
+    const double width = plat::UIScreen::mainScreen().applicationFrame().size.width;
+    EXPECT_EQ(button->frame().origin.x, (width - 80) / 2);
+    EXPECT_EQ(button->frame().origin.y, c.microphoneHeight + (100 - 70) / 2.0);
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_EQ(screen->rightBarButtonItem(), screen->doneButton());
+    EXPECT_EQ(screen->doneButton()->systemItem(), plat::UIBarButtonItem::Done);
+    for (const auto& band : screen->view()->subviews()) {
+      if (band != button) EXPECT_TRUE(band->accessibilityElementsHidden());
+    }
+
+    // Pressed as a person would: the button starts a take, the stop image shows, Done waits.
+    ASSERT_TRUE(plat::UIDriver::shared().tapScreenButton("Record"));
+    plat::dispatch::GlobalQueue::shared().waitIdle();
+    waitForMain(5);
+    EXPECT_TRUE(screen->showsStopImage());
+    EXPECT_FALSE(screen->doneButton()->isEnabled());
+    advance(1.1);
+    EXPECT_EQ(label->text(), std::optional<std::string>("0:01"));
+    ASSERT_TRUE(plat::UIDriver::shared().tapScreenButton("Stop"));
+    runUntilIdle();
+    EXPECT_FALSE(screen->showsStopImage());
+    screen->doneButton()->tap();
+    runUntilIdle();
+    EXPECT_EQ(only().status, 1);
+    EXPECT_EQ(app->statusBarStyle(), plat::UIStatusBarStyleLightContent);  // given back
+  }
+  plat::UIScreen::mainScreen().reset();
+}
+
+TEST_F(Capture, RecorderScreenTurnsUpsideDownOnlyWithThePlugin) {
+  struct Case {
+    unsigned long presenter;
+    unsigned long expected;
+  };
+  for (const Case& c : {Case{plat::UIInterfaceOrientationMaskAll, plat::UIInterfaceOrientationMaskPortrait |
+                                                                        plat::UIInterfaceOrientationMaskPortraitUpsideDown},
+                        Case{plat::UIInterfaceOrientationMaskAllButUpsideDown, plat::UIInterfaceOrientationMaskPortrait}}) {
+    auto presenter = std::make_shared<TurningController>(c.presenter);
+    auto plugin = create<harbor::HBRCapture>("HBRCapture", "Capture" + std::to_string(c.presenter), presenter);
+    ASSERT_TRUE(plugin);
+    auto screen = std::make_shared<harbor::HBRAudioRecorderViewController>();
+    screen->initWithCommand(plugin, std::nullopt, std::string("x"));
+    harbor::HBRAudioNavigationController navigation(screen);
+    EXPECT_EQ(screen->supportedInterfaceOrientations(), c.expected);
+    EXPECT_EQ(navigation.supportedInterfaceOrientations(), c.expected);
+  }
+}
+
+TEST_F(Capture, TheCameraScreenAsksForItsStatusBarAndStartsAMediaSession) {
+  plat::SimulatedCamera::setAvailable(true);
+  exec("Capture", "captureImage", {Dictionary{}}, "photo");
+  auto picker = capture->pickerController();
+  ASSERT_TRUE(picker);
+  EXPECT_EQ(picker->accessibilityTraits(), plat::UIAccessibilityTraitStartsMediaSession);
+  runUntilIdle();
+  EXPECT_TRUE(plat::UIApplication::sharedApplication()->isStatusBarHidden());
+  ASSERT_TRUE(plat::UIDriver::shared().cancelPicker());
+  runUntilIdle();
+  EXPECT_EQ(only().message, Value(Dictionary{{"code", 3}}));
 }

@@ -44,6 +44,11 @@ void HBRAudioNavigationController::loadView() {
   if (root_) view()->addSubview(root_->view());
 }
 
+void HBRAudioNavigationController::viewWillAppear(bool animated) {
+  plat::UIViewController::viewWillAppear(animated);
+  if (root_) root_->viewWillAppear(animated);
+}
+
 void HBRAudioNavigationController::viewDidAppear(bool animated) {
   plat::UIViewController::viewDidAppear(animated);
   if (root_) root_->viewDidAppear(animated);

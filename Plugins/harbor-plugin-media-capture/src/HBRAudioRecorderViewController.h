@@ -38,6 +38,7 @@ class HBRAudioNavigationController : public plat::UIViewController {
   // Those of the screen it holds (a UIInterfaceOrientationMask).
   unsigned long supportedInterfaceOrientations() const;
   void loadView() override;
+  void viewWillAppear(bool animated) override;
   void viewDidAppear(bool animated) override;
 
  private:
