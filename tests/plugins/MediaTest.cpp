@@ -347,26 +347,27 @@ TEST_F(Media, AStreamThatCannotLoadIsReportedAndStops) {
   server.route("/noise.mp3", {200, "audio/mpeg", "this is not a sound", {}, false});
   run("create", {"b", server.url("/noise.mp3")});
   takeCallbacks();
-  for (int i = 0; i < 400 && !log_->contains("Cannot play stream"); ++i) waitForMain(0.05);
+  for (int i = 0; i < 1200 && !log_->contains("Cannot play stream"); ++i) waitForMain(0.05);
   ASSERT_TRUE(log_->contains("Cannot play stream '" + server.url("/noise.mp3") + "'"));
   run("startPlayingAudio", {"b", server.url("/noise.mp3")});
   EXPECT_EQ(statuses(), std::vector<std::string>{error("b", 4, "")});
 
-  // Failing while the page already heard it start: the error, then stopped.
-  auto hanging = std::make_unique<harbor::testing::LoopbackServer>();
+  // Failing while the page already heard it start: the error, then stopped. (A new id: "b"
+  // keeps the source it was first given.)
+  auto hanging = std::make_unique<harbor::testing::LoopbackServer>(120);  // it hangs until it goes
   hanging->route("/slow.mp3", {200, "audio/mpeg", "", {}, true});
   const std::string url = hanging->url("/slow.mp3");
-  run("create", {"b", url});
+  run("create", {"c", url});
   takeCallbacks();
-  run("startPlayingAudio", {"b", url});
-  EXPECT_EQ(statuses(), std::vector<std::string>{started("b", "0.000")});
+  run("startPlayingAudio", {"c", url});
+  EXPECT_EQ(statuses(), std::vector<std::string>{started("c", "0.000")});
   hanging.reset();  // the server goes away mid-load
   std::vector<std::string> heard;
-  for (int i = 0; i < 400 && heard.empty(); ++i) {
+  for (int i = 0; i < 1200 && heard.empty(); ++i) {
     waitForMain(0.05);
     heard = statuses();
   }
-  EXPECT_EQ(heard, std::vector<std::string>{error("b", 4, "") + "\n" + state("b", 4)});
+  EXPECT_EQ(heard, std::vector<std::string>{error("c", 4, "") + "\n" + state("c", 4)});
   advance(60);
   EXPECT_TRUE(statuses().empty());
 }
