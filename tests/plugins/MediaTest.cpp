@@ -311,6 +311,20 @@ TEST_F(Media, CommandsSentRightAfterPlayApplyInOrder) {
   EXPECT_EQ(sound->soundCount(), 0u);
 }
 
+// A page load in the middle of a start: what the old page sent after it is dropped with it.
+TEST_F(Media, ANewPageDropsTheOldPagesWaitingCommands) {
+  plat::dispatch::GlobalQueue::shared().hold();
+  exec("Media", "startPlayingAudio", {"a", "tone.wav"});
+  exec("Media", "startPlayingAudio", {"b", "tone.wav"});
+  sound->onReset();
+  plat::dispatch::GlobalQueue::shared().release();
+  settle();
+  EXPECT_TRUE(statuses().empty());
+  EXPECT_EQ(sound->soundCount(), 0u);
+  advance(10);
+  EXPECT_TRUE(statuses().empty());
+}
+
 TEST_F(Media, OutOfRangeNumbersAreClampedAndReportedAsPlayed) {
   run("startPlayingAudio", {"a", "tone.wav"});
   statuses();

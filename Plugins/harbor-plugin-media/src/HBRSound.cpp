@@ -823,6 +823,8 @@ void HBRSound::stopAllLocked() {
 }
 
 void HBRSound::onReset() {
+  // Commands of the page that is going away are not run against the next page's sounds.
+  waiting_.clear();
   std::lock_guard lock(mutex_);
   stopAllLocked();
 }
