@@ -394,27 +394,6 @@ void HBRSound::startPlayingAudio(const HBRInvokedUrlCommandPtr& command) {
   });
 }
 
-bool HBRSound::prepareToPlay(const HBRAudioFilePtr& audioFile, const std::string& mediaId) {
-  std::lock_guard lock(mutex_);
-  if (audioFile->resourceURL && audioFile->resourceURL->isFileURL()) {
-    auto player = std::make_shared<HBRAudioPlayer>();
-    plat::NSError error;
-    if (!player->initWithContentsOfURL(audioFile->resourceURL, &error)) {
-      plat::NSLogf("Failed to initialize AVAudioPlayer: %s\n", error.description().c_str());
-      audioFile->player = nullptr;
-      if (avSession_) avSession_->setActive(false);
-      return true;
-    }
-    audioFile->player = player;
-  }
-  if (audioFile->player) {
-    audioFile->player->mediaId = mediaId;
-    audioFile->player->setDelegate(std::static_pointer_cast<HBRSound>(shared_from_this()));
-  }
-  if (!avPlayer_) return !(audioFile->player && audioFile->player->prepareToPlay());
-  return false;
-}
-
 void HBRSound::finishStart(const HBRAudioFilePtr& sound, const std::string& mediaId, const plat::Value& options,
                            const HBRAudioPlayerPtr& made, bool openFailed) {
   const std::string playError =

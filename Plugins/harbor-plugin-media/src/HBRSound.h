@@ -120,8 +120,6 @@ class HBRSound : public HBRPlugin, public plat::AVAudioPlayerDelegate, public pl
   bool hasAudioSession();
   // {"code":code,"message":message} as JSON text.
   static std::string createMediaErrorWithCode(unsigned code, const std::optional<std::string>& message);
-  // True when an error occurred.
-  bool prepareToPlay(const HBRAudioFilePtr& audioFile, const std::string& mediaId);
 
   // The status line for the id: fn("<id>",type,value);
   static std::string statusScript(const std::string& mediaId, int type, const std::string& value);
