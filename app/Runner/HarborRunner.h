@@ -106,8 +106,11 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
 // permission prompts as --location-permission says, logging each
 // ("harbor: location permission 'To show where you are' (when in use) -> allowed"), answers
-// image pickers from --pictures (filling an empty photo library with them) or cancels them,
-// logging each ("harbor: image picker camera -> 'beach.jpg'", "harbor: image picker -> cancelled"),
+// image pickers from --pictures (filling an empty photo library with them; a video-only library
+// picker with a movie) or cancels them, logging each ("harbor: image picker camera ->
+// 'beach.jpg'", "harbor: image picker -> cancelled"), drives the multi-image picker (first
+// album, newest photos up to its limit, Done) and the audio recorder screen (Record, Stop after
+// a second, Done), logging each press ("harbor: screen 'Audio recording' -> Done"),
 // answers the address-book access prompt as --contacts-access says ("harbor: contacts access ->
 // allowed"), and the address-book screens: the people picker picks --pick-contact's person once,
 // else it is cancelled; the new-person screen is cancelled; person screens go back
