@@ -428,6 +428,9 @@ TEST_F(Capture, RecorderScreenViewsTextsAndAppearance) {
     SCOPED_TRACE(c.microphone + std::to_string(int(c.width)));
     plat::UIScreen::mainScreen().setBounds(plat::CGRectMake(0, 0, c.width, c.height));
     EXPECT_EQ(harbor::HBRAudioRecorderViewController::microphoneImageName(), c.microphone);
+    // An application that sets the bar's look itself: the screen must give back the style it
+    // found (with controller-based looks, the controller beneath takes over when it closes).
+    writeInfoPlist(Dictionary{{"CFBundleIdentifier", "org.harbor.tests"}, {"UIViewControllerBasedStatusBarAppearance", false}});
     auto app = plat::UIApplication::sharedApplication();
     app->setStatusBarStyle(plat::UIStatusBarStyleLightContent);
     exec("Capture", "captureAudio", {Dictionary{}}, "audio");
