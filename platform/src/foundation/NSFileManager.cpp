@@ -597,6 +597,88 @@ std::vector<NSInterruptedCopy> recoverInterruptedCopies(const std::string& folde
   return done;
 }
 
+namespace {
+
+bool isMkstempLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// prefix followed by exactly six of mkstemp's letters.
+bool isMkstempName(std::string_view name, std::string_view prefix) {
+  if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(), isMkstempLetter);
+}
+
+// ".<name><marker><12 hexadecimal digits>", <name> not empty: siblingPath's names.
+bool isSiblingName(std::string_view name, std::string_view marker) {
+  constexpr std::size_t kRandom = 12;
+  if (name.size() < 2 + marker.size() + kRandom || name[0] != '.') return false;
+  std::string_view random = name.substr(name.size() - kRandom);
+  std::string_view before = name.substr(0, name.size() - kRandom);
+  return std::all_of(random.begin(), random.end(), isHexDigit) && before.size() > marker.size() + 1 &&
+         before.substr(before.size() - marker.size()) == marker;
+}
+
+bool isReplacedEntryName(std::string_view name) {
+  constexpr std::string_view kPrefix = ".hbr-replaced-";
+  if (name.size() != kPrefix.size() + 36 || name.substr(0, kPrefix.size()) != kPrefix) return false;
+  std::string_view uuid = name.substr(kPrefix.size());
+  for (std::size_t i = 0; i < uuid.size(); ++i) {
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? uuid[i] != '-' : !isHexDigit(uuid[i])) return false;
+  }
+  return true;
+}
+
+bool isRecordingName(std::string_view name) {
+  constexpr std::string_view kSuffix = ".recording";
+  return name.size() > kSuffix.size() + 1 && name[0] == '.' && name.substr(name.size() - kSuffix.size()) == kSuffix;
+}
+
+}  // namespace
+
+bool isInterruptedWriteName(std::string_view name) {
+  return isMkstempName(name, ".hbr-") || isMkstempName(name, ".download-") || isSiblingName(name, kPartialMarker) ||
+         isSiblingName(name, kAsideMarker) || isReplacedEntryName(name) || isRecordingName(name);
+}
+
+std::vector<NSSweptLeftover> sweepInterruptedWrites(const std::string& folder) {
+  std::vector<NSSweptLeftover> done;
+  // Depth first, by hand: a deep tree cannot exhaust the stack.
+  std::vector<std::string> pending{folder};
+  while (!pending.empty()) {
+    std::string current = std::move(pending.back());
+    pending.pop_back();
+    std::vector<std::string> names;
+    int err = 0;
+    if (!listFolder(current, names, err)) continue;
+    std::vector<std::string> below;
+    for (const std::string& name : names) {
+      std::string path = stringByAppendingPathComponent(current, name);
+      if (isInterruptedWriteName(name)) {
+        if (isSiblingName(name, kAsideMarker)) {
+          std::string original =
+              stringByAppendingPathComponent(current, name.substr(1, name.rfind(kAsideMarker) - 1));
+          struct stat st;
+          if (::lstat(original.c_str(), &st) != 0 && errno == ENOENT) {
+            if (::rename(path.c_str(), original.c_str()) == 0) done.push_back({path, NSSweptLeftoverAction::PutBack});
+            continue;
+          }
+        }
+        if (removeRecursively(path, nullptr)) done.push_back({path, NSSweptLeftoverAction::Removed});
+        continue;
+      }
+      struct stat st;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) below.push_back(std::move(path));
+    }
+    // Walked in name order: the last pushed is taken first.
+    pending.insert(pending.end(), below.rbegin(), below.rend());
+  }
+  return done;
+}
+
 bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSError* error) {
   struct stat st;
   if (::lstat(source.c_str(), &st) != 0) {
