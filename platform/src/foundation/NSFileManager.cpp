@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -763,6 +764,30 @@ std::optional<std::string> readFileContents(const std::string& path, NSError* er
   return out;
 }
 
+namespace {
+
+// Copies the "user." extended attributes of from onto to; what cannot be read or set is left.
+void copyUserAttributes(const std::string& from, const std::string& to) {
+  ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+  if (size <= 0) return;
+  std::string names(static_cast<std::size_t>(size), '\0');
+  size = ::listxattr(from.c_str(), names.data(), names.size());
+  if (size <= 0) return;
+  names.resize(static_cast<std::size_t>(size));
+  for (std::size_t start = 0; start < names.size();) {
+    std::string name(names.c_str() + start);
+    start += name.size() + 1;
+    if (name.rfind("user.", 0) != 0) continue;
+    ssize_t length = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
+    if (length < 0) continue;
+    std::string value(static_cast<std::size_t>(length), '\0');
+    length = ::getxattr(from.c_str(), name.c_str(), value.data(), value.size());
+    if (length >= 0) fileio::setxattr(to, name, value.data(), static_cast<std::size_t>(length));
+  }
+}
+
+}  // namespace
+
 bool writeFileContentsAtomically(const std::string& path, std::string_view bytes, NSError* error) {
   std::string folder = stringByDeletingLastPathComponent(path);
   if (folder.empty()) folder = ".";
@@ -782,6 +807,8 @@ bool writeFileContentsAtomically(const std::string& path, std::string_view bytes
   // Keep the permissions of the file being replaced; a new file gets the usual 0644.
   struct stat existing;
   mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+  // And its extended attributes (the mark that excludes it from backup among them).
+  copyUserAttributes(path, temp);
   bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
