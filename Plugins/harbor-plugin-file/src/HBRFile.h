@@ -17,7 +17,8 @@
 //   3... the extra file systems the preference "iosextrafilesystems" names, comma-separated
 //       and lower-cased, blanks not trimmed (default kHBRDefaultExtraFileSystems), each once:
 //       "library", "library-nosync" (Library/NoCloud), "documents", "documents-nosync"
-//       (Documents/NoCloud), "cache", "bundle" (the application bundle) and "root" (the
+//       (Documents/NoCloud), "cache", "bundle" (the application bundle, read-only: every
+//       change answers 6/NO_MODIFICATION_ALLOWED_ERR) and "root" (the
 //       sandbox home: nothing a page names reaches past it). The two "-nosync" folders are
 //       created and excluded from backup. Other names are logged as
 //       "Unrecognized extra filesystem identifier: <name>" and skipped.
@@ -83,11 +84,10 @@
 //   getFreeDiskSpace []              the Documents volume's free bytes as decimal text
 //   _getLocalFilesystemPath [url]    the local path; 9 "Cannot resolve URL to a file"
 // Reads take the range [start, end), an end below 0 meaning the end of the file; a failed read
-// answers 6 with the read's code. When a URL names no registered file system: readAsText,
-// readAsDataURL, readAsArrayBuffer, readAsBinaryString, getFileMetadata, copyTo and moveTo
-// answer 6/1; getFile, getDirectory, getParent, setMetadata, remove, removeRecursively,
-// readEntries, truncate and write answer status 0 without message. An action whose first
-// argument is missing answers 6/1 (resolveLocalFileSystemURI 9/5).
+// answers 6 with the read's code. When a URL names no registered file system, every action
+// answers 6/1 (NOT_FOUND_ERR, as hbrfile loading answers 404), except resolveLocalFileSystemURI
+// (9/5) and _getLocalFilesystemPath (its text). An action whose first argument is missing
+// answers 6/1 (resolveLocalFileSystemURI 9/5).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -216,7 +216,7 @@ class HBRFile : public HBRPlugin {
                                        const std::optional<std::string>& mimeType, std::int32_t error);
   void send(const HBRInvokedUrlCommandPtr& command, const HBRPluginResultPtr& result) const;
   // Sends what work answers for the first argument's URL and its file system; 6/1 without the
-  // argument, status 0 when it names no registered file system.
+  // argument or when it names no registered file system.
   using FileSystemWork = std::function<HBRPluginResultPtr(const HBRFilesystemURLPtr&, const HBRFileSystemPtr&)>;
   void answerFromFileSystem(const HBRInvokedUrlCommandPtr& command, const FileSystemWork& work);
   // The URL argument at index, or null when it is missing or not text.

@@ -31,6 +31,7 @@ constexpr std::size_t kReadChunk = 16 * 1024;
 HBRPluginResultPtr ioError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::IOException, code); }
 HBRPluginResultPtr plainError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::Error, code); }
 HBRPluginResultPtr refused() { return ioError(ENCODING_ERR); }
+HBRPluginResultPtr readOnlyRefusal() { return ioError(NO_MODIFICATION_ALLOWED_ERR); }
 
 bool hasDotDotComponent(std::string_view path) {
   std::size_t start = 0;
@@ -304,6 +305,7 @@ HBRPluginResultPtr HBRLocalFilesystem::getFileForURL(const HBRFilesystemURLPtr& 
   if (!create && !exists) return ioError(NOT_FOUND_ERR);
   if (create && exclusive && exists) return ioError(PATH_EXISTS_ERR);
   if (create && !exists) {
+    if (readOnly_) return readOnlyRefusal();
     plat::NSError error;
     if (getDir) {
       if (!fm.createDirectoryAtPath(*path, false, &error)) {
@@ -338,6 +340,7 @@ HBRPluginResultPtr HBRLocalFilesystem::setMetadataForURL(const HBRFilesystemURLP
                                                           const plat::Dictionary& metadata) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (!valueForKeyIsNumber(metadata, kMobileBackupKey)) {
     return HBRPluginResult::resultWithStatus(HBRCommandStatus::Error);
   }
@@ -369,6 +372,7 @@ HBRPluginResultPtr HBRLocalFilesystem::doRemove(const std::string& path) {
 HBRPluginResultPtr HBRLocalFilesystem::removeFileAtURL(const HBRFilesystemURLPtr& url) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (isRoot(*path)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
   bool isDirectory = false;
   if (!fileManager().fileExistsAtPath(*path, &isDirectory)) return ioError(NOT_FOUND_ERR);
@@ -379,6 +383,7 @@ HBRPluginResultPtr HBRLocalFilesystem::removeFileAtURL(const HBRFilesystemURLPtr
 HBRPluginResultPtr HBRLocalFilesystem::recursiveRemoveFileAtURL(const HBRFilesystemURLPtr& url) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   // However the URL spells it ("/.", say), the root itself is never emptied.
   if (isRoot(*path)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
   return doRemove(*path);
@@ -469,6 +474,7 @@ std::optional<std::uint64_t> HBRLocalFilesystem::truncateFile(const std::string&
 HBRPluginResultPtr HBRLocalFilesystem::truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (!fileManager().fileExistsAtPath(*path)) return ioError(NOT_FOUND_ERR);
   auto length = truncateFile(*path, position);
   if (!length) return ioError(INVALID_MODIFICATION_ERR);
@@ -480,6 +486,7 @@ HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURL(const HBRFilesystemURLPt
   if (!url || !url->fullPath()) return plainError(NOT_FOUND_ERR);
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (data.empty()) return HBRPluginResult::resultWithStatusMessageAsInt(HBRCommandStatus::OK, 0);
   if (!append) {
     // Replaced whole or not at all: a failed write leaves the old file as it was.
@@ -487,9 +494,13 @@ HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURL(const HBRFilesystemURLPt
     if (fileManager().fileExistsAtPath(*path, &isDirectory) && isDirectory) {
       return plainError(INVALID_MODIFICATION_ERR);
     }
+    // Through a link, as an append goes: the link stays and its target (inside the root, as the
+    // mapping checked) gets the new contents.
+    auto target = resolvedLocation(*path);
+    if (!target) return refused();
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     plat::NSError error;
-    if (!plat::writeFileContentsAtomically(*path, bytes, &error)) {
+    if (!plat::writeFileContentsAtomically(target->string(), bytes, &error)) {
       return writeFailure(error.code == plat::NSFileWriteOutOfSpaceError ? ENOSPC : EIO);
     }
   } else {
@@ -513,6 +524,7 @@ void HBRLocalFilesystem::copyFileToURL(const HBRFilesystemURLPtr& destURL, const
   auto& fm = fileManager();
   auto destPath = filesystemPathForURL(destURL);
   if (!destPath) return callback(refused());
+  if (readOnly_) return callback(readOnlyRefusal());
   if (!fm.fileExistsAtPath(*destPath)) return callback(ioError(NOT_FOUND_ERR));
   if (!newName || newName->empty()) return callback(ioError(ENCODING_ERR));
   std::string newPath = plat::stringByAppendingPathComponent(*destPath, *newName);
@@ -544,6 +556,7 @@ void HBRLocalFilesystem::copyFileToURL(const HBRFilesystemURLPtr& destURL, const
 
   auto srcPath = local->filesystemPathForURL(srcURL);
   if (!srcPath) return callback(refused());
+  if (!copy && local->isReadOnly()) return callback(readOnlyRefusal());
   bool srcIsDir = false;
   if (!fm.fileExistsAtPath(*srcPath, &srcIsDir)) return callback(ioError(NOT_FOUND_ERR));
   if (*srcPath == newPath) return callback(ioError(INVALID_MODIFICATION_ERR));

@@ -45,6 +45,11 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
   static bool canCopyMoveSrc(const std::string& src, const std::string& dest);
 
   const std::string& fsRoot() const { return fsRoot_; }
+  // A read-only file system (the application bundle) answers every change (create, write,
+  // truncate, remove, metadata, a copy or move into it, a move out of it) with
+  // NO_MODIFICATION_ALLOWED_ERR (status 6) and changes nothing; reads are as usual.
+  void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
+  bool isReadOnly() const { return readOnly_; }
 
   // Root and full path (query stripped) joined; nothing when the path is refused (see above).
   std::optional<std::string> filesystemPathForFullPath(const std::optional<std::string>& fullPath) const;
@@ -99,6 +104,7 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
                      const std::string& newFullPath, bool srcIsDir);
 
   std::string fsRoot_;  // fixed by initWithName
+  bool readOnly_ = false;  // set once, before the file system is registered
 };
 
 }  // namespace harbor
