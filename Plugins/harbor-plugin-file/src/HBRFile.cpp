@@ -298,6 +298,18 @@ HBRFilesystemURLPtr HBRFile::fileSystemURLforLocalPath(const std::string& localP
   return best;
 }
 
+bool HBRFile::isWritableLocalPath(const std::string& localPath) const {
+  bool held = false;
+  for (const auto& fileSystem : fileSystems()) {
+    auto url = fileSystem->URLforFilesystemPath(localPath);
+    if (!url || !url->fullPath()) continue;
+    auto local = std::dynamic_pointer_cast<HBRLocalFilesystem>(fileSystem);
+    if (local && local->isReadOnly()) return false;
+    held = true;
+  }
+  return held;
+}
+
 std::optional<std::string> HBRFile::filesystemPathForURL(const HBRFilesystemURLPtr& url) const {
   auto name = url ? url->fileSystemName() : std::nullopt;
   if (!name) return std::nullopt;

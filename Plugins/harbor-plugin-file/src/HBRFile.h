@@ -34,6 +34,8 @@
 //   fileSystemURLforLocalPath    local path -> URL under the file system whose full path for
 //                                it is shortest (ties: the earlier registered), or null
 //   filesystemPathForURL         parsed URL -> local path, or nothing
+//   isWritableLocalPath          local path -> whether a page may change it (in some file
+//                                system, in no read-only one)
 //   makeEntryForURL / makeEntryForLocalURL / makeEntryForPath / getDirectoryEntry -> entry
 //                                dictionaries (see HBRFileSystem.h), or nothing
 //   getMimeTypeFromPath          path -> MIME type by extension, or nothing
@@ -158,6 +160,9 @@ class HBRFile : public HBRPlugin {
   // The URL with the shortest full path over every file system that has local paths; null
   // when the path lies in none of them.
   HBRFilesystemURLPtr fileSystemURLforLocalPath(const std::string& localPath) const;
+  // Whether a page may change what stands at a local path (made of real folders, links
+  // resolved): some file system holds it and no read-only one (the bundle) does.
+  bool isWritableLocalPath(const std::string& localPath) const;
   // The local path of the entry, from the first file system of the URL's name that has local
   // paths; nothing when none does or the path leaves its root.
   std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) const;
