@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -130,6 +131,24 @@ TEST_F(LocalFilesystem, RefusesPathsThatLeaveTheRoot) {
   auto created = fs_->getFileForURL(url("/"), "out/new.txt", Dictionary{{"create", true}});
   expectError(created, HBRCommandStatus::IOException, ENCODING_ERR);
   EXPECT_FALSE(exists(inHome("Documents/new.txt")));
+}
+
+// A name longer than the file system takes names nothing that can exist: refused as unusable,
+// the same answer whatever the operation, while a name at the limit works.
+TEST_F(LocalFilesystem, NamesPastTheSystemsLimitAreRefused) {
+  std::string atLimit(NAME_MAX, 'n'), over(NAME_MAX + 2, 'n');
+  EXPECT_EQ(fs_->filesystemPathForFullPath("/" + atLimit), local(atLimit));
+  const std::string refused[] = {"/" + over, "/dir/" + over, "/" + over + "/x.txt",
+                                 std::string("/") + std::string(PATH_MAX, 'd').replace(100, 1, "/")};
+  for (const std::string& fullPath : refused) {
+    EXPECT_EQ(fs_->filesystemPathForFullPath(fullPath), std::nullopt) << fullPath.size();
+  }
+  expectError(fs_->getFileForURL(url("/"), over, Dictionary{{"create", true}}), HBRCommandStatus::IOException,
+              ENCODING_ERR);
+  expectError(fs_->writeToFileAtURL(url("/" + over), bytes("x"), false), HBRCommandStatus::IOException, ENCODING_ERR);
+  expectError(fs_->writeToFileAtURL(url("/" + over), bytes("x"), true), HBRCommandStatus::IOException, ENCODING_ERR);
+  EXPECT_EQ(fs_->getFileForURL(url("/"), atLimit, Dictionary{{"create", true}})->status(), HBRCommandStatus::OK);
+  EXPECT_TRUE(exists(local(atLimit)));
 }
 
 TEST_F(LocalFilesystem, EveryOperationRefusesAnEscapingURL) {

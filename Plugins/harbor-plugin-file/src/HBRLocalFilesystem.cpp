@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -39,6 +40,19 @@ bool hasDotDotComponent(std::string_view path) {
     auto end = path.find('/', start);
     if (end == std::string_view::npos) end = path.size();
     if (path.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Longer than the system takes: a component past NAME_MAX bytes, or the whole past PATH_MAX.
+bool exceedsNameLimits(std::string_view path) {
+  if (path.size() >= PATH_MAX) return true;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    auto end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end - start > NAME_MAX) return true;
     start = end + 1;
   }
   return false;
@@ -195,6 +209,9 @@ std::string HBRLocalFilesystem::joinedLocalPath(const std::string& fullPath) con
 
 bool HBRLocalFilesystem::isConfined(const std::string& localPath) const {
   if (localPath.find('\0') != std::string::npos || hasDotDotComponent(localPath)) return false;
+  // A name or path longer than the file system takes names nothing that can exist, and could
+  // not be told from an escape once links are to be resolved: refused like any unusable name.
+  if (exceedsNameLimits(localPath)) return false;
   std::error_code ec;
   auto root = std::filesystem::weakly_canonical(fsRoot_, ec);
   if (ec) return false;

@@ -8,8 +8,9 @@
 // no ".." component and no NUL byte, and when the path, with its symbolic links resolved, still
 // lies inside the root (itself resolved). A link as the last component is followed too, also
 // when its target does not exist yet, so nothing is created, appended, cut or marked through a
-// link that points out of the root. Everything else answers ENCODING_ERR (status 6): no
-// operation reaches outside its root. Relative paths given to getFileForURL are normalised
+// link that points out of the root. A name longer than the system's limit (NAME_MAX bytes, or
+// PATH_MAX for the whole path) is refused too: no such file can exist. Everything else answers
+// ENCODING_ERR (status 6): no operation reaches outside its root. Relative paths given to getFileForURL are normalised
 // first, so "../../x" there names "/x" inside the root.
 //
 // Operations run on the caller's thread; the callbacks of reads, metadata and local copies run
