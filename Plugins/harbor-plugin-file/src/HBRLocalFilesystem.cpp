@@ -598,14 +598,18 @@ void HBRLocalFilesystem::copyFileToURL(const HBRFilesystemURLPtr& destURL, const
 }
 
 // The entry being replaced is set aside first and only removed once the move has succeeded,
-// so a failed move loses neither the source nor what stood at the destination.
+// so a failed move loses neither the source nor what stood at the destination. It is set aside
+// under the platform's hidden sibling name, so that after a stop between the two renames the
+// next start's sweep puts it back in its place (the source has not moved yet).
 void HBRLocalFilesystem::moveReplacing(const std::string& src, const std::string& dest, bool destExists,
                                        const HBRResultCallback& callback, const std::string& newFullPath,
                                        bool srcIsDir) {
   auto& fm = fileManager();
   std::string aside;
   if (destExists) {
-    aside = plat::stringByDeletingLastPathComponent(dest) + "/.hbr-replaced-" + plat::NSUUIDString();
+    aside = plat::setAsidePathFor(dest);
+    // A name too long to carry in the sibling's: a name of its own, which the sweep removes.
+    if (aside.empty()) aside = plat::stringByDeletingLastPathComponent(dest) + "/.hbr-replaced-" + plat::NSUUIDString();
     if (!fm.moveItemAtPath(dest, aside)) return callback(ioError(INVALID_MODIFICATION_ERR));
   }
   plat::NSError error;
