@@ -389,7 +389,7 @@ TEST_F(FileTransfer, AMimeTypeCannotAddHeaderLinesToTheFilePart) {
                                      "text/plain\r\nX-Other: 1\nX-More: 2"});
   ASSERT_FALSE(answers.empty());
   EXPECT_EQ(answers.back().status, 1);
-  const std::string& body = server.requests().back().body;
+  const std::string body = server.requests().back().body;
   EXPECT_NE(body.find("Content-Type: text/plain%0D%0AX-Other: 1%0AX-More: 2\r\nContent-Length: 3\r\n\r\nabc"),
             std::string::npos)
       << body;
