@@ -892,6 +892,16 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
   return home;
 }
 
+void sweepSandboxHome(const std::string& home) {
+  for (const plat::NSSweptLeftover& left : plat::sweepInterruptedWrites(home)) {
+    std::string name = plat::logEscaped(left.path.substr(std::min(left.path.size(), home.size() + 1)));
+    if (left.action == plat::NSSweptLeftoverAction::PutBack)
+      plat::NSLog("harbor: put back " + name + ", set aside by an interrupted copy");
+    else
+      plat::NSLog("harbor: removed " + name + ", left by an interrupted write");
+  }
+}
+
 int run(int argc, char** argv) {
   // First of all, before any thread is made.
   auto terminator = std::make_shared<Terminator>();
@@ -989,6 +999,10 @@ int run(int argc, char** argv) {
     std::fflush(stderr);
     std::_Exit(1);
   });
+
+  // Before anything in the home is written: temporaries a stop left behind (the page would list
+  // them beside its own files) and items set aside by a copy it cut short.
+  sweepSandboxHome(*home);
 
   if (options.engine) {
     std::string engine = *options.engine;

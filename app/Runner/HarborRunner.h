@@ -82,6 +82,12 @@ inline constexpr char kSandboxHomeMarker[] = ".harbor-sandbox-home";
 // Each gets the marker and the sandbox folders. Refused, untouched: anything else, such as a
 // user's own folder, "/" or a file.
 plat::Result<std::string> prepareSandboxHome(const std::string& home);
+// At start, once the home is taken and before anything in it is written: removes the
+// temporaries that stopped writes and copies left anywhere in it, and puts back what a cut-short
+// copy set aside (plat::sweepInterruptedWrites), one log line each:
+// "harbor: removed <path in the home>, left by an interrupted write" or
+// "harbor: put back <path in the home>, set aside by an interrupted copy".
+void sweepSandboxHome(const std::string& home);
 
 // Why the bundle's CFBundleIdentifier cannot be used (it becomes file and folder names), or
 // nothing when it can or the bundle has none.
