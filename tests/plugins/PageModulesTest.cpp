@@ -498,6 +498,25 @@ const Case kCases[] = {
          "sent":[["Contacts","save",[{"id":null,"nickname":"Zo"}]],["Contacts","remove",[7]],
                  ["Contacts","search",[["name"],{"filter":"Zo","multiple":true}]],["Contacts","pickContact",[[]]],
                  ["Contacts","displayContact",[7,{"allowsEditing":true}]],["Contacts","newContact",[]]]})"},
+    {"contacts send a Date birthday as milliseconds and refuse what is no contact",
+     "harbor-plugin-contacts/www/contacts.js",
+     R"JS(
+       var c = harbor.require('harbor-plugin-contacts.contacts');
+       var heard = [];
+       function error(e) { heard.push(e.code); }
+       c.save({ nickname: 'Zo', birthday: new Date(482198400000) }, null, error);
+       c.create({ birthday: new Date(0) }).save(null, error);
+       c.save({ birthday: 7 }, null, error);
+       ['text', 42, null, undefined, [1], { birthday: NaN }, { birthday: Infinity },
+        { birthday: new Date('not a date') }].forEach(function (bad) { c.save(bad, null, error); });
+       c.save('text');
+       ({ heard: heard, sent: sent(), logged: logged.length })
+     )JS",
+     R"({"heard":[4,4,4,4,4,4,4,4],
+         "sent":[["Contacts","save",[{"nickname":"Zo","birthday":482198400000}]],
+                 ["Contacts","save",[{"id":null,"birthday":0}]],
+                 ["Contacts","save",[{"birthday":7}]]],
+         "logged":9})"},
     {"globalization sends dates as milliseconds and one dictionary per call",
      "harbor-plugin-globalization/www/globalization.js",
      R"JS(
