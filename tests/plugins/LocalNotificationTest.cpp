@@ -3,6 +3,7 @@
 // application-event hooks, all on the manual clock.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <thread>
 
 #include "HBRAppDelegate.h"
@@ -69,6 +70,20 @@ class LocalNotification : public harbor::testing::PluginTest {
     plat::dispatch::GlobalQueue::shared().drain();
     plat::dispatch::GlobalQueue::shared().release();
     runUntilIdle();
+  }
+  // The same, sent as a WKWebView page's script message: values reach the plugin as themselves.
+  void runMessage(const std::string& action, const Array& arguments) {
+    plat::dispatch::GlobalQueue::shared().hold();
+    execMessage("LocalNotification", action, arguments);
+    plat::dispatch::GlobalQueue::shared().drain();
+    plat::dispatch::GlobalQueue::shared().release();
+    runUntilIdle();
+  }
+  // A new process over the same sandbox home.
+  void restart() {
+    plat::UIApplication::resetSharedApplication();
+    app = plat::UIApplication::sharedApplication();
+    app->launchWithDelegate(delegate);
   }
   void ready() { run("deviceready"); }
 
@@ -373,6 +388,35 @@ TEST_F(LocalNotification, ScheduledNotificationsSurviveARestart) {
   Value all = answer("getAll");
   ASSERT_EQ(all.asArray().size(), 1u);
   EXPECT_EQ(all.at(0)["text"], Value("tomorrow"));
+}
+
+TEST_F(LocalNotification, ValuesJSONCannotHoldAreKeptAsJSONWouldAndStopNoLaterSave) {
+  ready();
+  const double nan = std::nan("");
+  runMessage("schedule", Array{Dictionary{{"id", 1}, {"data", plat::Data{1, 2, 3}}, {"at", nan}}});
+  runMessage("schedule", Array{Dictionary{{"id", 2}, {"text", "later"}, {"at", at(60)},
+                                          {"deep", Dictionary{{"x", INFINITY}, {"list", Array{nan, plat::Data{}}}}}}});
+  runMessage("update", Array{Dictionary{{"id", 2}, {"extra", -INFINITY}}});
+  run("schedule", Array{Dictionary{{"id", 3}, {"text", "last"}, {"at", at(120)}}});
+  EXPECT_FALSE(log_->contains("UIApplication:")) << "nothing refused, nothing left unstored";
+
+  // As a UIWebView page's JSON would have sent them.
+  const Value first = Dictionary{{"id", 1}, {"data", Dictionary{{"0", 1}, {"1", 2}, {"2", 3}}}, {"at", Value::null()}};
+  const Value second = Dictionary{{"id", 2},
+                                  {"text", "later"},
+                                  {"at", at(60)},
+                                  {"deep", Dictionary{{"x", Value::null()}, {"list", Array{Value::null(), Dictionary{}}}}},
+                                  {"extra", Value::null()}};
+  for (int process = 0; process < 2; ++process) {
+    SCOPED_TRACE(process == 0 ? "before a restart" : "after a restart");
+    Value all = answer("getAll");
+    ASSERT_EQ(all.asArray().size(), 3u) << all.description();
+    EXPECT_EQ(all.at(0), first);
+    EXPECT_EQ(all.at(1), second);
+    EXPECT_EQ(all.at(2)["text"], Value("last"));
+    EXPECT_EQ(answer("getSingle", Array{2}), second);
+    restart();
+  }
 }
 
 TEST_F(LocalNotification, EventsRacingDevicereadyAreAllSentOnce) {

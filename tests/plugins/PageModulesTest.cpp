@@ -369,6 +369,22 @@ const Case kCases[] = {
                  ["LocalNotification","getAll",[5,6]],["LocalNotification","getSingle",[7]],
                  ["LocalNotification","isPresent",[1]]],
          "heard":[["trigger",1,"foreground"],["cancelall","background"]],"answer":true})"},
+    {"local notification queries answer once also when the native side fails",
+     "harbor-plugin-local-notification/www/local-notification.js",
+     R"JS(
+       var local = harbor.require('harbor-plugin-local-notification.local-notification');
+       var heard = [];
+       local.getAll(function (all) { heard.push(['getAll', all === undefined]); });
+       local.getSingle(1, function (one) { heard.push(['getSingle', one === undefined]); }, null);
+       local.schedule({ id: 2 });
+       calls[0].fail(null);
+       calls[1].fail('no answer');
+       calls[2].fail(null);
+       ({ heard: heard, logged: logged })
+     )JS",
+     R"({"heard":[["getAll",true],["getSingle",true]],
+         "logged":["error LocalNotification.getAll failed: null","error LocalNotification.getSingle failed: no answer",
+                   "error LocalNotification.schedule failed: null"]})"},
     {"file system, entries, URLs that keep odd names, and errors as FileError", "harbor-plugin-file/www/file.js",
      R"JS(
        var f = harbor.require('harbor-plugin-file.file');

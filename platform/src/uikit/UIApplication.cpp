@@ -256,6 +256,13 @@ void UIApplication::cancelAllLocalNotifications() {
   armLocalNotificationTimer();
 }
 
+void UIApplication::changeLocalNotificationsTogether(const std::function<void()>& changes) {
+  LocalNotificationStore& store = localNotificationStore();
+  store.beginChanges();
+  changes();
+  store.endChanges();
+}
+
 std::vector<UILocalNotificationPtr> UIApplication::scheduledLocalNotifications() {
   return localNotificationStore().list();
 }
