@@ -152,6 +152,13 @@ std::vector<UILocalNotificationPtr> LocalNotificationStore::list() {
   return out;
 }
 
+UILocalNotificationPtr LocalNotificationStore::first(const std::function<bool(const UILocalNotification&)>& matches) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [serial, e] : entries_)
+    if (matches(*e.notification)) return e.notification->copy();
+  return nullptr;
+}
+
 void LocalNotificationStore::fire(std::uint64_t serial, Entry& entry, double now) {
   entry.lastFired = *entry.next;
   if (entry.notification->repeats())

@@ -16,6 +16,7 @@
 // notifications there are. Like the address book's write-ahead log, appends are not synced:
 // a process stopped at any moment (SIGKILL included) loses nothing the system had written.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -44,6 +45,8 @@ class LocalNotificationStore {
   void cancel(const UILocalNotification& notification);
   void cancelAll();
   std::vector<UILocalNotificationPtr> list();
+  // A copy of the first in list order that `matches` (called under the lock), or null.
+  UILocalNotificationPtr first(const std::function<bool(const UILocalNotification&)>& matches);
   // Takes copies of what is due at `now` and moves each on to its next repetition (or marks
   // it fired). A repeating one whose repetitions were missed fires once.
   std::vector<UILocalNotificationPtr> takeDue(double now);

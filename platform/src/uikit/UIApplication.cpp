@@ -267,6 +267,11 @@ std::vector<UILocalNotificationPtr> UIApplication::scheduledLocalNotifications()
   return localNotificationStore().list();
 }
 
+UILocalNotificationPtr UIApplication::firstScheduledLocalNotification(
+    const std::function<bool(const UILocalNotification&)>& matches) {
+  return localNotificationStore().first(matches);
+}
+
 std::int64_t UIApplication::applicationIconBadgeNumber() { return localNotificationStore().badge(); }
 
 void UIApplication::setApplicationIconBadgeNumber(std::int64_t number) { localNotificationStore().setBadge(number); }

@@ -156,6 +156,10 @@ class UIApplication : public Object, public KeyValueObservable {
   // Copies, in the order they were scheduled. A notification that has fired stays listed (as
   // one left in the notification centre) until it is cancelled.
   std::vector<UILocalNotificationPtr> scheduledLocalNotifications();
+  // A copy of the first of them (in the same order) that `matches`, or null; only that one is
+  // copied. `matches` runs under the store's lock and must not call back into the application.
+  UILocalNotificationPtr firstScheduledLocalNotification(
+      const std::function<bool(const UILocalNotification&)>& matches);
   std::int64_t applicationIconBadgeNumber();
   void setApplicationIconBadgeNumber(std::int64_t number);
   // The changes `changes` makes to the local notifications and the badge are stored as one:
