@@ -249,7 +249,7 @@ TEST_F(LocalNotificationTest, AChangeIsOneJournalLineAndALineCutShortNeverHappen
   EXPECT_FALSE(log_->contains("UIApplication:")) << "a stop in the middle of a line is no damage";
 }
 
-TEST_F(LocalNotificationTest, TheJournalIsFoldedIntoTheListAndReplayingItAgainChangesNothing) {
+TEST_F(LocalNotificationTest, TheJournalIsFoldedIntoTheListAndItsLeftoverLinesChangeNothing) {
   const std::string list = inHome("Library/LocalNotifications.json");
   const std::string journal = inHome("Library/LocalNotifications.journal");
   double start = now();
@@ -263,7 +263,7 @@ TEST_F(LocalNotificationTest, TheJournalIsFoldedIntoTheListAndReplayingItAgainCh
   ASSERT_EQ(lineCount(lines), 5u);
 
   // A start folds the journal into the list. Stopped before the journal was emptied, the same
-  // lines are replayed onto the new list: nothing fires again, nothing comes back.
+  // lines stay beside the new list: nothing fires again, nothing comes back.
   restart();
   app->scheduledLocalNotifications();  // the store is read on first use
   EXPECT_EQ(readFile(journal), "");
@@ -273,6 +273,24 @@ TEST_F(LocalNotificationTest, TheJournalIsFoldedIntoTheListAndReplayingItAgainCh
   EXPECT_EQ(bodies(app->scheduledLocalNotifications()), (std::vector<std::string>{"fires", "kept"}));
   EXPECT_EQ(app->applicationIconBadgeNumber(), 7);
   EXPECT_EQ(delegate->received.size(), 0u);
+
+  // One notification replaced until the journal is folded into the list by a change; stopped
+  // before the journal was emptied, its lines must not bring back a replaced version.
+  std::string previous = readFile(journal);
+  for (int v = 0;; ++v) {
+    ASSERT_LT(v, 10000) << "the journal is never folded in";
+    app->changeLocalNotificationsTogether([&] {
+      app->cancelLocalNotification(app->scheduledLocalNotifications().back());
+      app->scheduleLocalNotification(make("v" + std::to_string(v) + std::string(1000, '.'), start + 7000));
+    });
+    std::string current = readFile(journal);
+    if (current.size() < previous.size()) break;
+    previous = current;
+  }
+  auto expected = bodies(app->scheduledLocalNotifications());
+  writeFile(journal, previous);
+  restart();
+  EXPECT_EQ(bodies(app->scheduledLocalNotifications()), expected);
 
   // Many changes: the journal is folded in whenever it outgrows the list, so it stays small.
   for (int i = 0; i < 3000; ++i) {

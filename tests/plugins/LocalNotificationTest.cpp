@@ -2,8 +2,16 @@
 // ready), arrivals told apart as trigger or click, permission, the termination clean-up and the
 // application-event hooks, all on the manual clock.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <thread>
 
 #include "HBRAppDelegate.h"
@@ -13,10 +21,13 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/JSON.h"
+#include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
 #include "support/PluginTest.h"
+
+extern char** environ;
 
 using namespace harbor;
 using plat::Array;
@@ -416,6 +427,96 @@ TEST_F(LocalNotification, ValuesJSONCannotHoldAreKeptAsJSONWouldAndStopNoLaterSa
     EXPECT_EQ(all.at(2)["text"], Value("last"));
     EXPECT_EQ(answer("getSingle", Array{2}), second);
     restart();
+  }
+}
+
+// --- A SIGKILL while one id is scheduled again and again ---
+
+namespace {
+// Version n of the one notification: its title and a text long enough that its line in the
+// store spans several pages.
+Dictionary version(int n, std::int64_t at) {
+  std::string v = std::to_string(n);
+  return Dictionary{{"id", 1}, {"title", "v" + v}, {"text", std::string(9000, 't') + v}, {"at", at}};
+}
+}  // namespace
+
+// The writer half: runs in a child process started by the test below. It replaces notification
+// 1 with a new version, by scheduling it again and by updating it in turn, through the page's
+// actions, and prints each version once the page has its answer.
+TEST_F(LocalNotification, RescheduleWriterUntilKilled) {
+  const char* home = std::getenv("HARBOR_NOTIFICATION_WRITER_HOME");
+  if (!home) GTEST_SKIP() << "runs only as the child of ASigkillWhileRescheduling...";
+  plat::setHomeDirectory(home);
+  restart();
+  ready();
+  for (int n = 1; n < 100000; ++n) {
+    takeAnswers();
+    runMessage(n % 2 ? "schedule" : "update", Array{version(n, at(86400))});
+    auto answers = takeAnswers();
+    ASSERT_EQ(answers.size(), 1u);
+    ASSERT_EQ(answers[0].status, 1);
+    std::printf("%d\n", n);
+    std::fflush(stdout);
+  }
+}
+
+TEST_F(LocalNotification, ASigkillWhileReschedulingKeepsTheLastAnsweredVersionOrTheNext) {
+  std::mt19937 random(std::random_device{}());
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    std::string folder = inHome("killed-" + std::to_string(round));
+    ASSERT_TRUE(plat::createSandboxFolders(folder));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string self = "/proc/self/exe";
+    std::string filter = "--gtest_filter=LocalNotification.RescheduleWriterUntilKilled";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    std::vector<std::string> envText{"HARBOR_NOTIFICATION_WRITER_HOME=" + folder};
+    for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+    std::vector<char*> env;
+    for (auto& e : envText) env.push_back(e.data());
+    env.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+
+    // Killed after a random number of answered versions, wherever it is in the next one.
+    const int killAfter = std::uniform_int_distribution<int>(3, 40)(random);
+    FILE* lines = fdopen(out[0], "r");
+    int lastReported = 0;
+    char line[256];
+    while (lastReported < killAfter && std::fgets(line, sizeof line, lines)) {
+      int n = std::atoi(line);
+      if (n > 0) lastReported = n;
+    }
+    // A random moment within the next few changes.
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_GE(lastReported, killAfter) << "the writer stopped before it was killed";
+    // What the writer reported before it died is still in the pipe.
+    while (std::fgets(line, sizeof line, lines)) {
+      int n = std::atoi(line);
+      if (n > lastReported) lastReported = n;
+    }
+    std::fclose(lines);
+
+    plat::setHomeDirectory(folder);
+    restart();
+    Value all = answer("getAll");
+    ASSERT_EQ(all.asArray().size(), 1u) << "notification 1 vanished, or was kept twice: " << all.description();
+    std::string title = all.at(0)["title"].isString() ? all.at(0)["title"].asString() : "";
+    int v = std::atoi(title.c_str() + (title.empty() ? 0 : 1));
+    EXPECT_GE(v, lastReported) << "an answered version was lost";
+    EXPECT_LE(v, lastReported + 1);
+    EXPECT_EQ(all.at(0)["text"], Value(std::string(9000, 't') + std::to_string(v))) << "a half-written version";
   }
 }
 

@@ -262,6 +262,8 @@ void LocalNotificationStore::applyStored(const Value& item, bool& renumbered) {
 }
 
 void LocalNotificationStore::applyJournalLine(const Value& line) {
+  // A line written onto an earlier list: that list's successor already holds its change.
+  if (line["generation"].asUInt() != generation_) return;
   bool renumbered = false;
   if (line["clear"].asBool()) entries_.clear();
   if (line["remove"].isArray())
@@ -297,6 +299,7 @@ void LocalNotificationStore::load(double now, std::vector<UILocalNotificationPtr
       asked_ = stored["asked"].asBool();
       allowedTypes_ = static_cast<unsigned long>(stored["allowedTypes"].asUInt());
       if (stored["nextSerial"].isInteger()) nextSerial_ = std::max<std::uint64_t>(1, stored["nextSerial"].asUInt());
+      generation_ = stored["generation"].asUInt();
       bool renumbered = false;
       for (const auto& item : stored["notifications"].asArray()) applyStored(item, renumbered);
       rewrite = renumbered;
@@ -356,6 +359,7 @@ bool LocalNotificationStore::compact() {
                     {"asked", asked_},
                     {"allowedTypes", static_cast<std::uint64_t>(allowedTypes_)},
                     {"nextSerial", nextSerial_},
+                    {"generation", generation_ + 1},
                     {"notifications", std::move(notifications)}};
   auto text = json::write(Value(std::move(stored)));
   NSError error;
@@ -368,8 +372,9 @@ bool LocalNotificationStore::compact() {
     return false;
   }
   listBytes_ = text->size();
-  // The list holds every change the journal held; replaying them onto it again would change
-  // nothing, so a stop before this point loses nothing either.
+  // The journal's lines name the list before this one, so a stop before they are gone leaves
+  // lines that loading skips.
+  ++generation_;
   if (!openJournal()) return true;
   if (fileio::ftruncate(journal_, 0) != 0) {
     NSLog(std::string(kLog) + "cannot empty " + journalPath_ + ": " + std::strerror(errno));
@@ -403,6 +408,7 @@ void LocalNotificationStore::commit() {
   }
   if (!removed.empty()) line.set("remove", std::move(removed));
   if (!set.empty()) line.set("set", std::move(set));
+  line.set("generation", generation_);
   line.set("badge", badge_);
   line.set("asked", asked_);
   line.set("allowedTypes", static_cast<std::uint64_t>(allowedTypes_));

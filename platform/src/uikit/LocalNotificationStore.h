@@ -9,8 +9,9 @@
 //                               object giving the state after the change of every notification
 //                               it touched (kept or gone) and the badge and settings
 // Loading reads the list and replays the journal's lines in order; a line cut short by a stop
-// in the middle of its write is no change. Replaying a line twice changes nothing, so a stop
-// between writing a new list and emptying the journal loses nothing either. The list is
+// in the middle of its write is no change. The list has a generation, one more at every
+// rewrite, and each line the generation of the list it follows: a stop between writing a new
+// list and emptying the journal leaves lines that loading skips. The list is
 // rewritten (and the journal emptied) at load when the journal holds anything, and when the
 // journal has grown past the list's size, so a change costs the same however many
 // notifications there are. Like the address book's write-ahead log, appends are not synced:
@@ -114,6 +115,7 @@ class LocalNotificationStore {
   int journal_ = -1;
   std::uint64_t journalBytes_ = 0;
   std::uint64_t listBytes_ = 0;
+  std::uint64_t generation_ = 0;  // of the list on disk
   bool mustCompact_ = false;
 };
 
