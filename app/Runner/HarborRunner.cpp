@@ -45,6 +45,7 @@
 #include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/web/JSContext.h"
+#include "plat/web/WebPage.h"
 
 namespace harbor::runner {
 namespace {
@@ -69,22 +70,37 @@ class Terminator {
 
 // SIGINT and SIGTERM are taken by one thread of ours with sigwait, so that stopping runs as an
 // ordinary task on the main loop instead of inside a signal handler. The signals are blocked
-// before any other thread exists, and every thread inherits that. A second signal while the
-// application is still terminating ends the process at once.
+// before any other thread of ours exists, and every thread inherits that. A library may have
+// started a thread before main with them open (WebKit's allocator does, while the library
+// loads): a signal the system hands to such a thread is passed on to the waiting one by a
+// handler, instead of ending the process. A second signal while the application is still
+// terminating ends the process at once.
+pthread_t gStopSignalWaiter;
+
+void passStopSignalToTheWaiter(int signal) { pthread_kill(gStopSignalWaiter, signal); }
+
 void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread([signals, terminator] {
+  std::thread waiter([signals, terminator] {
     int received = 0;
     for (int count = 0;; ) {
       if (sigwait(&signals, &received) != 0) continue;
       if (++count > 1) std::_Exit(128 + received);
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
-  }).detach();
+  });
+  gStopSignalWaiter = waiter.native_handle();
+  waiter.detach();
+  struct sigaction action {};
+  action.sa_handler = passStopSignalToTheWaiter;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 // Whether the class of that name, made as the container would make it, is a web view engine.
@@ -590,6 +606,9 @@ Running:
   --until TEXT            terminate once a log line contains TEXT
   --engine CLASS          the web view engine class, as the preference HarborWebViewEngine
                           (HBRUIWebViewEngine or HBRWKWebViewEngine); wins over config.xml
+  --web-backend webkit|headless
+                          the page engine beneath both web views: WebKit (WebKitGTK, the
+                          default; needs a display) or the headless stand-in (no layout)
 
 The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
@@ -669,6 +688,16 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         value = argument.substr(eq + 1);
       }
       std::optional<std::string>* target = nullptr;
+      if (name == "--web-backend") {
+        if (!value) {
+          if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
+          value = arguments[++i];
+        }
+        if (*value != "webkit" && *value != "headless")
+          return plat::Failure{"--web-backend needs webkit or headless, not \"" + *value + "\""};
+        options.webKit = *value == "webkit";
+        continue;
+      }
       if (name == "--home") target = &options.home;
       else if (name == "--until") target = &options.until;
       else if (name == "--engine") target = &options.engine;
@@ -981,6 +1010,20 @@ int run(int argc, char** argv) {
     plat::UIScreen::mainScreen().setScale(scale);
   }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
+
+  // The page engine, before anything makes a web view. Never another engine than the one asked
+  // for: a run on the headless engine must be asked for.
+  if (options.webKit) {
+    auto started = plat::web::startWebKit();
+    if (!started) {
+      std::fprintf(stderr, "harbor: WebKit cannot start: %s; run with --web-backend headless to use the headless page engine\n",
+                   started.error().c_str());
+      return 1;
+    }
+    plat::web::setBackend(plat::web::Backend::WebKit);
+  } else {
+    plat::web::setBackend(plat::web::Backend::Headless);
+  }
 
   // Every line to standard error, watching for the text that ends the run. The sink runs under
   // the log's lock, so it only posts.

@@ -35,6 +35,7 @@ struct Options {
   std::optional<double> runSeconds;           // stop after this long
   std::optional<std::string> until;           // stop once a log line contains this
   std::optional<std::string> engine;          // web view engine class (preference HarborWebViewEngine)
+  bool webKit = true;                         // the page engine: WebKit, or the headless one
   std::optional<std::string> model;           // simulated device model
   std::optional<std::string> systemVersion;   // simulated system version
   std::optional<std::string> locale;          // simulated locale identifier

@@ -31,6 +31,16 @@ TEST(RunnerOptions, ValidArguments) {
   EXPECT_EQ(parsed->locale, "zh_Hans_CN");
   EXPECT_EQ(parsed->openURL, "myapp://item/1?x=%20y");
   EXPECT_FALSE(parsed->help);
+  EXPECT_TRUE(parsed->webKit) << "WebKit is the default page engine";
+  for (const auto& [arguments, webKit] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"--web-backend", "headless", "app"}, false},
+           {{"--web-backend=webkit", "app"}, true},
+           {{"--web-backend=headless", "--web-backend", "webkit", "app"}, true}}) {
+    auto backend = parseOptions(arguments);
+    ASSERT_TRUE(backend) << backend.error();
+    EXPECT_EQ(backend->webKit, webKit) << arguments[0];
+    EXPECT_EQ(backend->bundle, "app");
+  }
 
   auto minimal = parseOptions({"examples/hello"});
   ASSERT_TRUE(minimal);
@@ -69,6 +79,9 @@ TEST(RunnerOptions, BadArgumentsAreNamed) {
       {{"--open-url", "not a url", "a"}, "--open-url needs an absolute URL such as myapp://path, not \"not a url\""},
       {{"--open-url=/a/path", "a"}, "--open-url needs an absolute URL such as myapp://path, not \"/a/path\""},
       {{"--open-url=", "a"}, "--open-url needs a value"},
+      {{"--web-backend", "gecko", "a"}, "--web-backend needs webkit or headless, not \"gecko\""},
+      {{"--web-backend=", "a"}, "--web-backend needs webkit or headless, not \"\""},
+      {{"a", "--web-backend"}, "--web-backend needs a value"},
   };
   for (const Case& c : cases) {
     auto parsed = parseOptions(c.arguments);
@@ -81,7 +94,7 @@ TEST(RunnerOptions, HelpListsEveryOptionInItsGroup) {
   std::string text = usage();
   // Each group, in order, with its options in order.
   std::vector<std::vector<std::string>> groups = {
-      {"Running:", "--home DIR", "--run-seconds N", "--until TEXT", "--engine CLASS"},
+      {"Running:", "--home DIR", "--run-seconds N", "--until TEXT", "--engine CLASS", "--web-backend webkit|headless"},
       {"The simulated device:", "--device-model NAME", "--screen WxH[@SCALE]", "--system-version V", "--locale ID",
        "--acceleration X,Y,Z", "--heading DEGREES", "--location LAT,LON[,ALT]", "--location-track FILE",
        "--location-permission P"},

@@ -41,7 +41,8 @@ class RunnerProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    std::vector<std::string> args = {HARBOR_EXECUTABLE};
+    // Without a display: these runs are about the sandbox, not the page engine.
+    std::vector<std::string> args = {HARBOR_EXECUTABLE, "--web-backend", "headless"};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

@@ -95,7 +95,7 @@ cat > "$bundle/www/index.html" <<'HTML'
 </html>
 HTML
 
-"$harbor" --home "$work/home" --run-seconds 60 --until "capture: done" --pictures test "$bundle" 2>"$log"
+"$harbor" --web-backend headless --home "$work/home" --run-seconds 60 --until "capture: done" --pictures test "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
 expect "harbor: screen 'Audio recording' -> Record"

@@ -18,7 +18,7 @@ newlog
 # Runs harbor on the bundle $1 until its log has a line with $2, reads its peak resident memory
 # (KiB) into $peak, then stops it with SIGTERM, which must end it with status 0.
 peak_at() {
-  "$harbor" --home "$work/home" "$1" 2>"$log" &
+  "$harbor" --web-backend headless --home "$work/home" "$1" 2>"$log" &
   pid=$!
   wait_for "$pid" "$2"
   peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
@@ -52,7 +52,7 @@ XML
 }
 
 run() {
-  timeout -s KILL 60 "$harbor" --home "$work/home" "$@" 2>"$log"
+  timeout -s KILL 60 "$harbor" --web-backend headless --home "$work/home" "$@" 2>"$log"
 }
 
 # A page that never returns is stopped by the run time, and by one SIGTERM; termination then
@@ -66,7 +66,7 @@ expect "harbor: terminating: --run-seconds 1 elapsed"
 expect "harbor: stopped"
 
 newlog
-"$harbor" --home "$work/home" "$work/spin" 2>"$log" &
+"$harbor" --web-backend headless --home "$work/home" "$work/spin" 2>"$log" &
 pid=$!
 wait_for "$pid" "console.log: spinning"
 kill -TERM "$pid"

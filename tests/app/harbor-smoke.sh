@@ -14,7 +14,7 @@ newlog
 # A run that ends by itself: the container starts, creates its start-up plugin, and terminates
 # cleanly once the page is done or the run time is over.
 newlog
-"$harbor" --home "$work/home" --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
+"$harbor" --web-backend headless --home "$work/home" --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
 expect "harbor: running "
@@ -87,7 +87,7 @@ rm -f "$work/home/Library/Caches/file__0.localstorage"
 # A walk north, about 22 m a step: every fix passes the watch's 5 m filter.
 printf '# a walk\n51.5000,-0.12\n51.5002,-0.12\n51.5004,-0.12\n51.5006,-0.12\n' >"$work/walk.txt"
 newlog
-"$harbor" --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
+"$harbor" --web-backend headless --home "$work/home" --engine HBRWKWebViewEngine --dialog-button 2 --dialog-text "Ada" \
   --acceleration 0,0,-1 --heading 90 --location-track "$work/walk.txt" \
   --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
@@ -111,14 +111,14 @@ expect "hello: page prompt: null"
 # the sandbox home, so the next run can be launched by opening it, and the page hears a click.
 # A home of its own: one the runs above scheduled could fire here first.
 newlog
-"$harbor" --home "$work/notification-home" --run-seconds 10 --until "hello: notification: event trigger" "$bundle" 2>"$log"
+"$harbor" --web-backend headless --home "$work/notification-home" --run-seconds 10 --until "hello: notification: event trigger" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status waiting for the notification"
 expect "hello: notification: event schedule 1, foreground"
 expect "harbor: notification fired 'Hello\\nfrom the page'"
 expect "hello: notification: event trigger 1, foreground"
 newlog
-"$harbor" --home "$work/notification-home" --open-notification --run-seconds 10 --until "hello: notification: event click" \
+"$harbor" --web-backend headless --home "$work/notification-home" --open-notification --run-seconds 10 --until "hello: notification: event click" \
   "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status opening the notification"
@@ -129,7 +129,7 @@ expect "hello: notification: event cancel 1, background"
 # Killed right after the page scheduled its notification, harbor loses nothing: the store is
 # whole, holds the notification, and the next start reads it without complaint.
 newlog
-"$harbor" --home "$work/kill-home" --run-seconds 10 "$bundle" 2>"$log" &
+"$harbor" --web-backend headless --home "$work/kill-home" --run-seconds 10 "$bundle" 2>"$log" &
 pid=$!
 wait_for "$pid" "hello: notification: event schedule"
 kill -KILL "$pid"
@@ -138,14 +138,14 @@ wait "$pid" 2>/dev/null
 cat "$work/kill-home/Library/LocalNotifications.json" "$work/kill-home/Library/LocalNotifications.journal" 2>/dev/null |
   grep -qF '"alertBody":"Hello\nfrom the page"' || fail "the scheduled notification was not kept"
 newlog
-"$harbor" --home "$work/kill-home" --until "is starting." "$bundle" 2>"$log"
+"$harbor" --web-backend headless --home "$work/kill-home" --until "is starting." "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status after a kill"
 if grep -qF "cannot be read" "$log"; then fail "the stored notifications were damaged"; fi
 
 # Another application opens the application with a URL; the page hears it once it has loaded.
 newlog
-"$harbor" --home "$work/home" --open-url "harborhello://greeting?from=smoke" \
+"$harbor" --web-backend headless --home "$work/home" --open-url "harborhello://greeting?from=smoke" \
   --run-seconds 10 --until "hello: opened with " "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --open-url"
@@ -154,7 +154,7 @@ expect "hello: opened with harborhello://greeting?from=smoke"
 
 # The page writes dates and numbers the way the device's locale does.
 newlog
-"$harbor" --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
+"$harbor" --web-backend headless --home "$work/home" --locale de_CH --run-seconds 10 --until "hello: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --locale de_CH"
 expect "hello: globalization: de-CH, "
@@ -162,14 +162,14 @@ expect ", 1’234’567.891, CHF"
 
 # The simulated device facts reach the container.
 newlog
-"$harbor" --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
+"$harbor" --web-backend headless --home "$work/home" --system-version 7.1 --until "is starting." "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with --system-version"
 expect "Your current version of iOS is 7.1."
 
 # An engine the simulated system cannot run says why another stands in.
 newlog
-"$harbor" --home "$work/home" --engine HBRWKWebViewEngine --system-version 8.4 --until "hello: done" \
+"$harbor" --web-backend headless --home "$work/home" --engine HBRWKWebViewEngine --system-version 8.4 --until "hello: done" \
   --run-seconds 10 "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status with an engine the system cannot run"
@@ -178,7 +178,7 @@ expect "Using UIWebView"
 
 # SIGTERM stops it cleanly, with the terminate notification.
 newlog
-"$harbor" --home "$work/home" "$bundle" 2>"$log" &
+"$harbor" --web-backend headless --home "$work/home" "$bundle" 2>"$log" &
 pid=$!
 wait_for "$pid" "harbor: running "
 kill -TERM "$pid"
@@ -190,34 +190,34 @@ expect "harbor: stopped"
 
 # Help, and clear errors for bad input.
 newlog
-"$harbor" --help >"$log" 2>&1 || fail "--help failed"
+"$harbor" --web-backend headless --help >"$log" 2>&1 || fail "--help failed"
 expect "Usage: harbor [options] <bundle folder>"
 expect "--dialog-button N"
 expect "--dialog-text TEXT"
 expect "--location LAT,LON[,ALT]"
 expect "--open-url URL"
 newlog
-"$harbor" --open-url "no url" "$bundle" >"$log" 2>&1
+"$harbor" --web-backend headless --open-url "no url" "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --open-url is not refused with status 2"
 expect "harbor: --open-url needs an absolute URL"
 newlog
-"$harbor" --dialog-button 0 "$bundle" >"$log" 2>&1
+"$harbor" --web-backend headless --dialog-button 0 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --dialog-button is not refused with status 2"
 expect "harbor: --dialog-button needs a button number from 1"
 newlog
-"$harbor" --engine HBRDevice "$bundle" >"$log" 2>&1
+"$harbor" --web-backend headless --engine HBRDevice "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a class that is no engine is not refused with status 2"
 expect "harbor: --engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"HBRDevice\""
 newlog
-"$harbor" --run-seconds soon "$bundle" >"$log" 2>&1
+"$harbor" --web-backend headless --run-seconds soon "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad option is not refused with status 2"
 expect "harbor: --run-seconds needs a positive number of seconds"
 newlog
-"$harbor" --location-track "$work/walk.txt" --location 0,181 "$bundle" >"$log" 2>&1
+"$harbor" --web-backend headless --location-track "$work/walk.txt" --location 0,181 "$bundle" >"$log" 2>&1
 [ $? -eq 2 ] || fail "a bad --location is not refused with status 2"
 expect "harbor: --location: longitude 181 is not between -180 and 180"
 newlog
-"$harbor" --home "$work/home" "$work" >"$log" 2>&1
+"$harbor" --web-backend headless --home "$work/home" "$work" >"$log" 2>&1
 [ $? -eq 1 ] || fail "a folder without config.xml is not refused with status 1"
 expect "has no config.xml"
 
@@ -225,7 +225,7 @@ expect "has no config.xml"
 mkdir -p "$work/broken/www"
 printf '<widget>\n  <feature name="x">\n</widget>\n' >"$work/broken/config.xml"
 newlog
-"$harbor" --home "$work/home" "$work/broken" >"$log" 2>&1
+"$harbor" --web-backend headless --home "$work/home" "$work/broken" >"$log" 2>&1
 [ $? -eq 1 ] || fail "a malformed config.xml does not end with status 1"
 expect "config.xml parse error line "
 expect "harbor: the application cannot go on"

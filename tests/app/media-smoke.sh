@@ -20,7 +20,7 @@ expect() {
   grep -qF -- "$1" "$log" || fail "no line with: $1"
 }
 
-"$harbor" --home "$work/home" --run-seconds 20 --until "media: done" "$bundle" 2>"$log"
+"$harbor" --web-backend headless --home "$work/home" --run-seconds 20 --until "media: done" "$bundle" 2>"$log"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
 expect "media: status recording 1 2"

@@ -36,7 +36,7 @@ HTML
 previous=0
 for round in 1 2 3; do
   newlog
-  "$harbor" --home "$work/home" "$work/app" 2>"$log" &
+  "$harbor" --web-backend headless --home "$work/home" "$work/app" 2>"$log" &
   pid=$!
   wait_for "$pid" "kill-test: wrote $((previous + 3))"
   # A random moment within the next tenth of a second.
@@ -55,7 +55,7 @@ done
 # page only reads, so that the run ends by itself.
 sed -i 's/setInterval/void/' "$work/app/www/index.html"
 newlog
-"$harbor" --home "$work/home" --run-seconds 20 --until "kill-test: read" "$work/app" 2>"$log"
+"$harbor" --web-backend headless --home "$work/home" --run-seconds 20 --until "kill-test: read" "$work/app" 2>"$log"
 read=$(grep -oE "kill-test: read [0-9]+ whole" "$log" | grep -oE "[0-9]+")
 [ -n "$read" ] || fail "the last value is not whole"
 [ "$read" -ge "$previous" ] || fail "the page read step $read, but step $previous was written"

@@ -60,7 +60,7 @@ HTML
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   home="$work/home-$engine"
   newlog
-  timeout -s KILL 60 "$harbor" --home "$home" --engine "$engine" --contacts-access granted \
+  timeout -s KILL 60 "$harbor" --web-backend headless --home "$home" --engine "$engine" --contacts-access granted \
     --run-seconds 30 --until "stores: done" "$work/app" 2>"$log"
   expect 'stores: notifications [[1,{"0":1,"1":2,"2":3},null,null,null],[2,null,'
   expect ',"updated",null]]'
@@ -72,7 +72,7 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   # A new process reads back what was answered: both notifications and the whole contact.
   sed -i 's|var reread = false;|var reread = true;|' "$work/app/www/index.html"
   newlog
-  timeout -s KILL 60 "$harbor" --home "$home" --engine "$engine" --contacts-access granted \
+  timeout -s KILL 60 "$harbor" --web-backend headless --home "$home" --engine "$engine" --contacts-access granted \
     --run-seconds 30 --until "stores: done" "$work/app" 2>"$log"
   expect 'stores: notifications [[1,{"0":1,"1":2,"2":3},null,null,null],[2,null,'
   expect 'stores: contacts [["Zo",482198400000]]'

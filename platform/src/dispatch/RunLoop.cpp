@@ -25,21 +25,32 @@ void RunLoop::bindToCurrentThread() {
 bool RunLoop::isCurrentThread() const { return std::this_thread::get_id() == thread_; }
 
 void RunLoop::post(Task task) {
+  void (*wakeup)() = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     tasks_.push_back(std::move(task));
+    wakeup = external_.wakeup;
   }
   wake_.notify_all();
+  if (wakeup) wakeup();
+}
+
+void RunLoop::setExternalSource(ExternalSource source) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  external_ = source;
 }
 
 RunLoop::TimerId RunLoop::scheduleTimer(double delaySeconds, Task task, double intervalSeconds) {
   TimerId id;
+  void (*wakeup)() = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     id = nextTimerId_++;
     timers_.emplace(id, Timer{plat::now() + std::max(0.0, delaySeconds), intervalSeconds, std::move(task)});
+    wakeup = external_.wakeup;
   }
   wake_.notify_all();
+  if (wakeup) wakeup();
   return id;
 }
 
@@ -137,10 +148,18 @@ void RunLoop::run() {
     runOneTurn();
     std::unique_lock<std::mutex> lock(mutex_);
     if (stopRequested_) break;
-    if (!tasks_.empty()) continue;
     double wait = 0.05;  // bounded, so a clock that moves by itself is noticed
     double t = plat::now();
     for (const auto& [id, timer] : timers_) wait = std::min(wait, std::max(0.0, timer.fireDate - t));
+    if (external_.dispatch) {
+      // The other loop's events run between our turns; it sleeps for us when we have nothing.
+      auto dispatch = external_.dispatch;
+      if (!tasks_.empty()) wait = 0;
+      lock.unlock();
+      dispatch(wait);
+      continue;
+    }
+    if (!tasks_.empty()) continue;
     if (wait > 0)
       wake_.wait_for(lock, std::chrono::duration<double>(wait), [&] { return stopRequested_ || !tasks_.empty(); });
     if (stopRequested_) break;
@@ -148,11 +167,14 @@ void RunLoop::run() {
 }
 
 void RunLoop::stop() {
+  void (*wakeup)() = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopRequested_ = true;
+    wakeup = external_.wakeup;
   }
   wake_.notify_all();
+  if (wakeup) wakeup();
 }
 
 void RunLoop::reset() {

@@ -94,20 +94,31 @@ void UIWebView::initWithFrame(const CGRect& frame) {
   addSubview(scrollView_);
 
   client_ = std::make_shared<PageClient>(weakSelf<UIWebView>());
-  page_ = std::make_shared<web::WebPage>();
+  page_ = web::makeWebPage();
   page_->initWithClient(client_, web::WebPage::Configuration{false});
 }
 
+// The view's settings as they stand when a load starts.
+void UIWebView::applySettings() {
+  page_->applySettings(web::WebPage::Settings{true, 0, false, allowsInlineMediaPlayback_, mediaPlaybackRequiresUserAction_});
+}
+
 void UIWebView::loadRequest(const NSURLRequestPtr& request) {
-  if (page_) page_->loadRequest(request);
+  if (!page_) return;
+  applySettings();
+  page_->loadRequest(request);
 }
 
 void UIWebView::loadHTMLString(const std::string& html, const NSURLPtr& baseURL) {
-  if (page_) page_->loadHTMLString(html, baseURL);
+  if (!page_) return;
+  applySettings();
+  page_->loadHTMLString(html, baseURL);
 }
 
 void UIWebView::reload() {
-  if (page_) page_->reload();
+  if (!page_) return;
+  applySettings();
+  page_->reload();
 }
 
 void UIWebView::stopLoading() {

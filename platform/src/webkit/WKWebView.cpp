@@ -167,8 +167,13 @@ void WKWebView::initWithFrame(const CGRect& frame, const std::shared_ptr<WKWebVi
   addSubview(scrollView_);
 
   client_ = std::make_shared<PageClient>(weakSelf<WKWebView>());
-  page_ = std::make_shared<web::WebPage>();
+  page_ = web::makeWebPage();
   page_->initWithClient(client_, web::WebPage::Configuration{true});
+  const auto& preferences = *configuration_->preferences();
+  page_->applySettings(web::WebPage::Settings{preferences.javaScriptEnabled(), preferences.minimumFontSize(),
+                                              preferences.javaScriptCanOpenWindowsAutomatically(),
+                                              configuration_->allowsInlineMediaPlayback(),
+                                              configuration_->mediaPlaybackRequiresUserAction()});
   configuration_->userContentController()->addWebView(weakSelf<WKWebView>());
   contentControllerDidChange();
 }
@@ -242,30 +247,29 @@ bool WKWebView::isLoading() const { return page_ && page_->isLoading(); }
 
 void WKWebView::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
   assert(isMainThread() && "web views are main-thread objects");
-  RunLoop::main().post([weak = weakSelf<WKWebView>(), script, completion] {
-    auto self = weak.lock();
-    if (!self || !self->page_) {
-      if (completion) completion(Value(), NSError{WKErrorDomain, WKErrorWebViewInvalidated, "The WKWebView was invalidated", Value()});
-      return;
-    }
-    JSException exception;
-    auto result = self->page_->evaluate(script, &exception);
+  auto answer = [completion](const web::WebPage::Evaluation& evaluation) {
     if (!completion) return;
-    if (!result) {
+    if (evaluation.invalidated) {
+      completion(Value(), NSError{WKErrorDomain, WKErrorWebViewInvalidated, "The WKWebView was invalidated", Value()});
+    } else if (evaluation.exception) {
+      const JSException& exception = *evaluation.exception;
       Dictionary info{{WKJavaScriptExceptionMessageErrorKey, exception.message},
                       {WKJavaScriptExceptionLineNumberErrorKey, exception.line},
                       {WKJavaScriptExceptionSourceURLErrorKey, exception.sourceURL}};
       completion(Value(), NSError{WKErrorDomain, WKErrorJavaScriptExceptionOccurred, "A JavaScript exception occurred", info});
-      return;
-    }
-    auto value = result->isFunction() ? Result<Value>(Failure{"function"}) : result->toValue();
-    if (!value) {
+    } else if (evaluation.unsupportedType || !evaluation.value) {
       completion(Value(), NSError{WKErrorDomain, WKErrorJavaScriptResultTypeIsUnsupported,
                                   "JavaScript execution returned a result of an unsupported type", Value()});
-      return;
+    } else {
+      completion(*evaluation.value, std::nullopt);
     }
-    completion(*value, std::nullopt);
-  });
+  };
+  if (!page_) {
+    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation{std::nullopt, std::nullopt, false, true}); });
+    return;
+  }
+  // The page is kept alive until it answers; the view may go first.
+  page_->evaluateAsync(script, answer);
 }
 
 void WKWebView::simulateLinkClick(const NSURLPtr& url) {

@@ -99,6 +99,11 @@ std::vector<HBRBackupInfoPtr> HBRLocalStorage::createBackupInfoWithTargetDir(con
       {"localStorage database", "file__0.localstorage", "localstorage.appdata.db"},
       {"websql main database", "Databases.db", "websqlmain.appdata.db"},
       {"websql databases", "file__0", "websqldbs.appdata.db"},
+      // What the WebKit page engine writes in the same folder: localStorage as SQLite in
+      // write-ahead mode (the folder keeps "file__0.localstorage" with its "-wal" and "-shm",
+      // copied together), and IndexedDB ("indexeddb/v1/file__0/<hash>/IndexedDB.sqlite3").
+      {"WebKit localStorage", "localstorage", "webkitlocalstorage.appdata.db"},
+      {"WebKit databases", "databases", "webkitdatabases.appdata.db"},
   };
   std::vector<HBRBackupInfoPtr> out;
   for (const Entry& e : entries) {

@@ -52,6 +52,17 @@ class RunLoop {
   // Loop thread. Runs after every turn that ran something (the runner watches the screen so).
   void addTurnObserver(Task observer);
 
+  // Another library's event loop turned together with this one (GLib's main context, once
+  // WebKit is started). run() hands it the time it would otherwise sleep: dispatch(seconds)
+  // waits at most that long for its own events and runs them; wakeup() (any thread) ends such
+  // a wait early, and is called on every post, timer and stop. Set once, on the loop thread,
+  // before run(); the manual-clock turns of tests never call it.
+  struct ExternalSource {
+    void (*dispatch)(double maxWaitSeconds) = nullptr;
+    void (*wakeup)() = nullptr;
+  };
+  void setExternalSource(ExternalSource source);
+
   bool hasReadyWork();
   // The earliest timer date, or a negative number when no timer is scheduled.
   double nextTimerDate();
@@ -73,6 +84,7 @@ class RunLoop {
   TimerId nextTimerId_ = 1;
   std::vector<Task> turnObservers_;  // loop thread only
   bool stopRequested_ = false;
+  ExternalSource external_;  // under mutex_
   std::thread::id thread_ = std::this_thread::get_id();
 };
 

@@ -1,9 +1,11 @@
 #pragma once
-// The web view with synchronous script evaluation, over the headless page engine
-// (plat/web/WebPage.h): loads requests and HTML, offers every navigation (its own, the page's,
-// its frames') to its delegate, and reports loads to it; the delegate's reports arrive on later
-// turns of the main run loop, once per load of the page and of each of its frames. Its first
-// subview is its scroll view. The display settings are kept and readable; nothing is drawn.
+// The web view with synchronous script evaluation, over the page engine chosen for the process
+// (plat/web/WebPage.h: WebKit, or the headless one): loads requests and HTML, offers every
+// navigation (its own, the page's, its frames') to its delegate, and reports loads to it; the
+// delegate's reports arrive on later turns of the main run loop, once per load of the page (and,
+// under the headless engine, of each of its frames). Its first
+// subview is its scroll view. The display settings are kept and readable. Under WebKit the
+// synchronous evaluation waits for WebKit's answer within a bound (see WebPage::evaluate).
 //
 // The user agent of a load is read when the load starts, process-wide: the "UserAgent" user
 // default when one is registered or stored as a string, else the built-in default.
@@ -142,12 +144,13 @@ class UIWebView : public UIView, public UIScrollViewOwner {
   void simulateLinkClick(const NSURLPtr& url);
   void simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure = std::nullopt);
   bool simulateFailure(const NSError& error);
-  // The page engine behind the view (to run page script in tests).
+  // The page engine behind the view (to run page script in tests, and for screenshots).
   web::WebPage* page() const { return page_.get(); }
 
  private:
   class PageClient;
   friend class PageClient;
+  void applySettings();
 
   std::weak_ptr<UIWebViewDelegate> delegate_;
   UIScrollViewPtr scrollView_;

@@ -1,25 +1,25 @@
 #pragma once
-// The headless page engine behind both web views: one JavaScriptCore global context per
-// top-level document, a page loader that reads the HTML and runs its scripts in document order
-// (inline and src, fetched through the URL loading system), and a small DOM stand-in (window,
-// document with ready states and events, elements for scripts and frames, location, navigator,
-// console, timers on the main run loop, atob/btoa, alert/confirm/prompt), with localStorage,
-// sessionStorage (plat/web/WebStorage.h), XMLHttpRequest and fetch for GET. No layout, no CSS.
+// The page engine behind both web views (WebPage, an interface) and what it reports to
+// (WebPageClient). Two engines: the headless one (plat/web/HeadlessWebPage.h: JavaScriptCore
+// with a small DOM stand-in, no layout; the unit tests' engine, on the manual clock) and WebKit
+// (WebKitGTK 2.50 in a GTK window of the simulated screen's size). Both behave as below.
 //
 // Loading a page: every navigation (from the host, from the page, of a frame) is first offered
 // to the client's policy; an allowed top-level load reports start, commit (the new document
 // replaces the old one), then finish once the document and its frames and scripts have loaded,
-// or a failure (provisional before the commit). Frames are fetched (their loads are reported
-// like the page's) but run no scripts. A new top-level load stops the one in progress, which
-// fails as cancelled (NSURLErrorCancelled).
+// or a failure (provisional before the commit). The headless engine fetches frames (their loads
+// are reported like the page's) but runs no scripts in them; WebKit reports top-level loads
+// only. A new top-level load stops the one in progress, which fails as cancelled
+// (NSURLErrorCancelled).
 //
 // Every report to the client is posted to the main run loop and arrives on a later turn; the
 // policy is asked directly and may be answered later. The page's alert, confirm and prompt are
-// modal: the page waits, running the main loop, until the client answers or nothing is left to
-// run (then it takes the cancel answer).
+// modal: the page waits until the client answers (the headless page runs the main loop meanwhile
+// and takes the cancel answer when nothing is left to run).
 //
-// Threads: main thread only. The page never creates threads; loads run where the URL loading
-// system runs them and report on the main run loop.
+// Threads: main thread only. The headless page never creates threads; its loads run where the
+// URL loading system runs them and report on the main run loop. WebKit runs pages in processes
+// of its own and reports through GLib's main context, which the main run loop turns.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -80,6 +80,10 @@ class WebPageClient {
   virtual void webPageDidReceiveScriptMessage(const std::string& name, const Value& body) {}
 };
 
+// What a page engine does for a web view. Two engines implement it: the headless one
+// (plat/web/HeadlessWebPage.h, the default and the unit tests' engine) and the WebKit one
+// (WebKitGTK in a window of the simulated screen's size), chosen process-wide with setBackend.
+// Views made after the choice use its engine; HarborLib sees only the views.
 class WebPage : public Object {
  public:
   // Documents, scripts and what pages load with XMLHttpRequest or fetch fail to load past this
@@ -93,53 +97,104 @@ class WebPage : public Object {
     bool scriptMessageHandlers = false;
   };
 
-  WebPage();
-  ~WebPage() override;
+  // What an evaluation gave: a value, or the script's exception, or a result without a value
+  // form (a function).
+  struct Evaluation {
+    std::optional<Value> value;
+    std::optional<JSException> exception;
+    bool unsupportedType = false;
+    // The page is gone (closed, or its content process ended).
+    bool invalidated = false;
+  };
+  using EvaluationCompletion = std::function<void(const Evaluation& evaluation)>;
+
+  // What the views let their owner set that the engine honours (WebKit's settings; the headless
+  // engine has no use for them).
+  struct Settings {
+    bool javaScriptEnabled = true;
+    double minimumFontSize = 0;
+    bool javaScriptCanOpenWindowsAutomatically = false;
+    bool allowsInlineMediaPlayback = false;
+    bool mediaPlaybackRequiresUserAction = true;
+    bool operator==(const Settings&) const = default;
+  };
+  virtual void applySettings(const Settings& settings) {}
 
   // Second creation step: the page starts with an empty, loaded "about:blank" document.
-  void initWithClient(const std::shared_ptr<WebPageClient>& client, Configuration configuration);
+  virtual void initWithClient(const std::shared_ptr<WebPageClient>& client, Configuration configuration) = 0;
   // Stops everything; nothing more is reported.
-  void close();
+  virtual void close() = 0;
 
   // Host loads. Each returns the identifier of the load it becomes once the policy allows it.
   // readAccessPath: when given, file URLs (this one, its scripts and frames) load only from
   // inside that folder or file; otherwise any file may be read.
-  std::uint64_t loadRequest(const NSURLRequestPtr& request, std::optional<std::string> readAccessPath = std::nullopt);
+  virtual std::uint64_t loadRequest(const NSURLRequestPtr& request,
+                                    std::optional<std::string> readAccessPath = std::nullopt) = 0;
   // The text as a document at baseURL ("about:blank" when none).
-  std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL,
-                               std::optional<std::string> readAccessPath = std::nullopt);
+  virtual std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL,
+                                       std::optional<std::string> readAccessPath = std::nullopt) = 0;
   // The identifier of the new load; 0 when nothing was loaded yet.
-  std::uint64_t reload();
+  virtual std::uint64_t reload() = 0;
   // The top-level load in progress, if any, fails as cancelled.
-  void stopLoading();
+  virtual void stopLoading() = 0;
 
   // The current document's URL (with the fragment of in-page navigations), and the request of
   // the last top-level load started.
-  NSURLPtr URL() const;
-  NSURLRequestPtr request() const;
-  bool isLoading() const;
-  std::string title();
+  virtual NSURLPtr URL() const = 0;
+  virtual NSURLRequestPtr request() const = 0;
+  virtual bool isLoading() const = 0;
+  virtual std::string title() = 0;
 
-  // Runs script in the current document now.
-  Result<JSValue> evaluate(const std::string& script, JSException* exception = nullptr);
-  JSContext& context();
+  // Runs script in the current document now and gives its completion value. The WebKit engine
+  // turns the main loop until its content process answers, at most kSyncEvaluationSeconds (a
+  // page that runs away is given up with a log line); its result is a copy in a context of its
+  // own (context()).
+  static constexpr double kSyncEvaluationSeconds = 10;
+  virtual Result<JSValue> evaluate(const std::string& script, JSException* exception = nullptr) = 0;
+  // Runs script in the current document; the completion (may be empty) runs on a later turn.
+  virtual void evaluateAsync(const std::string& script, EvaluationCompletion completion);
+  // The context evaluate's results belong to.
+  virtual JSContext& context() = 0;
 
   // The script message handler names the documents offer (WebKit flavour).
-  void setScriptMessageHandlerNames(std::vector<std::string> names);
+  virtual void setScriptMessageHandlerNames(std::vector<std::string> names) = 0;
+
+  // Writes a PNG of what the page shows to path (replacing it whole). The WebKit engine turns
+  // the main loop until WebKit has drawn it, at most kSnapshotSeconds; the headless engine
+  // draws nothing and fails with the reason.
+  static constexpr double kSnapshotSeconds = 10;
+  virtual Result<bool> writeSnapshotPNG(const std::string& path) = 0;
 
   // Test surface.
   // The user follows a link in the page to url.
-  void simulateLinkClick(const NSURLPtr& url);
+  virtual void simulateLinkClick(const NSURLPtr& url) = 0;
   // A frame of the current document navigates to url; with a failure, its load fails so.
-  void simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure = std::nullopt);
+  virtual void simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure = std::nullopt) = 0;
   // The top-level load in progress fails with the error; false when none is in progress.
-  bool simulateFailure(const NSError& error);
-
-  // The engine's inside, shared with the documents' hooks and the tasks the page posts.
-  struct Impl;
-
- private:
-  std::shared_ptr<Impl> impl_;
+  virtual bool simulateFailure(const NSError& error) = 0;
 };
+
+// The process-wide choice of page engine. Headless unless set; the runner sets WebKit (after
+// startWebKit succeeded). Main thread.
+enum class Backend { WebKit, Headless };
+void setBackend(Backend backend);
+Backend backend();
+// Starts GTK and WebKit on the main thread, once (later calls give the first answer). Fails
+// with a plain reason when it cannot (no display, GTK cannot open it). From here on the main
+// run loop also turns GLib's main context.
+Result<bool> startWebKit();
+// A new page of the chosen engine.
+std::shared_ptr<WebPage> makeWebPage();
+
+// Main thread. Turns the main run loop (and GLib's main context once WebKit is started) until
+// done() or the bound in real seconds; false when the bound came first. For tests and for
+// waiting on a page outside RunLoop::run.
+bool turnMainLoopUntil(const std::function<bool()>& done, double seconds);
+
+// Test surface: the bound of the WebKit engine's synchronous evaluation
+// (WebPage::kSyncEvaluationSeconds until set).
+void setSyncEvaluationSecondsForTesting(double seconds);
+// Test surface: how many of the WebKit engine's web views exist (made and not yet finalized).
+std::size_t webKitViewsAliveForTesting();
 
 }  // namespace plat::web

@@ -1,8 +1,8 @@
 #pragma once
-// The WebKit web view over the headless page engine (plat/web/WebPage.h): asynchronous script
-// evaluation, navigations decided and reported through its navigation delegate, the page's
-// dialogs through its UI delegate, and script message handlers the page posts to. Its first
-// subview is its scroll view.
+// The WebKit web view over the page engine chosen for the process (plat/web/WebPage.h: WebKit,
+// or the headless one): asynchronous script evaluation, navigations decided and reported
+// through its navigation delegate, the page's dialogs through its UI delegate, and script
+// message handlers the page posts to. Its first subview is its scroll view.
 //
 // The class exists from system version 8.0 on (isAvailable, against UIDevice's system
 // version); loadFileURL:allowingReadAccessToURL: from 9.0 on. File URLs load only inside the

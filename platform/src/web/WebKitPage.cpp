@@ -1,0 +1,1204 @@
+// The WebKit page engine: one WebKitWebView per page, shown in a GTK window of the simulated
+// screen's size, all views sharing one web context (one set of WebKit processes) whose web
+// storage lives in the sandbox home.
+//
+// How WebKit's signals map onto the page's reports (WebPageClient):
+// - "decide-policy" (navigation and new-window actions): the decision is kept (a reference) and
+//   offered to the client on a later turn; its answer uses or ignores it. WebKit does not say
+//   which frame navigates, so a navigation is taken as the top-level one unless a frame's src
+//   announced it (the page script below reports every src set on an iframe) or it comes while
+//   the top-level document is still loading (the frames of its markup) without being the host's
+//   own load.
+// - "load-changed" / "load-failed": start, commit, finish, failure (provisional before the
+//   commit), each posted to a later turn; WebKit's errors become NSURLErrorDomain errors.
+//   WebKit's own error page is never shown: the container shows its own.
+// - "script-dialog": kept (webkit_script_dialog_ref) and offered to the client on a later turn;
+//   closed with the client's answer.
+// - script messages: every name the view offers is registered with the user content manager;
+//   one more name of ours carries the page's console, uncaught errors and frame srcs.
+// - "web-process-terminated": a load in progress fails; otherwise the page reloads, unless the
+//   process was ended on purpose (a stop request).
+//
+// Synchronous evaluation and snapshots turn GLib's main context (and, while a page dialog
+// waits for its answer, the platform's main run loop, where the answer comes from) until WebKit
+// answers, within a time bound; a stop request (JSContext::stopAllScripts) ends the wait at once.
+#include "WebKitPage.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <random>
+#include <set>
+
+#include "PageResources.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/JSON.h"
+#include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSNotificationCenter.h"
+#include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSURLError.h"
+#include "plat/foundation/NSURLResponse.h"
+#include "plat/foundation/Strings.h"
+#include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIScreen.h"
+#include "plat/web/WebStorage.h"
+
+namespace plat::web {
+namespace {
+
+// The message handler our page script posts to: [kind, ...] with kind "console" (level, text)
+// or "frame" (the URL an iframe's src was set to).
+constexpr char kHarborPageHandler[] = "harborPage";
+
+// Runs in every top-level document before the page's own scripts: the console and uncaught
+// errors reach the log as they do under the headless engine, and frame navigations are
+// announced before WebKit asks about them.
+constexpr char kPageScript[] = R"JS((function () {
+  var handlers = window.webkit && window.webkit.messageHandlers;
+  var port = handlers && handlers.harborPage;
+  if (!port) return;
+  var post = function (message) { try { port.postMessage(message); } catch (e) {} };
+  function describe(value) {
+    if (typeof value === 'string') return value;
+    if (value instanceof Error) return String(value);
+    if (value && typeof value === 'object') {
+      try { var json = JSON.stringify(value); if (json !== undefined) return json; } catch (e) {}
+    }
+    return String(value);
+  }
+  ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
+    var original = console[level];
+    console[level] = function () {
+      post(['console', level, Array.prototype.map.call(arguments, describe).join(' ')]);
+      if (original) return original.apply(console, arguments);
+    };
+  });
+  window.addEventListener('error', function (event) {
+    var where = event.filename ? ' (' + event.filename + (event.lineno ? ':' + event.lineno : '') + ')' : '';
+    post(['console', 'error', 'JavaScript error: ' + describe(event.error || event.message) + where]);
+  });
+  function announce(value) {
+    try { post(['frame', new URL(String(value), document.baseURI).href]); } catch (e) {}
+  }
+  var frame = window.HTMLIFrameElement && HTMLIFrameElement.prototype;
+  var src = frame && Object.getOwnPropertyDescriptor(frame, 'src');
+  if (src && src.set) {
+    Object.defineProperty(frame, 'src', {
+      configurable: true, enumerable: src.enumerable, get: src.get,
+      set: function (value) { announce(value); return src.set.call(this, value); }
+    });
+  }
+  var setAttribute = Element.prototype.setAttribute;
+  Element.prototype.setAttribute = function (name, value) {
+    if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
+    return setAttribute.apply(this, arguments);
+  };
+  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
+  function announceIn(node) {
+    try {
+      if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
+      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
+      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
+      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
+    } catch (e) {}
+  }
+  var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
+  function announceMarkup(markup) {
+    try {
+      if (!parseInto || String(markup).toLowerCase().indexOf('<iframe') < 0) return;
+      var template = document.createElement('template');  // its content loads nothing
+      parseInto.set.call(template, markup);
+      announceIn(template.content);
+    } catch (e) {}
+  }
+  [[Node.prototype, ['appendChild', 'insertBefore', 'replaceChild']],
+   [Element.prototype, ['append', 'prepend', 'before', 'after', 'replaceWith', 'replaceChildren']],
+   [DocumentFragment.prototype, ['append', 'prepend', 'replaceChildren']]].forEach(function (entry) {
+    entry[1].forEach(function (name) {
+      var original = entry[0][name];
+      if (typeof original !== 'function') return;
+      entry[0][name] = function () {
+        for (var i = 0; i < arguments.length; ++i) announceIn(arguments[i]);
+        return original.apply(this, arguments);
+      };
+    });
+  });
+  ['innerHTML', 'outerHTML'].forEach(function (name) {
+    var property = Object.getOwnPropertyDescriptor(Element.prototype, name);
+    if (!property || !property.set) return;
+    Object.defineProperty(Element.prototype, name, {
+      configurable: true, enumerable: property.enumerable, get: property.get,
+      set: function (value) { announceMarkup(value); return property.set.call(this, value); }
+    });
+  });
+  var insertAdjacentHTML = Element.prototype.insertAdjacentHTML;
+  Element.prototype.insertAdjacentHTML = function (where, markup) {
+    announceMarkup(markup);
+    return insertAdjacentHTML.apply(this, arguments);
+  };
+})();)JS";
+
+// ---- The run loop and GLib -------------------------------------------------------------------
+
+// GLib's main context turned from the platform's run loop: waits at most maxWait for GLib's own
+// events and dispatches them.
+void dispatchGLib(double maxWait) {
+  GMainContext* context = g_main_context_default();
+  if (maxWait <= 0) {
+    for (int i = 0; i < 64 && g_main_context_iteration(context, FALSE); ++i) {
+    }
+    return;
+  }
+  guint milliseconds = static_cast<guint>(std::ceil(std::min(maxWait, 1.0) * 1000));
+  GSource* timeout = g_timeout_source_new(milliseconds);
+  g_source_set_callback(timeout, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+  g_source_attach(timeout, context);
+  g_main_context_iteration(context, TRUE);
+  g_source_destroy(timeout);
+  g_source_unref(timeout);
+  for (int i = 0; i < 64 && g_main_context_iteration(context, FALSE); ++i) {
+  }
+}
+
+void wakeGLib() { g_main_context_wakeup(g_main_context_default()); }
+
+double monotonicSeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Turns GLib (and the platform's loop when turnPlatform says so) until done() or the bound; false
+// when the bound or a stop request came first.
+template <class Done, class TurnPlatform>
+bool turnUntil(double seconds, Done done, TurnPlatform turnPlatform) {
+  double deadline = monotonicSeconds() + seconds;
+  while (!done()) {
+    if (JSContext::scriptsStopped() || monotonicSeconds() >= deadline) return false;
+    if (turnPlatform() && RunLoop::main().hasReadyWork()) {
+      RunLoop::main().runOneTurn();
+      dispatchGLib(0);
+    } else {
+      dispatchGLib(0.02);
+    }
+  }
+  return true;
+}
+
+double gSyncEvaluationSeconds = WebPage::kSyncEvaluationSeconds;
+
+// WebKit's network process commits a page's web storage changes in batches, about half a second
+// after they are made. Before the application resigns or terminates (when the storage backup
+// copies the files) that long is given to WebKit, so the copy holds the page's last change; at
+// termination the pages' processes are ended first, so no change comes after the copy.
+constexpr double kStorageCommitSeconds = 0.6;
+std::set<WebKitWebView*> gLiveViews;
+
+// ---- Values --------------------------------------------------------------------------------------
+
+std::string takeString(char* text) {
+  std::string out = text ? text : "";
+  g_free(text);
+  return out;
+}
+
+// A result of WebKit's as a plat::Value (absent for undefined); nothing when it has no value form.
+std::optional<Value> valueOf(JSCValue* value) {
+  if (!value || jsc_value_is_undefined(value)) return Value();
+  if (jsc_value_is_null(value)) return Value::null();
+  if (jsc_value_is_function(value)) return std::nullopt;
+  if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
+  if (jsc_value_is_string(value)) return Value(takeString(jsc_value_to_string(value)));
+  if (jsc_value_is_number(value)) {
+    double number = jsc_value_to_double(value);
+    if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
+        !(number == 0 && std::signbit(number)))
+      return Value(static_cast<std::int64_t>(number));
+    return Value(number);
+  }
+  std::string json = takeString(jsc_value_to_json(value, 0));
+  if (json.empty()) return std::nullopt;
+  auto parsed = json::parse(json);
+  if (!parsed) return std::nullopt;
+  return std::move(*parsed);
+}
+
+NSError errorOf(const GError* error, const std::string& uri) {
+  NSURLPtr url = NSURL::URLWithString(uri);
+  long code = NSURLErrorUnknown;
+  if (error->domain == WEBKIT_NETWORK_ERROR) {
+    switch (error->code) {
+      case WEBKIT_NETWORK_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
+      case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: code = NSURLErrorFileDoesNotExist; break;
+      case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: code = NSURLErrorUnsupportedURL; break;
+      case WEBKIT_NETWORK_ERROR_TRANSPORT: code = NSURLErrorNetworkConnectionLost; break;
+      default: code = NSURLErrorUnknown; break;
+    }
+  } else if (error->domain == WEBKIT_POLICY_ERROR) {
+    code = error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE ? NSURLErrorCancelled
+                                                                                    : NSURLErrorUnsupportedURL;
+  } else if (error->domain == G_RESOLVER_ERROR) {
+    code = NSURLErrorCannotFindHost;
+  } else if (error->domain == G_TLS_ERROR) {
+    code = NSURLErrorServerCertificateUntrusted;
+  } else if (error->domain == G_IO_ERROR) {
+    switch (error->code) {
+      case G_IO_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
+      case G_IO_ERROR_TIMED_OUT: code = NSURLErrorTimedOut; break;
+      case G_IO_ERROR_CONNECTION_REFUSED: code = NSURLErrorCannotConnectToHost; break;
+      case G_IO_ERROR_HOST_NOT_FOUND: code = NSURLErrorCannotFindHost; break;
+      case G_IO_ERROR_NETWORK_UNREACHABLE:
+      case G_IO_ERROR_HOST_UNREACHABLE: code = NSURLErrorNotConnectedToInternet; break;
+      case G_IO_ERROR_NOT_FOUND: code = NSURLErrorFileDoesNotExist; break;
+      case G_IO_ERROR_PERMISSION_DENIED: code = NSURLErrorNoPermissionsToReadFile; break;
+      default: code = NSURLErrorUnknown; break;
+    }
+  }
+  NSError mapped = NSURLErrorWithCode(code, url);
+  return mapped;
+}
+
+WebNavigationType navigationTypeOf(WebKitNavigationType type) {
+  switch (type) {
+    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return WebNavigationType::LinkClicked;
+    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return WebNavigationType::FormSubmitted;
+    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return WebNavigationType::BackForward;
+    case WEBKIT_NAVIGATION_TYPE_RELOAD: return WebNavigationType::Reload;
+    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: return WebNavigationType::FormResubmitted;
+    case WEBKIT_NAVIGATION_TYPE_OTHER: return WebNavigationType::Other;
+  }
+  return WebNavigationType::Other;
+}
+
+bool sameDocument(const NSURLPtr& a, const NSURLPtr& b) {
+  return a && b && withoutFragment(a) == withoutFragment(b);
+}
+
+// ---- The shared web context ------------------------------------------------------------------
+
+struct Runtime {
+  bool started = false;
+  std::string extensionFolder;
+  std::string contextFolder;  // the storage folder of context
+  std::optional<std::string> failure;
+  WebKitWebContext* context = nullptr;
+};
+
+Runtime& runtime() {
+  static Runtime* r = new Runtime();
+  return *r;
+}
+
+// Serves a custom scheme through the platform's URL protocols (NSURLProtocol's registry).
+void serveScheme(WebKitURISchemeRequest* request, gpointer) {
+  g_object_ref(request);
+  std::string uri = webkit_uri_scheme_request_get_uri(request);
+  NSURLPtr url = NSURL::URLWithString(uri);
+  auto fail = [request](const std::string& why) {
+    GError* error = g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, why.c_str());
+    webkit_uri_scheme_request_finish_error(request, error);
+    g_error_free(error);
+    g_object_unref(request);
+  };
+  if (!url) return fail("not a URL");
+  // The fetch reports on a later turn of the main run loop.
+  ResourceFetch::start(NSURLRequest::requestWithURL(url), std::nullopt, WebPage::kMaxResourceBytes,
+                       [request, fail](const NSURLResponsePtr& response, Data body, std::optional<NSError> error) {
+                         if (error) return fail(error->localizedDescription);
+                         long status = 200;
+                         std::string statusText = "OK";
+                         if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
+                           status = http->statusCode();
+                           statusText = NSHTTPURLResponse::localizedStringForStatusCode(status);
+                         }
+                         auto* bytes = g_bytes_new(body.data(), body.size());
+                         GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+                         g_bytes_unref(bytes);
+                         WebKitURISchemeResponse* answer = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+                         g_object_unref(stream);
+                         webkit_uri_scheme_response_set_status(answer, static_cast<guint>(status), statusText.c_str());
+                         std::string type = response && !response->MIMEType().empty() ? response->MIMEType()
+                                                                                       : "application/octet-stream";
+                         webkit_uri_scheme_response_set_content_type(answer, type.c_str());
+                         // Pages of any origin (file pages are opaque ones) may read what the
+                         // application's own protocols serve, as on the device.
+                         SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+                         soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
+                         soup_message_headers_append(headers, "Content-Type", type.c_str());
+                         soup_message_headers_append(headers, "Content-Length", std::to_string(body.size()).c_str());
+                         webkit_uri_scheme_response_set_http_headers(answer, headers);
+                         webkit_uri_scheme_request_finish_with_response(request, answer);
+                         g_object_unref(answer);
+                         g_object_unref(request);
+                       });
+}
+
+// What pages may read of the file system: the sandbox home and the application bundle, with
+// their links resolved, handed to the web content processes started from now on.
+void updateReadableRoots() {
+  std::vector<std::string> roots;
+  for (std::string root : {NSHomeDirectory(), NSBundle::mainBundle()->bundlePath()}) {
+    if (root.empty()) continue;
+    char buffer[PATH_MAX];
+    roots.push_back(::realpath(root.c_str(), buffer) ? std::string(buffer) : root);
+  }
+  std::vector<const char*> texts;
+  for (const auto& root : roots) texts.push_back(root.c_str());
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      runtime().context, g_variant_new_strv(texts.data(), static_cast<gssize>(texts.size())));
+}
+
+// The folder of the extension that confines pages' file reads (platform/webkit-extension):
+// beside the executable, or in the build tree.
+std::optional<std::string> extensionFolder() {
+  std::vector<std::string> candidates;
+  char exe[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) candidates.push_back(stringByAppendingPathComponent(stringByDeletingLastPathComponent(std::string(exe, static_cast<std::size_t>(n))),
+                                                                 "harbor-webkit-extension"));
+#ifdef HARBOR_WEBKIT_EXTENSION_DIR
+  candidates.push_back(HARBOR_WEBKIT_EXTENSION_DIR);
+#endif
+  for (const std::string& folder : candidates)
+    if (::access(stringByAppendingPathComponent(folder, "harbor_webkit_extension.so").c_str(), R_OK) == 0) return folder;
+  return std::nullopt;
+}
+
+// The web context of the pages made from now on. A new one when the storage folder has changed
+// since (another home, or the backup default switched): views keep the context they began with.
+WebKitWebContext* sharedContext() {
+  Runtime& r = runtime();
+  std::string data = webKitDataFolder();
+  if (r.context && r.contextFolder == data) return r.context;
+  if (r.context) g_object_unref(r.context);
+  r.contextFolder = data;
+  auto library = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
+  std::string cache = stringByAppendingPathComponent(library.empty() ? NSHomeDirectory() + "/Library/Caches" : library.front(), "WebKit");
+  WebKitWebsiteDataManager* manager = webkit_website_data_manager_new("base-data-directory", data.c_str(),
+                                                                      "base-cache-directory", cache.c_str(), nullptr);
+  r.context = webkit_web_context_new_with_website_data_manager(manager);
+  g_object_unref(manager);
+  webkit_web_context_set_web_extensions_directory(r.context, r.extensionFolder.c_str());
+  updateReadableRoots();
+  webkit_web_context_set_cache_model(r.context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(r.context);
+  for (const char* scheme : {"hbrfile", "assets-library"}) {
+    webkit_web_context_register_uri_scheme(r.context, scheme, serveScheme, nullptr, nullptr);
+    webkit_security_manager_register_uri_scheme_as_secure(security, scheme);
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme);
+  }
+  return r.context;
+}
+
+// ---- The page ----------------------------------------------------------------------------------
+
+std::size_t gViewsAlive = 0;
+
+// A new web view of ours (owned: its floating reference sunk), counted until it is finalized.
+// Nothing else is made here: what WebKit sets up for each view it keeps inside itself.
+WebKitWebView* makeWebKitView(WebKitWebContext* context, WebKitUserContentManager* manager) {
+  auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
+                                            manager, nullptr));
+  g_object_ref_sink(view);
+  ++gViewsAlive;
+  g_object_weak_ref(G_OBJECT(view), [](gpointer, GObject*) { --gViewsAlive; }, nullptr);
+  return view;
+}
+
+class WebKitPage;
+
+// A script message handler name connected to a page.
+struct HandlerBinding {
+  std::weak_ptr<WebKitPage> page;
+  std::string name;
+};
+
+class WebKitPage : public WebPage {
+ public:
+  ~WebKitPage() override { close(); }
+
+  void initWithClient(const std::shared_ptr<WebPageClient>& client, Configuration configuration) override {
+    client_ = client;
+    configuration_ = configuration;
+    manager_ = webkit_user_content_manager_new();
+    WebKitUserScript* script = webkit_user_script_new(kPageScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager_, script);
+    webkit_user_script_unref(script);
+    registerHandler(kHarborPageHandler);
+
+    WebKitWebContext* context = sharedContext();
+    updateReadableRoots();  // the home and bundle of now, for the process this view starts
+    view_ = makeWebKitView(context, manager_);
+    gLiveViews.insert(view_);
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+    webkit_settings_set_allow_modal_dialogs(settings, FALSE);
+    if (auto c = client_.lock()) webkit_settings_set_user_agent(settings, c->webPageUserAgent().c_str());
+    // File pages may read files with script (modules, XMLHttpRequest, fetch) as on the device;
+    // the extension keeps every file read inside the sandbox home and the bundle.
+    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+
+    g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+    g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
+    g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
+    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
+    g_signal_connect(view_, "notify::uri", G_CALLBACK(onURIChanged), this);
+    g_signal_connect(view_, "user-message-received", G_CALLBACK(onUserMessage), this);
+
+    // Shown in a window of the simulated screen's size, so a person or a screenshot sees it.
+    CGRect screen = UIScreen::mainScreen().bounds();
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window_), "Harbor");
+    gtk_window_set_default_size(GTK_WINDOW(window_), std::max(1, static_cast<int>(screen.size.width)),
+                                std::max(1, static_cast<int>(screen.size.height)));
+    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+    gtk_widget_show_all(window_);
+
+    // The empty first document the headless page has too, so that script runs before any load.
+    blankLoading_ = true;
+    webkit_web_view_load_html(view_, "", "about:blank");
+  }
+
+  void applySettings(const Settings& settings) override {
+    if (closed_) return;
+    WebKitSettings* webSettings = webkit_web_view_get_settings(view_);
+    webkit_settings_set_enable_javascript(webSettings, settings.javaScriptEnabled);
+    webkit_settings_set_minimum_font_size(webSettings, static_cast<guint32>(std::clamp(settings.minimumFontSize, 0.0, 1000.0)));
+    webkit_settings_set_javascript_can_open_windows_automatically(webSettings, settings.javaScriptCanOpenWindowsAutomatically);
+    webkit_settings_set_media_playback_allows_inline(webSettings, settings.allowsInlineMediaPlayback);
+    webkit_settings_set_media_playback_requires_user_gesture(webSettings, settings.mediaPlaybackRequiresUserAction);
+  }
+
+  void close() override {
+    if (closed_) return;
+    closed_ = true;
+    if (view_) {
+      g_signal_handlers_disconnect_by_data(view_, this);
+      // A page that runs away when the process stops is ended with its process.
+      if (JSContext::scriptsStopped()) webkit_web_view_terminate_web_process(view_);
+    }
+    for (auto& [name, id] : handlerSignals_) g_signal_handler_disconnect(manager_, id);
+    handlerSignals_.clear();
+    for (WebKitScriptDialog* dialog : dialogs_) {
+      webkit_script_dialog_close(dialog);
+      webkit_script_dialog_unref(dialog);
+    }
+    dialogs_.clear();
+    if (window_) gtk_widget_destroy(window_);  // also lets go of the view widget
+    window_ = nullptr;
+    if (view_) {
+      gLiveViews.erase(view_);
+      g_object_unref(view_);
+    }
+    view_ = nullptr;
+    if (manager_) g_object_unref(manager_);
+    manager_ = nullptr;
+  }
+
+  std::uint64_t loadRequest(const NSURLRequestPtr& request, std::optional<std::string> readAccessPath) override {
+    if (closed_ || !request || !request->URL()) return 0;
+    confineReads(readAccessPath);
+    std::uint64_t id = nextLoadId_++;
+    hostLoads_.push_back({id, request});
+    WebKitURIRequest* uri = webkit_uri_request_new(request->URL()->absoluteString().c_str());
+    webkit_web_view_load_request(view_, uri);
+    g_object_unref(uri);
+    return id;
+  }
+
+  std::uint64_t loadHTMLString(const std::string& html, const NSURLPtr& baseURL,
+                               std::optional<std::string> readAccessPath) override {
+    if (closed_) return 0;
+    confineReads(readAccessPath);
+    NSURLPtr url = baseURL ? baseURL : NSURL::URLWithString("about:blank");
+    std::uint64_t id = nextLoadId_++;
+    hostLoads_.push_back({id, NSURLRequest::requestWithURL(url)});
+    webkit_web_view_load_html(view_, html.c_str(), url->absoluteString().c_str());
+    return id;
+  }
+
+  std::uint64_t reload() override {
+    if (closed_ || !request_) return 0;
+    std::uint64_t id = nextLoadId_++;
+    hostLoads_.push_back({id, request_});
+    webkit_web_view_reload(view_);
+    return id;
+  }
+
+  void stopLoading() override {
+    if (!closed_) webkit_web_view_stop_loading(view_);
+  }
+
+  NSURLPtr URL() const override {
+    if (closed_ || !everLoaded_) return nullptr;
+    const char* uri = webkit_web_view_get_uri(view_);
+    return uri ? NSURL::URLWithString(uri) : nullptr;
+  }
+  NSURLRequestPtr request() const override { return request_; }
+  bool isLoading() const override { return !closed_ && current_.has_value(); }
+  std::string title() override {
+    const char* title = closed_ ? nullptr : webkit_web_view_get_title(view_);
+    return title ? title : "";
+  }
+
+  Result<JSValue> evaluate(const std::string& script, JSException* exception) override {
+    if (closed_) return Failure{"the page is closed"};
+    if (JSContext::scriptsStopped()) return Failure{"page script is stopped"};
+    auto wait = std::make_shared<Waiting>();
+    startEvaluation(script, wait);
+    bool answered = turnUntil(gSyncEvaluationSeconds, [&] { return wait->done; }, [&] { return !dialogs_.empty(); });
+    if (!answered) {
+      g_cancellable_cancel(wait->cancellable);
+      if (!JSContext::scriptsStopped())
+        NSLog("WebKit: gave up waiting for the page's script after " + format("%g", gSyncEvaluationSeconds) +
+              " s (the page may run away): " + logExcerpt(script));
+      return Failure{"the page did not answer in time"};
+    }
+    if (wait->evaluation.exception) {
+      if (exception) *exception = *wait->evaluation.exception;
+      return Failure{wait->evaluation.exception->message};
+    }
+    if (wait->evaluation.invalidated) return Failure{"the page is gone"};
+    return context().makeValue(wait->evaluation.value.value_or(Value()));
+  }
+
+  void evaluateAsync(const std::string& script, EvaluationCompletion completion) override {
+    auto wait = std::make_shared<Waiting>();
+    wait->completion = std::move(completion);
+    if (closed_ || JSContext::scriptsStopped()) {
+      wait->evaluation.invalidated = closed_;
+      if (!closed_) wait->evaluation.exception = JSException{"page script is stopped", "", 0, ""};
+      finishAsync(wait);
+      return;
+    }
+    startEvaluation(script, wait);
+  }
+
+  JSContext& context() override {
+    if (!scratch_) scratch_ = std::make_unique<JSContext>();
+    return *scratch_;
+  }
+
+  void setScriptMessageHandlerNames(std::vector<std::string> names) override {
+    if (closed_) return;
+    std::set<std::string> wanted(names.begin(), names.end());
+    wanted.insert(kHarborPageHandler);
+    for (auto it = handlerSignals_.begin(); it != handlerSignals_.end();) {
+      if (wanted.count(it->first)) {
+        ++it;
+        continue;
+      }
+      g_signal_handler_disconnect(manager_, it->second);
+      webkit_user_content_manager_unregister_script_message_handler(manager_, it->first.c_str());
+      it = handlerSignals_.erase(it);
+    }
+    for (const std::string& name : wanted) registerHandler(name);
+  }
+
+  Result<bool> writeSnapshotPNG(const std::string& path) override {
+    if (closed_) return Failure{"the page is closed"};
+    struct Shot {
+      bool done = false;
+      cairo_surface_t* surface = nullptr;
+      std::string error;
+      GCancellable* cancellable = g_cancellable_new();
+      ~Shot() {
+        if (surface) cairo_surface_destroy(surface);
+        g_object_unref(cancellable);
+      }
+    };
+    auto shot = new std::shared_ptr<Shot>(std::make_shared<Shot>());
+    auto keep = *shot;
+    webkit_web_view_get_snapshot(
+        view_, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, keep->cancellable,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<std::shared_ptr<Shot>> holder(static_cast<std::shared_ptr<Shot>*>(data));
+          Shot& s = **holder;
+          GError* error = nullptr;
+          s.surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+          if (error) {
+            s.error = error->message;
+            g_error_free(error);
+          }
+          s.done = true;
+        },
+        shot);
+    if (!turnUntil(kSnapshotSeconds, [&] { return keep->done; }, [] { return false; })) {
+      g_cancellable_cancel(keep->cancellable);
+      return Failure{"WebKit did not draw the page in time"};
+    }
+    if (!keep->surface) return Failure{"WebKit could not draw the page: " + keep->error};
+    // Written beside the target and renamed over it, so a stop leaves the old file or the new one.
+    std::string folder = stringByDeletingLastPathComponent(path);
+    std::string partial = stringByAppendingPathComponent(
+        folder.empty() ? "." : folder, "." + lastPathComponent(path) + ".harbor-partial-" + std::to_string(std::random_device{}()));
+    cairo_status_t status = cairo_surface_write_to_png(keep->surface, partial.c_str());
+    if (status != CAIRO_STATUS_SUCCESS) {
+      ::unlink(partial.c_str());
+      return Failure{std::string("cannot write the PNG: ") + cairo_status_to_string(status)};
+    }
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+      ::unlink(partial.c_str());
+      return Failure{"cannot put the PNG in place at " + path};
+    }
+    return true;
+  }
+
+  // WebKit runs the page in processes of its own; there is nothing to simulate here.
+  void simulateLinkClick(const NSURLPtr& url) override {
+    if (closed_ || !url) return;
+    std::string script = "location.href = " + jsonString(url->absoluteString()) + ";";
+    webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  void simulateFrameLoad(const NSURLPtr& url, std::optional<NSError>) override {
+    if (closed_ || !url) return;
+    std::string script = "(function(){var f=document.createElement('iframe');f.style.display='none';f.src=" +
+                         jsonString(url->absoluteString()) + ";(document.body||document.documentElement).appendChild(f);})();";
+    webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  bool simulateFailure(const NSError&) override { return false; }
+
+ private:
+  struct HostLoad {
+    std::uint64_t id;
+    NSURLRequestPtr request;
+  };
+  struct MainLoad {
+    std::uint64_t id = 0;
+    NSURLRequestPtr request;
+    bool started = false;
+    bool committed = false;
+    bool failed = false;
+  };
+  struct HeldDecision {
+    explicit HeldDecision(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
+    ~HeldDecision() {
+      if (!answered) webkit_policy_decision_ignore(decision);
+      g_object_unref(decision);
+    }
+    WebKitPolicyDecision* decision;
+    bool answered = false;
+  };
+  struct Waiting {
+    bool done = false;
+    Evaluation evaluation;
+    EvaluationCompletion completion;  // async only
+    GCancellable* cancellable = g_cancellable_new();
+    ~Waiting() { g_object_unref(cancellable); }
+  };
+
+  static std::string jsonString(const std::string& text) {
+    std::string out;
+    json::appendQuoted(out, text);
+    return out;
+  }
+
+  // The page's file reads from now on: inside readAccessPath when given ("" reads none), else
+  // anywhere in the sandbox home and the bundle. Sent before the load, so it arrives first.
+  void confineReads(const std::optional<std::string>& readAccessPath) {
+    GVariant* parameters = readAccessPath ? g_variant_new_string(readAccessPath->c_str()) : nullptr;
+    webkit_web_view_send_message_to_page(view_, webkit_user_message_new("harbor-read-access", parameters), nullptr,
+                                         nullptr, nullptr);
+  }
+
+  std::weak_ptr<WebKitPage> weak() { return std::static_pointer_cast<WebKitPage>(shared_from_this()); }
+
+  template <class F>
+  void report(F call) {
+    RunLoop::main().post([weak = weak(), call] {
+      auto self = weak.lock();
+      if (!self || self->closed_) return;
+      if (auto c = self->client_.lock()) call(*c);
+    });
+  }
+
+  void registerHandler(const std::string& name) {
+    if (handlerSignals_.count(name)) return;
+    if (!webkit_user_content_manager_register_script_message_handler(manager_, name.c_str())) return;
+    auto* binding = new HandlerBinding{weak(), name};
+    std::string signal = "script-message-received::" + name;
+    gulong id = g_signal_connect_data(manager_, signal.c_str(), G_CALLBACK(onScriptMessage), binding,
+                                      [](gpointer data, GClosure*) { delete static_cast<HandlerBinding*>(data); },
+                                      GConnectFlags(0));
+    handlerSignals_[name] = id;
+  }
+
+  void startEvaluation(const std::string& script, const std::shared_ptr<Waiting>& wait) {
+    auto* holder = new std::pair<std::weak_ptr<WebKitPage>, std::shared_ptr<Waiting>>(weak(), wait);
+    webkit_web_view_evaluate_javascript(
+        view_, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, wait->cancellable,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<std::pair<std::weak_ptr<WebKitPage>, std::shared_ptr<Waiting>>> holder(
+              static_cast<std::pair<std::weak_ptr<WebKitPage>, std::shared_ptr<Waiting>>*>(data));
+          auto& wait = holder->second;
+          GError* error = nullptr;
+          JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+          if (error) {
+            if (error->domain == WEBKIT_JAVASCRIPT_ERROR && error->code == WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT) {
+              wait->evaluation.unsupportedType = true;
+            } else if (error->domain == WEBKIT_JAVASCRIPT_ERROR) {
+              wait->evaluation.exception = JSException{error->message, "", 0, ""};
+            } else {
+              wait->evaluation.invalidated = true;
+            }
+            g_error_free(error);
+          } else {
+            auto converted = valueOf(value);
+            if (converted)
+              wait->evaluation.value = std::move(*converted);
+            else
+              wait->evaluation.unsupportedType = true;
+          }
+          if (value) g_object_unref(value);
+          wait->done = true;
+          if (wait->completion) finishAsync(wait);
+        },
+        holder);
+  }
+
+  static void finishAsync(const std::shared_ptr<Waiting>& wait) {
+    // The completion runs on a later turn of the platform's loop, as the views expect.
+    RunLoop::main().post([wait] {
+      auto completion = std::move(wait->completion);
+      wait->completion = nullptr;
+      if (completion) completion(wait->evaluation);
+    });
+  }
+
+  // ---- Signals ----
+
+  static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                 WebKitPage* self) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
+    std::string uri = webkit_uri_request_get_uri(uriRequest);
+    NSURLPtr url = NSURL::URLWithString(uri);
+    bool redirect = webkit_navigation_action_is_redirect(action);
+    WebNavigationType navigationType = navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
+    bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
+
+    if (self->blankLoading_ && !self->blankDecided_ && uri == "about:blank") {
+      self->blankDecided_ = true;
+      webkit_policy_decision_use(decision);  // the empty first document
+      return TRUE;
+    }
+    if (!url) {
+      return TRUE;
+    }
+    // Which frame navigates (see the top of this file).
+    std::optional<HostLoad> host;
+    bool mainFrame = true;
+    if (self->preapproved_.erase(uri) && !self->hostLoads_.empty()) {
+      // A new window's link, already allowed: it opens here without a second vote.
+      HostLoad load = self->hostLoads_.front();
+      self->hostLoads_.pop_front();
+      WebNavigationAction navigation{load.request, WebNavigationType::LinkClicked, true, load.id};
+      self->decided(decision, navigation, true, false, url);
+      return TRUE;
+    }
+    auto announced = std::find(self->announcedFrames_.begin(), self->announcedFrames_.end(), uri);
+    if (newWindow) {
+      navigationType = WebNavigationType::LinkClicked;
+    } else if (redirect && self->pending_) {
+      host = HostLoad{self->pending_->id, self->pending_->request};
+    } else if (!self->hostLoads_.empty() && navigationType != WebNavigationType::LinkClicked &&
+               announced == self->announcedFrames_.end()) {
+      host = self->hostLoads_.front();
+      self->hostLoads_.pop_front();
+    } else if (announced != self->announcedFrames_.end()) {
+      self->announcedFrames_.erase(announced);
+      mainFrame = false;
+    } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed) {
+      mainFrame = false;  // a frame of the document being loaded
+    }
+
+    WebNavigationAction navigation;
+    NSMutableURLRequestPtr request = NSMutableURLRequest::requestWithURL(url);
+    if (host && host->request && host->request->URL() && host->request->URL()->isEqual(*url)) request = host->request->mutableCopy();
+    if (const char* method = webkit_uri_request_get_http_method(uriRequest)) request->setHTTPMethod(method);
+    NSURLPtr current = self->URL();
+    request->setMainDocumentURL(mainFrame ? url : (current ? current : url));
+    navigation.request = request;
+    navigation.navigationType = navigationType;
+    navigation.mainFrame = mainFrame;
+    navigation.loadIdentifier = mainFrame ? (host ? host->id : self->nextLoadId_++) : 0;
+
+    // Held until answered; a decision nobody answers (the page went first) is ignored.
+    auto held = std::make_shared<HeldDecision>(decision);
+    auto weakPage = self->weak();
+    self->report([held, navigation, weakPage, newWindow, url](WebPageClient& client) {
+      client.webPageDecidePolicy(navigation, [held, navigation, weakPage, newWindow, url](bool allow) {
+        if (held->answered) return;
+        held->answered = true;
+        auto page = weakPage.lock();
+        if (!page || page->closed_) {
+          webkit_policy_decision_ignore(held->decision);
+          return;
+        }
+        page->decided(held->decision, navigation, allow, newWindow, url);
+      });
+    });
+    return TRUE;
+  }
+
+  void decided(WebKitPolicyDecision* decision, const WebNavigationAction& navigation, bool allow, bool newWindow,
+               const NSURLPtr& url) {
+    if (!allow) {
+      webkit_policy_decision_ignore(decision);
+      return;
+    }
+    if (newWindow) {
+      // The page asked for a new window: the allowed link opens in this view.
+      webkit_policy_decision_ignore(decision);
+      hostLoads_.push_front({navigation.loadIdentifier, navigation.request});
+      preapproved_.insert(url->absoluteString());
+      WebKitURIRequest* uri = webkit_uri_request_new(url->absoluteString().c_str());
+      webkit_web_view_load_request(view_, uri);
+      g_object_unref(uri);
+      return;
+    }
+    if (navigation.mainFrame) {
+      NSURLPtr current = URL();
+      if (navigation.navigationType != WebNavigationType::Reload && everLoaded_ && current &&
+          sameDocument(current, navigation.request->URL()) && navigation.request->URL()->fragment() &&
+          !isLoading()) {
+        // Only the fragment changes: the document stays.
+        webkit_policy_decision_use(decision);
+        return;
+      }
+      if (auto c = client_.lock()) webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), c->webPageUserAgent().c_str());
+      pending_ = MainLoad{navigation.loadIdentifier, navigation.request};
+    }
+    webkit_policy_decision_use(decision);
+  }
+
+  static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitPage* self) {
+    switch (event) {
+      case WEBKIT_LOAD_STARTED: {
+        // A load we allowed starts; without one, while the empty first document loads, it is
+        // that document (the view's URI may still read "about:blank" as the next load starts).
+        if (!self->pending_ && self->blankLoading_ && !self->current_) break;
+        self->blankLoading_ = false;
+        MainLoad load = self->pending_.value_or(MainLoad{self->nextLoadId_++, nullptr});
+        self->pending_.reset();
+        if (!load.request) {
+          const char* uri = webkit_web_view_get_uri(self->view_);
+          load.request = NSURLRequest::requestWithURL(NSURL::URLWithString(uri ? uri : "about:blank"));
+        }
+        load.started = true;
+        if (self->current_ && !self->current_->failed) {
+          // A new top-level load replaced the one in progress.
+          WebLoad old{self->current_->id, true, self->current_->request};
+          bool provisional = !self->current_->committed;
+          NSError cancelled = NSURLErrorWithCode(NSURLErrorCancelled, old.request ? old.request->URL() : nullptr);
+          self->report([old, cancelled, provisional](WebPageClient& c) { c.webPageDidFailLoad(old, cancelled, provisional); });
+        }
+        self->current_ = load;
+        self->request_ = load.request;
+        self->everLoaded_ = true;
+        WebLoad started{load.id, true, load.request};
+        self->report([started](WebPageClient& c) { c.webPageDidStartLoad(started); });
+        break;
+      }
+      case WEBKIT_LOAD_REDIRECTED:
+        break;
+      case WEBKIT_LOAD_COMMITTED: {
+        if (!self->current_) break;
+        self->current_->committed = true;
+        self->announcedFrames_.clear();
+        WebLoad load{self->current_->id, true, self->current_->request};
+        self->report([load](WebPageClient& c) { c.webPageDidCommitLoad(load); });
+        break;
+      }
+      case WEBKIT_LOAD_FINISHED: {
+        if (!self->current_) {
+          self->blankLoading_ = false;
+          break;
+        }
+        MainLoad done = *self->current_;
+        self->current_.reset();
+        if (done.failed) break;
+        self->crashesSinceFinish_ = 0;
+        WebLoad load{done.id, true, done.request};
+        self->report([load](WebPageClient& c) { c.webPageDidFinishLoad(load); });
+        break;
+      }
+    }
+  }
+
+  static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error, WebKitPage* self) {
+    if (!self->current_) self->blankLoading_ = false;
+    if (!self->current_ || self->current_->failed) return TRUE;
+    self->current_->failed = true;
+    bool provisional = !self->current_->committed && event != WEBKIT_LOAD_COMMITTED;
+    WebLoad load{self->current_->id, true, self->current_->request};
+    NSError mapped = errorOf(error, uri ? uri : "");
+    self->report([load, mapped, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, mapped, provisional); });
+    return TRUE;  // no WebKit error page: the container shows its own
+  }
+
+  static void onURIChanged(WebKitWebView* view, GParamSpec*, WebKitPage* self) {
+    // A same-document navigation (a new fragment) changes the URI without a load.
+    if (self->current_ || self->pending_) return;
+    const char* uri = webkit_web_view_get_uri(view);
+    NSURLPtr url = uri ? NSURL::URLWithString(uri) : nullptr;
+    if (!url) return;
+    self->report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
+  }
+
+  // From our extension in the page's process: a file read it refused.
+  static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage*) {
+    GVariant* parameters = webkit_user_message_get_parameters(message);
+    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-console") == 0) {
+      // WebKit's own console messages (refused loads, security errors), as console lines.
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
+        const char* level = nullptr;
+        const char* text = nullptr;
+        g_variant_get(parameters, "(&s&s)", &level, &text);
+        NSLog(std::string("console.") + level + ": " + text);
+      }
+      return TRUE;
+    }
+    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-refused-read") != 0) return FALSE;
+    std::string uri = parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING)
+                          ? g_variant_get_string(parameters, nullptr)
+                          : "";
+    NSLog("WebKit: a page may not read " + logExcerpt(uri) +
+          ": pages read files only inside the sandbox home and the application bundle (and the view's read access)");
+    return TRUE;
+  }
+
+  static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, WebKitPage* self) {
+    webkit_script_dialog_ref(dialog);
+    self->dialogs_.push_back(dialog);
+    std::string message = webkit_script_dialog_get_message(dialog);
+    auto weakPage = self->weak();
+    // Closes the dialog once, with the answer set by `answer`.
+    auto close = [weakPage, dialog](auto answer) {
+      auto page = weakPage.lock();
+      if (!page) return;  // closed with the page
+      auto it = std::find(page->dialogs_.begin(), page->dialogs_.end(), dialog);
+      if (it == page->dialogs_.end()) return;
+      page->dialogs_.erase(it);
+      answer(dialog);
+      webkit_script_dialog_close(dialog);
+      webkit_script_dialog_unref(dialog);
+    };
+    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+      case WEBKIT_SCRIPT_DIALOG_ALERT:
+        self->report([message, close](WebPageClient& c) {
+          c.webPageRunAlert(message, [close] { close([](WebKitScriptDialog*) {}); });
+        });
+        break;
+      case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+        self->report([message, close](WebPageClient& c) {
+          c.webPageRunConfirm(message, [close](bool ok) {
+            close([ok](WebKitScriptDialog* d) { webkit_script_dialog_confirm_set_confirmed(d, ok); });
+          });
+        });
+        break;
+      case WEBKIT_SCRIPT_DIALOG_PROMPT: {
+        const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
+        std::string text = defaultText ? defaultText : "";
+        self->report([message, text, close](WebPageClient& c) {
+          c.webPageRunPrompt(message, text, [close](std::optional<std::string> answer) {
+            close([answer](WebKitScriptDialog* d) {
+              // Without an answer the prompt gives null, as a cancelled one does.
+              if (answer) webkit_script_dialog_prompt_set_text(d, answer->c_str());
+            });
+          });
+        });
+        break;
+      }
+      case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+        close([](WebKitScriptDialog* d) { webkit_script_dialog_confirm_set_confirmed(d, TRUE); });
+        break;
+    }
+    return TRUE;
+  }
+
+  static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, HandlerBinding* binding) {
+    auto page = binding->page.lock();
+    if (!page || page->closed_) return;
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    std::optional<Value> body = valueOf(value);
+    if (binding->name == kHarborPageHandler) {
+      page->pageMessage(body.value_or(Value()));
+      return;
+    }
+    if (!page->configuration_.scriptMessageHandlers) return;
+    std::string name = binding->name;
+    Value message = body.value_or(Value());
+    page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
+  }
+
+  // What our page script reports: console lines (logged in order, at once) and frame srcs.
+  void pageMessage(const Value& message) {
+    if (!message.isArray()) return;
+    const Array& parts = message.asArray();
+    std::string kind = parts.at(0).stringOr("");
+    if (kind == "console") {
+      NSLog("console." + parts.at(1).stringOr("log") + ": " + parts.at(2).stringOr(""));
+    } else if (kind == "frame" && parts.at(1).isString()) {
+      announcedFrames_.push_back(parts.at(1).asString());
+      if (announcedFrames_.size() > 256) announcedFrames_.pop_front();
+    }
+  }
+
+  static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitPage* self) {
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+    const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed" : "exceeded its memory limit";
+    // Dialogs of the dead page are answered by nobody.
+    for (WebKitScriptDialog* dialog : self->dialogs_) webkit_script_dialog_unref(dialog);
+    self->dialogs_.clear();
+    if (self->current_ && !self->current_->failed) {
+      NSLog(std::string("WebKit: the page's content process ") + why + "; its load fails");
+      self->current_->failed = true;
+      WebLoad load{self->current_->id, true, self->current_->request};
+      bool provisional = !self->current_->committed;
+      NSError error{NSURLErrorDomain, NSURLErrorNetworkConnectionLost, "The page's content process ended",
+                    Dictionary{{"NSLocalizedDescription", "The page's content process ended"}}};
+      self->current_.reset();
+      self->report([load, error, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, error, provisional); });
+      return;
+    }
+    if (JSContext::scriptsStopped()) return;
+    // A page that ends its process as it loads would be reloaded for ever.
+    if (++self->crashesSinceFinish_ > kMaxReloadsAfterCrashes) {
+      NSLog(std::string("WebKit: the page's content process ") + why + " again; the page is not reloaded any more");
+      return;
+    }
+    NSLog(std::string("WebKit: the page's content process ") + why + "; reloading the page");
+    RunLoop::main().post([weak = self->weak()] {
+      if (auto page = weak.lock(); page && !page->closed_) page->reload();
+    });
+  }
+
+  std::weak_ptr<WebPageClient> client_;
+  Configuration configuration_;
+  WebKitWebView* view_ = nullptr;
+  WebKitUserContentManager* manager_ = nullptr;
+  GtkWidget* window_ = nullptr;
+  std::map<std::string, gulong> handlerSignals_;
+  std::vector<WebKitScriptDialog*> dialogs_;
+  std::deque<HostLoad> hostLoads_;
+  std::deque<std::string> announcedFrames_;
+  std::set<std::string> preapproved_;
+  std::optional<MainLoad> pending_;  // allowed, not started yet
+  std::optional<MainLoad> current_;  // started, not finished
+  NSURLRequestPtr request_;
+  std::uint64_t nextLoadId_ = 1;
+  bool everLoaded_ = false;
+  static constexpr int kMaxReloadsAfterCrashes = 3;
+  int crashesSinceFinish_ = 0;
+  bool blankLoading_ = false;  // the empty first document is still loading
+  bool blankDecided_ = false;
+  bool closed_ = false;
+  std::unique_ptr<JSContext> scratch_;  // made on first use
+};
+
+}  // namespace
+
+std::string webKitDataFolder() { return localStorageFolder(); }
+
+void setSyncEvaluationSecondsForTesting(double seconds) { gSyncEvaluationSeconds = seconds; }
+
+std::size_t webKitViewsAliveForTesting() { return gViewsAlive; }
+
+bool turnMainLoopUntil(const std::function<bool()>& done, double seconds) {
+  if (!runtime().started) {
+    double deadline = monotonicSeconds() + seconds;
+    while (!done()) {
+      if (monotonicSeconds() >= deadline) return false;
+      if (RunLoop::main().runOneTurn() == 0) RunLoop::main().waitForPost(0.01);
+    }
+    return true;
+  }
+  double deadline = monotonicSeconds() + seconds;
+  while (!done()) {
+    if (monotonicSeconds() >= deadline) return false;
+    bool ran = RunLoop::main().runOneTurn() > 0;
+    dispatchGLib(ran ? 0 : 0.01);
+  }
+  return true;
+}
+
+Result<bool> startWebKit() {
+  Runtime& r = runtime();
+  if (r.started) return true;
+  if (r.failure) return Failure{*r.failure};
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((!display || !*display) && (!wayland || !*wayland)) {
+    r.failure = "no display to show pages on (DISPLAY and WAYLAND_DISPLAY are unset)";
+    return Failure{*r.failure};
+  }
+  auto extension = extensionFolder();
+  if (!extension) {
+    r.failure = "the WebKit extension that keeps pages inside the sandbox (harbor-webkit-extension/harbor_webkit_extension.so) is missing";
+    return Failure{*r.failure};
+  }
+  r.extensionFolder = *extension;
+  if (!gtk_init_check(nullptr, nullptr)) {
+    std::string which = wayland && *wayland ? std::string("WAYLAND_DISPLAY=") + wayland : std::string("DISPLAY=") + display;
+    r.failure = "GTK cannot open the display (" + which + ")";
+    return Failure{*r.failure};
+  }
+  r.started = true;
+  // WebKit first: a JavaScriptCore context of the headless kind made before WebKit has set up
+  // its main thread leaves WebKit's views without answers from their processes. A context that
+  // keeps nothing on disk sets it up; the pages' own is made with the first page, once the
+  // application's storage folder is settled (the storage repair sets the backup default).
+  static WebKitWebContext* starter = [] {
+    WebKitWebsiteDataManager* ephemeral = webkit_website_data_manager_new_ephemeral();
+    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(ephemeral);
+    g_object_unref(ephemeral);
+    // The first view sets up what WebKit keeps for every view of the process; made here, so it
+    // is part of starting WebKit (no page, no process).
+    GtkWidget* first = webkit_web_view_new_with_context(context);
+    g_object_ref_sink(first);
+    g_object_unref(first);
+    return context;
+  }();
+  (void)starter;
+  RunLoop::main().setExternalSource(RunLoop::ExternalSource{dispatchGLib, wakeGLib});
+  // Registered before the application exists, so this runs before its own observers.
+  static auto observer = std::make_shared<int>(0);
+  for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationWillTerminateNotification}) {
+    bool terminating = std::string(name) == UIApplicationWillTerminateNotification;
+    NSNotificationCenter::defaultCenter().addObserver(observer, name, nullptr, [terminating](const NSNotification&) {
+      if (gLiveViews.empty()) return;
+      if (terminating)
+        for (WebKitWebView* view : gLiveViews) webkit_web_view_terminate_web_process(view);
+      double until = monotonicSeconds() + kStorageCommitSeconds;
+      while (monotonicSeconds() < until) dispatchGLib(until - monotonicSeconds());
+    });
+  }
+  return true;
+}
+
+std::shared_ptr<WebPage> makeWebKitPage() {
+  if (!runtime().started) {
+    NSLog("WebKit is not started; the page uses the headless engine");
+    return nullptr;
+  }
+  return std::make_shared<WebKitPage>();
+}
+
+}  // namespace plat::web

@@ -1,0 +1,311 @@
+// The WebKit page engine in process, on a virtual display of the test's own (Xvfb): what the
+// runner's process tests cannot see. The synchronous evaluation a UIWebView makes must answer,
+// also across a page dialog answered on a later turn, and give up on a page that runs away;
+// WebKit's web storage for file pages must land where the storage backup copies it; and pages
+// read no file outside the sandbox home, the bundle and a WKWebView's read-access folder.
+//
+// WebKit is started once per process (a test program run whole shares one virtual display).
+// Skipped, with the reason, where Xvfb is not installed. Under the sanitizers this program runs
+// with tests/lsan-webkit.supp (the toolkit's own memory).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/NSURL.h"
+#include "plat/foundation/NSURLRequest.h"
+#include "plat/uikit/UIWebView.h"
+#include "plat/webkit/WKWebView.h"
+#include "plat/web/JSContext.h"
+#include "plat/web/WebPage.h"
+#include "plat/testing/SandboxTest.h"
+
+extern char** environ;
+
+namespace {
+
+// A generous bound for anything WebKit does in another process on a loaded machine.
+constexpr double kPatience = 60;
+
+// The virtual display of this process, started on first use and ended with the process.
+class VirtualDisplay {
+ public:
+  static VirtualDisplay& shared() {
+    static VirtualDisplay* display = new VirtualDisplay();
+    return *display;
+  }
+  // Empty when the display runs; otherwise why not.
+  const std::string& problem() const { return problem_; }
+
+ private:
+  VirtualDisplay() {
+    std::string xvfb;
+    for (const char* folder : {"/usr/bin/", "/usr/local/bin/", "/bin/"})
+      if (::access((std::string(folder) + "Xvfb").c_str(), X_OK) == 0) xvfb = std::string(folder) + "Xvfb";
+    if (xvfb.empty()) {
+      problem_ = "Xvfb is not installed (the install script installs it)";
+      return;
+    }
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+      problem_ = "no pipe for Xvfb";
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Xvfb writes the display number it took to this descriptor.
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args = {xvfb, "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "800x600x24"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int spawned = ::posix_spawn(&pid_, xvfb.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+      ::close(fds[0]);
+      problem_ = "Xvfb could not be started";
+      return;
+    }
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    while (number.find('\n') == std::string::npos && ::poll(&p, 1, static_cast<int>(kPatience * 1000)) > 0) {
+      char buffer[32];
+      ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      number.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
+    if (number.empty()) {
+      problem_ = "Xvfb did not say which display it took";
+      return;
+    }
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    static pid_t pid = pid_;
+    std::atexit([] {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    });
+  }
+
+  pid_t pid_ = -1;
+  std::string problem_;
+};
+
+class WebKitEngineTest : public plat::testing::SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    const std::string& problem = VirtualDisplay::shared().problem();
+    if (!problem.empty()) GTEST_SKIP() << problem;
+    auto started = plat::web::startWebKit();
+    ASSERT_TRUE(started) << started.error();
+    plat::web::setBackend(plat::web::Backend::WebKit);
+  }
+  void TearDown() override {
+    view_.reset();
+    // Every view of the test is let go of with its page (the sanitizers' leak check does not see
+    // it: what WebKit makes for a view is suppressed there).
+    if (!IsSkipped()) EXPECT_EQ(plat::web::webKitViewsAliveForTesting(), 0u) << "a web view outlived its page";
+    plat::web::setBackend(plat::web::Backend::Headless);
+    plat::web::setSyncEvaluationSecondsForTesting(plat::web::WebPage::kSyncEvaluationSeconds);
+    plat::JSContext::resetStopAllScripts();
+    SandboxTest::TearDown();
+  }
+
+  // A UIWebView on a page of the bundle, loaded.
+  void loadPage(const std::string& name, const std::string& html) {
+    writeFile(inBundle(name), html);
+    view_ = std::make_shared<plat::UIWebView>();
+    view_->init();
+    ASSERT_NE(dynamic_cast<plat::web::WebPage*>(view_->page()), nullptr);
+    view_->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle(name))));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return title() == "ready"; }, kPatience)) << "the page did not load";
+  }
+
+  std::string title() { return view_->page()->title(); }
+
+  std::shared_ptr<plat::UIWebView> view_;
+};
+
+TEST_F(WebKitEngineTest, SynchronousEvaluationAnswersAndGivesUpOnARunawayPage) {
+  loadPage("index.html", "<!doctype html><title>ready</title><body><script>var n = 41;</script></body>");
+  // Page dialogs are answered on a later turn, as the runner's stand-in for the user does.
+  view_->setJavaScriptPanelHandler([](const plat::UIWebView::JavaScriptPanel& panel,
+                                      plat::UIWebView::JavaScriptPanelAnswer answer) {
+    plat::RunLoop::main().post([answer, panel] { answer(true, panel.kind == panel.Kind::Prompt ? "Ada" : ""); });
+  });
+  struct Case {
+    const char* script;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"n + 1", "42"},
+      {"'text ' + 'joined'", "text joined"},
+      {"({a: 1})", "[object Object]"},
+      {"[1, 2]", "1,2"},
+      {"null", ""},
+      {"undefined", ""},
+      {"throw new Error('no')", ""},
+      // The page waits for the dialog inside the evaluation; its answer comes from the main loop.
+      {"alert('hello'); 'after the alert'", "after the alert"},
+      {"confirm('sure?') ? 'yes' : 'no'", "yes"},
+      {"prompt('name?', '')", "Ada"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString(c.script), c.expected) << c.script;
+
+  // A page that runs away: the evaluation gives up within its bound, says so, and the container
+  // goes on.
+  plat::web::setSyncEvaluationSecondsForTesting(1);
+  log_->clear();
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("for (;;) {}"), "");
+  EXPECT_TRUE(log_->contains("WebKit: gave up waiting for the page's script after 1 s")) << "no log line";
+  log_->clear();
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("n"), "") << "the page still runs away";
+  EXPECT_TRUE(log_->contains("WebKit: gave up waiting"));
+
+  // Once the process is stopping, nothing waits on the page any more.
+  plat::JSContext::stopAllScripts();
+  log_->clear();
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("n"), "");
+  EXPECT_FALSE(log_->contains("gave up")) << "a stopped page is not waited for";
+  view_.reset();  // ends the runaway page's process
+}
+
+TEST_F(WebKitEngineTest, WebStorageOfFilePagesLandsWhereTheBackupCopiesIt) {
+  loadPage("store.html", R"(<!doctype html><title>loading</title><body><script>
+    localStorage.setItem('launches', String(Number(localStorage.getItem('launches') || 0) + 1));
+    var open = indexedDB.open('notes', 1);
+    open.onupgradeneeded = function () { open.result.createObjectStore('notes'); };
+    open.onsuccess = function () {
+      var tx = open.result.transaction('notes', 'readwrite');
+      tx.objectStore('notes').put('kept', 'first');
+      tx.oncomplete = function () { document.title = 'ready'; };
+    };
+  </script></body>)");
+  namespace fs = std::filesystem;
+  // The storage backup's WebKit items: "localstorage" and "databases" in Library/Caches.
+  std::string localStorage = inHome("Library/Caches/localstorage/file__0.localstorage");
+  std::string databases = inHome("Library/Caches/databases/indexeddb/v1/file__0");
+  auto hasDatabase = [&] {
+    std::error_code ec;
+    if (!fs::is_directory(databases, ec)) return false;
+    for (const auto& entry : fs::directory_iterator(databases, ec))
+      if (fs::exists(entry.path() / "IndexedDB.sqlite3", ec)) return true;
+    return false;
+  };
+  EXPECT_TRUE(plat::web::turnMainLoopUntil([&] { return fs::exists(localStorage) && hasDatabase(); }, kPatience))
+      << "WebKit wrote no " << localStorage << " or no IndexedDB.sqlite3 under " << databases;
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("localStorage.getItem('launches')"), "1");
+}
+
+// Pages read files with script (modules, fetch) inside the sandbox home and the bundle, and a
+// WKWebView's read-access folder narrows that; nothing outside is read, by a link or by "..".
+TEST_F(WebKitEngineTest, PagesReadFilesOnlyInsideTheSandboxAndTheReadAccessFolder) {
+  namespace fs = std::filesystem;
+  std::string outside = fs::path(home()).parent_path() / "outside.txt";
+  writeFile(outside, "secret");
+  writeFile(inBundle("www/data.txt"), "bundle data");
+  writeFile(inBundle("beside.txt"), "beside www");
+  writeFile(inHome("Documents/note.txt"), "note");
+  fs::create_symlink(outside, inHome("Documents/link.txt"));
+  auto url = [&](const std::string& path) { return plat::NSURL::fileURLWithPath(path)->absoluteString(); };
+  std::string list = "'" + url(inBundle("www/data.txt")) + "', '" + url(inHome("Documents/note.txt")) + "', '" +
+                     url(outside) + "', '" + url(inHome("Documents/link.txt")) + "', '" + url(inBundle("beside.txt")) + "'";
+  std::string page = "<!doctype html><title>loading</title><body><script>var urls = [" + list + "];" + R"(
+    Promise.all(urls.map(function (url) {
+      return fetch(url).then(function (r) { return r.text(); }).then(function (t) { return t; }, function () { return 'refused'; });
+    })).then(function (texts) { window.results = texts.join('|'); document.title = 'ready'; });
+  </script></body>)";
+  writeFile(inBundle("www/index.html"), page);
+
+  // A UIWebView: the sandbox home and the bundle.
+  view_ = std::make_shared<plat::UIWebView>();
+  view_->init();
+  view_->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle("www/index.html"))));
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return title() == "ready"; }, kPatience));
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("results"), "bundle data|note|refused|refused|beside www");
+  EXPECT_TRUE(log_->contains("WebKit: a page may not read " + url(outside))) << "the refusal says why";
+
+  // A WKWebView given the www folder reads nothing beside it.
+  auto wk = std::make_shared<plat::WKWebView>();
+  wk->initWithFrame(plat::CGRectZero);
+  wk->loadFileURL(plat::NSURL::fileURLWithPath(inBundle("www/index.html")),
+                  plat::NSURL::fileURLWithPath(inBundle("www"), true));
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return wk->page()->title() == "ready"; }, kPatience));
+  auto results = wk->page()->evaluate("results");
+  ASSERT_TRUE(results);
+  EXPECT_EQ(results->toString(), "bundle data|refused|refused|refused|refused");
+}
+
+// The view's first load is reported whole (start, then finish) however soon after the view's
+// creation it comes (rounds of growing delay): the view's empty first document is still loading then, and must not take
+// the load's reports.
+TEST_F(WebKitEngineTest, TheFirstLoadOfANewViewIsReportedWhole) {
+  struct Recorder : plat::UIWebViewDelegate {
+    int started = 0, finished = 0, failed = 0;
+    void webViewDidStartLoad(plat::UIWebView&) override { ++started; }
+    void webViewDidFinishLoad(plat::UIWebView&) override { ++finished; }
+    void webViewDidFailLoadWithError(plat::UIWebView&, const plat::NSError&) override { ++failed; }
+  };
+  writeFile(inBundle("page.html"), "<!doctype html><title>ready</title><body>page</body>");
+  for (int round = 0; round < 10; ++round) {
+    auto recorder = std::make_shared<Recorder>();
+    auto view = std::make_shared<plat::UIWebView>();
+    view->init();
+    view->setDelegate(recorder);
+    // The empty first document has got further each round when the load comes.
+    plat::web::turnMainLoopUntil([] { return false; }, round * 0.01);
+    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle("page.html"))));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return recorder->finished + recorder->failed > 0; }, kPatience))
+        << "round " << round << ": no finish reported (" << recorder->started << " starts)";
+    EXPECT_EQ(recorder->started, 1) << "round " << round;
+    EXPECT_EQ(recorder->finished, 1) << "round " << round;
+    EXPECT_EQ(recorder->failed, 0) << "round " << round;
+  }
+}
+
+// When the page's content process dies, the engine says so and the page comes back (reloaded,
+// its script state fresh); nothing waits on the dead process.
+TEST_F(WebKitEngineTest, APageWhoseProcessDiesIsReloaded) {
+  loadPage("index.html", "<!doctype html><title>ready</title><body><script>var n = 1;</script></body>");
+  EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("window.marker = 'before'; n"), "1");
+  // Our process's web content processes (this test has one page).
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string stat = readFile(entry.path() / "stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.find("(WebKitWebProces") == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == ::getpid() && state != "Z") children.push_back(std::stoi(entry.path().filename().string()));
+  }
+  ASSERT_FALSE(children.empty()) << "no web content process of ours";
+  log_->clear();
+  for (pid_t child : children) ::kill(child, SIGKILL);
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return log_->contains("WebKit: the page's content process crashed; reloading the page"); }, kPatience))
+      << "the engine did not notice";
+  EXPECT_TRUE(plat::web::turnMainLoopUntil(
+      [&] { return view_->stringByEvaluatingJavaScriptFromString("typeof window.marker + ' ' + n") == "undefined 1"; },
+      kPatience))
+      << "the page was not reloaded";
+}
+
+}  // namespace
