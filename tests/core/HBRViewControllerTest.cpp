@@ -163,7 +163,9 @@ TEST_F(ViewControllerTest, EngineChoiceAndFallback) {
     EXPECT_EQ(log_->contains("The stand-in web view engine is registered as HBRUIWebViewEngine, not as " + c.preference +
                              ", which names a plugin."),
               renamed);
-    if (renamed) EXPECT_EQ(controller->pluginObjects().count(c.preference), 0u);
+    if (renamed) {
+      EXPECT_EQ(controller->pluginObjects().count(c.preference), 0u);
+    }
     if (!c.service.empty()) {
       auto plugin = controller->getCommandInstance(c.service);
       ASSERT_TRUE(plugin);

@@ -296,7 +296,9 @@ TEST_F(Capture, FormatDataStaysInsideTheApplicationsFoldersAndReadsOnlyRegularFi
     EXPECT_FALSE(rescued);
     auto answer = only();
     EXPECT_EQ(answer.status, c.status);
-    if (c.status == 9) EXPECT_EQ(answer.message, Value(Dictionary{{"code", c.code}}));
+    if (c.status == 9) {
+      EXPECT_EQ(answer.message, Value(Dictionary{{"code", c.code}}));
+    }
   }
   EXPECT_TRUE(log_->contains("Capture.getFormatData: refusing '/etc/passwd': it lies outside the application's folders"));
   EXPECT_TRUE(log_->contains("it is not a regular file"));
@@ -459,7 +461,9 @@ TEST_F(Capture, RecorderScreenViewsTextsAndAppearance) {
     EXPECT_EQ(screen->rightBarButtonItem(), screen->doneButton());
     EXPECT_EQ(screen->doneButton()->systemItem(), plat::UIBarButtonItem::Done);
     for (const auto& band : screen->view()->subviews()) {
-      if (band != button) EXPECT_TRUE(band->accessibilityElementsHidden());
+      if (band != button) {
+        EXPECT_TRUE(band->accessibilityElementsHidden());
+      }
     }
 
     // Pressed as a person would: the button starts a take, the stop image shows, Done waits.
