@@ -37,8 +37,9 @@ std::shared_ptr<harbor::HBRLocalFilesystem>& fileSystem() {
 bool insideRoot(const std::string& path) {
   std::error_code ec;
   auto resolved = std::filesystem::weakly_canonical(path, ec);
-  // A link that cannot be resolved at all is refused by the mapping; reaching here with one
-  // is treated as outside.
+  // A link that cannot be resolved at all, and a name longer than the file system takes
+  // (ENAMETOOLONG), are refused by the mapping; reaching here with either is treated as
+  // outside. The seed "long-name" holds such a name.
   if (ec) return false;
   return plat::pathIsInsideFolder(resolved.string(), root());
 }

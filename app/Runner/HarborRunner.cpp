@@ -26,6 +26,7 @@
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/avfoundation/AVAudioRecorder.h"
 #include "plat/avfoundation/MediaActivity.h"
+#include "plat/avfoundation/MediaFormat.h"
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/corelocation/SimulatedTrack.h"
 #include "plat/dispatch/RunLoop.h"
@@ -35,6 +36,7 @@
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSPathUtilities.h"
+#include "plat/foundation/NSUUID.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
@@ -217,6 +219,20 @@ std::string escaped(const std::string& text, bool forQuotes) {
 
 std::string quoted(const std::optional<std::string>& text) { return text ? "'" + escaped(*text, true) + "'" : "-"; }
 
+// A page's text in a dialog's log line: its start only, as other page text is cut in the log,
+// so that a page's long or many dialogs cannot fill the log. The dialog itself shows it whole.
+std::string excerpt(const std::string& text, bool forQuotes) {
+  std::string out = plat::logExcerpt(text);
+  if (!forQuotes) return out;
+  std::string quotedOut;
+  for (char c : out) quotedOut += c == '\'' ? std::string("\\'") : std::string(1, c);
+  return quotedOut;
+}
+
+std::string quotedExcerpt(const std::optional<std::string>& text) {
+  return text ? "'" + excerpt(*text, true) + "'" : "-";
+}
+
 }  // namespace
 
 plat::UIDriver::AutoAnswer dialogAnswer(const Options& options) {
@@ -228,12 +244,12 @@ plat::UIDriver::AutoAnswer dialogAnswer(const Options& options) {
 
 std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver::AutoAnswer& answer) {
   std::vector<std::string> buttons = alert.buttonTitles();
-  std::string line = "alert " + quoted(alert.alertTitle()) + " " + quoted(alert.alertMessage()) + " [";
-  for (std::size_t i = 0; i < buttons.size(); ++i) line += (i ? ", " : "") + escaped(buttons[i], false);
+  std::string line = "alert " + quotedExcerpt(alert.alertTitle()) + " " + quotedExcerpt(alert.alertMessage()) + " [";
+  for (std::size_t i = 0; i < buttons.size(); ++i) line += (i ? ", " : "") + excerpt(buttons[i], false);
   line += "] -> ";
   if (buttons.empty()) return line + "nothing (no button to press)";
-  line += escaped(buttons[std::min(answer.buttonIndex, buttons.size() - 1)], false);
-  if (alert.textFieldCount() > 0) line += " with " + quoted(answer.text ? answer.text : alert.textFieldText(0));
+  line += excerpt(buttons[std::min(answer.buttonIndex, buttons.size() - 1)], false);
+  if (alert.textFieldCount() > 0) line += " with " + quotedExcerpt(answer.text ? answer.text : alert.textFieldText(0));
   return line;
 }
 
@@ -244,6 +260,47 @@ struct Picture {
   std::shared_ptr<plat::UIImage> image;
   plat::Data bytes;
 };
+
+// The movies --pictures names: the folder's MP4, MOV and M4V files, in name order. For "test",
+// none: a movie is made when one is asked for.
+std::vector<std::string> listMovies(const std::string& source) {
+  std::vector<std::string> movies;
+  if (source == "test") return movies;
+  auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(source).value_or(
+      std::vector<std::string>{});
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    std::string extension = plat::toLowerASCII(plat::pathExtension(name));
+    if (extension == "mp4" || extension == "mov" || extension == "m4v")
+      movies.push_back(plat::stringByAppendingPathComponent(source, name));
+  }
+  return movies;
+}
+
+// A movie the user chooses from the library, as the library hands it over: a copy in the
+// application's temporary folder. The next of --pictures' movies, or a generated 3-second test
+// movie; nothing (logged) when there is none or it cannot be copied.
+std::optional<std::string> movieForTheLibraryPicker(const std::string& source, const std::vector<std::string>& movies,
+                                                    std::size_t& next) {
+  const std::string tmp = plat::stringByStandardizingPath(plat::NSTemporaryDirectory());
+  std::string target;
+  if (source == "test") {
+    target = plat::stringByAppendingPathComponent(tmp, "picked-test-movie-" + plat::NSUUIDString() + ".mp4");
+    if (!plat::writeMovieFile(target, 3, 640, 480)) return std::nullopt;
+    return target;
+  }
+  if (movies.empty()) return std::nullopt;
+  const std::string& movie = movies[next++ % movies.size()];
+  target = plat::stringByAppendingPathComponent(tmp, "picked-" + plat::NSUUIDString() + "-" + plat::lastPathComponent(movie));
+  std::error_code ec;
+  std::filesystem::copy_file(movie, target, ec);
+  if (ec) {
+    plat::NSLog("harbor: --pictures: " + plat::lastPathComponent(movie) + " cannot be copied: " + ec.message());
+    std::filesystem::remove(target, ec);
+    return std::nullopt;
+  }
+  return target;
+}
 
 // The pictures --pictures names: the folder's JPEG and PNG files that decode, or the test card.
 std::vector<Picture> loadPictures(const std::string& source) {
@@ -285,15 +342,31 @@ void answerPickers(const Options& options) {
     }
   }
   auto next = std::make_shared<std::size_t>(0);
-  plat::UIDriver::shared().setPickerAutoAnswer([pictures, next](plat::UIDrivenPicker& picker) {
+  auto nextMovie = std::make_shared<std::size_t>(0);
+  const std::string source = options.pictures.value_or("");
+  auto movies = std::make_shared<std::vector<std::string>>(options.pictures ? listMovies(source) : std::vector<std::string>{});
+  plat::UIDriver::shared().setPickerAutoAnswer([pictures, next, source, movies, nextMovie](plat::UIDrivenPicker& picker) {
+    const auto types = picker.pickerMediaTypes();
+    const bool moviesOnly = std::find(types.begin(), types.end(), plat::kUTTypeImage) == types.end();
+    if (moviesOnly && picker.pickerSourceType() != plat::UIImagePickerControllerSourceTypeCamera && !source.empty()) {
+      // A library request for videos only: a photo would be ignored, so the user picks a movie.
+      auto movie = movieForTheLibraryPicker(source, *movies, *nextMovie);
+      if (!movie) {
+        plat::NSLog("harbor: image picker library -> cancelled (no movies)");
+        picker.cancelPicking();
+        return;
+      }
+      plat::NSLog("harbor: image picker library -> movie '" + escaped(plat::lastPathComponent(*movie), true) + "'");
+      if (!picker.pickMovie(*movie)) picker.cancelPicking();
+      return;
+    }
     if (pictures->empty()) {
       plat::NSLog("harbor: image picker -> cancelled");
       picker.cancelPicking();
       return;
     }
     if (picker.pickerSourceType() == plat::UIImagePickerControllerSourceTypeCamera) {
-      const auto types = picker.pickerMediaTypes();
-      if (std::find(types.begin(), types.end(), plat::kUTTypeImage) == types.end()) {
+      if (moviesOnly) {
         // A camera that only films (the capture plugin's video picker): three seconds.
         plat::NSLog("harbor: image picker camera -> filmed 3 s");
         if (!picker.recordVideo(3)) picker.cancelPicking();
@@ -335,6 +408,78 @@ void answerPickers(const Options& options) {
   });
 }
 
+// The audio recorder screen: a person presses Record, speaks for a second, presses Stop and then
+// Done (once it is enabled again; a take that stopped by itself needs Done only).
+void pressDoneWhenEnabled(std::weak_ptr<plat::UIDrivenScreen> weak, int triesLeft) {
+  auto screen = weak.lock();
+  if (!screen || plat::UIDriver::shared().topScreen() != screen) return;  // closed by itself
+  auto buttons = screen->buttonTitles();
+  if (std::find(buttons.begin(), buttons.end(), "Done") != buttons.end()) {
+    plat::NSLog("harbor: screen '" + escaped(screen->screenTitle(), true) + "' -> Done");
+    screen->tapButton("Done");
+    return;
+  }
+  if (triesLeft <= 0) {
+    plat::NSLog("harbor: screen '" + escaped(screen->screenTitle(), true) + "' -> left open (Done stays disabled)");
+    return;
+  }
+  plat::RunLoop::main().scheduleTimer(0.1, [weak, triesLeft] { pressDoneWhenEnabled(weak, triesLeft - 1); });
+}
+
+void answerRecorderScreen(plat::UIDrivenScreen& screen) {
+  const std::string line = "harbor: screen '" + escaped(screen.screenTitle(), true) + "' -> ";
+  std::weak_ptr<plat::UIDrivenScreen> weak = plat::UIDriver::shared().topScreen();
+  auto buttons = screen.buttonTitles();
+  if (std::find(buttons.begin(), buttons.end(), "Record") == buttons.end()) return pressDoneWhenEnabled(weak, 50);
+  plat::NSLog(line + "Record");
+  screen.tapButton("Record");
+  plat::RunLoop::main().scheduleTimer(1.0, [weak, line] {
+    auto screen = weak.lock();
+    if (!screen) return;
+    auto buttons = screen->buttonTitles();
+    if (std::find(buttons.begin(), buttons.end(), "Stop") != buttons.end()) {
+      plat::NSLog(line + "Stop after 1 s");
+      screen->tapButton("Stop");
+    }
+    pressDoneWhenEnabled(weak, 50);
+  });
+}
+
+// The multi-image picker: the first album (the camera roll comes first), then the newest photos
+// up to the picker's limit (all of them without one), then Done.
+bool answerPhotoScreens(plat::UIDrivenScreen& screen) {
+  const std::string title = screen.screenTitle();
+  const std::string line = "harbor: screen '" + escaped(title, true) + "' -> ";
+  auto rows = screen.rows();
+  if (title == "Select an Album") {
+    if (rows.empty()) {
+      plat::NSLog(line + "Cancel (no albums)");
+      screen.tapButton("Cancel");
+    } else {
+      plat::NSLog(line + "'" + escaped(rows.front().text, true) + "'");
+      screen.selectRow(rows.front().id);
+    }
+    return true;
+  }
+  if (title != "Pick Photos" && title != "Pick Photo") return false;
+  const long limit = screen.selectionLimit().value_or(-1);
+  std::size_t count = rows.size();
+  if (limit >= 0) count = std::min(count, static_cast<std::size_t>(limit));
+  std::string chosen;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto& row = rows[rows.size() - 1 - i];
+    chosen += (i ? ", " : "") + escaped(row.text, false);
+  }
+  auto buttons = screen.buttonTitles();
+  const bool done = std::find(buttons.begin(), buttons.end(), "Done") != buttons.end();
+  plat::NSLog(line + "chose " + std::to_string(count) + (count ? " (" + chosen + ")" : std::string()) +
+              (done ? ", Done" : ""));
+  // Tapped in the grid's order; the answer lists them in that order anyway.
+  for (std::size_t i = count; i > 0; --i) screen.selectRow(rows[rows.size() - i].id);
+  if (done) screen.tapButton("Done");
+  return true;
+}
+
 void standInForTheAddressBookUser(const Options& options) {
   switch (options.contactsAccess) {
     case ContactsAccess::Granted:
@@ -361,6 +506,8 @@ void standInForTheAddressBookUser(const Options& options) {
   auto picked = std::make_shared<std::vector<std::weak_ptr<plat::UIDrivenScreen>>>();
   auto pick = options.pickContact;
   plat::UIDriver::shared().setScreenAnswer([picked, pick](plat::UIDrivenScreen& screen) {
+    if (screen.screenTitle() == "Audio recording") return answerRecorderScreen(screen);
+    if (answerPhotoScreens(screen)) return;
     std::string line = "harbor: screen '" + escaped(screen.screenTitle(), true) + "' -> ";
     auto top = plat::UIDriver::shared().topScreen();
     bool pickedBefore = std::any_of(picked->begin(), picked->end(), [&](const auto& w) { return w.lock() == top; });
@@ -541,9 +688,15 @@ Answers in place of the user:
                           round and round), or a generated 640x480 test picture. The camera
                           takes the next one; an empty photo library is filled with them, and
                           library pickers choose its newest photo. Without it every image
-                          picker is cancelled. A camera that only films records 3 seconds.
+                          picker is cancelled. A camera that only films records 3 seconds; a
+                          library picker that offers only videos gets the next MP4, MOV or M4V
+                          file of DIR (a generated 3-second movie for test). The multi-image
+                          picker gets the first album's newest photos up to its limit.
                           Each answer is logged:
                             harbor: image picker camera -> 'beach.jpg'
+                            harbor: screen 'Pick Photos' -> chose 2 (...), Done
+  The audio recorder screen is always answered: Record, Stop after a second, then Done
+  ("harbor: screen 'Audio recording' -> Done").
   --pick-contact ID       the people picker is answered with the contact of id ID (once);
                           default: it is cancelled. The new-person screen is always cancelled.
   --open-notification     launch the application as the user would by opening the local
@@ -849,6 +1002,16 @@ void writeScreenshot(const std::string& path) {
   else plat::NSLog("harbor: no screenshot: " + written.error());
 }
 
+void sweepSandboxHome(const std::string& home) {
+  for (const plat::NSSweptLeftover& left : plat::sweepInterruptedWrites(home)) {
+    std::string name = plat::logEscaped(left.path.substr(std::min(left.path.size(), home.size() + 1)));
+    if (left.action == plat::NSSweptLeftoverAction::PutBack)
+      plat::NSLog("harbor: put back " + name + ", set aside by an interrupted copy");
+    else
+      plat::NSLog("harbor: removed " + name + ", left by an interrupted write");
+  }
+}
+
 int run(int argc, char** argv) {
   // First of all, before any thread is made.
   auto terminator = std::make_shared<Terminator>();
@@ -986,6 +1149,10 @@ int run(int argc, char** argv) {
     stopLastResortDisplay();
     std::_Exit(1);
   });
+
+  // Before anything in the home is written: temporaries a stop left behind (the page would list
+  // them beside its own files) and items set aside by a copy it cut short.
+  sweepSandboxHome(*home);
 
   if (options.engine) {
     std::string engine = *options.engine;

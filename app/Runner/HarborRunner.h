@@ -84,6 +84,12 @@ inline constexpr char kSandboxHomeMarker[] = ".harbor-sandbox-home";
 // Each gets the marker and the sandbox folders. Refused, untouched: anything else, such as a
 // user's own folder, "/" or a file.
 plat::Result<std::string> prepareSandboxHome(const std::string& home);
+// At start, once the home is taken and before anything in it is written: removes the
+// temporaries that stopped writes and copies left anywhere in it, and puts back what a cut-short
+// copy set aside (plat::sweepInterruptedWrites), one log line each:
+// "harbor: removed <path in the home>, left by an interrupted write" or
+// "harbor: put back <path in the home>, set aside by an interrupted copy".
+void sweepSandboxHome(const std::string& home);
 
 // Why the bundle's CFBundleIdentifier cannot be used (it becomes file and folder names), or
 // nothing when it can or the bundle has none.
@@ -98,7 +104,8 @@ plat::UIDriver::AutoAnswer dialogAnswer(const Options& options);
 //   alert 'title' 'message' [OK, Cancel] -> OK
 //   alert 'title' 'message' [OK, Cancel] -> OK with 'text'     (an alert with text fields)
 // A missing title, message or text shows as -; control characters, quotes and backslashes in
-// the texts are escaped, so a page cannot forge log lines.
+// the texts are escaped, so a page cannot forge log lines, and each text is cut to its first 200
+// bytes (plat::logExcerpt); the alert's own texts and its answer stay whole.
 std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver::AutoAnswer& answer);
 
 // What the runner does in place of a user, on the main thread before the application starts:
@@ -107,8 +114,11 @@ std::string describeAlert(const plat::UIDrivenAlert& alert, const plat::UIDriver
 // ("harbor: sound beep.wav (0.2 s)", "harbor: vibrate (0.4 s)"), and answers location
 // permission prompts as --location-permission says, logging each
 // ("harbor: location permission 'To show where you are' (when in use) -> allowed"), answers
-// image pickers from --pictures (filling an empty photo library with them) or cancels them,
-// logging each ("harbor: image picker camera -> 'beach.jpg'", "harbor: image picker -> cancelled"),
+// image pickers from --pictures (filling an empty photo library with them; a video-only library
+// picker with a movie) or cancels them, logging each ("harbor: image picker camera ->
+// 'beach.jpg'", "harbor: image picker -> cancelled"), drives the multi-image picker (first
+// album, newest photos up to its limit, Done) and the audio recorder screen (Record, Stop after
+// a second, Done), logging each press ("harbor: screen 'Audio recording' -> Done"),
 // answers the address-book access prompt as --contacts-access says ("harbor: contacts access ->
 // allowed"), and the address-book screens: the people picker picks --pick-contact's person once,
 // else it is cancelled; the new-person screen is cancelled; person screens go back

@@ -9,6 +9,9 @@
 #include "plat/corelocation/CLLocationManager.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/testing/SandboxTest.h"
+#include "plat/uikit/UIAlertController.h"
+#include "plat/uikit/UITextField.h"
+#include "plat/uikit/UIViewController.h"
 #include "ScreenWatcher.h"
 
 namespace harbor::runner {
@@ -308,7 +311,50 @@ TEST(RunnerDialogs, EachAlertIsDescribedWithTheAnswerItGets) {
        "alert 'it\\'s' 'line\\nforged: harbor: alert\\r\\t\\x01\\\\' [A\\nB] -> A\\nB"},
       {alert("caf\xC3\xA9", "\x7f", {"OK"}), Answer{}, "alert 'caf\xC3\xA9' '\\x7f' [OK] -> OK"},
   };
+  // A page's long texts are cut as other page text is in the log, never at a character's middle.
+  const std::string cut(200, 'm');
+  const std::string accents(150, 'x');
+  std::string e150;
+  for (int i = 0; i < 150; ++i) e150 += "\xC3\xA9";
+  cases.push_back({alert(std::string(1000, 't'), std::string(1 << 20, 'm'), {std::string(500, 'b')},
+                         {std::string(300, 'f')}),
+                   Answer{},
+                   "alert '" + std::string(200, 't') + "...' '" + cut + "...' [" + std::string(200, 'b') + "...] -> " +
+                       std::string(200, 'b') + "... with '" + std::string(200, 'f') + "...'"});
+  cases.push_back({alert("T", "x" + e150, {"OK"}), Answer{}, "alert 'T' 'x" + e150.substr(0, 198) + "...' [OK] -> OK"});
+  cases.push_back({alert("T", std::string(199, 'q') + "''", {"OK"}), Answer{},
+                   "alert 'T' '" + std::string(199, 'q') + "\\'...' [OK] -> OK"});
   for (const Case& c : cases) EXPECT_EQ(describeAlert(c.alert, c.answer), c.line);
+}
+
+// The stand-in's dialogs need the same clean driver as its location prompts.
+class RunnerStandIn : public RunnerLocation {};
+
+TEST_F(RunnerStandIn, CutsLongDialogTextsInItsLogAndAnswersWithThemWhole) {
+  auto parsed = parseOptions({"a"});
+  ASSERT_TRUE(parsed) << parsed.error();
+  standInForTheUser(*parsed);
+  auto presenter = std::make_shared<plat::UIViewController>();
+  presenter->view();
+  const std::string message(100000, 'm'), text(5000, 'f');
+  auto alert = plat::UIAlertController::alertControllerWithTitle("Prompt", message, plat::UIAlertControllerStyle::Alert);
+  std::weak_ptr<plat::UIAlertController> weak = alert;
+  std::optional<std::string> answered;
+  alert->addAction(plat::UIAlertAction::actionWithTitle("OK", plat::UIAlertActionStyle::Default, [&](plat::UIAlertAction&) {
+    if (auto a = weak.lock()) answered = a->textFields().at(0)->text();
+  }));
+  alert->addTextFieldWithConfigurationHandler([&](plat::UITextField& field) { field.setText(text); });
+  ASSERT_TRUE(presenter->presentViewController(alert, true, nullptr));
+  runUntilIdle();
+  EXPECT_EQ(answered, text) << "the page gets its text back whole";
+  std::size_t logged = 0;
+  for (const std::string& line : log_->lines()) {
+    if (line.rfind("harbor: alert", 0) != 0) continue;
+    ++logged;
+    EXPECT_LT(line.size(), 1000u) << "cut in the log";
+    EXPECT_EQ(line, "harbor: alert 'Prompt' '" + std::string(200, 'm') + "...' [OK] -> OK with '" + std::string(200, 'f') + "...'");
+  }
+  EXPECT_EQ(logged, 1u);
 }
 
 TEST(RunnerOptions, DefaultHomeStaysInsideTheDataFolder) {

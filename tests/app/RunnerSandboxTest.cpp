@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <random>
 #include <thread>
@@ -340,6 +342,93 @@ TEST_F(RunnerSandbox, WebStorageSurvivesStopsAtRandomMomentsWhileItIsCopied) {
   }
   std::cout << kStops << " stops, " << cutCopies << " cut off in the middle of a copy, " << losses << " losses\n";
   EXPECT_EQ(losses, 0);
+}
+
+
+namespace sweep {
+
+// Every temporary of ours anywhere under the folder (links not followed), relative to it.
+std::vector<std::string> temporariesIn(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (plat::isInterruptedWriteName(it->path().filename().string()))
+      found.push_back(it->path().lexically_relative(folder).string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+}  // namespace sweep
+
+TEST_F(RunnerSandbox, TheNextStartRemovesWhatWritesStoppedByAKillLeftBehind) {
+  constexpr int kStops = 8;
+  // A page that replaces a file of its persistent file system whole, again and again, with
+  // a few MiB each time: a kill at a random moment mostly lands in the middle of a write.
+  std::string bundle = makeBundle("writer", plat::Value("org.harbor.stopwriter"));
+  writeFile(bundle + "/config.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.stopwriter" version="1.0.0">
+  <content src="index.html" />
+  <preference name="iosPersistentFileLocation" value="library" />
+  <feature name="File"><param name="ios-package" value="HBRFile" /><param name="onload" value="true" /></feature>
+</widget>
+)");
+  writeFile(bundle + "/www/index.html", R"(<html><body><script src="harbor.js"></script><script>
+var exec = harbor.require('harbor/exec');
+var text = new Array(4 << 20).join('w');
+var count = 0;
+function next() {
+  if (++count === 2) console.log('stopwriter: writing');
+  exec(next, function (e) { console.log('stopwriter: failed ' + e); }, 'File', 'write',
+       ['hbrfile://localhost/persistent/v.txt', text, 0]);
+}
+document.addEventListener('deviceready', next);
+</script></body></html>)");
+  // The same application with a page that writes nothing, for the start after each kill.
+  std::string reader = makeBundle("reader", plat::Value("org.harbor.stopwriter"));
+  std::string home = inHome("sandbox");
+  std::vector<std::string> readerRun = {"--home", home, "--run-seconds", "30", "--until", "stoptest: loaded", reader};
+  {
+    RunnerProcess first(readerRun);
+    ASSERT_EQ(first.wait(), 0) << first.log();
+  }
+
+  unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  int leftByKills = 0;
+  for (int stop = 1; stop <= kStops; ++stop) {
+    SCOPED_TRACE(::testing::Message() << "stop " << stop);
+    RunnerProcess killed({"--home", home, "--run-seconds", "60", bundle});
+    ASSERT_TRUE(killed.started());
+    ASSERT_TRUE(killed.waitForLine("stopwriter: writing")) << killed.log();
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 200000));
+    killed.signal(SIGKILL);
+    ASSERT_EQ(killed.wait(), 128 + SIGKILL);
+    leftByKills += static_cast<int>(sweep::temporariesIn(home).size());
+    // What a kill elsewhere leaves: beside a store in Library, a download, a copy.
+    writeFile(home + "/Library/.hbr-ffLgwg", "{\"half");
+    writeFile(home + "/Documents/a/.download-Zx09ab", "half a download");
+    writeFile(plat::partialCopyPathFor(home + "/Library/Caches/file__0") + "/1.db", "cut off");
+    auto left = sweep::temporariesIn(home);
+
+    // The next start removes each one before the page runs, and says so.
+    RunnerProcess next(readerRun);
+    ASSERT_EQ(next.wait(), 0) << next.log();
+    for (const std::string& path : left)
+      EXPECT_NE(next.log().find("harbor: removed " + path + ", left by an interrupted write"), std::string::npos)
+          << path << "\n" << next.log();
+    EXPECT_LT(next.log().find("harbor: removed "), next.log().find("harbor: running ")) << next.log();
+    EXPECT_EQ(sweep::temporariesIn(home), std::vector<std::string>{});
+    EXPECT_EQ(readFile(home + "/Library/files/v.txt"), std::string((4 << 20) - 1, 'w'))
+        << "the file is the old version or the new one, whole";
+  }
+  // A start with nothing to tidy says nothing about it.
+  RunnerProcess quiet(readerRun);
+  ASSERT_EQ(quiet.wait(), 0) << quiet.log();
+  EXPECT_EQ(quiet.log().find("harbor: removed "), std::string::npos) << quiet.log();
+  std::cout << kStops << " kills while writing left " << leftByKills << " temporaries of the page's writes\n";
 }
 
 }  // namespace

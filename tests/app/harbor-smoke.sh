@@ -134,8 +134,9 @@ pid=$!
 wait_for "$pid" "hello: notification: event schedule"
 kill -KILL "$pid"
 wait "$pid" 2>/dev/null
-grep -qF '"alertBody":"Hello\nfrom the page"' "$work/kill-home/Library/LocalNotifications.json" ||
-  fail "the scheduled notification was not kept"
+# The list, or the journal of changes made since it was written.
+cat "$work/kill-home/Library/LocalNotifications.json" "$work/kill-home/Library/LocalNotifications.journal" 2>/dev/null |
+  grep -qF '"alertBody":"Hello\nfrom the page"' || fail "the scheduled notification was not kept"
 newlog
 "$harbor" --web-backend headless --home "$work/kill-home" --until "is starting." "$bundle" 2>"$log"
 status=$?

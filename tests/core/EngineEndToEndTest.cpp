@@ -163,6 +163,53 @@ TEST_P(EngineEndToEndTest, AStartPageThatCannotBeFoundShowsTheErrorInlineAndRele
   }
 }
 
+TEST_P(EngineEndToEndTest, AStartPageTheNavigationPolicyRefusesShowsTheErrorAndReleasesTheLock) {
+  writeFile(inBundle("www/error.html"), page("window.page = 'error';"));
+  const std::string filter =
+      "<feature name=\"IntentAndNavigationFilter\"><param name=\"ios-package\" "
+      "value=\"HBRIntentAndNavigationFilter\" onload=\"true\"/></feature>";
+  const std::string refused =
+      "ERROR: Start Page at 'https://example.com/start.html' was refused by the navigation policy (see "
+      "allow-navigation in config.xml).";
+  struct Case {
+    const char* name;
+    std::string config;
+    bool errorPage;  // the error page shows the message, else the inline page
+  } cases[] = {
+      {"navigation filter", filter, false},
+      {"default policy", "", false},
+      {"navigation filter, error page", filter + "<preference name=\"ErrorUrl\" value=\"error.html\"/>", true},
+      // The error page is refused as well: the inline page shows the message.
+      {"navigation filter, remote error page",
+       filter + "<preference name=\"ErrorUrl\" value=\"https://example.com/error.html\"/>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log_->clear();
+    NotificationRecorder loads(kHBRPageDidLoadNotification);
+    auto refusedController = start("<content src=\"https://example.com/start.html\"/>" + c.config +
+                                   "<preference name=\"HarborWebViewEngine\" value=\"" + GetParam() + "\"/>");
+    EXPECT_TRUE(log_->contains(refused));
+    EXPECT_EQ(HBRUserAgentUtil::currentLockToken(), 0) << "no load is left to release it";
+    ASSERT_EQ(loads.objects.size(), 1u) << "the error is shown";
+    if (c.errorPage) {
+      EXPECT_EQ(pageValue(refusedController, "window.page"), "error");
+      EXPECT_EQ(pageValue(refusedController, "decodeURIComponent(location.search.slice(7))"), refused);
+    } else {
+      // The page engine keeps no text nodes to read back: the built-in page is the one on show.
+      EXPECT_EQ(pageValue(refusedController, "location.href"), "about:blank");
+    }
+
+    // The next container is not held up behind it.
+    auto next = start("<preference name=\"HarborWebViewEngine\" value=\"" + std::string(GetParam()) + "\"/>");
+    EXPECT_EQ(loads.objects.size(), 2u);
+    EXPECT_EQ(pageValue(next, "location.pathname.split('/').pop()"), "index.html");
+    EXPECT_EQ(HBRUserAgentUtil::currentLockToken(), 0);
+    controllers.clear();
+    runUntilIdle();
+  }
+}
+
 TEST_P(EngineEndToEndTest, TwoNavigationsInARowLandOnTheSecondPage) {
   writeFile(inBundle("www/a.html"), page("window.page = 'a';"));
   writeFile(inBundle("www/b.html"), page("window.page = 'b';"));

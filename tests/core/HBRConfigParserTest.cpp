@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "HBRConfigLoader.h"
 #include "HBRConfigParser.h"
@@ -121,7 +124,7 @@ TEST_F(HBRConfigParserTest, AConfigTooLargeForTheParserIsRefusedUnread) {
   loader.setConfigFile(path);
   auto parser = std::make_shared<HBRConfigParser>();
   std::string reason = assertionOf([&] { loader.parseSettingsWithParser(parser); });
-  EXPECT_EQ(reason, "config.xml parse error line 0 col 0: Document too large");
+  EXPECT_EQ(reason, "ERROR: " + path + " is too large (3221225472 bytes); a configuration file may be at most 4 MiB.");
 }
 
 TEST_F(HBRConfigParserTest, FindsTheFileOrStopsWithTheFixedTexts) {
@@ -140,10 +143,52 @@ TEST_F(HBRConfigParserTest, FindsTheFileOrStopsWithTheFixedTexts) {
   EXPECT_EQ(parser->settings().get("a"), plat::Value("1"));
 }
 
-TEST_F(HBRConfigParserTest, AnUnreadableFileIsLoggedAndNotParsed) {
-  ASSERT_TRUE(plat::NSFileManager::defaultManager().createDirectoryAtPath(inBundle("config.xml"), true));
-  auto parser = std::make_shared<HBRConfigParser>();
-  loader.parseSettingsWithParser(parser);
-  EXPECT_TRUE(log_->contains("Failed to initialize XML parser."));
-  EXPECT_EQ(loader.configParser(), nullptr);
+TEST_F(HBRConfigParserTest, WhatCannotBeAConfigurationStopsStartUpUnreadWithTheReason) {
+  // Each would otherwise start an application without plugins, or read without end.
+  const std::string path = inBundle("config.xml");
+  const std::string valid = "<widget><preference name=\"A\" value=\"1\"/></widget>";
+  auto padded = [&](std::size_t size) {  // a valid file of exactly this size
+    return valid + "<!--" + std::string(size - valid.size() - 7, ' ') + "-->";
+  };
+  auto sparse = [&](off_t size) {
+    writeFile(path, "");
+    ASSERT_EQ(::truncate(path.c_str(), size), 0);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string reason;  // empty: parsed
+  };
+  const Case cases[] = {
+      {"a folder", [&] { ASSERT_TRUE(plat::NSFileManager::defaultManager().createDirectoryAtPath(path, true)); },
+       "ERROR: " + path + " is a folder, not a plain file; the configuration cannot be read from it."},
+      {"a named pipe", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       "ERROR: " + path + " is a named pipe, not a plain file; the configuration cannot be read from it."},
+      {"a link to an endless device", [&] { ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0); },
+       "ERROR: " + path + " is a device, not a plain file; the configuration cannot be read from it."},
+      {"empty", [&] { writeFile(path, ""); }, "ERROR: " + path + " is empty."},
+      {"500 MB", [&] { sparse(off_t{500} << 20); },
+       "ERROR: " + path + " is too large (524288000 bytes); a configuration file may be at most 4 MiB."},
+      {"one byte over 4 MiB", [&] { writeFile(path, padded((4u << 20) + 1)); },
+       "ERROR: " + path + " is too large (4194305 bytes); a configuration file may be at most 4 MiB."},
+      {"exactly 4 MiB", [&] { writeFile(path, padded(4u << 20)); }, ""},
+      {"a link to a plain file", [&] {
+         writeFile(inBundle("real.xml"), valid);
+         ASSERT_EQ(::symlink(inBundle("real.xml").c_str(), path.c_str()), 0);
+       }, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    plat::NSFileManager::defaultManager().removeItemAtPath(path);
+    c.make();
+    auto parser = std::make_shared<HBRConfigParser>();
+    if (c.reason.empty()) {
+      loader.parseSettingsWithParser(parser);
+      EXPECT_EQ(parser->settings().get("a"), plat::Value("1"));
+    } else {
+      EXPECT_EQ(assertionOf([&] { loader.parseSettingsWithParser(parser); }), c.reason);
+      EXPECT_TRUE(parser->settings().empty());
+    }
+    EXPECT_FALSE(log_->contains("Failed to initialize XML parser."));
+  }
 }

@@ -104,7 +104,15 @@ TEST_F(ViewControllerTest, EngineChoiceAndFallback) {
     std::string registeredAs;
     std::size_t askedCanLoad;  // questions the engine in use was asked
     std::string why;           // the reason logged for a stand-in
+    std::string features = "";          // more of config.xml
+    std::string service = "";           // a service that must still reach its own plugin class
+    std::string serviceClass = "";
   };
+  const std::string counting =
+      "<feature name=\"Counting\"><param name=\"ios-package\" value=\"CountingPlugin\"/></feature>";
+  const std::string storage =
+      "<feature name=\"LocalStorage\"><param name=\"ios-package\" value=\"HBRLocalStorage\"/></feature>";
+  const std::string unbuilt = "<feature name=\"Later\"><param name=\"ios-package\" value=\"NotBuiltYet\"/></feature>";
   std::vector<Case> cases = {
       {"default", "", false, true, true, 1, "HBRUIWebViewEngine", 1, ""},
       {"preferred engine", "HBRWKWebViewEngine", true, true, true, 1, "HBRWKWebViewEngine", 1, ""},
@@ -114,7 +122,13 @@ TEST_F(ViewControllerTest, EngineChoiceAndFallback) {
        "it cannot load the start page on system version 9.3"},
       {"cannot run here", "HBRWKWebViewEngine", true, false, true, 2, "HBRWKWebViewEngine", 0,
        "it cannot start on system version 9.3"},
-      {"not an engine", "CountingPlugin", false, true, true, 1, "CountingPlugin", 0, "it is not a web view engine"},
+      // A name that a plugin holds stays with that plugin: the stand-in goes under its own name.
+      {"not an engine", "CountingPlugin", false, true, true, 1, "HBRUIWebViewEngine", 0, "it is not a web view engine",
+       counting, "Counting", "CountingPlugin"},
+      {"a container plugin", "HBRLocalStorage", false, true, true, 1, "HBRUIWebViewEngine", 0,
+       "it is not a web view engine", storage, "LocalStorage", "HBRLocalStorage"},
+      {"a missing class that config.xml maps a service to", "NotBuiltYet", false, true, true, 1, "HBRUIWebViewEngine", 0,
+       "there is no class of that name", unbuilt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -127,7 +141,7 @@ TEST_F(ViewControllerTest, EngineChoiceAndFallback) {
     if (c.registerWK) RecordingWebViewEngine::registerAs("HBRWKWebViewEngine");
     std::string config =
         c.preference.empty() ? "" : "<preference name=\"HarborWebViewEngine\" value=\"" + c.preference + "\"/>";
-    auto controller = start(config);
+    auto controller = start(config + c.features);
     ASSERT_EQ(RecordingWebViewEngine::made().size(), c.enginesMade);
     auto engine = engineOf(controller);
     ASSERT_TRUE(engine);
@@ -145,6 +159,19 @@ TEST_F(ViewControllerTest, EngineChoiceAndFallback) {
     else
       EXPECT_TRUE(log_->contains("The web view engine " + c.preference + " cannot be used (" + c.why +
                                  "); HBRUIWebViewEngine stands in."));
+    bool renamed = !c.preference.empty() && c.registeredAs != c.preference;
+    EXPECT_EQ(log_->contains("The stand-in web view engine is registered as HBRUIWebViewEngine, not as " + c.preference +
+                             ", which names a plugin."),
+              renamed);
+    if (renamed) {
+      EXPECT_EQ(controller->pluginObjects().count(c.preference), 0u);
+    }
+    if (!c.service.empty()) {
+      auto plugin = controller->getCommandInstance(c.service);
+      ASSERT_TRUE(plugin);
+      EXPECT_NE(plugin, engine);
+      EXPECT_EQ(HBRViewController::classNameOf(*plugin), c.serviceClass);
+    }
     controllers.clear();
   }
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -142,6 +143,9 @@ TEST_F(AddressBook, RecordsRefuseValuesOfTheWrongKind) {
   EXPECT_FALSE(person->setValue(kABPersonBirthdayProperty, std::string("1970-01-01"), &error));
   EXPECT_EQ(error.domain, kABErrorDomain);
   EXPECT_FALSE(person->setValue(kABPersonFirstNameProperty, ABDate{0}));
+  // A date that is no point in time could not be stored: the person would be saved emptied.
+  for (double notADate : {std::nan(""), HUGE_VAL, -HUGE_VAL})
+    EXPECT_FALSE(person->setValue(kABPersonBirthdayProperty, ABDate{notADate})) << notADate;
   EXPECT_FALSE(person->setValue(kABPersonAddressProperty, phones({{"x", nullptr}})));
   EXPECT_FALSE(person->setValue(999, std::string("x")));
   EXPECT_FALSE(person->setImageData({}));

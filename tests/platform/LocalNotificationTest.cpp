@@ -2,10 +2,13 @@
 // the sandbox home across a restart, the badge, the user's settings, and opening one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 
 #include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/FileFaults.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/testing/SandboxTest.h"
 #include "plat/uikit/UIApplication.h"
@@ -164,6 +167,175 @@ TEST_F(LocalNotificationTest, AnUnreadableStoreIsSetAsideAndNotOverwrittenUnread
   app->scheduleLocalNotification(make("new", now() + 5));
   restart();
   EXPECT_EQ(app->scheduledLocalNotifications().size(), 1u);
+}
+
+// --- The list and its journal ---
+
+namespace {
+std::vector<std::string> bodies(const std::vector<UILocalNotificationPtr>& notifications) {
+  std::vector<std::string> out;
+  for (const auto& n : notifications) out.push_back(n->alertBody().value_or("-"));
+  return out;
+}
+std::size_t lineCount(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+}  // namespace
+
+TEST_F(LocalNotificationTest, ListsWrittenBeforeTheJournalStillLoad) {
+  // As the store wrote them before it kept a journal: with serials, and older ones without.
+  struct Case {
+    const char* name;
+    const char* list;
+  } cases[] = {
+      {"with serials",
+       R"({"badge":3,"asked":true,"allowedTypes":5,"notifications":[
+            {"notification":{"alertBody":"a","fireDate":800000000,"repeatInterval":0,"applicationIconBadgeNumber":0,
+                             "userInfo":{"id":1},"serial":4},"next":800000000},
+            {"notification":{"alertBody":"b","fireDate":800000001,"repeatInterval":0,"applicationIconBadgeNumber":0,
+                             "userInfo":{"id":2},"serial":9},"next":800000001}]})"},
+      {"without serials",
+       R"({"badge":3,"asked":true,"allowedTypes":5,"notifications":[
+            {"notification":{"alertBody":"a","fireDate":800000000,"repeatInterval":0,"applicationIconBadgeNumber":0,
+                             "userInfo":{"id":1}},"next":800000000},
+            {"notification":{"alertBody":"b","fireDate":800000001,"repeatInterval":0,"applicationIconBadgeNumber":0,
+                             "userInfo":{"id":2}},"next":800000001}]})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UIApplication::resetSharedApplication();
+    NSFileManager::defaultManager().removeItemAtPath(inHome("Library/LocalNotifications.journal"));
+    writeFile(inHome("Library/LocalNotifications.json"), c.list);
+    restart();
+    EXPECT_EQ(bodies(app->scheduledLocalNotifications()), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(app->applicationIconBadgeNumber(), 3);
+    EXPECT_EQ(app->currentUserNotificationSettings()->types(), 5u);
+    // Cancelling one by its copy and scheduling another keep to their own notifications.
+    app->cancelLocalNotification(app->scheduledLocalNotifications()[0]);
+    app->scheduleLocalNotification(make("c", now() + 100000));
+    restart();
+    EXPECT_EQ(bodies(app->scheduledLocalNotifications()), (std::vector<std::string>{"b", "c"}));
+    app->cancelLocalNotification(app->scheduledLocalNotifications()[1]);
+    restart();
+    EXPECT_EQ(bodies(app->scheduledLocalNotifications()), (std::vector<std::string>{"b"}));
+  }
+  EXPECT_FALSE(log_->contains("UIApplication:")) << "a clean load says nothing";
+}
+
+TEST_F(LocalNotificationTest, AChangeIsOneJournalLineAndALineCutShortNeverHappened) {
+  const std::string journal = inHome("Library/LocalNotifications.journal");
+  app->scheduleLocalNotification(make("old", now() + 1000));
+  std::string before = readFile(journal);
+  ASSERT_EQ(lineCount(before), 1u);
+  // A replacement made together is one line: the old one gone and the new one there, at once.
+  app->changeLocalNotificationsTogether([&] {
+    app->cancelLocalNotification(app->scheduledLocalNotifications()[0]);
+    app->scheduleLocalNotification(make("new", now() + 2000));
+    app->setApplicationIconBadgeNumber(4);
+  });
+  std::string after = readFile(journal);
+  ASSERT_EQ(lineCount(after), 2u);
+  ASSERT_EQ(after.compare(0, before.size(), before), 0) << "lines are only appended";
+
+  // Stopped at every point of writing that line: the state before it, or the one after.
+  for (std::size_t cut = before.size(); cut <= after.size(); cut += std::max<std::size_t>(1, (after.size() - before.size()) / 7)) {
+    SCOPED_TRACE(cut);
+    UIApplication::resetSharedApplication();
+    NSFileManager::defaultManager().removeItemAtPath(inHome("Library/LocalNotifications.json"));
+    writeFile(journal, after.substr(0, cut));
+    restart();
+    bool whole = cut >= after.size() - 1;  // without its line end a whole line still counts
+    EXPECT_EQ(bodies(app->scheduledLocalNotifications()), (std::vector<std::string>{whole ? "new" : "old"}));
+    EXPECT_EQ(app->applicationIconBadgeNumber(), whole ? 4 : 0);
+  }
+  EXPECT_FALSE(log_->contains("UIApplication:")) << "a stop in the middle of a line is no damage";
+}
+
+TEST_F(LocalNotificationTest, TheJournalIsFoldedIntoTheListAndItsLeftoverLinesChangeNothing) {
+  const std::string list = inHome("Library/LocalNotifications.json");
+  const std::string journal = inHome("Library/LocalNotifications.journal");
+  double start = now();
+  app->scheduleLocalNotification(make("fires", start + 1, 0, 7));
+  app->scheduleLocalNotification(make("cancelled", start + 5000));
+  app->scheduleLocalNotification(make("kept", start + 6000));
+  advance(1);
+  app->cancelLocalNotification(app->scheduledLocalNotifications()[1]);
+  ASSERT_EQ(delegate->received, (std::vector<std::string>{"fires"}));
+  std::string lines = readFile(journal);
+  ASSERT_EQ(lineCount(lines), 5u);
+
+  // A start folds the journal into the list. Stopped before the journal was emptied, the same
+  // lines stay beside the new list: nothing fires again, nothing comes back.
+  restart();
+  app->scheduledLocalNotifications();  // the store is read on first use
+  EXPECT_EQ(readFile(journal), "");
+  writeFile(journal, lines);
+  restart();
+  runUntilIdle();
+  EXPECT_EQ(bodies(app->scheduledLocalNotifications()), (std::vector<std::string>{"fires", "kept"}));
+  EXPECT_EQ(app->applicationIconBadgeNumber(), 7);
+  EXPECT_EQ(delegate->received.size(), 0u);
+
+  // One notification replaced until the journal is folded into the list by a change; stopped
+  // before the journal was emptied, its lines must not bring back a replaced version.
+  std::string previous = readFile(journal);
+  for (int v = 0;; ++v) {
+    ASSERT_LT(v, 10000) << "the journal is never folded in";
+    app->changeLocalNotificationsTogether([&] {
+      app->cancelLocalNotification(app->scheduledLocalNotifications().back());
+      app->scheduleLocalNotification(make("v" + std::to_string(v) + std::string(1000, '.'), start + 7000));
+    });
+    std::string current = readFile(journal);
+    if (current.size() < previous.size()) break;
+    previous = current;
+  }
+  auto expected = bodies(app->scheduledLocalNotifications());
+  writeFile(journal, previous);
+  restart();
+  EXPECT_EQ(bodies(app->scheduledLocalNotifications()), expected);
+
+  // Many changes: the journal is folded in whenever it outgrows the list, so it stays small.
+  for (int i = 0; i < 3000; ++i) {
+    auto n = make("n" + std::to_string(i), start + 100000 + i);
+    app->scheduleLocalNotification(n);
+    if (i % 2) app->cancelLocalNotification(app->scheduledLocalNotifications().back());
+  }
+  std::size_t listSize = readFile(list).size();
+  EXPECT_LE(readFile(journal).size(), std::max<std::size_t>(64 * 1024, listSize) + 4096);
+  restart();
+  auto all = app->scheduledLocalNotifications();
+  ASSERT_EQ(all.size(), 2u + 1500u);
+  EXPECT_EQ(all.back()->alertBody(), "n2998");
+  EXPECT_FALSE(log_->contains("UIApplication:"));
+}
+
+TEST_F(LocalNotificationTest, ANotificationThatCannotBeStoredIsRefusedAndStopsNoOtherSave) {
+  auto bytes = make("bytes", now() + 100);
+  bytes->setUserInfo(Dictionary{{"id", 1}, {"data", Data{1, 2, 3}}});
+  auto notANumber = make("nan", now() + 100);
+  notANumber->setUserInfo(Dictionary{{"id", 2}, {"at", std::nan("")}});
+  auto noDate = make("no date", std::nan(""));
+  for (const auto& bad : {bytes, notANumber, noDate}) app->scheduleLocalNotification(bad);
+  EXPECT_TRUE(app->scheduledLocalNotifications().empty());
+  EXPECT_EQ(log_->count("was not scheduled"), 3u);
+  app->scheduleLocalNotification(make("good", now() + 100));
+  app->setApplicationIconBadgeNumber(2);
+  restart();
+  EXPECT_EQ(bodies(app->scheduledLocalNotifications()), (std::vector<std::string>{"good"}));
+  EXPECT_EQ(app->applicationIconBadgeNumber(), 2);
+}
+
+TEST_F(LocalNotificationTest, AChangeTheDiskRefusedIsStoredWithTheNextOne) {
+  app->scheduleLocalNotification(make("first", now() + 100));
+  {
+    FileFaultPlan plan;
+    plan.diskFullAfterBytes = 10;
+    ScopedFileFaults full(plan);
+    app->scheduleLocalNotification(make("on a full disk", now() + 100));
+  }
+  EXPECT_TRUE(log_->contains("cannot store the local notifications"));
+  app->scheduleLocalNotification(make("after", now() + 100));
+  restart();
+  EXPECT_EQ(bodies(app->scheduledLocalNotifications()),
+            (std::vector<std::string>{"first", "on a full disk", "after"}));
 }
 
 TEST_F(LocalNotificationTest, OutsideTheForegroundANotificationWaitsUntilOpened) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
@@ -277,4 +280,89 @@ TEST_F(NSFileManagerTest, RecoveryTidiesWhatAStopLeftBehind) {
   NSError error;
   EXPECT_FALSE(fm.replaceItemAtPathWithCopyOfItemAtPath(folder + "/" + longName, folder + "/src", &error));
   EXPECT_EQ(readFile(folder + "/" + longName + "/1.db"), "old");
+}
+
+TEST(InterruptedWriteNames, OnlyTheProjectsOwnTemporaries) {
+  struct Case {
+    std::string name;
+    bool ours;
+  };
+  const std::vector<Case> cases = {
+      {".hbr-1Qr2qB", true},
+      {".hbr-aaaaaa", true},
+      {".download-Zx09ab", true},
+      {".a.db.harbor-partial-0123456789AB", true},
+      {".file__0.harbor-aside-abcdef012345", true},
+      {".hbr-replaced-0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9", true},
+      {".take.wav.recording", true},
+      // The page's own names, however close.
+      {"hbr-1Qr2qB", false},
+      {".hbr-1Qr2q", false},
+      {".hbr-1Qr2qBx", false},
+      {".hbr-1Qr-qB", false},
+      {".download-", false},
+      {".harbor-partial-0123456789AB", false},
+      {".a.harbor-partial-0123456789", false},
+      {".a.harbor-partial-0123456789AG", false},
+      {".x.harbor-aside", false},
+      {".hbr-replaced-not-a-uuid", false},
+      {".recording", false},
+      {"take.wav.recording", false},
+      {".localnotifications.json", false},
+      {".localnotifications.json-journal", false},
+      {".excluded-from-backup", false},
+      {".harbor-sandbox-home", false},
+      {"AddressBook.sqlitedb-wal", false},
+      {"store.json.unreadable", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isInterruptedWriteName(c.name), c.ours) << c.name;
+}
+
+TEST_F(NSFileManagerTest, StartUpSweepRemovesOurTemporariesAnywhereInTheHome) {
+  // What stops left in several folders, the page's files and the stores' own files beside them.
+  writeFile(inHome("Library/files/.hbr-1Qr2qB"), "cut off write");
+  writeFile(inHome("Library/files/.hbr-KmY0mQ"), "");
+  writeFile(inHome("Library/files/v.txt"), "the page's file");
+  writeFile(inHome("Library/.hbr-ffLgwg"), "{\"half\":");
+  writeFile(inHome("Library/localnotifications.json"), "{}");
+  writeFile(inHome("Library/localnotifications.json-journal"), "a store's own journal");
+  writeFile(inHome("Documents/deep/er/.download-Zx09ab"), "half a download");
+  writeFile(inHome("Documents/deep/er/.take.wav.recording"), "RIFF");
+  writeFile(inHome("Documents/.page-notes"), "a hidden file of the page");
+  std::string partial = partialCopyPathFor(inHome("Library/Caches/file__0"));
+  writeFile(partial + "/1.db", "unfinished copy");
+  // Set aside with nothing in its place: put back. Set aside beside the new item: removed.
+  std::string asideAlone = setAsidePathFor(inHome("Documents/Backups/file__0"));
+  writeFile(asideAlone + "/1.db", "old folder");
+  writeFile(inHome("Documents/Backups/b.db"), "new b");
+  std::string asideBeside = setAsidePathFor(inHome("Documents/Backups/b.db"));
+  writeFile(asideBeside, "old b");
+  // A link out of the home is never followed, and what it points at is never touched.
+  std::string outside = inHome("../outside-the-home");
+  writeFile(outside + "/.hbr-AAAAAA", "not ours to sweep");
+  ASSERT_EQ(::symlink(outside.c_str(), inHome("Documents/link-out").c_str()), 0);
+
+  auto swept = sweepInterruptedWrites(home());
+  std::vector<std::string> removed, putBack;
+  for (const auto& left : swept) (left.action == NSSweptLeftoverAction::Removed ? removed : putBack).push_back(left.path);
+  // In walking order: names in byte order, each folder's leftovers before its subfolders'.
+  EXPECT_EQ(removed, (std::vector<std::string>{asideBeside, inHome("Documents/deep/er/.download-Zx09ab"),
+                                               inHome("Documents/deep/er/.take.wav.recording"),
+                                               inHome("Library/.hbr-ffLgwg"), partial,
+                                               inHome("Library/files/.hbr-1Qr2qB"),
+                                               inHome("Library/files/.hbr-KmY0mQ")}));
+  EXPECT_EQ(putBack, std::vector<std::string>{asideAlone});
+  EXPECT_EQ(readFile(inHome("Documents/Backups/file__0/1.db")), "old folder");
+  EXPECT_EQ(readFile(inHome("Documents/Backups/b.db")), "new b");
+  EXPECT_EQ(readFile(inHome("Library/files/v.txt")), "the page's file");
+  EXPECT_EQ(readFile(inHome("Library/localnotifications.json-journal")), "a store's own journal");
+  EXPECT_EQ(readFile(inHome("Documents/.page-notes")), "a hidden file of the page");
+  EXPECT_EQ(readFile(outside + "/.hbr-AAAAAA"), "not ours to sweep");
+  for (const char* folder : {"Library", "Library/files", "Library/Caches", "Documents/Backups", "Documents/deep/er"}) {
+    for (const auto& name : hiddenLeftovers(inHome(folder)))
+      EXPECT_FALSE(isInterruptedWriteName(name)) << folder << "/" << name;
+  }
+  EXPECT_TRUE(sweepInterruptedWrites(home()).empty()) << "a second start finds nothing";
+  EXPECT_TRUE(sweepInterruptedWrites(inHome("missing")).empty());
+  std::filesystem::remove_all(outside);
 }

@@ -2,6 +2,7 @@
 // the label and field tables, search matching, access refusals in each action's error form, and
 // the picker, person and new-person screens answered through the UI driver.
 #include <gtest/gtest.h>
+#include <cmath>
 
 #include "../platform/LoopbackServer.h"
 #include "ContactsPlugin.h"
@@ -73,6 +74,11 @@ class Contacts : public harbor::testing::PluginTest {
   }
   PageCallback call(const std::string& action, const Array& arguments) {
     exec("Contacts", action, arguments);
+    return next();
+  }
+  // As a WKWebView page sends it, values as themselves.
+  PageCallback message(const std::string& action, const Array& arguments) {
+    execMessage("Contacts", action, arguments);
     return next();
   }
   Dictionary saved(const Dictionary& contact) {
@@ -490,6 +496,44 @@ TEST_F(Contacts, RemoveAndSaveRefuseWhatTheyCannotDo) {
   EXPECT_EQ(notADictionary.message, Value(4));
   // A removed id is not brought back by a save naming it: the contact is new.
   EXPECT_EQ(saved(Dictionary{{"id", 1}, {"nickname", "again"}}).get("id"), Value(2));
+}
+
+TEST_F(Contacts, ABirthdayThatIsNoDateFailsTheSaveAndKeepsTheStoredContact) {
+  // Under WKWebView these numbers reach the plugin as themselves.
+  auto first = saved(richContact(""));
+  const Value id = first.get("id");
+  const double kMax = 8.64e15;  // a page Date's furthest reach, in milliseconds
+  const double bad[] = {std::nan(""), INFINITY, -INFINITY, 1e300, -1e300, kMax * 2};
+  for (double birthday : bad) {
+    auto update = message("save", Array{Dictionary{{"id", id}, {"nickname", "changed"}, {"birthday", birthday}}});
+    EXPECT_EQ(update.status, 9) << birthday;
+    EXPECT_EQ(update.message, Value(4)) << birthday;
+    auto fresh = message("save", Array{Dictionary{{"nickname", "new"}, {"birthday", birthday}}});
+    EXPECT_EQ(fresh.status, 9) << birthday;
+    EXPECT_EQ(fresh.message, Value(4)) << birthday;
+  }
+  Array all = found(Array{"*"}, Dictionary{{"filter", ""}, {"multiple", true}});
+  ASSERT_EQ(all.size(), 1u) << "a refused new contact was stored";
+  EXPECT_EQ(all.at(0)["nickname"], Value("Zo"));
+  EXPECT_EQ(all.at(0)["name"]["givenName"], Value("Zoë"));
+  EXPECT_EQ(all.at(0)["birthday"].asDouble(), 482198400000.0);
+
+  // The edges of a page Date are dates, and a search through their text works.
+  EXPECT_EQ(saved(Dictionary{{"id", id}, {"birthday", -kMax}}).get("birthday").asDouble(), -kMax);
+  EXPECT_EQ(found(Array{"birthday"}, Dictionary{{"filter", "-271821-04-20"}}).size(), 1u);
+  EXPECT_EQ(saved(Dictionary{{"id", id}, {"birthday", kMax}}).get("birthday").asDouble(), kMax);
+  EXPECT_EQ(found(Array{"birthday"}, Dictionary{{"filter", "275760-09-13"}}).size(), 1u);
+
+  // A date out of that range stored by other means is no match, and no overflow.
+  {
+    auto book = plat::ABAddressBookCreateWithOptions();
+    ASSERT_TRUE(book);
+    auto person = book->getPersonWithRecordID(static_cast<plat::ABRecordID>(id.asInt()));
+    ASSERT_TRUE(person);
+    ASSERT_TRUE(person->setValue(plat::kABPersonBirthdayProperty, plat::ABDate{1e297}));
+    ASSERT_TRUE(book->save());
+  }
+  EXPECT_TRUE(found(Array{"birthday"}, Dictionary{{"filter", "+0000"}}).empty());
 }
 
 TEST_F(Contacts, PhotosAreReadOnlyFromTheApplicationsFoldersOrTheNetworkWithinBounds) {

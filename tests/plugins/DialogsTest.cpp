@@ -279,12 +279,15 @@ TEST_F(Beep, PlaysTheBundledSoundCountTimesOneAfterAnother) {
 
   struct Case {
     Array arguments;
-    int plays;
+    long plays;
   };
   const Case cases[] = {
       {Array{3}, 3}, {Array{}, 1}, {Array{Value::null()}, 1}, {Array{0}, 1}, {Array{-2}, 1}, {Array{"2"}, 2},
       // The most negative counts a page can send: "count minus one" must not wrap to a huge count.
       {Array{"-9223372036854775808"}, 1}, {Array{-1e300}, 1}, {Array{INT64_MIN}, 1},
+      // A count no one would wait for is cut to the most one call plays.
+      {Array{kHBRNotificationMaxBeeps}, kHBRNotificationMaxBeeps}, {Array{1e300}, kHBRNotificationMaxBeeps},
+      {Array{INT64_MAX}, kHBRNotificationMaxBeeps}, {Array{"99999999999999999999"}, kHBRNotificationMaxBeeps},
   };
   for (const auto& c : cases) {
     plat::SystemSoundRecorder::reset();
@@ -312,6 +315,8 @@ TEST_F(Beep, PlaysTheBundledSoundCountTimesOneAfterAnother) {
     EXPECT_EQ(plat::SystemSoundRecorder::soundCount(), 0u) << "every sound disposed of after its play";
   }
   EXPECT_TRUE(takeCallbacks().empty()) << "a beep never answers";
+  EXPECT_TRUE(log_->contains("HBRNotification: beep count 9223372036854775807 is more than 10; playing 10."));
+  EXPECT_FALSE(log_->contains("beep count 10 ")) << "the most one call plays is no reason to log";
 }
 
 TEST_F(Beep, WithoutTheSoundNothingIsHeard) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -500,15 +502,19 @@ TEST_F(File, NoFileSystemAndNoArguments) {
     int status;
     int code;  // -1: no message
   } cases[] = {
-      {"getFile", {nowhere, "x"}, 0, -1},
-      {"getDirectory", {nowhere, "x"}, 0, -1},
-      {"getParent", {nowhere}, 0, -1},
-      {"setMetadata", {nowhere, Dictionary{}}, 0, -1},
-      {"remove", {nowhere}, 0, -1},
-      {"removeRecursively", {nowhere}, 0, -1},
-      {"readEntries", {nowhere}, 0, -1},
-      {"truncate", {nowhere, 0}, 0, -1},
-      {"write", {nowhere, "x", 0}, 0, -1},
+      // Every action answers, as hbrfile loading answers 404: a page's writer would otherwise
+      // wait for ever.
+      {"getFile", {nowhere, "x"}, kFileIOError, 1},
+      {"getDirectory", {nowhere, "x"}, kFileIOError, 1},
+      {"getParent", {nowhere}, kFileIOError, 1},
+      {"setMetadata", {nowhere, Dictionary{}}, kFileIOError, 1},
+      {"remove", {nowhere}, kFileIOError, 1},
+      {"removeRecursively", {nowhere}, kFileIOError, 1},
+      {"readEntries", {nowhere}, kFileIOError, 1},
+      {"truncate", {nowhere, 0}, kFileIOError, 1},
+      {"write", {nowhere, "x", 0}, kFileIOError, 1},
+      {"write", {nowhere, "x", 3}, kFileIOError, 1},
+      {"write", {"hbrfile://localhost/nosuch/x.txt", "x", 0}, kFileIOError, 1},
       {"readAsText", {nowhere, "UTF-8", 0, -1}, kFileIOError, 1},
       {"readAsDataURL", {nowhere, 0, -1}, kFileIOError, 1},
       {"readAsArrayBuffer", {nowhere, 0, -1}, kFileIOError, 1},
@@ -534,6 +540,82 @@ TEST_F(File, NoFileSystemAndNoArguments) {
   }
   expectCode(call("resolveLocalFileSystemURI"), kFileError, 5);
   EXPECT_EQ(call("testFileExists").message.asInt(), 0);
+}
+
+// The application bundle is read-only: every change is refused with NO_MODIFICATION_ALLOWED_ERR
+// and changes nothing, while reading and copying out of it go on as before.
+TEST_F(File, TheBundleIsReadOnly) {
+  writeFile(inBundle("www/page.txt"), "page");
+  writeFile(inBundle("www/dir/inner.txt"), "inner");
+  writeFile(documents("mine.txt"), "mine");
+  auto bundle = [](const std::string& fullPath) { return fileURL("bundle", fullPath); };
+  struct Case {
+    const char* action;
+    Array arguments;
+  } changes[] = {
+      {"write", {bundle("/www/page.txt"), "changed", 0}},
+      {"write", {bundle("/www/page.txt"), "more", 4}},
+      {"write", {bundle("/www/new.txt"), "new", 0}},
+      {"truncate", {bundle("/www/page.txt"), 1}},
+      {"remove", {bundle("/www/page.txt")}},
+      {"removeRecursively", {bundle("/www/dir")}},
+      {"removeRecursively", {bundle("/www")}},
+      {"moveTo", {bundle("/www/page.txt"), persistent("/"), "moved.txt"}},
+      {"moveTo", {persistent("/mine.txt"), bundle("/www"), "mine.txt"}},
+      {"copyTo", {persistent("/mine.txt"), bundle("/www"), "mine.txt"}},
+      {"copyTo", {bundle("/www/page.txt"), bundle("/www"), "copy.txt"}},
+      {"getFile", {bundle("/www"), "made.txt", Dictionary{{"create", 1}}}},
+      {"getDirectory", {bundle("/www"), "made", Dictionary{{"create", 1}}}},
+      {"setMetadata", {bundle("/www/page.txt"), Dictionary{{"com.apple.MobileBackup", 1}}}},
+  };
+  for (const auto& c : changes) {
+    SCOPED_TRACE(std::string(c.action) + " " + Value(c.arguments).description());
+    expectCode(call(c.action, c.arguments), kFileIOError, 6);
+  }
+  EXPECT_EQ(readFile(inBundle("www/page.txt")), "page");
+  EXPECT_EQ(readFile(inBundle("www/dir/inner.txt")), "inner");
+  EXPECT_EQ(readFile(documents("mine.txt")), "mine");
+  for (const char* made : {"www/new.txt", "www/mine.txt", "www/copy.txt", "www/made.txt", "www/made"})
+    EXPECT_FALSE(exists(inBundle(made))) << made;
+  EXPECT_FALSE(exists(documents("moved.txt")));
+  EXPECT_FALSE(excludedFromBackup(inBundle("www/page.txt")));
+
+  // Reading, looking up and copying out still work.
+  EXPECT_EQ(call("readAsText", Array{bundle("/www/page.txt"), "UTF-8", 0, -1}).message, Value("page"));
+  EXPECT_EQ(call("getFile", Array{bundle("/www"), "page.txt", Dictionary{{"create", 1}}}).status, kFileOK);
+  EXPECT_EQ(call("readEntries", Array{bundle("/www/dir")}).status, kFileOK);
+  EXPECT_EQ(call("copyTo", Array{bundle("/www/page.txt"), persistent("/"), "copied.txt"}).status, kFileOK);
+  EXPECT_EQ(readFile(documents("copied.txt")), "page");
+}
+
+// A whole write (position 0) keeps what a write elsewhere in the file keeps: the mark that
+// excludes the file from backup, and a link inside the root stays a link to the file it names.
+TEST_F(File, AWriteAtPositionZeroKeepsTheMarkAndTheLink) {
+  for (bool attributes : {true, false}) {
+    SCOPED_TRACE(attributes ? "extended attributes" : "no extended attributes: the home's record");
+    std::optional<plat::ScopedFileFaults> faults;
+    plat::FileFaultPlan plan;
+    plan.noExtendedAttributes = true;
+    if (!attributes) faults.emplace(plan);
+    for (int position : {0, 2}) {
+      SCOPED_TRACE("position " + std::to_string(position));
+      writeFile(documents("marked.txt"), "old text");
+      ASSERT_EQ(call("setMetadata", Array{persistent("/marked.txt"), Dictionary{{"com.apple.MobileBackup", 1}}}).status,
+                kFileOK);
+      ASSERT_TRUE(excludedFromBackup(documents("marked.txt")));
+      EXPECT_EQ(call("write", Array{persistent("/marked.txt"), "new", position}).status, kFileOK);
+      EXPECT_EQ(readFile(documents("marked.txt")), position == 0 ? "new" : "olnew");
+      EXPECT_TRUE(excludedFromBackup(documents("marked.txt")));
+
+      writeFile(documents("target.txt"), "target");
+      std::filesystem::remove(documents("link.txt"));
+      std::filesystem::create_symlink("target.txt", documents("link.txt"));
+      EXPECT_EQ(call("write", Array{persistent("/link.txt"), "through", position}).status, kFileOK);
+      EXPECT_TRUE(std::filesystem::is_symlink(documents("link.txt")));
+      EXPECT_EQ(readFile(documents("target.txt")), position == 0 ? "through" : "tathrough");
+      std::filesystem::remove(documents("marked.txt"));
+    }
+  }
 }
 
 }  // namespace

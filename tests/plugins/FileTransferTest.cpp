@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 
+#include <filesystem>
 #include <future>
 #include <set>
 
@@ -322,4 +323,76 @@ TEST_F(FileTransfer, SelfSignedServersNeedTrustAllHosts) {
   auto allowed = run("download", Array{tls.url("/f"), documents("s.txt"), true, "s"});
   EXPECT_EQ(allowed.back().status, 1);
   EXPECT_EQ(readFile(documents("s.txt")), "secure");
+}
+
+// Nothing outside the sandbox home and the bundle is read as a download's source, and nothing
+// is made or changed for a target outside a file system the page may change: not the target,
+// not its folders, not inside the bundle.
+TEST_F(FileTransfer, DownloadsStayInsideTheSandbox) {
+  HTTPTestServer::Response small;
+  small.generatedLength = 100;
+  server.route("/small", small);
+  writeFile(documents("own.txt"), "the page's own");
+  std::string outside = inHome("../outside-the-sandbox");
+  writeFile(outside + "/secret.txt", "not for pages");
+  ASSERT_EQ(::symlink((outside + "/secret.txt").c_str(), documents("secret-link").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.c_str(), documents("out").c_str()), 0);
+  writeFile(inBundle("www/page.txt"), "page");
+
+  struct Case {
+    std::string source, target;
+    int status, code;
+  } refused[] = {
+      // Local sources outside: plainly, through a link, in capitals.
+      {"file:///etc/hostname", fileURL("temporary", "/copy.txt"), 9, 1},
+      {"file://" + outside + "/secret.txt", fileURL("temporary", "/copy.txt"), 9, 1},
+      {"file://" + documents("secret-link"), fileURL("temporary", "/copy.txt"), 9, 1},
+      {"FILE://" + outside + "/secret.txt", fileURL("temporary", "/copy.txt"), 9, 1},
+      // Targets in the read-only bundle, however named.
+      {server.url("/small"), fileURL("bundle", "/www/page.txt"), 6, 1},
+      {server.url("/small"), fileURL("bundle", "/www/new/x.txt"), 6, 1},
+      {server.url("/small"), inBundle("www/x.txt"), 6, 1},
+      {server.url("/small"), "file://" + inBundle("www/made/x.txt"), 6, 1},
+      // Targets outside, whose folders would be made first.
+      {server.url("/small"), "file://" + outside + "/made/deeper/x.txt", 6, 1},
+      {server.url("/small"), "file://" + documents("out/made/deeper/x.txt"), 6, 1},
+      {server.url("/small"), documents("out/made2/x.txt"), 6, 1},
+      {server.url("/small"), "file://" + documents("new/../../../outside-the-sandbox/made3/x.txt"), 6, 1},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.source + " -> " + c.target);
+    auto answers = run("download", Array{c.source, c.target, false, "r"}, "r");
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, c.status);
+    EXPECT_EQ(answers.back().message["code"], Value(std::int64_t{c.code}));
+    expectQuietAndTidy(inHome("tmp"));
+  }
+  EXPECT_FALSE(exists(inHome("tmp/copy.txt")));
+  EXPECT_EQ(readFile(inBundle("www/page.txt")), "page");
+  for (const char* made : {"www/new", "www/x.txt", "www/made"}) EXPECT_FALSE(exists(inBundle(made))) << made;
+  for (const char* made : {"made", "made2", "made3"}) EXPECT_FALSE(exists(outside + "/" + made)) << made;
+  EXPECT_EQ(readFile(outside + "/secret.txt"), "not for pages");
+
+  // A file of the sandbox itself may be downloaded, also from the bundle.
+  auto own = run("download", Array{"file://" + documents("own.txt"), fileURL("temporary", "/own.txt"), false, "o"}, "o");
+  EXPECT_EQ(own.back().status, 1);
+  EXPECT_EQ(readFile(inHome("tmp/own.txt")), "the page's own");
+  auto page = run("download", Array{"file://" + inBundle("www/page.txt"), fileURL("temporary", "/page.txt"), false, "p"}, "p");
+  EXPECT_EQ(page.back().status, 1);
+  EXPECT_EQ(readFile(inHome("tmp/page.txt")), "page");
+  std::filesystem::remove_all(outside);
+}
+
+TEST_F(FileTransfer, AMimeTypeCannotAddHeaderLinesToTheFilePart) {
+  server.route("/up", [](const HTTPTestServer::Request&) { return HTTPTestServer::reply(200, "ok"); });
+  auto answers = run("upload", Array{"data:;base64,YWJj", server.url("/up"), "file", "a.txt",
+                                     "text/plain\r\nX-Other: 1\nX-More: 2"});
+  ASSERT_FALSE(answers.empty());
+  EXPECT_EQ(answers.back().status, 1);
+  const std::string body = server.requests().back().body;
+  EXPECT_NE(body.find("Content-Type: text/plain%0D%0AX-Other: 1%0AX-More: 2\r\nContent-Length: 3\r\n\r\nabc"),
+            std::string::npos)
+      << body;
+  EXPECT_EQ(body.find("\r\nX-Other"), std::string::npos) << body;
+  EXPECT_EQ(body.find("\nX-More"), std::string::npos) << body;
 }

@@ -3,6 +3,8 @@
 // manual clock.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "GeolocationPlugin.h"
 #include "HBRLocation.h"
 #include "plat/corelocation/CLLocationManager.h"
@@ -155,9 +157,48 @@ TEST_F(Geolocation, WatchesHearEveryMoveBeyondTheFilterAndOneShotsAreAnsweredBes
   moveTo(3 * kElevenMetres, 0);
   callbacks = takeCallbacks();
   ASSERT_EQ(callbacks.size(), 2u);
-  EXPECT_EQ(callbacks[0].callbackId, "watch7");
-  EXPECT_EQ(callbacks[1].callbackId, "watchA2");
+  expectPosition(callbacks[0], "watch7", 3 * kElevenMetres, true);
+  expectPosition(callbacks[1], "watchA2", 3 * kElevenMetres, true);
   EXPECT_TRUE(plugin->locationStarted()) << "a watch keeps the updates running";
+}
+
+TEST_F(Geolocation, WatchIdsAreTextsNumbersOrBooleansAndClearTheWatchTheyMade) {
+  granted();
+  moveTo(0, 0);
+  struct Case {
+    const char* name;
+    Value added;
+    Value cleared;  // the same watch, as the page may send it again
+  };
+  const Case cases[] = {
+      {"text", Value("w1"), Value("w1")},
+      {"whole number", Value(7), Value(7)},
+      {"whole number arriving as a double", Value(8.0), Value(8)},
+      {"fraction", Value(2.5), Value(2.5)},
+      {"negative", Value(-3), Value(-3)},
+      {"boolean", Value(true), Value(true)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    exec("Geolocation", "addWatch", {c.added, Value(false)}, "watch");
+    auto callbacks = takeCallbacks();
+    ASSERT_EQ(callbacks.size(), 1u);
+    expectPosition(callbacks[0], "watch", 0, true);
+    EXPECT_TRUE(plugin->locationStarted());
+    exec("Geolocation", "clearWatch", {c.cleared}, "x");
+    EXPECT_FALSE(plugin->locationStarted()) << "the watch's own id clears it";
+    EXPECT_TRUE(plugin->locationData()->watchCallbacks->empty());
+  }
+  // What no JSON can carry (it reaches native code only as a script message under WKWebView)
+  // names no watch that could be cleared again.
+  for (double bad : {std::nan(""), static_cast<double>(INFINITY)}) {
+    controller->commandQueue()->execute(HBRInvokedUrlCommand::commandFromJson(Value(plat::Array{
+        Value("bad"), Value("Geolocation"), Value("addWatch"), Value(plat::Array{Value(bad), Value(false)})})));
+    runUntilIdle();
+    auto callbacks = takeCallbacks();
+    ASSERT_EQ(callbacks.size(), 1u);
+    expectError(callbacks[0], "bad", 2, "A watch needs an id.");
+  }
 }
 
 TEST_F(Geolocation, AnAnswerAskedBeforeAnyPositionIsCode2Alone) {

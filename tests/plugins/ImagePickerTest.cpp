@@ -289,3 +289,43 @@ TEST_F(ImagePicker, ScalingUsesTheSmallerFactorWithoutRounding) {
 }
 
 }  // namespace
+
+// The screens offer themselves to the UI driver once they are on screen and read, so that the
+// runner (or a test) can answer them as a person would; the picker answers the page once.
+TEST_F(ImagePicker, TheScreensAreDrivenAsAPersonWould) {
+  auto photos = addPhotos(5);
+  auto& driver = plat::UIDriver::shared();
+  open({{"maximumImagesCount", 2}});
+  auto albumScreen = driver.topScreen();
+  ASSERT_TRUE(albumScreen);
+  EXPECT_EQ(albumScreen->screenTitle(), "Select an Album");
+  ASSERT_FALSE(albumScreen->rows().empty());
+  EXPECT_EQ(albumScreen->rows().front().text, "Camera Roll (5)");
+  EXPECT_EQ(albumScreen->buttonTitles(), std::vector<std::string>{"Cancel"});
+  ASSERT_TRUE(driver.selectRow(albumScreen->rows().front().id));
+  settle();
+  auto grid = driver.topScreen();
+  ASSERT_TRUE(grid);
+  EXPECT_EQ(grid->screenTitle(), "Pick Photos");
+  EXPECT_EQ(grid->selectionLimit(), std::optional<long>(2));
+  auto rows = grid->rows();
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows.back().text, photos.back()->absoluteString());
+  ASSERT_TRUE(driver.selectRow(rows[4].id));
+  ASSERT_TRUE(driver.selectRow(rows[3].id));
+  ASSERT_TRUE(driver.tapScreenButton("Done"));
+  settle();
+  auto answer = onlyCallback();
+  ASSERT_EQ(answer.status, 1);
+  EXPECT_EQ(answer.message.asArray().size(), 2u);
+  EXPECT_EQ(driver.topScreen(), nullptr);  // both screens went with the picker
+
+  // The next request is served (not "A picker is already open."), and Cancel answers [].
+  open({{"maximumImagesCount", 1}});
+  ASSERT_TRUE(driver.topScreen());
+  ASSERT_TRUE(driver.tapScreenButton("Cancel"));
+  settle();
+  auto cancelled = onlyCallback();
+  EXPECT_EQ(cancelled.status, 1);
+  EXPECT_TRUE(cancelled.message.asArray().empty());
+}

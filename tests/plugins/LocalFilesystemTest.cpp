@@ -1,9 +1,13 @@
 // The local file system: path mapping and confinement to its root, entries, lookups, reads,
 // writes, removals, copies and moves on real files in a sandbox.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -130,6 +134,24 @@ TEST_F(LocalFilesystem, RefusesPathsThatLeaveTheRoot) {
   auto created = fs_->getFileForURL(url("/"), "out/new.txt", Dictionary{{"create", true}});
   expectError(created, HBRCommandStatus::IOException, ENCODING_ERR);
   EXPECT_FALSE(exists(inHome("Documents/new.txt")));
+}
+
+// A name longer than the file system takes names nothing that can exist: refused as unusable,
+// the same answer whatever the operation, while a name at the limit works.
+TEST_F(LocalFilesystem, NamesPastTheSystemsLimitAreRefused) {
+  std::string atLimit(NAME_MAX, 'n'), over(NAME_MAX + 2, 'n');
+  EXPECT_EQ(fs_->filesystemPathForFullPath("/" + atLimit), local(atLimit));
+  const std::string refused[] = {"/" + over, "/dir/" + over, "/" + over + "/x.txt",
+                                 std::string("/") + std::string(PATH_MAX, 'd').replace(100, 1, "/")};
+  for (const std::string& fullPath : refused) {
+    EXPECT_EQ(fs_->filesystemPathForFullPath(fullPath), std::nullopt) << fullPath.size();
+  }
+  expectError(fs_->getFileForURL(url("/"), over, Dictionary{{"create", true}}), HBRCommandStatus::IOException,
+              ENCODING_ERR);
+  expectError(fs_->writeToFileAtURL(url("/" + over), bytes("x"), false), HBRCommandStatus::IOException, ENCODING_ERR);
+  expectError(fs_->writeToFileAtURL(url("/" + over), bytes("x"), true), HBRCommandStatus::IOException, ENCODING_ERR);
+  EXPECT_EQ(fs_->getFileForURL(url("/"), atLimit, Dictionary{{"create", true}})->status(), HBRCommandStatus::OK);
+  EXPECT_TRUE(exists(local(atLimit)));
 }
 
 TEST_F(LocalFilesystem, EveryOperationRefusesAnEscapingURL) {
@@ -429,6 +451,7 @@ TEST_F(LocalFilesystem, CopyAndMoveRules) {
 struct FailingManager : plat::NSFileManager {
   long moveError = 0;   // fails every move of the named source
   std::string moveSource;
+  std::string killOnMoveOf;
   long removeError = 0;
   bool throwOnRemove = false;
   long copyError = 0;
@@ -441,6 +464,7 @@ struct FailingManager : plat::NSFileManager {
     return NSFileManager::attributesOfItemAtPath(p, e);
   }
   bool moveItemAtPath(const std::string& s, const std::string& d, plat::NSError* e) override {
+    if (killOnMoveOf == s) ::raise(SIGKILL);  // a stop at exactly this moment (in a child process)
     if (moveError && s == moveSource) return fail(moveError, e);
     return NSFileManager::moveItemAtPath(s, d, e);
   }
@@ -486,6 +510,47 @@ TEST_F(LocalFilesystemFailures, FailedMoveKeepsTheReplacedEntry) {
   expectError(copyOrMove("/", "g.txt", "/f.txt", false), HBRCommandStatus::IOException, QUOTA_EXCEEDED_ERR);
   EXPECT_EQ(readFile(local("g.txt")), "g");
   EXPECT_EQ(readFile(local("f.txt")), "f");
+}
+
+// A move over an entry sets that entry aside first. Stopped between the two renames, the next
+// start's sweep puts it back: the page finds the state before the move, nothing lost.
+TEST_F(LocalFilesystemFailures, AMoveStoppedHalfWayIsUndoneByTheNextStart) {
+  for (bool folders : {false, true}) {
+    SCOPED_TRACE(folders ? "a folder over an empty folder" : "a file over a file");
+    std::string src = folders ? "srcdir" : "f.txt", dest = folders ? "destdir" : "g.txt";
+    std::filesystem::remove_all(local(src));
+    std::filesystem::remove_all(local(dest));
+    if (folders) {
+      writeFile(local(src + "/inner.txt"), "moved");
+      ASSERT_TRUE(std::filesystem::create_directory(local(dest)));
+    } else {
+      writeFile(local(src), "f");
+      writeFile(local(dest), "g");
+    }
+    managed_->manager.killOnMoveOf = local(src);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      copyOrMove("/", dest, "/" + src, false);
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped between the renames";
+    EXPECT_FALSE(exists(local(dest))) << "the stop came after the entry was set aside";
+
+    auto swept = plat::sweepInterruptedWrites(root_);
+    ASSERT_EQ(swept.size(), 1u);
+    EXPECT_EQ(swept[0].action, plat::NSSweptLeftoverAction::PutBack);
+    if (folders) {
+      EXPECT_TRUE(std::filesystem::is_directory(local(dest)));
+      EXPECT_EQ(readFile(local(src + "/inner.txt")), "moved");
+    } else {
+      EXPECT_EQ(readFile(local(dest)), "g");
+      EXPECT_EQ(readFile(local(src)), "f");
+    }
+    managed_->manager.killOnMoveOf.clear();
+  }
 }
 
 TEST_F(LocalFilesystemFailures, CopyErrorCodes) {

@@ -2,7 +2,16 @@
 // ready), arrivals told apart as trigger or click, permission, the termination clean-up and the
 // application-event hooks, all on the manual clock.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <thread>
 
 #include "HBRAppDelegate.h"
@@ -12,10 +21,13 @@
 #include "plat/dispatch/Queues.h"
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/JSON.h"
+#include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
 #include "support/PluginTest.h"
+
+extern char** environ;
 
 using namespace harbor;
 using plat::Array;
@@ -69,6 +81,20 @@ class LocalNotification : public harbor::testing::PluginTest {
     plat::dispatch::GlobalQueue::shared().drain();
     plat::dispatch::GlobalQueue::shared().release();
     runUntilIdle();
+  }
+  // The same, sent as a WKWebView page's script message: values reach the plugin as themselves.
+  void runMessage(const std::string& action, const Array& arguments) {
+    plat::dispatch::GlobalQueue::shared().hold();
+    execMessage("LocalNotification", action, arguments);
+    plat::dispatch::GlobalQueue::shared().drain();
+    plat::dispatch::GlobalQueue::shared().release();
+    runUntilIdle();
+  }
+  // A new process over the same sandbox home.
+  void restart() {
+    plat::UIApplication::resetSharedApplication();
+    app = plat::UIApplication::sharedApplication();
+    app->launchWithDelegate(delegate);
   }
   void ready() { run("deviceready"); }
 
@@ -373,6 +399,125 @@ TEST_F(LocalNotification, ScheduledNotificationsSurviveARestart) {
   Value all = answer("getAll");
   ASSERT_EQ(all.asArray().size(), 1u);
   EXPECT_EQ(all.at(0)["text"], Value("tomorrow"));
+}
+
+TEST_F(LocalNotification, ValuesJSONCannotHoldAreKeptAsJSONWouldAndStopNoLaterSave) {
+  ready();
+  const double nan = std::nan("");
+  runMessage("schedule", Array{Dictionary{{"id", 1}, {"data", plat::Data{1, 2, 3}}, {"at", nan}}});
+  runMessage("schedule", Array{Dictionary{{"id", 2}, {"text", "later"}, {"at", at(60)},
+                                          {"deep", Dictionary{{"x", INFINITY}, {"list", Array{nan, plat::Data{}}}}}}});
+  runMessage("update", Array{Dictionary{{"id", 2}, {"extra", -INFINITY}}});
+  run("schedule", Array{Dictionary{{"id", 3}, {"text", "last"}, {"at", at(120)}}});
+  EXPECT_FALSE(log_->contains("UIApplication:")) << "nothing refused, nothing left unstored";
+
+  // As a UIWebView page's JSON would have sent them.
+  const Value first = Dictionary{{"id", 1}, {"data", Dictionary{{"0", 1}, {"1", 2}, {"2", 3}}}, {"at", Value::null()}};
+  const Value second = Dictionary{{"id", 2},
+                                  {"text", "later"},
+                                  {"at", at(60)},
+                                  {"deep", Dictionary{{"x", Value::null()}, {"list", Array{Value::null(), Dictionary{}}}}},
+                                  {"extra", Value::null()}};
+  for (int process = 0; process < 2; ++process) {
+    SCOPED_TRACE(process == 0 ? "before a restart" : "after a restart");
+    Value all = answer("getAll");
+    ASSERT_EQ(all.asArray().size(), 3u) << all.description();
+    EXPECT_EQ(all.at(0), first);
+    EXPECT_EQ(all.at(1), second);
+    EXPECT_EQ(all.at(2)["text"], Value("last"));
+    EXPECT_EQ(answer("getSingle", Array{2}), second);
+    restart();
+  }
+}
+
+// --- A SIGKILL while one id is scheduled again and again ---
+
+namespace {
+// Version n of the one notification: its title and a text long enough that its line in the
+// store spans several pages.
+Dictionary version(int n, std::int64_t at) {
+  std::string v = std::to_string(n);
+  return Dictionary{{"id", 1}, {"title", "v" + v}, {"text", std::string(9000, 't') + v}, {"at", at}};
+}
+}  // namespace
+
+// The writer half: runs in a child process started by the test below. It replaces notification
+// 1 with a new version, by scheduling it again and by updating it in turn, through the page's
+// actions, and prints each version once the page has its answer.
+TEST_F(LocalNotification, RescheduleWriterUntilKilled) {
+  const char* home = std::getenv("HARBOR_NOTIFICATION_WRITER_HOME");
+  if (!home) GTEST_SKIP() << "runs only as the child of ASigkillWhileRescheduling...";
+  plat::setHomeDirectory(home);
+  restart();
+  ready();
+  for (int n = 1; n < 100000; ++n) {
+    takeAnswers();
+    runMessage(n % 2 ? "schedule" : "update", Array{version(n, at(86400))});
+    auto answers = takeAnswers();
+    ASSERT_EQ(answers.size(), 1u);
+    ASSERT_EQ(answers[0].status, 1);
+    std::printf("%d\n", n);
+    std::fflush(stdout);
+  }
+}
+
+TEST_F(LocalNotification, ASigkillWhileReschedulingKeepsTheLastAnsweredVersionOrTheNext) {
+  std::mt19937 random(std::random_device{}());
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    std::string folder = inHome("killed-" + std::to_string(round));
+    ASSERT_TRUE(plat::createSandboxFolders(folder));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string self = "/proc/self/exe";
+    std::string filter = "--gtest_filter=LocalNotification.RescheduleWriterUntilKilled";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    std::vector<std::string> envText{"HARBOR_NOTIFICATION_WRITER_HOME=" + folder};
+    for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+    std::vector<char*> env;
+    for (auto& e : envText) env.push_back(e.data());
+    env.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+
+    // Killed after a random number of answered versions, wherever it is in the next one.
+    const int killAfter = std::uniform_int_distribution<int>(3, 40)(random);
+    FILE* lines = fdopen(out[0], "r");
+    int lastReported = 0;
+    char line[256];
+    while (lastReported < killAfter && std::fgets(line, sizeof line, lines)) {
+      int n = std::atoi(line);
+      if (n > 0) lastReported = n;
+    }
+    // A random moment within the next few changes.
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_GE(lastReported, killAfter) << "the writer stopped before it was killed";
+    // What the writer reported before it died is still in the pipe.
+    while (std::fgets(line, sizeof line, lines)) {
+      int n = std::atoi(line);
+      if (n > lastReported) lastReported = n;
+    }
+    std::fclose(lines);
+
+    plat::setHomeDirectory(folder);
+    restart();
+    Value all = answer("getAll");
+    ASSERT_EQ(all.asArray().size(), 1u) << "notification 1 vanished, or was kept twice: " << all.description();
+    std::string title = all.at(0)["title"].isString() ? all.at(0)["title"].asString() : "";
+    int v = std::atoi(title.c_str() + (title.empty() ? 0 : 1));
+    EXPECT_GE(v, lastReported) << "an answered version was lost";
+    EXPECT_LE(v, lastReported + 1);
+    EXPECT_EQ(all.at(0)["text"], Value(std::string(9000, 't') + std::to_string(v))) << "a half-written version";
+  }
 }
 
 TEST_F(LocalNotification, EventsRacingDevicereadyAreAllSentOnce) {

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "../platform/LoopbackServer.h"
+#include "FilePlugin.h"
 #include "HBRSound.h"
 #include "MediaPlugin.h"
 #include "plat/audiotoolbox/WAVFile.h"
@@ -268,4 +269,119 @@ TEST_F(Media, StreamStatesAgainstALoopbackServer) {
   takeCallbacks();
   advance(2.01);
   EXPECT_EQ(statuses(), std::vector<std::string>{state("s", 4)});
+}
+
+// The file opens in the background; whatever the page sends meanwhile must still apply after
+// the start, in the order sent, and a released id must stay released.
+TEST_F(Media, CommandsSentRightAfterPlayApplyInOrder) {
+  struct Case {
+    const char* name;
+    plat::Value loops;
+    std::vector<std::pair<const char*, Array>> then;
+    std::vector<std::string> heard;     // right after the commands
+    double until;                       // then the clock moves on this far
+    std::vector<std::string> later;     // and this is heard
+  };
+  const std::vector<Case> cases = {
+      {"stop", plat::Value(), {{"stopPlayingAudio", {"a"}}}, {started("a", "4.200"), state("a", 4)}, 10, {}},
+      {"pause", plat::Value(), {{"pausePlayingAudio", {"a"}}}, {started("a", "4.200"), state("a", 3)}, 10, {}},
+      {"seek", plat::Value(), {{"seekToAudio", {"a", 2500}}}, {started("a", "4.200"), fn + "(\"a\",3,2.500000);"},
+       1.71, {state("a", 4)}},
+      {"release", 0, {{"release", {"a"}}}, {started("a", "4.200")}, 60, {}},
+      {"release then play again", 1, {{"release", {"a"}}, {"startPlayingAudio", {"a", "tone.wav"}}},
+       {started("a", "4.200"), started("a", "4.200")}, 4.21, {state("a", 4)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    run("create", {"a", "tone.wav"});
+    takeCallbacks();
+    plat::dispatch::GlobalQueue::shared().hold();
+    exec("Media", "startPlayingAudio",
+         {"a", "tone.wav", c.loops.isAbsent() ? Dictionary{} : Dictionary{{"numberOfLoops", c.loops}}});
+    for (const auto& [action, arguments] : c.then) exec("Media", action, arguments);
+    plat::dispatch::GlobalQueue::shared().release();
+    settle();
+    EXPECT_EQ(statuses(), c.heard);
+    advance(c.until);
+    EXPECT_EQ(statuses(), c.later);
+    run("release", {"a"});
+    advance(60);
+    EXPECT_TRUE(statuses().empty());
+  }
+  EXPECT_EQ(sound->soundCount(), 0u);
+}
+
+// A page load in the middle of a start: what the old page sent after it is dropped with it.
+TEST_F(Media, ANewPageDropsTheOldPagesWaitingCommands) {
+  plat::dispatch::GlobalQueue::shared().hold();
+  exec("Media", "startPlayingAudio", {"a", "tone.wav"});
+  exec("Media", "startPlayingAudio", {"b", "tone.wav"});
+  sound->onReset();
+  plat::dispatch::GlobalQueue::shared().release();
+  settle();
+  EXPECT_TRUE(statuses().empty());
+  EXPECT_EQ(sound->soundCount(), 0u);
+  advance(10);
+  EXPECT_TRUE(statuses().empty());
+}
+
+TEST_F(Media, OutOfRangeNumbersAreClampedAndReportedAsPlayed) {
+  run("startPlayingAudio", {"a", "tone.wav"});
+  statuses();
+  // A seek before the start goes to the start, and says so.
+  run("seekToAudio", {"a", -5});
+  EXPECT_EQ(statuses(), std::vector<std::string>{fn + "(\"a\",3,0.000000);"});
+  run("stopPlayingAudio", {"a"});
+  statuses();
+  // Loop counts far below zero loop until stopped; far above, play on; neither overflows.
+  for (double loops : {-9.3e18, -9.2e18, 9.3e18}) {
+    SCOPED_TRACE(loops);
+    run("startPlayingAudio", {"a", "tone.wav", Dictionary{{"numberOfLoops", loops}}});
+    EXPECT_EQ(statuses(), std::vector<std::string>{started("a", "4.200")});
+    advance(4.2 * 20);
+    EXPECT_TRUE(statuses().empty());
+    run("stopPlayingAudio", {"a"});
+    EXPECT_EQ(statuses(), std::vector<std::string>{state("a", 4)});
+  }
+}
+
+// The File plugin (like every plugin) is made and looked up on the main thread only.
+TEST_F(Media, FileSystemSourcesAreResolvedOnTheMainThread) {
+  harbor::registerFilePlugin();
+  ASSERT_TRUE(createPlugin("HBRFile", "File"));
+  run("startPlayingAudio", {"f", "hbrfile://localhost/temporary/tone.wav"});
+  EXPECT_EQ(statuses(), std::vector<std::string>{started("f", "4.200")});
+  EXPECT_EQ(controller->lookupsOffTheMainThread.load(), 0);
+}
+
+TEST_F(Media, AStreamThatCannotLoadIsReportedAndStops) {
+  // Failed before the page plays it: the error, and nothing runs.
+  harbor::testing::LoopbackServer server;
+  ASSERT_TRUE(server.ok());
+  server.route("/noise.mp3", {200, "audio/mpeg", "this is not a sound", {}, false});
+  run("create", {"b", server.url("/noise.mp3")});
+  takeCallbacks();
+  for (int i = 0; i < 1200 && !log_->contains("Cannot play stream"); ++i) waitForMain(0.05);
+  ASSERT_TRUE(log_->contains("Cannot play stream '" + server.url("/noise.mp3") + "'"));
+  run("startPlayingAudio", {"b", server.url("/noise.mp3")});
+  EXPECT_EQ(statuses(), std::vector<std::string>{error("b", 4, "")});
+
+  // Failing while the page already heard it start: the error, then stopped. (A new id: "b"
+  // keeps the source it was first given.)
+  auto hanging = std::make_unique<harbor::testing::LoopbackServer>(120);  // it hangs until it goes
+  hanging->route("/slow.mp3", {200, "audio/mpeg", "", {}, true});
+  const std::string url = hanging->url("/slow.mp3");
+  run("create", {"c", url});
+  takeCallbacks();
+  run("startPlayingAudio", {"c", url});
+  EXPECT_EQ(statuses(), std::vector<std::string>{started("c", "0.000")});
+  hanging.reset();  // the server goes away mid-load
+  std::vector<std::string> heard;
+  for (int i = 0; i < 1200 && heard.empty(); ++i) {
+    waitForMain(0.05);
+    heard = statuses();
+  }
+  EXPECT_EQ(heard, std::vector<std::string>{error("c", 4, "") + "\n" + state("c", 4)});
+  advance(60);
+  EXPECT_TRUE(statuses().empty());
 }

@@ -369,6 +369,22 @@ const Case kCases[] = {
                  ["LocalNotification","getAll",[5,6]],["LocalNotification","getSingle",[7]],
                  ["LocalNotification","isPresent",[1]]],
          "heard":[["trigger",1,"foreground"],["cancelall","background"]],"answer":true})"},
+    {"local notification queries answer once also when the native side fails",
+     "harbor-plugin-local-notification/www/local-notification.js",
+     R"JS(
+       var local = harbor.require('harbor-plugin-local-notification.local-notification');
+       var heard = [];
+       local.getAll(function (all) { heard.push(['getAll', all === undefined]); });
+       local.getSingle(1, function (one) { heard.push(['getSingle', one === undefined]); }, null);
+       local.schedule({ id: 2 });
+       calls[0].fail(null);
+       calls[1].fail('no answer');
+       calls[2].fail(null);
+       ({ heard: heard, logged: logged })
+     )JS",
+     R"({"heard":[["getAll",true],["getSingle",true]],
+         "logged":["error LocalNotification.getAll failed: null","error LocalNotification.getSingle failed: no answer",
+                   "error LocalNotification.schedule failed: null"]})"},
     {"file system, entries, URLs that keep odd names, and errors as FileError", "harbor-plugin-file/www/file.js",
      R"JS(
        var f = harbor.require('harbor-plugin-file.file');
@@ -498,6 +514,25 @@ const Case kCases[] = {
          "sent":[["Contacts","save",[{"id":null,"nickname":"Zo"}]],["Contacts","remove",[7]],
                  ["Contacts","search",[["name"],{"filter":"Zo","multiple":true}]],["Contacts","pickContact",[[]]],
                  ["Contacts","displayContact",[7,{"allowsEditing":true}]],["Contacts","newContact",[]]]})"},
+    {"contacts send a Date birthday as milliseconds and refuse what is no contact",
+     "harbor-plugin-contacts/www/contacts.js",
+     R"JS(
+       var c = harbor.require('harbor-plugin-contacts.contacts');
+       var heard = [];
+       function error(e) { heard.push(e.code); }
+       c.save({ nickname: 'Zo', birthday: new Date(482198400000) }, null, error);
+       c.create({ birthday: new Date(0) }).save(null, error);
+       c.save({ birthday: 7 }, null, error);
+       ['text', 42, null, undefined, [1], { birthday: NaN }, { birthday: Infinity },
+        { birthday: new Date('not a date') }].forEach(function (bad) { c.save(bad, null, error); });
+       c.save('text');
+       ({ heard: heard, sent: sent(), logged: logged.length })
+     )JS",
+     R"({"heard":[4,4,4,4,4,4,4,4],
+         "sent":[["Contacts","save",[{"nickname":"Zo","birthday":482198400000}]],
+                 ["Contacts","save",[{"id":null,"birthday":0}]],
+                 ["Contacts","save",[{"birthday":7}]]],
+         "logged":9})"},
     {"globalization sends dates as milliseconds and one dictionary per call",
      "harbor-plugin-globalization/www/globalization.js",
      R"JS(

@@ -2,13 +2,17 @@
 // show through the controller or the application, and the visibility and tap events.
 #include <gtest/gtest.h>
 
+#include "CameraPlugin.h"
+#include "HBRCamera.h"
 #include "HBRPreferences.h"
 #include "HBRStatusBar.h"
 #include "HBRViewController.h"
 #include "StatusBarPlugin.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/dispatch/Queues.h"
 #include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/uikit/UIScrollView.h"
 #include "support/PluginTest.h"
@@ -158,11 +162,17 @@ TEST_F(StatusBar, ColoursByHexAndByNameFromAFixedTable) {
       {"backgroundColorByHexString", Value("#FFF"), orange},                  // too short: nothing
       {"backgroundColorByHexString", Value("00FF000"), orange},               // no "#": nothing
       {"backgroundColorByHexString", Value("#FF000080"), plat::UIColor{0, 0, 128 / 255.0, 1}},  // last six
+      // Four characters, though seven bytes in UTF-8: too short, nothing.
+      {"backgroundColorByHexString", Value("#\xC3\xA9\xC3\xA9\xC3\xA9"), plat::UIColor{0, 0, 128 / 255.0, 1}},
       {"backgroundColorByHexString", Value(12), plat::UIColor{0, 0, 0, 1}},  // not a string: black
       {"backgroundColorByHexString", Value("#00ff00zz"), plat::UIColor{0, 1, 0, 1}},
       {"backgroundColorByName", Value("red"), plat::UIColor{1, 0, 0, 1}},
       {"backgroundColorByName", Value("removeFromSuperview"), plat::UIColor{1, 0, 0, 1}},  // no such colour
       {"backgroundColorByName", Value("clear"), plat::UIColor{0, 0, 0, 0}},
+      {"backgroundColorByName", Value("lightText"), plat::UIColor{1, 1, 1, 0.6}},
+      {"backgroundColorByName", Value("darkText"), plat::UIColor{0, 0, 0, 1}},
+      {"backgroundColorByName", Value("groupTableViewBackground"), plat::UIColor{239 / 255.0, 239 / 255.0, 244 / 255.0, 1}},
+      {"backgroundColorByName", Value("orange"), plat::UIColor{1, 0.5, 0, 1}},
       {"backgroundColorByName", Value(), plat::UIColor{0, 0, 0, 1}},  // not a string: black
   };
   for (const auto& c : cases) {
@@ -269,4 +279,61 @@ TEST_F(StatusBar, LandscapeWithAPresentedControllerDependsOnTheSystemVersion) {
     plugin->resizeWebView();
     EXPECT_EQ(web->frame(), frame) << version;
   }
+}
+
+TEST_F(StatusBar, APickerGivesTheBarBackAsThePageLeftItWhenItCloses) {
+  // The camera screen hides the bar while it shows; closed, the container's own look is back,
+  // and the page hears so.
+  registerCameraPlugin();
+  struct Case {
+    const char* name;
+    std::function<bool()> close;
+  };
+  const Case cases[] = {
+      {"a picture taken", [] { return plat::UIDriver::shared().pickImage(plat::SimulatedTestPicture(16, 12)); }},
+      {"cancelled", [] { return plat::UIDriver::shared().cancelPicker(); }},
+  };
+  start();
+  auto camera = create<HBRCamera>("HBRCamera", "Camera", container);
+  ASSERT_TRUE(camera);
+  auto settle = [&] {
+    for (int i = 0; i < 3; ++i) {
+      plat::dispatch::GlobalQueue::shared().waitIdle();
+      runUntilIdle();
+    }
+  };
+  // The visibility events the page heard since the last call; the camera's answers are dropped.
+  auto visibility = [&] {
+    std::vector<Value> out;
+    for (const auto& c : takeCallbacks())
+      if (c.callbackId == "events") out.push_back(c.message);
+    return out;
+  };
+  exec("StatusBar", "_ready", {}, "events");
+  exec("StatusBar", "styleLightContent");
+  ASSERT_EQ(visibility(), std::vector<Value>{Value(true)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    plat::SimulatedCamera::reset();
+    exec("Camera", "takePicture", {Value(50), Value(1), Value(1)});
+    settle();
+    ASSERT_EQ(plat::UIDriver::shared().pickerCount(), 1u);
+    EXPECT_TRUE(app->isStatusBarHidden()) << "the camera screen hides the bar";
+    ASSERT_TRUE(c.close());
+    settle();
+    EXPECT_EQ(plat::UIDriver::shared().pickerCount(), 0u);
+    EXPECT_FALSE(container->presentedViewController());
+    EXPECT_FALSE(app->isStatusBarHidden());
+    EXPECT_EQ(app->statusBarStyle(), plat::UIStatusBarStyleLightContent);
+    EXPECT_EQ(visibility(), (std::vector<Value>{Value(false), Value(true)})) << "the page believes what it sees";
+  }
+  // The page's own choice to hide it is kept as well.
+  exec("StatusBar", "hide");
+  visibility();
+  exec("Camera", "takePicture", {Value(50), Value(1), Value(1)});
+  settle();
+  ASSERT_TRUE(plat::UIDriver::shared().cancelPicker());
+  settle();
+  EXPECT_TRUE(app->isStatusBarHidden());
+  EXPECT_TRUE(visibility().empty());
 }

@@ -1,5 +1,6 @@
 #include "support/StubBridgeController.h"
 
+#include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Strings.h"
 
 namespace harbor::testing {
@@ -20,6 +21,7 @@ void StubBridgeController::registerObject(const std::string& service, const plat
 void StubBridgeController::removeObject(const std::string& service) { plugins_.erase(plat::toLowerASCII(service)); }
 
 plat::ObjectPtr StubBridgeController::getCommandInstance(const std::string& pluginName) {
+  if (!plat::isMainThread()) ++lookupsOffTheMainThread;
   auto it = plugins_.find(plat::toLowerASCII(pluginName));
   return it == plugins_.end() ? nullptr : it->second;
 }

@@ -2,6 +2,7 @@
 // What the bridge needs of the view controller, and nothing more: a command queue, a command
 // delegate, an engine, a map of service names to plugin objects and the settings. Service names
 // are matched without regard to letter case, as the view controller matches them. Main thread.
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,7 +40,10 @@ class StubBridgeController : public plat::Object, public HBRCommandBridgeControl
   // By lower-cased service name.
   const std::map<std::string, plat::ObjectPtr>& objects() const { return plugins_; }
 
+  // Plugins are looked up (and, in the real registry, created) on the main thread only; lookups
+  // from other threads are counted here.
   plat::ObjectPtr getCommandInstance(const std::string& pluginName) override;
+  std::atomic<int> lookupsOffTheMainThread{0};
   std::shared_ptr<HBRCommandQueue> commandQueue() override { return queue_; }
   std::shared_ptr<HBRCommandDelegate> commandDelegate() override { return delegate_; }
   std::shared_ptr<HBRWebViewEngineProtocol> webViewEngine() override { return engine_; }

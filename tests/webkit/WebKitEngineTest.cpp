@@ -121,7 +121,9 @@ class WebKitEngineTest : public plat::testing::SandboxTest {
     view_.reset();
     // Every view of the test is let go of with its page (the sanitizers' leak check does not see
     // it: what WebKit makes for a view is suppressed there).
-    if (!IsSkipped()) EXPECT_EQ(plat::web::webKitViewsAliveForTesting(), 0u) << "a web view outlived its page";
+    if (!IsSkipped()) {
+      EXPECT_EQ(plat::web::webKitViewsAliveForTesting(), 0u) << "a web view outlived its page";
+    }
     plat::web::setBackend(plat::web::Backend::Headless);
     plat::web::setSyncEvaluationSecondsForTesting(plat::web::WebPage::kSyncEvaluationSeconds);
     plat::JSContext::resetStopAllScripts();

@@ -6,6 +6,7 @@
 //
 // A configuration that cannot be found is an assertion failure: the container cannot start
 // without it. Main thread.
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,8 @@ namespace harbor {
 class HBRConfigLoader {
  public:
   static constexpr char kDefaultConfigFile[] = "config.xml";
+  // Real configurations are a few kilobytes; the file is read whole before it is parsed.
+  static constexpr std::uint64_t kMaxConfigFileBytes = std::uint64_t{4} << 20;
 
   // A file name looked up in the bundle, or an absolute path; empty means "config.xml".
   void setConfigFile(std::string configFile) { configFile_ = std::move(configFile); }
@@ -30,8 +33,9 @@ class HBRConfigLoader {
   std::string configFilePath() const;
 
   // Parses the file synchronously with the delegate (held weakly by the parser: the caller
-  // keeps it). When the file cannot be read into a parser, logs "Failed to initialize XML
-  // parser." and parses nothing.
+  // keeps it). A path that is no plain file (a folder, a pipe, a link to a device), an empty
+  // file and one over kMaxConfigFileBytes fail at once, unread, with the reason. When the file
+  // cannot be read into a parser, logs "Failed to initialize XML parser." and parses nothing.
   void parseSettingsWithParser(const std::shared_ptr<plat::NSXMLParserDelegate>& delegate);
 
   // The parser of the last parse.

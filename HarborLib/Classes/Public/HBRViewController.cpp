@@ -201,25 +201,58 @@ void HBRViewController::loadStartPage(const plat::NSURLPtr& url) {
     return;
   }
   if (url) {
+    undecidedPage_ = url;
+    undecidedErrorMessage_.reset();
     engine->loadRequest(
         plat::NSURLRequest::requestWithURL(url, plat::NSURLRequestCachePolicy::UseProtocolCachePolicy, kHBRStartPageTimeout));
     return;
   }
-  std::string message =
-      plat::format("ERROR: Start Page at '%s/%s' was not found.", wwwFolderName().c_str(), startPage().c_str());
+  showStartPageError(
+      plat::format("ERROR: Start Page at '%s/%s' was not found.", wwwFolderName().c_str(), startPage().c_str()), false);
+}
+
+void HBRViewController::showStartPageError(const std::string& message, bool inlinePage) {
+  auto engine = webViewEngine_;
+  if (!engine) return;
   plat::NSLog(message);
-  if (plat::NSURLPtr errorPage = errorURL()) {
+  if (plat::NSURLPtr errorPage = inlinePage ? nullptr : errorURL()) {
     // Everything but the unreserved characters is escaped, so that "&", "#" or "?" in the text
     // cannot cut the query short.
     plat::NSURLPtr target = plat::NSURL::URLWithStringRelativeToURL("?error=" + plat::percentEscape(message), errorPage);
     if (target) {
       plat::NSLog(target->absoluteString());
+      undecidedPage_ = target->absoluteURL();
+      undecidedErrorMessage_ = message;
       engine->loadRequest(plat::NSURLRequest::requestWithURL(target->absoluteURL()));
       return;
     }
   }
+  undecidedPage_.reset();
+  undecidedErrorMessage_.reset();
   // The names come from config.xml or the host: shown as text, never as markup.
   engine->loadHTMLString(plat::format("<html><body> %s </body></html>", escapedHTML(message).c_str()), nullptr);
+}
+
+void HBRViewController::didDecideNavigation(const plat::NSURLRequestPtr& request, bool allowed) {
+  const plat::NSURLPtr& url = request ? request->URL() : nullptr;
+  if (!undecidedPage_ || !url || url->absoluteString() != undecidedPage_->absoluteString()) return;
+  plat::NSURLPtr page = std::move(undecidedPage_);
+  std::optional<std::string> errorMessage = std::move(undecidedErrorMessage_);
+  undecidedPage_.reset();
+  undecidedErrorMessage_.reset();
+  if (allowed) return;
+  // Refused, the page never starts, so no engine would ever report its end.
+  HBRUserAgentUtil::releaseLock(&userAgentLockToken_);
+  if (errorMessage) {
+    plat::NSLogf("ERROR: The error page at '%s' was refused by the navigation policy.",
+                 plat::logEscaped(page->absoluteString()).c_str());
+    showStartPageError(*errorMessage, true);
+    return;
+  }
+  showStartPageError(plat::format("ERROR: Start Page at '%s' was refused by the navigation policy (see "
+                                  "allow-navigation in config.xml).",
+                                  plat::logEscaped(page->absoluteString()).c_str()),
+                     false);
 }
 
 plat::NSURLPtr HBRViewController::appUrl() {
@@ -278,9 +311,20 @@ plat::ObjectPtr HBRViewController::newHarborViewWithFrame(const plat::CGRect& fr
     refusal = "it cannot start on " + system;
   else if (!engine->canLoadRequest(plat::NSURLRequest::requestWithURL(appUrl())))
     refusal = "it cannot load the start page on " + system;
+  // The registry's name for the engine: the one asked for, so that the stand-in answers where the
+  // asked-for engine would have.
+  std::string registeredName = className;
   if (refusal) {
     plat::NSLogf("The web view engine %s cannot be used (%s); %s stands in.", plat::logEscaped(className).c_str(),
                  refusal->c_str(), kHBRDefaultWebViewEngine);
+    // Except where a plugin holds that name (the class is some other plugin, or config.xml maps a
+    // service to it): under its name the engine would hide that plugin from every call.
+    bool heldByAPlugin = (object && !engine) || namesAPluginClass(className);
+    if (heldByAPlugin && className != kHBRDefaultWebViewEngine) {
+      registeredName = kHBRDefaultWebViewEngine;
+      plat::NSLogf("The stand-in web view engine is registered as %s, not as %s, which names a plugin.",
+                   kHBRDefaultWebViewEngine, plat::logEscaped(className).c_str());
+    }
     object = plat::ClassRegistry::shared().create(kHBRDefaultWebViewEngine);
     engine = std::dynamic_pointer_cast<HBRWebViewEngineProtocol>(object);
     if (engine) engine->initWithFrame(frame);
@@ -288,9 +332,14 @@ plat::ObjectPtr HBRViewController::newHarborViewWithFrame(const plat::CGRect& fr
   webViewEngine_ = engine;
   if (!engine) return nullptr;
 
-  // Registered under the name that was asked for, also when the fallback stands in for it.
-  if (auto plugin = std::dynamic_pointer_cast<HBRPlugin>(object)) registerPluginWithClassName(plugin, className);
+  if (auto plugin = std::dynamic_pointer_cast<HBRPlugin>(object)) registerPluginWithClassName(plugin, registeredName);
   return engine->engineWebView();
+}
+
+bool HBRViewController::namesAPluginClass(const std::string& className) const {
+  for (const auto& [service, mapped] : pluginsMap_)
+    if (mapped.isString() && mapped.asString() == className) return true;
+  return false;
 }
 
 void HBRViewController::createHarborView() {

@@ -157,6 +157,11 @@ class HBRViewController : public plat::UIViewController,
   // The token field of the user-agent lock held for the current page load (0: none). Engines
   // release the lock through it once the load finished or failed.
   std::int64_t* userAgentLockToken() { return &userAgentLockToken_; }
+  // The engines tell the controller each navigation decision they take (main thread). When the
+  // page it asked them to load as start page (or as error page) is refused, no load would ever
+  // end to release the lock or show anything: the lock is released and the error page shown,
+  // as for a start page that is missing; an error page refused in turn gives way to the inline one.
+  void didDecideNavigation(const plat::NSURLRequestPtr& request, bool allowed);
   const std::vector<long>& supportedOrientations() const { return supportedOrientations_; }
   void setSupportedOrientations(std::vector<long> orientations) { supportedOrientations_ = std::move(orientations); }
   // Class name -> the one object of that class.
@@ -189,7 +194,12 @@ class HBRViewController : public plat::UIViewController,
 
  private:
   void initOnce();
+  // Whether config.xml maps a service to the class name.
+  bool namesAPluginClass(const std::string& className) const;
   void loadStartPage(const plat::NSURLPtr& url);
+  // Logs the message and shows it: on the error page ("ErrorUrl") when there is one, unless
+  // `inline` asks for the built-in page, else as inline HTML.
+  void showStartPageError(const std::string& message, bool inlinePage);
   void fireDocumentEvent(const std::string& script, bool scheduledOnRunLoop);
   void observe(const char* name, void (HBRViewController::*handler)(const plat::NSNotification&));
 
@@ -198,6 +208,10 @@ class HBRViewController : public plat::UIViewController,
   std::shared_ptr<HBRCommandQueue> commandQueue_;
   std::optional<std::string> userAgent_;
   std::int64_t userAgentLockToken_ = 0;
+  // The page the controller asked the engine to load and whose navigation was not decided yet:
+  // the start page or the error page, with the message the error page shows.
+  plat::NSURLPtr undecidedPage_;
+  std::optional<std::string> undecidedErrorMessage_;
   bool initialized_ = false;
   std::vector<long> supportedOrientations_;
   std::map<std::string, HBRPluginPtr> pluginObjects_;

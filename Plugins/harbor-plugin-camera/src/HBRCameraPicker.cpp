@@ -26,7 +26,9 @@ std::shared_ptr<HBRCameraPicker> HBRCameraPicker::createFromPictureOptions(const
 void HBRCameraPicker::viewWillAppear(bool animated) {
   std::weak_ptr<HBRCameraPicker> weak = std::static_pointer_cast<HBRCameraPicker>(shared_from_this());
   plat::dispatch::mainAsync([weak] {
-    if (auto self = weak.lock()) self->setNeedsStatusBarAppearanceUpdate();
+    // Closed before this turn came: the controller beneath has the bar back already.
+    auto self = weak.lock();
+    if (self && self->presentingViewController() && !self->isBeingDismissed()) self->setNeedsStatusBarAppearanceUpdate();
   });
   plat::UIImagePickerController::viewWillAppear(animated);
 }

@@ -1,5 +1,6 @@
 #include "HBRContact.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 
@@ -22,6 +23,9 @@ using plat::Dictionary;
 using plat::Value;
 
 namespace {
+
+// The furthest a page Date reaches from 1970, either way: 100,000,000 days.
+constexpr double kMaxDateMilliseconds = 8.64e15;
 
 // The property a W3C name maps to, or nothing when it maps to a dictionary key or to null.
 std::optional<ABPropertyID> propertyOf(const std::string& w3cName) {
@@ -282,7 +286,14 @@ bool HBRContact::setFromContactDict(const Value& contact, bool isUpdate) {
 
   const Value& birthday = contact["birthday"];
   if (birthday.isNumber() && !birthday.isBool()) {
-    plat::ABDate date{birthday.asDouble() / 1000.0};
+    // NaN, the infinities and numbers past a page Date's range are no date: the save fails and
+    // the stored contact stays as it was.
+    double ms = birthday.asDouble();
+    if (!(std::fabs(ms) <= kMaxDateMilliseconds)) {
+      plat::NSLog("HBRContact: the birthday is not a date: " + Value(ms).description());
+      return false;
+    }
+    plat::ABDate date{ms / 1000.0};
     if (!record.setValue(plat::kABPersonBirthdayProperty, date))
       plat::NSLogf("error setting %d property", plat::kABPersonBirthdayProperty);
   } else if (birthday.isString()) {
@@ -709,7 +720,9 @@ bool HBRContact::testDateValue(const std::string& testValue, const std::string& 
   auto property = propertyOf(w3cProperty);
   if (!property || plat::ABPersonGetTypeOfProperty(*property) != ABPropertyType::DateTime) return false;
   auto ms = getDateAsNumber(*property);
-  if (!ms) return false;
+  // A date past a page Date's range (stored by hand, or by an older version) has no text here;
+  // casting it to time_t would overflow.
+  if (!ms || !(std::fabs(*ms) <= kMaxDateMilliseconds)) return false;
   // The date as the platform describes one: "2001-05-17 00:00:00 +0000".
   std::time_t seconds = static_cast<std::time_t>(*ms / 1000.0);
   std::tm utc{};

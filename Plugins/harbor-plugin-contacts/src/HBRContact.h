@@ -66,8 +66,9 @@ class HBRContact : public plat::Object {
   // The URL that setFromContactDict reads the photo from (the first photo's "value", decoded and
   // escaped again), or nothing when the contact names no photo.
   static std::optional<std::string> photoURLOf(const plat::Value& contact);
-  // Applies a page contact; false when it is not a dictionary or the image could not be stored
-  // or removed. Values that cannot be stored are logged and skipped.
+  // Applies a page contact; false when it is not a dictionary, its birthday is a number that is
+  // no date (NaN, an infinity, past a page Date's range), or the image could not be stored or
+  // removed. Other values that cannot be stored are logged and skipped.
   bool setFromContactDict(const plat::Value& contact, bool isUpdate);
   bool setValueForPropertyInRecordAsUpdate(const plat::Value& value, plat::ABPropertyID property, plat::ABRecord& record,
                                            bool isUpdate);

@@ -29,13 +29,25 @@ harbor.define('harbor-plugin-contacts.contacts', function (require, exports, mod
     return contact;
   }
 
-  // The fields a page has set, without the methods.
+  // The fields a page has set, without the methods. The native side takes a birthday as
+  // milliseconds since 1970, so a Date goes as its time value.
   function dataOf(contact) {
     var data = {};
     Object.keys(contact).forEach(function (key) {
       if (typeof contact[key] !== 'function') data[key] = contact[key];
     });
+    if (data.birthday instanceof Date) data.birthday = data.birthday.getTime();
     return data;
+  }
+
+  // Why a contact cannot be saved, or null. JSON would turn a birthday of NaN or Infinity (an
+  // invalid Date among them) into null and drop it quietly under one engine, while the other
+  // refuses it: refused here under both, as the native side does.
+  function unsaveable(contact) {
+    if (contact === null || typeof contact !== 'object' || Array.isArray(contact)) return 'not a contact object';
+    var birthday = contact.birthday instanceof Date ? contact.birthday.getTime() : contact.birthday;
+    if (typeof birthday === 'number' && !isFinite(birthday)) return 'the birthday is not a date';
+    return null;
   }
 
   var contacts = {
@@ -50,6 +62,12 @@ harbor.define('harbor-plugin-contacts.contacts', function (require, exports, mod
            [fields, options || null]);
     },
     save: function (contact, success, error) {
+      var refusal = unsaveable(contact);
+      if (refusal !== null) {
+        console.error('contacts.save: ' + refusal);
+        failWith(error)(ContactError.IO_ERROR);
+        return;
+      }
       exec(function (stored) { if (success) success(withMethods(stored)); }, failWith(error), 'Contacts', 'save',
            [dataOf(contact)]);
     },

@@ -201,7 +201,13 @@ std::optional<std::string> HBRNotification::beepSoundPath() {
 }
 
 void HBRNotification::beep(const HBRInvokedUrlCommandPtr& command) {
-  playBeep(beepCountOf(command->argumentAtIndex(0, 1)));
+  long count = beepCountOf(command->argumentAtIndex(0, 1));
+  if (count > kHBRNotificationMaxBeeps) {
+    plat::NSLogf("HBRNotification: beep count %ld is more than %ld; playing %ld.", count, kHBRNotificationMaxBeeps,
+                 kHBRNotificationMaxBeeps);
+    count = kHBRNotificationMaxBeeps;
+  }
+  playBeep(count);
 }
 
 void HBRNotification::playBeep(long count) {

@@ -12,6 +12,7 @@
 //   confirm [message, title, [buttonLabels]]           -> button index + 1
 //   prompt  [message, title, [buttonLabels], default]  -> {"buttonIndex": index + 1, "input1": text or null}
 //   beep    [count = 1]                                -> no answer; the beep plays count times in a row
+//                                                         (at most kHBRNotificationMaxBeeps, logged beyond)
 //
 // A dialog always has a button: a missing label, or an empty list of labels, gives "OK". A dialog
 // that cannot be presented (no view controller, or the presentation is refused) is logged and
@@ -32,6 +33,8 @@ namespace harbor {
 inline constexpr char kHBRDialogTypeAlert[] = "alert";
 inline constexpr char kHBRDialogTypePrompt[] = "prompt";
 inline constexpr char kHBRNotificationDefaultButtonLabel[] = "OK";
+// The most beeps one call plays: a page's beep(1e300) would otherwise sound until the process ends.
+inline constexpr long kHBRNotificationMaxBeeps = 10;
 
 // The legacy alert view that remembers which page callback it answers.
 class HBRAlertView : public plat::UIAlertView {

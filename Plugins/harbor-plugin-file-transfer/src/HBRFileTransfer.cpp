@@ -55,6 +55,19 @@ std::string escapeQuoted(std::string_view text) {
   return out;
 }
 
+// A part's header value must not end its line early either: the page's MIME type with CR, LF
+// and NUL written as escapes, so it cannot add header lines of its own to the file part.
+std::string escapeHeaderValue(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') out += "%0D";
+    else if (c == '\n') out += "%0A";
+    else if (c == '\0') out += "%00";
+    else out += c;
+  }
+  return out;
+}
+
 void append(plat::Data& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
 
 // Writes the run whole; the last write's result (<= 0 when the stream gave up).
@@ -368,7 +381,7 @@ plat::NSMutableURLRequestPtr HBRFileTransfer::requestForUploadCommand(const HBRI
   append(before, plat::format("--%s\r\n", kHBRFormBoundary));
   append(before, "Content-Disposition: form-data; name=\"" + escapeQuoted(fileKey) + "\"; filename=\"" +
                      escapeQuoted(fileName) + "\"\r\n");
-  if (auto type = stringValueOf(mimeType)) append(before, "Content-Type: " + *type + "\r\n");
+  if (auto type = stringValueOf(mimeType)) append(before, "Content-Type: " + escapeHeaderValue(*type) + "\r\n");
   append(before, plat::format("Content-Length: %llu\r\n\r\n", static_cast<unsigned long long>(source.length)));
   plat::Data after;
   append(after, plat::format("\r\n--%s--\r\n", kHBRFormBoundary));
@@ -450,6 +463,21 @@ void HBRFileTransfer::download(const HBRInvokedUrlCommandPtr& command) {
     plat::NSLogf("File Transfer Error: Invalid server URL %s", source.c_str());
     sendError(command, HBRCommandStatus::Error, createFileTransferError(INVALID_URL_ERR, source, target));
     return;
+  }
+  if (sourceURL->isFileURL()) {
+    // A local source under the rule an upload's follows: only what some file system holds (the
+    // sandbox home and the bundle), links resolved, and the resolved file is what is read.
+    auto resolved = realPath(sourceURL->path());
+    std::string why;
+    if (!resolved) why = "No such file or directory";
+    else if (!files || !files->fileSystemURLforLocalPath(*resolved)) why = "Outside the application's file systems";
+    else if (!plat::NSURL::fileURLWithPath(*resolved)) why = "Not a usable path";
+    if (!why.empty()) {
+      plat::NSLogf("Error opening file %s: %s", source.c_str(), why.c_str());
+      sendError(command, HBRCommandStatus::Error, createFileTransferError(FILE_NOT_FOUND_ERR, source, target));
+      return;
+    }
+    sourceURL = plat::NSURL::fileURLWithPath(*resolved);
   }
   auto request = plat::NSMutableURLRequest::requestWithURL(sourceURL);
   bool trustAllHosts = command->argumentAtIndex(2).isBool() && command->argumentAtIndex(2).asBool();

@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "HBRFileTransfer.h"
 #include "plat/foundation/FileFaults.h"
@@ -48,6 +51,25 @@ int makeFolders(const std::string& path) {
   }
   if (plat::fileio::mkdir(path, 0755) != 0 && errno != EEXIST) return errno;
   return 0;
+}
+
+// Where path will lie once its missing folders are made: its deepest existing folder with the
+// links resolved, then the missing names. Nothing when a missing name is "." or "..", or no
+// folder of it exists.
+std::optional<std::string> plannedLocation(const std::string& path) {
+  std::vector<std::string> missing;
+  std::string existing = path;
+  char resolved[PATH_MAX];
+  while (!::realpath(existing.c_str(), resolved)) {
+    if (existing == "/" || existing.empty()) return std::nullopt;
+    std::string name = existing.substr(existing.rfind('/') + 1);
+    if (name.empty() || name == "." || name == "..") return std::nullopt;
+    missing.push_back(name);
+    existing = parentOf(existing);
+  }
+  std::string planned = resolved;
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) planned += (planned == "/" ? "" : "/") + *it;
+  return planned;
 }
 
 }  // namespace
@@ -196,14 +218,20 @@ void HBRFileTransferDelegate::connectionDidReceiveResponse(plat::NSURLConnection
   auto path = targetFilePath();
   if (!path) return cancelTransferWithError("Could not create target file");
   std::string parent = parentOf(*path);
+  std::string name = path->substr(path->rfind('/') + 1);
+  // Confined before anything is made: a target outside every file system, in a read-only one
+  // or behind a link out of one makes no folder at all.
+  auto planned = plannedLocation(parent);
+  if (name == "." || name == ".." || !planned || !filePlugin ||
+      !filePlugin->isWritableLocalPath(*planned + (*planned == "/" ? "" : "/") + name))
+    return cancelTransferWithError("Could not create target file");
   if (int error = makeFolders(parent)) {
     return cancelTransferWithError("Could not create path to save downloaded file: " + std::string(std::strerror(error)));
   }
-  // The folder as it really is: a link may not carry the file out of its file system.
+  // The folder as it really is now: a link made meanwhile may not carry the file out either.
   char resolved[PATH_MAX];
-  std::string name = path->substr(path->rfind('/') + 1);
-  if (!::realpath(parent.c_str(), resolved) || !filePlugin ||
-      !filePlugin->fileSystemURLforLocalPath(std::string(resolved) + (std::strcmp(resolved, "/") ? "/" : "") + name))
+  if (!::realpath(parent.c_str(), resolved) ||
+      !filePlugin->isWritableLocalPath(std::string(resolved) + (std::strcmp(resolved, "/") ? "/" : "") + name))
     return cancelTransferWithError("Could not create target file");
   targetPath_ = std::string(resolved) + (std::strcmp(resolved, "/") ? "/" : "") + name;
   struct stat st {};

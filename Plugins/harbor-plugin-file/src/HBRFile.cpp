@@ -242,7 +242,10 @@ void HBRFile::registerExtraFileSystems(const std::vector<std::string>& names,
       continue;
     }
     if (root->empty()) continue;  // a folder this process does not have (no main bundle)
-    registerFilesystem(localFilesystem(name, *root));
+    auto fileSystem = localFilesystem(name, *root);
+    // An installed application's bundle is never changed, whatever a page asks.
+    fileSystem->setReadOnly(name == "bundle");
+    registerFilesystem(fileSystem);
     installed.push_back(name);
   }
 }
@@ -293,6 +296,18 @@ HBRFilesystemURLPtr HBRFile::fileSystemURLforLocalPath(const std::string& localP
     }
   }
   return best;
+}
+
+bool HBRFile::isWritableLocalPath(const std::string& localPath) const {
+  bool held = false;
+  for (const auto& fileSystem : fileSystems()) {
+    auto url = fileSystem->URLforFilesystemPath(localPath);
+    if (!url || !url->fullPath()) continue;
+    auto local = std::dynamic_pointer_cast<HBRLocalFilesystem>(fileSystem);
+    if (local && local->isReadOnly()) return false;
+    held = true;
+  }
+  return held;
 }
 
 std::optional<std::string> HBRFile::filesystemPathForURL(const HBRFilesystemURLPtr& url) const {
@@ -429,7 +444,8 @@ void HBRFile::answerFromFileSystem(const HBRInvokedUrlCommandPtr& command, const
   auto url = urlArgument(command, 0);
   if (!url) return send(command, ioError(NOT_FOUND_ERR));
   auto fileSystem = filesystemForURL(url);
-  if (!fileSystem) return send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
+  // Answered as hbrfile loading answers such a URL (404): a page waits for every answer.
+  if (!fileSystem) return send(command, ioError(NOT_FOUND_ERR));
   send(command, work(url, fileSystem));
 }
 
@@ -601,7 +617,7 @@ void HBRFile::write(const HBRInvokedUrlCommandPtr& command) {
       return self->send(command, HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::Error,
                                                                                  "Invalid parameter type"));
     }
-    if (!fileSystem) return self->send(command, HBRPluginResult::resultWithStatus(HBRCommandStatus::NoResult));
+    if (!fileSystem) return self->send(command, ioError(NOT_FOUND_ERR));
     self->send(command, fileSystem->writeToFileAtURL(url, bytes, !replace));
   });
 }

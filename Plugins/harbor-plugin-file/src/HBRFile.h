@@ -17,7 +17,8 @@
 //   3... the extra file systems the preference "iosextrafilesystems" names, comma-separated
 //       and lower-cased, blanks not trimmed (default kHBRDefaultExtraFileSystems), each once:
 //       "library", "library-nosync" (Library/NoCloud), "documents", "documents-nosync"
-//       (Documents/NoCloud), "cache", "bundle" (the application bundle) and "root" (the
+//       (Documents/NoCloud), "cache", "bundle" (the application bundle, read-only: every
+//       change answers 6/NO_MODIFICATION_ALLOWED_ERR) and "root" (the
 //       sandbox home: nothing a page names reaches past it). The two "-nosync" folders are
 //       created and excluded from backup. Other names are logged as
 //       "Unrecognized extra filesystem identifier: <name>" and skipped.
@@ -33,6 +34,8 @@
 //   fileSystemURLforLocalPath    local path -> URL under the file system whose full path for
 //                                it is shortest (ties: the earlier registered), or null
 //   filesystemPathForURL         parsed URL -> local path, or nothing
+//   isWritableLocalPath          local path -> whether a page may change it (in some file
+//                                system, in no read-only one)
 //   makeEntryForURL / makeEntryForLocalURL / makeEntryForPath / getDirectoryEntry -> entry
 //                                dictionaries (see HBRFileSystem.h), or nothing
 //   getMimeTypeFromPath          path -> MIME type by extension, or nothing
@@ -83,11 +86,10 @@
 //   getFreeDiskSpace []              the Documents volume's free bytes as decimal text
 //   _getLocalFilesystemPath [url]    the local path; 9 "Cannot resolve URL to a file"
 // Reads take the range [start, end), an end below 0 meaning the end of the file; a failed read
-// answers 6 with the read's code. When a URL names no registered file system: readAsText,
-// readAsDataURL, readAsArrayBuffer, readAsBinaryString, getFileMetadata, copyTo and moveTo
-// answer 6/1; getFile, getDirectory, getParent, setMetadata, remove, removeRecursively,
-// readEntries, truncate and write answer status 0 without message. An action whose first
-// argument is missing answers 6/1 (resolveLocalFileSystemURI 9/5).
+// answers 6 with the read's code. When a URL names no registered file system, every action
+// answers 6/1 (NOT_FOUND_ERR, as hbrfile loading answers 404), except resolveLocalFileSystemURI
+// (9/5) and _getLocalFilesystemPath (its text). An action whose first argument is missing
+// answers 6/1 (resolveLocalFileSystemURI 9/5).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -158,6 +160,9 @@ class HBRFile : public HBRPlugin {
   // The URL with the shortest full path over every file system that has local paths; null
   // when the path lies in none of them.
   HBRFilesystemURLPtr fileSystemURLforLocalPath(const std::string& localPath) const;
+  // Whether a page may change what stands at a local path (made of real folders, links
+  // resolved): some file system holds it and no read-only one (the bundle) does.
+  bool isWritableLocalPath(const std::string& localPath) const;
   // The local path of the entry, from the first file system of the URL's name that has local
   // paths; nothing when none does or the path leaves its root.
   std::optional<std::string> filesystemPathForURL(const HBRFilesystemURLPtr& url) const;
@@ -216,7 +221,7 @@ class HBRFile : public HBRPlugin {
                                        const std::optional<std::string>& mimeType, std::int32_t error);
   void send(const HBRInvokedUrlCommandPtr& command, const HBRPluginResultPtr& result) const;
   // Sends what work answers for the first argument's URL and its file system; 6/1 without the
-  // argument, status 0 when it names no registered file system.
+  // argument or when it names no registered file system.
   using FileSystemWork = std::function<HBRPluginResultPtr(const HBRFilesystemURLPtr&, const HBRFileSystemPtr&)>;
   void answerFromFileSystem(const HBRInvokedUrlCommandPtr& command, const FileSystemWork& work);
   // The URL argument at index, or null when it is missing or not text.

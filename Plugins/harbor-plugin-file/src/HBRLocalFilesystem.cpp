@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -31,6 +32,7 @@ constexpr std::size_t kReadChunk = 16 * 1024;
 HBRPluginResultPtr ioError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::IOException, code); }
 HBRPluginResultPtr plainError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::Error, code); }
 HBRPluginResultPtr refused() { return ioError(ENCODING_ERR); }
+HBRPluginResultPtr readOnlyRefusal() { return ioError(NO_MODIFICATION_ALLOWED_ERR); }
 
 bool hasDotDotComponent(std::string_view path) {
   std::size_t start = 0;
@@ -38,6 +40,19 @@ bool hasDotDotComponent(std::string_view path) {
     auto end = path.find('/', start);
     if (end == std::string_view::npos) end = path.size();
     if (path.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Longer than the system takes: a component past NAME_MAX bytes, or the whole past PATH_MAX.
+bool exceedsNameLimits(std::string_view path) {
+  if (path.size() >= PATH_MAX) return true;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    auto end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end - start > NAME_MAX) return true;
     start = end + 1;
   }
   return false;
@@ -194,6 +209,9 @@ std::string HBRLocalFilesystem::joinedLocalPath(const std::string& fullPath) con
 
 bool HBRLocalFilesystem::isConfined(const std::string& localPath) const {
   if (localPath.find('\0') != std::string::npos || hasDotDotComponent(localPath)) return false;
+  // A name or path longer than the file system takes names nothing that can exist, and could
+  // not be told from an escape once links are to be resolved: refused like any unusable name.
+  if (exceedsNameLimits(localPath)) return false;
   std::error_code ec;
   auto root = std::filesystem::weakly_canonical(fsRoot_, ec);
   if (ec) return false;
@@ -304,6 +322,7 @@ HBRPluginResultPtr HBRLocalFilesystem::getFileForURL(const HBRFilesystemURLPtr& 
   if (!create && !exists) return ioError(NOT_FOUND_ERR);
   if (create && exclusive && exists) return ioError(PATH_EXISTS_ERR);
   if (create && !exists) {
+    if (readOnly_) return readOnlyRefusal();
     plat::NSError error;
     if (getDir) {
       if (!fm.createDirectoryAtPath(*path, false, &error)) {
@@ -338,6 +357,7 @@ HBRPluginResultPtr HBRLocalFilesystem::setMetadataForURL(const HBRFilesystemURLP
                                                           const plat::Dictionary& metadata) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (!valueForKeyIsNumber(metadata, kMobileBackupKey)) {
     return HBRPluginResult::resultWithStatus(HBRCommandStatus::Error);
   }
@@ -369,6 +389,7 @@ HBRPluginResultPtr HBRLocalFilesystem::doRemove(const std::string& path) {
 HBRPluginResultPtr HBRLocalFilesystem::removeFileAtURL(const HBRFilesystemURLPtr& url) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (isRoot(*path)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
   bool isDirectory = false;
   if (!fileManager().fileExistsAtPath(*path, &isDirectory)) return ioError(NOT_FOUND_ERR);
@@ -379,6 +400,7 @@ HBRPluginResultPtr HBRLocalFilesystem::removeFileAtURL(const HBRFilesystemURLPtr
 HBRPluginResultPtr HBRLocalFilesystem::recursiveRemoveFileAtURL(const HBRFilesystemURLPtr& url) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   // However the URL spells it ("/.", say), the root itself is never emptied.
   if (isRoot(*path)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
   return doRemove(*path);
@@ -469,6 +491,7 @@ std::optional<std::uint64_t> HBRLocalFilesystem::truncateFile(const std::string&
 HBRPluginResultPtr HBRLocalFilesystem::truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) {
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (!fileManager().fileExistsAtPath(*path)) return ioError(NOT_FOUND_ERR);
   auto length = truncateFile(*path, position);
   if (!length) return ioError(INVALID_MODIFICATION_ERR);
@@ -480,6 +503,7 @@ HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURL(const HBRFilesystemURLPt
   if (!url || !url->fullPath()) return plainError(NOT_FOUND_ERR);
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
+  if (readOnly_) return readOnlyRefusal();
   if (data.empty()) return HBRPluginResult::resultWithStatusMessageAsInt(HBRCommandStatus::OK, 0);
   if (!append) {
     // Replaced whole or not at all: a failed write leaves the old file as it was.
@@ -487,9 +511,13 @@ HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURL(const HBRFilesystemURLPt
     if (fileManager().fileExistsAtPath(*path, &isDirectory) && isDirectory) {
       return plainError(INVALID_MODIFICATION_ERR);
     }
+    // Through a link, as an append goes: the link stays and its target (inside the root, as the
+    // mapping checked) gets the new contents.
+    auto target = resolvedLocation(*path);
+    if (!target) return refused();
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     plat::NSError error;
-    if (!plat::writeFileContentsAtomically(*path, bytes, &error)) {
+    if (!plat::writeFileContentsAtomically(target->string(), bytes, &error)) {
       return writeFailure(error.code == plat::NSFileWriteOutOfSpaceError ? ENOSPC : EIO);
     }
   } else {
@@ -513,6 +541,7 @@ void HBRLocalFilesystem::copyFileToURL(const HBRFilesystemURLPtr& destURL, const
   auto& fm = fileManager();
   auto destPath = filesystemPathForURL(destURL);
   if (!destPath) return callback(refused());
+  if (readOnly_) return callback(readOnlyRefusal());
   if (!fm.fileExistsAtPath(*destPath)) return callback(ioError(NOT_FOUND_ERR));
   if (!newName || newName->empty()) return callback(ioError(ENCODING_ERR));
   std::string newPath = plat::stringByAppendingPathComponent(*destPath, *newName);
@@ -544,6 +573,7 @@ void HBRLocalFilesystem::copyFileToURL(const HBRFilesystemURLPtr& destURL, const
 
   auto srcPath = local->filesystemPathForURL(srcURL);
   if (!srcPath) return callback(refused());
+  if (!copy && local->isReadOnly()) return callback(readOnlyRefusal());
   bool srcIsDir = false;
   if (!fm.fileExistsAtPath(*srcPath, &srcIsDir)) return callback(ioError(NOT_FOUND_ERR));
   if (*srcPath == newPath) return callback(ioError(INVALID_MODIFICATION_ERR));
@@ -568,14 +598,18 @@ void HBRLocalFilesystem::copyFileToURL(const HBRFilesystemURLPtr& destURL, const
 }
 
 // The entry being replaced is set aside first and only removed once the move has succeeded,
-// so a failed move loses neither the source nor what stood at the destination.
+// so a failed move loses neither the source nor what stood at the destination. It is set aside
+// under the platform's hidden sibling name, so that after a stop between the two renames the
+// next start's sweep puts it back in its place (the source has not moved yet).
 void HBRLocalFilesystem::moveReplacing(const std::string& src, const std::string& dest, bool destExists,
                                        const HBRResultCallback& callback, const std::string& newFullPath,
                                        bool srcIsDir) {
   auto& fm = fileManager();
   std::string aside;
   if (destExists) {
-    aside = plat::stringByDeletingLastPathComponent(dest) + "/.hbr-replaced-" + plat::NSUUIDString();
+    aside = plat::setAsidePathFor(dest);
+    // A name too long to carry in the sibling's: a name of its own, which the sweep removes.
+    if (aside.empty()) aside = plat::stringByDeletingLastPathComponent(dest) + "/.hbr-replaced-" + plat::NSUUIDString();
     if (!fm.moveItemAtPath(dest, aside)) return callback(ioError(INVALID_MODIFICATION_ERR));
   }
   plat::NSError error;

@@ -8,8 +8,9 @@
 // no ".." component and no NUL byte, and when the path, with its symbolic links resolved, still
 // lies inside the root (itself resolved). A link as the last component is followed too, also
 // when its target does not exist yet, so nothing is created, appended, cut or marked through a
-// link that points out of the root. Everything else answers ENCODING_ERR (status 6): no
-// operation reaches outside its root. Relative paths given to getFileForURL are normalised
+// link that points out of the root. A name longer than the system's limit (NAME_MAX bytes, or
+// PATH_MAX for the whole path) is refused too: no such file can exist. Everything else answers
+// ENCODING_ERR (status 6): no operation reaches outside its root. Relative paths given to getFileForURL are normalised
 // first, so "../../x" there names "/x" inside the root.
 //
 // Operations run on the caller's thread; the callbacks of reads, metadata and local copies run
@@ -45,6 +46,11 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
   static bool canCopyMoveSrc(const std::string& src, const std::string& dest);
 
   const std::string& fsRoot() const { return fsRoot_; }
+  // A read-only file system (the application bundle) answers every change (create, write,
+  // truncate, remove, metadata, a copy or move into it, a move out of it) with
+  // NO_MODIFICATION_ALLOWED_ERR (status 6) and changes nothing; reads are as usual.
+  void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
+  bool isReadOnly() const { return readOnly_; }
 
   // Root and full path (query stripped) joined; nothing when the path is refused (see above).
   std::optional<std::string> filesystemPathForFullPath(const std::optional<std::string>& fullPath) const;
@@ -99,6 +105,7 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
                      const std::string& newFullPath, bool srcIsDir);
 
   std::string fsRoot_;  // fixed by initWithName
+  bool readOnly_ = false;  // set once, before the file system is registered
 };
 
 }  // namespace harbor

@@ -1,5 +1,8 @@
 #include "HBRLocation.h"
 
+#include <cmath>
+#include <cstdint>
+
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/Log.h"
@@ -11,12 +14,22 @@ namespace {
 constexpr double kHighAccuracyDistanceFilter = 5;
 constexpr double kLowAccuracyDistanceFilter = 10;
 
-// The key a watch is kept under: a text id as it is, anything else by its JSON text. Nothing
-// for a missing or null id.
+// The key a watch is kept under. The page's ids are texts or numbers (booleans do no harm
+// either): a text as it is, a number or boolean as its JSON text (a whole number without a
+// fraction, so 7 and 7.0 are one watch), anything else by its JSON text. Nothing for a missing
+// or null id, and for what JSON cannot write (NaN, infinities).
 std::optional<std::string> watchKey(const plat::Value& id) {
   if (id.isNil()) return std::nullopt;
   if (id.isString()) return id.stringOr();
-  auto text = plat::json::write(id);
+  if (id.isBool()) return std::string(id.asBool() ? "true" : "false");
+  if (id.isDouble()) {
+    double d = id.asDouble();
+    if (!std::isfinite(d)) return std::nullopt;
+    if (d == std::trunc(d) && std::fabs(d) < 9.0e15) return std::to_string(static_cast<std::int64_t>(d));
+  }
+  plat::json::WriteOptions options;
+  options.allowFragments = true;
+  auto text = plat::json::write(id, options);
   if (!text) return std::nullopt;
   return *text;
 }

@@ -26,7 +26,11 @@ void MIPAlbumPickerController::viewDidLoad() {
         plat::ALAssetsGroupAll,
         [weak](const plat::ALAssetsGroupPtr& group, bool&) {
           auto self = weak.lock();
-          if (!self || !group) return;
+          if (!self) return;
+          if (!group) {  // the end of the list
+            self->listRead_ = true;
+            return self->offerToTheDriver();
+          }
           if (group->type() == plat::ALAssetsGroupSavedPhotos && plat::toLowerASCII(group->name()) == "camera roll")
             self->assetGroups.insert(self->assetGroups.begin(), group);
           else
@@ -42,9 +46,49 @@ void MIPAlbumPickerController::viewDidLoad() {
                                                         error.userInfo["NSLocalizedRecoverySuggestion"].stringOr().c_str()),
                                            {}, std::string("Ok"), {});
           self->errorAlert_->show();
+          self->listRead_ = true;  // empty: the user can still cancel
+          self->offerToTheDriver();
           plat::NSLogf("A problem occured %s", error.description().c_str());
         });
   });
+}
+
+void MIPAlbumPickerController::viewDidAppear(bool animated) {
+  onScreen_ = true;
+  offerToTheDriver();
+}
+
+void MIPAlbumPickerController::viewDidDisappear(bool animated) {
+  onScreen_ = false;
+  plat::UIDriver::shared().screenDidDisappear(this);
+}
+
+void MIPAlbumPickerController::offerToTheDriver() {
+  if (onScreen_ && listRead_)
+    plat::UIDriver::shared().screenDidAppear(
+        std::dynamic_pointer_cast<plat::UIDrivenScreen>(std::static_pointer_cast<MIPAlbumPickerController>(shared_from_this())));
+}
+
+bool MIPAlbumPickerController::tapButton(const std::string& title) {
+  if (title != "Cancel") return false;
+  auto picker = std::dynamic_pointer_cast<MIPImagePickerController>(parent.lock());
+  if (!picker) return false;
+  picker->cancelImagePicker();
+  return true;
+}
+
+std::vector<plat::UIDrivenScreen::Row> MIPAlbumPickerController::rows() const {
+  std::vector<Row> out;
+  for (std::size_t i = 0; i < assetGroups.size(); ++i)
+    out.push_back({static_cast<std::int64_t>(i),
+                   plat::format("%s (%ld)", assetGroups[i]->name().c_str(), assetGroups[i]->numberOfAssets())});
+  return out;
+}
+
+bool MIPAlbumPickerController::selectRow(std::int64_t id) {
+  if (id < 0 || static_cast<std::size_t>(id) >= assetGroups.size()) return false;
+  didSelectRowAtIndexPath({0, static_cast<long>(id)});
+  return true;
 }
 
 void MIPAlbumPickerController::reloadTableView() {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "plat/dispatch/Queues.h"
+#include "MIPImagePickerController.h"
 #include "plat/uikit/UINavigationController.h"
 
 namespace harbor {
@@ -31,6 +32,55 @@ void MIPAssetTablePicker::updateColumns() {
 }
 
 void MIPAssetTablePicker::viewWillAppear(bool animated) { updateColumns(); }
+
+void MIPAssetTablePicker::viewDidAppear(bool animated) {
+  onScreen_ = true;
+  offerToTheDriver();
+}
+
+void MIPAssetTablePicker::viewDidDisappear(bool animated) {
+  onScreen_ = false;
+  plat::UIDriver::shared().screenDidDisappear(this);
+}
+
+void MIPAssetTablePicker::offerToTheDriver() {
+  if (onScreen_ && photosRead_)
+    plat::UIDriver::shared().screenDidAppear(
+        std::dynamic_pointer_cast<plat::UIDrivenScreen>(std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this())));
+}
+
+std::vector<std::string> MIPAssetTablePicker::buttonTitles() const {
+  if (immediateReturn) return {};
+  return {"Done"};
+}
+
+bool MIPAssetTablePicker::tapButton(const std::string& title) {
+  if (title != "Done" || immediateReturn) return false;
+  doneAction();
+  return true;
+}
+
+std::vector<plat::UIDrivenScreen::Row> MIPAssetTablePicker::rows() const {
+  std::vector<Row> out;
+  for (std::size_t i = 0; i < mipAssets.size(); ++i) {
+    const auto& url = mipAssets[i]->asset ? mipAssets[i]->asset->assetURL() : nullptr;
+    out.push_back({static_cast<std::int64_t>(i), url ? url->absoluteString() : std::string()});
+  }
+  return out;
+}
+
+bool MIPAssetTablePicker::selectRow(std::int64_t id) {
+  if (id < 0 || static_cast<std::size_t>(id) >= mipAssets.size()) return false;
+  auto item = mipAssets[static_cast<std::size_t>(id)];
+  item->setSelected(!item->selected());
+  return true;
+}
+
+std::optional<long> MIPAssetTablePicker::selectionLimit() const {
+  auto picker = std::dynamic_pointer_cast<MIPImagePickerController>(navigationController());
+  if (!picker) return std::nullopt;
+  return picker->maximumImagesCount;
+}
 
 void MIPAssetTablePicker::didRotateFromInterfaceOrientation() {
   updateColumns();
@@ -77,6 +127,8 @@ void MIPAssetTablePicker::photosPrepared(std::vector<MIPAssetPtr> assets) {
     if (rows > 0) table->scrollToRowAtIndexPath({sections - 1, rows - 1}, plat::UITableViewScrollPositionBottom, false);
   }
   setTitle(singleSelection ? "Pick Photo" : "Pick Photos");
+  photosRead_ = true;
+  offerToTheDriver();
 }
 
 void MIPAssetTablePicker::doneAction() {

@@ -2,18 +2,20 @@
 // The grid of one album: its photos as thumbnails, `columns` to a row (the screen's width / 80),
 // filled on a background thread after the screen is shown ("Loading..." until then). Done hands
 // the chosen photos, in the album's order, up to the album screen; with immediateReturn the
-// first chosen photo goes up at once.
+// first chosen photo goes up at once. On screen with its photos read, it is a screen of the UI
+// driver (rows: the photos in the album's order; button: Done; the picker's limit).
 #include <memory>
 #include <vector>
 
 #include "MIPAsset.h"
 #include "MIPAssetCell.h"
 #include "MIPDelegates.h"
+#include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UITableViewController.h"
 
 namespace harbor {
 
-class MIPAssetTablePicker : public plat::UITableViewController, public MIPAssetDelegate {
+class MIPAssetTablePicker : public plat::UITableViewController, public MIPAssetDelegate, public plat::UIDrivenScreen {
  public:
   MIPAssetTablePicker();
   // The album screen's way of making it: columns stay 0 until the view is about to appear.
@@ -21,6 +23,16 @@ class MIPAssetTablePicker : public plat::UITableViewController, public MIPAssetD
 
   void viewDidLoad() override;
   void viewWillAppear(bool animated) override;
+  void viewDidAppear(bool animated) override;
+  void viewDidDisappear(bool animated) override;
+
+  // plat::UIDrivenScreen. Choosing a row taps its thumbnail (a chosen one is let go).
+  std::string screenTitle() const override { return title().value_or(""); }
+  std::vector<std::string> buttonTitles() const override;
+  bool tapButton(const std::string& title) override;
+  std::vector<Row> rows() const override;
+  bool selectRow(std::int64_t id) override;
+  std::optional<long> selectionLimit() const override;
   // After the interface turned: columns follow the new width and the table reloads.
   void didRotateFromInterfaceOrientation();
 
@@ -46,6 +58,11 @@ class MIPAssetTablePicker : public plat::UITableViewController, public MIPAssetD
   std::int32_t columns = 0;
 
  private:
+  bool onScreen_ = false;
+  bool photosRead_ = false;
+
+ private:
+  void offerToTheDriver();
   void updateColumns();
   void photosPrepared(std::vector<MIPAssetPtr> assets);
 };

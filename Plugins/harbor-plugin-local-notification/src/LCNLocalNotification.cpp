@@ -1,6 +1,7 @@
 #include "LCNLocalNotification.h"
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "UIApplication+LCNLocalNotification.h"
@@ -14,11 +15,50 @@ namespace {
 // Spaces out the items of one schedule or update command.
 constexpr auto kPauseBetweenItems = std::chrono::milliseconds(10);
 
+// Nesting deeper than this is cut (to null): the store could not write it.
+constexpr int kMaxOptionDepth = 64;
+
+// A page value as JSON would have carried it. Under WKWebView NaN, the infinities and typed
+// arrays reach the plugin as themselves; the store cannot hold them, and under UIWebView the
+// page's JSON has already made them null and objects of numbered bytes. So both engines keep
+// the same options.
+plat::Value storableValue(const plat::Value& value, int depth) {
+  using Type = plat::Value::Type;
+  switch (value.type()) {
+    case Type::Absent:
+      return plat::Value::null();
+    case Type::Double:
+      return std::isfinite(value.asDouble()) ? value : plat::Value::null();
+    case Type::Data: {
+      plat::Dictionary bytes;
+      const plat::Data& data = value.asData();
+      for (std::size_t i = 0; i < data.size(); ++i) bytes.set(std::to_string(i), static_cast<std::int64_t>(data[i]));
+      return bytes;
+    }
+    case Type::Array: {
+      if (depth >= kMaxOptionDepth) return plat::Value::null();
+      plat::Array out;
+      out.reserve(value.asArray().size());
+      for (const auto& item : value.asArray()) out.push_back(storableValue(item, depth + 1));
+      return out;
+    }
+    case Type::Dictionary: {
+      if (depth >= kMaxOptionDepth) return plat::Value::null();
+      plat::Dictionary out;
+      for (const auto& [key, item] : value.asDictionary())
+        if (!item.isAbsent()) out.set(key, storableValue(item, depth + 1));
+      return out;
+    }
+    default:
+      return value;
+  }
+}
+
 // The page's options for a new or updated notification. Anything but a dictionary names no
 // notification; "updatedAt" is the plugin's own mark and is never taken from the page.
 std::optional<plat::Dictionary> pageOptions(const plat::Value& argument) {
   if (!argument.isDictionary()) return std::nullopt;
-  plat::Dictionary options = argument.asDictionary();
+  plat::Dictionary options = storableValue(argument, 0).asDictionary();
   options.erase(kLCNUpdatedAtKey);
   return options;
 }
@@ -200,7 +240,7 @@ void LCNLocalNotification::clear(const HBRInvokedUrlCommandPtr& command) {
     for (const auto& id : command->arguments()) {
       auto notification = localNotificationWithId(*app(), id);
       if (!notification) continue;
-      clearLocalNotification(*app(), notification);
+      app()->changeLocalNotificationsTogether([&] { clearLocalNotification(*app(), notification); });
       fireEventNotification("clear", notification);
     }
     execCallback(command);
@@ -216,8 +256,11 @@ void LCNLocalNotification::clearAll(const HBRInvokedUrlCommandPtr& command) {
 }
 
 void LCNLocalNotification::scheduleLocalNotification(const plat::UILocalNotificationPtr& notification) {
-  cancelForerunnerLocalNotification(notification);
-  app()->scheduleLocalNotification(notification);
+  // One change of the store: a stop in between must not leave neither the old nor the new one.
+  app()->changeLocalNotificationsTogether([&] {
+    cancelForerunnerLocalNotification(notification);
+    app()->scheduleLocalNotification(notification);
+  });
 }
 
 void LCNLocalNotification::updateLocalNotification(const plat::UILocalNotificationPtr& notification,
@@ -234,13 +277,17 @@ void LCNLocalNotification::cancelForerunnerLocalNotification(const plat::UILocal
 }
 
 void LCNLocalNotification::cancelAllLocalNotifications() {
-  app()->cancelAllLocalNotifications();
-  app()->setApplicationIconBadgeNumber(0);
+  app()->changeLocalNotificationsTogether([] {
+    app()->cancelAllLocalNotifications();
+    app()->setApplicationIconBadgeNumber(0);
+  });
 }
 
 void LCNLocalNotification::clearAllLocalNotifications() {
-  harbor::clearAllLocalNotifications(*app());
-  app()->setApplicationIconBadgeNumber(0);
+  app()->changeLocalNotificationsTogether([] {
+    harbor::clearAllLocalNotifications(*app());
+    app()->setApplicationIconBadgeNumber(0);
+  });
 }
 
 void LCNLocalNotification::cancelAllNotificationsWhichAreOlderThen(float seconds) {

@@ -19,6 +19,11 @@
 // the wrong kind too. Except deviceready (main thread), the work runs in the background in the
 // order the commands came (one chain of this plugin's own over the global queue), so a schedule
 // and a cancel of one id always apply in that order.
+//
+// Options are kept as JSON would carry them (NaN and the infinities become null, bytes an
+// object of numbered bytes, as a Uint8Array), so a WKWebView page's values store like a
+// UIWebView page's. Each item's change (a replacement by id, an update, a clear, cancelAll or
+// clearAll with the badge) is one change of the store: a stop keeps the state before or after.
 //   deviceready []                      no answer at all; sends the queued events
 //   schedule [options...]               each in order: replaces a notification of the same id,
 //                                       event "schedule"; with two or more, a 10 ms pause

@@ -1,13 +1,21 @@
 #include "UIApplication+LCNLocalNotification.h"
 
+#include <charconv>
+
 namespace harbor {
 namespace {
 
 constexpr unsigned long kAlertBadgeSound =
     plat::UIUserNotificationTypeAlert | plat::UIUserNotificationTypeBadge | plat::UIUserNotificationTypeSound;
 
-bool hasId(const plat::UILocalNotification& notification, const std::optional<std::string>& id) {
-  return id && LCNLocalNotificationOptions::idText(plat::Value(optionsOf(notification).id())) == *id;
+// A notification's id is the integer reading of its "id", so the only texts that can name one
+// are integers written plainly: the number such a text names, or nothing.
+std::optional<std::int64_t> idNamed(const std::optional<std::string>& text) {
+  if (!text || text->empty()) return std::nullopt;
+  std::int64_t n = 0;
+  auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), n);
+  if (error != std::errc() || end != text->data() + text->size() || std::to_string(n) != *text) return std::nullopt;
+  return n;
 }
 
 plat::Array optionsOfAll(const std::vector<plat::UILocalNotificationPtr>& notifications) {
@@ -54,10 +62,13 @@ plat::Array localNotificationIdsByType(plat::UIApplication& app, LCNNotification
 }
 
 plat::UILocalNotificationPtr localNotificationWithId(plat::UIApplication& app, const plat::Value& id) {
-  std::optional<std::string> text = LCNLocalNotificationOptions::idText(id);
-  for (auto& n : localNotifications(app))
-    if (hasId(*n, text)) return n;
-  return nullptr;
+  // Read straight from each user info: this runs over every notification on every schedule,
+  // and copying each one (or its options) would make a schedule cost grow with their number.
+  std::optional<std::int64_t> wanted = idNamed(LCNLocalNotificationOptions::idText(id));
+  if (!wanted) return nullptr;
+  return app.firstScheduledLocalNotification([&](const plat::UILocalNotification& n) {
+    return LCNLocalNotificationOptions::integerReading(n.userInfo().get("id")) == *wanted;
+  });
 }
 
 plat::UILocalNotificationPtr localNotificationWithIdAndType(plat::UIApplication& app, const plat::Value& id,

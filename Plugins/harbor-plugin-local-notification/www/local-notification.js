@@ -17,9 +17,16 @@ harbor.define('harbor-plugin-local-notification.local-notification', function (r
     return copy;
   }
 
+  // Every call answers its callback once. Should the native side fail to answer (a result it
+  // could not send, say), the failure is logged and the callback hears no result, as for an id
+  // that names nothing, rather than nothing at all.
   function call(action, args, callback, scope) {
-    var success = typeof callback === 'function' ? function (result) { callback.call(scope || null, result); } : null;
-    exec(success, null, 'LocalNotification', action, args);
+    var answer = typeof callback === 'function' ? function (result) { callback.call(scope || null, result); } : null;
+    var failure = function (message) {
+      console.error('LocalNotification.' + action + ' failed: ' + message);
+      if (answer) answer(undefined);
+    };
+    exec(answer, failure, 'LocalNotification', action, args);
   }
 
   exports.schedule = function (notifications, callback, scope) {

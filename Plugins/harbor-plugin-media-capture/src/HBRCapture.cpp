@@ -4,6 +4,7 @@
 #include "HBRFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,9 +15,12 @@
 #include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/avfoundation/AVAudioPlayer.h"
 #include "plat/avfoundation/MediaFormat.h"
+#include "plat/dispatch/Queues.h"
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/JSON.h"
+#include "plat/avfoundation/AVAudioRecorder.h"
 #include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURL.h"
@@ -32,7 +36,38 @@ plat::Dictionary mode(const char* type) { return plat::Dictionary{{"height", 0},
 
 bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
+// The path with its links resolved as far as it exists, so that a link cannot lead a page out.
+std::string resolvedPath(const std::string& path) {
+  std::error_code ec;
+  auto resolved = std::filesystem::weakly_canonical(plat::stringByStandardizingPath(path), ec);
+  return ec ? plat::stringByStandardizingPath(path) : resolved.string();
+}
+
+// Why a page may not have the facts of the file at `path`, or nothing when it may: the file
+// must lie in the sandbox home or the application bundle, and be a regular file (a FIFO or a
+// device would hold the main thread until someone writes to it).
+std::optional<std::string> formatDataRefusal(const std::string& path) {
+  if (!plat::isAbsolutePath(path)) return "it is not an absolute path";
+  const std::string resolved = resolvedPath(path);
+  bool inside = plat::pathIsInsideFolder(resolved, resolvedPath(plat::NSHomeDirectory()));
+  if (auto bundle = plat::NSBundle::mainBundle(); !inside && bundle && !bundle->bundlePath().empty())
+    inside = plat::pathIsInsideFolder(resolved, resolvedPath(bundle->bundlePath()));
+  if (!inside) return "it lies outside the application's folders";
+  struct stat info {};
+  if (::stat(resolved.c_str(), &info) != 0) return std::nullopt;  // missing: nothing to read, nothing to tell
+  if (!S_ISREG(info.st_mode)) return "it is not a regular file";
+  return std::nullopt;
+}
+
 }  // namespace
+
+void HBRImagePicker::viewWillAppear(bool animated) {
+  std::weak_ptr<HBRImagePicker> weak = std::static_pointer_cast<HBRImagePicker>(shared_from_this());
+  plat::dispatch::mainAsync([weak] {
+    if (auto self = weak.lock()) self->setNeedsStatusBarAppearanceUpdate();
+  });
+  plat::UIImagePickerController::viewWillAppear(animated);
+}
 
 HBRCapture::HBRCapture() {
   registerAction("captureAudio", &HBRCapture::captureAudio);
@@ -121,15 +156,44 @@ plat::Dictionary HBRCapture::getMediaDictionaryFromPath(const std::string& fullP
 
 void HBRCapture::captureAudio(const HBRInvokedUrlCommandPtr& command) {
   const auto duration = durationOption(command->argumentAtIndex(0, plat::Dictionary{}));
+  if (!plat::AudioInput::isAvailable()) {
+    plat::NSLog("Capture.captureAudio: no audio recorder on this device.");
+    return send(error(HBRCommandStatus::Error, CAPTURE_NOT_SUPPORTED), command->callbackId());
+  }
   if (inUse_) return send(error(HBRCommandStatus::Error, CAPTURE_APPLICATION_BUSY), command->callbackId());
+  if (duration && !(*duration > 0)) {
+    // A take cannot last a negative time; the recorder would refuse to start.
+    plat::NSLogf("Capture.captureAudio: the duration must be a positive number of seconds, not %g", *duration);
+    return send(error(HBRCommandStatus::Error, CAPTURE_INVALID_ARGUMENT), command->callbackId());
+  }
   auto screen = std::make_shared<HBRAudioRecorderViewController>();
   screen->initWithCommand(std::static_pointer_cast<HBRCapture>(shared_from_this()), duration, command->callbackId());
   auto navigation = std::make_shared<HBRAudioNavigationController>(screen);
+  auto controller = viewController();
+  if (!controller || !controller->presentViewController(navigation, true, nullptr)) {
+    // Something else is on screen (or nothing can show the screen): nobody could answer it.
+    plat::NSLog("Capture.captureAudio: the recorder screen could not be shown.");
+    return send(error(HBRCommandStatus::Error, controller ? CAPTURE_APPLICATION_BUSY : CAPTURE_INTERNAL_ERR),
+                command->callbackId());
+  }
   inUse_ = true;
   recorderScreen_ = screen;
-  if (auto controller = viewController()) controller->presentViewController(navigation, true, nullptr);
   // The screen prepares its recorder as soon as it exists, as its view loads.
   navigation->view();
+}
+
+bool HBRCapture::presentPicker(const HBRImagePickerPtr& picker, const std::optional<std::string>& callbackId) {
+  auto controller = viewController();
+  if (controller && controller->presentViewController(picker, true, nullptr)) return true;
+  // Something else is on screen (or nothing can show the picker): nobody could answer it.
+  plat::NSLog("Capture: the camera could not be shown.");
+  if (pickerController_ == picker) pickerController_ = nullptr;
+  send(error(HBRCommandStatus::Error, controller ? CAPTURE_APPLICATION_BUSY : CAPTURE_INTERNAL_ERR), callbackId);
+  return false;
+}
+
+bool HBRCapture::pickerOnScreen() const {
+  return pickerController_ && (pickerController_->presentingViewController() || pickerController_->isBeingPresented());
 }
 
 // ---- Camera ----
@@ -139,6 +203,8 @@ void HBRCapture::captureImage(const HBRInvokedUrlCommandPtr& command) {
     plat::NSLog("Capture.imageCapture: camera not available.");
     return send(error(HBRCommandStatus::Error, CAPTURE_NOT_SUPPORTED), command->callbackId());
   }
+  // The picker on screen answers its own request; this one cannot have the camera too.
+  if (pickerOnScreen()) return send(error(HBRCommandStatus::Error, CAPTURE_APPLICATION_BUSY), command->callbackId());
   if (!pickerController_) pickerController_ = std::make_shared<HBRImagePicker>();
   pickerController_->setDelegate(std::static_pointer_cast<HBRCapture>(shared_from_this()));
   pickerController_->setSourceType(plat::UIImagePickerControllerSourceTypeCamera);
@@ -146,12 +212,13 @@ void HBRCapture::captureImage(const HBRInvokedUrlCommandPtr& command) {
   pickerController_->setMediaTypes({plat::kUTTypeImage});
   pickerController_->setCameraCaptureMode(plat::UIImagePickerControllerCameraCaptureModePhoto);
   pickerController_->callbackId = command->callbackId().value_or("");
-  if (auto controller = viewController()) controller->presentViewController(pickerController_, true, nullptr);
+  presentPicker(pickerController_, command->callbackId());
 }
 
 void HBRCapture::captureVideo(const HBRInvokedUrlCommandPtr& command) {
   const auto duration = durationOption(command->argumentAtIndex(0, plat::Dictionary{}));
   std::optional<std::string> chosen;
+  if (pickerOnScreen()) return send(error(HBRCommandStatus::Error, CAPTURE_APPLICATION_BUSY), command->callbackId());
   if (plat::UIImagePickerController::isSourceTypeAvailable(plat::UIImagePickerControllerSourceTypeCamera)) {
     pickerController_ = std::make_shared<HBRImagePicker>();
     const auto types = plat::UIImagePickerController::availableMediaTypesForSourceType(
@@ -175,7 +242,7 @@ void HBRCapture::captureVideo(const HBRInvokedUrlCommandPtr& command) {
   if (duration && *chosen == plat::kUTTypeMovie) pickerController_->setVideoMaximumDuration(*duration);
   pickerController_->setCameraCaptureMode(plat::UIImagePickerControllerCameraCaptureModeVideo);
   pickerController_->callbackId = command->callbackId().value_or("");
-  if (auto controller = viewController()) controller->presentViewController(pickerController_, true, nullptr);
+  presentPicker(pickerController_, command->callbackId());
 }
 
 void HBRCapture::imagePickerControllerDidFinishPickingMediaWithInfo(plat::UIImagePickerController& picker,
@@ -193,6 +260,13 @@ void HBRCapture::imagePickerControllerDidFinishPickingMediaWithInfo(plat::UIImag
   if (!result) result = error(HBRCommandStatus::Error, CAPTURE_INTERNAL_ERR);
   send(result, callbackId);
   pickerController_ = nullptr;
+}
+
+void HBRCapture::imagePickerControllerDidFinishPickingImageEditingInfo(plat::UIImagePickerController& picker,
+                                                                      const std::shared_ptr<plat::UIImage>& image,
+                                                                      const plat::UIImagePickerMediaInfo& editingInfo) {
+  // The older callback: its editing info serves as the info.
+  imagePickerControllerDidFinishPickingMediaWithInfo(picker, editingInfo);
 }
 
 void HBRCapture::imagePickerControllerDidCancel(plat::UIImagePickerController& picker) {
@@ -246,6 +320,10 @@ void HBRCapture::getMediaModes(const HBRInvokedUrlCommandPtr& command) {
 
 void HBRCapture::getFormatData(const HBRInvokedUrlCommandPtr& command) {
   const std::string path = command->argumentAtIndex(0).stringOr("");
+  if (auto refusal = formatDataRefusal(path)) {
+    plat::NSLogf("Capture.getFormatData: refusing '%s': %s", path.c_str(), refusal->c_str());
+    return send(error(HBRCommandStatus::Error, CAPTURE_INVALID_ARGUMENT), command->callbackId());
+  }
   std::optional<std::string> mimeType;
   if (command->arguments().size() >= 2 && command->argumentAtIndex(1).isString())
     mimeType = command->argumentAtIndex(1).asString();

@@ -8,10 +8,16 @@
 //   captureImage [options]          [media file]; the photo is also saved to the album and
 //                                   written as "<tmp>/photo_NNN.jpg", the first free number
 //   captureVideo [{"duration": s}]  [media file] of the movie the camera filmed
+//                                   Both: 1 while a camera screen is up or another screen
+//                                   keeps the camera from showing; the open one answers its own.
 //   captureAudio [{"duration": s}]  the audio recorder screen answers (see
-//                                   HBRAudioRecorderViewController.h); 1 while it is up
+//                                   HBRAudioRecorderViewController.h); 20 without a microphone,
+//                                   1 while it (or another screen) is up, 2 for a negative
+//                                   duration (0 records without a limit)
 //   getMediaModes []                no answer; "navigator.device.capture.setSupportedModes(%s);"
-//   getFormatData [path, type?]     {"codecs": null, "bitrate", "height", "width", "duration"}
+//   getFormatData [path, type?]     {"codecs": null, "bitrate", "height", "width", "duration"};
+//                                   2 for a path outside the sandbox home and the bundle, or
+//                                   one that is not a regular file (nothing is opened then)
 // A media file is {"name", "fullPath", "localURL" (the File plugin's URL, when a file system of
 // it holds the path), "type", "size", "lastModifiedDate" (ms since 1970)}.
 #include <memory>
@@ -20,6 +26,7 @@
 
 #include "HBRPlugin.h"
 #include "HBRPluginResult.h"
+#include "plat/uikit/UIAccessibility.h"
 #include "plat/uikit/UIImagePickerController.h"
 
 namespace harbor {
@@ -34,12 +41,17 @@ enum HBRCaptureError {
 
 class HBRAudioRecorderViewController;
 
+// The camera screen of a capture: the status bar hides while it shows.
 class HBRImagePicker : public plat::UIImagePickerController {
  public:
   long quality = 0;
   std::string callbackId;
   std::optional<std::string> mimeType;
   bool prefersStatusBarHidden() const override { return true; }
+  // Asks for the status bar's look to be applied again, on the next turn, before appearing.
+  void viewWillAppear(bool animated) override;
+  // A control that starts a media session, for the screen reader.
+  plat::UIAccessibilityTraits accessibilityTraits() const { return plat::UIAccessibilityTraitStartsMediaSession; }
 };
 using HBRImagePickerPtr = std::shared_ptr<HBRImagePicker>;
 
@@ -63,6 +75,10 @@ class HBRCapture : public HBRPlugin, public plat::UIImagePickerControllerDelegat
   void imagePickerControllerDidFinishPickingMediaWithInfo(plat::UIImagePickerController& picker,
                                                           const plat::UIImagePickerMediaInfo& info) override;
   void imagePickerControllerDidCancel(plat::UIImagePickerController& picker) override;
+  // The older form of the finish: the editing info is handed on as the info.
+  void imagePickerControllerDidFinishPickingImageEditingInfo(plat::UIImagePickerController& picker,
+                                                             const std::shared_ptr<plat::UIImage>& image,
+                                                             const plat::UIImagePickerMediaInfo& editingInfo);
 
   bool inUse() const { return inUse_; }
   void setInUse(bool inUse) { inUse_ = inUse; }
@@ -79,6 +95,10 @@ class HBRCapture : public HBRPlugin, public plat::UIImagePickerControllerDelegat
 
  private:
   void send(const HBRPluginResultPtr& result, const std::optional<std::string>& callbackId);
+  // Presents the picker; when it cannot be shown the request is answered (busy, or internal
+  // error without a view controller) and false returned.
+  bool presentPicker(const HBRImagePickerPtr& picker, const std::optional<std::string>& callbackId);
+  bool pickerOnScreen() const;
   static HBRPluginResultPtr error(HBRCommandStatus status, int code);
   // The File plugin's MIME type for the path, or nothing; `found` tells whether the File
   // plugin is there at all.

@@ -58,21 +58,58 @@ bool insideApplicationFolders(const std::string& path, bool bundleToo) {
 
 double roundedToMilliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
 
+// The player's loop count for the page's "numberOfLoops" (the times to play): one less, where
+// any negative count loops until stopped. Absent, NaN or not a number plays once; huge values
+// are clamped rather than overflowing.
+long loopCount(const plat::Value& loops) {
+  if (!loops.isNumber()) return 0;
+  const double times = loops.asDouble();
+  if (std::isnan(times)) return 0;
+  if (times < 0) return -1;
+  constexpr double most = 1e9;
+  return static_cast<long>(std::min(times, most)) - 1;
+}
+
 }  // namespace
 
 HBRSound::HBRSound() {
-  registerAction("create", &HBRSound::create);
-  registerAction("setVolume", &HBRSound::setVolume);
-  registerAction("setRate", &HBRSound::setRate);
-  registerAction("startPlayingAudio", &HBRSound::startPlayingAudio);
-  registerAction("stopPlayingAudio", &HBRSound::stopPlayingAudio);
-  registerAction("pausePlayingAudio", &HBRSound::pausePlayingAudio);
-  registerAction("seekToAudio", &HBRSound::seekToAudio);
-  registerAction("release", &HBRSound::release);
-  registerAction("getCurrentPositionAudio", &HBRSound::getCurrentPositionAudio);
-  registerAction("startRecordingAudio", &HBRSound::startRecordingAudio);
-  registerAction("stopRecordingAudio", &HBRSound::stopRecordingAudio);
-  registerAction("getCurrentAmplitudeAudio", &HBRSound::getCurrentAmplitudeAudio);
+  using Method = void (HBRSound::*)(const HBRInvokedUrlCommandPtr&);
+  // Every action waits for a start in progress, so the page's commands apply in its order.
+  auto ordered = [this](const std::string& name, Method method) {
+    registerAction(name, [this, method](const HBRInvokedUrlCommandPtr& command) {
+      inOrder([this, method, command] { (this->*method)(command); });
+    });
+  };
+  ordered("create", &HBRSound::create);
+  ordered("setVolume", &HBRSound::setVolume);
+  ordered("setRate", &HBRSound::setRate);
+  ordered("startPlayingAudio", &HBRSound::startPlayingAudio);
+  ordered("stopPlayingAudio", &HBRSound::stopPlayingAudio);
+  ordered("pausePlayingAudio", &HBRSound::pausePlayingAudio);
+  ordered("seekToAudio", &HBRSound::seekToAudio);
+  ordered("release", &HBRSound::release);
+  ordered("getCurrentPositionAudio", &HBRSound::getCurrentPositionAudio);
+  ordered("startRecordingAudio", &HBRSound::startRecordingAudio);
+  ordered("stopRecordingAudio", &HBRSound::stopRecordingAudio);
+  ordered("getCurrentAmplitudeAudio", &HBRSound::getCurrentAmplitudeAudio);
+}
+
+void HBRSound::inOrder(std::function<void()> action) {
+  if (starting_) {
+    waiting_.push_back(std::move(action));
+    return;
+  }
+  action();
+}
+
+void HBRSound::startFinished() {
+  starting_ = false;
+  // A waiting start sets starting_ again; the rest wait for it in turn.
+  while (!starting_ && !waiting_.empty()) {
+    auto next = std::move(waiting_.front());
+    waiting_.pop_front();
+    next();
+  }
 }
 
 HBRSound::~HBRSound() {
@@ -279,6 +316,7 @@ void HBRSound::create(const HBRInvokedUrlCommandPtr& command) {
                        [weak](const plat::NSNotification& n) {
                          if (auto self = weak.lock()) self->itemStalledPlaying(n);
                        });
+    watchStream(item, resourcePath.stringOr(""));
     auto player = plat::AVPlayer::playerWithPlayerItem(item);
     std::lock_guard lock(mutex_);
     avPlayer_ = player;
@@ -318,49 +356,75 @@ void HBRSound::setRate(const HBRInvokedUrlCommandPtr& command) {
 void HBRSound::startPlayingAudio(const HBRInvokedUrlCommandPtr& command) {
   auto delegate = commandDelegate();
   if (!delegate) return;
-  std::weak_ptr<HBRSound> weak = std::static_pointer_cast<HBRSound>(shared_from_this());
-  plat::Array arguments = command->arguments();
-  delegate->runInBackground([weak, arguments] {
-    if (auto self = weak.lock()) self->startPlaying(arguments);
-  });
-}
-
-bool HBRSound::prepareToPlay(const HBRAudioFilePtr& audioFile, const std::string& mediaId) {
-  std::lock_guard lock(mutex_);
-  if (audioFile->resourceURL && audioFile->resourceURL->isFileURL()) {
-    auto player = std::make_shared<HBRAudioPlayer>();
-    plat::NSError error;
-    if (!player->initWithContentsOfURL(audioFile->resourceURL, &error)) {
-      plat::NSLogf("Failed to initialize AVAudioPlayer: %s\n", error.description().c_str());
-      audioFile->player = nullptr;
-      if (avSession_) avSession_->setActive(false);
-      return true;
-    }
-    audioFile->player = player;
-  }
-  if (audioFile->player) {
-    audioFile->player->mediaId = mediaId;
-    audioFile->player->setDelegate(std::static_pointer_cast<HBRSound>(shared_from_this()));
-  }
-  if (!avPlayer_) return !(audioFile->player && audioFile->player->prepareToPlay());
-  return false;
-}
-
-void HBRSound::startPlaying(const plat::Array& arguments) {
-  const plat::Value argumentsValue(arguments);
-  const std::string mediaId = argumentsValue.at(0).stringOr("");
-  const plat::Value& options = argumentsValue.at(2);
-  auto sound = audioFileForResource(argumentsValue.at(1), mediaId, true, false);
+  const std::string mediaId = command->argumentAtIndex(0).stringOr("");
+  const plat::Value options = command->argumentAtIndex(2);
+  // Looked up here, on the main thread: the File plugin and the table are the main thread's.
+  auto sound = audioFileForResource(command->argumentAtIndex(1), mediaId, true, false);
   if (!sound) return;
+  plat::NSURLPtr url;
   bool hasPlayer;
   {
     std::lock_guard lock(mutex_);
-    if (!sound->resourceURL) return;
+    url = sound->resourceURL;
     hasPlayer = sound->player != nullptr;
   }
+  if (!url) return;  // the lookup has reported
+  // Opening (decoding) the file is the slow part; it alone runs in the background. Commands
+  // sent meanwhile wait for the start to finish.
+  starting_ = true;
+  std::weak_ptr<HBRSound> weak = std::static_pointer_cast<HBRSound>(shared_from_this());
+  delegate->runInBackground([weak, sound, mediaId, options, url, hasPlayer] {
+    HBRAudioPlayerPtr made;
+    bool openFailed = false;
+    if (!hasPlayer && url->isFileURL()) {
+      made = std::make_shared<HBRAudioPlayer>();
+      plat::NSError error;
+      if (!made->initWithContentsOfURL(url, &error)) {
+        plat::NSLogf("Failed to initialize AVAudioPlayer: %s\n", error.description().c_str());
+        made = nullptr;
+        openFailed = true;
+      }
+    }
+    plat::dispatch::mainAsync([weak, sound, mediaId, options, made, openFailed] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->finishStart(sound, mediaId, options, made, openFailed);
+      self->startFinished();
+    });
+  });
+}
+
+void HBRSound::finishStart(const HBRAudioFilePtr& sound, const std::string& mediaId, const plat::Value& options,
+                           const HBRAudioPlayerPtr& made, bool openFailed) {
   const std::string playError =
       statusScript(mediaId, MEDIA_ERROR, createMediaErrorWithCode(MEDIA_ERR_NONE_SUPPORTED, std::nullopt));
-  if (!hasPlayer && prepareToPlay(sound, mediaId)) return evalStatus(playError);
+  {
+    std::lock_guard lock(mutex_);
+    // Released or reset while the file was opening: the page is done with it.
+    if (soundFor(mediaId) != sound) {
+      plat::NSLogf("Media with id %s was released before it could play", mediaId.c_str());
+      return;
+    }
+    if (openFailed && avSession_) avSession_->setActive(false);
+  }
+  if (openFailed) return evalStatus(playError);
+  bool failed = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (made) {
+      sound->player = made;
+      made->mediaId = mediaId;
+      made->setDelegate(std::static_pointer_cast<HBRSound>(shared_from_this()));
+      if (!avPlayer_) failed = !made->prepareToPlay();
+    } else if (!sound->player && !avPlayer_) {
+      failed = true;  // not a file, and no stream to play it with
+    }
+    // A stream that could not load (its failure was logged as it happened) plays nothing.
+    if (!sound->player && avPlayer_ && avPlayer_->currentItem() &&
+        avPlayer_->currentItem()->status() == plat::AVPlayerItemStatus::Failed)
+      failed = true;
+  }
+  if (failed) return evalStatus(playError);
 
   hasAudioSession();
   std::string script;
@@ -387,8 +451,7 @@ void HBRSound::startPlaying(const plat::Array& arguments) {
         else
           avPlayer_->play();
       } else if (auto player = sound->player) {
-        const plat::Value& loops = options["numberOfLoops"];
-        player->setNumberOfLoops(loops.isNumber() ? static_cast<long>(loops.asInt()) - 1 : 0);
+        player->setNumberOfLoops(loopCount(options["numberOfLoops"]));
         if (player->isPlaying()) {
           player->stop();
           player->setCurrentTime(0);
@@ -452,7 +515,9 @@ void HBRSound::pausePlayingAudio(const HBRInvokedUrlCommandPtr& command) {
 
 void HBRSound::seekToAudio(const HBRInvokedUrlCommandPtr& command) {
   const std::string mediaId = command->argumentAtIndex(0).stringOr("");
-  const double target = command->argumentAtIndex(1).asDouble() / 1000.0;
+  double target = command->argumentAtIndex(1).asDouble() / 1000.0;
+  // Before the start there is nowhere to go; NaN goes nowhere either.
+  if (!(target > 0)) target = 0;
   std::string script;
   {
     std::lock_guard lock(mutex_);
@@ -465,7 +530,8 @@ void HBRSound::seekToAudio(const HBRInvokedUrlCommandPtr& command) {
                  statusScript(mediaId, MEDIA_STATE, std::to_string(MEDIA_STOPPED));
       } else {
         sound->player->setCurrentTime(target);
-        script = statusScript(mediaId, MEDIA_POSITION, formatSeconds(target, 6));
+        // Where the player is, which is what the page will hear from it next.
+        script = statusScript(mediaId, MEDIA_POSITION, formatSeconds(sound->player->currentTime(), 6));
       }
     } else if (avPlayer_) {
       auto item = avPlayer_->currentItem();
@@ -695,6 +761,32 @@ void HBRSound::itemDidFinishPlaying(const plat::NSNotification& notification) {
 
 void HBRSound::itemStalledPlaying(const plat::NSNotification&) { plat::NSLog("Stalled playback"); }
 
+void HBRSound::watchStream(const plat::AVPlayerItemPtr& item, const std::string& source) {
+  std::weak_ptr<HBRSound> weak = std::static_pointer_cast<HBRSound>(shared_from_this());
+  std::weak_ptr<plat::AVPlayerItem> weakItem = item;
+  item->addStatusObserver([weak, weakItem, source] {
+    auto self = weak.lock();
+    auto item = weakItem.lock();
+    if (!self || !item || item->status() != plat::AVPlayerItemStatus::Failed) return;
+    const auto error = item->error();
+    plat::NSLogf("Cannot play stream '%s': %s", source.c_str(),
+                 error ? error->localizedDescription.c_str() : "it could not be loaded");
+    std::string script;
+    {
+      std::lock_guard lock(self->mutex_);
+      // Only the stream player's own item, and only when it was told to play: a start still
+      // to come reports the failure itself.
+      if (!self->avPlayer_ || self->avPlayer_->currentItem() != item || self->avPlayer_->rate() <= 0) return;
+      self->avPlayer_->pause();
+      if (self->avSession_) self->avSession_->setActive(false);
+      script = statusScript(self->currMediaId_, MEDIA_ERROR,
+                            createMediaErrorWithCode(MEDIA_ERR_NONE_SUPPORTED, std::nullopt)) +
+               "\n" + statusScript(self->currMediaId_, MEDIA_STATE, std::to_string(MEDIA_STOPPED));
+    }
+    self->evalStatus(script);
+  });
+}
+
 // ---- Resets ----
 
 void HBRSound::stopAllLocked() {
@@ -710,6 +802,8 @@ void HBRSound::stopAllLocked() {
 }
 
 void HBRSound::onReset() {
+  // Commands of the page that is going away are not run against the next page's sounds.
+  waiting_.clear();
   std::lock_guard lock(mutex_);
   stopAllLocked();
 }

@@ -12,7 +12,8 @@
 // Page actions (arguments by position; main thread; no callback is kept):
 //   create [id, src]                    OK (also after a resolution error: that is a status call)
 //   startPlayingAudio [id, src, {"playAudioWhenScreenIsLocked", "numberOfLoops"}]
-//                                       starts on the global queue; duration then state 2
+//                                       the file is opened on the global queue; duration then
+//                                       state 2 (a stream that cannot load: error 4, state 4)
 //   pausePlayingAudio [id] / stopPlayingAudio [id] / seekToAudio [id, ms] / release [id]
 //   setVolume [id, volume=1] / setRate [id, rate=1]
 //   getCurrentPositionAudio [id]        status 3 and OK with the seconds (-1 when not playing)
@@ -22,9 +23,16 @@
 // "documents://x" in Documents; "hbrfile://" through the File plugin; else the web folder, the
 // temporary folder, or the path itself. Files must lie in the sandbox home or the bundle.
 //
-// Threads: the table of sounds is locked; the lock is never held while a script is evaluated.
-// Players and recorders report on the main thread; reports for ids no longer in the table are
-// dropped.
+// Order: the page's commands apply in the order it sent them. While a start is opening its file
+// on the global queue, later commands wait and then run in turn, so play() then stop() stops.
+// A start whose id was released (or reset) meanwhile plays nothing and brings nothing back.
+//
+// Threads: actions, lookups (and so the File plugin) and the sound table's changes are the main
+// thread's; only the opening of a file runs on the global queue. The table is locked still, and
+// the lock is never held while a script is evaluated. Players and recorders report on the main
+// thread; reports for ids no longer in the table are dropped.
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -112,8 +120,6 @@ class HBRSound : public HBRPlugin, public plat::AVAudioPlayerDelegate, public pl
   bool hasAudioSession();
   // {"code":code,"message":message} as JSON text.
   static std::string createMediaErrorWithCode(unsigned code, const std::optional<std::string>& message);
-  // True when an error occurred.
-  bool prepareToPlay(const HBRAudioFilePtr& audioFile, const std::string& mediaId);
 
   // The status line for the id: fn("<id>",type,value);
   static std::string statusScript(const std::string& mediaId, int type, const std::string& value);
@@ -125,8 +131,15 @@ class HBRSound : public HBRPlugin, public plat::AVAudioPlayerDelegate, public pl
   std::size_t soundCount() const;
 
  private:
+  // Runs the action now, or after the start in progress (in arrival order).
+  void inOrder(std::function<void()> action);
+  void startFinished();
   void evalStatus(const std::string& script);
-  void startPlaying(const plat::Array& arguments);
+  // The second half of a start, on the main thread once the file player is made (or failed).
+  void finishStart(const HBRAudioFilePtr& sound, const std::string& mediaId, const plat::Value& options,
+                   const HBRAudioPlayerPtr& made, bool openFailed);
+  // Observes a stream item's loading: a failure is logged, and reported when it was playing.
+  void watchStream(const plat::AVPlayerItemPtr& item, const std::string& source);
   void startRecordingGranted(const std::string& mediaId);
   void recordingFailed(const std::string& mediaId, const std::string& message, bool dropRecorder);
   HBRAudioFilePtr soundFor(const std::string& mediaId) const;
@@ -143,6 +156,10 @@ class HBRSound : public HBRPlugin, public plat::AVAudioPlayerDelegate, public pl
   plat::AVAudioSessionPtr avSession_;
   std::string currMediaId_;
   plat::AVPlayerPtr avPlayer_;
+
+  // Main thread only.
+  bool starting_ = false;
+  std::deque<std::function<void()>> waiting_;
 };
 
 }  // namespace harbor

@@ -147,7 +147,8 @@ void HBRStatusBar::backgroundColorByName(const HBRInvokedUrlCommandPtr& command)
 
 void HBRStatusBar::backgroundColorByHexString(const HBRInvokedUrlCommandPtr& command) {
   std::string hex = command->argumentAtIndex(0).stringOr("#000000");
-  if (hex.size() >= 7 && hex.front() == '#') setBackgroundColorFromHexString(hex);
+  // Seven characters as the page counts them, not bytes: "#ééé" is four, and too short.
+  if (!hex.empty() && hex.front() == '#' && plat::utf16Length(hex) >= 7) setBackgroundColorFromHexString(hex);
 }
 
 void HBRStatusBar::setBackgroundColorFromHexString(const std::string& hex) {

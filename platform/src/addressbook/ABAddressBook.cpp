@@ -34,10 +34,9 @@ NSError userRefusal() {
   return NSError{kABErrorDomain, kABOperationNotPermittedByUserError, "access to the address book is not allowed", {}};
 }
 
-std::string storedText(const ABRecord& record) {
-  auto text = json::write(record.toStoredValue());
-  return text.ok() ? *text : "{}";
-}
+// The record as its row holds it. A record that cannot be written fails the save: writing
+// less than the record holds would replace a stored person with an emptier one.
+Result<std::string> storedText(const ABRecord& record) { return json::write(record.toStoredValue()); }
 
 }  // namespace
 
@@ -202,15 +201,25 @@ bool ABAddressBook::save(NSError* error) {
   std::vector<Write> writes;
   std::vector<ABRecordID> newIds(added_.size(), kABRecordInvalidID);
   for (const auto& record : removed_) writes.push_back(Write{Write::Kind::Delete, record->id_, {}, false, {}, nullptr});
+  auto unwritable = [&](const Result<std::string>& text) {
+    if (text.ok()) return false;
+    if (error) *error = NSError{kABErrorDomain, kABOperationNotPermittedByStoreError,
+                                "a record cannot be stored: " + text.error(), {}};
+    return true;
+  };
   for (const auto& [id, record] : people_) {
     if (!record->changed_) continue;
-    writes.push_back(Write{Write::Kind::Update, id, storedText(*record), record->imageChanged_,
+    auto text = storedText(*record);
+    if (unwritable(text)) return false;
+    writes.push_back(Write{Write::Kind::Update, id, std::move(*text), record->imageChanged_,
                            record->imageChanged_ ? record->image_ : std::nullopt, nullptr});
   }
   for (std::size_t i = 0; i < added_.size(); ++i) {
     const auto& record = added_[i];
+    auto text = storedText(*record);
+    if (unwritable(text)) return false;
     writes.push_back(
-        Write{Write::Kind::Insert, kABRecordInvalidID, storedText(*record), record->hasImage_, record->image_, &newIds[i]});
+        Write{Write::Kind::Insert, kABRecordInvalidID, std::move(*text), record->hasImage_, record->image_, &newIds[i]});
   }
   if (writes.empty()) return true;
   if (!store_->apply(writes, error)) return false;

@@ -1,4 +1,5 @@
 // Person records and multi-values, and their storage form.
+#include <cmath>
 #include <string>
 
 #include "ABAddressBookStore.h"
@@ -129,7 +130,8 @@ bool ABRecord::setValue(ABPropertyID property, const ABPropertyValue& value, NSE
       fits = std::holds_alternative<std::string>(value);
       break;
     case ABPropertyType::DateTime:
-      fits = std::holds_alternative<ABDate>(value);
+      // A date is a point in time: NaN and the infinities are none, and no store can hold them.
+      fits = std::holds_alternative<ABDate>(value) && std::isfinite(std::get<ABDate>(value).secondsSince1970);
       break;
     case ABPropertyType::MultiString:
     case ABPropertyType::MultiDictionary:

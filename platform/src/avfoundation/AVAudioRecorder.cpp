@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -41,6 +42,7 @@ struct InputSource {
 
 std::mutex inputMutex;
 InputSource input;
+std::atomic<bool> inputAvailable{true};
 
 InputSource currentInput() {
   std::lock_guard lock(inputMutex);
@@ -72,9 +74,14 @@ bool AudioInput::setFile(const std::string& path) {
 
 float AudioInput::sampleAt(double t) { return currentInput().sampleAt(t); }
 
+bool AudioInput::isAvailable() { return inputAvailable; }
+
+void AudioInput::setAvailable(bool available) { inputAvailable = available; }
+
 void AudioInput::reset() {
   std::lock_guard lock(inputMutex);
   input = InputSource{};
+  inputAvailable = true;
 }
 
 std::string AVAudioRecorder::recordingPathFor(const std::string& path) {

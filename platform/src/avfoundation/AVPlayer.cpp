@@ -86,6 +86,7 @@ AVPlayerItem::~AVPlayerItem() {
 
 void AVPlayerItem::loaded(const std::optional<NSError>& error, double duration) {
   std::function<void()> observer;
+  std::vector<std::function<void()>> others;
   {
     std::lock_guard lock(mutex_);
     if (error) {
@@ -98,8 +99,10 @@ void AVPlayerItem::loaded(const std::optional<NSError>& error, double duration) 
       asset_->duration_ = CMTimeMakeWithSeconds(duration, 1000);
     }
     observer = statusObserver_;
+    others = otherObservers_;
   }
   if (observer) observer();
+  for (const auto& other : others) other();
 }
 
 AVPlayerItemStatus AVPlayerItem::status() const {
@@ -115,6 +118,11 @@ std::optional<NSError> AVPlayerItem::error() const {
 void AVPlayerItem::setStatusObserver(std::function<void()> observer) {
   std::lock_guard lock(mutex_);
   statusObserver_ = std::move(observer);
+}
+
+void AVPlayerItem::addStatusObserver(std::function<void()> observer) {
+  std::lock_guard lock(mutex_);
+  otherObservers_.push_back(std::move(observer));
 }
 
 std::shared_ptr<AVPlayer> AVPlayer::playerWithPlayerItem(const AVPlayerItemPtr& item) {

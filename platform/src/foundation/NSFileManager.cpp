@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -597,6 +598,88 @@ std::vector<NSInterruptedCopy> recoverInterruptedCopies(const std::string& folde
   return done;
 }
 
+namespace {
+
+bool isMkstempLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// prefix followed by exactly six of mkstemp's letters.
+bool isMkstempName(std::string_view name, std::string_view prefix) {
+  if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(), isMkstempLetter);
+}
+
+// ".<name><marker><12 hexadecimal digits>", <name> not empty: siblingPath's names.
+bool isSiblingName(std::string_view name, std::string_view marker) {
+  constexpr std::size_t kRandom = 12;
+  if (name.size() < 2 + marker.size() + kRandom || name[0] != '.') return false;
+  std::string_view random = name.substr(name.size() - kRandom);
+  std::string_view before = name.substr(0, name.size() - kRandom);
+  return std::all_of(random.begin(), random.end(), isHexDigit) && before.size() > marker.size() + 1 &&
+         before.substr(before.size() - marker.size()) == marker;
+}
+
+bool isReplacedEntryName(std::string_view name) {
+  constexpr std::string_view kPrefix = ".hbr-replaced-";
+  if (name.size() != kPrefix.size() + 36 || name.substr(0, kPrefix.size()) != kPrefix) return false;
+  std::string_view uuid = name.substr(kPrefix.size());
+  for (std::size_t i = 0; i < uuid.size(); ++i) {
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? uuid[i] != '-' : !isHexDigit(uuid[i])) return false;
+  }
+  return true;
+}
+
+bool isRecordingName(std::string_view name) {
+  constexpr std::string_view kSuffix = ".recording";
+  return name.size() > kSuffix.size() + 1 && name[0] == '.' && name.substr(name.size() - kSuffix.size()) == kSuffix;
+}
+
+}  // namespace
+
+bool isInterruptedWriteName(std::string_view name) {
+  return isMkstempName(name, ".hbr-") || isMkstempName(name, ".download-") || isSiblingName(name, kPartialMarker) ||
+         isSiblingName(name, kAsideMarker) || isReplacedEntryName(name) || isRecordingName(name);
+}
+
+std::vector<NSSweptLeftover> sweepInterruptedWrites(const std::string& folder) {
+  std::vector<NSSweptLeftover> done;
+  // Depth first, by hand: a deep tree cannot exhaust the stack.
+  std::vector<std::string> pending{folder};
+  while (!pending.empty()) {
+    std::string current = std::move(pending.back());
+    pending.pop_back();
+    std::vector<std::string> names;
+    int err = 0;
+    if (!listFolder(current, names, err)) continue;
+    std::vector<std::string> below;
+    for (const std::string& name : names) {
+      std::string path = stringByAppendingPathComponent(current, name);
+      if (isInterruptedWriteName(name)) {
+        if (isSiblingName(name, kAsideMarker)) {
+          std::string original =
+              stringByAppendingPathComponent(current, name.substr(1, name.rfind(kAsideMarker) - 1));
+          struct stat st;
+          if (::lstat(original.c_str(), &st) != 0 && errno == ENOENT) {
+            if (::rename(path.c_str(), original.c_str()) == 0) done.push_back({path, NSSweptLeftoverAction::PutBack});
+            continue;
+          }
+        }
+        if (removeRecursively(path, nullptr)) done.push_back({path, NSSweptLeftoverAction::Removed});
+        continue;
+      }
+      struct stat st;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) below.push_back(std::move(path));
+    }
+    // Walked in name order: the last pushed is taken first.
+    pending.insert(pending.end(), below.rbegin(), below.rend());
+  }
+  return done;
+}
+
 bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSError* error) {
   struct stat st;
   if (::lstat(source.c_str(), &st) != 0) {
@@ -681,6 +764,30 @@ std::optional<std::string> readFileContents(const std::string& path, NSError* er
   return out;
 }
 
+namespace {
+
+// Copies the "user." extended attributes of from onto to; what cannot be read or set is left.
+void copyUserAttributes(const std::string& from, const std::string& to) {
+  ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+  if (size <= 0) return;
+  std::string names(static_cast<std::size_t>(size), '\0');
+  size = ::listxattr(from.c_str(), names.data(), names.size());
+  if (size <= 0) return;
+  names.resize(static_cast<std::size_t>(size));
+  for (std::size_t start = 0; start < names.size();) {
+    std::string name(names.c_str() + start);
+    start += name.size() + 1;
+    if (name.rfind("user.", 0) != 0) continue;
+    ssize_t length = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
+    if (length < 0) continue;
+    std::string value(static_cast<std::size_t>(length), '\0');
+    length = ::getxattr(from.c_str(), name.c_str(), value.data(), value.size());
+    if (length >= 0) fileio::setxattr(to, name, value.data(), static_cast<std::size_t>(length));
+  }
+}
+
+}  // namespace
+
 bool writeFileContentsAtomically(const std::string& path, std::string_view bytes, NSError* error) {
   std::string folder = stringByDeletingLastPathComponent(path);
   if (folder.empty()) folder = ".";
@@ -700,6 +807,8 @@ bool writeFileContentsAtomically(const std::string& path, std::string_view bytes
   // Keep the permissions of the file being replaced; a new file gets the usual 0644.
   struct stat existing;
   mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+  // And its extended attributes (the mark that excludes it from backup among them).
+  copyUserAttributes(path, temp);
   bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {

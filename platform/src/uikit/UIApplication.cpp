@@ -256,8 +256,20 @@ void UIApplication::cancelAllLocalNotifications() {
   armLocalNotificationTimer();
 }
 
+void UIApplication::changeLocalNotificationsTogether(const std::function<void()>& changes) {
+  LocalNotificationStore& store = localNotificationStore();
+  store.beginChanges();
+  changes();
+  store.endChanges();
+}
+
 std::vector<UILocalNotificationPtr> UIApplication::scheduledLocalNotifications() {
   return localNotificationStore().list();
+}
+
+UILocalNotificationPtr UIApplication::firstScheduledLocalNotification(
+    const std::function<bool(const UILocalNotification&)>& matches) {
+  return localNotificationStore().first(matches);
 }
 
 std::int64_t UIApplication::applicationIconBadgeNumber() { return localNotificationStore().badge(); }

@@ -22,7 +22,8 @@ std::optional<UIColor> UIColor::namedColor(std::string_view name) {
       {"cyan", {0, 1, 1, 1}},        {"yellow", {1, 1, 0, 1}},
       {"magenta", {1, 0, 1, 1}},     {"orange", {1, 0.5, 0, 1}},
       {"purple", {0.5, 0, 0.5, 1}},  {"brown", {0.6, 0.4, 0.2, 1}},
-      {"clear", {0, 0, 0, 0}},
+      {"clear", {0, 0, 0, 0}},       {"lightText", {1, 1, 1, 0.6}},
+      {"darkText", {0, 0, 0, 1}},    {"groupTableViewBackground", {239.0 / 255, 239.0 / 255, 244.0 / 255, 1}},
   };
   for (const auto& c : kColors)
     if (c.name == name) return c.color;

@@ -111,6 +111,9 @@ void UIViewController::finishDismissal(bool animated, Completion completion) {
     c->afterDismissal_ = nullptr;
     if (wasOnScreen) c->viewDidDisappear(animated);
   }
+  // This controller is on top again, and its look of the status bar with it: a picker that hid
+  // the bar must not leave it hidden (or restyled) behind it.
+  setNeedsStatusBarAppearanceUpdate();
   if (completion) completion();
   if (auto waiting = std::move(afterDismissal_)) {
     afterDismissal_ = nullptr;

@@ -65,6 +65,15 @@ void PluginTest::exec(const std::string& service, const std::string& action, con
   runUntilIdle();
 }
 
+void PluginTest::execMessage(const std::string& service, const std::string& action, const plat::Array& arguments,
+                             const std::string& callbackId) {
+  plat::Array entry{plat::Value(callbackId), plat::Value(service), plat::Value(action), plat::Value(arguments)};
+  auto command = HBRInvokedUrlCommand::commandFromJson(plat::Value(entry));
+  ASSERT_TRUE(command);
+  controller->commandQueue()->execute(command);
+  runUntilIdle();
+}
+
 std::vector<PageCallback> PluginTest::takeCallbacks() {
   std::vector<PageCallback> callbacks;
   for (const auto& script : engine->scripts) {

@@ -44,6 +44,10 @@ class PluginTest : public plat::testing::SandboxTest {
   // Sends one command as the page does, through the command queue, and runs the loop until idle.
   void exec(const std::string& service, const std::string& action, const plat::Array& arguments = {},
             const std::string& callbackId = "cb");
+  // Sends one command as a WKWebView page's script message does: the values reach the plugin as
+  // themselves (NaN, the infinities, typed arrays as bytes), not through JSON.
+  void execMessage(const std::string& service, const std::string& action, const plat::Array& arguments = {},
+                   const std::string& callbackId = "cb");
   // The callbacks delivered since the last call.
   std::vector<PageCallback> takeCallbacks();
 

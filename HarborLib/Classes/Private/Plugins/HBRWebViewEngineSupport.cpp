@@ -44,13 +44,23 @@ bool HBRDefaultNavigationPolicy(const plat::NSURLRequestPtr& request) {
   return false;
 }
 
-bool HBRDecideNavigation(HBRViewController* viewController, const plat::NSURLRequestPtr& request, long navigationType) {
+namespace {
+
+bool decide(HBRViewController* viewController, const plat::NSURLRequestPtr& request, long navigationType) {
   plat::NSURLPtr url = request ? request->URL() : nullptr;
   if (url && url->absoluteString() == "about:blank") return true;
   if (viewController) {
     if (std::optional<bool> vote = HBRVoteOnNavigation(*viewController, request, navigationType)) return *vote;
   }
   return HBRDefaultNavigationPolicy(request);
+}
+
+}  // namespace
+
+bool HBRDecideNavigation(HBRViewController* viewController, const plat::NSURLRequestPtr& request, long navigationType) {
+  bool allowed = decide(viewController, request, navigationType);
+  if (viewController) viewController->didDecideNavigation(request, allowed);
+  return allowed;
 }
 
 void HBRHandleFailedLoad(HBRViewController* viewController, const plat::NSError& error,

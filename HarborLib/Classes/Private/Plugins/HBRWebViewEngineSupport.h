@@ -27,7 +27,9 @@ bool HBRDefaultResourcePolicyForURL(const plat::NSURLPtr& url);
 // Whether the web view may go where the request leads (a navigation that is no command signal):
 // "about:blank" always, the empty document in which the container shows HTML of its own (the
 // inline error page), and which is never another application's URL; else the plugin vote, and
-// without voters the default policy. No controller: the default policy.
+// without voters the default policy. No controller: the default policy. The controller hears
+// every decision (HBRViewController::didDecideNavigation), so that a refused start page is not
+// waited for.
 bool HBRDecideNavigation(HBRViewController* viewController, const plat::NSURLRequestPtr& request, long navigationType);
 
 // After a failed page load: releases the user-agent lock, logs "Failed to load webpage with

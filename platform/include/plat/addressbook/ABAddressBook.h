@@ -158,7 +158,8 @@ class ABRecord : public Object {
   ABRecordType recordType() const { return ABRecordType::Person; }
 
   std::optional<ABPropertyValue> copyValue(ABPropertyID property) const;
-  // Refused (false, with an error) for an unknown property or a value of the wrong kind.
+  // Refused (false, with an error) for an unknown property, a value of the wrong kind or a date
+  // that is not finite.
   bool setValue(ABPropertyID property, const ABPropertyValue& value, NSError* error = nullptr);
   bool removeValue(ABPropertyID property, NSError* error = nullptr);
   // The text of a text property, or nothing.

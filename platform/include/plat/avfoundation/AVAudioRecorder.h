@@ -34,6 +34,11 @@ class AudioInput {
   static bool setFile(const std::string& path);
   // The sample at time t seconds after recording began.
   static float sampleAt(double t);
+  // Whether the device has a microphone (and so an audio recorder) at all; it has one until
+  // told otherwise.
+  static bool isAvailable();
+  static void setAvailable(bool available);
+  // The default tone, and a microphone there.
   static void reset();
 };
 

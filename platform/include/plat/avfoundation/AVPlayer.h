@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "plat/foundation/NSError.h"
 #include "plat/foundation/NSURL.h"
@@ -66,8 +67,11 @@ class AVPlayerItem : public Object {
   AVPlayerItemStatus status() const;
   std::optional<NSError> error() const;
   std::shared_ptr<AVURLAsset> asset() const { return asset_; }
-  // Called (main thread) whenever the status changes.
+  // Called (main thread) whenever the status changes. The player that plays the item holds
+  // this one slot; anyone else watching the item adds an observer of their own, kept as long
+  // as the item.
   void setStatusObserver(std::function<void()> observer);
+  void addStatusObserver(std::function<void()> observer);
 
  private:
   void load();
@@ -79,6 +83,7 @@ class AVPlayerItem : public Object {
   AVPlayerItemStatus status_ = AVPlayerItemStatus::Unknown;
   std::optional<NSError> error_;
   std::function<void()> statusObserver_;
+  std::vector<std::function<void()>> otherObservers_;
 };
 
 using AVPlayerItemPtr = std::shared_ptr<AVPlayerItem>;

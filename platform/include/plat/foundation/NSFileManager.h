@@ -150,6 +150,31 @@ std::vector<NSInterruptedCopy> recoverInterruptedCopies(const std::string& folde
 std::string partialCopyPathFor(const std::string& destination);
 std::string setAsidePathFor(const std::string& destination);
 
+// The start-up sweep of a sandbox home. Every temporary this project's writes and copies make
+// is a hidden sibling of its file, under one of these names, and a stop (SIGKILL included) can
+// leave one behind:
+//   ".hbr-XXXXXX"                      writeFileContentsAtomically (mkstemp's six letters or
+//                                      digits);
+//   ".download-XXXXXX"                 a file transfer's download (older versions);
+//   ".<name>.harbor-partial-<random>"  a copy still being made (12 hexadecimal digits);
+//   ".<name>.harbor-aside-<random>"    an item set aside while it was replaced: put back when
+//                                      <name> is missing, else removed;
+//   ".hbr-replaced-<uuid>"             an entry set aside by a File move (older versions);
+//   ".<name>.recording"                a sound recording not yet renamed over <name>.
+// The sweep walks the whole folder (symbolic links are listed, never followed), acts on exactly
+// these names and leaves everything else alone: a store's own files (a journal, say) are never
+// touched. What it finds it does not descend into. Only at start, before anything writes.
+enum class NSSweptLeftoverAction { Removed, PutBack };
+struct NSSweptLeftover {
+  std::string path;  // the leftover, as it was found
+  NSSweptLeftoverAction action;
+};
+// Whether a file name is one of the temporaries above.
+bool isInterruptedWriteName(std::string_view name);
+// Sweeps the folder (the sandbox home) and says what it did, in walking order. A folder that
+// cannot be read is skipped; a missing home gives nothing.
+std::vector<NSSweptLeftover> sweepInterruptedWrites(const std::string& folder);
+
 // Whole-file helpers with the same errors. The write goes to a temporary file in the same
 // folder, is flushed, and then renamed over path, so readers see the old file or the new one.
 std::optional<std::string> readFileContents(const std::string& path, NSError* error = nullptr);

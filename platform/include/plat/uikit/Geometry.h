@@ -49,7 +49,7 @@ struct UIColor {
   static UIColor clearColor() { return {0, 0, 0, 0}; }
   // The platform's named colours by the name before "Color" ("red" for redColor): black,
   // darkGray, lightGray, white, gray, red, green, blue, cyan, yellow, magenta, orange, purple,
-  // brown, clear. Nothing for any other name.
+  // brown, clear, lightText, darkText, groupTableViewBackground. Nothing for any other name.
   static std::optional<UIColor> namedColor(std::string_view name);
 };
 

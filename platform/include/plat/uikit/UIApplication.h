@@ -13,8 +13,9 @@
 // system with expireBackgroundTasks.
 //
 // Local notifications may be scheduled, listed and cancelled from any thread. They are kept in
-// the sandbox home (Library/LocalNotifications.json, written whole or not at all) so that they
-// outlive the process, and delivered on the main run loop when the platform clock passes their
+// the sandbox home (Library/LocalNotifications.json and the journal of changes beside it,
+// Library/LocalNotifications.journal; each change whole or not at all) so that they outlive
+// the process, and delivered on the main run loop when the platform clock passes their
 // date: to the delegate at once while the application is active; otherwise they wait for the
 // user to open them (openLocalNotification, or a launch with the notification as launch option).
 #include <atomic>
@@ -144,7 +145,9 @@ class UIApplication : public Object, public KeyValueObservable {
 
   // Keeps a copy, which fires when the clock passes its fire date (at once when it has none or
   // it has passed) and, when it repeats, again at every repetition after that. A repeating one
-  // whose fire date lies a second or more back starts at its next repetition.
+  // whose fire date lies a second or more back starts at its next repetition. One that could
+  // not be stored (a fire date that is not finite, user info JSON cannot hold) is refused and
+  // logged.
   void scheduleLocalNotification(const UILocalNotificationPtr& notification);
   // Cancels the scheduled notification that the copy was made from; for a notification the
   // caller made itself, every scheduled one equal to it.
@@ -153,8 +156,16 @@ class UIApplication : public Object, public KeyValueObservable {
   // Copies, in the order they were scheduled. A notification that has fired stays listed (as
   // one left in the notification centre) until it is cancelled.
   std::vector<UILocalNotificationPtr> scheduledLocalNotifications();
+  // A copy of the first of them (in the same order) that `matches`, or null; only that one is
+  // copied. `matches` runs under the store's lock and must not call back into the application.
+  UILocalNotificationPtr firstScheduledLocalNotification(
+      const std::function<bool(const UILocalNotification&)>& matches);
   std::int64_t applicationIconBadgeNumber();
   void setApplicationIconBadgeNumber(std::int64_t number);
+  // The changes `changes` makes to the local notifications and the badge are stored as one:
+  // after a stop at any moment the store holds all of them or none of them. Changes from
+  // other threads wait until it returns; reads do not.
+  void changeLocalNotificationsTogether(const std::function<void()>& changes);
   // From system version 8.0 the user decides what notifications may do.
   bool respondsToRegisterUserNotificationSettings() const;
   // Asks the user, the first time only (later requests get the first answer again), and hands

@@ -83,6 +83,9 @@ class UIDrivenScreen {
   // The rows to choose from (the people of a picker).
   virtual std::vector<Row> rows() const { return {}; }
   virtual bool selectRow(std::int64_t id) { return false; }
+  // How many rows may be chosen together, when the screen sets a limit (0: none may; negative:
+  // any number).
+  virtual std::optional<long> selectionLimit() const { return std::nullopt; }
   // The fields that can be filled in.
   virtual std::vector<std::string> fieldNames() const { return {}; }
   virtual bool setFieldText(const std::string& field, const std::string& text) { return false; }

@@ -37,12 +37,16 @@ class UIBarButtonItem : public Object {
   enum SystemItem { Done = 0, Cancel = 1, Custom = -1 };
   UIBarButtonItem(SystemItem item, std::function<void()> action) : item_(item), action_(std::move(action)) {}
   SystemItem systemItem() const { return item_; }
+  // A disabled item does nothing when tapped.
+  bool isEnabled() const { return enabled_; }
+  void setEnabled(bool enabled) { enabled_ = enabled; }
   void tap() const {
-    if (action_) action_();
+    if (enabled_ && action_) action_();
   }
 
  private:
   SystemItem item_;
+  bool enabled_ = true;
   std::function<void()> action_;
 };
 using UIBarButtonItemPtr = std::shared_ptr<UIBarButtonItem>;

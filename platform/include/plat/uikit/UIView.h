@@ -6,11 +6,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "plat/foundation/KeyValueObserving.h"
 #include "plat/foundation/Object.h"
 #include "plat/uikit/Geometry.h"
+#include "plat/uikit/UIAccessibility.h"
 
 namespace plat {
 
@@ -70,6 +72,17 @@ class UIView : public Object, public KeyValueObservable {
   long tag() const { return tag_; }
   void setTag(long tag) { tag_ = tag; }
 
+  // What the screen reader says of the view and whether it skips the view and its subviews.
+  const std::optional<std::string>& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::optional<std::string> label) { accessibilityLabel_ = std::move(label); }
+  const std::optional<std::string>& accessibilityHint() const { return accessibilityHint_; }
+  void setAccessibilityHint(std::optional<std::string> hint) { accessibilityHint_ = std::move(hint); }
+  // A plain view has none; labels are static text and buttons buttons.
+  virtual UIAccessibilityTraits accessibilityTraits() const { return accessibilityTraits_.value_or(UIAccessibilityTraitNone); }
+  void setAccessibilityTraits(UIAccessibilityTraits traits) { accessibilityTraits_ = traits; }
+  bool accessibilityElementsHidden() const { return accessibilityElementsHidden_; }
+  void setAccessibilityElementsHidden(bool hidden) { accessibilityElementsHidden_ = hidden; }
+
   // Front-most last.
   const std::vector<UIViewPtr>& subviews() const { return subviews_; }
   UIViewPtr superview() const { return superview_.lock(); }
@@ -83,6 +96,9 @@ class UIView : public Object, public KeyValueObservable {
   const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return gestureRecognizers_; }
   void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
   void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+
+ protected:
+  std::optional<UIAccessibilityTraits> accessibilityTraits_;
 
  private:
   void detachChild(const UIView* child);
@@ -99,6 +115,9 @@ class UIView : public Object, public KeyValueObservable {
   bool opaque_ = true;
   bool userInteractionEnabled_ = true;
   long tag_ = 0;
+  std::optional<std::string> accessibilityLabel_;
+  std::optional<std::string> accessibilityHint_;
+  bool accessibilityElementsHidden_ = false;
   std::vector<UIViewPtr> subviews_;
   std::weak_ptr<UIView> superview_;
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;

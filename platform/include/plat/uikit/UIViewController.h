@@ -48,6 +48,8 @@ class UIViewController : public Object {
                                      Completion completion);
   // Dismisses the controller this one presents, or this one when it presents none, together with
   // everything presented over it. Animated: off screen, and the completion run, on a later turn.
+  // Once they are off screen this controller's status bar look is applied again
+  // (setNeedsStatusBarAppearanceUpdate), before the completion runs.
   virtual void dismissViewControllerAnimated(bool animated, Completion completion);
 
   // The title a navigation bar shows for it, and its right bar button (UINavigationController.h).
