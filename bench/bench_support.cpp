@@ -1,13 +1,87 @@
-#include <cstdio>
-
 #include "bench_support.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 
 #include "plat/dispatch/RunLoop.h"
 #include "support/FakeWebViewEngine.h"
 
+extern char** environ;
+
 namespace harbor::bench {
+
+double secondsUntil(const std::vector<std::string>& command, const std::string& marker, int timeoutMs) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  std::vector<char*> argv;
+  for (const std::string& part : command) argv.push_back(const_cast<char*>(part.c_str()));
+  argv.push_back(nullptr);
+
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  if (spawned != 0) {
+    ::close(pipeEnds[0]);
+    return -1;
+  }
+
+  double seconds = -1;
+  std::string seen;
+  char buffer[4096];
+  pollfd watch{pipeEnds[0], POLLIN, 0};
+  while (seconds < 0) {
+    auto left = timeoutMs - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - start).count();
+    if (left <= 0 || ::poll(&watch, 1, static_cast<int>(left)) <= 0) break;
+    ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(n));
+    if (seen.find(marker) != std::string::npos)
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  // The runner stops by itself once it saw the line (--until); its remaining output is read
+  // away so that it never blocks on a full pipe. One that does not end in time is ended here.
+  bool ended = false;
+  if (seconds >= 0) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0 || ::poll(&watch, 1, static_cast<int>(left)) <= 0) break;
+      if (::read(pipeEnds[0], buffer, sizeof buffer) <= 0) {
+        ended = true;
+        break;
+      }
+    }
+  }
+  if (!ended) ::kill(pid, SIGKILL);
+  ::close(pipeEnds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return seconds;
+}
+
+double median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  std::size_t n = times.size();
+  return n == 0 ? 0 : n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
+
 
 void BM_RawCallbackEvaluation(benchmark::State& state) {
   auto engine = std::make_shared<harbor::testing::FakeWebViewEngine>();

@@ -35,6 +35,12 @@ void BM_RawCallbackEvaluation(benchmark::State& state);
 // its post when nothing else is ready; false when nothing more arrives (or after too many rounds).
 bool pumpUntil(const std::function<bool()>& done);
 
+// Starts the program `command` (its path first) with its standard error on a pipe and returns the
+// seconds until a line of it contains `marker`; then waits for the program to end (ending it
+// after timeoutMs). A negative result: it never said it within timeoutMs.
+double secondsUntil(const std::vector<std::string>& command, const std::string& marker, int timeoutMs);
+double median(std::vector<double> times);
+
 // Prints as usual and keeps each benchmark's "rate" counter by function name.
 class RateReporter : public benchmark::ConsoleReporter {
  public:

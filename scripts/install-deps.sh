@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that Harbor builds against. Idempotent: it only calls apt-get
+# Installs the Debian packages that Harbor builds against, and what its WebKit runs need: WebKitGTK,
+# Xvfb (the runner's private display when the session has none), xauth and a font. Idempotent: it only calls apt-get
 # for packages that are not installed yet, so a prepared machine pays nothing.
 set -euo pipefail
 
@@ -9,6 +10,7 @@ packages=(
   nlohmann-json3-dev libjavascriptcoregtk-4.1-dev libxml2-dev libcurl4-openssl-dev libssl-dev
   libicu-dev libsqlite3-dev zlib1g-dev uuid-dev locales libjpeg62-turbo-dev libpng-dev libexif-dev
   libsndfile1-dev
+  libwebkit2gtk-4.1-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the `harbor` runner and runs the sample application (examples/hello) headless for a
+# Builds the `harbor` runner and runs the sample application (examples/hello) on WebKit (on a
+# private Xvfb display when the session has none; --web-backend headless runs it without) for a
 # few seconds, or until its page says it is done, printing the log.
 #   scripts/run-sample.sh                 5 seconds at most
 #   HARBOR_RUN_SECONDS=30 scripts/run-sample.sh

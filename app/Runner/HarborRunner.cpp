@@ -18,6 +18,7 @@
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
 #include "ScreenWatcher.h"
+#include "VirtualDisplay.h"
 #include "HBRWebViewEngineProtocol.h"
 #include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/foundation/ClassRegistry.h"
@@ -44,25 +45,55 @@
 #include "plat/mobilecoreservices/UTType.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
+#include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/uikit/UIWebView.h"
+#include "plat/uikit/UIWindow.h"
 #include "plat/web/JSContext.h"
 #include "plat/web/WebPage.h"
+#include "plat/webkit/WKWebView.h"
 
 namespace harbor::runner {
 namespace {
 
+// The private display of this run, for the exits that skip destructors.
+std::atomic<VirtualDisplay*> lastResortDisplay{nullptr};
+void stopLastResortDisplay() {
+  if (VirtualDisplay* display = lastResortDisplay.load()) display->stop();
+}
+
 // Asks the application to terminate, once, from any thread: the request is carried out on the
 // main run loop, where the application lives. Page script is stopped first, since the main
-// thread may be stuck in a page's endless loop and would never reach the request otherwise.
+// thread may be stuck in a page's endless loop and would never reach the request otherwise
+// (with a hook to run first, once the hook is done, or after a bound).
 class Terminator {
  public:
+  // Runs on the main loop as the stop begins, before termination tears the views down. Set
+  // before the application starts.
+  std::function<void()> beforeTermination;
+
   void request(std::string reason) {
     if (requested_.exchange(true)) return;
-    plat::JSContext::stopAllScripts();
-    plat::RunLoop::main().post([reason = std::move(reason)] {
+    if (!beforeTermination) {
+      plat::JSContext::stopAllScripts();
+    } else {
+      // The hook needs the page still running (a screenshot asks WebKit to draw it), so page
+      // script is stopped after it; and from here too, should the main thread not get there.
+      std::thread([] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(kBeforeTerminationSeconds));
+        plat::JSContext::stopAllScripts();
+      }).detach();
+    }
+    plat::RunLoop::main().post([this, reason = std::move(reason)] {
       plat::NSLog("harbor: terminating: " + reason);
+      if (beforeTermination) {
+        beforeTermination();
+        plat::JSContext::stopAllScripts();
+      }
       plat::UIApplication::sharedApplication()->terminate();
     });
   }
+  // How long the hook may hold page script up.
+  static constexpr double kBeforeTerminationSeconds = plat::web::WebPage::kSnapshotSeconds + 2;
 
  private:
   std::atomic<bool> requested_{false};
@@ -74,7 +105,12 @@ class Terminator {
 // started a thread before main with them open (WebKit's allocator does, while the library
 // loads): a signal the system hands to such a thread is passed on to the waiting one by a
 // handler, instead of ending the process. A second signal while the application is still
-// terminating ends the process at once.
+// terminating ends the process at once, when it comes at least kSecondSignalSeconds after the
+// first: signals that arrive together are one request (`timeout` sends its signal to the runner
+// and again to the runner's process group, and a terminal's Ctrl-C may reach it twice so), and
+// ending at once then would skip termination: no backups, and a display torn from under the
+// toolkit.
+constexpr double kSecondSignalSeconds = 2;
 pthread_t gStopSignalWaiter;
 
 void passStopSignalToTheWaiter(int signal) { pthread_kill(gStopSignalWaiter, signal); }
@@ -87,9 +123,16 @@ void watchStopSignals(const std::shared_ptr<Terminator>& terminator) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread waiter([signals, terminator] {
     int received = 0;
-    for (int count = 0;; ) {
+    std::optional<std::chrono::steady_clock::time_point> first;
+    for (;;) {
       if (sigwait(&signals, &received) != 0) continue;
-      if (++count > 1) std::_Exit(128 + received);
+      auto now = std::chrono::steady_clock::now();
+      if (first) {
+        if (now - *first < std::chrono::duration<double>(kSecondSignalSeconds)) continue;
+        stopLastResortDisplay();
+        std::_Exit(128 + received);
+      }
+      first = now;
       terminator->request(received == SIGINT ? "received SIGINT" : "received SIGTERM");
     }
   });
@@ -609,6 +652,8 @@ Running:
   --web-backend webkit|headless
                           the page engine beneath both web views: WebKit (WebKitGTK, the
                           default; needs a display) or the headless stand-in (no layout)
+  --screenshot FILE       when harbor stops, write a PNG of what the page shows to FILE
+                          (WebKit only); the log names the file written, or says why none was
 
 The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
@@ -709,6 +754,7 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--microphone") target = &options.microphone;
       else if (name == "--pictures") target = &options.pictures;
       else if (name == "--open-url") target = &options.openURL;
+      else if (name == "--screenshot") target = &options.screenshot;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
                name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
@@ -781,6 +827,15 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
     if (!url || !url->scheme())
       return plat::Failure{"--open-url needs an absolute URL such as myapp://path, not \"" + *options.openURL + "\""};
+  }
+  if (options.screenshot) {
+    // Checked now rather than found out at the end of a run.
+    std::error_code ec;
+    std::filesystem::path file = std::filesystem::absolute(*options.screenshot, ec);
+    std::filesystem::path folder = file.parent_path();
+    if (ec || file.filename().empty() || std::filesystem::is_directory(file, ec) || !std::filesystem::is_directory(folder, ec))
+      return plat::Failure{"--screenshot needs a file in an existing folder, not \"" + *options.screenshot + "\""};
+    options.screenshot = file.string();
   }
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
@@ -921,6 +976,32 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
   return home;
 }
 
+namespace {
+
+// The application's web view, wherever it sits in the window.
+plat::web::WebPage* findPage(const plat::UIViewPtr& view) {
+  if (!view) return nullptr;
+  if (auto ui = std::dynamic_pointer_cast<plat::UIWebView>(view)) return ui->page();
+  if (auto wk = std::dynamic_pointer_cast<plat::WKWebView>(view)) return wk->page();
+  for (const auto& child : view->subviews())
+    if (auto* page = findPage(child)) return page;
+  return nullptr;
+}
+
+}  // namespace
+
+void writeScreenshot(const std::string& path) {
+  auto delegate = plat::UIApplication::sharedApplication()->delegate();
+  plat::web::WebPage* page = findPage(delegate ? delegate->window() : nullptr);
+  if (!page) {
+    plat::NSLog("harbor: no screenshot: the application shows no web view");
+    return;
+  }
+  auto written = page->writeSnapshotPNG(path);
+  if (written) plat::NSLog("harbor: screenshot written to " + path);
+  else plat::NSLog("harbor: no screenshot: " + written.error());
+}
+
 void sweepSandboxHome(const std::string& home) {
   for (const plat::NSSweptLeftover& left : plat::sweepInterruptedWrites(home)) {
     std::string name = plat::logEscaped(left.path.substr(std::min(left.path.size(), home.size() + 1)));
@@ -1011,6 +1092,31 @@ int run(int argc, char** argv) {
   }
   if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
 
+  // WebKit shows the page on the session's display, or on a private one for this run, started
+  // before WebKit. The display outlives the application (it is stopped as run returns), and the
+  // last-resort exits stop it too.
+  VirtualDisplay display;
+  std::string displayNote;
+  if (options.webKit && !hasDisplay()) {
+    int width = 0, height = 0;
+    plat::CGSize screen = plat::UIScreen::mainScreen().bounds().size;
+    privateScreenSize(screen.width, screen.height, width, height);
+    auto started = display.start(width, height);
+    if (!started) {
+      std::fprintf(stderr,
+                   "harbor: WebKit cannot start: no display is set (DISPLAY, WAYLAND_DISPLAY) and a private one could "
+                   "not be started: %s; run with --web-backend headless to use the headless page engine\n",
+                   started.error().c_str());
+      return 1;
+    }
+    displayNote = plat::format("harbor: private display %s (%dx%d, Xvfb pid %d) for this run", started->c_str(), width,
+                               height, static_cast<int>(display.pid()));
+    lastResortDisplay.store(&display);
+  }
+  struct ForgetDisplay {
+    ~ForgetDisplay() { lastResortDisplay.store(nullptr); }
+  } forgetDisplay;
+
   // The page engine, before anything makes a web view. Never another engine than the one asked
   // for: a run on the headless engine must be asked for.
   if (options.webKit) {
@@ -1040,6 +1146,7 @@ int run(int argc, char** argv) {
   plat::setAssertionHandler([](const std::string&) {
     std::fputs("harbor: the application cannot go on\n", stderr);
     std::fflush(stderr);
+    stopLastResortDisplay();
     std::_Exit(1);
   });
 
@@ -1054,6 +1161,10 @@ int run(int argc, char** argv) {
     });
   }
 
+  if (options.screenshot) {
+    std::string path = *options.screenshot;
+    terminator->beforeTermination = [path] { writeScreenshot(path); };
+  }
   standInForTheUser(options);
   simulateSensors(options);
   reportNotifications(options);
@@ -1079,6 +1190,7 @@ int run(int argc, char** argv) {
   }
 
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());
+  if (!displayNote.empty()) plat::NSLog(displayNote);
   int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
   plat::NSLog("harbor: stopped");
   plat::setLogSink(nullptr);

@@ -53,6 +53,7 @@ struct Options {
   std::optional<std::string> microphone;      // sound file the simulated microphone hears
   std::optional<std::string> pictures;        // the user's pictures: a folder, or "test"
   std::optional<std::string> openURL;         // handed to the application after launch
+  std::optional<std::string> screenshot;      // a PNG of the page written here when harbor stops
   bool help = false;
 };
 
@@ -146,6 +147,11 @@ void reportNotifications(const Options& options);
 // it the URL as another application opening it would, through the application's open-URL
 // handler, and logs "harbor: opened with URL <url> -> YES|NO" with the delegate's answer.
 void openURLAfterLaunch(const Options& options);
+
+// With --screenshot: writes a PNG of what the application's web view shows to the file, logging
+// "harbor: screenshot written to FILE" or "harbor: no screenshot: <why>". Main thread, while the
+// application still runs (the runner calls it as a stop begins, before termination).
+void writeScreenshot(const std::string& path);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
 // application cannot start, its identifier is unusable or its home is not a sandbox home, 2 for

@@ -1,6 +1,7 @@
 // The harbor command's arguments and its default sandbox home.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "HarborRunner.h"
@@ -30,6 +31,12 @@ TEST(RunnerOptions, ValidArguments) {
   EXPECT_EQ(parsed->systemVersion, "8.1");
   EXPECT_EQ(parsed->locale, "zh_Hans_CN");
   EXPECT_EQ(parsed->openURL, "myapp://item/1?x=%20y");
+  EXPECT_FALSE(parsed->screenshot);
+
+  // A screenshot's file is kept as an absolute path: the application may change folders.
+  auto shot = parseOptions({"--screenshot", "shot.png", "app"});
+  ASSERT_TRUE(shot) << shot.error();
+  EXPECT_EQ(shot->screenshot, (std::filesystem::current_path() / "shot.png").string());
   EXPECT_FALSE(parsed->help);
   EXPECT_TRUE(parsed->webKit) << "WebKit is the default page engine";
   for (const auto& [arguments, webKit] : std::vector<std::pair<std::vector<std::string>, bool>>{
@@ -71,6 +78,10 @@ TEST(RunnerOptions, BadArgumentsAreNamed) {
       {{"--dialog-button", "0", "a"}, "--dialog-button needs a button number from 1, not \"0\""},
       {{"--dialog-button=-1", "a"}, "--dialog-button needs a button number from 1, not \"-1\""},
       {{"--dialog-button", "2nd", "a"}, "--dialog-button needs a button number from 1, not \"2nd\""},
+      {{"--screenshot", "/no/such/folder/shot.png", "a"},
+       "--screenshot needs a file in an existing folder, not \"/no/such/folder/shot.png\""},
+      {{"--screenshot", "/", "a"}, "--screenshot needs a file in an existing folder, not \"/\""},
+      {{"--screenshot=", "a"}, "--screenshot needs a value"},
       {{"--dialog-button", " 2", "a"}, "--dialog-button needs a button number from 1, not \" 2\""},
       {{"--dialog-button", "99999999999999999999999", "a"},
        "--dialog-button needs a button number from 1, not \"99999999999999999999999\""},
