@@ -2,10 +2,6 @@
 // restarts, ids never reused, access and its prompt, search folding, a SIGKILL in the middle of
 // saves, and the three address-book screens driven by the UI driver.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -22,11 +18,10 @@
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/StringFolding.h"
+#include "plat/testing/KilledWriter.h"
 #include "plat/testing/SandboxTest.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UINavigationController.h"
-
-extern char** environ;
 
 using namespace plat;
 
@@ -283,45 +278,13 @@ TEST(AddressBookCrashWriter, SavesVersionsUntilKilled) {
 TEST_F(AddressBook, ASigkillDuringSavesKeepsTheLastWholeVersion) {
   std::string folder = inHome("crash");
   ASSERT_TRUE(createSandboxFolders(folder));
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  std::string self = "/proc/self/exe";
-  std::string filter = "--gtest_filter=AddressBookCrashWriter.SavesVersionsUntilKilled";
-  char* argv[] = {self.data(), filter.data(), nullptr};
-  std::vector<std::string> envText{"HARBOR_ADDRESS_BOOK_WRITER_HOME=" + folder};
-  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  std::vector<char*> env;
-  for (auto& e : envText) env.push_back(e.data());
-  env.push_back(nullptr);
-  pid_t child = 0;
-  ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, env.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-
   // Kill it after a random number of reported saves, wherever it is in the next one.
   std::mt19937 random(std::random_device{}());
   const int killAfter = std::uniform_int_distribution<int>(3, 30)(random);
-  FILE* lines = fdopen(out[0], "r");
-  int lastReported = 0;
-  char line[256];
-  while (lastReported < killAfter && std::fgets(line, sizeof line, lines)) {
-    int n = std::atoi(line);
-    if (n > 0) lastReported = n;
-  }
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_GE(lastReported, killAfter) << "the writer stopped before it was killed";
-  // The writer ran on while this side read: what it reported before it died is still in the pipe.
-  while (std::fgets(line, sizeof line, lines)) {
-    int n = std::atoi(line);
-    if (n > lastReported) lastReported = n;
-  }
-  std::fclose(lines);
+  std::optional<int> reported = plat::testing::runWriterUntilKilled(
+      "AddressBookCrashWriter.SavesVersionsUntilKilled", "HARBOR_ADDRESS_BOOK_WRITER_HOME", folder, killAfter, random);
+  ASSERT_TRUE(reported) << "the writer stopped before it was killed";
+  const int lastReported = *reported;
 
   setHomeDirectory(folder);
   auto book = ABAddressBookCreateWithOptions();

@@ -2,10 +2,6 @@
 // ready), arrivals told apart as trigger or click, permission, the termination clean-up and the
 // application-event hooks, all on the manual clock.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -25,9 +21,8 @@
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/testing/KilledWriter.h"
 #include "support/PluginTest.h"
-
-extern char** environ;
 
 using namespace harbor;
 using plat::Array;
@@ -467,46 +462,12 @@ TEST_F(LocalNotification, ASigkillWhileReschedulingKeepsTheLastAnsweredVersionOr
     SCOPED_TRACE(round);
     std::string folder = inHome("killed-" + std::to_string(round));
     ASSERT_TRUE(plat::createSandboxFolders(folder));
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string self = "/proc/self/exe";
-    std::string filter = "--gtest_filter=LocalNotification.RescheduleWriterUntilKilled";
-    char* argv[] = {self.data(), filter.data(), nullptr};
-    std::vector<std::string> envText{"HARBOR_NOTIFICATION_WRITER_HOME=" + folder};
-    for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-    std::vector<char*> env;
-    for (auto& e : envText) env.push_back(e.data());
-    env.push_back(nullptr);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, env.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-
     // Killed after a random number of answered versions, wherever it is in the next one.
     const int killAfter = std::uniform_int_distribution<int>(3, 40)(random);
-    FILE* lines = fdopen(out[0], "r");
-    int lastReported = 0;
-    char line[256];
-    while (lastReported < killAfter && std::fgets(line, sizeof line, lines)) {
-      int n = std::atoi(line);
-      if (n > 0) lastReported = n;
-    }
-    // A random moment within the next few changes.
-    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random)));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_GE(lastReported, killAfter) << "the writer stopped before it was killed";
-    // What the writer reported before it died is still in the pipe.
-    while (std::fgets(line, sizeof line, lines)) {
-      int n = std::atoi(line);
-      if (n > lastReported) lastReported = n;
-    }
-    std::fclose(lines);
+    std::optional<int> reported = plat::testing::runWriterUntilKilled(
+        "LocalNotification.RescheduleWriterUntilKilled", "HARBOR_NOTIFICATION_WRITER_HOME", folder, killAfter, random, 20000);
+    ASSERT_TRUE(reported) << "the writer stopped before it was killed";
+    const int lastReported = *reported;
 
     plat::setHomeDirectory(folder);
     restart();
