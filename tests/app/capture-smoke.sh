@@ -10,19 +10,10 @@ sample=$2
 work=$3
 rm -rf "$work"
 mkdir -p "$work"
-log="$work/log"
 bundle="$work/bundle"
 cp -R "$sample" "$bundle"
-
-fail() {
-  echo "FAIL: $*"
-  echo "--- log"
-  cat "$log"
-  exit 1
-}
-expect() {
-  grep -qF -- "$1" "$log" || fail "no line with: $1"
-}
+. "$(dirname "$0")/log-checks.sh"
+newlog
 
 cat > "$bundle/config.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>

@@ -8,17 +8,8 @@ bundle=$2
 work=$3
 rm -rf "$work"
 mkdir -p "$work"
-log="$work/log"
-
-fail() {
-  echo "FAIL: $*"
-  echo "--- log"
-  cat "$log"
-  exit 1
-}
-expect() {
-  grep -qF -- "$1" "$log" || fail "no line with: $1"
-}
+. "$(dirname "$0")/log-checks.sh"
+newlog
 
 "$harbor" --web-backend headless --home "$work/home" --run-seconds 20 --until "media: done" "$bundle" 2>"$log"
 status=$?
