@@ -82,6 +82,27 @@ double median(std::vector<double> times) {
   return n == 0 ? 0 : n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
 }
 
+void compareLaunches(benchmark::State& state, const Launch& bare, const Launch& runner, int timeoutMs,
+                     LaunchMedians& medians) {
+  std::vector<double> bareTimes, runnerTimes;
+  for (auto _ : state) {
+    double b = secondsUntil(bare.command, bare.marker, timeoutMs);
+    double r = secondsUntil(runner.command, runner.marker, timeoutMs);
+    if (b < 0 || r < 0) {
+      std::string what = b < 0 ? bare.command.front() : runner.command.front();
+      state.SkipWithError((what + " never said \"" + (b < 0 ? bare.marker : runner.marker) + "\"").c_str());
+      return;
+    }
+    state.SetIterationTime(r);
+    bareTimes.push_back(b);
+    runnerTimes.push_back(r);
+  }
+  medians.bare = median(bareTimes);
+  medians.runner = median(runnerTimes);
+  state.counters["bare_ms"] = medians.bare * 1000;
+  state.counters["runner_ms"] = medians.runner * 1000;
+}
+
 
 void BM_RawCallbackEvaluation(benchmark::State& state) {
   auto engine = std::make_shared<harbor::testing::FakeWebViewEngine>();

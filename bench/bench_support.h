@@ -41,6 +41,21 @@ bool pumpUntil(const std::function<bool()>& done);
 double secondsUntil(const std::vector<std::string>& command, const std::string& marker, int timeoutMs);
 double median(std::vector<double> times);
 
+// A start-up against its baseline: each round launches the baseline and then the runner, so that
+// both meet the same load on the machine, and the benchmark's time is the runner's. Fills the
+// medians (seconds) and the counters "bare_ms" and "runner_ms"; skips with a reason when a
+// launch never says its line.
+struct Launch {
+  std::vector<std::string> command;
+  std::string marker;  // the line that says it is up
+};
+struct LaunchMedians {
+  double bare = 0;
+  double runner = 0;
+};
+void compareLaunches(benchmark::State& state, const Launch& bare, const Launch& runner, int timeoutMs,
+                     LaunchMedians& medians);
+
 // Prints as usual and keeps each benchmark's "rate" counter by function name.
 class RateReporter : public benchmark::ConsoleReporter {
  public:

@@ -25,33 +25,16 @@ constexpr int kLaunchTimeoutMs = 20000;
 std::string scratch;  // a folder of this run, for the runner's sandbox home
 
 // The medians of the last run, in seconds.
-double bareMedian = 0;
-double runnerMedian = 0;
+harbor::bench::LaunchMedians medians;
 
-// Each round launches the baseline and then the runner, so that both meet the same load on the
-// machine. The benchmark's time is the runner's.
 void BM_Startup(benchmark::State& state) {
   const std::vector<std::string> bare = {HARBOR_BARE_LAUNCH, HARBOR_SCRIPT};
   // The headless page engine, as the baseline is bare JavaScriptCore (bench/webkit_bench measures
   // the start-up on WebKit against a bare WebKitGTK launch).
   const std::vector<std::string> runner = {HARBOR_RUNNER, "--home", scratch + "/home", "--web-backend", "headless",
                                            "--until", "hello: deviceready", HARBOR_SAMPLE};
-  std::vector<double> bareTimes, runnerTimes;
-  for (auto _ : state) {
-    double b = harbor::bench::secondsUntil(bare, "bare_launch: deviceready", kLaunchTimeoutMs);
-    double r = harbor::bench::secondsUntil(runner, "hello: deviceready", kLaunchTimeoutMs);
-    if (b < 0 || r < 0) {
-      state.SkipWithError(b < 0 ? "bare_launch said nothing" : "the runner's page did not say \"deviceready\"");
-      return;
-    }
-    state.SetIterationTime(r);
-    bareTimes.push_back(b);
-    runnerTimes.push_back(r);
-  }
-  bareMedian = harbor::bench::median(bareTimes);
-  runnerMedian = harbor::bench::median(runnerTimes);
-  state.counters["bare_ms"] = bareMedian * 1000;
-  state.counters["runner_ms"] = runnerMedian * 1000;
+  harbor::bench::compareLaunches(state, {bare, "bare_launch: deviceready"}, {runner, "hello: deviceready"},
+                                 kLaunchTimeoutMs, medians);
 }
 
 BENCHMARK(BM_Startup)->Iterations(kLaunches)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -70,10 +53,10 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(scratch, ignored);
   if (!rates) return 1;
 
-  if (bareMedian <= 0 || runnerMedian <= 0) {
+  if (medians.bare <= 0 || medians.runner <= 0) {
     std::printf("startup: not measured\n");
     return 1;
   }
-  std::printf("startup: deviceready in %.1f ms, %.2fx a bare launch\n", runnerMedian * 1000, runnerMedian / bareMedian);
+  std::printf("startup: deviceready in %.1f ms, %.2fx a bare launch\n", medians.runner * 1000, medians.runner / medians.bare);
   return 0;
 }

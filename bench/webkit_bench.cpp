@@ -268,29 +268,14 @@ void BM_UIWebViewSingle(benchmark::State& state) { roundTrips(state, "HBRUIWebVi
 
 // ---- start-up ----
 
-double bareMedian = 0;
-double runnerMedian = 0;
+harbor::bench::LaunchMedians medians;
 
 void BM_Startup(benchmark::State& state) {
   const std::vector<std::string> bare = {HARBOR_BARE_WEBKIT_LAUNCH, scratch + "/bare.html", "375", "667"};
   const std::vector<std::string> runner = {HARBOR_RUNNER,      "--home", scratch + "/runner-home", "--web-backend", "webkit",
                                            "--until", "hello: deviceready", HARBOR_SAMPLE};
-  std::vector<double> bareTimes, runnerTimes;
-  for (auto _ : state) {
-    double b = harbor::bench::secondsUntil(bare, "bare_webkit_launch: deviceready", kLaunchTimeoutMs);
-    double r = harbor::bench::secondsUntil(runner, "hello: deviceready", kLaunchTimeoutMs);
-    if (b < 0 || r < 0) {
-      state.SkipWithError(b < 0 ? "bare_webkit_launch said nothing" : "the runner's page did not say \"deviceready\"");
-      return;
-    }
-    state.SetIterationTime(r);
-    bareTimes.push_back(b);
-    runnerTimes.push_back(r);
-  }
-  bareMedian = harbor::bench::median(bareTimes);
-  runnerMedian = harbor::bench::median(runnerTimes);
-  state.counters["bare_ms"] = bareMedian * 1000;
-  state.counters["runner_ms"] = runnerMedian * 1000;
+  harbor::bench::compareLaunches(state, {bare, "bare_webkit_launch: deviceready"}, {runner, "hello: deviceready"},
+                                 kLaunchTimeoutMs, medians);
 }
 
 BENCHMARK(BM_PlainRoundTrip)->UseRealTime();
@@ -349,11 +334,11 @@ int main(int argc, char** argv) {
   double uiSingle = (*rates)["BM_UIWebViewSingle"];
   std::printf("webkit: plain %.0f round trips/s; Harbor WKWebView single %.0f/s, burst %.0f calls/s; UIWebView single %.0f/s; "
               "start-up %.1f ms against %.1f ms\n",
-              plain, single, burst, uiSingle, runnerMedian * 1000, bareMedian * 1000);
+              plain, single, burst, uiSingle, medians.runner * 1000, medians.bare * 1000);
   // Round-trip time is 1/rate: plain time / single time = single rate / plain rate.
   double r1 = plain > 0 ? single / plain : 0;
   double r2 = single > 0 ? burst / single : 0;
-  double r3 = bareMedian > 0 ? runnerMedian / bareMedian : 0;
+  double r3 = medians.bare > 0 ? medians.runner / medians.bare : 0;
   std::printf("webkit: single %.2f of a plain WebKitGTK round trip, burst %.2fx single, deviceready %.2fx a bare WebKitGTK page\n",
               r1, r2, r3);
   return 0;
