@@ -12,7 +12,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "HBRUIWebViewEngine.h"
+#include "HBRViewController.h"
+#include "HBRWKWebViewEngine.h"
 #include "plat/dispatch/RunLoop.h"
+#include "plat/web/WebPage.h"
+#include "support/EchoPlugin.h"
 #include "support/FakeWebViewEngine.h"
 
 extern char** environ;
@@ -74,6 +79,22 @@ double secondsUntil(const std::vector<std::string>& command, const std::string& 
   int status = 0;
   ::waitpid(pid, &status, 0);
   return seconds;
+}
+
+plat::web::WebPage* startEchoContainer(std::shared_ptr<harbor::HBRViewController>& controller, const std::string& engine) {
+  controller = std::make_shared<harbor::HBRViewController>();
+  controller->init();
+  controller->setPreferenceOverrides(plat::Dictionary{{harbor::kHBRWebViewEngineSetting, engine}});
+  controller->view();
+  plat::web::WebPage* page = nullptr;
+  if (auto ui = std::dynamic_pointer_cast<harbor::HBRUIWebViewEngine>(controller->webViewEngine()))
+    page = engine == "HBRUIWebViewEngine" ? ui->uiWebView()->page() : nullptr;
+  if (auto wk = std::dynamic_pointer_cast<harbor::HBRWKWebViewEngine>(controller->webViewEngine()))
+    page = engine == "HBRWKWebViewEngine" ? wk->wkWebView()->page() : nullptr;
+  auto echo = std::dynamic_pointer_cast<harbor::testing::EchoPlugin>(controller->getCommandInstance("Echo"));
+  if (!page || !echo) return nullptr;
+  echo->setRecording(false);
+  return page;
 }
 
 double median(std::vector<double> times) {

@@ -6,9 +6,17 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace plat::web {
+class WebPage;
+}
+namespace harbor {
+class HBRViewController;
+}
 
 namespace harbor::bench {
 
@@ -30,6 +38,11 @@ function sendBurst(n) { for (var i = 0; i < n; i++) harbor.exec(okCallback, fail
 // with harbor.js, a fresh id each time so that the engine's code cache helps no more than in real
 // use. Counter "rate": evaluations per second.
 void BM_RawCallbackEvaluation(benchmark::State& state);
+
+// A container whose engine is the one named, made and shown; its Echo plugin answers without
+// keeping a record. Gives the page behind the engine's view, or null when that engine did not
+// come up (another stood in).
+plat::web::WebPage* startEchoContainer(std::shared_ptr<harbor::HBRViewController>& controller, const std::string& engine);
 
 // Runs the main loop until `done` holds. Large batches are parsed on a worker, so this waits for
 // its post when nothing else is ready; false when nothing more arrives (or after too many rounds).

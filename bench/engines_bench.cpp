@@ -20,9 +20,7 @@
 #include <string>
 
 #include "HBRContainerClasses.h"
-#include "HBRUIWebViewEngine.h"
 #include "HBRViewController.h"
-#include "HBRWKWebViewEngine.h"
 #include "bench_support.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/ClassRegistry.h"
@@ -88,19 +86,9 @@ struct Container {
   plat::web::WebPage* page = nullptr;
 
   bool start(const std::string& engine) {
-    controller = std::make_shared<HBRViewController>();
-    controller->init();
-    controller->setPreferenceOverrides(plat::Dictionary{{harbor::kHBRWebViewEngineSetting, engine}});
-    controller->view();
-    plat::RunLoop::main().runUntilIdle();
-    if (auto ui = std::dynamic_pointer_cast<harbor::HBRUIWebViewEngine>(controller->webViewEngine()))
-      page = engine == "HBRUIWebViewEngine" ? ui->uiWebView()->page() : nullptr;
-    if (auto wk = std::dynamic_pointer_cast<harbor::HBRWKWebViewEngine>(controller->webViewEngine()))
-      page = engine == "HBRWKWebViewEngine" ? wk->wkWebView()->page() : nullptr;
+    page = harbor::bench::startEchoContainer(controller, engine);
     if (!page) return false;
-    auto echo = std::dynamic_pointer_cast<EchoPlugin>(controller->getCommandInstance("Echo"));
-    if (!echo) return false;
-    echo->setRecording(false);
+    plat::RunLoop::main().runUntilIdle();
     auto ready = page->evaluate("typeof sendBurst");
     return ready && ready->toString() == "function";
   }

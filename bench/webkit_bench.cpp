@@ -32,9 +32,7 @@
 
 #include "HBRContainerClasses.h"
 #include "HBRPlugin.h"
-#include "HBRUIWebViewEngine.h"
 #include "HBRViewController.h"
-#include "HBRWKWebViewEngine.h"
 #include "VirtualDisplay.h"
 #include "bench_support.h"
 #include "plat/dispatch/RunLoop.h"
@@ -233,18 +231,8 @@ struct Container {
   plat::web::WebPage* page = nullptr;
 
   bool start(const std::string& engine) {
-    controller = std::make_shared<HBRViewController>();
-    controller->init();
-    controller->setPreferenceOverrides(plat::Dictionary{{harbor::kHBRWebViewEngineSetting, engine}});
-    controller->view();
-    if (auto ui = std::dynamic_pointer_cast<harbor::HBRUIWebViewEngine>(controller->webViewEngine()))
-      page = engine == "HBRUIWebViewEngine" ? ui->uiWebView()->page() : nullptr;
-    if (auto wk = std::dynamic_pointer_cast<harbor::HBRWKWebViewEngine>(controller->webViewEngine()))
-      page = engine == "HBRWKWebViewEngine" ? wk->wkWebView()->page() : nullptr;
+    page = harbor::bench::startEchoContainer(controller, engine);
     if (!page) return false;
-    auto echo = std::dynamic_pointer_cast<EchoPlugin>(controller->getCommandInstance("Echo"));
-    if (!echo) return false;
-    echo->setRecording(false);
     // Loaded once the page's functions exist and the bridge is ready.
     return pumpWebKit([&] {
       auto ready = page->evaluate("ready");
