@@ -17,6 +17,7 @@
 #include "AppDelegate.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
+#include "SandboxHomeLock.h"
 #include "ScreenWatcher.h"
 #include "VirtualDisplay.h"
 #include "HBRWebViewEngineProtocol.h"
@@ -1068,6 +1069,13 @@ int run(int argc, char** argv) {
       std::fprintf(stderr, "harbor: neither XDG_DATA_HOME nor HOME names a folder; use --home\n");
       return 1;
     }
+  }
+  // One runner at a time on a home: held until the process ends, before anything in the home is
+  // written or swept.
+  auto heldHome = holdSandboxHome(*home);
+  if (!heldHome) {
+    std::fprintf(stderr, "harbor: %s\n", heldHome.error().c_str());
+    return 1;
   }
   auto prepared = prepareSandboxHome(*home);
   if (!prepared) {

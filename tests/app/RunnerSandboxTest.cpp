@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "HarborRunner.h"
+#include "SandboxHomeLock.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/PropertyList.h"
@@ -61,6 +62,7 @@ class RunnerProcess {
   }
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   const std::string& log() const { return log_; }
   void signal(int sig) { ::kill(pid_, sig); }
 
@@ -429,6 +431,75 @@ document.addEventListener('deviceready', next);
   ASSERT_EQ(quiet.wait(), 0) << quiet.log();
   EXPECT_EQ(quiet.log().find("harbor: removed "), std::string::npos) << quiet.log();
   std::cout << kStops << " kills while writing left " << leftByKills << " temporaries of the page's writes\n";
+}
+
+// A home is held by one lock at a time, whatever path names it; a missing one is made for it,
+// a file is refused, and a released home is free again.
+TEST_F(RunnerSandbox, AHomeIsHeldByOneLockAtATime) {
+  std::string home = inHome("homes/held");
+  auto held = holdSandboxHome(home);
+  ASSERT_TRUE(held) << held.error();
+  EXPECT_TRUE(held->held());
+  EXPECT_TRUE(plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(home)->empty())
+      << "a new home, made and held, is still empty";
+  ASSERT_EQ(::symlink(home.c_str(), inHome("homes/link").c_str()), 0);
+  const std::string pid = std::to_string(::getpid());
+  for (const std::string& path : {home, inHome("homes/link"), inHome("homes/other/../held")}) {
+    SCOPED_TRACE(path);
+    auto again = holdSandboxHome(path);
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error(), "the sandbox home " + path + " is in use: process " + pid +
+                                 " holds it (another harbor running on it); only one harbor may run on a home at a "
+                                 "time: stop that one first or give --home another folder");
+  }
+  writeFile(inHome("homes/a-file"), "mine");
+  auto file = holdSandboxHome(inHome("homes/a-file"));
+  ASSERT_FALSE(file);
+  EXPECT_EQ(file.error(), inHome("homes/a-file") + " is not a folder, so it cannot be a sandbox home");
+  EXPECT_EQ(readFile(inHome("homes/a-file")), "mine");
+
+  held = SandboxHomeLock();
+  auto free = holdSandboxHome(inHome("homes/link"));
+  EXPECT_TRUE(free && free->held()) << (free ? "" : free.error());
+}
+
+// Two runners on one home: the second stops at once with status 1, names the first, and sweeps
+// nothing (a temporary the first is writing stays). Once the first is killed outright, the next
+// runner takes the home and tidies what it left.
+TEST_F(RunnerSandbox, ASecondRunnerOnAHomeInUseStopsAndNamesTheFirst) {
+  std::string bundle = makeBundle("bundle", plat::Value("org.harbor.stoptest"));
+  std::string home = inHome("sandbox");
+  ASSERT_EQ(::symlink(home.c_str(), inHome("link").c_str()), 0);
+  RunnerProcess first({"--home", home, "--run-seconds", "120", bundle});
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(first.waitForLine("stoptest: loaded")) << first.log();
+  // What the first has half written at this moment.
+  const std::string writing = "Library/.hbr-Wr1t3s";
+  writeFile(home + "/" + writing, "half of it");
+
+  for (const std::string& path : {home, inHome("link")}) {
+    SCOPED_TRACE(path);
+    RunnerProcess second({"--home", path, "--run-seconds", "30", "--until", "stoptest: loaded", bundle});
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.wait(), 1) << second.log();
+    EXPECT_NE(second.log().find("harbor: the sandbox home " + path + " is in use: process " +
+                                std::to_string(first.pid()) + " holds it"),
+              std::string::npos)
+        << second.log();
+    EXPECT_EQ(second.log().find("harbor: removed"), std::string::npos) << second.log();
+    EXPECT_EQ(second.log().find("harbor: running"), std::string::npos) << second.log();
+    EXPECT_EQ(readFile(home + "/" + writing), "half of it");
+  }
+
+  first.signal(SIGKILL);
+  ASSERT_EQ(first.wait(), 128 + SIGKILL);
+  RunnerProcess next({"--home", home, "--run-seconds", "30", "--until", "stoptest: loaded", bundle});
+  ASSERT_EQ(next.wait(), 0) << next.log();
+  EXPECT_NE(next.log().find("harbor: removed " + writing + ", left by an interrupted write"), std::string::npos)
+      << next.log();
+  // And after a clean stop as well.
+  RunnerProcess after({"--home", home, "--run-seconds", "30", "--until", "stoptest: loaded", bundle});
+  EXPECT_EQ(after.wait(), 0) << after.log();
 }
 
 }  // namespace

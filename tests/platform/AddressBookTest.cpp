@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -208,6 +209,153 @@ TEST_F(AddressBook, AccessIsTheUsersAndThePromptIsAnsweredOffTheMainThread) {
   EXPECT_EQ(book->getPersonCount(), 0u);
   ASSERT_TRUE(book->addRecord(ABPersonCreate()));
   EXPECT_FALSE(book->save());
+}
+
+// --- What a change costs, and changes made elsewhere ---
+
+namespace {
+
+// Saves `count` people in one transaction, each with its number as first name.
+std::vector<ABRecordID> storePeople(int count) {
+  auto book = ABAddressBookCreateWithOptions();
+  std::vector<ABRecordRef> people;
+  for (int i = 1; i <= count; ++i) {
+    auto person = ABPersonCreate();
+    person->setValue(kABPersonFirstNameProperty, std::to_string(i));
+    book->addRecord(person);
+    people.push_back(person);
+  }
+  EXPECT_TRUE(book->save());
+  std::vector<ABRecordID> ids;
+  for (const auto& person : people) ids.push_back(person->recordID());
+  return ids;
+}
+
+// Every person of a fresh book, as "id:first name".
+std::vector<std::string> everyone() {
+  std::vector<std::string> out;
+  for (const auto& person : ABAddressBookCreateWithOptions()->copyArrayOfAllPeople())
+    out.push_back(std::to_string(person->recordID()) + ":" + person->copyString(kABPersonFirstNameProperty).value_or("-"));
+  return out;
+}
+
+}  // namespace
+
+// In a large book a save reads no more than the person it changes, whether or not the store
+// holds everyone already; once it does, its own commits keep everyone current without a read.
+TEST_F(AddressBook, AChangeReadsOnlyThePersonItChanges) {
+  constexpr int kPeople = 200;
+  ASSERT_EQ(storePeople(kPeople).size(), static_cast<std::size_t>(kPeople));
+  // From `first` on: an update, a remove, a new image, and one person added; the rows each read.
+  auto changeFrom = [](ABRecordID first) {
+    using Change = std::function<bool(const ABAddressBookRef& book)>;
+    const Change changes[] = {
+        [&](const ABAddressBookRef& book) {
+          auto person = book->getPersonWithRecordID(first);
+          return person && person->setValue(kABPersonFirstNameProperty, std::string("changed"));
+        },
+        [&](const ABAddressBookRef& book) { return book->removeRecord(book->getPersonWithRecordID(first + 1)); },
+        [&](const ABAddressBookRef& book) {
+          auto person = book->getPersonWithRecordID(first + 2);
+          return person && person->setImageData(Data{1, 2, 3});
+        },
+        [](const ABAddressBookRef& book) {
+          auto person = ABPersonCreate();
+          person->setValue(kABPersonFirstNameProperty, std::string("new"));
+          return book->addRecord(person);
+        },
+    };
+    std::vector<std::uint64_t> rows;
+    for (const Change& change : changes) {
+      std::uint64_t before = ABAddressBookStoredRowsRead();
+      auto book = ABAddressBookCreateWithOptions();
+      EXPECT_TRUE(change(book));
+      EXPECT_TRUE(book->save());
+      rows.push_back(ABAddressBookStoredRowsRead() - before);
+    }
+    return rows;
+  };
+
+  EXPECT_EQ(changeFrom(7), (std::vector<std::uint64_t>{1, 1, 1, 0})) << "the store holds nobody yet";
+  std::uint64_t before = ABAddressBookStoredRowsRead();
+  EXPECT_EQ(everyone().size(), static_cast<std::size_t>(kPeople));
+  EXPECT_EQ(ABAddressBookStoredRowsRead() - before, static_cast<std::uint64_t>(kPeople)) << "everyone read once";
+
+  EXPECT_EQ(changeFrom(17), (std::vector<std::uint64_t>{0, 0, 0, 0})) << "the store holds everyone";
+  before = ABAddressBookStoredRowsRead();
+  auto people = everyone();
+  EXPECT_EQ(ABAddressBookStoredRowsRead() - before, 0u);
+  ASSERT_EQ(people.size(), static_cast<std::size_t>(kPeople));
+  EXPECT_EQ(people[6], "7:changed");
+  EXPECT_EQ(people[7], "9:9") << "8 is gone";
+  EXPECT_EQ(people[15], "17:changed");
+  EXPECT_EQ(people[16], "19:19") << "18 is gone";
+  EXPECT_EQ(people[kPeople - 2], std::to_string(kPeople + 1) + ":new");
+  EXPECT_EQ(people[kPeople - 1], std::to_string(kPeople + 2) + ":new");
+  auto book = ABAddressBookCreateWithOptions();
+  EXPECT_EQ(book->getPersonWithRecordID(9)->copyImageData(), (Data{1, 2, 3}));
+  EXPECT_EQ(book->getPersonWithRecordID(19)->copyImageData(), (Data{1, 2, 3}));
+  EXPECT_FALSE(book->getPersonWithRecordID(18));
+}
+
+// A person changed in one book and removed by another meanwhile: the change cannot be stored,
+// and saying it was would lose it without a word.
+TEST_F(AddressBook, ChangingAPersonRemovedMeanwhileFailsTheSave) {
+  storePeople(3);
+  auto editor = ABAddressBookCreateWithOptions();
+  auto person = editor->getPersonWithRecordID(2);
+  ASSERT_TRUE(person);
+  ASSERT_TRUE(person->setValue(kABPersonNoteProperty, std::string("edited")));
+  auto remover = ABAddressBookCreateWithOptions();
+  ASSERT_TRUE(remover->removeRecord(remover->getPersonWithRecordID(2)));
+  ASSERT_TRUE(remover->save());
+
+  NSError error;
+  EXPECT_FALSE(editor->save(&error));
+  EXPECT_NE(error.localizedDescription.find("record 2 is no longer in the address book"), std::string::npos)
+      << error.localizedDescription;
+  EXPECT_TRUE(editor->hasUnsavedChanges());
+  EXPECT_EQ(everyone(), (std::vector<std::string>{"1:1", "3:3"}));
+}
+
+// The writer of the test below: changes person 1's first name to "elsewhere" and adds one.
+TEST(AddressBookOtherProcess, ChangesTheBook) {
+  const char* home = std::getenv("HARBOR_ADDRESS_BOOK_OTHER_HOME");
+  if (!home) GTEST_SKIP() << "runs only as the child of ChangesByAnotherProcessAreSeen";
+  setHomeDirectory(home);
+  SimulatedAddressBookAccess::setAuthorizationStatus(ABAuthorizationStatus::Authorized);
+  auto book = ABAddressBookCreateWithOptions();
+  ASSERT_TRUE(book);
+  ASSERT_TRUE(book->getPersonWithRecordID(1)->setValue(kABPersonFirstNameProperty, std::string("elsewhere")));
+  ASSERT_TRUE(book->removeRecord(book->getPersonWithRecordID(2)));
+  auto person = ABPersonCreate();
+  person->setValue(kABPersonFirstNameProperty, std::string("added elsewhere"));
+  ASSERT_TRUE(book->addRecord(person));
+  ASSERT_TRUE(book->save());
+  std::printf("1\n");
+  std::fflush(stdout);
+  // Stays until it is killed, the store open.
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+// Another process's commit is seen by the next book, although this process's store held everyone
+// and committed a change of its own (made before the other commit) before reading again.
+TEST_F(AddressBook, ChangesByAnotherProcessAreSeen) {
+  std::string folder = inHome("shared");
+  ASSERT_TRUE(createSandboxFolders(folder));
+  setHomeDirectory(folder);
+  storePeople(3);
+  ASSERT_EQ(everyone(), (std::vector<std::string>{"1:1", "2:2", "3:3"}));
+
+  auto book = ABAddressBookCreateWithOptions();
+  ASSERT_TRUE(book->getPersonWithRecordID(3)->setValue(kABPersonFirstNameProperty, std::string("here")));
+
+  std::mt19937 random(1);
+  ASSERT_EQ(plat::testing::runWriterUntilKilled("AddressBookOtherProcess.ChangesTheBook",
+                                                "HARBOR_ADDRESS_BOOK_OTHER_HOME", folder, 1, random),
+            std::optional<int>(1));
+  ASSERT_TRUE(book->save());
+  EXPECT_EQ(everyone(), (std::vector<std::string>{"1:elsewhere", "3:here", "4:added elsewhere"}));
 }
 
 // The address book's answers reach the main thread through mainSync: inline when already there

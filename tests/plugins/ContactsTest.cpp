@@ -498,6 +498,45 @@ TEST_F(Contacts, RemoveAndSaveRefuseWhatTheyCannotDo) {
   EXPECT_EQ(saved(Dictionary{{"id", 1}, {"nickname", "again"}}).get("id"), Value(2));
 }
 
+// In a book of many contacts an update or a remove reads the one contact it changes, and a
+// search after them reads nothing again, yet finds the book as it now is.
+TEST_F(Contacts, InALargeBookAnUpdateOrARemoveReadsOnlyItsContact) {
+  constexpr int kPeople = 300;
+  {
+    auto book = plat::ABAddressBookCreateWithOptions();
+    for (int i = 1; i <= kPeople; ++i) {
+      auto person = plat::ABPersonCreate();
+      person->setValue(plat::kABPersonFirstNameProperty, "Given" + std::to_string(i));
+      book->addRecord(person);
+    }
+    ASSERT_TRUE(book->save());
+  }
+  const Value everyone = Dictionary{{"filter", ""}, {"multiple", true}, {"desiredFields", Array{"name"}}};
+  ASSERT_EQ(found(Array{"name"}, everyone).size(), static_cast<std::size_t>(kPeople));
+
+  struct Case {
+    const char* what;
+    std::string action;
+    Array arguments;
+  };
+  const Case cases[] = {
+      {"update", "save", Array{Dictionary{{"id", 10}, {"name", Dictionary{{"givenName", "Changed"}}}}}},
+      {"remove", "remove", Array{11}},
+  };
+  for (const Case& c : cases) {
+    std::uint64_t before = plat::ABAddressBookStoredRowsRead();
+    auto answer = call(c.action, c.arguments);
+    EXPECT_EQ(answer.status, 1) << c.what << ": " << answer.message.description();
+    EXPECT_LE(plat::ABAddressBookStoredRowsRead() - before, 1u) << c.what;
+  }
+  std::uint64_t before = plat::ABAddressBookStoredRowsRead();
+  auto people = found(Array{"name"}, everyone);
+  EXPECT_EQ(plat::ABAddressBookStoredRowsRead() - before, 0u);
+  ASSERT_EQ(people.size(), static_cast<std::size_t>(kPeople - 1));
+  EXPECT_EQ(people[9]["name"]["givenName"], Value("Changed"));
+  EXPECT_EQ(people[10]["id"], Value(12)) << "11 is gone";
+}
+
 TEST_F(Contacts, ABirthdayThatIsNoDateFailsTheSaveAndKeepsTheStoredContact) {
   // Under WKWebView these numbers reach the plugin as themselves.
   auto first = saved(richContact(""));

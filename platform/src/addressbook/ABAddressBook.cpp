@@ -12,9 +12,6 @@
 
 namespace plat {
 
-ABRecordRef makeStoredRecord(ABRecordID id, const Value& stored, bool hasImage,
-                             std::shared_ptr<ABAddressBookStore> store);
-
 namespace {
 
 struct AccessState {
@@ -121,25 +118,28 @@ ABAddressBookRef ABAddressBook::createWithOptions(NSError* error) {
   return book;
 }
 
-bool ABAddressBook::load(NSError* error) {
-  if (loaded_) return true;
-  // Until the user allows it the book shows nobody.
-  if (ABAddressBookGetAuthorizationStatus() != ABAuthorizationStatus::Authorized) return false;
-  std::vector<ABRecordRef> shared;
-  auto store = store_;
-  auto build = [store](const ABAddressBookStore::Row& row) {
-    auto stored = json::parse(row.data);
-    return makeStoredRecord(row.id, stored.ok() ? *stored : Value(), row.hasImage, store);
-  };
-  if (!store_->readAllPeople(shared, build, error)) return false;
-  auto hint = people_.end();
-  for (const auto& prototype : shared) hint = people_.emplace_hint(hint, prototype->id_, prototype->clone());
-  loaded_ = true;
-  return true;
+namespace {
+
+// Until the user allows it a book shows nobody from the store.
+bool readable() { return ABAddressBookGetAuthorizationStatus() == ABAuthorizationStatus::Authorized; }
+
+}  // namespace
+
+void ABAddressBook::loadAll() {
+  if (loadedAll_ || !readable()) return;
+  std::vector<ABRecordRef> stored;
+  if (!store_->readAllPeople(stored, nullptr)) return;
+  for (const auto& prototype : stored) {
+    // What the book holds already, or has removed, stays as the book has it.
+    if (removed_.count(prototype->id_)) continue;
+    auto [it, added] = people_.try_emplace(prototype->id_);
+    if (added) it->second = prototype->clone();
+  }
+  loadedAll_ = true;
 }
 
 std::vector<ABRecordRef> ABAddressBook::copyArrayOfAllPeople() {
-  load(nullptr);
+  loadAll();
   std::vector<ABRecordRef> people;
   people.reserve(people_.size() + added_.size());
   for (const auto& [id, record] : people_) people.push_back(record);
@@ -149,14 +149,17 @@ std::vector<ABRecordRef> ABAddressBook::copyArrayOfAllPeople() {
 }
 
 std::size_t ABAddressBook::getPersonCount() {
-  load(nullptr);
+  loadAll();
   return people_.size() + added_.size();
 }
 
 ABRecordRef ABAddressBook::getPersonWithRecordID(ABRecordID id) {
-  load(nullptr);
   auto it = people_.find(id);
-  return it == people_.end() ? nullptr : it->second;
+  if (it != people_.end()) return it->second;
+  if (loadedAll_ || removed_.count(id) || !readable()) return nullptr;
+  auto prototype = store_->readPerson(id);
+  if (!prototype) return nullptr;
+  return people_.emplace(id, prototype->clone()).first->second;
 }
 
 bool ABAddressBook::addRecord(const ABRecordRef& record, NSError* error) {
@@ -176,14 +179,14 @@ bool ABAddressBook::removeRecord(const ABRecordRef& record, NSError* error) {
     added_.erase(added);
     return true;
   }
-  load(nullptr);
+  // Only a person this book handed out: those are the ones it holds.
   auto it = people_.find(record->id_);
   if (it == people_.end() || it->second != record) {
     if (error) *error = NSError{kABErrorDomain, kABOperationNotPermittedByStoreError, "the record is not in this book", {}};
     return false;
   }
   people_.erase(it);
-  removed_.push_back(record);
+  removed_.emplace(record->id_, record);
   return true;
 }
 
@@ -200,7 +203,7 @@ bool ABAddressBook::save(NSError* error) {
   using Write = ABAddressBookStore::Write;
   std::vector<Write> writes;
   std::vector<ABRecordID> newIds(added_.size(), kABRecordInvalidID);
-  for (const auto& record : removed_) writes.push_back(Write{Write::Kind::Delete, record->id_, {}, false, {}, nullptr});
+  for (const auto& [id, record] : removed_) writes.push_back(Write{Write::Kind::Delete, id, {}, false, {}, nullptr, {}});
   auto unwritable = [&](const Result<std::string>& text) {
     if (text.ok()) return false;
     if (error) *error = NSError{kABErrorDomain, kABOperationNotPermittedByStoreError,
@@ -212,14 +215,14 @@ bool ABAddressBook::save(NSError* error) {
     auto text = storedText(*record);
     if (unwritable(text)) return false;
     writes.push_back(Write{Write::Kind::Update, id, std::move(*text), record->imageChanged_,
-                           record->imageChanged_ ? record->image_ : std::nullopt, nullptr});
+                           record->imageChanged_ ? record->image_ : std::nullopt, nullptr, record->storedCopy(store_)});
   }
   for (std::size_t i = 0; i < added_.size(); ++i) {
     const auto& record = added_[i];
     auto text = storedText(*record);
     if (unwritable(text)) return false;
-    writes.push_back(
-        Write{Write::Kind::Insert, kABRecordInvalidID, std::move(*text), record->hasImage_, record->image_, &newIds[i]});
+    writes.push_back(Write{Write::Kind::Insert, kABRecordInvalidID, std::move(*text), record->hasImage_, record->image_,
+                           &newIds[i], record->storedCopy(store_)});
   }
   if (writes.empty()) return true;
   if (!store_->apply(writes, error)) return false;
@@ -230,7 +233,7 @@ bool ABAddressBook::save(NSError* error) {
     record->id_ = newIds[i];
     record->changed_ = record->imageChanged_ = false;
     record->store_ = store_;
-    if (loaded_) people_[record->id_] = record;
+    people_[record->id_] = record;
   }
   added_.clear();
   removed_.clear();
@@ -241,7 +244,9 @@ void ABAddressBook::revert() {
   people_.clear();
   added_.clear();
   removed_.clear();
-  loaded_ = false;
+  loadedAll_ = false;
 }
+
+std::uint64_t ABAddressBookStoredRowsRead() { return ABAddressBookStore::rowsRead(); }
 
 }  // namespace plat

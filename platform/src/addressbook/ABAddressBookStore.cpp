@@ -3,10 +3,15 @@
 #include <map>
 
 #include "plat/addressbook/ABAddressBook.h"
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 
 namespace plat {
+
+ABRecordRef makeStoredRecord(ABRecordID id, const Value& stored, bool hasImage,
+                             std::shared_ptr<ABAddressBookStore> store);
+
 namespace {
 
 // A prepared statement that finalises itself.
@@ -42,6 +47,7 @@ std::shared_ptr<ABAddressBookStore> ABAddressBookStore::open(const std::string& 
   NSError folderError;
   NSFileManager::defaultManager().createDirectoryAtPath(stringByDeletingLastPathComponent(path), true, &folderError);
   std::shared_ptr<ABAddressBookStore> store(new ABAddressBookStore());
+  store->self_ = store;
   int rc = sqlite3_open_v2(path.c_str(), &store->db_,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
@@ -50,8 +56,8 @@ std::shared_ptr<ABAddressBookStore> ABAddressBookStore::open(const std::string& 
   }
   sqlite3_busy_timeout(store->db_, 5000);
   // Write-ahead journal: a transaction is whole or absent after a crash at any point, and a
-  // commit reported to the caller survives the process being killed (it is in the journal, one
-  // sync per commit). AUTOINCREMENT keeps removed ids from coming back.
+  // commit reported to the caller survives the process being killed (it is in the journal, which
+  // the system keeps when the process dies). AUTOINCREMENT keeps removed ids from coming back.
   if (!store->exec("PRAGMA journal_mode=WAL", error) || !store->exec("PRAGMA synchronous=NORMAL", error) ||
       !store->exec("CREATE TABLE IF NOT EXISTS people (id INTEGER PRIMARY KEY AUTOINCREMENT, "
                    "data TEXT NOT NULL, image BLOB)",
@@ -81,7 +87,6 @@ bool ABAddressBookStore::exec(const char* sql, NSError* error) {
 }
 
 bool ABAddressBookStore::readAll(std::vector<Row>& rows, NSError* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
   Statement st(db_, "SELECT id, data, image IS NOT NULL FROM people ORDER BY id");
   if (!st) {
     if (error) *error = storeError("cannot read the address book");
@@ -93,6 +98,7 @@ bool ABAddressBookStore::readAll(std::vector<Row>& rows, NSError* error) {
     rows.push_back(Row{sqlite3_column_int(st.get(), 0),
                        std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 1))),
                        sqlite3_column_int(st.get(), 2) != 0});
+    ++rowsRead_;
   }
   if (rc != SQLITE_DONE) {
     if (error) *error = storeError("cannot read the address book");
@@ -101,45 +107,63 @@ bool ABAddressBookStore::readAll(std::vector<Row>& rows, NSError* error) {
   return true;
 }
 
+std::optional<ABAddressBookStore::Row> ABAddressBookStore::readOne(std::int32_t id) {
+  Statement st(db_, "SELECT data, image IS NOT NULL FROM people WHERE id = ?");
+  if (!st) return std::nullopt;
+  sqlite3_bind_int(st.get(), 1, id);
+  if (sqlite3_step(st.get()) != SQLITE_ROW) return std::nullopt;
+  ++rowsRead_;
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+  return Row{id, std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 0))),
+             sqlite3_column_int(st.get(), 1) != 0};
+}
+
 std::int64_t ABAddressBookStore::dataVersion() {
   Statement st(db_, "PRAGMA data_version");
   if (!st || sqlite3_step(st.get()) != SQLITE_ROW) return -1;
   return sqlite3_column_int64(st.get(), 0);
 }
 
-bool ABAddressBookStore::readAllPeople(std::vector<std::shared_ptr<ABRecord>>& people, const Builder& build,
-                                       NSError* error) {
-  std::lock_guard<std::mutex> cacheLock(cacheMutex_);
-  std::int64_t version;
-  std::uint64_t generation;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    version = dataVersion();
-    generation = generation_;
-  }
-  if (!cacheValid_ || version < 0 || version != cacheDataVersion_ || generation != cacheGeneration_) {
+std::shared_ptr<ABRecord> ABAddressBookStore::build(const Row& row) {
+  auto stored = json::parse(row.data);
+  return makeStoredRecord(row.id, stored.ok() ? *stored : Value(), row.hasImage, self_.lock());
+}
+
+bool ABAddressBookStore::peopleAreCurrent() {
+  if (!peopleValid_) return false;
+  if (dataVersion() == peopleVersion_) return true;
+  // Another connection has committed: which people it changed is unknown.
+  people_.clear();
+  peopleValid_ = false;
+  return false;
+}
+
+bool ABAddressBookStore::readAllPeople(std::vector<std::shared_ptr<ABRecord>>& people, NSError* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!peopleAreCurrent()) {
+    // The version first: a commit between it and the read only makes the next call read again.
+    std::int64_t version = dataVersion();
     std::vector<Row> rows;
     if (!readAll(rows, error)) return false;
-    cache_.clear();
-    cache_.reserve(rows.size());
-    for (const auto& row : rows) cache_.push_back(build(row));
-    cacheValid_ = version >= 0;
-    cacheDataVersion_ = version;
-    cacheGeneration_ = generation;
+    people_.clear();
+    auto hint = people_.end();
+    for (const auto& row : rows) hint = std::next(people_.emplace_hint(hint, row.id, build(row)));
+    peopleValid_ = version >= 0;
+    peopleVersion_ = version;
   }
-  people = cache_;
+  people.reserve(people.size() + people_.size());
+  for (const auto& [id, person] : people_) people.push_back(person);
   return true;
 }
 
-std::optional<ABAddressBookStore::Row> ABAddressBookStore::readOne(std::int32_t id) {
+std::shared_ptr<ABRecord> ABAddressBookStore::readPerson(std::int32_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement st(db_, "SELECT data, image IS NOT NULL FROM people WHERE id = ?");
-  if (!st) return std::nullopt;
-  sqlite3_bind_int(st.get(), 1, id);
-  if (sqlite3_step(st.get()) != SQLITE_ROW) return std::nullopt;
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
-  return Row{id, std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 0))),
-             sqlite3_column_int(st.get(), 1) != 0};
+  if (peopleAreCurrent()) {
+    auto it = people_.find(id);
+    return it == people_.end() ? nullptr : it->second;
+  }
+  auto row = readOne(id);
+  return row ? build(*row) : nullptr;
 }
 
 std::optional<Data> ABAddressBookStore::readImage(std::int32_t id) {
@@ -156,7 +180,9 @@ std::optional<Data> ABAddressBookStore::readImage(std::int32_t id) {
 bool ABAddressBookStore::apply(const std::vector<Write>& writes, NSError* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!exec("BEGIN IMMEDIATE", error)) return false;
-  std::vector<std::pair<std::int32_t*, std::int32_t>> assigned;
+  // Inside the transaction: whether the people held are the file this transaction changes.
+  const bool current = peopleAreCurrent();
+  std::vector<std::int32_t> newIds;  // one per Insert, in order
   auto fail = [&](const std::string& what) {
     if (error) *error = storeError(what);
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -176,7 +202,7 @@ bool ABAddressBookStore::apply(const std::vector<Write>& writes, NSError* error)
         sqlite3_bind_text(st.get(), 1, w.data.data(), static_cast<int>(w.data.size()), SQLITE_STATIC);
         bindImage(st.get(), 2, w.writeImage ? w.image : std::nullopt);
         if (sqlite3_step(st.get()) != SQLITE_DONE) return fail("cannot add a record");
-        assigned.emplace_back(w.assignedId, static_cast<std::int32_t>(sqlite3_last_insert_rowid(db_)));
+        newIds.push_back(static_cast<std::int32_t>(sqlite3_last_insert_rowid(db_)));
         break;
       }
       case Write::Kind::Update: {
@@ -188,6 +214,14 @@ bool ABAddressBookStore::apply(const std::vector<Write>& writes, NSError* error)
         if (w.writeImage) bindImage(st.get(), next++, w.image);
         sqlite3_bind_int(st.get(), next, w.id);
         if (sqlite3_step(st.get()) != SQLITE_DONE) return fail("cannot change a record");
+        // Saying it was stored would lose the change without a word.
+        if (sqlite3_changes(db_) == 0) {
+          sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+          if (error)
+            *error = NSError{kABErrorDomain, kABOperationNotPermittedByStoreError,
+                             "record " + std::to_string(w.id) + " is no longer in the address book", {}};
+          return false;
+        }
         break;
       }
       case Write::Kind::Delete: {
@@ -203,11 +237,33 @@ bool ABAddressBookStore::apply(const std::vector<Write>& writes, NSError* error)
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
-  ++generation_;
   // Ids are handed out only once the transaction stands.
-  for (auto& [target, id] : assigned)
-    if (target) *target = id;
+  std::size_t inserted = 0;
+  for (const auto& w : writes) {
+    if (w.kind != Write::Kind::Insert) continue;
+    std::int32_t id = newIds[inserted++];
+    if (w.assignedId) *w.assignedId = id;
+    if (w.stored) w.stored->id_ = id;
+  }
+  // Own commits leave data_version as it was, so the people held must change with them.
+  if (current) changePeople(writes);
   return true;
+}
+
+void ABAddressBookStore::changePeople(const std::vector<Write>& writes) {
+  for (const auto& w : writes) {
+    std::int32_t id = w.kind == Write::Kind::Insert ? (w.stored ? w.stored->id_ : -1) : w.id;
+    if (w.kind == Write::Kind::Delete) {
+      people_.erase(id);
+    } else if (!w.stored) {
+      // Nothing to keep for it: everyone is read again when next wanted.
+      people_.clear();
+      peopleValid_ = false;
+      return;
+    } else {
+      people_.insert_or_assign(people_.end(), id, w.stored);
+    }
+  }
 }
 
 }  // namespace plat

@@ -219,6 +219,16 @@ ABRecordRef ABRecord::clone() const {
   return copy;
 }
 
+ABRecordRef ABRecord::storedCopy(std::shared_ptr<ABAddressBookStore> store) const {
+  auto copy = std::make_shared<ABRecord>();
+  copy->id_ = id_;
+  copy->values_ = values_;
+  copy->hasImage_ = hasImage_;
+  copy->imageLoaded_ = !hasImage_;
+  copy->store_ = std::move(store);
+  return copy;
+}
+
 Value ABRecord::toStoredValue() const {
   Dictionary stored;
   for (const auto& [property, value] : values_) {

@@ -4,11 +4,12 @@
 // value), a person image, and a composite name. Records live in one SQLite database in the
 // sandbox home ("Library/AddressBook/AddressBook.sqlitedb").
 //
-// An address book is one view of the store: it reads the people when first asked and keeps them;
-// changes made to its records, and records added or removed, stay in the book until save(), which
-// writes them in one transaction (all or nothing, also across a SIGKILL: SQLite's journal keeps
-// either the old or the new state). Record ids start at 1 and are never given out again, also
-// after the record is removed.
+// An address book is one view of the store: it reads a person when first asked for it (everyone
+// when asked for all) and keeps what it read; changes made to its records, and records added or
+// removed, stay in the book until save(), which writes them in one transaction (all or nothing,
+// also across a SIGKILL: SQLite's journal keeps either the old or the new state) and touches only
+// the people it changes. Record ids start at 1 and are never given out again, also after the
+// record is removed.
 //
 // Access is the user's to grant: creating a book fails while access is denied or restricted, and
 // requestAccess asks the user (the simulated prompt of SimulatedAddressBookAccess) once, answering
@@ -181,11 +182,15 @@ class ABRecord : public Object {
 
  private:
   friend class ABAddressBook;
+  friend class ABAddressBookStore;
   friend ABRecordRef ABPersonCreate();
   friend ABRecordRef makeStoredRecord(ABRecordID id, const Value& stored, bool hasImage,
                                       std::shared_ptr<ABAddressBookStore> store);
   // A book's own copy of a person the store shares.
   ABRecordRef clone() const;
+  // The person as the store keeps it once saved: no pending changes and no image bytes (read
+  // from the store when wanted).
+  ABRecordRef storedCopy(std::shared_ptr<ABAddressBookStore> store) const;
 
   ABRecordID id_ = kABRecordInvalidID;
   std::map<ABPropertyID, ABPropertyValue> values_;
@@ -212,7 +217,7 @@ class ABAddressBook : public Object {
   // access is granted (as on the device).
   static ABAddressBookRef createWithOptions(NSError* error = nullptr);
 
-  // Every person, in record id order.
+  // Every person, in record id order (those added and not saved yet after them).
   std::vector<ABRecordRef> copyArrayOfAllPeople();
   std::size_t getPersonCount();
   ABRecordRef getPersonWithRecordID(ABRecordID id);
@@ -221,7 +226,8 @@ class ABAddressBook : public Object {
   bool removeRecord(const ABRecordRef& record, NSError* error = nullptr);
   bool hasUnsavedChanges() const;
   // Writes every change since the last save in one transaction; on failure nothing is written
-  // and the changes stay pending.
+  // and the changes stay pending. A changed person that another book or process has removed
+  // since fails the save.
   bool save(NSError* error = nullptr);
   // Forgets unsaved changes and reads the store again.
   void revert();
@@ -229,13 +235,15 @@ class ABAddressBook : public Object {
   ABAddressBook() = default;
 
  private:
-  bool load(NSError* error);
+  // Reads everyone the book does not hold yet; from then on the book asks the store no more.
+  void loadAll();
 
   std::shared_ptr<ABAddressBookStore> store_;
-  bool loaded_ = false;
+  bool loadedAll_ = false;
+  // The people the book has read (its own copies) and those it added and saved.
   std::map<ABRecordID, ABRecordRef> people_;
   std::vector<ABRecordRef> added_;
-  std::vector<ABRecordRef> removed_;
+  std::map<ABRecordID, ABRecordRef> removed_;
 };
 
 // The platform's free functions, as callers spell them, over the classes above.
@@ -265,5 +273,8 @@ class SimulatedAddressBookAccess {
   static std::size_t promptCount();
   static void reset();
 };
+
+// Rows this process has read from address-book files: what a change costs, for tests.
+std::uint64_t ABAddressBookStoredRowsRead();
 
 }  // namespace plat
