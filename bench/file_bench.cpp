@@ -2,15 +2,21 @@
 // home of its own (the page cache warm, as a page's second read would find it):
 //   raw read        pread of the whole file into one buffer;
 //   read            the local file system's readFileAtURL of the whole file;
-//   raw write       the same steps in plain system calls: cut and flush, then append 16 MiB;
-//   write           what the write action does: truncateFileAtURL, then writeToFileAtURL;
+//   raw write       16 MiB in plain system calls as a whole new file is written: into a new
+//                   file beside the old one, flushed, renamed over it;
+//   write           what the write action does at position 0 (writeToFileAtURLAtPosition);
+//   raw write near the end  64 KiB written in place over the last 64 KiB of the 16 MiB file,
+//                   flushed;
+//   write near the end  the write action's same change: in the file itself under an undo
+//                   record of the 64 KiB it overwrites, so its cost follows the change, not the
+//                   file's length;
 //   readAsArrayBuffer  the whole page call: a command batch through the queue, the read on the
 //                   global queue, the Base64 and JSON of the answer, the callback script handed
 //                   to the engine;
 //   hbrfile         loads of a 4 KiB file through the platform's URL loading, which the page
 //                   engine's scripts, frames and requests go through.
-// The last line: file: read <R1> of raw, write <R2> of raw, readAsArrayBuffer <MB/s> MB/s,
-// hbrfile <N> loads/s.
+// The last line: file: read <R1> of raw, write <R2> of raw, write near the end <R3> of raw,
+// readAsArrayBuffer <MB/s> MB/s, hbrfile <N> loads/s.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -140,22 +146,30 @@ void BM_FileSystemRead(benchmark::State& state) {
   setBytes(state, kBigFile);
 }
 
-// The same steps as the write action, in plain system calls: the file cut at the position and
-// flushed, then opened again to append the bytes.
+constexpr std::size_t kNearEnd = 64u << 10;
+
+bool writeWhole(int fd, const char* bytes, std::size_t size, off_t at) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pwrite(fd, bytes + done, size - done, at + static_cast<off_t>(done));
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A whole new file in plain system calls: beside the old one, flushed, renamed over it.
 void BM_RawWrite(benchmark::State& state) {
   std::string bytes(kBigFile, 'w');
+  std::string temporary = fixture().scratch + ".raw";
   for (auto _ : state) {
-    int fd = ::open(fixture().scratch.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (::ftruncate(fd, 0) != 0 || ::fsync(fd) != 0) state.SkipWithError("ftruncate failed");
-    ::close(fd);
-    fd = ::open(fixture().scratch.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && writeWhole(fd, bytes.data(), bytes.size(), 0) && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!ok || ::rename(temporary.c_str(), fixture().scratch.c_str()) != 0) {
+      state.SkipWithError("raw write failed");
+      return;
     }
-    ::close(fd);
   }
   setBytes(state, kBigFile);
 }
@@ -165,14 +179,40 @@ void BM_FileSystemWrite(benchmark::State& state) {
   auto url = fixture().url("scratch.bin");
   plat::Data bytes(kBigFile, 'w');
   for (auto _ : state) {
-    fileSystem->truncateFileAtURL(url, 0);
-    auto result = fileSystem->writeToFileAtURL(url, bytes, true);
+    auto result = fileSystem->writeToFileAtURLAtPosition(url, bytes, 0);
     if (result->status() != harbor::HBRCommandStatus::OK) {
       state.SkipWithError("write failed");
       return;
     }
   }
   setBytes(state, kBigFile);
+}
+
+void BM_RawWriteNearEnd(benchmark::State& state) {
+  std::string bytes(kNearEnd, 'e');
+  int fd = ::open(fixture().big.c_str(), O_WRONLY | O_CLOEXEC);
+  for (auto _ : state) {
+    if (!writeWhole(fd, bytes.data(), bytes.size(), static_cast<off_t>(kBigFile - kNearEnd)) || ::fsync(fd) != 0) {
+      state.SkipWithError("raw write failed");
+      break;
+    }
+  }
+  ::close(fd);
+  setBytes(state, kNearEnd);
+}
+
+void BM_FileSystemWriteNearEnd(benchmark::State& state) {
+  auto fileSystem = fixture().file->fileSystemByName("persistent");
+  auto url = fixture().url("big.bin");
+  plat::Data bytes(kNearEnd, 'e');
+  for (auto _ : state) {
+    auto result = fileSystem->writeToFileAtURLAtPosition(url, bytes, kBigFile - kNearEnd);
+    if (result->status() != harbor::HBRCommandStatus::OK) {
+      state.SkipWithError("write failed");
+      return;
+    }
+  }
+  setBytes(state, kNearEnd);
 }
 
 void BM_ReadAsArrayBuffer(benchmark::State& state) {
@@ -218,6 +258,8 @@ BENCHMARK(BM_RawRead)->UseRealTime();
 BENCHMARK(BM_FileSystemRead)->UseRealTime();
 BENCHMARK(BM_RawWrite)->UseRealTime();
 BENCHMARK(BM_FileSystemWrite)->UseRealTime();
+BENCHMARK(BM_RawWriteNearEnd)->UseRealTime();
+BENCHMARK(BM_FileSystemWriteNearEnd)->UseRealTime();
 // A few seconds, so that one slow wake-up of the worker or the main loop weighs little.
 BENCHMARK(BM_ReadAsArrayBuffer)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_HbrfileLoad)->UseRealTime();
@@ -239,8 +281,11 @@ int main(int argc, char** argv) {
     double base = (*rates)[b];
     return base > 0 ? (*rates)[a] / base : 0.0;
   };
-  std::printf("file: read %.2f of raw, write %.2f of raw, readAsArrayBuffer %.0f MB/s, hbrfile %.0f loads/s\n",
-              ratio("BM_FileSystemRead", "BM_RawRead"), ratio("BM_FileSystemWrite", "BM_RawWrite"),
-              (*rates)["BM_ReadAsArrayBuffer"] / 1e6, (*rates)["BM_HbrfileLoad"]);
+  std::printf(
+      "file: read %.2f of raw, write %.2f of raw, write near the end %.2f of raw, readAsArrayBuffer %.0f MB/s, "
+      "hbrfile %.0f loads/s\n",
+      ratio("BM_FileSystemRead", "BM_RawRead"), ratio("BM_FileSystemWrite", "BM_RawWrite"),
+      ratio("BM_FileSystemWriteNearEnd", "BM_RawWriteNearEnd"), (*rates)["BM_ReadAsArrayBuffer"] / 1e6,
+      (*rates)["BM_HbrfileLoad"]);
   return 0;
 }

@@ -1008,6 +1008,9 @@ void sweepSandboxHome(const std::string& home) {
     std::string name = plat::logEscaped(left.path.substr(std::min(left.path.size(), home.size() + 1)));
     if (left.action == plat::NSSweptLeftoverAction::PutBack)
       plat::NSLog("harbor: put back " + name + ", set aside by an interrupted copy");
+    else if (left.action == plat::NSSweptLeftoverAction::Undone)
+      plat::NSLog("harbor: undid an interrupted write to " +
+                  plat::logEscaped(left.file.substr(std::min(left.file.size(), home.size() + 1))));
     else
       plat::NSLog("harbor: removed " + name + ", left by an interrupted write");
   }

@@ -86,9 +86,11 @@ inline constexpr char kSandboxHomeMarker[] = ".harbor-sandbox-home";
 plat::Result<std::string> prepareSandboxHome(const std::string& home);
 // At start, once the home is taken and before anything in it is written: removes the
 // temporaries that stopped writes and copies left anywhere in it, and puts back what a cut-short
-// copy set aside (plat::sweepInterruptedWrites), one log line each:
-// "harbor: removed <path in the home>, left by an interrupted write" or
-// "harbor: put back <path in the home>, set aside by an interrupted copy".
+// copy set aside and undoes what a stopped write changed in a file itself
+// (plat::sweepInterruptedWrites), one log line each:
+// "harbor: removed <path in the home>, left by an interrupted write",
+// "harbor: put back <path in the home>, set aside by an interrupted copy" or
+// "harbor: undid an interrupted write to <path in the home>".
 void sweepSandboxHome(const std::string& home);
 
 // Why the bundle's CFBundleIdentifier cannot be used (it becomes file and folder names), or

@@ -19,6 +19,7 @@
 
 #include "HarborRunner.h"
 #include "SandboxHomeLock.h"
+#include "plat/foundation/FileWrites.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/PropertyList.h"
@@ -500,6 +501,75 @@ TEST_F(RunnerSandbox, ASecondRunnerOnAHomeInUseStopsAndNamesTheFirst) {
   // And after a clean stop as well.
   RunnerProcess after({"--home", home, "--run-seconds", "30", "--until", "stoptest: loaded", bundle});
   EXPECT_EQ(after.wait(), 0) << after.log();
+}
+
+// A write that keeps the file's beginning changes the file itself: a kill in the middle of it is
+// undone by the next start, which says so, and the file is one of the two versions, whole.
+TEST_F(RunnerSandbox, TheNextStartUndoesAWriteInPlaceThatAKillCutShort) {
+  constexpr int kStops = 4;
+  std::string bundle = makeBundle("writer", plat::Value("org.harbor.stopwriter"));
+  writeFile(bundle + "/config.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.stopwriter" version="1.0.0">
+  <content src="index.html" />
+  <preference name="iosPersistentFileLocation" value="library" />
+  <feature name="File"><param name="ios-package" value="HBRFile" /><param name="onload" value="true" /></feature>
+</widget>
+)");
+  // "x" at 0 first; then, in turn, the file stretched to 32 MiB (one call, which makes the next
+  // write keep 32 MiB in its undo record, so a kill mostly lands inside a write) and "a" or "b"
+  // written at 1.
+  writeFile(bundle + "/www/index.html", R"(<html><body><script src="harbor.js"></script><script>
+var exec = harbor.require('harbor/exec');
+var url = 'hbrfile://localhost/persistent/v.txt';
+var count = 0;
+function fail(e) { console.log('stopwriter: failed ' + e); }
+function next() {
+  if (++count === 3) console.log('stopwriter: writing');
+  if (count === 1) return exec(next, fail, 'File', 'write', [url, 'x', 0]);
+  if (count % 2 === 0) return exec(next, fail, 'File', 'truncate', [url, 32 << 20]);
+  exec(next, fail, 'File', 'write', [url, (count >> 1) % 2 ? 'a' : 'b', 1]);
+}
+document.addEventListener('deviceready', next);
+</script></body></html>)");
+  std::string reader = makeBundle("reader", plat::Value("org.harbor.stopwriter"));
+  std::string home = inHome("sandbox");
+  std::vector<std::string> readerRun = {"--home", home, "--run-seconds", "30", "--until", "stoptest: loaded", reader};
+  // Whole: "xa" or "xb" as a write left it, or stretched to 32 MiB with zero bytes.
+  auto whole = [](const std::string& text) {
+    if (text.size() == 2) return text[0] == 'x' && (text[1] == 'a' || text[1] == 'b');
+    return text.size() == (32u << 20) && text[0] == 'x' && (text[1] == 'a' || text[1] == 'b' || text[1] == '\0') &&
+           text.find_first_not_of('\0', 2) == std::string::npos;
+  };
+
+  unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  int undone = 0;
+  for (int stop = 1; stop <= kStops; ++stop) {
+    SCOPED_TRACE(::testing::Message() << "stop " << stop);
+    RunnerProcess killed({"--home", home, "--run-seconds", "60", bundle});
+    ASSERT_TRUE(killed.started());
+    ASSERT_TRUE(killed.waitForLine("stopwriter: writing")) << killed.log();
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 200000));
+    killed.signal(SIGKILL);
+    ASSERT_EQ(killed.wait(), 128 + SIGKILL);
+    auto left = sweep::temporariesIn(home);
+
+    RunnerProcess next(readerRun);
+    ASSERT_EQ(next.wait(), 0) << next.log();
+    bool applied = next.log().find("harbor: undid an interrupted write to Library/files/v.txt") != std::string::npos;
+    undone += applied ? 1 : 0;
+    for (const std::string& path : left) {
+      // A whole undo record is applied; one cut short (the file not touched yet) is removed.
+      bool removed = next.log().find("harbor: removed " + path + ", left by an interrupted write") != std::string::npos;
+      EXPECT_TRUE(removed || (applied && plat::isUndoRecordName(plat::lastPathComponent(path)))) << path << "\n"
+                                                                                                  << next.log();
+    }
+    EXPECT_EQ(sweep::temporariesIn(home), std::vector<std::string>{});
+    std::string now = readFile(home + "/Library/files/v.txt");
+    EXPECT_TRUE(whole(now)) << "the file is as a write left it: " << now.size() << " bytes, " << now.substr(0, 2);
+  }
+  std::cout << kStops << " kills while writing in place, " << undone << " writes undone at the next start\n";
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // a sandbox home reached through a link, and atomic writes of names at the length limit.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -80,6 +82,75 @@ TEST_F(FileFaults, DeniedChangesRefuseEveryKindOfChange) {
   // Outside the folder the plan names, nothing is refused.
   EXPECT_TRUE(writeFileContentsAtomically(inHome("tmp/t.txt"), "changed"));
   EXPECT_EQ(readFile(inHome("tmp/t.txt")), "changed");
+}
+
+// As on a disk, bytes written over bytes a file already has take no new space.
+TEST_F(FileFaults, AFullDiskCountsOnlyNewSpace) {
+  std::string path = inHome("Documents/f.bin");
+  writeFile(path, std::string(100, 'o'));
+  std::string bytes(100, 'x');
+  ScopedFileFaults faults(diskFullAfter(10));
+  int fd = fileio::open(path, O_RDWR);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(fileio::pwriteAll(fd, bytes.data(), 100, 0)) << "all over existing bytes";
+  EXPECT_EQ(fileio::pwrite(fd, bytes.data(), 30, 90), 20) << "10 existing, then the 10 new bytes left";
+  EXPECT_EQ(fileio::pwrite(fd, bytes.data(), 1, 110), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_TRUE(fileio::pwriteAll(fd, bytes.data(), 50, 20)) << "overwriting still goes";
+  ::close(fd);
+  EXPECT_EQ(readFile(path), std::string(110, 'x'));
+}
+
+// A folder that keeps its entries: no name is made, renamed or removed in it, while its files
+// may still be written; other folders are untouched.
+TEST_F(FileFaults, FoldersReadOnlyKeepTheirEntries) {
+  std::string locked = inHome("Documents/locked");
+  writeFile(locked + "/f.txt", "f");
+  writeFile(inHome("tmp/free.txt"), "t");
+  FileFaultPlan plan;
+  plan.foldersReadOnly = true;
+  plan.onlyInside = locked;
+  ScopedFileFaults faults(plan);
+  auto opened = [](int fd) {
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
+  };
+  std::string temporary = locked + "/.hbr-XXXXXX";
+  EXPECT_EQ(fileio::mkstemp(temporary), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_FALSE(opened(fileio::open(locked + "/new.txt", O_WRONLY | O_CREAT, 0644)));
+  EXPECT_TRUE(opened(fileio::open(locked + "/f.txt", O_WRONLY | O_CREAT, 0644))) << "it is there already";
+  EXPECT_TRUE(opened(fileio::open(locked + "/f.txt", O_RDWR)));
+  EXPECT_EQ(fileio::mkdir(locked + "/d", 0755), -1);
+  EXPECT_EQ(fileio::symlink("f.txt", locked + "/l"), -1);
+  EXPECT_EQ(fileio::rename(locked + "/f.txt", locked + "/g.txt"), -1);
+  EXPECT_EQ(fileio::rename(inHome("tmp/free.txt"), locked + "/free.txt"), -1);
+  EXPECT_EQ(fileio::unlink(locked + "/f.txt"), -1);
+  EXPECT_EQ(readFile(locked + "/f.txt"), "f");
+  EXPECT_EQ(fm().contentsOfDirectoryAtPath(locked)->size(), 1u);
+  EXPECT_TRUE(opened(fileio::open(inHome("tmp/new.txt"), O_WRONLY | O_CREAT, 0644)));
+  EXPECT_EQ(fileio::rename(inHome("tmp/new.txt"), inHome("tmp/renamed.txt")), 0);
+}
+
+// A process that stops after exactly so many bytes: the write that crosses the line is cut there.
+TEST_F(FileFaults, AStopAfterSoManyBytes) {
+  std::string path = inHome("Documents/stopped.bin");
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    FileFaultPlan plan;
+    plan.stopAfterBytes = 25;
+    setFileFaultPlan(plan);
+    int fd = fileio::open(path, O_WRONLY | O_CREAT, 0644);
+    std::string bytes(10, 's');
+    for (int i = 0; i < 10; ++i) fileio::writeAll(fd, bytes.data(), bytes.size());
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  EXPECT_EQ(readFile(path), std::string(25, 's'));
 }
 
 TEST_F(FileFaults, FreeSpaceOfAVolume) {

@@ -391,12 +391,12 @@ TEST_F(File, WritesAndTruncation) {
   expectCode(call("truncate", Array{persistent("/none.txt"), 0}), kFileIOError, 1);
   EXPECT_FALSE(exists(documents("none.txt")));
 
-  // A full disk: the write says so, and what went out stays.
+  // A full disk: the write says so, and the file is as it was (whole or not at all).
   plat::FileFaultPlan plan;
   plan.diskFullAfterBytes = 2;
   plat::ScopedFileFaults faults(plan);
   expectCode(call("write", Array{persistent("/w.txt"), "abcdef", 1}), kFileError, 10);
-  EXPECT_EQ(readFile(documents("w.txt")), "0ab");
+  EXPECT_EQ(readFile(documents("w.txt")), "0") << "as the refused data left it, cut at 1";
 }
 
 // A stop at any moment of a whole write (the write action at position 0) leaves the old file or
@@ -433,6 +433,102 @@ TEST_F(File, AKillDuringAWholeWriteLeavesAWholeFile) {
     std::string content = readFile(documents("doc.txt"));
     EXPECT_TRUE(content == a || content == b) << "round " << round << ": " << content.size() << " bytes";
   }
+}
+
+// A write at any position has one outcome: on the file that every link names, the
+// permissions kept, a pipe refused and left a pipe, and in a folder that takes no new file
+// refused (the file left as it was) rather than made without a way back.
+TEST_F(File, AWriteIsTheSameAtEveryPosition) {
+  const std::string old = "0123456789";
+  struct Position {
+    std::int64_t at;
+    std::string expected;
+  } positions[] = {{0, "new"}, {1, "0new"}, {3, "012new"}, {10, old + "new"}};
+  auto inode = [](const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st;
+  };
+  ASSERT_EQ(::mkfifo(documents("pipe").c_str(), 0644), 0);
+  writeFile(documents("locked/f.txt"), old);
+  for (const auto& p : positions) {
+    SCOPED_TRACE("position " + std::to_string(p.at));
+    // A file with a second name elsewhere in the sandbox, and permissions of its own.
+    std::filesystem::remove(documents("linked.txt"));
+    std::filesystem::remove(inHome("Library/other-name.txt"));
+    writeFile(documents("linked.txt"), old);
+    ASSERT_EQ(::chmod(documents("linked.txt").c_str(), 0640), 0);
+    ASSERT_EQ(::link(documents("linked.txt").c_str(), inHome("Library/other-name.txt").c_str()), 0);
+    auto before = inode(documents("linked.txt"));
+    EXPECT_EQ(call("write", Array{persistent("/linked.txt"), "new", p.at}).message.asInt(), 3);
+    EXPECT_EQ(readFile(documents("linked.txt")), p.expected);
+    EXPECT_EQ(readFile(inHome("Library/other-name.txt")), p.expected) << "the other name sees the write";
+    EXPECT_EQ(inode(documents("linked.txt")).st_ino, before.st_ino);
+    EXPECT_EQ(inode(documents("linked.txt")).st_nlink, 2u);
+    EXPECT_EQ(inode(documents("linked.txt")).st_mode & 07777, 0640u);
+
+    // A pipe is no file to write: refused, and still a pipe.
+    expectCode(call("write", Array{persistent("/pipe"), "new", p.at}), kFileError, 9);
+    EXPECT_TRUE(S_ISFIFO(inode(documents("pipe")).st_mode));
+
+    // A folder that takes no new file: no write can be kept whole there, at any position.
+    plat::FileFaultPlan plan;
+    plan.foldersReadOnly = true;
+    plan.onlyInside = documents("locked");
+    plat::ScopedFileFaults faults(plan);
+    log_->clear();
+    expectCode(call("write", Array{persistent("/locked/f.txt"), "new", p.at}), kFileError, 9);
+    EXPECT_EQ(readFile(documents("locked/f.txt")), old);
+    EXPECT_TRUE(log_->contains("File: /locked/f.txt was not written: ")) << "the refusal says why";
+  }
+  EXPECT_EQ(plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(documents("locked"))->size(), 1u);
+  // A new file is made as getFile makes one.
+  EXPECT_EQ(call("write", Array{persistent("/made.txt"), "new", 0}).status, kFileOK);
+  EXPECT_EQ(inode(documents("made.txt")).st_mode & 07777, 0644u);
+}
+
+// A stop at any moment of a write that changes a file in place (one that keeps the file's
+// beginning, or of a file with a second name) is undone by the next start's sweep: the file is
+// the old one or the new one, under both names.
+TEST_F(File, AKillDuringAWriteInPlaceIsUndoneByTheNextStart) {
+  std::string a(200 * 1024, 'a');
+  writeFile(documents("both.txt"), a);
+  ASSERT_EQ(::link(documents("both.txt").c_str(), inHome("Library/both-again.txt").c_str()), 0);
+  auto fileSystem = file->fileSystemByName("persistent");
+  auto url = HBRFilesystemURL::fileSystemURLWithString(persistent("/both.txt"));
+  plat::Data b(300 * 1024, 'b');
+  plat::Data c(100 * 1024, 'c');
+  std::string withB = std::string(a, 0, 1000) + std::string(b.begin(), b.end());
+  std::string withC = std::string(a, 0, 1000) + std::string(c.begin(), c.end());
+  std::random_device random;
+  for (int round = 0; round < 5; ++round) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      for (unsigned i = 0;; ++i) {
+        fileSystem->writeToFileAtURLAtPosition(url, i % 2 ? c : b, 1000);
+        if (i == 0 && ::write(ready[1], "w", 1) != 1) ::_exit(1);
+      }
+    }
+    ::close(ready[1]);
+    char signal = 0;
+    EXPECT_EQ(::read(ready[0], &signal, 1), 1) << "the child wrote once";
+    ::close(ready[0]);
+    ::usleep(random() % 20000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    plat::sweepInterruptedWrites(home());
+    std::string content = readFile(documents("both.txt"));
+    EXPECT_TRUE(content == withB || content == withC) << "round " << round << ": " << content.size() << " bytes";
+    EXPECT_EQ(readFile(inHome("Library/both-again.txt")), content);
+  }
+  auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(documents("")).value_or(
+      std::vector<std::string>{});
+  for (const auto& name : names) EXPECT_FALSE(plat::isInterruptedWriteName(name)) << name;
 }
 
 TEST_F(File, MetadataAndEntries) {

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <future>
 #include <set>
@@ -10,6 +14,8 @@
 #include "HBRFileTransfer.h"
 #include "HTTPTestServer.h"
 #include "plat/foundation/FileFaults.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSURL.h"
 #include "plat/uikit/UIApplication.h"
 #include "support/FilePluginTest.h"
 
@@ -59,7 +65,7 @@ class FileTransfer : public harbor::testing::FilePluginTest {
     for (const auto& c : takeCallbacks()) ADD_FAILURE() << "late answer to " << c.callbackId;
     if (DIR* dir = ::opendir(folder.c_str())) {
       while (dirent* entry = ::readdir(dir))
-        EXPECT_NE(std::string(entry->d_name).rfind(".download-", 0), 0u) << "left behind: " << entry->d_name;
+        EXPECT_FALSE(plat::isInterruptedWriteName(entry->d_name)) << "left behind: " << entry->d_name;
       ::closedir(dir);
     }
     EXPECT_EQ(transfer->activeTransfers().size(), 0u);
@@ -395,4 +401,140 @@ TEST_F(FileTransfer, AMimeTypeCannotAddHeaderLinesToTheFilePart) {
       << body;
   EXPECT_EQ(body.find("\r\nX-Other"), std::string::npos) << body;
   EXPECT_EQ(body.find("\nX-More"), std::string::npos) << body;
+}
+
+// A target that names no file of the sandbox (a relative path, a folder, nothing at all) gets
+// exactly one answer as soon as the response comes, the error of a target that cannot be
+// created; nothing is made anywhere, also not beside the process's working folder.
+TEST_F(FileTransfer, AnUnusableTargetGetsOneAnswerAtOnce) {
+  HTTPTestServer::Response small;
+  small.generatedLength = 100;
+  server.route("/small", small);
+  writeFile(documents("kept.txt"), "kept");
+  const std::vector<std::string> targets = {
+      "relative.bin",
+      "x/y.bin",
+      "./x.bin",
+      "../x.bin",
+      ".",
+      "..",
+      "",
+      "file:rel.bin",
+      "file:x/y.bin",
+      "file:",
+      "file:.",
+      "file:..",
+      "file:./x.bin",
+      "file:../x.bin",
+      "C:\\x.bin",
+      "~/x.bin",
+      "hbrfile:rel.bin",
+      "hbrfile://localhost/persistent/",
+      "hbrfile://localhost/persistent",
+      "hbrfile://localhost/nosuch/x.bin",
+      "hbrfile://localhost/persistent/../../x.bin",
+      "/",
+      "//",
+      "/.",
+      "/..",
+      "file:///",
+      "file://" + documents(""),
+      "file://" + documents("new/."),
+      "file://" + documents("new/.."),
+      "file://" + documents("a/./b.bin"),
+      documents("kept.txt/under-a-file.bin"),
+  };
+  for (const auto& target : targets) {
+    SCOPED_TRACE("target \"" + target + "\"");
+    log_->clear();
+    auto answers = run("download", Array{server.url("/small"), target, false, "u"}, "u");
+    ASSERT_FALSE(answers.empty());
+    std::size_t finals = 0;
+    for (const auto& a : answers) finals += a.keepCallback ? 0 : 1;
+    EXPECT_EQ(finals, 1u);
+    EXPECT_EQ(answers.back().status, 6);
+    EXPECT_EQ(answers.back().message["code"], Value(std::int64_t{1}));
+    EXPECT_TRUE(answers.back().message["body"].asString().rfind("Could not create", 0) == 0)
+        << answers.back().message.description();
+    expectQuietAndTidy(inHome("Documents"));
+  }
+  for (const char* made : {"relative.bin", "x", "x.bin", "rel.bin", "C:\\x.bin", "~"})
+    EXPECT_FALSE(exists(made)) << made << " beside the working folder";
+  EXPECT_EQ(readFile(documents("kept.txt")), "kept");
+  EXPECT_FALSE(exists(documents("new")));
+  EXPECT_FALSE(exists(documents("a")));
+}
+
+// A download changes its target as the File plugin's writes do: through a link to the file it
+// names, keeping that file's permissions, its backup-exclusion mark and its other names; a new
+// file gets 0644 as getFile makes it; a pipe is refused and stays a pipe.
+TEST_F(FileTransfer, ADownloadChangesItsTargetAsAWriteDoes) {
+  HTTPTestServer::Response body;
+  body.generatedLength = 5000;
+  server.route("/body", body);
+  const std::string downloaded = generated(5000);
+  auto statOf = [](const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st;
+  };
+  auto excluded = [](const std::string& path) {
+    auto value = plat::NSURL::fileURLWithPath(path)->resourceValue(plat::NSURLIsExcludedFromBackupKey);
+    return value && value->asBool();
+  };
+
+  // Permissions and the mark.
+  writeFile(documents("own.bin"), "old");
+  ASSERT_EQ(::chmod(documents("own.bin").c_str(), 0640), 0);
+  ASSERT_TRUE(plat::NSURL::fileURLWithPath(documents("own.bin"))->setResourceValue(Value(true),
+                                                                                   plat::NSURLIsExcludedFromBackupKey));
+  // A link inside the sandbox, and a file with a second name.
+  writeFile(documents("real.bin"), "old");
+  ASSERT_EQ(::symlink("real.bin", documents("link.bin").c_str()), 0);
+  writeFile(documents("twice.bin"), "old");
+  ASSERT_EQ(::link(documents("twice.bin").c_str(), inHome("Library/twice-again.bin").c_str()), 0);
+  ino_t twice = statOf(documents("twice.bin")).st_ino;
+
+  for (const char* name : {"own.bin", "link.bin", "twice.bin", "new.bin"}) {
+    SCOPED_TRACE(name);
+    std::string target = fileURL("persistent", std::string("/") + name);
+    auto answers = run("download", Array{server.url("/body"), target, false, "d"}, "d");
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, 1) << answers.back().message.description();
+    EXPECT_EQ(answers.back().message["fullPath"], Value(std::string("/") + name));
+    expectQuietAndTidy(inHome("Documents"));
+  }
+  EXPECT_EQ(readFile(documents("own.bin")), downloaded);
+  EXPECT_EQ(statOf(documents("own.bin")).st_mode & 07777, 0640u);
+  EXPECT_TRUE(excluded(documents("own.bin"))) << "the backup-exclusion mark stays";
+  EXPECT_TRUE(S_ISLNK(statOf(documents("link.bin")).st_mode)) << "the link stays a link";
+  EXPECT_EQ(readFile(documents("real.bin")), downloaded);
+  EXPECT_EQ(readFile(documents("twice.bin")), downloaded);
+  EXPECT_EQ(readFile(inHome("Library/twice-again.bin")), downloaded) << "the other name sees the download";
+  EXPECT_EQ(statOf(documents("twice.bin")).st_ino, twice);
+  EXPECT_EQ(statOf(documents("new.bin")).st_mode & 07777, 0644u) << "as the File plugin makes a file";
+
+  // Written through a link only where the file it names may be written: not outside the
+  // sandbox, not in the bundle, and never into a pipe.
+  std::string outside = inHome("../outside-the-sandbox");
+  writeFile(outside + "/secret.txt", "not for pages");
+  writeFile(inBundle("www/page.txt"), "page");
+  ASSERT_EQ(::symlink((outside + "/secret.txt").c_str(), documents("out-link").c_str()), 0);
+  ASSERT_EQ(::symlink((outside + "/none.txt").c_str(), documents("dangling-out").c_str()), 0);
+  ASSERT_EQ(::symlink(inBundle("www/page.txt").c_str(), documents("bundle-link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(documents("pipe").c_str(), 0644), 0);
+  for (const char* name : {"out-link", "dangling-out", "bundle-link", "pipe"}) {
+    SCOPED_TRACE(name);
+    auto answers = run("download", Array{server.url("/body"), documents(name), false, "p"}, "p");
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, 6);
+    EXPECT_EQ(answers.back().message["body"], Value("Could not create target file"));
+    expectQuietAndTidy(inHome("Documents"));
+  }
+  EXPECT_EQ(readFile(outside + "/secret.txt"), "not for pages");
+  EXPECT_FALSE(exists(outside + "/none.txt"));
+  EXPECT_EQ(readFile(inBundle("www/page.txt")), "page");
+  EXPECT_TRUE(S_ISLNK(statOf(documents("out-link")).st_mode));
+  EXPECT_TRUE(S_ISFIFO(statOf(documents("pipe")).st_mode));
+  std::filesystem::remove_all(outside);
 }

@@ -660,10 +660,20 @@ TEST_F(LocalFilesystem, WritesOnAFullDisk) {
   }
   {
     plat::ScopedFileFaults faults(diskFull);
-    // Appending keeps what went out, and says the write failed.
+    // Appending too: the write says it failed, and the file is as it was.
     expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("0123456789"), true), HBRCommandStatus::Error,
                 QUOTA_EXCEEDED_ERR);
-    EXPECT_EQ(readFile(local("w.txt")), "old0123");
+    EXPECT_EQ(readFile(local("w.txt")), "old");
+  }
+  for (std::uint64_t room : {0u, 30u, 60u, 75u}) {
+    SCOPED_TRACE("room for " + std::to_string(room) + " bytes");
+    // Wherever the disk fills up (the undo record, the bytes past the old end), nothing changed.
+    plat::FileFaultPlan filling;
+    filling.diskFullAfterBytes = room;
+    plat::ScopedFileFaults faults(filling);
+    expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes(std::string(40, 'x')), true), HBRCommandStatus::Error,
+                QUOTA_EXCEEDED_ERR);
+    EXPECT_EQ(readFile(local("w.txt")), "old");
   }
   plat::FileFaultPlan denied;
   denied.denyChanges = true;
@@ -672,7 +682,8 @@ TEST_F(LocalFilesystem, WritesOnAFullDisk) {
               INVALID_MODIFICATION_ERR);
   expectError(fs_->writeToFileAtURL(url("/w.txt"), bytes("x"), false), HBRCommandStatus::Error,
               INVALID_MODIFICATION_ERR);
-  EXPECT_EQ(readFile(local("w.txt")), "old0123");
+  EXPECT_EQ(readFile(local("w.txt")), "old");
+  EXPECT_EQ(plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(root_)->size(), 1u) << "no temporaries left";
 }
 
 TEST_F(LocalFilesystem, ErrorPathsOfThePlatform) {

@@ -17,8 +17,12 @@
 //       target: an absolute path, or a file: or hbrfile: URL. Progress results as data arrives
 //       ("lengthComputable" false and "total" -1 while the length is unknown); then status 1
 //       with the File plugin's entry of the target, or a transfer error. The file is written
-//       to a temporary sibling and renamed over the target only when the whole body is in;
-//       any failure or abort leaves what stood at the target as it was.
+//       to a temporary sibling and put in the target's place only when the whole body is in,
+//       by the rule the File plugin's writes follow (plat/foundation/FileWrites.h: through a
+//       link, keeping the file's permissions, attributes and hard links; a new file is 0644);
+//       any failure or abort leaves what stood at the target as it was. A target that names
+//       no file (a relative path, a folder, a pipe) fails with 6 {code 1, "Could not create
+//       target file"} when the response comes.
 //   abort [objectId]
 //       nothing to its own callback; the transfer's callback gets 9 with code 4, unless the
 //       transfer had already sent its final result.

@@ -1,21 +1,16 @@
 #include "HBRFileTransferDelegate.h"
 
-#include <fcntl.h>
-#include <libgen.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
-#include <cstring>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "HBRFileTransfer.h"
-#include "plat/foundation/FileFaults.h"
+#include "plat/foundation/FileWrites.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
 
 namespace harbor {
@@ -37,39 +32,27 @@ std::string decodeText(const plat::Data& data) {
   return out;
 }
 
-std::string parentOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Creates the folder and its missing parents; the errno of the first failure, or 0.
-int makeFolders(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-  if (path != "/" && !path.empty()) {
-    if (int error = makeFolders(parentOf(path))) return error;
-  }
-  if (plat::fileio::mkdir(path, 0755) != 0 && errno != EEXIST) return errno;
-  return 0;
-}
-
-// Where path will lie once its missing folders are made: its deepest existing folder with the
-// links resolved, then the missing names. Nothing when a missing name is "." or "..", or no
-// folder of it exists.
-std::optional<std::string> plannedLocation(const std::string& path) {
-  std::vector<std::string> missing;
-  std::string existing = path;
+// Where a folder will lie once its missing parts are made: its deepest existing folder with the
+// links resolved, then the missing names. Walked by component, from the whole path up to "/"
+// (which always exists), so the walk ends by construction. Nothing for a relative path, a
+// missing name that is "." or "..", or a folder that cannot be resolved at all.
+std::optional<std::string> plannedLocation(const std::string& folder) {
+  if (!plat::isAbsolutePath(folder)) return std::nullopt;
+  std::vector<std::string> names = plat::pathComponents(folder);
+  if (!names.empty() && names.front() == "/") names.erase(names.begin());
   char resolved[PATH_MAX];
-  while (!::realpath(existing.c_str(), resolved)) {
-    if (existing == "/" || existing.empty()) return std::nullopt;
-    std::string name = existing.substr(existing.rfind('/') + 1);
-    if (name.empty() || name == "." || name == "..") return std::nullopt;
-    missing.push_back(name);
-    existing = parentOf(existing);
+  for (std::size_t existing = names.size() + 1; existing-- > 0;) {
+    std::string prefix = "/";
+    for (std::size_t i = 0; i < existing; ++i) prefix = plat::stringByAppendingPathComponent(prefix, names[i]);
+    if (!::realpath(prefix.c_str(), resolved)) continue;
+    std::string planned = resolved;
+    for (std::size_t i = existing; i < names.size(); ++i) {
+      if (names[i] == "." || names[i] == "..") return std::nullopt;
+      planned = plat::stringByAppendingPathComponent(planned, names[i]);
+    }
+    return planned;
   }
-  std::string planned = resolved;
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) planned += (planned == "/" ? "" : "/") + *it;
-  return planned;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -102,10 +85,7 @@ void HBRFileTransferEntityLengthRequest::connectionDidReceiveResponse(plat::NSUR
 
 // ---- Transfer ----------------------------------------------------------------------------------
 
-HBRFileTransferDelegate::~HBRFileTransferDelegate() {
-  closeTargetFile();
-  removeTemporaryFile();
-}
+HBRFileTransferDelegate::~HBRFileTransferDelegate() = default;
 
 plat::Dictionary HBRFileTransferDelegate::errorWith(std::int32_t code, const std::optional<std::string>& body) {
   return command->createFileTransferError(code, source, target, responseCode, body);
@@ -148,8 +128,7 @@ bool HBRFileTransferDelegate::cancelTransfer() {
   auto self = std::static_pointer_cast<HBRFileTransferDelegate>(shared_from_this());
   command->queue()->addOperationWithBlock([self] {
     if (self->entityLengthRequest) self->entityLengthRequest->cancel();
-    self->closeTargetFile();
-    self->removeTemporaryFile();
+    self->staged_.discard();
   });
   return true;
 }
@@ -157,10 +136,9 @@ bool HBRFileTransferDelegate::cancelTransfer() {
 void HBRFileTransferDelegate::cancelTransferWithError(const std::string& message) {
   auto result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::IOException,
                                                                      errorWith(FILE_NOT_FOUND_ERR, message));
-  plat::NSLogf("File Transfer Error: %s", message.c_str());
+  plat::NSLogf("File Transfer Error: %s", plat::logEscaped(message).c_str());
   if (connection) connection->cancel();
-  closeTargetFile();
-  removeTemporaryFile();
+  staged_.discard();
   sendFinal(result);
 }
 
@@ -175,25 +153,15 @@ std::optional<std::string> HBRFileTransferDelegate::targetFilePath() {
   } else if (auto parsed = plat::NSURL::URLWithString(target); parsed && !parsed->path().empty()) {
     path = parsed->path();
   }
-  if (!path || path->empty() || path->back() == '/') return std::nullopt;
+  // Only an absolute path names a file: a relative one would land wherever the process runs.
+  if (!path || !plat::isAbsolutePath(*path) || path->back() == '/') return std::nullopt;
   return path;
-}
-
-void HBRFileTransferDelegate::closeTargetFile() {
-  if (targetFd_ >= 0) ::close(targetFd_);
-  targetFd_ = -1;
-}
-
-void HBRFileTransferDelegate::removeTemporaryFile() {
-  if (!temporaryPath_.empty()) plat::fileio::unlink(temporaryPath_);
-  temporaryPath_.clear();
 }
 
 void HBRFileTransferDelegate::connectionDidReceiveResponse(plat::NSURLConnection& conn,
                                                            const plat::NSURLResponsePtr& response) {
   mimeType = response->MIMEType();
-  closeTargetFile();
-  removeTemporaryFile();
+  staged_.discard();
   if (auto http = std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(response)) {
     responseCode = static_cast<std::int32_t>(http->statusCode());
     bytesExpected = http->expectedContentLength();
@@ -217,38 +185,40 @@ void HBRFileTransferDelegate::connectionDidReceiveResponse(plat::NSURLConnection
 
   auto path = targetFilePath();
   if (!path) return cancelTransferWithError("Could not create target file");
-  std::string parent = parentOf(*path);
-  std::string name = path->substr(path->rfind('/') + 1);
+  std::string parent = plat::stringByDeletingLastPathComponent(*path);
+  std::string name = plat::lastPathComponent(*path);
   // Confined before anything is made: a target outside every file system, in a read-only one
   // or behind a link out of one makes no folder at all.
   auto planned = plannedLocation(parent);
   if (name == "." || name == ".." || !planned || !filePlugin ||
-      !filePlugin->isWritableLocalPath(*planned + (*planned == "/" ? "" : "/") + name))
+      !filePlugin->isWritableLocalPath(plat::stringByAppendingPathComponent(*planned, name)))
     return cancelTransferWithError("Could not create target file");
-  if (int error = makeFolders(parent)) {
-    return cancelTransferWithError("Could not create path to save downloaded file: " + std::string(std::strerror(error)));
+  plat::NSError folderError;
+  if (!plat::NSFileManager::defaultManager().createDirectoryAtPath(*planned, true, &folderError)) {
+    return cancelTransferWithError("Could not create path to save downloaded file: " +
+                                   folderError.localizedDescription);
   }
-  // The folder as it really is now: a link made meanwhile may not carry the file out either.
+  // The folder as it really is now (a link made meanwhile may not carry the file out either),
+  // and the file a link in the target's place names: the download is written through it.
   char resolved[PATH_MAX];
-  if (!::realpath(parent.c_str(), resolved) ||
-      !filePlugin->isWritableLocalPath(std::string(resolved) + (std::strcmp(resolved, "/") ? "/" : "") + name))
+  auto location = ::realpath(planned->c_str(), resolved)
+                      ? plat::fileWriteLocation(plat::stringByAppendingPathComponent(resolved, name))
+                      : std::nullopt;
+  if (!location || !filePlugin->isWritableLocalPath(*location))
     return cancelTransferWithError("Could not create target file");
-  targetPath_ = std::string(resolved) + (std::strcmp(resolved, "/") ? "/" : "") + name;
-  struct stat st {};
-  if (::stat(targetPath_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return cancelTransferWithError("Could not create target file");
-  // Written beside the target and renamed over it once whole: what stood there stays until then.
-  std::string pattern = std::string(resolved) + "/.download-XXXXXX";
-  int fd = plat::fileio::mkstemp(pattern);
-  if (fd < 0) return cancelTransferWithError("Could not create target file");
-  temporaryPath_ = pattern;
-  targetFd_ = fd;
+  targetPath_ = *location;
+  // Written beside the target and put in its place once whole: what stood there stays until then.
+  plat::NSError stageError;
+  if (!staged_.begin(targetPath_, &stageError)) {
+    plat::NSLog("File Transfer Error: " + plat::logEscaped(stageError.localizedDescription));
+    return cancelTransferWithError("Could not create target file");
+  }
 }
 
 void HBRFileTransferDelegate::connectionDidReceiveData(plat::NSURLConnection&, const plat::Data& data) {
   bytesTransfered += static_cast<std::int64_t>(data.size());
-  if (targetFd_ >= 0) {
-    if (!plat::fileio::writeAll(targetFd_, data.data(), data.size()))
-      return cancelTransferWithError("Could not write to target file");
+  if (staged_.isOpen()) {
+    if (!staged_.append(data.data(), data.size())) return cancelTransferWithError("Could not write to target file");
   } else {
     responseData.insert(responseData.end(), data.begin(), data.end());
   }
@@ -298,19 +268,17 @@ void HBRFileTransferDelegate::connectionDidFinishLoading(plat::NSURLConnection&)
     } else {
       result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, errorWith(CONNECTION_ERR, text));
     }
-  } else if (targetFd_ >= 0) {
-    // Claimed before the rename: an abort that came first keeps what stood at the target, and
-    // one that comes later finds the transfer over.
+  } else if (staged_.isOpen()) {
+    // Claimed before the file is put in place: an abort that came first keeps what stood at the
+    // target, and one that comes later finds the transfer over.
     if (!claimEnd()) return;
-    bool synced = ::fsync(targetFd_) == 0;
-    closeTargetFile();
-    if (!synced || plat::fileio::rename(temporaryPath_, targetPath_) != 0) {
-      removeTemporaryFile();
-      plat::NSLog("File Transfer Error: Could not write to target file");
+    plat::NSError error;
+    if (!staged_.commit(&error)) {
+      plat::NSLog("File Transfer Error: Could not write to target file: " +
+                  plat::logEscaped(error.localizedDescription));
       return sendClaimed(HBRPluginResult::resultWithStatusMessageAsDictionary(
           HBRCommandStatus::IOException, errorWith(FILE_NOT_FOUND_ERR, std::string("Could not write to target file"))));
     }
-    temporaryPath_.clear();
     auto entry = filePlugin && targetURL ? filePlugin->makeEntryForURL(targetURL) : std::nullopt;
     if (!entry) entry = filePlugin ? filePlugin->getDirectoryEntry(targetPath_, false) : std::nullopt;
     return sendClaimed(
@@ -328,8 +296,7 @@ void HBRFileTransferDelegate::connectionDidFailWithError(plat::NSURLConnection&,
   if (body && body->empty()) body.reset();
   auto result = HBRPluginResult::resultWithStatusMessageAsDictionary(HBRCommandStatus::Error, errorWith(CONNECTION_ERR, body));
   plat::NSLogf("File Transfer Error: %s", error.localizedDescription.c_str());
-  closeTargetFile();
-  removeTemporaryFile();
+  staged_.discard();
   sendFinal(result);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // One running upload or download: the connection's delegate. It writes a download into a
-// temporary sibling of its target and renames it over the target when the body is complete,
-// counts bytes, sends progress and the one final result, and leaves the plugin's table when it
-// ends.
+// temporary sibling of its target and puts it in the target's place when the body is complete,
+// by the rule the File plugin's writes follow (plat/foundation/FileWrites.h: through a link to
+// the file it names, keeping that file's permissions, attributes and hard links; a new file is
+// 0644), counts bytes, sends progress and the one final result, and leaves the plugin's table
+// when it ends.
 //
 // Final results (a transfer sends exactly one, or none when it is cancelled silently):
 //   finish  upload 2xx: status 1 {"response", "headers", "bytesSent", "responseCode"}
@@ -29,6 +31,7 @@
 
 #include "HBRFile.h"
 #include "HBRPluginResult.h"
+#include "plat/foundation/FileWrites.h"
 #include "plat/foundation/NSURLConnection.h"
 #include "plat/uikit/UIApplication.h"
 
@@ -72,8 +75,8 @@ class HBRFileTransferDelegate : public plat::Object, public plat::NSURLConnectio
   // Ends it with status 6, code 1 and the message as "body".
   void cancelTransferWithError(const std::string& message);
 
-  // The local path of the download target, or nothing when it cannot be one (outside every
-  // file system, or through a link out of its root).
+  // The local path of the download target, or nothing when it cannot be one: no absolute path
+  // (a relative one, "x/y.bin" or "file:rel.bin", names no file of the sandbox) or a folder.
   std::optional<std::string> targetFilePath();
   void updateBytesExpected(std::int64_t expected);
   void updateProgress();
@@ -109,15 +112,12 @@ class HBRFileTransferDelegate : public plat::Object, public plat::NSURLConnectio
   void sendClaimed(const HBRPluginResultPtr& result);
   // Marks the transfer ended; true for the first caller.
   bool claimEnd();
-  void closeTargetFile();
-  void removeTemporaryFile();
   plat::Dictionary errorWith(std::int32_t code, const std::optional<std::string>& body);
 
   std::mutex resultMutex_;  // orders progress before the final result; guards ended_
   bool ended_ = false;
-  int targetFd_ = -1;
-  std::string temporaryPath_;
-  std::string targetPath_;
+  plat::StagedFileContents staged_;  // the download's contents until they are whole (queue only)
+  std::string targetPath_;            // the file they go to, links followed
 };
 
 }  // namespace harbor

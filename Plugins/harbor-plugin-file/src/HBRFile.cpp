@@ -607,18 +607,16 @@ void HBRFile::write(const HBRInvokedUrlCommandPtr& command) {
     } else if (data.isData()) {
       bytes = data.asData();
     }
-    // A write puts its bytes at the position and drops whatever followed. A whole new content
-    // (position 0) replaces the file atomically, so a stop part-way leaves the old file rather
-    // than an emptied one; elsewhere the file is cut at the position (the cut answers nothing of
-    // its own; a missing file is then made by the append) and the bytes appended.
-    bool replace = fileSystem && valid && position == 0 && !bytes.empty();
-    if (fileSystem && !replace) fileSystem->truncateFileAtURL(url, position);
+    // A write puts its bytes at the position and drops whatever followed, as one change that is
+    // whole or not at all at every position (the file system's rule). Data of another kind is
+    // refused after the cut, as the cut comes first.
     if (!valid) {
+      if (fileSystem) fileSystem->truncateFileAtURL(url, position);
       return self->send(command, HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::Error,
                                                                                  "Invalid parameter type"));
     }
     if (!fileSystem) return self->send(command, ioError(NOT_FOUND_ERR));
-    self->send(command, fileSystem->writeToFileAtURL(url, bytes, !replace));
+    self->send(command, fileSystem->writeToFileAtURLAtPosition(url, bytes, position));
   });
 }
 

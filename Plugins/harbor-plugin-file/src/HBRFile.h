@@ -77,10 +77,13 @@
 //   readAsArrayBuffer [url, start, end]  the bytes as binary
 //   readAsBinaryString [url, start, end]  each byte as the character U+0000-U+00FF
 //   truncate [url, size]             the new length
-//   write [url, data, position]      cuts the file at position, then appends the text (as
-//                                    UTF-8) or bytes: the count written; 9 "Invalid parameter
-//                                    type" for other data; 9/10 on a full disk. At position 0
-//                                    the file is replaced atomically (old or new, never cut)
+//   write [url, data, position]      puts the text (as UTF-8) or bytes at position and drops
+//                                    what followed: the count written; 9 "Invalid parameter
+//                                    type" for other data (the file cut at position); 9/10 on
+//                                    a full disk, 9/9 for anything but a regular file. Whole or
+//                                    not at all at every position, through links, keeping the
+//                                    file's permissions, attributes and hard links
+//                                    (HBRLocalFilesystem.h)
 //   testFileExists [path] / testDirectoryExists [path]   1 or 0 (0 outside the sandbox home
 //                                    and the application bundle)
 //   getFreeDiskSpace []              the Documents volume's free bytes as decimal text

@@ -52,6 +52,15 @@ class HBRFileSystem {
   virtual HBRPluginResultPtr readEntriesAtURL(const HBRFilesystemURLPtr& url) = 0;
   virtual HBRPluginResultPtr truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) = 0;
   virtual HBRPluginResultPtr writeToFileAtURL(const HBRFilesystemURLPtr& url, const plat::Data& data, bool append) = 0;
+  // The write action's change: data put at position, whatever followed dropped (a position past
+  // the end fills the gap with zero bytes; empty data only cuts). Status 1 with the byte count.
+  // Here as its two steps, a cut whose answer is dropped and an append, for file systems that
+  // take no writes; a local file system makes it one change, whole or not at all.
+  virtual HBRPluginResultPtr writeToFileAtURLAtPosition(const HBRFilesystemURLPtr& url, const plat::Data& data,
+                                                        std::uint64_t position) {
+    truncateFileAtURL(url, position);
+    return writeToFileAtURL(url, data, true);
+  }
   // Copies (copy true) or moves the entry srcURL of srcFs into the directory destURL of this
   // file system under newName.
   virtual void copyFileToURL(const HBRFilesystemURLPtr& destURL, const std::optional<std::string>& newName,

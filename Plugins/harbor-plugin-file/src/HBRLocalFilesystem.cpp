@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "plat/foundation/FileFaults.h"
+#include "plat/foundation/FileWrites.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
@@ -107,32 +108,9 @@ int openRegular(const std::string& path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-// A symbolic link may stand as the last component of a path and point anywhere, even at
-// something that does not exist yet; creating through it would create at its target. So the
-// final component is followed by hand, link after link, until it names no link.
-constexpr int kMaxLinkHops = 40;
-
-std::optional<std::filesystem::path> resolvedLocation(const std::string& localPath) {
-  std::filesystem::path path(localPath);
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    std::error_code ec;
-    auto parent = std::filesystem::weakly_canonical(path.parent_path(), ec);
-    if (ec) return std::nullopt;
-    auto name = path.filename();
-    if (name.empty() || name == "." || name == "..") return std::filesystem::weakly_canonical(path, ec);
-    auto candidate = parent / name;
-    struct stat st {};
-    if (::lstat(candidate.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return candidate;
-    auto target = std::filesystem::read_symlink(candidate, ec);
-    if (ec) return std::nullopt;
-    path = target.is_absolute() ? target : parent / target;
-  }
-  return std::nullopt;  // a loop of links
-}
-
 // Answers a failed write: a full disk is QUOTA_EXCEEDED_ERR, anything else INVALID_MODIFICATION_ERR.
-HBRPluginResultPtr writeFailure(int err) {
-  bool full = err == ENOSPC || err == EDQUOT;
+HBRPluginResultPtr writeFailure(const plat::NSError& error) {
+  bool full = error.code == plat::NSFileWriteOutOfSpaceError;
   return fileErrorResult(HBRCommandStatus::Error, full ? QUOTA_EXCEEDED_ERR : INVALID_MODIFICATION_ERR);
 }
 
@@ -215,9 +193,9 @@ bool HBRLocalFilesystem::isConfined(const std::string& localPath) const {
   std::error_code ec;
   auto root = std::filesystem::weakly_canonical(fsRoot_, ec);
   if (ec) return false;
-  auto resolved = resolvedLocation(localPath);
+  auto resolved = plat::fileWriteLocation(localPath);
   if (!resolved) return false;
-  return plat::pathIsInsideFolder(resolved->string(), root.string());
+  return plat::pathIsInsideFolder(*resolved, root.string());
 }
 
 bool HBRLocalFilesystem::isRoot(const std::string& localPath) const {
@@ -500,35 +478,34 @@ HBRPluginResultPtr HBRLocalFilesystem::truncateFileAtURL(const HBRFilesystemURLP
 
 HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURL(const HBRFilesystemURLPtr& url, const plat::Data& data,
                                                          bool append) {
+  if (data.empty() && url && url->fullPath()) {
+    // Nothing to write: nothing is opened, made or cut, as a stream of no bytes leaves a file.
+    if (!filesystemPathForURL(url)) return refused();
+    if (readOnly_) return readOnlyRefusal();
+    return HBRPluginResult::resultWithStatusMessageAsInt(HBRCommandStatus::OK, 0);
+  }
+  return writeToFileAtURLAtPosition(url, data, append ? plat::kFileWriteAtEnd : 0);
+}
+
+HBRPluginResultPtr HBRLocalFilesystem::writeToFileAtURLAtPosition(const HBRFilesystemURLPtr& url,
+                                                                  const plat::Data& data, std::uint64_t position) {
   if (!url || !url->fullPath()) return plainError(NOT_FOUND_ERR);
   auto path = filesystemPathForURL(url);
   if (!path) return refused();
   if (readOnly_) return readOnlyRefusal();
+  // Through a link, to the file it names (inside the root, as the mapping checked).
+  auto location = plat::fileWriteLocation(*path);
+  if (!location) return refused();
+  std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+  plat::NSError error;
+  bool written = plat::writeFileContentsAtPosition(*location, position, bytes, &error);
+  // No bytes answer 0 whatever the cut did: the cut is the write action's first step, whose
+  // answer the page never hears.
   if (data.empty()) return HBRPluginResult::resultWithStatusMessageAsInt(HBRCommandStatus::OK, 0);
-  if (!append) {
-    // Replaced whole or not at all: a failed write leaves the old file as it was.
-    bool isDirectory = false;
-    if (fileManager().fileExistsAtPath(*path, &isDirectory) && isDirectory) {
-      return plainError(INVALID_MODIFICATION_ERR);
-    }
-    // Through a link, as an append goes: the link stays and its target (inside the root, as the
-    // mapping checked) gets the new contents.
-    auto target = resolvedLocation(*path);
-    if (!target) return refused();
-    std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
-    plat::NSError error;
-    if (!plat::writeFileContentsAtomically(target->string(), bytes, &error)) {
-      return writeFailure(error.code == plat::NSFileWriteOutOfSpaceError ? ENOSPC : EIO);
-    }
-  } else {
-    int fd = openRegular(*path, O_WRONLY | O_APPEND | O_CREAT, 0644);
-    if (fd < 0) return plainError(INVALID_MODIFICATION_ERR);
-    // Written until done or failed. What went out before a failure stays, as a writer on the
-    // page expects of a stream: the answer says the write failed, and the file shows how far it got.
-    bool written = plat::fileio::writeAll(fd, data.data(), data.size());
-    int err = errno;
-    ::close(fd);
-    if (!written) return writeFailure(err);
+  if (!written) {
+    plat::NSLog("File: " + plat::logEscaped(*url->fullPath()) +
+                " was not written: " + plat::logEscaped(error.localizedDescription));
+    return writeFailure(error);
   }
   return HBRPluginResult::resultWithStatusMessageAsNSUInteger(HBRCommandStatus::OK, data.size());
 }

@@ -76,10 +76,18 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
   HBRPluginResultPtr recursiveRemoveFileAtURL(const HBRFilesystemURLPtr& url) override;
   HBRPluginResultPtr readEntriesAtURL(const HBRFilesystemURLPtr& url) override;
   HBRPluginResultPtr truncateFileAtURL(const HBRFilesystemURLPtr& url, std::uint64_t position) override;
-  // Status 1 with the byte count. Replacing is atomic (the old file or the whole new one);
-  // appending writes until done and keeps what went out before a failure. A full disk answers
-  // 9/QUOTA_EXCEEDED_ERR, other failures 9/INVALID_MODIFICATION_ERR.
+  // Writes follow the platform's rule for the page's files (plat/foundation/FileWrites.h): through
+  // a link (inside the root) to the file it names, keeping the file's permissions, owner,
+  // extended attributes (the backup-exclusion mark) and hard links, and whole or not at all at
+  // every position. Anything but a regular file is refused and left as it is, and so is every
+  // write in a folder that takes no new file. Status 1 with the byte count; a full disk answers
+  // 9/QUOTA_EXCEEDED_ERR, other failures 9/INVALID_MODIFICATION_ERR, logged with the reason
+  // ("File: <full path> was not written: ..."). Empty data answers 1 with 0 and, at a
+  // position, cuts the file there.
+  // Replacing writes at position 0, appending at the end.
   HBRPluginResultPtr writeToFileAtURL(const HBRFilesystemURLPtr& url, const plat::Data& data, bool append) override;
+  HBRPluginResultPtr writeToFileAtURLAtPosition(const HBRFilesystemURLPtr& url, const plat::Data& data,
+                                                std::uint64_t position) override;
   void copyFileToURL(const HBRFilesystemURLPtr& destURL, const std::optional<std::string>& newName,
                      const HBRFileSystemPtr& srcFs, const HBRFilesystemURLPtr& srcURL, bool copy,
                      HBRResultCallback callback) override;

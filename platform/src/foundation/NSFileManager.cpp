@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FileErrors.h"
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/FileFaults.h"
+#include "plat/foundation/FileWrites.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSUUID.h"
 #include "plat/foundation/Strings.h"
@@ -42,8 +44,9 @@ void fail(NSError* error, long code, std::string description, const std::string&
   error->userInfo = std::move(info);
 }
 
-// Maps a system error to the platform's code and wording for the operation that met it.
-void failWithErrno(NSError* error, Op op, const std::string& path, int err) {
+// Maps a system error to the platform's code and wording for the operation that met it; a
+// reason given replaces the wording of the error.
+void failWithErrno(NSError* error, Op op, const std::string& path, int err, const std::string& givenReason = {}) {
   if (!error) return;
   long code;
   std::string name = quoted(path);
@@ -83,6 +86,7 @@ void failWithErrno(NSError* error, Op op, const std::string& path, int err) {
       reason = std::strerror(err);
       break;
   }
+  if (!givenReason.empty()) reason = givenReason;
   const char* verb = "opened";
   switch (op) {
     case Op::Read: verb = "opened"; break;
@@ -94,6 +98,16 @@ void failWithErrno(NSError* error, Op op, const std::string& path, int err) {
   }
   fail(error, code, "The file " + name + " couldn\xE2\x80\x99t be " + verb + " because " + reason + ".", path, err);
 }
+
+}  // namespace
+
+void detail::failSaving(NSError* error, const std::string& path, int err) { failWithErrno(error, Op::Write, path, err); }
+
+void detail::failSavingBecause(NSError* error, const std::string& path, int err, const std::string& reason) {
+  failWithErrno(error, Op::Write, path, err, reason);
+}
+
+namespace {
 
 double toReferenceDate(const struct timespec& ts) {
   return static_cast<double>(static_cast<long long>(ts.tv_sec) - static_cast<long long>(kReferenceDateOffset)) +
@@ -641,8 +655,9 @@ bool isRecordingName(std::string_view name) {
 }  // namespace
 
 bool isInterruptedWriteName(std::string_view name) {
-  return isMkstempName(name, ".hbr-") || isMkstempName(name, ".download-") || isSiblingName(name, kPartialMarker) ||
-         isSiblingName(name, kAsideMarker) || isReplacedEntryName(name) || isRecordingName(name);
+  return isMkstempName(name, ".hbr-") || isMkstempName(name, ".download-") || isUndoRecordName(name) ||
+         isSiblingName(name, kPartialMarker) || isSiblingName(name, kAsideMarker) || isReplacedEntryName(name) ||
+         isRecordingName(name);
 }
 
 std::vector<NSSweptLeftover> sweepInterruptedWrites(const std::string& folder) {
@@ -659,16 +674,25 @@ std::vector<NSSweptLeftover> sweepInterruptedWrites(const std::string& folder) {
     for (const std::string& name : names) {
       std::string path = stringByAppendingPathComponent(current, name);
       if (isInterruptedWriteName(name)) {
+        if (isUndoRecordName(name)) {
+          std::string file;
+          NSUndoOutcome outcome = undoInterruptedWrite(path, &file);
+          if (outcome == NSUndoOutcome::Kept) continue;
+          if (outcome == NSUndoOutcome::Undone) {
+            if (::unlink(path.c_str()) == 0) done.push_back({path, NSSweptLeftoverAction::Undone, file});
+            continue;
+          }
+        }
         if (isSiblingName(name, kAsideMarker)) {
           std::string original =
               stringByAppendingPathComponent(current, name.substr(1, name.rfind(kAsideMarker) - 1));
           struct stat st;
           if (::lstat(original.c_str(), &st) != 0 && errno == ENOENT) {
-            if (::rename(path.c_str(), original.c_str()) == 0) done.push_back({path, NSSweptLeftoverAction::PutBack});
+            if (::rename(path.c_str(), original.c_str()) == 0) done.push_back({path, NSSweptLeftoverAction::PutBack, {}});
             continue;
           }
         }
-        if (removeRecursively(path, nullptr)) done.push_back({path, NSSweptLeftoverAction::Removed});
+        if (removeRecursively(path, nullptr)) done.push_back({path, NSSweptLeftoverAction::Removed, {}});
         continue;
       }
       struct stat st;
@@ -762,68 +786,6 @@ std::optional<std::string> readFileContents(const std::string& path, NSError* er
   }
   ::close(fd);
   return out;
-}
-
-namespace {
-
-// Copies the "user." extended attributes of from onto to; what cannot be read or set is left.
-void copyUserAttributes(const std::string& from, const std::string& to) {
-  ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
-  if (size <= 0) return;
-  std::string names(static_cast<std::size_t>(size), '\0');
-  size = ::listxattr(from.c_str(), names.data(), names.size());
-  if (size <= 0) return;
-  names.resize(static_cast<std::size_t>(size));
-  for (std::size_t start = 0; start < names.size();) {
-    std::string name(names.c_str() + start);
-    start += name.size() + 1;
-    if (name.rfind("user.", 0) != 0) continue;
-    ssize_t length = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
-    if (length < 0) continue;
-    std::string value(static_cast<std::size_t>(length), '\0');
-    length = ::getxattr(from.c_str(), name.c_str(), value.data(), value.size());
-    if (length >= 0) fileio::setxattr(to, name, value.data(), static_cast<std::size_t>(length));
-  }
-}
-
-}  // namespace
-
-bool writeFileContentsAtomically(const std::string& path, std::string_view bytes, NSError* error) {
-  std::string folder = stringByDeletingLastPathComponent(path);
-  if (folder.empty()) folder = ".";
-  std::string name = lastPathComponent(path);
-  if (name.empty() || name == "/") {
-    failWithErrno(error, Op::Write, path, EISDIR);
-    return false;
-  }
-  // A short name of its own: the file's name with a prefix and suffix could pass the 255-byte
-  // limit of a name that is itself near it.
-  std::string temp = stringByAppendingPathComponent(folder, ".hbr-XXXXXX");
-  int fd = fileio::mkstemp(temp);
-  if (fd < 0) {
-    failWithErrno(error, Op::Write, path, errno);
-    return false;
-  }
-  // Keep the permissions of the file being replaced; a new file gets the usual 0644.
-  struct stat existing;
-  mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-  // And its extended attributes (the mark that excludes it from backup among them).
-  copyUserAttributes(path, temp);
-  bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  int err = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && fileio::rename(temp, path) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    failWithErrno(error, Op::Write, path, err);
-  }
-  return ok;
 }
 
 }  // namespace plat

@@ -19,17 +19,26 @@
 namespace plat {
 
 struct FileFaultPlan {
-  // Writes succeed for this many bytes in total (counted from the plan's installation), then
-  // fail with ENOSPC; the write that crosses the line is cut short.
+  // Writes succeed for this many bytes of new space in total (counted from the plan's
+  // installation), then fail with ENOSPC; the write that crosses the line is cut short. Bytes
+  // written over bytes a file already has take no new space, as on a disk.
   std::optional<std::uint64_t> diskFullAfterBytes;
   // Opening for writing, creating, renaming, removing, truncating and changing attributes fail
   // with EACCES.
   bool denyChanges = false;
   // Extended attributes fail with ENOTSUP, as on a file system without user attributes.
   bool noExtendedAttributes = false;
-  // When set, denyChanges and noExtendedAttributes apply only to paths inside this folder
-  // (writes through an open descriptor count towards diskFullAfterBytes wherever they go).
+  // Folders keep the entries they have, as a folder without write permission does for anyone
+  // but root: making a name (a file, folder, link or temporary), renaming and removing fail
+  // with EACCES, while the files already there may still be opened and written.
+  bool foldersReadOnly = false;
+  // When set, denyChanges, noExtendedAttributes and foldersReadOnly apply only to paths inside
+  // this folder (writes through an open descriptor count towards diskFullAfterBytes and
+  // stopAfterBytes wherever they go).
   std::string onlyInside;
+  // The process kills itself (SIGKILL) once its writes pass this many bytes, the write that
+  // crosses the line cut short there: a stop at an exact moment, for a child process of a test.
+  std::optional<std::uint64_t> stopAfterBytes;
 };
 
 // Installs the plan (nothing removes it); the byte count starts again.
@@ -48,10 +57,13 @@ namespace fileio {
 
 // ::open; a write, create or truncate flag counts as a change.
 int open(const std::string& path, int flags, mode_t mode = 0);
-// ::write.
+// ::write and ::pwrite.
 ssize_t write(int fd, const void* bytes, std::size_t size);
-// Writes everything, retrying short writes and EINTR; false (errno set) when a write fails.
+ssize_t pwrite(int fd, const void* bytes, std::size_t size, off_t offset);
+// Writes everything (at offset, for pwriteAll), retrying short writes and EINTR; false (errno
+// set) when a write fails.
 bool writeAll(int fd, const void* bytes, std::size_t size);
+bool pwriteAll(int fd, const void* bytes, std::size_t size, off_t offset);
 // ::ftruncate.
 int ftruncate(int fd, off_t length);
 // ::mkstemp (the template is changed in place, as the system call does).

@@ -153,8 +153,15 @@ std::string setAsidePathFor(const std::string& destination);
 // The start-up sweep of a sandbox home. Every temporary this project's writes and copies make
 // is a hidden sibling of its file, under one of these names, and a stop (SIGKILL included) can
 // leave one behind:
-//   ".hbr-XXXXXX"                      writeFileContentsAtomically (mkstemp's six letters or
+//   ".hbr-XXXXXX"                      a whole new content (writeFileContentsAtomically, the
+//                                      page's writes and downloads; mkstemp's six letters or
 //                                      digits);
+//   ".hbr-undo-XXXXXX"                 an undo record of a change made in a file itself
+//                                      (FileWrites.h): the file is put back as it was before
+//                                      the change, then the record removed (a record cut short,
+//                                      or one whose file is gone or was replaced, is removed
+//                                      alone; one that cannot be applied now stays for the next
+//                                      start);
 //   ".download-XXXXXX"                 a file transfer's download (older versions);
 //   ".<name>.harbor-partial-<random>"  a copy still being made (12 hexadecimal digits);
 //   ".<name>.harbor-aside-<random>"    an item set aside while it was replaced: put back when
@@ -164,10 +171,11 @@ std::string setAsidePathFor(const std::string& destination);
 // The sweep walks the whole folder (symbolic links are listed, never followed), acts on exactly
 // these names and leaves everything else alone: a store's own files (a journal, say) are never
 // touched. What it finds it does not descend into. Only at start, before anything writes.
-enum class NSSweptLeftoverAction { Removed, PutBack };
+enum class NSSweptLeftoverAction { Removed, PutBack, Undone };
 struct NSSweptLeftover {
   std::string path;  // the leftover, as it was found
   NSSweptLeftoverAction action;
+  std::string file;  // Undone: the file put back as it was
 };
 // Whether a file name is one of the temporaries above.
 bool isInterruptedWriteName(std::string_view name);
@@ -177,6 +185,9 @@ std::vector<NSSweptLeftover> sweepInterruptedWrites(const std::string& folder);
 
 // Whole-file helpers with the same errors. The write goes to a temporary file in the same
 // folder, is flushed, and then renamed over path, so readers see the old file or the new one.
+// The name is replaced, a link included; the file it named lends the new one its permissions,
+// owner and extended attributes (a new file gets 0644). For the page's files, which keep their
+// links, see FileWrites.h.
 std::optional<std::string> readFileContents(const std::string& path, NSError* error = nullptr);
 bool writeFileContentsAtomically(const std::string& path, std::string_view bytes, NSError* error = nullptr);
 
