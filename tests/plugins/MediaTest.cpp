@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <optional>
 
 #include "../platform/LoopbackServer.h"
 #include "FilePlugin.h"
@@ -384,4 +386,45 @@ TEST_F(Media, AStreamThatCannotLoadIsReportedAndStops) {
   EXPECT_EQ(heard, std::vector<std::string>{error("c", 4, "") + "\n" + state("c", 4)});
   advance(60);
   EXPECT_TRUE(statuses().empty());
+}
+
+// The microphone answers on a worker thread; whatever the page sends meanwhile must apply once
+// the recording runs, in the order sent: a stop sent at once stops it.
+TEST_F(Media, CommandsSentRightAfterRecordApplyInOrder) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, Array>> then;
+    std::vector<std::string> heard;  // once the answer has come
+    std::optional<double> recorded;  // the take's length, when one was written
+  };
+  const std::vector<Case> cases = {
+      {"stop", {{"stopRecordingAudio", {"r"}}}, {state("r", 2), state("r", 4)}, 0.0},
+      {"amplitude", {{"getCurrentAmplitudeAudio", {"r"}}}, {state("r", 2), fn + "(\"r\",3,0.000);"}, std::nullopt},
+      {"release", {{"release", {"r"}}}, {state("r", 2)}, 0.0},
+      {"stop, record again, stop",
+       {{"stopRecordingAudio", {"r"}}, {"startRecordingAudio", {"r", "take.wav"}}, {"stopRecordingAudio", {"r"}}},
+       {state("r", 2), state("r", 4), state("r", 2), state("r", 4)},
+       0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove((tmp + "/take.wav").c_str());
+    plat::dispatch::GlobalQueue::shared().hold();
+    exec("Media", "startRecordingAudio", {"r", "take.wav"});
+    for (const auto& [action, arguments] : c.then) exec("Media", action, arguments);
+    plat::dispatch::GlobalQueue::shared().release();
+    settle();
+    EXPECT_EQ(statuses(), c.heard);
+    takeCallbacks();
+    advance(5);
+    EXPECT_TRUE(statuses().empty()) << "nothing runs on";
+    if (c.recorded) {
+      auto info = plat::readWAVInfo(tmp + "/take.wav");
+      ASSERT_TRUE(info.ok()) << info.error();
+      EXPECT_NEAR(info->duration, *c.recorded, 1e-3);
+    }
+    run("release", {"r"});
+    statuses();
+  }
+  EXPECT_EQ(sound->soundCount(), 0u);
 }

@@ -614,15 +614,21 @@ void HBRSound::startRecordingAudio(const HBRInvokedUrlCommandPtr& command) {
     session = avSession_;
   }
   // The answer comes on a thread of the platform's choosing; the sound table and the recorder
-  // are driven from the main thread.
+  // are driven from the main thread. Until it has come and the recorder runs (or failed),
+  // commands wait as they do for a playback start, so record then stop stops.
+  starting_ = true;
   std::weak_ptr<HBRSound> weak = std::static_pointer_cast<HBRSound>(shared_from_this());
   session->requestRecordPermission([weak, mediaId](bool granted) {
     plat::dispatch::mainAsync([weak, mediaId, granted] {
       auto self = weak.lock();
       if (!self) return;
-      if (granted) return self->startRecordingGranted(mediaId);
-      plat::NSLog(kPermissionDenied);
-      self->recordingFailed(mediaId, kPermissionDenied, true);
+      if (granted) {
+        self->startRecordingGranted(mediaId);
+      } else {
+        plat::NSLog(kPermissionDenied);
+        self->recordingFailed(mediaId, kPermissionDenied, true);
+      }
+      self->startFinished();
     });
   });
 }
@@ -644,7 +650,7 @@ void HBRSound::startRecordingGranted(const std::string& mediaId) {
   {
     std::lock_guard lock(mutex_);
     auto sound = soundFor(mediaId);
-    if (!sound || !sound->resourceURL) return;  // released while the question was open
+    if (!sound || !sound->resourceURL) return;  // reset while the question was open
     if (sound->recorder) {
       sound->recorder->stop();
       sound->recorder = nullptr;
