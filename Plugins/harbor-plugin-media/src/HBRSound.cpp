@@ -349,7 +349,10 @@ void HBRSound::setRate(const HBRInvokedUrlCommandPtr& command) {
       sound->player->setEnableRate(true);
       sound->player->setRate(rate);
     }
-    if (avPlayer_ && avPlayer_->currentItem() && avPlayer_->currentItem()->asset()) avPlayer_->setRate(rate);
+    // A stream player plays at any rate above 0, so only a playing stream takes the rate now; a
+    // stopped or paused one keeps still and takes the sound's rate at its next start.
+    if (avPlayer_ && avPlayer_->currentItem() && avPlayer_->currentItem()->asset() && avPlayer_->rate() > 0)
+      avPlayer_->setRate(rate);
   }
 }
 
@@ -484,6 +487,9 @@ void HBRSound::stopPlayingAudio(const HBRInvokedUrlCommandPtr& command) {
     }
     if (avPlayer_ && avPlayer_->currentItem() && avPlayer_->currentItem()->asset()) {
       plat::NSLogf("Stopped playing audio sample '%s'", path.c_str());
+      // A stream still loading cannot seek, and one told to play would start by itself once
+      // loaded: it stops now.
+      if (avPlayer_->currentItem()->status() != plat::AVPlayerItemStatus::ReadyToPlay) avPlayer_->pause();
       std::weak_ptr<plat::AVPlayer> weakPlayer = avPlayer_;
       avPlayer_->seekToTime(plat::kCMTimeZero, plat::kCMTimeZero, plat::kCMTimeZero, [weakPlayer](bool finished) {
         auto player = weakPlayer.lock();
