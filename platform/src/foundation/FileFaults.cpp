@@ -90,6 +90,15 @@ int open(const std::string& path, int flags, mode_t mode) {
 }
 
 ssize_t write(int fd, const void* bytes, std::size_t size) {
+  if (gActive.load(std::memory_order_acquire)) {
+    std::function<void()> hook;
+    {
+      auto& f = faults();
+      std::lock_guard lock(f.mutex);
+      if (f.plan) hook = f.plan->beforeWrite;
+    }
+    if (hook) hook();
+  }
   std::size_t room = roomFor(size);
   if (room == 0 && size > 0) return refuse(ENOSPC);
   ssize_t n = ::write(fd, bytes, room);

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,9 @@ struct FileFaultPlan {
   // When set, denyChanges and noExtendedAttributes apply only to paths inside this folder
   // (writes through an open descriptor count towards diskFullAfterBytes wherever they go).
   std::string onlyInside;
+  // Called before every write through a descriptor, on the writing thread and outside the
+  // seam's lock: a test holds a writer there to see what others do meanwhile.
+  std::function<void()> beforeWrite;
 };
 
 // Installs the plan (nothing removes it); the byte count starts again.
