@@ -1,8 +1,9 @@
 #!/bin/sh
-# A page hands the contacts and local-notification stores values JSON cannot hold (NaN, a typed
-# array, a Date birthday, a text for a contact) under both engines: the WKWebView engine carries
-# them to native code as themselves, the UIWebView engine through JSON. Both must store, answer
-# and read back the same, and no bad value may stop a later save.
+# A page hands the contacts and local-notification stores values JSON cannot hold (NaN, typed
+# arrays, a Date birthday, a text for a contact) under both engines: the WKWebView engine carries
+# them to native code as a script message does (NaN as itself, a typed array by element), the
+# UIWebView engine through JSON. Both must store, answer and read back the same, and no bad
+# value may stop a later save.
 #   stores-hostile.sh <harbor executable> <sample bundle folder> <scratch folder>
 set -u
 harbor=$1
@@ -28,12 +29,14 @@ cat >"$work/app/www/index.html" <<'HTML'
       var contacts = harbor.require('harbor-plugin-contacts.contacts');
       var later = Math.round(Date.now() / 1000) + 86400;
       if (!reread) {
-        local.schedule({ id: 1, data: new Uint8Array([1, 2, 3]), at: NaN });
+        local.schedule({ id: 1, data: new Uint8Array([1, 2, 3]), at: NaN,
+                         bin: { u16: new Uint16Array([300]), buffer: new ArrayBuffer(2), view: new DataView(new ArrayBuffer(1)) } });
         local.schedule({ id: 2, text: 'later', at: later, far: Infinity });
         local.update({ id: 2, text: 'updated' });
       }
       local.getAll(function (all) {
         say('notifications ' + JSON.stringify(all.map(function (n) { return [n.id, n.data, n.at, n.text, n.far]; })));
+        say('nested binary ' + JSON.stringify(all[0].bin));
         if (reread) {
           contacts.find(['nickname'], function (found) {
             say('contacts ' + JSON.stringify(found.map(function (c) { return [c.nickname, c.birthday]; })));
@@ -64,6 +67,8 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
     --run-seconds 30 --until "stores: done" "$work/app" 2>"$log"
   expect 'stores: notifications [[1,{"0":1,"1":2,"2":3},null,null,null],[2,null,'
   expect ',"updated",null]]'
+  # Typed arrays nested in the options as JSON (and WebKit's messages) carry them: by element.
+  expect 'stores: nested binary {"u16":{"0":300},"buffer":{},"view":{}}'
   expect "stores: text refused 4"
   expect "stores: saved birthday 482198400000"
   expect "stores: NaN birthday refused 4"
@@ -75,6 +80,7 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   timeout -s KILL 60 "$harbor" --web-backend headless --home "$home" --engine "$engine" --contacts-access granted \
     --run-seconds 30 --until "stores: done" "$work/app" 2>"$log"
   expect 'stores: notifications [[1,{"0":1,"1":2,"2":3},null,null,null],[2,null,'
+  expect 'stores: nested binary {"u16":{"0":300},"buffer":{},"view":{}}'
   expect 'stores: contacts [["Zo",482198400000]]'
   sed -i 's|var reread = true;|var reread = false;|' "$work/app/www/index.html"
 done

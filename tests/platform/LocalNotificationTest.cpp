@@ -323,6 +323,35 @@ TEST_F(LocalNotificationTest, ANotificationThatCannotBeStoredIsRefusedAndStopsNo
   EXPECT_EQ(app->applicationIconBadgeNumber(), 2);
 }
 
+// User info as deep as the list and the journal can hold is kept whole through both; one level
+// more is refused, says why, and changes nothing.
+TEST_F(LocalNotificationTest, UserInfoAsDeepAsTheFilesHoldIsKeptWholeAndDeeperIsRefused) {
+  auto nested = [](int levels) {
+    Value v = Value("leaf");
+    for (int i = 1; i < levels; ++i) v = Dictionary{{"d", v}};
+    return Dictionary{{"id", 1}, {"d", v}};  // the user info itself is one more level
+  };
+  auto deepest = make("deepest", now() + 100);
+  deepest->setUserInfo(nested(508));
+  auto tooDeep = make("too deep", now() + 100);
+  tooDeep->setUserInfo(nested(509));
+  NSError error;
+  EXPECT_TRUE(app->scheduleLocalNotification(deepest, &error));
+  EXPECT_FALSE(app->scheduleLocalNotification(tooDeep, &error));
+  EXPECT_EQ(error.localizedDescription, "its user info is nested deeper than 508 levels");
+  EXPECT_TRUE(log_->contains("UIApplication: a local notification was not scheduled: its user info is nested deeper "
+                             "than 508 levels"));
+  app->scheduleLocalNotification(make("after", now() + 100));
+  // The first restart replays the journal, the second reads the list written from it.
+  for (int process = 0; process < 2; ++process) {
+    restart();
+    auto all = app->scheduledLocalNotifications();
+    ASSERT_EQ(bodies(all), (std::vector<std::string>{"deepest", "after"}));
+    EXPECT_EQ(all[0]->userInfo(), nested(508));
+  }
+  EXPECT_FALSE(log_->contains("cannot store")) << "no later save failed";
+}
+
 TEST_F(LocalNotificationTest, AChangeTheDiskRefusedIsStoredWithTheNextOne) {
   app->scheduleLocalNotification(make("first", now() + 100));
   {

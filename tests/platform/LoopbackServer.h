@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -60,6 +61,12 @@ class LoopbackServer {
     std::lock_guard<std::mutex> lock(mutex_);
     routes_[path] = std::move(response);
   }
+  // The path's response goes out only once the flag is set (or not at all should the server
+  // stop first).
+  void holdUntil(const std::string& path, std::shared_ptr<std::atomic<bool>> flag) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_[path] = std::move(flag);
+  }
   // Request heads received so far ("GET /path HTTP/1.1\r\nHeader: ...").
   std::vector<std::string> requests() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -91,8 +98,10 @@ class LoopbackServer {
     path = path.substr(0, path.find(' '));
     Response response;
     bool found = false;
+    std::shared_ptr<std::atomic<bool>> heldUntil;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      if (auto it = held_.find(path); it != held_.end()) heldUntil = it->second;
       requests_.push_back(head.substr(0, head.find("\r\n\r\n")));
       if (auto it = routes_.find(path); it != routes_.end()) {
         response = it->second;
@@ -100,6 +109,10 @@ class LoopbackServer {
       }
     }
     if (!found) response = Response{404, "text/plain", "not found", {}, false};
+    while (heldUntil && !*heldUntil) {
+      if (stop_ || std::chrono::steady_clock::now() >= deadline_) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (response.hang) {
       while (!stop_ && std::chrono::steady_clock::now() < deadline_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       return;
@@ -123,6 +136,7 @@ class LoopbackServer {
   std::thread thread_;
   std::mutex mutex_;
   std::map<std::string, Response> routes_;
+  std::map<std::string, std::shared_ptr<std::atomic<bool>>> held_;
   std::vector<std::string> requests_;
 };
 

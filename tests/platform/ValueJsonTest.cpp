@@ -166,6 +166,27 @@ TEST(Json, RefusesHostileNesting) {
   EXPECT_TRUE(json::parse(ok));
 }
 
+// The writer stops where the reader stops, so that nothing it writes is unreadable.
+TEST(Json, WritesExactlyTheNestingItReads) {
+  for (bool dictionaries : {false, true}) {
+    for (std::size_t levels : {json::kMaxDepth - 1, json::kMaxDepth, json::kMaxDepth + 1}) {
+      SCOPED_TRACE(std::to_string(levels) + (dictionaries ? " dictionaries" : " arrays"));
+      Value v = Value("leaf");
+      for (std::size_t i = 0; i < levels; ++i) v = dictionaries ? Value(Dictionary{{"d", v}}) : Value(Array{v});
+      auto written = json::write(v);
+      EXPECT_EQ(written.ok(), levels <= json::kMaxDepth);
+      std::string text = written ? *written : std::string();
+      if (!written) {
+        EXPECT_NE(written.error().find("deeper than 512 levels"), std::string::npos) << written.error();
+        continue;
+      }
+      auto read = json::parse(text);
+      ASSERT_TRUE(read) << read.error();
+      EXPECT_EQ(*read, v);
+    }
+  }
+}
+
 TEST(Json, PrettyDictionaryUsesTwoSpacesAndSpacedColons) {
   auto out = json::write(Dictionary{{"a", 1}, {"b", Array{true}}}, {.pretty = true});
   ASSERT_TRUE(out);

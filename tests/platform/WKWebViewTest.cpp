@@ -290,12 +290,17 @@ TEST_F(WKWebViewTest, ScriptMessagesReachTheirHandlerOnALaterTurn) {
   EXPECT_EQ(harbor->messages.size(), 3u);
   EXPECT_EQ(harbor->messages[2]->body(), (Value(Dictionary{{"two", 2}})));
 
+  // Binary data arrives as WebKit carries it: typed arrays as objects of their elements.
+  value("window.webkit.messageHandlers.harbor.postMessage({u16: new Uint16Array([300]), b: new ArrayBuffer(4)}); 0");
+  ASSERT_EQ(harbor->messages.size(), 4u);
+  EXPECT_EQ(harbor->messages[3]->body(), (Value(Dictionary{{"u16", Dictionary{{"0", 300}}}, {"b", Dictionary{}}})));
+
   // A body that has no value form throws in the page; a handler removed stops hearing.
   auto refused = evaluate("var c = {}; c.c = c; window.webkit.messageHandlers.harbor.postMessage(c)");
   ASSERT_TRUE(refused.second);
   controller->removeScriptMessageHandlerForName("harbor");
   EXPECT_EQ(value("typeof window.webkit.messageHandlers.harbor"), Value("undefined"));
-  EXPECT_EQ(harbor->messages.size(), 3u);
+  EXPECT_EQ(harbor->messages.size(), 4u);
 }
 
 TEST_F(WKWebViewTest, PanelsGoToTheUIDelegate) {

@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -16,6 +18,7 @@
 #include "UIApplication+LCNLocalNotification.h"
 #include "plat/dispatch/Queues.h"
 #include "plat/foundation/Clock.h"
+#include "plat/foundation/FileFaults.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
@@ -425,6 +428,77 @@ TEST_F(LocalNotification, ValuesJSONCannotHoldAreKeptAsJSONWouldAndStopNoLaterSa
   }
 }
 
+namespace {
+// Options nested `levels` deep, the options themselves counting as one; an hour
+// ahead, so that nothing fires.
+Dictionary nestedOptions(int id, int levels) {
+  Value v = Value("leaf");
+  for (int i = 1; i < levels; ++i) v = Dictionary{{"d", v}};
+  const auto inAnHour = static_cast<std::int64_t>(plat::now() + plat::kReferenceDateOffset + 3600);
+  return Dictionary{{"id", id}, {"at", inAnHour}, {"d", v}};
+}
+}  // namespace
+
+// Options are kept whole however deep the store can hold them, as JSON carries them or as a
+// WKWebView message does; deeper ones are refused with the reason, store nothing and replace
+// nothing.
+TEST_F(LocalNotification, DeepOptionsAreKeptWholeOrRefusedWithTheReason) {
+  ready();
+  struct Case {
+    int levels;
+    bool message;  // sent as a WKWebView message rather than through JSON
+  };
+  const Case kept[] = {{65, false}, {200, false}, {200, true}, {508, false}, {508, true}};
+  int id = 0;
+  for (const Case& c : kept) {
+    SCOPED_TRACE(std::to_string(c.levels) + (c.message ? " as a message" : " as JSON"));
+    ++id;
+    const Dictionary options = nestedOptions(id, c.levels);
+    if (c.message)
+      runMessage("schedule", Array{options});
+    else
+      run("schedule", Array{options});
+    auto answers = takeAnswers();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].status, 1);
+    auto heard = takeEvents();
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].name, "schedule");
+    EXPECT_EQ(heard[0].notification, Value(options));
+  }
+  // Refused: the schedule, and an update that would make one too deep. Each keeps what was
+  // there, fires no event, and answers why.
+  const std::string why = "was not scheduled: its user info is nested deeper than 508 levels";
+  const Value stays = Dictionary{{"id", 50}, {"text", "stays"}, {"at", at(3600)}};
+  run("schedule", Array{stays});
+  takeEvents();
+  takeAnswers();
+  runMessage("schedule", Array{nestedOptions(50, 509), nestedOptions(100, 600), Dictionary{{"id", 101}, {"at", at(3600)}}});
+  auto answers = takeAnswers();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].status, 9);
+  EXPECT_EQ(answers[0].message.description(), Value("notification 50 " + why + "; notification 100 " + why).description());
+  EXPECT_EQ(eventSummary(), (std::vector<std::string>{"schedule 101"})) << "the rest are still scheduled";
+  runMessage("update", Array{Dictionary{{"id", 2}, {"deeper", nestedOptions(2, 508)}}});
+  answers = takeAnswers();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].status, 9);
+  EXPECT_EQ(answers[0].message.description(),
+            Value("notification 2 was not updated: its user info is nested deeper than 508 levels").description());
+  EXPECT_TRUE(takeEvents().empty());
+
+  for (int process = 0; process < 2; ++process) {
+    SCOPED_TRACE(process == 0 ? "before a restart" : "after a restart");
+    Value all = answer("getAll");
+    ASSERT_EQ(all.asArray().size(), 7u);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(all.at(i) == Value(nestedOptions(i + 1, kept[i].levels))) << i;
+    EXPECT_EQ(all.at(5).description(), stays.description());
+    EXPECT_EQ(all.at(6)["id"], Value(101));
+    restart();
+  }
+  EXPECT_FALSE(log_->contains("cannot store")) << "no save failed";
+}
+
 // --- A SIGKILL while one id is scheduled again and again ---
 
 namespace {
@@ -512,6 +586,54 @@ TEST_F(LocalNotification, ScheduleAndCancelOfOneIdApplyInTheirOrder) {
     EXPECT_EQ(heard[2 * id], "schedule " + std::to_string(id));
     EXPECT_EQ(heard[2 * id + 1], "cancel " + std::to_string(id));
   }
+}
+
+// An arrival the page hears while the schedule that made it is still being stored (the store
+// holds the notification, its journal line is being written) must not overtake the schedule's
+// own event.
+TEST_F(LocalNotification, ANotificationDueAtOnceIsHeardAfterItsSchedule) {
+  ready();
+  app->scheduledLocalNotifications();  // the store is read before a writer is held
+  // The plugin's worker is held at its first write, until the test lets it go.
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holding = false;
+    bool open = false;
+    void letGo() {
+      std::lock_guard<std::mutex> lock(mutex);
+      open = true;
+      changed.notify_all();
+    }
+    ~Gate() { letGo(); }
+  } gate;
+  const auto mainThread = std::this_thread::get_id();
+  plat::FileFaultPlan plan;
+  plan.beforeWrite = [&gate, mainThread] {
+    if (std::this_thread::get_id() == mainThread) return;
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    gate.holding = true;
+    gate.changed.notify_all();
+    gate.changed.wait(lock, [&gate] { return gate.open; });
+  };
+  plat::ScopedFileFaults held(plan);
+  const Dictionary options{{"id", 1}, {"text", "now"}};
+  // The work goes to a worker thread; the main loop does not turn until the test says so.
+  plat::dispatch::GlobalQueue::shared().hold();
+  exec("LocalNotification", "schedule", Array{options});
+  plat::dispatch::GlobalQueue::shared().release();
+  {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    ASSERT_TRUE(gate.changed.wait_for(lock, std::chrono::seconds(60), [&gate] { return gate.holding; }))
+        << "the schedule never wrote";
+  }
+  // It shows at once, and the user opens it while the store is still writing it down.
+  app->openLocalNotification(localNotificationWithOptions(options));
+  gate.letGo();
+  ASSERT_TRUE(plat::dispatch::GlobalQueue::shared().waitIdle());
+  runUntilIdle();
+  // Then the timer delivers it too (the clock has not moved: a trigger again).
+  EXPECT_EQ(eventSummary(), (std::vector<std::string>{"schedule 1", "trigger 1", "trigger 1"}));
 }
 
 // ---- The application-event hooks ----

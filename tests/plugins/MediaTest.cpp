@@ -2,7 +2,10 @@
 // records, streams from a loopback server, and the faults it must not have.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <optional>
 
 #include "../platform/LoopbackServer.h"
 #include "FilePlugin.h"
@@ -72,6 +75,23 @@ class Media : public harbor::testing::PluginTest {
     }
     engine->scripts = rest;
     return out;
+  }
+  // Creates the sound on the stream and waits (in real time, bounded) until it has loaded: then
+  // a seek goes through without an error.
+  bool createLoadedStream(const std::string& id, const std::string& url) {
+    run("create", {id, url});
+    statuses();
+    takeCallbacks();
+    return waitUntilStreamLoaded(id);
+  }
+  bool waitUntilStreamLoaded(const std::string& id) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      waitForMain(0.05);
+      run("seekToAudio", {id, 0});
+      if (statuses().empty()) return true;
+    }
+    return false;
   }
   std::shared_ptr<harbor::HBRSound> sound;
   std::string tmp;
@@ -384,4 +404,121 @@ TEST_F(Media, AStreamThatCannotLoadIsReportedAndStops) {
   EXPECT_EQ(heard, std::vector<std::string>{error("c", 4, "") + "\n" + state("c", 4)});
   advance(60);
   EXPECT_TRUE(statuses().empty());
+}
+
+// The microphone answers on a worker thread; whatever the page sends meanwhile must apply once
+// the recording runs, in the order sent: a stop sent at once stops it.
+TEST_F(Media, CommandsSentRightAfterRecordApplyInOrder) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, Array>> then;
+    std::vector<std::string> heard;  // once the answer has come
+    std::optional<double> recorded;  // the take's length, when one was written
+  };
+  const std::vector<Case> cases = {
+      {"stop", {{"stopRecordingAudio", {"r"}}}, {state("r", 2), state("r", 4)}, 0.0},
+      {"amplitude", {{"getCurrentAmplitudeAudio", {"r"}}}, {state("r", 2), fn + "(\"r\",3,0.000);"}, std::nullopt},
+      {"release", {{"release", {"r"}}}, {state("r", 2)}, 0.0},
+      {"stop, record again, stop",
+       {{"stopRecordingAudio", {"r"}}, {"startRecordingAudio", {"r", "take.wav"}}, {"stopRecordingAudio", {"r"}}},
+       {state("r", 2), state("r", 4), state("r", 2), state("r", 4)},
+       0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove((tmp + "/take.wav").c_str());
+    plat::dispatch::GlobalQueue::shared().hold();
+    exec("Media", "startRecordingAudio", {"r", "take.wav"});
+    for (const auto& [action, arguments] : c.then) exec("Media", action, arguments);
+    plat::dispatch::GlobalQueue::shared().release();
+    settle();
+    EXPECT_EQ(statuses(), c.heard);
+    takeCallbacks();
+    advance(5);
+    EXPECT_TRUE(statuses().empty()) << "nothing runs on";
+    if (c.recorded) {
+      auto info = plat::readWAVInfo(tmp + "/take.wav");
+      ASSERT_TRUE(info.ok()) << info.error();
+      EXPECT_NEAR(info->duration, *c.recorded, 1e-3);
+    }
+    run("release", {"r"});
+    statuses();
+  }
+  EXPECT_EQ(sound->soundCount(), 0u);
+}
+
+// A rate given to a sound that is stopped or paused is kept for its next start; it starts
+// nothing, and so nothing ends later either.
+TEST_F(Media, ARateSetWhileStoppedOrPausedStartsNothing) {
+  harbor::testing::LoopbackServer server;
+  ASSERT_TRUE(server.ok());
+  ASSERT_TRUE(plat::testing::writeToneWAV(tmp + "/s.wav", 3.0));
+  server.route("/s.wav", {200, "audio/wav", readFile(tmp + "/s.wav"), {}, false});
+  const std::string url = server.url("/s.wav");
+  struct Case {
+    const char* name;
+    std::string source;
+    double duration;
+    const char* halt;
+    int halted;        // the state the halt reports
+    double remaining;  // what is left to play at the next start (one second was played)
+  };
+  const Case cases[] = {
+      {"file, stopped", "tone.wav", 4.2, "stopPlayingAudio", 4, 4.2},
+      {"file, paused", "tone.wav", 4.2, "pausePlayingAudio", 3, 3.2},
+      {"stream, stopped", url, 3.0, "stopPlayingAudio", 4, 3.0},
+      {"stream, paused", url, 3.0, "pausePlayingAudio", 3, 2.0},
+  };
+  int round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string id = "m" + std::to_string(round++);
+    if (c.source == url)
+      ASSERT_TRUE(createLoadedStream(id, url));
+    else
+      run("create", {id, c.source});
+    takeCallbacks();
+    run("startPlayingAudio", {id, c.source});
+    EXPECT_EQ(statuses(), std::vector<std::string>{started(id, harbor::HBRSound::formatSeconds(c.duration, 3))});
+    advance(1);
+    run(c.halt, {id});
+    EXPECT_EQ(statuses(), std::vector<std::string>{state(id, c.halted)});
+    run("setRate", {id, 2.0});
+    EXPECT_TRUE(statuses().empty());
+    advance(10);
+    EXPECT_TRUE(statuses().empty()) << "a sound started and ended again";
+    // The next start plays at the rate given.
+    run("startPlayingAudio", {id, c.source});
+    statuses();
+    advance(c.remaining / 2 - 0.01);
+    EXPECT_TRUE(statuses().empty());
+    advance(0.02);
+    EXPECT_EQ(statuses(), std::vector<std::string>{state(id, 4)});
+    run("release", {id});
+    statuses();
+  }
+}
+
+// A stream told to play while it still loads starts by itself once loaded; a stop that came
+// before then must hold.
+TEST_F(Media, AStreamStoppedWhileLoadingStaysStopped) {
+  harbor::testing::LoopbackServer server(30);
+  ASSERT_TRUE(server.ok());
+  ASSERT_TRUE(plat::testing::writeToneWAV(tmp + "/s.wav", 3.0));
+  auto loaded = std::make_shared<std::atomic<bool>>(false);
+  server.route("/late.wav", {200, "audio/wav", readFile(tmp + "/s.wav"), {}, false});
+  server.holdUntil("/late.wav", loaded);
+  const std::string url = server.url("/late.wav");
+  run("create", {"l", url});
+  takeCallbacks();
+  run("startPlayingAudio", {"l", url});
+  EXPECT_EQ(statuses(), std::vector<std::string>{started("l", "0.000")});
+  run("stopPlayingAudio", {"l"});
+  EXPECT_EQ(statuses(), std::vector<std::string>{state("l", 4)});
+  *loaded = true;
+  ASSERT_TRUE(waitUntilStreamLoaded("l"));
+  advance(10);
+  EXPECT_TRUE(statuses().empty()) << "the stopped stream played to its end";
+  run("getCurrentPositionAudio", {"l"});
+  EXPECT_EQ(statuses(), std::vector<std::string>{fn + "(\"l\",3,0.000);"});
 }

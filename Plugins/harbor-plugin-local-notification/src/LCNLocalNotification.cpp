@@ -15,14 +15,12 @@ namespace {
 // Spaces out the items of one schedule or update command.
 constexpr auto kPauseBetweenItems = std::chrono::milliseconds(10);
 
-// Nesting deeper than this is cut (to null): the store could not write it.
-constexpr int kMaxOptionDepth = 64;
-
-// A page value as JSON would have carried it. Under WKWebView NaN, the infinities and typed
-// arrays reach the plugin as themselves; the store cannot hold them, and under UIWebView the
-// page's JSON has already made them null and objects of numbered bytes. So both engines keep
-// the same options.
-plat::Value storableValue(const plat::Value& value, int depth) {
+// A page value as JSON would have carried it. Under WKWebView NaN and the infinities reach the
+// plugin as themselves (and bytes, from a caller other than a page: both engines carry a page's
+// typed arrays as objects of their elements); the store cannot hold them, and under UIWebView
+// the page's JSON has already made them null. So both engines keep the same options. Nesting is
+// kept whole: what the store cannot hold it refuses, and the schedule says so.
+plat::Value storableValue(const plat::Value& value) {
   using Type = plat::Value::Type;
   switch (value.type()) {
     case Type::Absent:
@@ -36,17 +34,15 @@ plat::Value storableValue(const plat::Value& value, int depth) {
       return bytes;
     }
     case Type::Array: {
-      if (depth >= kMaxOptionDepth) return plat::Value::null();
       plat::Array out;
       out.reserve(value.asArray().size());
-      for (const auto& item : value.asArray()) out.push_back(storableValue(item, depth + 1));
+      for (const auto& item : value.asArray()) out.push_back(storableValue(item));
       return out;
     }
     case Type::Dictionary: {
-      if (depth >= kMaxOptionDepth) return plat::Value::null();
       plat::Dictionary out;
       for (const auto& [key, item] : value.asDictionary())
-        if (!item.isAbsent()) out.set(key, storableValue(item, depth + 1));
+        if (!item.isAbsent()) out.set(key, storableValue(item));
       return out;
     }
     default:
@@ -58,7 +54,7 @@ plat::Value storableValue(const plat::Value& value, int depth) {
 // notification; "updatedAt" is the plugin's own mark and is never taken from the page.
 std::optional<plat::Dictionary> pageOptions(const plat::Value& argument) {
   if (!argument.isDictionary()) return std::nullopt;
-  plat::Dictionary options = storableValue(argument, 0).asDictionary();
+  plat::Dictionary options = storableValue(argument).asDictionary();
   options.erase(kLCNUpdatedAtKey);
   return options;
 }
@@ -182,36 +178,72 @@ void LCNLocalNotification::execCallback(const HBRInvokedUrlCommandPtr& command) 
     delegate->sendPluginResult(HBRPluginResult::resultWithStatus(HBRCommandStatus::OK), command->callbackId());
 }
 
+void LCNLocalNotification::answerChanges(const HBRInvokedUrlCommandPtr& command, const std::vector<std::string>& refused) {
+  if (refused.empty()) return execCallback(command);
+  std::string message;
+  for (const auto& why : refused) message += (message.empty() ? "" : "; ") + why;
+  if (auto delegate = commandDelegate())
+    delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::Error, message),
+                               command->callbackId());
+}
+
 // ---- Changes ----
+//
+// Each change fires its event inside the same change of the store. Delivering what fell due is
+// itself a change of the store, which waits until this one has ended: so the page hears of a
+// notification's schedule (update, clear) before it hears the notification arrive.
+
+namespace {
+
+// "notification 5 was not scheduled: ..." (or "updated") for the page.
+std::string refusal(const plat::UILocalNotification& notification, const char* change, const plat::NSError& error) {
+  auto id = LCNLocalNotificationOptions::idText(notification.userInfo().get("id"));
+  return "notification " + (id ? *id : std::string("without an id")) + " was not " + change + ": " +
+         error.localizedDescription;
+}
+
+}  // namespace
 
 void LCNLocalNotification::schedule(const HBRInvokedUrlCommandPtr& command) {
   runInOrder([this, command] {
     const plat::Array& items = command->arguments();
+    std::vector<std::string> refused;
     for (const auto& item : items) {
       auto options = pageOptions(item);
       if (!options) continue;
       auto notification = localNotificationWithOptions(*options);
-      scheduleLocalNotification(notification->copy());
-      fireEventNotification("schedule", notification);
+      app()->changeLocalNotificationsTogether([&] {
+        plat::NSError error;
+        if (scheduleLocalNotification(notification->copy(), &error))
+          fireEventNotification("schedule", notification);
+        else
+          refused.push_back(refusal(*notification, "scheduled", error));
+      });
       if (items.size() > 1) std::this_thread::sleep_for(kPauseBetweenItems);
     }
-    execCallback(command);
+    answerChanges(command, refused);
   });
 }
 
 void LCNLocalNotification::update(const HBRInvokedUrlCommandPtr& command) {
   runInOrder([this, command] {
     const plat::Array& items = command->arguments();
+    std::vector<std::string> refused;
     for (const auto& item : items) {
       auto options = pageOptions(item);
       if (!options) continue;
       auto notification = localNotificationWithId(*app(), options->get("id"));
       if (!notification) continue;
-      updateLocalNotification(notification->copy(), *options);
-      fireEventNotification("update", notification);
+      app()->changeLocalNotificationsTogether([&] {
+        plat::NSError error;
+        if (updateLocalNotification(notification->copy(), *options, &error))
+          fireEventNotification("update", notification);
+        else
+          refused.push_back(refusal(*notification, "updated", error));
+      });
       if (items.size() > 1) std::this_thread::sleep_for(kPauseBetweenItems);
     }
-    execCallback(command);
+    answerChanges(command, refused);
   });
 }
 
@@ -220,8 +252,10 @@ void LCNLocalNotification::cancel(const HBRInvokedUrlCommandPtr& command) {
     for (const auto& id : command->arguments()) {
       auto notification = localNotificationWithId(*app(), id);
       if (!notification) continue;
-      app()->cancelLocalNotification(notification);
-      fireEventNotification("cancel", notification);
+      app()->changeLocalNotificationsTogether([&] {
+        app()->cancelLocalNotification(notification);
+        fireEventNotification("cancel", notification);
+      });
     }
     execCallback(command);
   });
@@ -229,8 +263,10 @@ void LCNLocalNotification::cancel(const HBRInvokedUrlCommandPtr& command) {
 
 void LCNLocalNotification::cancelAll(const HBRInvokedUrlCommandPtr& command) {
   runInOrder([this, command] {
-    cancelAllLocalNotifications();
-    fireEvent("cancelall");
+    app()->changeLocalNotificationsTogether([&] {
+      cancelAllLocalNotifications();
+      fireEvent("cancelall");
+    });
     execCallback(command);
   });
 }
@@ -240,8 +276,10 @@ void LCNLocalNotification::clear(const HBRInvokedUrlCommandPtr& command) {
     for (const auto& id : command->arguments()) {
       auto notification = localNotificationWithId(*app(), id);
       if (!notification) continue;
-      app()->changeLocalNotificationsTogether([&] { clearLocalNotification(*app(), notification); });
-      fireEventNotification("clear", notification);
+      app()->changeLocalNotificationsTogether([&] {
+        clearLocalNotification(*app(), notification);
+        fireEventNotification("clear", notification);
+      });
     }
     execCallback(command);
   });
@@ -249,31 +287,38 @@ void LCNLocalNotification::clear(const HBRInvokedUrlCommandPtr& command) {
 
 void LCNLocalNotification::clearAll(const HBRInvokedUrlCommandPtr& command) {
   runInOrder([this, command] {
-    clearAllLocalNotifications();
-    fireEvent("clearall");
+    app()->changeLocalNotificationsTogether([&] {
+      clearAllLocalNotifications();
+      fireEvent("clearall");
+    });
     execCallback(command);
   });
 }
 
-void LCNLocalNotification::scheduleLocalNotification(const plat::UILocalNotificationPtr& notification) {
+bool LCNLocalNotification::scheduleLocalNotification(const plat::UILocalNotificationPtr& notification,
+                                                     plat::NSError* error) {
+  bool scheduled = false;
   // One change of the store: a stop in between must not leave neither the old nor the new one.
+  // The one it replaces goes only once this one is stored, so a refusal leaves it in place.
   app()->changeLocalNotificationsTogether([&] {
-    cancelForerunnerLocalNotification(notification);
-    app()->scheduleLocalNotification(notification);
+    auto forerunner = forerunnerLocalNotification(notification);
+    scheduled = app()->scheduleLocalNotification(notification, error);
+    if (scheduled && forerunner) app()->cancelLocalNotification(forerunner);
   });
+  return scheduled;
 }
 
-void LCNLocalNotification::updateLocalNotification(const plat::UILocalNotificationPtr& notification,
-                                                   const plat::Dictionary& options) {
+bool LCNLocalNotification::updateLocalNotification(const plat::UILocalNotificationPtr& notification,
+                                                   const plat::Dictionary& options, plat::NSError* error) {
   plat::Dictionary merged = notification->userInfo();
   for (const auto& [key, value] : options) merged.set(key, value);
   merged.set(kLCNUpdatedAtKey, plat::now());
-  scheduleLocalNotification(localNotificationWithOptions(merged));
+  return scheduleLocalNotification(localNotificationWithOptions(merged), error);
 }
 
-void LCNLocalNotification::cancelForerunnerLocalNotification(const plat::UILocalNotificationPtr& notification) {
-  if (auto forerunner = localNotificationWithId(*app(), plat::Value(optionsOf(*notification).id())))
-    app()->cancelLocalNotification(forerunner);
+plat::UILocalNotificationPtr LCNLocalNotification::forerunnerLocalNotification(
+    const plat::UILocalNotificationPtr& notification) {
+  return localNotificationWithId(*app(), plat::Value(optionsOf(*notification).id()));
 }
 
 void LCNLocalNotification::cancelAllLocalNotifications() {

@@ -12,25 +12,32 @@
 // late; a notification that does not repeat is then cancelled, a repeating one reported as
 // cleared). Until the page calls deviceready, events wait in a queue, and are then sent oldest
 // first; after it, at once. The flag and the queue share one lock, so no event is left behind
-// in the queue; scripts go to the main run loop in the order the events happened.
+// in the queue; scripts go to the main run loop in the order the events happened. A change's
+// event is sent inside the change of the store, before an arrival it causes can be delivered:
+// the page hears "schedule" before the "trigger" of a notification due at once.
 //
 // Page actions. Every answer is OK (without a message unless given below), keep-callback off;
-// no action answers with an error: ids that name no notification are skipped, and arguments of
-// the wrong kind too. Except deviceready (main thread), the work runs in the background in the
-// order the commands came (one chain of this plugin's own over the global queue), so a schedule
-// and a cancel of one id always apply in that order.
+// ids that name no notification are skipped, and arguments of the wrong kind too. Only schedule
+// and update answer with an error (status 9, the text below), once the other items are done.
+// Except deviceready (main thread), the work runs in the background in the order the commands
+// came (one chain of this plugin's own over the global queue), so a schedule and a cancel of one
+// id always apply in that order.
 //
 // Options are kept as JSON would carry them (NaN and the infinities become null, bytes an
 // object of numbered bytes, as a Uint8Array), so a WKWebView page's values store like a
-// UIWebView page's. Each item's change (a replacement by id, an update, a clear, cancelAll or
-// clearAll with the badge) is one change of the store: a stop keeps the state before or after.
+// UIWebView page's, and nested as deep as the store holds (508 levels, the options counting as
+// one). Options the store refuses (deeper ones) replace nothing and fire no event; the answer
+// is an error naming each ("notification 5 was not scheduled: its user info is nested deeper
+// than 508 levels", "... was not updated: ..." for an update; several joined by "; "). Each item's change (a replacement by id, an
+// update, a clear, cancelAll or clearAll with the badge) is one change of the store: a stop
+// keeps the state before or after.
 //   deviceready []                      no answer at all; sends the queued events
 //   schedule [options...]               each in order: replaces a notification of the same id,
 //                                       event "schedule"; with two or more, a 10 ms pause
-//                                       after each
+//                                       after each; an error when the store refused any
 //   update [options with "id"...]       each found by id: its options take the new values,
 //                                       event "update" with the options as they were; the same
-//                                       pause rule
+//                                       pause rule and errors
 //   cancel [id...], clear [id...]       each found: cancelled (event "cancel") or cleared (a
 //                                       repeating one goes on from its first date; event
 //                                       "clear")
@@ -104,16 +111,22 @@ class LCNLocalNotification : public HBRPlugin,
   void getIds(const HBRInvokedUrlCommandPtr& command, LCNNotificationType type);
   void getOption(const HBRInvokedUrlCommandPtr& command, LCNNotificationType type);
   void getOptions(const HBRInvokedUrlCommandPtr& command, LCNNotificationType type);
-  // Cancels the notification of the same id, if any, then schedules this one.
-  void scheduleLocalNotification(const plat::UILocalNotificationPtr& notification);
+  // Schedules this one in place of the notification of the same id, if any, as one change of
+  // the store. False (the reason in `error`, the one of the same id kept) when the store
+  // refuses it.
+  bool scheduleLocalNotification(const plat::UILocalNotificationPtr& notification, plat::NSError* error = nullptr);
   // The notification's options with the new ones on top and "updatedAt" set to now, scheduled
-  // in its place.
-  void updateLocalNotification(const plat::UILocalNotificationPtr& notification, const plat::Dictionary& options);
-  void cancelForerunnerLocalNotification(const plat::UILocalNotificationPtr& notification);
+  // in its place; false as above.
+  bool updateLocalNotification(const plat::UILocalNotificationPtr& notification, const plat::Dictionary& options,
+                               plat::NSError* error = nullptr);
+  // The scheduled notification with the same id, which a schedule replaces; null when none.
+  plat::UILocalNotificationPtr forerunnerLocalNotification(const plat::UILocalNotificationPtr& notification);
   void cancelAllLocalNotifications();
   void clearAllLocalNotifications();
   void cancelAllNotificationsWhichAreOlderThen(float seconds);
   void execCallback(const HBRInvokedUrlCommandPtr& command);
+  // OK when nothing was refused; else an error with the reasons, one for each refused item.
+  void answerChanges(const HBRInvokedUrlCommandPtr& command, const std::vector<std::string>& refused);
   void fireEvent(const std::string& event);
   void fireEventNotification(const std::string& event, const plat::UILocalNotificationPtr& notification);
 

@@ -349,7 +349,10 @@ void HBRSound::setRate(const HBRInvokedUrlCommandPtr& command) {
       sound->player->setEnableRate(true);
       sound->player->setRate(rate);
     }
-    if (avPlayer_ && avPlayer_->currentItem() && avPlayer_->currentItem()->asset()) avPlayer_->setRate(rate);
+    // A stream player plays at any rate above 0, so only a playing stream takes the rate now; a
+    // stopped or paused one keeps still and takes the sound's rate at its next start.
+    if (avPlayer_ && avPlayer_->currentItem() && avPlayer_->currentItem()->asset() && avPlayer_->rate() > 0)
+      avPlayer_->setRate(rate);
   }
 }
 
@@ -484,6 +487,9 @@ void HBRSound::stopPlayingAudio(const HBRInvokedUrlCommandPtr& command) {
     }
     if (avPlayer_ && avPlayer_->currentItem() && avPlayer_->currentItem()->asset()) {
       plat::NSLogf("Stopped playing audio sample '%s'", path.c_str());
+      // A stream still loading cannot seek, and one told to play would start by itself once
+      // loaded: it stops now.
+      if (avPlayer_->currentItem()->status() != plat::AVPlayerItemStatus::ReadyToPlay) avPlayer_->pause();
       std::weak_ptr<plat::AVPlayer> weakPlayer = avPlayer_;
       avPlayer_->seekToTime(plat::kCMTimeZero, plat::kCMTimeZero, plat::kCMTimeZero, [weakPlayer](bool finished) {
         auto player = weakPlayer.lock();
@@ -614,15 +620,21 @@ void HBRSound::startRecordingAudio(const HBRInvokedUrlCommandPtr& command) {
     session = avSession_;
   }
   // The answer comes on a thread of the platform's choosing; the sound table and the recorder
-  // are driven from the main thread.
+  // are driven from the main thread. Until it has come and the recorder runs (or failed),
+  // commands wait as they do for a playback start, so record then stop stops.
+  starting_ = true;
   std::weak_ptr<HBRSound> weak = std::static_pointer_cast<HBRSound>(shared_from_this());
   session->requestRecordPermission([weak, mediaId](bool granted) {
     plat::dispatch::mainAsync([weak, mediaId, granted] {
       auto self = weak.lock();
       if (!self) return;
-      if (granted) return self->startRecordingGranted(mediaId);
-      plat::NSLog(kPermissionDenied);
-      self->recordingFailed(mediaId, kPermissionDenied, true);
+      if (granted) {
+        self->startRecordingGranted(mediaId);
+      } else {
+        plat::NSLog(kPermissionDenied);
+        self->recordingFailed(mediaId, kPermissionDenied, true);
+      }
+      self->startFinished();
     });
   });
 }
@@ -644,7 +656,7 @@ void HBRSound::startRecordingGranted(const std::string& mediaId) {
   {
     std::lock_guard lock(mutex_);
     auto sound = soundFor(mediaId);
-    if (!sound || !sound->resourceURL) return;  // released while the question was open
+    if (!sound || !sound->resourceURL) return;  // reset while the question was open
     if (sound->recorder) {
       sound->recorder->stop();
       sound->recorder = nullptr;

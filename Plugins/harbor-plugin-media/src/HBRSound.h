@@ -23,9 +23,11 @@
 // "documents://x" in Documents; "hbrfile://" through the File plugin; else the web folder, the
 // temporary folder, or the path itself. Files must lie in the sandbox home or the bundle.
 //
-// Order: the page's commands apply in the order it sent them. While a start is opening its file
-// on the global queue, later commands wait and then run in turn, so play() then stop() stops.
-// A start whose id was released (or reset) meanwhile plays nothing and brings nothing back.
+// Order: the page's commands apply in the order it sent them. While a start is under way (a
+// playback opening its file on the global queue, a recording waiting for the microphone answer),
+// later commands wait and then run in turn, so play() then stop() stops, and so does
+// startRecord() then stopRecord(). A start whose id was reset meanwhile plays or records
+// nothing and brings nothing back.
 //
 // Threads: actions, lookups (and so the File plugin) and the sound table's changes are the main
 // thread's; only the opening of a file runs on the global queue. The table is locked still, and
@@ -157,7 +159,7 @@ class HBRSound : public HBRPlugin, public plat::AVAudioPlayerDelegate, public pl
   std::string currMediaId_;
   plat::AVPlayerPtr avPlayer_;
 
-  // Main thread only.
+  // Main thread only. A start under way, and the commands that wait for it.
   bool starting_ = false;
   std::deque<std::function<void()>> waiting_;
 };

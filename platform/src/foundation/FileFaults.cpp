@@ -113,6 +113,15 @@ std::size_t existingBytes(int fd, std::optional<off_t> offset, std::size_t size)
 // The write a plan allows, through the system call given; a stop ends the process after it.
 template <class Write>
 ssize_t plannedWrite(int fd, std::optional<off_t> offset, std::size_t size, Write&& write) {
+  if (gActive.load(std::memory_order_acquire)) {
+    std::function<void()> hook;
+    {
+      auto& f = faults();
+      std::lock_guard lock(f.mutex);
+      if (f.plan) hook = f.plan->beforeWrite;
+    }
+    if (hook) hook();
+  }
   std::size_t existing = existingBytes(fd, offset, size);
   bool stop = false;
   std::size_t room = roomFor(size, existing, stop);

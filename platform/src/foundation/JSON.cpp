@@ -98,7 +98,9 @@ class Writer {
   std::string errorText;
 
   bool write(const Value& v, int depth) {
-    if (depth > static_cast<int>(kMaxDepth)) return fail("JSON nested too deeply to write");
+    // What the reader would refuse is not written either: every text written reads back.
+    if ((v.isArray() || v.isDictionary()) && depth >= static_cast<int>(kMaxDepth))
+      return fail("JSON nested deeper than " + std::to_string(kMaxDepth) + " levels");
     switch (v.type()) {
       case Value::Type::Absent:
       case Value::Type::Null: out += "null"; return true;

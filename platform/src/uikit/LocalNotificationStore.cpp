@@ -23,6 +23,21 @@ constexpr std::uint64_t kMinimumJournalBytes = 64 * 1024;
 
 constexpr char kLog[] = "UIApplication: ";
 
+// Whether the value holds containers nested deeper than `levels` (the value itself counting as
+// one when it is a container). Walks no deeper than that.
+bool nestedDeeperThan(const Value& value, std::size_t levels) {
+  if (!value.isArray() && !value.isDictionary()) return false;
+  if (levels == 0) return true;
+  if (value.isArray()) {
+    for (const auto& item : value.asArray())
+      if (nestedDeeperThan(item, levels - 1)) return true;
+  } else {
+    for (const auto& [key, item] : value.asDictionary())
+      if (nestedDeeperThan(item, levels - 1)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 class LocalNotificationStore::Change {
@@ -85,18 +100,20 @@ void LocalNotificationStore::endChanges() {
   changeMutex_.unlock();
 }
 
-bool LocalNotificationStore::schedule(const UILocalNotification& notification, double now) {
-  if (notification.fireDate() && !std::isfinite(*notification.fireDate())) {
-    NSLog(std::string(kLog) + "a local notification whose fire date is not finite was not scheduled");
+bool LocalNotificationStore::schedule(const UILocalNotification& notification, double now, std::string* why) {
+  auto refuse = [&](const std::string& reason) {
+    NSLog(std::string(kLog) + "a local notification was not scheduled: " + reason);
+    if (why) *why = reason;
     return false;
-  }
-  // What cannot be written would stop the store from being saved at all; the notification is
-  // refused whole rather than kept with less than it was given.
+  };
+  if (notification.fireDate() && !std::isfinite(*notification.fireDate()))
+    return refuse("its fire date is not finite");
+  // What cannot be written (or read back) would stop the store from being saved at all; the
+  // notification is refused whole rather than kept with less than it was given.
+  if (nestedDeeperThan(Value(notification.userInfo()), kMaxUserInfoDepth))
+    return refuse("its user info is nested deeper than " + std::to_string(kMaxUserInfoDepth) + " levels");
   auto written = json::write(notification.dictionaryRepresentation());
-  if (!written) {
-    NSLog(std::string(kLog) + "a local notification that cannot be stored was not scheduled: " + written.error());
-    return false;
-  }
+  if (!written) return refuse("it cannot be stored: " + written.error());
   Change change(*this);
   std::lock_guard<std::mutex> lock(mutex_);
   auto kept = notification.copy();

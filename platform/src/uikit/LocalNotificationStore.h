@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/Value.h"
 #include "plat/uikit/UILocalNotification.h"
 
@@ -40,9 +41,14 @@ class LocalNotificationStore {
   LocalNotificationStore(const LocalNotificationStore&) = delete;
   LocalNotificationStore& operator=(const LocalNotificationStore&) = delete;
 
-  // Refused (false, logged with the reason) when the notification could not be stored: a fire
-  // date that is not finite, or user info that JSON cannot hold (bytes, NaN, infinities).
-  bool schedule(const UILocalNotification& notification, double now);
+  // The deepest user info the files hold (the user info itself counts as one level): the list
+  // and each journal line keep it inside four containers of their own, and JSON here nests
+  // json::kMaxDepth levels at most.
+  static constexpr std::size_t kMaxUserInfoDepth = json::kMaxDepth - 4;
+  // Refused (false, logged with the reason, which `why` receives) when the notification could
+  // not be stored: a fire date that is not finite, user info nested deeper than
+  // kMaxUserInfoDepth, or user info that JSON cannot hold (bytes, NaN, infinities).
+  bool schedule(const UILocalNotification& notification, double now, std::string* why = nullptr);
   void cancel(const UILocalNotification& notification);
   void cancelAll();
   std::vector<UILocalNotificationPtr> list();

@@ -239,10 +239,15 @@ void UIApplication::setLocalNotificationObserver(std::function<void(const LocalN
   localNotificationStore();
 }
 
-void UIApplication::scheduleLocalNotification(const UILocalNotificationPtr& notification) {
-  if (!notification) return;
-  localNotificationStore().schedule(*notification, now());
+bool UIApplication::scheduleLocalNotification(const UILocalNotificationPtr& notification, NSError* error) {
+  if (!notification) return false;
+  std::string why;
+  if (!localNotificationStore().schedule(*notification, now(), &why)) {
+    if (error) *error = NSError{"UIApplication", 1, why, Value()};
+    return false;
+  }
   armLocalNotificationTimer();
+  return true;
 }
 
 void UIApplication::cancelLocalNotification(const UILocalNotificationPtr& notification) {

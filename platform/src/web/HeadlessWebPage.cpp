@@ -510,7 +510,9 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     auto answer = page->prompt(a.at(0).stringOr(), a.at(1).stringOr());
     return answer ? Value(*answer) : Value::null();
   });
-  define("postMessage", [weak](const Array& a) {
+  // A message's body reaches the host as WebKit carries it: typed arrays as objects of their
+  // elements, buffers as empty objects; so a page's message means the same under both engines.
+  native.setProperty("postMessage", js->makeFunction("postMessage", [weak](const Array& a) {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
     if (!page || self->closed) return Value();
@@ -518,7 +520,7 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     Value body = a.size() > 1 ? a[1] : Value();
     page->report([name, body](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
     return Value();
-  });
+  }, JSBinaryConversion::ScriptMessage));
 
   Array handlers;
   if (messageHandlers)

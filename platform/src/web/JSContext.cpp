@@ -219,7 +219,8 @@ JSValueRef makeErrorObject(JSContextState& state, JSContextRef ctx, std::string_
 
 class ToValue {
  public:
-  ToValue(JSContextState& state, JSContextRef ctx) : state_(state), ctx_(ctx) {}
+  ToValue(JSContextState& state, JSContextRef ctx, JSBinaryConversion binary)
+      : state_(state), ctx_(ctx), binary_(binary) {}
   std::string error;
 
   bool convert(JSValueRef v, Value& out, std::size_t depth) {
@@ -261,6 +262,7 @@ class ToValue {
  private:
   JSContextState& state_;
   JSContextRef ctx_;
+  JSBinaryConversion binary_;
   std::vector<JSObjectRef> path_;  // the objects being converted, outermost first
   std::size_t count_ = 0;
 
@@ -279,6 +281,8 @@ class ToValue {
     }
     JSValueRef exception = nullptr;
     JSTypedArrayType typed = JSValueGetTypedArrayType(ctx_, v, &exception);
+    if (typed != kJSTypedArrayTypeNone && binary_ == JSBinaryConversion::ScriptMessage)
+      return elements(obj, typed, out, depth);
     if (typed == kJSTypedArrayTypeArrayBuffer) {
       auto* bytes = static_cast<const std::uint8_t*>(JSObjectGetArrayBufferBytesPtr(ctx_, obj, nullptr));
       std::size_t length = JSObjectGetArrayBufferByteLength(ctx_, obj, nullptr);
@@ -307,6 +311,29 @@ class ToValue {
     bool ok = JSValueIsArray(ctx_, v) ? array(obj, out, depth) : dictionary(obj, out, depth);
     path_.pop_back();
     return ok;
+  }
+
+  // A typed array as an object of its elements by index (a buffer has none of its own), which
+  // is all that WebKit's host side sees of one in a script message.
+  bool elements(JSObjectRef obj, JSTypedArrayType typed, Value& out, std::size_t depth) {
+    if (depth >= json::kMaxDepth) return fail("value nested deeper than " + std::to_string(json::kMaxDepth) + " levels");
+    Dictionary entries;
+    if (typed != kJSTypedArrayTypeArrayBuffer) {
+      std::size_t length = JSObjectGetTypedArrayLength(ctx_, obj, nullptr);
+      if (length > kMaxConvertedValues - count_)
+        return fail("array too long to convert (" + std::to_string(length) + " elements)");
+      entries.reserve(length);
+      for (std::size_t i = 0; i < length; ++i) {
+        JSValueRef exception = nullptr;
+        JSValueRef element = JSObjectGetPropertyAtIndex(ctx_, obj, static_cast<unsigned>(i), &exception);
+        if (exception) return thrown(exception);
+        Value item;
+        if (!convert(element, item, depth + 1)) return false;
+        entries.set(std::to_string(i), std::move(item));
+      }
+    }
+    out = std::move(entries);
+    return true;
   }
 
   bool array(JSObjectRef obj, Value& out, std::size_t depth) {
@@ -623,10 +650,10 @@ bool JSValue::toBool() const {
   return ctx && JSValueToBoolean(ctx, value_);
 }
 
-Result<Value> JSValue::toValue() const {
+Result<Value> JSValue::toValue(JSBinaryConversion binary) const {
   JSContextRef ctx = liveContext();
   if (!ctx) return Value();
-  ToValue converter(*state_, ctx);
+  ToValue converter(*state_, ctx, binary);
   Value out;
   if (!converter.convert(value_, out, 0)) return Failure{converter.error};
   return out;
@@ -892,13 +919,13 @@ JSValue JSContext::makeFunction(std::string_view name, NativeCallback callback) 
   return wrap(fn);
 }
 
-JSValue JSContext::makeFunction(std::string_view name, NativeFunction function) {
-  return makeFunction(name, NativeCallback([function = std::move(function)](JSContext& context, const JSValue&,
-                                                                            const JSValueList& arguments) {
+JSValue JSContext::makeFunction(std::string_view name, NativeFunction function, JSBinaryConversion binary) {
+  return makeFunction(name, NativeCallback([function = std::move(function), binary](
+                                               JSContext& context, const JSValue&, const JSValueList& arguments) {
     Array values;
     values.reserve(arguments.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-      Result<Value> v = arguments[i].toValue();
+      Result<Value> v = arguments[i].toValue(binary);
       if (!v) throw ArgumentError("argument " + std::to_string(i + 1) + " cannot be passed to native code: " + v.error());
       values.push_back(std::move(*v));
     }

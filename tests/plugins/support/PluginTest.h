@@ -45,7 +45,8 @@ class PluginTest : public plat::testing::SandboxTest {
   void exec(const std::string& service, const std::string& action, const plat::Array& arguments = {},
             const std::string& callbackId = "cb");
   // Sends one command as a WKWebView page's script message does: the values reach the plugin as
-  // themselves (NaN, the infinities, typed arrays as bytes), not through JSON.
+  // themselves (NaN, the infinities, bytes as the bridge makes of a top-level binary argument),
+  // not through JSON.
   void execMessage(const std::string& service, const std::string& action, const plat::Array& arguments = {},
                    const std::string& callbackId = "cb");
   // The callbacks delivered since the last call.

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,9 @@ struct FileFaultPlan {
   // The process kills itself (SIGKILL) once its writes pass this many bytes, the write that
   // crosses the line cut short there: a stop at an exact moment, for a child process of a test.
   std::optional<std::uint64_t> stopAfterBytes;
+  // Called before every write through a descriptor, on the writing thread and outside the
+  // seam's lock: a test holds a writer there to see what others do meanwhile.
+  std::function<void()> beforeWrite;
 };
 
 // Installs the plan (nothing removes it); the byte count starts again.

@@ -25,7 +25,8 @@ struct WriteOptions {
 };
 
 // Containers nested deeper than this are refused by the reader, so that hostile input cannot
-// exhaust the stack of whoever walks the value afterwards.
+// exhaust the stack of whoever walks the value afterwards; the writer refuses them too, so
+// whatever it writes reads back.
 inline constexpr std::size_t kMaxDepth = 512;
 
 Result<Value> parse(std::string_view text, ReadOptions options = {});

@@ -146,9 +146,10 @@ class UIApplication : public Object, public KeyValueObservable {
   // Keeps a copy, which fires when the clock passes its fire date (at once when it has none or
   // it has passed) and, when it repeats, again at every repetition after that. A repeating one
   // whose fire date lies a second or more back starts at its next repetition. One that could
-  // not be stored (a fire date that is not finite, user info JSON cannot hold) is refused and
-  // logged.
-  void scheduleLocalNotification(const UILocalNotificationPtr& notification);
+  // not be stored (a fire date that is not finite, user info nested deeper than 508 levels or
+  // holding what JSON cannot) is refused and logged: false, with why in `error`'s description
+  // ("its user info is nested deeper than 508 levels").
+  bool scheduleLocalNotification(const UILocalNotificationPtr& notification, NSError* error = nullptr);
   // Cancels the scheduled notification that the copy was made from; for a notification the
   // caller made itself, every scheduled one equal to it.
   void cancelLocalNotification(const UILocalNotificationPtr& notification);
