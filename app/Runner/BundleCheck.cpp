@@ -119,7 +119,8 @@ std::optional<std::string> missingPageScriptProblem(const std::string& bundle, c
   const fs::path folder = fs::path(bundle).lexically_normal();
   const std::string& script = *start.pageScript;
   // <build>/app/harbor -> <build>/examples/<the bundle's folder name>
-  fs::path built = (fs::path(executable).parent_path().parent_path() / "examples" / folder.filename()).lexically_normal();
+  fs::path build = fs::path(executable).parent_path().parent_path();
+  fs::path built = (build / "examples" / folder.filename()).lexically_normal();
   std::error_code ec;
   if (!executable.empty() && built != folder && fs::is_regular_file(built / script, ec)) {
     fs::path shown = built;

@@ -744,6 +744,13 @@ struct OptionSpec {
   const char* shortName = nullptr;
 };
 
+// A flag, set.
+template <auto member>
+std::optional<std::string> raise(Options& options, const std::string&) {
+  options.*member = true;
+  return std::nullopt;
+}
+
 // The value as given.
 template <auto member>
 std::optional<std::string> keep(Options& options, const std::string& value) {
@@ -761,7 +768,8 @@ std::optional<std::string> readInto(Options& options, const std::string& value) 
 }
 
 plat::Result<bool> readBackend(const std::string& text) {
-  if (text != "webkit" && text != "headless") return plat::Failure{"--web-backend needs webkit or headless, not \"" + text + "\""};
+  if (text != "webkit" && text != "headless")
+    return plat::Failure{"--web-backend needs webkit or headless, not \"" + text + "\""};
   return text == "webkit";
 }
 
@@ -771,7 +779,8 @@ plat::Result<std::string> readScreenshot(const std::string& text) {
   std::error_code ec;
   std::filesystem::path file = std::filesystem::absolute(text, ec);
   std::filesystem::path folder = file.parent_path();
-  if (ec || file.filename().empty() || std::filesystem::is_directory(file, ec) || !std::filesystem::is_directory(folder, ec))
+  if (ec || file.filename().empty() || std::filesystem::is_directory(file, ec) ||
+      !std::filesystem::is_directory(folder, ec))
     return plat::Failure{"--screenshot needs a file in an existing folder, not \"" + text + "\""};
   return file.string();
 }
@@ -830,8 +839,8 @@ std::optional<std::string> applyLocale(Options& options, const std::string& text
     return "--locale needs a locale ICU has data for, such as en_US, de_CH or zh_Hans_CN, not \"" +
            plat::logEscaped(text) + "\"";
   if (data.kind == plat::NSLocaleData::Kind::Parent)
-    options.warnings.push_back("--locale " + plat::logEscaped(text) + ": ICU has no locale data of its own for it, so it uses " +
-                               data.identifier + "'s");
+    options.warnings.push_back("--locale " + plat::logEscaped(text) +
+                               ": ICU has no locale data of its own for it, so it uses " + data.identifier + "'s");
   options.locale = text;
   return std::nullopt;
 }
@@ -840,17 +849,14 @@ plat::Result<LocationPermission> readLocationPermission(const std::string& text)
   return parsePermission("--location-permission", text);
 }
 
-plat::Result<ContactsAccess> readContactsAccess(const std::string& text) { return parsePermission("--contacts-access", text); }
-
-std::optional<std::string> applyFlag(bool Options::*member, Options& options) {
-  options.*member = true;
-  return std::nullopt;
+plat::Result<ContactsAccess> readContactsAccess(const std::string& text) {
+  return parsePermission("--contacts-access", text);
 }
 
 // Every option harbor takes, one line each. The groups and words of `harbor --help` are usage()'s;
 // a test keeps this table, usage() and the README naming the same options.
 const OptionSpec kOptions[] = {
-    {"--help", OptionValue::None, [](Options& o, const std::string&) { return applyFlag(&Options::help, o); }, "-h"},
+    {"--help", OptionValue::None, raise<&Options::help>, "-h"},
     {"--home", OptionValue::Required, keep<&Options::home>},
     {"--run-seconds", OptionValue::Required, readInto<&Options::runSeconds, parseSeconds>},
     {"--until", OptionValue::Required, keep<&Options::until>},
@@ -872,8 +878,7 @@ const OptionSpec kOptions[] = {
     {"--dialog-text", OptionValue::Text, keep<&Options::dialogText>},
     {"--pictures", OptionValue::Required, readInto<&Options::pictures, readPictures>},
     {"--pick-contact", OptionValue::Required, readInto<&Options::pickContact, readContactId>},
-    {"--open-notification", OptionValue::None,
-     [](Options& o, const std::string&) { return applyFlag(&Options::openNotification, o); }},
+    {"--open-notification", OptionValue::None, raise<&Options::openNotification>},
     {"--open-url", OptionValue::Required, readInto<&Options::openURL, readOpenURL>},
 };
 
@@ -891,7 +896,8 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
   for (std::size_t i = 1; i <= a.size(); ++i) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
       d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
     }
   }
   return d[a.size()][b.size()];
@@ -1197,10 +1203,9 @@ int run(int argc, char** argv) {
   registerAppClasses();
   registerPluginClasses();
   if (options.engine && !isWebViewEngine(*options.engine)) {
-    std::fputs(argumentErrorText("--engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"" +
-                                 plat::logEscaped(*options.engine) + "\"")
-                   .c_str(),
-               stderr);
+    std::string error = "--engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"" +
+                        plat::logEscaped(*options.engine) + "\"";
+    std::fputs(argumentErrorText(error).c_str(), stderr);
     return 2;
   }
 
