@@ -1305,7 +1305,7 @@ int run(int argc, char** argv) {
   if (options.webKit) {
     auto started = plat::web::startWebKit();
     if (!started) {
-      // A display of the session's that cannot be opened is no reason to give up on WebKit.
+      // When the session's display cannot be opened, harbor can start one of its own instead.
       std::string advice = display.running() ? "run with --web-backend headless to use the headless page engine"
                                              : "unset " + sessionDisplayVariables() +
                                                    " (harbor then starts a display of its own), or run with "
@@ -1337,8 +1337,9 @@ int run(int argc, char** argv) {
     if (auto failed = startWatch->logLine(line))
       plat::RunLoop::main().post([startFailed, reason = *failed] { startFailed(reason); });
   });
-  // A broken installation (a missing or malformed config.xml) stops the container with an
-  // assertion failure, already logged; end cleanly rather than dumping core.
+  // A broken installation (a config.xml the container refuses: empty, too large, no plain file)
+  // stops the container with an assertion failure, already logged; end cleanly rather than
+  // dumping core.
   plat::setAssertionHandler([](const std::string&) {
     std::fputs("harbor: the application cannot go on\n", stderr);
     std::fflush(stderr);
