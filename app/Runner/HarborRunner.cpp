@@ -15,10 +15,12 @@
 
 #include "AppClasses.h"
 #include "AppDelegate.h"
+#include "BundleCheck.h"
 #include "HBRContainerClasses.h"
 #include "HBRViewController.h"
 #include "SandboxHomeLock.h"
 #include "ScreenWatcher.h"
+#include "StartWatch.h"
 #include "VirtualDisplay.h"
 #include "HBRWebViewEngineProtocol.h"
 #include "plat/assetslibrary/ALAssetsLibrary.h"
@@ -72,8 +74,10 @@ class Terminator {
   // before the application starts.
   std::function<void()> beforeTermination;
 
-  void request(std::string reason) {
+  // The first request wins, and with it its exit status.
+  void request(std::string reason, int exitStatus = 0) {
     if (requested_.exchange(true)) return;
+    exitStatus_.store(exitStatus);
     if (!beforeTermination) {
       plat::JSContext::stopAllScripts();
     } else {
@@ -96,8 +100,11 @@ class Terminator {
   // How long the hook may hold page script up.
   static constexpr double kBeforeTerminationSeconds = plat::web::WebPage::kSnapshotSeconds + 2;
 
+  int exitStatus() const { return exitStatus_.load(); }
+
  private:
   std::atomic<bool> requested_{false};
+  std::atomic<int> exitStatus_{0};
 };
 
 // SIGINT and SIGTERM are taken by one thread of ours with sigwait, so that stopping runs as an
@@ -626,10 +633,14 @@ void reportNotifications(const Options& options) {
 std::string usage() {
   return R"(Usage: harbor [options] <bundle folder>
 
-Runs a Harbor application bundle (a folder with Info.plist, config.xml and www/) headless.
+Runs a Harbor application bundle (a folder with Info.plist, config.xml and www/) on WebKit:
+the page shows on the session's display (DISPLAY or WAYLAND_DISPLAY), or, without one, on a
+private Xvfb display that harbor starts for the run and stops as it ends. --web-backend headless
+runs the page in Harbor's headless engine instead (no display, no layout).
 The log goes to standard error. The application stops with its terminate notification on
 SIGINT or SIGTERM, after --run-seconds, or once --until's text appears in the log; harbor then
-exits with status 0 (1 when the application cannot start, 2 for bad arguments).
+exits with status 0 (1 when the application cannot start, or its start page did not start while
+harbor waited for --until's text; 2 for bad arguments).
 
 Nobody is there to tap: harbor answers every alert itself (the first button, text fields as
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
@@ -653,15 +664,17 @@ Running:
   --web-backend webkit|headless
                           the page engine beneath both web views: WebKit (WebKitGTK, the
                           default; needs a display) or the headless stand-in (no layout)
-  --screenshot FILE       when harbor stops, write a PNG of what the page shows to FILE
-                          (WebKit only); the log names the file written, or says why none was
+  --screenshot FILE       when harbor stops, write a PNG of what the page shows to FILE (a
+                          relative FILE is in the current folder; WebKit only); the log names
+                          the file written, or says why none was
 
 The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
                           is a pad with a 768x1024 screen)
   --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
-  --locale ID             the simulated locale, such as en_US or zh_Hans_CN (default en_US)
+  --locale ID             the simulated locale, one ICU has data for, such as en_US, de_CH or
+                          zh_Hans_CN (default en_US)
   --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
                           face up: 0,0,-1); default: no accelerometer
   --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
@@ -712,132 +725,259 @@ Other applications:
 )";
 }
 
+namespace {
+
+// How an option takes its value.
+enum class OptionValue {
+  None,      // a flag: "--name=value" is refused
+  Required,  // "--name VALUE" or "--name=VALUE", never empty
+  Text,      // the same, but it may be empty (the option's own reading says what it needs)
+};
+
+// What an option does with its value: stores it in the options, or says why it cannot (the
+// whole message, naming the option).
+using ApplyOption = std::optional<std::string> (*)(Options& options, const std::string& value);
+
+struct OptionSpec {
+  const char* name;
+  OptionValue value;
+  ApplyOption apply;
+  const char* shortName = nullptr;
+};
+
+// A flag, set.
+template <auto member>
+std::optional<std::string> raise(Options& options, const std::string&) {
+  options.*member = true;
+  return std::nullopt;
+}
+
+// The value as given.
+template <auto member>
+std::optional<std::string> keep(Options& options, const std::string& value) {
+  options.*member = value;
+  return std::nullopt;
+}
+
+// The value read by a reader of its own, whose failure is the message.
+template <auto member, auto read>
+std::optional<std::string> readInto(Options& options, const std::string& value) {
+  auto result = read(value);
+  if (!result) return result.error();
+  options.*member = std::move(*result);
+  return std::nullopt;
+}
+
+plat::Result<bool> readBackend(const std::string& text) {
+  if (text != "webkit" && text != "headless")
+    return plat::Failure{"--web-backend needs webkit or headless, not \"" + text + "\""};
+  return text == "webkit";
+}
+
+// Kept as an absolute path (the application may change folders), its folder checked now rather
+// than found out at the end of a run.
+plat::Result<std::string> readScreenshot(const std::string& text) {
+  std::error_code ec;
+  std::filesystem::path file = std::filesystem::absolute(text, ec);
+  std::filesystem::path folder = file.parent_path();
+  if (ec || file.filename().empty() || std::filesystem::is_directory(file, ec) ||
+      !std::filesystem::is_directory(folder, ec))
+    return plat::Failure{"--screenshot needs a file in an existing folder, not \"" + text + "\""};
+  return file.string();
+}
+
+plat::Result<std::string> readScreen(const std::string& text) {
+  if (!parseScreen(text)) return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + text + "\""};
+  return text;
+}
+
+plat::Result<std::string> readPictures(const std::string& text) {
+  bool isDirectory = false;
+  if (text != "test" && (!plat::NSFileManager::defaultManager().fileExistsAtPath(text, &isDirectory) || !isDirectory))
+    return plat::Failure{"--pictures needs a folder of pictures or \"test\", not \"" + text + "\""};
+  return text;
+}
+
+plat::Result<std::string> readOpenURL(const std::string& text) {
+  plat::NSURLPtr url = plat::NSURL::URLWithString(text);
+  if (!url || !url->scheme())
+    return plat::Failure{"--open-url needs an absolute URL such as myapp://path, not \"" + text + "\""};
+  return text;
+}
+
+plat::Result<std::int64_t> readContactId(const std::string& text) {
+  char* end = nullptr;
+  long long id = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || id < 1 || id > INT32_MAX)
+    return plat::Failure{"--pick-contact needs a contact id from 1, not \"" + text + "\""};
+  return static_cast<std::int64_t>(id);
+}
+
+plat::Result<plat::SimulatedFix> readLocation(const std::string& text) {
+  auto fix = plat::parseSimulatedFix(text);
+  if (!fix) return plat::Failure{"--location: " + fix.error()};
+  return *fix;
+}
+
+plat::Result<std::vector<plat::SimulatedFix>> readTrack(const std::string& text) {
+  auto track = plat::readSimulatedTrack(text);
+  if (!track) return plat::Failure{"--location-track: " + track.error()};
+  return std::move(*track);
+}
+
+// The sound file is read now, so that a file that cannot be heard is refused before the start.
+plat::Result<std::string> readMicrophone(const std::string& text) {
+  if (!plat::AudioInput::setFile(text))
+    return plat::Failure{"--microphone needs a readable sound file of ten minutes at most, not \"" + text + "\""};
+  return text;
+}
+
+// Only a locale ICU has data for: any other would format with the root locale without a word.
+// One ICU knows only by a parent (fr_US by fr) is used, and the start of the log says so.
+std::optional<std::string> applyLocale(Options& options, const std::string& text) {
+  plat::NSLocaleData data = plat::NSLocale::localeDataForIdentifier(text);
+  if (data.kind == plat::NSLocaleData::Kind::Unknown)
+    return "--locale needs a locale ICU has data for, such as en_US, de_CH or zh_Hans_CN, not \"" +
+           plat::logEscaped(text) + "\"";
+  if (data.kind == plat::NSLocaleData::Kind::Parent)
+    options.warnings.push_back("--locale " + plat::logEscaped(text) +
+                               ": ICU has no locale data of its own for it, so it uses " + data.identifier + "'s");
+  options.locale = text;
+  return std::nullopt;
+}
+
+plat::Result<LocationPermission> readLocationPermission(const std::string& text) {
+  return parsePermission("--location-permission", text);
+}
+
+plat::Result<ContactsAccess> readContactsAccess(const std::string& text) {
+  return parsePermission("--contacts-access", text);
+}
+
+// Every option harbor takes, one line each. The groups and words of `harbor --help` are usage()'s;
+// a test keeps this table, usage() and the README naming the same options.
+const OptionSpec kOptions[] = {
+    {"--help", OptionValue::None, raise<&Options::help>, "-h"},
+    {"--home", OptionValue::Required, keep<&Options::home>},
+    {"--run-seconds", OptionValue::Required, readInto<&Options::runSeconds, parseSeconds>},
+    {"--until", OptionValue::Required, keep<&Options::until>},
+    {"--engine", OptionValue::Required, keep<&Options::engine>},
+    {"--web-backend", OptionValue::Text, readInto<&Options::webKit, readBackend>},
+    {"--screenshot", OptionValue::Required, readInto<&Options::screenshot, readScreenshot>},
+    {"--device-model", OptionValue::Required, keep<&Options::model>},
+    {"--screen", OptionValue::Required, readInto<&Options::screen, readScreen>},
+    {"--system-version", OptionValue::Required, keep<&Options::systemVersion>},
+    {"--locale", OptionValue::Required, applyLocale},
+    {"--acceleration", OptionValue::Required, readInto<&Options::acceleration, parseAcceleration>},
+    {"--heading", OptionValue::Required, readInto<&Options::heading, parseHeading>},
+    {"--location", OptionValue::Required, readInto<&Options::location, readLocation>},
+    {"--location-track", OptionValue::Required, readInto<&Options::locationTrack, readTrack>},
+    {"--location-permission", OptionValue::Required, readInto<&Options::locationPermission, readLocationPermission>},
+    {"--microphone", OptionValue::Required, readInto<&Options::microphone, readMicrophone>},
+    {"--contacts-access", OptionValue::Required, readInto<&Options::contactsAccess, readContactsAccess>},
+    {"--dialog-button", OptionValue::Required, readInto<&Options::dialogButton, parseButton>},
+    {"--dialog-text", OptionValue::Text, keep<&Options::dialogText>},
+    {"--pictures", OptionValue::Required, readInto<&Options::pictures, readPictures>},
+    {"--pick-contact", OptionValue::Required, readInto<&Options::pickContact, readContactId>},
+    {"--open-notification", OptionValue::None, raise<&Options::openNotification>},
+    {"--open-url", OptionValue::Required, readInto<&Options::openURL, readOpenURL>},
+};
+
+const OptionSpec* findOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptions)
+    if (name == spec.name || (spec.shortName && name == spec.shortName)) return &spec;
+  return nullptr;
+}
+
+// The edit distance of a and b (insertions, deletions, substitutions and swaps of neighbours).
+std::size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::vector<std::string> optionNames() {
+  std::vector<std::string> names;
+  for (const OptionSpec& spec : kOptions) names.emplace_back(spec.name);
+  return names;
+}
+
+std::optional<std::string> closeOptionName(const std::string& unknown) {
+  // Compared without their dashes and in lower case: "-home", "--Home" and "home" all mean --home.
+  std::string wanted = plat::toLowerASCII(unknown.substr(std::min(unknown.find_first_not_of('-'), unknown.size())));
+  if (wanted.empty() || wanted.size() > 64) return std::nullopt;
+  std::vector<std::string> startingWith;
+  std::optional<std::string> closest;
+  std::size_t best = SIZE_MAX;
+  bool tie = false;
+  for (const OptionSpec& spec : kOptions) {
+    std::string candidate = std::string(spec.name).substr(2);
+    if (candidate.rfind(wanted, 0) == 0) startingWith.push_back(spec.name);
+    std::size_t distance = editDistance(wanted, candidate);
+    if (distance < best) {
+      best = distance;
+      closest = spec.name;
+      tie = false;
+    } else if (distance == best) {
+      tie = true;
+    }
+  }
+  // A slip of a letter or two (one in a short name), or the start of exactly one name.
+  std::size_t allowed = wanted.size() <= 4 ? 1 : 2;
+  if (closest && !tie && best <= allowed) return closest;
+  if (wanted.size() >= 3 && startingWith.size() == 1) return startingWith.front();
+  return std::nullopt;
+}
+
+std::string argumentErrorText(const std::string& error) {
+  return "harbor: " + error + "\nRun harbor --help for the options.\n";
+}
+
 plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
   Options options;
   std::optional<std::string> bundle;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string argument = arguments[i];
-    if (argument == "-h" || argument == "--help") {
-      options.help = true;
+    const std::string& argument = arguments[i];
+    if (argument.size() < 2 || argument[0] != '-') {
+      if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
+      bundle = argument;
       continue;
     }
-    if (argument == "--open-notification") {
-      options.openNotification = true;
-      continue;
+    std::string name = argument;
+    std::optional<std::string> value;
+    if (std::size_t eq = argument.find('='); eq != std::string::npos) {
+      name = argument.substr(0, eq);
+      value = argument.substr(eq + 1);
     }
-    if (argument.rfind("--open-notification=", 0) == 0) return plat::Failure{"--open-notification takes no value"};
-    if (argument.size() > 1 && argument[0] == '-') {
-      std::string name = argument;
-      std::optional<std::string> value;
-      if (std::size_t eq = argument.find('='); eq != std::string::npos) {
-        name = argument.substr(0, eq);
-        value = argument.substr(eq + 1);
-      }
-      std::optional<std::string>* target = nullptr;
-      if (name == "--web-backend") {
-        if (!value) {
-          if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
-          value = arguments[++i];
-        }
-        if (*value != "webkit" && *value != "headless")
-          return plat::Failure{"--web-backend needs webkit or headless, not \"" + *value + "\""};
-        options.webKit = *value == "webkit";
-        continue;
-      }
-      if (name == "--home") target = &options.home;
-      else if (name == "--until") target = &options.until;
-      else if (name == "--engine") target = &options.engine;
-      else if (name == "--device-model") target = &options.model;
-      else if (name == "--system-version") target = &options.systemVersion;
-      else if (name == "--locale") target = &options.locale;
-      else if (name == "--dialog-text") target = &options.dialogText;
-      else if (name == "--screen") target = &options.screen;
-      else if (name == "--microphone") target = &options.microphone;
-      else if (name == "--pictures") target = &options.pictures;
-      else if (name == "--open-url") target = &options.openURL;
-      else if (name == "--screenshot") target = &options.screenshot;
-      else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
-               name != "--heading" && name != "--location" && name != "--location-track" &&
-               name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
-        return plat::Failure{"unknown option " + name};
+    const OptionSpec* spec = findOption(name);
+    if (!spec) {
+      std::string shown = plat::logEscaped(name);
+      auto close = closeOptionName(name);
+      return plat::Failure{"unknown option " + shown + (close ? "; did you mean " + *close + "?" : std::string())};
+    }
+    if (spec->value == OptionValue::None) {
+      if (value) return plat::Failure{name + " takes no value"};
+    } else {
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
         value = arguments[++i];
       }
-      // An empty answer is a text like any other; nothing else may be empty.
-      if (value->empty() && name != "--dialog-text") return plat::Failure{name + " needs a value"};
-      if (name == "--screen" && !parseScreen(*value)) {
-        return plat::Failure{"--screen needs WIDTHxHEIGHT[@SCALE] in points, not \"" + *value + "\""};
-      }
-      if (name == "--microphone" && !plat::AudioInput::setFile(*value))
-        return plat::Failure{"--microphone needs a readable sound file of ten minutes at most, not \"" + *value + "\""};
-      if (target) {
-        *target = *value;
-      } else if (name == "--dialog-button") {
-        auto button = parseButton(*value);
-        if (!button) return plat::Failure{button.error()};
-        options.dialogButton = *button;
-      } else if (name == "--acceleration") {
-        auto acceleration = parseAcceleration(*value);
-        if (!acceleration) return plat::Failure{acceleration.error()};
-        options.acceleration = *acceleration;
-      } else if (name == "--heading") {
-        auto heading = parseHeading(*value);
-        if (!heading) return plat::Failure{heading.error()};
-        options.heading = *heading;
-      } else if (name == "--location") {
-        auto fix = plat::parseSimulatedFix(*value);
-        if (!fix) return plat::Failure{"--location: " + fix.error()};
-        options.location = *fix;
-      } else if (name == "--location-track") {
-        auto track = plat::readSimulatedTrack(*value);
-        if (!track) return plat::Failure{"--location-track: " + track.error()};
-        options.locationTrack = std::move(*track);
-      } else if (name == "--location-permission") {
-        auto permission = parsePermission(name, *value);
-        if (!permission) return plat::Failure{permission.error()};
-        options.locationPermission = *permission;
-      } else if (name == "--contacts-access") {
-        auto access = parsePermission(name, *value);
-        if (!access) return plat::Failure{access.error()};
-        options.contactsAccess = *access;
-      } else if (name == "--pick-contact") {
-        char* end = nullptr;
-        long long id = std::strtoll(value->c_str(), &end, 10);
-        if (*end != '\0' || id < 1 || id > INT32_MAX)
-          return plat::Failure{"--pick-contact needs a contact id from 1, not \"" + *value + "\""};
-        options.pickContact = id;
-      } else {
-        auto seconds = parseSeconds(*value);
-        if (!seconds) return plat::Failure{seconds.error()};
-        options.runSeconds = *seconds;
-      }
-      continue;
+      if (value->empty() && spec->value == OptionValue::Required) return plat::Failure{name + " needs a value"};
     }
-    if (bundle) return plat::Failure{"one bundle folder only (got \"" + *bundle + "\" and \"" + argument + "\")"};
-    bundle = argument;
-  }
-  if (options.pictures && *options.pictures != "test") {
-    bool isDirectory = false;
-    if (!plat::NSFileManager::defaultManager().fileExistsAtPath(*options.pictures, &isDirectory) || !isDirectory)
-      return plat::Failure{"--pictures needs a folder of pictures or \"test\", not \"" + *options.pictures + "\""};
+    if (auto problem = spec->apply(options, value.value_or(""))) return plat::Failure{*problem};
   }
   if (options.location && !options.locationTrack.empty())
     return plat::Failure{"--location and --location-track both say where the device is: give one"};
-  if (options.openURL) {
-    plat::NSURLPtr url = plat::NSURL::URLWithString(*options.openURL);
-    if (!url || !url->scheme())
-      return plat::Failure{"--open-url needs an absolute URL such as myapp://path, not \"" + *options.openURL + "\""};
-  }
-  if (options.screenshot) {
-    // Checked now rather than found out at the end of a run.
-    std::error_code ec;
-    std::filesystem::path file = std::filesystem::absolute(*options.screenshot, ec);
-    std::filesystem::path folder = file.parent_path();
-    if (ec || file.filename().empty() || std::filesystem::is_directory(file, ec) || !std::filesystem::is_directory(folder, ec))
-      return plat::Failure{"--screenshot needs a file in an existing folder, not \"" + *options.screenshot + "\""};
-    options.screenshot = file.string();
-  }
   if (!bundle && !options.help) return plat::Failure{"no bundle folder given"};
   options.bundle = bundle.value_or("");
   return options;
@@ -1003,6 +1143,36 @@ void writeScreenshot(const std::string& path) {
   else plat::NSLog("harbor: no screenshot: " + written.error());
 }
 
+std::string sandboxHomeFailureText(const std::string& failure, bool chosenWithOption) {
+  // A refusal of a folder given with --home already says what --home needs.
+  if (failure.find("--home") != std::string::npos) return failure;
+  if (chosenWithOption) return failure + "; give --home a new or empty folder you may write to";
+  return failure +
+         "; that is the default home, under $XDG_DATA_HOME (or ~/.local/share without it): set XDG_DATA_HOME to a "
+         "folder you may write to, or give the home with --home DIR";
+}
+
+namespace {
+
+// The harbor executable's own path, for the bundle a missing page script points to.
+std::string executablePath() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+}
+
+// The variables that name the session's display, those that are set ("DISPLAY", "DISPLAY and
+// WAYLAND_DISPLAY").
+std::string sessionDisplayVariables() {
+  std::string names;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) names += (names.empty() ? "" : " and ") + std::string(name);
+  }
+  return names.empty() ? "DISPLAY" : names;
+}
+
+}  // namespace
+
 void sweepSandboxHome(const std::string& home) {
   for (const plat::NSSweptLeftover& left : plat::sweepInterruptedWrites(home)) {
     std::string name = plat::logEscaped(left.path.substr(std::min(left.path.size(), home.size() + 1)));
@@ -1024,7 +1194,7 @@ int run(int argc, char** argv) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   auto parsed = parseOptions(arguments);
   if (!parsed) {
-    std::fprintf(stderr, "harbor: %s\n\n%s", parsed.error().c_str(), usage().c_str());
+    std::fputs(argumentErrorText(parsed.error()).c_str(), stderr);
     return 2;
   }
   const Options& options = *parsed;
@@ -1037,8 +1207,9 @@ int run(int argc, char** argv) {
   registerAppClasses();
   registerPluginClasses();
   if (options.engine && !isWebViewEngine(*options.engine)) {
-    std::fprintf(stderr, "harbor: --engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"%s\"\n\n%s",
-                 plat::logEscaped(*options.engine).c_str(), usage().c_str());
+    std::string error = "--engine needs a web view engine class (HBRUIWebViewEngine or HBRWKWebViewEngine), not \"" +
+                        plat::logEscaped(*options.engine) + "\"";
+    std::fputs(argumentErrorText(error).c_str(), stderr);
     return 2;
   }
 
@@ -1053,11 +1224,23 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "harbor: %s has no config.xml: not an application bundle\n", bundlePath.c_str());
     return 1;
   }
+  // A bundle that could not start says so now, naming the file to change.
+  auto start = readBundleStart(bundlePath.string());
+  if (!start) {
+    std::fprintf(stderr, "harbor: %s\n", start.error().c_str());
+    return 1;
+  }
+  if (auto problem = missingPageScriptProblem(bundlePath.string(), *start, executablePath(),
+                                              std::filesystem::current_path(ec).string())) {
+    std::fprintf(stderr, "harbor: %s\n", problem->c_str());
+    return 1;
+  }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
   // The identifier names the user defaults file and the cache folder: "../x" must not.
   const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
   if (auto problem = bundleIdentifierProblem(bundleIdentifier)) {
-    std::fprintf(stderr, "harbor: %s\n", problem->c_str());
+    std::fprintf(stderr, "harbor: %s; change CFBundleIdentifier in %s\n", problem->c_str(),
+                 plat::logEscaped((bundlePath / "Info.plist").string()).c_str());
     return 1;
   }
   std::string identifier =
@@ -1082,7 +1265,7 @@ int run(int argc, char** argv) {
   }
   auto prepared = prepareSandboxHome(*home);
   if (!prepared) {
-    std::fprintf(stderr, "harbor: %s\n", prepared.error().c_str());
+    std::fprintf(stderr, "harbor: %s\n", sandboxHomeFailureText(prepared.error(), options.home.has_value()).c_str());
     return 1;
   }
   plat::setHomeDirectory(*home);
@@ -1133,8 +1316,12 @@ int run(int argc, char** argv) {
   if (options.webKit) {
     auto started = plat::web::startWebKit();
     if (!started) {
-      std::fprintf(stderr, "harbor: WebKit cannot start: %s; run with --web-backend headless to use the headless page engine\n",
-                   started.error().c_str());
+      // When the session's display cannot be opened, harbor can start one of its own instead.
+      std::string advice = display.running() ? "run with --web-backend headless to use the headless page engine"
+                                             : "unset " + sessionDisplayVariables() +
+                                                   " (harbor then starts a display of its own), or run with "
+                                                   "--web-backend headless to use the headless page engine";
+      std::fprintf(stderr, "harbor: WebKit cannot start: %s; %s\n", started.error().c_str(), advice.c_str());
       return 1;
     }
     plat::web::setBackend(plat::web::Backend::WebKit);
@@ -1145,15 +1332,25 @@ int run(int argc, char** argv) {
   // Every line to standard error, watching for the text that ends the run. The sink runs under
   // the log's lock, so it only posts.
   std::optional<std::string> until = options.until;
-  plat::setLogSink([terminator, until](std::string_view line) {
+  // A page that failed to start is named; a run waiting for a text of the page's would wait for
+  // ever, so it ends (status 1).
+  auto startWatch = std::make_shared<StartWatch>(start->pageScript);
+  std::function<void(const std::string&)> startFailed = [terminator, until](const std::string& reason) {
+    plat::NSLog("harbor: the application did not start: " + reason);
+    if (until) terminator->request("the application did not start, so \"" + *until + "\" will not appear", 1);
+  };
+  plat::setLogSink([terminator, until, startWatch, startFailed](std::string_view line) {
     std::string text = plat::asOneLogLine(line);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
     if (until && line.find(*until) != std::string_view::npos) terminator->request("saw \"" + *until + "\"");
+    if (auto failed = startWatch->logLine(line))
+      plat::RunLoop::main().post([startFailed, reason = *failed] { startFailed(reason); });
   });
-  // A broken installation (a missing or malformed config.xml) stops the container with an
-  // assertion failure, already logged; end cleanly rather than dumping core.
+  // A broken installation (a config.xml the container refuses: empty, too large, no plain file)
+  // stops the container with an assertion failure, already logged; end cleanly rather than
+  // dumping core.
   plat::setAssertionHandler([](const std::string&) {
     std::fputs("harbor: the application cannot go on\n", stderr);
     std::fflush(stderr);
@@ -1176,6 +1373,7 @@ int run(int argc, char** argv) {
     std::string path = *options.screenshot;
     terminator->beforeTermination = [path] { writeScreenshot(path); };
   }
+  watchTheStart(startWatch, startFailed);
   standInForTheUser(options);
   simulateSensors(options);
   reportNotifications(options);
@@ -1202,11 +1400,12 @@ int run(int argc, char** argv) {
 
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());
   if (!displayNote.empty()) plat::NSLog(displayNote);
+  for (const std::string& warning : options.warnings) plat::NSLog("harbor: " + warning);
   int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
   plat::NSLog("harbor: stopped");
   plat::setLogSink(nullptr);
   plat::setAssertionHandler(nullptr);
-  return status;
+  return status != 0 ? status : terminator->exitStatus();
 }
 
 }  // namespace harbor::runner

@@ -1,8 +1,10 @@
 #pragma once
-// The `harbor` command: runs an application bundle folder (Info.plist, config.xml, www/)
-// headless, as the application's main entry would on a device, and prints the log to standard
-// error. It stops with the application's terminate notification on SIGINT or SIGTERM, after the
-// run time, or once a chosen text appears in the log, and then exits with 0.
+// The `harbor` command: runs an application bundle folder (Info.plist, config.xml, www/) on
+// WebKit (on the session's display or a private one) or the headless page engine, as the
+// application's main entry would on a device, and prints the log to standard error. It stops
+// with the application's terminate notification on SIGINT or SIGTERM, after the run time, or
+// once a chosen text appears in the log, and then exits with 0; a run waiting for a text whose
+// start page did not start ends with 1.
 //
 // Nobody sits in front of the screen, so the runner answers every alert itself through the UI
 // driver (the plugins' dialogs and the page's own alert, confirm and prompt under either engine):
@@ -55,14 +57,31 @@ struct Options {
   std::optional<std::string> openURL;         // handed to the application after launch
   std::optional<std::string> screenshot;      // a PNG of the page written here when harbor stops
   bool help = false;
+  std::vector<std::string> warnings;          // what harbor makes of a value it takes with a doubt,
+                                              // logged at the start ("--locale fr_US: ...")
 };
 
 // What `harbor --help` prints: the options in groups (running, the simulated device, answers in
 // place of the user, other applications).
 std::string usage();
 
-// Reads the arguments after the program name. An error names the offending argument.
+// Reads the arguments after the program name. An error names the offending argument; an
+// unknown option comes with the closest known one, when one is close ("unknown option
+// --run-secnds; did you mean --run-seconds?").
 plat::Result<Options> parseOptions(const std::vector<std::string>& arguments);
+
+// Every option parseOptions takes, by its long name ("--home"), in the order of usage().
+std::vector<std::string> optionNames();
+
+// The known option a mistyped one most likely meant: compared without dashes and case, one
+// within a slip of a letter or two (one for names of four letters or fewer), else the only
+// one that begins with it (at least three letters). Nothing when none is close or two are as
+// close.
+std::optional<std::string> closeOptionName(const std::string& unknown);
+
+// What harbor prints for bad arguments: the error, and where the options are explained, instead
+// of the whole help.
+std::string argumentErrorText(const std::string& error);
 
 // The default sandbox home of an application: "$XDG_DATA_HOME/harbor/<id>" when XDG_DATA_HOME
 // is an absolute path, else "$HOME/.local/share/harbor/<id>". The identifier is made safe to
@@ -84,6 +103,10 @@ inline constexpr char kSandboxHomeMarker[] = ".harbor-sandbox-home";
 // Each gets the marker and the sandbox folders. Refused, untouched: anything else, such as a
 // user's own folder, "/" or a file.
 plat::Result<std::string> prepareSandboxHome(const std::string& home);
+// What harbor says when a home cannot be taken: the failure, and what to change. A default home
+// (none given with --home) points to XDG_DATA_HOME and --home; one given with --home to --home.
+std::string sandboxHomeFailureText(const std::string& failure, bool chosenWithOption);
+
 // At start, once the home is taken and before anything in it is written: removes the
 // temporaries that stopped writes and copies left anywhere in it, and puts back what a cut-short
 // copy set aside and undoes what a stopped write changed in a file itself
@@ -156,8 +179,9 @@ void openURLAfterLaunch(const Options& options);
 void writeScreenshot(const std::string& path);
 
 // The whole command; returns the process's exit code (0 after a clean stop, 1 when the
-// application cannot start, its identifier is unusable or its home is not a sandbox home, 2 for
-// bad arguments).
+// application cannot start (config.xml is not well-formed, the start page's page script is
+// missing, its identifier is unusable, its home is not a sandbox home, or its start page did not
+// start while the run waited for --until's text), 2 for bad arguments).
 int run(int argc, char** argv);
 
 }  // namespace harbor::runner

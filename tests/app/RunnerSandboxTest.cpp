@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "HarborRunner.h"
+#include "RunnerProcess.h"
 #include "SandboxHomeLock.h"
 #include "plat/foundation/FileWrites.h"
 #include "plat/foundation/NSFileManager.h"
@@ -26,87 +27,8 @@
 #include "plat/foundation/Strings.h"
 #include "plat/testing/SandboxTest.h"
 
-extern char** environ;
-
 namespace harbor::runner {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// One run of the harbor executable, its standard error read through a pipe as it comes, so
-// that the test acts on what the runner has said rather than on guesses about timing.
-class RunnerProcess {
- public:
-  explicit RunnerProcess(const std::vector<std::string>& arguments) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    // Without a display: these runs are about the sandbox, not the page engine.
-    std::vector<std::string> args = {HARBOR_EXECUTABLE, "--web-backend", "headless"};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, HARBOR_EXECUTABLE, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    fd_ = fds[0];
-  }
-  ~RunnerProcess() {
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
-  const std::string& log() const { return log_; }
-  void signal(int sig) { ::kill(pid_, sig); }
-
-  // Reads until the log holds text or the process ends; false then, or after the bound.
-  bool waitForLine(const std::string& text, double seconds = 30) {
-    auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (log_.find(text) == std::string::npos) {
-      if (Clock::now() > deadline || !readSome(50)) return false;
-    }
-    return true;
-  }
-
-  // The exit status (128 + the signal for a killed process), or -1 when it did not end within
-  // the bound (it is killed then).
-  int wait(double seconds = 30) {
-    auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (readSome(50)) {
-      if (Clock::now() > deadline) return -1;
-    }
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return status_;
-  }
-
- private:
-  // False once the pipe is closed (the process and all it started have ended).
-  bool readSome(int milliseconds) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, milliseconds) <= 0) return true;
-    char buffer[4096];
-    ssize_t n = ::read(fd_, buffer, sizeof buffer);
-    if (n <= 0) return n < 0 && errno == EINTR;
-    log_.append(buffer, static_cast<std::size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  int status_ = -1;
-  std::string log_;
-};
 
 class RunnerSandbox : public plat::testing::SandboxTest {
  protected:
@@ -234,6 +156,8 @@ TEST_F(RunnerSandbox, TheRunnerStopsOnAHostileIdentifierOrAForeignHome) {
     ASSERT_TRUE(harbor.started());
     EXPECT_EQ(harbor.wait(), 1);
     EXPECT_NE(harbor.log().find("harbor: the bundle identifier '../../../victim' cannot be used"), std::string::npos)
+        << harbor.log();
+    EXPECT_NE(harbor.log().find("; change CFBundleIdentifier in " + bundle + "/Info.plist\n"), std::string::npos)
         << harbor.log();
   }
   EXPECT_FALSE(exists(victim));

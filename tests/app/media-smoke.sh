@@ -24,4 +24,6 @@ expect "media: done"
 # The take is a whole WAV file in the temporary folder while the application runs; the runner
 # empties tmp at termination.
 if grep -q "failed:" "$log"; then fail "a step failed"; fi
+# As the README runs it: nothing error-looking (the take's file is there before it is recorded).
+expect_clean_run
 echo "ok"

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Runs pages on WebKit as users write them, on the runner's private display: real libraries
 # (jQuery and an ES module) changing the document, the whitelist refusing a navigation out of the
-# application, the runner answering the page's dialogs, a page that never returns stopped, and a
-# screenshot showing the colour the page's CSS gives an element. Then the private display itself:
-# gone after every run, also after a kill, and a clear refusal when none can be started.
+# application, the runner answering the page's dialogs, a page that never returns stopped, an
+# hbrfile URL of a missing file, start pages that do not come up, and a screenshot showing the
+# colour the page's CSS gives an element. Then the private display itself: gone after every run,
+# also after a kill, and a clear refusal when none can be started.
 #   webkit-pages.sh <harbor executable> <sample bundle folder> <test bundles folder> <png-pixel> <scratch folder>
 set -u
 harbor=$1
@@ -152,6 +153,56 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   [ "$status" -eq 0 ] || fail "exit status $status after two SIGTERMs together under $engine"
   expect "harbor: stopped"
 done
+
+# An hbrfile URL of a file that is not there answers 404, through WebKit's custom scheme under
+# either engine, and through the headless engine's loading.
+bundle hbrfile Hbrfile '<script>
+var request = new XMLHttpRequest();
+request.onloadend = function () { console.log("hbrfile: a missing file answers " + request.status); };
+request.open("GET", "hbrfile://localhost/temporary/never-written.txt");
+request.send();
+</script>'
+cat >"$work/hbrfile/config.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.test.hbrfile" version="1.0.0">
+  <content src="index.html" />
+  <feature name="File"><param name="ios-package" value="HBRFile" onload="true" /></feature>
+</widget>
+XML
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  for backend in webkit headless; do
+    run "$work/hbrfile" --web-backend "$backend" --engine "$engine" --run-seconds 60 --until "hbrfile: "
+    [ "$status" -eq 0 ] || fail "exit status $status for the hbrfile page under $engine on $backend"
+    expect "hbrfile: a missing file answers 404"
+  done
+done
+
+# A start page that does not come up is named, and a run waiting for its text ends (status 1)
+# instead of waiting for ever: the page script broken, or the start page not there at all.
+bundle broken Broken '<script src="harbor.js"></script><script>
+document.addEventListener("deviceready", function () { console.log("broken: ready"); });
+</script>'
+echo 'this is not a script (' >"$work/broken/www/harbor.js"
+bundle nostart Nostart ''
+rm "$work/nostart/www/index.html"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/broken" --engine "$engine" --until "broken: ready"
+  [ "$status" -eq 1 ] || fail "exit status $status for a broken page script under $engine, not 1"
+  expect "harbor: the application did not start: its start page loaded, but the container's page script www/harbor.js did not run"
+  expect "harbor: terminating: the application did not start, so \"broken: ready\" will not appear"
+  expect "harbor: stopped"
+  run "$work/nostart" --engine "$engine" --until "nostart: ready"
+  [ "$status" -eq 1 ] || fail "exit status $status for a missing start page under $engine, not 1"
+  expect "ERROR: Start Page at 'www/index.html' was not found."
+  expect "harbor: the application did not start: its start page could not be shown"
+done
+
+# A display of the session's that cannot be opened: harbor says to unset it.
+newlog
+timeout -s KILL 60 env DISPLAY=nohost.invalid:0 "$harbor" --home "$work/home.$runs" --web-backend webkit "$work/dialogs" 2>"$log"
+status=$?
+[ "$status" -eq 1 ] || fail "exit status $status on a display that cannot be opened, not 1"
+expect "harbor: WebKit cannot start: GTK cannot open the display (DISPLAY=nohost.invalid:0); unset DISPLAY (harbor then starts a display of its own), or run with --web-backend headless"
 
 # A screenshot shows what the CSS paints: the swatch in the middle, white around it.
 copy swatch

@@ -4,6 +4,7 @@
 
 #include "plat/foundation/NSCalendar.h"
 #include "plat/foundation/NSDateFormatter.h"
+#include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSNumberFormatter.h"
 #include "plat/foundation/NSTimeZone.h"
 #include "plat/testing/SandboxTest.h"
@@ -120,5 +121,34 @@ TEST_F(LocaleFormatters, CurrencyData) {
       EXPECT_EQ(digits, c.digits) << c.code;
       EXPECT_EQ(rounding, 0.0) << c.code;
     }
+  }
+}
+
+TEST_F(LocaleFormatters, WhatICUKnowsOfALocale) {
+  using Kind = NSLocaleData::Kind;
+  struct Case {
+    const char* identifier;
+    Kind kind;
+    const char* used;
+  };
+  const Case cases[] = {
+      {"en_US", Kind::Own, "en_US"},
+      {"de_CH", Kind::Own, "de_CH"},
+      {"zh_Hans_CN", Kind::Own, "zh_Hans_CN"},
+      {"de", Kind::Own, "de"},
+      {"de-CH", Kind::Own, "de_CH"},                 // a language tag reads as the identifier
+      {"de_CH@currency=EUR", Kind::Own, "de_CH"},    // keywords do not change the data
+      {"zh_CN", Kind::Own, "zh_Hans_CN"},            // an alias: the data it stands for
+      {"fr_US", Kind::Parent, "fr"},                 // no data of its own: the language's
+      {"xx_YY", Kind::Unknown, ""},                  // not even the language: only the root's
+      {"not a locale", Kind::Unknown, ""},
+      {"root", Kind::Unknown, ""},
+      {"", Kind::Unknown, ""},
+      {"_US", Kind::Unknown, ""},
+  };
+  for (const Case& c : cases) {
+    NSLocaleData data = NSLocale::localeDataForIdentifier(c.identifier);
+    EXPECT_EQ(data.kind, c.kind) << c.identifier;
+    EXPECT_EQ(data.identifier, c.used) << c.identifier;
   }
 }

@@ -1,9 +1,13 @@
 #include "plat/foundation/NSLocale.h"
 
+#include <unicode/ures.h>
+
+#include <cctype>
+#include <cstring>
 #include <mutex>
 
+#include "ICUSupport.h"
 #include "plat/foundation/NSNotificationCenter.h"
-#include <cctype>
 
 namespace plat {
 namespace {
@@ -50,6 +54,27 @@ NSLocalePtr NSLocale::currentLocale() {
 
 NSLocalePtr NSLocale::localeWithLocaleIdentifier(std::string_view identifier) {
   return std::make_shared<NSLocale>(std::string(identifier));
+}
+
+NSLocaleData NSLocale::localeDataForIdentifier(std::string_view identifier) {
+  NSLocaleData data;
+  icu::Locale locale = icu_support::localeFor(identifier);
+  if (locale.isBogus() || std::strlen(locale.getLanguage()) == 0) return data;
+  UErrorCode status = U_ZERO_ERROR;
+  UResourceBundle* bundle = ures_open(nullptr, locale.getBaseName(), &status);
+  if (U_FAILURE(status) || !bundle) {
+    if (bundle) ures_close(bundle);
+    return data;
+  }
+  UErrorCode actualStatus = U_ZERO_ERROR;
+  const char* actual = ures_getLocaleByType(bundle, ULOC_ACTUAL_LOCALE, &actualStatus);
+  std::string used = U_SUCCESS(actualStatus) && actual ? actual : "";
+  ures_close(bundle);
+  // Without data of the locale or a parent, ICU answers with the default locale's or the root's.
+  if (status == U_USING_DEFAULT_WARNING || used.empty() || used == "root") return data;
+  data.kind = status == U_USING_FALLBACK_WARNING ? NSLocaleData::Kind::Parent : NSLocaleData::Kind::Own;
+  data.identifier = used;
+  return data;
 }
 
 void NSLocale::setCurrentLocaleIdentifier(std::string_view identifier) {

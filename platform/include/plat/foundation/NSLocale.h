@@ -14,6 +14,15 @@ namespace plat {
 
 inline constexpr char NSCurrentLocaleDidChangeNotification[] = "NSCurrentLocaleDidChangeNotification";
 
+// What ICU's locale data offers an identifier: data of its own (also through an alias, as for
+// zh_CN, whose data is zh_Hans_CN's), only a parent's (fr for fr_US), or none but the root's
+// ("xx_YY", "not a locale", "root"), whatever the process's default locale is.
+struct NSLocaleData {
+  enum class Kind { Own, Parent, Unknown };
+  Kind kind = Kind::Unknown;
+  std::string identifier;  // the locale whose data is used ("fr" for fr_US); empty when Unknown
+};
+
 class NSLocale;
 using NSLocalePtr = std::shared_ptr<NSLocale>;
 
@@ -21,6 +30,9 @@ class NSLocale : public Object {
  public:
   static NSLocalePtr currentLocale();
   static NSLocalePtr localeWithLocaleIdentifier(std::string_view identifier);
+  // Whether ICU knows the identifier (see NSLocaleData). The current locale takes any
+  // identifier; the runner checks with this first.
+  static NSLocaleData localeDataForIdentifier(std::string_view identifier);
   // Runner and tests. Posts the change notification only when the identifier changes.
   static void setCurrentLocaleIdentifier(std::string_view identifier);
   // The user's languages, most preferred first, as language tags ("en", "zh-Hans"). Unless set,

@@ -1,0 +1,284 @@
+// Whether an application can start, as the runner tells a person: config.xml that is not
+// well-formed and a start page whose page script is missing are named before anything starts;
+// a start page that does not come up ends a run waiting for its text instead of hanging it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "BundleCheck.h"
+#include "HarborRunner.h"
+#include "RunnerProcess.h"
+#include "StartWatch.h"
+#include "plat/foundation/Strings.h"
+#include "plat/testing/SandboxTest.h"
+
+namespace harbor::runner {
+namespace {
+
+constexpr char kConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.starttest" version="1.0.0">%s</widget>
+)";
+constexpr char kInfo[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>org.harbor.starttest</string></dict></plist>
+)";
+
+class RunnerStart : public plat::testing::SandboxTest {
+ protected:
+  // A bundle with config.xml holding `content` and the given files (path in the bundle -> text).
+  std::string makeBundle(const std::string& name, const std::string& content,
+                         const std::vector<std::pair<std::string, std::string>>& files) {
+    std::string bundle = inHome(name);
+    writeFile(bundle + "/Info.plist", kInfo);
+    writeFile(bundle + "/config.xml", plat::format(kConfig, content.c_str()));
+    for (const auto& [path, text] : files) writeFile(bundle + "/" + path, text);
+    return bundle;
+  }
+  std::string harborScript() { return readFile(std::string(HARBOR_SOURCE_DIR) + "/www/harbor.js"); }
+};
+
+TEST_F(RunnerStart, TheStartPagesPageScriptIsFoundWhereTheContainerLoadsIt) {
+  struct Case {
+    const char* name;
+    std::string content;                                       // config.xml's <content>, if any
+    std::vector<std::pair<std::string, std::string>> files;    // in the bundle
+    std::string startPage;
+    std::optional<std::string> pageScript;
+    bool present;
+  };
+  const std::string page = "<html><head><script src=\"harbor.js\"></script></head></html>";
+  const Case cases[] = {
+      {"default", "", {{"www/index.html", page}, {"www/harbor.js", "//"}}, "index.html", "www/harbor.js", true},
+      {"missing", "", {{"www/index.html", page}}, "index.html", "www/harbor.js", false},
+      {"content", "<content src=\"start/main.html?x=1#top\"/>",
+       {{"www/start/main.html", "<script src='../js/harbor.js?v=2'></script>"}}, "start/main.html?x=1#top",
+       "www/js/harbor.js", false},
+      {"last-content-wins", "<content src=\"a.html\"/><content src=\"b.html\"/>",
+       {{"www/b.html", "<SCRIPT SRC=\"./harbor.js\"></SCRIPT>"}, {"www/harbor.js", "//"}}, "b.html", "www/harbor.js",
+       true},
+      // A page that never asks for the bridge, and scripts that are not the bundle's own.
+      {"no-bridge", "", {{"www/index.html", "<script>console.log('plain')</script>"}}, "index.html", std::nullopt,
+       false},
+      {"elsewhere", "",
+       {{"www/index.html", "<script src=\"https://example.com/harbor.js\"></script><script src=\"/opt/harbor.js\">"
+                           "</script><script src=\"../../outside/harbor.js\"></script>"}},
+       "index.html", std::nullopt, false},
+      // Only a script element counts: not a comment, a string or another element.
+      {"comment", "",
+       {{"www/index.html", "<!-- <script src=\"harbor.js\"></script> --><link href=\"harbor.js\">"
+                           "<script>var s = '<script src=\"harbor.js\">';</script>"}},
+       "index.html", std::nullopt, false},
+      // The start page is the container's to report when it is missing or a URL.
+      {"no-start-page", "", {}, "index.html", std::nullopt, false},
+      {"remote", "<content src=\"https://example.com/\"/>", {}, "https://example.com/", std::nullopt, false},
+      {"climbing", "<content src=\"../../secret.html\"/>", {}, "../../secret.html", std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto start = readBundleStart(makeBundle(c.name, c.content, c.files));
+    ASSERT_TRUE(start) << start.error();
+    EXPECT_EQ(start->startPage, c.startPage);
+    EXPECT_EQ(start->pageScript, c.pageScript);
+    EXPECT_EQ(start->pageScriptPresent, c.present);
+  }
+}
+
+TEST_F(RunnerStart, AConfigurationThatIsNotWellFormedIsNamedWithItsPathAndWhere) {
+  std::string bundle = makeBundle("broken", "\n  <content src=\"index.html\">\n", {{"www/index.html", "<p>"}});
+  auto start = readBundleStart(bundle);
+  ASSERT_FALSE(start);
+  EXPECT_EQ(start.error(), bundle +
+                               "/config.xml is not well-formed XML (line 4, column 10: Opening and ending tag mismatch: "
+                               "content line 3 and widget): correct the file");
+  // An entity is refused as the container refuses it, with the file named.
+  writeFile(bundle + "/config.xml", "<!DOCTYPE w [<!ENTITY e \"x\">]><widget>&e;</widget>");
+  start = readBundleStart(bundle);
+  ASSERT_FALSE(start);
+  EXPECT_EQ(start.error().rfind(bundle + "/config.xml is not well-formed XML (line 1, column ", 0), 0u) << start.error();
+}
+
+TEST_F(RunnerStart, FilesThatAreNoPlainFilesAreNotRead) {
+  // A pipe would never end; a start page of a gigabyte is read only as far as its scripts sit.
+  std::string bundle = makeBundle("pipes", "", {});
+  std::filesystem::remove(bundle + "/config.xml");
+  ASSERT_EQ(::mkfifo((bundle + "/config.xml").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir((bundle + "/www").c_str(), 0700), 0);
+  ASSERT_EQ(::mkfifo((bundle + "/www/index.html").c_str(), 0600), 0);
+  auto start = readBundleStart(bundle);
+  ASSERT_TRUE(start) << start.error();
+  EXPECT_FALSE(start->pageScript);
+
+  std::string huge = makeBundle("huge", "", {{"www/index.html", "<script src=\"harbor.js\"></script>"}});
+  std::filesystem::resize_file(huge + "/www/index.html", std::uintmax_t{1} << 30);
+  start = readBundleStart(huge);
+  ASSERT_TRUE(start) << start.error();
+  EXPECT_EQ(start->pageScript, "www/harbor.js");
+}
+
+TEST_F(RunnerStart, AMissingPageScriptNamesTheBuiltBundle) {
+  // <build>/app/harbor and the built bundle <build>/examples/hello beside the source folder.
+  std::string build = inHome("checkout/build");
+  writeFile(build + "/app/harbor", "");
+  writeFile(build + "/examples/hello/www/harbor.js", "//");
+  std::string source = makeBundle("checkout/examples/hello", "", {{"www/index.html", "<script src=harbor.js></script>"}});
+  auto start = readBundleStart(source);
+  ASSERT_TRUE(start);
+  EXPECT_EQ(missingPageScriptProblem(source, *start, build + "/app/harbor", inHome("checkout")),
+            "www/harbor.js is missing: run the built bundle, build/examples/hello");
+  EXPECT_EQ(missingPageScriptProblem(source, *start, build + "/app/harbor", inHome("elsewhere")),
+            "www/harbor.js is missing: run the built bundle, " + build + "/examples/hello");
+  // No built bundle with the script: where the script comes from.
+  EXPECT_EQ(missingPageScriptProblem(source, *start, inHome("other/app/harbor"), inHome("checkout")),
+            "www/harbor.js is missing: the start page www/index.html loads the container's page script from there; "
+            "copy www/harbor.js of the Harbor sources into the bundle");
+  // Nothing to say with the script in place, or without a page that loads it.
+  writeFile(source + "/www/harbor.js", "//");
+  EXPECT_FALSE(missingPageScriptProblem(source, *readBundleStart(source), build + "/app/harbor", inHome("checkout")));
+  EXPECT_FALSE(missingPageScriptProblem(source, BundleStart{}, build + "/app/harbor", inHome("checkout")));
+}
+
+TEST(RunnerStartWatch, DecidesOnceFromTheFirstPageOrTheContainersFailure) {
+  struct Event {
+    enum { Line, Page } kind;
+    std::string text;  // the log line, or the page's URL
+    bool bridge = false;
+  };
+  struct Case {
+    const char* name;
+    std::optional<std::string> pageScript;
+    std::vector<Event> events;
+    std::optional<std::string> failure;
+  };
+  const std::string start = "file:///b/www/index.html";
+  const Case cases[] = {
+      {"bridge", "www/harbor.js", {{Event::Page, start, true}}, std::nullopt},
+      {"no page script asked for", std::nullopt, {{Event::Page, start, false}}, std::nullopt},
+      {"broken page script", "www/harbor.js", {{Event::Page, start, false}},
+       "its start page loaded, but the container's page script www/harbor.js did not run (see the page's errors "
+       "above)"},
+      {"inline error page", std::nullopt,
+       {{Event::Line, "ERROR: Start Page at 'www/index.html' was not found."}, {Event::Page, "about:blank"}},
+       "its start page could not be shown (see the ERROR line above)"},
+      {"inline error page alone", "www/harbor.js", {{Event::Page, "about:blank"}},
+       "its start page could not be shown (see the ERROR line above)"},
+      {"failed load", std::nullopt, {{Event::Line, "Failed to load webpage with error: resource exceeds maximum size"}},
+       "its start page did not load (resource exceeds maximum size)"},
+      // A load that another took the place of has not failed; the page after it decides.
+      {"cancelled", "www/harbor.js",
+       {{Event::Line, "Failed to load webpage with error: cancelled"}, {Event::Page, start, true}}, std::nullopt},
+      // Once started, later failures are the application's own.
+      {"later", "www/harbor.js",
+       {{Event::Page, start, true}, {Event::Line, "Failed to load webpage with error: not found"},
+        {Event::Page, "about:blank"}},
+       std::nullopt},
+      {"other lines", "www/harbor.js",
+       {{Event::Line, "console.log: ERROR: Start Page at x"}, {Event::Line, "harbor: Failed to load webpage with error: x"},
+        {Event::Page, start, true}},
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartWatch watch(c.pageScript);
+    std::vector<std::string> failures;
+    for (const Event& e : c.events) {
+      std::optional<std::string> failed;
+      if (e.kind == Event::Line) {
+        failed = watch.logLine(e.text);
+      } else {
+        bool asked = watch.needsBridgeAnswer(e.text);
+        failed = watch.pageDidLoad(e.text, asked && e.bridge);
+      }
+      if (failed) failures.push_back(*failed);
+    }
+    EXPECT_EQ(failures, c.failure ? std::vector<std::string>{*c.failure} : std::vector<std::string>{});
+    EXPECT_EQ(watch.decided(), c.failure.has_value() || c.events.back().kind == Event::Page);
+  }
+  // The page is asked only while the answer matters.
+  StartWatch plain(std::nullopt);
+  EXPECT_FALSE(plain.needsBridgeAnswer("file:///b/www/index.html"));
+  StartWatch bridged("www/harbor.js");
+  EXPECT_TRUE(bridged.needsBridgeAnswer("file:///b/www/index.html"));
+  EXPECT_FALSE(bridged.needsBridgeAnswer("about:blank"));
+  bridged.pageDidLoad("file:///b/www/index.html", true);
+  EXPECT_FALSE(bridged.needsBridgeAnswer("file:///b/www/index.html"));
+}
+
+// The harbor executable, on the headless engine.
+TEST_F(RunnerStart, TheRunnerNamesABundleThatCannotStartAndEndsARunWaitingOnIt) {
+  struct Case {
+    const char* name;
+    std::string content;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> options;
+    int status;
+    std::vector<std::string> lines;
+  };
+  const std::string loadsBridge =
+      "<html><head><script src=\"harbor.js\"></script></head><body><script>"
+      "document.addEventListener('deviceready', function () { console.log('starttest: ready'); });"
+      "</script></body></html>";
+  const Case cases[] = {
+      {"no-page-script", "", {{"www/index.html", loadsBridge}}, {"--until", "starttest: ready"}, 1,
+       {"harbor: www/harbor.js is missing: the start page www/index.html loads the container's page script"}},
+      {"broken-config", "<content src=\"index.html\">", {{"www/index.html", loadsBridge}}, {"--until", "x"}, 1,
+       {"/broken-config/config.xml is not well-formed XML (line 2, column 86: "}},
+      {"broken-page-script", "", {{"www/index.html", loadsBridge}, {"www/harbor.js", "this is not a script("}},
+       {"--until", "starttest: ready"}, 1,
+       {"harbor: the application did not start: its start page loaded, but the container's page script "
+        "www/harbor.js did not run",
+        "harbor: terminating: the application did not start, so \"starttest: ready\" will not appear"}},
+      {"no-start-page", "<content src=\"missing.html\"/>", {{"www/harbor.js", harborScript()}},
+       {"--until", "starttest: ready"}, 1,
+       {"ERROR: Start Page at 'www/missing.html' was not found.",
+        "harbor: the application did not start: its start page could not be shown"}},
+      // Without a text to wait for, the run goes on as long as it was asked to.
+      {"no-start-page-timed", "<content src=\"missing.html\"/>", {{"www/harbor.js", harborScript()}},
+       {"--run-seconds", "0.5"}, 0,
+       {"harbor: the application did not start: its start page could not be shown",
+        "harbor: terminating: --run-seconds 0.5 elapsed"}},
+      // A page that never asks for the bridge has started once it has loaded.
+      {"plain-page", "", {{"www/index.html", "<script>setTimeout(function () { console.log('starttest: plain'); }, 0);"
+                                              "</script>"}},
+       {"--until", "starttest: plain"}, 0, {"harbor: terminating: saw \"starttest: plain\""}},
+      {"started", "", {{"www/index.html", loadsBridge}, {"www/harbor.js", harborScript()}},
+       {"--until", "starttest: ready"}, 0, {"harbor: terminating: saw \"starttest: ready\""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bundle = makeBundle(c.name, c.content, c.files);
+    std::vector<std::string> arguments = {"--home", inHome(std::string(c.name) + "-home")};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back(bundle);
+    RunnerProcess harbor(arguments);
+    ASSERT_TRUE(harbor.started());
+    EXPECT_EQ(harbor.wait(60), c.status) << harbor.log();
+    for (const std::string& line : c.lines) EXPECT_NE(harbor.log().find(line), std::string::npos) << line << "\n" << harbor.log();
+    bool failed = std::any_of(c.lines.begin(), c.lines.end(),
+                              [](const std::string& line) { return line.find("did not start") != std::string::npos; });
+    if (!failed) EXPECT_EQ(harbor.log().find("did not start"), std::string::npos) << harbor.log();
+  }
+}
+
+TEST_F(RunnerStart, ArgumentErrorsAndHomesThatCannotBeMadeSayWhatToChange) {
+  std::string bundle = makeBundle("good", "", {{"www/index.html", "<p>"}});
+  {
+    RunnerProcess harbor({"--run-secnds", "1", bundle});
+    EXPECT_EQ(harbor.wait(), 2);
+    EXPECT_EQ(harbor.log(), "harbor: unknown option --run-secnds; did you mean --run-seconds?\n"
+                            "Run harbor --help for the options.\n");
+  }
+  // The default home under a data folder that cannot hold one (a file stands where it would go).
+  writeFile(inHome("data"), "a file");
+  RunnerProcess harbor({"--run-seconds", "1", bundle}, {"XDG_DATA_HOME=" + inHome("data")});
+  EXPECT_EQ(harbor.wait(), 1);
+  EXPECT_NE(harbor.log().find("harbor: cannot make the sandbox home " + inHome("data") + "/harbor/org.harbor.starttest"),
+            std::string::npos)
+      << harbor.log();
+  EXPECT_NE(harbor.log().find("set XDG_DATA_HOME to a folder you may write to, or give the home with --home DIR"),
+            std::string::npos)
+      << harbor.log();
+}
+
+}  // namespace
+}  // namespace harbor::runner
