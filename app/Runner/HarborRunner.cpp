@@ -1260,7 +1260,7 @@ int run(int argc, char** argv) {
   // written or swept.
   auto heldHome = holdSandboxHome(*home);
   if (!heldHome) {
-    std::fprintf(stderr, "harbor: %s\n", heldHome.error().c_str());
+    std::fprintf(stderr, "harbor: %s\n", sandboxHomeFailureText(heldHome.error(), options.home.has_value()).c_str());
     return 1;
   }
   auto prepared = prepareSandboxHome(*home);

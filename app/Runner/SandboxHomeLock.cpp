@@ -66,7 +66,9 @@ plat::Result<SandboxHomeLock> holdSandboxHome(const std::string& home) {
   // Close-on-exec: a process the runner starts must not keep the home held after the runner.
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
   int fd = ::open(home.c_str(), kFlags);
-  if (fd < 0 && errno == ENOENT) {
+  struct stat existing {};
+  // Missing (or under something that is not a folder): made, or refused with the maker's reason.
+  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR) && ::lstat(home.c_str(), &existing) != 0) {
     plat::NSError error;
     if (!plat::NSFileManager::defaultManager().createDirectoryAtPath(home, true, &error))
       return plat::Failure{"cannot make the sandbox home " + home + ": " + error.localizedDescription};

@@ -256,7 +256,9 @@ TEST_F(RunnerStart, TheRunnerNamesABundleThatCannotStartAndEndsARunWaitingOnIt) 
     for (const std::string& line : c.lines) EXPECT_NE(harbor.log().find(line), std::string::npos) << line << "\n" << harbor.log();
     bool failed = std::any_of(c.lines.begin(), c.lines.end(),
                               [](const std::string& line) { return line.find("did not start") != std::string::npos; });
-    if (!failed) EXPECT_EQ(harbor.log().find("did not start"), std::string::npos) << harbor.log();
+    if (!failed) {
+      EXPECT_EQ(harbor.log().find("did not start"), std::string::npos) << harbor.log();
+    }
   }
 }
 
