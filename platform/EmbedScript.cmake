@@ -3,7 +3,7 @@
 file(READ ${INPUT} text)
 get_filename_component(source ${INPUT} NAME)
 file(WRITE ${OUTPUT}.new
-  "// Generated from src/web/${source} by EmbedScript.cmake; edit that file.\n"
+  "// Generated from src/web/headless/${source} by EmbedScript.cmake; edit that file.\n"
   "namespace plat::web {\n"
   "extern const char ${NAME}Script[];\n"
   "const char ${NAME}Script[] = R\"HARBORJS(${text})HARBORJS\";\n"

@@ -654,6 +654,9 @@ Running:
                           default; needs a display) or the headless stand-in (no layout)
   --screenshot FILE       when harbor stops, write a PNG of what the page shows to FILE
                           (WebKit only); the log names the file written, or says why none was
+  --web-memory-limit MB   WebKit ends a page's process that uses more than MB MiB (default
+                          2048); the page is then reloaded, at most three times a minute,
+                          before its load fails and the error page shows
 
 The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
@@ -757,7 +760,8 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
       else if (name == "--screenshot") target = &options.screenshot;
       else if (name != "--run-seconds" && name != "--dialog-button" && name != "--acceleration" &&
                name != "--heading" && name != "--location" && name != "--location-track" &&
-               name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact")
+               name != "--location-permission" && name != "--contacts-access" && name != "--pick-contact" &&
+               name != "--web-memory-limit")
         return plat::Failure{"unknown option " + name};
       if (!value) {
         if (i + 1 >= arguments.size()) return plat::Failure{name + " needs a value"};
@@ -800,6 +804,12 @@ plat::Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         auto access = parsePermission(name, *value);
         if (!access) return plat::Failure{access.error()};
         options.contactsAccess = *access;
+      } else if (name == "--web-memory-limit") {
+        char* end = nullptr;
+        long long limit = std::strtoll(value->c_str(), &end, 10);
+        if (*end != '\0' || limit < 64 || limit > 1024 * 1024)
+          return plat::Failure{"--web-memory-limit needs MiB from 64 to 1048576, not \"" + *value + "\""};
+        options.webMemoryLimitMB = static_cast<std::size_t>(limit);
       } else if (name == "--pick-contact") {
         char* end = nullptr;
         long long id = std::strtoll(value->c_str(), &end, 10);
@@ -1120,7 +1130,9 @@ int run(int argc, char** argv) {
   // The page engine, before anything makes a web view. Never another engine than the one asked
   // for: a run on the headless engine must be asked for.
   if (options.webKit) {
-    auto started = plat::web::startWebKit();
+    plat::web::WebKitOptions webKitOptions;
+    webKitOptions.contentProcessMemoryLimitMB = options.webMemoryLimitMB;
+    auto started = plat::web::startWebKit(webKitOptions);
     if (!started) {
       std::fprintf(stderr, "harbor: WebKit cannot start: %s; run with --web-backend headless to use the headless page engine\n",
                    started.error().c_str());

@@ -16,8 +16,16 @@
 //   closed with the client's answer.
 // - script messages: every name the view offers is registered with the user content manager;
 //   one more name of ours carries the page's console, uncaught errors and frame srcs.
-// - "web-process-terminated": a load in progress fails; otherwise the page reloads, unless the
+// - "web-process-terminated": a load in progress fails; otherwise the page reloads, at most three
+//   times a minute (then the load fails, and the engines show their error page), unless the
 //   process was ended on purpose (a stop request).
+// - what WebKit would decide for the view by itself (permissions, print, new windows, ...) is
+//   answered by WebKitAnswers.cpp; the file chooser by the client.
+//
+// Every navigation decision ends in use or ignore: a URL the platform's parser cannot read is
+// refused with the reason, and so is a file the page may not read (reported as a failed load).
+// Frames get the bridge's message handlers only when their URL was allowed (the web extension
+// holds them back otherwise, see platform/webkit-extension).
 //
 // Synchronous evaluation and snapshots turn GLib's main context (and, while a page dialog
 // waits for its answer, the platform's main run loop, where the answer comes from) until WebKit
@@ -27,31 +35,27 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-#include <climits>
-#include <cstdlib>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <random>
 #include <set>
 
-#include "PageResources.h"
+#include "../PageResources.h"
+#include "GLibLoop.h"
+#include "WebKitAnswers.h"
+#include "WebKitContext.h"
+#include "WebKitValues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
-#include "plat/foundation/NSBundle.h"
-#include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLError.h"
-#include "plat/foundation/NSURLResponse.h"
 #include "plat/foundation/Strings.h"
-#include "plat/uikit/UIApplication.h"
+#include "plat/foundation/TextCut.h"
 #include "plat/uikit/UIScreen.h"
+#include "plat/web/ReadableFiles.h"
 #include "plat/web/WebStorage.h"
 
 namespace plat::web {
@@ -61,10 +65,30 @@ namespace {
 // or "frame" (the URL an iframe's src was set to).
 constexpr char kHarborPageHandler[] = "harborPage";
 
+// Console lines are cut to this many UTF-16 units in the page (the rest is counted, not sent),
+// so that whatever a page prints, the runner holds and logs little of it.
+constexpr int kConsoleLineUnits = 16384;
+// Bytes of a line from WebKit's own console messages kept in the log.
+constexpr std::size_t kConsoleLineBytes = 65536;
+
+// A text cut to `limit` UTF-16 units, never between the halves of a surrogate pair, with the
+// count of the characters cut: the page script's and the engine's own cut.
+constexpr char kCutFunction[] = R"JS(function (text, limit) {
+  if (typeof text !== 'string' || text.length <= limit) return text;
+  var end = limit, code = text.charCodeAt(end - 1);
+  if (code >= 0xD800 && code <= 0xDBFF) end -= 1;
+  var cut = 0;
+  for (var i = end; i < text.length; ++i) {
+    code = text.charCodeAt(i);
+    if (!(code >= 0xDC00 && code <= 0xDFFF && i > end && (text.charCodeAt(i - 1) & 0xFC00) === 0xD800)) ++cut;
+  }
+  return text.slice(0, end) + ' ... (' + cut + ' more characters cut)';
+})JS";
+
 // Runs in every top-level document before the page's own scripts: the console and uncaught
 // errors reach the log as they do under the headless engine, and frame navigations are
-// announced before WebKit asks about them.
-constexpr char kPageScript[] = R"JS((function () {
+// announced before WebKit asks about them. Put together with the cut and its limit.
+constexpr char kPageScriptStart[] = R"JS((function (cut, limit) {
   var handlers = window.webkit && window.webkit.messageHandlers;
   var port = handlers && handlers.harborPage;
   if (!port) return;
@@ -80,13 +104,13 @@ constexpr char kPageScript[] = R"JS((function () {
   ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
     var original = console[level];
     console[level] = function () {
-      post(['console', level, Array.prototype.map.call(arguments, describe).join(' ')]);
+      post(['console', level, cut(Array.prototype.map.call(arguments, describe).join(' '), limit)]);
       if (original) return original.apply(console, arguments);
     };
   });
   window.addEventListener('error', function (event) {
     var where = event.filename ? ' (' + event.filename + (event.lineno ? ':' + event.lineno : '') + ')' : '';
-    post(['console', 'error', 'JavaScript error: ' + describe(event.error || event.message) + where]);
+    post(['console', 'error', cut('JavaScript error: ' + describe(event.error || event.message) + where, limit)]);
   });
   function announce(value) {
     try { post(['frame', new URL(String(value), document.baseURI).href]); } catch (e) {}
@@ -147,262 +171,22 @@ constexpr char kPageScript[] = R"JS((function () {
     announceMarkup(markup);
     return insertAdjacentHTML.apply(this, arguments);
   };
-})();)JS";
+}))JS";
 
-// ---- The run loop and GLib -------------------------------------------------------------------
-
-// GLib's main context turned from the platform's run loop: waits at most maxWait for GLib's own
-// events and dispatches them.
-void dispatchGLib(double maxWait) {
-  GMainContext* context = g_main_context_default();
-  if (maxWait <= 0) {
-    for (int i = 0; i < 64 && g_main_context_iteration(context, FALSE); ++i) {
-    }
-    return;
-  }
-  guint milliseconds = static_cast<guint>(std::ceil(std::min(maxWait, 1.0) * 1000));
-  GSource* timeout = g_timeout_source_new(milliseconds);
-  g_source_set_callback(timeout, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-  g_source_attach(timeout, context);
-  g_main_context_iteration(context, TRUE);
-  g_source_destroy(timeout);
-  g_source_unref(timeout);
-  for (int i = 0; i < 64 && g_main_context_iteration(context, FALSE); ++i) {
-  }
-}
-
-void wakeGLib() { g_main_context_wakeup(g_main_context_default()); }
-
-double monotonicSeconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Turns GLib (and the platform's loop when turnPlatform says so) until done() or the bound; false
-// when the bound or a stop request came first.
-template <class Done, class TurnPlatform>
-bool turnUntil(double seconds, Done done, TurnPlatform turnPlatform) {
-  double deadline = monotonicSeconds() + seconds;
-  while (!done()) {
-    if (JSContext::scriptsStopped() || monotonicSeconds() >= deadline) return false;
-    if (turnPlatform() && RunLoop::main().hasReadyWork()) {
-      RunLoop::main().runOneTurn();
-      dispatchGLib(0);
-    } else {
-      dispatchGLib(0.02);
-    }
-  }
-  return true;
-}
-
-double gSyncEvaluationSeconds = WebPage::kSyncEvaluationSeconds;
-
-// WebKit's network process commits a page's web storage changes in batches, about half a second
-// after they are made. Before the application resigns or terminates (when the storage backup
-// copies the files) that long is given to WebKit, so the copy holds the page's last change; at
-// termination the pages' processes are ended first, so no change comes after the copy.
-constexpr double kStorageCommitSeconds = 0.6;
-std::set<WebKitWebView*> gLiveViews;
-
-// ---- Values --------------------------------------------------------------------------------------
-
-std::string takeString(char* text) {
-  std::string out = text ? text : "";
-  g_free(text);
-  return out;
-}
-
-// A result of WebKit's as a plat::Value (absent for undefined); nothing when it has no value form.
-std::optional<Value> valueOf(JSCValue* value) {
-  if (!value || jsc_value_is_undefined(value)) return Value();
-  if (jsc_value_is_null(value)) return Value::null();
-  if (jsc_value_is_function(value)) return std::nullopt;
-  if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
-  if (jsc_value_is_string(value)) return Value(takeString(jsc_value_to_string(value)));
-  if (jsc_value_is_number(value)) {
-    double number = jsc_value_to_double(value);
-    if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
-        !(number == 0 && std::signbit(number)))
-      return Value(static_cast<std::int64_t>(number));
-    return Value(number);
-  }
-  std::string json = takeString(jsc_value_to_json(value, 0));
-  if (json.empty()) return std::nullopt;
-  auto parsed = json::parse(json);
-  if (!parsed) return std::nullopt;
-  return std::move(*parsed);
-}
-
-NSError errorOf(const GError* error, const std::string& uri) {
-  NSURLPtr url = NSURL::URLWithString(uri);
-  long code = NSURLErrorUnknown;
-  if (error->domain == WEBKIT_NETWORK_ERROR) {
-    switch (error->code) {
-      case WEBKIT_NETWORK_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
-      case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: code = NSURLErrorFileDoesNotExist; break;
-      case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: code = NSURLErrorUnsupportedURL; break;
-      case WEBKIT_NETWORK_ERROR_TRANSPORT: code = NSURLErrorNetworkConnectionLost; break;
-      default: code = NSURLErrorUnknown; break;
-    }
-  } else if (error->domain == WEBKIT_POLICY_ERROR) {
-    code = error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE ? NSURLErrorCancelled
-                                                                                    : NSURLErrorUnsupportedURL;
-  } else if (error->domain == G_RESOLVER_ERROR) {
-    code = NSURLErrorCannotFindHost;
-  } else if (error->domain == G_TLS_ERROR) {
-    code = NSURLErrorServerCertificateUntrusted;
-  } else if (error->domain == G_IO_ERROR) {
-    switch (error->code) {
-      case G_IO_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
-      case G_IO_ERROR_TIMED_OUT: code = NSURLErrorTimedOut; break;
-      case G_IO_ERROR_CONNECTION_REFUSED: code = NSURLErrorCannotConnectToHost; break;
-      case G_IO_ERROR_HOST_NOT_FOUND: code = NSURLErrorCannotFindHost; break;
-      case G_IO_ERROR_NETWORK_UNREACHABLE:
-      case G_IO_ERROR_HOST_UNREACHABLE: code = NSURLErrorNotConnectedToInternet; break;
-      case G_IO_ERROR_NOT_FOUND: code = NSURLErrorFileDoesNotExist; break;
-      case G_IO_ERROR_PERMISSION_DENIED: code = NSURLErrorNoPermissionsToReadFile; break;
-      default: code = NSURLErrorUnknown; break;
-    }
-  }
-  NSError mapped = NSURLErrorWithCode(code, url);
-  return mapped;
-}
-
-WebNavigationType navigationTypeOf(WebKitNavigationType type) {
-  switch (type) {
-    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return WebNavigationType::LinkClicked;
-    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return WebNavigationType::FormSubmitted;
-    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return WebNavigationType::BackForward;
-    case WEBKIT_NAVIGATION_TYPE_RELOAD: return WebNavigationType::Reload;
-    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: return WebNavigationType::FormResubmitted;
-    case WEBKIT_NAVIGATION_TYPE_OTHER: return WebNavigationType::Other;
-  }
-  return WebNavigationType::Other;
-}
-
-bool sameDocument(const NSURLPtr& a, const NSURLPtr& b) {
-  return a && b && withoutFragment(a) == withoutFragment(b);
-}
-
-// ---- The shared web context ------------------------------------------------------------------
-
-struct Runtime {
-  bool started = false;
-  std::string extensionFolder;
-  std::string contextFolder;  // the storage folder of context
-  std::optional<std::string> failure;
-  WebKitWebContext* context = nullptr;
-};
-
-Runtime& runtime() {
-  static Runtime* r = new Runtime();
-  return *r;
-}
-
-// Serves a custom scheme through the platform's URL protocols (NSURLProtocol's registry).
-void serveScheme(WebKitURISchemeRequest* request, gpointer) {
-  g_object_ref(request);
-  std::string uri = webkit_uri_scheme_request_get_uri(request);
-  NSURLPtr url = NSURL::URLWithString(uri);
-  auto fail = [request](const std::string& why) {
-    GError* error = g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, why.c_str());
-    webkit_uri_scheme_request_finish_error(request, error);
-    g_error_free(error);
-    g_object_unref(request);
-  };
-  if (!url) return fail("not a URL");
-  // The fetch reports on a later turn of the main run loop.
-  ResourceFetch::start(NSURLRequest::requestWithURL(url), std::nullopt, WebPage::kMaxResourceBytes,
-                       [request, fail](const NSURLResponsePtr& response, Data body, std::optional<NSError> error) {
-                         if (error) return fail(error->localizedDescription);
-                         long status = 200;
-                         std::string statusText = "OK";
-                         if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
-                           status = http->statusCode();
-                           statusText = NSHTTPURLResponse::localizedStringForStatusCode(status);
-                         }
-                         auto* bytes = g_bytes_new(body.data(), body.size());
-                         GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-                         g_bytes_unref(bytes);
-                         WebKitURISchemeResponse* answer = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
-                         g_object_unref(stream);
-                         webkit_uri_scheme_response_set_status(answer, static_cast<guint>(status), statusText.c_str());
-                         std::string type = response && !response->MIMEType().empty() ? response->MIMEType()
-                                                                                       : "application/octet-stream";
-                         webkit_uri_scheme_response_set_content_type(answer, type.c_str());
-                         // Pages of any origin (file pages are opaque ones) may read what the
-                         // application's own protocols serve, as on the device.
-                         SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-                         soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
-                         soup_message_headers_append(headers, "Content-Type", type.c_str());
-                         soup_message_headers_append(headers, "Content-Length", std::to_string(body.size()).c_str());
-                         webkit_uri_scheme_response_set_http_headers(answer, headers);
-                         webkit_uri_scheme_request_finish_with_response(request, answer);
-                         g_object_unref(answer);
-                         g_object_unref(request);
-                       });
-}
-
-// What pages may read of the file system: the sandbox home and the application bundle, with
-// their links resolved, handed to the web content processes started from now on.
-void updateReadableRoots() {
-  std::vector<std::string> roots;
-  for (std::string root : {NSHomeDirectory(), NSBundle::mainBundle()->bundlePath()}) {
-    if (root.empty()) continue;
-    char buffer[PATH_MAX];
-    roots.push_back(::realpath(root.c_str(), buffer) ? std::string(buffer) : root);
-  }
-  std::vector<const char*> texts;
-  for (const auto& root : roots) texts.push_back(root.c_str());
-  webkit_web_context_set_web_extensions_initialization_user_data(
-      runtime().context, g_variant_new_strv(texts.data(), static_cast<gssize>(texts.size())));
-}
-
-// The folder of the extension that confines pages' file reads (platform/webkit-extension):
-// beside the executable, or in the build tree.
-std::optional<std::string> extensionFolder() {
-  std::vector<std::string> candidates;
-  char exe[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) candidates.push_back(stringByAppendingPathComponent(stringByDeletingLastPathComponent(std::string(exe, static_cast<std::size_t>(n))),
-                                                                 "harbor-webkit-extension"));
-#ifdef HARBOR_WEBKIT_EXTENSION_DIR
-  candidates.push_back(HARBOR_WEBKIT_EXTENSION_DIR);
-#endif
-  for (const std::string& folder : candidates)
-    if (::access(stringByAppendingPathComponent(folder, "harbor_webkit_extension.so").c_str(), R_OK) == 0) return folder;
-  return std::nullopt;
-}
-
-// The web context of the pages made from now on. A new one when the storage folder has changed
-// since (another home, or the backup default switched): views keep the context they began with.
-WebKitWebContext* sharedContext() {
-  Runtime& r = runtime();
-  std::string data = webKitDataFolder();
-  if (r.context && r.contextFolder == data) return r.context;
-  if (r.context) g_object_unref(r.context);
-  r.contextFolder = data;
-  auto library = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
-  std::string cache = stringByAppendingPathComponent(library.empty() ? NSHomeDirectory() + "/Library/Caches" : library.front(), "WebKit");
-  WebKitWebsiteDataManager* manager = webkit_website_data_manager_new("base-data-directory", data.c_str(),
-                                                                      "base-cache-directory", cache.c_str(), nullptr);
-  r.context = webkit_web_context_new_with_website_data_manager(manager);
-  g_object_unref(manager);
-  webkit_web_context_set_web_extensions_directory(r.context, r.extensionFolder.c_str());
-  updateReadableRoots();
-  webkit_web_context_set_cache_model(r.context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-  WebKitSecurityManager* security = webkit_web_context_get_security_manager(r.context);
-  for (const char* scheme : {"hbrfile", "assets-library"}) {
-    webkit_web_context_register_uri_scheme(r.context, scheme, serveScheme, nullptr, nullptr);
-    webkit_security_manager_register_uri_scheme_as_secure(security, scheme);
-    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme);
-  }
-  return r.context;
+const std::string& pageScript() {
+  static const std::string script =
+      std::string(kPageScriptStart) + "(" + kCutFunction + ", " + std::to_string(kConsoleLineUnits) + ");";
+  return script;
 }
 
 // ---- The page ----------------------------------------------------------------------------------
 
+double gSyncEvaluationSeconds = WebPage::kSyncEvaluationSeconds;
 std::size_t gViewsAlive = 0;
+
+bool sameDocument(const NSURLPtr& a, const NSURLPtr& b) {
+  return a && b && withoutFragment(a) == withoutFragment(b);
+}
 
 // A new web view of ours (owned: its floating reference sunk), counted until it is finalized.
 // Nothing else is made here: what WebKit sets up for each view it keeps inside itself.
@@ -431,17 +215,18 @@ class WebKitPage : public WebPage {
     client_ = client;
     configuration_ = configuration;
     manager_ = webkit_user_content_manager_new();
-    WebKitUserScript* script = webkit_user_script_new(kPageScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+    WebKitUserScript* script = webkit_user_script_new(pageScript().c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(manager_, script);
     webkit_user_script_unref(script);
     registerHandler(kHarborPageHandler);
 
-    WebKitWebContext* context = sharedContext();
+    WebKitWebContext* context = sharedWebContext();
     updateReadableRoots();  // the home and bundle of now, for the process this view starts
     view_ = makeWebKitView(context, manager_);
-    gLiveViews.insert(view_);
+    liveWebViews().insert(view_);
     WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    applyContainerFeatures(settings);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
     webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
@@ -458,6 +243,8 @@ class WebKitPage : public WebPage {
     g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
     g_signal_connect(view_, "notify::uri", G_CALLBACK(onURIChanged), this);
     g_signal_connect(view_, "user-message-received", G_CALLBACK(onUserMessage), this);
+    g_signal_connect(view_, "run-file-chooser", G_CALLBACK(onRunFileChooser), this);
+    answerForTheContainer(view_);
 
     // Shown in a window of the simulated screen's size, so a person or a screenshot sees it.
     CGRect screen = UIScreen::mainScreen().bounds();
@@ -474,8 +261,8 @@ class WebKitPage : public WebPage {
   }
 
   void applySettings(const Settings& settings) override {
-    if (closed_) return;
-    WebKitSettings* webSettings = webkit_web_view_get_settings(view_);
+    WebKitSettings* webSettings = liveSettings();
+    if (!webSettings) return;
     webkit_settings_set_enable_javascript(webSettings, settings.javaScriptEnabled);
     webkit_settings_set_minimum_font_size(webSettings, static_cast<guint32>(std::clamp(settings.minimumFontSize, 0.0, 1000.0)));
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, settings.javaScriptCanOpenWindowsAutomatically);
@@ -501,7 +288,7 @@ class WebKitPage : public WebPage {
     if (window_) gtk_widget_destroy(window_);  // also lets go of the view widget
     window_ = nullptr;
     if (view_) {
-      gLiveViews.erase(view_);
+      liveWebViews().erase(view_);
       g_object_unref(view_);
     }
     view_ = nullptr;
@@ -710,9 +497,18 @@ class WebKitPage : public WebPage {
   // The page's file reads from now on: inside readAccessPath when given ("" reads none), else
   // anywhere in the sandbox home and the bundle. Sent before the load, so it arrives first.
   void confineReads(const std::optional<std::string>& readAccessPath) {
+    readAccess_ = readAccessPath;
     GVariant* parameters = readAccessPath ? g_variant_new_string(readAccessPath->c_str()) : nullptr;
     webkit_web_view_send_message_to_page(view_, webkit_user_message_new("harbor-read-access", parameters), nullptr,
                                          nullptr, nullptr);
+  }
+
+  // The view's settings while the view lives: a view GTK has destroyed under us (its window
+  // closed by a person) keeps no settings.
+  WebKitSettings* liveSettings() {
+    if (closed_ || !view_) return nullptr;
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    return WEBKIT_IS_SETTINGS(settings) ? settings : nullptr;
   }
 
   std::weak_ptr<WebKitPage> weak() { return std::static_pointer_cast<WebKitPage>(shared_from_this()); }
@@ -783,7 +579,10 @@ class WebKitPage : public WebPage {
 
   static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  WebKitPage* self) {
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+      decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
+      return TRUE;
+    }
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
@@ -799,6 +598,11 @@ class WebKitPage : public WebPage {
       return TRUE;
     }
     if (!url) {
+      // WebKit's parser takes what ours refuses; the container judges only URLs it can read, so
+      // such a navigation never gets as far as the filter, the page or its frames.
+      NSLog("WebKit: refused a navigation to " + logExcerpt(uri) + ": the container cannot read the URL (" +
+            NSURL::refusalReason(uri) + ")");
+      webkit_policy_decision_ignore(decision);
       return TRUE;
     }
     // Which frame navigates (see the top of this file).
@@ -873,6 +677,17 @@ class WebKitPage : public WebPage {
       g_object_unref(uri);
       return;
     }
+    if (navigation.mainFrame && url->isFileURL() && !mayRead(url->absoluteString())) {
+      // WebKit would show an empty document for a read the extension cancels: the load fails.
+      webkit_policy_decision_ignore(decision);
+      logRefusedRead(url->absoluteString());
+      failLoad(navigation, NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, url));
+      return;
+    }
+    // The frame's document may talk to the bridge (the extension holds it back from others).
+    webkit_web_view_send_message_to_page(
+        view_, webkit_user_message_new("harbor-allowed-frame", g_variant_new_string(url->absoluteString().c_str())),
+        nullptr, nullptr, nullptr);
     if (navigation.mainFrame) {
       NSURLPtr current = URL();
       if (navigation.navigationType != WebNavigationType::Reload && everLoaded_ && current &&
@@ -882,10 +697,44 @@ class WebKitPage : public WebPage {
         webkit_policy_decision_use(decision);
         return;
       }
-      if (auto c = client_.lock()) webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), c->webPageUserAgent().c_str());
+      if (auto c = client_.lock(); c && liveSettings()) webkit_settings_set_user_agent(liveSettings(), c->webPageUserAgent().c_str());
       pending_ = MainLoad{navigation.loadIdentifier, navigation.request};
     }
     webkit_policy_decision_use(decision);
+  }
+
+  // A navigation's response: shown when WebKit can show it; otherwise WebKit would download it
+  // into the user's folders, so it is refused (pages download with the File Transfer plugin).
+  static void decideResponse(WebKitResponsePolicyDecision* decision) {
+    WebKitURIResponse* response = webkit_response_policy_decision_get_response(decision);
+    SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
+    const char* disposition = headers ? soup_message_headers_get_one(headers, "Content-Disposition") : nullptr;
+    bool attachment = disposition && g_ascii_strncasecmp(disposition, "attachment", 10) == 0;
+    if (webkit_response_policy_decision_is_mime_type_supported(decision) && !attachment) {
+      webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
+      return;
+    }
+    const char* uri = webkit_uri_response_get_uri(response);
+    const char* type = webkit_uri_response_get_mime_type(response);
+    NSLog("WebKit: did not download " + logExcerpt(uri ? uri : "") + " (" +
+          (attachment ? std::string("an attachment") : "of type " + logExcerpt(type ? type : "")) +
+          "): pages download with the File Transfer plugin");
+    webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+  }
+
+  bool mayRead(const std::string& uri) const { return readable::mayReadFile(uri, readableRoots(), readAccess_); }
+
+  static void logRefusedRead(const std::string& uri) {
+    NSLog("WebKit: a page may not read " + logExcerpt(uri) +
+          ": pages read files only inside the sandbox home and the application bundle (and the view's read access)");
+  }
+
+  // A top-level load that fails before WebKit is asked for it, reported as WebKit's own failure
+  // before the commit would be (the engines show their error page).
+  void failLoad(const WebNavigationAction& navigation, const NSError& error) {
+    WebLoad load{navigation.loadIdentifier, true, navigation.request};
+    report([load](WebPageClient& c) { c.webPageDidStartLoad(load); });
+    report([load, error](WebPageClient& c) { c.webPageDidFailLoad(load, error, true); });
   }
 
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitPage* self) {
@@ -934,7 +783,6 @@ class WebKitPage : public WebPage {
         MainLoad done = *self->current_;
         self->current_.reset();
         if (done.failed) break;
-        self->crashesSinceFinish_ = 0;
         WebLoad load{done.id, true, done.request};
         self->report([load](WebPageClient& c) { c.webPageDidFinishLoad(load); });
         break;
@@ -962,25 +810,75 @@ class WebKitPage : public WebPage {
     self->report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
   }
 
-  // From our extension in the page's process: a file read it refused.
+  // From our extension in the page's processes: WebKit's own console messages, a file read it
+  // refused, and messages of a frame that does not get the bridge.
   static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage*) {
     GVariant* parameters = webkit_user_message_get_parameters(message);
-    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-console") == 0) {
-      // WebKit's own console messages (refused loads, security errors), as console lines.
+    const char* name = webkit_user_message_get_name(message);
+    auto string = [parameters] {
+      return parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING)
+                 ? std::string(g_variant_get_string(parameters, nullptr))
+                 : std::string();
+    };
+    if (g_strcmp0(name, "harbor-console") == 0) {
+      // Refused loads, security errors and the like, as console lines.
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
         const char* level = nullptr;
         const char* text = nullptr;
         g_variant_get(parameters, "(&s&s)", &level, &text);
-        NSLog(std::string("console.") + level + ": " + text);
+        NSLog(std::string("console.") + logExcerpt(level, 16) + ": " + cutText(text, kConsoleLineBytes));
       }
-      return TRUE;
+    } else if (g_strcmp0(name, "harbor-refused-read") == 0) {
+      logRefusedRead(string());
+    } else if (g_strcmp0(name, "harbor-dropped-message") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
+        const char* handler = nullptr;
+        const char* frame = nullptr;
+        g_variant_get(parameters, "(&s&s)", &handler, &frame);
+        NSLog("WebKit: dropped the messages to '" + logExcerpt(handler) + "' of a frame the navigation filter did not allow (" +
+              logExcerpt(frame) + ")");
+      }
+    } else {
+      return FALSE;
     }
-    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-refused-read") != 0) return FALSE;
-    std::string uri = parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING)
-                          ? g_variant_get_string(parameters, nullptr)
-                          : "";
-    NSLog("WebKit: a page may not read " + logExcerpt(uri) +
-          ": pages read files only inside the sandbox home and the application bundle (and the view's read access)");
+    return TRUE;
+  }
+
+  // The page's file input: the client's chooser answers, once; a chooser nobody answers (the
+  // page went first) is cancelled.
+  static gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, WebKitPage* self) {
+    struct Held {
+      explicit Held(WebKitFileChooserRequest* r) : request(WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(r))) {}
+      ~Held() {
+        if (!answered) webkit_file_chooser_request_cancel(request);
+        g_object_unref(request);
+      }
+      WebKitFileChooserRequest* request;
+      bool answered = false;
+    };
+    auto held = std::make_shared<Held>(request);
+    WebPageClient::OpenPanel panel;
+    if (const gchar* const* types = webkit_file_chooser_request_get_mime_types(request))
+      for (; *types; ++types) panel.mimeTypes.emplace_back(*types);
+    panel.allowsMultiple = webkit_file_chooser_request_get_select_multiple(request);
+    std::string accepts;
+    for (const auto& type : panel.mimeTypes) accepts += (accepts.empty() ? "" : ", ") + type;
+    self->report([held, panel, accepts](WebPageClient& client) {
+      client.webPageRunOpenPanel(panel, [held, accepts](std::vector<std::string> paths) {
+        if (held->answered) return;
+        held->answered = true;
+        NSLog("WebKit: the page's file chooser (" + logExcerpt(accepts.empty() ? "any file" : accepts) + ") -> " +
+              (paths.empty() ? std::string("cancelled") : std::to_string(paths.size()) + " file(s)"));
+        if (paths.empty()) {
+          webkit_file_chooser_request_cancel(held->request);
+          return;
+        }
+        std::vector<const char*> files;
+        for (const auto& path : paths) files.push_back(path.c_str());
+        files.push_back(nullptr);
+        webkit_file_chooser_request_select_files(held->request, files.data());
+      });
+    });
     return TRUE;
   }
 
@@ -1037,15 +935,33 @@ class WebKitPage : public WebPage {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
     JSCValue* value = webkit_javascript_result_get_js_value(result);
-    std::optional<Value> body = valueOf(value);
     if (binding->name == kHarborPageHandler) {
-      page->pageMessage(body.value_or(Value()));
+      page->pageMessage(pageChannelMessage(value));
       return;
     }
+    std::optional<Value> body = valueOf(value);
     if (!page->configuration_.scriptMessageHandlers) return;
     std::string name = binding->name;
     Value message = body.value_or(Value());
     page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
+  }
+
+  // A message to the page channel, its texts cut before anything is copied out of WebKit's value:
+  // our page script cuts console lines already, but a page may post to the channel itself.
+  static Value pageChannelMessage(JSCValue* value) {
+    if (!value || !jsc_value_is_array(value)) return Value();
+    JSCContext* context = jsc_value_get_context(value);
+    std::string source = std::string("(function (cut, limit) { return function (message) {"
+                                     " return message.slice(0, 3).map(function (part) {"
+                                     " return typeof part === 'string' ? cut(part, limit) : null; }); }; })(") +
+                         kCutFunction + ", " + std::to_string(kConsoleLineUnits) + ")";
+    JSCValue* cutter = jsc_context_evaluate(context, source.c_str(), static_cast<gssize>(source.size()));
+    JSCValue* cut = cutter && jsc_value_is_function(cutter) ? jsc_value_function_call(cutter, JSC_TYPE_VALUE, value, G_TYPE_NONE)
+                                                             : nullptr;
+    std::optional<Value> parsed = cut ? valueOf(cut) : std::nullopt;
+    if (cut) g_object_unref(cut);
+    if (cutter) g_object_unref(cutter);
+    return parsed.value_or(Value());
   }
 
   // What our page script reports: console lines (logged in order, at once) and frame srcs.
@@ -1054,7 +970,7 @@ class WebKitPage : public WebPage {
     const Array& parts = message.asArray();
     std::string kind = parts.at(0).stringOr("");
     if (kind == "console") {
-      NSLog("console." + parts.at(1).stringOr("log") + ": " + parts.at(2).stringOr(""));
+      NSLog("console." + logExcerpt(parts.at(1).stringOr("log"), 16) + ": " + parts.at(2).stringOr(""));
     } else if (kind == "frame" && parts.at(1).isString()) {
       announcedFrames_.push_back(parts.at(1).asString());
       if (announcedFrames_.size() > 256) announcedFrames_.pop_front();
@@ -1072,22 +988,47 @@ class WebKitPage : public WebPage {
       self->current_->failed = true;
       WebLoad load{self->current_->id, true, self->current_->request};
       bool provisional = !self->current_->committed;
-      NSError error{NSURLErrorDomain, NSURLErrorNetworkConnectionLost, "The page's content process ended",
-                    Dictionary{{"NSLocalizedDescription", "The page's content process ended"}}};
+      NSError error = processEnded();
       self->current_.reset();
       self->report([load, error, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, error, provisional); });
       return;
     }
     if (JSContext::scriptsStopped()) return;
-    // A page that ends its process as it loads would be reloaded for ever.
-    if (++self->crashesSinceFinish_ > kMaxReloadsAfterCrashes) {
-      NSLog(std::string("WebKit: the page's content process ") + why + " again; the page is not reloaded any more");
+    // A page that keeps ending its process would be reloaded for ever: past the bound, its
+    // reload fails instead, and the engines show their error page.
+    double now = monotonicSeconds();
+    while (!self->reloads_.empty() && now - self->reloads_.front() >= kReloadWindowSeconds) self->reloads_.pop_front();
+    if (self->reloads_.size() >= kMaxReloadsPerWindow) {
+      NSLog(std::string("WebKit: the page's content process ") + why + " again (" + std::to_string(kMaxReloadsPerWindow) +
+            " reloads within a minute already); the page is not reloaded, its load fails");
+      self->failReload();
       return;
     }
+    self->reloads_.push_back(now);
     NSLog(std::string("WebKit: the page's content process ") + why + "; reloading the page");
     RunLoop::main().post([weak = self->weak()] {
       if (auto page = weak.lock(); page && !page->closed_) page->reload();
     });
+  }
+
+  // The reload of the page on show, asked for like any reload, that fails at once as a load whose
+  // process ended.
+  void failReload() {
+    if (!request_ || !request_->URL()) return;
+    WebNavigationAction navigation{request_, WebNavigationType::Reload, true, nextLoadId_++};
+    auto weakPage = weak();
+    report([navigation, weakPage](WebPageClient& client) {
+      client.webPageDecidePolicy(navigation, [navigation, weakPage](bool allow) {
+        auto page = weakPage.lock();
+        if (!allow || !page || page->closed_) return;
+        page->failLoad(navigation, processEnded());
+      });
+    });
+  }
+
+  static NSError processEnded() {
+    return NSError{NSURLErrorDomain, NSURLErrorNetworkConnectionLost, "The page's content process ended",
+                   Dictionary{{"NSLocalizedDescription", "The page's content process ended"}}};
   }
 
   std::weak_ptr<WebPageClient> client_;
@@ -1105,8 +1046,11 @@ class WebKitPage : public WebPage {
   NSURLRequestPtr request_;
   std::uint64_t nextLoadId_ = 1;
   bool everLoaded_ = false;
-  static constexpr int kMaxReloadsAfterCrashes = 3;
-  int crashesSinceFinish_ = 0;
+  // At most this many reloads after the page's process ended, within this many seconds.
+  static constexpr std::size_t kMaxReloadsPerWindow = 3;
+  static constexpr double kReloadWindowSeconds = 60;
+  std::deque<double> reloads_;  // when each reload of the window was made (monotonic seconds)
+  std::optional<std::string> readAccess_;  // the host load's read-access folder or file
   bool blankLoading_ = false;  // the empty first document is still loading
   bool blankDecided_ = false;
   bool closed_ = false;
@@ -1121,80 +1065,8 @@ void setSyncEvaluationSecondsForTesting(double seconds) { gSyncEvaluationSeconds
 
 std::size_t webKitViewsAliveForTesting() { return gViewsAlive; }
 
-bool turnMainLoopUntil(const std::function<bool()>& done, double seconds) {
-  if (!runtime().started) {
-    double deadline = monotonicSeconds() + seconds;
-    while (!done()) {
-      if (monotonicSeconds() >= deadline) return false;
-      if (RunLoop::main().runOneTurn() == 0) RunLoop::main().waitForPost(0.01);
-    }
-    return true;
-  }
-  double deadline = monotonicSeconds() + seconds;
-  while (!done()) {
-    if (monotonicSeconds() >= deadline) return false;
-    bool ran = RunLoop::main().runOneTurn() > 0;
-    dispatchGLib(ran ? 0 : 0.01);
-  }
-  return true;
-}
-
-Result<bool> startWebKit() {
-  Runtime& r = runtime();
-  if (r.started) return true;
-  if (r.failure) return Failure{*r.failure};
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if ((!display || !*display) && (!wayland || !*wayland)) {
-    r.failure = "no display to show pages on (DISPLAY and WAYLAND_DISPLAY are unset)";
-    return Failure{*r.failure};
-  }
-  auto extension = extensionFolder();
-  if (!extension) {
-    r.failure = "the WebKit extension that keeps pages inside the sandbox (harbor-webkit-extension/harbor_webkit_extension.so) is missing";
-    return Failure{*r.failure};
-  }
-  r.extensionFolder = *extension;
-  if (!gtk_init_check(nullptr, nullptr)) {
-    std::string which = wayland && *wayland ? std::string("WAYLAND_DISPLAY=") + wayland : std::string("DISPLAY=") + display;
-    r.failure = "GTK cannot open the display (" + which + ")";
-    return Failure{*r.failure};
-  }
-  r.started = true;
-  // WebKit first: a JavaScriptCore context of the headless kind made before WebKit has set up
-  // its main thread leaves WebKit's views without answers from their processes. A context that
-  // keeps nothing on disk sets it up; the pages' own is made with the first page, once the
-  // application's storage folder is settled (the storage repair sets the backup default).
-  static WebKitWebContext* starter = [] {
-    WebKitWebsiteDataManager* ephemeral = webkit_website_data_manager_new_ephemeral();
-    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(ephemeral);
-    g_object_unref(ephemeral);
-    // The first view sets up what WebKit keeps for every view of the process; made here, so it
-    // is part of starting WebKit (no page, no process).
-    GtkWidget* first = webkit_web_view_new_with_context(context);
-    g_object_ref_sink(first);
-    g_object_unref(first);
-    return context;
-  }();
-  (void)starter;
-  RunLoop::main().setExternalSource(RunLoop::ExternalSource{dispatchGLib, wakeGLib});
-  // Registered before the application exists, so this runs before its own observers.
-  static auto observer = std::make_shared<int>(0);
-  for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationWillTerminateNotification}) {
-    bool terminating = std::string(name) == UIApplicationWillTerminateNotification;
-    NSNotificationCenter::defaultCenter().addObserver(observer, name, nullptr, [terminating](const NSNotification&) {
-      if (gLiveViews.empty()) return;
-      if (terminating)
-        for (WebKitWebView* view : gLiveViews) webkit_web_view_terminate_web_process(view);
-      double until = monotonicSeconds() + kStorageCommitSeconds;
-      while (monotonicSeconds() < until) dispatchGLib(until - monotonicSeconds());
-    });
-  }
-  return true;
-}
-
 std::shared_ptr<WebPage> makeWebKitPage() {
-  if (!runtime().started) {
+  if (!webKitStarted()) {
     NSLog("WebKit is not started; the page uses the headless engine");
     return nullptr;
   }
