@@ -1022,6 +1022,19 @@ void sweepSandboxHome(const std::string& home) {
   }
 }
 
+// WebKit's processes and the libraries beneath them (GStreamer's plugin registry, the sound
+// server's client, fontconfig's and Mesa's caches, GTK's recent files) keep files of their own
+// in the user's folders. Pointed into the sandbox home's caches, whatever a page sets off writes
+// nothing outside the home. Set before WebKit starts a thread or a process.
+void keepLibraryFilesInHome(const std::string& home) {
+  for (auto [variable, folder] : {std::pair{"XDG_CACHE_HOME", "cache"}, std::pair{"XDG_CONFIG_HOME", "config"},
+                                  std::pair{"XDG_DATA_HOME", "data"}}) {
+    std::string path = plat::stringByAppendingPathComponent(home, std::string("Library/Caches/Libraries/") + folder);
+    plat::NSFileManager::defaultManager().createDirectoryAtPath(path, true);
+    ::setenv(variable, path.c_str(), 1);
+  }
+}
+
 int run(int argc, char** argv) {
   // First of all, before any thread is made.
   auto terminator = std::make_shared<Terminator>();
@@ -1130,6 +1143,7 @@ int run(int argc, char** argv) {
   // The page engine, before anything makes a web view. Never another engine than the one asked
   // for: a run on the headless engine must be asked for.
   if (options.webKit) {
+    keepLibraryFilesInHome(*home);
     plat::web::WebKitOptions webKitOptions;
     webKitOptions.contentProcessMemoryLimitMB = options.webMemoryLimitMB;
     auto started = plat::web::startWebKit(webKitOptions);

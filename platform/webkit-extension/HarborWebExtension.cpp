@@ -7,13 +7,16 @@
 //   the engine gave the page a read-access folder or file, inside that too
 //   (plat/web/ReadableFiles.h). Without roots nothing of file: loads.
 // - The bridge: the main frame keeps window.webkit.messageHandlers as WebKit made it. A frame
-//   whose URL the engine allowed (it tells the extension before each allowed navigation) keeps
-//   every handler but the engine's own page channel; any other frame gets handlers that drop
-//   what is posted, and the engine logs that once per document.
-// WebKit's own console messages go to the container's log, cut to a size the log keeps.
+//   whose URL the engine allowed (it tells the extension before each allowed navigation) posts to
+//   every handler but the engine's own page channel; any other frame's messages are dropped, and
+//   the engine logs that once per document.
+// WebKit's own console messages go to the container's log, cut to a size the log keeps, and the
+// engine hears which process each page runs in.
 //
 // Kept free of the container's code: it runs inside WebKit's processes, not ours.
 #include <webkit2/webkit-web-extension.h>
+
+#include <unistd.h>
 
 #include <deque>
 #include <map>
@@ -84,29 +87,25 @@ bool allowedFrame(guint64 page, const char* uri) {
   return false;
 }
 
-// An allowed frame's handlers: all but the engine's page channel.
-constexpr char kAllowedFrameHandlers[] = R"JS((function () {
-  var real = window.webkit && window.webkit.messageHandlers;
-  if (!real) return;
-  var handlers = new Proxy(real, {
-    get: function (target, name) { return name === 'harborPage' ? undefined : target[name]; }
-  });
-  Object.defineProperty(window, 'webkit', {
-    configurable: true, enumerable: true, value: Object.freeze({ messageHandlers: handlers })
-  });
-}))JS";
-
-// Any other frame's: every handler takes a message and drops it; the first is reported.
-constexpr char kDroppingFrameHandlers[] = R"JS((function (report) {
+// Run in a frame's own realm before its scripts: window.webkit is WebKit's and cannot be
+// replaced, but the handlers' postMessage lives on their prototype in this realm. An allowed
+// frame's handlers post as before, except to the engine's page channel; any other frame's drop
+// every message and report the first. (A frame reaching another realm of its origin reaches a
+// document of the same origin, which could post itself.)
+constexpr char kFrameHandlers[] = R"JS((function (report, allowed) {
+  var handlers = window.webkit && window.webkit.messageHandlers;
+  var channel = handlers && handlers.harborPage;
+  if (!channel) return;
+  var prototype = Object.getPrototypeOf(channel), post = prototype.postMessage, apply = Reflect.apply;
   var reported = false;
-  var drop = function (name) {
-    return Object.freeze({ postMessage: function () { if (!reported) { reported = true; report(name); } } });
-  };
-  var handlers = new Proxy({}, {
-    get: function (target, name) { return typeof name === 'string' ? drop(name) : undefined; }
-  });
-  Object.defineProperty(window, 'webkit', {
-    configurable: true, enumerable: true, value: Object.freeze({ messageHandlers: handlers })
+  Object.defineProperty(prototype, 'postMessage', {
+    configurable: false, enumerable: true, writable: false,
+    value: function postMessage(message) {
+      if (allowed && this !== channel) return apply(post, this, arguments);
+      if (reported) return;
+      reported = true;
+      report(this === channel ? 'harborPage' : this === handlers.harbor ? 'harbor' : 'a message handler');
+    }
   });
 }))JS";
 
@@ -128,20 +127,15 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   if (!context) return;
   guint64 id = webkit_web_page_get_id(page);
   bool allowed = allowedFrame(id, uri);
-  JSCValue* install = jsc_context_evaluate(context, allowed ? kAllowedFrameHandlers : kDroppingFrameHandlers, -1);
+  JSCValue* install = jsc_context_evaluate(context, kFrameHandlers, -1);
   if (install && jsc_value_is_function(install)) {
-    JSCValue* done = nullptr;
-    if (allowed) {
-      done = jsc_value_function_call(install, G_TYPE_NONE);
-    } else {
-      auto* report = new DropReport{id, uri ? uri : ""};
-      JSCValue* native = jsc_value_new_function(context, "report", G_CALLBACK(reportDropped), report,
-                                                [](gpointer data) { delete static_cast<DropReport*>(data); },
-                                                G_TYPE_NONE, 1, G_TYPE_STRING);
-      done = jsc_value_function_call(install, JSC_TYPE_VALUE, native, G_TYPE_NONE);
-      g_object_unref(native);
-    }
+    auto* report = new DropReport{id, uri ? uri : ""};
+    JSCValue* native = jsc_value_new_function(context, "report", G_CALLBACK(reportDropped), report,
+                                              [](gpointer data) { delete static_cast<DropReport*>(data); },
+                                              G_TYPE_NONE, 1, G_TYPE_STRING);
+    JSCValue* done = jsc_value_function_call(install, JSC_TYPE_VALUE, native, G_TYPE_BOOLEAN, allowed, G_TYPE_NONE);
     if (done) g_object_unref(done);
+    g_object_unref(native);
   }
   if (install) g_object_unref(install);
   g_object_unref(context);
@@ -167,6 +161,9 @@ void onConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpoint
 }
 
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  // The engine watches this process's memory (a page that allocates without ever returning to
+  // its event loop never lets WebKit's own watch run).
+  tellView(page, "harbor-process", g_variant_new_int64(static_cast<gint64>(::getpid())));
   g_signal_connect(page, "console-message-sent", G_CALLBACK(onConsoleMessage), nullptr);
   g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
   g_signal_connect(page, "user-message-received", G_CALLBACK(onUserMessage), nullptr);

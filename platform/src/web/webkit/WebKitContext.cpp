@@ -6,7 +6,14 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "../PageResources.h"
 #include "GLibLoop.h"
@@ -138,7 +145,86 @@ WebKitMemoryPressureSettings* memorySettings() {
   return settings;
 }
 
+// The watch of the content processes' memory (see WebKitContext.h): every 100 ms, each watched
+// process's resident size against the limit. Only children of ours are watched, so a reused
+// process number is never taken for a content process.
+class MemoryWatch {
+ public:
+  static MemoryWatch& shared() {
+    static MemoryWatch* watch = new MemoryWatch();
+    return *watch;
+  }
+
+  void watch(int pid, std::size_t limitBytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    limitBytes_ = limitBytes;
+    watched_.insert(pid);
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+  }
+
+  bool endedForMemory(int pid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    watched_.erase(pid);
+    return ended_.erase(pid) > 0;
+  }
+
+ private:
+  static std::optional<std::size_t> residentBytesOfChild(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return std::nullopt;
+    std::size_t close = line.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    int parent = 0;
+    rest >> state >> parent;
+    if (parent != ::getpid() || state == 'Z') return std::nullopt;
+    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+    std::size_t size = 0, resident = 0;
+    if (!(statm >> size >> resident)) return std::nullopt;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  }
+
+  void run() {
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::vector<int> pids;
+      std::size_t limit = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pids.assign(watched_.begin(), watched_.end());
+        limit = limitBytes_;
+      }
+      for (int pid : pids) {
+        auto resident = residentBytesOfChild(pid);
+        if (!resident) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (!ended_.count(pid)) watched_.erase(pid);
+          continue;
+        }
+        if (*resident <= limit) continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ended_.insert(pid).second) ::kill(pid, SIGKILL);
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::set<int> watched_;
+  std::set<int> ended_;
+  std::size_t limitBytes_ = 0;
+  std::thread thread_;
+};
+
 }  // namespace
+
+void watchContentProcess(int pid) {
+  if (pid <= 0) return;
+  MemoryWatch::shared().watch(pid, runtime().options.contentProcessMemoryLimitMB * 1024 * 1024);
+}
+
+bool contentProcessEndedForMemory(int pid) { return pid > 0 && MemoryWatch::shared().endedForMemory(pid); }
 
 bool webKitStarted() { return runtime().started; }
 

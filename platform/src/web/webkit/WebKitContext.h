@@ -7,7 +7,7 @@
 // - workers: shared and service workers are off (their loads would pass no check of ours);
 //   dedicated workers load through their page, so the extension sees their requests;
 // - downloads: WebKit's own are cancelled (pages download with the File Transfer plugin);
-// - memory: each content process has a limit, past which WebKit ends it;
+// - memory: each content process has a limit, past which WebKit, or our own watch, ends it;
 // - the application's schemes ("hbrfile", "assets-library") are served through the platform's
 //   URL protocols.
 // What WebKit would decide for one view (permissions, print, choosers, new windows) is answered
@@ -37,6 +37,13 @@ void updateReadableRoots();
 
 // Switches off, in a view's settings, what the container does not offer a page (see above).
 void applyContainerFeatures(WebKitSettings* settings);
+
+// The content processes' memory, watched from a thread of ours: WebKit's own watch runs on the
+// content process's main thread, which a page that allocates in one long loop never gives back.
+// A process past the limit is ended (SIGKILL); its page then hears that it ended.
+void watchContentProcess(int pid);
+// Whether the process was ended by the watch for using too much memory (forgets it).
+bool contentProcessEndedForMemory(int pid);
 
 // Every live web view of the engine (the storage commit at resignation and termination waits
 // for theirs).

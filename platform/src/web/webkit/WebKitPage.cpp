@@ -41,6 +41,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "../PageResources.h"
 #include "GLibLoop.h"
@@ -592,6 +593,10 @@ class WebKitPage : public WebPage {
     WebNavigationType navigationType = navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
     bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
 
+    if (self->standInLoad(uri)) {
+      webkit_policy_decision_use(decision);
+      return TRUE;
+    }
     if (self->blankLoading_ && !self->blankDecided_ && uri == "about:blank") {
       self->blankDecided_ = true;
       webkit_policy_decision_use(decision);  // the empty first document
@@ -738,6 +743,10 @@ class WebKitPage : public WebPage {
   }
 
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitPage* self) {
+    if (self->standIn_) {
+      if (event == WEBKIT_LOAD_FINISHED) self->standInLoaded();
+      return;
+    }
     switch (event) {
       case WEBKIT_LOAD_STARTED: {
         // A load we allowed starts; without one, while the empty first document loads, it is
@@ -791,6 +800,10 @@ class WebKitPage : public WebPage {
   }
 
   static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error, WebKitPage* self) {
+    if (self->standIn_) {
+      self->standInLoaded();
+      return TRUE;
+    }
     if (!self->current_) self->blankLoading_ = false;
     if (!self->current_ || self->current_->failed) return TRUE;
     self->current_->failed = true;
@@ -812,7 +825,7 @@ class WebKitPage : public WebPage {
 
   // From our extension in the page's processes: WebKit's own console messages, a file read it
   // refused, and messages of a frame that does not get the bridge.
-  static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage*) {
+  static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage* self) {
     GVariant* parameters = webkit_user_message_get_parameters(message);
     const char* name = webkit_user_message_get_name(message);
     auto string = [parameters] {
@@ -828,6 +841,11 @@ class WebKitPage : public WebPage {
         g_variant_get(parameters, "(&s&s)", &level, &text);
         NSLog(std::string("console.") + logExcerpt(level, 16) + ": " + cutText(text, kConsoleLineBytes));
       }
+    } else if (g_strcmp0(name, "harbor-process") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_INT64)) {
+        self->processId_ = static_cast<int>(g_variant_get_int64(parameters));
+        watchContentProcess(self->processId_);
+      }
     } else if (g_strcmp0(name, "harbor-refused-read") == 0) {
       logRefusedRead(string());
     } else if (g_strcmp0(name, "harbor-dropped-message") == 0) {
@@ -835,8 +853,12 @@ class WebKitPage : public WebPage {
         const char* handler = nullptr;
         const char* frame = nullptr;
         g_variant_get(parameters, "(&s&s)", &handler, &frame);
-        NSLog("WebKit: dropped the messages to '" + logExcerpt(handler) + "' of a frame the navigation filter did not allow (" +
-              logExcerpt(frame) + ")");
+        if (g_strcmp0(handler, kHarborPageHandler) == 0)
+          NSLog("WebKit: dropped the messages of a frame to the engine's page channel (" + logExcerpt(frame) +
+                "): only the top document's console reaches the log");
+        else
+          NSLog("WebKit: dropped the messages to '" + logExcerpt(handler) +
+                "' of a frame the navigation filter did not allow (" + logExcerpt(frame) + ")");
       }
     } else {
       return FALSE;
@@ -978,8 +1000,9 @@ class WebKitPage : public WebPage {
   }
 
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitPage* self) {
+    bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
-    const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed" : "exceeded its memory limit";
+    const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed" : "exceeded its memory limit";
     // Dialogs of the dead page are answered by nobody.
     for (WebKitScriptDialog* dialog : self->dialogs_) webkit_script_dialog_unref(dialog);
     self->dialogs_.clear();
@@ -1001,20 +1024,44 @@ class WebKitPage : public WebPage {
     if (self->reloads_.size() >= kMaxReloadsPerWindow) {
       NSLog(std::string("WebKit: the page's content process ") + why + " again (" + std::to_string(kMaxReloadsPerWindow) +
             " reloads within a minute already); the page is not reloaded, its load fails");
-      self->failReload();
+      self->showStandIn(AfterStandIn::FailReload);
       return;
     }
     self->reloads_.push_back(now);
     NSLog(std::string("WebKit: the page's content process ") + why + "; reloading the page");
-    RunLoop::main().post([weak = self->weak()] {
-      if (auto page = weak.lock(); page && !page->closed_) page->reload();
-    });
+    self->showStandIn(AfterStandIn::Reload);
   }
 
   // The reload of the page on show, asked for like any reload, that fails at once as a load whose
   // process ended.
-  void failReload() {
+  // The view of a process that ended shows no document, but a web view always has one (the
+  // UIWebView engine reads the page's address to tell a reload from a new fragment): an empty
+  // document at the page's address comes first, loaded quietly, then the reload, or the reload
+  // that fails once the page has ended its process too often.
+  enum class AfterStandIn { Reload, FailReload };
+  void showStandIn(AfterStandIn then) {
     if (!request_ || !request_->URL()) return;
+    standIn_ = request_->URL()->absoluteString();
+    afterStandIn_ = then;
+    webkit_web_view_load_alternate_html(view_, "", standIn_->c_str(), standIn_->c_str());
+  }
+
+  // The stand-in's load: never the client's business.
+  bool standInLoad(const std::string& uri) const { return standIn_ && *standIn_ == uri; }
+  void standInLoaded() {
+    if (!standIn_) return;
+    standIn_.reset();
+    RunLoop::main().post([weak = weak(), then = afterStandIn_] {
+      auto page = weak.lock();
+      if (!page || page->closed_) return;
+      if (then == AfterStandIn::Reload)
+        page->reload();
+      else
+        page->askToFailReload();
+    });
+  }
+
+  void askToFailReload() {
     WebNavigationAction navigation{request_, WebNavigationType::Reload, true, nextLoadId_++};
     auto weakPage = weak();
     report([navigation, weakPage](WebPageClient& client) {
@@ -1051,6 +1098,9 @@ class WebKitPage : public WebPage {
   static constexpr double kReloadWindowSeconds = 60;
   std::deque<double> reloads_;  // when each reload of the window was made (monotonic seconds)
   std::optional<std::string> readAccess_;  // the host load's read-access folder or file
+  int processId_ = 0;                      // the content process, as its extension said
+  std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
+  AfterStandIn afterStandIn_ = AfterStandIn::Reload;
   bool blankLoading_ = false;  // the empty first document is still loading
   bool blankDecided_ = false;
   bool closed_ = false;
