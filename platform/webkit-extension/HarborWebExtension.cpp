@@ -6,12 +6,13 @@
 //   roots the engine gave the process (the sandbox home and the application bundle) and, when
 //   the engine gave the page a read-access folder or file, inside that too
 //   (plat/web/ReadableFiles.h). Without roots nothing of file: loads.
-// - The bridge: the main frame keeps window.webkit.messageHandlers as WebKit made it. A frame
-//   whose URL the engine allowed (it tells the extension before each allowed navigation) posts to
-//   every handler but the engine's own page channel; any other frame's messages are dropped, and
-//   the engine logs that once per document.
-// WebKit's own console messages go to the container's log, cut to a size the log keeps, and the
-// engine hears which process each page runs in.
+// - The bridge: the main frame, and a frame whose URL the engine allowed (it tells the extension
+//   before each allowed navigation), post to window.webkit.messageHandlers as WebKit made them;
+//   any other frame's messages are dropped, and the engine logs that once per document.
+// It also runs the engine's page script in every top-level document, out of the page's reach
+// (its console and frame announcements reach the engine through the extension, never through a
+// handler the page could post to itself), hands WebKit's own console messages on, each cut to a
+// size the log keeps, and tells the engine which process each page runs in.
 //
 // Kept free of the container's code: it runs inside WebKit's processes, not ours.
 #include <webkit2/webkit-web-extension.h>
@@ -31,12 +32,16 @@ namespace {
 
 WebKitWebExtension* gExtension = nullptr;
 std::vector<std::string> gRoots;
+// The engine's page script (page.js): a function of `post`, run in every top-level document.
+std::string gPageScript;
 // Per page (by its identifier): the read-access path the engine sent ("" reads no files).
 std::map<guint64, std::string> gReadAccess;
 // Per page: the URLs of the navigations the engine allowed last (a frame's document at one of
 // them gets the bridge).
 std::map<guint64, std::deque<std::string>> gAllowed;
 constexpr std::size_t kAllowedKept = 256;
+// Bytes of a text the page script or WebKit's console hands on (the page script cuts lines at
+// 16384 UTF-16 units already).
 constexpr std::size_t kConsoleLineBytes = 65536;
 
 void tellView(WebKitWebPage* page, const char* name, GVariant* parameters) {
@@ -87,24 +92,21 @@ bool allowedFrame(guint64 page, const char* uri) {
   return false;
 }
 
-// Run in a frame's own realm before its scripts: window.webkit is WebKit's and cannot be
-// replaced, but the handlers' postMessage lives on their prototype in this realm. An allowed
-// frame's handlers post as before, except to the engine's page channel; any other frame's drop
-// every message and report the first. (A frame reaching another realm of its origin reaches a
-// document of the same origin, which could post itself.)
-constexpr char kFrameHandlers[] = R"JS((function (report, allowed) {
+// Run in the realm of a frame the engine did not allow, before its scripts: window.webkit is
+// WebKit's and cannot be replaced, but the handlers' postMessage lives on their prototype in
+// this realm, so every message is dropped there, and the first reported. (A frame reaching
+// another realm of its origin reaches a document of the same origin, which could post itself.)
+constexpr char kFrameHandlers[] = R"JS((function (report) {
   var handlers = window.webkit && window.webkit.messageHandlers;
-  var channel = handlers && handlers.harborPage;
-  if (!channel) return;
-  var prototype = Object.getPrototypeOf(channel), post = prototype.postMessage, apply = Reflect.apply;
+  var prototype = window.UserMessageHandler && UserMessageHandler.prototype;
+  if (!handlers || !prototype) return;
   var reported = false;
   Object.defineProperty(prototype, 'postMessage', {
     configurable: false, enumerable: true, writable: false,
     value: function postMessage(message) {
-      if (allowed && this !== channel) return apply(post, this, arguments);
       if (reported) return;
       reported = true;
-      report(this === channel ? 'harborPage' : this === handlers.harbor ? 'harbor' : 'a message handler');
+      report(this === handlers.harbor ? 'harbor' : 'a message handler');
     }
   });
 }))JS";
@@ -120,24 +122,46 @@ void reportDropped(const char* handler, DropReport* report) {
   tellView(page, "harbor-dropped-message", g_variant_new("(ss)", handler ? handler : "", report->frame.c_str()));
 }
 
+// The page script's `post` (kind, first, second): to the engine, cut to a size the log keeps.
+void postFromPage(const char* kind, const char* first, const char* second, gpointer data) {
+  WebKitWebPage* page = webkit_web_extension_get_page(gExtension, GPOINTER_TO_SIZE(data));
+  if (!page || !kind) return;
+  std::string one = plat::cutText(first ? first : "", kConsoleLineBytes);
+  std::string two = plat::cutText(second ? second : "", kConsoleLineBytes);
+  tellView(page, "harbor-page", g_variant_new("(sss)", kind, one.c_str(), two.c_str()));
+}
+
+// Calls the function the script evaluates to with a native function of (types...) that calls
+// `callback` with `data` (freed by `destroy`), and any further arguments.
+void runWithNative(JSCContext* context, const char* script, const char* name, GCallback callback, gpointer data,
+                   GDestroyNotify destroy, std::initializer_list<GType> types) {
+  JSCValue* install = jsc_context_evaluate(context, script, -1);
+  if (install && jsc_value_is_function(install)) {
+    std::vector<GType> parameters(types);
+    JSCValue* native = jsc_value_new_functionv(context, name, callback, data, destroy, G_TYPE_NONE,
+                                               static_cast<guint>(parameters.size()), parameters.data());
+    JSCValue* done = jsc_value_function_call(install, JSC_TYPE_VALUE, native, G_TYPE_NONE);
+    if (done) g_object_unref(done);
+    g_object_unref(native);
+  } else if (destroy) {
+    destroy(data);
+  }
+  if (install) g_object_unref(install);
+}
+
 void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
-  if (webkit_frame_is_main_frame(frame)) return;
-  const char* uri = webkit_frame_get_uri(frame);
   JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
   if (!context) return;
   guint64 id = webkit_web_page_get_id(page);
-  bool allowed = allowedFrame(id, uri);
-  JSCValue* install = jsc_context_evaluate(context, kFrameHandlers, -1);
-  if (install && jsc_value_is_function(install)) {
-    auto* report = new DropReport{id, uri ? uri : ""};
-    JSCValue* native = jsc_value_new_function(context, "report", G_CALLBACK(reportDropped), report,
-                                              [](gpointer data) { delete static_cast<DropReport*>(data); },
-                                              G_TYPE_NONE, 1, G_TYPE_STRING);
-    JSCValue* done = jsc_value_function_call(install, JSC_TYPE_VALUE, native, G_TYPE_BOOLEAN, allowed, G_TYPE_NONE);
-    if (done) g_object_unref(done);
-    g_object_unref(native);
+  const char* uri = webkit_frame_get_uri(frame);
+  if (webkit_frame_is_main_frame(frame)) {
+    if (!gPageScript.empty())
+      runWithNative(context, gPageScript.c_str(), "post", G_CALLBACK(postFromPage), GSIZE_TO_POINTER(id), nullptr,
+                    {G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING});
+  } else if (!allowedFrame(id, uri)) {
+    runWithNative(context, kFrameHandlers, "report", G_CALLBACK(reportDropped), new DropReport{id, uri ? uri : ""},
+                  [](gpointer data) { delete static_cast<DropReport*>(data); }, {G_TYPE_STRING});
   }
-  if (install) g_object_unref(install);
   g_object_unref(context);
 }
 
@@ -174,13 +198,20 @@ void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
                                                                               const GVariant* data) {
   gExtension = extension;
-  // The roots, as an array of strings, already resolved by the engine.
+  // From the engine: "roots" (already resolved) and "page-script".
   auto* variant = const_cast<GVariant*>(data);
-  if (variant && g_variant_is_of_type(variant, G_VARIANT_TYPE_STRING_ARRAY)) {
-    gsize count = 0;
-    const gchar** roots = g_variant_get_strv(variant, &count);
-    for (gsize i = 0; i < count; ++i) gRoots.emplace_back(roots[i]);
-    g_free(roots);
+  if (variant && g_variant_is_of_type(variant, G_VARIANT_TYPE_VARDICT)) {
+    if (GVariant* roots = g_variant_lookup_value(variant, "roots", G_VARIANT_TYPE_STRING_ARRAY)) {
+      gsize count = 0;
+      const gchar** texts = g_variant_get_strv(roots, &count);
+      for (gsize i = 0; i < count; ++i) gRoots.emplace_back(texts[i]);
+      g_free(texts);
+      g_variant_unref(roots);
+    }
+    if (GVariant* script = g_variant_lookup_value(variant, "page-script", G_VARIANT_TYPE_STRING)) {
+      gPageScript = g_variant_get_string(script, nullptr);
+      g_variant_unref(script);
+    }
   }
   g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(onWindowObjectCleared),

@@ -26,6 +26,10 @@
 #include "plat/web/WebStorage.h"
 
 namespace plat::web {
+
+// page.js, compiled in as text.
+extern const char pageScript[];
+
 namespace {
 
 struct Runtime {
@@ -241,8 +245,11 @@ void updateReadableRoots() {
   if (!r.context) return;
   std::vector<const char*> texts;
   for (const auto& root : r.roots) texts.push_back(root.c_str());
-  webkit_web_context_set_web_extensions_initialization_user_data(
-      r.context, g_variant_new_strv(texts.data(), static_cast<gssize>(texts.size())));
+  GVariantBuilder data;
+  g_variant_builder_init(&data, G_VARIANT_TYPE_VARDICT);
+  g_variant_builder_add(&data, "{sv}", "roots", g_variant_new_strv(texts.data(), static_cast<gssize>(texts.size())));
+  g_variant_builder_add(&data, "{sv}", "page-script", g_variant_new_string(pageScript));
+  webkit_web_context_set_web_extensions_initialization_user_data(r.context, g_variant_builder_end(&data));
 }
 
 WebKitWebContext* sharedWebContext() {

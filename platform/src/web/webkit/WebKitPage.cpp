@@ -62,123 +62,9 @@
 namespace plat::web {
 namespace {
 
-// The message handler our page script posts to: [kind, ...] with kind "console" (level, text)
-// or "frame" (the URL an iframe's src was set to).
-constexpr char kHarborPageHandler[] = "harborPage";
-
-// Console lines are cut to this many UTF-16 units in the page (the rest is counted, not sent),
-// so that whatever a page prints, the runner holds and logs little of it.
-constexpr int kConsoleLineUnits = 16384;
-// Bytes of a line from WebKit's own console messages kept in the log.
+// Bytes of a line from the page's console kept in the log (the page script cuts long lines
+// already; WebKit's own messages are cut by the extension).
 constexpr std::size_t kConsoleLineBytes = 65536;
-
-// A text cut to `limit` UTF-16 units, never between the halves of a surrogate pair, with the
-// count of the characters cut: the page script's and the engine's own cut.
-constexpr char kCutFunction[] = R"JS(function (text, limit) {
-  if (typeof text !== 'string' || text.length <= limit) return text;
-  var end = limit, code = text.charCodeAt(end - 1);
-  if (code >= 0xD800 && code <= 0xDBFF) end -= 1;
-  var cut = 0;
-  for (var i = end; i < text.length; ++i) {
-    code = text.charCodeAt(i);
-    if (!(code >= 0xDC00 && code <= 0xDFFF && i > end && (text.charCodeAt(i - 1) & 0xFC00) === 0xD800)) ++cut;
-  }
-  return text.slice(0, end) + ' ... (' + cut + ' more characters cut)';
-})JS";
-
-// Runs in every top-level document before the page's own scripts: the console and uncaught
-// errors reach the log as they do under the headless engine, and frame navigations are
-// announced before WebKit asks about them. Put together with the cut and its limit.
-constexpr char kPageScriptStart[] = R"JS((function (cut, limit) {
-  var handlers = window.webkit && window.webkit.messageHandlers;
-  var port = handlers && handlers.harborPage;
-  if (!port) return;
-  var post = function (message) { try { port.postMessage(message); } catch (e) {} };
-  function describe(value) {
-    if (typeof value === 'string') return value;
-    if (value instanceof Error) return String(value);
-    if (value && typeof value === 'object') {
-      try { var json = JSON.stringify(value); if (json !== undefined) return json; } catch (e) {}
-    }
-    return String(value);
-  }
-  ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
-    var original = console[level];
-    console[level] = function () {
-      post(['console', level, cut(Array.prototype.map.call(arguments, describe).join(' '), limit)]);
-      if (original) return original.apply(console, arguments);
-    };
-  });
-  window.addEventListener('error', function (event) {
-    var where = event.filename ? ' (' + event.filename + (event.lineno ? ':' + event.lineno : '') + ')' : '';
-    post(['console', 'error', cut('JavaScript error: ' + describe(event.error || event.message) + where, limit)]);
-  });
-  function announce(value) {
-    try { post(['frame', new URL(String(value), document.baseURI).href]); } catch (e) {}
-  }
-  var frame = window.HTMLIFrameElement && HTMLIFrameElement.prototype;
-  var src = frame && Object.getOwnPropertyDescriptor(frame, 'src');
-  if (src && src.set) {
-    Object.defineProperty(frame, 'src', {
-      configurable: true, enumerable: src.enumerable, get: src.get,
-      set: function (value) { announce(value); return src.set.call(this, value); }
-    });
-  }
-  var setAttribute = Element.prototype.setAttribute;
-  Element.prototype.setAttribute = function (name, value) {
-    if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
-    return setAttribute.apply(this, arguments);
-  };
-  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
-  function announceIn(node) {
-    try {
-      if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
-      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
-      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
-      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
-    } catch (e) {}
-  }
-  var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
-  function announceMarkup(markup) {
-    try {
-      if (!parseInto || String(markup).toLowerCase().indexOf('<iframe') < 0) return;
-      var template = document.createElement('template');  // its content loads nothing
-      parseInto.set.call(template, markup);
-      announceIn(template.content);
-    } catch (e) {}
-  }
-  [[Node.prototype, ['appendChild', 'insertBefore', 'replaceChild']],
-   [Element.prototype, ['append', 'prepend', 'before', 'after', 'replaceWith', 'replaceChildren']],
-   [DocumentFragment.prototype, ['append', 'prepend', 'replaceChildren']]].forEach(function (entry) {
-    entry[1].forEach(function (name) {
-      var original = entry[0][name];
-      if (typeof original !== 'function') return;
-      entry[0][name] = function () {
-        for (var i = 0; i < arguments.length; ++i) announceIn(arguments[i]);
-        return original.apply(this, arguments);
-      };
-    });
-  });
-  ['innerHTML', 'outerHTML'].forEach(function (name) {
-    var property = Object.getOwnPropertyDescriptor(Element.prototype, name);
-    if (!property || !property.set) return;
-    Object.defineProperty(Element.prototype, name, {
-      configurable: true, enumerable: property.enumerable, get: property.get,
-      set: function (value) { announceMarkup(value); return property.set.call(this, value); }
-    });
-  });
-  var insertAdjacentHTML = Element.prototype.insertAdjacentHTML;
-  Element.prototype.insertAdjacentHTML = function (where, markup) {
-    announceMarkup(markup);
-    return insertAdjacentHTML.apply(this, arguments);
-  };
-}))JS";
-
-const std::string& pageScript() {
-  static const std::string script =
-      std::string(kPageScriptStart) + "(" + kCutFunction + ", " + std::to_string(kConsoleLineUnits) + ");";
-  return script;
-}
 
 // ---- The page ----------------------------------------------------------------------------------
 
@@ -216,11 +102,6 @@ class WebKitPage : public WebPage {
     client_ = client;
     configuration_ = configuration;
     manager_ = webkit_user_content_manager_new();
-    WebKitUserScript* script = webkit_user_script_new(pageScript().c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(manager_, script);
-    webkit_user_script_unref(script);
-    registerHandler(kHarborPageHandler);
 
     WebKitWebContext* context = sharedWebContext();
     updateReadableRoots();  // the home and bundle of now, for the process this view starts
@@ -384,7 +265,6 @@ class WebKitPage : public WebPage {
   void setScriptMessageHandlerNames(std::vector<std::string> names) override {
     if (closed_) return;
     std::set<std::string> wanted(names.begin(), names.end());
-    wanted.insert(kHarborPageHandler);
     for (auto it = handlerSignals_.begin(); it != handlerSignals_.end();) {
       if (wanted.count(it->first)) {
         ++it;
@@ -846,6 +726,14 @@ class WebKitPage : public WebPage {
         self->processId_ = static_cast<int>(g_variant_get_int64(parameters));
         watchContentProcess(self->processId_);
       }
+    } else if (g_strcmp0(name, "harbor-page") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) {
+        const char* kind = nullptr;
+        const char* first = nullptr;
+        const char* second = nullptr;
+        g_variant_get(parameters, "(&s&s&s)", &kind, &first, &second);
+        self->pageMessage(kind, first, second);
+      }
     } else if (g_strcmp0(name, "harbor-refused-read") == 0) {
       logRefusedRead(string());
     } else if (g_strcmp0(name, "harbor-dropped-message") == 0) {
@@ -853,12 +741,8 @@ class WebKitPage : public WebPage {
         const char* handler = nullptr;
         const char* frame = nullptr;
         g_variant_get(parameters, "(&s&s)", &handler, &frame);
-        if (g_strcmp0(handler, kHarborPageHandler) == 0)
-          NSLog("WebKit: dropped the messages of a frame to the engine's page channel (" + logExcerpt(frame) +
-                "): only the top document's console reaches the log");
-        else
-          NSLog("WebKit: dropped the messages to '" + logExcerpt(handler) +
-                "' of a frame the navigation filter did not allow (" + logExcerpt(frame) + ")");
+        NSLog("WebKit: dropped the messages to '" + logExcerpt(handler) +
+              "' of a frame the navigation filter did not allow (" + logExcerpt(frame) + ")");
       }
     } else {
       return FALSE;
@@ -956,45 +840,20 @@ class WebKitPage : public WebPage {
   static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, HandlerBinding* binding) {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
-    JSCValue* value = webkit_javascript_result_get_js_value(result);
-    if (binding->name == kHarborPageHandler) {
-      page->pageMessage(pageChannelMessage(value));
-      return;
-    }
-    std::optional<Value> body = valueOf(value);
     if (!page->configuration_.scriptMessageHandlers) return;
+    std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result));
     std::string name = binding->name;
     Value message = body.value_or(Value());
     page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
   }
 
-  // A message to the page channel, its texts cut before anything is copied out of WebKit's value:
-  // our page script cuts console lines already, but a page may post to the channel itself.
-  static Value pageChannelMessage(JSCValue* value) {
-    if (!value || !jsc_value_is_array(value)) return Value();
-    JSCContext* context = jsc_value_get_context(value);
-    std::string source = std::string("(function (cut, limit) { return function (message) {"
-                                     " return message.slice(0, 3).map(function (part) {"
-                                     " return typeof part === 'string' ? cut(part, limit) : null; }); }; })(") +
-                         kCutFunction + ", " + std::to_string(kConsoleLineUnits) + ")";
-    JSCValue* cutter = jsc_context_evaluate(context, source.c_str(), static_cast<gssize>(source.size()));
-    JSCValue* cut = cutter && jsc_value_is_function(cutter) ? jsc_value_function_call(cutter, JSC_TYPE_VALUE, value, G_TYPE_NONE)
-                                                             : nullptr;
-    std::optional<Value> parsed = cut ? valueOf(cut) : std::nullopt;
-    if (cut) g_object_unref(cut);
-    if (cutter) g_object_unref(cutter);
-    return parsed.value_or(Value());
-  }
-
-  // What our page script reports: console lines (logged in order, at once) and frame srcs.
-  void pageMessage(const Value& message) {
-    if (!message.isArray()) return;
-    const Array& parts = message.asArray();
-    std::string kind = parts.at(0).stringOr("");
+  // What our page script reports (page.js): console lines (logged in order, at once) and frame
+  // srcs.
+  void pageMessage(const std::string& kind, const char* first, const char* second) {
     if (kind == "console") {
-      NSLog("console." + logExcerpt(parts.at(1).stringOr("log"), 16) + ": " + parts.at(2).stringOr(""));
-    } else if (kind == "frame" && parts.at(1).isString()) {
-      announcedFrames_.push_back(parts.at(1).asString());
+      NSLog("console." + logExcerpt(first, 16) + ": " + cutText(second, kConsoleLineBytes));
+    } else if (kind == "frame") {
+      announcedFrames_.push_back(first);
       if (announcedFrames_.size() > 256) announcedFrames_.pop_front();
     }
   }
