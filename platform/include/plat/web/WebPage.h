@@ -182,6 +182,9 @@ class WebPage : public Object {
   virtual void simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure = std::nullopt) = 0;
   // The top-level load in progress fails with the error; false when none is in progress.
   virtual bool simulateFailure(const NSError& error) = 0;
+  // The user taps the page at (x, y), in points from the view's top left corner, as a person
+  // would (the page sees a user's gesture). False where the engine takes no taps (headless).
+  virtual bool simulateTap(double x, double y) { return false; }
 };
 
 // The process-wide choice of page engine. Headless unless set; the runner sets WebKit (after

@@ -23,6 +23,7 @@
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLResponse.h"
 #include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIPasteboard.h"
 #include "plat/web/WebStorage.h"
 
 namespace plat::web {
@@ -57,10 +58,11 @@ constexpr double kStorageCommitSeconds = 0.6;
 // What the container does not offer a page, and what would reach past the sandbox: shared and
 // service workers (their loads pass no check of ours), downloads by a link's attribute (pages
 // download with the File Transfer plugin), the web's notifications, badges and pickers (the
-// plugins offer the device's).
+// plugins offer the device's), and full screen for elements (the page fills the device's
+// screen; WebKit would only make the page believe it went full screen).
 constexpr const char* kFeaturesOff[] = {
-    "SharedWorker", "ServiceWorkers", "DownloadAttribute", "Notifications", "NotificationEvent",
-    "PushAPI",      "AppBadge",       "ContactPickerAPI",  "WebShare",      "FileSystem",
+    "SharedWorker", "ServiceWorkers",   "DownloadAttribute", "Notifications", "NotificationEvent", "PushAPI",
+    "AppBadge",     "ContactPickerAPI", "WebShare",          "FileSystem",    "FullScreen",
 };
 
 // Serves a custom scheme through the platform's URL protocols (NSURLProtocol's registry).
@@ -354,6 +356,18 @@ Result<bool> startWebKit(const WebKitOptions& options) {
   }();
   (void)starter;
   RunLoop::main().setExternalSource(RunLoop::ExternalSource{dispatchGLib, wakeGLib});
+  // The device has one pasteboard: the display's clipboard, which the pages' copy and paste use.
+  UIPasteboard::setSystemClipboard(UIPasteboard::SystemClipboard{
+      [] {
+        gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+        std::optional<std::string> out;
+        if (text) out = std::string(text);
+        g_free(text);
+        return out;
+      },
+      [](const std::string& text) {
+        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text.data(), static_cast<gint>(text.size()));
+      }});
   // Registered before the application exists, so this runs before its own observers.
   static auto observer = std::make_shared<int>(0);
   for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationWillTerminateNotification}) {

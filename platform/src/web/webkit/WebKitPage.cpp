@@ -339,6 +339,27 @@ class WebKitPage : public WebPage {
     webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
   }
   bool simulateFailure(const NSError&) override { return false; }
+  bool simulateTap(double x, double y) override {
+    GdkWindow* window = closed_ ? nullptr : gtk_widget_get_window(GTK_WIDGET(view_));
+    if (!window) return false;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(window));
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer) return false;
+    // As the display server would hand them to the view: a press and a release at the point.
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+      GdkEvent* event = gdk_event_new(type);
+      event->button.window = GDK_WINDOW(g_object_ref(window));
+      // A time of its own, so that two taps in a row are not taken for a double click.
+      event->button.time = static_cast<guint32>(g_get_monotonic_time() / 1000);
+      event->button.x = x;
+      event->button.y = y;
+      event->button.button = 1;
+      gdk_event_set_device(event, pointer);
+      gtk_main_do_event(event);
+      gdk_event_free(event);
+    }
+    return true;
+  }
 
  private:
   struct HostLoad {
@@ -351,6 +372,7 @@ class WebKitPage : public WebPage {
     bool started = false;
     bool committed = false;
     bool failed = false;
+    bool refusedRead = false;  // the extension refused to read the document
   };
   struct HeldDecision {
     explicit HeldDecision(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
@@ -502,6 +524,10 @@ class WebKitPage : public WebPage {
       return TRUE;
     }
     auto announced = std::find(self->announcedFrames_.begin(), self->announcedFrames_.end(), uri);
+    // A link or form aimed at a frame by its name ("_self", "_top" and "_parent" are the page's).
+    const char* target = webkit_navigation_action_get_frame_name(action);
+    bool named = target && *target && g_strcmp0(target, "_self") != 0 && g_strcmp0(target, "_top") != 0 &&
+                 g_strcmp0(target, "_parent") != 0;
     if (newWindow) {
       navigationType = WebNavigationType::LinkClicked;
     } else if (redirect && self->pending_) {
@@ -512,6 +538,8 @@ class WebKitPage : public WebPage {
       self->hostLoads_.pop_front();
     } else if (announced != self->announcedFrames_.end()) {
       self->announcedFrames_.erase(announced);
+      mainFrame = false;
+    } else if (named) {
       mainFrame = false;
     } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed) {
       mainFrame = false;  // a frame of the document being loaded
@@ -560,13 +588,6 @@ class WebKitPage : public WebPage {
       WebKitURIRequest* uri = webkit_uri_request_new(url->absoluteString().c_str());
       webkit_web_view_load_request(view_, uri);
       g_object_unref(uri);
-      return;
-    }
-    if (navigation.mainFrame && url->isFileURL() && !mayRead(url->absoluteString())) {
-      // WebKit would show an empty document for a read the extension cancels: the load fails.
-      webkit_policy_decision_ignore(decision);
-      logRefusedRead(url->absoluteString());
-      failLoad(navigation, NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, url));
       return;
     }
     // The frame's document may talk to the bridge (the extension holds it back from others).
@@ -672,6 +693,15 @@ class WebKitPage : public WebPage {
         MainLoad done = *self->current_;
         self->current_.reset();
         if (done.failed) break;
+        if (done.refusedRead) {
+          // The extension cancelled the document's read, and WebKit shows an empty document as
+          // if it had loaded: the load fails instead.
+          NSError refused = NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, done.request ? done.request->URL() : nullptr);
+          WebLoad load{done.id, true, done.request};
+          bool provisional = !done.committed;
+          self->report([load, refused, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, refused, provisional); });
+          break;
+        }
         WebLoad load{done.id, true, done.request};
         self->report([load](WebPageClient& c) { c.webPageDidFinishLoad(load); });
         break;
@@ -735,7 +765,12 @@ class WebKitPage : public WebPage {
         self->pageMessage(kind, first, second);
       }
     } else if (g_strcmp0(name, "harbor-refused-read") == 0) {
-      logRefusedRead(string());
+      std::string uri = string();
+      logRefusedRead(uri);
+      // The top-level document's own read (it comes before WebKit reports the load's end).
+      if (self->current_ && self->current_->request && self->current_->request->URL() &&
+          self->current_->request->URL()->absoluteString() == uri)
+        self->current_->refusedRead = true;
     } else if (g_strcmp0(name, "harbor-dropped-message") == 0) {
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
         const char* handler = nullptr;
