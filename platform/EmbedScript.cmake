@@ -1,9 +1,9 @@
 # Writes OUTPUT, a C++ source defining plat::web::<NAME>Script[] as the text of INPUT, so the
 # page engine's scripts can be kept, read and checked as plain .js files.
 file(READ ${INPUT} text)
-get_filename_component(source ${INPUT} NAME)
+file(RELATIVE_PATH source ${CMAKE_CURRENT_LIST_DIR} ${INPUT})
 file(WRITE ${OUTPUT}.new
-  "// Generated from src/web/${source} by EmbedScript.cmake; edit that file.\n"
+  "// Generated from ${source} by EmbedScript.cmake; edit that file.\n"
   "namespace plat::web {\n"
   "extern const char ${NAME}Script[];\n"
   "const char ${NAME}Script[] = R\"HARBORJS(${text})HARBORJS\";\n"

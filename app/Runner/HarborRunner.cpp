@@ -667,6 +667,9 @@ Running:
   --screenshot FILE       when harbor stops, write a PNG of what the page shows to FILE (a
                           relative FILE is in the current folder; WebKit only); the log names
                           the file written, or says why none was
+  --web-memory-limit MB   WebKit ends a page's process that uses more than MB MiB (default
+                          2048); the page is then reloaded, at most three times a minute,
+                          before its load fails and the error page shows
 
 The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
@@ -813,6 +816,14 @@ plat::Result<std::int64_t> readContactId(const std::string& text) {
   return static_cast<std::int64_t>(id);
 }
 
+plat::Result<std::size_t> readMemoryLimit(const std::string& text) {
+  char* end = nullptr;
+  long long limit = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || limit < 64 || limit > 1024 * 1024)
+    return plat::Failure{"--web-memory-limit needs MiB from 64 to 1048576, not \"" + text + "\""};
+  return static_cast<std::size_t>(limit);
+}
+
 plat::Result<plat::SimulatedFix> readLocation(const std::string& text) {
   auto fix = plat::parseSimulatedFix(text);
   if (!fix) return plat::Failure{"--location: " + fix.error()};
@@ -864,6 +875,7 @@ const OptionSpec kOptions[] = {
     {"--engine", OptionValue::Required, keep<&Options::engine>},
     {"--web-backend", OptionValue::Text, readInto<&Options::webKit, readBackend>},
     {"--screenshot", OptionValue::Required, readInto<&Options::screenshot, readScreenshot>},
+    {"--web-memory-limit", OptionValue::Required, readInto<&Options::webMemoryLimitMB, readMemoryLimit>},
     {"--device-model", OptionValue::Required, keep<&Options::model>},
     {"--screen", OptionValue::Required, readInto<&Options::screen, readScreen>},
     {"--system-version", OptionValue::Required, keep<&Options::systemVersion>},
@@ -1186,6 +1198,19 @@ void sweepSandboxHome(const std::string& home) {
   }
 }
 
+// WebKit's processes and the libraries beneath them (GStreamer's plugin registry, the sound
+// server's client, fontconfig's and Mesa's caches, GTK's recent files) keep files of their own
+// in the user's folders. Pointed into the sandbox home's caches, whatever a page sets off writes
+// nothing outside the home. Set before WebKit starts a thread or a process.
+void keepLibraryFilesInHome(const std::string& home) {
+  for (auto [variable, folder] : {std::pair{"XDG_CACHE_HOME", "cache"}, std::pair{"XDG_CONFIG_HOME", "config"},
+                                  std::pair{"XDG_DATA_HOME", "data"}}) {
+    std::string path = plat::stringByAppendingPathComponent(home, std::string("Library/Caches/Libraries/") + folder);
+    plat::NSFileManager::defaultManager().createDirectoryAtPath(path, true);
+    ::setenv(variable, path.c_str(), 1);
+  }
+}
+
 int run(int argc, char** argv) {
   // First of all, before any thread is made.
   auto terminator = std::make_shared<Terminator>();
@@ -1314,7 +1339,10 @@ int run(int argc, char** argv) {
   // The page engine, before anything makes a web view. Never another engine than the one asked
   // for: a run on the headless engine must be asked for.
   if (options.webKit) {
-    auto started = plat::web::startWebKit();
+    keepLibraryFilesInHome(*home);
+    plat::web::WebKitOptions webKitOptions;
+    webKitOptions.contentProcessMemoryLimitMB = options.webMemoryLimitMB;
+    auto started = plat::web::startWebKit(webKitOptions);
     if (!started) {
       // When the session's display cannot be opened, harbor can start one of its own instead.
       std::string advice = display.running() ? "run with --web-backend headless to use the headless page engine"

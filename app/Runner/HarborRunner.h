@@ -22,6 +22,7 @@
 #include "plat/foundation/Result.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UILocalNotification.h"
+#include "plat/web/WebPage.h"
 
 namespace harbor::runner {
 
@@ -56,6 +57,7 @@ struct Options {
   std::optional<std::string> pictures;        // the user's pictures: a folder, or "test"
   std::optional<std::string> openURL;         // handed to the application after launch
   std::optional<std::string> screenshot;      // a PNG of the page written here when harbor stops
+  std::size_t webMemoryLimitMB = plat::web::WebKitOptions::kDefaultMemoryLimitMB;  // per WebKit process
   bool help = false;
   std::vector<std::string> warnings;          // what harbor makes of a value it takes with a doubt,
                                               // logged at the start ("--locale fr_US: ...")

@@ -1,86 +1,168 @@
-// Loaded by WebKit into every web content process of the WebKit page engine: keeps the pages'
-// file reads inside the folders the application may read. Every request a page makes (its
-// document, scripts, modules, images, frames, XMLHttpRequest, fetch) for a file URL is
-// cancelled unless the file, with its links resolved, lies inside one of the roots the engine
-// gave the process (the sandbox home and the application bundle) and, when the engine gave the
-// page a read-access folder or file, inside that too. Without roots nothing of file: loads.
+// Loaded by WebKit into every web content process of the WebKit page engine. A page's code runs
+// in these processes, so what they let it do, it does; the extension holds two doors:
+// - Files: every request a page makes (its document, scripts, modules, images, media, frames,
+//   XMLHttpRequest, fetch, and those of its dedicated workers, which load through the page) for
+//   a file URL is cancelled unless the file, with its links resolved, lies inside one of the
+//   roots the engine gave the process (the sandbox home and the application bundle) and, when
+//   the engine gave the page a read-access folder or file, inside that too
+//   (plat/web/ReadableFiles.h). Without roots nothing of file: loads.
+// - The bridge: the main frame, and a frame whose URL the engine allowed (it tells the extension
+//   before each allowed navigation), post to window.webkit.messageHandlers as WebKit made them;
+//   any other frame's messages are dropped, and the engine logs that once per document.
+// It also runs the engine's page script in every top-level document, out of the page's reach
+// (its console and frame announcements reach the engine through the extension, never through a
+// handler the page could post to itself), hands WebKit's own console messages on, each cut to a
+// size the log keeps, and tells the engine which process each page runs in.
 //
-// Kept free of the container's code: it runs inside WebKit's process, not ours.
+// Kept free of the container's code: it runs inside WebKit's processes, not ours.
 #include <webkit2/webkit-web-extension.h>
 
-#include <climits>
-#include <cstdlib>
+#include <unistd.h>
+
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "plat/foundation/TextCut.h"
+#include "plat/web/ReadableFiles.h"
+
 namespace {
 
+WebKitWebExtension* gExtension = nullptr;
 std::vector<std::string> gRoots;
+// The engine's page script (page.js): a function of `post`, run in every top-level document.
+std::string gPageScript;
 // Per page (by its identifier): the read-access path the engine sent ("" reads no files).
 std::map<guint64, std::string> gReadAccess;
+// Per page: the URLs of the navigations the engine allowed last (a frame's document at one of
+// them gets the bridge).
+std::map<guint64, std::deque<std::string>> gAllowed;
+constexpr std::size_t kAllowedKept = 256;
+// Bytes of a text the page script or WebKit's console hands on (the page script cuts lines at
+// 16384 UTF-16 units already).
+constexpr std::size_t kConsoleLineBytes = 65536;
 
-// The path with its links resolved; a path that does not exist yet is resolved through its
-// nearest existing folder (it cannot be read, but must not pass as inside a root either).
-std::optional<std::string> resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  if (::realpath(path.c_str(), buffer)) return std::string(buffer);
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return std::nullopt;
-  auto parent = resolved(path.substr(0, slash));
-  if (!parent) return std::nullopt;
-  return *parent + path.substr(slash);
-}
-
-bool inside(const std::string& path, const std::string& root) {
-  if (root.empty()) return false;
-  if (path == root) return true;
-  std::string folder = root.back() == '/' ? root : root + "/";
-  return path.compare(0, folder.size(), folder) == 0;
-}
-
-bool mayRead(guint64 page, const char* uri) {
-  GFile* file = g_file_new_for_uri(uri);
-  char* raw = g_file_get_path(file);
-  g_object_unref(file);
-  if (!raw) return false;
-  std::string path(raw);
-  g_free(raw);
-  // A ".." that climbs is refused before anything is resolved.
-  if (path.find("/../") != std::string::npos || (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0))
-    return false;
-  auto real = resolved(path);
-  if (!real) return false;
-  bool inRoot = false;
-  for (const std::string& root : gRoots) inRoot = inRoot || inside(*real, root);
-  if (!inRoot) return false;
-  auto access = gReadAccess.find(page);
-  if (access == gReadAccess.end()) return true;
-  auto folder = resolved(access->second);
-  return folder && inside(*real, *folder);
+void tellView(WebKitWebPage* page, const char* name, GVariant* parameters) {
+  webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, parameters), nullptr, nullptr, nullptr);
 }
 
 gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
   const char* uri = webkit_uri_request_get_uri(request);
   if (!uri || g_ascii_strncasecmp(uri, "file:", 5) != 0) return FALSE;
-  if (mayRead(webkit_web_page_get_id(page), uri)) return FALSE;
+  auto access = gReadAccess.find(webkit_web_page_get_id(page));
+  std::optional<std::string> readAccess;
+  if (access != gReadAccess.end()) readAccess = access->second;
+  if (plat::web::readable::mayReadFile(uri, gRoots, readAccess)) return FALSE;
   // The engine logs the refusal in the container's log.
-  webkit_web_page_send_message_to_view(page, webkit_user_message_new("harbor-refused-read", g_variant_new_string(uri)),
-                                       nullptr, nullptr, nullptr);
+  tellView(page, "harbor-refused-read", g_variant_new_string(uri));
   return TRUE;  // cancelled
 }
 
 // "harbor-read-access" (a string): the folder or file the page's file loads are confined to.
+// "harbor-allowed-frame" (a string): a URL the engine allowed a navigation to.
 gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
-  if (g_strcmp0(webkit_user_message_get_name(message), "harbor-read-access") != 0) return FALSE;
+  const char* name = webkit_user_message_get_name(message);
   GVariant* parameters = webkit_user_message_get_parameters(message);
+  bool string = parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING);
   guint64 id = webkit_web_page_get_id(page);
-  if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING))
-    gReadAccess[id] = g_variant_get_string(parameters, nullptr);
-  else
-    gReadAccess.erase(id);
-  return TRUE;
+  if (g_strcmp0(name, "harbor-read-access") == 0) {
+    if (string)
+      gReadAccess[id] = g_variant_get_string(parameters, nullptr);
+    else
+      gReadAccess.erase(id);
+    return TRUE;
+  }
+  if (g_strcmp0(name, "harbor-allowed-frame") == 0 && string) {
+    auto& allowed = gAllowed[id];
+    allowed.emplace_back(g_variant_get_string(parameters, nullptr));
+    if (allowed.size() > kAllowedKept) allowed.pop_front();
+    return TRUE;
+  }
+  return FALSE;
+}
+
+bool allowedFrame(guint64 page, const char* uri) {
+  if (!uri) return false;
+  auto allowed = gAllowed.find(page);
+  if (allowed == gAllowed.end()) return false;
+  for (const std::string& url : allowed->second)
+    if (url == uri) return true;
+  return false;
+}
+
+// Run in the realm of a frame the engine did not allow, before its scripts: window.webkit is
+// WebKit's and cannot be replaced, but the handlers' postMessage lives on their prototype in
+// this realm, so every message is dropped there, and the first reported. (A frame reaching
+// another realm of its origin reaches a document of the same origin, which could post itself.)
+constexpr char kFrameHandlers[] = R"JS((function (report) {
+  var handlers = window.webkit && window.webkit.messageHandlers;
+  var prototype = window.UserMessageHandler && UserMessageHandler.prototype;
+  if (!handlers || !prototype) return;
+  var reported = false;
+  Object.defineProperty(prototype, 'postMessage', {
+    configurable: false, enumerable: true, writable: false,
+    value: function postMessage(message) {
+      if (reported) return;
+      reported = true;
+      report(this === handlers.harbor ? 'harbor' : 'a message handler');
+    }
+  });
+}))JS";
+
+struct DropReport {
+  guint64 page;
+  std::string frame;
+};
+
+void reportDropped(const char* handler, DropReport* report) {
+  WebKitWebPage* page = webkit_web_extension_get_page(gExtension, report->page);
+  if (!page) return;
+  tellView(page, "harbor-dropped-message", g_variant_new("(ss)", handler ? handler : "", report->frame.c_str()));
+}
+
+// The page script's `post` (kind, first, second): to the engine, cut to a size the log keeps.
+void postFromPage(const char* kind, const char* first, const char* second, gpointer data) {
+  WebKitWebPage* page = webkit_web_extension_get_page(gExtension, GPOINTER_TO_SIZE(data));
+  if (!page || !kind) return;
+  std::string one = plat::cutText(first ? first : "", kConsoleLineBytes);
+  std::string two = plat::cutText(second ? second : "", kConsoleLineBytes);
+  tellView(page, "harbor-page", g_variant_new("(sss)", kind, one.c_str(), two.c_str()));
+}
+
+// Calls the function the script evaluates to with a native function of (types...) that calls
+// `callback` with `data` (freed by `destroy`), and any further arguments.
+void runWithNative(JSCContext* context, const char* script, const char* name, GCallback callback, gpointer data,
+                   GDestroyNotify destroy, std::initializer_list<GType> types) {
+  JSCValue* install = jsc_context_evaluate(context, script, -1);
+  if (install && jsc_value_is_function(install)) {
+    std::vector<GType> parameters(types);
+    JSCValue* native = jsc_value_new_functionv(context, name, callback, data, destroy, G_TYPE_NONE,
+                                               static_cast<guint>(parameters.size()), parameters.data());
+    JSCValue* done = jsc_value_function_call(install, JSC_TYPE_VALUE, native, G_TYPE_NONE);
+    if (done) g_object_unref(done);
+    g_object_unref(native);
+  } else if (destroy) {
+    destroy(data);
+  }
+  if (install) g_object_unref(install);
+}
+
+void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+  if (!context) return;
+  guint64 id = webkit_web_page_get_id(page);
+  const char* uri = webkit_frame_get_uri(frame);
+  if (webkit_frame_is_main_frame(frame)) {
+    if (!gPageScript.empty())
+      runWithNative(context, gPageScript.c_str(), "post", G_CALLBACK(postFromPage), GSIZE_TO_POINTER(id), nullptr,
+                    {G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING});
+  } else if (!allowedFrame(id, uri)) {
+    runWithNative(context, kFrameHandlers, "report", G_CALLBACK(reportDropped), new DropReport{id, uri ? uri : ""},
+                  [](gpointer data) { delete static_cast<DropReport*>(data); }, {G_TYPE_STRING});
+  }
+  g_object_unref(context);
 }
 
 // WebKit's own messages for the page's console (a module or script refused, a load that
@@ -98,12 +180,14 @@ void onConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpoint
     default: break;
   }
   const char* text = webkit_console_message_get_text(message);
-  webkit_web_page_send_message_to_view(
-      page, webkit_user_message_new("harbor-console", g_variant_new("(ss)", level, text ? text : "")), nullptr, nullptr,
-      nullptr);
+  std::string line = plat::cutText(text ? text : "", kConsoleLineBytes);
+  tellView(page, "harbor-console", g_variant_new("(ss)", level, line.c_str()));
 }
 
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  // The engine watches this process's memory (a page that allocates without ever returning to
+  // its event loop never lets WebKit's own watch run).
+  tellView(page, "harbor-process", g_variant_new_int64(static_cast<gint64>(::getpid())));
   g_signal_connect(page, "console-message-sent", G_CALLBACK(onConsoleMessage), nullptr);
   g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
   g_signal_connect(page, "user-message-received", G_CALLBACK(onUserMessage), nullptr);
@@ -113,13 +197,23 @@ void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
                                                                               const GVariant* data) {
-  // The roots, as an array of strings, already resolved by the engine.
+  gExtension = extension;
+  // From the engine: "roots" (already resolved) and "page-script".
   auto* variant = const_cast<GVariant*>(data);
-  if (variant && g_variant_is_of_type(variant, G_VARIANT_TYPE_STRING_ARRAY)) {
-    gsize count = 0;
-    const gchar** roots = g_variant_get_strv(variant, &count);
-    for (gsize i = 0; i < count; ++i) gRoots.emplace_back(roots[i]);
-    g_free(roots);
+  if (variant && g_variant_is_of_type(variant, G_VARIANT_TYPE_VARDICT)) {
+    if (GVariant* roots = g_variant_lookup_value(variant, "roots", G_VARIANT_TYPE_STRING_ARRAY)) {
+      gsize count = 0;
+      const gchar** texts = g_variant_get_strv(roots, &count);
+      for (gsize i = 0; i < count; ++i) gRoots.emplace_back(texts[i]);
+      g_free(texts);
+      g_variant_unref(roots);
+    }
+    if (GVariant* script = g_variant_lookup_value(variant, "page-script", G_VARIANT_TYPE_STRING)) {
+      gPageScript = g_variant_get_string(script, nullptr);
+      g_variant_unref(script);
+    }
   }
   g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
+                   nullptr);
 }

@@ -21,6 +21,32 @@ TEST(NSURL, RefusesWhatARealParserRefuses) {
   for (const char* text : invalid) EXPECT_EQ(NSURL::URLWithString(text), nullptr) << text;
 }
 
+// A refusal names what is wrong and where, so that a navigation refused for it can say why.
+TEST(NSURL, SaysWhyItRefusesAText) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://a/x|y", "'|' at character 11, which a URL must escape"},
+      {"http://a/b c", "a space at character 11"},
+      {"http://a/\xC3\xA9", "a byte outside ASCII (0xC3) at character 10"},
+      {"http://a/\x01", "a control character (0x01)"},
+      {"http://a/%zz", "a '%' not followed by two hex digits at character 10"},
+      {"http://a/%4", "a '%' not followed by two hex digits"},
+      {"http://a/#x#y", "a second '#'"},
+      {"http://a/[x]", "a bracket in its path"},
+      {"http://a[b]/", "a bracket in its host name"},
+      {"http://[::1/", "an IP-literal host without its ']'"},
+      {"http://a:65536/", "a port that is no number up to 65535"},
+      {"http://a:port/", "a port that is no number up to 65535"},
+      {"http://a@b@c/", "a second '@' in its authority"},
+      {"1http://a/", "a ':' after a first segment that is no scheme"},
+  };
+  for (const auto& [text, reason] : cases) {
+    EXPECT_EQ(NSURL::URLWithString(text), nullptr) << text;
+    EXPECT_NE(NSURL::refusalReason(text).find(reason), std::string::npos) << text << ": " << NSURL::refusalReason(text);
+  }
+  for (const char* valid : {"http://a/b?c=d#e", "file:///x/y%20z", "relative/path", ""})
+    EXPECT_EQ(NSURL::refusalReason(valid), "") << valid;
+}
+
 TEST(NSURL, SplitsIntoComponents) {
   struct Case {
     const char* text;

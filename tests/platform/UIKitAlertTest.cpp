@@ -6,6 +6,7 @@
 #include "plat/uikit/UIAlertController.h"
 #include "plat/uikit/UIAlertView.h"
 #include "plat/uikit/UIDriver.h"
+#include "plat/dispatch/RunLoop.h"
 #include "plat/uikit/UIPasteboard.h"
 
 using namespace plat;
@@ -224,6 +225,46 @@ TEST_F(UIKitTest, AlertViewsTellTheirDelegate) {
   EXPECT_FALSE(login->textFieldAtIndex(0)->isSecureTextEntry());
   EXPECT_TRUE(login->textFieldAtIndex(1)->isSecureTextEntry());
   EXPECT_FALSE(login->tapButton(0)) << "not shown";
+}
+
+// With a system clipboard behind it, the general pasteboard's text is the clipboard's: what
+// another program copied is read, what is copied here is written there, and emptying the
+// pasteboard leaves the clipboard empty for it too (a clipboard can be taken, not emptied).
+using UIPasteboardClipboardTest = plat::testing::PlatformTest;
+
+TEST_F(UIPasteboardClipboardTest, ASystemClipboardHoldsTheGeneralPasteboardsText) {
+  std::optional<std::string> clipboard;
+  std::vector<std::string> written;
+  UIPasteboard::setSystemClipboard(UIPasteboard::SystemClipboard{
+      [&] { return clipboard; }, [&](const std::string& text) { written.push_back(text); clipboard = text; }});
+  auto pb = UIPasteboard::generalPasteboard();
+  UIPasteboard::resetGeneralPasteboard();
+  written.clear();
+
+  clipboard = "copied elsewhere";
+  EXPECT_EQ(pb->string(), "copied elsewhere");
+  EXPECT_EQ(pb->valueForPasteboardType(kUTTypeUTF8PlainText), Value("copied elsewhere"));
+  auto before = pb->changeCount();
+  EXPECT_EQ(pb->string(), "copied elsewhere");
+  EXPECT_EQ(pb->changeCount(), before) << "reading again changes nothing";
+  clipboard = "copied elsewhere again";
+  EXPECT_GT(pb->changeCount(), before) << "a change outside is a change";
+
+  pb->setString("copied here");
+  EXPECT_EQ(written.back(), "copied here");
+  pb->setValueForPasteboardType(Value("by type"), kUTTypeText);
+  EXPECT_EQ(written.back(), "by type");
+  pb->setString(std::nullopt);
+  EXPECT_EQ(written.back(), "");
+  EXPECT_EQ(pb->string(), std::nullopt);
+  EXPECT_EQ(pb->numberOfItems(), 0u);
+
+  // Another pasteboard stays in memory.
+  auto other = std::make_shared<UIPasteboard>();
+  other->setString("private");
+  EXPECT_EQ(written.back(), "");
+  UIPasteboard::setSystemClipboard(std::nullopt);
+  UIPasteboard::resetGeneralPasteboard();
 }
 
 TEST(UIPasteboardTest, ItemsByTypeAndText) {

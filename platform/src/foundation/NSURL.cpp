@@ -56,54 +56,69 @@ bool validScheme(std::string_view s) {
 
 bool hasBracket(std::string_view s) { return s.find_first_of("[]") != std::string_view::npos; }
 
-bool parseAuthority(std::string_view authority, NSURL::Parts& parts);
+// Records why a text is no URL (when the caller asks) and answers false.
+bool refuse(std::string* why, std::string reason) {
+  if (why) *why = std::move(reason);
+  return false;
+}
+
+// A character of a refused text as a reason names it.
+std::string describeCharacter(unsigned char c) {
+  if (c == ' ') return "a space";
+  if (c < 0x20 || c == 0x7F) return format("a control character (0x%02X)", c);
+  if (c >= 0x80) return format("a byte outside ASCII (0x%02X)", c);
+  return format("'%c'", c);
+}
+
+bool parseAuthority(std::string_view authority, NSURL::Parts& parts, std::string* why);
 
 }  // namespace
 
 // Kept out of the anonymous namespace because it fills NSURL's private Parts.
-static std::optional<NSURL::Parts> parseReference(std::string_view text);
+static std::optional<NSURL::Parts> parseReference(std::string_view text, std::string* why = nullptr);
 
 namespace {
 
-bool parseAuthority(std::string_view authority, NSURL::Parts& parts) {
+bool parseAuthority(std::string_view authority, NSURL::Parts& parts, std::string* why) {
   std::string_view hostport = authority;
   std::size_t at = authority.find('@');
   if (at != std::string_view::npos) {
     std::string_view userinfo = authority.substr(0, at);
-    if (hasBracket(userinfo)) return false;
+    if (hasBracket(userinfo)) return refuse(why, "a bracket in its user name");
     parts.userinfo = std::string(userinfo);
     hostport = authority.substr(at + 1);
-    if (hostport.find('@') != std::string_view::npos) return false;
+    if (hostport.find('@') != std::string_view::npos) return refuse(why, "a second '@' in its authority");
   }
   std::string_view portText;
   if (!hostport.empty() && hostport[0] == '[') {
     std::size_t close = hostport.find(']');
-    if (close == std::string_view::npos) return false;
+    if (close == std::string_view::npos) return refuse(why, "an IP-literal host without its ']'");
     std::string_view literal = hostport.substr(1, close - 1);
-    if (literal.empty()) return false;
+    if (literal.empty()) return refuse(why, "an empty IP-literal host");
     for (char c : literal)
-      if (!isHex(c) && c != ':' && c != '.' && !(literal[0] == 'v' || literal[0] == 'V')) return false;
+      if (!isHex(c) && c != ':' && c != '.' && !(literal[0] == 'v' || literal[0] == 'V'))
+        return refuse(why, "an IP-literal host with " + describeCharacter(static_cast<unsigned char>(c)));
     parts.host = std::string(literal);
     std::string_view rest = hostport.substr(close + 1);
     if (!rest.empty()) {
-      if (rest[0] != ':') return false;
+      if (rest[0] != ':') return refuse(why, "text after its IP-literal host");
       portText = rest.substr(1);
     }
   } else {
     std::size_t colon = hostport.find(':');
     std::string_view host = hostport.substr(0, colon);
-    if (hasBracket(host)) return false;
+    if (hasBracket(host)) return refuse(why, "a bracket in its host name");
     parts.host = std::string(host);
     if (colon != std::string_view::npos) portText = hostport.substr(colon + 1);
   }
   if (!portText.empty()) {
-    if (portText.size() > 5) return false;
+    bool digits = portText.size() <= 5;
     int port = 0;
     for (char c : portText) {
-      if (!isDigit(c)) return false;
-      port = port * 10 + (c - '0');
+      if (!isDigit(c)) digits = false;
+      if (digits) port = port * 10 + (c - '0');
     }
-    if (port > 65535) return false;
+    if (!digits || port > 65535) return refuse(why, "a port that is no number up to 65535");
     parts.port = port;
   }
   return true;
@@ -281,17 +296,26 @@ std::string NSURLBackupExclusionRecordPath() {
   return stringByAppendingPathComponent(NSHomeDirectory(), "Library/.excluded-from-backup");
 }
 
-static std::optional<NSURL::Parts> parseReference(std::string_view text) {
+static std::optional<NSURL::Parts> parseReference(std::string_view text, std::string* why) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (!isURLCharacter(c)) return std::nullopt;
-    if (c == '%' && (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))) return std::nullopt;
+    if (!isURLCharacter(c)) {
+      refuse(why, describeCharacter(static_cast<unsigned char>(c)) + format(" at character %zu, which a URL must escape", i + 1));
+      return std::nullopt;
+    }
+    if (c == '%' && (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))) {
+      refuse(why, format("a '%%' not followed by two hex digits at character %zu", i + 1));
+      return std::nullopt;
+    }
   }
   NSURL::Parts parts;
   std::string_view rest = text;
   if (std::size_t hash = rest.find('#'); hash != std::string_view::npos) {
     std::string_view fragment = rest.substr(hash + 1);
-    if (fragment.find('#') != std::string_view::npos) return std::nullopt;
+    if (fragment.find('#') != std::string_view::npos) {
+      refuse(why, "a second '#'");
+      return std::nullopt;
+    }
     parts.fragment = std::string(fragment);
     rest = rest.substr(0, hash);
   }
@@ -302,7 +326,10 @@ static std::optional<NSURL::Parts> parseReference(std::string_view text) {
   if (std::size_t colon = rest.find_first_of(":/"); colon != std::string_view::npos && rest[colon] == ':') {
     // A colon before any "/" ends a scheme; in a relative path's first segment it is not allowed.
     std::string_view scheme = rest.substr(0, colon);
-    if (!validScheme(scheme)) return std::nullopt;
+    if (!validScheme(scheme)) {
+      refuse(why, "a ':' after a first segment that is no scheme");
+      return std::nullopt;
+    }
     parts.scheme = std::string(scheme);
     rest = rest.substr(colon + 1);
   }
@@ -311,10 +338,13 @@ static std::optional<NSURL::Parts> parseReference(std::string_view text) {
     std::size_t slash = rest.find('/');
     std::string_view authority = rest.substr(0, slash);
     parts.authority = std::string(authority);
-    if (!parseAuthority(authority, parts)) return std::nullopt;
+    if (!parseAuthority(authority, parts, why)) return std::nullopt;
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
   }
-  if (hasBracket(rest)) return std::nullopt;
+  if (hasBracket(rest)) {
+    refuse(why, "a bracket in its path");
+    return std::nullopt;
+  }
   parts.path = std::string(rest);
   return parts;
 }
@@ -371,6 +401,12 @@ NSURLPtr NSURL::URLWithString(std::string_view text) {
   auto parts = parseReference(text);
   if (!parts) return nullptr;
   return make(std::string(text), nullptr, *parts);
+}
+
+std::string NSURL::refusalReason(std::string_view text) {
+  std::string why;
+  if (parseReference(text, &why)) return "";
+  return why.empty() ? "it is no URL" : why;
 }
 
 NSURLPtr NSURL::URLWithStringRelativeToURL(std::string_view text, const NSURLPtr& base) {

@@ -1,3 +1,4 @@
+#include "../uikit/WebOpenPanel.h"
 #include "plat/uikit/UIWebView.h"
 
 #include "plat/foundation/Log.h"
@@ -37,6 +38,9 @@ class UIWebView::PageClient : public web::WebPageClient {
   }
   void webPageRunConfirm(const std::string& message, std::function<void(bool)> done) override {
     ask({UIWebView::JavaScriptPanel::Kind::Confirm, message, ""}, [done](bool ok, std::optional<std::string>) { done(ok); });
+  }
+  void webPageRunOpenPanel(const OpenPanel& panel, std::function<void(std::vector<std::string>)> done) override {
+    runWebOpenPanel(panel, std::move(done));
   }
   void webPageRunPrompt(const std::string& message, const std::string& defaultText,
                         std::function<void(std::optional<std::string>)> done) override {

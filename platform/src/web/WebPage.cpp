@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "WebKitPage.h"
+#include "webkit/WebKitPage.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/web/HeadlessWebPage.h"
 

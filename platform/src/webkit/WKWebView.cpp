@@ -1,3 +1,4 @@
+#include "../uikit/WebOpenPanel.h"
 #include "plat/webkit/WKWebView.h"
 
 #include <cassert>
@@ -109,6 +110,9 @@ class WKWebView::PageClient : public web::WebPageClient {
     auto ui = view ? view->UIDelegate() : nullptr;
     if (!ui) return done(false);
     ui->webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(*view, message, mainFrame(*view), done);
+  }
+  void webPageRunOpenPanel(const OpenPanel& panel, std::function<void(std::vector<std::string>)> done) override {
+    runWebOpenPanel(panel, std::move(done));
   }
   void webPageRunPrompt(const std::string& message, const std::string& defaultText,
                         std::function<void(std::optional<std::string>)> done) override {

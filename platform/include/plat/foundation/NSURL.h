@@ -42,6 +42,9 @@ class NSURL : public Object {
  public:
   // Null when the text is not a valid URL (see above).
   static NSURLPtr URLWithString(std::string_view text);
+  // Why URLWithString refuses the text ("a space at character 12, which a URL must escape"), or
+  // "" when it does not.
+  static std::string refusalReason(std::string_view text);
   // Resolves text against base (text alone when base is null). Null when text is invalid.
   static NSURLPtr URLWithStringRelativeToURL(std::string_view text, const NSURLPtr& base);
   // "file://" and the percent-escaped absolute path (relative paths are taken from the current

@@ -1,10 +1,14 @@
 #pragma once
 // Pasteboards: a list of items, each a dictionary from a type name ("public.text",
 // "public.utf8-plain-text", ...) to a value. The general pasteboard is process-wide and lives in
-// memory; nothing is shared with the desktop's clipboard.
+// memory, unless a system clipboard stands behind its text: when the pages show on WebKit, that is
+// the display's clipboard, so what a page copies the plugins paste and the other way round, as
+// on the device (and, on a window of the user's display, the user's clipboard, as a simulator
+// shares its host's).
 //
 // Threads: any thread; every call is atomic.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -45,11 +49,24 @@ class UIPasteboard : public Object {
   // Test surface: empties the general pasteboard.
   static void resetGeneralPasteboard();
 
+  // The clipboard behind the general pasteboard's text, or none (memory only). Its calls run on
+  // the main thread (the pasteboard hops there from other threads).
+  struct SystemClipboard {
+    std::function<std::optional<std::string>()> readText;
+    std::function<void(const std::string& text)> writeText;
+  };
+  static void setSystemClipboard(std::optional<SystemClipboard> clipboard);
+
  private:
-  void changed() { ++changeCount_; }
+  void changed() const { ++changeCount_; }
+  // With a system clipboard: its text becomes the contents when it changed outside (before a
+  // read), and the contents' text goes to it (after a change). Called without the lock held.
+  void takeSystemText() const;
+  void giveSystemText();
   mutable std::mutex mutex_;
-  std::vector<Dictionary> items_;
-  std::int64_t changeCount_ = 0;
+  // Mutable: a read takes in what changed on the system clipboard.
+  mutable std::vector<Dictionary> items_;
+  mutable std::int64_t changeCount_ = 0;
 };
 
 }  // namespace plat

@@ -78,6 +78,16 @@ class WebPageClient {
   }
   // window.webkit.messageHandlers.<name>.postMessage(body), on a later turn.
   virtual void webPageDidReceiveScriptMessage(const std::string& name, const Value& body) {}
+  // The page's file input asks for files (<input type="file">): what it accepts (MIME types such
+  // as "image/*"; none: any file) and whether it takes several. Answered once with the chosen
+  // files' paths; none cancels. Nobody is there to choose by default.
+  struct OpenPanel {
+    std::vector<std::string> mimeTypes;
+    bool allowsMultiple = false;
+  };
+  virtual void webPageRunOpenPanel(const OpenPanel& panel, std::function<void(std::vector<std::string> paths)> done) {
+    done({});
+  }
 };
 
 // What a page engine does for a web view. Two engines implement it: the headless one
@@ -172,6 +182,9 @@ class WebPage : public Object {
   virtual void simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure = std::nullopt) = 0;
   // The top-level load in progress fails with the error; false when none is in progress.
   virtual bool simulateFailure(const NSError& error) = 0;
+  // The user taps the page at (x, y), in points from the view's top left corner, as a person
+  // would (the page sees a user's gesture). False where the engine takes no taps (headless).
+  virtual bool simulateTap(double x, double y) { return false; }
 };
 
 // The process-wide choice of page engine. Headless unless set; the runner sets WebKit (after
@@ -179,10 +192,17 @@ class WebPage : public Object {
 enum class Backend { WebKit, Headless };
 void setBackend(Backend backend);
 Backend backend();
+// What WebKit's processes may take, set when WebKit starts.
+struct WebKitOptions {
+  static constexpr std::size_t kDefaultMemoryLimitMB = 2048;
+  // Each content process (and the network process) is ended by WebKit past this many MiB; the
+  // page's view then reloads, at most three times a minute, before its load fails.
+  std::size_t contentProcessMemoryLimitMB = kDefaultMemoryLimitMB;
+};
 // Starts GTK and WebKit on the main thread, once (later calls give the first answer). Fails
 // with a plain reason when it cannot (no display, GTK cannot open it). From here on the main
 // run loop also turns GLib's main context.
-Result<bool> startWebKit();
+Result<bool> startWebKit(const WebKitOptions& options = {});
 // A new page of the chosen engine.
 std::shared_ptr<WebPage> makeWebPage();
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "PageResources.h"
+#include "../PageResources.h"
 #include "plat/foundation/NSURL.h"
 #include "plat/web/JSContext.h"
 

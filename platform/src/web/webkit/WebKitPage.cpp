@@ -16,8 +16,16 @@
 //   closed with the client's answer.
 // - script messages: every name the view offers is registered with the user content manager;
 //   one more name of ours carries the page's console, uncaught errors and frame srcs.
-// - "web-process-terminated": a load in progress fails; otherwise the page reloads, unless the
+// - "web-process-terminated": a load in progress fails; otherwise the page reloads, at most three
+//   times a minute (then the load fails, and the engines show their error page), unless the
 //   process was ended on purpose (a stop request).
+// - what WebKit would decide for the view by itself (permissions, print, new windows, ...) is
+//   answered by WebKitAnswers.cpp; the file chooser by the client.
+//
+// Every navigation decision ends in use or ignore: a URL the platform's parser cannot read is
+// refused with the reason, and so is a file the page may not read (reported as a failed load).
+// Frames get the bridge's message handlers only when their URL was allowed (the web extension
+// holds them back otherwise, see platform/webkit-extension).
 //
 // Synchronous evaluation and snapshots turn GLib's main context (and, while a page dialog
 // waits for its answer, the platform's main run loop, where the answer comes from) until WebKit
@@ -27,382 +35,45 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-#include <climits>
-#include <cstdlib>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <random>
 #include <set>
+#include <utility>
 
-#include "PageResources.h"
+#include "../PageResources.h"
+#include "GLibLoop.h"
+#include "WebKitAnswers.h"
+#include "WebKitContext.h"
+#include "WebKitValues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
-#include "plat/foundation/NSBundle.h"
-#include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLError.h"
-#include "plat/foundation/NSURLResponse.h"
 #include "plat/foundation/Strings.h"
-#include "plat/uikit/UIApplication.h"
+#include "plat/foundation/TextCut.h"
 #include "plat/uikit/UIScreen.h"
+#include "plat/web/ReadableFiles.h"
 #include "plat/web/WebStorage.h"
 
 namespace plat::web {
 namespace {
 
-// The message handler our page script posts to: [kind, ...] with kind "console" (level, text)
-// or "frame" (the URL an iframe's src was set to).
-constexpr char kHarborPageHandler[] = "harborPage";
+// Bytes of a line from the page's console kept in the log (the page script cuts long lines
+// already; WebKit's own messages are cut by the extension).
+constexpr std::size_t kConsoleLineBytes = 65536;
 
-// Runs in every top-level document before the page's own scripts: the console and uncaught
-// errors reach the log as they do under the headless engine, and frame navigations are
-// announced before WebKit asks about them.
-constexpr char kPageScript[] = R"JS((function () {
-  var handlers = window.webkit && window.webkit.messageHandlers;
-  var port = handlers && handlers.harborPage;
-  if (!port) return;
-  var post = function (message) { try { port.postMessage(message); } catch (e) {} };
-  function describe(value) {
-    if (typeof value === 'string') return value;
-    if (value instanceof Error) return String(value);
-    if (value && typeof value === 'object') {
-      try { var json = JSON.stringify(value); if (json !== undefined) return json; } catch (e) {}
-    }
-    return String(value);
-  }
-  ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
-    var original = console[level];
-    console[level] = function () {
-      post(['console', level, Array.prototype.map.call(arguments, describe).join(' ')]);
-      if (original) return original.apply(console, arguments);
-    };
-  });
-  window.addEventListener('error', function (event) {
-    var where = event.filename ? ' (' + event.filename + (event.lineno ? ':' + event.lineno : '') + ')' : '';
-    post(['console', 'error', 'JavaScript error: ' + describe(event.error || event.message) + where]);
-  });
-  function announce(value) {
-    try { post(['frame', new URL(String(value), document.baseURI).href]); } catch (e) {}
-  }
-  var frame = window.HTMLIFrameElement && HTMLIFrameElement.prototype;
-  var src = frame && Object.getOwnPropertyDescriptor(frame, 'src');
-  if (src && src.set) {
-    Object.defineProperty(frame, 'src', {
-      configurable: true, enumerable: src.enumerable, get: src.get,
-      set: function (value) { announce(value); return src.set.call(this, value); }
-    });
-  }
-  var setAttribute = Element.prototype.setAttribute;
-  Element.prototype.setAttribute = function (name, value) {
-    if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
-    return setAttribute.apply(this, arguments);
-  };
-  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
-  function announceIn(node) {
-    try {
-      if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
-      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
-      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
-      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
-    } catch (e) {}
-  }
-  var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
-  function announceMarkup(markup) {
-    try {
-      if (!parseInto || String(markup).toLowerCase().indexOf('<iframe') < 0) return;
-      var template = document.createElement('template');  // its content loads nothing
-      parseInto.set.call(template, markup);
-      announceIn(template.content);
-    } catch (e) {}
-  }
-  [[Node.prototype, ['appendChild', 'insertBefore', 'replaceChild']],
-   [Element.prototype, ['append', 'prepend', 'before', 'after', 'replaceWith', 'replaceChildren']],
-   [DocumentFragment.prototype, ['append', 'prepend', 'replaceChildren']]].forEach(function (entry) {
-    entry[1].forEach(function (name) {
-      var original = entry[0][name];
-      if (typeof original !== 'function') return;
-      entry[0][name] = function () {
-        for (var i = 0; i < arguments.length; ++i) announceIn(arguments[i]);
-        return original.apply(this, arguments);
-      };
-    });
-  });
-  ['innerHTML', 'outerHTML'].forEach(function (name) {
-    var property = Object.getOwnPropertyDescriptor(Element.prototype, name);
-    if (!property || !property.set) return;
-    Object.defineProperty(Element.prototype, name, {
-      configurable: true, enumerable: property.enumerable, get: property.get,
-      set: function (value) { announceMarkup(value); return property.set.call(this, value); }
-    });
-  });
-  var insertAdjacentHTML = Element.prototype.insertAdjacentHTML;
-  Element.prototype.insertAdjacentHTML = function (where, markup) {
-    announceMarkup(markup);
-    return insertAdjacentHTML.apply(this, arguments);
-  };
-})();)JS";
-
-// ---- The run loop and GLib -------------------------------------------------------------------
-
-// GLib's main context turned from the platform's run loop: waits at most maxWait for GLib's own
-// events and dispatches them.
-void dispatchGLib(double maxWait) {
-  GMainContext* context = g_main_context_default();
-  if (maxWait <= 0) {
-    for (int i = 0; i < 64 && g_main_context_iteration(context, FALSE); ++i) {
-    }
-    return;
-  }
-  guint milliseconds = static_cast<guint>(std::ceil(std::min(maxWait, 1.0) * 1000));
-  GSource* timeout = g_timeout_source_new(milliseconds);
-  g_source_set_callback(timeout, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-  g_source_attach(timeout, context);
-  g_main_context_iteration(context, TRUE);
-  g_source_destroy(timeout);
-  g_source_unref(timeout);
-  for (int i = 0; i < 64 && g_main_context_iteration(context, FALSE); ++i) {
-  }
-}
-
-void wakeGLib() { g_main_context_wakeup(g_main_context_default()); }
-
-double monotonicSeconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Turns GLib (and the platform's loop when turnPlatform says so) until done() or the bound; false
-// when the bound or a stop request came first.
-template <class Done, class TurnPlatform>
-bool turnUntil(double seconds, Done done, TurnPlatform turnPlatform) {
-  double deadline = monotonicSeconds() + seconds;
-  while (!done()) {
-    if (JSContext::scriptsStopped() || monotonicSeconds() >= deadline) return false;
-    if (turnPlatform() && RunLoop::main().hasReadyWork()) {
-      RunLoop::main().runOneTurn();
-      dispatchGLib(0);
-    } else {
-      dispatchGLib(0.02);
-    }
-  }
-  return true;
-}
+// ---- The page ----------------------------------------------------------------------------------
 
 double gSyncEvaluationSeconds = WebPage::kSyncEvaluationSeconds;
-
-// WebKit's network process commits a page's web storage changes in batches, about half a second
-// after they are made. Before the application resigns or terminates (when the storage backup
-// copies the files) that long is given to WebKit, so the copy holds the page's last change; at
-// termination the pages' processes are ended first, so no change comes after the copy.
-constexpr double kStorageCommitSeconds = 0.6;
-std::set<WebKitWebView*> gLiveViews;
-
-// ---- Values --------------------------------------------------------------------------------------
-
-std::string takeString(char* text) {
-  std::string out = text ? text : "";
-  g_free(text);
-  return out;
-}
-
-// A result of WebKit's as a plat::Value (absent for undefined); nothing when it has no value form.
-std::optional<Value> valueOf(JSCValue* value) {
-  if (!value || jsc_value_is_undefined(value)) return Value();
-  if (jsc_value_is_null(value)) return Value::null();
-  if (jsc_value_is_function(value)) return std::nullopt;
-  if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
-  if (jsc_value_is_string(value)) return Value(takeString(jsc_value_to_string(value)));
-  if (jsc_value_is_number(value)) {
-    double number = jsc_value_to_double(value);
-    if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
-        !(number == 0 && std::signbit(number)))
-      return Value(static_cast<std::int64_t>(number));
-    return Value(number);
-  }
-  std::string json = takeString(jsc_value_to_json(value, 0));
-  if (json.empty()) return std::nullopt;
-  auto parsed = json::parse(json);
-  if (!parsed) return std::nullopt;
-  return std::move(*parsed);
-}
-
-NSError errorOf(const GError* error, const std::string& uri) {
-  NSURLPtr url = NSURL::URLWithString(uri);
-  long code = NSURLErrorUnknown;
-  if (error->domain == WEBKIT_NETWORK_ERROR) {
-    switch (error->code) {
-      case WEBKIT_NETWORK_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
-      case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: code = NSURLErrorFileDoesNotExist; break;
-      case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: code = NSURLErrorUnsupportedURL; break;
-      case WEBKIT_NETWORK_ERROR_TRANSPORT: code = NSURLErrorNetworkConnectionLost; break;
-      default: code = NSURLErrorUnknown; break;
-    }
-  } else if (error->domain == WEBKIT_POLICY_ERROR) {
-    code = error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE ? NSURLErrorCancelled
-                                                                                    : NSURLErrorUnsupportedURL;
-  } else if (error->domain == G_RESOLVER_ERROR) {
-    code = NSURLErrorCannotFindHost;
-  } else if (error->domain == G_TLS_ERROR) {
-    code = NSURLErrorServerCertificateUntrusted;
-  } else if (error->domain == G_IO_ERROR) {
-    switch (error->code) {
-      case G_IO_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
-      case G_IO_ERROR_TIMED_OUT: code = NSURLErrorTimedOut; break;
-      case G_IO_ERROR_CONNECTION_REFUSED: code = NSURLErrorCannotConnectToHost; break;
-      case G_IO_ERROR_HOST_NOT_FOUND: code = NSURLErrorCannotFindHost; break;
-      case G_IO_ERROR_NETWORK_UNREACHABLE:
-      case G_IO_ERROR_HOST_UNREACHABLE: code = NSURLErrorNotConnectedToInternet; break;
-      case G_IO_ERROR_NOT_FOUND: code = NSURLErrorFileDoesNotExist; break;
-      case G_IO_ERROR_PERMISSION_DENIED: code = NSURLErrorNoPermissionsToReadFile; break;
-      default: code = NSURLErrorUnknown; break;
-    }
-  }
-  NSError mapped = NSURLErrorWithCode(code, url);
-  return mapped;
-}
-
-WebNavigationType navigationTypeOf(WebKitNavigationType type) {
-  switch (type) {
-    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return WebNavigationType::LinkClicked;
-    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return WebNavigationType::FormSubmitted;
-    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return WebNavigationType::BackForward;
-    case WEBKIT_NAVIGATION_TYPE_RELOAD: return WebNavigationType::Reload;
-    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: return WebNavigationType::FormResubmitted;
-    case WEBKIT_NAVIGATION_TYPE_OTHER: return WebNavigationType::Other;
-  }
-  return WebNavigationType::Other;
-}
+std::size_t gViewsAlive = 0;
 
 bool sameDocument(const NSURLPtr& a, const NSURLPtr& b) {
   return a && b && withoutFragment(a) == withoutFragment(b);
 }
-
-// ---- The shared web context ------------------------------------------------------------------
-
-struct Runtime {
-  bool started = false;
-  std::string extensionFolder;
-  std::string contextFolder;  // the storage folder of context
-  std::optional<std::string> failure;
-  WebKitWebContext* context = nullptr;
-};
-
-Runtime& runtime() {
-  static Runtime* r = new Runtime();
-  return *r;
-}
-
-// Serves a custom scheme through the platform's URL protocols (NSURLProtocol's registry).
-void serveScheme(WebKitURISchemeRequest* request, gpointer) {
-  g_object_ref(request);
-  std::string uri = webkit_uri_scheme_request_get_uri(request);
-  NSURLPtr url = NSURL::URLWithString(uri);
-  auto fail = [request](const std::string& why) {
-    GError* error = g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, why.c_str());
-    webkit_uri_scheme_request_finish_error(request, error);
-    g_error_free(error);
-    g_object_unref(request);
-  };
-  if (!url) return fail("not a URL");
-  // The fetch reports on a later turn of the main run loop.
-  ResourceFetch::start(NSURLRequest::requestWithURL(url), std::nullopt, WebPage::kMaxResourceBytes,
-                       [request, fail](const NSURLResponsePtr& response, Data body, std::optional<NSError> error) {
-                         if (error) return fail(error->localizedDescription);
-                         long status = 200;
-                         std::string statusText = "OK";
-                         if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
-                           status = http->statusCode();
-                           statusText = NSHTTPURLResponse::localizedStringForStatusCode(status);
-                         }
-                         auto* bytes = g_bytes_new(body.data(), body.size());
-                         GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-                         g_bytes_unref(bytes);
-                         WebKitURISchemeResponse* answer = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
-                         g_object_unref(stream);
-                         webkit_uri_scheme_response_set_status(answer, static_cast<guint>(status), statusText.c_str());
-                         std::string type = response && !response->MIMEType().empty() ? response->MIMEType()
-                                                                                       : "application/octet-stream";
-                         webkit_uri_scheme_response_set_content_type(answer, type.c_str());
-                         // Pages of any origin (file pages are opaque ones) may read what the
-                         // application's own protocols serve, as on the device.
-                         SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-                         soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
-                         soup_message_headers_append(headers, "Content-Type", type.c_str());
-                         soup_message_headers_append(headers, "Content-Length", std::to_string(body.size()).c_str());
-                         webkit_uri_scheme_response_set_http_headers(answer, headers);
-                         webkit_uri_scheme_request_finish_with_response(request, answer);
-                         g_object_unref(answer);
-                         g_object_unref(request);
-                       });
-}
-
-// What pages may read of the file system: the sandbox home and the application bundle, with
-// their links resolved, handed to the web content processes started from now on.
-void updateReadableRoots() {
-  std::vector<std::string> roots;
-  for (std::string root : {NSHomeDirectory(), NSBundle::mainBundle()->bundlePath()}) {
-    if (root.empty()) continue;
-    char buffer[PATH_MAX];
-    roots.push_back(::realpath(root.c_str(), buffer) ? std::string(buffer) : root);
-  }
-  std::vector<const char*> texts;
-  for (const auto& root : roots) texts.push_back(root.c_str());
-  webkit_web_context_set_web_extensions_initialization_user_data(
-      runtime().context, g_variant_new_strv(texts.data(), static_cast<gssize>(texts.size())));
-}
-
-// The folder of the extension that confines pages' file reads (platform/webkit-extension):
-// beside the executable, or in the build tree.
-std::optional<std::string> extensionFolder() {
-  std::vector<std::string> candidates;
-  char exe[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) candidates.push_back(stringByAppendingPathComponent(stringByDeletingLastPathComponent(std::string(exe, static_cast<std::size_t>(n))),
-                                                                 "harbor-webkit-extension"));
-#ifdef HARBOR_WEBKIT_EXTENSION_DIR
-  candidates.push_back(HARBOR_WEBKIT_EXTENSION_DIR);
-#endif
-  for (const std::string& folder : candidates)
-    if (::access(stringByAppendingPathComponent(folder, "harbor_webkit_extension.so").c_str(), R_OK) == 0) return folder;
-  return std::nullopt;
-}
-
-// The web context of the pages made from now on. A new one when the storage folder has changed
-// since (another home, or the backup default switched): views keep the context they began with.
-WebKitWebContext* sharedContext() {
-  Runtime& r = runtime();
-  std::string data = webKitDataFolder();
-  if (r.context && r.contextFolder == data) return r.context;
-  if (r.context) g_object_unref(r.context);
-  r.contextFolder = data;
-  auto library = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
-  std::string cache = stringByAppendingPathComponent(library.empty() ? NSHomeDirectory() + "/Library/Caches" : library.front(), "WebKit");
-  WebKitWebsiteDataManager* manager = webkit_website_data_manager_new("base-data-directory", data.c_str(),
-                                                                      "base-cache-directory", cache.c_str(), nullptr);
-  r.context = webkit_web_context_new_with_website_data_manager(manager);
-  g_object_unref(manager);
-  webkit_web_context_set_web_extensions_directory(r.context, r.extensionFolder.c_str());
-  updateReadableRoots();
-  webkit_web_context_set_cache_model(r.context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-  WebKitSecurityManager* security = webkit_web_context_get_security_manager(r.context);
-  for (const char* scheme : {"hbrfile", "assets-library"}) {
-    webkit_web_context_register_uri_scheme(r.context, scheme, serveScheme, nullptr, nullptr);
-    webkit_security_manager_register_uri_scheme_as_secure(security, scheme);
-    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme);
-  }
-  return r.context;
-}
-
-// ---- The page ----------------------------------------------------------------------------------
-
-std::size_t gViewsAlive = 0;
 
 // A new web view of ours (owned: its floating reference sunk), counted until it is finalized.
 // Nothing else is made here: what WebKit sets up for each view it keeps inside itself.
@@ -431,17 +102,13 @@ class WebKitPage : public WebPage {
     client_ = client;
     configuration_ = configuration;
     manager_ = webkit_user_content_manager_new();
-    WebKitUserScript* script = webkit_user_script_new(kPageScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(manager_, script);
-    webkit_user_script_unref(script);
-    registerHandler(kHarborPageHandler);
 
-    WebKitWebContext* context = sharedContext();
+    WebKitWebContext* context = sharedWebContext();
     updateReadableRoots();  // the home and bundle of now, for the process this view starts
     view_ = makeWebKitView(context, manager_);
-    gLiveViews.insert(view_);
+    liveWebViews().insert(view_);
     WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    applyContainerFeatures(settings);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
     webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
@@ -458,6 +125,8 @@ class WebKitPage : public WebPage {
     g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
     g_signal_connect(view_, "notify::uri", G_CALLBACK(onURIChanged), this);
     g_signal_connect(view_, "user-message-received", G_CALLBACK(onUserMessage), this);
+    g_signal_connect(view_, "run-file-chooser", G_CALLBACK(onRunFileChooser), this);
+    answerForTheContainer(view_);
 
     // Shown in a window of the simulated screen's size, so a person or a screenshot sees it.
     CGRect screen = UIScreen::mainScreen().bounds();
@@ -474,8 +143,8 @@ class WebKitPage : public WebPage {
   }
 
   void applySettings(const Settings& settings) override {
-    if (closed_) return;
-    WebKitSettings* webSettings = webkit_web_view_get_settings(view_);
+    WebKitSettings* webSettings = liveSettings();
+    if (!webSettings) return;
     webkit_settings_set_enable_javascript(webSettings, settings.javaScriptEnabled);
     webkit_settings_set_minimum_font_size(webSettings, static_cast<guint32>(std::clamp(settings.minimumFontSize, 0.0, 1000.0)));
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, settings.javaScriptCanOpenWindowsAutomatically);
@@ -501,7 +170,7 @@ class WebKitPage : public WebPage {
     if (window_) gtk_widget_destroy(window_);  // also lets go of the view widget
     window_ = nullptr;
     if (view_) {
-      gLiveViews.erase(view_);
+      liveWebViews().erase(view_);
       g_object_unref(view_);
     }
     view_ = nullptr;
@@ -596,7 +265,6 @@ class WebKitPage : public WebPage {
   void setScriptMessageHandlerNames(std::vector<std::string> names) override {
     if (closed_) return;
     std::set<std::string> wanted(names.begin(), names.end());
-    wanted.insert(kHarborPageHandler);
     for (auto it = handlerSignals_.begin(); it != handlerSignals_.end();) {
       if (wanted.count(it->first)) {
         ++it;
@@ -671,6 +339,27 @@ class WebKitPage : public WebPage {
     webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
   }
   bool simulateFailure(const NSError&) override { return false; }
+  bool simulateTap(double x, double y) override {
+    GdkWindow* window = closed_ ? nullptr : gtk_widget_get_window(GTK_WIDGET(view_));
+    if (!window) return false;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(window));
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer) return false;
+    // As the display server would hand them to the view: a press and a release at the point.
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+      GdkEvent* event = gdk_event_new(type);
+      event->button.window = GDK_WINDOW(g_object_ref(window));
+      // A time of its own, so that two taps in a row are not taken for a double click.
+      event->button.time = static_cast<guint32>(g_get_monotonic_time() / 1000);
+      event->button.x = x;
+      event->button.y = y;
+      event->button.button = 1;
+      gdk_event_set_device(event, pointer);
+      gtk_main_do_event(event);
+      gdk_event_free(event);
+    }
+    return true;
+  }
 
  private:
   struct HostLoad {
@@ -683,6 +372,7 @@ class WebKitPage : public WebPage {
     bool started = false;
     bool committed = false;
     bool failed = false;
+    bool refusedRead = false;  // the extension refused to read the document
   };
   struct HeldDecision {
     explicit HeldDecision(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
@@ -710,9 +400,18 @@ class WebKitPage : public WebPage {
   // The page's file reads from now on: inside readAccessPath when given ("" reads none), else
   // anywhere in the sandbox home and the bundle. Sent before the load, so it arrives first.
   void confineReads(const std::optional<std::string>& readAccessPath) {
+    readAccess_ = readAccessPath;
     GVariant* parameters = readAccessPath ? g_variant_new_string(readAccessPath->c_str()) : nullptr;
     webkit_web_view_send_message_to_page(view_, webkit_user_message_new("harbor-read-access", parameters), nullptr,
                                          nullptr, nullptr);
+  }
+
+  // The view's settings while the view lives: a view GTK has destroyed under us (its window
+  // closed by a person) keeps no settings.
+  WebKitSettings* liveSettings() {
+    if (closed_ || !view_) return nullptr;
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    return WEBKIT_IS_SETTINGS(settings) ? settings : nullptr;
   }
 
   std::weak_ptr<WebKitPage> weak() { return std::static_pointer_cast<WebKitPage>(shared_from_this()); }
@@ -783,7 +482,10 @@ class WebKitPage : public WebPage {
 
   static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  WebKitPage* self) {
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+      decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
+      return TRUE;
+    }
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
@@ -793,12 +495,21 @@ class WebKitPage : public WebPage {
     WebNavigationType navigationType = navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
     bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
 
+    if (self->standInLoad(uri)) {
+      webkit_policy_decision_use(decision);
+      return TRUE;
+    }
     if (self->blankLoading_ && !self->blankDecided_ && uri == "about:blank") {
       self->blankDecided_ = true;
       webkit_policy_decision_use(decision);  // the empty first document
       return TRUE;
     }
     if (!url) {
+      // WebKit's parser takes what ours refuses; the container judges only URLs it can read, so
+      // such a navigation never gets as far as the filter, the page or its frames.
+      NSLog("WebKit: refused a navigation to " + logExcerpt(uri) + ": the container cannot read the URL (" +
+            NSURL::refusalReason(uri) + ")");
+      webkit_policy_decision_ignore(decision);
       return TRUE;
     }
     // Which frame navigates (see the top of this file).
@@ -813,6 +524,10 @@ class WebKitPage : public WebPage {
       return TRUE;
     }
     auto announced = std::find(self->announcedFrames_.begin(), self->announcedFrames_.end(), uri);
+    // A link or form aimed at a frame by its name ("_self", "_top" and "_parent" are the page's).
+    const char* target = webkit_navigation_action_get_frame_name(action);
+    bool named = target && *target && g_strcmp0(target, "_self") != 0 && g_strcmp0(target, "_top") != 0 &&
+                 g_strcmp0(target, "_parent") != 0;
     if (newWindow) {
       navigationType = WebNavigationType::LinkClicked;
     } else if (redirect && self->pending_) {
@@ -823,6 +538,8 @@ class WebKitPage : public WebPage {
       self->hostLoads_.pop_front();
     } else if (announced != self->announcedFrames_.end()) {
       self->announcedFrames_.erase(announced);
+      mainFrame = false;
+    } else if (named) {
       mainFrame = false;
     } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed) {
       mainFrame = false;  // a frame of the document being loaded
@@ -873,6 +590,10 @@ class WebKitPage : public WebPage {
       g_object_unref(uri);
       return;
     }
+    // The frame's document may talk to the bridge (the extension holds it back from others).
+    webkit_web_view_send_message_to_page(
+        view_, webkit_user_message_new("harbor-allowed-frame", g_variant_new_string(url->absoluteString().c_str())),
+        nullptr, nullptr, nullptr);
     if (navigation.mainFrame) {
       NSURLPtr current = URL();
       if (navigation.navigationType != WebNavigationType::Reload && everLoaded_ && current &&
@@ -882,13 +603,51 @@ class WebKitPage : public WebPage {
         webkit_policy_decision_use(decision);
         return;
       }
-      if (auto c = client_.lock()) webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), c->webPageUserAgent().c_str());
+      if (auto c = client_.lock(); c && liveSettings()) webkit_settings_set_user_agent(liveSettings(), c->webPageUserAgent().c_str());
       pending_ = MainLoad{navigation.loadIdentifier, navigation.request};
     }
     webkit_policy_decision_use(decision);
   }
 
+  // A navigation's response: shown when WebKit can show it; otherwise WebKit would download it
+  // into the user's folders, so it is refused (pages download with the File Transfer plugin).
+  static void decideResponse(WebKitResponsePolicyDecision* decision) {
+    WebKitURIResponse* response = webkit_response_policy_decision_get_response(decision);
+    SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
+    const char* disposition = headers ? soup_message_headers_get_one(headers, "Content-Disposition") : nullptr;
+    bool attachment = disposition && g_ascii_strncasecmp(disposition, "attachment", 10) == 0;
+    if (webkit_response_policy_decision_is_mime_type_supported(decision) && !attachment) {
+      webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
+      return;
+    }
+    const char* uri = webkit_uri_response_get_uri(response);
+    const char* type = webkit_uri_response_get_mime_type(response);
+    NSLog("WebKit: did not download " + logExcerpt(uri ? uri : "") + " (" +
+          (attachment ? std::string("an attachment") : "of type " + logExcerpt(type ? type : "")) +
+          "): pages download with the File Transfer plugin");
+    webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+  }
+
+  bool mayRead(const std::string& uri) const { return readable::mayReadFile(uri, readableRoots(), readAccess_); }
+
+  static void logRefusedRead(const std::string& uri) {
+    NSLog("WebKit: a page may not read " + logExcerpt(uri) +
+          ": pages read files only inside the sandbox home and the application bundle (and the view's read access)");
+  }
+
+  // A top-level load that fails before WebKit is asked for it, reported as WebKit's own failure
+  // before the commit would be (the engines show their error page).
+  void failLoad(const WebNavigationAction& navigation, const NSError& error) {
+    WebLoad load{navigation.loadIdentifier, true, navigation.request};
+    report([load](WebPageClient& c) { c.webPageDidStartLoad(load); });
+    report([load, error](WebPageClient& c) { c.webPageDidFailLoad(load, error, true); });
+  }
+
   static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitPage* self) {
+    if (self->standIn_) {
+      if (event == WEBKIT_LOAD_FINISHED) self->standInLoaded();
+      return;
+    }
     switch (event) {
       case WEBKIT_LOAD_STARTED: {
         // A load we allowed starts; without one, while the empty first document loads, it is
@@ -934,7 +693,15 @@ class WebKitPage : public WebPage {
         MainLoad done = *self->current_;
         self->current_.reset();
         if (done.failed) break;
-        self->crashesSinceFinish_ = 0;
+        if (done.refusedRead) {
+          // The extension cancelled the document's read, and WebKit shows an empty document as
+          // if it had loaded: the load fails instead.
+          NSError refused = NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, done.request ? done.request->URL() : nullptr);
+          WebLoad load{done.id, true, done.request};
+          bool provisional = !done.committed;
+          self->report([load, refused, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, refused, provisional); });
+          break;
+        }
         WebLoad load{done.id, true, done.request};
         self->report([load](WebPageClient& c) { c.webPageDidFinishLoad(load); });
         break;
@@ -943,6 +710,10 @@ class WebKitPage : public WebPage {
   }
 
   static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error, WebKitPage* self) {
+    if (self->standIn_) {
+      self->standInLoaded();
+      return TRUE;
+    }
     if (!self->current_) self->blankLoading_ = false;
     if (!self->current_ || self->current_->failed) return TRUE;
     self->current_->failed = true;
@@ -962,25 +733,93 @@ class WebKitPage : public WebPage {
     self->report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
   }
 
-  // From our extension in the page's process: a file read it refused.
-  static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage*) {
+  // From our extension in the page's processes: WebKit's own console messages, a file read it
+  // refused, and messages of a frame that does not get the bridge.
+  static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, WebKitPage* self) {
     GVariant* parameters = webkit_user_message_get_parameters(message);
-    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-console") == 0) {
-      // WebKit's own console messages (refused loads, security errors), as console lines.
+    const char* name = webkit_user_message_get_name(message);
+    auto string = [parameters] {
+      return parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING)
+                 ? std::string(g_variant_get_string(parameters, nullptr))
+                 : std::string();
+    };
+    if (g_strcmp0(name, "harbor-console") == 0) {
+      // Refused loads, security errors and the like, as console lines.
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
         const char* level = nullptr;
         const char* text = nullptr;
         g_variant_get(parameters, "(&s&s)", &level, &text);
-        NSLog(std::string("console.") + level + ": " + text);
+        NSLog(std::string("console.") + logExcerpt(level, 16) + ": " + cutText(text, kConsoleLineBytes));
       }
-      return TRUE;
+    } else if (g_strcmp0(name, "harbor-process") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_INT64)) {
+        self->processId_ = static_cast<int>(g_variant_get_int64(parameters));
+        watchContentProcess(self->processId_);
+      }
+    } else if (g_strcmp0(name, "harbor-page") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) {
+        const char* kind = nullptr;
+        const char* first = nullptr;
+        const char* second = nullptr;
+        g_variant_get(parameters, "(&s&s&s)", &kind, &first, &second);
+        self->pageMessage(kind, first, second);
+      }
+    } else if (g_strcmp0(name, "harbor-refused-read") == 0) {
+      std::string uri = string();
+      logRefusedRead(uri);
+      // The top-level document's own read (it comes before WebKit reports the load's end).
+      if (self->current_ && self->current_->request && self->current_->request->URL() &&
+          self->current_->request->URL()->absoluteString() == uri)
+        self->current_->refusedRead = true;
+    } else if (g_strcmp0(name, "harbor-dropped-message") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
+        const char* handler = nullptr;
+        const char* frame = nullptr;
+        g_variant_get(parameters, "(&s&s)", &handler, &frame);
+        NSLog("WebKit: dropped the messages to '" + logExcerpt(handler) +
+              "' of a frame the navigation filter did not allow (" + logExcerpt(frame) + ")");
+      }
+    } else {
+      return FALSE;
     }
-    if (g_strcmp0(webkit_user_message_get_name(message), "harbor-refused-read") != 0) return FALSE;
-    std::string uri = parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_STRING)
-                          ? g_variant_get_string(parameters, nullptr)
-                          : "";
-    NSLog("WebKit: a page may not read " + logExcerpt(uri) +
-          ": pages read files only inside the sandbox home and the application bundle (and the view's read access)");
+    return TRUE;
+  }
+
+  // The page's file input: the client's chooser answers, once; a chooser nobody answers (the
+  // page went first) is cancelled.
+  static gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, WebKitPage* self) {
+    struct Held {
+      explicit Held(WebKitFileChooserRequest* r) : request(WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(r))) {}
+      ~Held() {
+        if (!answered) webkit_file_chooser_request_cancel(request);
+        g_object_unref(request);
+      }
+      WebKitFileChooserRequest* request;
+      bool answered = false;
+    };
+    auto held = std::make_shared<Held>(request);
+    WebPageClient::OpenPanel panel;
+    if (const gchar* const* types = webkit_file_chooser_request_get_mime_types(request))
+      for (; *types; ++types) panel.mimeTypes.emplace_back(*types);
+    panel.allowsMultiple = webkit_file_chooser_request_get_select_multiple(request);
+    std::string accepts;
+    for (const auto& type : panel.mimeTypes) accepts += (accepts.empty() ? "" : ", ") + type;
+    self->report([held, panel, accepts](WebPageClient& client) {
+      client.webPageRunOpenPanel(panel, [held, accepts](std::vector<std::string> paths) {
+        if (held->answered) return;
+        held->answered = true;
+        NSLog("WebKit: the page's file chooser (" + logExcerpt(accepts.empty() ? "any file" : accepts) + ") -> " +
+              (paths.empty() ? std::string("cancelled") : std::to_string(paths.size()) + " file(s)"));
+        if (paths.empty()) {
+          webkit_file_chooser_request_cancel(held->request);
+          return;
+        }
+        std::vector<const char*> files;
+        for (const auto& path : paths) files.push_back(path.c_str());
+        files.push_back(nullptr);
+        webkit_file_chooser_request_select_files(held->request, files.data());
+      });
+    });
     return TRUE;
   }
 
@@ -1036,34 +875,28 @@ class WebKitPage : public WebPage {
   static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, HandlerBinding* binding) {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
-    JSCValue* value = webkit_javascript_result_get_js_value(result);
-    std::optional<Value> body = valueOf(value);
-    if (binding->name == kHarborPageHandler) {
-      page->pageMessage(body.value_or(Value()));
-      return;
-    }
     if (!page->configuration_.scriptMessageHandlers) return;
+    std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result));
     std::string name = binding->name;
     Value message = body.value_or(Value());
     page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
   }
 
-  // What our page script reports: console lines (logged in order, at once) and frame srcs.
-  void pageMessage(const Value& message) {
-    if (!message.isArray()) return;
-    const Array& parts = message.asArray();
-    std::string kind = parts.at(0).stringOr("");
+  // What our page script reports (page.js): console lines (logged in order, at once) and frame
+  // srcs.
+  void pageMessage(const std::string& kind, const char* first, const char* second) {
     if (kind == "console") {
-      NSLog("console." + parts.at(1).stringOr("log") + ": " + parts.at(2).stringOr(""));
-    } else if (kind == "frame" && parts.at(1).isString()) {
-      announcedFrames_.push_back(parts.at(1).asString());
+      NSLog("console." + logExcerpt(first, 16) + ": " + cutText(second, kConsoleLineBytes));
+    } else if (kind == "frame") {
+      announcedFrames_.push_back(first);
       if (announcedFrames_.size() > 256) announcedFrames_.pop_front();
     }
   }
 
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitPage* self) {
+    bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
-    const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed" : "exceeded its memory limit";
+    const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed" : "exceeded its memory limit";
     // Dialogs of the dead page are answered by nobody.
     for (WebKitScriptDialog* dialog : self->dialogs_) webkit_script_dialog_unref(dialog);
     self->dialogs_.clear();
@@ -1072,22 +905,71 @@ class WebKitPage : public WebPage {
       self->current_->failed = true;
       WebLoad load{self->current_->id, true, self->current_->request};
       bool provisional = !self->current_->committed;
-      NSError error{NSURLErrorDomain, NSURLErrorNetworkConnectionLost, "The page's content process ended",
-                    Dictionary{{"NSLocalizedDescription", "The page's content process ended"}}};
+      NSError error = processEnded();
       self->current_.reset();
       self->report([load, error, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, error, provisional); });
       return;
     }
     if (JSContext::scriptsStopped()) return;
-    // A page that ends its process as it loads would be reloaded for ever.
-    if (++self->crashesSinceFinish_ > kMaxReloadsAfterCrashes) {
-      NSLog(std::string("WebKit: the page's content process ") + why + " again; the page is not reloaded any more");
+    // A page that keeps ending its process would be reloaded for ever: past the bound, its
+    // reload fails instead, and the engines show their error page.
+    double now = monotonicSeconds();
+    while (!self->reloads_.empty() && now - self->reloads_.front() >= kReloadWindowSeconds) self->reloads_.pop_front();
+    if (self->reloads_.size() >= kMaxReloadsPerWindow) {
+      NSLog(std::string("WebKit: the page's content process ") + why + " again (" + std::to_string(kMaxReloadsPerWindow) +
+            " reloads within a minute already); the page is not reloaded, its load fails");
+      self->showStandIn(AfterStandIn::FailReload);
       return;
     }
+    self->reloads_.push_back(now);
     NSLog(std::string("WebKit: the page's content process ") + why + "; reloading the page");
-    RunLoop::main().post([weak = self->weak()] {
-      if (auto page = weak.lock(); page && !page->closed_) page->reload();
+    self->showStandIn(AfterStandIn::Reload);
+  }
+
+  // The reload of the page on show, asked for like any reload, that fails at once as a load whose
+  // process ended.
+  // The view of a process that ended shows no document, but a web view always has one (the
+  // UIWebView engine reads the page's address to tell a reload from a new fragment): an empty
+  // document at the page's address comes first, loaded quietly, then the reload, or the reload
+  // that fails once the page has ended its process too often.
+  enum class AfterStandIn { Reload, FailReload };
+  void showStandIn(AfterStandIn then) {
+    if (!request_ || !request_->URL()) return;
+    standIn_ = request_->URL()->absoluteString();
+    afterStandIn_ = then;
+    webkit_web_view_load_alternate_html(view_, "", standIn_->c_str(), standIn_->c_str());
+  }
+
+  // The stand-in's load: never the client's business.
+  bool standInLoad(const std::string& uri) const { return standIn_ && *standIn_ == uri; }
+  void standInLoaded() {
+    if (!standIn_) return;
+    standIn_.reset();
+    RunLoop::main().post([weak = weak(), then = afterStandIn_] {
+      auto page = weak.lock();
+      if (!page || page->closed_) return;
+      if (then == AfterStandIn::Reload)
+        page->reload();
+      else
+        page->askToFailReload();
     });
+  }
+
+  void askToFailReload() {
+    WebNavigationAction navigation{request_, WebNavigationType::Reload, true, nextLoadId_++};
+    auto weakPage = weak();
+    report([navigation, weakPage](WebPageClient& client) {
+      client.webPageDecidePolicy(navigation, [navigation, weakPage](bool allow) {
+        auto page = weakPage.lock();
+        if (!allow || !page || page->closed_) return;
+        page->failLoad(navigation, processEnded());
+      });
+    });
+  }
+
+  static NSError processEnded() {
+    return NSError{NSURLErrorDomain, NSURLErrorNetworkConnectionLost, "The page's content process ended",
+                   Dictionary{{"NSLocalizedDescription", "The page's content process ended"}}};
   }
 
   std::weak_ptr<WebPageClient> client_;
@@ -1105,8 +987,14 @@ class WebKitPage : public WebPage {
   NSURLRequestPtr request_;
   std::uint64_t nextLoadId_ = 1;
   bool everLoaded_ = false;
-  static constexpr int kMaxReloadsAfterCrashes = 3;
-  int crashesSinceFinish_ = 0;
+  // At most this many reloads after the page's process ended, within this many seconds.
+  static constexpr std::size_t kMaxReloadsPerWindow = 3;
+  static constexpr double kReloadWindowSeconds = 60;
+  std::deque<double> reloads_;  // when each reload of the window was made (monotonic seconds)
+  std::optional<std::string> readAccess_;  // the host load's read-access folder or file
+  int processId_ = 0;                      // the content process, as its extension said
+  std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
+  AfterStandIn afterStandIn_ = AfterStandIn::Reload;
   bool blankLoading_ = false;  // the empty first document is still loading
   bool blankDecided_ = false;
   bool closed_ = false;
@@ -1121,80 +1009,8 @@ void setSyncEvaluationSecondsForTesting(double seconds) { gSyncEvaluationSeconds
 
 std::size_t webKitViewsAliveForTesting() { return gViewsAlive; }
 
-bool turnMainLoopUntil(const std::function<bool()>& done, double seconds) {
-  if (!runtime().started) {
-    double deadline = monotonicSeconds() + seconds;
-    while (!done()) {
-      if (monotonicSeconds() >= deadline) return false;
-      if (RunLoop::main().runOneTurn() == 0) RunLoop::main().waitForPost(0.01);
-    }
-    return true;
-  }
-  double deadline = monotonicSeconds() + seconds;
-  while (!done()) {
-    if (monotonicSeconds() >= deadline) return false;
-    bool ran = RunLoop::main().runOneTurn() > 0;
-    dispatchGLib(ran ? 0 : 0.01);
-  }
-  return true;
-}
-
-Result<bool> startWebKit() {
-  Runtime& r = runtime();
-  if (r.started) return true;
-  if (r.failure) return Failure{*r.failure};
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if ((!display || !*display) && (!wayland || !*wayland)) {
-    r.failure = "no display to show pages on (DISPLAY and WAYLAND_DISPLAY are unset)";
-    return Failure{*r.failure};
-  }
-  auto extension = extensionFolder();
-  if (!extension) {
-    r.failure = "the WebKit extension that keeps pages inside the sandbox (harbor-webkit-extension/harbor_webkit_extension.so) is missing";
-    return Failure{*r.failure};
-  }
-  r.extensionFolder = *extension;
-  if (!gtk_init_check(nullptr, nullptr)) {
-    std::string which = wayland && *wayland ? std::string("WAYLAND_DISPLAY=") + wayland : std::string("DISPLAY=") + display;
-    r.failure = "GTK cannot open the display (" + which + ")";
-    return Failure{*r.failure};
-  }
-  r.started = true;
-  // WebKit first: a JavaScriptCore context of the headless kind made before WebKit has set up
-  // its main thread leaves WebKit's views without answers from their processes. A context that
-  // keeps nothing on disk sets it up; the pages' own is made with the first page, once the
-  // application's storage folder is settled (the storage repair sets the backup default).
-  static WebKitWebContext* starter = [] {
-    WebKitWebsiteDataManager* ephemeral = webkit_website_data_manager_new_ephemeral();
-    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(ephemeral);
-    g_object_unref(ephemeral);
-    // The first view sets up what WebKit keeps for every view of the process; made here, so it
-    // is part of starting WebKit (no page, no process).
-    GtkWidget* first = webkit_web_view_new_with_context(context);
-    g_object_ref_sink(first);
-    g_object_unref(first);
-    return context;
-  }();
-  (void)starter;
-  RunLoop::main().setExternalSource(RunLoop::ExternalSource{dispatchGLib, wakeGLib});
-  // Registered before the application exists, so this runs before its own observers.
-  static auto observer = std::make_shared<int>(0);
-  for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationWillTerminateNotification}) {
-    bool terminating = std::string(name) == UIApplicationWillTerminateNotification;
-    NSNotificationCenter::defaultCenter().addObserver(observer, name, nullptr, [terminating](const NSNotification&) {
-      if (gLiveViews.empty()) return;
-      if (terminating)
-        for (WebKitWebView* view : gLiveViews) webkit_web_view_terminate_web_process(view);
-      double until = monotonicSeconds() + kStorageCommitSeconds;
-      while (monotonicSeconds() < until) dispatchGLib(until - monotonicSeconds());
-    });
-  }
-  return true;
-}
-
 std::shared_ptr<WebPage> makeWebKitPage() {
-  if (!runtime().started) {
+  if (!webKitStarted()) {
     NSLog("WebKit is not started; the page uses the headless engine");
     return nullptr;
   }

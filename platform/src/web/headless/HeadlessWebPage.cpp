@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "DOMScript.h"
-#include "PageResources.h"
+#include "../PageResources.h"
 #include "PageServices.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"

@@ -1,0 +1,100 @@
+// The WebKit engine's page script: run by the web extension in every top-level document before
+// the page's own scripts (and so out of the page's reach), with `post`, a native function of the
+// extension that carries (kind, first, second) to the engine. The console and uncaught errors
+// reach the log as under the headless engine ("console", level, text), cut to a size the log
+// keeps; the URLs iframes are set to are announced ("frame", url) before WebKit asks about their
+// navigation, since WebKit does not say which frame navigates.
+(function (post) {
+  var limit = 16384;
+  // A text cut to `limit` UTF-16 units, never between the halves of a surrogate pair, with the
+  // count of the characters cut.
+  function cut(text) {
+    if (text.length <= limit) return text;
+    var end = limit, code = text.charCodeAt(end - 1);
+    if (code >= 0xD800 && code <= 0xDBFF) end -= 1;
+    var count = 0;
+    for (var i = end; i < text.length; ++i) {
+      code = text.charCodeAt(i);
+      if (!(code >= 0xDC00 && code <= 0xDFFF && i > end && (text.charCodeAt(i - 1) & 0xFC00) === 0xD800)) ++count;
+    }
+    return text.slice(0, end) + ' ... (' + count + ' more characters cut)';
+  }
+  function describe(value) {
+    if (typeof value === 'string') return value;
+    if (value instanceof Error) return String(value);
+    if (value && typeof value === 'object') {
+      try { var json = JSON.stringify(value); if (json !== undefined) return json; } catch (e) {}
+    }
+    return String(value);
+  }
+  ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
+    // WebKit's own console is not called: it would carry the whole text to the container's
+    // process, which logs only the start of it.
+    console[level] = function () {
+      post('console', level, cut(Array.prototype.map.call(arguments, describe).join(' ')));
+    };
+  });
+  window.addEventListener('error', function (event) {
+    var where = event.filename ? ' (' + event.filename + (event.lineno ? ':' + event.lineno : '') + ')' : '';
+    post('console', 'error', cut('JavaScript error: ' + describe(event.error || event.message) + where));
+  });
+  function announce(value) {
+    try { post('frame', new URL(String(value), document.baseURI).href, ''); } catch (e) {}
+  }
+  var frame = window.HTMLIFrameElement && HTMLIFrameElement.prototype;
+  var src = frame && Object.getOwnPropertyDescriptor(frame, 'src');
+  if (src && src.set) {
+    Object.defineProperty(frame, 'src', {
+      configurable: true, enumerable: src.enumerable, get: src.get,
+      set: function (value) { announce(value); return src.set.call(this, value); }
+    });
+  }
+  var setAttribute = Element.prototype.setAttribute;
+  Element.prototype.setAttribute = function (name, value) {
+    if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
+    return setAttribute.apply(this, arguments);
+  };
+  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
+  function announceIn(node) {
+    try {
+      if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
+      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
+      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
+      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
+    } catch (e) {}
+  }
+  var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
+  function announceMarkup(markup) {
+    try {
+      if (!parseInto || String(markup).toLowerCase().indexOf('<iframe') < 0) return;
+      var template = document.createElement('template');  // its content loads nothing
+      parseInto.set.call(template, markup);
+      announceIn(template.content);
+    } catch (e) {}
+  }
+  [[Node.prototype, ['appendChild', 'insertBefore', 'replaceChild']],
+   [Element.prototype, ['append', 'prepend', 'before', 'after', 'replaceWith', 'replaceChildren']],
+   [DocumentFragment.prototype, ['append', 'prepend', 'replaceChildren']]].forEach(function (entry) {
+    entry[1].forEach(function (name) {
+      var original = entry[0][name];
+      if (typeof original !== 'function') return;
+      entry[0][name] = function () {
+        for (var i = 0; i < arguments.length; ++i) announceIn(arguments[i]);
+        return original.apply(this, arguments);
+      };
+    });
+  });
+  ['innerHTML', 'outerHTML'].forEach(function (name) {
+    var property = Object.getOwnPropertyDescriptor(Element.prototype, name);
+    if (!property || !property.set) return;
+    Object.defineProperty(Element.prototype, name, {
+      configurable: true, enumerable: property.enumerable, get: property.get,
+      set: function (value) { announceMarkup(value); return property.set.call(this, value); }
+    });
+  });
+  var insertAdjacentHTML = Element.prototype.insertAdjacentHTML;
+  Element.prototype.insertAdjacentHTML = function (where, markup) {
+    announceMarkup(markup);
+    return insertAdjacentHTML.apply(this, arguments);
+  };
+})

@@ -1,0 +1,162 @@
+#!/bin/sh
+# The runner on WebKit against hostile pages, on its private display: downloads the page starts
+# write nothing (HOME points at a scratch folder that must stay empty), a page that allocates
+# without end has its content process ended and is reloaded a bounded number of times before the
+# error page shows, a 128 MiB console line leaves the runner small, and window.print() does not
+# stop the runner from stopping. Both engines each time.
+#   webkit-sandbox.sh <harbor executable> <sample bundle folder> <record-server> <scratch folder>
+set -u
+harbor=$1
+sample=$2
+recordserver=$3
+work=$4
+rm -rf "$work"
+mkdir -p "$work/tmp" "$work/user-home"
+. "$(dirname "$0")/log-checks.sh"
+newlog
+unset DISPLAY WAYLAND_DISPLAY
+export TMPDIR="$work/tmp"
+# Whatever WebKit or a library beneath it would write into the user's folders lands here.
+export HOME="$work/user-home"
+unset XDG_CACHE_HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOWNLOAD_DIR
+
+# A loopback server that records every request.
+"$recordserver" "$work/port" "$work/requests" 600 &
+server=$!
+trap 'kill "$server" 2>/dev/null' EXIT
+tries=0
+until [ -s "$work/port" ]; do
+  tries=$((tries + 1))
+  [ "$tries" -le 300 ] || fail "the loopback server did not start"
+  sleep 0.1
+done
+origin="http://127.0.0.1:$(cat "$work/port")"
+
+# bundle <name> <page body> [extra config.xml lines]: a bundle whose start page is the HTML,
+# with an error page that says it showed.
+bundle() {
+  b="$work/$1"
+  mkdir -p "$b/www"
+  cat >"$b/Info.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>CFBundleIdentifier</key><string>org.harbor.test.$1</string>
+<key>CFBundleDisplayName</key><string>$1</string>
+</dict></plist>
+PLIST
+  cat >"$b/config.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.test.$1" version="1.0.0">
+  <content src="index.html" />
+  <preference name="ErrorUrl" value="error.html" />
+  <feature name="IntentAndNavigationFilter">
+    <param name="ios-package" value="HBRIntentAndNavigationFilter" onload="true" />
+  </feature>
+  ${3:-}
+</widget>
+XML
+  cp "$sample/www/harbor.js" "$b/www/harbor.js"
+  printf '<!doctype html><meta charset="utf-8"><body>%s</body>\n' "$2" >"$b/www/index.html"
+  printf '%s\n' '<!doctype html><script>console.log("sandbox: error page shown");</script>' >"$b/www/error.html"
+}
+
+# run <bundle> [options]: one bounded run with a home of its own.
+run() {
+  newlog
+  b=$1
+  shift
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit "$@" "$b" 2>"$log"
+  status=$?
+}
+
+nothing_in_home() {
+  left=$(find "$HOME" -mindepth 1 | head -n 5)
+  [ -z "$left" ] || fail "written into the user's home: $left"
+}
+
+# Downloads: a link with the download attribute to a file of the bundle, to a file outside the
+# sandbox, to data: and blob: URLs, and responses a browser would download. None is written.
+echo "outside the sandbox" >"$work/outside.txt"
+bundle downloads "<iframe name=\"sink\"></iframe>
+<a id=\"bundle\" target=\"sink\" download=\"saved.txt\" href=\"data.txt\">bundle</a>
+<a id=\"outside\" target=\"sink\" download href=\"file://$work/outside.txt\">outside</a>
+<a id=\"data\" target=\"sink\" download=\"d.txt\" href=\"data:text/plain,hello\">data</a>
+<a id=\"blob\" target=\"sink\" download=\"b.txt\">blob</a>
+<script>
+document.getElementById('blob').href = URL.createObjectURL(new Blob(['blob text']));
+var links = ['bundle', 'outside', 'data', 'blob'];
+var frames = ['$origin/attachment', '$origin/octet'];
+links.forEach(function (id, i) { setTimeout(function () { document.getElementById(id).click(); }, 100 * i); });
+frames.forEach(function (url) { var f = document.createElement('iframe'); f.src = url; document.body.appendChild(f); });
+setTimeout(function () { location.href = '$origin/attachment'; }, 600);
+setTimeout(function () { console.log('sandbox: downloads tried'); }, 1500);
+</script>" "<allow-navigation href=\"$origin/*\" />"
+echo "bundle data" >"$work/downloads/www/data.txt"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  : >"$work/requests"
+  run "$work/downloads" --engine "$engine" --run-seconds 60 --until "sandbox: downloads tried"
+  [ "$status" -eq 0 ] || fail "exit status $status for the downloads under $engine"
+  expect "WebKit: did not download $origin/attachment (an attachment): pages download with the File Transfer plugin"
+  expect "WebKit: did not download $origin/octet (of type application/octet-stream)"
+  expect "WebKit: a page may not read file://$work/outside.txt"
+  grep -q "GET /attachment" "$work/requests" || fail "the attachment was never asked for under $engine"
+  nothing_in_home
+  if find "$work/home.$runs" -name 'saved.txt' -o -name 'd.txt' -o -name 'b.txt' | grep -q .; then
+    fail "a download was saved in the sandbox home under $engine"
+  fi
+done
+
+# A page that allocates without end, in one loop that never returns to its event loop: its
+# content process is ended at the limit, the page reloaded three times, then the error page.
+bundle bomb '<script>
+console.log("sandbox: bomb loaded");
+setTimeout(function () { var keep = []; for (;;) keep.push(new Array(1e6).fill(Math.random())); }, 100);
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/bomb" --engine "$engine" --web-memory-limit 256 --run-seconds 110 --until "sandbox: error page shown"
+  [ "$status" -eq 0 ] || fail "exit status $status for the memory bomb under $engine"
+  expect "WebKit: the page's content process exceeded its memory limit; reloading the page"
+  expect "(3 reloads within a minute already); the page is not reloaded, its load fails"
+  expect "sandbox: error page shown"
+  reloads=$(grep -c "reloading the page" "$log")
+  [ "$reloads" -eq 3 ] || fail "$reloads reloads under $engine, not 3"
+  nothing_in_home
+done
+
+# One 128 MiB console line: cut in the page, with what was cut counted; the line after it is
+# logged whole; the runner itself stays small.
+bundle loud '<script>
+console.log("x".repeat(128 * 1024 * 1024));
+console.log("sandbox: after the long line");
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  newlog
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" "$work/loud" 2>"$log" &
+  pid=$!
+  wait_for "$pid" "sandbox: after the long line"
+  peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$pid/status")
+  kill -TERM "$pid"
+  wait "$pid"
+  expect "... (134201344 more characters cut)"
+  [ -n "$peak" ] || fail "no peak read for the runner"
+  [ "$peak" -lt 409600 ] || fail "the runner's memory peaked at $peak kB under $engine, over 400 MiB"
+  longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n }' "$log")
+  [ "$longest" -lt 70000 ] || fail "a log line of $longest characters under $engine"
+done
+
+# window.print(): cancelled at once; the page goes on and the runner still stops when told.
+bundle print '<script>
+window.print();
+console.log("sandbox: printed");
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/print" --engine "$engine" --run-seconds 3
+  [ "$status" -eq 0 ] || fail "exit status $status after print under $engine"
+  expect "WebKit: the page asked to print: cancelled (printing is not offered)"
+  expect "sandbox: printed"
+  expect "harbor: terminating: --run-seconds 3 elapsed"
+  expect "harbor: stopped"
+done
+
+nothing_in_home
+echo "harbor WebKit sandbox test passed"

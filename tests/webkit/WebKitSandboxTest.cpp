@@ -1,0 +1,379 @@
+// The sandbox on WebKit, tried as a hostile page would: WebKit runs a page's code in processes of
+// its own, so whatever a worker, a frame or a navigation could reach there, the page reaches.
+// Each door is tried from a real page: workers reading host files, navigations the container
+// cannot read (top level and frames, against a loopback server that records every request),
+// frames posting to the bridge, a top-level file outside the sandbox, print, the file chooser,
+// permissions, the clipboard, and a page whose content process keeps ending.
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "HTTPTestServer.h"
+#include "WebKitFixture.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/NSURLError.h"
+#include "plat/uikit/UIDriver.h"
+#include "plat/uikit/UIImagePickerController.h"
+#include "plat/uikit/UIPasteboard.h"
+#include "plat/uikit/UIViewController.h"
+#include "plat/uikit/UIWindow.h"
+#include "plat/assetslibrary/ALAssetsLibrary.h"
+#include "plat/uikit/UIApplication.h"
+#include "plat/uikit/UIApplicationDelegate.h"
+#include "plat/webkit/WKWebView.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using harbor::testing::HTTPTestServer;
+using harbor::testing::kPatience;
+
+class WebKitSandboxTest : public harbor::testing::WebKitEngineTest {
+ protected:
+  std::string fileURL(const std::string& path) { return plat::NSURL::fileURLWithPath(path)->absoluteString(); }
+
+  // A UIWebView on a page of the bundle, with its delegate, waited for until its title says so.
+  void open(const std::string& name, const std::string& html, const std::string& title = "ready") {
+    writeFile(inBundle(name), html);
+    view_ = std::make_shared<plat::UIWebView>();
+    view_->init();
+    view_->setDelegate(loads_);
+    view_->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle(name))));
+    ASSERT_TRUE(waitForTitle(title)) << "the page did not load; its title is '" << this->title() << "'";
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return loads_->finished > 0; }, kPatience)) << "no finished load";
+  }
+  bool waitForTitle(const std::string& wanted) {
+    return plat::web::turnMainLoopUntil([&] { return title() == wanted; }, kPatience);
+  }
+  bool waitForLog(const std::string& text) {
+    return plat::web::turnMainLoopUntil([&] { return log_->contains(text); }, kPatience);
+  }
+  std::string evaluate(const std::string& script) { return view_->stringByEvaluatingJavaScriptFromString(script); }
+
+  struct Loads : plat::UIWebViewDelegate {
+    int started = 0, finished = 0;
+    std::vector<plat::NSError> failures;
+    void webViewDidStartLoad(plat::UIWebView&) override { ++started; }
+    void webViewDidFinishLoad(plat::UIWebView&) override { ++finished; }
+    void webViewDidFailLoadWithError(plat::UIWebView&, const plat::NSError& error) override { failures.push_back(error); }
+  };
+  std::shared_ptr<Loads> loads_ = std::make_shared<Loads>();
+};
+
+// No script of the page reads a file outside the sandbox home and the bundle: not the page, not a
+// dedicated worker (by synchronous XHR, fetch, importScripts or a module import), whatever way the
+// path is spelled; shared and service workers, whose loads no check of ours would see, do not
+// exist. The same reads inside the bundle succeed, so the refusals are the check's.
+TEST_F(WebKitSandboxTest, NoWorkerOfThePageReadsOutsideTheSandbox) {
+  std::string outside = (fs::path(home()).parent_path() / "outside.txt").string();
+  writeFile(outside, "secret");
+  writeFile(inBundle("www/inside.txt"), "inside");
+  writeFile(inBundle("www/inside.js"), "self.insideLoaded = true;");
+  fs::create_symlink(outside, inHome("Documents/link.txt"));
+  std::string www = fileURL(inBundle("www"));
+  std::vector<std::string> outsideURLs = {
+      fileURL(outside),
+      "file:///etc/passwd",
+      "file:///proc/self/environ",
+      www + "/../../" + fs::relative(outside, inBundle("")).string(),  // climbing out of the bundle
+      www + "/%2e%2e/%2e%2e/" + fs::relative(outside, inBundle("")).string(),
+      fileURL(inHome("Documents/link.txt")),  // a link out of the home
+  };
+  std::string list;
+  for (const auto& url : outsideURLs) list += (list.empty() ? "'" : ", '") + url + "'";
+  writeFile(inBundle("www/worker.js"), R"(
+    function attempt(url) {
+      var out = [];
+      try { var x = new XMLHttpRequest(); x.open('GET', url, false); x.send(); out.push('xhr ' + x.responseText.length); }
+      catch (e) { out.push('xhr refused'); }
+      try { importScripts(url); out.push('importScripts read'); } catch (e) { out.push('importScripts refused'); }
+      return fetch(url).then(function (r) { return r.text(); })
+        .then(function (t) { out.push('fetch ' + t.length); }, function () { out.push('fetch refused'); })
+        .then(function () { return import(url); })
+        .then(function () { out.push('import read'); }, function () { out.push('import refused'); })
+        .then(function () { return out.join(', '); });
+    }
+    onmessage = function (event) {
+      Promise.all(event.data.map(attempt)).then(function (results) { postMessage(results); });
+    };
+  )");
+  open("www/index.html", "<!doctype html><title>loading</title><body><script>var outside = [" + list + "];" + R"(
+    window.kinds = typeof SharedWorker + ' ' + typeof navigator.serviceWorker;
+    var worker = new Worker('worker.js');
+    worker.onmessage = function (event) { window.results = event.data; document.title = 'ready'; };
+    worker.postMessage(outside.concat(['inside.txt', 'inside.js']));
+  </script></body>)");
+  EXPECT_EQ(evaluate("kinds"), "undefined undefined") << "shared or service workers exist";
+  for (std::size_t i = 0; i < outsideURLs.size(); ++i) {
+    EXPECT_EQ(evaluate("results[" + std::to_string(i) + "]"),
+              "xhr refused, importScripts refused, fetch refused, import refused")
+        << outsideURLs[i];
+  }
+  std::string inside = evaluate("results[" + std::to_string(outsideURLs.size()) + "]");
+  EXPECT_EQ(inside.rfind("xhr 6, ", 0), 0u) << "the worker could not read the bundle: " << inside;
+  EXPECT_TRUE(log_->contains("WebKit: a page may not read " + fileURL(outside))) << "the refusal says why";
+}
+
+// Every navigation ends in a decision: a URL the container cannot read is refused with the
+// reason, as the top page and as a frame; one it can read is judged by the view's delegate as
+// WebKit would load it (WebKit escapes some characters itself). Nothing reaches the server.
+TEST_F(WebKitSandboxTest, NavigationsTheContainerCannotReadAreRefused) {
+  HTTPTestServer server;
+  ASSERT_TRUE(server.ok());
+  std::string origin = server.url("/");
+  struct Case {
+    std::string tail;     // after the origin
+    std::string refusal;  // why it is refused, or "" when it is judged
+    std::string judged;   // the URL the delegate judges
+  };
+  const std::vector<Case> cases = {
+      {"a|b", "'|' at character", ""},
+      {"%zz", "a '%' not followed by two hex digits", ""},
+      {"a[b]", "a bracket in its path", ""},
+      {"page?x=|", "'|' at character", ""},
+      {"a^b", "", "a%5Eb"},
+      {"a{b}", "", "a%7Bb%7D"},
+      {"a`b", "", "a%60b"},
+      {"a b", "", "a%20b"},
+      {"a\"b", "", "a%22b"},
+      {"a<b", "", "a%3Cb"},
+  };
+  // The filter's part: only the application's own files.
+  struct Judge : plat::UIWebViewDelegate {
+    std::vector<std::string> asked;
+    bool webViewShouldStartLoadWithRequestNavigationType(plat::UIWebView&, const plat::NSURLRequestPtr& request,
+                                                         plat::UIWebViewNavigationType) override {
+      if (request->URL()->isFileURL()) return true;
+      asked.push_back(request->URL()->absoluteString());
+      return false;
+    }
+  };
+  std::string list;
+  for (const Case& c : cases) list += (list.empty() ? "'" : ", '") + origin + c.tail + "'";
+  for (bool asFrame : {true, false}) {
+    SCOPED_TRACE(asFrame ? "frames" : "top page");
+    log_->clear();
+    auto judge = std::make_shared<Judge>();
+    std::string navigate = asFrame ? "urls.forEach(function (u) { var f = document.createElement('iframe'); f.src = u;"
+                                     " document.body.appendChild(f); });"
+                                   : "urls.forEach(function (u, i) { setTimeout(function () { location.href = u; }, i * 20); });";
+    writeFile(inBundle("www/index.html"), "<!doctype html><title>ready</title><body><script>var urls = [" + list + "];" +
+                                              navigate + "</script></body>");
+    view_ = std::make_shared<plat::UIWebView>();
+    view_->init();
+    view_->setDelegate(judge);
+    view_->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle("www/index.html"))));
+    ASSERT_TRUE(waitForTitle("ready"));
+    for (const Case& c : cases) {
+      if (c.refusal.empty()) {
+        std::string judged = origin + c.judged;
+        EXPECT_TRUE(plat::web::turnMainLoopUntil(
+            [&] { return std::find(judge->asked.begin(), judge->asked.end(), judged) != judge->asked.end(); }, kPatience))
+            << c.tail << " was not judged as " << judged;
+      } else {
+        EXPECT_TRUE(waitForLog("WebKit: refused a navigation to " + origin + c.tail +
+                               ": the container cannot read the URL (" + c.refusal))
+            << c.tail;
+      }
+    }
+    EXPECT_EQ(title(), "ready") << "the page was left";
+    EXPECT_TRUE(server.requests().empty()) << "a request reached the server: " << server.requests().front().target;
+  }
+}
+
+// The bridge's handlers answer the main frame and frames whose URL was allowed; a frame nobody
+// allowed (here an empty frame the page writes into) posts into nothing, logged once.
+TEST_F(WebKitSandboxTest, OnlyAllowedFramesReachTheBridge) {
+  struct Handler : plat::WKScriptMessageHandler {
+    std::vector<std::string> bodies;
+    void userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,
+                                                      const std::shared_ptr<plat::WKScriptMessage>& message) override {
+      bodies.push_back(message->body().stringOr("?"));
+    }
+  };
+  auto handler = std::make_shared<Handler>();
+  writeFile(inBundle("www/child.html"), "<script>webkit.messageHandlers.harbor.postMessage('allowed frame');</script>");
+  writeFile(inBundle("www/index.html"), R"(<!doctype html><title>loading</title><body><script>
+    webkit.messageHandlers.harbor.postMessage('main frame');
+    var child = document.createElement('iframe');
+    child.src = 'child.html';
+    child.onload = function () {
+      var empty = document.createElement('iframe');
+      document.body.appendChild(empty);
+      empty.contentWindow.eval("webkit.messageHandlers.harbor.postMessage('empty frame');" +
+                               "webkit.messageHandlers.harbor.postMessage('empty frame again');");
+      document.title = 'ready';
+    };
+    document.body.appendChild(child);
+  </script></body>)");
+  auto wk = std::make_shared<plat::WKWebView>();
+  wk->initWithFrame(plat::CGRectZero);
+  wk->configuration()->userContentController()->addScriptMessageHandler(handler, "harbor");
+  wk->loadFileURL(plat::NSURL::fileURLWithPath(inBundle("www/index.html")), plat::NSURL::fileURLWithPath(inBundle("www"), true));
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return wk->page()->title() == "ready"; }, kPatience));
+  ASSERT_TRUE(waitForLog("WebKit: dropped the messages to 'harbor' of a frame the navigation filter did not allow (about:blank)"));
+  plat::web::turnMainLoopUntil([&] { return handler->bodies.size() >= 2; }, kPatience);
+  EXPECT_EQ(handler->bodies, (std::vector<std::string>{"main frame", "allowed frame"}));
+  EXPECT_EQ(log_->count("WebKit: dropped the messages"), 1u) << "logged once per frame";
+}
+
+// A top-level file outside the sandbox is a failed load (with the reason), never an empty page
+// reported as loaded; an error page's query does not change which file it is.
+TEST_F(WebKitSandboxTest, ATopLevelFileOutsideTheSandboxFailsToLoad) {
+  std::string outside = (fs::path(home()).parent_path() / "outside.html").string();
+  writeFile(outside, "<title>outside</title>");
+  writeFile(inBundle("www/error.html"), "<title>error page</title>");
+  open("www/index.html", "<!doctype html><title>ready</title>");
+  int finished = loads_->finished;
+  evaluate("location.href = '" + fileURL(outside) + "'");
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loads_->failures.empty(); }, kPatience));
+  EXPECT_EQ(loads_->failures.front().code, plat::NSURLErrorNoPermissionsToReadFile);
+  EXPECT_EQ(loads_->finished, finished) << "the refused page was reported as loaded";
+  EXPECT_TRUE(log_->contains("WebKit: a page may not read " + fileURL(outside)));
+  view_->loadRequest(plat::NSURLRequest::requestWithURL(
+      plat::NSURL::URLWithString(fileURL(inBundle("www/error.html")) + "?error=Failed%20to%20load#top")));
+  EXPECT_TRUE(waitForTitle("error page"));
+}
+
+// What WebKit would decide or show by itself is the container's: print is cancelled (the page
+// goes on at once), permissions denied (the clipboard granted), each logged; element full screen
+// and web notifications are not offered.
+TEST_F(WebKitSandboxTest, PrintFullScreenAndPermissionsAreTheContainers) {
+  open("www/index.html", R"(<!doctype html><title>ready</title><body><div id="box">box</div><script>
+    function note(text) { window.notes = (window.notes || []).concat([text]); }
+    window.tryAll = function () {
+      note('full screen ' + typeof document.getElementById('box').requestFullscreen);
+      window.print();
+      note('printed');
+      navigator.geolocation.getCurrentPosition(function () { note('position'); }, function (e) { note('no position ' + e.code); });
+      navigator.permissions.query({name: 'geolocation'}).then(function (s) { note('geolocation ' + s.state); });
+      note('notifications ' + typeof Notification);
+    };
+    document.body.addEventListener('click', window.tryAll);
+  </script></body>)");
+  ASSERT_TRUE(view_->page()->simulateTap(20, 20));
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return evaluate("(window.notes || []).length") == "5"; }, kPatience))
+      << evaluate("String(window.notes)");
+  std::string notes = evaluate("notes.join('; ')");
+  EXPECT_NE(notes.find("printed"), std::string::npos);
+  EXPECT_NE(notes.find("full screen undefined"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("no position 1"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("geolocation denied"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("notifications undefined"), std::string::npos) << notes;
+  for (const char* line : {"WebKit: the page asked to print: cancelled", "WebKit: the page asked for the device's position: denied",
+                           "WebKit: the page asked whether it may use geolocation: denied"})
+    EXPECT_TRUE(log_->contains(line)) << line << "\n" << notes;
+}
+
+// The page's file input is answered as the device answers it: the photo library's picker, then
+// a picture the page reads, or nothing when the picker is cancelled; never the host's chooser.
+TEST_F(WebKitSandboxTest, TheFileChooserIsThePhotoLibrarysPicker) {
+  struct Delegate : plat::UIApplicationDelegate {
+    std::shared_ptr<plat::UIWindow> window_ = std::make_shared<plat::UIWindow>();
+    std::shared_ptr<plat::UIWindow> window() const override { return window_; }
+  };
+  auto delegate = std::make_shared<Delegate>();
+  delegate->window_->setRootViewController(std::make_shared<plat::UIViewController>());
+  plat::UIApplication::sharedApplication()->setDelegate(delegate);
+  open("www/index.html", R"(<!doctype html><title>ready</title><body style="margin:0">
+    <input id="file" type="file" accept="image/*" style="position:fixed;left:0;top:0;width:300px;height:100px">
+    <script>
+    var input = document.getElementById('file');
+    input.onchange = function () {
+      var reader = new FileReader();
+      reader.onload = function () {
+        var start = new Uint8Array(reader.result, 0, 3);
+        document.title = 'picked ' + input.files[0].type + ' ' + Array.prototype.join.call(start, ',');
+      };
+      reader.readAsArrayBuffer(input.files[0]);
+    };
+    input.addEventListener('cancel', function () { document.title = 'cancelled'; });
+  </script></body>)");
+  plat::UIDriver::shared().setPickerAutoAnswer([](plat::UIDrivenPicker& picker) { picker.cancelPicking(); });
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(waitForTitle("cancelled"));
+  EXPECT_TRUE(log_->contains("WebKit: the page's file chooser (image/*) -> cancelled"));
+
+  plat::NSURLPtr photo = plat::SimulatedPhotoLibrary::addAsset(
+      plat::UIImageJPEGRepresentation(*plat::SimulatedTestPicture(64, 48), 0.9), "JPG");
+  ASSERT_TRUE(photo);
+  plat::UIDriver::shared().setPickerAutoAnswer([photo](plat::UIDrivenPicker& picker) {
+    EXPECT_EQ(picker.pickerSourceType(), plat::UIImagePickerControllerSourceTypePhotoLibrary);
+    EXPECT_TRUE(picker.pickAsset(photo));
+  });
+  plat::web::turnMainLoopUntil([] { return false; }, 1);  // a tap of its own, not a double tap
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(waitForTitle("picked image/jpeg 255,216,255")) << title();
+  EXPECT_TRUE(log_->contains("WebKit: the page's file chooser (image/*) -> 1 file(s)"));
+  plat::UIDriver::shared().setPickerAutoAnswer(nullptr);
+  plat::UIApplication::sharedApplication()->setDelegate(nullptr);
+}
+
+// The page's clipboard and the pasteboard the plugins use are one.
+TEST_F(WebKitSandboxTest, ThePagesClipboardIsTheDevicesPasteboard) {
+  open("www/index.html", R"(<!doctype html><title>ready</title><body style="margin:0;height:500px"><script>
+    var step = 0;
+    document.body.addEventListener('click', function () {
+      if (step++ === 0) {
+        navigator.clipboard.writeText('copied by the page').then(function () { document.title = 'copied'; });
+      } else {
+        navigator.clipboard.readText().then(function (text) { document.title = 'pasted ' + text; },
+                                            function (e) { document.title = 'no paste ' + e; });
+      }
+    });
+  </script></body>)");
+  auto pasteboard = plat::UIPasteboard::generalPasteboard();
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  ASSERT_TRUE(waitForTitle("copied"));
+  EXPECT_EQ(pasteboard->string(), "copied by the page");
+  pasteboard->setString("copied by a plugin");
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(waitForTitle("pasted copied by a plugin")) << title();
+}
+
+// A page whose content process keeps ending is reloaded three times within a minute, each a load
+// of its own, and then fails to load (the engines show their error page) instead of coming back
+// for ever.
+TEST_F(WebKitSandboxTest, APageWhoseProcessKeepsEndingIsReloadedThreeTimesThenFails) {
+  open("www/index.html", "<!doctype html><title>ready</title><body>page</body>");
+  auto contentProcesses = [] {
+    std::vector<pid_t> children;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream in(entry.path() / "stat");
+      std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::size_t close = stat.rfind(')');
+      if (close == std::string::npos || stat.find("(WebKitWebProces") == std::string::npos) continue;
+      std::istringstream rest(stat.substr(close + 2));
+      std::string state;
+      pid_t parent = 0;
+      rest >> state >> parent;
+      if (parent == ::getpid() && state != "Z") children.push_back(std::stoi(entry.path().filename().string()));
+    }
+    return children;
+  };
+  for (int round = 1; round <= 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    int started = loads_->started;
+    auto children = contentProcesses();
+    ASSERT_FALSE(children.empty());
+    for (pid_t child : children) ::kill(child, SIGKILL);
+    if (round <= 3) {
+      ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return loads_->finished >= round + 1; }, kPatience))
+          << "the page was not reloaded as a load";
+      EXPECT_EQ(loads_->started, started + 1);
+      EXPECT_TRUE(loads_->failures.empty());
+    } else {
+      ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loads_->failures.empty(); }, kPatience))
+          << "the fourth end brought no failure";
+      EXPECT_EQ(loads_->failures.front().localizedDescription, "The page's content process ended");
+      EXPECT_TRUE(log_->contains("(3 reloads within a minute already); the page is not reloaded, its load fails"));
+    }
+  }
+  EXPECT_EQ(log_->count("WebKit: the page's content process crashed; reloading the page"), 3u);
+}
+
+}  // namespace
