@@ -48,7 +48,7 @@ expect_page() {
   expect "hello: page confirm: "
   expect "hello: done"
   if grep -qF "hello: gave up waiting" "$log"; then fail "the page gave up waiting"; fi
-  for text in "exeption" "Failed to load webpage" "CRITICAL" "Gtk-WARNING"; do
+  for text in "xception" "Failed to load webpage" "CRITICAL" "Gtk-WARNING"; do
     if grep -qF "$text" "$log"; then fail "an error-looking line: $text"; fi
   done
 }

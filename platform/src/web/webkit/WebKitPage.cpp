@@ -605,8 +605,38 @@ class WebKitPage : public WebPage {
       }
       if (auto c = client_.lock(); c && liveSettings()) webkit_settings_set_user_agent(liveSettings(), c->webPageUserAgent().c_str());
       pending_ = MainLoad{navigation.loadIdentifier, navigation.request};
+      // The client hears that the load starts before WebKit is let go: what the container does
+      // at a page's start (resetting the plugins, restoring web storage from its backup) is done
+      // before the new page's script, which WebKit runs in a process of its own, can see it.
+      reportStart(*pending_);
+      auto* kept = WEBKIT_POLICY_DECISION(g_object_ref(decision));
+      RunLoop::main().post([kept, weak = weak()] {
+        auto page = weak.lock();
+        if (page && !page->closed_)
+          webkit_policy_decision_use(kept);
+        else
+          webkit_policy_decision_ignore(kept);
+        g_object_unref(kept);
+      });
+      return;
     }
     webkit_policy_decision_use(decision);
+  }
+
+  // A top-level load starts: the one in progress, if any, was replaced.
+  void reportStart(MainLoad& load) {
+    if (current_ && !current_->failed) {
+      current_->failed = true;
+      WebLoad old{current_->id, true, current_->request};
+      bool provisional = !current_->committed;
+      NSError cancelled = NSURLErrorWithCode(NSURLErrorCancelled, old.request ? old.request->URL() : nullptr);
+      report([old, cancelled, provisional](WebPageClient& c) { c.webPageDidFailLoad(old, cancelled, provisional); });
+    }
+    load.started = true;
+    request_ = load.request;
+    everLoaded_ = true;
+    WebLoad started{load.id, true, load.request};
+    report([started](WebPageClient& c) { c.webPageDidStartLoad(started); });
   }
 
   // A navigation's response: shown when WebKit can show it; otherwise WebKit would download it
@@ -660,19 +690,10 @@ class WebKitPage : public WebPage {
           const char* uri = webkit_web_view_get_uri(self->view_);
           load.request = NSURLRequest::requestWithURL(NSURL::URLWithString(uri ? uri : "about:blank"));
         }
-        load.started = true;
-        if (self->current_ && !self->current_->failed) {
-          // A new top-level load replaced the one in progress.
-          WebLoad old{self->current_->id, true, self->current_->request};
-          bool provisional = !self->current_->committed;
-          NSError cancelled = NSURLErrorWithCode(NSURLErrorCancelled, old.request ? old.request->URL() : nullptr);
-          self->report([old, cancelled, provisional](WebPageClient& c) { c.webPageDidFailLoad(old, cancelled, provisional); });
-        }
+        // An allowed load was reported as it was let go; one WebKit starts by itself (a reload
+        // after its process ended, a redirect) is reported now.
+        if (!load.started) self->reportStart(load);
         self->current_ = load;
-        self->request_ = load.request;
-        self->everLoaded_ = true;
-        WebLoad started{load.id, true, load.request};
-        self->report([started](WebPageClient& c) { c.webPageDidStartLoad(started); });
         break;
       }
       case WEBKIT_LOAD_REDIRECTED:
