@@ -6,7 +6,7 @@
 #                              build of scripts/test.sh (build/, nothing built twice), each
 #                              benchmark in brief mode (HARBOR_BENCH_BRIEF=1: a few iterations,
 #                              small workloads) under a hard timeout of HARBOR_BENCH_TIMEOUT
-#                              seconds (default 180). Its figures are not compared with anything:
+#                              seconds (default 120). Its figures are not compared with anything:
 #                              a loaded machine makes them meaningless.
 # Fails when a benchmark was not built, fails, crashes, hangs (brief) or ends without its summary
 # line (the last line of its output, "<what>: <figures>").
@@ -28,7 +28,7 @@ if [ "$brief" -eq 1 ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHARBOR_BENCH=ON >/dev/null
   cmake --build "$build" -j "$(nproc)"
   export HARBOR_BENCH_BRIEF=1
-  limit=${HARBOR_BENCH_TIMEOUT:-180}
+  limit=${HARBOR_BENCH_TIMEOUT:-120}
 else
   build=build-release
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHARBOR_TESTS=OFF -DHARBOR_BENCH=ON >/dev/null
