@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
 #include "HBRUIWebViewEngine.h"
 #include "HBRViewController.h"
@@ -23,6 +25,14 @@
 extern char** environ;
 
 namespace harbor::bench {
+
+bool brief() {
+  static const bool on = [] {
+    const char* value = std::getenv("HARBOR_BENCH_BRIEF");
+    return value && *value && std::string_view(value) != "0";
+  }();
+  return on;
+}
 
 double secondsUntil(const std::vector<std::string>& command, const std::string& marker, int timeoutMs) {
   int pipeEnds[2];
@@ -155,19 +165,31 @@ bool pumpUntil(const std::function<bool()>& done) {
 void RateReporter::ReportRuns(const std::vector<Run>& runs) {
   ConsoleReporter::ReportRuns(runs);
   for (const Run& run : runs) {
+    if (run.error_occurred) failures[run.benchmark_name()] = run.error_message;
     if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
     auto it = run.counters.find("rate");
     if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
   }
 }
 
-std::optional<std::map<std::string, double>> runBenchmarks(int& argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return std::nullopt;
+std::optional<std::map<std::string, double>> runBenchmarks(int argc, char** argv) {
+  // The brief minimum time goes first, so that one on the command line overrides it.
+  std::string briefMinTime = "--benchmark_min_time=" + std::to_string(kBriefMinTime);
+  std::vector<char*> arguments(argv, argv + argc);
+  if (brief() && argc > 0) arguments.insert(arguments.begin() + 1, briefMinTime.data());
+  int count = static_cast<int>(arguments.size());
+  arguments.push_back(nullptr);
+  benchmark::Initialize(&count, arguments.data());
+  if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return std::nullopt;
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   std::fflush(stdout);
+  if (!reporter.failures.empty()) {
+    for (const auto& [name, message] : reporter.failures)
+      std::fprintf(stderr, "%s failed: %s\n", name.c_str(), message.c_str());
+    return std::nullopt;
+  }
   return std::move(reporter.rates);
 }
 

@@ -23,6 +23,19 @@ namespace harbor::bench {
 // Page calls per burst.
 inline constexpr int kBurst = 100;
 
+// Brief mode, for CI (scripts/bench.sh --brief sets HARBOR_BENCH_BRIEF=1): every benchmark runs
+// a few iterations only, and a smaller workload where its set-up alone would take long, to show
+// that it still runs and still prints its summary line. Its figures then mean nothing.
+bool brief();
+// The minimum time of a benchmark in brief mode, in seconds: each one runs until it has taken
+// that long, at least one iteration. A --benchmark_min_time on the command line still wins.
+inline constexpr double kBriefMinTime = 0.01;
+// `full` normally, `few` in brief mode: for fixed iteration counts, minimum times and workloads.
+template <typename T>
+T fullOrBrief(T full, T few) {
+  return brief() ? few : full;
+}
+
 // The page both benchmarks load after harbor.js: send() makes one call to the echo plugin,
 // sendBurst(n) makes n; `received` counts the answers.
 inline constexpr char kEchoPage[] = R"JS(
@@ -69,18 +82,22 @@ struct LaunchMedians {
 void compareLaunches(benchmark::State& state, const Launch& bare, const Launch& runner, int timeoutMs,
                      LaunchMedians& medians);
 
-// Prints as usual and keeps each benchmark's "rate" counter by function name.
+// Prints as usual and keeps each benchmark's "rate" counter by function name, and the failures
+// (a benchmark that stopped with an error) by benchmark name.
 class RateReporter : public benchmark::ConsoleReporter {
  public:
   // No colours: their trailing reset would otherwise start the summary line.
   RateReporter() : ConsoleReporter(OO_Tabular) {}
   std::map<std::string, double> rates;
+  std::map<std::string, std::string> failures;
 
   void ReportRuns(const std::vector<Run>& runs) override;
 };
 
 // Runs the benchmarks named on the command line (all by default) and returns each one's rate by
-// function name; nothing when the command line has arguments the library does not know.
-std::optional<std::map<std::string, double>> runBenchmarks(int& argc, char** argv);
+// function name. Nothing when the command line has arguments the library does not know, or when
+// a benchmark failed (said on standard error): a summary line of its zeros would pass for figures.
+// In brief mode, runs each for kBriefMinTime unless the command line says otherwise.
+std::optional<std::map<std::string, double>> runBenchmarks(int argc, char** argv);
 
 }  // namespace harbor::bench

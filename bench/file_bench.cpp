@@ -261,7 +261,7 @@ BENCHMARK(BM_FileSystemWrite)->UseRealTime();
 BENCHMARK(BM_RawWriteNearEnd)->UseRealTime();
 BENCHMARK(BM_FileSystemWriteNearEnd)->UseRealTime();
 // A few seconds, so that one slow wake-up of the worker or the main loop weighs little.
-BENCHMARK(BM_ReadAsArrayBuffer)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_ReadAsArrayBuffer)->UseRealTime()->MinTime(harbor::bench::fullOrBrief(3.0, harbor::bench::kBriefMinTime));
 BENCHMARK(BM_HbrfileLoad)->UseRealTime();
 
 }  // namespace

@@ -115,8 +115,9 @@ void BM_Schedule(benchmark::State& state) {
   state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_AppendLines)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Schedule)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+const int kRounds = harbor::bench::fullOrBrief(3, 1);
+BENCHMARK(BM_AppendLines)->Iterations(kRounds)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Schedule)->Iterations(kRounds)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

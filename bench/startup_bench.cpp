@@ -1,7 +1,7 @@
 // What a user waits for at start: the harbor runner launched on the sample application until its
 // page says "deviceready", against a bare launch of a program that only creates a JavaScriptCore
-// context and evaluates harbor.js in it (bare_launch). Each is launched 20 times as a new process,
-// in turns, so that both meet the same load; the time runs from the spawn to the line on its
+// context and evaluates harbor.js in it (bare_launch). Each is launched 20 times (3 in brief mode)
+// as a new process, in turns, so that both meet the same load; the time runs from the spawn to the line on its
 // standard error, and the medians count. The last line:
 //   startup: deviceready in <ms> ms, <R>x a bare launch
 #include <benchmark/benchmark.h>
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kLaunches = 20;
+const int kLaunches = harbor::bench::fullOrBrief(20, 3);
 // A launch that has not said its line by then is stuck; it is ended and the benchmark fails.
 constexpr int kLaunchTimeoutMs = 20000;
 

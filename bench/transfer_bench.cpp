@@ -182,10 +182,11 @@ void BM_Upload(benchmark::State& state) {
   report(state, kUploadBytes * state.iterations());
 }
 
-BENCHMARK(BM_CurlDownload)->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Download)->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CurlUpload)->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Upload)->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+const int kRounds = harbor::bench::fullOrBrief(3, 1);
+BENCHMARK(BM_CurlDownload)->UseRealTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Download)->UseRealTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CurlUpload)->UseRealTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Upload)->UseRealTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -212,10 +213,8 @@ int main(int argc, char** argv) {
 
   auto rates = loopback.ok() ? harbor::bench::runBenchmarks(argc, argv) : std::nullopt;
   plat::NSFileManager::defaultManager().removeItemAtPath(folder);
-  if (!rates) {
-    std::fprintf(stderr, "no server or bad arguments\n");
-    return 1;
-  }
+  if (!loopback.ok()) std::fprintf(stderr, "the loopback server did not start\n");
+  if (!rates) return 1;
   auto ratio = [&](const char* baseline, const char* ours) {
     double b = (*rates)[baseline], o = (*rates)[ours];
     return o > 0 ? b / o : 0.0;  // our time over curl's

@@ -53,7 +53,7 @@ using harbor::bench::kBurst;
 using harbor::testing::EchoPlugin;
 
 constexpr int kChain = 100;    // round trips per measured round
-constexpr int kLaunches = 10;  // start-up launches of each kind
+const int kLaunches = harbor::bench::fullOrBrief(10, 2);  // start-up launches of each kind
 constexpr int kLaunchTimeoutMs = 30000;
 
 std::string scratch;  // this run's folder: the sandbox, the pages, the runner's home

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Harbor builds against, and what its WebKit runs need: WebKitGTK,
-# Xvfb (the runner's private display when the session has none), xauth and a font. Idempotent: it only calls apt-get
-# for packages that are not installed yet, so a prepared machine pays nothing.
+# Xvfb (the runner's private display when the session has none), xauth and a font; and the curl command line, the
+# transfer benchmark's baseline. Idempotent: it only calls apt-get for packages that are not installed yet, so a
+# prepared machine pays nothing.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   libicu-dev libsqlite3-dev zlib1g-dev uuid-dev locales libjpeg62-turbo-dev libpng-dev libexif-dev
   libsndfile1-dev
   libwebkit2gtk-4.1-dev xvfb xauth fonts-dejavu-core
+  curl
 )
 
 missing=()
