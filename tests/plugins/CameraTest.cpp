@@ -302,10 +302,11 @@ TEST_F(Camera, AlbumCopyOfATurnedPictureShowsUpright) {
     ASSERT_TRUE(plat::UIDriver::shared().pickImage(turned));
     settle();
     ASSERT_EQ(onlyCallback().status, 1);
-    auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(plat::SimulatedPhotoLibrary::folderPath());
+    const std::string folder = plat::SimulatedPhotoLibrary::folderPath();
+    auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(folder);
     ASSERT_TRUE(names);
     ASSERT_EQ(names->size(), 1u);
-    auto copy = plat::UIImage::imageWithData(readData(plat::SimulatedPhotoLibrary::folderPath() + "/" + names->front()));
+    auto copy = plat::UIImage::imageWithData(readData(folder + "/" + names->front()));
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->size(), (plat::CGSize{300, 400}));
     EXPECT_EQ(plat::testing::CornersOf(*copy), plat::testing::DisplayedCorners(6));

@@ -176,7 +176,8 @@ std::shared_ptr<const CGImage> ALAssetRepresentation::fullResolutionImage() cons
 long ALAssetRepresentation::orientation() const {
   auto properties = CGImageSourceCopyProperties(assetBytes(*this));
   if (!properties) return UIImageOrientationUp;
-  return UIImageOrientationFromExif(static_cast<long>((*properties)[kCGImagePropertyTIFFDictionary]["Orientation"].asInt()));
+  const Value& exif = (*properties)[kCGImagePropertyTIFFDictionary]["Orientation"];
+  return UIImageOrientationFromExif(exif.isNumber() ? static_cast<long>(exif.asInt()) : 0);
 }
 
 std::shared_ptr<const CGImage> ALAssetRepresentation::fullScreenImage() const {

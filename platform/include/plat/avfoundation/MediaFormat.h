@@ -1,8 +1,8 @@
 #pragma once
 // The facts of image and movie files read from their headers, without decoding them: the pixel
-// size of a PNG, JPEG or GIF (and a JPEG's Exif orientation), and the length and picture size of an MP4 / QuickTime movie. And a
-// writer of small movie files (the headers of a movie without pictures) for the simulated
-// camera.
+// size of a PNG, JPEG or GIF (and a JPEG's Exif orientation), and the length and picture size of
+// an MP4 / QuickTime movie. And a writer of small movie files (the headers of a movie without
+// pictures) for the simulated camera.
 #include <string>
 
 #include "plat/foundation/Result.h"
