@@ -1,6 +1,7 @@
 // Arbitrary bytes as a JPEG: the EXIF header writer's splice and the platform's metadata merge
 // must give a clear failure or a JPEG that still starts like one, never read or write out of
-// bounds; a merged picture must read back with the position it was given.
+// bounds; a merged picture must read back with the position it was given. The same bytes as an
+// Exif segment's contents state an orientation from 1 to 8.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   auto spliced = writer().spliceExifBlockIntoJpeg(jpeg, segment());
   if (spliced && (spliced->size() < 2 || (*spliced)[0] != 0xFF || (*spliced)[1] != 0xD8)) std::abort();
 
+  const int orientation = plat::CGImagePropertyOrientationOfExifSegment(bytes, size);
+  if (orientation < 1 || orientation > 8) std::abort();
   plat::CGImageSourceCopyProperties(jpeg);
   auto merged = plat::CGImageDestinationCopyJPEGWithMetadata(jpeg, position());
   if (merged) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "plat/avfoundation/MediaFormat.h"
+#include "plat/imageio/ImageMetadata.h"
+#include "plat/testing/OrientedPictures.h"
 #include "plat/testing/SandboxTest.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImagePickerController.h"
@@ -104,4 +106,28 @@ TEST_F(Capture, TheDriverPhotographsFilmsAndCancels) {
   EXPECT_EQ(delegate->cancels, 1);
   root->dismissViewControllerAnimated(false, nullptr);
   EXPECT_EQ(UIDriver::shared().topPicker(), nullptr);
+}
+
+// A picture taken with the camera held sideways: its capture metadata says how it was held, as a
+// camera's Exif data does, beside the stored pixel dimensions.
+TEST_F(Capture, CaptureMetadataStatesHowThePictureWasHeld) {
+  SimulatedCamera::setAvailable(true);
+  auto root = std::make_shared<UIViewController>();
+  auto picker = std::make_shared<UIImagePickerController>();
+  auto delegate = std::make_shared<Picked>();
+  picker->setDelegate(delegate);
+  picker->setSourceType(UIImagePickerControllerSourceTypeCamera);
+  root->presentViewController(picker, true, nullptr);
+  runUntilIdle();
+  for (int exif : {6, 1}) {
+    SCOPED_TRACE(exif);
+    ASSERT_TRUE(UIDriver::shared().pickImage(UIImage::imageWithData(plat::testing::JpegWithExifOrientation(40, 30, exif))));
+    ASSERT_FALSE(delegate->infos.empty());
+    const auto& metadata = delegate->infos.back().mediaMetadata;
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ(Value(*metadata)[kCGImagePropertyTIFFDictionary]["Orientation"].asInt(), exif);
+    EXPECT_EQ(Value(*metadata)[kCGImagePropertyExifDictionary]["PixelXDimension"].asInt(), 40);
+    EXPECT_EQ(Value(*metadata)[kCGImagePropertyExifDictionary]["PixelYDimension"].asInt(), 30);
+  }
+  root->dismissViewControllerAnimated(false, nullptr);
 }

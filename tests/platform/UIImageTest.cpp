@@ -200,9 +200,12 @@ namespace {
 // Decoding stops cleanly wherever the bytes end or go wrong (the sanitizer build checks reads).
 TEST(UIImage, DecodingSurvivesEveryCutAndChangedBytes) {
   auto flat = UIImage::imageWithCGImage(gradient(6, 5));
+  // A turned image's JPEG carries an Exif segment, which is read too.
+  auto turned = UIImage::imageWithCGImage(gradient(6, 5), 1.0, UIImageOrientationRight);
   // A cut picture is a partial one: refused. Only what follows the pixels may go missing: the
   // JPEG end marker (2 bytes), the PNG end chunk (12 bytes).
   for (const auto& [whole, trailer] : {std::pair{UIImageJPEGRepresentation(*flat, 0.5), 2},
+                                       std::pair{UIImageJPEGRepresentation(*turned, 0.5), 2},
                                        std::pair{UIImagePNGRepresentation(*flat), 12}}) {
     ASSERT_FALSE(whole.empty());
     ASSERT_TRUE(UIImage::imageWithData(whole));

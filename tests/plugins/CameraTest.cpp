@@ -1,7 +1,7 @@
 // The camera plugin over the simulated picker, camera, photo library and location service: the
 // request's options, the quality rule, file numbering, the three destinations from camera and
-// library, cancel and refusal texts, popovers, the geotagged JPEG read back with libexif, and
-// cleanup.
+// library, a turned picture's orientation (corrected, or kept in the JPEG's Exif data), cancel
+// and refusal texts, popovers, the geotagged JPEG read back with libexif, and cleanup.
 #include <gtest/gtest.h>
 #include <libexif/exif-data.h>
 
@@ -14,6 +14,7 @@
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
 #include "plat/imageio/ImageMetadata.h"
+#include "plat/testing/OrientedPictures.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIDevice.h"
 #include "plat/uikit/UIDriver.h"
@@ -232,6 +233,86 @@ TEST_F(Camera, LibraryPickReturnsItsReferenceAndWritesNothing) {
   EXPECT_EQ(libraryCount(), 2u);
 }
 
+// A picture a camera held sideways (400 x 300 stored, Exif orientation 6) from the library or
+// the camera: with correctOrientation the page gets upright pixels (300 x 400, no orientation);
+// without it the stored pixels with the orientation in the JPEG's Exif data, so it shows upright
+// wherever the tag is honoured. A PNG (no Exif data) comes back as it is; a turned picture asked
+// for as PNG is drawn upright, PNG having no orientation to carry.
+TEST_F(Camera, TurnedPictureComesBackUprightOrTaggedInEveryDestination) {
+  using plat::testing::DisplayedCorners;
+  auto turnedURL = plat::SimulatedPhotoLibrary::addAsset(plat::testing::JpegWithExifOrientation(400, 300, 6), "JPG");
+  auto pngURL = plat::SimulatedPhotoLibrary::addAsset(
+      plat::UIImagePNGRepresentation(*plat::testing::QuadrantPicture(400, 300)), "PNG");
+  auto turnedImage = plat::UIImage::imageWithData(plat::testing::JpegWithExifOrientation(400, 300, 6));
+  ASSERT_TRUE(turnedURL && pngURL && turnedImage);
+  struct Case {
+    const char* name;
+    long source;  // 0 library, 1 camera
+    plat::NSURLPtr asset;
+    bool correct;
+    long encoding;
+    std::array<std::size_t, 2> stored;  // of the answered picture
+    int exif;                            // its Exif orientation; 0 for none
+    int shown;                           // the Exif orientation its corners show under
+  };
+  const Case cases[] = {
+      {"library, corrected", 0, turnedURL, true, 0, {300, 400}, 0, 6},
+      {"library, as taken", 0, turnedURL, false, 0, {400, 300}, 6, 6},
+      {"camera, corrected", 1, nullptr, true, 0, {300, 400}, 0, 6},
+      {"camera, as taken", 1, nullptr, false, 0, {400, 300}, 6, 6},
+      {"library PNG, corrected", 0, pngURL, true, 0, {400, 300}, 0, 1},
+      {"library PNG, as taken", 0, pngURL, false, 0, {400, 300}, 0, 1},
+      {"library, as taken, asked for as PNG", 0, turnedURL, false, 1, {300, 400}, 0, 6},
+  };
+  for (const auto& c : cases) {
+    for (long destination : {0L, 1L}) {
+      SCOPED_TRACE(std::string(c.name) + (destination == 0 ? ", base64" : ", file"));
+      takePicture({Value(50), Value(destination), Value(c.source), Value::null(), Value::null(), Value(c.encoding),
+                   Value(0), Value(false), Value(c.correct)});
+      ASSERT_TRUE(c.source == 0 ? plat::UIDriver::shared().pickAsset(c.asset)
+                                : plat::UIDriver::shared().pickImage(turnedImage));
+      settle();
+      auto answer = onlyCallback();
+      ASSERT_EQ(answer.status, 1) << answer.message.stringOr();
+      plat::Data bytes = destination == 0 ? plat::base64Decode(answer.message.stringOr()).value_or(plat::Data{})
+                                          : fileOfURL(answer.message.stringOr());
+      auto decoded = plat::UIImage::imageWithData(bytes);
+      ASSERT_TRUE(decoded);
+      EXPECT_EQ(decoded->CGImage()->width, c.stored[0]);
+      EXPECT_EQ(decoded->CGImage()->height, c.stored[1]);
+      if (c.encoding == 0) {
+        EXPECT_EQ(plat::testing::JpegFrameSize(bytes), c.stored);
+        EXPECT_EQ(plat::testing::ExifOrientationOf(bytes), c.exif);
+      }
+      EXPECT_EQ(decoded->size(), c.shown == 6 ? (plat::CGSize{300, 400}) : (plat::CGSize{400, 300}));
+      EXPECT_EQ(plat::testing::CornersOf(*decoded), DisplayedCorners(c.shown));
+    }
+  }
+}
+
+// The album copy of a picture taken sideways keeps its orientation too.
+TEST_F(Camera, AlbumCopyOfATurnedPictureShowsUpright) {
+  auto turned = plat::UIImage::imageWithData(plat::testing::JpegWithExifOrientation(400, 300, 6));
+  ASSERT_TRUE(turned);
+  for (long destination : {0L, 2L}) {
+    SCOPED_TRACE(destination);
+    plat::SimulatedPhotoLibrary::removeAllAssets();
+    takePicture({Value(50), Value(destination), Value(1), Value::null(), Value::null(), Value(0), Value(0),
+                 Value(false), Value(false), Value(true)});
+    ASSERT_TRUE(plat::UIDriver::shared().pickImage(turned));
+    settle();
+    ASSERT_EQ(onlyCallback().status, 1);
+    const std::string folder = plat::SimulatedPhotoLibrary::folderPath();
+    auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(folder);
+    ASSERT_TRUE(names);
+    ASSERT_EQ(names->size(), 1u);
+    auto copy = plat::UIImage::imageWithData(readData(folder + "/" + names->front()));
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->size(), (plat::CGSize{300, 400}));
+    EXPECT_EQ(plat::testing::CornersOf(*copy), plat::testing::DisplayedCorners(6));
+  }
+}
+
 TEST_F(Camera, UnknownTypesAreAnsweredWithAnError) {
   struct Case {
     Array args;
@@ -433,6 +514,32 @@ TEST_F(Camera, GeotaggedPictureWaitsForThePositionAndReadsBackWhole) {
   auto properties = plat::CGImageSourceCopyProperties(album);
   ASSERT_TRUE(properties);
   EXPECT_EQ((*properties)["{GPS}"].asDictionary().get("LatitudeRef").stringOr(), "S");
+}
+
+// The merge of the position into a picture taken sideways keeps its orientation.
+TEST_F(Camera, GeotaggedTurnedPictureKeepsItsOrientation) {
+  controller->mutableSettings().set("camerausesgeolocation", Value(true));
+  plat::SimulatedLocation::setServicesEnabled(true);
+  plat::SimulatedLocation::setAuthorizationStatus(plat::kCLAuthorizationStatusAuthorizedWhenInUse);
+  runUntilIdle();
+  auto turned = plat::UIImage::imageWithData(plat::testing::JpegWithExifOrientation(40, 30, 8));
+  ASSERT_TRUE(turned);
+  takePicture({Value(50), Value(0), Value(1)});
+  ASSERT_TRUE(plat::UIDriver::shared().pickImage(turned));
+  settle();
+  plat::SimulatedLocation::pushLocation(plat::SimulatedFix{48.8584, 2.2945});
+  settle();
+  auto c = onlyCallback();
+  ASSERT_EQ(c.status, 1);
+  auto jpeg = plat::base64Decode(c.message.stringOr());
+  ASSERT_TRUE(jpeg);
+  EXPECT_EQ(plat::testing::ExifOrientationOf(*jpeg), 8);
+  auto properties = plat::CGImageSourceCopyProperties(*jpeg);
+  ASSERT_TRUE(properties);
+  EXPECT_EQ((*properties)["{GPS}"].asDictionary().get("LatitudeRef").stringOr(), "N");
+  auto decoded = plat::UIImage::imageWithData(*jpeg);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(plat::testing::CornersOf(*decoded), plat::testing::DisplayedCorners(8));
 }
 
 TEST_F(Camera, GeotaggedPictureIsAnsweredAtOnceWithoutLocation) {

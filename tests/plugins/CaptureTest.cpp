@@ -21,6 +21,7 @@
 #include "plat/avfoundation/MediaFormat.h"
 #include "plat/dispatch/Queues.h"
 #include "plat/foundation/NSPathUtilities.h"
+#include "plat/testing/OrientedPictures.h"
 #include "plat/testing/SoundFiles.h"
 #include "plat/uikit/UIAccessibility.h"
 #include "plat/uikit/UIApplication.h"
@@ -158,12 +159,19 @@ TEST_F(Capture, FormatDataOfGeneratedFiles) {
   writeFile(tmp + "/a.png", std::string(png.begin(), png.end()));
   ASSERT_TRUE(plat::writeMovieFile(tmp + "/a.mp4", 2.5, 320, 240));
   writeFile(tmp + "/a.txt", "text");
+  // Stored 40 x 30, shown turned a quarter (Exif orientation 6) or half a turn (3): the size is
+  // the one the picture shows at.
+  for (int exif : {6, 3}) {
+    const plat::Data jpeg = plat::testing::JpegWithExifOrientation(40, 30, exif);
+    writeFile(tmp + "/turned" + std::to_string(exif) + ".jpg", std::string(jpeg.begin(), jpeg.end()));
+  }
   struct Case {
     const char* file;
     const char* type;
     double duration, width, height, bitrate;
   };
   for (const Case& c : {Case{"a.wav", "audio/wav", 1.5, 0, 0, 128000}, Case{"a.png", "image/png", 0, 33, 17, 0},
+                        Case{"turned6.jpg", "image/jpeg", 0, 30, 40, 0}, Case{"turned3.jpg", "image/jpeg", 0, 40, 30, 0},
                         Case{"a.mp4", "video/mp4", 2.5, 320, 240, 0}, Case{"a.txt", "text/plain", 0, 0, 0, 0}}) {
     exec("Capture", "getFormatData", {tmp + "/" + c.file, c.type});
     auto answer = only();

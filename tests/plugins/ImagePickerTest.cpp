@@ -1,6 +1,6 @@
 // The multi-image picker over the simulated photo library: album order and titles, the
-// selection limits and their alert, the grid's columns and rows, the result files' names and
-// sizes, cancel, and the refusals.
+// selection limits and their alert, the grid's columns and rows, the result files' names,
+// sizes and orientation, cancel, and the refusals.
 #include <gtest/gtest.h>
 
 #include "ImagePickerPlugin.h"
@@ -12,6 +12,7 @@
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
+#include "plat/testing/OrientedPictures.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImagePickerController.h"
 #include "plat/uikit/UIScreen.h"
@@ -217,6 +218,47 @@ TEST_F(ImagePicker, OutputSizesFollowTheTarget) {
     auto image = imageOfURL(c.message.at(0));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), k.expected);
+  }
+}
+
+// A photo a camera held sideways (400 x 300 stored, Exif orientation 6) shows upright in the
+// file: at full resolution its stored pixels with the orientation in the JPEG's Exif data; scaled,
+// redrawn upright at the size it shows. The grid's thumbnail is upright as well.
+TEST_F(ImagePicker, TurnedPhotoShowsUprightInItsFile) {
+  ASSERT_TRUE(plat::SimulatedPhotoLibrary::addAsset(plat::testing::JpegWithExifOrientation(400, 300, 6), "JPG"));
+  struct Case {
+    long width, height;
+    std::array<std::size_t, 2> stored;
+    int exif;
+    plat::CGSize shown;
+  } cases[] = {
+      {0, 0, {400, 300}, 6, {300, 400}},
+      {150, 0, {150, 200}, 0, {150, 200}},
+      {600, 200, {150, 200}, 0, {150, 200}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.width * 10000 + k.height);
+    open({{"maximumImagesCount", Value(1)}, {"width", Value(k.width)}, {"height", Value(k.height)},
+          {"quality", Value(90)}});
+    auto grid = openAlbum(0);
+    ASSERT_TRUE(grid);
+    ASSERT_EQ(grid->mipAssets.size(), 1u);
+    auto thumbnail = grid->mipAssets[0]->asset->thumbnail();
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(plat::testing::CornersOf(*thumbnail), plat::testing::DisplayedCorners(6));
+    tap(*grid, 0);
+    settle();
+    auto c = onlyCallback();
+    ASSERT_EQ(c.status, 1);
+    auto parsed = plat::NSURL::URLWithString(c.message.at(0).stringOr());
+    ASSERT_TRUE(parsed);
+    auto bytes = plat::NSFileManager::defaultManager().contentsAtPath(parsed->path()).value_or(plat::Data{});
+    EXPECT_EQ(plat::testing::JpegFrameSize(bytes), k.stored);
+    EXPECT_EQ(plat::testing::ExifOrientationOf(bytes), k.exif);
+    auto image = plat::UIImage::imageWithData(bytes);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), k.shown);
+    EXPECT_EQ(plat::testing::CornersOf(*image), plat::testing::DisplayedCorners(6));
   }
 }
 

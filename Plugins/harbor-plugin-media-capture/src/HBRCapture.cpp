@@ -335,9 +335,11 @@ void HBRCapture::getFormatData(const HBRInvokedUrlCommandPtr& command) {
   }
   plat::Dictionary format{{"codecs", plat::Value::null()}, {"bitrate", 0}, {"height", 0}, {"width", 0}, {"duration", 0}};
   if (contains(*mimeType, "image/")) {
+    // The size the picture shows at, as a loaded image gives it: a JPEG turned sideways by its
+    // Exif orientation has its width and height swapped.
     if (auto size = plat::readImageSize(path)) {
-      format.set("width", static_cast<std::int64_t>(size->width));
-      format.set("height", static_cast<std::int64_t>(size->height));
+      format.set("width", static_cast<std::int64_t>(size->sideways() ? size->height : size->width));
+      format.set("height", static_cast<std::int64_t>(size->sideways() ? size->width : size->height));
     }
   } else if (contains(*mimeType, "video/")) {
     if (auto movie = plat::readMovieInfo(path)) {

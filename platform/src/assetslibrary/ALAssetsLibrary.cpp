@@ -158,15 +158,6 @@ Data assetBytes(const ALAssetRepresentation& representation) {
   return bytes;
 }
 
-// The Exif orientation (1 to 8) as the image orientation it stands for.
-long orientationFromExif(std::int64_t exif) {
-  static constexpr long kOrientations[] = {UIImageOrientationUp,           UIImageOrientationUpMirrored,
-                                           UIImageOrientationDown,         UIImageOrientationDownMirrored,
-                                           UIImageOrientationLeftMirrored, UIImageOrientationRight,
-                                           UIImageOrientationRightMirrored, UIImageOrientationLeft};
-  return exif >= 1 && exif <= 8 ? kOrientations[exif - 1] : UIImageOrientationUp;
-}
-
 std::shared_ptr<UIImage> drawn(const UIImage& image, CGSize size, CGRect rect) {
   UIGraphicsBeginImageContext(size);
   image.drawInRect(rect);
@@ -185,7 +176,8 @@ std::shared_ptr<const CGImage> ALAssetRepresentation::fullResolutionImage() cons
 long ALAssetRepresentation::orientation() const {
   auto properties = CGImageSourceCopyProperties(assetBytes(*this));
   if (!properties) return UIImageOrientationUp;
-  return orientationFromExif((*properties)[kCGImagePropertyTIFFDictionary]["Orientation"].asInt());
+  const Value& exif = (*properties)[kCGImagePropertyTIFFDictionary]["Orientation"];
+  return UIImageOrientationFromExif(exif.isNumber() ? static_cast<long>(exif.asInt()) : 0);
 }
 
 std::shared_ptr<const CGImage> ALAssetRepresentation::fullScreenImage() const {

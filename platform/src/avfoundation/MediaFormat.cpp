@@ -5,6 +5,8 @@
 #include <fstream>
 #include <vector>
 
+#include "plat/imageio/ImageMetadata.h"
+
 namespace plat {
 namespace {
 
@@ -70,8 +72,10 @@ Result<ImageSize> readImageSize(const std::string& path) {
   if (bytes.size() >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0))
     return ImageSize{static_cast<unsigned>(p[6] | p[7] << 8), static_cast<unsigned>(p[8] | p[9] << 8)};
   if (bytes.size() >= 4 && p[0] == 0xFF && p[1] == 0xD8) {
-    // Walk the JPEG segments to the first start of frame.
+    // Walk the JPEG segments to the first start of frame, noting the first Exif segment's
+    // orientation on the way.
     std::size_t at = 2;
+    int orientation = 0;
     while (at + 9 < bytes.size()) {
       if (p[at] != 0xFF) return Failure{"damaged JPEG: " + path};
       const unsigned marker = p[at + 1];
@@ -81,8 +85,11 @@ Result<ImageSize> readImageSize(const std::string& path) {
       }
       const unsigned length = be16(p + at + 2);
       const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-      if (startOfFrame) return ImageSize{be16(p + at + 7), be16(p + at + 5)};
+      if (startOfFrame) return ImageSize{be16(p + at + 7), be16(p + at + 5), orientation ? orientation : 1};
       if (length < 2) return Failure{"damaged JPEG: " + path};
+      if (marker == 0xE1 && orientation == 0 && at + 2 + length <= bytes.size() && length >= 8 &&
+          std::memcmp(p + at + 4, "Exif\0\0", 6) == 0)
+        orientation = CGImagePropertyOrientationOfExifSegment(p + at + 4, length - 2);
       at += 2 + length;
     }
     return Failure{"no picture size in the first 256 KiB: " + path};

@@ -272,6 +272,19 @@ Result<Dictionary> CGImageSourceCopyProperties(const Data& jpeg) {
   return properties;
 }
 
+int CGImagePropertyOrientationOfExifSegment(const std::uint8_t* bytes, std::size_t size) {
+  if (!bytes || size < sizeof kExifHeader || std::memcmp(bytes, kExifHeader, sizeof kExifHeader) != 0 ||
+      size > 0xFFFF)
+    return 1;
+  ExifDataPtr exif(exif_data_new());
+  if (!exif) return 1;
+  exif_data_load_data(exif.get(), bytes, static_cast<unsigned int>(size));
+  const ExifEntry* e = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+  if (!e || e->format != EXIF_FORMAT_SHORT || !e->data || e->size < 2) return 1;
+  const int value = exif_get_short(e->data, exif_data_get_byte_order(exif.get()));
+  return value >= 1 && value <= 8 ? value : 1;
+}
+
 Result<Data> CGImageDestinationCopyJPEGWithMetadata(const Data& jpeg, const Dictionary& metadata) {
   auto segments = headerSegments(jpeg);
   if (!segments) return Failure{segments.error()};

@@ -16,6 +16,7 @@
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
+#include "plat/imageio/ImageMetadata.h"
 #include "plat/uikit/UIGraphics.h"
 #include "plat/uikit/UIScreen.h"
 
@@ -137,6 +138,32 @@ bool decodePng(const Data& data, CGImage* out) {
   return true;
 }
 
+// JPEG bytes of the bitmap as stored; empty when libjpeg refuses it.
+Data jpegOf(const CGImage& bitmap, double compressionQuality) {
+  std::vector<std::uint8_t> rgb(bitmap.width * bitmap.height * 3);
+  for (std::size_t i = 0, n = bitmap.width * bitmap.height; i < n; ++i) {
+    const std::uint8_t* p = &bitmap.rgba[i * 4];
+    for (int k = 0; k < 3; ++k) rgb[i * 3 + k] = static_cast<std::uint8_t>(p[k] * p[3] / 255);
+  }
+  double q = std::isfinite(compressionQuality) ? std::clamp(compressionQuality, 0.0, 1.0) : 1.0;
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  bool ok = encodeJpeg(bitmap, static_cast<int>(std::lround(q * 100)), &buffer, &size, rgb.data());
+  Data out;
+  if (ok && buffer) out.assign(buffer, buffer + size);
+  std::free(buffer);
+  return out;
+}
+
+// The orientation a JPEG's Exif segment states; up when it states none.
+UIImageOrientation jpegOrientation(const Data& jpeg) {
+  auto properties = CGImageSourceCopyProperties(jpeg);
+  if (!properties) return UIImageOrientationUp;
+  const Value& orientation = (*properties)[kCGImagePropertyTIFFDictionary]["Orientation"];
+  return orientation.isNumber() ? UIImageOrientationFromExif(static_cast<long>(orientation.asInt()))
+                                : UIImageOrientationUp;
+}
+
 // The bitmap as the image is displayed: redrawn when its orientation turns it.
 CGImageRef displayedBitmap(const UIImage& image) {
   CGImageRef bitmap = image.CGImage();
@@ -155,6 +182,23 @@ CGImageRef displayedBitmap(const UIImage& image) {
 }
 
 }  // namespace
+
+// Exif counts 1 to 8: up, up mirrored, down, down mirrored, left mirrored, right, right
+// mirrored, left (the way the stored rows must be turned to show the picture upright).
+UIImageOrientation UIImageOrientationFromExif(long exifOrientation) {
+  static constexpr UIImageOrientation kOrientations[] = {
+      UIImageOrientationUp,           UIImageOrientationUpMirrored, UIImageOrientationDown,
+      UIImageOrientationDownMirrored, UIImageOrientationLeftMirrored, UIImageOrientationRight,
+      UIImageOrientationRightMirrored, UIImageOrientationLeft};
+  return exifOrientation >= 1 && exifOrientation <= 8 ? kOrientations[exifOrientation - 1] : UIImageOrientationUp;
+}
+
+int ExifOrientationFromUIImageOrientation(UIImageOrientation orientation) {
+  for (int exif = 1; exif <= 8; ++exif) {
+    if (UIImageOrientationFromExif(exif) == orientation) return exif;
+  }
+  return 1;
+}
 
 CGImageRef CGImageCreateBlank(std::size_t width, std::size_t height) {
   if (!fits(width, height)) return nullptr;
@@ -180,12 +224,14 @@ bool UIImage::initWithCGImage(CGImageRef image, double scale, UIImageOrientation
 bool UIImage::initWithData(const Data& data) {
   auto bitmap = std::make_shared<plat::CGImage>();
   bool decoded = false;
+  UIImageOrientation orientation = UIImageOrientationUp;
   if (data.size() >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff) {
     decoded = decodeJpeg(data, bitmap.get());
+    if (decoded) orientation = jpegOrientation(data);
   } else if (data.size() >= 8 && png_sig_cmp(data.data(), 0, 8) == 0) {
     decoded = decodePng(data, bitmap.get());
   }
-  return decoded && initWithCGImage(std::move(bitmap));
+  return decoded && initWithCGImage(std::move(bitmap), 1.0, orientation);
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithCGImage(CGImageRef image, double scale, UIImageOrientation orientation) {
@@ -225,21 +271,17 @@ void UIImage::drawInRect(CGRect rect) const {
 }
 
 Data UIImageJPEGRepresentation(const UIImage& image, double compressionQuality) {
-  CGImageRef bitmap = displayedBitmap(image);
+  CGImageRef bitmap = image.CGImage();
   if (!bitmap) return {};
-  std::vector<std::uint8_t> rgb(bitmap->width * bitmap->height * 3);
-  for (std::size_t i = 0, n = bitmap->width * bitmap->height; i < n; ++i) {
-    const std::uint8_t* p = &bitmap->rgba[i * 4];
-    for (int k = 0; k < 3; ++k) rgb[i * 3 + k] = static_cast<std::uint8_t>(p[k] * p[3] / 255);
-  }
-  double q = std::isfinite(compressionQuality) ? std::clamp(compressionQuality, 0.0, 1.0) : 1.0;
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  bool ok = encodeJpeg(*bitmap, static_cast<int>(std::lround(q * 100)), &buffer, &size, rgb.data());
-  Data out;
-  if (ok && buffer) out.assign(buffer, buffer + size);
-  std::free(buffer);
-  return out;
+  Data jpeg = jpegOf(*bitmap, compressionQuality);
+  const UIImageOrientation orientation = image.imageOrientation();
+  if (jpeg.empty() || orientation == UIImageOrientationUp) return jpeg;
+  Dictionary metadata{{kCGImagePropertyTIFFDictionary,
+                       Value(Dictionary{{"Orientation", Value(ExifOrientationFromUIImageOrientation(orientation))}})}};
+  if (auto tagged = CGImageDestinationCopyJPEGWithMetadata(jpeg, metadata)) return std::move(*tagged);
+  // Untagged, the stored bitmap would show turned: the picture is drawn upright instead.
+  CGImageRef upright = displayedBitmap(image);
+  return upright ? jpegOf(*upright, compressionQuality) : Data{};
 }
 
 Data UIImagePNGRepresentation(const UIImage& image) {

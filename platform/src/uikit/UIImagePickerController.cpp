@@ -54,7 +54,7 @@ void SimulatedCamera::reset() {
   gCameraAuthorization.store(AVAuthorizationStatusAuthorized);
 }
 
-Dictionary SimulatedCamera::captureMetadata(std::size_t width, std::size_t height) {
+Dictionary SimulatedCamera::captureMetadata(std::size_t width, std::size_t height, UIImageOrientation orientation) {
   std::time_t t = static_cast<std::time_t>(std::floor(now() + kReferenceDateOffset));
   std::tm local{};
   localtime_r(&t, &local);
@@ -64,7 +64,8 @@ Dictionary SimulatedCamera::captureMetadata(std::size_t width, std::size_t heigh
                   {"DateTimeDigitized", Value(date)},
                   {"PixelXDimension", Value(static_cast<std::uint64_t>(width))},
                   {"PixelYDimension", Value(static_cast<std::uint64_t>(height))}};
-  Dictionary tiff{{"Make", Value("Harbor")}, {"Model", Value("Simulated camera")}, {"Orientation", Value(1)}};
+  Dictionary tiff{{"Make", Value("Harbor")}, {"Model", Value("Simulated camera")},
+                  {"Orientation", Value(ExifOrientationFromUIImageOrientation(orientation))}};
   return Dictionary{{kCGImagePropertyExifDictionary, Value(std::move(exif))},
                     {kCGImagePropertyTIFFDictionary, Value(std::move(tiff))}};
 }
@@ -156,7 +157,8 @@ bool UIImagePickerController::pickImage(const std::shared_ptr<UIImage>& image) {
   info.mediaType = kUTTypeImage;
   info.originalImage = image;
   if (allowsEditing_) info.editedImage = editedFrom(*image);
-  info.mediaMetadata = SimulatedCamera::captureMetadata(image->CGImage()->width, image->CGImage()->height);
+  info.mediaMetadata =
+      SimulatedCamera::captureMetadata(image->CGImage()->width, image->CGImage()->height, image->imageOrientation());
   finish(info);
   return true;
 }

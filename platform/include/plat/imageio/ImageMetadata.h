@@ -12,6 +12,8 @@
 //
 // Bytes come from files and pages: anything that is not a whole JPEG header gives a failure,
 // never a crash, and a merge never writes into the bytes it reads.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "plat/foundation/Result.h"
@@ -34,6 +36,10 @@ inline constexpr char kCGImagePropertyGPSDateStamp[] = "DateStamp";
 // The metadata of a JPEG; an empty dictionary when it has no Exif segment. Fails when the bytes
 // are not a JPEG.
 Result<Dictionary> CGImageSourceCopyProperties(const Data& jpeg);
+
+// The Exif "Orientation" (1 to 8) stated by the contents of a JPEG's Exif segment (the bytes
+// after its length field, from "Exif\0\0" on); 1 when they state none or another value.
+int CGImagePropertyOrientationOfExifSegment(const std::uint8_t* bytes, std::size_t size);
 
 // A new JPEG: the picture's own bytes with one Exif segment holding its old Exif data overlaid by
 // `metadata`, in place of the Exif segment it had (or after its JFIF segment, or right after the

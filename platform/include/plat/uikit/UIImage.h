@@ -4,6 +4,12 @@
 //
 // Decoding takes bytes from files and the network: anything that is not a whole, decodable
 // picture of at most kMaxImagePixels pixels gives no image.
+//
+// Orientation travels with a JPEG, as on the platform: a JPEG's Exif "Orientation" becomes the
+// image's orientation when it is read (the bitmap stays as stored; `size` is the displayed size),
+// and a turned image is written as its stored bitmap with that orientation in the Exif segment,
+// so that every reader that honours the tag (WebKit, viewers, this class) shows it upright. PNG
+// carries no orientation here: a PNG reads as up, and a turned image is written drawn upright.
 #include <plat/foundation/Object.h>
 #include <plat/foundation/Value.h>
 #include <plat/uikit/Geometry.h>
@@ -32,6 +38,11 @@ enum UIImageOrientation : long {
   UIImageOrientationRightMirrored = 7
 };
 
+// The Exif "Orientation" values 1 to 8 (the platform's CGImagePropertyOrientation) as image
+// orientations and back. Any other value stands for up.
+UIImageOrientation UIImageOrientationFromExif(long exifOrientation);
+int ExifOrientationFromUIImageOrientation(UIImageOrientation orientation);
+
 // Straight (not premultiplied) 8-bit RGBA, rows top to bottom, no padding.
 struct CGImage {
   std::size_t width = 0;
@@ -49,7 +60,8 @@ class UIImage : public Object {
  public:
   // Creation is two-step; the init methods answer false (and leave no bitmap) on bad input.
   bool initWithCGImage(CGImageRef image, double scale = 1.0, UIImageOrientation orientation = UIImageOrientationUp);
-  // Decodes JPEG or PNG bytes (the kind is taken from the signature).
+  // Decodes JPEG or PNG bytes (the kind is taken from the signature). A JPEG takes the
+  // orientation its Exif segment states (up without one, or with a value outside 1 to 8).
   bool initWithData(const Data& data);
 
   static std::shared_ptr<UIImage> imageWithCGImage(CGImageRef image, double scale = 1.0,
@@ -91,9 +103,12 @@ class UIImage : public Object {
   std::string name_;
 };
 
-// JPEG bytes of the image as displayed, quality 0.0 to 1.0; empty when there is nothing to encode.
+// JPEG bytes of the image, quality 0.0 to 1.0; empty when there is nothing to encode. The stored
+// bitmap is written, and a turned image's orientation goes into an Exif segment ("Orientation"
+// in IFD0), so the JPEG shows as the image is displayed; an upright image gets no Exif segment.
 Data UIImageJPEGRepresentation(const UIImage& image, double compressionQuality);
-// PNG bytes of the image as displayed; empty when there is nothing to encode.
+// PNG bytes of the image as displayed (a turned image is drawn upright); empty when there is
+// nothing to encode.
 Data UIImagePNGRepresentation(const UIImage& image);
 
 }  // namespace plat

@@ -141,9 +141,11 @@ class SimulatedCamera {
   static std::size_t pictureHeight();
   static AVAuthorizationStatus authorizationStatus();
   static void setAuthorizationStatus(AVAuthorizationStatus status);
-  // The capture metadata the camera gives a picture of this size: the capture date (now, local
-  // time), the pixel dimensions, the camera's make and model.
-  static Dictionary captureMetadata(std::size_t width, std::size_t height);
+  // The capture metadata the camera gives a picture of this stored size: the capture date (now,
+  // local time), the pixel dimensions, the camera's make and model, and the orientation it was
+  // held in (its Exif value).
+  static Dictionary captureMetadata(std::size_t width, std::size_t height,
+                                    UIImageOrientation orientation = UIImageOrientationUp);
   // Tests: present, authorized, filming and 640 x 480 again.
   static void reset();
 };
