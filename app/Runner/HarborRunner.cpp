@@ -1362,7 +1362,7 @@ int run(int argc, char** argv) {
   std::optional<std::string> until = options.until;
   // A page that failed to start is named; a run waiting for a text of the page's would wait for
   // ever, so it ends (status 1).
-  auto startWatch = std::make_shared<StartWatch>(start->pageScript);
+  auto startWatch = std::make_shared<StartWatch>(start->pageScript, start->errorPage);
   std::function<void(const std::string&)> startFailed = [terminator, until](const std::string& reason) {
     plat::NSLog("harbor: the application did not start: " + reason);
     if (until) terminator->request("the application did not start, so \"" + *until + "\" will not appear", 1);
