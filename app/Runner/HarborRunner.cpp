@@ -677,7 +677,8 @@ The simulated device:
   --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, one ICU has data for, such as en_US, de_CH or
-                          zh_Hans_CN (default en_US)
+                          zh_Hans_CN (default: the environment's, LC_ALL or LANG, when ICU
+                          has data for it; else en_US)
   --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
                           face up: 0,0,-1); default: no accelerometer
   --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
@@ -1058,6 +1059,20 @@ std::string safeFolderName(const std::string& name) {
   return out;
 }
 
+std::string environmentLocale(const std::function<const char*(const char*)>& getenv) {
+  for (const char* variable : {"LC_ALL", "LANG"}) {
+    const char* value = getenv(variable);
+    if (!value || !*value) continue;
+    // "de_DE.UTF-8@euro" names de_DE; C and POSIX name no place's conventions.
+    std::string identifier(value);
+    identifier = identifier.substr(0, identifier.find_first_of(".@"));
+    if (identifier.empty() || identifier == "C" || identifier == "POSIX") break;
+    if (plat::NSLocale::localeDataForIdentifier(identifier).kind != plat::NSLocaleData::Kind::Unknown) return identifier;
+    break;
+  }
+  return "en_US";
+}
+
 std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
                                        const std::function<const char*(const char*)>& getenv) {
   std::string folder = safeFolderName(bundleIdentifier);
@@ -1309,7 +1324,7 @@ int run(int argc, char** argv) {
     plat::UIScreen::mainScreen().setBounds(plat::CGRect{{0, 0}, size});
     plat::UIScreen::mainScreen().setScale(scale);
   }
-  if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
+  plat::NSLocale::setCurrentLocaleIdentifier(options.locale ? *options.locale : environmentLocale(std::getenv));
 
   // WebKit shows the page on the session's display, or on a private one for this run, started
   // before WebKit. The display outlives the application (it is stopped as run returns), and the

@@ -107,6 +107,7 @@ class WKWebView : public UIView, public UIScrollViewOwner {
   friend class PageClient;
   friend class WKUserContentController;
   void contentControllerDidChange();
+  void applySettings();
   WKNavigationPtr navigationFor(std::uint64_t identifier);
   WKNavigationPtr endNavigation(std::uint64_t identifier);
 

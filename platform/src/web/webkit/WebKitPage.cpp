@@ -150,6 +150,7 @@ class WebKitPage : public WebPage {
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, settings.javaScriptCanOpenWindowsAutomatically);
     webkit_settings_set_media_playback_allows_inline(webSettings, settings.allowsInlineMediaPlayback);
     webkit_settings_set_media_playback_requires_user_gesture(webSettings, settings.mediaPlaybackRequiresUserAction);
+    settings_ = settings;
   }
 
   void close() override {
@@ -613,7 +614,7 @@ class WebKitPage : public WebPage {
       RunLoop::main().post([kept, weak = weak()] {
         auto page = weak.lock();
         if (page && !page->closed_)
-          webkit_policy_decision_use(kept);
+          page->useForThePage(kept);
         else
           webkit_policy_decision_ignore(kept);
         g_object_unref(kept);
@@ -621,6 +622,15 @@ class WebKitPage : public WebPage {
       return;
     }
     webkit_policy_decision_use(decision);
+  }
+
+  // Lets a top-level load go on, with the page's rule for media: WebKit's own autoplay rule is the
+  // website policy a document gets with its load, and it stands over the views' setting.
+  void useForThePage(WebKitPolicyDecision* decision) {
+    WebKitWebsitePolicies* policies = webkit_website_policies_new_with_policies(
+        "autoplay", settings_.mediaPlaybackRequiresUserAction ? WEBKIT_AUTOPLAY_DENY : WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    webkit_policy_decision_use_with_policies(decision, policies);
+    g_object_unref(policies);
   }
 
   // A top-level load starts: the one in progress, if any, was replaced.
@@ -1014,6 +1024,7 @@ class WebKitPage : public WebPage {
   std::deque<double> reloads_;  // when each reload of the window was made (monotonic seconds)
   std::optional<std::string> readAccess_;  // the host load's read-access folder or file
   int processId_ = 0;                      // the content process, as its extension said
+  Settings settings_;                      // as the view last applied them
   std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
   AfterStandIn afterStandIn_ = AfterStandIn::Reload;
   bool blankLoading_ = false;  // the empty first document is still loading
