@@ -1146,6 +1146,19 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
 
 namespace {
 
+// What the window shows under and around the web view: the backgrounds of the visible views,
+// bottom first (a status bar's band among them), the web view's own insides left out.
+void collectBackdrops(const plat::UIViewPtr& view, std::vector<plat::web::WebPage::Backdrop>& backdrops) {
+  if (!view || view->isHidden() || view->alpha() <= 0) return;
+  if (std::dynamic_pointer_cast<plat::UIWebView>(view) || std::dynamic_pointer_cast<plat::WKWebView>(view)) return;
+  if (auto color = view->backgroundColor(); color && color->alpha > 0) {
+    plat::UIColor shown = *color;
+    shown.alpha *= view->alpha();
+    backdrops.push_back({view->frameInWindow(), shown});
+  }
+  for (const auto& child : view->subviews()) collectBackdrops(child, backdrops);
+}
+
 // The application's web view, wherever it sits in the window.
 plat::web::WebPage* findPage(const plat::UIViewPtr& view) {
   if (!view) return nullptr;
@@ -1165,7 +1178,9 @@ void writeScreenshot(const std::string& path) {
     plat::NSLog("harbor: no screenshot: the application shows no web view");
     return;
   }
-  auto written = page->writeSnapshotPNG(path);
+  std::vector<plat::web::WebPage::Backdrop> backdrops;
+  collectBackdrops(delegate->window(), backdrops);
+  auto written = page->writeSnapshotPNG(path, backdrops);
   if (written) plat::NSLog("harbor: screenshot written to " + path);
   else plat::NSLog("harbor: no screenshot: " + written.error());
 }

@@ -173,6 +173,7 @@ void WKWebView::initWithFrame(const CGRect& frame, const std::shared_ptr<WKWebVi
   client_ = std::make_shared<PageClient>(weakSelf<WKWebView>());
   page_ = web::makeWebPage();
   page_->initWithClient(client_, web::WebPage::Configuration{true});
+  frameInWindowDidChange();
   applySettings();
   configuration_->userContentController()->addWebView(weakSelf<WKWebView>());
   contentControllerDidChange();
@@ -186,6 +187,10 @@ void WKWebView::applySettings() {
                                               preferences.javaScriptCanOpenWindowsAutomatically(),
                                               configuration_->allowsInlineMediaPlayback(),
                                               configuration_->mediaPlaybackRequiresUserAction()});
+}
+
+void WKWebView::frameInWindowDidChange() {
+  if (page_) page_->setFrameInWindow(frameInWindow());
 }
 
 void WKWebView::contentControllerDidChange() {

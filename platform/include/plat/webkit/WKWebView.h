@@ -102,6 +102,10 @@ class WKWebView : public UIView, public UIScrollViewOwner {
   bool simulateFailure(const NSError& error);
   web::WebPage* page() const { return page_.get(); }
 
+ protected:
+  // The page stands where the view stands in the window.
+  void frameInWindowDidChange() override;
+
  private:
   class PageClient;
   friend class PageClient;

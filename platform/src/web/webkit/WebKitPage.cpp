@@ -134,7 +134,14 @@ class WebKitPage : public WebPage {
     gtk_window_set_title(GTK_WINDOW(window_), "Harbor");
     gtk_window_set_default_size(GTK_WINDOW(window_), std::max(1, static_cast<int>(screen.size.width)),
                                 std::max(1, static_cast<int>(screen.size.height)));
-    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+    // The page stands where the web view stands in the window (setFrameInWindow); until the view
+    // says, it fills the screen.
+    fixed_ = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(window_), fixed_);
+    gtk_fixed_put(GTK_FIXED(fixed_), GTK_WIDGET(view_), 0, 0);
+    frame_ = CGRect{{0, 0}, screen.size};
+    gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, static_cast<int>(screen.size.width)),
+                                std::max(1, static_cast<int>(screen.size.height)));
     gtk_widget_show_all(window_);
 
     // The empty first document the headless page has too, so that script runs before any load.
@@ -278,7 +285,19 @@ class WebKitPage : public WebPage {
     for (const std::string& name : wanted) registerHandler(name);
   }
 
-  Result<bool> writeSnapshotPNG(const std::string& path) override {
+  void setFrameInWindow(const CGRect& given) override {
+    // A view of no size has not been laid out yet (a view made without a frame): until it is,
+    // the page fills the screen, as it would once laid out in a window of the screen's size.
+    CGRect frame = given.size.width > 0 && given.size.height > 0 ? given : CGRect{{0, 0}, UIScreen::mainScreen().bounds().size};
+    if (closed_ || frame == frame_) return;
+    frame_ = frame;
+    gtk_fixed_move(GTK_FIXED(fixed_), GTK_WIDGET(view_), static_cast<gint>(std::lround(frame.origin.x)),
+                   static_cast<gint>(std::lround(frame.origin.y)));
+    gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, static_cast<gint>(std::lround(frame.size.width))),
+                                std::max(1, static_cast<gint>(std::lround(frame.size.height))));
+  }
+
+  Result<bool> writeSnapshotPNG(const std::string& path, const std::vector<Backdrop>& backdrops) override {
     if (closed_) return Failure{"the page is closed"};
     struct Shot {
       bool done = false;
@@ -311,11 +330,28 @@ class WebKitPage : public WebPage {
       return Failure{"WebKit did not draw the page in time"};
     }
     if (!keep->surface) return Failure{"WebKit could not draw the page: " + keep->error};
+    // The whole screen: black, the views around the page, then the page where it stands.
+    CGRect screen = UIScreen::mainScreen().bounds();
+    cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, static_cast<int>(screen.size.width)),
+                                                          std::max(1, static_cast<int>(screen.size.height)));
+    cairo_t* cr = cairo_create(picture);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    for (const Backdrop& backdrop : backdrops) {
+      cairo_set_source_rgba(cr, backdrop.color.red, backdrop.color.green, backdrop.color.blue, backdrop.color.alpha);
+      cairo_rectangle(cr, backdrop.frame.origin.x, backdrop.frame.origin.y, backdrop.frame.size.width,
+                      backdrop.frame.size.height);
+      cairo_fill(cr);
+    }
+    cairo_set_source_surface(cr, keep->surface, std::lround(frame_.origin.x), std::lround(frame_.origin.y));
+    cairo_paint(cr);
+    cairo_destroy(cr);
     // Written beside the target and renamed over it, so a stop leaves the old file or the new one.
     std::string folder = stringByDeletingLastPathComponent(path);
     std::string partial = stringByAppendingPathComponent(
         folder.empty() ? "." : folder, "." + lastPathComponent(path) + ".harbor-partial-" + std::to_string(std::random_device{}()));
-    cairo_status_t status = cairo_surface_write_to_png(keep->surface, partial.c_str());
+    cairo_status_t status = cairo_surface_write_to_png(picture, partial.c_str());
+    cairo_surface_destroy(picture);
     if (status != CAIRO_STATUS_SUCCESS) {
       ::unlink(partial.c_str());
       return Failure{std::string("cannot write the PNG: ") + cairo_status_to_string(status)};
@@ -1008,6 +1044,8 @@ class WebKitPage : public WebPage {
   WebKitWebView* view_ = nullptr;
   WebKitUserContentManager* manager_ = nullptr;
   GtkWidget* window_ = nullptr;
+  GtkWidget* fixed_ = nullptr;  // in the window, holding the view where it stands
+  CGRect frame_;                // the view's place in the window
   std::map<std::string, gulong> handlerSignals_;
   std::vector<WebKitScriptDialog*> dialogs_;
   std::deque<HostLoad> hostLoads_;
