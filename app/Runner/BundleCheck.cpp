@@ -17,20 +17,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The start page of config.xml, by the container's rule (the last <content src> wins), and
-// nothing else: the container reads the rest itself.
+// The start page of config.xml, by the container's rule (the last <content src> wins), and its
+// error page; nothing else: the container reads the rest itself.
 class StartPageReader : public plat::NSXMLParserDelegate {
  public:
   void parserDidStartElementNamespaceURIQualifiedNameAttributes(plat::NSXMLParser&, const std::string& elementName,
                                                                 const std::optional<std::string>&,
                                                                 const std::optional<std::string>&,
                                                                 const plat::Dictionary& attributes) override {
+    if (elementName == "preference") {
+      // Preferences are named without regard to letter case, as the container reads them.
+      const plat::Value& name = attributes.get("name");
+      const plat::Value& value = attributes.get("value");
+      if (name.isString() && value.isString() && plat::toLowerASCII(name.asString()) == "errorurl")
+        errorPage = value.asString();
+      return;
+    }
     if (elementName != "content") return;
     const plat::Value& src = attributes.get("src");
     if (src.isString()) startPage = src.asString();
   }
 
   std::optional<std::string> startPage;
+  std::optional<std::string> errorPage;
 };
 
 // A regular file of at most `limit` bytes (stat follows links, so a link to a device is none).
@@ -96,6 +105,7 @@ plat::Result<BundleStart> readBundleStart(const std::string& bundle) {
                                           parser->columnNumber(), plat::logEscaped(reason).c_str())};
       }
       if (reader->startPage) start.startPage = *reader->startPage;
+      start.errorPage = reader->errorPage;
     }
   }
 

@@ -20,6 +20,9 @@ struct BundleStart {
   // readable file of the bundle (a URL, missing: the container shows its error page then).
   std::optional<std::string> pageScript;
   bool pageScriptPresent = false;
+  // The preference "ErrorUrl", as written: the page the container shows when the start page
+  // fails.
+  std::optional<std::string> errorPage;
 };
 
 // The start page's first bytes are read for its scripts, no more: script tags sit near its top,

@@ -677,7 +677,8 @@ The simulated device:
   --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
   --system-version V      the simulated system version (default 9.3)
   --locale ID             the simulated locale, one ICU has data for, such as en_US, de_CH or
-                          zh_Hans_CN (default en_US)
+                          zh_Hans_CN (default: the environment's, LC_ALL or LANG, when ICU
+                          has data for it; else en_US)
   --acceleration X,Y,Z    the device has an accelerometer reading X, Y and Z in g (lying flat
                           face up: 0,0,-1); default: no accelerometer
   --heading DEGREES       the device has a compass pointing DEGREES from magnetic north;
@@ -1058,6 +1059,20 @@ std::string safeFolderName(const std::string& name) {
   return out;
 }
 
+std::string environmentLocale(const std::function<const char*(const char*)>& getenv) {
+  for (const char* variable : {"LC_ALL", "LANG"}) {
+    const char* value = getenv(variable);
+    if (!value || !*value) continue;
+    // "de_DE.UTF-8@euro" names de_DE; C and POSIX name no place's conventions.
+    std::string identifier(value);
+    identifier = identifier.substr(0, identifier.find_first_of(".@"));
+    if (identifier.empty() || identifier == "C" || identifier == "POSIX") break;
+    if (plat::NSLocale::localeDataForIdentifier(identifier).kind != plat::NSLocaleData::Kind::Unknown) return identifier;
+    break;
+  }
+  return "en_US";
+}
+
 std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
                                        const std::function<const char*(const char*)>& getenv) {
   std::string folder = safeFolderName(bundleIdentifier);
@@ -1131,6 +1146,19 @@ plat::Result<std::string> prepareSandboxHome(const std::string& home) {
 
 namespace {
 
+// What the window shows under and around the web view: the backgrounds of the visible views,
+// bottom first (a status bar's band among them), the web view's own insides left out.
+void collectBackdrops(const plat::UIViewPtr& view, std::vector<plat::web::WebPage::Backdrop>& backdrops) {
+  if (!view || view->isHidden() || view->alpha() <= 0) return;
+  if (std::dynamic_pointer_cast<plat::UIWebView>(view) || std::dynamic_pointer_cast<plat::WKWebView>(view)) return;
+  if (auto color = view->backgroundColor(); color && color->alpha > 0) {
+    plat::UIColor shown = *color;
+    shown.alpha *= view->alpha();
+    backdrops.push_back({view->frameInWindow(), shown});
+  }
+  for (const auto& child : view->subviews()) collectBackdrops(child, backdrops);
+}
+
 // The application's web view, wherever it sits in the window.
 plat::web::WebPage* findPage(const plat::UIViewPtr& view) {
   if (!view) return nullptr;
@@ -1150,7 +1178,9 @@ void writeScreenshot(const std::string& path) {
     plat::NSLog("harbor: no screenshot: the application shows no web view");
     return;
   }
-  auto written = page->writeSnapshotPNG(path);
+  std::vector<plat::web::WebPage::Backdrop> backdrops;
+  collectBackdrops(delegate->window(), backdrops);
+  auto written = page->writeSnapshotPNG(path, backdrops);
   if (written) plat::NSLog("harbor: screenshot written to " + path);
   else plat::NSLog("harbor: no screenshot: " + written.error());
 }
@@ -1309,7 +1339,7 @@ int run(int argc, char** argv) {
     plat::UIScreen::mainScreen().setBounds(plat::CGRect{{0, 0}, size});
     plat::UIScreen::mainScreen().setScale(scale);
   }
-  if (options.locale) plat::NSLocale::setCurrentLocaleIdentifier(*options.locale);
+  plat::NSLocale::setCurrentLocaleIdentifier(options.locale ? *options.locale : environmentLocale(std::getenv));
 
   // WebKit shows the page on the session's display, or on a private one for this run, started
   // before WebKit. The display outlives the application (it is stopped as run returns), and the
@@ -1362,7 +1392,7 @@ int run(int argc, char** argv) {
   std::optional<std::string> until = options.until;
   // A page that failed to start is named; a run waiting for a text of the page's would wait for
   // ever, so it ends (status 1).
-  auto startWatch = std::make_shared<StartWatch>(start->pageScript);
+  auto startWatch = std::make_shared<StartWatch>(start->pageScript, start->errorPage);
   std::function<void(const std::string&)> startFailed = [terminator, until](const std::string& reason) {
     plat::NSLog("harbor: the application did not start: " + reason);
     if (until) terminator->request("the application did not start, so \"" + *until + "\" will not appear", 1);

@@ -93,6 +93,10 @@ std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
                                        const std::function<const char*(const char*)>& getenv);
 std::string safeFolderName(const std::string& name);
 
+// The simulated device's locale when --locale gives none: the environment's (LC_ALL, else LANG,
+// without its encoding), when ICU has data for it; otherwise, and for C and POSIX, "en_US".
+std::string environmentLocale(const std::function<const char*(const char*)>& getenv);
+
 // The file the runner leaves in every sandbox home it makes. The application empties the home's
 // tmp folder at each termination, so the runner must never take somebody else's folder for a
 // home.

@@ -21,16 +21,27 @@ constexpr std::string_view kCancelled = "cancelled";
 
 }  // namespace
 
+// The application's error page, with the container's query: config.xml names it relative to
+// www/ (or as a whole URL).
+bool StartWatch::isErrorPage(const std::string& url) const {
+  if (!errorPage_ || errorPage_->empty()) return false;
+  std::string page = url.substr(0, url.find_first_of("?#"));
+  std::string named = errorPage_->substr(0, errorPage_->find_first_of("?#"));
+  if (named.find("://") != std::string::npos) return page == named;
+  std::string tail = "/www/" + named;
+  return page.size() >= tail.size() && page.compare(page.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 bool StartWatch::needsBridgeAnswer(const std::string& url) const {
   std::lock_guard lock(mutex_);
-  return !decided_ && pageScript_ && url != kInlineErrorPage;
+  return !decided_ && pageScript_ && url != kInlineErrorPage && !isErrorPage(url);
 }
 
 std::optional<std::string> StartWatch::pageDidLoad(const std::string& url, bool hasBridge) {
   {
     std::lock_guard lock(mutex_);
     if (decided_) return std::nullopt;
-    if (url != kInlineErrorPage && (!pageScript_ || hasBridge)) {
+    if (url != kInlineErrorPage && (!pageScript_ || hasBridge || isErrorPage(url))) {
       decided_ = true;
       return std::nullopt;
     }
@@ -41,6 +52,8 @@ std::optional<std::string> StartWatch::pageDidLoad(const std::string& url, bool 
 }
 
 std::optional<std::string> StartWatch::logLine(std::string_view line) {
+  // The application's error page comes next; its load decides.
+  if (errorPage_) return std::nullopt;
   if (line.substr(0, kStartPageError.size()) == kStartPageError) {
     return fail("its start page could not be shown (see the ERROR line above)");
   }

@@ -10,7 +10,9 @@
 //   - the first page that finishes loading: failed when it is the container's inline error page
 //     (about:blank), or when the start page loads the container's page script and the page has
 //     no bridge after all (the script is broken, or failed to load); started otherwise, also for
-//     a start page that never asked for the bridge.
+//     a start page that never asked for the bridge, and for the application's own error page
+//     (config.xml's "ErrorUrl"): with one, the two log lines above are not the end of the start,
+//     since that page comes next and is the application's to show.
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,7 +26,9 @@ class StartWatch {
  public:
   // pageScript: the container's page script the start page loads, as a path in the bundle
   // ("www/harbor.js"); nothing when it loads none.
-  explicit StartWatch(std::optional<std::string> pageScript) : pageScript_(std::move(pageScript)) {}
+  // errorPage: the preference "ErrorUrl", when config.xml has one.
+  explicit StartWatch(std::optional<std::string> pageScript, std::optional<std::string> errorPage = std::nullopt)
+      : pageScript_(std::move(pageScript)), errorPage_(std::move(errorPage)) {}
 
   // Whether the page that finished loading at url must be asked for the bridge to decide the
   // start: only while undecided, and only when its answer would matter.
@@ -39,10 +43,12 @@ class StartWatch {
 
  private:
   std::optional<std::string> fail(std::string reason);
+  bool isErrorPage(const std::string& url) const;
 
   mutable std::mutex mutex_;
   bool decided_ = false;
   std::optional<std::string> pageScript_;
+  std::optional<std::string> errorPage_;
 };
 
 // On the main thread, before the application starts: asks every page that finishes loading

@@ -383,6 +383,31 @@ TEST(RunnerOptions, DefaultHomeStaysInsideTheDataFolder) {
   }
 }
 
+// Without --locale the simulated device takes the environment's locale, as far as ICU knows it.
+TEST(RunnerOptions, TheDefaultLocaleIsTheEnvironments) {
+  struct Case {
+    std::map<std::string, std::string> environment;
+    std::string locale;
+  };
+  const Case cases[] = {
+      {{{"LANG", "de_DE.UTF-8"}}, "de_DE"},
+      {{{"LANG", "de_DE.UTF-8"}, {"LC_ALL", "fr_FR"}}, "fr_FR"},
+      {{{"LC_ALL", ""}, {"LANG", "pt_BR.utf8@x"}}, "pt_BR"},
+      {{{"LANG", "zh_Hans_CN"}}, "zh_Hans_CN"},
+      {{{"LANG", "C.UTF-8"}}, "en_US"},
+      {{{"LC_ALL", "POSIX"}, {"LANG", "de_DE"}}, "en_US"},
+      {{{"LANG", "xx_YY.UTF-8"}}, "en_US"},
+      {{}, "en_US"},
+  };
+  for (const Case& c : cases) {
+    auto getenv = [&](const char* name) -> const char* {
+      auto it = c.environment.find(name);
+      return it == c.environment.end() ? nullptr : it->second.c_str();
+    };
+    EXPECT_EQ(environmentLocale(getenv), c.locale);
+  }
+}
+
 }  // namespace
 }  // namespace harbor::runner
 

@@ -149,6 +149,7 @@ TEST(RunnerStartWatch, DecidesOnceFromTheFirstPageOrTheContainersFailure) {
     std::optional<std::string> pageScript;
     std::vector<Event> events;
     std::optional<std::string> failure;
+    std::optional<std::string> errorPage = std::nullopt;
   };
   const std::string start = "file:///b/www/index.html";
   const Case cases[] = {
@@ -172,6 +173,14 @@ TEST(RunnerStartWatch, DecidesOnceFromTheFirstPageOrTheContainersFailure) {
        {{Event::Page, start, true}, {Event::Line, "Failed to load webpage with error: not found"},
         {Event::Page, "about:blank"}},
        std::nullopt},
+      // With an error page of the application's own, that page comes next and is a start.
+      {"error page", "www/harbor.js",
+       {{Event::Line, "ERROR: Start Page at 'www/index.html' was not found."},
+        {Event::Page, "file:///b/www/error.html?error=ERROR%3A%20Start"}},
+       std::nullopt, "error.html"},
+      {"error page after a failed load", "www/harbor.js",
+       {{Event::Line, "Failed to load webpage with error: not found"}, {Event::Page, "file:///b/www/error.html#x"}},
+       std::nullopt, "error.html"},
       {"other lines", "www/harbor.js",
        {{Event::Line, "console.log: ERROR: Start Page at x"}, {Event::Line, "harbor: Failed to load webpage with error: x"},
         {Event::Page, start, true}},
@@ -179,7 +188,7 @@ TEST(RunnerStartWatch, DecidesOnceFromTheFirstPageOrTheContainersFailure) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StartWatch watch(c.pageScript);
+    StartWatch watch(c.pageScript, c.errorPage);
     std::vector<std::string> failures;
     for (const Event& e : c.events) {
       std::optional<std::string> failed;
@@ -237,6 +246,12 @@ TEST_F(RunnerStart, TheRunnerNamesABundleThatCannotStartAndEndsARunWaitingOnIt) 
        {"--run-seconds", "0.5"}, 0,
        {"harbor: the application did not start: its start page could not be shown",
         "harbor: terminating: --run-seconds 0.5 elapsed"}},
+      // An application with an error page of its own shows it; a text it prints ends the run.
+      {"error-page", "<content src=\"missing.html\"/><preference name=\"ErrorURL\" value=\"error.html\"/>",
+       {{"www/harbor.js", harborScript()},
+        {"www/error.html", "<script>setTimeout(function () { console.log('starttest: error page'); }, 0);</script>"}},
+       {"--until", "starttest: error page"}, 0,
+       {"ERROR: Start Page at 'www/missing.html' was not found.", "harbor: terminating: saw \"starttest: error page\""}},
       // A page that never asks for the bridge has started once it has loaded.
       {"plain-page", "", {{"www/index.html", "<script>setTimeout(function () { console.log('starttest: plain'); }, 0);"
                                               "</script>"}},

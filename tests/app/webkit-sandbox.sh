@@ -94,11 +94,19 @@ setTimeout(function () { console.log('sandbox: downloads tried'); }, 1500);
 echo "bundle data" >"$work/downloads/www/data.txt"
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   : >"$work/requests"
-  run "$work/downloads" --engine "$engine" --run-seconds 60 --until "sandbox: downloads tried"
+  # Each refusal comes when WebKit gets to it: waited for, line by line, then the run is stopped.
+  newlog
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" "$work/downloads" \
+    2>"$log" &
+  pid=$!
+  wait_for "$pid" "sandbox: downloads tried"
+  wait_for "$pid" "WebKit: did not download $origin/attachment (an attachment): pages download with the File Transfer plugin"
+  wait_for "$pid" "WebKit: did not download $origin/octet (of type application/octet-stream)"
+  wait_for "$pid" "WebKit: a page may not read file://$work/outside.txt"
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
   [ "$status" -eq 0 ] || fail "exit status $status for the downloads under $engine"
-  expect "WebKit: did not download $origin/attachment (an attachment): pages download with the File Transfer plugin"
-  expect "WebKit: did not download $origin/octet (of type application/octet-stream)"
-  expect "WebKit: a page may not read file://$work/outside.txt"
   grep -q "GET /attachment" "$work/requests" || fail "the attachment was never asked for under $engine"
   nothing_in_home
   if find "$work/home.$runs" -name 'saved.txt' -o -name 'd.txt' -o -name 'b.txt' | grep -q .; then

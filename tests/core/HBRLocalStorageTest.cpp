@@ -162,18 +162,19 @@ TEST_F(HBRLocalStorageTest, BuildsThePairsForEveryLayout) {
   };
   for (const auto& c : cases) {
     auto pairs = HBRLocalStorage::createBackupInfoWithTargetDir("/T", "/B/", c.targetNests, c.backupNests, c.rename);
-    ASSERT_EQ(pairs.size(), 5u);
+    ASSERT_EQ(pairs.size(), 6u);
     EXPECT_EQ(pairs[0]->label, "localStorage database");
     EXPECT_EQ(pairs[1]->label, "websql main database");
     EXPECT_EQ(pairs[2]->label, "websql databases");
     EXPECT_EQ(pairs[3]->label, "WebKit localStorage");
     EXPECT_EQ(pairs[4]->label, "WebKit databases");
+    EXPECT_EQ(pairs[5]->label, "WebKit cookies");
     EXPECT_EQ(pairs[0]->original, c.original0);
     EXPECT_EQ(pairs[2]->backup, c.backup2);
   }
   plugin = makePlugin();
   const auto& own = plugin->backupInfo();
-  ASSERT_EQ(own.size(), 5u);
+  ASSERT_EQ(own.size(), 6u);
   EXPECT_EQ(own[0]->original, caches("file__0.localstorage"));
   EXPECT_EQ(own[0]->backup, backups("localstorage.appdata.db"));
   EXPECT_EQ(own[1]->original, caches("Databases.db"));
@@ -185,6 +186,8 @@ TEST_F(HBRLocalStorageTest, BuildsThePairsForEveryLayout) {
   EXPECT_EQ(own[3]->backup, backups("webkitlocalstorage.appdata.db"));
   EXPECT_EQ(own[4]->original, caches("databases"));
   EXPECT_EQ(own[4]->backup, backups("webkitdatabases.appdata.db"));
+  EXPECT_EQ(own[5]->original, caches("cookies"));
+  EXPECT_EQ(own[5]->backup, backups("webkitcookies.appdata.db"));
 }
 
 TEST_F(HBRLocalStorageTest, NothingToCopyMeansNoResultNoLogAndNoFiles) {

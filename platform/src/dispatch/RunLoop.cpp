@@ -28,7 +28,7 @@ void RunLoop::post(Task task) {
   void (*wakeup)() = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    tasks_.push_back(std::move(task));
+    tasks_.emplace_back(nextTaskNumber_++, std::move(task));
     wakeup = external_.wakeup;
   }
   wake_.notify_all();
@@ -90,15 +90,22 @@ std::size_t RunLoop::fireDueTimers() {
 }
 
 std::size_t RunLoop::runOneTurn() {
-  std::deque<Task> ready;
+  std::uint64_t last = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    ready.swap(tasks_);
+    last = nextTaskNumber_ - 1;
   }
+  // Taken one at a time from the shared queue rather than all at once, so that a turn inside a
+  // task sees the tasks still waiting; a task posted during this turn waits for the next.
   std::size_t count = 0;
-  while (!ready.empty()) {
-    Task task = std::move(ready.front());
-    ready.pop_front();
+  for (;;) {
+    Task task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (tasks_.empty() || tasks_.front().first > last) break;
+      task = std::move(tasks_.front().second);
+      tasks_.pop_front();
+    }
     task();
     ++count;
   }

@@ -58,6 +58,7 @@ void UIView::setFrame(const CGRect& frame) {
       child->setFrame(f);
     }
   }
+  placeInWindowChanged();
   didChangeValueForKey("frame", rectValue(frame_));
   if (resized) didChangeValueForKey("bounds", rectValue(bounds()));
 }
@@ -109,6 +110,14 @@ void UIView::insertSubviewAtIndex(const UIViewPtr& view, std::size_t index) {
   index = std::min(index, subviews_.size());
   subviews_.insert(subviews_.begin() + static_cast<long>(index), view);
   view->superview_ = std::static_pointer_cast<UIView>(shared_from_this());
+  view->placeInWindowChanged();
+}
+
+void UIView::placeInWindowChanged() {
+  frameInWindowDidChange();
+  // A copy: a view told may change the list.
+  auto children = subviews_;
+  for (const auto& child : children) child->placeInWindowChanged();
 }
 
 void UIView::sendSubviewToBack(const UIViewPtr& view) {
@@ -126,7 +135,10 @@ void UIView::bringSubviewToFront(const UIViewPtr& view) {
 void UIView::removeFromSuperview() {
   auto parent = superview_.lock();
   superview_.reset();
-  if (parent) parent->detachChild(this);
+  if (parent) {
+    parent->detachChild(this);
+    placeInWindowChanged();
+  }
 }
 
 }  // namespace plat

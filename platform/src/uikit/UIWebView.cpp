@@ -100,6 +100,11 @@ void UIWebView::initWithFrame(const CGRect& frame) {
   client_ = std::make_shared<PageClient>(weakSelf<UIWebView>());
   page_ = web::makeWebPage();
   page_->initWithClient(client_, web::WebPage::Configuration{false});
+  frameInWindowDidChange();
+}
+
+void UIWebView::frameInWindowDidChange() {
+  if (page_) page_->setFrameInWindow(frameInWindow());
 }
 
 // The view's settings as they stand when a load starts.

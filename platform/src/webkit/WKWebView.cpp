@@ -173,13 +173,24 @@ void WKWebView::initWithFrame(const CGRect& frame, const std::shared_ptr<WKWebVi
   client_ = std::make_shared<PageClient>(weakSelf<WKWebView>());
   page_ = web::makeWebPage();
   page_->initWithClient(client_, web::WebPage::Configuration{true});
+  frameInWindowDidChange();
+  applySettings();
+  configuration_->userContentController()->addWebView(weakSelf<WKWebView>());
+  contentControllerDidChange();
+}
+
+// The configuration as it stands when a load starts: the container sets the preferences of
+// config.xml after the view is made, and they must hold from the first page on.
+void WKWebView::applySettings() {
   const auto& preferences = *configuration_->preferences();
   page_->applySettings(web::WebPage::Settings{preferences.javaScriptEnabled(), preferences.minimumFontSize(),
                                               preferences.javaScriptCanOpenWindowsAutomatically(),
                                               configuration_->allowsInlineMediaPlayback(),
                                               configuration_->mediaPlaybackRequiresUserAction()});
-  configuration_->userContentController()->addWebView(weakSelf<WKWebView>());
-  contentControllerDidChange();
+}
+
+void WKWebView::frameInWindowDidChange() {
+  if (page_) page_->setFrameInWindow(frameInWindow());
 }
 
 void WKWebView::contentControllerDidChange() {
@@ -213,12 +224,14 @@ WKNavigationPtr WKWebView::loadRequest(const NSURLRequestPtr& request) {
   // A file URL loaded this way may read that one file and nothing beside it.
   std::optional<std::string> readAccess;
   if (request->URL()->isFileURL()) readAccess = request->URL()->path();
+  applySettings();
   return navigationFor(page_->loadRequest(request, readAccess));
 }
 
 WKNavigationPtr WKWebView::loadHTMLString(const std::string& html, const NSURLPtr& baseURL) {
   if (!page_) return nullptr;
   // An HTML string reads no files, whatever its base URL.
+  applySettings();
   return navigationFor(page_->loadHTMLString(html, baseURL, std::string()));
 }
 
@@ -231,10 +244,12 @@ WKNavigationPtr WKWebView::loadFileURL(const NSURLPtr& url, const NSURLPtr& read
     NSLog("loadFileURL:allowingReadAccessToURL: needs two file URLs");
     return nullptr;
   }
+  applySettings();
   return navigationFor(page_->loadRequest(NSURLRequest::requestWithURL(url), readAccessURL->path()));
 }
 
 WKNavigationPtr WKWebView::reload() {
+  if (page_) applySettings();
   std::uint64_t identifier = page_ ? page_->reload() : 0;
   return identifier ? navigationFor(identifier) : nullptr;
 }

@@ -104,6 +104,8 @@ std::vector<HBRBackupInfoPtr> HBRLocalStorage::createBackupInfoWithTargetDir(con
       // copied together), and IndexedDB ("indexeddb/v1/file__0/<hash>/IndexedDB.sqlite3").
       {"WebKit localStorage", "localstorage", "webkitlocalstorage.appdata.db"},
       {"WebKit databases", "databases", "webkitdatabases.appdata.db"},
+      // And its cookies ("cookies/cookies.sqlite").
+      {"WebKit cookies", "cookies", "webkitcookies.appdata.db"},
   };
   std::vector<HBRBackupInfoPtr> out;
   for (const Entry& e : entries) {

@@ -36,7 +36,10 @@ class RunLoop {
   TimerId scheduleTimer(double delaySeconds, Task task, double intervalSeconds = 0);
   void cancelTimer(TimerId id);
 
-  // Loop thread. One turn; returns the number of tasks and timers run.
+  // Loop thread. One turn: the tasks posted before it began, then the due timers; returns the
+  // number run. A task may turn the loop itself (a page waiting for its dialog's answer): the
+  // inner turn runs what is still waiting, the outer turn's own tasks included, so none of them
+  // is held back behind the task that waits.
   std::size_t runOneTurn();
   // Loop thread. Turns until nothing is ready and no timer is due (bounded, so a task that
   // re-posts itself forever cannot hang a test). Returns the number run.
@@ -79,7 +82,9 @@ class RunLoop {
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<Task> tasks_;
+  // Each with the order it was posted in: a turn runs those posted before it began.
+  std::deque<std::pair<std::uint64_t, Task>> tasks_;
+  std::uint64_t nextTaskNumber_ = 1;
   std::map<TimerId, Timer> timers_;
   TimerId nextTimerId_ = 1;
   std::vector<Task> turnObservers_;  // loop thread only

@@ -48,6 +48,8 @@ class UIView : public Object, public KeyValueObservable {
   // A rectangle of `view`'s coordinates (of the window's, that is the screen's, when null) in
   // this view's. Only offsets are applied: transforms of the views in between are not.
   CGRect convertRectFromView(const CGRect& rect, const UIView* view) const;
+  // The frame in the window's coordinates (offsets only, as above).
+  CGRect frameInWindow() const { return CGRect{originInWindow(), frame_.size}; }
 
   // Runs `animations` now and `completion` (with true) on a later turn, once the clock has passed
   // `duration` seconds. The options choose the transition effect, which is not drawn here.
@@ -99,9 +101,13 @@ class UIView : public Object, public KeyValueObservable {
 
  protected:
   std::optional<UIAccessibilityTraits> accessibilityTraits_;
+  // The view's place in the window changed: its frame, an ancestor's frame, or its superview.
+  virtual void frameInWindowDidChange() {}
 
  private:
   void detachChild(const UIView* child);
+  // Tells the view and every view inside it.
+  void placeInWindowChanged();
 
   CGPoint originInWindow() const;
 

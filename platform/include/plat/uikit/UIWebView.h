@@ -147,6 +147,10 @@ class UIWebView : public UIView, public UIScrollViewOwner {
   // The page engine behind the view (to run page script in tests, and for screenshots).
   web::WebPage* page() const { return page_.get(); }
 
+ protected:
+  // The page stands where the view stands in the window.
+  void frameInWindowDidChange() override;
+
  private:
   class PageClient;
   friend class PageClient;

@@ -30,7 +30,7 @@ class HeadlessWebPage : public WebPage {
   JSContext& context() override;
   void setScriptMessageHandlerNames(std::vector<std::string> names) override;
   // Draws nothing: fails with the reason.
-  Result<bool> writeSnapshotPNG(const std::string& path) override;
+  Result<bool> writeSnapshotPNG(const std::string& path, const std::vector<Backdrop>& backdrops) override;
   void simulateLinkClick(const NSURLPtr& url) override;
   void simulateFrameLoad(const NSURLPtr& url, std::optional<NSError> failure = std::nullopt) override;
   bool simulateFailure(const NSError& error) override;

@@ -33,6 +33,7 @@
 #include "plat/foundation/Object.h"
 #include "plat/foundation/Result.h"
 #include "plat/foundation/Value.h"
+#include "plat/uikit/Geometry.h"
 #include "plat/web/JSContext.h"
 
 namespace plat::web {
@@ -172,8 +173,19 @@ class WebPage : public Object {
   // Writes a PNG of what the page shows to path (replacing it whole). The WebKit engine turns
   // the main loop until WebKit has drawn it, at most kSnapshotSeconds; the headless engine
   // draws nothing and fails with the reason.
+  // What the window shows around the page (views' backgrounds, in the window's coordinates,
+  // bottom first) is drawn under it, on black, so the picture is the whole screen.
   static constexpr double kSnapshotSeconds = 10;
-  virtual Result<bool> writeSnapshotPNG(const std::string& path) = 0;
+  struct Backdrop {
+    CGRect frame;
+    UIColor color;
+  };
+  virtual Result<bool> writeSnapshotPNG(const std::string& path, const std::vector<Backdrop>& backdrops = {}) = 0;
+
+  // Where the view stands in its window, in points: the WebKit engine places and sizes the page
+  // so (the page measures the size; a status bar beside it takes the rest of the screen). A frame
+  // of no size is a view not laid out yet: the page fills the screen until it is.
+  virtual void setFrameInWindow(const CGRect& frame) {}
 
   // Test surface.
   // The user follows a link in the page to url.

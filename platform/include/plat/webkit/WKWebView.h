@@ -102,11 +102,16 @@ class WKWebView : public UIView, public UIScrollViewOwner {
   bool simulateFailure(const NSError& error);
   web::WebPage* page() const { return page_.get(); }
 
+ protected:
+  // The page stands where the view stands in the window.
+  void frameInWindowDidChange() override;
+
  private:
   class PageClient;
   friend class PageClient;
   friend class WKUserContentController;
   void contentControllerDidChange();
+  void applySettings();
   WKNavigationPtr navigationFor(std::uint64_t identifier);
   WKNavigationPtr endNavigation(std::uint64_t identifier);
 

@@ -897,7 +897,7 @@ void HeadlessWebPage::simulateFrameLoad(const NSURLPtr& url, std::optional<NSErr
 
 bool HeadlessWebPage::simulateFailure(const NSError& error) { return impl_->endMainLoad(error); }
 
-Result<bool> HeadlessWebPage::writeSnapshotPNG(const std::string&) {
+Result<bool> HeadlessWebPage::writeSnapshotPNG(const std::string&, const std::vector<Backdrop>&) {
   return Failure{"the headless page engine draws nothing; a screenshot needs the WebKit engine"};
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -19,6 +20,8 @@
 #include "GLibLoop.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSFileManager.h"
+#include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLResponse.h"
@@ -223,6 +226,22 @@ class MemoryWatch {
   std::thread thread_;
 };
 
+// The pages' languages are the device's: its locale first (so that navigator.language and the
+// pages' Intl format as the Globalization plugin does), then the user's other languages.
+void setPreferredLanguages(WebKitWebContext* context) {
+  std::vector<std::string> tags;
+  auto add = [&tags](std::string tag) {
+    std::replace(tag.begin(), tag.end(), '_', '-');
+    if (!tag.empty() && std::find(tags.begin(), tags.end(), tag) == tags.end()) tags.push_back(tag);
+  };
+  add(NSLocale::currentLocale()->localeIdentifier());
+  for (const std::string& language : NSLocale::preferredLanguages()) add(language);
+  std::vector<const char*> texts;
+  for (const auto& tag : tags) texts.push_back(tag.c_str());
+  texts.push_back(nullptr);
+  webkit_web_context_set_preferred_languages(context, texts.data());
+}
+
 }  // namespace
 
 void watchContentProcess(int pid) {
@@ -268,11 +287,19 @@ WebKitWebContext* sharedWebContext() {
   r.context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager,
                                               "memory-pressure-settings", memory, nullptr));
   webkit_memory_pressure_settings_free(memory);
-  g_object_unref(manager);
   webkit_web_context_set_web_extensions_directory(r.context, r.extensionFolder.c_str());
   updateReadableRoots();
   webkit_web_context_set_cache_model(r.context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  setPreferredLanguages(r.context);
+  // The pages' cookies live with their other website data (and the storage backup copies their
+  // folder as it copies the others), so a signed-in page stays signed in from launch to launch.
+  std::string cookieFolder = stringByAppendingPathComponent(data, "cookies");
+  std::string cookies = stringByAppendingPathComponent(cookieFolder, "cookies.sqlite");
+  NSFileManager::defaultManager().createDirectoryAtPath(cookieFolder, true);
+  webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager), cookies.c_str(),
+                                               WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
   g_signal_connect(r.context, "download-started", G_CALLBACK(onDownloadStarted), nullptr);
+  g_object_unref(manager);
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(r.context);
   for (const char* scheme : {"hbrfile", "assets-library"}) {
     webkit_web_context_register_uri_scheme(r.context, scheme, serveScheme, nullptr, nullptr);

@@ -134,7 +134,14 @@ class WebKitPage : public WebPage {
     gtk_window_set_title(GTK_WINDOW(window_), "Harbor");
     gtk_window_set_default_size(GTK_WINDOW(window_), std::max(1, static_cast<int>(screen.size.width)),
                                 std::max(1, static_cast<int>(screen.size.height)));
-    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+    // The page stands where the web view stands in the window (setFrameInWindow); until the view
+    // says, it fills the screen.
+    fixed_ = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(window_), fixed_);
+    gtk_fixed_put(GTK_FIXED(fixed_), GTK_WIDGET(view_), 0, 0);
+    frame_ = CGRect{{0, 0}, screen.size};
+    gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, static_cast<int>(screen.size.width)),
+                                std::max(1, static_cast<int>(screen.size.height)));
     gtk_widget_show_all(window_);
 
     // The empty first document the headless page has too, so that script runs before any load.
@@ -150,6 +157,7 @@ class WebKitPage : public WebPage {
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, settings.javaScriptCanOpenWindowsAutomatically);
     webkit_settings_set_media_playback_allows_inline(webSettings, settings.allowsInlineMediaPlayback);
     webkit_settings_set_media_playback_requires_user_gesture(webSettings, settings.mediaPlaybackRequiresUserAction);
+    settings_ = settings;
   }
 
   void close() override {
@@ -277,7 +285,19 @@ class WebKitPage : public WebPage {
     for (const std::string& name : wanted) registerHandler(name);
   }
 
-  Result<bool> writeSnapshotPNG(const std::string& path) override {
+  void setFrameInWindow(const CGRect& given) override {
+    // A view of no size has not been laid out yet (a view made without a frame): until it is,
+    // the page fills the screen, as it would once laid out in a window of the screen's size.
+    CGRect frame = given.size.width > 0 && given.size.height > 0 ? given : CGRect{{0, 0}, UIScreen::mainScreen().bounds().size};
+    if (closed_ || frame == frame_) return;
+    frame_ = frame;
+    gtk_fixed_move(GTK_FIXED(fixed_), GTK_WIDGET(view_), static_cast<gint>(std::lround(frame.origin.x)),
+                   static_cast<gint>(std::lround(frame.origin.y)));
+    gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, static_cast<gint>(std::lround(frame.size.width))),
+                                std::max(1, static_cast<gint>(std::lround(frame.size.height))));
+  }
+
+  Result<bool> writeSnapshotPNG(const std::string& path, const std::vector<Backdrop>& backdrops) override {
     if (closed_) return Failure{"the page is closed"};
     struct Shot {
       bool done = false;
@@ -310,11 +330,28 @@ class WebKitPage : public WebPage {
       return Failure{"WebKit did not draw the page in time"};
     }
     if (!keep->surface) return Failure{"WebKit could not draw the page: " + keep->error};
+    // The whole screen: black, the views around the page, then the page where it stands.
+    CGRect screen = UIScreen::mainScreen().bounds();
+    cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, static_cast<int>(screen.size.width)),
+                                                          std::max(1, static_cast<int>(screen.size.height)));
+    cairo_t* cr = cairo_create(picture);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    for (const Backdrop& backdrop : backdrops) {
+      cairo_set_source_rgba(cr, backdrop.color.red, backdrop.color.green, backdrop.color.blue, backdrop.color.alpha);
+      cairo_rectangle(cr, backdrop.frame.origin.x, backdrop.frame.origin.y, backdrop.frame.size.width,
+                      backdrop.frame.size.height);
+      cairo_fill(cr);
+    }
+    cairo_set_source_surface(cr, keep->surface, std::lround(frame_.origin.x), std::lround(frame_.origin.y));
+    cairo_paint(cr);
+    cairo_destroy(cr);
     // Written beside the target and renamed over it, so a stop leaves the old file or the new one.
     std::string folder = stringByDeletingLastPathComponent(path);
     std::string partial = stringByAppendingPathComponent(
         folder.empty() ? "." : folder, "." + lastPathComponent(path) + ".harbor-partial-" + std::to_string(std::random_device{}()));
-    cairo_status_t status = cairo_surface_write_to_png(keep->surface, partial.c_str());
+    cairo_status_t status = cairo_surface_write_to_png(picture, partial.c_str());
+    cairo_surface_destroy(picture);
     if (status != CAIRO_STATUS_SUCCESS) {
       ::unlink(partial.c_str());
       return Failure{std::string("cannot write the PNG: ") + cairo_status_to_string(status)};
@@ -613,7 +650,7 @@ class WebKitPage : public WebPage {
       RunLoop::main().post([kept, weak = weak()] {
         auto page = weak.lock();
         if (page && !page->closed_)
-          webkit_policy_decision_use(kept);
+          page->useForThePage(kept);
         else
           webkit_policy_decision_ignore(kept);
         g_object_unref(kept);
@@ -621,6 +658,15 @@ class WebKitPage : public WebPage {
       return;
     }
     webkit_policy_decision_use(decision);
+  }
+
+  // Lets a top-level load go on, with the page's rule for media: WebKit's own autoplay rule is the
+  // website policy a document gets with its load, and it stands over the views' setting.
+  void useForThePage(WebKitPolicyDecision* decision) {
+    WebKitWebsitePolicies* policies = webkit_website_policies_new_with_policies(
+        "autoplay", settings_.mediaPlaybackRequiresUserAction ? WEBKIT_AUTOPLAY_DENY : WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    webkit_policy_decision_use_with_policies(decision, policies);
+    g_object_unref(policies);
   }
 
   // A top-level load starts: the one in progress, if any, was replaced.
@@ -998,6 +1044,8 @@ class WebKitPage : public WebPage {
   WebKitWebView* view_ = nullptr;
   WebKitUserContentManager* manager_ = nullptr;
   GtkWidget* window_ = nullptr;
+  GtkWidget* fixed_ = nullptr;  // in the window, holding the view where it stands
+  CGRect frame_;                // the view's place in the window
   std::map<std::string, gulong> handlerSignals_;
   std::vector<WebKitScriptDialog*> dialogs_;
   std::deque<HostLoad> hostLoads_;
@@ -1014,6 +1062,7 @@ class WebKitPage : public WebPage {
   std::deque<double> reloads_;  // when each reload of the window was made (monotonic seconds)
   std::optional<std::string> readAccess_;  // the host load's read-access folder or file
   int processId_ = 0;                      // the content process, as its extension said
+  Settings settings_;                      // as the view last applied them
   std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
   AfterStandIn afterStandIn_ = AfterStandIn::Reload;
   bool blankLoading_ = false;  // the empty first document is still loading

@@ -1,0 +1,190 @@
+#!/bin/sh
+# The container as a page on WebKit sees it, under both engines, each thing measured in the page:
+# the error page (with its query) for a start page that is missing; config.xml's preferences
+# from the first load (a minimum font size, media that plays without a gesture only when the
+# preference says so); the device's locale in navigator.language and Intl; the status bar's
+# band taking the top of the screen (the page's height, and a screenshot's pixels); cookies kept
+# from one launch to the next; and answers whose callbacks open the page's own alerts, delivered
+# all and in order.
+#   webkit-parts.sh <harbor executable> <sample bundle folder> <png-pixel> <scratch folder>
+set -u
+harbor=$1
+sample=$2
+pngpixel=$3
+work=$4
+rm -rf "$work"
+mkdir -p "$work/tmp"
+. "$(dirname "$0")/log-checks.sh"
+newlog
+unset DISPLAY WAYLAND_DISPLAY
+export TMPDIR="$work/tmp"
+
+# bundle <name> <page body> [config.xml lines]: a bundle with the container's page script and
+# the device and status bar modules, whose start page is the HTML.
+bundle() {
+  b="$work/$1"
+  mkdir -p "$b/www/plugins"
+  cat >"$b/Info.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>CFBundleIdentifier</key><string>org.harbor.test.$1</string>
+<key>CFBundleDisplayName</key><string>$1</string>
+</dict></plist>
+PLIST
+  cat >"$b/config.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.test.$1" version="1.0.0">
+  <content src="index.html" />
+  <feature name="IntentAndNavigationFilter">
+    <param name="ios-package" value="HBRIntentAndNavigationFilter" onload="true" />
+  </feature>
+  <feature name="Device"><param name="ios-package" value="HBRDevice" /></feature>
+  <feature name="StatusBar"><param name="ios-package" value="HBRStatusBar" onload="true" /></feature>
+  ${3:-}
+</widget>
+XML
+  cp "$sample/www/harbor.js" "$b/www/harbor.js"
+  cp -R "$sample/www/plugins/harbor-plugin-device" "$sample/www/plugins/harbor-plugin-statusbar" "$b/www/plugins/"
+  printf '<!doctype html><meta charset="utf-8"><body style="margin:0">%s</body>\n' "$2" >"$b/www/index.html"
+}
+modules='<script src="harbor.js"></script><script src="plugins/harbor-plugin-device/device.js"></script><script src="plugins/harbor-plugin-statusbar/statusbar.js"></script>'
+
+run() {
+  newlog
+  b=$1
+  shift
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit "$@" "$b" 2>"$log"
+  status=$?
+}
+
+# A missing start page with an error page: the error page shows, with its query.
+bundle errorpage '' '<preference name="ErrorUrl" value="error.html" />'
+sed -i 's#<content src="index.html" />#<content src="missing.html" />#' "$work/errorpage/config.xml"
+printf '%s\n' '<script>console.log("parts: error page " + decodeURIComponent(location.search));</script>' \
+  >"$work/errorpage/www/error.html"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/errorpage" --engine "$engine" --run-seconds 60 --until "parts: error page"
+  [ "$status" -eq 0 ] || fail "exit status $status for the error page under $engine"
+  expect "parts: error page ?error=ERROR: Start Page at 'www/missing.html' was not found."
+done
+
+# Preferences: a 6px span under a minimum font size of 30 (the WKWebView engine's preference),
+# and a sound that plays at once only when media needs no gesture.
+tone() {
+  # A second of a 400 Hz square wave, 8 kHz, 16-bit mono.
+  LC_ALL=C awk 'BEGIN {
+    n = 8000; printf "RIFF"; le32(36 + 2 * n); printf "WAVEfmt "; le32(16); le16(1); le16(1); le32(8000); le32(16000);
+    le16(2); le16(16); printf "data"; le32(2 * n);
+    for (i = 0; i < n; i++) { v = (int(i / 10) % 2) ? 3000 : 62536; le16(v) }
+  }
+  function le16(v) { printf "%c%c", v % 256, int(v / 256) % 256 }
+  function le32(v) { le16(v % 65536); le16(int(v / 65536)) }' >"$1"
+}
+page='<span id="s" style="font-size:6px">tiny</span><script>
+var log = function (m) { console.log("parts: " + m); };
+log("span " + (document.getElementById("s").getBoundingClientRect().height >= 30 ? "at least 30px" : "small"));
+new Audio("tone.wav").play().then(function () { log("play resolved"); }, function (e) { log("play " + e.name); });
+</script>'
+bundle prefs "$page" '<preference name="MinimumFontSize" value="30" /><preference name="MediaPlaybackRequiresUserAction" value="false" />'
+tone "$work/prefs/www/tone.wav"
+bundle gesture "$page" '<preference name="MinimumFontSize" value="30" />'
+cp "$work/prefs/www/tone.wav" "$work/gesture/www/tone.wav"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/prefs" --engine "$engine" --run-seconds 60 --until "parts: play"
+  [ "$status" -eq 0 ] || fail "exit status $status for the preferences under $engine"
+  expect "parts: play resolved"
+  if [ "$engine" = HBRWKWebViewEngine ]; then expect "parts: span at least 30px"; else expect "parts: span small"; fi
+  run "$work/gesture" --engine "$engine" --run-seconds 60 --until "parts: play"
+  expect "parts: play NotAllowedError"
+done
+
+# The device's locale is the page's: --locale, and the environment's without it.
+bundle locale '<script>console.log("parts: locale " + navigator.language + " " + new Intl.NumberFormat().format(1234.5));</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/locale" --engine "$engine" --locale de_DE --run-seconds 60 --until "parts: locale"
+  expect "parts: locale de-DE 1.234,5"
+  newlog
+  LANG=fr_FR.UTF-8 LC_ALL= timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" \
+    --run-seconds 60 --until "parts: locale" "$work/locale" 2>"$log"
+  expect "parts: locale fr-FR 1"
+done
+
+# The status bar above the page: the page is as tall as the screen less the bar, and the bar's
+# band (its colour) is at the top of a screenshot.
+bundle bar "$modules"'<script>
+var log = function (m) { console.log("parts: " + m); };
+document.addEventListener("deviceready", function () {
+  var bar = harbor.require("harbor-plugin-statusbar.statusbar");
+  bar.backgroundColorByHexString("#3060F0");
+  bar.overlaysWebView(false);
+  setTimeout(function () {
+    log("beside the bar " + innerHeight);
+    bar.overlaysWebView(true);
+    setTimeout(function () {
+      log("under the bar " + innerHeight);
+      bar.overlaysWebView(false);
+      setTimeout(function () { log("beside the bar again " + innerHeight); }, 300);
+    }, 300);
+  }, 300);
+});
+</script>'
+sed -i 's#<body style="margin:0">#<body style="margin:0;background:rgb(230,40,90)">#' "$work/bar/www/index.html"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  shot="$work/bar-$engine.png"
+  run "$work/bar" --engine "$engine" --screenshot "$shot" --run-seconds 60 --until "parts: beside the bar again"
+  [ "$status" -eq 0 ] || fail "exit status $status for the status bar under $engine"
+  expect "parts: beside the bar 647"
+  expect "parts: under the bar 667"
+  expect "parts: beside the bar again 647"
+  pixels=$("$pngpixel" "$shot" 0.5 0.01 0.5 0.5) || fail "the screenshot is no PNG"
+  set -- $pixels
+  [ "$1" = 375x667 ] || fail "the screenshot is $1, not the screen's 375x667"
+  [ "$2" = 48,96,240,255 ] || fail "the bar's band shows as $2 under $engine, not the bar's colour"
+  [ "$3" = 230,40,90,255 ] || fail "the page shows as $3 under $engine"
+done
+
+# Cookies: set in one launch, still there in the next.
+bundle cookies '<script>
+console.log("parts: cookies [" + document.cookie + "]");
+document.cookie = "session=signed-in; max-age=86400; path=/";
+setTimeout(function () { console.log("parts: cookie set"); }, 200);
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  home="$work/cookies-home-$engine"
+  newlog
+  timeout -s KILL 120 "$harbor" --home "$home" --web-backend webkit --engine "$engine" --run-seconds 60 \
+    --until "parts: cookie set" "$work/cookies" 2>"$log"
+  expect "parts: cookies []"
+  newlog
+  timeout -s KILL 120 "$harbor" --home "$home" --web-backend webkit --engine "$engine" --run-seconds 60 \
+    --until "parts: cookie set" "$work/cookies" 2>"$log"
+  expect "parts: cookies [session=signed-in]"
+done
+
+# Answers whose callbacks open the page's own alert, sent while earlier ones still wait: all
+# delivered, in order, none given up on.
+bundle alerts "$modules"'<script>
+document.addEventListener("deviceready", function () {
+  var n = 0, N = 300, order = [];
+  function next() {
+    harbor.exec(function () { order.push(n); alert("answer " + n); if (++n === N) done(); else next(); }, null, "Device", "getDeviceInfo", []);
+  }
+  var burst = 0;
+  function done() {
+    var inOrder = order.every(function (v, i) { return v === i; });
+    console.log("parts: " + N + " answers " + (inOrder ? "in order" : "out of order") + ", burst " + burst);
+  }
+  next();
+  setTimeout(function () {
+    for (var k = 0; k < 50; ++k) harbor.exec(function () { burst++; alert("burst"); }, null, "Device", "getDeviceInfo", []);
+  }, 10);
+});
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/alerts" --engine "$engine" --run-seconds 90 --until "parts: 300 answers"
+  [ "$status" -eq 0 ] || fail "exit status $status for the alerts under $engine"
+  expect "parts: 300 answers in order"
+  if grep -qF "gave up waiting" "$log"; then fail "an answer was given up on under $engine"; fi
+done
+
+echo "harbor WebKit parts test passed"
