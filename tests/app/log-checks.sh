@@ -40,3 +40,29 @@ expect_clean_run() {
   [ -z "$found" ] || fail "error-looking lines in a clean run:
 $found"
 }
+
+# write_bundle <folder> <name> <display name> [config.xml lines]: a test application bundle in
+# folder: Info.plist (identifier org.harbor.test.<name>), a config.xml with the start page
+# index.html, the navigation filter and the lines given, and the container's page script from
+# $sample. The caller writes the pages.
+write_bundle() {
+  mkdir -p "$1/www"
+  cat >"$1/Info.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>CFBundleIdentifier</key><string>org.harbor.test.$2</string>
+<key>CFBundleDisplayName</key><string>$3</string>
+</dict></plist>
+PLIST
+  cat >"$1/config.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.test.$2" version="1.0.0">
+  <content src="index.html" />
+  <feature name="IntentAndNavigationFilter">
+    <param name="ios-package" value="HBRIntentAndNavigationFilter" onload="true" />
+  </feature>
+  ${4:-}
+</widget>
+XML
+  cp "$sample/www/harbor.js" "$1/www/harbor.js"
+}

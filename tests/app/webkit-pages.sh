@@ -28,25 +28,7 @@ copy() {
 # bundle <name> <display name> <page body>: a bundle whose start page is the given HTML.
 bundle() {
   b="$work/$1"
-  mkdir -p "$b/www"
-  cat >"$b/Info.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleIdentifier</key><string>org.harbor.test.$1</string>
-<key>CFBundleDisplayName</key><string>$2</string>
-</dict></plist>
-PLIST
-  cat >"$b/config.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<widget id="org.harbor.test.$1" version="1.0.0">
-  <content src="index.html" />
-  <feature name="IntentAndNavigationFilter">
-    <param name="ios-package" value="HBRIntentAndNavigationFilter" onload="true" />
-  </feature>
-  <allow-intent href="https://*/*" />
-</widget>
-XML
-  cp "$sample/www/harbor.js" "$b/www/harbor.js"
+  write_bundle "$b" "$1" "$2" '<allow-intent href="https://*/*" />'
   printf '%s\n' "$3" >"$b/www/index.html"
 }
 

@@ -23,27 +23,9 @@ export TMPDIR="$work/tmp"
 # the device and status bar modules, whose start page is the HTML.
 bundle() {
   b="$work/$1"
+  write_bundle "$b" "$1" "$1" '<feature name="Device"><param name="ios-package" value="HBRDevice" /></feature>
+  <feature name="StatusBar"><param name="ios-package" value="HBRStatusBar" onload="true" /></feature>'" ${3:-}"
   mkdir -p "$b/www/plugins"
-  cat >"$b/Info.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleIdentifier</key><string>org.harbor.test.$1</string>
-<key>CFBundleDisplayName</key><string>$1</string>
-</dict></plist>
-PLIST
-  cat >"$b/config.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<widget id="org.harbor.test.$1" version="1.0.0">
-  <content src="index.html" />
-  <feature name="IntentAndNavigationFilter">
-    <param name="ios-package" value="HBRIntentAndNavigationFilter" onload="true" />
-  </feature>
-  <feature name="Device"><param name="ios-package" value="HBRDevice" /></feature>
-  <feature name="StatusBar"><param name="ios-package" value="HBRStatusBar" onload="true" /></feature>
-  ${3:-}
-</widget>
-XML
-  cp "$sample/www/harbor.js" "$b/www/harbor.js"
   cp -R "$sample/www/plugins/harbor-plugin-device" "$sample/www/plugins/harbor-plugin-statusbar" "$b/www/plugins/"
   printf '<!doctype html><meta charset="utf-8"><body style="margin:0">%s</body>\n' "$2" >"$b/www/index.html"
 }

@@ -36,26 +36,7 @@ origin="http://127.0.0.1:$(cat "$work/port")"
 # with an error page that says it showed.
 bundle() {
   b="$work/$1"
-  mkdir -p "$b/www"
-  cat >"$b/Info.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleIdentifier</key><string>org.harbor.test.$1</string>
-<key>CFBundleDisplayName</key><string>$1</string>
-</dict></plist>
-PLIST
-  cat >"$b/config.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<widget id="org.harbor.test.$1" version="1.0.0">
-  <content src="index.html" />
-  <preference name="ErrorUrl" value="error.html" />
-  <feature name="IntentAndNavigationFilter">
-    <param name="ios-package" value="HBRIntentAndNavigationFilter" onload="true" />
-  </feature>
-  ${3:-}
-</widget>
-XML
-  cp "$sample/www/harbor.js" "$b/www/harbor.js"
+  write_bundle "$b" "$1" "$1" "<preference name=\"ErrorUrl\" value=\"error.html\" /> ${3:-}"
   printf '<!doctype html><meta charset="utf-8"><body>%s</body>\n' "$2" >"$b/www/index.html"
   printf '%s\n' '<!doctype html><script>console.log("sandbox: error page shown");</script>' >"$b/www/error.html"
 }

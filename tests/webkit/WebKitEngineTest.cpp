@@ -233,17 +233,7 @@ TEST_F(WebKitEngineTest, APageWhoseProcessDiesIsReloaded) {
   loadPage("index.html", "<!doctype html><title>ready</title><body><script>var n = 1;</script></body>");
   EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("window.marker = 'before'; n"), "1");
   // Our process's web content processes (this test has one page).
-  std::vector<pid_t> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::string stat = readFile(entry.path() / "stat");
-    std::size_t close = stat.rfind(')');
-    if (close == std::string::npos || stat.find("(WebKitWebProces") == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    std::string state;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent == ::getpid() && state != "Z") children.push_back(std::stoi(entry.path().filename().string()));
-  }
+  std::vector<pid_t> children = harbor::testing::contentProcessesOfOurs();
   ASSERT_FALSE(children.empty()) << "no web content process of ours";
   log_->clear();
   for (pid_t child : children) ::kill(child, SIGKILL);

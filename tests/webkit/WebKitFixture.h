@@ -12,7 +12,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,25 @@ namespace harbor::testing {
 
 // A generous bound for anything WebKit does in another process on a loaded machine.
 constexpr double kPatience = 60;
+
+// The web content processes this process started that still run.
+inline std::vector<pid_t> contentProcessesOfOurs() {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.find("(WebKitWebProces") == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == ::getpid() && state != "Z") children.push_back(std::stoi(name));
+  }
+  return children;
+}
 
 // The virtual display of this process, started on first use and ended with the process.
 class VirtualDisplay {

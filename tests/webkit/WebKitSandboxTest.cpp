@@ -338,27 +338,10 @@ TEST_F(WebKitSandboxTest, ThePagesClipboardIsTheDevicesPasteboard) {
 // for ever.
 TEST_F(WebKitSandboxTest, APageWhoseProcessKeepsEndingIsReloadedThreeTimesThenFails) {
   open("www/index.html", "<!doctype html><title>ready</title><body>page</body>");
-  auto contentProcesses = [] {
-    std::vector<pid_t> children;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      std::string name = entry.path().filename().string();
-      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::ifstream in(entry.path() / "stat");
-      std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      std::size_t close = stat.rfind(')');
-      if (close == std::string::npos || stat.find("(WebKitWebProces") == std::string::npos) continue;
-      std::istringstream rest(stat.substr(close + 2));
-      std::string state;
-      pid_t parent = 0;
-      rest >> state >> parent;
-      if (parent == ::getpid() && state != "Z") children.push_back(std::stoi(entry.path().filename().string()));
-    }
-    return children;
-  };
   for (int round = 1; round <= 4; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     int started = loads_->started;
-    auto children = contentProcesses();
+    auto children = harbor::testing::contentProcessesOfOurs();
     ASSERT_FALSE(children.empty());
     for (pid_t child : children) ::kill(child, SIGKILL);
     if (round <= 3) {

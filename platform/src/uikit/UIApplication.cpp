@@ -151,6 +151,17 @@ void UIApplication::terminate() {
   if (runningMain_) RunLoop::main().stop();
 }
 
+std::shared_ptr<UIViewController> UIApplication::topViewController() const {
+  auto window = delegate_ ? delegate_->window() : nullptr;
+  auto top = window ? window->rootViewController() : nullptr;
+  while (top) {
+    auto presented = top->presentedViewController();
+    if (!presented || presented->isBeingDismissed()) break;
+    top = presented;
+  }
+  return top;
+}
+
 void UIApplication::receiveMemoryWarning() {
   auto app = self<UIApplication>();
   auto current = delegate_;

@@ -7,9 +7,7 @@
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIApplication.h"
-#include "plat/uikit/UIApplicationDelegate.h"
 #include "plat/uikit/UIImagePickerController.h"
-#include "plat/uikit/UIWindow.h"
 
 namespace plat {
 namespace {
@@ -19,19 +17,6 @@ bool takesPictures(const web::WebPageClient::OpenPanel& panel) {
   for (const std::string& type : panel.mimeTypes)
     if (type.rfind("image/", 0) == 0 || type == "*/*") return true;
   return false;
-}
-
-// The top of what the application's window shows, where the picker goes.
-std::shared_ptr<UIViewController> presenter() {
-  auto delegate = UIApplication::sharedApplication()->delegate();
-  auto window = delegate ? delegate->window() : nullptr;
-  auto top = window ? window->rootViewController() : nullptr;
-  while (top) {
-    auto presented = top->presentedViewController();
-    if (!presented || presented->isBeingDismissed()) break;
-    top = presented;
-  }
-  return top;
 }
 
 // The picker's delegate: keeps itself until the picker is done, and answers the page once.
@@ -83,7 +68,7 @@ class OpenPanelPicker : public UIImagePickerControllerDelegate {
 }  // namespace
 
 void runWebOpenPanel(const web::WebPageClient::OpenPanel& panel, std::function<void(std::vector<std::string>)> done) {
-  auto over = presenter();
+  auto over = UIApplication::sharedApplication()->topViewController();
   if (!takesPictures(panel) || !over) {
     if (!over) NSLog("The page's file chooser cannot be shown: no view controller can present it.");
     done({});

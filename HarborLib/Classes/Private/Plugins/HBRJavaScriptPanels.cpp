@@ -29,14 +29,7 @@ std::shared_ptr<plat::UIAlertAction> button(const char* key, const std::shared_p
 // page's dialog would then be lost behind, say, a plugin's alert. False (logged) when there is
 // nowhere to show it; the caller then answers the page as cancelled.
 bool present(const std::shared_ptr<plat::UIAlertController>& alert) {
-  auto delegate = plat::UIApplication::sharedApplication()->delegate();
-  auto window = delegate ? delegate->window() : nullptr;
-  auto top = window ? window->rootViewController() : nullptr;
-  while (top) {
-    auto presented = top->presentedViewController();
-    if (!presented || presented->isBeingDismissed()) break;
-    top = presented;
-  }
+  auto top = plat::UIApplication::sharedApplication()->topViewController();
   if (top && top->presentViewController(alert, true, nullptr)) return true;
   plat::NSLog("The page's dialog cannot be shown: no view controller can present it.");
   return false;

@@ -93,6 +93,7 @@ enum UIInterfaceOrientationMask : unsigned long {
 
 class UIApplication;
 class UIApplicationDelegate;
+class UIViewController;
 using UIApplicationPtr = std::shared_ptr<UIApplication>;
 
 class UIApplication : public Object, public KeyValueObservable {
@@ -105,6 +106,10 @@ class UIApplication : public Object, public KeyValueObservable {
   // The application holds its delegate strongly: UIApplicationMain creates it and nothing else
   // owns it.
   std::shared_ptr<UIApplicationDelegate> delegate() const { return delegate_; }
+  // What the delegate's window shows on top: its root view controller, or the last controller
+  // presented over it that is not being dismissed; null without a window or root. Where a new
+  // screen (an alert, a picker) is presented from.
+  std::shared_ptr<UIViewController> topViewController() const;
   void setDelegate(std::shared_ptr<UIApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
   // Inactive until launched. Any thread.
   UIApplicationState applicationState() const { return state_.load(); }
