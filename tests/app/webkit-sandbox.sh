@@ -58,11 +58,12 @@ nothing_in_home() {
 # Downloads: a link with the download attribute to a file of the bundle, to a file outside the
 # sandbox, to data: and blob: URLs, and responses a browser would download. None is written.
 echo "outside the sandbox" >"$work/outside.txt"
-bundle downloads "<iframe name=\"sink\"></iframe>
-<a id=\"bundle\" target=\"sink\" download=\"saved.txt\" href=\"data.txt\">bundle</a>
-<a id=\"outside\" target=\"sink\" download href=\"file://$work/outside.txt\">outside</a>
-<a id=\"data\" target=\"sink\" download=\"d.txt\" href=\"data:text/plain,hello\">data</a>
-<a id=\"blob\" target=\"sink\" download=\"b.txt\">blob</a>
+bundle downloads "<iframe name=\"sink1\"></iframe><iframe name=\"sink2\"></iframe><iframe name=\"sink3\"></iframe>
+<iframe name=\"sink4\"></iframe>
+<a id=\"bundle\" target=\"sink1\" download=\"saved.txt\" href=\"data.txt\">bundle</a>
+<a id=\"outside\" target=\"sink2\" download href=\"file://$work/outside.txt\">outside</a>
+<a id=\"data\" target=\"sink3\" download=\"d.txt\" href=\"data:text/plain,hello\">data</a>
+<a id=\"blob\" target=\"sink4\" download=\"b.txt\">blob</a>
 <script>
 document.getElementById('blob').href = URL.createObjectURL(new Blob(['blob text']));
 var links = ['bundle', 'outside', 'data', 'blob'];
@@ -77,8 +78,8 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   : >"$work/requests"
   # Each refusal comes when WebKit gets to it: waited for, line by line, then the run is stopped.
   newlog
-  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" "$work/downloads" \
-    2>"$log" &
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" --run-seconds 100 \
+    "$work/downloads" 2>"$log" &
   pid=$!
   wait_for "$pid" "sandbox: downloads tried"
   wait_for "$pid" "WebKit: did not download $origin/attachment (an attachment): pages download with the File Transfer plugin"
@@ -120,7 +121,8 @@ console.log("sandbox: after the long line");
 </script>'
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   newlog
-  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" "$work/loud" 2>"$log" &
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" --run-seconds 100 \
+    "$work/loud" 2>"$log" &
   pid=$!
   wait_for "$pid" "sandbox: after the long line"
   peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$pid/status")
