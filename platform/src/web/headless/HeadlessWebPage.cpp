@@ -180,6 +180,10 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
 
   void decideNavigation(std::uint64_t identifier, const NSURLRequestPtr& original, WebNavigationType type,
                         const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html) {
+    if (!html && isSameDocument(original->URL(), type)) {
+      navigateWithinDocument(original->URL());
+      return;
+    }
     auto c = client.lock();
     if (!c) return;
     NSURLRequestPtr request = withMainDocumentURL(original, original->URL());
@@ -216,14 +220,21 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
     return withoutFragment(url) == withoutFragment(document->url);
   }
 
+  // A navigation within the document on show (a new fragment): its address changes at once and
+  // nothing loads. It is not offered to the policy: WebKit asks about one synchronously and goes
+  // ahead without waiting for the answer, so a page on it reads the new address at once and a
+  // policy asked later could not stop it; the client hears of it as WebKit's engine reports it.
+  void navigateWithinDocument(const NSURLPtr& url) {
+    auto doc = document;
+    doc->url = url;
+    doc->callDom("sameDocument", {doc->js->makeString(url->absoluteString())});
+    report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
+  }
+
   void beginMainLoad(std::uint64_t identifier, const NSURLRequestPtr& request, WebNavigationType type,
                      const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html) {
     if (!html && isSameDocument(request->URL(), type)) {
-      auto doc = document;
-      doc->url = request->URL();
-      doc->callDom("sameDocument", {doc->js->makeString(request->URL()->absoluteString())});
-      NSURLPtr url = request->URL();
-      report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
+      navigateWithinDocument(request->URL());
       return;
     }
     endMainLoad(NSURLErrorWithCode(NSURLErrorCancelled, main ? main->request->URL() : nullptr));
@@ -468,9 +479,15 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     if (!self->mayLoad(url)) return Value();
     std::string kind = a.at(1).stringOr("other");
     WebNavigationType type = kind == "reload" ? WebNavigationType::Reload : WebNavigationType::Other;
-    // Like a browser, the page goes on running; the navigation starts on a later turn.
     auto page = self->page.lock();
-    if (page && self == page->document) page->navigate(plainRequest(url), type, self->readAccessPath, std::nullopt);
+    if (!page || self != page->document) return Value();
+    // A new fragment is taken at once (the page reads its new address right after setting it);
+    // otherwise, like a browser, the page goes on running and the navigation starts on a later
+    // turn.
+    if (page->isSameDocument(url, type))
+      page->navigateWithinDocument(url);
+    else
+      page->navigate(plainRequest(url), type, self->readAccessPath, std::nullopt);
     return Value();
   });
   define("navigateFrame", [weak](const Array& a) {
