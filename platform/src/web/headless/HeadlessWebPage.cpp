@@ -14,6 +14,7 @@
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
 #include "plat/web/HTMLTokenizer.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace plat::web {
 namespace {
@@ -51,6 +52,7 @@ struct Document : std::enable_shared_from_this<Document> {
   std::weak_ptr<HeadlessWebPage::Impl> page;
   std::unique_ptr<JSContext> js;
   JSValue dom;  // after js: released first
+  std::unique_ptr<ScriptMessageBodyReader> messageBodies;  // made before the page's script runs
   NSURLPtr url;
   NSURLPtr baseURL;
   bool baseFromMarkup = false;
@@ -527,17 +529,20 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     auto answer = page->prompt(a.at(0).stringOr(), a.at(1).stringOr());
     return answer ? Value(*answer) : Value::null();
   });
-  // A message's body reaches the host as WebKit carries it: typed arrays as objects of their
-  // elements, buffers as empty objects; so a page's message means the same under both engines.
-  native.setProperty("postMessage", js->makeFunction("postMessage", [weak](const Array& a) {
+  // A message's body reaches the host as WebKit carries it (plat/web/ScriptMessageBody.h), so a
+  // page's message means the same under both engines; one WebKit would not send is not sent.
+  messageBodies = std::make_unique<ScriptMessageBodyReader>(*js);
+  native.setProperty("postMessage", js->makeFunction("postMessage", [weak](JSContext& context, const JSValue&,
+                                                                          const JSValueList& a) {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
-    if (!page || self->closed) return Value();
-    std::string name = a.at(0).stringOr();
-    Value body = a.size() > 1 ? a[1] : Value();
-    page->report([name, body](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
-    return Value();
-  }, JSBinaryConversion::ScriptMessage));
+    if (!page || self->closed || !self->messageBodies || a.empty()) return context.undefined();
+    std::string name = a[0].toString();
+    std::optional<Value> body = self->messageBodies->read(a.size() > 1 ? a[1] : context.undefined());
+    if (body && !self->closed)
+      page->report([name, body = std::move(*body)](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
+    return context.undefined();
+  }));
 
   Array handlers;
   if (messageHandlers)
