@@ -27,6 +27,13 @@ TEST_F(WebKitEngineTest, ANewFragmentIsAllowedWithoutEventsUnderBothEngines) {
   writeFile(inBundle("other.html"), "<!doctype html><title>other</title><body>other</body>");
   const std::string index = plat::NSURL::fileURLWithPath(inBundle("index.html"))->absoluteString();
   const std::string other = plat::NSURL::fileURLWithPath(inBundle("other.html"))->absoluteString();
+  // A link to a fragment followed, and a fragment set, by the page's script as it loads.
+  writeFile(inBundle("early.html"),
+            "<!doctype html><title>early</title><body><a id=\"l\" href=\"#x\">x</a><p id=\"x\">x</p><script>"
+            "location.hash = 'a'; var l = document.getElementById('l');"
+            "if (typeof l.click === 'function') l.click(); else location.href = '#x';</script>"
+            "<img src=\"missing.png\"></body>");
+  const std::string early = plat::NSURL::fileURLWithPath(inBundle("early.html"))->absoluteString();
   struct Step {
     std::string script;  // run in the page; "link:<url>" follows a link to url
     std::string address;  // the page's address afterwards
@@ -42,6 +49,8 @@ TEST_F(WebKitEngineTest, ANewFragmentIsAllowedWithoutEventsUnderBothEngines) {
       {"location.href = 'other.html#y'", other + "#y", {"start", "finish"}},
       {"location.hash = 'z'", other + "#z", {}},
       {"location.href = 'index.html'", index, {"start", "finish"}},
+      // While the page still loads: one start and one finish all the same.
+      {"location.href = 'early.html'", early + "#x", {"start", "finish"}},
   };
   for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
     SCOPED_TRACE(backend == plat::web::Backend::WebKit ? "WebKit" : "headless");

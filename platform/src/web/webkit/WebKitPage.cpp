@@ -543,8 +543,9 @@ class WebKitPage : public WebPage {
       mainFrame = false;
     } else if (named) {
       mainFrame = false;
-    } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed) {
-      mainFrame = false;  // a frame of the document being loaded
+    } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed &&
+               !self->sameDocumentNavigation(url, navigationType, uriRequest)) {
+      mainFrame = false;  // a frame of the document being loaded (a new fragment of it is its own)
     }
 
     WebNavigationAction navigation;
@@ -558,7 +559,7 @@ class WebKitPage : public WebPage {
     navigation.mainFrame = mainFrame;
     navigation.loadIdentifier = mainFrame ? (host ? host->id : self->nextLoadId_++) : 0;
 
-    if (mainFrame && !newWindow && self->sameDocumentNavigation(navigation)) {
+    if (mainFrame && !newWindow && self->sameDocumentNavigation(url, navigationType, uriRequest)) {
       // WebKit asks about a new fragment of the page on show synchronously, and without an
       // answer then goes ahead at once: the page's script runs on with the new address. So it is
       // let through now and reported as the in-page navigation it is (notify::uri), not offered
@@ -627,11 +628,12 @@ class WebKitPage : public WebPage {
   }
 
   // WebKit's rule for a navigation within the document on show: its address up to the fragment,
-  // with a fragment (the same one scrolls to it again), neither a reload nor a form's POST.
-  bool sameDocumentNavigation(const WebNavigationAction& navigation) const {
-    const NSURLPtr& url = navigation.request->URL();
-    if (navigation.navigationType == WebNavigationType::Reload || !url->fragment() || !everLoaded_ || isLoading() ||
-        pending_ || navigation.request->HTTPMethod() != "GET")
+  // with a fragment (the same one scrolls to it again), neither a reload nor a form's POST. The
+  // view's address is the document's once a load has committed (before, it is the new one's).
+  bool sameDocumentNavigation(const NSURLPtr& url, WebNavigationType type, WebKitURIRequest* request) const {
+    const char* method = webkit_uri_request_get_http_method(request);
+    if (type == WebNavigationType::Reload || !url->fragment() || !everLoaded_ || pending_ ||
+        (current_ && !current_->committed) || (method && g_ascii_strcasecmp(method, "GET") != 0))
       return false;
     NSURLPtr current = URL();
     return current && sameDocument(current, url);
