@@ -123,6 +123,8 @@ TEST(JSContext, UnconvertibleValuesAreErrorsNotCrashes) {
       {"var big = []; big.length = 4294967295; big", "too long"},
       // Short arrays, one value too many in all: the whole value is too large, not the array.
       {"var a = [1]; for (var i = 0; i < 22; i++) a = [a, a]; a", "value too large to convert (more than 4194304"},
+      // One MiB of text 300 times over: too much text in all.
+      {"var s = 'x'.repeat(1 << 20); var a = []; for (var i = 0; i < 300; i++) a.push(s); a", "bytes of text"},
       {"10n", "BigInt"},
       {"JSON.parse('['.repeat(600) + ']'.repeat(600))", "nested deeper"},
       {"({get x() { throw new Error('getter refused'); }})", "getter refused"},

@@ -63,8 +63,8 @@ TEST(ScriptMessageBody, BinaryDataArrivesAsItsElements) {
   EXPECT_EQ(reader.read(*ordered)->description(), R"({"1":5,"2":4,"z":1,"y":2,"x":3})");
 }
 
-// What a page makes at no cost must not cost the host without bound: past kMaxValues values the
-// body arrives absent, quickly, whatever shape makes them.
+// What a page makes at no cost must not cost the host without bound: past kMaxValues values, or
+// kMaxTextBytes of text, the body arrives absent, quickly, whatever shape makes them.
 TEST(ScriptMessageBody, AHugeOrDeepBodyArrivesAbsentWithoutExhaustingTheHost) {
   JSContext js;
   ScriptMessageBodyReader reader(js);
@@ -76,6 +76,10 @@ TEST(ScriptMessageBody, AHugeOrDeepBodyArrivesAbsentWithoutExhaustingTheHost) {
       "[new Float64Array(4194305)]",                                       // elements
       "var s = new String('x'.repeat(4194305)); [s]",                      // characters
       "var a = 1; for (var i = 0; i < 100000; i++) a = [a]; a",            // far deeper than read
+      "var t = new Float64Array(1 << 21); [t, t, t]",                      // one typed array, thrice
+      // A MiB of text, 300 times: as the same string, and in the same object.
+      "var s = 'x'.repeat(1 << 20); var a = []; for (var i = 0; i < 300; i++) a.push(s); a",
+      "var o = {s: 'x'.repeat(1 << 20)}; var a = []; for (var i = 0; i < 300; i++) a.push(o); a",
   };
   for (const char* script : huge) EXPECT_EQ(arrives(reader, js, script), "absent") << script;
   EXPECT_EQ(arrives(reader, js, "var a = []; a.length = 4194303; a.length"), "i4194303");

@@ -82,6 +82,8 @@ namespace {
 // Arrays longer than this, and conversions producing more values in total, are refused: a page
 // can make an array of length 2^32-1 at no cost, and copying its holes would exhaust memory.
 constexpr std::size_t kMaxConvertedValues = std::size_t{1} << 22;
+// And past this much text in all: one long string met many times over costs a page nothing.
+constexpr std::size_t kMaxConvertedTextBytes = std::size_t{1} << 28;
 
 // ---- Text between UTF-8 and the engine's UTF-16 ------------------------------------------------
 
@@ -225,7 +227,7 @@ class ToValue {
         return true;
       case kJSTypeString:
         out = stringOf(ctx_, v).value_or("");
-        return true;
+        return counted(out.asString().size());
       case kJSTypeBigInt:
         return fail("a BigInt cannot be converted to a native value");
       case kJSTypeObject:
@@ -247,6 +249,13 @@ class ToValue {
   JSContextRef ctx_;
   std::vector<JSObjectRef> path_;  // the objects being converted, outermost first
   std::size_t count_ = 0;
+  std::size_t textBytes_ = 0;
+
+  bool counted(std::size_t bytes) {
+    textBytes_ += bytes;
+    if (textBytes_ <= kMaxConvertedTextBytes) return true;
+    return fail("value too large to convert (more than " + std::to_string(kMaxConvertedTextBytes) + " bytes of text)");
+  }
 
   bool fail(std::string text) {
     if (error.empty()) error = std::move(text);
@@ -336,7 +345,10 @@ class ToValue {
       if (exception) return thrown(exception);
       Value converted;
       if (!convert(item, converted, depth + 1)) return false;
-      if (!converted.isAbsent()) entries.set(key.utf8(), std::move(converted));
+      if (converted.isAbsent()) continue;
+      std::string name = key.utf8();
+      if (!counted(name.size())) return false;
+      entries.set(std::move(name), std::move(converted));
     }
     out = std::move(entries);
     return true;

@@ -2,6 +2,7 @@
 
 #include <JavaScriptCore/JavaScript.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -86,15 +87,11 @@ class Copier {
 
   bool notSent = false;   // WebKit would send no message
   bool tooDeep = false;   // a container below the depth the host reads
-  bool tooLarge = false;  // more values than kMaxValues
+  bool tooLarge = false;  // more values than kMaxValues, or more text than kMaxTextBytes
   Copy copy;
 
   std::uint32_t take(JSValueRef v, std::size_t depth) {
-    if (stopped()) return 0;
-    if (copy.nodes.size() >= ScriptMessageBodyReader::kMaxValues) {
-      tooLarge = true;
-      return 0;
-    }
+    if (stopped() || !room(1)) return 0;
     switch (JSValueGetType(ctx_, v)) {
       case kJSTypeUndefined:
       case kJSTypeBigInt:  // as undefined: null in an array, left out of an object
@@ -122,14 +119,18 @@ class Copier {
   const ScriptMessageBodyReader::Builtins& b_;
   std::unordered_map<JSObjectRef, std::uint32_t> seen_;
   std::vector<JSObjectRef> kept_;  // protected while the copy is made: a getter may drop the last reference
+  std::size_t values_ = 0;         // nodes and typed arrays' elements
+  std::size_t textBytes_ = 0;      // of texts and keys
 
   bool stopped() const { return notSent || tooLarge; }
 
   std::uint32_t add(Copy::Node node) {
+    ++values_;
     copy.nodes.push_back(node);
     return static_cast<std::uint32_t>(copy.nodes.size() - 1);
   }
   std::uint32_t text(std::string s) {
+    if (!textRoom(s.size())) return 0;
     copy.texts.push_back(std::move(s));
     return add({Copy::Kind::String, false, 0, static_cast<std::uint32_t>(copy.texts.size() - 1)});
   }
@@ -206,8 +207,19 @@ class Copier {
     return plain(o, depth);
   }
 
+  // Whether count more values fit; a page makes an array of any length, and refers to one string
+  // or typed array any number of times, at no cost.
   bool room(double count) {
-    if (count <= static_cast<double>(ScriptMessageBodyReader::kMaxValues - copy.nodes.size())) return true;
+    if (count <= static_cast<double>(ScriptMessageBodyReader::kMaxValues - std::min(values_, ScriptMessageBodyReader::kMaxValues)))
+      return true;
+    tooLarge = true;
+    return false;
+  }
+  bool textRoom(std::size_t bytes) {
+    if (bytes <= ScriptMessageBodyReader::kMaxTextBytes - textBytes_) {
+      textBytes_ += bytes;
+      return true;
+    }
     tooLarge = true;
     return false;
   }
@@ -270,6 +282,7 @@ class Copier {
       JSValueRef item = JSObjectGetProperty(ctx_, o, key, &exception);
       std::string name = utf8Of(key);
       JSStringRelease(key);
+      if (!textRoom(name.size())) return n;
       if (exception) {
         notSent = true;
         return n;
@@ -298,6 +311,7 @@ class Copier {
     std::uint32_t c = copy.nodes[n].index;
     for (std::size_t i = 0; i < units.size(); ++i) {
       std::uint32_t child = text(utf8FromUTF16(std::u16string_view(&units[i], 1)));
+      if (stopped()) return n;
       copy.containers[c].items.push_back(child);
       copy.containers[c].keys.push_back(std::to_string(i));
     }
@@ -313,6 +327,7 @@ class Copier {
       if (!room(static_cast<double>(length))) return 0;
       const auto* bytes = static_cast<const unsigned char*>(JSObjectGetTypedArrayBytesPtr(ctx_, o, nullptr));
       if (bytes) bytes += JSObjectGetTypedArrayByteOffset(ctx_, o, nullptr);
+      values_ += length;
       values.reserve(bytes ? length : 0);
       for (std::size_t i = 0; bytes && i < length; ++i) values.push_back(element(type, bytes, i));
     }
@@ -366,6 +381,13 @@ class HostReading {
   const Copy& copy_;
   std::vector<bool> onPath_;  // the containers being read, for cycles
   std::size_t count_ = 0;
+  std::size_t textBytes_ = 0;  // a part met again is read again, its texts with it
+
+  bool textRoom(std::size_t bytes) {
+    if (bytes > ScriptMessageBodyReader::kMaxTextBytes - textBytes_) return false;
+    textBytes_ += bytes;
+    return true;
+  }
 
   // A number that is the whole body, as WebKit's engine converts one.
   static Value bodyNumber(double d) {
@@ -395,7 +417,9 @@ class HostReading {
       case Copy::Kind::Null: return Value::null();
       case Copy::Kind::Bool: return Value(node.boolean);
       case Copy::Kind::Number: return number(node.number);
-      case Copy::Kind::String: return Value(copy_.texts[node.index]);
+      case Copy::Kind::String:
+        if (!textRoom(copy_.texts[node.index].size())) return std::nullopt;
+        return Value(copy_.texts[node.index]);
       case Copy::Kind::Elements: {
         if (depth >= json::kMaxDepth) return std::nullopt;
         const std::vector<double>& values = copy_.elements[node.index];
@@ -438,6 +462,7 @@ class HostReading {
       if (!v) return std::nullopt;
       // WebKit's host makes the object anew, and a "__proto__" key sets its prototype there.
       if (v->isAbsent() || c.keys[i] == "__proto__") continue;
+      if (!textRoom(c.keys[i].size())) return std::nullopt;
       out.set(c.keys[i], std::move(*v));
     }
     return Value(std::move(out));

@@ -11,10 +11,10 @@
 // strings -> String (lone surrogates become U+FFFD), ArrayBuffer and typed arrays -> Data (the
 // view's bytes), arrays -> Array (holes and undefined -> null), dates -> their ISO text, other
 // objects -> Dictionary of their own enumerable properties in script order (undefined values
-// skipped). Cycles, nesting deeper than plat::json::kMaxDepth, more than 2^22 values in all (a
-// sparse array of length 2^32-1 costs a page nothing), BigInts and throwing getters are errors,
-// never crashes. (A page's script message reaches the host by WebKit's rules instead:
-// plat/web/ScriptMessageBody.h.) plat::Value to script: absent -> undefined, Data -> a new
+// skipped). Cycles, nesting deeper than plat::json::kMaxDepth, more than 2^22 values or 256 MiB of
+// text in all (a sparse array of length 2^32-1, or one long string met over and over, costs a
+// page nothing), BigInts and throwing getters are errors, never crashes. (A page's script message
+// reaches the host by WebKit's rules instead: plat/web/ScriptMessageBody.h.) plat::Value to script: absent -> undefined, Data -> a new
 // ArrayBuffer, the rest as expected; integers beyond 2^53 lose precision as script numbers do.
 #include <JavaScriptCore/JavaScript.h>
 

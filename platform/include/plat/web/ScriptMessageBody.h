@@ -30,9 +30,9 @@
 //   nothing may depend on the order.
 // - the body arrives absent when the host cannot read it: when it holds a cycle, when it nests
 //   containers deeper than plat::json::kMaxDepth (512), and when it holds more than
-//   ScriptMessageBodyReader::kMaxValues values (the headless engine's bound: WebKit carries any
-//   size, at its host's cost). Beyond that depth nothing is looked at, so a function there
-//   leaves the body absent rather than unsent.
+//   ScriptMessageBodyReader::kMaxValues values or kMaxTextBytes of text (the headless engine's
+//   bounds: WebKit carries any size, at its host's cost). Beyond that depth nothing is looked at,
+//   so a function there leaves the body absent rather than unsent.
 //
 // Threads: the context's (the main thread for pages).
 #include <cstddef>
@@ -46,9 +46,10 @@ namespace plat::web {
 
 class ScriptMessageBodyReader {
  public:
-  // Values in one body, past which it arrives absent (a page makes an array of length 2^32-1
-  // at no cost).
+  // Values in one body, and bytes of text in it, past which it arrives absent: a page makes an
+  // array of length 2^32-1, or one of a long string many times over, at no cost.
   static constexpr std::size_t kMaxValues = std::size_t{1} << 22;
+  static constexpr std::size_t kMaxTextBytes = std::size_t{1} << 28;
 
   // Takes the script built-ins it relies on from the context now, so that a page replacing
   // them later changes nothing: made before any page script runs.
