@@ -183,7 +183,7 @@ std::vector<ScriptMessageCase> makeCases() {
       {"[JSON]", kNotSent},
       {"[Reflect]", kNotSent},
       {"[Intl]", kNotSent},
-      {"[new Intl.NumberFormat()]", kNotSent},
+      {"[new Intl.Locale('en')]", kNotSent},
       {"[new Promise(function () {})]", kNotSent},
       {"[new WeakMap(), new WeakSet()]", kNotSent},
       {"[new WeakRef({})]", kNotSent},
