@@ -1,7 +1,7 @@
 #!/bin/sh
 # A page hands the contacts and local-notification stores values JSON cannot hold (NaN, typed
 # arrays, a Date birthday, a text for a contact) under both engines: the WKWebView engine carries
-# them to native code as a script message does (NaN as itself, a typed array by element), the
+# them to native code as WebKit's script message does (NaN as null, a typed array by element), the
 # UIWebView engine through JSON. Both must store, answer and read back the same, and no bad
 # value may stop a later save.
 #   stores-hostile.sh <harbor executable> <sample bundle folder> <scratch folder>

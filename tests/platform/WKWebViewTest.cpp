@@ -295,12 +295,19 @@ TEST_F(WKWebViewTest, ScriptMessagesReachTheirHandlerOnALaterTurn) {
   ASSERT_EQ(harbor->messages.size(), 4u);
   EXPECT_EQ(harbor->messages[3]->body(), (Value(Dictionary{{"u16", Dictionary{{"0", 300}}}, {"b", Dictionary{}}})));
 
-  // A body that has no value form throws in the page; a handler removed stops hearing.
-  auto refused = evaluate("var c = {}; c.c = c; window.webkit.messageHandlers.harbor.postMessage(c)");
-  ASSERT_TRUE(refused.second);
+  // As under WebKit: a body the host cannot read (a cycle) arrives absent, one WebKit cannot copy
+  // (a function) is not sent at all, and the page hears of neither.
+  auto cyclic = evaluate("var c = {}; c.c = c; window.webkit.messageHandlers.harbor.postMessage(c); 0");
+  EXPECT_FALSE(cyclic.second);
+  auto withFunction = evaluate("window.webkit.messageHandlers.harbor.postMessage({f: function () {}}); 0");
+  EXPECT_FALSE(withFunction.second);
+  runUntilIdle();
+  ASSERT_EQ(harbor->messages.size(), 5u);
+  EXPECT_TRUE(harbor->messages[4]->body().isAbsent());
+  // A handler removed stops hearing.
   controller->removeScriptMessageHandlerForName("harbor");
   EXPECT_EQ(value("typeof window.webkit.messageHandlers.harbor"), Value("undefined"));
-  EXPECT_EQ(harbor->messages.size(), 4u);
+  EXPECT_EQ(harbor->messages.size(), 5u);
 }
 
 TEST_F(WKWebViewTest, PanelsGoToTheUIDelegate) {

@@ -80,7 +80,7 @@ class LocalNotification : public harbor::testing::PluginTest {
     plat::dispatch::GlobalQueue::shared().release();
     runUntilIdle();
   }
-  // The same, sent as a WKWebView page's script message: values reach the plugin as themselves.
+  // The same, sent as a WKWebView page's script message: values as WebKit delivers them.
   void runMessage(const std::string& action, const Array& arguments) {
     plat::dispatch::GlobalQueue::shared().hold();
     execMessage("LocalNotification", action, arguments);
@@ -473,12 +473,19 @@ TEST_F(LocalNotification, DeepOptionsAreKeptWholeOrRefusedWithTheReason) {
   run("schedule", Array{stays});
   takeEvents();
   takeAnswers();
-  runMessage("schedule", Array{nestedOptions(50, 509), nestedOptions(100, 600), Dictionary{{"id", 101}, {"at", at(3600)}}});
+  // Nested 510 levels, the message is 512 deep: the most the host reads.
+  runMessage("schedule", Array{nestedOptions(50, 509), nestedOptions(100, 510), Dictionary{{"id", 101}, {"at", at(3600)}}});
   auto answers = takeAnswers();
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].status, 9);
   EXPECT_EQ(answers[0].message.description(), Value("notification 50 " + why + "; notification 100 " + why).description());
   EXPECT_EQ(eventSummary(), (std::vector<std::string>{"schedule 101"})) << "the rest are still scheduled";
+  // One level more and the host cannot read the message: no command reaches the plugin (as a
+  // batch that deep never reaches it from a UIWebView page), so nothing is scheduled or replaced.
+  ASSERT_FALSE(asScriptMessage("LocalNotification", "schedule", Array{nestedOptions(50, 511)})->isArray());
+  runMessage("schedule", Array{nestedOptions(50, 511)});
+  EXPECT_TRUE(takeAnswers().empty());
+  EXPECT_TRUE(takeEvents().empty());
   runMessage("update", Array{Dictionary{{"id", 2}, {"deeper", nestedOptions(2, 508)}}});
   answers = takeAnswers();
   ASSERT_EQ(answers.size(), 1u);

@@ -99,6 +99,26 @@ std::string latin1ToUTF8(std::string_view bytes) {
   return out;
 }
 
+std::string utf8FromUTF16(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size());
+  const std::size_t n = units.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint32_t u = units[i];
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      appendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      appendUTF8(out, 0xFFFD);
+    } else {
+      appendUTF8(out, u);
+    }
+  }
+  return out;
+}
+
 std::string sanitizeUTF8(std::string_view s) {
   std::string out;
   out.reserve(s.size());

@@ -82,6 +82,8 @@ namespace {
 // Arrays longer than this, and conversions producing more values in total, are refused: a page
 // can make an array of length 2^32-1 at no cost, and copying its holes would exhaust memory.
 constexpr std::size_t kMaxConvertedValues = std::size_t{1} << 22;
+// And past this much text in all: one long string met many times over costs a page nothing.
+constexpr std::size_t kMaxConvertedTextBytes = std::size_t{1} << 28;
 
 // ---- Text between UTF-8 and the engine's UTF-16 ------------------------------------------------
 
@@ -117,24 +119,8 @@ std::vector<JSChar> utf16FromUTF8(std::string_view s) {
 
 // Lone surrogates (legal in script strings, not in UTF-8) become U+FFFD; NULs are kept.
 std::string utf8FromJSString(JSStringRef string) {
-  const JSChar* p = JSStringGetCharactersPtr(string);
-  std::size_t n = JSStringGetLength(string);
-  std::string out;
-  out.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    std::uint32_t u = p[i];
-    if (u < 0x80) {
-      out += static_cast<char>(u);
-    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
-      appendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (p[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      appendUTF8(out, 0xFFFD);
-    } else {
-      appendUTF8(out, u);
-    }
-  }
-  return out;
+  return utf8FromUTF16(std::u16string_view(reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(string)),
+                                           JSStringGetLength(string)));
 }
 
 // An owned JSStringRef.
@@ -219,8 +205,7 @@ JSValueRef makeErrorObject(JSContextState& state, JSContextRef ctx, std::string_
 
 class ToValue {
  public:
-  ToValue(JSContextState& state, JSContextRef ctx, JSBinaryConversion binary)
-      : state_(state), ctx_(ctx), binary_(binary) {}
+  ToValue(JSContextState& state, JSContextRef ctx) : state_(state), ctx_(ctx) {}
   std::string error;
 
   bool convert(JSValueRef v, Value& out, std::size_t depth) {
@@ -242,7 +227,7 @@ class ToValue {
         return true;
       case kJSTypeString:
         out = stringOf(ctx_, v).value_or("");
-        return true;
+        return counted(out.asString().size());
       case kJSTypeBigInt:
         return fail("a BigInt cannot be converted to a native value");
       case kJSTypeObject:
@@ -262,9 +247,15 @@ class ToValue {
  private:
   JSContextState& state_;
   JSContextRef ctx_;
-  JSBinaryConversion binary_;
   std::vector<JSObjectRef> path_;  // the objects being converted, outermost first
   std::size_t count_ = 0;
+  std::size_t textBytes_ = 0;
+
+  bool counted(std::size_t bytes) {
+    textBytes_ += bytes;
+    if (textBytes_ <= kMaxConvertedTextBytes) return true;
+    return fail("value too large to convert (more than " + std::to_string(kMaxConvertedTextBytes) + " bytes of text)");
+  }
 
   bool fail(std::string text) {
     if (error.empty()) error = std::move(text);
@@ -281,8 +272,6 @@ class ToValue {
     }
     JSValueRef exception = nullptr;
     JSTypedArrayType typed = JSValueGetTypedArrayType(ctx_, v, &exception);
-    if (typed != kJSTypedArrayTypeNone && binary_ == JSBinaryConversion::ScriptMessage)
-      return elements(obj, typed, out, depth);
     if (typed == kJSTypedArrayTypeArrayBuffer) {
       auto* bytes = static_cast<const std::uint8_t*>(JSObjectGetArrayBufferBytesPtr(ctx_, obj, nullptr));
       std::size_t length = JSObjectGetArrayBufferByteLength(ctx_, obj, nullptr);
@@ -313,37 +302,17 @@ class ToValue {
     return ok;
   }
 
-  // A typed array as an object of its elements by index (a buffer has none of its own), which
-  // is all that WebKit's host side sees of one in a script message.
-  bool elements(JSObjectRef obj, JSTypedArrayType typed, Value& out, std::size_t depth) {
-    if (depth >= json::kMaxDepth) return fail("value nested deeper than " + std::to_string(json::kMaxDepth) + " levels");
-    Dictionary entries;
-    if (typed != kJSTypedArrayTypeArrayBuffer) {
-      std::size_t length = JSObjectGetTypedArrayLength(ctx_, obj, nullptr);
-      if (length > kMaxConvertedValues - count_)
-        return fail("array too long to convert (" + std::to_string(length) + " elements)");
-      entries.reserve(length);
-      for (std::size_t i = 0; i < length; ++i) {
-        JSValueRef exception = nullptr;
-        JSValueRef element = JSObjectGetPropertyAtIndex(ctx_, obj, static_cast<unsigned>(i), &exception);
-        if (exception) return thrown(exception);
-        Value item;
-        if (!convert(element, item, depth + 1)) return false;
-        entries.set(std::to_string(i), std::move(item));
-      }
-    }
-    out = std::move(entries);
-    return true;
-  }
-
   bool array(JSObjectRef obj, Value& out, std::size_t depth) {
     JSValueRef exception = nullptr;
     JSValueRef lengthValue = getProperty(ctx_, obj, "length", &exception);
     if (exception) return thrown(exception);
     double length = JSValueToNumber(ctx_, lengthValue, nullptr);
-    if (!(length >= 0) || length > static_cast<double>(kMaxConvertedValues - count_))
+    if (!(length >= 0) || length > static_cast<double>(kMaxConvertedValues))
       return fail("array too long to convert (" + std::to_string(static_cast<unsigned long long>(length)) +
                   " elements)");
+    // A short array can still be one too many: the whole value is what is too large.
+    if (length > static_cast<double>(kMaxConvertedValues - count_))
+      return fail("value too large to convert (more than " + std::to_string(kMaxConvertedValues) + " elements)");
     Array items;
     items.reserve(static_cast<std::size_t>(length));
     for (unsigned i = 0; i < static_cast<unsigned>(length); ++i) {
@@ -376,7 +345,10 @@ class ToValue {
       if (exception) return thrown(exception);
       Value converted;
       if (!convert(item, converted, depth + 1)) return false;
-      if (!converted.isAbsent()) entries.set(key.utf8(), std::move(converted));
+      if (converted.isAbsent()) continue;
+      std::string name = key.utf8();
+      if (!counted(name.size())) return false;
+      entries.set(std::move(name), std::move(converted));
     }
     out = std::move(entries);
     return true;
@@ -650,10 +622,10 @@ bool JSValue::toBool() const {
   return ctx && JSValueToBoolean(ctx, value_);
 }
 
-Result<Value> JSValue::toValue(JSBinaryConversion binary) const {
+Result<Value> JSValue::toValue() const {
   JSContextRef ctx = liveContext();
   if (!ctx) return Value();
-  ToValue converter(*state_, ctx, binary);
+  ToValue converter(*state_, ctx);
   Value out;
   if (!converter.convert(value_, out, 0)) return Failure{converter.error};
   return out;
@@ -919,13 +891,13 @@ JSValue JSContext::makeFunction(std::string_view name, NativeCallback callback) 
   return wrap(fn);
 }
 
-JSValue JSContext::makeFunction(std::string_view name, NativeFunction function, JSBinaryConversion binary) {
-  return makeFunction(name, NativeCallback([function = std::move(function), binary](
+JSValue JSContext::makeFunction(std::string_view name, NativeFunction function) {
+  return makeFunction(name, NativeCallback([function = std::move(function)](
                                                JSContext& context, const JSValue&, const JSValueList& arguments) {
     Array values;
     values.reserve(arguments.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-      Result<Value> v = arguments[i].toValue(binary);
+      Result<Value> v = arguments[i].toValue();
       if (!v) throw ArgumentError("argument " + std::to_string(i + 1) + " cannot be passed to native code: " + v.error());
       values.push_back(std::move(*v));
     }

@@ -6,6 +6,7 @@
 #include "plat/foundation/ClassRegistry.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Strings.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace harbor::testing {
 
@@ -65,12 +66,55 @@ void PluginTest::exec(const std::string& service, const std::string& action, con
   runUntilIdle();
 }
 
+namespace {
+
+// The page's script value for v, with bytes as a Uint8Array of them.
+plat::JSValue pageValue(plat::JSContext& js, const plat::JSValue& toBytes, const plat::Value& v) {
+  if (v.isData()) {
+    auto bytes = toBytes.call({js.makeValue(v)});
+    return bytes ? *bytes : js.undefined();
+  }
+  if (v.isArray()) {
+    plat::JSValueList items;
+    for (const plat::Value& item : v.asArray()) items.push_back(pageValue(js, toBytes, item));
+    return js.makeArray(items);
+  }
+  if (v.isDictionary()) {
+    plat::JSValue object = js.makeObject();
+    for (const auto& [key, item] : v.asDictionary()) object.setProperty(key, pageValue(js, toBytes, item));
+    return object;
+  }
+  return js.makeValue(v);
+}
+
+}  // namespace
+
+std::optional<plat::Value> PluginTest::asScriptMessage(const std::string& service, const std::string& action,
+                                                       const plat::Array& arguments, const std::string& callbackId) {
+  plat::JSContext js;
+  plat::web::ScriptMessageBodyReader reader(js);
+  auto toBytes = js.evaluate("(function (buffer) { return new Uint8Array(buffer); })");
+  EXPECT_TRUE(toBytes);
+  if (!toBytes) return std::nullopt;
+  plat::JSValueList wired;
+  for (const plat::Value& argument : arguments) {
+    // harbor.js sends a binary argument as Base64; the command turns it back into bytes.
+    if (argument.isData())
+      wired.push_back(js.makeValue(plat::Dictionary{{"HBRType", "ArrayBuffer"}, {"data", plat::base64Encode(argument.asData())}}));
+    else
+      wired.push_back(pageValue(js, *toBytes, argument));
+  }
+  plat::JSValue entry =
+      js.makeArray({js.makeString(callbackId), js.makeString(service), js.makeString(action), js.makeArray(wired)});
+  return reader.read(entry);
+}
+
 void PluginTest::execMessage(const std::string& service, const std::string& action, const plat::Array& arguments,
                              const std::string& callbackId) {
-  plat::Array entry{plat::Value(callbackId), plat::Value(service), plat::Value(action), plat::Value(arguments)};
-  auto command = HBRInvokedUrlCommand::commandFromJson(plat::Value(entry));
-  ASSERT_TRUE(command);
-  controller->commandQueue()->execute(command);
+  std::optional<plat::Value> body = asScriptMessage(service, action, arguments, callbackId);
+  // WebKit sends no message at all, or one that is no command (the engine logs and drops it).
+  auto command = body ? HBRInvokedUrlCommand::commandFromJson(*body) : nullptr;
+  if (command) controller->commandQueue()->execute(command);
   runUntilIdle();
 }
 

@@ -44,11 +44,16 @@ class PluginTest : public plat::testing::SandboxTest {
   // Sends one command as the page does, through the command queue, and runs the loop until idle.
   void exec(const std::string& service, const std::string& action, const plat::Array& arguments = {},
             const std::string& callbackId = "cb");
-  // Sends one command as a WKWebView page's script message does: the values reach the plugin as
-  // themselves (NaN, the infinities, bytes as the bridge makes of a top-level binary argument),
-  // not through JSON.
+  // Sends one command as a WKWebView page's script message does, the arguments being the page's
+  // values (Data a Uint8Array of its bytes): what reaches the plugin is what WebKit delivers of
+  // them (plat/web/ScriptMessageBody.h: NaN and the infinities null, -0 the integer 0, nested
+  // bytes an object of numbered bytes, a top-level one bytes again through the bridge's Base64,
+  // and no command at all for a message nested deeper than 512 levels).
   void execMessage(const std::string& service, const std::string& action, const plat::Array& arguments = {},
                    const std::string& callbackId = "cb");
+  // The message body execMessage would deliver; nothing when WebKit would send none.
+  static std::optional<plat::Value> asScriptMessage(const std::string& service, const std::string& action,
+                                                    const plat::Array& arguments, const std::string& callbackId = "cb");
   // The callbacks delivered since the last call.
   std::vector<PageCallback> takeCallbacks();
 

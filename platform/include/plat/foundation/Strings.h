@@ -22,6 +22,9 @@ struct UTF8Sequence {
 UTF8Sequence decodeUTF8(std::string_view text, std::size_t index);
 // Appends the UTF-8 encoding of a code point (at most U+10FFFF).
 void appendUTF8(std::string& out, std::uint32_t codePoint);
+// UTF-16 code units as UTF-8; lone surrogates (legal in script strings, not in UTF-8) become
+// U+FFFD, NULs are kept.
+std::string utf8FromUTF16(std::u16string_view units);
 // Number of UTF-16 code units the UTF-8 text occupies (what the platform calls its length).
 std::size_t utf16Length(std::string_view utf8);
 bool isValidUTF8(std::string_view text);

@@ -11,12 +11,11 @@
 // strings -> String (lone surrogates become U+FFFD), ArrayBuffer and typed arrays -> Data (the
 // view's bytes), arrays -> Array (holes and undefined -> null), dates -> their ISO text, other
 // objects -> Dictionary of their own enumerable properties in script order (undefined values
-// skipped). Cycles, nesting deeper than plat::json::kMaxDepth, more than 2^22 values in all (a
-// sparse array of length 2^32-1 costs a page nothing), BigInts and throwing getters are errors,
-// never crashes. Converted as a script message's body (JSBinaryConversion::ScriptMessage), binary
-// data arrives as WebKit hands it to the host: a typed array as an object of its elements by
-// index, an ArrayBuffer as an empty object. plat::Value to script: absent -> undefined, Data -> a new ArrayBuffer,
-// the rest as expected; integers beyond 2^53 lose precision as script numbers do.
+// skipped). Cycles, nesting deeper than plat::json::kMaxDepth, more than 2^22 values or 256 MiB of
+// text in all (a sparse array of length 2^32-1, or one long string met over and over, costs a
+// page nothing), BigInts and throwing getters are errors, never crashes. (A page's script message
+// reaches the host by WebKit's rules instead: plat/web/ScriptMessageBody.h.) plat::Value to script: absent -> undefined, Data -> a new
+// ArrayBuffer, the rest as expected; integers beyond 2^53 lose precision as script numbers do.
 #include <JavaScriptCore/JavaScript.h>
 
 #include <functional>
@@ -35,11 +34,6 @@ namespace plat {
 class JSContext;
 class JSValue;
 
-// How script binary data (ArrayBuffer, typed arrays) becomes a plat::Value.
-enum class JSBinaryConversion {
-  Bytes,          // Data: the bytes it views
-  ScriptMessage,  // as WebKit carries a script message's body: elements by index, a buffer {}
-};
 using JSValueList = std::vector<JSValue>;
 
 namespace detail {
@@ -98,7 +92,7 @@ class JSValue {
   double toNumber() const;
   bool toBool() const;
   // See the conversion rules above.
-  Result<Value> toValue(JSBinaryConversion binary = JSBinaryConversion::Bytes) const;
+  Result<Value> toValue() const;
   // JSON.stringify of the value; an error when it throws (cycles) or gives undefined.
   Result<std::string> toJSON(unsigned indent = 0) const;
 
@@ -174,10 +168,8 @@ class JSContext {
   JSValue makeObject();
   JSValue makeArray(const JSValueList& elements = {});
   JSValue makeError(std::string_view message);
-  // A function object (typeof "function", with call/apply/bind) running the native code; its
-  // arguments converted with the binary conversion given.
-  JSValue makeFunction(std::string_view name, NativeFunction function,
-                       JSBinaryConversion binary = JSBinaryConversion::Bytes);
+  // A function object (typeof "function", with call/apply/bind) running the native code.
+  JSValue makeFunction(std::string_view name, NativeFunction function);
   JSValue makeFunction(std::string_view name, NativeCallback callback);
   // JSON.parse; an error when the text is not JSON.
   Result<JSValue> parseJSON(std::string_view json);

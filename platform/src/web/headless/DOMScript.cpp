@@ -607,7 +607,9 @@ const char* domScript() {
     value = String(value);
     if (value.charAt(0) === '#') value = value.slice(1);
     var hash = currentURL.indexOf('#');
-    navigate((hash < 0 ? currentURL : currentURL.slice(0, hash)) + '#' + value, 'other');
+    var target = (hash < 0 ? currentURL : currentURL.slice(0, hash)) + '#' + value;
+    // The fragment the page already has is no navigation at all (WebKit's rule).
+    if (target !== currentURL) navigate(target, 'other');
   });
   location.assign = function (url) { navigate(url, 'other'); };
   location.replace = function (url) { navigate(url, 'other'); };
@@ -827,7 +829,9 @@ const char* domScript() {
       currentURL = String(url);
       var oldHash = old.indexOf('#') < 0 ? '' : old.slice(old.indexOf('#'));
       var newHash = currentURL.indexOf('#') < 0 ? '' : currentURL.slice(currentURL.indexOf('#'));
-      if (oldHash !== newHash) fire(win, 'hashchange', false, { oldURL: old, newURL: currentURL });
+      // The address changes at once; the event comes as a task of its own, as in a browser.
+      var now = currentURL;
+      if (oldHash !== newHash) addTimer(function () { fire(win, 'hashchange', false, { oldURL: old, newURL: now }); }, 0, [], false);
     },
     setMessageHandlers: setMessageHandlers,
     reportError: reportError

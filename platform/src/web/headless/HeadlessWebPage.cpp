@@ -14,6 +14,7 @@
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
 #include "plat/web/HTMLTokenizer.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace plat::web {
 namespace {
@@ -51,6 +52,7 @@ struct Document : std::enable_shared_from_this<Document> {
   std::weak_ptr<HeadlessWebPage::Impl> page;
   std::unique_ptr<JSContext> js;
   JSValue dom;  // after js: released first
+  std::unique_ptr<ScriptMessageBodyReader> messageBodies;  // made before the page's script runs
   NSURLPtr url;
   NSURLPtr baseURL;
   bool baseFromMarkup = false;
@@ -180,6 +182,10 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
 
   void decideNavigation(std::uint64_t identifier, const NSURLRequestPtr& original, WebNavigationType type,
                         const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html) {
+    if (!html && isSameDocument(original->URL(), type)) {
+      navigateWithinDocument(original->URL());
+      return;
+    }
     auto c = client.lock();
     if (!c) return;
     NSURLRequestPtr request = withMainDocumentURL(original, original->URL());
@@ -216,14 +222,21 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
     return withoutFragment(url) == withoutFragment(document->url);
   }
 
+  // A navigation within the document on show (a new fragment): its address changes at once and
+  // nothing loads. It is not offered to the policy: WebKit asks about one synchronously and goes
+  // ahead without waiting for the answer, so a page on it reads the new address at once and a
+  // policy asked later could not stop it; the client hears of it as WebKit's engine reports it.
+  void navigateWithinDocument(const NSURLPtr& url) {
+    auto doc = document;
+    doc->url = url;
+    doc->callDom("sameDocument", {doc->js->makeString(url->absoluteString())});
+    report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
+  }
+
   void beginMainLoad(std::uint64_t identifier, const NSURLRequestPtr& request, WebNavigationType type,
                      const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html) {
     if (!html && isSameDocument(request->URL(), type)) {
-      auto doc = document;
-      doc->url = request->URL();
-      doc->callDom("sameDocument", {doc->js->makeString(request->URL()->absoluteString())});
-      NSURLPtr url = request->URL();
-      report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
+      navigateWithinDocument(request->URL());
       return;
     }
     endMainLoad(NSURLErrorWithCode(NSURLErrorCancelled, main ? main->request->URL() : nullptr));
@@ -468,9 +481,15 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     if (!self->mayLoad(url)) return Value();
     std::string kind = a.at(1).stringOr("other");
     WebNavigationType type = kind == "reload" ? WebNavigationType::Reload : WebNavigationType::Other;
-    // Like a browser, the page goes on running; the navigation starts on a later turn.
     auto page = self->page.lock();
-    if (page && self == page->document) page->navigate(plainRequest(url), type, self->readAccessPath, std::nullopt);
+    if (!page || self != page->document) return Value();
+    // A new fragment is taken at once (the page reads its new address right after setting it);
+    // otherwise, like a browser, the page goes on running and the navigation starts on a later
+    // turn.
+    if (page->isSameDocument(url, type))
+      page->navigateWithinDocument(url);
+    else
+      page->navigate(plainRequest(url), type, self->readAccessPath, std::nullopt);
     return Value();
   });
   define("navigateFrame", [weak](const Array& a) {
@@ -510,17 +529,20 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     auto answer = page->prompt(a.at(0).stringOr(), a.at(1).stringOr());
     return answer ? Value(*answer) : Value::null();
   });
-  // A message's body reaches the host as WebKit carries it: typed arrays as objects of their
-  // elements, buffers as empty objects; so a page's message means the same under both engines.
-  native.setProperty("postMessage", js->makeFunction("postMessage", [weak](const Array& a) {
+  // A message's body reaches the host as WebKit carries it (plat/web/ScriptMessageBody.h), so a
+  // page's message means the same under both engines; one WebKit would not send is not sent.
+  messageBodies = std::make_unique<ScriptMessageBodyReader>(*js);
+  native.setProperty("postMessage", js->makeFunction("postMessage", [weak](JSContext& context, const JSValue&,
+                                                                          const JSValueList& a) {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
-    if (!page || self->closed) return Value();
-    std::string name = a.at(0).stringOr();
-    Value body = a.size() > 1 ? a[1] : Value();
-    page->report([name, body](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
-    return Value();
-  }, JSBinaryConversion::ScriptMessage));
+    if (!page || self->closed || !self->messageBodies || a.empty()) return context.undefined();
+    std::string name = a[0].toString();
+    std::optional<Value> body = self->messageBodies->read(a.size() > 1 ? a[1] : context.undefined());
+    if (body && !self->closed)
+      page->report([name, body = std::move(*body)](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
+    return context.undefined();
+  }));
 
   Array handlers;
   if (messageHandlers)

@@ -8,7 +8,9 @@
 //   which frame navigates, so a navigation is taken as the top-level one unless a frame's src
 //   announced it (the page script below reports every src set on an iframe) or it comes while
 //   the top-level document is still loading (the frames of its markup) without being the host's
-//   own load.
+//   own load. A new fragment of the page on show is the exception: WebKit takes it at once
+//   without waiting for the decision, so it is let through there and reported as an in-page
+//   navigation ("notify::uri").
 // - "load-changed" / "load-failed": start, commit, finish, failure (provisional before the
 //   commit), each posted to a later turn; WebKit's errors become NSURLErrorDomain errors.
 //   WebKit's own error page is never shown: the container shows its own.
@@ -578,8 +580,9 @@ class WebKitPage : public WebPage {
       mainFrame = false;
     } else if (named) {
       mainFrame = false;
-    } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed) {
-      mainFrame = false;  // a frame of the document being loaded
+    } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed &&
+               !self->sameDocumentNavigation(url, navigationType, uriRequest)) {
+      mainFrame = false;  // a frame of the document being loaded (a new fragment of it is its own)
     }
 
     WebNavigationAction navigation;
@@ -592,6 +595,15 @@ class WebKitPage : public WebPage {
     navigation.navigationType = navigationType;
     navigation.mainFrame = mainFrame;
     navigation.loadIdentifier = mainFrame ? (host ? host->id : self->nextLoadId_++) : 0;
+
+    if (mainFrame && !newWindow && self->sameDocumentNavigation(url, navigationType, uriRequest)) {
+      // WebKit asks about a new fragment of the page on show synchronously, and without an
+      // answer then goes ahead at once: the page's script runs on with the new address. So it is
+      // let through now and reported as the in-page navigation it is (notify::uri), not offered
+      // as a load to decide on a later turn, when the page would already read the new address.
+      webkit_policy_decision_use(decision);
+      return TRUE;
+    }
 
     // Held until answered; a decision nobody answers (the page went first) is ignored.
     auto held = std::make_shared<HeldDecision>(decision);
@@ -632,14 +644,6 @@ class WebKitPage : public WebPage {
         view_, webkit_user_message_new("harbor-allowed-frame", g_variant_new_string(url->absoluteString().c_str())),
         nullptr, nullptr, nullptr);
     if (navigation.mainFrame) {
-      NSURLPtr current = URL();
-      if (navigation.navigationType != WebNavigationType::Reload && everLoaded_ && current &&
-          sameDocument(current, navigation.request->URL()) && navigation.request->URL()->fragment() &&
-          !isLoading()) {
-        // Only the fragment changes: the document stays.
-        webkit_policy_decision_use(decision);
-        return;
-      }
       if (auto c = client_.lock(); c && liveSettings()) webkit_settings_set_user_agent(liveSettings(), c->webPageUserAgent().c_str());
       pending_ = MainLoad{navigation.loadIdentifier, navigation.request};
       // The client hears that the load starts before WebKit is let go: what the container does
@@ -667,6 +671,18 @@ class WebKitPage : public WebPage {
         "autoplay", settings_.mediaPlaybackRequiresUserAction ? WEBKIT_AUTOPLAY_DENY : WEBKIT_AUTOPLAY_ALLOW, nullptr);
     webkit_policy_decision_use_with_policies(decision, policies);
     g_object_unref(policies);
+  }
+
+  // WebKit's rule for a navigation within the document on show: its address up to the fragment,
+  // with a fragment (the same one scrolls to it again), neither a reload nor a form's POST. The
+  // view's address is the document's once a load has committed (before, it is the new one's).
+  bool sameDocumentNavigation(const NSURLPtr& url, WebNavigationType type, WebKitURIRequest* request) const {
+    const char* method = webkit_uri_request_get_http_method(request);
+    if (type == WebNavigationType::Reload || !url->fragment() || !everLoaded_ || pending_ ||
+        (current_ && !current_->committed) || (method && g_ascii_strcasecmp(method, "GET") != 0))
+      return false;
+    NSURLPtr current = URL();
+    return current && sameDocument(current, url);
   }
 
   // A top-level load starts: the one in progress, if any, was replaced.

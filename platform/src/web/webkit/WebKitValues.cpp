@@ -19,7 +19,11 @@ std::optional<Value> valueOf(JSCValue* value) {
   if (jsc_value_is_null(value)) return Value::null();
   if (jsc_value_is_function(value)) return std::nullopt;
   if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
-  if (jsc_value_is_string(value)) return Value(takeString(jsc_value_to_string(value)));
+  if (jsc_value_is_string(value)) {
+    // WebKit gives no text at all for a string with a lone surrogate; JSON gives the rest of it.
+    std::string text = takeString(jsc_value_to_string(value));
+    if (!text.empty()) return Value(std::move(text));
+  }
   if (jsc_value_is_number(value)) {
     double number = jsc_value_to_double(value);
     if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
@@ -29,7 +33,8 @@ std::optional<Value> valueOf(JSCValue* value) {
   }
   std::string json = takeString(jsc_value_to_json(value, 0));
   if (json.empty()) return std::nullopt;
-  auto parsed = json::parse(json);
+  // A date's JSON is a string, a string's itself.
+  auto parsed = json::parse(json, {.allowFragments = true});
   if (!parsed) return std::nullopt;
   return std::move(*parsed);
 }

@@ -1,0 +1,96 @@
+// The container's page-load tracker (HBRUIWebViewDelegate) on real pages under both page
+// engines: a new fragment is an in-page navigation, allowed without events, and only real loads
+// are passed on, one start and one finish each. WebKit takes a new fragment at once, without
+// waiting for the navigation's decision; had it been offered to the tracker afterwards, the
+// tracker would read the new address as the request's and take it for a reload that never
+// starts ("HBRWebViewDelegate: Navigation started when state=1" at the next navigation).
+#include "HBRUIWebViewDelegate.h"
+#include "WebKitFixture.h"
+
+namespace {
+
+using harbor::testing::kPatience;
+using harbor::testing::WebKitEngineTest;
+
+class Recorder : public plat::UIWebViewDelegate {
+ public:
+  void webViewDidStartLoad(plat::UIWebView&) override { events.push_back("start"); }
+  void webViewDidFinishLoad(plat::UIWebView&) override { events.push_back("finish"); }
+  void webViewDidFailLoadWithError(plat::UIWebView&, const plat::NSError& error) override {
+    events.push_back("fail " + error.domain + " " + std::to_string(error.code));
+  }
+  std::vector<std::string> events;
+};
+
+TEST_F(WebKitEngineTest, ANewFragmentIsAllowedWithoutEventsUnderBothEngines) {
+  writeFile(inBundle("index.html"), "<!doctype html><title>index</title><body><p id=\"x\">x</p><p id=\"y\">y</p></body>");
+  writeFile(inBundle("other.html"), "<!doctype html><title>other</title><body>other</body>");
+  const std::string index = plat::NSURL::fileURLWithPath(inBundle("index.html"))->absoluteString();
+  const std::string other = plat::NSURL::fileURLWithPath(inBundle("other.html"))->absoluteString();
+  // A link to a fragment followed, and a fragment set, by the page's script as it loads.
+  writeFile(inBundle("early.html"),
+            "<!doctype html><title>early</title><body><a id=\"l\" href=\"#x\">x</a><p id=\"x\">x</p><script>"
+            "location.hash = 'a'; var l = document.getElementById('l');"
+            "if (typeof l.click === 'function') l.click(); else location.href = '#x';</script>"
+            "<img src=\"missing.png\"></body>");
+  const std::string early = plat::NSURL::fileURLWithPath(inBundle("early.html"))->absoluteString();
+  struct Step {
+    std::string script;  // run in the page; "link:<url>" follows a link to url
+    std::string address;  // the page's address afterwards
+    std::vector<std::string> events;  // what the tracker passes on
+  };
+  const std::vector<Step> steps = {
+      {"location.hash = 'a'", index + "#a", {}},
+      {"link:" + index + "#x", index + "#x", {}},
+      {"location.href = location.href", index + "#x", {}},  // the same fragment: scrolled to again
+      {"location.hash = '#x'", index + "#x", {}},           // no navigation at all
+      {"location.replace('#y')", index + "#y", {}},
+      {"location.reload()", index + "#y", {"start", "finish"}},
+      {"location.href = 'other.html#y'", other + "#y", {"start", "finish"}},
+      {"location.hash = 'z'", other + "#z", {}},
+      {"location.href = 'index.html'", index, {"start", "finish"}},
+      // While the page still loads: one start and one finish all the same.
+      {"location.href = 'early.html'", early + "#x", {"start", "finish"}},
+  };
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(backend == plat::web::Backend::WebKit ? "WebKit" : "headless");
+    plat::web::setBackend(backend);
+    log_->clear();
+    auto recorder = std::make_shared<Recorder>();
+    auto tracker = std::make_shared<harbor::HBRUIWebViewDelegate>();
+    tracker->initWithDelegate(recorder);
+    auto view = std::make_shared<plat::UIWebView>();
+    view->init();
+    view->setDelegate(tracker);
+    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString(index)));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->events.empty() && recorder->events.back() != "start"; },
+                                             kPatience));
+    ASSERT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.script);
+      recorder->events.clear();
+      if (step.script.rfind("link:", 0) == 0)
+        view->simulateLinkClick(plat::NSURL::URLWithString(step.script.substr(5)));
+      else
+        view->stringByEvaluatingJavaScriptFromString(step.script);
+      // Done once the page shows the address and, for a load, the tracker has passed on its end.
+      EXPECT_TRUE(plat::web::turnMainLoopUntil(
+          [&] {
+            return view->stringByEvaluatingJavaScriptFromString("document.readyState + ' ' + location.href") ==
+                       "complete " + step.address &&
+                   recorder->events.size() >= step.events.size() &&
+                   (step.events.empty() || recorder->events.back() != "start");
+          },
+          kPatience))
+          << view->stringByEvaluatingJavaScriptFromString("location.href");
+      EXPECT_EQ(recorder->events, step.events);
+    }
+    // Whatever came late came before the last load's end; the tracker rests.
+    EXPECT_EQ(tracker->state(), harbor::HBRUIWebViewDelegate::Idle);
+    EXPECT_FALSE(log_->contains("HBRWebViewDelegate:")) << "the tracker met a navigation it did not expect";
+    view.reset();
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+}  // namespace

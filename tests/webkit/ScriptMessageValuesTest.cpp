@@ -1,0 +1,137 @@
+// Page values on their way to native code, under both page engines, so that a test on the
+// headless engine predicts WebKit: a WKWebView page's script message (the table of
+// plat/testing/ScriptMessageCases.h, measured here on WebKit) and a UIWebView page's JSON batch,
+// which the bridge fetches by evaluating script.
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "WebKitFixture.h"
+#include "plat/foundation/JSON.h"
+#include "plat/testing/ScriptMessageCases.h"
+#include "plat/webkit/WKWebView.h"
+#include "plat/webkit/WKWebViewConfiguration.h"
+
+namespace {
+
+using harbor::testing::kPatience;
+using harbor::testing::WebKitEngineTest;
+using plat::testing::describeTyped;
+using plat::testing::kNotSent;
+using plat::testing::scriptMessageCases;
+
+const char* backendName(plat::web::Backend backend) {
+  return backend == plat::web::Backend::WebKit ? "WebKit" : "headless";
+}
+
+struct MessageRecorder : plat::WKScriptMessageHandler {
+  void userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,
+                                                    const std::shared_ptr<plat::WKScriptMessage>& message) override {
+    bodies.push_back(message->body());
+  }
+  std::vector<plat::Value> bodies;
+};
+
+// Between two cases the page posts this, numbered.
+const std::string kCaseEnd = "\x01 end of case ";
+
+TEST_F(WebKitEngineTest, APageValueReachesTheHostAsWebKitCarriesItUnderBothEngines) {
+  const auto& cases = scriptMessageCases();
+  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    // A message WebKit does not send still returns as usual: the page hears of nothing.
+    page += "try { h.postMessage(" + cases[i].script + "); } catch (e) { h.postMessage('thrown: ' + e); }\n";
+    page += "h.postMessage('" + std::string("\\x01 end of case ") + std::to_string(i) + "');\n";
+  }
+  page += "</script>";
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    auto recorder = std::make_shared<MessageRecorder>();
+    auto configuration = std::make_shared<plat::WKWebViewConfiguration>();
+    ASSERT_TRUE(configuration->userContentController()->addScriptMessageHandler(recorder, "harbor"));
+    auto view = std::make_shared<plat::WKWebView>();
+    view->initWithFrame(plat::CGRectMake(0, 0, 320, 480), configuration);
+    view->loadHTMLString(page, nullptr);
+    const plat::Value last(kCaseEnd + std::to_string(cases.size() - 1));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty() && recorder->bodies.back() == last; },
+                                             kPatience))
+        << recorder->bodies.size() << " messages";
+
+    std::size_t next = 0;
+    std::vector<plat::Value> received;
+    for (const plat::Value& body : recorder->bodies) {
+      if (body.isString() && body.asString().rfind(kCaseEnd, 0) == 0) {
+        ASSERT_LT(next, cases.size());
+        std::string arrived = received.empty()       ? std::string(kNotSent)
+                              : received.size() == 1 ? describeTyped(received[0])
+                                                     : "several messages";
+        EXPECT_EQ(arrived, cases[next].arrives) << cases[next].script;
+        received.clear();
+        ++next;
+        continue;
+      }
+      received.push_back(body);
+    }
+    EXPECT_EQ(next, cases.size());
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+// A UIWebView page queues its commands as JSON and the bridge fetches them by evaluating
+// nativeFetchMessages(): the same text under both engines, whatever the page put in them.
+TEST_F(WebKitEngineTest, AUIWebViewPagesBatchIsTheSameTextUnderBothEngines) {
+  std::ifstream file(std::string(HARBOR_SOURCE_DIR) + "/www/harbor.js");
+  std::stringstream pageScript;
+  pageScript << file.rdbuf();
+  ASSERT_FALSE(pageScript.str().empty());
+  writeFile(inBundle("harbor.js"), pageScript.str());
+  std::string page =
+      "<!doctype html><script src=\"harbor.js\"></script><script>"
+      "var exec = harbor.require('harbor/exec'); exec.signal = function () {};"
+      "var refused = 0;"
+      "function send(args) { try { exec(null, null, 'Echo', 'echo', args); } catch (e) { refused++; } }\n"
+      "send([NaN, new Date(0), {f: function () {}, u: undefined}, [function () {}], {toJSON: function () { return 1; }},"
+      " new Uint8Array([1, 2]), {nested: new Float64Array([-0, Infinity])}, '\\ud800']);\n";
+  // The table's cases but those that change the page's built-ins, and those nested near the
+  // reader's limit (inside a batch, one too deep leaves the whole batch unreadable).
+  const auto& cases = scriptMessageCases();
+  std::size_t sent = 0;
+  for (std::size_t i = 0; i + 2 < cases.size(); ++i) {
+    if (cases[i].script.find("; i < 51") != std::string::npos) continue;
+    page += "send([" + cases[i].script + "]);\n";
+    ++sent;
+  }
+  page += "document.title = 'ready';</script>";
+  std::string texts[2];
+  std::string refused[2];
+  for (int round = 0; round < 2; ++round) {
+    auto backend = round == 0 ? plat::web::Backend::WebKit : plat::web::Backend::Headless;
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    loadPage("batch.html", page);
+    EXPECT_EQ(view_->stringByEvaluatingJavaScriptFromString("exec.bridgeMode()"), "iframe");
+    texts[round] = view_->stringByEvaluatingJavaScriptFromString("exec.nativeFetchMessages()");
+    refused[round] = view_->stringByEvaluatingJavaScriptFromString("refused");
+    view_.reset();
+  }
+  // Cycles, BigInts and a throwing getter fail at their caller, under both engines alike.
+  EXPECT_EQ(refused[0], "10");
+  EXPECT_EQ(refused[1], refused[0]);
+  std::size_t differs = std::mismatch(texts[0].begin(), texts[0].end(), texts[1].begin(), texts[1].end()).first -
+                        texts[0].begin();
+  EXPECT_TRUE(texts[0] == texts[1]) << "the batches differ from character " << differs << ": "
+                                    << texts[0].substr(differs, 80) << " | " << texts[1].substr(differs, 80);
+  auto batch = plat::json::parse(texts[0]);
+  ASSERT_TRUE(batch) << batch.error();
+  ASSERT_TRUE(batch->isArray());
+  EXPECT_EQ(batch->asArray().size(), 1 + sent - 10);
+  // JSON's rules, applied in the page: the page's toJSON counts, binary arguments travel as
+  // Base64 (the queue turns them back into bytes), nested ones by element.
+  EXPECT_EQ(describeTyped(batch->at(0)),
+            "['INVALID','Echo','echo',[null,'1970-01-01T00:00:00.000Z',{},[null],i1,"
+            "{HBRType:'ArrayBuffer',data:'AQI='},{nested:{0:i0,1:null}},'\\xef\\xbf\\xbd']]");
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+}  // namespace
