@@ -278,11 +278,15 @@
         if (!handler) {
           throw new Error('the harbor message handler is gone');
         }
+        // Carried as JSON carries it, as in the other mode: WebKit hands the host a message as JSON
+        // anyway, but drops one it cannot copy (a function or a symbol among the arguments) without
+        // a word, and the caller would wait for ever; a cycle throws here, at the caller.
+        var carried = JSON.parse(JSON.stringify(entry));
         if (wantsAnswer) {
           callbacks[callbackId] = { success: success, fail: fail };
         }
         try {
-          handler.postMessage(entry);
+          handler.postMessage(carried);
         } catch (e) {
           delete callbacks[callbackId];
           throw e;

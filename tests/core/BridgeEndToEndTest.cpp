@@ -307,6 +307,15 @@ TEST_P(BridgeRoundTrip, BadCallsFailAtTheCallerAndQueueNothing) {
   EXPECT_EQ(page("execModule.pendingCallbackIds().length"), Value(0));
 }
 
+TEST_P(BridgeRoundTrip, ArgumentsCarryWhatJsonCarriesAndTheCallStillGetsItsAnswer) {
+  // A function or symbol among the arguments is dropped on the way, as JSON drops it; the call
+  // itself must still arrive and be answered rather than vanish with the caller left waiting.
+  page("call('echoMultiPart', [{keep: 1, fn: function () {}, sym: Symbol('s')}, [function () {}]], 'f');");
+  ASSERT_TRUE(pumpUntil([&] { return logSize() >= 1; }));
+  EXPECT_EQ(pageLog(), Value(Array{entry("f", true, Array{Dictionary{{"keep", 1}}, Array{Value::null()}})}));
+  EXPECT_EQ(page("execModule.pendingCallbackIds().length"), Value(0));
+}
+
 TEST_P(BridgeRoundTrip, UnknownServicesAndActionsAreLoggedAndLaterCallsStillWork) {
   page("call('noSuchAction', [], 'a'); harbor.exec(ok('b'), bad('b'), 'Nowhere', 'echo', []); call('echo', [1], 'c');");
   ASSERT_TRUE(pumpUntil([&] { return logSize() >= 1; }));

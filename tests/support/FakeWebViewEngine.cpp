@@ -34,10 +34,17 @@ plat::Result<bool> FakeWebViewEngine::initWithBridgeMode(BridgeMode mode, const 
   for (const char* level : {"log", "warn", "error"}) context_->defineFunction(std::string("console.") + level, consoleLine(level));
 
   if (mode == BridgeMode::MessageHandler) {
-    context_->defineFunction("webkit.messageHandlers.harbor.postMessage", [weak](const plat::Array& args) {
-      if (auto self = weak.lock()) self->onMessage(args.empty() ? plat::Value() : args[0]);
-      return plat::Value();
-    });
+    // The body reaches the host as WebKit hands it over; one WebKit would not send is not sent.
+    messageBodies_ = std::make_unique<plat::web::ScriptMessageBodyReader>(*context_);
+    context_->defineFunction("webkit.messageHandlers.harbor.postMessage",
+                             plat::JSContext::NativeCallback([weak](plat::JSContext& js, const plat::JSValue&,
+                                                                    const plat::JSValueList& args) {
+                               auto self = weak.lock();
+                               if (!self) return js.undefined();
+                               auto body = self->messageBodies_->read(args.empty() ? js.undefined() : args[0]);
+                               if (body) self->onMessage(*body);
+                               return js.undefined();
+                             }));
   }
   auto loaded = context_->evaluate(text.str(), scriptPath);
   if (!loaded) return plat::Failure{loaded.error()};

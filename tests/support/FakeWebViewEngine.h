@@ -16,6 +16,7 @@
 #include "plat/foundation/Object.h"
 #include "plat/foundation/Result.h"
 #include "plat/web/JSContext.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace harbor::testing {
 
@@ -54,6 +55,7 @@ class FakeWebViewEngine : public plat::Object, public HBRWebViewEngineProtocol {
   void onMessage(const plat::Value& body);
 
   std::unique_ptr<plat::JSContext> context_;
+  std::unique_ptr<plat::web::ScriptMessageBodyReader> messageBodies_;
   plat::ObjectPtr view_ = std::make_shared<plat::Object>();
   std::weak_ptr<HBRCommandBridgeController> controller_;
   Evaluation evaluation_ = Evaluation::Synchronous;
