@@ -287,6 +287,26 @@ std::vector<std::string> temporariesIn(const std::string& folder) {
   return found;
 }
 
+// An application whose persistent files live in Library; its pages write there.
+constexpr const char* kStopWriterConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
+<widget id="org.harbor.stopwriter" version="1.0.0">
+  <content src="index.html" />
+  <preference name="iosPersistentFileLocation" value="library" />
+  <feature name="File"><param name="ios-package" value="HBRFile" /><param name="onload" value="true" /></feature>
+</widget>
+)";
+
+// Runs the writer bundle and kills it (SIGKILL) at a random moment once its page says it is
+// writing.
+void killWhileWriting(const std::string& home, const std::string& bundle, std::mt19937& random) {
+  RunnerProcess killed({"--home", home, "--run-seconds", "60", bundle});
+  ASSERT_TRUE(killed.started());
+  ASSERT_TRUE(killed.waitForLine("stopwriter: writing")) << killed.log();
+  std::this_thread::sleep_for(std::chrono::microseconds(random() % 200000));
+  killed.signal(SIGKILL);
+  ASSERT_EQ(killed.wait(), 128 + SIGKILL);
+}
+
 }  // namespace sweep
 
 TEST_F(RunnerSandbox, TheNextStartRemovesWhatWritesStoppedByAKillLeftBehind) {
@@ -294,13 +314,7 @@ TEST_F(RunnerSandbox, TheNextStartRemovesWhatWritesStoppedByAKillLeftBehind) {
   // A page that replaces a file of its persistent file system whole, again and again, with
   // a few MiB each time: a kill at a random moment mostly lands in the middle of a write.
   std::string bundle = makeBundle("writer", plat::Value("org.harbor.stopwriter"));
-  writeFile(bundle + "/config.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
-<widget id="org.harbor.stopwriter" version="1.0.0">
-  <content src="index.html" />
-  <preference name="iosPersistentFileLocation" value="library" />
-  <feature name="File"><param name="ios-package" value="HBRFile" /><param name="onload" value="true" /></feature>
-</widget>
-)");
+  writeFile(bundle + "/config.xml", sweep::kStopWriterConfig);
   writeFile(bundle + "/www/index.html", R"(<html><body><script src="harbor.js"></script><script>
 var exec = harbor.require('harbor/exec');
 var text = new Array(4 << 20).join('w');
@@ -327,12 +341,7 @@ document.addEventListener('deviceready', next);
   int leftByKills = 0;
   for (int stop = 1; stop <= kStops; ++stop) {
     SCOPED_TRACE(::testing::Message() << "stop " << stop);
-    RunnerProcess killed({"--home", home, "--run-seconds", "60", bundle});
-    ASSERT_TRUE(killed.started());
-    ASSERT_TRUE(killed.waitForLine("stopwriter: writing")) << killed.log();
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 200000));
-    killed.signal(SIGKILL);
-    ASSERT_EQ(killed.wait(), 128 + SIGKILL);
+    ASSERT_NO_FATAL_FAILURE(sweep::killWhileWriting(home, bundle, random));
     leftByKills += static_cast<int>(sweep::temporariesIn(home).size());
     // What a kill elsewhere leaves: beside a store in Library, a download, a copy.
     writeFile(home + "/Library/.hbr-ffLgwg", "{\"half");
@@ -432,13 +441,7 @@ TEST_F(RunnerSandbox, ASecondRunnerOnAHomeInUseStopsAndNamesTheFirst) {
 TEST_F(RunnerSandbox, TheNextStartUndoesAWriteInPlaceThatAKillCutShort) {
   constexpr int kStops = 4;
   std::string bundle = makeBundle("writer", plat::Value("org.harbor.stopwriter"));
-  writeFile(bundle + "/config.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
-<widget id="org.harbor.stopwriter" version="1.0.0">
-  <content src="index.html" />
-  <preference name="iosPersistentFileLocation" value="library" />
-  <feature name="File"><param name="ios-package" value="HBRFile" /><param name="onload" value="true" /></feature>
-</widget>
-)");
+  writeFile(bundle + "/config.xml", sweep::kStopWriterConfig);
   // "x" at 0 first; then, in turn, the file stretched to 32 MiB (one call, which makes the next
   // write keep 32 MiB in its undo record, so a kill mostly lands inside a write) and "a" or "b"
   // written at 1.
@@ -471,12 +474,7 @@ document.addEventListener('deviceready', next);
   int undone = 0;
   for (int stop = 1; stop <= kStops; ++stop) {
     SCOPED_TRACE(::testing::Message() << "stop " << stop);
-    RunnerProcess killed({"--home", home, "--run-seconds", "60", bundle});
-    ASSERT_TRUE(killed.started());
-    ASSERT_TRUE(killed.waitForLine("stopwriter: writing")) << killed.log();
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 200000));
-    killed.signal(SIGKILL);
-    ASSERT_EQ(killed.wait(), 128 + SIGKILL);
+    ASSERT_NO_FATAL_FAILURE(sweep::killWhileWriting(home, bundle, random));
     auto left = sweep::temporariesIn(home);
 
     RunnerProcess next(readerRun);

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -399,6 +400,31 @@ TEST_F(File, WritesAndTruncation) {
   EXPECT_EQ(readFile(documents("w.txt")), "0") << "as the refused data left it, cut at 1";
 }
 
+// Runs writeNumber(0), writeNumber(1), ... in a child process without end, and kills it (SIGKILL)
+// at a random moment after the first has finished.
+void killWhileWriting(const std::function<void(unsigned)>& writeNumber) {
+  static std::random_device random;
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    for (unsigned i = 0;; ++i) {
+      writeNumber(i);
+      if (i == 0 && ::write(ready[1], "w", 1) != 1) ::_exit(1);
+    }
+  }
+  ::close(ready[1]);
+  char signal = 0;
+  EXPECT_EQ(::read(ready[0], &signal, 1), 1) << "the child wrote once";
+  ::close(ready[0]);
+  ::usleep(random() % 20000);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+}
+
 // A stop at any moment of a whole write (the write action at position 0) leaves the old file or
 // the new one, never a cut or empty one: a child process rewrites a file in a loop and is killed.
 TEST_F(File, AKillDuringAWholeWriteLeavesAWholeFile) {
@@ -409,27 +435,8 @@ TEST_F(File, AKillDuringAWholeWriteLeavesAWholeFile) {
   auto url = HBRFilesystemURL::fileSystemURLWithString(persistent("/doc.txt"));
   plat::Data bytesA(a.begin(), a.end());
   plat::Data bytesB(b.begin(), b.end());
-  std::random_device random;
   for (int round = 0; round < 5; ++round) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(ready[0]);
-      for (unsigned i = 0;; ++i) {
-        fileSystem->writeToFileAtURL(url, i % 2 ? bytesB : bytesA, false);
-        if (i == 0 && ::write(ready[1], "w", 1) != 1) ::_exit(1);
-      }
-    }
-    ::close(ready[1]);
-    char signal = 0;
-    EXPECT_EQ(::read(ready[0], &signal, 1), 1) << "the child wrote once";
-    ::close(ready[0]);
-    ::usleep(random() % 20000);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_NO_FATAL_FAILURE(killWhileWriting([&](unsigned i) { fileSystem->writeToFileAtURL(url, i % 2 ? bytesB : bytesA, false); }));
     std::string content = readFile(documents("doc.txt"));
     EXPECT_TRUE(content == a || content == b) << "round " << round << ": " << content.size() << " bytes";
   }
@@ -500,27 +507,8 @@ TEST_F(File, AKillDuringAWriteInPlaceIsUndoneByTheNextStart) {
   plat::Data c(100 * 1024, 'c');
   std::string withB = std::string(a, 0, 1000) + std::string(b.begin(), b.end());
   std::string withC = std::string(a, 0, 1000) + std::string(c.begin(), c.end());
-  std::random_device random;
   for (int round = 0; round < 5; ++round) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(ready[0]);
-      for (unsigned i = 0;; ++i) {
-        fileSystem->writeToFileAtURLAtPosition(url, i % 2 ? c : b, 1000);
-        if (i == 0 && ::write(ready[1], "w", 1) != 1) ::_exit(1);
-      }
-    }
-    ::close(ready[1]);
-    char signal = 0;
-    EXPECT_EQ(::read(ready[0], &signal, 1), 1) << "the child wrote once";
-    ::close(ready[0]);
-    ::usleep(random() % 20000);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_NO_FATAL_FAILURE(killWhileWriting([&](unsigned i) { fileSystem->writeToFileAtURLAtPosition(url, i % 2 ? c : b, 1000); }));
     plat::sweepInterruptedWrites(home());
     std::string content = readFile(documents("both.txt"));
     EXPECT_TRUE(content == withB || content == withC) << "round " << round << ": " << content.size() << " bytes";
