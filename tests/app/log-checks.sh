@@ -8,6 +8,15 @@ newlog() {
   : >"$log"
 }
 
+# For the runs on WebKit: an empty $work, and no display, so that each run starts a private one of
+# its own, whose folder goes under $work/tmp with every other temporary file.
+start_without_display() {
+  rm -rf "$work"
+  mkdir -p "$work/tmp"
+  unset DISPLAY WAYLAND_DISPLAY
+  export TMPDIR="$work/tmp"
+}
+
 fail() {
   echo "FAIL: $*"
   echo "--- log"

@@ -13,12 +13,10 @@ harbor=$1
 sample=$2
 pictures=$3
 work=$4
-rm -rf "$work"
-mkdir -p "$work/tmp" "$work/turned" "$work/plain"
 . "$(dirname "$0")/log-checks.sh"
+start_without_display
+mkdir -p "$work/turned" "$work/plain"
 newlog
-unset DISPLAY WAYLAND_DISPLAY
-export TMPDIR="$work/tmp"
 
 "$pictures" "$work/tmp" || fail "the test pictures could not be made"
 mv "$work/tmp/turned.jpg" "$work/turned/"

@@ -12,12 +12,9 @@ sample=$2
 bundles=$3
 pngpixel=$4
 work=$5
-rm -rf "$work"
-mkdir -p "$work/tmp"
 . "$(dirname "$0")/log-checks.sh"
+start_without_display
 newlog
-unset DISPLAY WAYLAND_DISPLAY
-export TMPDIR="$work/tmp"
 
 # copy <name>: the test bundle of that name with the container's page script.
 copy() {

@@ -12,12 +12,9 @@ harbor=$1
 sample=$2
 pngpixel=$3
 work=$4
-rm -rf "$work"
-mkdir -p "$work/tmp"
 . "$(dirname "$0")/log-checks.sh"
+start_without_display
 newlog
-unset DISPLAY WAYLAND_DISPLAY
-export TMPDIR="$work/tmp"
 
 # bundle <name> <page body> [config.xml lines]: a bundle with the container's page script and
 # the device and status bar modules, whose start page is the HTML.

@@ -9,12 +9,8 @@ set -u
 harbor=$1
 bundle=$2
 work=$3
-rm -rf "$work"
-mkdir -p "$work/tmp"
 . "$(dirname "$0")/log-checks.sh"
-# No display: each run starts its own private one; its folder goes under our own tmp.
-unset DISPLAY WAYLAND_DISPLAY
-export TMPDIR="$work/tmp"
+start_without_display
 
 home="$work/home"
 run() {

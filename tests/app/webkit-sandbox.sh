@@ -10,12 +10,10 @@ harbor=$1
 sample=$2
 recordserver=$3
 work=$4
-rm -rf "$work"
-mkdir -p "$work/tmp" "$work/user-home"
 . "$(dirname "$0")/log-checks.sh"
+start_without_display
+mkdir -p "$work/user-home"
 newlog
-unset DISPLAY WAYLAND_DISPLAY
-export TMPDIR="$work/tmp"
 # Whatever WebKit or a library beneath it would write into the user's folders lands here.
 export HOME="$work/user-home"
 unset XDG_CACHE_HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOWNLOAD_DIR

@@ -9,11 +9,8 @@ set -u
 harbor=$1
 sample=$2
 work=$3
-rm -rf "$work"
-mkdir -p "$work/tmp"
 . "$(dirname "$0")/log-checks.sh"
-unset DISPLAY WAYLAND_DISPLAY
-export TMPDIR="$work/tmp"
+start_without_display
 
 # The sample bundle (its configuration maps every plugin) with a page of our own.
 cp -R "$sample" "$work/app"
