@@ -9,12 +9,11 @@
 #include "WebKitFixture.h"
 #include "plat/foundation/JSON.h"
 #include "plat/testing/ScriptMessageCases.h"
-#include "plat/webkit/WKWebView.h"
-#include "plat/webkit/WKWebViewConfiguration.h"
 
 namespace {
 
 using harbor::testing::kPatience;
+using harbor::testing::RecordedWKWebView;
 using harbor::testing::WebKitEngineTest;
 using plat::testing::describeTyped;
 using plat::testing::kNotSent;
@@ -23,14 +22,6 @@ using plat::testing::scriptMessageCases;
 const char* backendName(plat::web::Backend backend) {
   return backend == plat::web::Backend::WebKit ? "WebKit" : "headless";
 }
-
-struct MessageRecorder : plat::WKScriptMessageHandler {
-  void userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,
-                                                    const std::shared_ptr<plat::WKScriptMessage>& message) override {
-    bodies.push_back(message->body());
-  }
-  std::vector<plat::Value> bodies;
-};
 
 // Between two cases the page posts this, numbered.
 const std::string kCaseEnd = "\x01 end of case ";
@@ -47,12 +38,8 @@ TEST_F(WebKitEngineTest, APageValueReachesTheHostAsWebKitCarriesItUnderBothEngin
   for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
     SCOPED_TRACE(backendName(backend));
     plat::web::setBackend(backend);
-    auto recorder = std::make_shared<MessageRecorder>();
-    auto configuration = std::make_shared<plat::WKWebViewConfiguration>();
-    ASSERT_TRUE(configuration->userContentController()->addScriptMessageHandler(recorder, "harbor"));
-    auto view = std::make_shared<plat::WKWebView>();
-    view->initWithFrame(plat::CGRectMake(0, 0, 320, 480), configuration);
-    view->loadHTMLString(page, nullptr);
+    RecordedWKWebView loaded(page);
+    auto& recorder = loaded.recorder;
     const plat::Value last(kCaseEnd + std::to_string(cases.size() - 1));
     ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty() && recorder->bodies.back() == last; },
                                              kPatience))

@@ -16,12 +16,11 @@
 
 #include "WebKitFixture.h"
 #include "plat/dispatch/RunLoop.h"
-#include "plat/webkit/WKWebView.h"
-#include "plat/webkit/WKWebViewConfiguration.h"
 
 namespace {
 
 using harbor::testing::kPatience;
+using harbor::testing::RecordedWKWebView;
 using harbor::testing::WebKitEngineTest;
 
 TEST_F(WebKitEngineTest, SynchronousEvaluationAnswersAndGivesUpOnARunawayPage) {
@@ -180,14 +179,6 @@ plat::Value keysSorted(const plat::Value& value) {
   return out;
 }
 
-struct MessageRecorder : plat::WKScriptMessageHandler {
-  void userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,
-                                                    const std::shared_ptr<plat::WKScriptMessage>& message) override {
-    bodies.push_back(message->body());
-  }
-  std::vector<plat::Value> bodies;
-};
-
 }  // namespace
 
 // A WKWebView page's message reaches the host the same under both engines, binary data nested
@@ -215,12 +206,8 @@ TEST_F(WebKitEngineTest, AScriptMessageCarriesBinaryDataAlikeUnderBothEngines) {
   for (auto backend : {plat::web::Backend::Headless, plat::web::Backend::WebKit}) {
     SCOPED_TRACE(backend == plat::web::Backend::WebKit ? "WebKit" : "headless");
     plat::web::setBackend(backend);
-    auto recorder = std::make_shared<MessageRecorder>();
-    auto configuration = std::make_shared<plat::WKWebViewConfiguration>();
-    ASSERT_TRUE(configuration->userContentController()->addScriptMessageHandler(recorder, "harbor"));
-    auto view = std::make_shared<plat::WKWebView>();
-    view->initWithFrame(plat::CGRectMake(0, 0, 320, 480), configuration);
-    view->loadHTMLString(page, nullptr);
+    RecordedWKWebView loaded(page);
+    auto& recorder = loaded.recorder;
     ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty(); }, kPatience)) << "no message";
     EXPECT_EQ(keysSorted(recorder->bodies[0]).description(), expected.description());
   }

@@ -25,6 +25,8 @@
 #include "plat/uikit/UIWebView.h"
 #include "plat/web/JSContext.h"
 #include "plat/web/WebPage.h"
+#include "plat/webkit/WKWebView.h"
+#include "plat/webkit/WKWebViewConfiguration.h"
 #include "plat/testing/SandboxTest.h"
 
 extern char** environ;
@@ -157,6 +159,28 @@ class WebKitEngineTest : public plat::testing::SandboxTest {
   std::string title() { return view_->page()->title(); }
 
   std::shared_ptr<plat::UIWebView> view_;
+};
+
+// The messages a WKWebView page posts to its "harbor" handler, in order.
+struct MessageRecorder : plat::WKScriptMessageHandler {
+  void userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,
+                                                    const std::shared_ptr<plat::WKScriptMessage>& message) override {
+    bodies.push_back(message->body());
+  }
+  std::vector<plat::Value> bodies;
+};
+
+// A WKWebView on the current backend, loading html, whose messages go to recorder.
+struct RecordedWKWebView {
+  std::shared_ptr<MessageRecorder> recorder = std::make_shared<MessageRecorder>();
+  std::shared_ptr<plat::WKWebView> view = std::make_shared<plat::WKWebView>();
+
+  explicit RecordedWKWebView(const std::string& html) {
+    auto configuration = std::make_shared<plat::WKWebViewConfiguration>();
+    EXPECT_TRUE(configuration->userContentController()->addScriptMessageHandler(recorder, "harbor"));
+    view->initWithFrame(plat::CGRectMake(0, 0, 320, 480), configuration);
+    view->loadHTMLString(html, nullptr);
+  }
 };
 
 }  // namespace harbor::testing
