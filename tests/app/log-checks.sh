@@ -17,6 +17,17 @@ start_without_display() {
   export TMPDIR="$work/tmp"
 }
 
+# run_webkit <seconds> <bundle> [options]: the runner on WebKit with a home of this run's own,
+# killed after so many seconds; its log in $log, its exit status in $status.
+run_webkit() {
+  newlog
+  limit=$1
+  b=$2
+  shift 2
+  timeout -s KILL "$limit" "$harbor" --home "$work/home.$runs" --web-backend webkit "$@" "$b" 2>"$log"
+  status=$?
+}
+
 fail() {
   echo "FAIL: $*"
   echo "--- log"

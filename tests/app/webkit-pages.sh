@@ -30,13 +30,7 @@ bundle() {
 }
 
 # run <bundle> [options]: one bounded run with a home of its own.
-run() {
-  newlog
-  b=$1
-  shift
-  timeout -s KILL 90 "$harbor" --home "$work/home.$runs" --web-backend webkit "$@" "$b" 2>"$log"
-  status=$?
-}
+run() { run_webkit 90 "$@"; }
 
 # Real libraries: jQuery builds a list, a module importing nanoid and a module of the page's own
 # rewrites a paragraph, and the page's checks of what a browser offers all pass.

@@ -28,13 +28,7 @@ bundle() {
 }
 modules='<script src="harbor.js"></script><script src="plugins/harbor-plugin-device/device.js"></script><script src="plugins/harbor-plugin-statusbar/statusbar.js"></script>'
 
-run() {
-  newlog
-  b=$1
-  shift
-  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit "$@" "$b" 2>"$log"
-  status=$?
-}
+run() { run_webkit 120 "$@"; }
 
 # A missing start page with an error page: the error page shows, with its query.
 bundle errorpage '' '<preference name="ErrorUrl" value="error.html" />'

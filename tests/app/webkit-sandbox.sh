@@ -40,13 +40,7 @@ bundle() {
 }
 
 # run <bundle> [options]: one bounded run with a home of its own.
-run() {
-  newlog
-  b=$1
-  shift
-  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit "$@" "$b" 2>"$log"
-  status=$?
-}
+run() { run_webkit 120 "$@"; }
 
 nothing_in_home() {
   left=$(find "$HOME" -mindepth 1 | head -n 5)
