@@ -223,4 +223,22 @@ const std::vector<ScriptMessageCase>& scriptMessageCases() {
   return cases;
 }
 
+const std::vector<HugeBody>& hugeScriptMessageBodies() {
+  static const std::vector<HugeBody> bodies = {
+      {"(function () { var a = []; a.length = 4294967295; return a; })()", false},  // holes
+      {"(function () { var a = []; a.length = 4194305; return [a]; })()", false},   // one past the bound
+      {"[new Float64Array(4194305)]", false},                                       // elements
+      {"[new String('x'.repeat(4194305))]", false},                                 // characters
+      {"(function () { var t = new Float64Array(1 << 21); return [t, t, t]; })()", false},  // one typed array, thrice
+      {"(function () { var a = 1; for (var i = 0; i < 100000; i++) a = [a]; return a; })()", false},  // far too deep
+      // Shared parts: 2^40 values when read.
+      {"(function () { var a = [1]; for (var i = 0; i < 40; i++) a = [a, a]; return a; })()", true},
+      {"(function () { var o = {}; for (var i = 0; i < 23; i++) o = {l: o, r: o}; return [o]; })()", true},
+      // A MiB of text, 300 times: as the same string, and in the same object.
+      {"(function () { var s = 'x'.repeat(1 << 20); var a = []; for (var i = 0; i < 300; i++) a.push(s); return a; })()", true},
+      {"(function () { var o = {s: 'x'.repeat(1 << 20)}; var a = []; for (var i = 0; i < 300; i++) a.push(o); return a; })()", true},
+  };
+  return bodies;
+}
+
 }  // namespace plat::testing

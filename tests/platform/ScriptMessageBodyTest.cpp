@@ -68,20 +68,8 @@ TEST(ScriptMessageBody, BinaryDataArrivesAsItsElements) {
 TEST(ScriptMessageBody, AHugeOrDeepBodyArrivesAbsentWithoutExhaustingTheHost) {
   JSContext js;
   ScriptMessageBodyReader reader(js);
-  const char* const huge[] = {
-      "var a = []; a.length = 4294967295; a",                              // holes
-      "var a = []; a.length = 4194305; [a]",                               // one past the bound
-      "var a = [1]; for (var i = 0; i < 40; i++) a = [a, a]; a",           // shared parts, 2^40 when read
-      "var o = {}; for (var i = 0; i < 23; i++) o = {l: o, r: o}; [o]",    // the same with objects
-      "[new Float64Array(4194305)]",                                       // elements
-      "var s = new String('x'.repeat(4194305)); [s]",                      // characters
-      "var a = 1; for (var i = 0; i < 100000; i++) a = [a]; a",            // far deeper than read
-      "var t = new Float64Array(1 << 21); [t, t, t]",                      // one typed array, thrice
-      // A MiB of text, 300 times: as the same string, and in the same object.
-      "var s = 'x'.repeat(1 << 20); var a = []; for (var i = 0; i < 300; i++) a.push(s); a",
-      "var o = {s: 'x'.repeat(1 << 20)}; var a = []; for (var i = 0; i < 300; i++) a.push(o); a",
-  };
-  for (const char* script : huge) EXPECT_EQ(arrives(reader, js, script), "absent") << script;
+  for (const auto& body : plat::testing::hugeScriptMessageBodies())
+    EXPECT_EQ(arrives(reader, js, body.script), "absent") << body.script;
   EXPECT_EQ(arrives(reader, js, "var a = []; a.length = 4194303; a.length"), "i4194303");
   // At the bound itself the body arrives.
   auto atBound = js.evaluate("var a = []; a.length = 4194303; a");

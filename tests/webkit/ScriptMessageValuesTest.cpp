@@ -16,6 +16,7 @@ using harbor::testing::kPatience;
 using harbor::testing::RecordedWKWebView;
 using harbor::testing::WebKitEngineTest;
 using plat::testing::describeTyped;
+using plat::testing::hugeScriptMessageBodies;
 using plat::testing::kNotSent;
 using plat::testing::scriptMessageCases;
 
@@ -61,6 +62,32 @@ TEST_F(WebKitEngineTest, APageValueReachesTheHostAsWebKitCarriesItUnderBothEngin
       received.push_back(body);
     }
     EXPECT_EQ(next, cases.size());
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+// What a page makes at little cost but would cost the host without bound (seconds and gigabytes
+// of JSON from a body of two shared arrays) arrives absent under both engines, and the messages
+// after it arrive as usual.
+TEST_F(WebKitEngineTest, AHugeBodyArrivesAbsentUnderBothEngines) {
+  std::vector<std::string> bodies;
+  for (const auto& body : hugeScriptMessageBodies())
+    if (body.reachesWebKitsHost) bodies.push_back(body.script);
+  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
+  for (const std::string& body : bodies) page += "h.postMessage(" + body + ");\n";
+  page += "h.postMessage('after');</script>";
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded(page);
+    auto& recorder = loaded.recorder;
+    const plat::Value last("after");
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty() && recorder->bodies.back() == last; },
+                                             kPatience))
+        << recorder->bodies.size() << " messages";
+    recorder->bodies.pop_back();
+    ASSERT_EQ(recorder->bodies.size(), bodies.size());
+    for (std::size_t i = 0; i < bodies.size(); ++i) EXPECT_EQ(describeTyped(recorder->bodies[i]), "absent") << bodies[i];
   }
   plat::web::setBackend(plat::web::Backend::WebKit);
 }

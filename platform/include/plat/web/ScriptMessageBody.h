@@ -30,9 +30,10 @@
 //   nothing may depend on the order.
 // - the body arrives absent when the host cannot read it: when it holds a cycle, when it nests
 //   containers deeper than plat::json::kMaxDepth (512), and when it holds more than
-//   ScriptMessageBodyReader::kMaxValues values or kMaxTextBytes of text (the headless engine's
-//   bounds: WebKit carries any size, at its host's cost). Beyond that depth nothing is looked at,
-//   so a function there leaves the body absent rather than unsent.
+//   ScriptMessageBodyReader::kMaxValues values or kMaxTextBytes of text, each part counted as
+//   often as it is met (WebKit carries a body of any size; the WebKit engine measures it against
+//   the same bounds before reading it). Beyond that depth nothing is looked at, so a function
+//   there leaves the body absent rather than unsent.
 //
 // Threads: the context's (the main thread for pages).
 #include <cstddef>

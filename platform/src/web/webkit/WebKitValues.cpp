@@ -1,10 +1,12 @@
 #include "WebKitValues.h"
 
 #include <cmath>
+#include <memory>
 
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/NSURL.h"
 #include "plat/foundation/NSURLError.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace plat::web {
 
@@ -35,6 +37,95 @@ std::optional<Value> valueOf(JSCValue* value) {
   if (json.empty()) return std::nullopt;
   // A date's JSON is a string, a string's itself.
   auto parsed = json::parse(json, {.allowFragments = true});
+  if (!parsed) return std::nullopt;
+  return std::move(*parsed);
+}
+
+namespace {
+
+// Run in the context WebKit makes the host's copies in (no page script runs there): a function
+// that walks a value as JSON.stringify would and gives its JSON text when it stays within the
+// bounds, undefined when not. Depth past the bound (a cycle among them) does not fit either.
+const char kBodyJSONName[] = "harborMessageBodyJSON";
+constexpr char kBodyJSONScript[] = R"js(
+(function (maxValues, maxText, maxDepth) {
+  'use strict';
+  var isArray = Array.isArray, isView = ArrayBuffer.isView, keys = Object.keys;
+  var beyondAscii = /[^\x00-\x7f]/;
+  function utf8Bytes(s) {
+    if (!beyondAscii.test(s)) return s.length;
+    var n = 0;
+    for (var i = 0; i < s.length; i++) {
+      var c = s.charCodeAt(i);
+      if (c < 0x80) n += 1;
+      else if (c < 0x800) n += 2;
+      else if ((c & 0xfc00) === 0xd800 && (s.charCodeAt(i + 1) & 0xfc00) === 0xdc00) { n += 4; i++; }
+      else n += 3;  // a lone surrogate is read as U+FFFD
+    }
+    return n;
+  }
+  return function (body) {
+    var count = 0, text = 0;
+    function textFits(s) {
+      text += utf8Bytes(s);
+      return text <= maxText;
+    }
+    function fits(v, depth) {
+      if (++count > maxValues) return false;
+      if (typeof v === 'string') return textFits(v);
+      if (v === null || typeof v !== 'object' || v instanceof Date) return true;
+      if (depth >= maxDepth) return false;
+      if (isView(v)) return (count += v.length || 0) <= maxValues;
+      if (isArray(v)) {
+        if (v.length > maxValues - count) return false;
+        for (var i = 0; i < v.length; i++) if (!fits(v[i], depth + 1)) return false;
+        return true;
+      }
+      var k = keys(v);
+      if (k.length > maxValues - count) return false;
+      for (var j = 0; j < k.length; j++) if (!textFits(k[j]) || !fits(v[k[j]], depth + 1)) return false;
+      return true;
+    }
+    if (!fits(body, 0)) return undefined;
+    try {
+      return JSON.stringify(body);
+    } catch (e) {
+      return undefined;
+    }
+  };
+})
+)js";
+
+struct Unref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+using JSCValueRef = std::unique_ptr<JSCValue, Unref>;
+
+JSCValueRef bodyJSONFunction(JSCContext* context) {
+  JSCValueRef toJSON(jsc_context_get_value(context, kBodyJSONName));
+  if (toJSON && jsc_value_is_function(toJSON.get())) return toJSON;
+  JSCValueRef factory(jsc_context_evaluate(context, kBodyJSONScript, -1));
+  if (!factory || !jsc_value_is_function(factory.get())) return nullptr;
+  toJSON.reset(jsc_value_function_call(factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues),
+                                       G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxTextBytes), G_TYPE_DOUBLE,
+                                       double(json::kMaxDepth), G_TYPE_NONE));
+  if (!toJSON || !jsc_value_is_function(toJSON.get())) return nullptr;
+  jsc_context_set_value(context, kBodyJSONName, toJSON.get());
+  return toJSON;
+}
+
+}  // namespace
+
+std::optional<Value> messageBodyOf(JSCValue* value) {
+  if (!value || (!jsc_value_is_string(value) && !jsc_value_is_object(value)) || jsc_value_is_function(value))
+    return valueOf(value);
+  JSCContext* context = jsc_value_get_context(value);
+  JSCValueRef toJSON = bodyJSONFunction(context);
+  JSCValueRef json(toJSON ? jsc_value_function_call(toJSON.get(), JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr);
+  jsc_context_clear_exception(context);
+  if (!json || !jsc_value_is_string(json.get())) return Value();
+  // JSON.stringify writes a lone surrogate as an escape, which the reader takes as U+FFFD.
+  auto parsed = json::parse(takeString(jsc_value_to_string(json.get())), {.allowFragments = true});
   if (!parsed) return std::nullopt;
   return std::move(*parsed);
 }

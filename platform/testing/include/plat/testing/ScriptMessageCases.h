@@ -28,4 +28,16 @@ std::string describeTyped(const Value& value);
 // The cases, in the order a page runs them.
 const std::vector<ScriptMessageCase>& scriptMessageCases();
 
+// Bodies a page makes at little cost that would cost the host without bound when read as JSON
+// (past ScriptMessageBodyReader's bounds of values or text, or nested far too deep): each arrives
+// absent.
+struct HugeBody {
+  std::string script;  // an expression, the whole body
+  // Whether WebKit hands it to the host at once. Its copy in the page takes seconds for some (it
+  // visits every index of an array, and every element of a typed array, one by one: the page's
+  // own process pays), and it sends none nested tens of thousands of levels deep.
+  bool reachesWebKitsHost;
+};
+const std::vector<HugeBody>& hugeScriptMessageBodies();
+
 }  // namespace plat::testing
