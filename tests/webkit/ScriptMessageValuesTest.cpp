@@ -92,6 +92,30 @@ TEST_F(WebKitEngineTest, AHugeBodyArrivesAbsentUnderBothEngines) {
   plat::web::setBackend(plat::web::Backend::WebKit);
 }
 
+// The same bounds hold for what a page's script gives back to an evaluation (a page may replace
+// the functions the bridge calls): the result has no value form, as on the headless engine
+// (JSContextTest), and the next evaluation is answered as usual.
+TEST_F(WebKitEngineTest, AHugeEvaluationResultHasNoValueForm) {
+  RecordedWKWebView loaded("<!doctype html><script>window.webkit.messageHandlers.harbor.postMessage('loaded');</script>");
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loaded.recorder->bodies.empty(); }, kPatience));
+  for (const auto& body : hugeScriptMessageBodies()) {
+    if (!body.reachesWebKitsHost) continue;
+    std::optional<std::optional<plat::NSError>> answer;
+    loaded.view->evaluateJavaScript(body.script, [&](const plat::Value&, const std::optional<plat::NSError>& error) {
+      answer = error;
+    });
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return answer.has_value(); }, kPatience)) << body.script;
+    ASSERT_TRUE(*answer) << body.script;
+    EXPECT_EQ((*answer)->code, plat::WKErrorJavaScriptResultTypeIsUnsupported) << body.script;
+  }
+  std::optional<plat::Value> after;
+  loaded.view->evaluateJavaScript("[1, 'two']", [&](const plat::Value& value, const std::optional<plat::NSError>&) {
+    after = value;
+  });
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return after.has_value(); }, kPatience));
+  EXPECT_EQ(describeTyped(*after), "[i1,'two']");
+}
+
 // A UIWebView page queues its commands as JSON and the bridge fetches them by evaluating
 // nativeFetchMessages(): the same text under both engines, whatever the page put in them.
 TEST_F(WebKitEngineTest, AUIWebViewPagesBatchIsTheSameTextUnderBothEngines) {

@@ -959,7 +959,7 @@ class WebKitPage : public WebPage {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
     if (!page->configuration_.scriptMessageHandlers) return;
-    std::optional<Value> body = messageBodyOf(webkit_javascript_result_get_js_value(result));
+    std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result));
     std::string name = binding->name;
     Value message = body.value_or(Value());
     page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });

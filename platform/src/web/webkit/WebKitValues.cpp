@@ -16,38 +16,18 @@ std::string takeString(char* text) {
   return out;
 }
 
-std::optional<Value> valueOf(JSCValue* value) {
-  if (!value || jsc_value_is_undefined(value)) return Value();
-  if (jsc_value_is_null(value)) return Value::null();
-  if (jsc_value_is_function(value)) return std::nullopt;
-  if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
-  if (jsc_value_is_string(value)) {
-    // WebKit gives no text at all for a string with a lone surrogate; JSON gives the rest of it.
-    std::string text = takeString(jsc_value_to_string(value));
-    if (!text.empty()) return Value(std::move(text));
-  }
-  if (jsc_value_is_number(value)) {
-    double number = jsc_value_to_double(value);
-    if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
-        !(number == 0 && std::signbit(number)))
-      return Value(static_cast<std::int64_t>(number));
-    return Value(number);
-  }
-  std::string json = takeString(jsc_value_to_json(value, 0));
-  if (json.empty()) return std::nullopt;
-  // A date's JSON is a string, a string's itself.
-  auto parsed = json::parse(json, {.allowFragments = true});
-  if (!parsed) return std::nullopt;
-  return std::move(*parsed);
-}
-
 namespace {
 
-// Run in the context WebKit makes the host's copies in (no page script runs there): a function
-// that walks a value as JSON.stringify would and gives its JSON text when it stays within the
-// bounds, undefined when not. Depth past the bound (a cycle among them) does not fit either.
-const char kBodyJSONName[] = "harborMessageBodyJSON";
-constexpr char kBodyJSONScript[] = R"js(
+// The host's copies of page values live in a context of WebKit's own, where no page script runs.
+// A page makes at no cost a value that is huge when read (an array of length 2^32-1, two arrays
+// holding each other's parts forty levels deep, one long text many times over), so a value is
+// read only within the bounds the headless engine keeps (ScriptMessageBodyReader's, the same as
+// its evaluation results'): this function, kept in that context, walks the value as
+// JSON.stringify would, counting each part as often as it is met, and gives the value's JSON
+// text (a string: the string itself) when it stays within them, undefined when not. Depth past
+// the bound, a cycle among them, does not fit either.
+const char kReadableName[] = "harborReadableJSON";
+constexpr char kReadableScript[] = R"js(
 (function (maxValues, maxText, maxDepth) {
   'use strict';
   var isArray = Array.isArray, isView = ArrayBuffer.isView, keys = Object.keys;
@@ -87,6 +67,7 @@ constexpr char kBodyJSONScript[] = R"js(
       return true;
     }
     if (!fits(body, 0)) return undefined;
+    if (typeof body === 'string') return body;
     try {
       return JSON.stringify(body);
     } catch (e) {
@@ -101,31 +82,55 @@ struct Unref {
 };
 using JSCValueRef = std::unique_ptr<JSCValue, Unref>;
 
-JSCValueRef bodyJSONFunction(JSCContext* context) {
-  JSCValueRef toJSON(jsc_context_get_value(context, kBodyJSONName));
-  if (toJSON && jsc_value_is_function(toJSON.get())) return toJSON;
-  JSCValueRef factory(jsc_context_evaluate(context, kBodyJSONScript, -1));
+JSCValueRef readableFunction(JSCContext* context) {
+  JSCValueRef readable(jsc_context_get_value(context, kReadableName));
+  if (readable && jsc_value_is_function(readable.get())) return readable;
+  JSCValueRef factory(jsc_context_evaluate(context, kReadableScript, -1));
   if (!factory || !jsc_value_is_function(factory.get())) return nullptr;
-  toJSON.reset(jsc_value_function_call(factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues),
-                                       G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxTextBytes), G_TYPE_DOUBLE,
-                                       double(json::kMaxDepth), G_TYPE_NONE));
-  if (!toJSON || !jsc_value_is_function(toJSON.get())) return nullptr;
-  jsc_context_set_value(context, kBodyJSONName, toJSON.get());
-  return toJSON;
+  readable.reset(jsc_value_function_call(factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues),
+                                         G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxTextBytes),
+                                         G_TYPE_DOUBLE, double(json::kMaxDepth), G_TYPE_NONE));
+  if (!readable || !jsc_value_is_function(readable.get())) return nullptr;
+  jsc_context_set_value(context, kReadableName, readable.get());
+  return readable;
+}
+
+// The value's JSON text, or the string itself; nothing past the bounds.
+JSCValueRef readable(JSCValue* value) {
+  JSCContext* context = jsc_value_get_context(value);
+  JSCValueRef function = readableFunction(context);
+  JSCValueRef text(function ? jsc_value_function_call(function.get(), JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr);
+  jsc_context_clear_exception(context);
+  if (!text || !jsc_value_is_string(text.get())) return nullptr;
+  return text;
 }
 
 }  // namespace
 
-std::optional<Value> messageBodyOf(JSCValue* value) {
-  if (!value || (!jsc_value_is_string(value) && !jsc_value_is_object(value)) || jsc_value_is_function(value))
-    return valueOf(value);
-  JSCContext* context = jsc_value_get_context(value);
-  JSCValueRef toJSON = bodyJSONFunction(context);
-  JSCValueRef json(toJSON ? jsc_value_function_call(toJSON.get(), JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr);
-  jsc_context_clear_exception(context);
-  if (!json || !jsc_value_is_string(json.get())) return Value();
-  // JSON.stringify writes a lone surrogate as an escape, which the reader takes as U+FFFD.
-  auto parsed = json::parse(takeString(jsc_value_to_string(json.get())), {.allowFragments = true});
+std::optional<Value> valueOf(JSCValue* value) {
+  if (!value || jsc_value_is_undefined(value)) return Value();
+  if (jsc_value_is_null(value)) return Value::null();
+  if (jsc_value_is_function(value)) return std::nullopt;
+  if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
+  if (jsc_value_is_number(value)) {
+    double number = jsc_value_to_double(value);
+    if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
+        !(number == 0 && std::signbit(number)))
+      return Value(static_cast<std::int64_t>(number));
+    return Value(number);
+  }
+  JSCValueRef text = readable(value);
+  if (!text) return std::nullopt;
+  if (jsc_value_is_string(value)) {
+    // WebKit gives no text at all for a string with a lone surrogate; JSON gives the rest of it.
+    std::string string = takeString(jsc_value_to_string(text.get()));
+    if (!string.empty()) return Value(std::move(string));
+    auto parsed = json::parse(takeString(jsc_value_to_json(value, 0)), {.allowFragments = true});
+    if (!parsed) return std::nullopt;
+    return std::move(*parsed);
+  }
+  // A date's JSON is a string.
+  auto parsed = json::parse(takeString(jsc_value_to_string(text.get())), {.allowFragments = true});
   if (!parsed) return std::nullopt;
   return std::move(*parsed);
 }

@@ -16,15 +16,11 @@ namespace plat::web {
 std::string takeString(char* text);
 
 // A page value as a plat::Value (absent for undefined); nothing when it has no value form (a
-// function).
+// function) or when reading it would meet more values or text than the headless engine reads
+// (ScriptMessageBodyReader's bounds, each part counted as often as it is met): WebKit hands the
+// host a copy of whatever the page gives, and a page makes an array of length 2^32-1, or one of
+// a long string many times over, at no cost.
 std::optional<Value> valueOf(JSCValue* value);
-
-// A script message's body as the host receives it: valueOf, but absent when reading it would
-// meet more values or text than the headless engine's reader takes (ScriptMessageBodyReader's
-// bounds, each part counted as often as it is met). WebKit hands the host a copy of whatever
-// the page posts, and a page makes an array of length 2^32-1, or one of a long string many
-// times over, at no cost: read as JSON, either would hold the host for seconds and gigabytes.
-std::optional<Value> messageBodyOf(JSCValue* value);
 
 // WebKit's error for the load of uri as an NSURLErrorDomain error.
 NSError errorOf(const GError* error, const std::string& uri);
