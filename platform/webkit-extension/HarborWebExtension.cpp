@@ -9,6 +9,12 @@
 // - The bridge: the main frame, and a frame whose URL the engine allowed (it tells the extension
 //   before each allowed navigation), post to window.webkit.messageHandlers as WebKit made them;
 //   any other frame's messages are dropped, and the engine logs that once per document.
+// - The runner's memory: WebKit's UI side, the runner, makes many copies of every address the
+//   page takes (a new fragment is sent over before anything can refuse it), so a page setting
+//   long fragments in a loop would grow the runner by gigabytes. The addresses of a page's last
+//   100 navigations (WebKit's history keeps 100) may hold 8 MiB together; past that the page's
+//   process ends at once, with the reason on the runner's log, and the engine's bound on
+//   reloads applies.
 // It also runs the engine's page script in every top-level document, out of the page's reach
 // (its console and frame announcements reach the engine through the extension, never through a
 // handler the page could post to itself), hands WebKit's own console messages on, each cut to a
@@ -19,6 +25,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <deque>
 #include <map>
 #include <optional>
@@ -43,6 +50,14 @@ constexpr std::size_t kAllowedKept = 256;
 // Bytes of a text the page script or WebKit's console hands on (the page script cuts lines at
 // 16384 UTF-16 units already).
 constexpr std::size_t kConsoleLineBytes = 65536;
+// The addresses a page's last navigations may hold together.
+constexpr std::size_t kAddressesKept = 100;
+constexpr std::size_t kAddressBytes = std::size_t{8} << 20;
+struct Addresses {
+  std::deque<std::size_t> lengths;
+  std::size_t bytes = 0;
+};
+std::map<guint64, Addresses> gAddresses;
 
 void tellView(WebKitWebPage* page, const char* name, GVariant* parameters) {
   webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, parameters), nullptr, nullptr, nullptr);
@@ -184,11 +199,32 @@ void onConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpoint
   tellView(page, "harbor-console", g_variant_new("(ss)", level, line.c_str()));
 }
 
+void onURIChanged(WebKitWebPage* page, GParamSpec*, gpointer) {
+  const char* uri = webkit_web_page_get_uri(page);
+  Addresses& kept = gAddresses[webkit_web_page_get_id(page)];
+  std::size_t length = uri ? std::strlen(uri) : 0;
+  kept.lengths.push_back(length);
+  kept.bytes += length;
+  if (kept.lengths.size() > kAddressesKept) {
+    kept.bytes -= kept.lengths.front();
+    kept.lengths.pop_front();
+  }
+  if (kept.bytes <= kAddressBytes) return;
+  // Written straight to the log the process shares with the runner: a message to the engine
+  // might not leave before the process ends.
+  std::string line = "WebKit: the page's last addresses hold " + std::to_string(kept.bytes) + " bytes, more than " +
+                     std::to_string(kAddressBytes >> 20) + " MiB; its content process ends\n";
+  ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+  (void)written;
+  ::_exit(1);
+}
+
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   // The engine watches this process's memory (a page that allocates without ever returning to
   // its event loop never lets WebKit's own watch run).
   tellView(page, "harbor-process", g_variant_new_int64(static_cast<gint64>(::getpid())));
   g_signal_connect(page, "console-message-sent", G_CALLBACK(onConsoleMessage), nullptr);
+  g_signal_connect(page, "notify::uri", G_CALLBACK(onURIChanged), nullptr);
   g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
   g_signal_connect(page, "user-message-received", G_CALLBACK(onUserMessage), nullptr);
 }

@@ -105,6 +105,32 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   nothing_in_home
 done
 
+# A page that sets long fragments in a loop: WebKit's UI side, the runner, would keep many copies
+# of each (200 of 2 MiB took it past 3 GB); the page's process ends once its last addresses hold
+# 8 MiB, the page is reloaded three times, then the error page shows, and the runner stays small.
+bundle addresses '<script>
+setTimeout(function () {
+  var long = "x".repeat(2 * 1024 * 1024 - 100);
+  for (var i = 0; i < 200; i++) location.hash = i + long;
+  console.log("sandbox: every fragment set");
+}, 100);
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  newlog
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" --run-seconds 100 \
+    "$work/addresses" 2>"$log" &
+  pid=$!
+  wait_for "$pid" "sandbox: error page shown"
+  peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$pid/status")
+  kill -TERM "$pid"
+  wait "$pid"
+  expect "WebKit: the page's last addresses hold"
+  expect "(3 reloads within a minute already); the page is not reloaded, its load fails"
+  ! grep -qF "sandbox: every fragment set" "$log" || fail "every fragment was set under $engine"
+  [ -n "$peak" ] || fail "no peak read for the runner"
+  [ "$peak" -lt 409600 ] || fail "the runner's memory peaked at $peak kB under $engine, over 400 MiB"
+done
+
 # One 128 MiB console line: cut in the page, with what was cut counted; the line after it is
 # logged whole; the runner itself stays small.
 bundle loud '<script>
