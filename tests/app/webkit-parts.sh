@@ -4,8 +4,8 @@
 # from the first load (a minimum font size, media that plays without a gesture only when the
 # preference says so); the device's locale in navigator.language and Intl; the status bar's
 # band taking the top of the screen (the page's height, and a screenshot's pixels); cookies kept
-# from one launch to the next; and answers whose callbacks open the page's own alerts, delivered
-# all and in order.
+# from one launch to the next; answers whose callbacks open the page's own alerts, delivered
+# all and in order; and commands answered on a page full of frames.
 #   webkit-parts.sh <harbor executable> <sample bundle folder> <png-pixel> <scratch folder>
 set -u
 harbor=$1
@@ -158,6 +158,28 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   [ "$status" -eq 0 ] || fail "exit status $status for the alerts under $engine"
   expect "parts: 300 answers in order"
   if grep -qF "gave up waiting" "$log"; then fail "an answer was given up on under $engine"; fi
+done
+
+# A page with 2,000 frames whose sources are the bridge's own signal: commands are still answered,
+# a lone one and a burst of 500.
+bundle frames "$modules"'<script>
+document.addEventListener("deviceready", function () {
+  for (var i = 0; i < 2000; i++) {
+    var frame = document.createElement("iframe");
+    frame.src = "hbr://ready/" + i;
+    document.body.appendChild(frame);
+  }
+  harbor.exec(function () {
+    var n = 0;
+    for (var k = 0; k < 500; k++) {
+      harbor.exec(function () { if (++n === 500) console.log("parts: a lone command and 500 answered"); }, null, "Device", "getDeviceInfo", []);
+    }
+  }, null, "Device", "getDeviceInfo", []);
+});
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/frames" --engine "$engine" --run-seconds 60 --until "parts: a lone command and 500 answered"
+  [ "$status" -eq 0 ] || fail "exit status $status for the frames under $engine"
 done
 
 echo "harbor WebKit parts test passed"
