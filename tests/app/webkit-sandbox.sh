@@ -105,6 +105,21 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   nothing_in_home
 done
 
+# run_until_small <bundle> <engine> <line>: runs the bundle until its log shows the line, then
+# stops the runner, failing when the runner's memory peaked past 400 MiB on the way.
+run_until_small() {
+  newlog
+  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$2" --run-seconds 100 \
+    "$1" 2>"$log" &
+  pid=$!
+  wait_for "$pid" "$3"
+  peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$pid/status")
+  kill -TERM "$pid"
+  wait "$pid"
+  [ -n "$peak" ] || fail "no peak read for the runner"
+  [ "$peak" -lt 409600 ] || fail "the runner's memory peaked at $peak kB under $2, over 400 MiB"
+}
+
 # A page that sets long fragments in a loop: WebKit's UI side, the runner, would keep many copies
 # of each (200 of 2 MiB took it past 3 GB); the page's process ends once its last addresses hold
 # 8 MiB, the page is reloaded three times, then the error page shows, and the runner stays small.
@@ -116,19 +131,10 @@ setTimeout(function () {
 }, 100);
 </script>'
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
-  newlog
-  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" --run-seconds 100 \
-    "$work/addresses" 2>"$log" &
-  pid=$!
-  wait_for "$pid" "sandbox: error page shown"
-  peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$pid/status")
-  kill -TERM "$pid"
-  wait "$pid"
+  run_until_small "$work/addresses" "$engine" "sandbox: error page shown"
   expect "WebKit: the page's last addresses hold"
   expect "(3 reloads within a minute already); the page is not reloaded, its load fails"
   ! grep -qF "sandbox: every fragment set" "$log" || fail "every fragment was set under $engine"
-  [ -n "$peak" ] || fail "no peak read for the runner"
-  [ "$peak" -lt 409600 ] || fail "the runner's memory peaked at $peak kB under $engine, over 400 MiB"
 done
 
 # One 128 MiB console line: cut in the page, with what was cut counted; the line after it is
@@ -138,17 +144,8 @@ console.log("x".repeat(128 * 1024 * 1024));
 console.log("sandbox: after the long line");
 </script>'
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
-  newlog
-  timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$engine" --run-seconds 100 \
-    "$work/loud" 2>"$log" &
-  pid=$!
-  wait_for "$pid" "sandbox: after the long line"
-  peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$pid/status")
-  kill -TERM "$pid"
-  wait "$pid"
+  run_until_small "$work/loud" "$engine" "sandbox: after the long line"
   expect "... (134201344 more characters cut)"
-  [ -n "$peak" ] || fail "no peak read for the runner"
-  [ "$peak" -lt 409600 ] || fail "the runner's memory peaked at $peak kB under $engine, over 400 MiB"
   longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n }' "$log")
   [ "$longest" -lt 70000 ] || fail "a log line of $longest characters under $engine"
 done
