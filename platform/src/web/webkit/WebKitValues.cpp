@@ -26,7 +26,6 @@ namespace {
 // JSON.stringify would, counting each part as often as it is met, and gives the value's JSON
 // text (a string: the string itself) when it stays within them, undefined when not. Depth past
 // the bound, a cycle among them, does not fit either.
-const char kReadableName[] = "harborReadableJSON";
 constexpr char kReadableScript[] = R"js(
 (function (maxValues, maxText, maxDepth) {
   'use strict';
@@ -82,24 +81,36 @@ struct Unref {
 };
 using JSCValueRef = std::unique_ptr<JSCValue, Unref>;
 
-JSCValueRef readableFunction(JSCContext* context) {
-  JSCValueRef readable(jsc_context_get_value(context, kReadableName));
-  if (readable && jsc_value_is_function(readable.get())) return readable;
+JSCValueRef makeReadableFunction(JSCContext* context) {
   JSCValueRef factory(jsc_context_evaluate(context, kReadableScript, -1));
   if (!factory || !jsc_value_is_function(factory.get())) return nullptr;
-  readable.reset(jsc_value_function_call(factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues),
-                                         G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxTextBytes),
-                                         G_TYPE_DOUBLE, double(json::kMaxDepth), G_TYPE_NONE));
+  JSCValueRef readable(jsc_value_function_call(factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues),
+                                               G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxTextBytes),
+                                               G_TYPE_DOUBLE, double(json::kMaxDepth), G_TYPE_NONE));
   if (!readable || !jsc_value_is_function(readable.get())) return nullptr;
-  jsc_context_set_value(context, kReadableName, readable.get());
   return readable;
 }
 
-// The value's JSON text, or the string itself; nothing past the bounds.
+// The function for the context, made once: WebKit makes its copies in one context for the life of
+// the process, and every round trip of the bridge reads a value in it. Both are held for the
+// life of the process (the context, so that no other takes its address).
+JSCValue* readableFunction(JSCContext* context) {
+  static JSCContext* madeIn = nullptr;
+  static JSCValue* function = nullptr;
+  if (context != madeIn) {
+    if (function) g_object_unref(function);
+    function = makeReadableFunction(context).release();
+    if (madeIn) g_object_unref(madeIn);
+    madeIn = static_cast<JSCContext*>(g_object_ref(context));
+  }
+  return function;
+}
+
+// The value's JSON text (a string: the string itself); nothing past the bounds.
 JSCValueRef readable(JSCValue* value) {
   JSCContext* context = jsc_value_get_context(value);
-  JSCValueRef function = readableFunction(context);
-  JSCValueRef text(function ? jsc_value_function_call(function.get(), JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr);
+  JSCValue* function = readableFunction(context);
+  JSCValueRef text(function ? jsc_value_function_call(function, JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr);
   jsc_context_clear_exception(context);
   if (!text || !jsc_value_is_string(text.get())) return nullptr;
   return text;
@@ -119,16 +130,19 @@ std::optional<Value> valueOf(JSCValue* value) {
       return Value(static_cast<std::int64_t>(number));
     return Value(number);
   }
-  JSCValueRef text = readable(value);
-  if (!text) return std::nullopt;
   if (jsc_value_is_string(value)) {
-    // WebKit gives no text at all for a string with a lone surrogate; JSON gives the rest of it.
-    std::string string = takeString(jsc_value_to_string(text.get()));
+    // The usual answer of a page: read at once (WebKit's copy is as large), within the bound.
+    std::string string = takeString(jsc_value_to_string(value));
+    if (string.size() > ScriptMessageBodyReader::kMaxTextBytes) return std::nullopt;
     if (!string.empty()) return Value(std::move(string));
+    // WebKit gives no text at all for a string with a lone surrogate; JSON gives the rest of it.
+    if (!readable(value)) return std::nullopt;
     auto parsed = json::parse(takeString(jsc_value_to_json(value, 0)), {.allowFragments = true});
     if (!parsed) return std::nullopt;
     return std::move(*parsed);
   }
+  JSCValueRef text = readable(value);
+  if (!text) return std::nullopt;
   // A date's JSON is a string.
   auto parsed = json::parse(takeString(jsc_value_to_string(text.get())), {.allowFragments = true});
   if (!parsed) return std::nullopt;
