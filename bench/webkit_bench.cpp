@@ -2,7 +2,10 @@
 //   plain      a WebKitGTK view whose page posts a script message, which the host answers by
 //              evaluating the page's callback, which posts the next: the floor for one round trip
 //              through WebKit's processes; again with each answer naming its call (a callback
-//              text of its own each time, as the bridge's answers have), for the record;
+//              text of its own each time, as the bridge's answers have), and with the page also
+//              posting each call as the bridge must, an array [callbackId, service, action,
+//              [arguments]] (WebKit copies an array at several times the cost of a short
+//              string), for the record;
 //   single     Harbor's WKWebView engine on WebKit: a page calls the echo plugin, and makes each
 //              call from the answer of the one before (chains of 100);
 //   burst      the same page sends 100 calls at once, batched as the bridge batches them, and
@@ -75,12 +78,15 @@ bool writeFile(const std::string& path, const std::string& text) {
 
 // The host answers every "echo" message by evaluating the callback; "done" ends a round.
 constexpr char kPlainPage[] = R"HTML(<!DOCTYPE html><script>
-var left = 0;
+var left = 0, entries = false, sent = 0;
+function send() {
+  window.webkit.messageHandlers.echo.postMessage(entries ? ['Echo' + ++sent, 'Echo', 'echo', ['payload']] : 'payload');
+}
 function callback(message) {
-  if (--left > 0) window.webkit.messageHandlers.echo.postMessage('payload');
+  if (--left > 0) send();
   else window.webkit.messageHandlers.done.postMessage('');
 }
-function chain(n) { left = n; window.webkit.messageHandlers.echo.postMessage('payload'); }
+function chain(n, asEntries) { left = n; entries = asEntries; send(); }
 window.webkit.messageHandlers.done.postMessage('loaded');
 </script>)HTML";
 
@@ -131,14 +137,14 @@ struct PlainPage {
   }
 };
 
-void plainRoundTrips(benchmark::State& state, bool namedAnswers) {
+void plainRoundTrips(benchmark::State& state, bool namedAnswers, bool entries = false) {
   PlainPage page;
   page.namedAnswers = namedAnswers;
   if (!page.load()) {
     state.SkipWithError("the plain page did not load");
     return;
   }
-  std::string chain = "chain(" + std::to_string(kChain) + ")";
+  std::string chain = "chain(" + std::to_string(kChain) + (entries ? ", true)" : ", false)");
   for (auto _ : state) {
     int expected = page.done + 1;
     webkit_web_view_evaluate_javascript(page.view, chain.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -152,6 +158,7 @@ void plainRoundTrips(benchmark::State& state, bool namedAnswers) {
 
 void BM_PlainRoundTrip(benchmark::State& state) { plainRoundTrips(state, false); }
 void BM_PlainNamedRoundTrip(benchmark::State& state) { plainRoundTrips(state, true); }
+void BM_PlainEntryRoundTrip(benchmark::State& state) { plainRoundTrips(state, true, true); }
 
 // ---- Harbor on WebKit ----
 
@@ -278,6 +285,7 @@ void BM_Startup(benchmark::State& state) {
 
 BENCHMARK(BM_PlainRoundTrip)->UseRealTime();
 BENCHMARK(BM_PlainNamedRoundTrip)->UseRealTime();
+BENCHMARK(BM_PlainEntryRoundTrip)->UseRealTime();
 BENCHMARK(BM_HarborSingle)->UseRealTime();
 BENCHMARK(BM_HarborBurst)->UseRealTime();
 BENCHMARK(BM_UIWebViewSingle)->UseRealTime();
@@ -329,13 +337,15 @@ int main(int argc, char** argv) {
 
   double plain = (*rates)["BM_PlainRoundTrip"];
   double plainNamed = (*rates)["BM_PlainNamedRoundTrip"];
+  double plainEntry = (*rates)["BM_PlainEntryRoundTrip"];
   double single = (*rates)["BM_HarborSingle"];
   double burst = (*rates)["BM_HarborBurst"];
   double uiSingle = (*rates)["BM_UIWebViewSingle"];
-  std::printf("webkit: plain %.0f round trips/s (%.0f/s with answers named, %.2f of them for Harbor); Harbor WKWebView "
-              "single %.0f/s, burst %.0f calls/s; UIWebView single %.0f/s; start-up %.1f ms against %.1f ms\n",
-              plain, plainNamed, plainNamed > 0 ? single / plainNamed : 0, single, burst, uiSingle, medians.runner * 1000,
-              medians.bare * 1000);
+  std::printf("webkit: plain %.0f round trips/s (%.0f/s with answers named, %.0f/s also posting calls as arrays, %.2f "
+              "of them for Harbor); Harbor WKWebView single %.0f/s, burst %.0f calls/s; UIWebView single %.0f/s; start-up "
+              "%.1f ms against %.1f ms\n",
+              plain, plainNamed, plainEntry, plainEntry > 0 ? single / plainEntry : 0, single, burst, uiSingle,
+              medians.runner * 1000, medians.bare * 1000);
   // Round-trip time is 1/rate: plain time / single time = single rate / plain rate.
   double r1 = plain > 0 ? single / plain : 0;
   double r2 = single > 0 ? burst / single : 0;
