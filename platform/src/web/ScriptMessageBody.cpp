@@ -224,21 +224,29 @@ class Copier {
     return false;
   }
 
+  // A container past the depth the host reads.
+  bool beyondDepth(std::size_t depth) {
+    if (depth < json::kMaxDepth) return false;
+    tooDeep = true;
+    return true;
+  }
+  // An array's "length", 0 when it is not a number of at least 0.
+  double lengthOf(JSObjectRef o, JSValueRef* exception) {
+    JSStringRef name = JSStringCreateWithUTF8CString("length");
+    JSValueRef value = JSObjectGetProperty(ctx_, o, name, exception);
+    JSStringRelease(name);
+    double length = value ? JSValueToNumber(ctx_, value, nullptr) : 0;
+    return length >= 0 ? length : 0;
+  }
+
   std::uint32_t array(JSObjectRef o, std::size_t depth) {
-    if (depth >= json::kMaxDepth) {
-      tooDeep = true;
-      return 0;
-    }
+    if (beyondDepth(depth)) return 0;
     JSValueRef exception = nullptr;
-    JSStringRef lengthName = JSStringCreateWithUTF8CString("length");
-    JSValueRef lengthValue = JSObjectGetProperty(ctx_, o, lengthName, &exception);
-    JSStringRelease(lengthName);
+    double length = lengthOf(o, &exception);
     if (exception) {
       notSent = true;
       return 0;
     }
-    double length = JSValueToNumber(ctx_, lengthValue, nullptr);
-    if (!(length >= 0)) length = 0;
     if (!room(length)) return 0;
     std::uint32_t n = remembered(o, Copy::Kind::Array);
     std::uint32_t c = copy.nodes[n].index;
@@ -256,10 +264,7 @@ class Copier {
   }
 
   std::uint32_t plain(JSObjectRef o, std::size_t depth) {
-    if (depth >= json::kMaxDepth) {
-      tooDeep = true;
-      return 0;
-    }
+    if (beyondDepth(depth)) return 0;
     JSValueRef exception = nullptr;
     JSValueRef argument = o;
     JSObjectRef keysFunction = b_.objectKeys.isObject() ? JSValueToObject(ctx_, b_.objectKeys.ref(), nullptr) : nullptr;
@@ -269,10 +274,7 @@ class Copier {
       notSent = true;
       return 0;
     }
-    JSStringRef lengthName = JSStringCreateWithUTF8CString("length");
-    double count = JSValueToNumber(ctx_, JSObjectGetProperty(ctx_, keyArray, lengthName, nullptr), nullptr);
-    JSStringRelease(lengthName);
-    if (!(count >= 0)) count = 0;
+    double count = lengthOf(keyArray, nullptr);
     if (!room(count)) return 0;
     std::uint32_t n = remembered(o, Copy::Kind::Object);
     std::uint32_t c = copy.nodes[n].index;
@@ -298,10 +300,7 @@ class Copier {
   // A String object: its characters by index, each one UTF-16 unit (half of a pair is a lone
   // surrogate).
   std::uint32_t characters(JSObjectRef o, JSValueRef primitive, std::size_t depth) {
-    if (depth >= json::kMaxDepth) {
-      tooDeep = true;
-      return 0;
-    }
+    if (beyondDepth(depth)) return 0;
     JSStringRef s = JSValueToStringCopy(ctx_, primitive, nullptr);
     if (!s) return container(Copy::Kind::Object);
     std::u16string units(reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(s)), JSStringGetLength(s));
