@@ -111,21 +111,20 @@ void BM_SearchByName(benchmark::State& state) {
   state.counters["rate"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-// The ids of the stored contacts, or nothing when the store does not hold all of them.
-std::vector<plat::ABRecordID> storedIds() {
+// The ids of the stored contacts; nothing, and the benchmark stopped with an error, when the store
+// does not hold all of them.
+std::vector<plat::ABRecordID> storedIds(benchmark::State& state) {
   std::vector<plat::ABRecordID> ids;
   for (const auto& person : plat::ABAddressBookCreateWithOptions()->copyArrayOfAllPeople())
     ids.push_back(person->recordID());
-  if (ids.size() != static_cast<std::size_t>(kContacts)) ids.clear();
-  return ids;
+  if (ids.size() == static_cast<std::size_t>(kContacts)) return ids;
+  state.SkipWithError("the store does not hold every contact");
+  return {};
 }
 
 void BM_Update(benchmark::State& state) {
-  auto ids = storedIds();
-  if (ids.empty()) {
-    state.SkipWithError("the store does not hold every contact");
-    return;
-  }
+  auto ids = storedIds(state);
+  if (ids.empty()) return;
   std::size_t i = 0;
   for (auto _ : state) {
     // Spread over the book, as a user's edits would be.
@@ -144,11 +143,8 @@ void BM_Update(benchmark::State& state) {
 // 1,000 removes (50 in brief mode), each of another stored contact (7919 is prime to the size of
 // the book, so no id comes twice).
 void BM_Remove(benchmark::State& state) {
-  auto ids = storedIds();
-  if (ids.empty()) {
-    state.SkipWithError("the store does not hold every contact");
-    return;
-  }
+  auto ids = storedIds(state);
+  if (ids.empty()) return;
   std::size_t i = 0;
   for (auto _ : state) {
     plat::ABRecordID id = ids[(i * 7919) % ids.size()];
