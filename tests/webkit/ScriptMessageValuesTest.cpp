@@ -66,6 +66,27 @@ TEST_F(WebKitEngineTest, APageValueReachesTheHostAsWebKitCarriesItUnderBothEngin
   plat::web::setBackend(plat::web::Backend::WebKit);
 }
 
+// postMessage gives the page a promise, resolved with nothing once the message is sent; a call
+// without a body sends nothing and throws nothing.
+TEST_F(WebKitEngineTest, PostingGivesAPromiseUnderBothEngines) {
+  const std::string page =
+      "<!doctype html><script>var h = window.webkit.messageHandlers.harbor, sent = h.postMessage('first');"
+      "h.postMessage(Object.prototype.toString.call(sent));"
+      "try { h.postMessage(); } catch (e) { h.postMessage('thrown: ' + e); }"
+      "sent.then(function (value) { h.postMessage('resolved with ' + value); });</script>";
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded(page);
+    auto& bodies = loaded.recorder->bodies;
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return bodies.size() >= 3; }, kPatience)) << bodies.size() << " messages";
+    std::vector<std::string> arrived;
+    for (const plat::Value& body : bodies) arrived.push_back(describeTyped(body));
+    EXPECT_EQ(arrived, (std::vector<std::string>{"'first'", "'[object Promise]'", "'resolved with undefined'"}));
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
 // What a page makes at little cost but would cost the host without bound (seconds and gigabytes
 // of JSON from a body of two shared arrays) arrives absent under both engines, and the messages
 // after it arrive as usual.

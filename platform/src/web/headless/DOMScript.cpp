@@ -745,6 +745,7 @@ const char* domScript() {
   // ---- Script message handlers (the WebKit flavour) -----------------------------------------------
 
   var messageHandlers = null;
+  var NativePromise = Promise;  // the page may replace its own
   if (options.messageHandlers) {
     messageHandlers = {};
     win.webkit = { messageHandlers: messageHandlers };
@@ -754,9 +755,11 @@ const char* domScript() {
     Object.keys(messageHandlers).forEach(function (name) { delete messageHandlers[name]; });
     names.forEach(function (name) {
       messageHandlers[name] = {
+        // As WebKit's: a promise, resolved once the message is sent; a call without a body, or
+        // with one WebKit cannot copy, sends nothing and its promise never settles.
         postMessage: function (body) {
-          if (arguments.length < 1) throw new TypeError('Not enough arguments');
-          native.postMessage(name, body);
+          if (arguments.length < 1 || !native.postMessage(name, body)) return new NativePromise(function () {});
+          return NativePromise.resolve();
         }
       };
     });

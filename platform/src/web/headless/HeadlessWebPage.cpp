@@ -536,12 +536,12 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
                                                                           const JSValueList& a) {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
-    if (!page || self->closed || !self->messageBodies || a.empty()) return context.undefined();
+    if (!page || self->closed || !self->messageBodies || a.empty()) return context.makeBool(false);
     std::string name = a[0].toString();
     std::optional<Value> body = self->messageBodies->read(a.size() > 1 ? a[1] : context.undefined());
-    if (body && !self->closed)
-      page->report([name, body = std::move(*body)](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
-    return context.undefined();
+    if (!body || self->closed) return context.makeBool(false);
+    page->report([name, body = std::move(*body)](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
+    return context.makeBool(true);
   }));
 
   Array handlers;
