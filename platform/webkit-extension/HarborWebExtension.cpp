@@ -15,6 +15,11 @@
 //   100 navigations (WebKit's history keeps 100) may hold 8 MiB together; past that the page's
 //   process ends at once, with the reason on the runner's log, and the engine's bound on
 //   reloads applies.
+// - Calls: the engine calls a function of the top-level document (plat/web/WebPage.h,
+//   callFunctionAsync) through a message to this process: the function is made once per document
+//   and body, and called with the arguments read as JSON, so a call the bridge makes for every
+//   answer is not compiled anew each time. Messages to the page and the engine's evaluations
+//   reach the document in the order they were sent.
 // It also runs the engine's page script in every top-level document, out of the page's reach
 // (its console and frame announcements reach the engine through the extension, never through a
 // handler the page could post to itself), hands WebKit's own console messages on, each cut to a
@@ -58,6 +63,20 @@ struct Addresses {
   std::size_t bytes = 0;
 };
 std::map<guint64, Addresses> gAddresses;
+// Per page: the functions of its top-level document the engine called, by body (held until the
+// document goes).
+constexpr std::size_t kFunctionsKept = 16;
+struct Functions {
+  JSCContext* context = nullptr;
+  std::map<std::string, JSCValue*> byBody;
+  void clear() {
+    for (auto& entry : byBody) g_object_unref(entry.second);
+    byBody.clear();
+    if (context) g_object_unref(context);
+    context = nullptr;
+  }
+};
+std::map<guint64, Functions> gFunctions;
 
 void tellView(WebKitWebPage* page, const char* name, GVariant* parameters) {
   webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, parameters), nullptr, nullptr, nullptr);
@@ -77,6 +96,91 @@ gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURI
 
 // "harbor-read-access" (a string): the folder or file the page's file loads are confined to.
 // "harbor-allowed-frame" (a string): a URL the engine allowed a navigation to.
+// The function of the page's top-level document with the body and parameters, made once.
+JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const std::vector<std::string>& parameters,
+                           std::string& error) {
+  Functions& functions = gFunctions[webkit_web_page_get_id(page)];
+  JSCContext* context = webkit_frame_get_js_context(webkit_web_page_get_main_frame(page));
+  if (context != functions.context) {
+    functions.clear();
+    functions.context = context;
+  } else {
+    g_object_unref(context);
+  }
+  std::string key = body;
+  for (const std::string& name : parameters) key += '\0' + name;
+  auto found = functions.byBody.find(key);
+  if (found != functions.byBody.end()) return found->second;
+  if (functions.byBody.size() >= kFunctionsKept) {
+    for (auto& entry : functions.byBody) g_object_unref(entry.second);
+    functions.byBody.clear();
+  }
+  std::string source = "(function (";
+  for (std::size_t i = 0; i < parameters.size(); ++i) source += (i ? ", " : "") + parameters[i];
+  source += ") {\n" + body + "\n})";
+  JSCValue* function = jsc_context_evaluate(functions.context, source.c_str(), static_cast<gssize>(source.size()));
+  if (!function || !jsc_value_is_function(function)) {
+    JSCException* exception = jsc_context_get_exception(functions.context);
+    char* what = exception ? jsc_exception_to_string(exception) : nullptr;
+    error = what ? what : "the function could not be made";
+    g_free(what);
+    jsc_context_clear_exception(functions.context);
+    if (function) g_object_unref(function);
+    return nullptr;
+  }
+  functions.byBody.emplace(std::move(key), function);
+  return function;
+}
+
+// "harbor-call" (body, parameter names, arguments as JSON, whether the engine wants the result):
+// answered, when wanted, with (kind, text): 'v' and the result's JSON, 'u' (undefined), 'n' (a
+// result without a JSON form), or 'x' and the exception's message.
+void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* parameters) {
+  const char* body = nullptr;
+  GVariantIter* names = nullptr;
+  GVariantIter* texts = nullptr;
+  gboolean wantsResult = FALSE;
+  g_variant_get(parameters, "(&sasasb)", &body, &names, &texts, &wantsResult);
+  std::vector<std::string> parameterNames;
+  const char* text = nullptr;
+  while (g_variant_iter_loop(names, "&s", &text)) parameterNames.emplace_back(text);
+  std::vector<std::string> arguments;
+  while (g_variant_iter_loop(texts, "&s", &text)) arguments.emplace_back(text);
+  g_variant_iter_free(names);
+  g_variant_iter_free(texts);
+
+  char kind = 'x';
+  std::string answer;
+  if (JSCValue* function = documentFunction(page, body, parameterNames, answer)) {
+    JSCContext* context = jsc_value_get_context(function);
+    std::vector<JSCValue*> values;
+    for (const std::string& json : arguments) {
+      JSCValue* value = jsc_value_new_from_json(context, json.c_str());
+      jsc_context_clear_exception(context);
+      values.push_back(value ? value : jsc_value_new_undefined(context));
+    }
+    JSCValue* result = jsc_value_function_callv(function, static_cast<guint>(values.size()), values.data());
+    for (JSCValue* value : values) g_object_unref(value);
+    if (JSCException* exception = jsc_context_get_exception(context)) {
+      char* what = jsc_exception_to_string(exception);
+      answer = what ? what : "";
+      g_free(what);
+    } else if (!result || jsc_value_is_undefined(result)) {
+      kind = 'u';
+    } else if (char* json = jsc_value_to_json(result, 0)) {
+      kind = 'v';
+      answer = json;
+      g_free(json);
+    } else {
+      kind = 'n';
+    }
+    jsc_context_clear_exception(context);
+    if (result) g_object_unref(result);
+  }
+  if (wantsResult)
+    webkit_user_message_send_reply(message, webkit_user_message_new("harbor-call", g_variant_new("(ys)", kind, answer.c_str())));
+}
+
 gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
   const char* name = webkit_user_message_get_name(message);
   GVariant* parameters = webkit_user_message_get_parameters(message);
@@ -87,6 +191,10 @@ gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
       gReadAccess[id] = g_variant_get_string(parameters, nullptr);
     else
       gReadAccess.erase(id);
+    return TRUE;
+  }
+  if (g_strcmp0(name, "harbor-call") == 0 && parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sasasb)"))) {
+    callFunction(page, message, parameters);
     return TRUE;
   }
   if (g_strcmp0(name, "harbor-allowed-frame") == 0 && string) {
@@ -170,6 +278,7 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   guint64 id = webkit_web_page_get_id(page);
   const char* uri = webkit_frame_get_uri(frame);
   if (webkit_frame_is_main_frame(frame)) {
+    if (world == webkit_script_world_get_default()) gFunctions[id].clear();
     if (!gPageScript.empty())
       runWithNative(context, gPageScript.c_str(), "post", G_CALLBACK(postFromPage), GSIZE_TO_POINTER(id), nullptr,
                     {G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING});

@@ -86,6 +86,50 @@ TEST_F(WKWebViewEngineTest, TheEngineTakesTheHarborHandlerAndItsDelegates) {
   EXPECT_TRUE(called);
 }
 
+// The engine delivers a result by calling exec.nativeCallback itself: the page sees the call the
+// result's script makes, argument for argument, and its answer comes back; only a "__proto__"
+// key of the message stays a key instead of becoming the message's prototype.
+TEST_F(WKWebViewEngineTest, AResultReachesThePageAsItsScriptCallsIt) {
+  auto engine = wkEngineOf(start(kWK));
+  ASSERT_TRUE(engine);
+  engine->evaluateJavaScript(
+      "var calls = 0; harbor.require('harbor/exec').nativeCallback = function () {"
+      "  return ++calls + ' ' + JSON.stringify(Array.prototype.map.call(arguments, function (a) {"
+      "    return [typeof a, a, a && typeof a === 'object' ? Object.keys(a).join() : ''];"
+      "  }));"
+      "};",
+      nullptr);
+  runUntilIdle();
+  const HBRCallbackCall calls[] = {
+      {"Echo1", 1, "\"payload\"", false},
+      {"Camera.x-9", 9, "{\"b\":[1,2.5,null,-0],\"a\":\"line\u2028\u00e9\"}", true},
+      {"Id", 0, "null", false},
+      {"Big", 1, "[" + std::string(100000, '7') + "]", false},
+  };
+  for (const HBRCallbackCall& call : calls) {
+    std::vector<std::string> answers;
+    auto record = [&](const plat::Value& result, const std::optional<plat::NSError>& error) {
+      EXPECT_FALSE(error) << call.callbackId;
+      std::string text = result.stringOr();
+      answers.push_back(text.substr(text.find(' ') + 1));  // without the count
+    };
+    engine->evaluateJavaScript(call.script(), record);
+    engine->evaluateCallback(call, record);
+    runUntilIdle();
+    ASSERT_EQ(answers.size(), 2u) << call.callbackId;
+    EXPECT_EQ(answers[1], answers[0]) << call.callbackId;
+  }
+
+  std::optional<plat::Value> keys;
+  engine->evaluateCallback({"P1", 1, "{\"__proto__\":{\"polluted\":1},\"k\":2}", false},
+                           [&](const plat::Value& result, const std::optional<plat::NSError>&) { keys = result; });
+  runUntilIdle();
+  ASSERT_TRUE(keys);
+  EXPECT_EQ(keys->stringOr().substr(keys->stringOr().find(' ') + 1),
+            "[[\"string\",\"P1\",\"\"],[\"number\",1,\"\"],[\"object\",{\"__proto__\":{\"polluted\":1},\"k\":2},\"__proto__,k\"],[\"number\",0,\"\"],"
+            "[\"number\",0,\"\"]]");
+}
+
 TEST_F(WKWebViewEngineTest, PreferencesReachTheConfiguration) {
   auto controller = start(kWK);
   auto engine = wkEngineOf(controller);

@@ -167,6 +167,23 @@ TEST(Json, RefusesHostileNesting) {
 }
 
 // The writer stops where the reader stops, so that nothing it writes is unreadable.
+// Containers and scalars count alike, at any depth; the bound is exact.
+TEST(Json, RefusesTextsOfMoreValuesThanAsked) {
+  const struct {
+    const char* text;
+    std::size_t values;
+  } cases[] = {{"[]", 1}, {"[1, 2]", 3}, {"{\"a\": [null, {}]}", 4}, {"\"x\"", 1}, {"[[[[1]]]]", 5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_TRUE(json::parse(c.text, {.allowFragments = true, .maxValues = c.values}));
+    if (c.values > 1) EXPECT_FALSE(json::parse(c.text, {.allowFragments = true, .maxValues = c.values - 1}));
+    EXPECT_TRUE(json::parse(c.text, {.allowFragments = true})) << "no bound by default";
+  }
+  auto refused = json::parse("[1, 2, 3]", {.maxValues = 3});
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "JSON text holds too many values");
+}
+
 TEST(Json, WritesExactlyTheNestingItReads) {
   for (bool dictionaries : {false, true}) {
     for (std::size_t levels : {json::kMaxDepth - 1, json::kMaxDepth, json::kMaxDepth + 1}) {

@@ -45,7 +45,7 @@ bool HBRCommandDelegateImpl::isValidCallbackId(const std::string& callbackId) {
   return true;
 }
 
-std::string HBRCommandDelegateImpl::callbackScript(const std::string& callbackId, const HBRPluginResult& result) {
+HBRCallbackCall HBRCommandDelegateImpl::callbackCall(const std::string& callbackId, const HBRPluginResult& result) {
   int status = static_cast<int>(result.status());
   std::optional<std::string> message = result.argumentsAsJSON();
   if (!message) {
@@ -54,15 +54,19 @@ std::string HBRCommandDelegateImpl::callbackScript(const std::string& callbackId
     status = static_cast<int>(HBRCommandStatus::JSONException);
     message = "null";
   }
+  return HBRCallbackCall{callbackId, status, std::move(*message), result.keepCallback()};
+}
+
+std::string HBRCallbackCall::script() const {
   std::string script;
-  script.reserve(64 + callbackId.size() + message->size());
+  script.reserve(64 + callbackId.size() + messageJSON.size());
   script += "harbor.require('harbor/exec').nativeCallback('";
   script += callbackId;
   script += "',";
   script += std::to_string(status);
   script += ',';
-  script += *message;
-  script += result.keepCallback() ? ",1, 0)" : ",0, 0)";
+  script += messageJSON;
+  script += keepCallback ? ",1, 0)" : ",0, 0)";
   return script;
 }
 
@@ -79,7 +83,10 @@ void HBRCommandDelegateImpl::sendPluginResult(const HBRPluginResultPtr& result,
     return;
   }
   if (!result) return;
-  evalJsHelper(callbackScript(*callbackId, *result));
+  deliver([call = callbackCall(*callbackId, *result)](HBRWebViewEngineProtocol& engine,
+                                                      HBRWebViewEngineProtocol::EvaluationCompletion done) {
+    engine.evaluateCallback(call, std::move(done));
+  });
 }
 
 void HBRCommandDelegateImpl::evalJs(const std::string& js) { evalJsScheduledOnRunLoop(js, true); }
@@ -94,25 +101,37 @@ void HBRCommandDelegateImpl::evalJsScheduledOnRunLoop(const std::string& js, boo
 }
 
 void HBRCommandDelegateImpl::evalJsHelper(std::string js) {
-  auto queue = commandQueue_.lock();
-  // The flag belongs to the main thread: read it only there.
-  if (plat::isMainThread() && !delayResponses_ && queue && queue->currentlyExecuting()) {
-    evalJsHelper2(js);
-    return;
-  }
-  std::weak_ptr<HBRCommandDelegateImpl> weak = weakSelf<HBRCommandDelegateImpl>();
   // Moved, not copied: a result may carry megabytes.
-  plat::dispatch::mainAsync([weak, js = std::move(js)] {
-    if (auto self = weak.lock()) self->evalJsHelper2(js);
+  deliver([js = std::move(js)](HBRWebViewEngineProtocol& engine, HBRWebViewEngineProtocol::EvaluationCompletion done) {
+    engine.evaluateJavaScript(js, std::move(done));
   });
 }
 
 void HBRCommandDelegateImpl::evalJsHelper2(const std::string& js) {
+  deliverNow([&js](HBRWebViewEngineProtocol& engine, HBRWebViewEngineProtocol::EvaluationCompletion done) {
+    engine.evaluateJavaScript(js, std::move(done));
+  });
+}
+
+void HBRCommandDelegateImpl::deliver(Delivery delivery) {
+  auto queue = commandQueue_.lock();
+  // The flag belongs to the main thread: read it only there.
+  if (plat::isMainThread() && !delayResponses_ && queue && queue->currentlyExecuting()) {
+    deliverNow(delivery);
+    return;
+  }
+  std::weak_ptr<HBRCommandDelegateImpl> weak = weakSelf<HBRCommandDelegateImpl>();
+  plat::dispatch::mainAsync([weak, delivery = std::move(delivery)] {
+    if (auto self = weak.lock()) self->deliverNow(delivery);
+  });
+}
+
+void HBRCommandDelegateImpl::deliverNow(const Delivery& delivery) {
   auto controller = viewController_.lock();
   auto engine = controller ? controller->webViewEngine() : nullptr;
   if (!engine) return;
   std::weak_ptr<HBRCommandQueue> weakQueue = commandQueue_;
-  engine->evaluateJavaScript(js, [weakQueue](const plat::Value& result, const std::optional<plat::NSError>&) {
+  delivery(*engine, [weakQueue](const plat::Value& result, const std::optional<plat::NSError>&) {
     if (!result.isString()) return;
     if (auto queue = weakQueue.lock()) {
       queue->enqueueCommandBatch(result.asString());

@@ -11,6 +11,7 @@
 #include "HBRCommandBridgeController.h"
 #include "HBRCommandDelegate.h"
 #include "HBRCommandQueue.h"
+#include "HBRWebViewEngineProtocol.h"
 #include "plat/foundation/Object.h"
 
 namespace harbor {
@@ -41,11 +42,22 @@ class HBRCommandDelegateImpl : public plat::Object, public HBRCommandDelegate {
 
   // Letters, digits, ".", "_" and "-", at most 100 of them.
   static bool isValidCallbackId(const std::string& callbackId);
-  // The page call that delivers a result; nothing when the result cannot be written.
-  static std::string callbackScript(const std::string& callbackId, const HBRPluginResult& result);
+  // The page call that delivers a result; a JSON error in place of a payload that cannot be
+  // written.
+  static HBRCallbackCall callbackCall(const std::string& callbackId, const HBRPluginResult& result);
+  static std::string callbackScript(const std::string& callbackId, const HBRPluginResult& result) {
+    return callbackCall(callbackId, result).script();
+  }
   static std::string evalAndFetchScript(const std::string& js);
 
  private:
+  // What reaches the page: a script or a callback, handed to the engine with the completion
+  // that executes the commands the page returns.
+  using Delivery = std::function<void(HBRWebViewEngineProtocol& engine, HBRWebViewEngineProtocol::EvaluationCompletion)>;
+  // evalJsHelper's scheduling rule, for any delivery.
+  void deliver(Delivery delivery);
+  void deliverNow(const Delivery& delivery);
+
   std::weak_ptr<HBRCommandBridgeController> viewController_;
   std::weak_ptr<HBRCommandQueue> commandQueue_;
   bool delayResponses_ = false;

@@ -46,6 +46,17 @@ struct HBRWebViewEngineInfo {
   }
 };
 
+// A plugin's result on its way to the page: the arguments its callback script passes to
+// exec.nativeCallback.
+struct HBRCallbackCall {
+  std::string callbackId;
+  int status = 0;
+  std::string messageJSON;
+  bool keepCallback = false;
+  // harbor.require('harbor/exec').nativeCallback('<callbackId>',<status>,<message>,<0|1>, 0)
+  std::string script() const;
+};
+
 class HBRWebViewEngineProtocol {
  public:
   // Called with the script's result (a value, absent when the script gave none) and an error
@@ -62,6 +73,12 @@ class HBRWebViewEngineProtocol {
   virtual plat::ObjectPtr loadHTMLString(const std::string& html, const plat::NSURLPtr& baseURL) { return nullptr; }
   // Evaluates script in the page's top-level document.
   virtual void evaluateJavaScript(const std::string& script, EvaluationCompletion completion) = 0;
+  // Delivers a result: the page's exec.nativeCallback is called as the call's script calls it,
+  // in order with the evaluations, and the completion gets what it returned. The script is
+  // evaluated unless the engine has a cheaper way to make the same call.
+  virtual void evaluateCallback(const HBRCallbackCall& call, EvaluationCompletion completion) {
+    evaluateJavaScript(call.script(), std::move(completion));
+  }
   // The URL of the page on show, or null.
   virtual plat::NSURLPtr URL() { return nullptr; }
   // Asked once, right after creation, with the start page's request (whose URL may be null when

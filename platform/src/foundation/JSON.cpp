@@ -15,6 +15,7 @@ namespace {
 // Builds a Value from nlohmann's SAX events without an intermediate DOM.
 class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
  public:
+  explicit ValueBuilder(std::size_t maxValues) : valuesLeft_(maxValues ? maxValues : SIZE_MAX) {}
   Value root;
   std::string errorText;
 
@@ -49,12 +50,19 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
     std::string key;
   };
   std::vector<Frame> stack_;
+  std::size_t valuesLeft_;
 
+  bool count() {
+    if (valuesLeft_ == 0) return fail("JSON text holds too many values");
+    --valuesLeft_;
+    return true;
+  }
   bool fail(std::string text) {
     errorText = std::move(text);
     return false;
   }
   bool add(Value v) {
+    if (!v.isArray() && !v.isDictionary() && !count()) return false;
     if (stack_.empty()) {
       root = std::move(v);
       return true;
@@ -68,6 +76,7 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
   }
   bool open(Value container) {
     if (stack_.size() >= kMaxDepth) return fail("JSON nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    if (!count()) return false;
     stack_.push_back(Frame{std::move(container), {}});
     return true;
   }
@@ -283,7 +292,7 @@ Result<Value> parse(std::string_view text, ReadOptions options) {
     repaired = std::move(*replaced);
     text = repaired;
   }
-  ValueBuilder builder;
+  ValueBuilder builder(options.maxValues);
   bool ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder, nlohmann::json::input_format_t::json,
                                       /*strict=*/true, /*ignore_comments=*/false);
   if (!ok) return Failure{builder.errorText.empty() ? "JSON text could not be parsed" : builder.errorText};

@@ -264,9 +264,11 @@ std::string WKWebView::title() { return page_ ? page_->title() : std::string(); 
 
 bool WKWebView::isLoading() const { return page_ && page_->isLoading(); }
 
-void WKWebView::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
-  assert(isMainThread() && "web views are main-thread objects");
-  auto answer = [completion](const web::WebPage::Evaluation& evaluation) {
+namespace {
+
+// The page engine's evaluation as the web view's completion gets it.
+web::WebPage::EvaluationCompletion answerFor(WKWebView::EvaluationCompletion completion) {
+  return [completion](const web::WebPage::Evaluation& evaluation) {
     if (!completion) return;
     if (evaluation.invalidated) {
       completion(Value(), NSError{WKErrorDomain, WKErrorWebViewInvalidated, "The WKWebView was invalidated", Value()});
@@ -283,12 +285,30 @@ void WKWebView::evaluateJavaScript(const std::string& script, EvaluationCompleti
       completion(*evaluation.value, std::nullopt);
     }
   };
+}
+
+}  // namespace
+
+void WKWebView::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
+  assert(isMainThread() && "web views are main-thread objects");
+  auto answer = answerFor(std::move(completion));
   if (!page_) {
-    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation{std::nullopt, std::nullopt, false, true}); });
+    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation{.invalidated = true}); });
     return;
   }
   // The page is kept alive until it answers; the view may go first.
   page_->evaluateAsync(script, answer);
+}
+
+void WKWebView::callJavaScriptFunction(const std::string& body, const std::vector<web::FunctionArgument>& arguments,
+                                       EvaluationCompletion completion) {
+  assert(isMainThread() && "web views are main-thread objects");
+  auto answer = answerFor(std::move(completion));
+  if (!page_) {
+    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation{.invalidated = true}); });
+    return;
+  }
+  page_->callFunctionAsync(body, arguments, answer);
 }
 
 void WKWebView::simulateLinkClick(const NSURLPtr& url) {

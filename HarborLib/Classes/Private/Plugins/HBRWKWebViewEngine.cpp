@@ -6,11 +6,13 @@
 #include "HBRUserAgentUtil.h"
 #include "HBRViewController.h"
 #include "HBRWebViewEngineSupport.h"
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/Strings.h"
 #include "plat/uikit/UIDevice.h"
+#include "plat/web/WebPage.h"
 
 namespace harbor {
 namespace {
@@ -93,6 +95,19 @@ plat::ObjectPtr HBRWKWebViewEngine::loadHTMLString(const std::string& html, cons
 
 void HBRWKWebViewEngine::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
   if (engineWebView_) engineWebView_->evaluateJavaScript(script, std::move(completion));
+}
+
+void HBRWKWebViewEngine::evaluateCallback(const HBRCallbackCall& call, EvaluationCompletion completion) {
+  if (!engineWebView_) return;
+  std::string callbackId;
+  plat::json::appendQuoted(callbackId, call.callbackId);
+  engineWebView_->callJavaScriptFunction(
+      "return harbor.require('harbor/exec').nativeCallback(callbackId, status, message, keepCallback, 0);",
+      {{"callbackId", std::move(callbackId)},
+       {"status", std::to_string(call.status)},
+       {"message", call.messageJSON},
+       {"keepCallback", call.keepCallback ? "1" : "0"}},
+      std::move(completion));
 }
 
 plat::NSURLPtr HBRWKWebViewEngine::URL() { return engineWebView_ ? engineWebView_->URL() : nullptr; }

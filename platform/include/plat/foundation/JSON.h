@@ -13,6 +13,9 @@ namespace plat::json {
 struct ReadOptions {
   // Accept a bare scalar ("3", "\"x\"", "null") as the whole text.
   bool allowFragments = false;
+  // Refuse a text of more values than this (containers count; 0: no bound): a short text may
+  // hold many values, each far larger once read.
+  std::size_t maxValues = 0;
 };
 
 struct WriteOptions {

@@ -91,6 +91,12 @@ class WebPageClient {
   }
 };
 
+// An argument of WebPage::callFunctionAsync: the parameter's name and its value as JSON text.
+struct FunctionArgument {
+  std::string name;
+  std::string json;
+};
+
 // What a page engine does for a web view. Two engines implement it: the headless one
 // (plat/web/HeadlessWebPage.h, the default and the unit tests' engine) and the WebKit one
 // (WebKitGTK in a window of the simulated screen's size), chosen process-wide with setBackend.
@@ -164,6 +170,14 @@ class WebPage : public Object {
   virtual Result<JSValue> evaluate(const std::string& script, JSException* exception = nullptr) = 0;
   // Runs script in the current document; the completion (may be empty) runs on a later turn.
   virtual void evaluateAsync(const std::string& script, EvaluationCompletion completion);
+  // Calls `function (<parameters>) { <body> }` in the current document with the arguments, each
+  // given as JSON text and read as JSON.parse reads it; the completion (may be empty) gets the
+  // function's return value as evaluateAsync's gets a script's, on a later turn. Made for a call
+  // repeated with new values: the WebKit engine makes the function once per document and body,
+  // where a script with the values written into it would be compiled anew each time. Calls and
+  // evaluations reach the document in the order they were made.
+  virtual void callFunctionAsync(const std::string& body, const std::vector<FunctionArgument>& arguments,
+                                 EvaluationCompletion completion);
   // The context evaluate's results belong to.
   virtual JSContext& context() = 0;
 

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plat/foundation/NSError.h"
 #include "plat/foundation/NSURLRequest.h"
@@ -29,6 +30,7 @@ namespace plat {
 
 namespace web {
 class WebPage;
+struct FunctionArgument;
 }
 
 inline constexpr char WKErrorDomain[] = "WKErrorDomain";
@@ -92,6 +94,12 @@ class WKWebView : public UIView, public UIScrollViewOwner {
   // value, or an error of WKErrorDomain: a script exception (WKErrorJavaScriptExceptionOccurred)
   // or a result without a value form such as a function (WKErrorJavaScriptResultTypeIsUnsupported).
   void evaluateJavaScript(const std::string& script, EvaluationCompletion completion);
+  // Calls `function (<parameters>) { <body> }` in the page with the arguments (JSON texts, read
+  // as JSON.parse reads them): the same completion as evaluateJavaScript's, and the same order
+  // among evaluations, without compiling a new script for every new value
+  // (web::WebPage::callFunctionAsync).
+  void callJavaScriptFunction(const std::string& body, const std::vector<web::FunctionArgument>& arguments,
+                              EvaluationCompletion completion);
 
   const std::optional<std::string>& customUserAgent() const { return customUserAgent_; }
   void setCustomUserAgent(std::optional<std::string> userAgent) { customUserAgent_ = std::move(userAgent); }

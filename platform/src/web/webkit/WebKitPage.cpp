@@ -59,6 +59,7 @@
 #include "plat/foundation/TextCut.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/web/ReadableFiles.h"
+#include "plat/web/ScriptMessageBody.h"
 #include "plat/web/WebStorage.h"
 
 namespace plat::web {
@@ -265,6 +266,73 @@ class WebKitPage : public WebPage {
       return;
     }
     startEvaluation(script, wait);
+  }
+
+  // Through the web extension, which makes the function once per document and body (the
+  // messages to the page and the evaluations arrive in the order they were sent).
+  void callFunctionAsync(const std::string& body, const std::vector<FunctionArgument>& arguments,
+                         EvaluationCompletion completion) override {
+    auto wait = std::make_shared<Waiting>();
+    wait->completion = std::move(completion);
+    if (closed_ || JSContext::scriptsStopped()) {
+      wait->evaluation.invalidated = closed_;
+      if (!closed_) wait->evaluation.exception = JSException{"page script is stopped", "", 0, ""};
+      finishAsync(wait);
+      return;
+    }
+    GVariantBuilder names, texts;
+    g_variant_builder_init(&names, G_VARIANT_TYPE_STRING_ARRAY);
+    g_variant_builder_init(&texts, G_VARIANT_TYPE_STRING_ARRAY);
+    for (const FunctionArgument& argument : arguments) {
+      g_variant_builder_add(&names, "s", argument.name.c_str());
+      g_variant_builder_add(&texts, "s", argument.json.c_str());
+    }
+    bool wantsResult = static_cast<bool>(wait->completion);
+    WebKitUserMessage* message = webkit_user_message_new(
+        "harbor-call", g_variant_new("(sasasb)", body.c_str(), &names, &texts, static_cast<gboolean>(wantsResult)));
+    if (!wantsResult) {
+      webkit_web_view_send_message_to_page(view_, message, nullptr, nullptr, nullptr);
+      return;
+    }
+    webkit_web_view_send_message_to_page(
+        view_, message, wait->cancellable,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::shared_ptr<Waiting> wait(std::move(*static_cast<std::shared_ptr<Waiting>*>(data)));
+          delete static_cast<std::shared_ptr<Waiting>*>(data);
+          WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+          wait->evaluation = callResultOf(reply ? webkit_user_message_get_parameters(reply) : nullptr);
+          if (reply) g_object_unref(reply);
+          finishAsync(wait);
+        },
+        new std::shared_ptr<Waiting>(wait));
+  }
+
+  // The extension's answer to a call (its "harbor-call" reply), read within the bounds a page's
+  // values are read in; none: the page went before it answered.
+  static Evaluation callResultOf(GVariant* reply) {
+    Evaluation evaluation;
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(ys)"))) {
+      evaluation.invalidated = true;
+      return evaluation;
+    }
+    guchar kind = 0;
+    const char* text = nullptr;
+    g_variant_get(reply, "(y&s)", &kind, &text);
+    std::string_view answer(text);
+    if (kind == 'u') {
+      evaluation.value = Value();
+    } else if (kind == 'x') {
+      evaluation.exception = JSException{std::string(answer), "", 0, ""};
+    } else if (kind == 'v' && answer.size() <= ScriptMessageBodyReader::kMaxTextBytes) {
+      auto parsed = json::parse(answer, {.allowFragments = true, .maxValues = ScriptMessageBodyReader::kMaxValues});
+      if (parsed)
+        evaluation.value = std::move(*parsed);
+      else
+        evaluation.unsupportedType = true;
+    } else {
+      evaluation.unsupportedType = true;
+    }
+    return evaluation;
   }
 
   JSContext& context() override {

@@ -1,0 +1,111 @@
+// A call of a page's function with values given as JSON (WKWebView::callJavaScriptFunction),
+// under both page engines: what the function is given and what comes back, and its order among
+// evaluations.
+#include "WebKitFixture.h"
+#include "plat/testing/ScriptMessageCases.h"
+
+namespace {
+
+using harbor::testing::kPatience;
+using harbor::testing::RecordedWKWebView;
+using harbor::testing::WebKitEngineTest;
+using plat::testing::describeTyped;
+
+const char* backendName(plat::web::Backend backend) {
+  return backend == plat::web::Backend::WebKit ? "WebKit" : "headless";
+}
+
+constexpr auto kBothEngines = {plat::web::Backend::WebKit, plat::web::Backend::Headless};
+
+// What a call answered: the value (described) or the error's code and exception message.
+struct Answer {
+  std::string value;
+  long code = 0;
+  std::string exception;
+};
+
+Answer call(plat::WKWebView& view, const std::string& body, const std::vector<plat::web::FunctionArgument>& arguments) {
+  std::optional<Answer> answer;
+  view.callJavaScriptFunction(body, arguments, [&](const plat::Value& value, const std::optional<plat::NSError>& error) {
+    Answer a;
+    if (error) {
+      a.code = error->code;
+      a.exception = error->userInfo[plat::WKJavaScriptExceptionMessageErrorKey].stringOr();
+    } else {
+      a.value = describeTyped(value);
+    }
+    answer = a;
+  });
+  EXPECT_TRUE(plat::web::turnMainLoopUntil([&] { return answer.has_value(); }, kPatience)) << body;
+  return answer.value_or(Answer{"(no answer)", 0, ""});
+}
+
+TEST_F(WebKitEngineTest, AFunctionGetsItsArgumentsAsJSONReadsThemAndGivesItsResultBack) {
+  struct Case {
+    const char* body;
+    std::vector<plat::web::FunctionArgument> arguments;
+    std::string value;  // described, when the call answers with a value
+    long code = 0;      // otherwise the error's
+  };
+  const std::string megabyte(1 << 20, 'm');
+  const std::vector<Case> cases = {
+      {"return [a, b, typeof c];", {{"a", "1.5"}, {"b", "\"x\\u00e9\""}, {"c", "null"}}, "[d1.5,'x\\xc3\\xa9','object']"},
+      // Keys in the order the text gives them; "__proto__" is a key like any other, as JSON.parse
+      // reads it (in a script literal it would set the prototype instead).
+      {"return Object.keys(o).join() + ' ' + (Object.getPrototypeOf(o) === Object.prototype) + ' ' + o.__proto__.x;",
+       {{"o", "{\"b\": 1, \"a\": 2, \"__proto__\": {\"x\": 3}}"}},
+       "'b,a,__proto__ true 3'"},
+      {"return s.length;", {{"s", "\"" + megabyte + "\""}}, "i1048576"},
+      {"return [n, m];", {{"n", "not JSON"}, {"m", "[1]"}}, "[null,[i1]]"},  // unreadable: undefined
+      {"return {nested: [true, {deep: 'er'}]};", {}, "{nested:[true,{deep:'er'}]}"},
+      {"return undefined;", {}, "absent"},
+      {"return function () {};", {}, "", plat::WKErrorJavaScriptResultTypeIsUnsupported},
+      {"return new Array(5000000).fill(0);", {}, "", plat::WKErrorJavaScriptResultTypeIsUnsupported},
+      {"throw new TypeError('no such thing');", {}, "", plat::WKErrorJavaScriptExceptionOccurred},
+      {"this is not a function body", {}, "", plat::WKErrorJavaScriptExceptionOccurred},
+  };
+  for (auto backend : kBothEngines) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded("<!doctype html><script>window.webkit.messageHandlers.harbor.postMessage('loaded');</script>");
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loaded.recorder->bodies.empty(); }, kPatience));
+    for (const Case& c : cases) {
+      Answer answer = call(*loaded.view, c.body, c.arguments);
+      EXPECT_EQ(answer.value, c.value) << c.body;
+      EXPECT_EQ(answer.code, c.code) << c.body;
+      if (c.code == plat::WKErrorJavaScriptExceptionOccurred && std::string(c.body).rfind("throw", 0) == 0)
+        EXPECT_NE(answer.exception.find("no such thing"), std::string::npos) << answer.exception;
+    }
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+// Calls and evaluations reach the page in the order they were made, and a call reaches the
+// document on show, not the one its function was first made in.
+TEST_F(WebKitEngineTest, CallsAndEvaluationsKeepTheirOrderAcrossDocuments) {
+  const std::string push = "seen.push(value); return seen.length;";
+  for (auto backend : kBothEngines) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded("<!doctype html><script>var seen = [];"
+                             "window.webkit.messageHandlers.harbor.postMessage('loaded');</script>");
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loaded.recorder->bodies.empty(); }, kPatience));
+    for (int i = 0; i < 300; ++i) {
+      if (i % 3 == 0)
+        loaded.view->evaluateJavaScript("seen.push(" + std::to_string(i) + ")", nullptr);
+      else
+        loaded.view->callJavaScriptFunction(push, {{"value", std::to_string(i)}}, nullptr);
+    }
+    Answer order = call(*loaded.view, "for (var i = 0; i < seen.length; i++) if (seen[i] !== i) return 'out of order at ' + i;"
+                                      "return seen.length;", {});
+    EXPECT_EQ(order.value, "i300");
+
+    loaded.view->loadHTMLString("<!doctype html><script>var seen = ['new'];"
+                                "window.webkit.messageHandlers.harbor.postMessage('again');</script>", nullptr);
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return loaded.recorder->bodies.size() >= 2; }, kPatience));
+    EXPECT_EQ(call(*loaded.view, push, {{"value", "1"}}).value, "i2");
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+}  // namespace
