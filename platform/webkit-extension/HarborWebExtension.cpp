@@ -336,6 +336,15 @@ void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   g_signal_connect(page, "notify::uri", G_CALLBACK(onURIChanged), nullptr);
   g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
   g_signal_connect(page, "user-message-received", G_CALLBACK(onUserMessage), nullptr);
+  g_object_weak_ref(
+      G_OBJECT(page),
+      [](gpointer id, GObject*) {
+        auto functions = gFunctions.find(GPOINTER_TO_SIZE(id));
+        if (functions == gFunctions.end()) return;
+        functions->second.clear();
+        gFunctions.erase(functions);
+      },
+      GSIZE_TO_POINTER(webkit_web_page_get_id(page)));
 }
 
 }  // namespace
