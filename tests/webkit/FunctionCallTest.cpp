@@ -6,14 +6,11 @@
 
 namespace {
 
+using harbor::testing::backendName;
 using harbor::testing::kPatience;
 using harbor::testing::RecordedWKWebView;
 using harbor::testing::WebKitEngineTest;
 using plat::testing::describeTyped;
-
-const char* backendName(plat::web::Backend backend) {
-  return backend == plat::web::Backend::WebKit ? "WebKit" : "headless";
-}
 
 constexpr auto kBothEngines = {plat::web::Backend::WebKit, plat::web::Backend::Headless};
 

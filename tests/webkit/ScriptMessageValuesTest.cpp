@@ -12,6 +12,7 @@
 
 namespace {
 
+using harbor::testing::backendName;
 using harbor::testing::kPatience;
 using harbor::testing::RecordedWKWebView;
 using harbor::testing::WebKitEngineTest;
@@ -19,10 +20,6 @@ using plat::testing::describeTyped;
 using plat::testing::hugeScriptMessageBodies;
 using plat::testing::kNotSent;
 using plat::testing::scriptMessageCases;
-
-const char* backendName(plat::web::Backend backend) {
-  return backend == plat::web::Backend::WebKit ? "WebKit" : "headless";
-}
 
 // Between two cases the page posts this, numbered.
 const std::string kCaseEnd = "\x01 end of case ";

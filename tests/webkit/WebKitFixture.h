@@ -161,6 +161,10 @@ class WebKitEngineTest : public plat::testing::SandboxTest {
   std::shared_ptr<plat::UIWebView> view_;
 };
 
+inline const char* backendName(plat::web::Backend backend) {
+  return backend == plat::web::Backend::WebKit ? "WebKit" : "headless";
+}
+
 // The messages a WKWebView page posts to its "harbor" handler, in order.
 struct MessageRecorder : plat::WKScriptMessageHandler {
   void userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,

@@ -257,29 +257,15 @@ class WebKitPage : public WebPage {
   }
 
   void evaluateAsync(const std::string& script, EvaluationCompletion completion) override {
-    auto wait = std::make_shared<Waiting>();
-    wait->completion = std::move(completion);
-    if (closed_ || JSContext::scriptsStopped()) {
-      wait->evaluation.invalidated = closed_;
-      if (!closed_) wait->evaluation.exception = JSException{"page script is stopped", "", 0, ""};
-      finishAsync(wait);
-      return;
-    }
-    startEvaluation(script, wait);
+    if (auto wait = asyncWait(std::move(completion))) startEvaluation(script, wait);
   }
 
   // Through the web extension, which makes the function once per document and body (the
   // messages to the page and the evaluations arrive in the order they were sent).
   void callFunctionAsync(const std::string& body, const std::vector<FunctionArgument>& arguments,
                          EvaluationCompletion completion) override {
-    auto wait = std::make_shared<Waiting>();
-    wait->completion = std::move(completion);
-    if (closed_ || JSContext::scriptsStopped()) {
-      wait->evaluation.invalidated = closed_;
-      if (!closed_) wait->evaluation.exception = JSException{"page script is stopped", "", 0, ""};
-      finishAsync(wait);
-      return;
-    }
+    auto wait = asyncWait(std::move(completion));
+    if (!wait) return;
     GVariantBuilder names, texts;
     g_variant_builder_init(&names, G_VARIANT_TYPE_STRING_ARRAY);
     g_variant_builder_init(&texts, G_VARIANT_TYPE_STRING_ARRAY);
@@ -497,6 +483,18 @@ class WebKitPage : public WebPage {
     GCancellable* cancellable = g_cancellable_new();
     ~Waiting() { g_object_unref(cancellable); }
   };
+
+  // The wait of an asynchronous evaluation or call; none when the page runs no script now (the
+  // completion then hears why on a later turn).
+  std::shared_ptr<Waiting> asyncWait(EvaluationCompletion completion) {
+    auto wait = std::make_shared<Waiting>();
+    wait->completion = std::move(completion);
+    if (!closed_ && !JSContext::scriptsStopped()) return wait;
+    wait->evaluation.invalidated = closed_;
+    if (!closed_) wait->evaluation.exception = JSException{"page script is stopped", "", 0, ""};
+    finishAsync(wait);
+    return nullptr;
+  }
 
   static std::string jsonString(const std::string& text) {
     std::string out;
