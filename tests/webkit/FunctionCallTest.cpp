@@ -105,4 +105,21 @@ TEST_F(WebKitEngineTest, CallsAndEvaluationsKeepTheirOrderAcrossDocuments) {
   plat::web::setBackend(plat::web::Backend::WebKit);
 }
 
+// A page that forbids eval still gets its calls: they are the container's, not the page's.
+TEST_F(WebKitEngineTest, APageThatForbidsEvalStillGetsItsCalls) {
+  for (auto backend : kBothEngines) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded("<!doctype html><meta http-equiv=\"Content-Security-Policy\" "
+                             "content=\"script-src 'unsafe-inline'\"><script>var evalRefused = false;"
+                             "try { eval('1'); } catch (e) { evalRefused = true; }"
+                             "window.webkit.messageHandlers.harbor.postMessage('loaded');</script>");
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loaded.recorder->bodies.empty(); }, kPatience));
+    EXPECT_EQ(call(*loaded.view, "return value;", {{"value", "7"}}).value, "i7");
+    if (backend == plat::web::Backend::WebKit)  // the headless engine keeps no such policy
+      EXPECT_EQ(call(*loaded.view, "return evalRefused;", {}).value, "true") << "the page's policy holds";
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
 }  // namespace
