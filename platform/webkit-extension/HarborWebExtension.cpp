@@ -39,6 +39,7 @@
 
 #include "plat/foundation/TextCut.h"
 #include "plat/web/ReadableFiles.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace {
 
@@ -94,8 +95,6 @@ gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURI
   return TRUE;  // cancelled
 }
 
-// "harbor-read-access" (a string): the folder or file the page's file loads are confined to.
-// "harbor-allowed-frame" (a string): a URL the engine allowed a navigation to.
 // The function of the page's top-level document with the body and parameters, made once.
 JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const std::vector<std::string>& parameters,
                            std::string& error) {
@@ -168,8 +167,10 @@ void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* par
     } else if (!result || jsc_value_is_undefined(result)) {
       kind = 'u';
     } else if (char* json = jsc_value_to_json(result, 0)) {
-      kind = 'v';
-      answer = json;
+      // One the engine would not read is not sent: the runner would hold a copy first.
+      std::size_t length = std::strlen(json);
+      kind = length <= plat::web::ScriptMessageBodyReader::kMaxTextBytes ? 'v' : 'n';
+      if (kind == 'v') answer.assign(json, length);
       g_free(json);
     } else {
       kind = 'n';
@@ -181,6 +182,9 @@ void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* par
     webkit_user_message_send_reply(message, webkit_user_message_new("harbor-call", g_variant_new("(ys)", kind, answer.c_str())));
 }
 
+// "harbor-read-access" (a string): the folder or file the page's file loads are confined to.
+// "harbor-allowed-frame" (a string): a URL the engine allowed a navigation to.
+// "harbor-call": a call of a function of the top-level document (callFunction).
 gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
   const char* name = webkit_user_message_get_name(message);
   GVariant* parameters = webkit_user_message_get_parameters(message);

@@ -36,7 +36,7 @@ class HBRWKWebViewEngine : public HBRPlugin,
   plat::ObjectPtr loadHTMLString(const std::string& html, const plat::NSURLPtr& baseURL) override;
   // The web view's own: the completion runs on a later turn.
   void evaluateJavaScript(const std::string& script, EvaluationCompletion completion) override;
-  // A call of one function, made once per page, with the result's values: every result would
+  // A call of one function, made once per document, with the result's values: every result would
   // otherwise be a script of its own text, compiled anew.
   void evaluateCallback(const HBRCallbackCall& call, EvaluationCompletion completion) override;
   plat::NSURLPtr URL() override;
