@@ -150,8 +150,11 @@ void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* par
 
   char kind = 'x';
   std::string answer;
-  if (JSCValue* function = documentFunction(page, body, parameterNames, answer)) {
-    JSCContext* context = jsc_value_get_context(function);
+  if (JSCValue* made = documentFunction(page, body, parameterNames, answer)) {
+    // Held for the call: the page's script may start another document meanwhile, which empties
+    // the cache.
+    JSCValue* function = static_cast<JSCValue*>(g_object_ref(made));
+    JSCContext* context = static_cast<JSCContext*>(g_object_ref(jsc_value_get_context(function)));
     std::vector<JSCValue*> values;
     for (const std::string& json : arguments) {
       JSCValue* value = jsc_value_new_from_json(context, json.c_str());
@@ -177,6 +180,8 @@ void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* par
     }
     jsc_context_clear_exception(context);
     if (result) g_object_unref(result);
+    g_object_unref(context);
+    g_object_unref(function);
   }
   if (wantsResult)
     webkit_user_message_send_reply(message, webkit_user_message_new("harbor-call", g_variant_new("(ys)", kind, answer.c_str())));
