@@ -45,9 +45,6 @@ class HBRCommandDelegateImpl : public plat::Object, public HBRCommandDelegate {
   // The page call that delivers a result; a JSON error in place of a payload that cannot be
   // written.
   static HBRCallbackCall callbackCall(const std::string& callbackId, const HBRPluginResult& result);
-  static std::string callbackScript(const std::string& callbackId, const HBRPluginResult& result) {
-    return callbackCall(callbackId, result).script();
-  }
   static std::string evalAndFetchScript(const std::string& js);
 
  private:

@@ -239,6 +239,19 @@ class Copier {
     return length >= 0 ? length : 0;
   }
 
+  // Reads an item of container c, got with exception, and adds it; false when the walk stops
+  // (a getter threw, or a bound was passed), the item not added.
+  bool addPart(std::uint32_t c, JSValueRef item, JSValueRef exception, std::size_t depth) {
+    if (exception) {
+      notSent = true;
+      return false;
+    }
+    std::uint32_t child = take(item, depth + 1);
+    if (stopped()) return false;
+    copy.containers[c].items.push_back(child);
+    return true;
+  }
+
   std::uint32_t array(JSObjectRef o, std::size_t depth) {
     if (beyondDepth(depth)) return 0;
     JSValueRef exception = nullptr;
@@ -252,13 +265,7 @@ class Copier {
     std::uint32_t c = copy.nodes[n].index;
     for (unsigned i = 0; i < static_cast<unsigned>(length); ++i) {
       JSValueRef item = JSObjectGetPropertyAtIndex(ctx_, o, i, &exception);
-      if (exception) {
-        notSent = true;
-        return n;
-      }
-      std::uint32_t child = take(item, depth + 1);
-      if (stopped()) return n;
-      copy.containers[c].items.push_back(child);
+      if (!addPart(c, item, exception, depth)) return n;
     }
     return n;
   }
@@ -284,14 +291,7 @@ class Copier {
       JSValueRef item = JSObjectGetProperty(ctx_, o, key, &exception);
       std::string name = utf8Of(key);
       JSStringRelease(key);
-      if (!textRoom(name.size())) return n;
-      if (exception) {
-        notSent = true;
-        return n;
-      }
-      std::uint32_t child = take(item, depth + 1);
-      if (stopped()) return n;
-      copy.containers[c].items.push_back(child);
+      if (!textRoom(name.size()) || !addPart(c, item, exception, depth)) return n;
       copy.containers[c].keys.push_back(std::move(name));
     }
     return n;
