@@ -19,6 +19,7 @@ namespace plat::testing {
 
 void SandboxTest::SetUp() {
   PlatformTest::SetUp();
+  umaskBefore_ = ::umask(022);
   std::string pattern = "/tmp/harbor-test-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   root_ = pattern;
@@ -51,6 +52,7 @@ void SandboxTest::TearDown() {
   NSLocale::setPreferredLanguages(std::nullopt);
   NSTimeZone::setDefaultTimeZone(nullptr);
   if (!root_.empty()) NSFileManager::defaultManager().removeItemAtPath(root_);
+  ::umask(umaskBefore_);
   PlatformTest::TearDown();
 }
 

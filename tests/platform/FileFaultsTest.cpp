@@ -125,11 +125,18 @@ TEST_F(FileFaults, FoldersReadOnlyKeepTheirEntries) {
   EXPECT_EQ(fileio::symlink("f.txt", locked + "/l"), -1);
   EXPECT_EQ(fileio::rename(locked + "/f.txt", locked + "/g.txt"), -1);
   EXPECT_EQ(fileio::rename(inHome("tmp/free.txt"), locked + "/free.txt"), -1);
+  EXPECT_EQ(fileio::renameNoReplace(inHome("tmp/free.txt"), locked + "/free.txt"), -1);
   EXPECT_EQ(fileio::unlink(locked + "/f.txt"), -1);
   EXPECT_EQ(readFile(locked + "/f.txt"), "f");
   EXPECT_EQ(fm().contentsOfDirectoryAtPath(locked)->size(), 1u);
   EXPECT_TRUE(opened(fileio::open(inHome("tmp/new.txt"), O_WRONLY | O_CREAT, 0644)));
   EXPECT_EQ(fileio::rename(inHome("tmp/new.txt"), inHome("tmp/renamed.txt")), 0);
+  // A rename that takes only a free name: an existing one is refused and both files stay.
+  EXPECT_EQ(fileio::renameNoReplace(inHome("tmp/renamed.txt"), inHome("tmp/free.txt")), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(readFile(inHome("tmp/free.txt")), "t");
+  EXPECT_EQ(fileio::renameNoReplace(inHome("tmp/renamed.txt"), inHome("tmp/taken.txt")), 0);
+  EXPECT_FALSE(exists(inHome("tmp/renamed.txt")));
 }
 
 // A process that stops after exactly so many bytes: the write that crosses the line is cut there.

@@ -11,9 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <future>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plat/foundation/FileFaults.h"
@@ -409,6 +414,102 @@ TEST_F(FileWrites, StagedContentsGoInPlaceByTheSameRule) {
   EXPECT_FALSE(staged.commit());
   EXPECT_EQ(readFile(at("t.bin")), contents);
   EXPECT_EQ(leftovers({"t.bin"}), std::vector<std::string>{});
+}
+
+// The writer that a test holds at its first write, on its own thread.
+thread_local bool tHoldAtFirstWrite = false;
+
+// Two writers of a path where no file stands yet: one is held at its first write (its new
+// contents half made beside the file) while the other runs whole and makes the file. Every
+// write that answered success is then in the file, as if one had come after the other.
+TEST_F(FileWrites, WritersOfANewFileTakeTurns) {
+  using Writer = std::function<bool(const std::string&)>;
+  auto write = [](std::uint64_t position, std::string bytes) -> Writer {
+    return [=](const std::string& path) {
+      NSError error;
+      bool ok = writeFileContentsAtPosition(path, position, bytes, &error);
+      EXPECT_TRUE(ok) << error.description();
+      return ok;
+    };
+  };
+  auto download = [](std::string bytes) -> Writer {
+    return [=](const std::string& path) {
+      StagedFileContents staged;
+      return staged.begin(path) && staged.append(bytes.data(), bytes.size()) && staged.commit();
+    };
+  };
+  const std::string a(10, 'A'), b(10, 'B'), d(20, 'D');
+  struct Case {
+    const char* what;
+    Writer held, other;
+    std::string expected;
+  } cases[] = {
+      {"a write at 10 held while one at 0 makes the file", write(10, b), write(0, a), a + b},
+      {"a write at 0 held while one at 10 makes the file", write(0, a), write(10, b), a},
+      {"two appends", write(kAtEnd, "first;"), write(kAtEnd, "second;"), "second;first;"},
+      {"a write held while a download makes the file", write(10, b), download(d), d.substr(0, 10) + b},
+      {"a download held while a write makes the file", download(d), write(10, b), d},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path = at("new.txt");
+    ::unlink(path.c_str());
+    std::promise<void> reached, go;
+    std::shared_future<void> released = go.get_future().share();
+    FileFaultPlan plan;
+    plan.beforeWrite = [&reached, released] {
+      if (!tHoldAtFirstWrite) return;
+      tHoldAtFirstWrite = false;
+      reached.set_value();
+      released.wait_for(std::chrono::seconds(30));
+    };
+    ScopedFileFaults faults(plan);
+    bool heldOk = false;
+    std::thread held([&] {
+      tHoldAtFirstWrite = true;
+      heldOk = c.held(path);
+    });
+    bool heldThere = reached.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    EXPECT_TRUE(heldThere) << "the held writer reached its first write";
+    bool otherOk = heldThere && c.other(path);
+    go.set_value();
+    held.join();
+    EXPECT_TRUE(heldOk);
+    EXPECT_TRUE(otherOk);
+    EXPECT_EQ(readFile(path), c.expected);
+    EXPECT_EQ(leftovers({"new.txt"}), std::vector<std::string>{});
+  }
+}
+
+// A new file gets what the umask leaves of 0666, and a new folder of 0777, as open(2) and
+// mkdir(2) make them, whichever way it is made; an existing file keeps its own permissions.
+TEST_F(FileWrites, NewFilesAndFoldersFollowTheUmask) {
+  auto& files = NSFileManager::defaultManager();
+  for (mode_t mask : {mode_t{077}, mode_t{027}, mode_t{022}, mode_t{002}}) {
+    SCOPED_TRACE("umask " + std::to_string(mask));
+    std::filesystem::remove_all(folder_);
+    ASSERT_TRUE(files.createDirectoryAtPath(folder_, true));
+    testing::ScopedUmask umask(mask);
+    const mode_t file = 0666 & ~mask, folder = 0777 & ~mask;
+    EXPECT_EQ(newFileMode(), file);
+    ASSERT_TRUE(writeFileContentsAtPosition(at("at0.txt"), 0, "w"));
+    ASSERT_TRUE(writeFileContentsAtPosition(at("at5.txt"), 5, "w"));
+    ASSERT_TRUE(writeFileContentsAtPosition(at("end.txt"), kAtEnd, "w"));
+    StagedFileContents staged;
+    ASSERT_TRUE(staged.begin(at("download.bin")) && staged.append("d", 1) && staged.commit());
+    ASSERT_TRUE(writeFileContentsAtomically(at("whole.plist"), "p"));
+    ASSERT_TRUE(files.createDirectoryAtPath(at("one"), false));
+    ASSERT_TRUE(files.createDirectoryAtPath(at("two/deep"), true));
+    for (const char* name : {"at0.txt", "at5.txt", "end.txt", "download.bin", "whole.plist"})
+      EXPECT_EQ(statOf(at(name)).st_mode & 07777, file) << name;
+    for (const char* name : {"one", "two", "two/deep"}) EXPECT_EQ(statOf(at(name)).st_mode & 07777, folder) << name;
+
+    writeFile(at("own.txt"), "old");
+    ASSERT_EQ(::chmod(at("own.txt").c_str(), 0640), 0);
+    ASSERT_TRUE(writeFileContentsAtPosition(at("own.txt"), 0, "new"));
+    ASSERT_TRUE(writeFileContentsAtomically(at("own.txt"), "newer"));
+    EXPECT_EQ(statOf(at("own.txt")).st_mode & 07777, 0640u);
+  }
 }
 
 }  // namespace

@@ -14,7 +14,10 @@
 #include <string>
 
 #include "HBRLocalFilesystem.h"
+#include "plat/assetslibrary/ALAssetsLibrary.h"
+#include "plat/dispatch/Queues.h"
 #include "plat/foundation/FileFaults.h"
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURL.h"
@@ -699,6 +702,70 @@ TEST_F(File, AWriteAtPositionZeroKeepsTheMarkAndTheLink) {
       EXPECT_EQ(readFile(documents("target.txt")), position == 0 ? "through" : "tathrough");
       std::filesystem::remove(documents("marked.txt"));
     }
+  }
+}
+
+// Two writes sent in one turn to a file that does not exist yet run at once on the background
+// queue. Both answer with their lengths, so both must be in the file, in one order or the other:
+// "A" x 10 at 0 then "B" x 10 at 10, or the "B"s first (a new file holds its bytes alone) and
+// then the "A"s over them from 0.
+TEST_F(File, TwoWritesSentTogetherToANewFileBothLand) {
+  const std::string a(10, 'A'), b(10, 'B');
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    SCOPED_TRACE("attempt " + std::to_string(attempt));
+    std::string name = "/race" + std::to_string(attempt) + ".txt";
+    Array first{"w1", "File", "write", Array{persistent(name), a, 0}};
+    Array second{"w2", "File", "write", Array{persistent(name), b, 10}};
+    auto batch = plat::json::write(Value(Array{Value(first), Value(second)}));
+    ASSERT_TRUE(batch.ok());
+    controller->commandQueue()->enqueueCommandBatch(*batch);
+    controller->commandQueue()->executePending();
+    std::vector<PageCallback> answers;
+    for (int round = 0; round < 50 && answers.size() < 2; ++round) {
+      plat::dispatch::GlobalQueue::shared().waitIdle();
+      runUntilIdle();
+      for (auto& answer : takeCallbacks()) answers.push_back(answer);
+    }
+    ASSERT_EQ(answers.size(), 2u);
+    for (const auto& answer : answers) {
+      EXPECT_EQ(answer.status, kFileOK) << answer.callbackId;
+      EXPECT_EQ(answer.message, Value(std::int64_t{10})) << answer.callbackId;
+    }
+    std::string content = readFile(documents(name.substr(1)));
+    EXPECT_TRUE(content == a + b || content == a) << content;
+  }
+  auto names = plat::NSFileManager::defaultManager().contentsOfDirectoryAtPath(documents(""));
+  ASSERT_TRUE(names);
+  for (const auto& name : *names)
+    EXPECT_FALSE(plat::isInterruptedWriteName(name)) << "left beside the files: " << name;
+}
+
+// Every file and folder a page makes takes its permissions from the umask, as open(2) with 0666
+// and mkdir(2) with 0777 would: by a write, getFile, getDirectory, a copy out of the photo
+// library. What it already had stays.
+TEST_F(File, EveryFileAndFolderAPageMakesFollowsTheUmask) {
+  std::string photo = "JPEGDATA";
+  auto asset = plat::SimulatedPhotoLibrary::addAsset(plat::Data(photo.begin(), photo.end()), "JPG", 1000.0);
+  ASSERT_TRUE(asset);
+  for (mode_t mask : {mode_t{077}, mode_t{022}, mode_t{002}}) {
+    SCOPED_TRACE("umask " + std::to_string(mask));
+    plat::testing::ScopedUmask umask(mask);
+    std::filesystem::remove_all(documents("made"));
+    ASSERT_EQ(::mkdir(documents("made").c_str(), 0700), 0);
+    EXPECT_EQ(call("write", Array{persistent("/made/written.txt"), "w", 0}).status, kFileOK);
+    EXPECT_EQ(call("write", Array{persistent("/made/at3.txt"), "w", 3}).status, kFileOK);
+    EXPECT_EQ(call("getFile", Array{persistent("/made"), "got.txt", Dictionary{{"create", true}}}).status, kFileOK);
+    EXPECT_EQ(call("getDirectory", Array{persistent("/made"), "dir", Dictionary{{"create", true}}}).status, kFileOK);
+    EXPECT_EQ(call("copyTo", Array{asset->absoluteString(), persistent("/made/"), "photo.jpg"}).status, kFileOK);
+    auto mode = [&](const std::string& name) {
+      struct stat st {};
+      ::lstat(documents("made/" + name).c_str(), &st);
+      return st.st_mode & 07777;
+    };
+    for (const char* name : {"written.txt", "at3.txt", "got.txt", "photo.jpg"})
+      EXPECT_EQ(mode(name), 0666 & ~mask) << name;
+    EXPECT_EQ(mode("dir"), 0777 & ~mask);
+    EXPECT_EQ(mode(""), 0700u) << "the folder that stood there keeps its own";
   }
 }
 

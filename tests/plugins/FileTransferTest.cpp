@@ -13,6 +13,7 @@
 #include "FileTransferPlugin.h"
 #include "HBRFileTransfer.h"
 #include "HTTPTestServer.h"
+#include "plat/assetslibrary/ALAssetsLibrary.h"
 #include "plat/foundation/FileFaults.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSURL.h"
@@ -443,6 +444,13 @@ TEST_F(FileTransfer, AnUnusableTargetGetsOneAnswerAtOnce) {
       "file://" + documents("new/.."),
       "file://" + documents("a/./b.bin"),
       documents("kept.txt/under-a-file.bin"),
+      // Folders by name: a file named after the folder would be made in their place.
+      inHome("tmp") + "/slash/",
+      inHome("Documents") + "/slash//",
+      "file://" + inHome("Documents") + "/slash/",
+      fileURL("persistent", "/slash/"),
+      fileURL("persistent", "/slash/?x=1"),
+      fileURL("temporary", "/slash/"),
   };
   for (const auto& target : targets) {
     SCOPED_TRACE("target \"" + target + "\"");
@@ -463,6 +471,8 @@ TEST_F(FileTransfer, AnUnusableTargetGetsOneAnswerAtOnce) {
   EXPECT_EQ(readFile(documents("kept.txt")), "kept");
   EXPECT_FALSE(exists(documents("new")));
   EXPECT_FALSE(exists(documents("a")));
+  EXPECT_FALSE(exists(documents("slash")));
+  EXPECT_FALSE(exists(inHome("tmp/slash")));
 }
 
 // A download changes its target as the File plugin's writes do: through a link to the file it
@@ -537,4 +547,61 @@ TEST_F(FileTransfer, ADownloadChangesItsTargetAsAWriteDoes) {
   EXPECT_TRUE(S_ISLNK(statOf(documents("out-link")).st_mode));
   EXPECT_TRUE(S_ISFIFO(statOf(documents("pipe")).st_mode));
   std::filesystem::remove_all(outside);
+}
+
+// A photo of the library is uploaded with its bytes, named by the library's own URL or by the
+// File plugin's: the library's file system reads it, as readAsArrayBuffer does.
+TEST_F(FileTransfer, APhotoFromTheLibraryUploadsByBothURLForms) {
+  server.route("/up", [](const HTTPTestServer::Request&) { return HTTPTestServer::reply(200, "ok"); });
+  std::string photo = generated(70000);
+  auto asset = plat::SimulatedPhotoLibrary::addAsset(plat::Data(photo.begin(), photo.end()), "JPG", 1000.0);
+  ASSERT_TRUE(asset);
+  std::string library = asset->absoluteString();
+  std::string local = "hbrfile://localhost/assets-library" + library.substr(std::string("assets-library:/").size());
+  for (const auto& source : {library, local}) {
+    for (bool chunked : {true, false}) {
+      SCOPED_TRACE(source + (chunked ? ", chunked" : ", whole"));
+      auto answers = run("upload", Array{source, server.url("/up"), "file", "photo.jpg", "image/jpeg", Value(), false,
+                                         chunked, Value(), "p"});
+      ASSERT_FALSE(answers.empty());
+      EXPECT_EQ(answers.back().status, 1) << answers.back().message.description();
+      EXPECT_EQ(answers.back().message["responseCode"], Value(std::int64_t{200}));
+      ASSERT_FALSE(server.requests().empty());
+      const std::string body = server.requests().back().body;
+      EXPECT_NE(body.find("Content-Length: 70000\r\n\r\n" + photo + "\r\n--"), std::string::npos)
+          << "the photo's bytes, whole, in the file part";
+      expectQuietAndTidy(inHome("tmp"));
+    }
+  }
+  // A photo that is not in the library is still no file.
+  auto missing = run("upload", Array{"assets-library://asset/asset.JPG?id=00000000-0000-0000-0000-000000000000&ext=JPG",
+                                     server.url("/up")});
+  ASSERT_EQ(missing.size(), 1u);
+  EXPECT_EQ(missing[0].status, 9);
+  EXPECT_EQ(missing[0].message["code"], Value(std::int64_t{1}));
+}
+
+// A download makes its file and the folders it lacks as a page's write would: what the umask
+// leaves of 0666 and 0777.
+TEST_F(FileTransfer, ADownloadMakesItsFileAndFoldersUnderTheUmask) {
+  HTTPTestServer::Response body;
+  body.generatedLength = 100;
+  server.route("/body", body);
+  for (mode_t mask : {mode_t{077}, mode_t{002}}) {
+    SCOPED_TRACE("umask " + std::to_string(mask));
+    plat::testing::ScopedUmask umask(mask);
+    std::filesystem::remove_all(documents("made"));
+    auto answers = run("download", Array{server.url("/body"), documents("made/deeper/new.bin"), false, "d"}, "d");
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, 1) << answers.back().message.description();
+    auto mode = [](const std::string& path) {
+      struct stat st {};
+      ::lstat(path.c_str(), &st);
+      return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(documents("made/deeper/new.bin")), 0666 & ~mask);
+    EXPECT_EQ(mode(documents("made/deeper")), 0777 & ~mask);
+    EXPECT_EQ(mode(documents("made")), 0777 & ~mask);
+    expectQuietAndTidy(documents("made/deeper"));
+  }
 }

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "HBRFileTransferDelegate.h"
+#include "HBRLocalFilesystem.h"
 #include "plat/dispatch/Queues.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
@@ -249,8 +250,10 @@ void HBRFileTransfer::fileDataForUploadCommand(const HBRInvokedUrlCommandPtr& co
   if (files) {
     auto url = HBRFilesystemURL::fileSystemURLWithString(source);
     if (auto fileSystem = url ? files->filesystemForURL(url) : nullptr) {
-      // A file with a local path is streamed from disk; others (the photo library) are read.
-      if (auto path = fileSystem->filesystemPathForURL(url)) {
+      // A file of a folder of the device is streamed from disk. Any other file system is read
+      // through its own read: the photo library's paths name no file on disk.
+      auto local = std::dynamic_pointer_cast<HBRLocalFilesystem>(fileSystem);
+      if (auto path = local ? local->filesystemPathForURL(url) : std::nullopt) {
         struct stat st {};
         if (::stat(path->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(FILE_NOT_FOUND_ERR);
         HBRUploadSource file;

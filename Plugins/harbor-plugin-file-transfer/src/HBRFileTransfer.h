@@ -6,7 +6,8 @@
 //   upload [source, server, fileKey="file", fileName="image.jpg", mimeType="image/jpeg",
 //           params={}, trustAllHosts=false, chunkedMode=true, headers={}, objectId,
 //           httpMethod="POST"]
-//       source: a path, a file: or hbrfile: URL, or a data URL with "base64". Progress results
+//       source: a path, a file: or hbrfile: URL, an assets-library: URL (the photo library's
+//       own read gives its bytes), or a data URL with "base64". Progress results
 //       (status 1, keep-callback) {"lengthComputable": true, "loaded", "total"} as the body goes
 //       out; then one final result: status 1 {"response", "headers", "bytesSent",
 //       "responseCode"}, or status 9 (6 for a target-file failure) with a transfer error.
@@ -19,10 +20,11 @@
 //       with the File plugin's entry of the target, or a transfer error. The file is written
 //       to a temporary sibling and put in the target's place only when the whole body is in,
 //       by the rule the File plugin's writes follow (plat/foundation/FileWrites.h: through a
-//       link, keeping the file's permissions, attributes and hard links; a new file is 0644);
-//       any failure or abort leaves what stood at the target as it was. A target that names
-//       no file (a relative path, a folder, a pipe) fails with 6 {code 1, "Could not create
-//       target file"} when the response comes.
+//       link, keeping the file's permissions, attributes and hard links; a new file, and each
+//       folder made for it, as the umask leaves 0666 and 0777); any failure or abort leaves
+//       what stood at the target as it was. A target that names no file (a relative path, a
+//       folder, one that ends in "/", a pipe) fails with 6 {code 1, "Could not create target
+//       file"} when the response comes.
 //   abort [objectId]
 //       nothing to its own callback; the transfer's callback gets 9 with code 4, unless the
 //       transfer had already sent its final result.

@@ -55,6 +55,13 @@ std::optional<std::string> plannedLocation(const std::string& folder) {
   return std::nullopt;
 }
 
+// Whether a target's path, as written, ends in "/" (a query after it aside).
+bool namesFolder(const std::string& target) {
+  if (plat::startsWith(target, "/")) return target.back() == '/';
+  auto url = plat::NSURL::URLWithString(target);
+  return url && !url->rawPath().empty() && url->rawPath().back() == '/';
+}
+
 }  // namespace
 
 // ---- Length request ----------------------------------------------------------------------------
@@ -143,6 +150,9 @@ void HBRFileTransferDelegate::cancelTransferWithError(const std::string& message
 }
 
 std::optional<std::string> HBRFileTransferDelegate::targetFilePath() {
+  // A target that ends in "/" names a folder, in whichever form it comes; the parsed forms drop
+  // that "/", and a file named after the folder would be made in its place.
+  if (namesFolder(target)) return std::nullopt;
   std::optional<std::string> path;
   auto url = HBRFilesystemURL::fileSystemURLWithString(target);
   if (url && url->fileSystemName()) {

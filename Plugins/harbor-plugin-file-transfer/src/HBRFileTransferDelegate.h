@@ -2,9 +2,9 @@
 // One running upload or download: the connection's delegate. It writes a download into a
 // temporary sibling of its target and puts it in the target's place when the body is complete,
 // by the rule the File plugin's writes follow (plat/foundation/FileWrites.h: through a link to
-// the file it names, keeping that file's permissions, attributes and hard links; a new file is
-// 0644), counts bytes, sends progress and the one final result, and leaves the plugin's table
-// when it ends.
+// the file it names, keeping that file's permissions, attributes and hard links; a new file
+// takes what the umask leaves of 0666), counts bytes, sends progress and the one final result,
+// and leaves the plugin's table when it ends.
 //
 // Final results (a transfer sends exactly one, or none when it is cancelled silently):
 //   finish  upload 2xx: status 1 {"response", "headers", "bytesSent", "responseCode"}

@@ -308,8 +308,9 @@ HBRPluginResultPtr HBRLocalFilesystem::getFileForURL(const HBRFilesystemURLPtr& 
         return ioError(ABORT_ERR);
       }
     } else {
-      // Exclusive creation: a file that appeared since the test above is left alone.
-      int fd = plat::fileio::open(*path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+      // Exclusive creation: a file that appeared since the test above is left alone. The umask
+      // decides its permissions, as for every file a page makes (newFileMode).
+      int fd = plat::fileio::open(*path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
       if (fd < 0) return ioError(ABORT_ERR);
       ::close(fd);
     }

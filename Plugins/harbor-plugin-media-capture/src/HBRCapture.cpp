@@ -108,8 +108,9 @@ std::optional<std::string> HBRCapture::claimNumberedFile(const std::string& fold
     char digits[16];
     std::snprintf(digits, sizeof digits, "%03u", number);
     const std::string path = folder + "/" + prefix + digits + "." + extension;
-    // Created exclusively: two captures at once cannot both take the same name.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // Created exclusively: two captures at once cannot both take the same name. The umask decides
+    // its permissions, as for every file a page has.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       ::close(fd);
       return path;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -221,6 +222,15 @@ int mkdir(const std::string& path, mode_t mode) {
 int rename(const std::string& from, const std::string& to) {
   if (entryChangeDenied(from) || entryChangeDenied(to)) return refuse(EACCES);
   return ::rename(from.c_str(), to.c_str());
+}
+
+int renameNoReplace(const std::string& from, const std::string& to) {
+  if (entryChangeDenied(from) || entryChangeDenied(to)) return refuse(EACCES);
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
+  if (::link(from.c_str(), to.c_str()) != 0) return -1;
+  ::unlink(from.c_str());
+  return 0;
 }
 
 int unlink(const std::string& path) {

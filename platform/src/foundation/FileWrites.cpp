@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "FileErrors.h"
@@ -23,7 +25,8 @@ namespace plat {
 namespace {
 
 constexpr int kMaxLinkHops = 40;
-constexpr mode_t kNewFileMode = 0644;
+// How often a write starts again because other writers made or removed its file meanwhile.
+constexpr int kMaxTurns = 64;
 constexpr std::size_t kChunk = 64 * 1024;
 // The temporaries: a whole new content (also writeFileContentsAtomically's), and an undo record.
 constexpr std::string_view kTemporaryPrefix = ".hbr-";
@@ -346,52 +349,83 @@ bool changeInPlace(int fd, const struct stat& st, const std::string& path, std::
 }
 
 // Puts the whole contents of the temporary file in place at path by the rule, and removes the
-// temporary either way.
-bool putInPlace(int& temporaryFd, std::string& temporary, const std::string& path, NSError* error) {
+// temporary either way. With newOnly, only as a new file: when a file stands at path, nothing
+// changes and taken says so (another writer made it first, and this write is to come after it).
+bool putInPlace(int& temporaryFd, std::string& temporary, const std::string& path, NSError* error,
+                bool newOnly = false, bool* taken = nullptr) {
   auto dropTemporary = [&] {
     if (temporaryFd >= 0) ::close(temporaryFd);
     temporaryFd = -1;
     if (!temporary.empty()) ::unlink(temporary.c_str());
     temporary.clear();
   };
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    int err = errno;
-    if (err == ENOENT && ::fchmod(temporaryFd, kNewFileMode) == 0 && renameInto(temporaryFd, temporary, path))
-      return true;
-    if (err == ENOENT) err = errno;
-    dropTemporary();
-    return failed(error, path, err);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    dropTemporary();
-    return refuseKind(error, path, st.st_mode);
-  }
-  int fd = openForChange(path, st);
-  if (fd < 0) {
-    int err = errno;
-    dropTemporary();
-    return failed(error, path, err);
-  }
-  bool ok;
-  if (st.st_nlink <= 1) {
-    ok = takeAttributes(temporaryFd, temporary, path, st) && renameInto(temporaryFd, temporary, path);
-    if (!ok) {
+  for (int turn = 0; turn < kMaxTurns; ++turn) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+      int err = errno;
+      if (err != ENOENT) {
+        dropTemporary();
+        return failed(error, path, err);
+      }
+      // A new file takes the name only while it is free: two writers that both found no file
+      // must not both make it, the second one unseen over the first.
+      if (::fchmod(temporaryFd, newFileMode()) != 0 || ::fsync(temporaryFd) != 0) {
+        err = errno;
+        dropTemporary();
+        return failed(error, path, err);
+      }
+      if (fileio::renameNoReplace(temporary, path) == 0) {
+        ::close(temporaryFd);
+        temporaryFd = -1;
+        temporary.clear();
+        return true;
+      }
+      err = errno;
+      if (err != EEXIST || newOnly) {
+        dropTemporary();
+        if (taken) *taken = err == EEXIST;
+        return err == EEXIST ? false : failed(error, path, err);
+      }
+      continue;  // made meanwhile: replaced below, as any file that stands there
+    }
+    if (!S_ISREG(st.st_mode)) {
+      dropTemporary();
+      return refuseKind(error, path, st.st_mode);
+    }
+    if (newOnly) {
+      dropTemporary();
+      if (taken) *taken = true;
+      return false;
+    }
+    int fd = openForChange(path, st);
+    if (fd < 0 && errno == ENOENT) continue;  // removed meanwhile: made anew
+    if (fd < 0) {
       int err = errno;
       dropTemporary();
-      failed(error, path, err);
+      return failed(error, path, err);
     }
-  } else {
-    // A rename would leave the other names with the old file: the contents go into the file.
-    struct stat staged {};
-    Source whole;
-    whole.fd = temporaryFd;
-    whole.size = ::fstat(temporaryFd, &staged) == 0 ? static_cast<std::uint64_t>(staged.st_size) : 0;
-    ok = changeInPlace(fd, st, path, 0, whole, error);
-    dropTemporary();
+    bool ok;
+    if (st.st_nlink <= 1) {
+      ok = takeAttributes(temporaryFd, temporary, path, st) && renameInto(temporaryFd, temporary, path);
+      if (!ok) {
+        int err = errno;
+        dropTemporary();
+        failed(error, path, err);
+      }
+    } else {
+      // A rename would leave the other names with the old file: the contents go into the file.
+      struct stat staged {};
+      Source whole;
+      whole.fd = temporaryFd;
+      whole.size = ::fstat(temporaryFd, &staged) == 0 ? static_cast<std::uint64_t>(staged.st_size) : 0;
+      ok = changeInPlace(fd, st, path, 0, whole, error);
+      dropTemporary();
+    }
+    ::close(fd);
+    return ok;
   }
-  ::close(fd);
-  return ok;
+  dropTemporary();
+  return failedBecause(error, path, EBUSY, "other writers kept making and removing it");
 }
 
 }  // namespace
@@ -422,26 +456,58 @@ std::optional<std::string> fileWriteLocation(const std::string& localPath) {
   return std::nullopt;  // a loop of links
 }
 
+mode_t newFileMode() {
+  // Reading the umask through umask(2) means setting it, for every thread at once: the kernel
+  // shows it here instead (since Linux 4.7).
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("Umask:", 0) == 0) return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  return 0644;  // the usual umask, 022
+}
+
 bool writeFileContentsAtPosition(const std::string& path, std::uint64_t position, std::string_view bytes,
                                  NSError* error) {
-  struct stat st {};
-  bool missing = ::lstat(path.c_str(), &st) != 0;
-  if (missing && errno != ENOENT) return failed(error, path, errno);
-  if (missing && bytes.empty()) return true;
-  if (!missing && !S_ISREG(st.st_mode)) return refuseKind(error, path, st.st_mode);
-  if (missing || (position == 0 && !bytes.empty() && st.st_nlink <= 1)) {
-    // A whole new content: beside the file, then in its place (where the links are counted again).
-    StagedFileContents staged;
-    return staged.begin(path, error) && staged.append(bytes.data(), bytes.size(), error) && staged.commit(error);
+  // Each turn starts again because another writer made, replaced or removed the file meanwhile;
+  // this write then comes after that one.
+  for (int turn = 0; turn < kMaxTurns; ++turn) {
+    struct stat st {};
+    bool missing = ::lstat(path.c_str(), &st) != 0;
+    if (missing && errno != ENOENT) return failed(error, path, errno);
+    if (missing && bytes.empty()) return true;
+    if (!missing && !S_ISREG(st.st_mode)) return refuseKind(error, path, st.st_mode);
+    if (missing) {
+      // A new file holds the bytes alone (before them there is nothing to keep), put in place
+      // only while no other writer has made the file; one that has is written as it stands.
+      std::string temporary;
+      int fd = makeTemporaryBeside(path, kTemporaryPrefix, temporary);
+      if (fd < 0) return failedBeside(error, path, errno);
+      if (!fileio::writeAll(fd, bytes.data(), bytes.size())) {
+        int err = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return failed(error, path, err);
+      }
+      bool taken = false;
+      if (putInPlace(fd, temporary, path, error, true, &taken)) return true;
+      if (taken) continue;
+      return false;
+    }
+    if (position == 0 && !bytes.empty() && st.st_nlink <= 1) {
+      // A whole new content: beside the file, then in its place (where the links are counted again).
+      StagedFileContents staged;
+      return staged.begin(path, error) && staged.append(bytes.data(), bytes.size(), error) && staged.commit(error);
+    }
+    int fd = openForChange(path, st);
+    if (fd < 0 && errno == ENOENT) continue;
+    if (fd < 0) return failed(error, path, errno);
+    Source source;
+    source.memory = bytes;
+    source.size = bytes.size();
+    bool ok = changeInPlace(fd, st, path, position, source, error);
+    ::close(fd);
+    return ok;
   }
-  int fd = openForChange(path, st);
-  if (fd < 0) return failed(error, path, errno);
-  Source source;
-  source.memory = bytes;
-  source.size = bytes.size();
-  bool ok = changeInPlace(fd, st, path, position, source, error);
-  ::close(fd);
-  return ok;
+  return failedBecause(error, path, EBUSY, "other writers kept making and removing it");
 }
 
 bool StagedFileContents::begin(const std::string& path, NSError* error) {
@@ -485,11 +551,11 @@ bool writeFileContentsAtomically(const std::string& path, std::string_view bytes
   int fd = makeTemporaryBeside(path, kTemporaryPrefix, temporary);
   if (fd < 0) return failed(error, path, errno);
   // The name is replaced, also when it is a link; what it named lends the new file its
-  // permissions, owner and extended attributes. A new file gets the usual 0644.
+  // permissions, owner and extended attributes. A new file gets what the umask leaves of 0666.
   struct stat existing {};
   bool replacing = ::stat(path.c_str(), &existing) == 0;
   bool ok = fileio::writeAll(fd, bytes.data(), bytes.size()) &&
-            (replacing ? takeAttributes(fd, temporary, path, existing) : ::fchmod(fd, kNewFileMode) == 0) &&
+            (replacing ? takeAttributes(fd, temporary, path, existing) : ::fchmod(fd, newFileMode()) == 0) &&
             renameInto(fd, temporary, path);
   if (!ok) {
     int err = errno;

@@ -483,7 +483,7 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
     return false;
   }
   if (!withIntermediateDirectories) {
-    if (fileio::mkdir(path, 0755) != 0) {
+    if (fileio::mkdir(path, 0777) != 0) {
       failWithErrno(error, Op::Create, path, errno);
       return false;
     }
@@ -498,7 +498,7 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
       failWithErrno(error, Op::Create, current, EEXIST);
       return false;
     }
-    if (fileio::mkdir(current, 0755) != 0 && errno != EEXIST) {
+    if (fileio::mkdir(current, 0777) != 0 && errno != EEXIST) {
       failWithErrno(error, Op::Create, current, errno);
       return false;
     }

@@ -74,6 +74,10 @@ int ftruncate(int fd, off_t length);
 int mkstemp(std::string& pathTemplate);
 int mkdir(const std::string& path, mode_t mode);
 int rename(const std::string& from, const std::string& to);
+// ::renameat2 with RENAME_NOREPLACE: fails with EEXIST, changing nothing, when to exists. Where
+// the file system cannot refuse in a rename, a second name for from (which link(2) refuses in
+// the same way) and then the removal of from.
+int renameNoReplace(const std::string& from, const std::string& to);
 int unlink(const std::string& path);
 int rmdir(const std::string& path);
 int symlink(const std::string& target, const std::string& path);

@@ -10,7 +10,8 @@
 // moment (SIGKILL included) once the next start has swept the home (sweepInterruptedWrites).
 //
 //   - A missing file is written whole under a temporary name beside it (".hbr-XXXXXX") and
-//     renamed into place with the permissions 0644.
+//     renamed into place, only while the name is still free, with the permissions of a new
+//     file (newFileMode).
 //   - A regular file with one name whose contents are replaced whole (a write at position 0, a
 //     download) gets the same temporary, which takes the file's permissions, owner and extended
 //     attributes and is then renamed over it: readers see the old file or the new one.
@@ -27,9 +28,14 @@
 // is refused, at every position, and the file is left as it was. A change of the length alone
 // (empty bytes) is one system call, which no stop can cut in half: it needs no record.
 //
-// Our own writers of one file take turns (an exclusive flock on it while they change it); other
-// processes are not kept out. Readers may see a change in the file itself while it is made.
-// Any thread.
+// Writers of one path take turns, in this process and in others that follow this rule, whether
+// or not the file exists yet: a change of an existing file holds an exclusive flock on it, and
+// a new file takes its name only while no file stands there (a rename that refuses an existing
+// name), so of two writers that both found no file, the second one finds the first one's file
+// and makes its change there, as if it had come after it. Nothing is locked or left beside the
+// file for it. Readers may see a change in the file itself while it is made. Any thread.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -45,6 +51,10 @@ namespace plat {
 // link followed, link after link (a dangling one gives the file the write would make). Nothing
 // for a relative path, a loop of links or a folder that cannot be resolved.
 std::optional<std::string> fileWriteLocation(const std::string& path);
+
+// The permissions of a new file: 0666 less the process's umask, as open(2) makes a file. Every
+// file and folder a page makes follows the umask this way (folders from 0777).
+mode_t newFileMode();
 
 // A position that means the end of the file, whatever its length then.
 inline constexpr std::uint64_t kFileWriteAtEnd = std::numeric_limits<std::uint64_t>::max();

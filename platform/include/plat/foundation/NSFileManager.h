@@ -88,7 +88,8 @@ class NSFileManager : public Object {
   // The same walk; empty when the folder cannot be read.
   std::vector<std::string> enumeratorAtPath(const std::string& path);
 
-  // With intermediates, missing parents are created and an existing folder is success.
+  // With intermediates, missing parents are created and an existing folder is success. New
+  // folders get 0777 less the umask, as mkdir(2) makes them.
   virtual bool createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories,
                                      NSError* error = nullptr);
   // Copies a file, symbolic link or whole folder. Refuses an existing destination
@@ -186,8 +187,8 @@ std::vector<NSSweptLeftover> sweepInterruptedWrites(const std::string& folder);
 // Whole-file helpers with the same errors. The write goes to a temporary file in the same
 // folder, is flushed, and then renamed over path, so readers see the old file or the new one.
 // The name is replaced, a link included; the file it named lends the new one its permissions,
-// owner and extended attributes (a new file gets 0644). For the page's files, which keep their
-// links, see FileWrites.h.
+// owner and extended attributes (a new file gets newFileMode(): 0666 less the umask). For the
+// page's files, which keep their links, see FileWrites.h.
 std::optional<std::string> readFileContents(const std::string& path, NSError* error = nullptr);
 bool writeFileContentsAtomically(const std::string& path, std::string_view bytes, NSError* error = nullptr);
 

@@ -3,8 +3,11 @@
 // temporary folder (Documents, Library/Caches, Library/Preferences, tmp) with an application
 // bundle "Harbor.app" inside it (Info.plist with CFBundleIdentifier "org.harbor.tests"), set as
 // the process's home and main bundle. User defaults, device, locale (en_US, its language
-// preferred) and application start fresh, in the time zone America/New_York; assertion
-// failures throw plat::NSException. Everything is removed afterwards.
+// preferred) and application start fresh, in the time zone America/New_York, under the usual
+// umask 022 (whatever the process had); assertion failures throw plat::NSException. Everything
+// is removed afterwards.
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -13,6 +16,18 @@
 #include "plat/testing/PlatformTest.h"
 
 namespace plat::testing {
+
+// Another umask for the life of the object (new files and folders follow it).
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(old_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t old_;
+};
 
 class SandboxTest : public PlatformTest {
  protected:
@@ -50,6 +65,7 @@ class SandboxTest : public PlatformTest {
   }
 
  private:
+  mode_t umaskBefore_ = 022;
   std::string root_;
   std::string home_;
   std::string bundle_;
