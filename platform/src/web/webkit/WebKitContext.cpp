@@ -61,11 +61,13 @@ constexpr double kStorageCommitSeconds = 0.6;
 // What the container does not offer a page, and what would reach past the sandbox: shared and
 // service workers (their loads pass no check of ours), downloads by a link's attribute (pages
 // download with the File Transfer plugin), the web's notifications, badges and pickers (the
-// plugins offer the device's), and full screen for elements (the page fills the device's
-// screen; WebKit would only make the page believe it went full screen).
+// plugins offer the device's), full screen for elements (the page fills the device's screen;
+// WebKit would only make the page believe it went full screen), and capture of the screen
+// (WebKit goes to the desktop's screen-cast portal before the view is asked; the page script
+// answers getDisplayMedia with the refusal instead, see page.js).
 constexpr const char* kFeaturesOff[] = {
     "SharedWorker", "ServiceWorkers",   "DownloadAttribute", "Notifications", "NotificationEvent", "PushAPI",
-    "AppBadge",     "ContactPickerAPI", "WebShare",          "FileSystem",    "FullScreen",
+    "AppBadge",     "ContactPickerAPI", "WebShare",          "FileSystem",    "FullScreen",        "ScreenCapture",
 };
 
 // Serves a custom scheme through the platform's URL protocols (NSURLProtocol's registry).

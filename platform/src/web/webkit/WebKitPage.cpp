@@ -1015,14 +1015,16 @@ class WebKitPage : public WebPage {
     page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
   }
 
-  // What our page script reports (page.js): console lines (logged in order, at once) and frame
-  // srcs.
+  // What our page script reports (page.js): console lines (logged in order, at once), frame
+  // srcs and requests to capture the screen.
   void pageMessage(const std::string& kind, const char* first, const char* second) {
     if (kind == "console") {
       NSLog("console." + logExcerpt(first, 16) + ": " + cutText(second, kConsoleLineBytes));
     } else if (kind == "frame") {
       announcedFrames_.push_back(first);
       if (announcedFrames_.size() > 256) announcedFrames_.pop_front();
+    } else if (kind == "screen") {
+      refuseScreenCapture();
     }
   }
 
