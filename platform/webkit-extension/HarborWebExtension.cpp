@@ -15,12 +15,12 @@
 //   100 navigations (WebKit's history keeps 100) may hold 8 MiB together; past that the page's
 //   process ends at once, with the reason on the runner's log, and the engine's bound on
 //   reloads applies.
-// - Calls and evaluations: the engine calls a function of the top-level document (plat/web/WebPage.h,
-//   callFunctionAsync) through a message to this process: the function is made once per document
-//   and body, and called with the arguments read as JSON, so a call the bridge makes for every
-//   answer is not compiled anew each time. The engine's scripts come the same way: run from
-//   here they carry no user's gesture, which WebKit would give every script a view evaluates.
-//   Both reach the document in the order they were sent.
+// - Calls and evaluations: the engine calls a function of the top-level document
+//   (plat/web/WebPage.h, callFunctionAsync) through a message to this process: the function is
+//   made once per document and body, and called with the arguments read as JSON, so a call the
+//   bridge makes for every answer is not compiled anew each time. The engine's scripts come the
+//   same way: run from here they carry no user's gesture, which WebKit would give every script a
+//   view evaluates. Both reach the document in the order they were sent.
 // It also runs the engine's page script in every top-level document, out of the page's reach
 // (its console and frame announcements reach the engine through the extension, never through a
 // handler the page could post to itself), hands WebKit's own console messages on, each cut to a
@@ -39,8 +39,8 @@
 #include <utility>
 #include <vector>
 
-#include "plat/foundation/TextCut.h"
 #include "plat/foundation/JSON.h"
+#include "plat/foundation/TextCut.h"
 #include "plat/web/BoundedJSON.h"
 #include "plat/web/ReadableFiles.h"
 #include "plat/web/ScriptMessageBody.h"
@@ -240,6 +240,7 @@ void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* par
       jsc_context_clear_exception(context);
       values.push_back(value ? value : jsc_value_new_undefined(context));
     }
+    jsc_context_clear_exception(context);  // only the call's own is answered
     JSCValue* result = jsc_value_function_callv(function, static_cast<guint>(values.size()), values.data());
     for (JSCValue* value : values) g_object_unref(value);
     answer = answerOf(page, context, result);
