@@ -15,11 +15,12 @@
 //   100 navigations (WebKit's history keeps 100) may hold 8 MiB together; past that the page's
 //   process ends at once, with the reason on the runner's log, and the engine's bound on
 //   reloads applies.
-// - Calls: the engine calls a function of the top-level document (plat/web/WebPage.h,
-//   callFunctionAsync) through a message to this process: the function is made once per document
-//   and body, and called with the arguments read as JSON, so a call the bridge makes for every
-//   answer is not compiled anew each time. Messages to the page and the engine's evaluations
-//   reach the document in the order they were sent.
+// - Calls and evaluations: the engine calls a function of the top-level document
+//   (plat/web/WebPage.h, callFunctionAsync) through a message to this process: the function is
+//   made once per document and body, and called with the arguments read as JSON, so a call the
+//   bridge makes for every answer is not compiled anew each time. The engine's scripts come the
+//   same way: run from here they carry no user's gesture, which WebKit would give every script a
+//   view evaluates. Both reach the document in the order they were sent.
 // It also runs the engine's page script in every top-level document, out of the page's reach
 // (its console and frame announcements reach the engine through the extension, never through a
 // handler the page could post to itself), hands WebKit's own console messages on, each cut to a
@@ -35,9 +36,12 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/TextCut.h"
+#include "plat/web/BoundedJSON.h"
 #include "plat/web/ReadableFiles.h"
 #include "plat/web/ScriptMessageBody.h"
 
@@ -64,15 +68,18 @@ struct Addresses {
   std::size_t bytes = 0;
 };
 std::map<guint64, Addresses> gAddresses;
-// Per page: the functions of its top-level document the engine called, by body (held until the
-// document goes).
+// Per page: the functions of its top-level document the engine called, by body, and the reader
+// of their results (held until the document goes).
 constexpr std::size_t kFunctionsKept = 16;
 struct Functions {
   JSCContext* context = nullptr;
   std::map<std::string, JSCValue*> byBody;
+  JSCValue* reader = nullptr;
   void clear() {
     for (auto& entry : byBody) g_object_unref(entry.second);
     byBody.clear();
+    if (reader) g_object_unref(reader);
+    reader = nullptr;
     if (context) g_object_unref(context);
     context = nullptr;
   }
@@ -95,9 +102,8 @@ gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURI
   return TRUE;  // cancelled
 }
 
-// The function of the page's top-level document with the body and parameters, made once.
-JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const std::vector<std::string>& parameters,
-                           std::string& error) {
+// What the engine keeps in the page's top-level document, for the document on show.
+Functions& documentFunctions(WebKitWebPage* page) {
   Functions& functions = gFunctions[webkit_web_page_get_id(page)];
   JSCContext* context = webkit_frame_get_js_context(webkit_web_page_get_main_frame(page));
   if (context != functions.context) {
@@ -106,6 +112,20 @@ JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const s
   } else {
     g_object_unref(context);
   }
+  return functions;
+}
+
+// An exception as the page would print it ("TypeError: ...").
+std::string exceptionText(JSCException* exception) {
+  const char* name = jsc_exception_get_name(exception);
+  const char* message = jsc_exception_get_message(exception);
+  return (name && *name ? std::string(name) + ": " : std::string()) + (message ? message : "");
+}
+
+// The function of the page's top-level document with the body and parameters, made once.
+JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const std::vector<std::string>& parameters,
+                           std::string& error) {
+  Functions& functions = documentFunctions(page);
   std::string key = body;
   for (const std::string& name : parameters) key += '\0' + name;
   auto found = functions.byBody.find(key);
@@ -120,9 +140,7 @@ JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const s
   JSCValue* function = jsc_context_evaluate(functions.context, source.c_str(), static_cast<gssize>(source.size()));
   if (!function || !jsc_value_is_function(function)) {
     JSCException* exception = jsc_context_get_exception(functions.context);
-    char* what = exception ? jsc_exception_to_string(exception) : nullptr;
-    error = what ? what : "the function could not be made";
-    g_free(what);
+    error = exception ? exceptionText(exception) : "the function could not be made";
     jsc_context_clear_exception(functions.context);
     if (function) g_object_unref(function);
     return nullptr;
@@ -131,9 +149,71 @@ JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const s
   return function;
 }
 
+// The reader of plat/web/BoundedJSON.h in the context (a new reference), or none.
+JSCValue* makeReader(JSCContext* context) {
+  JSCValue* reader = nullptr;
+  JSCValue* factory = jsc_context_evaluate(context, plat::web::kBoundedJSONScript, -1);
+  if (factory && jsc_value_is_function(factory))
+    reader = jsc_value_function_call(factory, G_TYPE_DOUBLE, double(plat::web::ScriptMessageBodyReader::kMaxValues),
+                                     G_TYPE_DOUBLE, double(plat::web::ScriptMessageBodyReader::kMaxTextBytes), G_TYPE_DOUBLE,
+                                     double(plat::json::kMaxDepth), G_TYPE_NONE);
+  if (factory) g_object_unref(factory);
+  jsc_context_clear_exception(context);
+  if (reader && !jsc_value_is_function(reader)) {
+    g_object_unref(reader);
+    reader = nullptr;
+  }
+  return reader;
+}
+
+// The reader for a result in the context: the document's own, made once per document, or one
+// made for it (a new reference either way).
+JSCValue* readerFor(WebKitWebPage* page, JSCContext* context) {
+  Functions& functions = gFunctions[webkit_web_page_get_id(page)];
+  if (functions.context != context) return makeReader(context);
+  if (!functions.reader) functions.reader = makeReader(context);
+  return functions.reader ? static_cast<JSCValue*>(g_object_ref(functions.reader)) : nullptr;
+}
+
+// What the engine is answered for a result of the document's script (kind, text): 'v' and the
+// result's JSON, 'd' and a number's text (JSON has no NaN or infinities), 'u' (undefined), 'n' (a
+// result without a JSON form, a DOM node, or one past the bounds the engine reads values in: it
+// is read here, within them, so that neither this process nor the runner makes a copy the engine
+// would refuse), or 'x' and the exception's message.
+std::pair<char, std::string> answerOf(WebKitWebPage* page, JSCContext* context, JSCValue* result) {
+  std::pair<char, std::string> answer{'n', ""};
+  if (JSCException* exception = jsc_context_get_exception(context)) {
+    answer = {'x', exceptionText(exception)};
+  } else if (!result || jsc_value_is_undefined(result)) {
+    answer.first = 'u';
+  } else if (jsc_value_is_number(result)) {
+    char text[G_ASCII_DTOSTR_BUF_SIZE];
+    answer = {'d', g_ascii_dtostr(text, sizeof text, jsc_value_to_double(result))};
+  } else if (jsc_value_is_object(result) && jsc_value_object_is_instance_of(result, "Node")) {
+    jsc_context_clear_exception(context);  // a DOM node has no value form, as WebKit's evaluation has it
+  } else if (JSCValue* reader = readerFor(page, context)) {
+    JSCValue* read = jsc_value_function_call(reader, JSC_TYPE_VALUE, result, G_TYPE_NONE);
+    jsc_context_clear_exception(context);
+    // The reader gives a string as it is; the engine reads JSON.
+    char* json = nullptr;
+    if (read && jsc_value_is_string(read)) json = jsc_value_is_string(result) ? jsc_value_to_json(result, 0) : jsc_value_to_string(read);
+    if (json && std::strlen(json) <= plat::web::ScriptMessageBodyReader::kMaxTextBytes) answer = {'v', json};
+    g_free(json);
+    if (read) g_object_unref(read);
+    g_object_unref(reader);
+  }
+  jsc_context_clear_exception(context);
+  return answer;
+}
+
+void reply(WebKitUserMessage* message, const std::pair<char, std::string>& answer) {
+  webkit_user_message_send_reply(
+      message, webkit_user_message_new(webkit_user_message_get_name(message),
+                                       g_variant_new("(ys)", static_cast<guchar>(answer.first), answer.second.c_str())));
+}
+
 // "harbor-call" (body, parameter names, arguments as JSON, whether the engine wants the result):
-// answered, when wanted, with (kind, text): 'v' and the result's JSON, 'u' (undefined), 'n' (a
-// result without a JSON form), or 'x' and the exception's message.
+// answered, when wanted, as answerOf says.
 void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* parameters) {
   const char* body = nullptr;
   GVariantIter* names = nullptr;
@@ -148,9 +228,8 @@ void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* par
   g_variant_iter_free(names);
   g_variant_iter_free(texts);
 
-  char kind = 'x';
-  std::string answer;
-  if (JSCValue* made = documentFunction(page, body, parameterNames, answer)) {
+  std::pair<char, std::string> answer{'x', ""};
+  if (JSCValue* made = documentFunction(page, body, parameterNames, answer.second)) {
     // Held for the call: the page's script may start another document meanwhile, which empties
     // the cache.
     JSCValue* function = static_cast<JSCValue*>(g_object_ref(made));
@@ -161,35 +240,42 @@ void callFunction(WebKitWebPage* page, WebKitUserMessage* message, GVariant* par
       jsc_context_clear_exception(context);
       values.push_back(value ? value : jsc_value_new_undefined(context));
     }
+    jsc_context_clear_exception(context);  // only the call's own is answered
     JSCValue* result = jsc_value_function_callv(function, static_cast<guint>(values.size()), values.data());
     for (JSCValue* value : values) g_object_unref(value);
-    if (JSCException* exception = jsc_context_get_exception(context)) {
-      char* what = jsc_exception_to_string(exception);
-      answer = what ? what : "";
-      g_free(what);
-    } else if (!result || jsc_value_is_undefined(result)) {
-      kind = 'u';
-    } else if (char* json = jsc_value_to_json(result, 0)) {
-      // One the engine would not read is not sent: the runner would hold a copy first.
-      std::size_t length = std::strlen(json);
-      kind = length <= plat::web::ScriptMessageBodyReader::kMaxTextBytes ? 'v' : 'n';
-      if (kind == 'v') answer.assign(json, length);
-      g_free(json);
-    } else {
-      kind = 'n';
-    }
-    jsc_context_clear_exception(context);
+    answer = answerOf(page, context, result);
     if (result) g_object_unref(result);
     g_object_unref(context);
     g_object_unref(function);
   }
-  if (wantsResult)
-    webkit_user_message_send_reply(message, webkit_user_message_new("harbor-call", g_variant_new("(ys)", kind, answer.c_str())));
+  if (wantsResult) reply(message, answer);
+}
+
+// "harbor-evaluate" (the script's bytes, whether the engine wants the result): the script run in
+// the top-level document, answered, when wanted, as answerOf says. Run from here, not by the view
+// (webkit_web_view_evaluate_javascript), because WebKit runs a view's scripts as if the user had
+// just acted on the page: whatever the container evaluated (every answer of the bridge under the
+// UIWebView engine) would let the page open choosers and windows and read the clipboard.
+void evaluateScript(WebKitWebPage* page, WebKitUserMessage* message, GVariant* parameters) {
+  GVariant* bytes = nullptr;
+  gboolean wantsResult = FALSE;
+  g_variant_get(parameters, "(@ayb)", &bytes, &wantsResult);
+  gsize length = 0;
+  const char* script = static_cast<const char*>(g_variant_get_fixed_array(bytes, &length, 1));
+  JSCContext* context = static_cast<JSCContext*>(g_object_ref(documentFunctions(page).context));
+  jsc_context_clear_exception(context);  // only this script's own is answered
+  JSCValue* result = jsc_context_evaluate(context, script ? script : "", static_cast<gssize>(length));
+  std::pair<char, std::string> answer = answerOf(page, context, result);
+  if (result) g_object_unref(result);
+  g_object_unref(context);
+  g_variant_unref(bytes);
+  if (wantsResult) reply(message, answer);
 }
 
 // "harbor-read-access" (a string): the folder or file the page's file loads are confined to.
 // "harbor-allowed-frame" (a string): a URL the engine allowed a navigation to.
 // "harbor-call": a call of a function of the top-level document (callFunction).
+// "harbor-evaluate": a script run in the top-level document (evaluateScript).
 gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
   const char* name = webkit_user_message_get_name(message);
   GVariant* parameters = webkit_user_message_get_parameters(message);
@@ -204,6 +290,10 @@ gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
   }
   if (g_strcmp0(name, "harbor-call") == 0 && parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sasasb)"))) {
     callFunction(page, message, parameters);
+    return TRUE;
+  }
+  if (g_strcmp0(name, "harbor-evaluate") == 0 && parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ayb)"))) {
+    evaluateScript(page, message, parameters);
     return TRUE;
   }
   if (g_strcmp0(name, "harbor-allowed-frame") == 0 && string) {

@@ -164,5 +164,31 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   expect "harbor: stopped"
 done
 
+# The bridge's answers and events are no person's act: the page sees no user activation in
+# them (WebKit gave every script the container evaluated one). And what the Clipboard plugin
+# copies pastes back whole, NUL and line ends included, while the pasteboard stands on the
+# pages' clipboard.
+bundle bridge '<script src="harbor.js"></script><script src="plugins/harbor-plugin-clipboard/clipboard.js"></script>
+<script>
+document.addEventListener("deviceready", function () {
+  var seen = "deviceready " + navigator.userActivation.isActive;
+  var clipboard = harbor.require("harbor-plugin-clipboard.clipboard");
+  clipboard.copy("a\u0000b\r\nc", function (copied) {
+    seen += ", answer " + navigator.userActivation.isActive;
+    clipboard.paste(function (pasted) {
+      seen += ", ever " + navigator.userActivation.hasBeenActive;
+      console.log("sandbox: " + seen + "; pasted " + JSON.stringify(pasted) + " after copying " + JSON.stringify(copied));
+    });
+  }, function (e) { console.log("sandbox: copy failed " + e); });
+});
+</script>' '<feature name="Clipboard"><param name="ios-package" value="HBRClipboard" /></feature>'
+mkdir -p "$work/bridge/www/plugins"
+cp -R "$sample/www/plugins/harbor-plugin-clipboard" "$work/bridge/www/plugins/"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/bridge" --engine "$engine" --run-seconds 60 --until "sandbox: "
+  [ "$status" -eq 0 ] || fail "exit status $status for the bridge under $engine"
+  expect 'sandbox: deviceready false, answer false, ever false; pasted "a\u0000b\r\nc" after copying "a\u0000b\r\nc"'
+done
+
 nothing_in_home
 echo "harbor WebKit sandbox test passed"

@@ -2,6 +2,7 @@
 // under both page engines: what the function is given and what comes back, and its order among
 // evaluations.
 #include "WebKitFixture.h"
+#include "plat/uikit/UIWebView.h"
 #include "plat/testing/ScriptMessageCases.h"
 
 namespace {
@@ -72,6 +73,53 @@ TEST_F(WebKitEngineTest, AFunctionGetsItsArgumentsAsJSONReadsThemAndGivesItsResu
       EXPECT_EQ(answer.code, c.code) << c.body;
       if (c.code == plat::WKErrorJavaScriptExceptionOccurred && std::string(c.body).rfind("throw", 0) == 0)
         EXPECT_NE(answer.exception.find("no such thing"), std::string::npos) << answer.exception;
+    }
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+// What an evaluation gives back is the same under both engines, through WKWebView's asynchronous
+// evaluation and UIWebView's text: numbers JSON cannot write (NaN, the infinities), negative
+// zero, text holding NUL, nested values, dates; what has no value form is refused alike.
+TEST_F(WebKitEngineTest, AnEvaluationGivesTheSameResultUnderBothEngines) {
+  struct Case {
+    const char* script;
+    std::string value;  // described, when the evaluation answers with a value
+    long code = 0;      // otherwise the error's
+    std::optional<std::string> text;  // what UIWebView's evaluation gives, where the engines agree
+  };
+  const std::vector<Case> cases = {
+      {"6 * 7", "i42", 0, "42"},
+      {"0.5", "d0.5", 0, "0.5"},
+      {"0 / 0", "dNaN", 0, "NaN"},
+      {"-1 / 0", "d-inf", 0, "-Infinity"},
+      {"-0", "d-0", 0, "0"},
+      {"'a\\u0000b'", "'a\\x00b'", 0, std::string("a\0b", 3)},
+      {"({a: [1, 'two', null, true], b: {c: 2.5}})", "{a:[i1,'two',null,true],b:{c:d2.5}}", 0, "[object Object]"},
+      {"new Date(0)", "'1970-01-01T00:00:00.000Z'", 0, std::nullopt},
+      {"undefined", "absent", 0, ""},
+      {"(function () {})", "", plat::WKErrorJavaScriptResultTypeIsUnsupported, std::nullopt},
+      {"document.documentElement", "", plat::WKErrorJavaScriptResultTypeIsUnsupported, std::nullopt},
+      {"throw new TypeError('no such thing')", "", plat::WKErrorJavaScriptExceptionOccurred, ""},
+  };
+  for (auto backend : kBothEngines) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded("<!doctype html><script>window.webkit.messageHandlers.harbor.postMessage('loaded');</script>");
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loaded.recorder->bodies.empty(); }, kPatience));
+    auto text = std::make_shared<plat::UIWebView>();
+    text->init();
+    text->loadHTMLString("<!doctype html><title>ready</title>", nullptr);
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return text->page()->title() == "ready"; }, kPatience));
+    for (const Case& c : cases) {
+      std::optional<Answer> answer;
+      loaded.view->evaluateJavaScript(c.script, [&](const plat::Value& value, const std::optional<plat::NSError>& error) {
+        answer = error ? Answer{"", error->code, ""} : Answer{describeTyped(value), 0, ""};
+      });
+      ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return answer.has_value(); }, kPatience)) << c.script;
+      EXPECT_EQ(answer->value, c.value) << c.script;
+      EXPECT_EQ(answer->code, c.code) << c.script;
+      if (c.text) EXPECT_EQ(text->stringByEvaluatingJavaScriptFromString(c.script), *c.text) << c.script;
     }
   }
   plat::web::setBackend(plat::web::Backend::WebKit);

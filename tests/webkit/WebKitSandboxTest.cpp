@@ -341,6 +341,113 @@ TEST_F(WebKitSandboxTest, ThePagesClipboardIsTheDevicesPasteboard) {
   EXPECT_TRUE(waitForTitle("pasted copied by a plugin")) << title();
 }
 
+// What the container runs in a page (an evaluation under either engine, a call of the page's
+// function: every answer and event of the bridge) is no person's act: the page sees no user
+// activation in it, before or after, so it cannot use it to read the clipboard, open a chooser
+// or ask for a window. A tap still is one.
+TEST_F(WebKitSandboxTest, WhatTheContainerRunsInAPageIsNoUsersGesture) {
+  const std::string probe = "String(navigator.userActivation.isActive)";
+  const std::string ever = "String(navigator.userActivation.hasBeenActive)";
+  open("www/index.html", R"(<!doctype html><title>ready</title><body style="margin:0;height:500px"><script>
+    document.body.addEventListener('click', function () { document.title = 'tapped ' + navigator.userActivation.isActive; });
+  </script></body>)");
+  harbor::testing::RecordedWKWebView wk("<!doctype html><script>window.webkit.messageHandlers.harbor.postMessage('loaded');</script>");
+  ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !wk.recorder->bodies.empty(); }, kPatience));
+  auto answerOf = [](auto start) {
+    std::optional<plat::Value> answer;
+    start([&](const plat::Value& value, const std::optional<plat::NSError>& error) {
+      answer = error ? plat::Value("error " + error->localizedDescription) : value;
+    });
+    EXPECT_TRUE(plat::web::turnMainLoopUntil([&] { return answer.has_value(); }, kPatience));
+    return answer ? answer->stringOr("(not text)") : std::string("(no answer)");
+  };
+  struct Case {
+    const char* how;
+    std::function<std::string(const std::string& script)> run;
+  };
+  const std::vector<Case> cases = {
+      {"UIWebView's evaluation", [&](const std::string& script) { return evaluate(script); }},
+      {"WKWebView's evaluation",
+       [&](const std::string& script) {
+         return answerOf([&](auto done) { wk.view->evaluateJavaScript(script, done); });
+       }},
+      {"WKWebView's call of a function",
+       [&](const std::string& script) {
+         return answerOf([&](auto done) { wk.view->callJavaScriptFunction("return " + script + ";", {}, done); });
+       }},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.run(probe), "false") << c.how << " carries a gesture";
+    EXPECT_EQ(c.run(ever), "false") << c.how << " left an activation behind";
+  }
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(waitForTitle("tapped true")) << title();
+}
+
+// The page's clipboard is the container's pasteboard and never the desktop's: the page reads
+// the pasteboard's text, not the user's, and what it copies (by script, or by selecting text,
+// which needs no tap) reaches the pasteboard and leaves the display's clipboard and primary
+// selection as they were. Tests run on a display of their own; nothing here is the machine's.
+TEST_F(WebKitSandboxTest, ThePagesClipboardIsNeverTheDesktops) {
+  plat::web::setDisplaySelectionTextForTesting("CLIPBOARD", "the user's own text");
+  plat::web::setDisplaySelectionTextForTesting("PRIMARY", std::nullopt);
+  auto pasteboard = plat::UIPasteboard::generalPasteboard();
+  pasteboard->setString("the container's text");
+  open("www/index.html", R"(<!doctype html><title>ready</title><body style="margin:0;height:500px">
+    <p id="p">selected by the page</p><script>
+    getSelection().selectAllChildren(document.getElementById('p'));
+    var step = 0;
+    document.body.addEventListener('click', function () {
+      if (step++ === 0) {
+        navigator.clipboard.readText().then(function (text) { document.title = 'read ' + text; },
+                                            function (e) { document.title = 'no read ' + e; });
+      } else {
+        getSelection().selectAllChildren(document.getElementById('p'));
+        document.title = 'copied ' + document.execCommand('copy');
+      }
+    });
+  </script></body>)");
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(waitForTitle("read the container's text")) << title();
+  plat::web::turnMainLoopUntil([] { return false; }, 1);  // a tap of its own, not a double tap
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(waitForTitle("copied true")) << title();
+  EXPECT_EQ(pasteboard->string(), "selected by the page");
+  EXPECT_EQ(plat::web::displaySelectionTextForTesting("CLIPBOARD"), "the user's own text");
+  EXPECT_EQ(plat::web::displaySelectionTextForTesting("PRIMARY"), std::nullopt);
+  plat::web::setDisplaySelectionTextForTesting("CLIPBOARD", std::nullopt);
+}
+
+// What is copied to the pasteboard pastes back as it was copied, also on WebKit, where the
+// pasteboard's text stands on the pages' clipboard: NUL characters, line ends of every kind,
+// nothing at all, long text.
+TEST_F(WebKitSandboxTest, ThePasteboardGivesBackTheTextAsItWasCopied) {
+  auto pasteboard = plat::UIPasteboard::generalPasteboard();
+  const std::vector<std::string> texts = {std::string("a\0b", 3), std::string("\0", 1), "a\r\nb", "line\rend", "",
+                                          "\xc3\xa9t\xc3\xa9 \xf0\x9f\x98\x80", std::string(1 << 20, 'x') + "\r\n"};
+  for (const std::string& text : texts) {
+    pasteboard->setValueForPasteboardType(plat::Value(text), plat::kUTTypeText);
+    plat::Value pasted = pasteboard->valueForPasteboardType(plat::kUTTypeText);
+    EXPECT_EQ(pasted.isString() ? pasted.asString() : "(no text)", text) << text.substr(0, 40);
+    pasteboard->setString(text);
+    EXPECT_EQ(pasteboard->string(), text) << text.substr(0, 40);
+  }
+}
+
+// A request to capture the screen is refused by the container and logged, as the camera's is;
+// WebKit's own would go to the desktop's screen-cast portal before the container is asked.
+TEST_F(WebKitSandboxTest, ScreenCaptureIsRefusedAndLogged) {
+  open("www/index.html", R"(<!doctype html><title>ready</title><body style="margin:0;height:500px"><script>
+    document.body.addEventListener('click', function () {
+      navigator.mediaDevices.getDisplayMedia({video: true}).then(function () { document.title = 'captured'; },
+                                                                 function (e) { document.title = 'refused ' + e.name; });
+    });
+  </script></body>)");
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(waitForTitle("refused NotAllowedError")) << title();
+  EXPECT_TRUE(waitForLog("WebKit: the page asked for the screen: denied (the container shares no screen)"));
+}
+
 // A page whose content process keeps ending is reloaded three times within a minute, each a load
 // of its own, and then fails to load (the engines show their error page) instead of coming back
 // for ever.

@@ -2,9 +2,8 @@
 // Pasteboards: a list of items, each a dictionary from a type name ("public.text",
 // "public.utf8-plain-text", ...) to a value. The general pasteboard is process-wide and lives in
 // memory, unless a system clipboard stands behind its text: when the pages show on WebKit, that is
-// the display's clipboard, so what a page copies the plugins paste and the other way round, as
-// on the device (and, on a window of the user's display, the user's clipboard, as a simulator
-// shares its host's).
+// the clipboard WebKit gives the pages (the runner's own, never the desktop's), so what a page
+// copies the plugins paste and the other way round, as on the device.
 //
 // Threads: any thread; every call is atomic.
 #include <cstdint>

@@ -242,5 +242,10 @@ bool turnMainLoopUntil(const std::function<bool()>& done, double seconds);
 void setSyncEvaluationSecondsForTesting(double seconds);
 // Test surface: how many of the WebKit engine's web views exist (made and not yet finalized).
 std::size_t webKitViewsAliveForTesting();
+// Test surface: a selection of the display ("CLIPBOARD", "PRIMARY") as the desktop's programs see
+// it, not the one WebKit gives the pages: its text (none when empty), and setting it (none clears
+// it). WebKit started.
+std::optional<std::string> displaySelectionTextForTesting(const std::string& selection);
+void setDisplaySelectionTextForTesting(const std::string& selection, const std::optional<std::string>& text);
 
 }  // namespace plat::web

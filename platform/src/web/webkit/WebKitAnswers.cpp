@@ -105,6 +105,8 @@ gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitT
 
 }  // namespace
 
+void refuseScreenCapture() { say("the page asked for the screen: denied (the container shares no screen)"); }
+
 void answerForTheContainer(WebKitWebView* view) {
   g_signal_connect(view, "permission-request", G_CALLBACK(onPermissionRequest), nullptr);
   g_signal_connect(view, "query-permission-state", G_CALLBACK(onQueryPermissionState), nullptr);

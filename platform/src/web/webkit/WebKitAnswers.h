@@ -13,4 +13,8 @@ namespace plat::web {
 
 void answerForTheContainer(WebKitWebView* view);
 
+// The page asked to capture the screen (its page script tells; WebKit's own request is off):
+// logged as refused, as the camera is.
+void refuseScreenCapture();
+
 }  // namespace plat::web

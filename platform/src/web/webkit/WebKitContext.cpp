@@ -18,6 +18,7 @@
 
 #include "../PageResources.h"
 #include "GLibLoop.h"
+#include "WebKitClipboard.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSFileManager.h"
@@ -26,7 +27,6 @@
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLResponse.h"
 #include "plat/uikit/UIApplication.h"
-#include "plat/uikit/UIPasteboard.h"
 #include "plat/web/WebStorage.h"
 
 namespace plat::web {
@@ -61,11 +61,13 @@ constexpr double kStorageCommitSeconds = 0.6;
 // What the container does not offer a page, and what would reach past the sandbox: shared and
 // service workers (their loads pass no check of ours), downloads by a link's attribute (pages
 // download with the File Transfer plugin), the web's notifications, badges and pickers (the
-// plugins offer the device's), and full screen for elements (the page fills the device's
-// screen; WebKit would only make the page believe it went full screen).
+// plugins offer the device's), full screen for elements (the page fills the device's screen;
+// WebKit would only make the page believe it went full screen), and capture of the screen
+// (WebKit goes to the desktop's screen-cast portal before the view is asked; the page script
+// answers getDisplayMedia with the refusal instead, see page.js).
 constexpr const char* kFeaturesOff[] = {
     "SharedWorker", "ServiceWorkers",   "DownloadAttribute", "Notifications", "NotificationEvent", "PushAPI",
-    "AppBadge",     "ContactPickerAPI", "WebShare",          "FileSystem",    "FullScreen",
+    "AppBadge",     "ContactPickerAPI", "WebShare",          "FileSystem",    "FullScreen",        "ScreenCapture",
 };
 
 // Serves a custom scheme through the platform's URL protocols (NSURLProtocol's registry).
@@ -383,18 +385,9 @@ Result<bool> startWebKit(const WebKitOptions& options) {
   }();
   (void)starter;
   RunLoop::main().setExternalSource(RunLoop::ExternalSource{dispatchGLib, wakeGLib});
-  // The device has one pasteboard: the display's clipboard, which the pages' copy and paste use.
-  UIPasteboard::setSystemClipboard(UIPasteboard::SystemClipboard{
-      [] {
-        gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
-        std::optional<std::string> out;
-        if (text) out = std::string(text);
-        g_free(text);
-        return out;
-      },
-      [](const std::string& text) {
-        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text.data(), static_cast<gint>(text.size()));
-      }});
+  // The device has one pasteboard: the pages' clipboard and the plugins' are one, and the
+  // desktop's is neither.
+  useContainerClipboard();
   // Registered before the application exists, so this runs before its own observers.
   static auto observer = std::make_shared<int>(0);
   for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationWillTerminateNotification}) {

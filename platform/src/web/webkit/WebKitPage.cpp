@@ -239,7 +239,7 @@ class WebKitPage : public WebPage {
     if (closed_) return Failure{"the page is closed"};
     if (JSContext::scriptsStopped()) return Failure{"page script is stopped"};
     auto wait = std::make_shared<Waiting>();
-    startEvaluation(script, wait);
+    startEvaluation(script, wait, true);
     bool answered = turnUntil(gSyncEvaluationSeconds, [&] { return wait->done; }, [&] { return !dialogs_.empty(); });
     if (!answered) {
       g_cancellable_cancel(wait->cancellable);
@@ -257,7 +257,7 @@ class WebKitPage : public WebPage {
   }
 
   void evaluateAsync(const std::string& script, EvaluationCompletion completion) override {
-    if (auto wait = asyncWait(std::move(completion))) startEvaluation(script, wait);
+    if (auto wait = asyncWait(std::move(completion))) startEvaluation(script, wait, static_cast<bool>(wait->completion));
   }
 
   // Through the web extension, which makes the function once per document and body (the
@@ -274,26 +274,12 @@ class WebKitPage : public WebPage {
       g_variant_builder_add(&texts, "s", argument.json.c_str());
     }
     bool wantsResult = static_cast<bool>(wait->completion);
-    WebKitUserMessage* message = webkit_user_message_new(
-        "harbor-call", g_variant_new("(sasasb)", body.c_str(), &names, &texts, static_cast<gboolean>(wantsResult)));
-    if (!wantsResult) {
-      webkit_web_view_send_message_to_page(view_, message, nullptr, nullptr, nullptr);
-      return;
-    }
-    webkit_web_view_send_message_to_page(
-        view_, message, wait->cancellable,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-          std::shared_ptr<Waiting> wait(std::move(*static_cast<std::shared_ptr<Waiting>*>(data)));
-          delete static_cast<std::shared_ptr<Waiting>*>(data);
-          WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-          wait->evaluation = callResultOf(reply ? webkit_user_message_get_parameters(reply) : nullptr);
-          if (reply) g_object_unref(reply);
-          finishAsync(wait);
-        },
-        new std::shared_ptr<Waiting>(wait));
+    askPage(webkit_user_message_new("harbor-call", g_variant_new("(sasasb)", body.c_str(), &names, &texts,
+                                                                 static_cast<gboolean>(wantsResult))),
+            wantsResult ? wait : nullptr);
   }
 
-  // The extension's answer to a call (its "harbor-call" reply), read within the bounds a page's
+  // The extension's answer to a call or script (its reply), read within the bounds a page's
   // values are read in; none: the page went before it answered.
   static Evaluation callResultOf(GVariant* reply) {
     Evaluation evaluation;
@@ -307,6 +293,8 @@ class WebKitPage : public WebPage {
     std::string_view answer(text);
     if (kind == 'u') {
       evaluation.value = Value();
+    } else if (kind == 'd') {
+      evaluation.value = numberValue(g_ascii_strtod(text, nullptr));
     } else if (kind == 'x') {
       evaluation.exception = JSException{std::string(answer), "", 0, ""};
     } else if (kind == 'v' && answer.size() <= ScriptMessageBodyReader::kMaxTextBytes) {
@@ -541,37 +529,33 @@ class WebKitPage : public WebPage {
     handlerSignals_[name] = id;
   }
 
-  void startEvaluation(const std::string& script, const std::shared_ptr<Waiting>& wait) {
-    auto* holder = new std::pair<std::weak_ptr<WebKitPage>, std::shared_ptr<Waiting>>(weak(), wait);
-    webkit_web_view_evaluate_javascript(
-        view_, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, wait->cancellable,
+  // A script or call for the extension to run in the document; its answer ends the wait (none:
+  // nobody waits for it).
+  void askPage(WebKitUserMessage* message, const std::shared_ptr<Waiting>& wait) {
+    if (!wait) {
+      webkit_web_view_send_message_to_page(view_, message, nullptr, nullptr, nullptr);
+      return;
+    }
+    webkit_web_view_send_message_to_page(
+        view_, message, wait->cancellable,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-          std::unique_ptr<std::pair<std::weak_ptr<WebKitPage>, std::shared_ptr<Waiting>>> holder(
-              static_cast<std::pair<std::weak_ptr<WebKitPage>, std::shared_ptr<Waiting>>*>(data));
-          auto& wait = holder->second;
-          GError* error = nullptr;
-          JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-          if (error) {
-            if (error->domain == WEBKIT_JAVASCRIPT_ERROR && error->code == WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT) {
-              wait->evaluation.unsupportedType = true;
-            } else if (error->domain == WEBKIT_JAVASCRIPT_ERROR) {
-              wait->evaluation.exception = JSException{error->message, "", 0, ""};
-            } else {
-              wait->evaluation.invalidated = true;
-            }
-            g_error_free(error);
-          } else {
-            auto converted = valueOf(value);
-            if (converted)
-              wait->evaluation.value = std::move(*converted);
-            else
-              wait->evaluation.unsupportedType = true;
-          }
-          if (value) g_object_unref(value);
+          std::shared_ptr<Waiting> wait(std::move(*static_cast<std::shared_ptr<Waiting>*>(data)));
+          delete static_cast<std::shared_ptr<Waiting>*>(data);
+          WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+          wait->evaluation = callResultOf(reply ? webkit_user_message_get_parameters(reply) : nullptr);
+          if (reply) g_object_unref(reply);
           wait->done = true;
           if (wait->completion) finishAsync(wait);
         },
-        holder);
+        new std::shared_ptr<Waiting>(wait));
+  }
+
+  // Run by the extension, not by WebKit's evaluation, which would give the script a user's
+  // gesture (see platform/webkit-extension).
+  void startEvaluation(const std::string& script, const std::shared_ptr<Waiting>& wait, bool wantsResult) {
+    GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, script.data(), script.size(), 1);
+    askPage(webkit_user_message_new("harbor-evaluate", g_variant_new("(@ayb)", bytes, static_cast<gboolean>(wantsResult))),
+            wantsResult ? wait : nullptr);
   }
 
   static void finishAsync(const std::shared_ptr<Waiting>& wait) {
@@ -1031,14 +1015,16 @@ class WebKitPage : public WebPage {
     page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
   }
 
-  // What our page script reports (page.js): console lines (logged in order, at once) and frame
-  // srcs.
+  // What our page script reports (page.js): console lines (logged in order, at once), frame
+  // srcs and requests to capture the screen.
   void pageMessage(const std::string& kind, const char* first, const char* second) {
     if (kind == "console") {
       NSLog("console." + logExcerpt(first, 16) + ": " + cutText(second, kConsoleLineBytes));
     } else if (kind == "frame") {
       announcedFrames_.push_back(first);
       if (announcedFrames_.size() > 256) announcedFrames_.pop_front();
+    } else if (kind == "screen") {
+      refuseScreenCapture();
     }
   }
 

@@ -6,6 +6,7 @@
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/NSURL.h"
 #include "plat/foundation/NSURLError.h"
+#include "plat/web/BoundedJSON.h"
 #include "plat/web/ScriptMessageBody.h"
 
 namespace plat::web {
@@ -18,63 +19,8 @@ std::string takeString(char* text) {
 
 namespace {
 
-// The host's copies of page values live in a context of WebKit's own, where no page script runs.
-// A page makes at no cost a value that is huge when read (an array of length 2^32-1, two arrays
-// holding each other's parts forty levels deep, one long text many times over), so a value is
-// read only within the bounds the headless engine keeps (ScriptMessageBodyReader's, the same as
-// its evaluation results'): this function, kept in that context, walks the value as
-// JSON.stringify would, counting each part as often as it is met, and gives the value's JSON
-// text (a string: the string itself) when it stays within them, undefined when not. Depth past
-// the bound, a cycle among them, does not fit either.
-constexpr char kReadableScript[] = R"js(
-(function (maxValues, maxText, maxDepth) {
-  'use strict';
-  var isArray = Array.isArray, isView = ArrayBuffer.isView, keys = Object.keys;
-  var beyondAscii = /[^\x00-\x7f]/;
-  function utf8Bytes(s) {
-    if (!beyondAscii.test(s)) return s.length;
-    var n = 0;
-    for (var i = 0; i < s.length; i++) {
-      var c = s.charCodeAt(i);
-      if (c < 0x80) n += 1;
-      else if (c < 0x800) n += 2;
-      else if ((c & 0xfc00) === 0xd800 && (s.charCodeAt(i + 1) & 0xfc00) === 0xdc00) { n += 4; i++; }
-      else n += 3;  // a lone surrogate is read as U+FFFD
-    }
-    return n;
-  }
-  return function (body) {
-    var count = 0, text = 0;
-    function textFits(s) {
-      text += utf8Bytes(s);
-      return text <= maxText;
-    }
-    function fits(v, depth) {
-      if (++count > maxValues) return false;
-      if (typeof v === 'string') return textFits(v);
-      if (v === null || typeof v !== 'object' || v instanceof Date) return true;
-      if (depth >= maxDepth) return false;
-      if (isView(v)) return (count += v.length || 0) <= maxValues;
-      if (isArray(v)) {
-        if (v.length > maxValues - count) return false;
-        for (var i = 0; i < v.length; i++) if (!fits(v[i], depth + 1)) return false;
-        return true;
-      }
-      var k = keys(v);
-      if (k.length > maxValues - count) return false;
-      for (var j = 0; j < k.length; j++) if (!textFits(k[j]) || !fits(v[k[j]], depth + 1)) return false;
-      return true;
-    }
-    if (!fits(body, 0)) return undefined;
-    if (typeof body === 'string') return body;
-    try {
-      return JSON.stringify(body);
-    } catch (e) {
-      return undefined;
-    }
-  };
-})
-)js";
+// The host's copies of page values live in a context of WebKit's own, where no page script runs;
+// they are read there by the function of plat/web/BoundedJSON.h.
 
 struct Unref {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -82,7 +28,7 @@ struct Unref {
 using JSCValueRef = std::unique_ptr<JSCValue, Unref>;
 
 JSCValueRef makeReadableFunction(JSCContext* context) {
-  JSCValueRef factory(jsc_context_evaluate(context, kReadableScript, -1));
+  JSCValueRef factory(jsc_context_evaluate(context, kBoundedJSONScript, -1));
   if (!factory || !jsc_value_is_function(factory.get())) return nullptr;
   JSCValueRef readable(jsc_value_function_call(factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues),
                                                G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxTextBytes),
@@ -118,18 +64,19 @@ JSCValueRef readable(JSCValue* value) {
 
 }  // namespace
 
+Value numberValue(double number) {
+  if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
+      !(number == 0 && std::signbit(number)))
+    return Value(static_cast<std::int64_t>(number));
+  return Value(number);
+}
+
 std::optional<Value> valueOf(JSCValue* value) {
   if (!value || jsc_value_is_undefined(value)) return Value();
   if (jsc_value_is_null(value)) return Value::null();
   if (jsc_value_is_function(value)) return std::nullopt;
   if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
-  if (jsc_value_is_number(value)) {
-    double number = jsc_value_to_double(value);
-    if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9007199254740992.0 &&
-        !(number == 0 && std::signbit(number)))
-      return Value(static_cast<std::int64_t>(number));
-    return Value(number);
-  }
+  if (jsc_value_is_number(value)) return numberValue(jsc_value_to_double(value));
   if (jsc_value_is_string(value)) {
     // The usual answer of a page: read at once (WebKit's copy is as large), within the bound.
     std::string string = takeString(jsc_value_to_string(value));

@@ -22,6 +22,9 @@ std::string takeString(char* text);
 // a long string many times over, at no cost.
 std::optional<Value> valueOf(JSCValue* value);
 
+// A page's number: an integer when it is one that a double holds exactly (not -0), else the double.
+Value numberValue(double number);
+
 // WebKit's error for the load of uri as an NSURLErrorDomain error.
 NSError errorOf(const GError* error, const std::string& uri);
 

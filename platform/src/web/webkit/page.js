@@ -3,7 +3,8 @@
 // extension that carries (kind, first, second) to the engine. The console and uncaught errors
 // reach the log as under the headless engine ("console", level, text), cut to a size the log
 // keeps; the URLs iframes are set to are announced ("frame", url) before WebKit asks about their
-// navigation, since WebKit does not say which frame navigates.
+// navigation, since WebKit does not say which frame navigates. A request to capture the screen
+// is refused as the container refuses the camera ("screen"), with the page told as WebKit tells it.
 (function (post) {
   var limit = 16384;
   // A text cut to `limit` UTF-16 units, never between the halves of a surrogate pair, with the
@@ -92,6 +93,20 @@
       set: function (value) { announceMarkup(value); return property.set.call(this, value); }
     });
   });
+  // WebKit's own getDisplayMedia is switched off: it asks the desktop's screen-cast portal before
+  // the container could refuse.
+  var devices = window.MediaDevices && MediaDevices.prototype;
+  if (devices && !('getDisplayMedia' in devices)) {
+    Object.defineProperty(devices, 'getDisplayMedia', {
+      configurable: true, enumerable: true, writable: true,
+      value: function getDisplayMedia() {
+        post('screen', '', '');
+        return Promise.reject(new DOMException('The request is not allowed by the user agent or the platform in the ' +
+                                               'current context, possibly because the user denied permission.',
+                                               'NotAllowedError'));
+      }
+    });
+  }
   var insertAdjacentHTML = Element.prototype.insertAdjacentHTML;
   Element.prototype.insertAdjacentHTML = function (where, markup) {
     announceMarkup(markup);
