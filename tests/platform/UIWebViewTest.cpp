@@ -4,6 +4,7 @@
 
 #include "LoopbackServer.h"
 #include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/testing/SandboxTest.h"
@@ -388,4 +389,37 @@ TEST_F(UIWebViewTest, OnlyAPageOfLocalFilesReadsLocalFiles) {
   view_->loadHTMLString("<script src='secret.js'></script>", NSURL::fileURLWithPath(inHome("index.html")));
   runUntilIdle();
   EXPECT_EQ(eval("String(leaked)"), "true");
+}
+
+// A page hears the device's locale as WebKit tells its pages: navigator.language is the locale's
+// language tag, and Intl and the toLocale... methods format with it by default.
+TEST_F(UIWebViewTest, PagesFormatInTheDevicesLocaleByDefault) {
+  struct Case {
+    const char* locale;
+    const char* language;  // navigator.language, and Intl's default locale
+    const char* number;    // 1234.5 formatted by default
+    const char* date;      // 1 January 1970 (UTC) formatted by default
+  };
+  const Case cases[] = {
+      {"de_DE", "de-DE", "1.234,5", "1.1.1970"},
+      {"de_CH@currency=EUR", "de-CH-u-cu-eur", "1\xE2\x80\x99" "234.5", "1.1.1970"},
+      {"zh_Hans_CN", "zh-Hans-CN", "1,234.5", "1970/1/1"},
+      {"tr_TR", "tr-TR", "1.234,5", "01.01.1970"},
+      {"en_US", "en-US", "1,234.5", "1/1/1970"},
+  };
+  const std::string script =
+      "[navigator.language, new Intl.NumberFormat().resolvedOptions().locale, (1234.5).toLocaleString(),"
+      " new Date(0).toLocaleDateString(undefined, {timeZone: 'UTC'})].join(' ')";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale);
+    NSLocale::setCurrentLocaleIdentifier(c.locale);
+    view_->loadHTMLString("<p>", nullptr);
+    runUntilIdle();
+    EXPECT_EQ(eval(script), std::string(c.language) + " " + c.language + " " + c.number + " " + c.date);
+  }
+  // A string's case follows the locale's rules too: a Turkish dotted capital I.
+  NSLocale::setCurrentLocaleIdentifier("tr_TR");
+  view_->loadHTMLString("<p>", nullptr);
+  runUntilIdle();
+  EXPECT_EQ(eval("'i'.toLocaleUpperCase()"), "\xC4\xB0");
 }
