@@ -1322,6 +1322,13 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "harbor: %s\n", problem->c_str());
     return 1;
   }
+  // Without Info.plist the bundle would run under a name nobody chose and without the keys its
+  // plugins read: said now, or refused when even the name cannot be used.
+  auto identity = readBundleIdentity(bundlePath.string());
+  if (!identity) {
+    std::fprintf(stderr, "harbor: %s\n", identity.error().c_str());
+    return 1;
+  }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
   // The identifier names the user defaults file and the cache folder: "../x" must not.
   const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
@@ -1330,8 +1337,7 @@ int run(int argc, char** argv) {
                  plat::logEscaped((bundlePath / "Info.plist").string()).c_str());
     return 1;
   }
-  std::string identifier =
-      plat::NSBundle::mainBundle()->bundleIdentifier().value_or(plat::lastPathComponent(bundlePath.string()));
+  const std::string identifier = identity->identifier;
 
   std::optional<std::string> home = options.home;
   if (home) {
@@ -1491,6 +1497,7 @@ int run(int argc, char** argv) {
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());
   if (!displayNote.empty()) plat::NSLog(displayNote);
   for (const std::string& warning : options.warnings) plat::NSLog("harbor: " + warning);
+  if (identity->assumed) plat::NSLog("harbor: " + *identity->assumed);
   int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
   plat::NSLog("harbor: stopped");
   plat::setLogSink(nullptr);
