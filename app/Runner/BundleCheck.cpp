@@ -132,7 +132,6 @@ plat::Result<BundleIdentity> readBundleIdentity(const std::string& bundle) {
   const std::string name = folder.filename().string();
   std::error_code ec;
   const bool present = fs::exists(fs::symlink_status(info, ec));
-  plat::Value identifier;
   if (present) {
     // A pipe would never end; a folder or a device is no property list either.
     if (!fs::is_regular_file(info, ec))
@@ -143,9 +142,10 @@ plat::Result<BundleIdentity> readBundleIdentity(const std::string& bundle) {
     auto list = plat::plist::parse(*text);
     if (!list || !list->isDictionary()) {
       std::string reason = list ? "not a property list with a dict at its top" : list.error();
-      return plat::Failure{plat::logEscaped(info) + " cannot be read: " + plat::logEscaped(reason) + "; correct the file"};
+      return plat::Failure{plat::logEscaped(info) + " cannot be read: " + plat::logEscaped(reason) +
+                           "; correct the file"};
     }
-    identifier = list->asDictionary().get("CFBundleIdentifier");
+    const plat::Value& identifier = list->asDictionary().get("CFBundleIdentifier");
     if (!identifier.isAbsent()) return BundleIdentity{identifier.stringOr(), std::nullopt};
   }
   // Without an identifier of its own the bundle runs under its folder's name, which then names

@@ -826,7 +826,8 @@ plat::Result<std::string> readSystemVersion(const std::string& text) {
     }
   }
   if (!valid || digits == 0)
-    return plat::Failure{"--system-version needs a version such as 9.3 or 8.0.2, not \"" + plat::logEscaped(text) + "\""};
+    return plat::Failure{"--system-version needs a version such as 9.3 or 8.0.2, not \"" + plat::logEscaped(text) +
+                         "\""};
   return text;
 }
 
