@@ -363,6 +363,45 @@ TEST_F(RunnerStart, TheRunnerSaysWhatItAssumesForABundleWithoutInfoPlist) {
   }
 }
 
+// What an application lacks is named when it matters: a position asked for without the usage
+// description in Info.plist (the page's timeout then ends the wait), a beep without its sound.
+TEST_F(RunnerStart, WhatAnApplicationLacksIsSaidWhenItMatters) {
+  auto module = [this](const std::string& plugin, const std::string& file) {
+    return std::pair<std::string, std::string>{
+        "www/plugins/" + plugin + "/" + file,
+        readFile(std::string(HARBOR_SOURCE_DIR) + "/Plugins/" + plugin + "/www/" + file)};
+  };
+  const std::string page = R"(<script src="harbor.js"></script>
+<script src="plugins/harbor-plugin-geolocation/geolocation.js"></script>
+<script src="plugins/harbor-plugin-dialogs/notification.js"></script>
+<script>
+document.addEventListener('deviceready', function () {
+  harbor.require('harbor-plugin-dialogs.notification').beep(2);
+  harbor.require('harbor-plugin-geolocation.geolocation').getCurrentPosition(function () {
+    console.log('starttest: position');
+  }, function (e) { console.log('starttest: no position ' + e.code + ' ' + e.message); }, {timeout: 1000});
+});
+</script>)";
+  std::string bundle = makeBundle("lacking",
+                                  "<feature name=\"Geolocation\"><param name=\"ios-package\" value=\"HBRLocation\"/>"
+                                  "</feature><feature name=\"Notification\"><param name=\"ios-package\" "
+                                  "value=\"HBRNotification\"/></feature>",
+                                  {{"www/index.html", page},
+                                   {"www/harbor.js", harborScript()},
+                                   module("harbor-plugin-geolocation", "geolocation.js"),
+                                   module("harbor-plugin-dialogs", "notification.js")});
+  RunnerProcess harbor({"--home", inHome("lacking-home"), "--location", "48.85,2.29", "--run-seconds", "30", "--until",
+                        "starttest: ", bundle});
+  ASSERT_TRUE(harbor.started());
+  EXPECT_EQ(harbor.wait(60), 0) << harbor.log();
+  for (const char* line :
+       {"HBRNotification: beep: the application bundle has no HBRNotification.bundle/beep.wav; nothing plays.",
+        "[Warning] No NSLocationAlwaysUsageDescription or NSLocationWhenInUseUsageDescription key is defined in the "
+        "Info.plist file.",
+        "starttest: no position 3 Timeout expired"})
+    EXPECT_NE(harbor.log().find(line), std::string::npos) << line << "\n" << harbor.log();
+}
+
 TEST_F(RunnerStart, ArgumentErrorsAndHomesThatCannotBeMadeSayWhatToChange) {
   std::string bundle = makeBundle("good", "", {{"www/index.html", "<p>"}});
   {
