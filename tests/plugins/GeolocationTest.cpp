@@ -343,7 +343,7 @@ TEST_F(Geolocation, PermissionIsAskedByTheUsageDescriptionInInfoPlist) {
 // web's timeout error: a one-shot request waits no more, a watch goes on. Every request is
 // answered once: whatever answers it first stops the clock.
 TEST_F(Geolocation, APagesTimeoutEndsAWaitWithCode3) {
-  enum class Device { NoUsageDescription, NoFix, Standing, ServicesOff };
+  enum class Device { NoUsageDescription, NotText, NoFix, Standing, ServicesOff };
   struct Case {
     const char* name;
     Device device;
@@ -356,6 +356,9 @@ TEST_F(Geolocation, APagesTimeoutEndsAWaitWithCode3) {
       {"one-shot, no usage description", Device::NoUsageDescription, "getLocation", {Value(false), Value(5000)}, 5.0,
        std::nullopt},
       {"watch, no usage description", Device::NoUsageDescription, "addWatch", {Value("w"), Value(true), Value(5000)}, 5.0,
+       std::nullopt},
+      // The prompt can show only a text: nobody is asked, as without one.
+      {"usage description not a text", Device::NotText, "getLocation", {Value(false), Value(5000)}, 5.0,
        std::nullopt},
       {"one-shot, no fix", Device::NoFix, "getLocation", {Value(true), Value(250.5)}, 0.2505, std::nullopt},
       {"no time at all", Device::NoFix, "getLocation", {Value(false), Value(0)}, std::nullopt, 3},
@@ -374,8 +377,14 @@ TEST_F(Geolocation, APagesTimeoutEndsAWaitWithCode3) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedLocation::reset();
+    SimulatedLocation::setPromptObserver([this](const SimulatedLocation::Prompt& p) { prompts.push_back(p); });
+    prompts.clear();
     SimulatedLocation::setServicesEnabled(c.device != Device::ServicesOff);
     usageDescriptions(c.device != Device::NoUsageDescription, false);
+    if (c.device == Device::NotText) {
+      writeInfoPlist(plat::Dictionary{{"CFBundleIdentifier", kBundleIdentifier},
+                                      {plat::kNSLocationWhenInUseUsageDescription, true}});
+    }
     if (c.device == Device::Standing) SimulatedLocation::pushLocation(SimulatedFix{48.85, 2.29});
     if (c.device == Device::NoFix || c.device == Device::Standing) granted();
     plugin = create<HBRLocation>("HBRLocation", "Geolocation");
@@ -394,7 +403,8 @@ TEST_F(Geolocation, APagesTimeoutEndsAWaitWithCode3) {
     } else {
       EXPECT_TRUE(callbacks.empty());
     }
-    if (c.device == Device::NoUsageDescription) {
+    if (c.device == Device::NoUsageDescription || c.device == Device::NotText) {
+      EXPECT_TRUE(prompts.empty());
       EXPECT_TRUE(log_->contains("[Warning] No NSLocationAlwaysUsageDescription or NSLocationWhenInUseUsageDescription "
                                  "key is defined in the Info.plist file."));
     }
