@@ -22,25 +22,26 @@ extern void harborWTFOverrideUserPreferredLanguages(const HarborWTFStringVector&
 namespace plat::web {
 
 void setScriptLanguages(const std::vector<std::string>& tags) {
-  static std::vector<std::string> applied;
-  // WTF's strings for the tags used so far, made once each and held for the process's life: the
-  // override takes references of its own, and only WTF's inline code could give ours back. A
-  // process meets a handful of locales.
-  static std::map<std::string, HarborWTFString> made;
-  if (tags.empty() || tags == applied) return;
+  static auto* applied = new std::vector<std::string>();
+  // WTF's strings for the tags used so far, made once each and held for the process's life (never
+  // destroyed, so still held when the leak checker looks at the end): the override takes
+  // references of its own, and only WTF's inline code could give ours back. A process meets a
+  // handful of locales.
+  static auto* made = new std::map<std::string, HarborWTFString>();
+  if (tags.empty() || tags == *applied) return;
   std::vector<HarborWTFString> languages;
   for (const std::string& tag : tags) {
-    auto it = made.find(tag);
-    if (it == made.end()) {
+    auto it = made->find(tag);
+    if (it == made->end()) {
       HarborWTFString text{};
       harborWTFStringFromCString(&text, tag.c_str());
-      it = made.emplace(tag, text).first;
+      it = made->emplace(tag, text).first;
     }
     languages.push_back(it->second);
   }
   const auto count = static_cast<unsigned>(languages.size());
   harborWTFOverrideUserPreferredLanguages(HarborWTFStringVector{languages.data(), count, count});
-  applied = tags;
+  *applied = tags;
 }
 
 }  // namespace plat::web
