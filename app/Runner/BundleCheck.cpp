@@ -8,7 +8,10 @@
 
 #include "HBRConfigLoader.h"
 #include "plat/foundation/Log.h"
+#include "plat/foundation/NSBundle.h"
+#include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSXMLParser.h"
+#include "plat/foundation/PropertyList.h"
 #include "plat/foundation/Strings.h"
 #include "plat/web/HTMLTokenizer.h"
 
@@ -121,6 +124,48 @@ plat::Result<BundleStart> readBundleStart(const std::string& bundle) {
     start.pageScriptPresent = fs::is_regular_file(folder / *start.pageScript, ec);
   }
   return start;
+}
+
+plat::Result<BundleIdentity> readBundleIdentity(const std::string& bundle) {
+  const fs::path folder = fs::path(bundle).lexically_normal();
+  const std::string info = (folder / "Info.plist").string();
+  const std::string name = folder.filename().string();
+  std::error_code ec;
+  const bool present = fs::exists(fs::symlink_status(info, ec));
+  if (present) {
+    // A pipe would never end; a folder or a device is no property list either.
+    if (!fs::is_regular_file(info, ec))
+      return plat::Failure{plat::logEscaped(info) + " is not a plain file: make it the bundle's property list"};
+    plat::NSError error;
+    auto text = plat::readFileContents(info, &error);
+    if (!text) return plat::Failure{"cannot read " + plat::logEscaped(info) + ": " + error.localizedDescription};
+    auto list = plat::plist::parse(*text);
+    if (!list || !list->isDictionary()) {
+      std::string reason = list ? "not a property list with a dict at its top" : list.error();
+      return plat::Failure{plat::logEscaped(info) + " cannot be read: " + plat::logEscaped(reason) +
+                           "; correct the file"};
+    }
+    const plat::Value& identifier = list->asDictionary().get("CFBundleIdentifier");
+    if (!identifier.isAbsent()) return BundleIdentity{identifier.stringOr(), std::nullopt};
+  }
+  // Without an identifier of its own the bundle runs under its folder's name, which then names
+  // its sandbox home and files, so it must be one an identifier could be.
+  const std::string whatIsMissing =
+      present ? plat::logEscaped(info) + " has no CFBundleIdentifier" : plat::logEscaped(info) + " is missing";
+  if (!plat::isValidBundleIdentifier(name)) {
+    return plat::Failure{whatIsMissing + ", and the folder's name, \"" + plat::logEscaped(name) +
+                         "\", cannot stand for the bundle identifier (1 to " +
+                         std::to_string(plat::kMaxBundleIdentifierLength) +
+                         " letters, digits, \".\" and \"-\"): " +
+                         (present ? "add CFBundleIdentifier to it" : "add an Info.plist with CFBundleIdentifier")};
+  }
+  std::string assumed = whatIsMissing + ", so the bundle identifier is taken to be the folder's name, \"" + name + "\"";
+  if (!present)
+    assumed += ", and none of Info.plist's keys is set (without NSLocationWhenInUseUsageDescription the user is "
+               "never asked for the position); add an Info.plist with CFBundleIdentifier";
+  else
+    assumed += "; add CFBundleIdentifier to it";
+  return BundleIdentity{name, assumed};
 }
 
 std::optional<std::string> missingPageScriptProblem(const std::string& bundle, const BundleStart& start,

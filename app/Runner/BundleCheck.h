@@ -37,6 +37,22 @@ inline constexpr std::size_t kStartPageScanBytes = 1 << 20;
 // container, whose refusal names it.
 plat::Result<BundleStart> readBundleStart(const std::string& bundle);
 
+// The identifier a bundle runs under: its Info.plist's CFBundleIdentifier as written (whether
+// it can be used is bundleIdentifierProblem's to say), or, without one, the folder's name, with
+// a line for the log that names what is assumed:
+//   "/path/app/Info.plist is missing, so the bundle identifier is taken to be the folder's
+//    name, "app", and none of Info.plist's keys is set (...); add an Info.plist with
+//    CFBundleIdentifier"
+struct BundleIdentity {
+  std::string identifier;
+  std::optional<std::string> assumed;
+};
+
+// Reads the Info.plist of the bundle (an absolute folder). Fails, naming the file and the keys
+// it needs, when Info.plist is no plain file or no property list, and when there is none to
+// give the identifier and the folder's name cannot stand for it ("my app_1").
+plat::Result<BundleIdentity> readBundleIdentity(const std::string& bundle);
+
 // When the start page loads a page script the bundle lacks: why the application cannot start,
 // and what to run instead. A bundle of the same folder name beside the harbor executable's
 // build (<build>/examples/<name>, for <build>/app/harbor) that has the script is named, relative

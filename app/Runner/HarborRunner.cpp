@@ -675,7 +675,7 @@ The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
                           is a pad with a 768x1024 screen)
   --screen WxH[@SCALE]    the simulated screen in points (default 375x667@2)
-  --system-version V      the simulated system version (default 9.3)
+  --system-version V      the simulated system version, such as 8.0.2 (default 9.3)
   --locale ID             the simulated locale, one ICU has data for, such as en_US, de_CH or
                           zh_Hans_CN (default: the environment's, LC_ALL or LANG, when ICU
                           has data for it; else en_US)
@@ -809,6 +809,28 @@ plat::Result<std::string> readOpenURL(const std::string& text) {
   return text;
 }
 
+// A system version as a device reports it, such as 9.3 or 8.0.2: one to three numbers joined by
+// dots. The container compares it with "8.0" as numbers, and pages show it among the device's
+// facts, so a text that is no version would only be found out later, as a wrong answer.
+plat::Result<std::string> readSystemVersion(const std::string& text) {
+  std::size_t numbers = 1, digits = 0;
+  bool valid = true;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      valid = valid && ++digits <= 9;
+    } else if (c == '.') {
+      valid = valid && digits > 0 && ++numbers <= 3;
+      digits = 0;
+    } else {
+      valid = false;
+    }
+  }
+  if (!valid || digits == 0)
+    return plat::Failure{"--system-version needs a version such as 9.3 or 8.0.2, not \"" + plat::logEscaped(text) +
+                         "\""};
+  return text;
+}
+
 plat::Result<std::int64_t> readContactId(const std::string& text) {
   char* end = nullptr;
   long long id = std::strtoll(text.c_str(), &end, 10);
@@ -845,14 +867,16 @@ plat::Result<std::string> readMicrophone(const std::string& text) {
 }
 
 // Only a locale ICU has data for: any other would format with the root locale without a word.
-// One ICU knows only by a parent (fr_US by fr) is used, and the start of the log says so.
-std::optional<std::string> applyLocale(Options& options, const std::string& text) {
+// One ICU knows only by a parent (fr_US by fr) is used, and the start of the log says so. A
+// locale named as the environment names it ("fr_FR.UTF-8") is the locale without the suffix.
+std::optional<std::string> applyLocale(Options& options, const std::string& given) {
+  const std::string text = localeOfSystemName(given);
   plat::NSLocaleData data = plat::NSLocale::localeDataForIdentifier(text);
   if (data.kind == plat::NSLocaleData::Kind::Unknown)
     return "--locale needs a locale ICU has data for, such as en_US, de_CH or zh_Hans_CN, not \"" +
-           plat::logEscaped(text) + "\"";
+           plat::logEscaped(given) + "\"";
   if (data.kind == plat::NSLocaleData::Kind::Parent)
-    options.warnings.push_back("--locale " + plat::logEscaped(text) +
+    options.warnings.push_back("--locale " + plat::logEscaped(given) +
                                ": ICU has no locale data of its own for it, so it uses " + data.identifier + "'s");
   options.locale = text;
   return std::nullopt;
@@ -879,7 +903,7 @@ const OptionSpec kOptions[] = {
     {"--web-memory-limit", OptionValue::Required, readInto<&Options::webMemoryLimitMB, readMemoryLimit>},
     {"--device-model", OptionValue::Required, keep<&Options::model>},
     {"--screen", OptionValue::Required, readInto<&Options::screen, readScreen>},
-    {"--system-version", OptionValue::Required, keep<&Options::systemVersion>},
+    {"--system-version", OptionValue::Required, readInto<&Options::systemVersion, readSystemVersion>},
     {"--locale", OptionValue::Required, applyLocale},
     {"--acceleration", OptionValue::Required, readInto<&Options::acceleration, parseAcceleration>},
     {"--heading", OptionValue::Required, readInto<&Options::heading, parseHeading>},
@@ -1059,13 +1083,22 @@ std::string safeFolderName(const std::string& name) {
   return out;
 }
 
+std::string localeOfSystemName(const std::string& name) {
+  std::size_t at = name.find('@');
+  std::string keywords = at == std::string::npos ? std::string() : name.substr(at);
+  // A modifier ("@euro") says which variant of a character set or currency the C library
+  // takes; ICU's keywords ("@currency=EUR") are part of the locale.
+  if (keywords.find('=') == std::string::npos) keywords.clear();
+  std::string base = name.substr(0, at);
+  return base.substr(0, base.find('.')) + keywords;
+}
+
 std::string environmentLocale(const std::function<const char*(const char*)>& getenv) {
   for (const char* variable : {"LC_ALL", "LANG"}) {
     const char* value = getenv(variable);
     if (!value || !*value) continue;
     // "de_DE.UTF-8@euro" names de_DE; C and POSIX name no place's conventions.
-    std::string identifier(value);
-    identifier = identifier.substr(0, identifier.find_first_of(".@"));
+    std::string identifier = localeOfSystemName(value);
     if (identifier.empty() || identifier == "C" || identifier == "POSIX") break;
     if (plat::NSLocale::localeDataForIdentifier(identifier).kind != plat::NSLocaleData::Kind::Unknown) return identifier;
     break;
@@ -1290,6 +1323,13 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "harbor: %s\n", problem->c_str());
     return 1;
   }
+  // Without Info.plist the bundle would run under a name nobody chose and without the keys its
+  // plugins read: said now, or refused when even the name cannot be used.
+  auto identity = readBundleIdentity(bundlePath.string());
+  if (!identity) {
+    std::fprintf(stderr, "harbor: %s\n", identity.error().c_str());
+    return 1;
+  }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
   // The identifier names the user defaults file and the cache folder: "../x" must not.
   const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
@@ -1298,8 +1338,7 @@ int run(int argc, char** argv) {
                  plat::logEscaped((bundlePath / "Info.plist").string()).c_str());
     return 1;
   }
-  std::string identifier =
-      plat::NSBundle::mainBundle()->bundleIdentifier().value_or(plat::lastPathComponent(bundlePath.string()));
+  const std::string identifier = identity->identifier;
 
   std::optional<std::string> home = options.home;
   if (home) {
@@ -1459,6 +1498,7 @@ int run(int argc, char** argv) {
   plat::NSLogf("harbor: running %s (%s), home %s", bundlePath.c_str(), identifier.c_str(), home->c_str());
   if (!displayNote.empty()) plat::NSLog(displayNote);
   for (const std::string& warning : options.warnings) plat::NSLog("harbor: " + warning);
+  if (identity->assumed) plat::NSLog("harbor: " + *identity->assumed);
   int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
   plat::NSLog("harbor: stopped");
   plat::setLogSink(nullptr);

@@ -93,6 +93,11 @@ std::optional<std::string> defaultHome(const std::string& bundleIdentifier,
                                        const std::function<const char*(const char*)>& getenv);
 std::string safeFolderName(const std::string& name);
 
+// A locale as the C library names it (language_TERRITORY.codeset@modifier, as LANG holds it),
+// as ICU and the pages name it: without the codeset and the modifier ("fr_FR.UTF-8" and
+// "de_DE@euro" are fr_FR and de_DE); ICU's keywords stay ("de_CH@currency=EUR").
+std::string localeOfSystemName(const std::string& name);
+
 // The simulated device's locale when --locale gives none: the environment's (LC_ALL, else LANG,
 // without its encoding), when ICU has data for it; otherwise, and for C and POSIX, "en_US".
 std::string environmentLocale(const std::function<const char*(const char*)>& getenv);

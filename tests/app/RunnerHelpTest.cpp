@@ -29,11 +29,12 @@ std::string readme() {
   return text.str();
 }
 
-// The README's harbor options: every "--name" in it but those of the scripts it runs
-// (`scripts/test.sh --sanitize`: up to the end of that command, a backquote, ";" or ")", or the
-// end of the line). scripts/run-sample.sh hands its options to harbor, so they count.
+// The README's harbor options: every "--name" in it but those of the scripts and the cmake
+// commands it runs (`scripts/test.sh --sanitize`, `cmake --build build`: up to the end of that
+// command, a backquote, ";" or ")", or the end of the line). scripts/run-sample.sh hands its
+// options to harbor, so they count.
 std::set<std::string> readmeOptions(const std::string& text) {
-  static const std::regex script("scripts/([a-z-]+)\\.sh[^`;)]*");
+  static const std::regex script("(?:scripts/([a-z-]+)\\.sh|\\bcmake\\b)[^`;)]*");
   std::set<std::string> found;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -76,6 +77,7 @@ TEST(RunnerHelp, TheReadmeOptionsAreHarborsAlone) {
   // The scripts' own options are theirs; run-sample.sh's go on to harbor.
   EXPECT_EQ(readmeOptions("Run `scripts/test.sh --sanitize` or `harbor --home DIR`.\n"
                           "scripts/run-sample.sh --engine X; scripts/bench.sh --benchmark-min-time 2\n"
+                          "cmake --build build --target harbor\n"
                           "  --until TEXT --web-backend headless\n"),
             (std::set<std::string>{"--engine", "--home", "--until", "--web-backend"}));
 }

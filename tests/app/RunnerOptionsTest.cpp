@@ -7,6 +7,7 @@
 #include "HarborRunner.h"
 #include "plat/audiotoolbox/AudioServices.h"
 #include "plat/corelocation/CLLocationManager.h"
+#include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/testing/SandboxTest.h"
 #include "plat/uikit/UIAlertController.h"
@@ -98,6 +99,55 @@ TEST(RunnerOptions, BadArgumentsAreNamed) {
     auto parsed = parseOptions(c.arguments);
     ASSERT_FALSE(parsed) << c.error;
     EXPECT_EQ(parsed.error(), c.error);
+  }
+}
+
+// The simulated system version is compared as numbers and shown to pages: a text that is no
+// version is refused as every other bad value is, before anything starts.
+TEST(RunnerOptions, TheSystemVersionIsAVersion) {
+  for (const char* version : {"9.3", "10", "8.0.2", "7.1", "123456789.0"}) {
+    auto parsed = parseOptions({"--system-version", version, "a"});
+    ASSERT_TRUE(parsed) << parsed.error();
+    EXPECT_EQ(parsed->systemVersion, version);
+  }
+  for (const char* bad : {"abc", "9.", ".9", "9..3", "1.2.3.4", "9.3a", "-1", " 9", "9,3", "1234567890", "9.3\n"}) {
+    auto parsed = parseOptions({"--system-version", bad, "a"});
+    ASSERT_FALSE(parsed) << bad;
+    EXPECT_EQ(parsed.error(), "--system-version needs a version such as 9.3 or 8.0.2, not \"" +
+                                  plat::logEscaped(bad) + "\"");
+  }
+}
+
+// A locale given as the environment names it (LANG=fr_FR.UTF-8) is the locale ICU and the pages
+// know: the encoding and the C library's modifier go, ICU's keywords stay.
+TEST(RunnerOptions, ALocaleNamedAsTheEnvironmentNamesItIsTheLocale) {
+  struct Case {
+    const char* given;
+    std::optional<std::string> locale;  // nothing: refused
+    const char* warning = nullptr;
+  };
+  const Case cases[] = {
+      {"fr_FR.UTF-8", "fr_FR"},
+      {"de_DE.utf8@euro", "de_DE"},
+      {"de_AT@euro", "de_AT"},
+      {"de_CH@currency=EUR", "de_CH@currency=EUR"},
+      {"zh_Hans_CN.GB18030", "zh_Hans_CN"},
+      {"fr_US.UTF-8", "fr_US", "--locale fr_US.UTF-8: ICU has no locale data of its own for it, so it uses fr's"},
+      {".UTF-8", std::nullopt},
+      {"xx_YY.UTF-8", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    auto parsed = parseOptions({"--locale", c.given, "a"});
+    if (!c.locale) {
+      ASSERT_FALSE(parsed);
+      EXPECT_EQ(parsed.error(), "--locale needs a locale ICU has data for, such as en_US, de_CH or zh_Hans_CN, not \"" +
+                                    std::string(c.given) + "\"");
+      continue;
+    }
+    ASSERT_TRUE(parsed) << parsed.error();
+    EXPECT_EQ(parsed->locale, c.locale);
+    EXPECT_EQ(parsed->warnings, c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{});
   }
 }
 

@@ -116,6 +116,66 @@ TEST_F(RunnerStart, FilesThatAreNoPlainFilesAreNotRead) {
   EXPECT_EQ(start->pageScript, "www/harbor.js");
 }
 
+// A bundle without an identifier of its own runs under its folder's name only when that name
+// could be one, and the log says so; a broken Info.plist is named, as a broken config.xml is.
+TEST_F(RunnerStart, ABundleWithoutAnIdentifierIsNamedOrRefusedWithTheKeysItNeeds) {
+  struct Case {
+    const char* folder;
+    std::optional<std::string> info;  // Info.plist's text; nothing: no file
+    std::optional<std::string> identifier;  // nothing: refused
+    std::string said;                  // the warning, or the refusal's start, after the bundle's path
+  };
+  const std::string plist = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>%s</dict></plist>";
+  const Case cases[] = {
+      {"org.example.mine", plat::format(plist.c_str(), "<key>CFBundleIdentifier</key><string>org.x</string>"), "org.x",
+       ""},
+      // As written: whether it can be used is said with CFBundleIdentifier's own refusal.
+      {"spaced", plat::format(plist.c_str(), "<key>CFBundleIdentifier</key><string>a b</string>"), "a b", ""},
+      {"plain", std::nullopt, "plain",
+       "/Info.plist is missing, so the bundle identifier is taken to be the folder's name, \"plain\", and none "
+       "of Info.plist's keys is set (without NSLocationWhenInUseUsageDescription the user is never asked for the "
+       "position); add an Info.plist with CFBundleIdentifier"},
+      {"unnamed", plat::format(plist.c_str(), "<key>CFBundleName</key><string>x</string>"), "unnamed",
+       "/Info.plist has no CFBundleIdentifier, so the bundle identifier is taken to be the folder's name, "
+       "\"unnamed\"; add CFBundleIdentifier to it"},
+      {"my app_1", std::nullopt, std::nullopt,
+       "/Info.plist is missing, and the folder's name, \"my app_1\", cannot stand for the bundle identifier "
+       "(1 to 200 letters, digits, \".\" and \"-\"): add an Info.plist with CFBundleIdentifier"},
+      {"..hidden", plat::format(plist.c_str(), ""), std::nullopt,
+       "/Info.plist has no CFBundleIdentifier, and the folder's name, \"..hidden\", cannot stand for the "
+       "bundle identifier (1 to 200 letters, digits, \".\" and \"-\"): add CFBundleIdentifier to it"},
+      {"broken", std::string("<plist><dict><key>x</key></plist>"), std::nullopt,
+       "/Info.plist cannot be read: not a property list: "},
+      {"array", std::string("<plist><array/></plist>"), std::nullopt,
+       "/Info.plist cannot be read: not a property list with a dict at its top; correct the file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    std::string bundle = inHome(c.folder);
+    writeFile(bundle + "/config.xml", plat::format(kConfig, ""));
+    if (c.info) writeFile(bundle + "/Info.plist", *c.info);
+    auto identity = readBundleIdentity(bundle);
+    if (!c.identifier) {
+      ASSERT_FALSE(identity);
+      EXPECT_EQ(identity.error().rfind(bundle + c.said, 0), 0u) << identity.error();
+      continue;
+    }
+    ASSERT_TRUE(identity) << identity.error();
+    EXPECT_EQ(identity->identifier, *c.identifier);
+    if (c.said.empty())
+      EXPECT_FALSE(identity->assumed) << *identity->assumed;
+    else
+      EXPECT_EQ(identity->assumed, bundle + c.said);
+  }
+  // Info.plist that is no file is not read (a pipe would never end).
+  std::string piped = inHome("piped");
+  writeFile(piped + "/config.xml", plat::format(kConfig, ""));
+  ASSERT_EQ(::mkfifo((piped + "/Info.plist").c_str(), 0600), 0);
+  auto identity = readBundleIdentity(piped);
+  ASSERT_FALSE(identity);
+  EXPECT_EQ(identity.error(), piped + "/Info.plist is not a plain file: make it the bundle's property list");
+}
+
 TEST_F(RunnerStart, AMissingPageScriptNamesTheBuiltBundle) {
   // <build>/app/harbor and the built bundle <build>/examples/hello beside the source folder.
   std::string build = inHome("checkout/build");
@@ -275,6 +335,71 @@ TEST_F(RunnerStart, TheRunnerNamesABundleThatCannotStartAndEndsARunWaitingOnIt) 
       EXPECT_EQ(harbor.log().find("did not start"), std::string::npos) << harbor.log();
     }
   }
+}
+
+TEST_F(RunnerStart, TheRunnerSaysWhatItAssumesForABundleWithoutInfoPlist) {
+  const std::string page = "<script>setTimeout(function () { console.log('starttest: shown'); }, 0);</script>";
+  for (const char* name : {"plain", "my app_1"}) {
+    SCOPED_TRACE(name);
+    std::string bundle = makeBundle(name, "", {{"www/index.html", page}});
+    std::filesystem::remove(bundle + "/Info.plist");
+    RunnerProcess harbor({"--home", inHome(std::string(name) + "-home"), "--run-seconds", "30", "--until",
+                          "starttest: shown", bundle});
+    ASSERT_TRUE(harbor.started());
+    if (std::string(name) == "plain") {
+      EXPECT_EQ(harbor.wait(60), 0) << harbor.log();
+      EXPECT_NE(harbor.log().find("harbor: running " + bundle + " (plain), home"), std::string::npos) << harbor.log();
+      EXPECT_NE(harbor.log().find("harbor: " + bundle + "/Info.plist is missing, so the bundle identifier is taken to be "
+                                  "the folder's name, \"plain\""),
+                std::string::npos)
+          << harbor.log();
+    } else {
+      EXPECT_EQ(harbor.wait(60), 1) << harbor.log();
+      EXPECT_EQ(harbor.log(), "harbor: " + bundle + "/Info.plist is missing, and the folder's name, \"my app_1\", cannot "
+                              "stand for the bundle identifier (1 to 200 letters, digits, \".\" and \"-\"): add an "
+                              "Info.plist with CFBundleIdentifier\n");
+      EXPECT_FALSE(exists(inHome("my app_1-home"))) << "nothing is made for an application that cannot run";
+    }
+  }
+}
+
+// What an application lacks is named when it matters: a position asked for without the usage
+// description in Info.plist (the page's timeout then ends the wait), a beep without its sound.
+TEST_F(RunnerStart, WhatAnApplicationLacksIsSaidWhenItMatters) {
+  auto module = [this](const std::string& plugin, const std::string& file) {
+    return std::pair<std::string, std::string>{
+        "www/plugins/" + plugin + "/" + file,
+        readFile(std::string(HARBOR_SOURCE_DIR) + "/Plugins/" + plugin + "/www/" + file)};
+  };
+  const std::string page = R"(<script src="harbor.js"></script>
+<script src="plugins/harbor-plugin-geolocation/geolocation.js"></script>
+<script src="plugins/harbor-plugin-dialogs/notification.js"></script>
+<script>
+document.addEventListener('deviceready', function () {
+  harbor.require('harbor-plugin-dialogs.notification').beep(2);
+  harbor.require('harbor-plugin-geolocation.geolocation').getCurrentPosition(function () {
+    console.log('starttest: position');
+  }, function (e) { console.log('starttest: no position ' + e.code + ' ' + e.message); }, {timeout: 1000});
+});
+</script>)";
+  std::string bundle = makeBundle("lacking",
+                                  "<feature name=\"Geolocation\"><param name=\"ios-package\" value=\"HBRLocation\"/>"
+                                  "</feature><feature name=\"Notification\"><param name=\"ios-package\" "
+                                  "value=\"HBRNotification\"/></feature>",
+                                  {{"www/index.html", page},
+                                   {"www/harbor.js", harborScript()},
+                                   module("harbor-plugin-geolocation", "geolocation.js"),
+                                   module("harbor-plugin-dialogs", "notification.js")});
+  RunnerProcess harbor({"--home", inHome("lacking-home"), "--location", "48.85,2.29", "--run-seconds", "30", "--until",
+                        "starttest: ", bundle});
+  ASSERT_TRUE(harbor.started());
+  EXPECT_EQ(harbor.wait(60), 0) << harbor.log();
+  for (const char* line :
+       {"HBRNotification: beep: the application bundle has no HBRNotification.bundle/beep.wav; nothing plays.",
+        "[Warning] No NSLocationAlwaysUsageDescription or NSLocationWhenInUseUsageDescription key is defined in the "
+        "Info.plist file.",
+        "starttest: no position 3 Timeout expired"})
+    EXPECT_NE(harbor.log().find(line), std::string::npos) << line << "\n" << harbor.log();
 }
 
 TEST_F(RunnerStart, ArgumentErrorsAndHomesThatCannotBeMadeSayWhatToChange) {

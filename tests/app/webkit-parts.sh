@@ -71,8 +71,19 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   expect "parts: play NotAllowedError"
 done
 
-# The device's locale is the page's: --locale, and the environment's without it.
-bundle locale '<script>console.log("parts: locale " + navigator.language + " " + new Intl.NumberFormat().format(1234.5));</script>'
+# The device's locale is the page's: --locale, and the environment's without it. The headless
+# engine gives the page the same as WebKit; a locale named as the environment names it drops its
+# encoding and modifier; ICU's keywords make a language tag's extension.
+bundle locale '<script>console.log("parts: locale " + navigator.language + " " + new Intl.NumberFormat().format(1234.5) +
+  " " + new Intl.DateTimeFormat().resolvedOptions().locale);</script>'
+for backend in webkit headless; do
+  for locale in "fr_FR.UTF-8|fr-FR 1" "de_AT@euro|de-AT 1" "de_CH@currency=EUR|de-CH-u-cu-eur 1’234.5 de-CH-u-cu-eur" \
+    "zh_Hans_CN|zh-Hans-CN 1,234.5 zh-Hans-CN"; do
+    run "$work/locale" --web-backend "$backend" --locale "${locale%%|*}" --run-seconds 60 --until "parts: locale"
+    [ "$status" -eq 0 ] || fail "exit status $status for --locale ${locale%%|*} on $backend"
+    expect "parts: locale ${locale#*|}"
+  done
+done
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   run "$work/locale" --engine "$engine" --locale de_DE --run-seconds 60 --until "parts: locale"
   expect "parts: locale de-DE 1.234,5"

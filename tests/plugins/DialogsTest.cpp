@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "DialogsPlugin.h"
@@ -317,6 +318,35 @@ TEST_F(Beep, PlaysTheBundledSoundCountTimesOneAfterAnother) {
   EXPECT_TRUE(takeCallbacks().empty()) << "a beep never answers";
   EXPECT_TRUE(log_->contains("HBRNotification: beep count 9223372036854775807 is more than 10; playing 10."));
   EXPECT_FALSE(log_->contains("beep count 10 ")) << "the most one call plays is no reason to log";
+}
+
+// The page hears nothing back from a beep: without its sound, the log says why none plays.
+TEST_F(Beep, ASilentBeepSaysWhy) {
+  const std::string sound = inBundle("HBRNotification.bundle/beep.wav");
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"no resource bundle", [] {},
+       "HBRNotification: beep: the application bundle has no HBRNotification.bundle/beep.wav; nothing plays."},
+      {"no sound file", [&] { writeFile(inBundle("HBRNotification.bundle/other.wav"), "x"); },
+       "HBRNotification: beep: the application bundle has no HBRNotification.bundle/beep.wav; nothing plays."},
+      {"not a sound", [&] { writeFile(sound, "RIFF, but no WAVE"); },
+       "HBRNotification: beep: " + sound + " is not a sound that can be played; nothing plays."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    plat::NSFileManager::defaultManager().removeItemAtPath(inBundle("HBRNotification.bundle"));
+    c.change();
+    log_->clear();
+    exec("Notification", "beep", Array{3});
+    advance(5);
+    EXPECT_TRUE(plat::SystemSoundRecorder::played().empty());
+    EXPECT_EQ(log_->count(c.line), 1u) << "once for the call, not once a play";
+    EXPECT_TRUE(takeCallbacks().empty());
+  }
 }
 
 TEST_F(Beep, WithoutTheSoundNothingIsHeard) {

@@ -339,6 +339,114 @@ TEST_F(Geolocation, PermissionIsAskedByTheUsageDescriptionInInfoPlist) {
   }
 }
 
+// A page's timeout ends a wait nothing else would end (no usage description, no fix), with the
+// web's timeout error: a one-shot request waits no more, a watch goes on. Every request is
+// answered once: whatever answers it first stops the clock.
+TEST_F(Geolocation, APagesTimeoutEndsAWaitWithCode3) {
+  enum class Device { NoUsageDescription, NotText, NoFix, Standing, ServicesOff };
+  struct Case {
+    const char* name;
+    Device device;
+    const char* action;
+    plat::Array arguments;
+    std::optional<double> timesOutAfter;  // seconds; nothing: never
+    std::optional<int> firstAnswer;       // what the page hears at once (0: a position, else the code)
+  };
+  const Case cases[] = {
+      {"one-shot, no usage description", Device::NoUsageDescription, "getLocation", {Value(false), Value(5000)}, 5.0,
+       std::nullopt},
+      {"watch, no usage description", Device::NoUsageDescription, "addWatch", {Value("w"), Value(true), Value(5000)}, 5.0,
+       std::nullopt},
+      // The prompt can show only a text: nobody is asked, as without one.
+      {"usage description not a text", Device::NotText, "getLocation", {Value(false), Value(5000)}, 5.0,
+       std::nullopt},
+      {"one-shot, no fix", Device::NoFix, "getLocation", {Value(true), Value(250.5)}, 0.2505, std::nullopt},
+      {"no time at all", Device::NoFix, "getLocation", {Value(false), Value(0)}, std::nullopt, 3},
+      // The page's own wait, as long as it takes, when it gives no timeout it can mean.
+      {"no timeout", Device::NoUsageDescription, "getLocation", {Value(false)}, std::nullopt, std::nullopt},
+      {"null", Device::NoUsageDescription, "getLocation", {Value(false), Value::null()}, std::nullopt, std::nullopt},
+      {"negative", Device::NoFix, "getLocation", {Value(false), Value(-1)}, std::nullopt, std::nullopt},
+      {"text", Device::NoFix, "addWatch", {Value("w"), Value(false), Value("5000")}, std::nullopt, std::nullopt},
+      {"boolean", Device::NoFix, "getLocation", {Value(false), Value(true)}, std::nullopt, std::nullopt},
+      // Answered before the time is up: no second answer.
+      {"a position first", Device::Standing, "getLocation", {Value(false), Value(5000)}, std::nullopt, 0},
+      {"services off first", Device::ServicesOff, "getLocation", {Value(false), Value(5000)}, std::nullopt, 1},
+      {"a watch's position first", Device::Standing, "addWatch", {Value("w"), Value(false), Value(5000)}, std::nullopt,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedLocation::reset();
+    SimulatedLocation::setPromptObserver([this](const SimulatedLocation::Prompt& p) { prompts.push_back(p); });
+    prompts.clear();
+    SimulatedLocation::setServicesEnabled(c.device != Device::ServicesOff);
+    usageDescriptions(c.device != Device::NoUsageDescription, false);
+    if (c.device == Device::NotText) {
+      writeInfoPlist(plat::Dictionary{{"CFBundleIdentifier", kBundleIdentifier},
+                                      {plat::kNSLocationWhenInUseUsageDescription, true}});
+    }
+    if (c.device == Device::Standing) SimulatedLocation::pushLocation(SimulatedFix{48.85, 2.29});
+    if (c.device == Device::NoFix || c.device == Device::Standing) granted();
+    plugin = create<HBRLocation>("HBRLocation", "Geolocation");
+    log_->clear();
+    takeCallbacks();
+
+    const double start = clock_->now();
+    exec("Geolocation", c.action, c.arguments, "request");
+    auto callbacks = takeCallbacks();
+    if (c.firstAnswer) {
+      ASSERT_EQ(callbacks.size(), 1u);
+      EXPECT_EQ(callbacks[0].status, *c.firstAnswer == 0 ? 1 : 9);
+      if (*c.firstAnswer) {
+        EXPECT_EQ(callbacks[0].message["code"], Value(*c.firstAnswer));
+      }
+    } else {
+      EXPECT_TRUE(callbacks.empty());
+    }
+    if (c.device == Device::NoUsageDescription || c.device == Device::NotText) {
+      EXPECT_TRUE(prompts.empty());
+      EXPECT_TRUE(log_->contains("[Warning] No NSLocationAlwaysUsageDescription or NSLocationWhenInUseUsageDescription "
+                                 "key is defined in the Info.plist file."));
+    }
+    if (c.timesOutAfter) {
+      advance(*c.timesOutAfter * 0.99);
+      EXPECT_TRUE(takeCallbacks().empty()) << "not yet";
+      clock_->set(start + *c.timesOutAfter);
+      runUntilIdle();
+      callbacks = takeCallbacks();
+      ASSERT_EQ(callbacks.size(), 1u);
+      EXPECT_EQ(callbacks[0].callbackId, "request");
+      EXPECT_EQ(callbacks[0].status, 9);
+      EXPECT_EQ(callbacks[0].message, Value(plat::Dictionary{{"code", 3}, {"message", "Timeout expired"}}));
+      EXPECT_EQ(callbacks[0].keepCallback, std::string(c.action) == "addWatch") << "a watch goes on";
+    }
+    advance(3600);
+    EXPECT_TRUE(takeCallbacks().empty()) << "one answer, and no other";
+    if (c.timesOutAfter && std::string(c.action) == "getLocation") {
+      EXPECT_FALSE(plugin->locationManager()->isUpdatingLocation()) << "nobody waits any more";
+    }
+  }
+}
+
+// As on the web, the time the user takes over the permission prompt is not the position's: the
+// page's timeout counts from the answer.
+TEST_F(Geolocation, ThePromptsTimeIsNotCounted) {
+  SimulatedLocation::pushLocation(SimulatedFix{48.85, 2.29});
+  // Sent straight to the plugin, so that the user's answer (a later turn) waits while time
+  // passes.
+  plugin->getLocation(HBRInvokedUrlCommand::commandFromJson(
+      Value(plat::Array{Value("slow"), Value("Geolocation"), Value("getLocation"),
+                        Value(plat::Array{Value(false), Value(1000)})})));
+  clock_->advance(10);
+  runUntilIdle();
+  ASSERT_EQ(prompts.size(), 1u);
+  auto callbacks = takeCallbacks();
+  ASSERT_EQ(callbacks.size(), 1u);
+  expectPosition(callbacks[0], "slow", 48.85, false);
+  advance(10);
+  EXPECT_TRUE(takeCallbacks().empty());
+}
+
 TEST_F(Geolocation, RefusedRestrictedOrSwitchedOffEachSayWhy) {
   struct Case {
     const char* name;

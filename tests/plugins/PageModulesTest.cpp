@@ -491,6 +491,27 @@ const Case kCases[] = {
                   1.5,{"code":2,"message":""}],
          "sent":[["Geolocation","getLocation",[true]],["Geolocation","addWatch",["1",false]],
                  ["Geolocation","clearWatch",["1"]]]})"},
+    {"geolocation sends the page's timeout as the web reads it, and its expiry as code 3",
+     "harbor-plugin-geolocation/www/geolocation.js",
+     R"JS(
+       var g = harbor.require('harbor-plugin-geolocation.geolocation');
+       var heard = [];
+       g.getCurrentPosition(null, function (e) { heard.push(e); }, { timeout: 5000 });
+       calls[0].fail({ code: 3, message: 'Timeout expired' });
+       g.getCurrentPosition(null, null, { timeout: -3 });
+       g.getCurrentPosition(null, null, { timeout: '2.6' });
+       g.getCurrentPosition(null, null, { timeout: Infinity });
+       g.getCurrentPosition(null, null, { timeout: NaN });
+       g.getCurrentPosition(null, null, {});
+       g.watchPosition(null, function (e) { heard.push(e.code); }, { timeout: 1e20, enableHighAccuracy: true });
+       calls[6].fail({ code: 3, message: 'Timeout expired' });
+       ({ heard: heard, sent: sent(), code: g.TIMEOUT })
+     )JS",
+     R"({"heard":[{"code":3,"message":"Timeout expired"},3],
+         "sent":[["Geolocation","getLocation",[false,5000]],["Geolocation","getLocation",[false,0]],
+                 ["Geolocation","getLocation",[false,3]],["Geolocation","getLocation",[false,4294967295]],
+                 ["Geolocation","getLocation",[false,0]],["Geolocation","getLocation",[false]],
+                 ["Geolocation","addWatch",["1",true,4294967295]]],"code":3})"},
     {"contacts send plain contacts and turn both error forms into a ContactError",
      "harbor-plugin-contacts/www/contacts.js",
      R"JS(

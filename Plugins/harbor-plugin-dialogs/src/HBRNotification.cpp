@@ -213,7 +213,16 @@ void HBRNotification::beep(const HBRInvokedUrlCommandPtr& command) {
 void HBRNotification::playBeep(long count) {
   auto path = beepSoundPath();
   plat::SystemSoundID sound = 0;
-  if (!path || plat::AudioServicesCreateSystemSoundID(*path, &sound) != plat::kAudioServicesNoError) return;
+  // The page hears nothing back from a beep, so a silent one is said here, with its cause.
+  if (!path) {
+    plat::NSLog("HBRNotification: beep: the application bundle has no HBRNotification.bundle/beep.wav; nothing plays.");
+    return;
+  }
+  if (plat::AudioServicesCreateSystemSoundID(*path, &sound) != plat::kAudioServicesNoError) {
+    plat::NSLog("HBRNotification: beep: " + plat::logEscaped(*path) +
+                " is not a sound that can be played; nothing plays.");
+    return;
+  }
   // A count of one or less plays once; "count - 1" alone would wrap for the most negative count.
   const long remaining = count > 1 ? count - 1 : 0;
   plat::AudioServicesAddSystemSoundCompletion(sound, nullptr, &HBRNotification::beepDidComplete,

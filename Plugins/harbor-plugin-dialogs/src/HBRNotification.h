@@ -12,7 +12,9 @@
 //   confirm [message, title, [buttonLabels]]           -> button index + 1
 //   prompt  [message, title, [buttonLabels], default]  -> {"buttonIndex": index + 1, "input1": text or null}
 //   beep    [count = 1]                                -> no answer; the beep plays count times in a row
-//                                                         (at most kHBRNotificationMaxBeeps, logged beyond)
+//                                                         (at most kHBRNotificationMaxBeeps, logged beyond);
+//                                                         without its sound (HBRNotification.bundle/beep.wav
+//                                                         in the application bundle) the log says why none plays
 //
 // A dialog always has a button: a missing label, or an empty list of labels, gives "OK". A dialog
 // that cannot be presented (no view controller, or the presentation is refused) is logged and

@@ -1,8 +1,10 @@
 #include "HBRLocation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
+#include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Clock.h"
 #include "plat/foundation/Log.h"
@@ -32,6 +34,14 @@ std::optional<std::string> watchKey(const plat::Value& id) {
   auto text = plat::json::write(id, options);
   if (!text) return std::nullopt;
   return *text;
+}
+
+// The page's timeout in milliseconds, as seconds: a number from 0. Anything else sets none.
+std::optional<double> timeoutOf(const plat::Value& milliseconds) {
+  if (!milliseconds.isInteger() && !milliseconds.isDouble()) return std::nullopt;
+  double value = milliseconds.asDouble();
+  if (!std::isfinite(value) || value < 0) return std::nullopt;
+  return value / 1000.0;
 }
 
 HBRPluginResultPtr errorResult(unsigned errorCode, const std::string& message) {
@@ -65,6 +75,8 @@ HBRLocation::HBRLocation() {
 
 HBRLocation::~HBRLocation() {
   if (locationManager_) locationManager_->setDelegate(nullptr);
+  for (const auto& [callbackId, timeout] : timeouts_)
+    if (timeout.timer) plat::RunLoop::main().cancelTimer(*timeout.timer);
 }
 
 void HBRLocation::pluginInitialize() {
@@ -77,6 +89,10 @@ void HBRLocation::pluginInitialize() {
 void HBRLocation::onReset() {
   stopLocationUpdates();
   if (locationManager_) locationManager_->stopUpdatingHeading();
+  // The page that was waiting is gone; a new one sets timeouts of its own.
+  for (const auto& [callbackId, timeout] : timeouts_)
+    if (timeout.timer) plat::RunLoop::main().cancelTimer(*timeout.timer);
+  timeouts_.clear();
 }
 
 HBRLocationData& HBRLocation::ensureLocationData() {
@@ -109,8 +125,12 @@ void HBRLocation::getLocation(const HBRInvokedUrlCommandPtr& command) {
   HBRLocationData& data = ensureLocationData();
   if (!data.locationCallbacks) data.locationCallbacks.emplace();
   if (!locationStarted_ || highAccuracyEnabled_ != enableHighAccuracy) {
-    if (callbackId) data.locationCallbacks->push_back(*callbackId);
+    if (callbackId) {
+      data.locationCallbacks->push_back(*callbackId);
+      if (auto timeout = timeoutOf(command->argumentAtIndex(1))) waitAtMost(*callbackId, *timeout);
+    }
     startLocation(enableHighAccuracy);
+    startTimeouts();
   } else if (callbackId) {
     returnLocationInfo(*callbackId, false);
   }
@@ -128,13 +148,17 @@ void HBRLocation::addWatch(const HBRInvokedUrlCommandPtr& command) {
   }
   HBRLocationData& data = ensureLocationData();
   if (!data.watchCallbacks) data.watchCallbacks.emplace();
-  if (callbackId) (*data.watchCallbacks)[*watchId] = *callbackId;
+  if (callbackId) {
+    (*data.watchCallbacks)[*watchId] = *callbackId;
+    if (auto timeout = timeoutOf(command->argumentAtIndex(2))) waitAtMost(*callbackId, *timeout);
+  }
 
   if (!isLocationServicesEnabled()) {
     sendError(callbackId, PERMISSIONDENIED, "Location services are disabled.");
     return;
   }
   if (!locationStarted_ || highAccuracyEnabled_ != enableHighAccuracy) startLocation(enableHighAccuracy);
+  startTimeouts();
 }
 
 void HBRLocation::clearWatch(const HBRInvokedUrlCommandPtr& command) {
@@ -164,10 +188,14 @@ void HBRLocation::startLocation(bool enableHighAccuracy) {
   if (plat::CLLocationManager::authorizationStatus() == plat::kCLAuthorizationStatusNotDetermined) {
     // The updates start from the answer (the status change), with this accuracy.
     highAccuracyEnabled_ = enableHighAccuracy;
+    // Only a text can be shown in the prompt: the system asks nothing for any other value, so
+    // that counts as no usage description (and gets the warning) too.
     auto bundle = plat::NSBundle::mainBundle();
-    if (!bundle->objectForInfoDictionaryKey(plat::kNSLocationWhenInUseUsageDescription).isNil()) {
+    if (bundle->objectForInfoDictionaryKey(plat::kNSLocationWhenInUseUsageDescription).isString()) {
+      askingUser_ = true;
       locationManager_->requestWhenInUseAuthorization();
-    } else if (!bundle->objectForInfoDictionaryKey(plat::kNSLocationAlwaysUsageDescription).isNil()) {
+    } else if (bundle->objectForInfoDictionaryKey(plat::kNSLocationAlwaysUsageDescription).isString()) {
+      askingUser_ = true;
       locationManager_->requestAlwaysAuthorization();
     } else {
       plat::NSLog(
@@ -207,32 +235,78 @@ void HBRLocation::returnLocationInfo(const std::string& callbackId, bool keepCal
                                                                   positionMessage(*locationData_->locationInfo));
     result->setKeepCallbackAsBool(keepCallback);
   }
-  if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId);
+  send(result, callbackId);
 }
 
 void HBRLocation::returnLocationError(unsigned errorCode, const std::string& message) {
   if (!locationData_) return;
   HBRPluginResultPtr result = errorResult(errorCode, message);
-  auto delegate = commandDelegate();
-  auto send = [&](const std::string& callbackId) {
-    if (delegate) delegate->sendPluginResult(result, callbackId);
-  };
   if (locationData_->locationCallbacks) {
     std::vector<std::string> waiting;
     waiting.swap(*locationData_->locationCallbacks);
-    for (const auto& callbackId : waiting) send(callbackId);
+    for (const auto& callbackId : waiting) send(result, callbackId);
   }
   if (locationData_->watchCallbacks) {
     // A copy: the page may clear a watch while its error is delivered.
     auto watches = *locationData_->watchCallbacks;
-    for (const auto& [watchId, callbackId] : watches) send(callbackId);
+    for (const auto& [watchId, callbackId] : watches) send(result, callbackId);
   }
 }
 
 void HBRLocation::sendError(const std::optional<std::string>& callbackId, unsigned errorCode,
                             const std::string& message) {
-  if (!callbackId) return;
-  if (auto delegate = commandDelegate()) delegate->sendPluginResult(errorResult(errorCode, message), *callbackId);
+  if (callbackId) send(errorResult(errorCode, message), *callbackId);
+}
+
+void HBRLocation::send(const HBRPluginResultPtr& result, const std::string& callbackId) {
+  // An answer ends the wait the page's timeout bounds.
+  if (auto it = timeouts_.find(callbackId); it != timeouts_.end()) {
+    if (it->second.timer) plat::RunLoop::main().cancelTimer(*it->second.timer);
+    timeouts_.erase(it);
+  }
+  if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId);
+}
+
+void HBRLocation::waitAtMost(const std::string& callbackId, double seconds) {
+  Timeout& timeout = timeouts_[callbackId];
+  if (timeout.timer) plat::RunLoop::main().cancelTimer(*timeout.timer);
+  timeout = Timeout{seconds, std::nullopt};
+}
+
+void HBRLocation::startTimeouts() {
+  // The time the user takes over the prompt is not the position's: the clock starts after it.
+  if (askingUser_) return;
+  std::weak_ptr<HBRLocation> weak = std::static_pointer_cast<HBRLocation>(shared_from_this());
+  for (auto& [callbackId, timeout] : timeouts_) {
+    if (timeout.timer) continue;
+    timeout.timer = plat::RunLoop::main().scheduleTimer(timeout.seconds, [weak, callbackId = callbackId] {
+      if (auto self = weak.lock()) self->timeoutExpired(callbackId);
+    });
+  }
+}
+
+void HBRLocation::timeoutExpired(const std::string& callbackId) {
+  if (timeouts_.erase(callbackId) == 0 || !locationData_) return;
+  HBRPluginResultPtr result = errorResult(TIMEOUT, "Timeout expired");
+  auto& waiting = locationData_->locationCallbacks;
+  if (waiting) {
+    if (auto it = std::find(waiting->begin(), waiting->end(), callbackId); it != waiting->end()) {
+      waiting->erase(it);
+      send(result, callbackId);
+      // The updates ran for this request alone.
+      bool watched = locationData_->watchCallbacks && !locationData_->watchCallbacks->empty();
+      if (waiting->empty() && !watched) stopLocationUpdates();
+      return;
+    }
+  }
+  if (!locationData_->watchCallbacks) return;
+  for (const auto& [watchId, watchCallbackId] : *locationData_->watchCallbacks) {
+    if (watchCallbackId != callbackId) continue;
+    // A watch goes on after a timeout: its next position still reaches the page.
+    result->setKeepCallbackAsBool(true);
+    send(result, callbackId);
+    return;
+  }
 }
 
 void HBRLocation::locationManagerDidUpdateToLocationFromLocation(plat::CLLocationManager& manager,
@@ -268,8 +342,10 @@ void HBRLocation::locationManagerDidFailWithError(plat::CLLocationManager& manag
 
 void HBRLocation::locationManagerDidChangeAuthorizationStatus(plat::CLLocationManager& manager,
                                                               plat::CLAuthorizationStatus status) {
+  askingUser_ = false;
   // Starts the updates after a grant, and reports a refusal to everyone waiting.
   if (!locationStarted_) startLocation(highAccuracyEnabled_);
+  startTimeouts();
 }
 
 }  // namespace harbor

@@ -10,13 +10,13 @@
 // asked for before any position arrived: Error with {"code": 2} alone.
 //
 // Page actions (main thread; so are the location service's reports):
-//   getLocation  [enableHighAccuracy] -> one position, keep-callback off: the next one when
-//                    updates start (or restart for another accuracy), else at once the last
-//                    one; location services off: {"code": 1, "message": "Location services
+//   getLocation  [enableHighAccuracy, timeout] -> one position, keep-callback off: the next one
+//                    when updates start (or restart for another accuracy), else at once the
+//                    last one; location services off: {"code": 1, "message": "Location services
 //                    are disabled."}
-//   addWatch     [watchId, enableHighAccuracy] -> a position with every update, keep-callback
-//                    on; an error, keep-callback off, when something goes wrong (the watch
-//                    stays registered). The same id again replaces the earlier watch
+//   addWatch     [watchId, enableHighAccuracy, timeout] -> a position with every update,
+//                    keep-callback on; an error, keep-callback off, when something goes wrong
+//                    (the watch stays registered). The same id again replaces the earlier watch
 //   clearWatch   [watchId] -> nothing; updates stop when no watch and no one-shot request is
 //                    left
 //   stopLocation [] -> nothing; updates stop, but waiting requests and watches stay registered
@@ -27,8 +27,17 @@
 // Permission: while it is not decided, the request waits and the user is asked for permission
 // "when in use" if Info.plist has NSLocationWhenInUseUsageDescription, else "always" with
 // NSLocationAlwaysUsageDescription; with neither, a warning is logged and requests wait for
-// good. A refusal answers everyone waiting with code 1. A new page stops updates, and heading
-// updates too, without answering anyone.
+// good, or until their timeout. A refusal answers everyone waiting with code 1. A new page stops
+// updates, and heading updates too, without answering anyone.
+//
+// Timeout: the page's (milliseconds from 0, as its PositionOptions.timeout; none when absent or
+// no such number). A request not answered within it gets {"code": 3, "message": "Timeout
+// expired"}: a one-shot request then waits no more; a watch hears it with keep-callback on and
+// goes on. As on the web, the time the user takes to answer the permission prompt does not
+// count: the timeout runs from the request, or from the answer when a prompt was showing, until
+// the request's first answer.
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +51,7 @@ namespace harbor {
 enum HBRLocationErrorCode : unsigned {
   PERMISSIONDENIED = 1,
   POSITIONUNAVAILABLE = 2,
+  TIMEOUT = 3,
 };
 
 class HBRLocation : public HBRPlugin, public plat::CLLocationManagerDelegate {
@@ -85,11 +95,24 @@ class HBRLocation : public HBRPlugin, public plat::CLLocationManagerDelegate {
  private:
   HBRLocationData& ensureLocationData();
   void sendError(const std::optional<std::string>& callbackId, unsigned errorCode, const std::string& message);
+  void send(const HBRPluginResultPtr& result, const std::string& callbackId);
+  // The page's timeout for the request answered on callbackId, counted from now, or once the
+  // user has answered the permission prompt that is showing.
+  void waitAtMost(const std::string& callbackId, double seconds);
+  void startTimeouts();
+  void timeoutExpired(const std::string& callbackId);
+
+  struct Timeout {
+    double seconds = 0;
+    std::optional<std::uint64_t> timer;  // running since the request, or the prompt's answer
+  };
 
   std::shared_ptr<plat::CLLocationManager> locationManager_;
   std::shared_ptr<HBRLocationData> locationData_;
   bool locationStarted_ = false;
   bool highAccuracyEnabled_ = false;
+  bool askingUser_ = false;  // the permission prompt is showing
+  std::map<std::string, Timeout> timeouts_;  // by callback id, until its first answer
 };
 
 }  // namespace harbor

@@ -1,7 +1,8 @@
 // The device's position: once, or with every move. Positions reach the page in the web's shape,
 // {coords: {latitude, longitude, altitude, accuracy, altitudeAccuracy, heading, speed},
 // timestamp}, with null for what the device does not know; errors as {code, message}, code 1
-// when permission is refused or location services are off, 2 when no position can be had.
+// when permission is refused or location services are off, 2 when no position can be had, 3
+// when the options' timeout (milliseconds) passed first.
 harbor.define('harbor-plugin-geolocation.geolocation', function (require, exports, module) {
   var exec = require('harbor/exec');
   var watches = {};
@@ -36,9 +37,20 @@ harbor.define('harbor-plugin-geolocation.geolocation', function (require, export
 
   function highAccuracy(options) { return !!(options && options.enableHighAccuracy); }
 
+  // The timeout as the web reads it, a whole number of milliseconds from 0 to 2^32 - 1; none when
+  // not given, and the request then waits as long as it takes. The native side runs the clock,
+  // since only it knows when the user is looking at the permission prompt, which does not count.
+  function timeout(options) {
+    if (!options || options.timeout === undefined) return [];
+    var t = Number(options.timeout);
+    if (isNaN(t) || t < 0) t = 0;
+    return [Math.min(Math.round(t), 4294967295)];
+  }
+
   // success(position) once; options.enableHighAccuracy asks for the best fix the device has.
   exports.getCurrentPosition = function (success, fail, options) {
-    exec(function (p) { success(position(p)); }, error(fail), 'Geolocation', 'getLocation', [highAccuracy(options)]);
+    exec(function (p) { success(position(p)); }, error(fail), 'Geolocation', 'getLocation',
+         [highAccuracy(options)].concat(timeout(options)));
   };
 
   // success(position) with every move; returns the id for clearWatch.
@@ -49,7 +61,7 @@ harbor.define('harbor-plugin-geolocation.geolocation', function (require, export
       if (watches[id]) success(position(p));
     }, function (e) {
       if (watches[id]) error(fail)(e);
-    }, 'Geolocation', 'addWatch', [id, highAccuracy(options)]);
+    }, 'Geolocation', 'addWatch', [id, highAccuracy(options)].concat(timeout(options)));
     return id;
   };
 
@@ -61,4 +73,5 @@ harbor.define('harbor-plugin-geolocation.geolocation', function (require, export
 
   exports.PERMISSION_DENIED = 1;
   exports.POSITION_UNAVAILABLE = 2;
+  exports.TIMEOUT = 3;
 });

@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "DOMScript.h"
+#include "../PageLanguages.h"
 #include "../PageResources.h"
 #include "PageServices.h"
+#include "ScriptLanguages.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Log.h"
-#include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
 #include "plat/web/HTMLTokenizer.h"
@@ -547,7 +548,10 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
   Array handlers;
   if (messageHandlers)
     for (const std::string& name : *messageHandlers) handlers.push_back(name);
-  std::vector<std::string> languages = NSLocale::preferredLanguages();
+  // The device's languages, as WebKit gives them to its pages: navigator.language, and Intl's
+  // default locale.
+  std::vector<std::string> languages = pageLanguages();
+  setScriptLanguages(languages);
   Dictionary options{{"url", url ? url->absoluteString() : "about:blank"},
                      {"userAgent", userAgent},
                      {"platform", "iPhone"},

@@ -16,13 +16,13 @@
 #include <optional>
 #include <thread>
 
+#include "../PageLanguages.h"
 #include "../PageResources.h"
 #include "GLibLoop.h"
 #include "WebKitClipboard.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSFileManager.h"
-#include "plat/foundation/NSLocale.h"
 #include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLResponse.h"
@@ -228,16 +228,9 @@ class MemoryWatch {
   std::thread thread_;
 };
 
-// The pages' languages are the device's: its locale first (so that navigator.language and the
-// pages' Intl format as the Globalization plugin does), then the user's other languages.
+// The pages' languages are the device's (navigator.language, and the locale Intl formats with).
 void setPreferredLanguages(WebKitWebContext* context) {
-  std::vector<std::string> tags;
-  auto add = [&tags](std::string tag) {
-    std::replace(tag.begin(), tag.end(), '_', '-');
-    if (!tag.empty() && std::find(tags.begin(), tags.end(), tag) == tags.end()) tags.push_back(tag);
-  };
-  add(NSLocale::currentLocale()->localeIdentifier());
-  for (const std::string& language : NSLocale::preferredLanguages()) add(language);
+  std::vector<std::string> tags = pageLanguages();
   std::vector<const char*> texts;
   for (const auto& tag : tags) texts.push_back(tag.c_str());
   texts.push_back(nullptr);
