@@ -15,7 +15,8 @@
 //   commit), each posted to a later turn; WebKit's errors become NSURLErrorDomain errors.
 //   WebKit's own error page is never shown: the container shows its own.
 // - "script-dialog": kept (webkit_script_dialog_ref) and offered to the client on a later turn;
-//   closed with the client's answer.
+//   closed with the client's answer. A before-unload dialog is answered "leave" on a later turn
+//   (never inside the handler: WebKit lets go of the dialog as the handler returns).
 // - script messages: every name the view offers is registered with the user content manager;
 //   one more name of ours carries the page's console, uncaught errors and frame srcs.
 // - "web-process-terminated": a load in progress fails; otherwise the page reloads, at most three
@@ -999,7 +1000,16 @@ class WebKitPage : public WebPage {
         break;
       }
       case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
-        close([](WebKitScriptDialog* d) { webkit_script_dialog_confirm_set_confirmed(d, TRUE); });
+        // The page is left, as a phone's web view leaves it without asking anyone; answered on a
+        // later turn like every dialog: WebKit lets go of the dialog itself once this handler
+        // returns, and a dialog closed before then has already been let go of (WebKit then
+        // released nothing and crashed).
+        RunLoop::main().post([message, close] {
+          close([message](WebKitScriptDialog* d) {
+            NSLog("WebKit: the page's before-unload dialog '" + logExcerpt(message) + "' -> leave");
+            webkit_script_dialog_confirm_set_confirmed(d, TRUE);
+          });
+        });
         break;
     }
     return TRUE;
