@@ -639,8 +639,8 @@ private Xvfb display that harbor starts for the run and stops as it ends. --web-
 runs the page in Harbor's headless engine instead (no display, no layout).
 The log goes to standard error. The application stops with its terminate notification on
 SIGINT or SIGTERM, after --run-seconds, or once --until's text appears in the log; harbor then
-exits with status 0 (1 when the application cannot start, or its start page did not start while
-harbor waited for --until's text; 2 for bad arguments).
+exits with status 0 (1 when the application cannot start, or its start page did not start or its
+page stayed empty while harbor waited for --until's text; 2 for bad arguments).
 
 Nobody is there to tap: harbor answers every alert itself (the first button, text fields as
 they are, unless --dialog-button or --dialog-text say otherwise) and logs each one, as
@@ -668,8 +668,10 @@ Running:
                           relative FILE is in the current folder; WebKit only); the log names
                           the file written, or says why none was
   --web-memory-limit MB   WebKit ends a page's process that uses more than MB MiB (default
-                          2048); the page is then reloaded, at most three times a minute,
-                          before its load fails and the error page shows
+                          2048, at least 320); the page is then reloaded, at most three times
+                          a minute, before its load fails and the error page shows; past that
+                          nothing loads again by itself ("WebKit: the page stays empty: ..."),
+                          and a run waiting for --until's text ends with status 1
 
 The simulated device:
   --device-model NAME     the simulated device model (default iPhone; a model named iPad...
@@ -839,11 +841,17 @@ plat::Result<std::int64_t> readContactId(const std::string& text) {
   return static_cast<std::int64_t>(id);
 }
 
+// Below the smallest limit every page's process would be ended as it starts.
 plat::Result<std::size_t> readMemoryLimit(const std::string& text) {
+  constexpr long long smallest = plat::web::WebKitOptions::kSmallestMemoryLimitMB;
   char* end = nullptr;
   long long limit = std::strtoll(text.c_str(), &end, 10);
-  if (*end != '\0' || limit < 64 || limit > 1024 * 1024)
-    return plat::Failure{"--web-memory-limit needs MiB from 64 to 1048576, not \"" + text + "\""};
+  if (*end != '\0' || limit < 0 || limit > 1024 * 1024)
+    return plat::Failure{"--web-memory-limit needs MiB from " + std::to_string(smallest) + " to 1048576, not \"" +
+                         text + "\""};
+  if (limit < smallest)
+    return plat::Failure{"--web-memory-limit " + text + " is too small for a WebKit page to show at all; " +
+                         "the smallest limit that works is " + std::to_string(smallest)};
   return static_cast<std::size_t>(limit);
 }
 
@@ -1442,6 +1450,9 @@ int run(int argc, char** argv) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
     if (until && line.find(*until) != std::string_view::npos) terminator->request("saw \"" + *until + "\"");
+    // The page's content process ended and nothing loads in its place: no text comes any more.
+    if (until && line.rfind(plat::web::kPageStaysEmptyLog, 0) == 0)
+      terminator->request("the page stays empty, so \"" + *until + "\" will not appear", 1);
     if (auto failed = startWatch->logLine(line))
       plat::RunLoop::main().post([startFailed, reason = *failed] { startFailed(reason); });
   });

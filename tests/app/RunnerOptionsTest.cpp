@@ -50,6 +50,10 @@ TEST(RunnerOptions, ValidArguments) {
     EXPECT_EQ(backend->bundle, "app");
   }
 
+  auto limit = parseOptions({"--web-memory-limit", "320", "app"});
+  ASSERT_TRUE(limit) << limit.error();
+  EXPECT_EQ(limit->webMemoryLimitMB, 320u);
+
   auto minimal = parseOptions({"examples/hello"});
   ASSERT_TRUE(minimal);
   EXPECT_FALSE(minimal->home || minimal->runSeconds || minimal->until || minimal->engine);
@@ -94,6 +98,16 @@ TEST(RunnerOptions, BadArgumentsAreNamed) {
       {{"--web-backend", "gecko", "a"}, "--web-backend needs webkit or headless, not \"gecko\""},
       {{"--web-backend=", "a"}, "--web-backend needs webkit or headless, not \"\""},
       {{"a", "--web-backend"}, "--web-backend needs a value"},
+      // A limit no WebKit page can show in names the smallest one that works.
+      {{"--web-memory-limit", "128", "a"},
+       "--web-memory-limit 128 is too small for a WebKit page to show at all; the smallest limit that works is 320"},
+      {{"--web-memory-limit=64", "a"},
+       "--web-memory-limit 64 is too small for a WebKit page to show at all; the smallest limit that works is 320"},
+      {{"--web-memory-limit", "319", "a"},
+       "--web-memory-limit 319 is too small for a WebKit page to show at all; the smallest limit that works is 320"},
+      {{"--web-memory-limit", "1g", "a"}, "--web-memory-limit needs MiB from 320 to 1048576, not \"1g\""},
+      {{"--web-memory-limit", "-400", "a"}, "--web-memory-limit needs MiB from 320 to 1048576, not \"-400\""},
+      {{"--web-memory-limit", "1048577", "a"}, "--web-memory-limit needs MiB from 320 to 1048576, not \"1048577\""},
   };
   for (const Case& c : cases) {
     auto parsed = parseOptions(c.arguments);

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Runs pages on WebKit as users write them, on the runner's private display: real libraries
 # (jQuery and an ES module) changing the document, the whitelist refusing a navigation out of the
-# application, the runner answering the page's dialogs, a page that never returns stopped, an
-# hbrfile URL of a missing file, start pages that do not come up, and a screenshot showing the
-# colour the page's CSS gives an element. Then the private display itself: gone after every run,
-# also after a kill, and a clear refusal when none can be started.
+# application, the runner answering the page's dialogs (and leaving a page that asks to stay), a
+# page that never returns stopped, an hbrfile URL of a missing file, start pages that do not come
+# up, and a screenshot showing the colour the page's CSS gives an element. Then the private
+# display itself: gone after every run, also after a kill, and a clear refusal when none can be
+# started.
 #   webkit-pages.sh <harbor executable> <sample bundle folder> <test bundles folder> <png-pixel> <scratch folder>
 set -u
 harbor=$1
@@ -86,6 +87,27 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   expect "harbor: alert 'Dialog Test' 'Carry on?' [OK, Cancel] -> Cancel"
   expect "harbor: alert 'Dialog Test' 'Your name?' [OK, Cancel] -> Cancel with 'Ada'"
   expect "dialogs: confirm false, prompt null"
+done
+
+# A page that asks to stay before it unloads, from a call of the container's: the page is left and
+# the runner lives on (the before-unload dialog once took the runner down with it; the container's
+# calls carry no user's gesture now, and WebKit asks only after one, which the in-process tests
+# give with a tap).
+write_bundle "$work/unload" unload Unload '<feature name="Device"><param name="ios-package" value="HBRDevice" /></feature>'
+printf '%s\n' '<!doctype html><script src="harbor.js"></script><script>
+document.addEventListener("deviceready", function () {
+  harbor.require("harbor/exec")(function () {
+    window.onbeforeunload = function () { return "stay"; };
+    location.href = "next.html";
+  }, function (e) { console.log("unload: no device " + e); }, "Device", "getDeviceInfo", []);
+});
+</script>' >"$work/unload/www/index.html"
+printf '%s\n' '<!doctype html><script>console.log("unload: left for " + location.pathname.split("/").pop());</script>' \
+  >"$work/unload/www/next.html"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/unload" --engine "$engine" --run-seconds 60 --until "unload: left for"
+  [ "$status" -eq 0 ] || fail "exit status $status for a page asking to stay under $engine"
+  expect "unload: left for next.html"
 done
 
 # A page that never returns is stopped by the run time and by SIGTERM; termination runs.

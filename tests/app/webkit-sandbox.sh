@@ -95,7 +95,7 @@ console.log("sandbox: bomb loaded");
 setTimeout(function () { var keep = []; for (;;) keep.push(new Array(1e6).fill(Math.random())); }, 100);
 </script>'
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
-  run "$work/bomb" --engine "$engine" --web-memory-limit 256 --run-seconds 110 --until "sandbox: error page shown"
+  run "$work/bomb" --engine "$engine" --web-memory-limit 320 --run-seconds 110 --until "sandbox: error page shown"
   [ "$status" -eq 0 ] || fail "exit status $status for the memory bomb under $engine"
   expect "WebKit: the page's content process exceeded its memory limit; reloading the page"
   expect "(3 reloads within a minute already); the page is not reloaded, its load fails"

@@ -232,4 +232,20 @@ TEST_F(WebKitEngineTest, APageWhoseProcessDiesIsReloaded) {
       << "the page was not reloaded";
 }
 
+// A page that asks to stay before it unloads is left, as on the phone, and the process lives:
+// WebKit lets go of the dialog itself as its handler returns, so one answered inside the handler
+// crashed the process. WebKit asks only after a user's gesture: here a tap.
+TEST_F(WebKitEngineTest, APageAskingToStayBeforeItUnloadsIsLeft) {
+  writeFile(inBundle("next.html"), "<!doctype html><title>next</title><body>next</body>");
+  loadPage("index.html", "<!doctype html><title>ready</title><body style=\"margin:0;height:500px\">first<script>"
+                         "document.body.addEventListener('click', function () {"
+                         "  window.onbeforeunload = function () { return 'stay'; };"
+                         "  setTimeout(function () { location.href = 'next.html'; }, 0);"
+                         "});</script></body>");
+  log_->clear();
+  ASSERT_TRUE(view_->page()->simulateTap(50, 50));
+  EXPECT_TRUE(plat::web::turnMainLoopUntil([&] { return title() == "next"; }, kPatience)) << "the page stayed";
+  EXPECT_TRUE(log_->contains("WebKit: the page's before-unload dialog 'stay' -> leave"));
+}
+
 }  // namespace

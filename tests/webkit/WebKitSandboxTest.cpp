@@ -450,25 +450,46 @@ TEST_F(WebKitSandboxTest, ScreenCaptureIsRefusedAndLogged) {
 
 // A page whose content process keeps ending is reloaded three times within a minute, each a load
 // of its own, and then fails to load (the engines show their error page) instead of coming back
-// for ever.
+// for ever; the failure names the page, so that an engine tells its error page's own failure by
+// it. When that process ends too (the error page cannot live either), nothing is loaded again:
+// a page that could not live at all went round for ever.
 TEST_F(WebKitSandboxTest, APageWhoseProcessKeepsEndingIsReloadedThreeTimesThenFails) {
   open("www/index.html", "<!doctype html><title>ready</title><body>page</body>");
-  for (int round = 1; round <= 4; ++round) {
+  const std::string page = fileURL(inBundle("www/index.html"));
+  for (int round = 1; round <= 5; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     int started = loads_->started;
-    auto children = harbor::testing::contentProcessesOfOurs();
-    ASSERT_FALSE(children.empty());
+    std::vector<pid_t> children;
+    // The process of the page on show (after the fourth round: the empty document left in its place).
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !(children = harbor::testing::contentProcessesOfOurs()).empty(); },
+                                             kPatience));
     for (pid_t child : children) ::kill(child, SIGKILL);
     if (round <= 3) {
       ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return loads_->finished >= round + 1; }, kPatience))
           << "the page was not reloaded as a load";
       EXPECT_EQ(loads_->started, started + 1);
       EXPECT_TRUE(loads_->failures.empty());
-    } else {
+    } else if (round == 4) {
       ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loads_->failures.empty(); }, kPatience))
           << "the fourth end brought no failure";
       EXPECT_EQ(loads_->failures.front().localizedDescription, "The page's content process ended");
+      EXPECT_EQ(loads_->failures.front().userInfo[plat::NSURLErrorFailingURLStringErrorKey].stringOr(), page);
       EXPECT_TRUE(log_->contains("(3 reloads within a minute already); the page is not reloaded, its load fails"));
+      // Nobody loads anything in its place here.
+      EXPECT_TRUE(plat::web::turnMainLoopUntil(
+          [&] { return log_->contains("WebKit: the page stays empty: its content process crashed and nothing loads in its place"); },
+          kPatience));
+    } else {
+      ASSERT_TRUE(plat::web::turnMainLoopUntil(
+          [&] {
+            return log_->contains("WebKit: the page stays empty: its content process crashed again, after 3 reloads and "
+                                  "a failed one within a minute");
+          },
+          kPatience))
+          << "the fifth end was not the last";
+      EXPECT_TRUE(harbor::testing::contentProcessesOfOurs().empty()) << "something was loaded again";
+      EXPECT_EQ(loads_->started, started);
+      EXPECT_EQ(loads_->failures.size(), 1u);
     }
   }
   EXPECT_EQ(log_->count("WebKit: the page's content process crashed; reloading the page"), 3u);

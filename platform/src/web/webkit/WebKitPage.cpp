@@ -15,12 +15,14 @@
 //   commit), each posted to a later turn; WebKit's errors become NSURLErrorDomain errors.
 //   WebKit's own error page is never shown: the container shows its own.
 // - "script-dialog": kept (webkit_script_dialog_ref) and offered to the client on a later turn;
-//   closed with the client's answer.
+//   closed with the client's answer. A before-unload dialog is answered "leave" on a later turn
+//   (never inside the handler: WebKit lets go of the dialog as the handler returns).
 // - script messages: every name the view offers is registered with the user content manager;
 //   one more name of ours carries the page's console, uncaught errors and frame srcs.
 // - "web-process-terminated": a load in progress fails; otherwise the page reloads, at most three
-//   times a minute (then the load fails, and the engines show their error page), unless the
-//   process was ended on purpose (a stop request).
+//   times a minute, then its reload fails (the engines show their error page), and past that
+//   nothing loads again by itself; unless the process was ended on purpose (a stop request). A
+//   view left with nothing in its place says so ("WebKit: the page stays empty: ...").
 // - what WebKit would decide for the view by itself (permissions, print, new windows, ...) is
 //   answered by WebKitAnswers.cpp; the file chooser by the client.
 //
@@ -192,6 +194,7 @@ class WebKitPage : public WebPage {
   std::uint64_t loadRequest(const NSURLRequestPtr& request, std::optional<std::string> readAccessPath) override {
     if (closed_ || !request || !request->URL()) return 0;
     confineReads(readAccessPath);
+    ++hostLoadsAsked_;
     std::uint64_t id = nextLoadId_++;
     hostLoads_.push_back({id, request});
     WebKitURIRequest* uri = webkit_uri_request_new(request->URL()->absoluteString().c_str());
@@ -205,6 +208,7 @@ class WebKitPage : public WebPage {
     if (closed_) return 0;
     confineReads(readAccessPath);
     NSURLPtr url = baseURL ? baseURL : NSURL::URLWithString("about:blank");
+    ++hostLoadsAsked_;
     std::uint64_t id = nextLoadId_++;
     hostLoads_.push_back({id, NSURLRequest::requestWithURL(url)});
     webkit_web_view_load_html(view_, html.c_str(), url->absoluteString().c_str());
@@ -213,6 +217,7 @@ class WebKitPage : public WebPage {
 
   std::uint64_t reload() override {
     if (closed_ || !request_) return 0;
+    ++hostLoadsAsked_;
     std::uint64_t id = nextLoadId_++;
     hostLoads_.push_back({id, request_});
     webkit_web_view_reload(view_);
@@ -999,7 +1004,16 @@ class WebKitPage : public WebPage {
         break;
       }
       case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
-        close([](WebKitScriptDialog* d) { webkit_script_dialog_confirm_set_confirmed(d, TRUE); });
+        // The page is left, as a phone's web view leaves it without asking anyone; answered on a
+        // later turn like every dialog: WebKit lets go of the dialog itself once this handler
+        // returns, and a dialog closed before then has already been let go of (WebKit then
+        // released nothing and crashed).
+        RunLoop::main().post([message, close] {
+          close([message](WebKitScriptDialog* d) {
+            NSLog("WebKit: the page's before-unload dialog '" + logExcerpt(message) + "' -> leave");
+            webkit_script_dialog_confirm_set_confirmed(d, TRUE);
+          });
+        });
         break;
     }
     return TRUE;
@@ -1031,34 +1045,44 @@ class WebKitPage : public WebPage {
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitPage* self) {
     bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
-    const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed" : "exceeded its memory limit";
+    std::string why = reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed" : "exceeded its memory limit";
     // Dialogs of the dead page are answered by nobody.
     for (WebKitScriptDialog* dialog : self->dialogs_) webkit_script_dialog_unref(dialog);
     self->dialogs_.clear();
+    // A stand-in whose process ended never loads, and what was to follow it is decided anew here
+    // (a page that cannot live in the limit at all would otherwise go round for ever).
+    self->standIn_.reset();
+    ++self->processEnds_;
     if (self->current_ && !self->current_->failed) {
-      NSLog(std::string("WebKit: the page's content process ") + why + "; its load fails");
+      NSLog("WebKit: the page's content process " + why + "; its load fails");
       self->current_->failed = true;
       WebLoad load{self->current_->id, true, self->current_->request};
       bool provisional = !self->current_->committed;
-      NSError error = processEnded();
       self->current_.reset();
-      self->report([load, error, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, error, provisional); });
+      self->reportEndedLoad(load, provisional, why);
       return;
     }
     if (JSContext::scriptsStopped()) return;
-    // A page that keeps ending its process would be reloaded for ever: past the bound, its
-    // reload fails instead, and the engines show their error page.
+    // A page that keeps ending its process would be loaded again for ever: every load made for it
+    // here (a reload, or the reload that fails so that the engines show their error page) counts
+    // towards the bound, and past it nothing more is loaded.
     double now = monotonicSeconds();
-    while (!self->reloads_.empty() && now - self->reloads_.front() >= kReloadWindowSeconds) self->reloads_.pop_front();
-    if (self->reloads_.size() >= kMaxReloadsPerWindow) {
-      NSLog(std::string("WebKit: the page's content process ") + why + " again (" + std::to_string(kMaxReloadsPerWindow) +
-            " reloads within a minute already); the page is not reloaded, its load fails");
-      self->showStandIn(AfterStandIn::FailReload);
+    while (!self->recoveries_.empty() && now - self->recoveries_.front() >= kReloadWindowSeconds)
+      self->recoveries_.pop_front();
+    if (self->recoveries_.size() > kMaxReloadsPerWindow) {
+      NSLog(std::string(kPageStaysEmptyLog) + "its content process " + why + " again, after " +
+            std::to_string(kMaxReloadsPerWindow) + " reloads and a failed one within a minute");
       return;
     }
-    self->reloads_.push_back(now);
-    NSLog(std::string("WebKit: the page's content process ") + why + "; reloading the page");
-    self->showStandIn(AfterStandIn::Reload);
+    self->recoveries_.push_back(now);
+    if (self->recoveries_.size() > kMaxReloadsPerWindow) {
+      NSLog("WebKit: the page's content process " + why + " again (" + std::to_string(kMaxReloadsPerWindow) +
+            " reloads within a minute already); the page is not reloaded, its load fails");
+      self->showStandIn(AfterStandIn::FailReload, why);
+      return;
+    }
+    NSLog("WebKit: the page's content process " + why + "; reloading the page");
+    self->showStandIn(AfterStandIn::Reload, why);
   }
 
   // The reload of the page on show, asked for like any reload, that fails at once as a load whose
@@ -1068,10 +1092,11 @@ class WebKitPage : public WebPage {
   // document at the page's address comes first, loaded quietly, then the reload, or the reload
   // that fails once the page has ended its process too often.
   enum class AfterStandIn { Reload, FailReload };
-  void showStandIn(AfterStandIn then) {
+  void showStandIn(AfterStandIn then, const std::string& why) {
     if (!request_ || !request_->URL()) return;
     standIn_ = request_->URL()->absoluteString();
     afterStandIn_ = then;
+    endedBecause_ = why;
     webkit_web_view_load_alternate_html(view_, "", standIn_->c_str(), standIn_->c_str());
   }
 
@@ -1080,9 +1105,10 @@ class WebKitPage : public WebPage {
   void standInLoaded() {
     if (!standIn_) return;
     standIn_.reset();
-    RunLoop::main().post([weak = weak(), then = afterStandIn_] {
+    // What follows is dropped when the process ends again meanwhile: that end decides anew.
+    RunLoop::main().post([weak = weak(), then = afterStandIn_, ends = processEnds_] {
       auto page = weak.lock();
-      if (!page || page->closed_) return;
+      if (!page || page->closed_ || page->processEnds_ != ends) return;
       if (then == AfterStandIn::Reload)
         page->reload();
       else
@@ -1097,14 +1123,36 @@ class WebKitPage : public WebPage {
       client.webPageDecidePolicy(navigation, [navigation, weakPage](bool allow) {
         auto page = weakPage.lock();
         if (!allow || !page || page->closed_) return;
-        page->failLoad(navigation, processEnded());
+        WebLoad load{navigation.loadIdentifier, true, navigation.request};
+        page->report([load](WebPageClient& c) { c.webPageDidStartLoad(load); });
+        page->reportEndedLoad(load, true, page->endedBecause_);
       });
     });
   }
 
-  static NSError processEnded() {
-    return NSError{NSURLErrorDomain, NSURLErrorNetworkConnectionLost, "The page's content process ended",
-                   Dictionary{{"NSLocalizedDescription", "The page's content process ended"}}};
+  // A load that failed because the page's content process ended. When the client loads nothing in
+  // its place (no error page, or the error page itself failed), the view stays empty for good:
+  // nothing is loaded again by itself, and the log says so.
+  void reportEndedLoad(const WebLoad& load, bool provisional, const std::string& why) {
+    NSError error = processEnded(load.request ? load.request->URL() : nullptr);
+    RunLoop::main().post([weak = weak(), load, error, provisional, why] {
+      auto self = weak.lock();
+      if (!self || self->closed_) return;
+      auto client = self->client_.lock();
+      if (!client) return;
+      std::uint64_t asked = self->hostLoadsAsked_;
+      client->webPageDidFailLoad(load, error, provisional);
+      if (self->closed_ || self->hostLoadsAsked_ != asked || JSContext::scriptsStopped()) return;
+      NSLog(std::string(kPageStaysEmptyLog) + "its content process " + why + " and nothing loads in its place");
+    });
+  }
+
+  // The failing URL goes with the error, as with every failed load: the engines tell their error
+  // page's own failure by it (and would load the error page again for ever without it).
+  static NSError processEnded(const NSURLPtr& url) {
+    Dictionary info{{"NSLocalizedDescription", "The page's content process ended"}};
+    if (url) info.set(NSURLErrorFailingURLStringErrorKey, url->absoluteString());
+    return NSError{NSURLErrorDomain, NSURLErrorNetworkConnectionLost, "The page's content process ended", std::move(info)};
   }
 
   std::weak_ptr<WebPageClient> client_;
@@ -1124,10 +1172,14 @@ class WebKitPage : public WebPage {
   NSURLRequestPtr request_;
   std::uint64_t nextLoadId_ = 1;
   bool everLoaded_ = false;
-  // At most this many reloads after the page's process ended, within this many seconds.
+  // At most this many reloads after the page's process ended, within this many seconds; then
+  // one reload that fails, and nothing more.
   static constexpr std::size_t kMaxReloadsPerWindow = 3;
   static constexpr double kReloadWindowSeconds = 60;
-  std::deque<double> reloads_;  // when each reload of the window was made (monotonic seconds)
+  std::deque<double> recoveries_;  // when each load of the window was made for an ended process (monotonic seconds)
+  std::uint64_t processEnds_ = 0;  // how many of the page's content processes ended
+  std::string endedBecause_;       // why the last one ended, for the failed reload's log line
+  std::uint64_t hostLoadsAsked_ = 0;  // loads the client asked for (loadRequest, loadHTMLString, reload)
   std::optional<std::string> readAccess_;  // the host load's read-access folder or file
   int processId_ = 0;                      // the content process, as its extension said
   Settings settings_;                      // as the view last applied them
