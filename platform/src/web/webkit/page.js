@@ -3,7 +3,8 @@
 // extension that carries (kind, first, second) to the engine. The console and uncaught errors
 // reach the log as under the headless engine ("console", level, text), cut to a size the log
 // keeps; the URLs iframes are set to are announced ("frame", url) before WebKit asks about their
-// navigation, since WebKit does not say which frame navigates.
+// navigation, since WebKit does not say which frame navigates. An iframe inserted without a src
+// navigates to about:blank, and is announced so.
 (function (post) {
   var limit = 16384;
   // A text cut to `limit` UTF-16 units, never between the halves of a surrogate pair, with the
@@ -55,12 +56,15 @@
     return setAttribute.apply(this, arguments);
   };
   // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
+  function announceFrame(frame) {
+    announce(frame.hasAttribute('src') ? frame.getAttribute('src') : 'about:blank');
+  }
   function announceIn(node) {
     try {
       if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
-      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
-      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
-      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
+      if (node instanceof HTMLIFrameElement) announceFrame(node);
+      var frames = node.querySelectorAll ? node.querySelectorAll('iframe') : [];
+      for (var i = 0; i < frames.length; ++i) announceFrame(frames[i]);
     } catch (e) {}
   }
   var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
