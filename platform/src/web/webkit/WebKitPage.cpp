@@ -727,9 +727,10 @@ class WebKitPage : public WebPage {
       // before the new page's script, which WebKit runs in a process of its own, can see it.
       reportStart(*pending_);
       auto* kept = WEBKIT_POLICY_DECISION(g_object_ref(decision));
-      RunLoop::main().post([kept, weak = weak()] {
+      RunLoop::main().post([kept, weak = weak(), id = navigation.loadIdentifier] {
         auto page = weak.lock();
-        if (page && !page->closed_)
+        // A load that failed before it was let go (its time ran out) is not started.
+        if (page && !page->closed_ && page->pending_ && page->pending_->id == id)
           page->useForThePage(kept);
         else
           webkit_policy_decision_ignore(kept);
@@ -778,14 +779,19 @@ class WebKitPage : public WebPage {
     if (!(seconds > 0) || !std::isfinite(seconds)) return;
     RunLoop::main().scheduleTimer(seconds, [weak = weak(), id] {
       auto page = weak.lock();
-      if (!page || page->closed_ || !page->current_ || page->current_->id != id) return;
-      MainLoad& load = *page->current_;
-      if (load.committed || load.failed) return;
-      load.failed = true;
-      WebLoad failed{load.id, true, load.request};
-      NSError timedOut = NSURLErrorWithCode(NSURLErrorTimedOut, load.request ? load.request->URL() : nullptr);
+      if (!page || page->closed_) return;
+      // Allowed but not let go yet: its decision is then ignored rather than used.
+      bool waiting = page->pending_ && page->pending_->id == id;
+      std::optional<MainLoad>& load = waiting ? page->pending_ : page->current_;
+      if (!load || load->id != id || load->committed || load->failed) return;
+      load->failed = true;
+      WebLoad failed{load->id, true, load->request};
+      NSError timedOut = NSURLErrorWithCode(NSURLErrorTimedOut, load->request ? load->request->URL() : nullptr);
       page->report([failed, timedOut](WebPageClient& c) { c.webPageDidFailLoad(failed, timedOut, true); });
-      webkit_web_view_stop_loading(page->view_);
+      if (waiting)
+        page->pending_.reset();
+      else
+        webkit_web_view_stop_loading(page->view_);
     });
   }
 
