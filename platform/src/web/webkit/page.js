@@ -3,8 +3,7 @@
 // extension that carries (kind, first, second) to the engine. The console and uncaught errors
 // reach the log as under the headless engine ("console", level, text), cut to a size the log
 // keeps; the URLs iframes are set to are announced ("frame", url) before WebKit asks about their
-// navigation, since WebKit does not say which frame navigates. An iframe inserted without a src
-// navigates to about:blank, and is announced so.
+// navigation, since WebKit does not say which frame navigates.
 (function (post) {
   var limit = 16384;
   // A text cut to `limit` UTF-16 units, never between the halves of a surrogate pair, with the
@@ -55,7 +54,8 @@
     if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
     return setAttribute.apply(this, arguments);
   };
-  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
+  // Frames that arrive inside inserted nodes or markup start loading as they are inserted; one
+  // without a src navigates to about:blank, which WebKit asks about too.
   function announceFrame(frame) {
     announce(frame.hasAttribute('src') ? frame.getAttribute('src') : 'about:blank');
   }
