@@ -263,16 +263,8 @@ done
 
 # A start page on a server that takes the connection and never answers fails after the start
 # page's 20 seconds, and one on a port WebKit refuses fails at once: the error page shows.
-"$recordserver" "$work/port" "$work/requests" 300 &
-server=$!
-trap 'kill "$server" 2>/dev/null' EXIT
-tries=0
-until [ -s "$work/port" ]; do
-  tries=$((tries + 1))
-  [ "$tries" -le 300 ] || fail "the loopback server did not start"
-  sleep 0.1
-done
-for start in "http://127.0.0.1:$(cat "$work/port")/silent" "http://127.0.0.1:1/"; do
+start_record_server 300
+for start in "$origin/silent" "http://127.0.0.1:1/"; do
   bundle unanswered '' '<preference name="ErrorUrl" value="error.html" />
   <allow-navigation href="http://127.0.0.1/*" /><allow-navigation href="http://127.0.0.1:*/*" />'
   sed -i "s#<content src=\"index.html\" />#<content src=\"$start\" />#" "$work/unanswered/config.xml"

@@ -27,6 +27,37 @@ class Recorder : public plat::UIWebViewDelegate {
   std::vector<std::string> finishedAt;  // the view's request at each finish
 };
 
+// A UIWebView of the current page engine whose delegate is a page-load tracker that passes on to
+// a recorder, loading url.
+struct TrackedView {
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+  std::shared_ptr<harbor::HBRUIWebViewDelegate> tracker = std::make_shared<harbor::HBRUIWebViewDelegate>();
+  std::shared_ptr<plat::UIWebView> view = std::make_shared<plat::UIWebView>();
+
+  explicit TrackedView(const std::string& url) {
+    tracker->initWithDelegate(recorder);
+    view->init();
+    view->setDelegate(tracker);
+    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString(url)));
+  }
+  // What the tracker passed on of the first load, once it ended.
+  std::vector<std::string> firstLoad() {
+    plat::web::turnMainLoopUntil([&] { return !recorder->events.empty() && recorder->events.back() != "start"; }, kPatience);
+    return recorder->events;
+  }
+  // Waits until the page shows the address and, when events are awaited, the tracker has passed
+  // on that many, the last no start.
+  bool settlesAt(const std::string& address, std::size_t events) {
+    return plat::web::turnMainLoopUntil(
+        [&] {
+          return view->stringByEvaluatingJavaScriptFromString("document.readyState + ' ' + location.href") ==
+                     "complete " + address &&
+                 recorder->events.size() >= events && (events == 0 || recorder->events.back() != "start");
+        },
+        kPatience);
+  }
+};
+
 TEST_F(WebKitEngineTest, ANewFragmentIsAllowedWithoutEventsUnderBothEngines) {
   writeFile(inBundle("index.html"), "<!doctype html><title>index</title><body><p id=\"x\">x</p><p id=\"y\">y</p></body>");
   writeFile(inBundle("other.html"), "<!doctype html><title>other</title><body>other</body>");
@@ -61,16 +92,11 @@ TEST_F(WebKitEngineTest, ANewFragmentIsAllowedWithoutEventsUnderBothEngines) {
     SCOPED_TRACE(backend == plat::web::Backend::WebKit ? "WebKit" : "headless");
     plat::web::setBackend(backend);
     log_->clear();
-    auto recorder = std::make_shared<Recorder>();
-    auto tracker = std::make_shared<harbor::HBRUIWebViewDelegate>();
-    tracker->initWithDelegate(recorder);
-    auto view = std::make_shared<plat::UIWebView>();
-    view->init();
-    view->setDelegate(tracker);
-    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString(index)));
-    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->events.empty() && recorder->events.back() != "start"; },
-                                             kPatience));
-    ASSERT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
+    TrackedView tracked(index);
+    ASSERT_EQ(tracked.firstLoad(), (std::vector<std::string>{"start", "finish"}));
+    auto recorder = tracked.recorder;
+    auto tracker = tracked.tracker;
+    auto& view = tracked.view;
     for (const Step& step : steps) {
       SCOPED_TRACE(step.script);
       recorder->events.clear();
@@ -79,14 +105,7 @@ TEST_F(WebKitEngineTest, ANewFragmentIsAllowedWithoutEventsUnderBothEngines) {
       else
         view->stringByEvaluatingJavaScriptFromString(step.script);
       // Done once the page shows the address and, for a load, the tracker has passed on its end.
-      EXPECT_TRUE(plat::web::turnMainLoopUntil(
-          [&] {
-            return view->stringByEvaluatingJavaScriptFromString("document.readyState + ' ' + location.href") ==
-                       "complete " + step.address &&
-                   recorder->events.size() >= step.events.size() &&
-                   (step.events.empty() || recorder->events.back() != "start");
-          },
-          kPatience))
+      EXPECT_TRUE(tracked.settlesAt(step.address, step.events.size()))
           << view->stringByEvaluatingJavaScriptFromString("location.href");
       EXPECT_EQ(recorder->events, step.events);
     }
@@ -134,36 +153,22 @@ TEST_F(WebKitEngineTest, HistoryMovesArePassedOnOnceWithTheirOwnAddressUnderBoth
     SCOPED_TRACE(harbor::testing::backendName(backend));
     plat::web::setBackend(backend);
     log_->clear();
-    auto recorder = std::make_shared<Recorder>();
-    auto tracker = std::make_shared<harbor::HBRUIWebViewDelegate>();
-    tracker->initWithDelegate(recorder);
-    auto view = std::make_shared<plat::UIWebView>();
-    view->init();
-    view->setDelegate(tracker);
-    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString(index)));
-    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->events.empty() && recorder->events.back() != "start"; },
-                                             kPatience));
-    ASSERT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
+    TrackedView tracked(index);
+    ASSERT_EQ(tracked.firstLoad(), (std::vector<std::string>{"start", "finish"}));
+    Recorder& recorder = *tracked.recorder;
     for (const Step& step : steps) {
       SCOPED_TRACE(step.script);
-      recorder->events.clear();
-      recorder->finishedAt.clear();
-      view->stringByEvaluatingJavaScriptFromString(step.script);
-      EXPECT_TRUE(plat::web::turnMainLoopUntil(
-          [&] {
-            return view->stringByEvaluatingJavaScriptFromString("document.readyState + ' ' + location.href") ==
-                       "complete " + step.address &&
-                   (!step.load || (!recorder->events.empty() && recorder->events.back() != "start"));
-          },
-          kPatience))
-          << view->stringByEvaluatingJavaScriptFromString("location.href");
+      recorder.events.clear();
+      recorder.finishedAt.clear();
+      tracked.view->stringByEvaluatingJavaScriptFromString(step.script);
+      EXPECT_TRUE(tracked.settlesAt(step.address, step.load ? 2 : 0))
+          << tracked.view->stringByEvaluatingJavaScriptFromString("location.href");
       const std::vector<std::string> none;
-      EXPECT_EQ(recorder->events, step.load ? std::vector<std::string>({"start", "finish"}) : none);
-      EXPECT_EQ(recorder->finishedAt, step.load ? std::vector<std::string>({step.address}) : none);
+      EXPECT_EQ(recorder.events, step.load ? std::vector<std::string>({"start", "finish"}) : none);
+      EXPECT_EQ(recorder.finishedAt, step.load ? std::vector<std::string>({step.address}) : none);
     }
-    EXPECT_EQ(tracker->state(), harbor::HBRUIWebViewDelegate::Idle);
+    EXPECT_EQ(tracked.tracker->state(), harbor::HBRUIWebViewDelegate::Idle);
     EXPECT_FALSE(log_->contains("HBRWebViewDelegate:")) << "the tracker met a navigation it did not expect";
-    view.reset();
   }
   plat::web::setBackend(plat::web::Backend::WebKit);
 }
