@@ -148,6 +148,13 @@ TEST_F(WebKitEngineTest, HistoryMovesArePassedOnOnceWithTheirOwnAddressUnderBoth
       {"history.go(-1)", index, true},
       {"document.body.appendChild(document.createElement('iframe'))", index, false},
       {"history.go(1)", b + "?again", true},
+      // Entries of a document, and of that document reloaded, are moves within it.
+      {"location.hash = 'x'", b + "?again#x", false},
+      {"location.hash = 'y'", b + "?again#y", false},
+      {"location.reload()", b + "?again#y", true},
+      {"history.back()", b + "?again#x", false},
+      {"history.forward()", b + "?again#y", false},
+      {"history.go(-3)", index, true},
   };
   for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
     SCOPED_TRACE(harbor::testing::backendName(backend));

@@ -298,6 +298,11 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
     }
     if ((load.type == WebNavigationType::Reload || load.history.replace) && !history.empty()) {
       HistoryEntry& entry = history[historyIndex];
+      // A reloaded document keeps its place in the history: a move to another of its entries
+      // stays within the new document, as WebKit does it.
+      if (load.type == WebNavigationType::Reload)
+        for (HistoryEntry& other : history)
+          if (other.document == entry.document) other.document = load.identifier;
       entry = HistoryEntry{entry.serial, url, load.identifier, load.readAccessPath, load.html};
       return;
     }

@@ -753,9 +753,11 @@ class WebKitPage : public WebPage {
   // WebKit's rule for a navigation within the document on show: its address up to the fragment,
   // with a fragment (the same one scrolls to it again), neither a reload nor a form's POST. The
   // view's address is the document's once a load has committed (before, it is the new one's).
+  // WebKit asks about no history move within the document: one it asks about loads another
+  // document, whatever its address.
   bool sameDocumentNavigation(const NSURLPtr& url, WebNavigationType type, WebKitURIRequest* request) const {
     const char* method = webkit_uri_request_get_http_method(request);
-    if (type == WebNavigationType::Reload || !url->fragment() || !everLoaded_ || pending_ ||
+    if (type == WebNavigationType::Reload || type == WebNavigationType::BackForward || !url->fragment() || !everLoaded_ || pending_ ||
         (current_ && !current_->committed) || (method && g_ascii_strcasecmp(method, "GET") != 0))
       return false;
     NSURLPtr current = URL();
@@ -879,7 +881,7 @@ class WebKitPage : public WebPage {
       case WEBKIT_LOAD_REDIRECTED:
         break;
       case WEBKIT_LOAD_COMMITTED: {
-        if (!self->current_ || self->current_->failed) break;
+        if (!self->current_) break;
         self->current_->committed = true;
         self->current_->shownBlank = self->shownInPlaceOfTheRequest();
         self->announcedFrames_.clear();
