@@ -362,17 +362,16 @@
       return nativeFetchMessages();
     }
 
-    // The iframe-mode signal: a navigation to an hbr: URL, which the engine intercepts. The
-    // navigation carries nothing. Engines without a document replace this function.
-    function signal() {
+    // The frame the iframe-mode signal navigates, made when missing.
+    function makeSignalFrame() {
       var doc = global.document;
       if (!doc || typeof doc.createElement !== 'function') {
-        return;
+        return null;
       }
       if (!signalFrame || !signalFrame.parentNode) {
         var parent = doc.body || doc.documentElement;
         if (!parent) {
-          return;
+          return null;
         }
         signalFrame = doc.createElement('iframe');
         if (signalFrame.style) {
@@ -380,7 +379,24 @@
         }
         parent.appendChild(signalFrame);
       }
-      signalFrame.src = 'hbr://ready';
+      return signalFrame;
+    }
+
+    // The iframe-mode signal: a navigation to an hbr: URL, which the engine intercepts. The
+    // navigation carries nothing. Engines without a document replace this function.
+    function signal() {
+      var frame = makeSignalFrame();
+      if (frame) {
+        frame.src = 'hbr://ready';
+      }
+    }
+
+    // The signal's frame is made as this file loads, before the page makes frames of its own:
+    // WebKit makes at most 1000 frames for a page and none after that, so a frame first made
+    // for the first command of a page holding that many would never navigate, and no command
+    // of the page would ever be fetched.
+    if (bridgeMode === 'iframe') {
+      makeSignalFrame();
     }
 
     exec.nativeFetchMessages = nativeFetchMessages;

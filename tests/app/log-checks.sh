@@ -88,3 +88,18 @@ PLIST
 XML
   cp "$sample/www/harbor.js" "$1/www/harbor.js"
 }
+
+# start_record_server <seconds>: the loopback server that records every request (record-server,
+# in $recordserver) for so many seconds, stopped when the script ends; its origin in $origin.
+start_record_server() {
+  "$recordserver" "$work/port" "$work/requests" "$1" &
+  server=$!
+  trap 'kill "$server" 2>/dev/null' EXIT
+  tries=0
+  until [ -s "$work/port" ]; do
+    tries=$((tries + 1))
+    [ "$tries" -le 300 ] || fail "the loopback server did not start"
+    sleep 0.1
+  done
+  origin="http://127.0.0.1:$(cat "$work/port")"
+}

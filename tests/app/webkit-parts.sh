@@ -5,13 +5,16 @@
 # preference says so); the device's locale in navigator.language and Intl; the status bar's
 # band taking the top of the screen (the page's height, and a screenshot's pixels); cookies kept
 # from one launch to the next; answers whose callbacks open the page's own alerts, delivered
-# all and in order; and commands answered on a page full of frames.
-#   webkit-parts.sh <harbor executable> <sample bundle folder> <png-pixel> <scratch folder>
+# all and in order; commands answered on a page full of frames, also when the frames came before
+# the first command; history moves each reported as a load of its own that resets the plugins;
+# and a start page that never answers, or that WebKit refuses, failing into the error page.
+#   webkit-parts.sh <harbor executable> <sample bundle folder> <png-pixel> <record-server> <scratch folder>
 set -u
 harbor=$1
 sample=$2
 pngpixel=$3
-work=$4
+recordserver=$4
+work=$5
 . "$(dirname "$0")/log-checks.sh"
 start_without_display
 newlog
@@ -44,9 +47,9 @@ done
 # Preferences: a 6px span under a minimum font size of 30 (the WKWebView engine's preference),
 # and a sound that plays at once only when media needs no gesture.
 tone() {
-  # A second of a 400 Hz square wave, 8 kHz, 16-bit mono.
-  LC_ALL=C awk 'BEGIN {
-    n = 8000; printf "RIFF"; le32(36 + 2 * n); printf "WAVEfmt "; le32(16); le16(1); le16(1); le32(8000); le32(16000);
+  # A second (or $2 seconds) of a 400 Hz square wave, 8 kHz, 16-bit mono.
+  LC_ALL=C awk -v seconds="${2:-1}" 'BEGIN {
+    n = 8000 * seconds; printf "RIFF"; le32(36 + 2 * n); printf "WAVEfmt "; le32(16); le16(1); le16(1); le32(8000); le32(16000);
     le16(2); le16(16); printf "data"; le32(2 * n);
     for (i = 0; i < n; i++) { v = (int(i / 10) % 2) ? 3000 : 62536; le16(v) }
   }
@@ -191,6 +194,109 @@ document.addEventListener("deviceready", function () {
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   run "$work/frames" --engine "$engine" --run-seconds 60 --until "parts: a lone command and 500 answered"
   [ "$status" -eq 0 ] || fail "exit status $status for the frames under $engine"
+done
+
+
+# 1,000 and 2,000 frames whose sources are the bridge's signal, made before the page's first
+# command (WebKit makes at most 1000 frames for a page): the command is still answered. Under the
+# UIWebView engine each frame WebKit made is a fetch of the page's (empty) queue; the command is
+# sent once all of them came, so that none of them fetches it.
+bundle early "$modules"'<script>
+var frames = Number(location.search.slice(1));
+var made = 0, fetched = 0;
+for (var i = 0; i < frames; i++) {
+  var frame = document.createElement("iframe");
+  frame.src = "hbr://ready/" + i;
+  document.body.appendChild(frame);
+  if (frame.contentWindow) made++;
+}
+var exec = harbor.require("harbor/exec"), fetch = exec.nativeFetchMessages;
+exec.nativeFetchMessages = function () { fetched++; return fetch.apply(this, arguments); };
+var wanted = exec.bridgeMode() === "iframe" ? made : 0;
+var wait = setInterval(function () {
+  if (fetched < wanted) return;
+  clearInterval(wait);
+  harbor.exec(function () { console.log("parts: answered after " + frames + " frames"); }, null, "Device", "getDeviceInfo", []);
+}, 50);
+</script>'
+for frames in 1000 2000; do
+  sed -i "s#<content src=\"[^\"]*\" />#<content src=\"index.html?$frames\" />#" "$work/early/config.xml"
+  for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+    run "$work/early" --engine "$engine" --run-seconds 60 --until "parts: answered after"
+    expect "parts: answered after $frames frames"
+  done
+done
+
+# History moves: index -> b -> history.back() -> location.reload() -> b?again while the pages
+# watch the accelerometer; a sound the page that came back started is stopped by the reload's
+# reset of the plugins, before the reloaded page runs. Under the UIWebView engine every load is
+# reported started and finished once, with its own address.
+bundle history "$modules"'<script src="plugins/harbor-plugin-device-motion/accelerometer.js"></script>
+<script src="plugins/harbor-plugin-media/Media.js"></script><script src="plugins/harbor-plugin-file/file.js"></script>
+<script src="moves.js"></script>' '<feature name="Accelerometer"><param name="ios-package" value="HBRAccelerometer" /></feature>
+  <feature name="Media"><param name="ios-package" value="HBRSound" /></feature>
+  <feature name="File"><param name="ios-package" value="HBRFile" /></feature>'
+cp -R "$sample/www/plugins/harbor-plugin-device-motion" "$sample/www/plugins/harbor-plugin-media" \
+  "$sample/www/plugins/harbor-plugin-file" "$work/history/www/plugins/"
+cp "$work/history/www/index.html" "$work/history/www/b.html"
+tone "$work/history/www/tone.wav" 30
+printf '%s\n' 'var step = Number(sessionStorage.getItem("step") || 0);
+var page = location.pathname.replace(/.*\//, "") + location.search;
+console.log("parts: history at " + page + " step " + step);
+document.addEventListener("deviceready", function () {
+  harbor.require("harbor-plugin-device-motion.accelerometer").watchAcceleration(function () {});
+  if (step === 2) new (harbor.require("harbor-plugin-media.Media"))("tone.wav").play();
+  var next = {"index.html": {0: "b.html", 2: "reload", 3: "b.html?again"}, "b.html": {1: "back"}}[page];
+  var move = next && next[step];
+  setTimeout(function () {
+    if (!move) { console.log("parts: history done at " + page); return; }
+    sessionStorage.setItem("step", step + 1);
+    if (move === "back") history.back();
+    else if (move === "reload") location.reload();
+    else location.href = move;
+  }, 300);
+});' >"$work/history/www/moves.js"
+base="file://$work/history/www"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/history" --engine "$engine" --acceleration 0,0,-1 --run-seconds 60 --until "parts: history done"
+  expect "parts: history done at b.html?again"
+  awk '/harbor: media stop tone.wav/ { stop = NR } /parts: history at index.html step 3/ { at = NR }
+       END { exit !(stop && at && stop < at) }' "$log" || fail "the sound played on into the reloaded page under $engine"
+  if [ "$engine" = HBRUIWebViewEngine ]; then
+    finished=$(grep -o 'Finished load of: .*' "$log" | tr '\n' ' ')
+    want="Finished load of: $base/index.html Finished load of: $base/b.html Finished load of: $base/index.html "
+    want="${want}Finished load of: $base/index.html Finished load of: $base/b.html?again "
+    [ "$finished" = "$want" ] || fail "the loads were reported as: $finished"
+    [ "$(grep -c 'Resetting plugins due to page load.' "$log")" -eq 5 ] || fail "the plugins were not reset once per load"
+    if grep -qF "HBRWebViewDelegate:" "$log"; then fail "the page-load tracker met a load it did not expect"; fi
+  fi
+done
+
+# A start page on a server that takes the connection and never answers fails after the start
+# page's 20 seconds, and one on a port WebKit refuses fails at once: the error page shows.
+start_record_server 300
+for start in "$origin/silent" "http://127.0.0.1:1/"; do
+  bundle unanswered '' '<preference name="ErrorUrl" value="error.html" />
+  <allow-navigation href="http://127.0.0.1/*" /><allow-navigation href="http://127.0.0.1:*/*" />'
+  sed -i "s#<content src=\"index.html\" />#<content src=\"$start\" />#" "$work/unanswered/config.xml"
+  printf '%s\n' '<script>console.log("parts: error page " + decodeURIComponent(location.search));</script>' \
+    >"$work/unanswered/www/error.html"
+  case $start in
+    */silent) why="The request timed out." ;;
+    *) why="unsupported URL" ;;
+  esac
+  for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+    run "$work/unanswered" --engine "$engine" --run-seconds 90 --until "parts: error page"
+    [ "$status" -eq 0 ] || fail "exit status $status for the start page $start under $engine"
+    expect "parts: error page ?error=Failed to load webpage with error: $why"
+  done
+done
+# Without an error page, the runner says why the refused start page did not start.
+sed -i '/ErrorUrl/d' "$work/unanswered/config.xml"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/unanswered" --engine "$engine" --run-seconds 60 --until "parts: never"
+  [ "$status" -eq 1 ] || fail "exit status $status for a refused start page without an error page under $engine"
+  expect "harbor: the application did not start: its start page did not load (unsupported URL)"
 done
 
 echo "harbor WebKit parts test passed"

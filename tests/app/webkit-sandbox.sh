@@ -19,16 +19,7 @@ export HOME="$work/user-home"
 unset XDG_CACHE_HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOWNLOAD_DIR
 
 # A loopback server that records every request.
-"$recordserver" "$work/port" "$work/requests" 600 &
-server=$!
-trap 'kill "$server" 2>/dev/null' EXIT
-tries=0
-until [ -s "$work/port" ]; do
-  tries=$((tries + 1))
-  [ "$tries" -le 300 ] || fail "the loopback server did not start"
-  sleep 0.1
-done
-origin="http://127.0.0.1:$(cat "$work/port")"
+start_record_server 600
 
 # bundle <name> <page body> [extra config.xml lines]: a bundle whose start page is the HTML,
 # with an error page that says it showed.

@@ -257,4 +257,42 @@ TEST_P(EngineEndToEndTest, TwoNavigationsInARowLandOnTheSecondPage) {
   }
 }
 
+// Every history move to another page is a page load for the container: the plugins are reset
+// once and the new page announced once, and the UIWebView engine reports the page it came to.
+TEST_P(EngineEndToEndTest, HistoryMovesResetThePluginsAndAnnounceEachPage) {
+  for (const char* name : {"index", "b"})
+    writeFile(inBundle(std::string("www/") + name + ".html"), page(std::string("window.page = '") + name + "';"));
+  auto controller = start("<preference name=\"HarborWebViewEngine\" value=\"" + std::string(GetParam()) + "\"/>");
+  NotificationRecorder resets(kHBRPluginResetNotification);
+  NotificationRecorder loads(kHBRPageDidLoadNotification);
+  struct Step {
+    const char* script;
+    const char* page;  // the file the container shows afterwards
+    const char* query;
+  };
+  const Step steps[] = {
+      {"location.href = 'b.html'", "b", ""},     {"history.back()", "index", ""},
+      {"location.reload()", "index", ""},        {"location.href = 'b.html?again'", "b", "?again"},
+      {"history.go(-1)", "index", ""},           {"history.forward()", "b", "?again"},
+  };
+  bool uiWebView = std::string(GetParam()) == "HBRUIWebViewEngine";
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.script);
+    std::size_t resetsBefore = resets.objects.size(), loadsBefore = loads.objects.size();
+    std::size_t logged = log_->lines().size();
+    pageValue(controller, std::string(step.script) + "; 0");
+    runUntilIdle();
+    EXPECT_EQ(pageValue(controller, "window.page + location.search"), std::string(step.page) + step.query);
+    EXPECT_EQ(resets.objects.size(), resetsBefore + 1);
+    EXPECT_EQ(loads.objects.size(), loadsBefore + 1);
+    if (!uiWebView) continue;
+    std::vector<std::string> finished;
+    std::vector<std::string> lines = log_->lines();
+    for (std::size_t i = logged; i < lines.size(); ++i)
+      if (lines[i].rfind("Finished load of: ", 0) == 0) finished.push_back(lines[i]);
+    std::string url = plat::NSURL::fileURLWithPath(inBundle(std::string("www/") + step.page + ".html"))->absoluteString();
+    EXPECT_EQ(finished, std::vector<std::string>{"Finished load of: " + url + step.query});
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothEngines, EngineEndToEndTest, ::testing::Values("HBRUIWebViewEngine", "HBRWKWebViewEngine"));

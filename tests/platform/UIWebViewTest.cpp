@@ -191,6 +191,85 @@ TEST_F(UIWebViewTest, FramesAreOfferedAndReportedButRunNoScripts) {
   EXPECT_EQ(events(), (std::vector<std::string>{"should frame 5 https://example.com/ad", "start", "fail -1001"}));
 }
 
+// As WebKit gives a page at most 1000 frames, an iframe past them gets none and never navigates;
+// one removed makes room again.
+TEST_F(UIWebViewTest, APageGetsAtMostAThousandFrames) {
+  writeFile(inHome("www/index.html"), "<body></body>");
+  load(fileURL("www/index.html"));
+  delegate_->refused = {"hbr:"};
+  events().clear();
+  eval("window.made = []; for (var i = 0; i < 1000; i++) { var f = document.createElement('iframe');"
+       " f.src = 'hbr://ready/' + i; document.body.appendChild(f); made.push(f); }");
+  runUntilIdle();
+  EXPECT_EQ(events().size(), 1000u);
+  EXPECT_EQ(events().back(), "should frame 5 hbr://ready/999");
+  events().clear();
+  eval("var late = document.createElement('iframe'); document.body.appendChild(late); late.src = 'hbr://late';");
+  runUntilIdle();
+  EXPECT_EQ(events(), std::vector<std::string>{}) << "a frame past the limit navigated";
+  eval("document.body.removeChild(made[0]); var room = document.createElement('iframe'); room.src = 'hbr://room';"
+       "document.body.appendChild(room);");
+  runUntilIdle();
+  EXPECT_EQ(events(), (std::vector<std::string>{"should frame 5 hbr://room"}));
+}
+
+// The page's session history as WebKit keeps it: a move to another document loads that entry's
+// address anew, offered as a back-forward navigation; a move within the document on show only
+// changes its address; a new navigation drops the entries ahead; location.replace takes the
+// current entry's place; go(0) reloads; a move past either end does nothing.
+TEST_F(UIWebViewTest, HistoryMovesThroughThePagesEntriesAsWebKitDoes) {
+  for (const char* name : {"a", "b", "c"})
+    writeFile(inHome(std::string("www/") + name + ".html"),
+              std::string("<title>") + name + "</title><script>window.onhashchange = function () { window.heard = location.hash; };</script>");
+  std::string a = fileURL("www/a.html"), b = fileURL("www/b.html"), c = fileURL("www/c.html");
+  auto loaded = [](const std::string& type, const std::string& url) {
+    return std::vector<std::string>{"should top " + type + " " + url, "start", "finish"};
+  };
+  struct Step {
+    std::string script;
+    std::vector<std::string> events;
+    std::string address;
+    int length;
+  };
+  const std::vector<Step> steps = {
+      {"location.href = 'b.html'", loaded("5", b), b, 2},
+      {"location.href = 'c.html'", loaded("5", c), c, 3},
+      {"history.back()", loaded("2", b), b, 3},
+      {"history.go(-1)", loaded("2", a), a, 3},
+      {"history.back()", {}, a, 3},  // the first entry: nothing
+      {"history.forward()", loaded("2", b), b, 3},
+      {"history.go(1)", loaded("2", c), c, 3},
+      {"history.go(-2)", loaded("2", a), a, 3},
+      {"history.go(3)", {}, a, 3},
+      {"history.go(0)", loaded("3", a), a, 3},
+      {"location.reload()", loaded("3", a), a, 3},
+      {"location.hash = 'x'", {}, a + "#x", 2},  // b and c were ahead: dropped
+      {"history.back()", {}, a, 2},
+      {"history.forward()", {}, a + "#x", 2},
+      {"location.replace('b.html')", loaded("5", b), b, 2},
+      {"history.back()", loaded("2", a), a, 2},
+      {"history.forward()", loaded("2", b), b, 2},
+  };
+  load(a);
+  EXPECT_EQ(eval("history.length"), "1");
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.script);
+    events().clear();
+    eval(step.script);
+    runUntilIdle();
+    EXPECT_EQ(events(), step.events);
+    EXPECT_EQ(eval("location.href"), step.address);
+    EXPECT_EQ(eval("String(history.length)"), std::to_string(step.length));
+    EXPECT_EQ(view_->request()->URL()->absoluteString(), step.address.substr(0, step.address.find('#')));
+  }
+  // A move within the document is heard as a new fragment is.
+  eval("location.hash = 'y'");
+  runUntilIdle();
+  eval("window.heard = 'nothing'; history.back()");
+  runUntilIdle();
+  EXPECT_EQ(eval("location.href + ' ' + heard"), b + " ");
+}
+
 TEST_F(UIWebViewTest, FailuresAndCancelsReachTheDelegateWithThePlatformsCodes) {
   writeFile(inHome("www/a.html"), "<p>a</p>");
   load(fileURL("www/missing.html"));

@@ -10,12 +10,18 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
+#include "HTTPTestServer.h"
 #include "WebKitFixture.h"
 #include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/NSURLError.h"
+#include "plat/webkit/WKNavigationDelegate.h"
 
 namespace {
 
@@ -246,6 +252,89 @@ TEST_F(WebKitEngineTest, APageAskingToStayBeforeItUnloadsIsLeft) {
   ASSERT_TRUE(view_->page()->simulateTap(50, 50));
   EXPECT_TRUE(plat::web::turnMainLoopUntil([&] { return title() == "next"; }, kPatience)) << "the page stayed";
   EXPECT_TRUE(log_->contains("WebKit: the page's before-unload dialog 'stay' -> leave"));
+}
+
+// A host load WebKit would wait on for ever (a server that takes the connection and never
+// answers) fails as timed out once its request's timeout has passed on the platform's clock, and
+// not before; an address WebKit refuses (a restricted port), which it shows as an empty document,
+// fails as a load instead of finishing. Under both views: both engines show their error page
+// for the start page so.
+TEST_F(WebKitEngineTest, AHostLoadWithoutAnAnswerTimesOutAndARefusedAddressFails) {
+  using harbor::testing::HTTPTestServer;
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  HTTPTestServer server(HTTPTestServer::Scheme::HTTP, 2 * kPatience);
+  // Let go before the server waits for its connections to end.
+  struct Release {
+    std::shared_ptr<std::atomic<bool>> flag;
+    ~Release() { *flag = true; }
+  } releaseAtEnd{release};
+  server.route("/silent", [release](const HTTPTestServer::Request&) {
+    for (int i = 0; i < 6000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return HTTPTestServer::reply(204, "");
+  });
+  ASSERT_TRUE(server.ok());
+
+  struct Events : plat::UIWebViewDelegate, plat::WKNavigationDelegate {
+    std::vector<std::string> seen;
+    void webViewDidStartLoad(plat::UIWebView&) override { seen.push_back("start"); }
+    void webViewDidFinishLoad(plat::UIWebView&) override { seen.push_back("finish"); }
+    void webViewDidFailLoadWithError(plat::UIWebView&, const plat::NSError& e) override { failed(e); }
+    void webViewDidStartProvisionalNavigation(plat::WKWebView&, const plat::WKNavigationPtr&) override {
+      seen.push_back("start");
+    }
+    void webViewDidFinishNavigation(plat::WKWebView&, const plat::WKNavigationPtr&) override { seen.push_back("finish"); }
+    void webViewDidFailProvisionalNavigationWithError(plat::WKWebView&, const plat::WKNavigationPtr&,
+                                                      const plat::NSError& e) override {
+      failed(e);
+    }
+    void webViewDidFailNavigationWithError(plat::WKWebView&, const plat::WKNavigationPtr&, const plat::NSError& e) override {
+      failed(e);
+    }
+    void failed(const plat::NSError& e) { seen.push_back("fail " + std::to_string(e.code)); }
+    bool ended() const { return !seen.empty() && seen.back() != "start"; }
+  };
+  struct Case {
+    std::string url;
+    bool silent;  // the answer never comes: the clock decides
+    long code;
+  };
+  const Case cases[] = {
+      {server.url("/silent"), true, plat::NSURLErrorTimedOut},
+      {"http://127.0.0.1:1/", false, plat::NSURLErrorUnsupportedURL},
+  };
+  const double timeout = 20;
+  for (const Case& c : cases) {
+    for (bool wk : {false, true}) {
+      SCOPED_TRACE(c.url + (wk ? " in a WKWebView" : " in a UIWebView"));
+      auto events = std::make_shared<Events>();
+      auto request = plat::NSURLRequest::requestWithURL(plat::NSURL::URLWithString(c.url),
+                                                        plat::NSURLRequestCachePolicy::UseProtocolCachePolicy, timeout);
+      std::shared_ptr<plat::UIWebView> ui;
+      std::shared_ptr<plat::WKWebView> kit;
+      if (wk) {
+        kit = std::make_shared<plat::WKWebView>();
+        kit->initWithFrame(plat::CGRectMake(0, 0, 320, 480), std::make_shared<plat::WKWebViewConfiguration>());
+        kit->setNavigationDelegate(events);
+        kit->loadRequest(request);
+      } else {
+        ui = std::make_shared<plat::UIWebView>();
+        ui->init();
+        ui->setDelegate(events);
+        ui->loadRequest(request);
+      }
+      ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !events->seen.empty(); }, kPatience));
+      if (c.silent) {
+        // Just short of the timeout, the load goes on.
+        auto* page = wk ? kit->page() : ui->page();
+        advance(timeout - 0.5);
+        page->evaluate("1");
+        EXPECT_EQ(events->seen, std::vector<std::string>{"start"});
+        advance(1);
+      }
+      ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return events->ended(); }, kPatience));
+      EXPECT_EQ(events->seen, (std::vector<std::string>{"start", "fail " + std::to_string(c.code)}));
+    }
+  }
 }
 
 }  // namespace

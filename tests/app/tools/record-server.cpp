@@ -3,6 +3,7 @@
 //   /page         an HTML page ("<title>server page</title>")
 //   /attachment   a text sent as an attachment (a browser would download it)
 //   /octet        bytes of type application/octet-stream (a browser would download them)
+//   /silent       takes the request and never answers (until the server stops)
 // Anything else gets 404. Usage: record-server PORT-FILE LOG-FILE SECONDS. It writes its port to
 // PORT-FILE once it listens, appends "METHOD TARGET" to LOG-FILE for each request, and stops
 // after SECONDS (or when killed).
@@ -38,6 +39,12 @@ int main(int argc, char** argv) {
                                   200, "downloaded", {{"Content-Type", "text/plain"},
                                                       {"Content-Disposition", "attachment; filename=\"saved.txt\""}})));
   server.route("/octet", recorded(HTTPTestServer::reply(200, std::string(64, 'b'), {{"Content-Type", "application/octet-stream"}})));
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                    std::chrono::duration<double>(seconds));
+  server.route("/silent", [end](const HTTPTestServer::Request&) {
+    std::this_thread::sleep_until(end);
+    return HTTPTestServer::reply(504, "");
+  });
   {
     std::ofstream port(std::string(argv[1]) + ".partial");
     port << server.port() << "\n";

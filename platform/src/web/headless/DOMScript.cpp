@@ -219,6 +219,10 @@ const char* domScript() {
     var kids = node.childNodes.slice();
     for (var i = 0; i < kids.length; i++) didConnect(kids[i]);
   }
+  function didDisconnect(node) {
+    if (typeof node._disconnected === 'function') node._disconnected();
+    for (var i = 0; i < node.childNodes.length; i++) didDisconnect(node.childNodes[i]);
+  }
 
   Node.prototype.insertBefore = function (child, reference) {
     if (!(child instanceof Node)) throw new TypeError("parameter 1 is not of type 'Node'");
@@ -239,8 +243,10 @@ const char* domScript() {
   Node.prototype.removeChild = function (child) {
     var index = this.childNodes.indexOf(child);
     if (index < 0) throw new DOMException('The node to be removed is not a child of this node.', 'NotFoundError');
+    var wasConnected = isConnected(this);
     this.childNodes.splice(index, 1);
     child.parentNode = null;
+    if (wasConnected) didDisconnect(child);
     return child;
   };
   Node.prototype.replaceChild = function (child, old) {
@@ -340,6 +346,7 @@ const char* domScript() {
     if (this._text !== undefined) return this._text;
     return this.childNodes.map(function (n) { return n.textContent; }).join('');
   }, function (value) {
+    if (isConnected(this)) this.childNodes.forEach(didDisconnect);
     this.childNodes = [];
     hidden(this, '_text', value === null || value === undefined ? '' : String(value));
   });
@@ -392,12 +399,16 @@ const char* domScript() {
   }
 
   // Frames: a connected iframe with a src navigates its frame through the web view's delegate,
-  // on every connection and every assignment of src.
+  // on every connection and every assignment of src. As in WebKit, a page has at most
+  // MAX_FRAMES frames: an iframe connected past that gets none and never navigates.
+  var MAX_FRAMES = 1000;
+  var framesMade = 0;
   var frames = Object.create(null);
   var nextFrameId = 1;
   function HTMLIFrameElement() {
     Element.call(this, 'iframe');
     hidden(this, '_frameId', nextFrameId++);
+    hidden(this, '_hasFrame', false);
     this.contentWindow = null;
     this.contentDocument = null;
   }
@@ -413,10 +424,20 @@ const char* domScript() {
     native.navigateFrame(this._frameId, url);
   };
   HTMLIFrameElement.prototype._connected = function () {
+    if (!this._hasFrame) {
+      if (framesMade >= MAX_FRAMES) return;
+      this._hasFrame = true;
+      framesMade++;
+    }
     this._navigate();
   };
+  HTMLIFrameElement.prototype._disconnected = function () {
+    if (!this._hasFrame) return;
+    this._hasFrame = false;
+    framesMade--;
+  };
   HTMLIFrameElement.prototype._attributeChanged = function (name) {
-    if (name === 'src' && isConnected(this)) this._navigate();
+    if (name === 'src' && this._hasFrame) this._navigate();
   };
 
   // Scripts: one inserted by the page runs when it is connected (fetched first when it has a
@@ -612,7 +633,8 @@ const char* domScript() {
     if (target !== currentURL) navigate(target, 'other');
   });
   location.assign = function (url) { navigate(url, 'other'); };
-  location.replace = function (url) { navigate(url, 'other'); };
+  // The page's history entry is replaced rather than a new one added.
+  location.replace = function (url) { navigate(url, 'replace'); };
   location.reload = function () { native.navigate(currentURL, 'reload'); };
   location.toString = function () { return currentURL; };
   Object.defineProperty(win, 'location', {
@@ -638,13 +660,12 @@ const char* domScript() {
     standalone: false
   };
 
-  win.history = {
-    length: 1,
-    state: null,
-    back: function () {},
-    forward: function () {},
-    go: function () {}
-  };
+  // The page's session history (kept by the page engine): a move is made on a later turn.
+  win.history = { state: null };
+  getter(win.history, 'length', function () { return native.historyLength(); });
+  win.history.back = function () { native.traverse(-1); };
+  win.history.forward = function () { native.traverse(1); };
+  win.history.go = function (delta) { native.traverse(Math.trunc(Number(delta)) || 0); };
 
   win.console = {};
   ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {

@@ -1,6 +1,8 @@
 #include "plat/web/HeadlessWebPage.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <map>
 #include <utility>
 #include <vector>
@@ -20,10 +22,17 @@
 namespace plat::web {
 namespace {
 
+// Where a load's document goes in the page's session history.
+struct HistoryMove {
+  bool replace = false;        // in place of the current entry (location.replace)
+  std::uint64_t entry = 0;     // a history move: to the entry of this serial
+};
+
 struct MainLoad {
   std::uint64_t identifier = 0;
   NSURLRequestPtr request;
   WebNavigationType type = WebNavigationType::Other;
+  HistoryMove history;
   std::optional<std::string> readAccessPath;
   std::optional<std::string> html;  // shown instead of fetching (loadHTMLString)
   std::string userAgent;
@@ -121,6 +130,24 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
   std::uint64_t navigationGeneration = 0;
   bool closed = false;
 
+  // The session history as WebKit keeps it for a view: an entry for every document a load
+  // brought (the empty first one excepted) and for every new fragment, the current one at
+  // historyIndex, at most kMaxHistoryEntries (the oldest go first). A history move to an entry of
+  // the document on show changes its address only; to another, it loads that entry's address
+  // anew (WebKit keeps no pages in its cache here), decided like any load with the type
+  // back-forward, and the entry becomes current when the load commits.
+  static constexpr std::size_t kMaxHistoryEntries = 100;
+  struct HistoryEntry {
+    std::uint64_t serial = 0;
+    NSURLPtr url;
+    std::uint64_t document = 0;  // the load whose document shows it
+    std::optional<std::string> readAccessPath;
+    std::optional<std::string> html;
+  };
+  std::vector<HistoryEntry> history;
+  std::size_t historyIndex = 0;
+  std::uint64_t nextHistorySerial = 1;
+
   void report(std::function<void(WebPageClient&)> call) {
     RunLoop::main().post([weak = weak_from_this(), call = std::move(call)] {
       auto self = weak.lock();
@@ -165,26 +192,28 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
   // Host and page navigations alike are decided on a later turn, as a browser schedules them;
   // stopLoading drops those not yet decided.
   std::uint64_t navigate(const NSURLRequestPtr& original, WebNavigationType type,
-                         std::optional<std::string> readAccessPath, std::optional<std::string> html) {
+                         std::optional<std::string> readAccessPath, std::optional<std::string> html,
+                         HistoryMove move = {}) {
     if (closed || !original || !original->URL()) return 0;
     if (hasScheme(original->URL(), "javascript")) {
       runJavaScriptURL(original->URL());
       return 0;
     }
     std::uint64_t identifier = nextIdentifier++;
-    RunLoop::main().post([weak = weak_from_this(), identifier, original, type, readAccessPath, html,
+    RunLoop::main().post([weak = weak_from_this(), identifier, original, type, readAccessPath, html, move,
                           generation = navigationGeneration] {
       auto self = weak.lock();
       if (self && !self->closed && generation == self->navigationGeneration)
-        self->decideNavigation(identifier, original, type, readAccessPath, html);
+        self->decideNavigation(identifier, original, type, readAccessPath, html, move);
     });
     return identifier;
   }
 
   void decideNavigation(std::uint64_t identifier, const NSURLRequestPtr& original, WebNavigationType type,
-                        const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html) {
+                        const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html,
+                        HistoryMove move) {
     if (!html && isSameDocument(original->URL(), type)) {
-      navigateWithinDocument(original->URL());
+      navigateWithinDocument(original->URL(), move.replace);
       return;
     }
     auto c = client.lock();
@@ -193,7 +222,7 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
     auto decided = std::make_shared<bool>(false);
     c->webPageDecidePolicy(
         WebNavigationAction{request, type, true, identifier},
-        [weak = weak_from_this(), identifier, request, type, readAccessPath, html, decided](bool allow) {
+        [weak = weak_from_this(), identifier, request, type, readAccessPath, html, move, decided](bool allow) {
           if (*decided) {
             NSLog("A navigation policy was decided more than once; the first decision stands.");
             return;
@@ -201,7 +230,7 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
           *decided = true;
           auto self = weak.lock();
           if (!self || self->closed || !allow) return;
-          self->beginMainLoad(identifier, request, type, readAccessPath, html);
+          self->beginMainLoad(identifier, request, type, readAccessPath, html, move);
         });
   }
 
@@ -215,8 +244,9 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
     });
   }
 
+  // A history move is within the document only by its entry (traverse), never by its address.
   bool isSameDocument(const NSURLPtr& url, WebNavigationType type) {
-    if (type == WebNavigationType::Reload || !url->fragment()) return false;
+    if (type == WebNavigationType::Reload || type == WebNavigationType::BackForward || !url->fragment()) return false;
     if (hasScheme(url, "about")) currentDocument();
     if (!document) return false;
     if (document->loadIdentifier == 0 && !hasScheme(url, "about")) return false;
@@ -227,17 +257,89 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
   // nothing loads. It is not offered to the policy: WebKit asks about one synchronously and goes
   // ahead without waiting for the answer, so a page on it reads the new address at once and a
   // policy asked later could not stop it; the client hears of it as WebKit's engine reports it.
-  void navigateWithinDocument(const NSURLPtr& url) {
+  void navigateWithinDocument(const NSURLPtr& url, bool replace = false) {
+    auto doc = document;
+    if (doc->loadIdentifier != 0) {
+      if (replace && !history.empty())
+        history[historyIndex].url = url;
+      else
+        addHistoryEntry(url, doc->loadIdentifier, doc->readAccessPath, std::nullopt);
+    }
+    moveWithinDocument(url);
+  }
+
+  void moveWithinDocument(const NSURLPtr& url) {
     auto doc = document;
     doc->url = url;
     doc->callDom("sameDocument", {doc->js->makeString(url->absoluteString())});
     report([url](WebPageClient& c) { c.webPageDidNavigateInPage(url); });
   }
 
+  // ---- Session history --------------------------------------------------------------------------
+
+  // A new entry after the current one; the entries that were ahead of it are dropped.
+  void addHistoryEntry(const NSURLPtr& url, std::uint64_t documentLoad, const std::optional<std::string>& readAccessPath,
+                       const std::optional<std::string>& html) {
+    if (!history.empty()) history.erase(history.begin() + static_cast<std::ptrdiff_t>(historyIndex) + 1, history.end());
+    history.push_back(HistoryEntry{nextHistorySerial++, url, documentLoad, readAccessPath, html});
+    if (history.size() > kMaxHistoryEntries) history.erase(history.begin());
+    historyIndex = history.size() - 1;
+  }
+
+  // Where a committed load's document goes in the history.
+  void recordInHistory(const MainLoad& load, const NSURLPtr& url) {
+    if (load.history.entry != 0) {
+      for (std::size_t i = 0; i < history.size(); ++i) {
+        if (history[i].serial != load.history.entry) continue;
+        history[i].url = url;
+        history[i].document = load.identifier;
+        historyIndex = i;
+        return;
+      }
+    }
+    if ((load.type == WebNavigationType::Reload || load.history.replace) && !history.empty()) {
+      HistoryEntry& entry = history[historyIndex];
+      // A reloaded document keeps its place in the history: a move to another of its entries
+      // stays within the new document, as WebKit does it.
+      if (load.type == WebNavigationType::Reload)
+        for (HistoryEntry& other : history)
+          if (other.document == entry.document) other.document = load.identifier;
+      entry = HistoryEntry{entry.serial, url, load.identifier, load.readAccessPath, load.html};
+      return;
+    }
+    addHistoryEntry(url, load.identifier, load.readAccessPath, load.html);
+  }
+
+  // history.go(delta), on a later turn as a browser makes it: 0 reloads; past either end, nothing.
+  void traverse(long delta) {
+    RunLoop::main().post([weak = weak_from_this(), delta, generation = navigationGeneration] {
+      auto self = weak.lock();
+      if (!self || self->closed || generation != self->navigationGeneration) return;
+      auto doc = self->currentDocument();
+      if (!doc) return;
+      if (delta == 0) {
+        self->navigate(plainRequest(doc->url), WebNavigationType::Reload, doc->readAccessPath, std::nullopt);
+        return;
+      }
+      long target = static_cast<long>(self->historyIndex) + delta;
+      if (self->history.empty() || target < 0 || target >= static_cast<long>(self->history.size())) return;
+      const HistoryEntry& entry = self->history[static_cast<std::size_t>(target)];
+      if (entry.document == doc->loadIdentifier && doc->loadIdentifier != 0) {
+        // An entry of the document on show: only its address changes, as for a new fragment.
+        self->historyIndex = static_cast<std::size_t>(target);
+        self->moveWithinDocument(entry.url);
+        return;
+      }
+      self->navigate(plainRequest(entry.url), WebNavigationType::BackForward, entry.readAccessPath, entry.html,
+                     HistoryMove{false, entry.serial});
+    });
+  }
+
   void beginMainLoad(std::uint64_t identifier, const NSURLRequestPtr& request, WebNavigationType type,
-                     const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html) {
+                     const std::optional<std::string>& readAccessPath, const std::optional<std::string>& html,
+                     HistoryMove move) {
     if (!html && isSameDocument(request->URL(), type)) {
-      navigateWithinDocument(request->URL());
+      navigateWithinDocument(request->URL(), move.replace);
       return;
     }
     endMainLoad(NSURLErrorWithCode(NSURLErrorCancelled, main ? main->request->URL() : nullptr));
@@ -245,6 +347,7 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
     load->identifier = identifier;
     load->request = request;
     load->type = type;
+    load->history = move;
     load->readAccessPath = readAccessPath;
     load->html = html;
     if (auto c = client.lock()) load->userAgent = c->webPageUserAgent();
@@ -313,6 +416,7 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
       url = NSURL::URLWithString(url->absoluteString() + "#" + *load->request->URL()->fragment());
     auto doc = makeDocument(url, load->identifier, load->readAccessPath, load->userAgent);
     replaceDocument(doc);
+    recordInHistory(*load, url);
     report([l = load->load()](WebPageClient& c) { c.webPageDidCommitLoad(l); });
     if (response && isHTMLType(response->MIMEType()))
       doc->tokens = tokenizeHTML(decodeText(body, response->textEncodingName()));
@@ -482,16 +586,30 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     if (!self->mayLoad(url)) return Value();
     std::string kind = a.at(1).stringOr("other");
     WebNavigationType type = kind == "reload" ? WebNavigationType::Reload : WebNavigationType::Other;
+    HistoryMove move{kind == "replace", 0};
     auto page = self->page.lock();
     if (!page || self != page->document) return Value();
     // A new fragment is taken at once (the page reads its new address right after setting it);
     // otherwise, like a browser, the page goes on running and the navigation starts on a later
     // turn.
     if (page->isSameDocument(url, type))
-      page->navigateWithinDocument(url);
+      page->navigateWithinDocument(url, move.replace);
     else
-      page->navigate(plainRequest(url), type, self->readAccessPath, std::nullopt);
+      page->navigate(plainRequest(url), type, self->readAccessPath, std::nullopt, move);
     return Value();
+  });
+  define("traverse", [weak](const Array& a) {
+    auto self = weak.lock();
+    auto page = self ? self->page.lock() : nullptr;
+    double delta = a.at(0).isNumber() ? a.at(0).asDouble() : 0;
+    if (page && !self->closed && self == page->document && std::isfinite(delta) && std::fabs(delta) < 1e9)
+      page->traverse(static_cast<long>(delta));
+    return Value();
+  });
+  define("historyLength", [weak](const Array&) {
+    auto self = weak.lock();
+    auto page = self ? self->page.lock() : nullptr;
+    return Value(static_cast<std::int64_t>(page ? std::max<std::size_t>(1, page->history.size()) : 1));
   });
   define("navigateFrame", [weak](const Array& a) {
     auto self = weak.lock();

@@ -10,10 +10,15 @@
 //   the top-level document is still loading (the frames of its markup) without being the host's
 //   own load. A new fragment of the page on show is the exception: WebKit takes it at once
 //   without waiting for the decision, so it is let through there and reported as an in-page
-//   navigation ("notify::uri").
+//   navigation ("notify::uri"). A history move (back, forward, go(n)) is the top-level one when
+//   it goes to the back-forward list's current item, which WebKit moves before it asks; the
+//   frames of the page it brings back ask with the same type, each at its own address.
 // - "load-changed" / "load-failed": start, commit, finish, failure (provisional before the
 //   commit), each posted to a later turn; WebKit's errors become NSURLErrorDomain errors.
-//   WebKit's own error page is never shown: the container shows its own.
+//   WebKit's own error page is never shown: the container shows its own. Two failures WebKit
+//   does not report are made here: a host load whose response has not come within its
+//   request's timeout (WebKit would wait for ever), and an address WebKit refuses to load (a
+//   restricted port), which it replaces with an empty document that looks loaded.
 // - "script-dialog": kept (webkit_script_dialog_ref) and offered to the client on a later turn;
 //   closed with the client's answer. A before-unload dialog is answered "leave" on a later turn
 //   (never inside the handler: WebKit lets go of the dialog as the handler returns).
@@ -40,6 +45,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -200,6 +206,7 @@ class WebKitPage : public WebPage {
     WebKitURIRequest* uri = webkit_uri_request_new(request->URL()->absoluteString().c_str());
     webkit_web_view_load_request(view_, uri);
     g_object_unref(uri);
+    limitWait(id, request->timeoutInterval());
     return id;
   }
 
@@ -459,6 +466,7 @@ class WebKitPage : public WebPage {
     bool committed = false;
     bool failed = false;
     bool refusedRead = false;  // the extension refused to read the document
+    bool shownBlank = false;   // WebKit refused the address and shows an empty document instead
   };
   struct HeldDecision {
     explicit HeldDecision(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
@@ -635,6 +643,8 @@ class WebKitPage : public WebPage {
       mainFrame = false;
     } else if (named) {
       mainFrame = false;
+    } else if (navigationType == WebNavigationType::BackForward && !self->isHistoryTarget(uri)) {
+      mainFrame = false;  // a frame of the page a history move brings back
     } else if (navigationType == WebNavigationType::Other && self->current_ && !self->current_->failed &&
                !self->sameDocumentNavigation(url, navigationType, uriRequest)) {
       mainFrame = false;  // a frame of the document being loaded (a new fragment of it is its own)
@@ -706,9 +716,10 @@ class WebKitPage : public WebPage {
       // before the new page's script, which WebKit runs in a process of its own, can see it.
       reportStart(*pending_);
       auto* kept = WEBKIT_POLICY_DECISION(g_object_ref(decision));
-      RunLoop::main().post([kept, weak = weak()] {
+      RunLoop::main().post([kept, weak = weak(), id = navigation.loadIdentifier] {
         auto page = weak.lock();
-        if (page && !page->closed_)
+        // A load that failed before it was let go (its time ran out) is not started.
+        if (page && !page->closed_ && page->pending_ && page->pending_->id == id)
           page->useForThePage(kept);
         else
           webkit_policy_decision_ignore(kept);
@@ -731,13 +742,56 @@ class WebKitPage : public WebPage {
   // WebKit's rule for a navigation within the document on show: its address up to the fragment,
   // with a fragment (the same one scrolls to it again), neither a reload nor a form's POST. The
   // view's address is the document's once a load has committed (before, it is the new one's).
+  // WebKit asks about no history move within the document: one it asks about loads another
+  // document, whatever its address.
   bool sameDocumentNavigation(const NSURLPtr& url, WebNavigationType type, WebKitURIRequest* request) const {
     const char* method = webkit_uri_request_get_http_method(request);
-    if (type == WebNavigationType::Reload || !url->fragment() || !everLoaded_ || pending_ ||
+    if (type == WebNavigationType::Reload || type == WebNavigationType::BackForward || !url->fragment() || !everLoaded_ || pending_ ||
         (current_ && !current_->committed) || (method && g_ascii_strcasecmp(method, "GET") != 0))
       return false;
     NSURLPtr current = URL();
     return current && sameDocument(current, url);
+  }
+
+  // Whether a history move goes to uri: WebKit moves its back-forward list to the page's new
+  // entry before it asks about the move, and the frames of that page load at their own
+  // addresses, not at the entry's.
+  bool isHistoryTarget(const std::string& uri) const {
+    WebKitBackForwardListItem* item = webkit_back_forward_list_get_current_item(webkit_web_view_get_back_forward_list(view_));
+    if (!item) return true;
+    return g_strcmp0(webkit_back_forward_list_item_get_uri(item), uri.c_str()) == 0 ||
+           g_strcmp0(webkit_back_forward_list_item_get_original_uri(item), uri.c_str()) == 0;
+  }
+
+  // WebKit waits for a response as long as the server keeps the connection: the host's load
+  // fails as timed out when it has no response (no commit) within its request's timeout, on the
+  // platform's clock. A load refused or replaced meanwhile is left alone.
+  void limitWait(std::uint64_t id, double seconds) {
+    if (!(seconds > 0) || !std::isfinite(seconds)) return;
+    RunLoop::main().scheduleTimer(seconds, [weak = weak(), id] {
+      auto page = weak.lock();
+      if (!page || page->closed_) return;
+      // Allowed but not let go yet: its decision is then ignored rather than used.
+      bool waiting = page->pending_ && page->pending_->id == id;
+      std::optional<MainLoad>& load = waiting ? page->pending_ : page->current_;
+      if (!load || load->id != id || load->committed || load->failed) return;
+      load->failed = true;
+      WebLoad failed{load->id, true, load->request};
+      NSError timedOut = NSURLErrorWithCode(NSURLErrorTimedOut, load->request ? load->request->URL() : nullptr);
+      page->report([failed, timedOut](WebPageClient& c) { c.webPageDidFailLoad(failed, timedOut, true); });
+      if (waiting)
+        page->pending_.reset();
+      else
+        webkit_web_view_stop_loading(page->view_);
+    });
+  }
+
+  // WebKit replaces an address it refuses to load (a restricted port) with an empty document,
+  // committed and finished like a page: the load failed (told at its finish, as a refused read).
+  bool shownInPlaceOfTheRequest() const {
+    const char* shown = webkit_web_view_get_uri(view_);
+    const NSURLPtr& asked = current_ && current_->request ? current_->request->URL() : nullptr;
+    return g_strcmp0(shown, "about:blank") == 0 && asked && !(asked->scheme() && equalsIgnoringCaseASCII(*asked->scheme(), "about"));
   }
 
   // A top-level load starts: the one in progress, if any, was replaced.
@@ -818,6 +872,7 @@ class WebKitPage : public WebPage {
       case WEBKIT_LOAD_COMMITTED: {
         if (!self->current_) break;
         self->current_->committed = true;
+        self->current_->shownBlank = self->shownInPlaceOfTheRequest();
         self->announcedFrames_.clear();
         WebLoad load{self->current_->id, true, self->current_->request};
         self->report([load](WebPageClient& c) { c.webPageDidCommitLoad(load); });
@@ -831,10 +886,11 @@ class WebKitPage : public WebPage {
         MainLoad done = *self->current_;
         self->current_.reset();
         if (done.failed) break;
-        if (done.refusedRead) {
-          // The extension cancelled the document's read, and WebKit shows an empty document as
-          // if it had loaded: the load fails instead.
-          NSError refused = NSURLErrorWithCode(NSURLErrorNoPermissionsToReadFile, done.request ? done.request->URL() : nullptr);
+        if (done.refusedRead || done.shownBlank) {
+          // The extension cancelled the document's read, or WebKit refused the address, and
+          // WebKit shows an empty document as if it had loaded: the load fails instead.
+          NSError refused = NSURLErrorWithCode(done.refusedRead ? NSURLErrorNoPermissionsToReadFile : NSURLErrorUnsupportedURL,
+                                               done.request ? done.request->URL() : nullptr);
           WebLoad load{done.id, true, done.request};
           bool provisional = !done.committed;
           self->report([load, refused, provisional](WebPageClient& c) { c.webPageDidFailLoad(load, refused, provisional); });

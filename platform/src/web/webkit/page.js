@@ -55,13 +55,17 @@
     if (this instanceof HTMLIFrameElement && String(name).toLowerCase() === 'src') announce(value);
     return setAttribute.apply(this, arguments);
   };
-  // Frames that arrive inside inserted nodes or markup start loading as they are inserted.
+  // Frames that arrive inside inserted nodes or markup start loading as they are inserted; one
+  // without a src navigates to about:blank, which WebKit asks about too.
+  function announceFrame(frame) {
+    announce(frame.hasAttribute('src') ? frame.getAttribute('src') : 'about:blank');
+  }
   function announceIn(node) {
     try {
       if (!node || (node.nodeType !== 1 && node.nodeType !== 11)) return;
-      if (node instanceof HTMLIFrameElement && node.hasAttribute('src')) announce(node.getAttribute('src'));
-      var frames = node.querySelectorAll ? node.querySelectorAll('iframe[src]') : [];
-      for (var i = 0; i < frames.length; ++i) announce(frames[i].getAttribute('src'));
+      if (node instanceof HTMLIFrameElement) announceFrame(node);
+      var frames = node.querySelectorAll ? node.querySelectorAll('iframe') : [];
+      for (var i = 0; i < frames.length; ++i) announceFrame(frames[i]);
     } catch (e) {}
   }
   var parseInto = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
