@@ -257,4 +257,31 @@ TEST_P(EngineEndToEndTest, TwoNavigationsInARowLandOnTheSecondPage) {
   }
 }
 
+// Three calls in one turn, the middle one with an argument nested deeper than the container
+// reads: the other two are answered as usual, and the deep one's caller hears why, once.
+TEST_P(EngineEndToEndTest, ACommandThatCannotBeReadIsAnsweredAndTakesNoOtherWithIt) {
+  writeFile(inBundle("www/index.html"), page(R"JS(
+    window.results = [];
+    document.addEventListener('deviceready', function () {
+      var deep = 1;
+      for (var i = 0; i < 600; i++) deep = [deep];
+      function record(name) {
+        return function (m) { results.push(name + ':' + m); };
+      }
+      harbor.exec(record('first'), record('first failed'), 'Echo', 'echo', ['a']);
+      harbor.exec(record('deep'), record('deep failed'), 'Echo', 'echo', [deep]);
+      harbor.exec(record('last'), record('last failed'), 'Echo', 'echo', ['b']);
+    });
+  )JS"));
+  auto controller = start(std::string("<preference name=\"HarborWebViewEngine\" value=\"") + GetParam() + "\"/>");
+  waitForResults(controller, 3);
+  runUntilIdle();
+  EXPECT_EQ(pageValue(controller, "String(results.length)"), "3");
+  EXPECT_EQ(pageValue(controller, "results.filter(function (r) { return !/^deep/.test(r); }).join()"), "first:a,last:b");
+  std::string deep = pageValue(controller, "results.filter(function (r) { return /^deep/.test(r); }).join()");
+  EXPECT_EQ(deep.rfind("deep failed:The command cannot be read: ", 0), 0u) << deep;
+  EXPECT_NE(deep.find("deeper than 512 levels"), std::string::npos) << deep;
+  EXPECT_TRUE(log_->contains("ERROR: Cannot read the command Echo.echo (")) << "logged with why";
+}
+
 INSTANTIATE_TEST_SUITE_P(BothEngines, EngineEndToEndTest, ::testing::Values("HBRUIWebViewEngine", "HBRWKWebViewEngine"));

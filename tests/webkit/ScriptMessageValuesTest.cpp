@@ -110,6 +110,53 @@ TEST_F(WebKitEngineTest, AHugeBodyArrivesAbsentUnderBothEngines) {
   plat::web::setBackend(plat::web::Backend::WebKit);
 }
 
+// A body the host cannot read arrives absent with why, and with its head: the first scalar
+// elements of an array, so that the bridge can answer a command whose arguments it cannot read.
+// Text counts as the host holds it: inside a container as JSON writes it, a control character six
+// bytes. The same under both engines.
+TEST_F(WebKitEngineTest, AnUnreadableBodyArrivesWithWhyAndItsHeadUnderBothEngines) {
+  using plat::web::UnreadableBody;
+  const std::string command = "['Cb1', 'LocalNotification', 'schedule', [";
+  struct Case {
+    std::string script;
+    std::string unreadable;
+  };
+  const Case cases[] = {
+      {"(function () { var v = 1; for (var i = 0; i < 600; i++) v = [v]; return " + command + "v]]; })()",
+       std::string(UnreadableBody::kTooDeep) + " [\"Cb1\",\"LocalNotification\",\"schedule\"]"},
+      {"(function () { var a = ['Cb2', null, 2.5]; a.push(a); return a; })()",
+       std::string(UnreadableBody::kTooDeep) + " [\"Cb2\",null,2.5]"},
+      {"(function () { var a = []; a.length = 4194304; return [undefined, true, a]; })()",
+       std::string(UnreadableBody::kTooManyValues) + " [null,true]"},
+      // 48 MiB of U+0001: 288 MiB once escaped.
+      {command + "'\\u0001'.repeat(48 * 1024 * 1024)]]", std::string(UnreadableBody::kTooMuchText) +
+                                                               " [\"Cb1\",\"LocalNotification\",\"schedule\"]"},
+      {"[{deep: (function () { var v = 1; for (var i = 0; i < 600; i++) v = [v]; return v; })()}, 'x']",
+       std::string(UnreadableBody::kTooDeep) + " []"},
+      // Within the bounds: read whole, nothing unreadable.
+      {command + "'\\u0001'.repeat(1024)]]", ""},
+  };
+  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
+  for (const Case& c : cases) page += "h.postMessage(" + c.script + ");\n";
+  page += "h.postMessage('after');</script>";
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded(page);
+    auto& recorder = loaded.recorder;
+    const plat::Value last("after");
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty() && recorder->bodies.back() == last; },
+                                             kPatience))
+        << recorder->bodies.size() << " messages";
+    ASSERT_EQ(recorder->bodies.size(), std::size(cases) + 1);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      EXPECT_EQ(recorder->unreadable[i], cases[i].unreadable) << cases[i].script.substr(0, 120);
+      EXPECT_EQ(recorder->bodies[i].isAbsent(), !cases[i].unreadable.empty()) << cases[i].script.substr(0, 120);
+    }
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
 // The same bounds hold for what a page's script gives back to an evaluation (a page may replace
 // the functions the bridge calls): the result has no value form, as on the headless engine
 // (JSContextTest), and the next evaluation is answered as usual.

@@ -47,6 +47,8 @@ class HBRCommandQueue : public plat::Object {
   // read, is answered with a JSON error naming why; logged either way. Each unreadable command
   // gets this once, so it is answered once, and its neighbours run as usual.
   void refuseUnreadableCommand(const plat::Value& entry, const std::string& why);
+  // The same answer without the log line, for an entry already logged.
+  void answerUnreadableCommand(const plat::Value& entry, const std::string& why);
   bool currentlyExecuting() const { return startExecutionTime_ > 0; }
 
   std::size_t pendingBatchCount() const { return queue_.size(); }
@@ -64,8 +66,6 @@ class HBRCommandQueue : public plat::Object {
     std::unordered_map<std::size_t, std::string> unreadable;
   };
   static void parseInto(BatchHolder& holder, const std::string& text);
-  // The JSON error for an entry that is no command, to its callback id when it has one.
-  void answerUnreadableCommand(const plat::Value& entry, const std::string& why);
   void scheduleExecutePending();
 
   std::int64_t lastCommandQueueFlushRequestId_ = 0;

@@ -35,6 +35,7 @@
 #include "plat/foundation/Value.h"
 #include "plat/uikit/Geometry.h"
 #include "plat/web/JSContext.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace plat::web {
 
@@ -77,8 +78,10 @@ class WebPageClient {
                                 std::function<void(std::optional<std::string>)> done) {
     done(std::nullopt);
   }
-  // window.webkit.messageHandlers.<name>.postMessage(body), on a later turn.
-  virtual void webPageDidReceiveScriptMessage(const std::string& name, const Value& body) {}
+  // window.webkit.messageHandlers.<name>.postMessage(body), on a later turn. A body the host
+  // cannot read arrives absent, with why (plat/web/ScriptMessageBody.h).
+  virtual void webPageDidReceiveScriptMessage(const std::string& name, Value body,
+                                              std::optional<UnreadableBody> unreadable) {}
   // The page's file input asks for files (<input type="file">): what it accepts (MIME types such
   // as "image/*"; none: any file) and whether it takes several. Answered once with the chosen
   // files' paths; none cancels. Nobody is there to choose by default.

@@ -539,9 +539,12 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     auto page = self ? self->page.lock() : nullptr;
     if (!page || self->closed || !self->messageBodies || a.empty()) return context.makeBool(false);
     std::string name = a[0].toString();
-    std::optional<Value> body = self->messageBodies->read(a.size() > 1 ? a[1] : context.undefined());
+    std::optional<UnreadableBody> unreadable;
+    std::optional<Value> body = self->messageBodies->read(a.size() > 1 ? a[1] : context.undefined(), &unreadable);
     if (!body || self->closed) return context.makeBool(false);
-    page->report([name, body = std::move(*body)](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
+    page->report([name, body = std::make_shared<Value>(std::move(*body)), unreadable](WebPageClient& c) {
+      c.webPageDidReceiveScriptMessage(name, std::move(*body), unreadable);
+    });
     return context.makeBool(true);
   }));
 

@@ -1023,10 +1023,14 @@ class WebKitPage : public WebPage {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
     if (!page->configuration_.scriptMessageHandlers) return;
-    std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result));
+    std::optional<UnreadableBody> unreadable;
+    std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result), &unreadable);
     std::string name = binding->name;
-    Value message = body.value_or(Value());
-    page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
+    // Held once, not copied on its way: a body may be hundreds of MiB.
+    auto message = std::make_shared<Value>(body ? std::move(*body) : Value());
+    page->report([name, message, unreadable](WebPageClient& c) {
+      c.webPageDidReceiveScriptMessage(name, std::move(*message), unreadable);
+    });
   }
 
   // What our page script reports (page.js): console lines (logged in order, at once), frame
