@@ -241,17 +241,31 @@ class WebKitPage : public WebPage {
   }
 
   Result<JSValue> evaluate(const std::string& script, JSException* exception) override {
+    return evaluateWaiting(script, exception, nullptr);
+  }
+
+  Result<JSValue> evaluateOrAnswerLate(const std::string& script, EvaluationCompletion late) override {
+    return evaluateWaiting(script, nullptr, std::move(late));
+  }
+
+  Result<JSValue> evaluateWaiting(const std::string& script, JSException* exception, EvaluationCompletion late) {
     if (closed_) return Failure{"the page is closed"};
     if (JSContext::scriptsStopped()) return Failure{"page script is stopped"};
     auto wait = std::make_shared<Waiting>();
     startEvaluation(script, wait, true);
     bool answered = turnUntil(gSyncEvaluationSeconds, [&] { return wait->done; }, [&] { return !dialogs_.empty(); });
     if (!answered) {
-      g_cancellable_cancel(wait->cancellable);
-      if (!JSContext::scriptsStopped())
+      bool stopped = JSContext::scriptsStopped();
+      // The script goes on in the page; whoever must not lose its answer hears it when it comes.
+      if (late && !stopped)
+        wait->completion = std::move(late);
+      else
+        g_cancellable_cancel(wait->cancellable);
+      if (!stopped)
         NSLog("WebKit: gave up waiting for the page's script after " + format("%g", gSyncEvaluationSeconds) +
-              " s (the page may run away): " + logExcerpt(script));
-      return Failure{"the page did not answer in time"};
+              " s (the page may run away" + (wait->completion ? "; its answer is taken when it comes" : "") +
+              "): " + logExcerpt(script));
+      return Failure{kAnswersLate};
     }
     if (wait->evaluation.exception) {
       if (exception) *exception = *wait->evaluation.exception;
