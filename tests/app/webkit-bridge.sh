@@ -42,7 +42,7 @@ run_small() {
   timeout -s KILL 170 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$2" --run-seconds 150 \
     "$1" 2>"$log" &
   pid=$!
-  wait_for_long "$pid" "$3"
+  wait_for "$pid" "$3" 1200
   # The runner is timeout's child: its own peak, not timeout's.
   runner=$(pgrep -P "$pid")
   peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$runner/status")
@@ -51,17 +51,6 @@ run_small() {
   [ -n "$peak" ] || fail "no peak read for the runner"
   echo "runner peak under $2 for $(basename "$1"): $peak kB"
   [ "$peak" -lt "${4:-614400}" ] || fail "the runner's memory peaked at $peak kB under $2, over ${4:-614400} kB"
-}
-
-# As wait_for, for up to 120 s.
-wait_for_long() {
-  tries=0
-  until grep -qF -- "$2" "$log" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -le 1200 ] || { kill -TERM "$1"; fail "never saw: $2"; }
-    kill -0 "$1" 2>/dev/null || fail "harbor ended before: $2"
-    sleep 0.1
-  done
 }
 
 # once <text>: the log has exactly one line with the text.

@@ -24,6 +24,21 @@ using plat::testing::scriptMessageCases;
 // Between two cases the page posts this, numbered.
 const std::string kCaseEnd = "\x01 end of case ";
 
+// A page that posts each body in turn, then 'after'.
+std::string postingPage(const std::vector<std::string>& bodies) {
+  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
+  for (const std::string& body : bodies) page += "h.postMessage(" + body + ");\n";
+  return page + "h.postMessage('after');</script>";
+}
+
+// Whether the page's 'after' arrived in time.
+::testing::AssertionResult receivedAfter(const harbor::testing::MessageRecorder& recorder) {
+  const plat::Value last("after");
+  if (plat::web::turnMainLoopUntil([&] { return !recorder.bodies.empty() && recorder.bodies.back() == last; }, kPatience))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << recorder.bodies.size() << " messages";
+}
+
 TEST_F(WebKitEngineTest, APageValueReachesTheHostAsWebKitCarriesItUnderBothEngines) {
   const auto& cases = scriptMessageCases();
   std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
@@ -91,18 +106,13 @@ TEST_F(WebKitEngineTest, AHugeBodyArrivesAbsentUnderBothEngines) {
   std::vector<std::string> bodies;
   for (const auto& body : hugeScriptMessageBodies())
     if (body.reachesWebKitsHost) bodies.push_back(body.script);
-  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
-  for (const std::string& body : bodies) page += "h.postMessage(" + body + ");\n";
-  page += "h.postMessage('after');</script>";
+  const std::string page = postingPage(bodies);
   for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
     SCOPED_TRACE(backendName(backend));
     plat::web::setBackend(backend);
     RecordedWKWebView loaded(page);
     auto& recorder = loaded.recorder;
-    const plat::Value last("after");
-    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty() && recorder->bodies.back() == last; },
-                                             kPatience))
-        << recorder->bodies.size() << " messages";
+    ASSERT_TRUE(receivedAfter(*recorder));
     recorder->bodies.pop_back();
     ASSERT_EQ(recorder->bodies.size(), bodies.size());
     for (std::size_t i = 0; i < bodies.size(); ++i) EXPECT_EQ(describeTyped(recorder->bodies[i]), "absent") << bodies[i];
@@ -136,18 +146,15 @@ TEST_F(WebKitEngineTest, AnUnreadableBodyArrivesWithWhyAndItsHeadUnderBothEngine
       // Within the bounds: read whole, nothing unreadable.
       {command + "'\\u0001'.repeat(1024)]]", ""},
   };
-  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
-  for (const Case& c : cases) page += "h.postMessage(" + c.script + ");\n";
-  page += "h.postMessage('after');</script>";
+  std::vector<std::string> bodies;
+  for (const Case& c : cases) bodies.push_back(c.script);
+  const std::string page = postingPage(bodies);
   for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
     SCOPED_TRACE(backendName(backend));
     plat::web::setBackend(backend);
     RecordedWKWebView loaded(page);
     auto& recorder = loaded.recorder;
-    const plat::Value last("after");
-    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty() && recorder->bodies.back() == last; },
-                                             kPatience))
-        << recorder->bodies.size() << " messages";
+    ASSERT_TRUE(receivedAfter(*recorder));
     ASSERT_EQ(recorder->bodies.size(), std::size(cases) + 1);
     for (std::size_t i = 0; i < std::size(cases); ++i) {
       EXPECT_EQ(recorder->unreadable[i], cases[i].unreadable) << cases[i].script.substr(0, 120);

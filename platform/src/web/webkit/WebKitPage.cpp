@@ -1074,7 +1074,8 @@ class WebKitPage : public WebPage {
     });
   }
   void reportMessagesRun() {
-    if (closed_ || messagesRun_ == 0) return;
+    // Nothing to a page whose process is gone or stopping: a message would start a new one.
+    if (closed_ || messagesRun_ == 0 || processId_ == 0 || JSContext::scriptsStopped()) return;
     webkit_web_view_send_message_to_page(
         view_, webkit_user_message_new("harbor-messages-run", g_variant_new_uint64(std::exchange(messagesRun_, 0))), nullptr,
         nullptr, nullptr);
