@@ -93,7 +93,7 @@ struct Functions {
 std::map<guint64, Functions> gFunctions;
 // Per page: script messages posted and not yet run by the container, and those dropped since
 // the engine last heard of it.
-constexpr std::size_t kMaxWaitingMessages = 10000;
+constexpr std::size_t kMaxWaitingMessages = plat::web::ScriptMessageBodyReader::kMaxWaitingMessages;
 struct Flow {
   std::size_t waiting = 0;
   std::size_t dropped = 0;

@@ -72,6 +72,11 @@ class ScriptMessageBodyReader {
   // array of length 2^32-1, or one of a long string many times over, at no cost.
   static constexpr std::size_t kMaxValues = std::size_t{1} << 22;
   static constexpr std::size_t kMaxTextBytes = std::size_t{1} << 28;
+  // Messages a page may have waiting for the host (posted, not yet run), past which its further
+  // ones are dropped in the page, their promise resolved with "dropped": a page posting in a loop
+  // sends faster than the container runs what it sends, and both engines hold what waits in the
+  // runner.
+  static constexpr std::size_t kMaxWaitingMessages = 10000;
 
   // Takes the script built-ins it relies on from the context now, so that a page replacing
   // them later changes nothing: made before any page script runs.
