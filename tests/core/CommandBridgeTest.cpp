@@ -403,8 +403,11 @@ TEST_F(CommandBridge, AnEntryThatCannotBeReadIsAnsweredAndTakesNoOtherWithIt) {
     plugin->calls.clear();
     scripts().clear();
     log_->clear();
+    // Held, so that a batch parsed in the background is parsed before the loop turns.
+    plat::dispatch::GlobalQueue::shared().hold();
     run(c.batch);
     plat::dispatch::GlobalQueue::shared().drain();
+    plat::dispatch::GlobalQueue::shared().release();
     runUntilIdle();
     EXPECT_EQ(plugin->calls, c.calls);
     std::vector<std::string> answers;
