@@ -285,11 +285,21 @@
         if (wantsAnswer) {
           callbacks[callbackId] = { success: success, fail: fail };
         }
+        var sent;
         try {
-          handler.postMessage(carried);
+          sent = handler.postMessage(carried);
         } catch (e) {
           delete callbacks[callbackId];
           throw e;
+        }
+        // A page posting faster than the container runs its commands has the surplus dropped
+        // before it leaves the page (the promise says "dropped"): the caller hears so.
+        if (wantsAnswer && sent && typeof sent.then === 'function') {
+          sent.then(function (outcome) {
+            if (outcome === 'dropped') {
+              deliver(callbackId, 9, 'The command was dropped: the page sent commands faster than the container runs them', false);
+            }
+          });
         }
         return;
       }

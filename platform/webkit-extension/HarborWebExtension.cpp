@@ -15,6 +15,11 @@
 //   100 navigations (WebKit's history keeps 100) may hold 8 MiB together; past that the page's
 //   process ends at once, with the reason on the runner's log, and the engine's bound on
 //   reloads applies.
+// - The runner's memory again: a page posting to the bridge in a loop sends faster than the
+//   container runs its messages, and WebKit keeps in the runner what it has not yet handed over.
+//   A page may have kMaxWaitingMessages messages waiting (posted, and not yet run as far as the
+//   engine has said, "harbor-messages-run"); past that its further messages are dropped in the
+//   page, and the engine hears of it once, and of how many were dropped once it has caught up.
 // - Calls and evaluations: the engine calls a function of the top-level document
 //   (plat/web/WebPage.h, callFunctionAsync) through a message to this process: the function is
 //   made once per document and body, and called with the arguments read as JSON, so a call the
@@ -31,6 +36,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -85,6 +91,14 @@ struct Functions {
   }
 };
 std::map<guint64, Functions> gFunctions;
+// Per page: script messages posted and not yet run by the container, and those dropped since
+// the engine last heard of it.
+constexpr std::size_t kMaxWaitingMessages = plat::web::ScriptMessageBodyReader::kMaxWaitingMessages;
+struct Flow {
+  std::size_t waiting = 0;
+  std::size_t dropped = 0;
+};
+std::map<guint64, Flow> gFlow;
 
 void tellView(WebKitWebPage* page, const char* name, GVariant* parameters) {
   webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, parameters), nullptr, nullptr, nullptr);
@@ -296,6 +310,15 @@ gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
     evaluateScript(page, message, parameters);
     return TRUE;
   }
+  if (g_strcmp0(name, "harbor-messages-run") == 0 && parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT64)) {
+    Flow& flow = gFlow[id];
+    flow.waiting -= std::min<std::size_t>(flow.waiting, g_variant_get_uint64(parameters));
+    if (flow.dropped > 0 && flow.waiting < kMaxWaitingMessages) {
+      tellView(page, "harbor-dropped-messages", g_variant_new_uint64(flow.dropped));
+      flow.dropped = 0;
+    }
+    return TRUE;
+  }
   if (g_strcmp0(name, "harbor-allowed-frame") == 0 && string) {
     auto& allowed = gAllowed[id];
     allowed.emplace_back(g_variant_get_string(parameters, nullptr));
@@ -333,6 +356,38 @@ constexpr char kFrameHandlers[] = R"JS((function (report) {
   });
 }))JS";
 
+// Run in the realm of every frame that posts to the bridge, before its scripts: each message with
+// a body is admitted by the extension (admitMessage) or dropped, the page's promise resolved
+// either way, for a dropped one with the text "dropped" (harbor.js fails the call's callback).
+// Never rejected: a page that does not listen would log an error for every message dropped.
+// Built-ins taken now, before the page can replace them.
+constexpr char kHeldBack[] = R"JS((function (admit) {
+  var prototype = window.UserMessageHandler && UserMessageHandler.prototype;
+  if (!prototype || typeof prototype.postMessage !== 'function') return;
+  var post = prototype.postMessage, apply = Reflect.apply, P = Promise, resolve = Promise.resolve;
+  Object.defineProperty(prototype, 'postMessage', {
+    configurable: false, enumerable: true, writable: false,
+    value: function postMessage(message) {
+      if (arguments.length && !admit()) return apply(resolve, P, ['dropped']);
+      return apply(post, this, arguments);
+    }
+  });
+}))JS";
+
+gboolean admitMessage(gpointer data) {
+  guint64 id = GPOINTER_TO_SIZE(data);
+  Flow& flow = gFlow[id];
+  if (flow.waiting < kMaxWaitingMessages) {
+    ++flow.waiting;
+    return TRUE;
+  }
+  if (flow.dropped++ == 0) {
+    if (WebKitWebPage* page = webkit_web_extension_get_page(gExtension, id))
+      tellView(page, "harbor-held-back", g_variant_new_uint64(kMaxWaitingMessages));
+  }
+  return FALSE;
+}
+
 struct DropReport {
   guint64 page;
   std::string frame;
@@ -356,11 +411,11 @@ void postFromPage(const char* kind, const char* first, const char* second, gpoin
 // Calls the function the script evaluates to with a native function of (types...) that calls
 // `callback` with `data` (freed by `destroy`), and any further arguments.
 void runWithNative(JSCContext* context, const char* script, const char* name, GCallback callback, gpointer data,
-                   GDestroyNotify destroy, std::initializer_list<GType> types) {
+                   GDestroyNotify destroy, std::initializer_list<GType> types, GType returns = G_TYPE_NONE) {
   JSCValue* install = jsc_context_evaluate(context, script, -1);
   if (install && jsc_value_is_function(install)) {
     std::vector<GType> parameters(types);
-    JSCValue* native = jsc_value_new_functionv(context, name, callback, data, destroy, G_TYPE_NONE,
+    JSCValue* native = jsc_value_new_functionv(context, name, callback, data, destroy, returns,
                                                static_cast<guint>(parameters.size()), parameters.data());
     JSCValue* done = jsc_value_function_call(install, JSC_TYPE_VALUE, native, G_TYPE_NONE);
     if (done) g_object_unref(done);
@@ -384,7 +439,11 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   } else if (!allowedFrame(id, uri)) {
     runWithNative(context, kFrameHandlers, "report", G_CALLBACK(reportDropped), new DropReport{id, uri ? uri : ""},
                   [](gpointer data) { delete static_cast<DropReport*>(data); }, {G_TYPE_STRING});
+    g_object_unref(context);
+    return;
   }
+  if (world == webkit_script_world_get_default())
+    runWithNative(context, kHeldBack, "admit", G_CALLBACK(admitMessage), GSIZE_TO_POINTER(id), nullptr, {}, G_TYPE_BOOLEAN);
   g_object_unref(context);
 }
 
@@ -438,6 +497,7 @@ void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   g_object_weak_ref(
       G_OBJECT(page),
       [](gpointer id, GObject*) {
+        gFlow.erase(GPOINTER_TO_SIZE(id));
         auto functions = gFunctions.find(GPOINTER_TO_SIZE(id));
         if (functions == gFunctions.end()) return;
         functions->second.clear();

@@ -39,14 +39,15 @@ expect() {
   grep -qF -- "$1" "$log" || fail "no line with: $1"
 }
 
-# Waits (at most 30 s) until the log of the running process $1 has a line with $2. Giving up, it
-# stops the process with SIGTERM, which `timeout` passes on to what it runs (a SIGKILL would end
-# `timeout` alone and leave the runner behind, holding the test's output open).
+# Waits (at most 30 s, or $3 tenths of a second) until the log of the running process $1 has a
+# line with $2. Giving up, it stops the process with SIGTERM, which `timeout` passes on to what it
+# runs (a SIGKILL would end `timeout` alone and leave the runner behind, holding the test's output
+# open).
 wait_for() {
   tries=0
   until grep -qF -- "$2" "$log" 2>/dev/null; do
     tries=$((tries + 1))
-    [ "$tries" -le 300 ] || { kill -TERM "$1"; fail "never saw: $2"; }
+    [ "$tries" -le "${3:-300}" ] || { kill -TERM "$1"; fail "never saw: $2"; }
     kill -0 "$1" 2>/dev/null || fail "harbor ended before: $2"
     sleep 0.1
   done

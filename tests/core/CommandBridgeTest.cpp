@@ -361,3 +361,62 @@ TEST_F(CommandBridge, AQueueWhoseControllerIsGoneDoesNothing) {
   queue->fetchCommandsFromJs();
   EXPECT_TRUE(log_->contains("not found, or is not a HBRPlugin"));
 }
+
+// A batch one of whose entries cannot be read: the others run, and the unreadable one's caller
+// hears why, once; a batch parsed in the background the same.
+TEST_F(CommandBridge, AnEntryThatCannotBeReadIsAnsweredAndTakesNoOtherWithIt) {
+  std::string deep;
+  for (int i = 0; i < 600; ++i) deep += '[';
+  for (int i = 0; i < 600; ++i) deep += ']';
+  const std::string deepError = "harbor.require('harbor/exec').nativeCallback('Deep1',8,\"The command cannot be read: "
+                                "JSON nested deeper than 512 levels\",0, 0)";
+  struct Case {
+    const char* name;
+    std::string batch;
+    std::vector<std::string> calls;    // what the plugin ran, in order
+    std::vector<std::string> answers;  // the page calls with status 8, in order
+  };
+  const std::string padding(5000, 'p');
+  const Case cases[] = {
+      {"a deep entry between two",
+       R"([["Test1","Test","record",["before"]],["Deep1","LocalNotification","schedule",[)" + deep +
+           R"(]],["Test2","Test","record",["after"]]])",
+       {"before", "after"},
+       {deepError}},
+      {"a deep entry parsed in the background",
+       R"([["Test1","Test","record",[")" + padding + R"("]],["Deep1","Test","record",[)" + deep +
+           R"(]],["Test2","Test","record",["after"]]])",
+       {padding, "after"},
+       {deepError}},
+      {"an entry that is no JSON", R"([["Bad1","Test","record",[tru]], ["Test2","Test","record",["after"]]])",
+       {"after"},
+       {"harbor.require('harbor/exec').nativeCallback('Bad1',8,\"The command cannot be read: "}},
+      {"a deep entry without a callback id", R"([[null,"Test","record",[)" + deep + R"(]],["T","Test","record",["x"]]])",
+       {"x"},
+       {}},
+      {"an entry of the wrong shape", R"([["Short1","Test"],["T","Test","record",["x"]]])",
+       {"x"},
+       {"harbor.require('harbor/exec').nativeCallback('Short1',8,\"The command cannot be read: it is not a command entry"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    plugin->calls.clear();
+    scripts().clear();
+    log_->clear();
+    // Held, so that a batch parsed in the background is parsed before the loop turns.
+    plat::dispatch::GlobalQueue::shared().hold();
+    run(c.batch);
+    plat::dispatch::GlobalQueue::shared().drain();
+    plat::dispatch::GlobalQueue::shared().release();
+    runUntilIdle();
+    EXPECT_EQ(plugin->calls, c.calls);
+    std::vector<std::string> answers;
+    for (const std::string& script : scripts())
+      if (script.find("',8,") != std::string::npos) answers.push_back(script);
+    ASSERT_EQ(answers.size(), c.answers.size());
+    for (std::size_t i = 0; i < answers.size(); ++i) EXPECT_EQ(answers[i].rfind(c.answers[i], 0), 0u) << answers[i];
+    EXPECT_EQ(queue().pendingBatchCount(), 0u);
+    if (!c.answers.empty() || std::string(c.name).find("without") != std::string::npos)
+      EXPECT_TRUE(log_->contains("ERROR: ")) << "every unreadable command is logged";
+  }
+}

@@ -295,4 +295,59 @@ TEST_P(EngineEndToEndTest, HistoryMovesResetThePluginsAndAnnounceEachPage) {
   }
 }
 
+// Three calls in one turn, the middle one with an argument nested deeper than the container
+// reads: the other two are answered as usual, and the deep one's caller hears why, once.
+TEST_P(EngineEndToEndTest, ACommandThatCannotBeReadIsAnsweredAndTakesNoOtherWithIt) {
+  writeFile(inBundle("www/index.html"), page(R"JS(
+    window.results = [];
+    document.addEventListener('deviceready', function () {
+      var deep = 1;
+      for (var i = 0; i < 600; i++) deep = [deep];
+      function record(name) {
+        return function (m) { results.push(name + ':' + m); };
+      }
+      harbor.exec(record('first'), record('first failed'), 'Echo', 'echo', ['a']);
+      harbor.exec(record('deep'), record('deep failed'), 'Echo', 'echo', [deep]);
+      harbor.exec(record('last'), record('last failed'), 'Echo', 'echo', ['b']);
+    });
+  )JS"));
+  auto controller = start(std::string("<preference name=\"HarborWebViewEngine\" value=\"") + GetParam() + "\"/>");
+  waitForResults(controller, 3);
+  runUntilIdle();
+  EXPECT_EQ(pageValue(controller, "String(results.length)"), "3");
+  EXPECT_EQ(pageValue(controller, "results.filter(function (r) { return !/^deep/.test(r); }).join()"), "first:a,last:b");
+  std::string deep = pageValue(controller, "results.filter(function (r) { return /^deep/.test(r); }).join()");
+  EXPECT_EQ(deep.rfind("deep failed:The command cannot be read: ", 0), 0u) << deep;
+  EXPECT_NE(deep.find("deeper than 512 levels"), std::string::npos) << deep;
+  EXPECT_TRUE(log_->contains("ERROR: Cannot read the command Echo.echo (")) << "logged with why";
+}
+
+// A page calling in one loop more often than the container takes before it runs them: under the
+// WKWebView engine the calls past the messages a page may have waiting are dropped in the page
+// (logged), and harbor.js fails them; under the UIWebView engine they wait in the page's own queue.
+// Either way every call is answered once.
+TEST_P(EngineEndToEndTest, CallsMadeFasterThanTheContainerRunsThemAreAnsweredOnce) {
+  writeFile(inBundle("www/index.html"), page(R"JS(
+    window.results = [];
+    window.counts = { answered: 0, dropped: 0, other: 0 };
+    document.addEventListener('deviceready', function () {
+      for (var i = 0; i < 12000; i++) {
+        harbor.exec(function () { counts.answered++; results.push(1); }, function (e) {
+          if (/^The command was dropped: /.test(e)) counts.dropped++; else counts.other++;
+          results.push(1);
+        }, 'Echo', 'echo', [i]);
+      }
+    });
+  )JS"));
+  auto controller = start(std::string("<preference name=\"HarborWebViewEngine\" value=\"") + GetParam() + "\"/>");
+  waitForResults(controller, 12000);
+  runUntilIdle();
+  EXPECT_EQ(pageValue(controller, "String(results.length)"), "12000") << "each call answered once";
+  EXPECT_EQ(pageValue(controller, "String(counts.other)"), "0");
+  bool wk = std::string(GetParam()) == "HBRWKWebViewEngine";
+  EXPECT_EQ(pageValue(controller, "String(counts.dropped)"), wk ? "2000" : "0");
+  EXPECT_EQ(log_->contains("The page posts script messages faster than the container runs them; 10000 wait"), wk);
+  EXPECT_EQ(log_->contains("2000 script messages of the page were dropped while the container caught up"), wk);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothEngines, EngineEndToEndTest, ::testing::Values("HBRUIWebViewEngine", "HBRWKWebViewEngine"));

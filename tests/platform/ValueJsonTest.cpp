@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Strings.h"
@@ -201,6 +203,37 @@ TEST(Json, WritesExactlyTheNestingItReads) {
       ASSERT_TRUE(read) << read.error();
       EXPECT_EQ(*read, v);
     }
+  }
+}
+
+TEST(Json, CutsAnArrayIntoItsElementsWithoutReadingThem) {
+  std::string deep(100000, '[');
+  deep += std::string(100000, ']');
+  struct Case {
+    std::string text;
+    std::optional<std::vector<std::string>> elements;
+  };
+  const Case cases[] = {
+      {" [ 1 , \"a,]\\\"\" ,{\"k\":[1,2]}, [[]] ] ", std::vector<std::string>{"1", "\"a,]\\\"\"", "{\"k\":[1,2]}", "[[]]"}},
+      {"[]", std::vector<std::string>{}},
+      {"[ ]", std::vector<std::string>{}},
+      {"[1,,tru]", std::vector<std::string>{"1", "", "tru"}},
+      // Nesting far past what the reader takes: cut all the same, in linear time.
+      {"[\"id\"," + deep + ",3]", std::vector<std::string>{"\"id\"", deep, "3"}},
+      {"{\"a\":1}", std::nullopt},
+      {"[1,2", std::nullopt},
+      {"[\"open]", std::nullopt},
+      {"[1]]", std::nullopt},
+      {"[1] x", std::nullopt},
+      {"[1}", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    auto got = json::arrayElementTexts(c.text);
+    ASSERT_EQ(got.has_value(), c.elements.has_value()) << c.text.substr(0, 80);
+    if (!got) continue;
+    std::vector<std::string> texts(got->begin(), got->end());
+    EXPECT_EQ(texts, *c.elements) << c.text.substr(0, 80);
   }
 }
 

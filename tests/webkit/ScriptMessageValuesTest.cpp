@@ -24,6 +24,21 @@ using plat::testing::scriptMessageCases;
 // Between two cases the page posts this, numbered.
 const std::string kCaseEnd = "\x01 end of case ";
 
+// A page that posts each body in turn, then 'after'.
+std::string postingPage(const std::vector<std::string>& bodies) {
+  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
+  for (const std::string& body : bodies) page += "h.postMessage(" + body + ");\n";
+  return page + "h.postMessage('after');</script>";
+}
+
+// Whether the page's 'after' arrived in time.
+::testing::AssertionResult receivedAfter(const harbor::testing::MessageRecorder& recorder) {
+  const plat::Value last("after");
+  if (plat::web::turnMainLoopUntil([&] { return !recorder.bodies.empty() && recorder.bodies.back() == last; }, kPatience))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << recorder.bodies.size() << " messages";
+}
+
 TEST_F(WebKitEngineTest, APageValueReachesTheHostAsWebKitCarriesItUnderBothEngines) {
   const auto& cases = scriptMessageCases();
   std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
@@ -91,21 +106,60 @@ TEST_F(WebKitEngineTest, AHugeBodyArrivesAbsentUnderBothEngines) {
   std::vector<std::string> bodies;
   for (const auto& body : hugeScriptMessageBodies())
     if (body.reachesWebKitsHost) bodies.push_back(body.script);
-  std::string page = "<!doctype html><title>ready</title><script>var h = window.webkit.messageHandlers.harbor;\n";
-  for (const std::string& body : bodies) page += "h.postMessage(" + body + ");\n";
-  page += "h.postMessage('after');</script>";
+  const std::string page = postingPage(bodies);
   for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
     SCOPED_TRACE(backendName(backend));
     plat::web::setBackend(backend);
     RecordedWKWebView loaded(page);
     auto& recorder = loaded.recorder;
-    const plat::Value last("after");
-    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !recorder->bodies.empty() && recorder->bodies.back() == last; },
-                                             kPatience))
-        << recorder->bodies.size() << " messages";
+    ASSERT_TRUE(receivedAfter(*recorder));
     recorder->bodies.pop_back();
     ASSERT_EQ(recorder->bodies.size(), bodies.size());
     for (std::size_t i = 0; i < bodies.size(); ++i) EXPECT_EQ(describeTyped(recorder->bodies[i]), "absent") << bodies[i];
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+// A body the host cannot read arrives absent with why, and with its head: the first scalar
+// elements of an array, so that the bridge can answer a command whose arguments it cannot read.
+// Text counts as the host holds it: inside a container as JSON writes it, a control character six
+// bytes. The same under both engines.
+TEST_F(WebKitEngineTest, AnUnreadableBodyArrivesWithWhyAndItsHeadUnderBothEngines) {
+  using plat::web::UnreadableBody;
+  const std::string command = "['Cb1', 'LocalNotification', 'schedule', [";
+  struct Case {
+    std::string script;
+    std::string unreadable;
+  };
+  const Case cases[] = {
+      {"(function () { var v = 1; for (var i = 0; i < 600; i++) v = [v]; return " + command + "v]]; })()",
+       std::string(UnreadableBody::kTooDeep) + " [\"Cb1\",\"LocalNotification\",\"schedule\"]"},
+      {"(function () { var a = ['Cb2', null, 2.5]; a.push(a); return a; })()",
+       std::string(UnreadableBody::kTooDeep) + " [\"Cb2\",null,2.5]"},
+      {"(function () { var a = []; a.length = 4194304; return [undefined, true, a]; })()",
+       std::string(UnreadableBody::kTooManyValues) + " [null,true]"},
+      // 48 MiB of U+0001: 288 MiB once escaped.
+      {command + "'\\u0001'.repeat(48 * 1024 * 1024)]]", std::string(UnreadableBody::kTooMuchText) +
+                                                               " [\"Cb1\",\"LocalNotification\",\"schedule\"]"},
+      {"[{deep: (function () { var v = 1; for (var i = 0; i < 600; i++) v = [v]; return v; })()}, 'x']",
+       std::string(UnreadableBody::kTooDeep) + " []"},
+      // Within the bounds: read whole, nothing unreadable.
+      {command + "'\\u0001'.repeat(1024)]]", ""},
+  };
+  std::vector<std::string> bodies;
+  for (const Case& c : cases) bodies.push_back(c.script);
+  const std::string page = postingPage(bodies);
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded(page);
+    auto& recorder = loaded.recorder;
+    ASSERT_TRUE(receivedAfter(*recorder));
+    ASSERT_EQ(recorder->bodies.size(), std::size(cases) + 1);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      EXPECT_EQ(recorder->unreadable[i], cases[i].unreadable) << cases[i].script.substr(0, 120);
+      EXPECT_EQ(recorder->bodies[i].isAbsent(), !cases[i].unreadable.empty()) << cases[i].script.substr(0, 120);
+    }
   }
   plat::web::setBackend(plat::web::Backend::WebKit);
 }

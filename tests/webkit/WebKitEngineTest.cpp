@@ -73,6 +73,37 @@ TEST_F(WebKitEngineTest, SynchronousEvaluationAnswersAndGivesUpOnARunawayPage) {
   view_.reset();  // ends the runaway page's process
 }
 
+// A script that keeps the page busy past the bound: the caller that asked for the page's answer
+// gets it once it comes, on a later turn (the page may have handed over commands it no longer
+// holds); a quick one is answered before the call returns, as always.
+TEST_F(WebKitEngineTest, AnEvaluationGivenUpOnStillHandsOverThePagesAnswer) {
+  loadPage("index.html",
+           "<!doctype html><title>ready</title><body><script>"
+           "function busy(ms, v) { var end = Date.now() + ms; while (Date.now() < end) {} return v; }</script></body>");
+  plat::web::setSyncEvaluationSecondsForTesting(0.5);
+  struct Case {
+    const char* script;
+    bool atOnce;
+    const char* answer;
+  };
+  const Case cases[] = {
+      {"busy(0, 'quick')", true, "quick"},
+      {"busy(1500, 'the commands queued meanwhile')", false, "the commands queued meanwhile"},
+      {"busy(1500, null)", false, ""},
+      {"busy(1500, 42)", false, "42"},
+  };
+  for (const Case& c : cases) {
+    log_->clear();
+    std::vector<std::string> answers;
+    view_->evaluateJavaScriptFromString(c.script, [&](const std::string& answer) { answers.push_back(answer); });
+    EXPECT_EQ(answers.size(), c.atOnce ? 1u : 0u) << c.script;
+    EXPECT_EQ(log_->contains("WebKit: gave up waiting for the page's script"), !c.atOnce) << c.script;
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !answers.empty(); }, kPatience)) << c.script;
+    plat::web::turnMainLoopUntil([] { return false; }, 0.2);
+    EXPECT_EQ(answers, std::vector<std::string>{c.answer}) << c.script << ": answered once";
+  }
+}
+
 TEST_F(WebKitEngineTest, WebStorageOfFilePagesLandsWhereTheBackupCopiesIt) {
   loadPage("store.html", R"(<!doctype html><title>loading</title><body><script>
     localStorage.setItem('launches', String(Number(localStorage.getItem('launches') || 0) + 1));

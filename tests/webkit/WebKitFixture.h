@@ -170,8 +170,12 @@ struct MessageRecorder : plat::WKScriptMessageHandler {
   void userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,
                                                     const std::shared_ptr<plat::WKScriptMessage>& message) override {
     bodies.push_back(message->body());
+    unreadable.push_back(message->unreadable() ? *message->unreadable() + " " + plat::Value(message->unreadableHead()).description()
+                                               : std::string());
   }
   std::vector<plat::Value> bodies;
+  // Per message: why the host could not read it and what it read of it (its head); "" when read.
+  std::vector<std::string> unreadable;
 };
 
 // A WKWebView on the current backend, loading html, whose messages go to recorder.

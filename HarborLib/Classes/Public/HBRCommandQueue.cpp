@@ -3,10 +3,12 @@
 #include "HBRCommandDelegate.h"
 #include "HBRJSON.h"
 #include "HBRPlugin.h"
+#include "HBRPluginResult.h"
 #include "HBRWebViewEngineProtocol.h"
 #include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/Clock.h"
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/Strings.h"
 
@@ -18,17 +20,73 @@ void HBRCommandQueue::initWithViewController(const std::shared_ptr<HBRCommandBri
 
 void HBRCommandQueue::dispose() { viewController_.reset(); }
 
+namespace {
+
+// The leading elements of an entry's text that read as scalars: its callback id, service and
+// action when they are there, whatever its arguments are.
+plat::Array entryHead(std::string_view entryText) {
+  plat::Array head;
+  auto elements = plat::json::arrayElementTexts(entryText);
+  if (!elements) return head;
+  for (std::size_t i = 0; i < elements->size() && i < 3; ++i) {
+    auto value = plat::json::parse((*elements)[i], {.allowFragments = true});
+    if (!value || value->isArray() || value->isDictionary()) break;
+    head.push_back(std::move(*value));
+  }
+  return head;
+}
+
+}  // namespace
+
 void HBRCommandQueue::parseInto(BatchHolder& holder, const std::string& text) {
   plat::Value batch = hbr_JSONObject(text);
   std::lock_guard<std::mutex> lock(holder.lock);
+  holder.parsed = true;
   if (batch.isArray()) {
     holder.commands = std::move(batch.asArray());
-  } else if (!batch.isAbsent()) {
+    return;
+  }
+  if (!batch.isAbsent()) {
     // JSON, but an object: no commands in it. The reader already logged real parse errors.
     plat::NSLog("NSString JSONObject error: command batch is not an array");
+    return;
   }
-  // A batch that could not be read is kept as an empty one, so the queue drops it and goes on.
-  holder.parsed = true;
+  // The batch cannot be read whole (the reader logged why). One entry nested too deeply, or no
+  // JSON, must not take the others with it: each entry is read on its own, and one that still
+  // cannot be read keeps what can be read of it, so that its caller hears why. A text that is
+  // no array at all is kept as an empty batch, which the queue drops.
+  auto entries = plat::json::arrayElementTexts(text);
+  if (!entries) return;
+  holder.commands.reserve(entries->size());
+  for (std::string_view entryText : *entries) {
+    auto entry = plat::json::parse(entryText, {.allowFragments = true});
+    if (entry) {
+      holder.commands.push_back(std::move(*entry));
+      continue;
+    }
+    holder.unreadable.emplace(holder.commands.size(), entry.error());
+    holder.commands.push_back(plat::Value(entryHead(entryText)));
+  }
+}
+
+void HBRCommandQueue::refuseUnreadableCommand(const plat::Value& entry, const std::string& why) {
+  const plat::Value& id = entry.isArray() ? entry.at(0) : plat::absentValue();
+  std::string service = entry.isArray() && entry.at(1).isString() ? entry.at(1).asString() : std::string();
+  std::string action = entry.isArray() && entry.at(2).isString() ? entry.at(2).asString() : std::string();
+  plat::NSLog("ERROR: Cannot read the command " + plat::logExcerpt(service + "." + action) + " (" + why + ")" +
+              (id.isString() ? "; its caller is answered with a JSON error" : "; it has no callback id to answer"));
+  answerUnreadableCommand(entry, why);
+}
+
+void HBRCommandQueue::answerUnreadableCommand(const plat::Value& entry, const std::string& why) {
+  const plat::Value& id = entry.isArray() ? entry.at(0) : plat::absentValue();
+  if (!id.isString()) return;
+  auto controller = viewController_.lock();
+  auto delegate = controller ? controller->commandDelegate() : nullptr;
+  if (!delegate) return;
+  delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::JSONException,
+                                                                               "The command cannot be read: " + why),
+                             id.asString());
 }
 
 void HBRCommandQueue::enqueueCommandBatch(const std::string& batchJSON) {
@@ -93,12 +151,16 @@ void HBRCommandQueue::executePending() {
       continue;
     }
     while (holder->next < holder->commands.size()) {
-      plat::Value entry = std::move(holder->commands[holder->next++]);
+      std::size_t index = holder->next++;
+      plat::Value entry = std::move(holder->commands[index]);
       if (holder->next == holder->commands.size()) queue_.pop_front();
-      if (auto command = HBRInvokedUrlCommand::commandFromJson(entry)) {
+      if (auto unreadable = holder->unreadable.find(index); unreadable != holder->unreadable.end()) {
+        refuseUnreadableCommand(entry, unreadable->second);
+      } else if (auto command = HBRInvokedUrlCommand::commandFromJson(entry)) {
         execute(command);
       } else {
         plat::NSLog("ERROR: Skipping malformed command entry: " + plat::logExcerpt(entry.description()));
+        answerUnreadableCommand(entry, "it is not a command entry [callbackId, service, action, [arguments]]");
       }
       if (!queue_.empty() && plat::now() - startExecutionTime_ > kMaxExecutionSliceSeconds) {
         scheduleExecutePending();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "HBRCommandBridgeController.h"
 #include "HBRInvokedUrlCommand.h"
@@ -41,6 +42,13 @@ class HBRCommandQueue : public plat::Object {
   void executePending();
   // Runs one command's action; false when no action was called.
   virtual bool execute(const HBRInvokedUrlCommandPtr& command);
+  // A command that could not be read (or is no command entry): what could be read of its entry
+  // (the entry itself, or its first elements), and why. Its caller, when the callback id could be
+  // read, is answered with a JSON error naming why; logged either way. Each unreadable command
+  // gets this once, so it is answered once, and its neighbours run as usual.
+  void refuseUnreadableCommand(const plat::Value& entry, const std::string& why);
+  // The same answer without the log line, for an entry already logged.
+  void answerUnreadableCommand(const plat::Value& entry, const std::string& why);
   bool currentlyExecuting() const { return startExecutionTime_ > 0; }
 
   std::size_t pendingBatchCount() const { return queue_.size(); }
@@ -53,6 +61,9 @@ class HBRCommandQueue : public plat::Object {
     bool parsed = false;
     plat::Array commands;
     std::size_t next = 0;
+    // Entries that could not be read, by index: why. Their place in `commands` holds what could
+    // be read of them (their first elements).
+    std::unordered_map<std::size_t, std::string> unreadable;
   };
   static void parseInto(BatchHolder& holder, const std::string& text);
   void scheduleExecutePending();

@@ -301,6 +301,53 @@ Result<Value> parse(std::string_view text, ReadOptions options) {
   return std::move(builder.root);
 }
 
+std::optional<std::vector<std::string_view>> arrayElementTexts(std::string_view text) {
+  auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  auto trimmed = [&](std::size_t from, std::size_t to) {
+    while (from < to && isBlank(text[from])) ++from;
+    while (to > from && isBlank(text[to - 1])) --to;
+    return text.substr(from, to - from);
+  };
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && isBlank(text[i])) ++i;
+  if (i == n || text[i] != '[') return std::nullopt;
+  ++i;
+  std::vector<std::string_view> elements;
+  std::size_t start = i;
+  std::size_t depth = 0;
+  bool inString = false;
+  for (; i < n; ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      ++depth;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    } else if (c == ',' && depth == 0) {
+      elements.push_back(trimmed(start, i));
+      start = i + 1;
+    } else if (c == ']' && depth == 0) {
+      std::string_view last = trimmed(start, i);
+      if (!last.empty() || !elements.empty()) elements.push_back(last);
+      for (++i; i < n; ++i)
+        if (!isBlank(text[i])) return std::nullopt;
+      return elements;
+    } else if (c == '}' && depth == 0) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;  // the array never closes
+}
+
 Result<std::string> write(const Value& value, WriteOptions options) {
   if (!options.allowFragments && !value.isArray() && !value.isDictionary())
     return Failure{"Invalid top-level type in JSON write"};

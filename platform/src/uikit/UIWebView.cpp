@@ -1,6 +1,7 @@
 #include "../uikit/WebOpenPanel.h"
 #include "plat/uikit/UIWebView.h"
 
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/web/WebPage.h"
@@ -144,6 +145,23 @@ std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string&
   auto result = page_->evaluate(script);
   if (!result || result->isUndefined() || result->isNull()) return {};
   return result->toString();
+}
+
+void UIWebView::evaluateJavaScriptFromString(const std::string& script,
+                                             std::function<void(const std::string&)> completion) {
+  if (!page_) return completion({});
+  auto keep = page_;
+  auto late = [completion](const web::WebPage::Evaluation& evaluation) {
+    const Value& value = evaluation.value ? *evaluation.value : absentValue();
+    if (value.isString()) return completion(value.asString());
+    if (value.isAbsent() || value.isNull()) return completion({});
+    auto text = json::write(value, {.allowFragments = true});
+    completion(text ? *text : std::string());
+  };
+  auto result = page_->evaluateOrAnswerLate(script, late);
+  if (!result && result.error() == web::WebPage::kAnswersLate) return;  // late answers
+  if (!result || result->isUndefined() || result->isNull()) return completion({});
+  completion(result->toString());
 }
 
 void UIWebView::simulateLinkClick(const NSURLPtr& url) {

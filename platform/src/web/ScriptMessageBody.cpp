@@ -88,6 +88,7 @@ class Copier {
   bool notSent = false;   // WebKit would send no message
   bool tooDeep = false;   // a container below the depth the host reads
   bool tooLarge = false;  // more values than kMaxValues, or more text than kMaxTextBytes
+  const char* why = nullptr;  // the first bound passed
   Copy copy;
 
   std::uint32_t take(JSValueRef v, std::size_t depth) {
@@ -103,7 +104,7 @@ class Copier {
       case kJSTypeNumber:
         return add({Copy::Kind::Number, false, JSValueToNumber(ctx_, v, nullptr)});
       case kJSTypeString:
-        return text(stringOf(ctx_, v));
+        return text(stringOf(ctx_, v), depth);
       case kJSTypeSymbol:
         notSent = true;
         return 0;
@@ -129,8 +130,9 @@ class Copier {
     copy.nodes.push_back(node);
     return static_cast<std::uint32_t>(copy.nodes.size() - 1);
   }
-  std::uint32_t text(std::string s) {
-    if (!textRoom(s.size())) return 0;
+  // A text at depth (0: the whole body), counted as the bounds count it.
+  std::uint32_t text(std::string s, std::size_t depth) {
+    if (!textRoom(depth > 0 ? ScriptMessageBodyReader::jsonTextBytes(s) : s.size())) return 0;
     copy.texts.push_back(std::move(s));
     return add({Copy::Kind::String, false, 0, static_cast<std::uint32_t>(copy.texts.size() - 1)});
   }
@@ -175,7 +177,7 @@ class Copier {
     if (JSValueIsArray(ctx_, v)) return array(o, depth);
     if (JSValueIsDate(ctx_, v)) {
       JSValueRef iso = nullptr;
-      if (call(b_.dateToISOString, o, &iso) && JSValueIsString(ctx_, iso)) return text(stringOf(ctx_, iso));
+      if (call(b_.dateToISOString, o, &iso) && JSValueIsString(ctx_, iso)) return text(stringOf(ctx_, iso), depth);
       return add({Copy::Kind::Null});  // an invalid date
     }
     JSTypedArrayType typed = JSValueGetTypedArrayType(ctx_, v, nullptr);
@@ -212,15 +214,18 @@ class Copier {
   bool room(double count) {
     if (count <= static_cast<double>(ScriptMessageBodyReader::kMaxValues - std::min(values_, ScriptMessageBodyReader::kMaxValues)))
       return true;
-    tooLarge = true;
-    return false;
+    return passed(UnreadableBody::kTooManyValues);
   }
   bool textRoom(std::size_t bytes) {
     if (bytes <= ScriptMessageBodyReader::kMaxTextBytes - textBytes_) {
       textBytes_ += bytes;
       return true;
     }
+    return passed(UnreadableBody::kTooMuchText);
+  }
+  bool passed(const char* reason) {
     tooLarge = true;
+    if (!why) why = reason;
     return false;
   }
 
@@ -228,6 +233,7 @@ class Copier {
   bool beyondDepth(std::size_t depth) {
     if (depth < json::kMaxDepth) return false;
     tooDeep = true;
+    if (!why) why = UnreadableBody::kTooDeep;
     return true;
   }
   // An array's "length", 0 when it is not a number of at least 0.
@@ -291,7 +297,7 @@ class Copier {
       JSValueRef item = JSObjectGetProperty(ctx_, o, key, &exception);
       std::string name = utf8Of(key);
       JSStringRelease(key);
-      if (!textRoom(name.size()) || !addPart(c, item, exception, depth)) return n;
+      if (!textRoom(ScriptMessageBodyReader::jsonTextBytes(name)) || !addPart(c, item, exception, depth)) return n;
       copy.containers[c].keys.push_back(std::move(name));
     }
     return n;
@@ -309,7 +315,7 @@ class Copier {
     std::uint32_t n = remembered(o, Copy::Kind::Object);
     std::uint32_t c = copy.nodes[n].index;
     for (std::size_t i = 0; i < units.size(); ++i) {
-      std::uint32_t child = text(utf8FromUTF16(std::u16string_view(&units[i], 1)));
+      std::uint32_t child = text(utf8FromUTF16(std::u16string_view(&units[i], 1)), depth + 1);
       if (stopped()) return n;
       copy.containers[c].items.push_back(child);
       copy.containers[c].keys.push_back(std::to_string(i));
@@ -361,6 +367,11 @@ class HostReading {
  public:
   HostReading(JSContextRef ctx, const Copy& copy) : ctx_(ctx), copy_(copy), onPath_(copy.nodes.size(), false) {}
 
+  const char* why = nullptr;  // why the body could not be read
+
+  // A number inside the body, as the host reads it.
+  Value element(double d) const { return number(d); }
+
   // The whole body: a number, a string or nothing as itself; a container as JSON carries it,
   // absent when JSON cannot.
   Value body(std::uint32_t root) {
@@ -383,9 +394,13 @@ class HostReading {
   std::size_t textBytes_ = 0;  // a part met again is read again, its texts with it
 
   bool textRoom(std::size_t bytes) {
-    if (bytes > ScriptMessageBodyReader::kMaxTextBytes - textBytes_) return false;
+    if (bytes > ScriptMessageBodyReader::kMaxTextBytes - textBytes_) return failed(UnreadableBody::kTooMuchText);
     textBytes_ += bytes;
     return true;
+  }
+  bool failed(const char* reason) {
+    if (!why) why = reason;
+    return false;
   }
 
   // A number that is the whole body, as WebKit's engine converts one.
@@ -409,21 +424,23 @@ class HostReading {
 
   // Absent for undefined; nothing when JSON cannot carry the part (a cycle, too deep, too many).
   std::optional<Value> read(std::uint32_t n, std::size_t depth) {
-    if (++count_ > ScriptMessageBodyReader::kMaxValues) return std::nullopt;
+    if (++count_ > ScriptMessageBodyReader::kMaxValues) return failed(UnreadableBody::kTooManyValues), std::nullopt;
     const Copy::Node& node = copy_.nodes[n];
     switch (node.kind) {
       case Copy::Kind::Undefined: return Value();
       case Copy::Kind::Null: return Value::null();
       case Copy::Kind::Bool: return Value(node.boolean);
       case Copy::Kind::Number: return number(node.number);
-      case Copy::Kind::String:
-        if (!textRoom(copy_.texts[node.index].size())) return std::nullopt;
-        return Value(copy_.texts[node.index]);
+      case Copy::Kind::String: {
+        const std::string& s = copy_.texts[node.index];
+        if (!textRoom(depth > 0 ? ScriptMessageBodyReader::jsonTextBytes(s) : s.size())) return std::nullopt;
+        return Value(s);
+      }
       case Copy::Kind::Elements: {
-        if (depth >= json::kMaxDepth) return std::nullopt;
+        if (depth >= json::kMaxDepth) return failed(UnreadableBody::kTooDeep), std::nullopt;
         const std::vector<double>& values = copy_.elements[node.index];
         count_ += values.size();
-        if (count_ > ScriptMessageBodyReader::kMaxValues) return std::nullopt;
+        if (count_ > ScriptMessageBodyReader::kMaxValues) return failed(UnreadableBody::kTooManyValues), std::nullopt;
         Dictionary out;
         out.reserve(values.size());
         for (std::size_t i = 0; i < values.size(); ++i) out.set(std::to_string(i), number(values[i]));
@@ -431,7 +448,7 @@ class HostReading {
       }
       case Copy::Kind::Array:
       case Copy::Kind::Object: {
-        if (depth >= json::kMaxDepth || onPath_[n]) return std::nullopt;
+        if (depth >= json::kMaxDepth || onPath_[n]) return failed(UnreadableBody::kTooDeep), std::nullopt;
         onPath_[n] = true;
         std::optional<Value> out = node.kind == Copy::Kind::Array ? array(copy_.containers[node.index], depth)
                                                                  : object(copy_.containers[node.index], depth);
@@ -461,14 +478,46 @@ class HostReading {
       if (!v) return std::nullopt;
       // WebKit's host makes the object anew, and a "__proto__" key sets its prototype there.
       if (v->isAbsent() || c.keys[i] == "__proto__") continue;
-      if (!textRoom(c.keys[i].size())) return std::nullopt;
+      if (!textRoom(ScriptMessageBodyReader::jsonTextBytes(c.keys[i]))) return std::nullopt;
       out.set(c.keys[i], std::move(*v));
     }
     return Value(std::move(out));
   }
 };
 
+// What the host could read of an array body it cannot read whole: its first scalar elements.
+Array headOf(JSContextRef ctx, const Copy& copy, std::uint32_t root) {
+  Array head;
+  if (root >= copy.nodes.size() || copy.nodes[root].kind != Copy::Kind::Array) return head;
+  for (std::uint32_t item : copy.containers[copy.nodes[root].index].items) {
+    if (head.size() == UnreadableBody::kHeadElements) break;
+    const Copy::Node& node = copy.nodes[item];
+    if (node.kind == Copy::Kind::Undefined || node.kind == Copy::Kind::Null)
+      head.push_back(Value::null());
+    else if (node.kind == Copy::Kind::Bool)
+      head.push_back(Value(node.boolean));
+    else if (node.kind == Copy::Kind::Number)
+      head.push_back(HostReading(ctx, copy).element(node.number));
+    else if (node.kind == Copy::Kind::String && copy.texts[node.index].size() <= UnreadableBody::kHeadTextBytes)
+      head.push_back(Value(copy.texts[node.index]));
+    else
+      break;
+  }
+  return head;
+}
+
 }  // namespace
+
+std::size_t ScriptMessageBodyReader::jsonTextBytes(std::string_view utf8) {
+  std::size_t bytes = utf8.size();
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t')
+      bytes += 1;
+    else if (c < 0x20)
+      bytes += 5;  // \u00XX
+  }
+  return bytes;
+}
 
 ScriptMessageBodyReader::ScriptMessageBodyReader(JSContext& context) : builtins_(std::make_unique<Builtins>()) {
   auto list = context.evaluate(kBuiltinsScript, "harbor-script-message.js");
@@ -485,14 +534,21 @@ ScriptMessageBodyReader::ScriptMessageBodyReader(JSContext& context) : builtins_
 
 ScriptMessageBodyReader::~ScriptMessageBodyReader() = default;
 
-std::optional<Value> ScriptMessageBodyReader::read(const JSValue& body) {
+std::optional<Value> ScriptMessageBodyReader::read(const JSValue& body, std::optional<UnreadableBody>* unreadable) {
   JSContextRef ctx = body.contextRef();
   if (!ctx || !builtins_->ok) return Value();
   Copier copier(ctx, *builtins_);
   std::uint32_t root = copier.take(body.ref(), 0);
   if (copier.notSent) return std::nullopt;
-  if (copier.tooDeep || copier.tooLarge) return Value();
-  return HostReading(ctx, copier.copy).body(root);
+  const char* why = copier.why;
+  Value read;
+  if (!why) {
+    HostReading reading(ctx, copier.copy);
+    read = reading.body(root);
+    why = reading.why;
+  }
+  if (why && unreadable) *unreadable = UnreadableBody{why, headOf(ctx, copier.copy, root)};
+  return read;
 }
 
 }  // namespace plat::web

@@ -122,13 +122,15 @@ class WKWebView::PageClient : public web::WebPageClient {
     ui->webViewRunJavaScriptTextInputPanelWithPromptDefaultTextInitiatedByFrameCompletionHandler(
         *view, message, defaultText, mainFrame(*view), done);
   }
-  void webPageDidReceiveScriptMessage(const std::string& name, const Value& body) override {
+  void webPageDidReceiveScriptMessage(const std::string& name, Value body,
+                                      std::optional<web::UnreadableBody> unreadable) override {
     auto view = view_.lock();
     if (!view) return;
     auto controller = view->configuration_->userContentController();
     auto handler = controller ? controller->scriptMessageHandlerForName(name) : nullptr;
     if (!handler) return;  // removed since the page posted
-    auto message = std::make_shared<WKScriptMessage>(name, body, view_, mainFrame(*view));
+    auto message = std::make_shared<WKScriptMessage>(name, std::move(body), view_, mainFrame(*view));
+    if (unreadable) message->setUnreadable(std::move(unreadable->why), std::move(unreadable->head));
     handler->userContentControllerDidReceiveScriptMessage(*controller, message);
   }
 

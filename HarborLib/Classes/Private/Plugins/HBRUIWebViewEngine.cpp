@@ -98,8 +98,15 @@ plat::ObjectPtr HBRUIWebViewEngine::loadHTMLString(const std::string& html, cons
 }
 
 void HBRUIWebViewEngine::evaluateJavaScript(const std::string& script, EvaluationCompletion completion) {
-  std::string result = engineWebView_ ? engineWebView_->stringByEvaluatingJavaScriptFromString(script) : std::string();
-  if (completion) completion(plat::Value(result), std::nullopt);
+  if (!engineWebView_) {
+    if (completion) completion(plat::Value(std::string()), std::nullopt);
+    return;
+  }
+  // At once, or, when the page keeps WebKit waiting past its bound, once the page answers: the
+  // commands a long callback queued come back in that answer and must still run.
+  engineWebView_->evaluateJavaScriptFromString(script, [completion](const std::string& result) {
+    if (completion) completion(plat::Value(result), std::nullopt);
+  });
 }
 
 plat::NSURLPtr HBRUIWebViewEngine::URL() {

@@ -154,14 +154,23 @@ bool HBRWKWebViewEngine::defaultResourcePolicyForURL(const plat::NSURLPtr& url) 
 void HBRWKWebViewEngine::userContentControllerDidReceiveScriptMessage(plat::WKUserContentController&,
                                                                       const std::shared_ptr<plat::WKScriptMessage>& message) {
   if (!message || message->name() != kHBRScriptMessageHandlerName) return;
+  auto vc = std::dynamic_pointer_cast<HBRViewController>(viewController());
+  auto queue = vc ? vc->commandQueue() : nullptr;
+  if (message->unreadable()) {
+    // Its arguments nest too deeply or pass the bounds: what could be read of the entry names
+    // its caller, who hears why.
+    if (queue) queue->refuseUnreadableCommand(plat::Value(message->unreadableHead()), *message->unreadable());
+    return;
+  }
   HBRInvokedUrlCommandPtr command = HBRInvokedUrlCommand::commandFromJson(message->body());
   if (!command) {
     // Cut as the queue cuts a malformed entry: the page decides how large the body is.
     plat::NSLog("ERROR: The page sent a message that is not a command: " + plat::logExcerpt(message->body().description()));
+    if (queue && message->body().isArray())
+      queue->answerUnreadableCommand(message->body(), "it is not a command entry [callbackId, service, action, [arguments]]");
     return;
   }
-  auto vc = std::dynamic_pointer_cast<HBRViewController>(viewController());
-  if (auto queue = vc ? vc->commandQueue() : nullptr) queue->execute(command);
+  if (queue) queue->execute(command);
 }
 
 void HBRWKWebViewEngine::webViewDecidePolicyForNavigationActionDecisionHandler(

@@ -2,8 +2,10 @@
 // JSON reader and writer for plat::Value. The reader builds values straight from the parser's
 // events; the writer refuses what JSON cannot hold (NaN, infinities, bytes) instead of writing
 // something silently wrong. Both replace invalid UTF-8 with U+FFFD.
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plat/foundation/Result.h"
 #include "plat/foundation/Value.h"
@@ -34,6 +36,13 @@ inline constexpr std::size_t kMaxDepth = 512;
 
 Result<Value> parse(std::string_view text, ReadOptions options = {});
 Result<std::string> write(const Value& value, WriteOptions options = {});
+
+// The texts of the elements of the array that text holds, each as it stands in text (blanks around
+// it left out), found by the array's own brackets, commas and strings without reading the
+// elements: an array whose elements cannot all be read (one nested too deeply, one that is no
+// JSON) is still cut into its elements, so that each can be read on its own. Nothing when text
+// holds no array whose brackets and strings close. Linear in the text, whatever its depth.
+std::optional<std::vector<std::string_view>> arrayElementTexts(std::string_view text);
 
 // Appends the JSON string literal of text (quotes included) to out.
 void appendQuoted(std::string& out, std::string_view text);

@@ -112,6 +112,10 @@ class UIWebView : public UIView, public UIScrollViewOwner {
   // Runs script in the page and gives its result as text: "" when the script throws, gives
   // undefined or null, or the view is not initialised.
   std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+  // The same, with the result handed to completion, once: before this returns, unless the page
+  // did not answer within the engine's bound (WebKit's content process runs the script on); then
+  // with the page's answer when it comes, so that what the page handed over is not lost.
+  void evaluateJavaScriptFromString(const std::string& script, std::function<void(const std::string&)> completion);
 
   // The user agent of the page on show.
   const std::string& userAgent() const { return userAgent_; }

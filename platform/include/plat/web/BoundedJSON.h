@@ -3,58 +3,81 @@
 // (ScriptMessageBodyReader's: kMaxValues values, kMaxTextBytes of text, json::kMaxDepth levels).
 // A page makes at no cost a value that is huge when read (an array of length 2^32-1, two arrays
 // holding each other's parts forty levels deep, one long text many times over), so a value is
-// read only within them: the script evaluates to a function of (maxValues, maxText, maxDepth)
-// that makes the reader, which walks a value as JSON.stringify would, counting each part as often
-// as it is met, and gives the value's JSON text (a string: the string itself) when it stays within
-// them, undefined when not. Depth past the bound, a cycle among them, does not fit either.
+// read only within them: the script evaluates to a function of (maxValues, maxText, maxDepth,
+// headElements, headText) that makes the reader, which walks a value as JSON.stringify would,
+// counting each part as often as it is met and each text inside a container as JSON writes it
+// (the JSON text is what the reader's caller holds: a control character is six bytes of it), and
+// gives the value's JSON text (a string: the string itself) when it stays within them. When not,
+// it gives an object: why ('depth', 'values' or 'text') and head, the JSON of an array value's
+// first scalar elements (at most headElements, texts of at most headText bytes), what the host
+// hears of a script message it cannot read (UnreadableBody). Depth past the bound, a cycle among
+// them, does not fit either.
 // Shared by the engine (for the copies WebKit hands it) and the web extension (for the results
 // of the engine's scripts and calls, read in the page's process).
 
 namespace plat::web {
 
 inline constexpr char kBoundedJSONScript[] = R"js(
-(function (maxValues, maxText, maxDepth) {
+(function (maxValues, maxText, maxDepth, headElements, headText) {
   'use strict';
-  var isArray = Array.isArray, isView = ArrayBuffer.isView, keys = Object.keys;
+  var isArray = Array.isArray, isView = ArrayBuffer.isView, keys = Object.keys, stringify = JSON.stringify;
   var beyondAscii = /[^\x00-\x7f]/;
-  function utf8Bytes(s) {
-    if (!beyondAscii.test(s)) return s.length;
+  var escaped = /[^\x20\x21\x23-\x5b\x5d-\x7f]/;
+  function bytes(s, inJSON) {
+    if (!(inJSON ? escaped : beyondAscii).test(s)) return s.length;
     var n = 0;
     for (var i = 0; i < s.length; i++) {
       var c = s.charCodeAt(i);
-      if (c < 0x80) n += 1;
+      if (inJSON && (c === 0x22 || c === 0x5c || c === 8 || c === 9 || c === 10 || c === 12 || c === 13)) n += 2;
+      else if (inJSON && c < 0x20) n += 6;
+      else if (c < 0x80) n += 1;
       else if (c < 0x800) n += 2;
       else if ((c & 0xfc00) === 0xd800 && (s.charCodeAt(i + 1) & 0xfc00) === 0xdc00) { n += 4; i++; }
       else n += 3;  // a lone surrogate is read as U+FFFD
     }
     return n;
   }
+  function head(body) {
+    var out = [];
+    if (!isArray(body) || body.length > maxValues - 1) return '[]';
+    for (var i = 0; i < body.length && out.length < headElements; i++) {
+      var e = body[i], t = typeof e;
+      if (t === 'undefined' || t === 'bigint') e = null;
+      else if (!(e === null || t === 'boolean' || t === 'number' || (t === 'string' && bytes(e, false) <= headText))) break;
+      out.push(e);
+    }
+    return stringify(out);
+  }
   return function (body) {
-    var count = 0, text = 0;
-    function textFits(s) {
-      text += utf8Bytes(s);
-      return text <= maxText;
+    var count = 0, text = 0, why = null;
+    function fail(reason) {
+      why = reason;
+      return false;
+    }
+    function textFits(s, inJSON) {
+      text += bytes(s, inJSON);
+      return text <= maxText || fail('text');
     }
     function fits(v, depth) {
-      if (++count > maxValues) return false;
-      if (typeof v === 'string') return textFits(v);
+      if (++count > maxValues) return fail('values');
+      if (typeof v === 'string') return textFits(v, depth > 0);
       if (v === null || typeof v !== 'object' || v instanceof Date) return true;
-      if (depth >= maxDepth) return false;
-      if (isView(v)) return (count += v.length || 0) <= maxValues;
+      if (depth >= maxDepth) return fail('depth');
+      if (isView(v)) return (count += v.length || 0) <= maxValues || fail('values');
       if (isArray(v)) {
-        if (v.length > maxValues - count) return false;
+        if (v.length > maxValues - count) return fail('values');
         for (var i = 0; i < v.length; i++) if (!fits(v[i], depth + 1)) return false;
         return true;
       }
       var k = keys(v);
-      if (k.length > maxValues - count) return false;
-      for (var j = 0; j < k.length; j++) if (!textFits(k[j]) || !fits(v[k[j]], depth + 1)) return false;
+      if (k.length > maxValues - count) return fail('values');
+      for (var j = 0; j < k.length; j++) if (!textFits(k[j], true) || !fits(v[k[j]], depth + 1)) return false;
       return true;
     }
-    if (!fits(body, 0)) return undefined;
+    if (!fits(body, 0)) return { why: why, head: head(body) };
     if (typeof body === 'string') return body;
     try {
-      return JSON.stringify(body);
+      return stringify(body);
     } catch (e) {
       return undefined;
     }

@@ -32,18 +32,39 @@
 //   containers deeper than plat::json::kMaxDepth (512), and when it holds more than
 //   ScriptMessageBodyReader::kMaxValues values or kMaxTextBytes of text, each part counted as
 //   often as it is met (WebKit carries a body of any size; the WebKit engine measures it against
-//   the same bounds before reading it). Beyond that depth nothing is looked at, so a function
-//   there leaves the body absent rather than unsent.
+//   the same bounds before reading it). Text inside a container counts as JSON writes it, escapes
+//   included (the WebKit engine holds that form: a control character takes six bytes); a body
+//   that is itself a string counts its UTF-8 bytes. Beyond that depth nothing is looked at, so a
+//   function there leaves the body absent rather than unsent. With an absent body the host hears
+//   why (UnreadableBody), and of an array body its first elements that are scalars, so that it
+//   can tell whose message it could not read (a command's callback id) and answer it.
 //
 // Threads: the context's (the main thread for pages).
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "plat/foundation/Value.h"
 #include "plat/web/JSContext.h"
 
 namespace plat::web {
+
+// What the host hears of a body it cannot read.
+struct UnreadableBody {
+  std::string why;  // one of the reasons below
+  // An array body's first elements (at most kHeadElements), as long as each is undefined (read as
+  // null), null, a boolean, a number or a string of at most kHeadTextBytes.
+  Array head;
+
+  static constexpr std::size_t kHeadElements = 3;
+  static constexpr std::size_t kHeadTextBytes = 1024;
+  static constexpr char kTooDeep[] = "it nests deeper than 512 levels, or holds itself";
+  static constexpr char kTooManyValues[] = "it holds more than 4194304 values";
+  static constexpr char kTooMuchText[] = "it holds more than 256 MiB of text";
+  bool operator==(const UnreadableBody&) const = default;
+};
 
 class ScriptMessageBodyReader {
  public:
@@ -51,6 +72,11 @@ class ScriptMessageBodyReader {
   // array of length 2^32-1, or one of a long string many times over, at no cost.
   static constexpr std::size_t kMaxValues = std::size_t{1} << 22;
   static constexpr std::size_t kMaxTextBytes = std::size_t{1} << 28;
+  // Messages a page may have waiting for the host (posted, not yet run), past which its further
+  // ones are dropped in the page, their promise resolved with "dropped": a page posting in a loop
+  // sends faster than the container runs what it sends, and both engines hold what waits in the
+  // runner.
+  static constexpr std::size_t kMaxWaitingMessages = 10000;
 
   // Takes the script built-ins it relies on from the context now, so that a page replacing
   // them later changes nothing: made before any page script runs.
@@ -60,8 +86,13 @@ class ScriptMessageBodyReader {
   ScriptMessageBodyReader& operator=(const ScriptMessageBodyReader&) = delete;
 
   // What the host receives of body; nothing when WebKit would not send the message at all. Runs
-  // the page's getters (once each), as WebKit's copy does.
-  std::optional<Value> read(const JSValue& body);
+  // the page's getters (once each), as WebKit's copy does. When the body arrives absent because
+  // the host cannot read it, and unreadable is given, it hears why.
+  std::optional<Value> read(const JSValue& body, std::optional<UnreadableBody>* unreadable = nullptr);
+
+  // Bytes of text as the bounds count them: JSON's escaped form of a text inside a container,
+  // the UTF-8 bytes of a text that is the whole body.
+  static std::size_t jsonTextBytes(std::string_view utf8);
 
   struct Builtins;  // the reader's own
 

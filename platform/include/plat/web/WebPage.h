@@ -35,6 +35,7 @@
 #include "plat/foundation/Value.h"
 #include "plat/uikit/Geometry.h"
 #include "plat/web/JSContext.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace plat::web {
 
@@ -77,8 +78,10 @@ class WebPageClient {
                                 std::function<void(std::optional<std::string>)> done) {
     done(std::nullopt);
   }
-  // window.webkit.messageHandlers.<name>.postMessage(body), on a later turn.
-  virtual void webPageDidReceiveScriptMessage(const std::string& name, const Value& body) {}
+  // window.webkit.messageHandlers.<name>.postMessage(body), on a later turn. A body the host
+  // cannot read arrives absent, with why (plat/web/ScriptMessageBody.h).
+  virtual void webPageDidReceiveScriptMessage(const std::string& name, Value body,
+                                              std::optional<UnreadableBody> unreadable) {}
   // The page's file input asks for files (<input type="file">): what it accepts (MIME types such
   // as "image/*"; none: any file) and whether it takes several. Answered once with the chosen
   // files' paths; none cancels. Nobody is there to choose by default.
@@ -168,6 +171,14 @@ class WebPage : public Object {
   // own (context()).
   static constexpr double kSyncEvaluationSeconds = 10;
   virtual Result<JSValue> evaluate(const std::string& script, JSException* exception = nullptr) = 0;
+  // As evaluate, for a caller that must not lose the page's answer (the page may have handed it
+  // commands it no longer holds): when the WebKit engine gives up waiting (the script still runs
+  // in the page), it fails with kAnswersLate, and the page's answer, when it comes, goes to late
+  // on a later turn instead of being dropped. The headless engine never gives up.
+  static constexpr char kAnswersLate[] = "the page did not answer in time";
+  virtual Result<JSValue> evaluateOrAnswerLate(const std::string& script, EvaluationCompletion late) {
+    return evaluate(script);
+  }
   // Runs script in the current document; the completion (may be empty) runs on a later turn.
   virtual void evaluateAsync(const std::string& script, EvaluationCompletion completion);
   // Calls `function (<parameters>) { <body> }` in the current document with the arguments, each

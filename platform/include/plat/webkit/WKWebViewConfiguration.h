@@ -5,6 +5,7 @@
 //
 // Main thread only.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,10 +43,21 @@ class WKScriptMessage : public Object {
   const Value& body() const { return body_; }
   std::shared_ptr<WKWebView> webView() const { return webView_.lock(); }
   const std::shared_ptr<WKFrameInfo>& frameInfo() const { return frameInfo_; }
+  // When the host could not read the body (it is absent then): why, and the first elements of an
+  // array body that are scalars (plat/web/ScriptMessageBody.h), so that the receiver can tell
+  // whose message it could not read.
+  const std::optional<std::string>& unreadable() const { return unreadable_; }
+  const Array& unreadableHead() const { return unreadableHead_; }
+  void setUnreadable(std::string why, Array head) {
+    unreadable_ = std::move(why);
+    unreadableHead_ = std::move(head);
+  }
 
  private:
   std::string name_;
   Value body_;
+  std::optional<std::string> unreadable_;
+  Array unreadableHead_;
   std::weak_ptr<WKWebView> webView_;
   std::shared_ptr<WKFrameInfo> frameInfo_;
 };

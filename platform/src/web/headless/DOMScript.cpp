@@ -777,9 +777,13 @@ const char* domScript() {
     names.forEach(function (name) {
       messageHandlers[name] = {
         // As WebKit's: a promise, resolved once the message is sent; a call without a body, or
-        // with one WebKit cannot copy, sends nothing and its promise never settles.
+        // with one WebKit cannot copy, sends nothing and its promise never settles; one past the
+        // messages a page may have waiting is dropped, its promise resolved with "dropped".
         postMessage: function (body) {
-          if (arguments.length < 1 || !native.postMessage(name, body)) return new NativePromise(function () {});
+          if (arguments.length < 1) return new NativePromise(function () {});
+          var sent = native.postMessage(name, body);
+          if (sent === 'dropped') return NativePromise.resolve('dropped');
+          if (!sent) return new NativePromise(function () {});
           return NativePromise.resolve();
         }
       };

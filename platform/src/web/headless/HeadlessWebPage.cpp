@@ -125,6 +125,8 @@ struct HeadlessWebPage::Impl : std::enable_shared_from_this<HeadlessWebPage::Imp
   bool emptyDocumentPending = false;
   std::string emptyDocumentUserAgent;
   std::shared_ptr<MainLoad> main;  // the last top-level load allowed
+  std::size_t waitingMessages = 0;  // script messages posted, not yet handed to the client
+  std::size_t droppedMessages = 0;  // since none waited
   NSURLRequestPtr request;
   std::uint64_t nextIdentifier = 1;
   std::uint64_t navigationGeneration = 0;
@@ -656,10 +658,30 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
     if (!page || self->closed || !self->messageBodies || a.empty()) return context.makeBool(false);
+    // The page's script runs on the main thread, so what it posts in one run waits for it.
+    if (page->waitingMessages >= ScriptMessageBodyReader::kMaxWaitingMessages) {
+      if (page->droppedMessages++ == 0)
+        NSLog("The page posts script messages faster than the container runs them; " +
+              std::to_string(ScriptMessageBodyReader::kMaxWaitingMessages) +
+              " wait, so its further messages are dropped until the container has caught up");
+      return context.makeString("dropped");
+    }
     std::string name = a[0].toString();
-    std::optional<Value> body = self->messageBodies->read(a.size() > 1 ? a[1] : context.undefined());
+    std::optional<UnreadableBody> unreadable;
+    std::optional<Value> body = self->messageBodies->read(a.size() > 1 ? a[1] : context.undefined(), &unreadable);
     if (!body || self->closed) return context.makeBool(false);
-    page->report([name, body = std::move(*body)](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, body); });
+    ++page->waitingMessages;
+    RunLoop::main().post([weakPage = std::weak_ptr<HeadlessWebPage::Impl>(page), name, body = std::make_shared<Value>(std::move(*body)),
+                          unreadable] {
+      auto page = weakPage.lock();
+      if (!page) return;
+      --page->waitingMessages;
+      if (page->waitingMessages == 0 && page->droppedMessages > 0)
+        NSLog(std::to_string(std::exchange(page->droppedMessages, 0)) +
+              " script messages of the page were dropped while the container caught up");
+      if (page->closed) return;
+      if (auto c = page->client.lock()) c->webPageDidReceiveScriptMessage(name, std::move(*body), unreadable);
+    });
     return context.makeBool(true);
   }));
 

@@ -248,17 +248,31 @@ class WebKitPage : public WebPage {
   }
 
   Result<JSValue> evaluate(const std::string& script, JSException* exception) override {
+    return evaluateWaiting(script, exception, nullptr);
+  }
+
+  Result<JSValue> evaluateOrAnswerLate(const std::string& script, EvaluationCompletion late) override {
+    return evaluateWaiting(script, nullptr, std::move(late));
+  }
+
+  Result<JSValue> evaluateWaiting(const std::string& script, JSException* exception, EvaluationCompletion late) {
     if (closed_) return Failure{"the page is closed"};
     if (JSContext::scriptsStopped()) return Failure{"page script is stopped"};
     auto wait = std::make_shared<Waiting>();
     startEvaluation(script, wait, true);
     bool answered = turnUntil(gSyncEvaluationSeconds, [&] { return wait->done; }, [&] { return !dialogs_.empty(); });
     if (!answered) {
-      g_cancellable_cancel(wait->cancellable);
-      if (!JSContext::scriptsStopped())
+      bool stopped = JSContext::scriptsStopped();
+      // The script goes on in the page; whoever must not lose its answer hears it when it comes.
+      if (late && !stopped)
+        wait->completion = std::move(late);
+      else
+        g_cancellable_cancel(wait->cancellable);
+      if (!stopped)
         NSLog("WebKit: gave up waiting for the page's script after " + format("%g", gSyncEvaluationSeconds) +
-              " s (the page may run away): " + logExcerpt(script));
-      return Failure{"the page did not answer in time"};
+              " s (the page may run away" + (wait->completion ? "; its answer is taken when it comes" : "") +
+              "): " + logExcerpt(script));
+      return Failure{kAnswersLate};
     }
     if (wait->evaluation.exception) {
       if (exception) *exception = *wait->evaluation.exception;
@@ -965,6 +979,15 @@ class WebKitPage : public WebPage {
       if (self->current_ && self->current_->request && self->current_->request->URL() &&
           self->current_->request->URL()->absoluteString() == uri)
         self->current_->refusedRead = true;
+    } else if (g_strcmp0(name, "harbor-held-back") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT64))
+        NSLog("WebKit: the page posts script messages faster than the container runs them; " +
+              std::to_string(g_variant_get_uint64(parameters)) +
+              " wait, so its further messages are dropped until the container has caught up");
+    } else if (g_strcmp0(name, "harbor-dropped-messages") == 0) {
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT64))
+        NSLog("WebKit: " + std::to_string(g_variant_get_uint64(parameters)) +
+              " script messages of the page were dropped while the container caught up");
     } else if (g_strcmp0(name, "harbor-dropped-message") == 0) {
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
         const char* handler = nullptr;
@@ -1078,11 +1101,40 @@ class WebKitPage : public WebPage {
   static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, HandlerBinding* binding) {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
-    if (!page->configuration_.scriptMessageHandlers) return;
-    std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result));
+    if (!page->configuration_.scriptMessageHandlers) return page->messageRun();
+    std::optional<UnreadableBody> unreadable;
+    std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result), &unreadable);
     std::string name = binding->name;
-    Value message = body.value_or(Value());
-    page->report([name, message](WebPageClient& c) { c.webPageDidReceiveScriptMessage(name, message); });
+    // Held once, not copied on its way: a body may be hundreds of MiB.
+    auto message = std::make_shared<Value>(body ? std::move(*body) : Value());
+    RunLoop::main().post([weak = page->weak(), name, message, unreadable] {
+      auto self = weak.lock();
+      if (!self || self->closed_) return;
+      if (auto c = self->client_.lock()) c->webPageDidReceiveScriptMessage(name, std::move(*message), unreadable);
+      self->messageRun();
+    });
+  }
+
+  // The extension lets a page have so many script messages waiting (platform/webkit-extension):
+  // it hears how many were run, every kMessagesRunReported, and soon after the last of a burst.
+  static constexpr std::size_t kMessagesRunReported = 256;
+  void messageRun() {
+    if (closed_) return;
+    if (++messagesRun_ >= kMessagesRunReported) return reportMessagesRun();
+    if (messagesRunTimer_) return;
+    messagesRunTimer_ = RunLoop::main().scheduleTimer(0.05, [weak = weak()] {
+      if (auto self = weak.lock()) {
+        self->messagesRunTimer_ = 0;
+        self->reportMessagesRun();
+      }
+    });
+  }
+  void reportMessagesRun() {
+    // Nothing to a page whose process is gone or stopping: a message would start a new one.
+    if (closed_ || messagesRun_ == 0 || processId_ == 0 || JSContext::scriptsStopped()) return;
+    webkit_web_view_send_message_to_page(
+        view_, webkit_user_message_new("harbor-messages-run", g_variant_new_uint64(std::exchange(messagesRun_, 0))), nullptr,
+        nullptr, nullptr);
   }
 
   // What our page script reports (page.js): console lines (logged in order, at once), frame
@@ -1244,6 +1296,8 @@ class WebKitPage : public WebPage {
   bool blankLoading_ = false;  // the empty first document is still loading
   bool blankDecided_ = false;
   bool closed_ = false;
+  std::size_t messagesRun_ = 0;  // script messages run since the extension last heard
+  RunLoop::TimerId messagesRunTimer_ = 0;
   std::unique_ptr<JSContext> scratch_;  // made on first use
 };
 

@@ -30,9 +30,10 @@ using JSCValueRef = std::unique_ptr<JSCValue, Unref>;
 JSCValueRef makeReadableFunction(JSCContext* context) {
   JSCValueRef factory(jsc_context_evaluate(context, kBoundedJSONScript, -1));
   if (!factory || !jsc_value_is_function(factory.get())) return nullptr;
-  JSCValueRef readable(jsc_value_function_call(factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues),
-                                               G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxTextBytes),
-                                               G_TYPE_DOUBLE, double(json::kMaxDepth), G_TYPE_NONE));
+  JSCValueRef readable(jsc_value_function_call(
+      factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues), G_TYPE_DOUBLE,
+      double(ScriptMessageBodyReader::kMaxTextBytes), G_TYPE_DOUBLE, double(json::kMaxDepth), G_TYPE_DOUBLE,
+      double(UnreadableBody::kHeadElements), G_TYPE_DOUBLE, double(UnreadableBody::kHeadTextBytes), G_TYPE_NONE));
   if (!readable || !jsc_value_is_function(readable.get())) return nullptr;
   return readable;
 }
@@ -52,14 +53,38 @@ JSCValue* readableFunction(JSCContext* context) {
   return function;
 }
 
-// The value's JSON text (a string: the string itself); nothing past the bounds.
-JSCValueRef readable(JSCValue* value) {
+// The reason the readable function gave, as the host hears it.
+std::string reasonOf(const std::string& code) {
+  if (code == "values") return UnreadableBody::kTooManyValues;
+  if (code == "text") return UnreadableBody::kTooMuchText;
+  return UnreadableBody::kTooDeep;
+}
+
+// A JSON text of WebKit's, read where it lies and freed.
+std::optional<Value> parseTaken(char* text) {
+  auto parsed = json::parse(text ? std::string_view(text) : std::string_view(), {.allowFragments = true});
+  g_free(text);
+  if (!parsed) return std::nullopt;
+  return std::move(*parsed);
+}
+
+// The value's JSON text (a string: the string itself); nothing past the bounds, and then why,
+// when asked.
+JSCValueRef readable(JSCValue* value, std::optional<UnreadableBody>* unreadable) {
   JSCContext* context = jsc_value_get_context(value);
   JSCValue* function = readableFunction(context);
   JSCValueRef text(function ? jsc_value_function_call(function, JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr);
   jsc_context_clear_exception(context);
-  if (!text || !jsc_value_is_string(text.get())) return nullptr;
-  return text;
+  if (text && jsc_value_is_string(text.get())) return text;
+  if (text && unreadable && jsc_value_is_object(text.get())) {
+    JSCValueRef why(jsc_value_object_get_property(text.get(), "why"));
+    JSCValueRef head(jsc_value_object_get_property(text.get(), "head"));
+    std::optional<Value> headValue = head && jsc_value_is_string(head.get()) ? parseTaken(jsc_value_to_string(head.get()))
+                                                                            : std::nullopt;
+    *unreadable = UnreadableBody{reasonOf(why ? takeString(jsc_value_to_string(why.get())) : std::string()),
+                                 headValue && headValue->isArray() ? std::move(headValue->asArray()) : Array()};
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -71,7 +96,7 @@ Value numberValue(double number) {
   return Value(number);
 }
 
-std::optional<Value> valueOf(JSCValue* value) {
+std::optional<Value> valueOf(JSCValue* value, std::optional<UnreadableBody>* unreadable) {
   if (!value || jsc_value_is_undefined(value)) return Value();
   if (jsc_value_is_null(value)) return Value::null();
   if (jsc_value_is_function(value)) return std::nullopt;
@@ -80,20 +105,19 @@ std::optional<Value> valueOf(JSCValue* value) {
   if (jsc_value_is_string(value)) {
     // The usual answer of a page: read at once (WebKit's copy is as large), within the bound.
     std::string string = takeString(jsc_value_to_string(value));
-    if (string.size() > ScriptMessageBodyReader::kMaxTextBytes) return std::nullopt;
+    if (string.size() > ScriptMessageBodyReader::kMaxTextBytes) {
+      if (unreadable) *unreadable = UnreadableBody{UnreadableBody::kTooMuchText, {}};
+      return std::nullopt;
+    }
     if (!string.empty()) return Value(std::move(string));
     // WebKit gives no text at all for a string with a lone surrogate; JSON gives the rest of it.
-    if (!readable(value)) return std::nullopt;
-    auto parsed = json::parse(takeString(jsc_value_to_json(value, 0)), {.allowFragments = true});
-    if (!parsed) return std::nullopt;
-    return std::move(*parsed);
+    if (!readable(value, unreadable)) return std::nullopt;
+    return parseTaken(jsc_value_to_json(value, 0));
   }
-  JSCValueRef text = readable(value);
+  JSCValueRef text = readable(value, unreadable);
   if (!text) return std::nullopt;
   // A date's JSON is a string.
-  auto parsed = json::parse(takeString(jsc_value_to_string(text.get())), {.allowFragments = true});
-  if (!parsed) return std::nullopt;
-  return std::move(*parsed);
+  return parseTaken(jsc_value_to_string(text.get()));
 }
 
 NSError errorOf(const GError* error, const std::string& uri) {

@@ -8,6 +8,7 @@
 
 #include "plat/foundation/NSError.h"
 #include "plat/foundation/Value.h"
+#include "plat/web/ScriptMessageBody.h"
 #include "plat/web/WebPage.h"
 
 namespace plat::web {
@@ -19,8 +20,9 @@ std::string takeString(char* text);
 // function) or when reading it would meet more values or text than the headless engine reads
 // (ScriptMessageBodyReader's bounds, each part counted as often as it is met): WebKit hands the
 // host a copy of whatever the page gives, and a page makes an array of length 2^32-1, or one of
-// a long string many times over, at no cost.
-std::optional<Value> valueOf(JSCValue* value);
+// a long string many times over, at no cost. Past the bounds, unreadable (when given) hears why,
+// with what a script message's receiver hears of the value (its head).
+std::optional<Value> valueOf(JSCValue* value, std::optional<UnreadableBody>* unreadable = nullptr);
 
 // A page's number: an integer when it is one that a double holds exactly (not -0), else the double.
 Value numberValue(double number);
