@@ -37,5 +37,7 @@ Result<std::string> write(const Value& value, WriteOptions options = {});
 
 // Appends the JSON string literal of text (quotes included) to out.
 void appendQuoted(std::string& out, std::string_view text);
+// The length of what appendQuoted appends for text, without writing it.
+std::size_t quotedLength(std::string_view text);
 
 }  // namespace plat::json

@@ -1,0 +1,73 @@
+#include "HBRFileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "plat/foundation/Log.h"
+
+namespace harbor {
+namespace {
+
+// Bytes already in memory, served as a reader.
+class DataReader : public HBRFileReader {
+ public:
+  explicit DataReader(plat::Data bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t length() const override { return bytes_.size(); }
+  long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+    if (offset >= bytes_.size()) return 0;
+    std::size_t count = std::min<std::uint64_t>(size, bytes_.size() - offset);
+    std::memcpy(buffer, bytes_.data() + offset, count);
+    return static_cast<long>(count);
+  }
+
+ private:
+  plat::Data bytes_;
+};
+
+// What one read asks of the file at a time: large enough to cost nothing per call, small enough
+// that a check between pieces stops a read early.
+constexpr std::size_t kWholeReadPiece = 1024 * 1024;
+
+}  // namespace
+
+void HBRFileSystem::openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                                  HBROpenCallback callback) {
+  readFileAtURL(url, start, end,
+                [callback](std::optional<plat::Data> data, std::optional<std::string> mimeType, std::int32_t error) {
+                  if (error != 0 || !data) return callback(nullptr, std::move(mimeType), error ? error : NOT_FOUND_ERR);
+                  callback(std::make_shared<DataReader>(std::move(*data)), std::move(mimeType), 0);
+                });
+}
+
+std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check) {
+  plat::Data bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(reader.length()));
+  } catch (const std::bad_alloc&) {
+    // A range larger than memory (a sparse file of a terabyte costs a page nothing to make) is
+    // a read the runner cannot hold: refused, never an abort.
+    plat::NSLog("File: a read of " + std::to_string(reader.length()) + " bytes was refused: not enough memory");
+    error = NOT_READABLE_ERR;
+    return std::nullopt;
+  }
+  std::size_t have = 0;
+  while (have < bytes.size()) {
+    long n = reader.read(have, bytes.data() + have, std::min(kWholeReadPiece, bytes.size() - have));
+    if (n < 0) {
+      error = NOT_FOUND_ERR;
+      return std::nullopt;
+    }
+    if (n == 0) break;  // the file has shrunk meanwhile: what it still holds
+    have += static_cast<std::size_t>(n);
+    if (std::int32_t stop = check ? check(bytes, have) : 0) {
+      error = stop;
+      return std::nullopt;
+    }
+  }
+  bytes.resize(have);
+  error = 0;
+  return bytes;
+}
+
+}  // namespace harbor
