@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include <unistd.h>
+
 #include "plat/foundation/Log.h"
 
 namespace harbor {
@@ -41,15 +43,22 @@ void HBRFileSystem::openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t s
 }
 
 std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check) {
+  // A range larger than memory (a sparse file of a terabyte costs a page nothing to make) is a
+  // read the runner cannot hold: refused, never an abort. One larger than the machine's memory
+  // is not even asked for.
+  auto refuse = [&] {
+    plat::NSLog("File: a read of " + std::to_string(reader.length()) + " bytes was refused: not enough memory");
+    error = NOT_READABLE_ERR;
+    return std::nullopt;
+  };
+  static const std::uint64_t machineMemory =
+      static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(::sysconf(_SC_PAGE_SIZE));
+  if (reader.length() > machineMemory || reader.length() > SIZE_MAX) return refuse();
   plat::Data bytes;
   try {
     bytes.resize(static_cast<std::size_t>(reader.length()));
   } catch (const std::bad_alloc&) {
-    // A range larger than memory (a sparse file of a terabyte costs a page nothing to make) is
-    // a read the runner cannot hold: refused, never an abort.
-    plat::NSLog("File: a read of " + std::to_string(reader.length()) + " bytes was refused: not enough memory");
-    error = NOT_READABLE_ERR;
-    return std::nullopt;
+    return refuse();
   }
   std::size_t have = 0;
   while (have < bytes.size()) {

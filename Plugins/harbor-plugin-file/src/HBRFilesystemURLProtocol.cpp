@@ -59,7 +59,7 @@ std::optional<HBRFilesystemURLProtocol::ByteRange> HBRFilesystemURLProtocol::byt
     return ByteRange{length - count, length - 1};
   }
   auto from = number(first);
-  auto to = last.empty() ? std::optional<std::uint64_t>(length ? length - 1 : 0) : number(last);
+  auto to = last.empty() ? std::optional<std::uint64_t>(UINT64_MAX) : number(last);
   if (!from || !to || *to < *from) return std::nullopt;
   if (*from >= length) return satisfiable = false, std::nullopt;
   return ByteRange{*from, std::min(*to, length - 1)};
