@@ -3,6 +3,9 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <cmath>
+#include <fstream>
+#include <unistd.h>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -12,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "GLibLoop.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/NSURLProtocol.h"
@@ -22,11 +26,71 @@
 namespace plat::web {
 namespace {
 
-// What the protocol has handed over and WebKit has not read yet, shared by the load (main
-// thread) and the stream (GIO's worker threads).
-struct SchemeBody {
+// The runner's own resident size.
+std::size_t residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// How fast the application's schemes answer WebKit's reads. WebKit reads a stream as fast as it
+// answers and sends every 8 KiB to the page's process at once, with no word back of what that
+// process has taken: when the page takes less (a page that reads slowly, a busy machine), the
+// rest waits in WebKit's queues in the runner (512 MiB streamed unpaced took the runner 200 to
+// 500 MiB up). So the runner's own resident size is the sign: after each MiB answered, a runner
+// that grew by a quarter of it or more waits longer before its next answer (doubling, from 1 ms
+// up to 100 ms per MiB), and one that did not waits half as long again (measured: 512 MiB then
+// took the runner some 30 to 90 MiB up, in about 1.5 times as long). Shared by every stream: the
+// size is the process's.
+class AnswerPace {
+ public:
+  static AnswerPace& shared() {
+    static AnswerPace* pace = new AnswerPace();
+    return *pace;
+  }
+  // Seconds until the next answer may go; 0: now (main thread).
+  double holding() const {
+    double left = nextAnswerAt_ - monotonicSeconds();
+    return left > 0 ? left : 0;
+  }
+  void answered(std::size_t bytes) {
+    sinceSample_ += bytes;
+    if (sinceSample_ < kSampleBytes) return;
+    std::size_t resident = residentBytes();
+    if (resident > lastResident_ + sinceSample_ / 4)
+      wait_ = std::clamp(wait_ * 2, kShortestWait, kLongestWait);
+    else
+      wait_ = wait_ / 2 < kShortestWait ? 0 : wait_ / 2;
+    lastResident_ = resident;
+    sinceSample_ = 0;
+    nextAnswerAt_ = monotonicSeconds() + wait_;
+  }
+
+ private:
+  static constexpr std::size_t kSampleBytes = 1024 * 1024;
+  static constexpr double kShortestWait = 0.001;
+  static constexpr double kLongestWait = 0.1;
+  std::size_t sinceSample_ = 0;
+  std::size_t lastResident_ = residentBytes();
+  double wait_ = 0;
+  double nextAnswerAt_ = 0;
+};
+
+// What the protocol has handed over and WebKit has not read yet, shared by the load and the
+// stream WebKit reads it from (both on the main thread; a protocol may hand over pieces from
+// another).
+struct SchemeBody : std::enable_shared_from_this<SchemeBody> {
   // Past this much waiting to be read, the protocol's next piece waits for WebKit.
   static constexpr std::size_t kMaxWaiting = 4 * kNSURLBodyPieceSize;
+
+  // A read WebKit waits on while nothing is there.
+  struct PendingRead {
+    GTask* task;
+    void* buffer;
+    gsize count;
+    gulong cancelHandler = 0;
+  };
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -36,15 +100,17 @@ struct SchemeBody {
   bool ended = false;
   std::optional<std::string> failure;
   bool closed = false;
+  std::optional<PendingRead> pending;
   std::function<void()> wanted;   // the protocol's next piece, held while too much waits
   std::function<void()> onClose;  // stops the load, on the main thread
 
   void add(Data&& piece) {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     if (closed || piece.empty()) return;
     waiting += piece.size();
     pieces.push_back(std::move(piece));
     changed.notify_all();
+    wakePendingRead(lock);
   }
   void whenReady(std::function<void()> next) {
     std::unique_lock lock(mutex);
@@ -57,15 +123,16 @@ struct SchemeBody {
     }
   }
   void end(std::optional<std::string> why) {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     ended = true;
     failure = std::move(why);
     changed.notify_all();
+    wakePendingRead(lock);
   }
   void close() {
     std::function<void()> stop;
     {
-      std::lock_guard lock(mutex);
+      std::unique_lock lock(mutex);
       if (closed) return;
       closed = true;
       pieces.clear();
@@ -73,8 +140,79 @@ struct SchemeBody {
       wanted = nullptr;
       stop = std::move(onClose);
       changed.notify_all();
+      wakePendingRead(lock);
     }
     if (stop) RunLoop::main().post(std::move(stop));
+  }
+
+  // Up to count bytes (mutex held): the count, 0 at the end, -1 after a failure (why set);
+  // nothing while nothing is there. Lets the protocol's next piece come once little waits.
+  std::optional<gssize> take(void* buffer, gsize count, std::string& why) {
+    if (pieces.empty()) {
+      if (!ended && !closed) return std::nullopt;
+      if (!failure || closed) return 0;
+      why = *failure;
+      return -1;
+    }
+    Data& front = pieces.front();
+    std::size_t n = std::min<std::size_t>(count, front.size() - readOfFront);
+    std::memcpy(buffer, front.data() + readOfFront, n);
+    readOfFront += n;
+    waiting -= n;
+    if (readOfFront == front.size()) {
+      pieces.pop_front();
+      readOfFront = 0;
+    }
+    if (wanted && waiting < kMaxWaiting) RunLoop::main().post(std::exchange(wanted, nullptr));
+    return static_cast<gssize>(n);
+  }
+
+  // Answers the read WebKit waits on, when there is something to answer (on the main thread).
+  void answerPendingRead() {
+    std::unique_lock lock(mutex);
+    if (!pending) return;
+    GCancellable* cancellable = g_task_get_cancellable(pending->task);
+    bool cancelled = cancellable && g_cancellable_is_cancelled(cancellable);
+    double hold = AnswerPace::shared().holding();
+    if (hold && !cancelled && !closed) {
+      lock.unlock();
+      return answerAfter(hold);
+    }
+    std::string why;
+    std::optional<gssize> n = take(pending->buffer, pending->count, why);
+    if (!n && !cancelled) return;
+    PendingRead read = *std::exchange(pending, std::nullopt);
+    lock.unlock();
+    if (read.cancelHandler) g_cancellable_disconnect(cancellable, read.cancelHandler);
+    if (n) AnswerPace::shared().answered(static_cast<std::size_t>(std::max<gssize>(*n, 0)));
+    answer(read.task, n.value_or(0), why);
+  }
+
+  // Answers the waiting read once the pace allows (on the main thread).
+  void answerAfter(double seconds) {
+    g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::ceil(seconds * 1000)),
+                       +[](gpointer weak) -> gboolean {
+                         if (auto body = static_cast<std::weak_ptr<SchemeBody>*>(weak)->lock()) body->answerPendingRead();
+                         return G_SOURCE_REMOVE;
+                       },
+                       new std::weak_ptr<SchemeBody>(weak_from_this()),
+                       +[](gpointer weak) { delete static_cast<std::weak_ptr<SchemeBody>*>(weak); });
+  }
+
+  static void answer(GTask* task, gssize n, const std::string& why) {
+    if (n < 0)
+      g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_FAILED, "%s", why.c_str());
+    else
+      g_task_return_int(task, n);  // a cancelled task answers its cancellation (it checks)
+    g_object_unref(task);
+  }
+
+ private:
+  void wakePendingRead(std::unique_lock<std::mutex>&) {
+    if (!pending) return;
+    RunLoop::main().post([weak = weak_from_this()] {
+      if (auto body = weak.lock()) body->answerPendingRead();
+    });
   }
 };
 
@@ -90,43 +228,62 @@ struct HarborSchemeStreamClass {
 
 G_DEFINE_TYPE(HarborSchemeStream, harbor_scheme_stream, G_TYPE_INPUT_STREAM)
 
-SchemeBody& bodyOf(GInputStream* stream) { return **reinterpret_cast<HarborSchemeStream*>(stream)->body; }
+std::shared_ptr<SchemeBody>& bodyOf(GInputStream* stream) { return *reinterpret_cast<HarborSchemeStream*>(stream)->body; }
 
-// On a worker thread of GIO's (WebKit reads asynchronously): waits for a piece, the end, a
-// failure or WebKit's cancellation.
-gssize readBody(GInputStream* stream, void* buffer, gsize count, GCancellable* cancellable, GError** error) {
-  SchemeBody& body = bodyOf(stream);
-  std::function<void()> next;
-  gssize n = 0;
+// WebKit reads 8 KiB at a time, asynchronously: answered from what waits, on the main thread
+// (GIO's default would send every read to a worker thread, a hop that cost most of the time),
+// or once the protocol's next piece, the end, WebKit's cancellation or the pace allows.
+void readBodyAsync(GInputStream* stream, void* buffer, gsize count, int, GCancellable* cancellable,
+                   GAsyncReadyCallback callback, gpointer data) {
+  GTask* task = g_task_new(stream, cancellable, callback, data);
+  auto body = bodyOf(stream);
+  std::string why;
+  std::optional<gssize> n;
   {
-    std::unique_lock lock(body.mutex);
-    while (body.pieces.empty() && !body.ended && !body.closed) {
-      if (g_cancellable_set_error_if_cancelled(cancellable, error)) return -1;
-      body.changed.wait_for(lock, std::chrono::milliseconds(50));
-    }
-    if (body.pieces.empty()) {
-      if (!body.failure) return 0;
-      g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_FAILED, body.failure->c_str());
-      return -1;
-    }
-    Data& front = body.pieces.front();
-    n = static_cast<gssize>(std::min<std::size_t>(count, front.size() - body.readOfFront));
-    std::memcpy(buffer, front.data() + body.readOfFront, static_cast<std::size_t>(n));
-    body.readOfFront += static_cast<std::size_t>(n);
-    body.waiting -= static_cast<std::size_t>(n);
-    if (body.readOfFront == front.size()) {
-      body.pieces.pop_front();
-      body.readOfFront = 0;
-    }
-    if (body.wanted && body.waiting < SchemeBody::kMaxWaiting) next = std::move(body.wanted);
-    body.wanted = nullptr;
+    std::lock_guard lock(body->mutex);
+    if (!AnswerPace::shared().holding()) n = body->take(buffer, count, why);
+    if (!n) body->pending = SchemeBody::PendingRead{task, buffer, count};
   }
-  if (next) RunLoop::main().post(std::move(next));
-  return n;
+  if (n) {
+    AnswerPace::shared().answered(static_cast<std::size_t>(std::max<gssize>(*n, 0)));
+    return SchemeBody::answer(task, *n, why);
+  }
+  std::weak_ptr<SchemeBody> weak = body;
+  if (double hold = AnswerPace::shared().holding()) body->answerAfter(hold);
+  if (!cancellable) return;
+  // Called at once when cancelled already; the answer comes on a later turn either way.
+  gulong handler = g_cancellable_connect(
+      cancellable, G_CALLBACK(+[](GCancellable*, gpointer weak) {
+        RunLoop::main().post([weak = *static_cast<std::weak_ptr<SchemeBody>*>(weak)] {
+          if (auto body = weak.lock()) body->answerPendingRead();
+        });
+      }),
+      new std::weak_ptr<SchemeBody>(weak), +[](gpointer weak) { delete static_cast<std::weak_ptr<SchemeBody>*>(weak); });
+  std::lock_guard lock(body->mutex);
+  if (body->pending && body->pending->task == task) body->pending->cancelHandler = handler;
+  else if (handler) g_cancellable_disconnect(cancellable, handler);
+}
+
+gssize readBodyFinish(GInputStream*, GAsyncResult* result, GError** error) {
+  return g_task_propagate_int(G_TASK(result), error);
+}
+
+// A reader that reads synchronously (WebKit does not) waits on a thread of its own.
+gssize readBody(GInputStream* stream, void* buffer, gsize count, GCancellable* cancellable, GError** error) {
+  SchemeBody& body = *bodyOf(stream);
+  std::string why;
+  std::unique_lock lock(body.mutex);
+  std::optional<gssize> n;
+  while (!(n = body.take(buffer, count, why))) {
+    if (g_cancellable_set_error_if_cancelled(cancellable, error)) return -1;
+    body.changed.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  if (*n < 0) g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_FAILED, why.c_str());
+  return *n;
 }
 
 gboolean closeBody(GInputStream* stream, GCancellable*, GError**) {
-  bodyOf(stream).close();
+  bodyOf(stream)->close();
   return TRUE;
 }
 
@@ -143,6 +300,8 @@ void finalizeStream(GObject* object) {
 void harbor_scheme_stream_class_init(HarborSchemeStreamClass* klass) {
   G_OBJECT_CLASS(klass)->finalize = finalizeStream;
   G_INPUT_STREAM_CLASS(klass)->read_fn = readBody;
+  G_INPUT_STREAM_CLASS(klass)->read_async = readBodyAsync;
+  G_INPUT_STREAM_CLASS(klass)->read_finish = readBodyFinish;
   G_INPUT_STREAM_CLASS(klass)->close_fn = closeBody;
 }
 
