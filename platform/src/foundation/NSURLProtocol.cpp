@@ -42,6 +42,7 @@ struct BodyInPieces : std::enable_shared_from_this<BodyInPieces> {
     offset += static_cast<std::uint64_t>(n);
     piece.resize(static_cast<std::size_t>(n));
     client->URLProtocolDidLoadOwnedData(*owner, std::move(piece));
+    if (offset >= length) return client->URLProtocolDidFinishLoading(*owner);
     client->URLProtocolWhenReadyForMoreData(*owner, [self = shared_from_this()] { self->sendNextPiece(); });
   }
 };
