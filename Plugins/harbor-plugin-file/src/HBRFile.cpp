@@ -607,7 +607,8 @@ HBRPluginResultPtr HBRFile::readWithinBound(ReadKind kind, HBRFileReader& reader
     if (kind == ReadKind::Text && !last) upTo = completeSequencesEnd(bytes, counted, have);
     std::string_view piece(reinterpret_cast<const char*>(bytes.data()) + counted, upTo - counted);
     if (kind == ReadKind::Text && !plat::isValidUTF8(piece)) return ENCODING_ERR;
-    escaped += (kind == ReadKind::Text ? plat::json::quotedLength(piece) : plat::json::quotedLength(plat::latin1ToUTF8(piece))) - 2;
+    escaped += (kind == ReadKind::Text ? plat::json::quotedLength(piece)
+                                       : plat::json::quotedLength(plat::latin1ToUTF8(piece))) - 2;
     counted = upTo;
     past = escaped > HBRPluginResult::kMaxMessageJSONBytes;
     return past ? NOT_READABLE_ERR : 0;

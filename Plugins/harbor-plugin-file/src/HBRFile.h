@@ -91,10 +91,10 @@
 // Reads take the range [start, end), an end below 0 meaning the end of the file; a failed read
 // answers 6 with the read's code. A read whose answer would be more JSON text than the bridge
 // carries (HBRPluginResult::kMaxMessageJSONBytes, 256 MiB) answers 6/4 (NOT_READABLE_ERR, the
-// code for a file too large to read), logged, before its bytes are held. When a URL names no registered file system, every action
-// answers 6/1 (NOT_FOUND_ERR, as hbrfile loading answers 404), except resolveLocalFileSystemURI
-// (9/5) and _getLocalFilesystemPath (its text). An action whose first argument is missing
-// answers 6/1 (resolveLocalFileSystemURI 9/5).
+// code for a file too large to read), logged, before its bytes are held. When a URL names no
+// registered file system, every action answers 6/1 (NOT_FOUND_ERR, as hbrfile loading answers
+// 404), except resolveLocalFileSystemURI (9/5) and _getLocalFilesystemPath (its text). An action
+// whose first argument is missing answers 6/1 (resolveLocalFileSystemURI 9/5).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -226,7 +226,8 @@ class HBRFile : public HBRPlugin {
   // log line "File: <what> refused: its answer would pass the bridge's bound of ... bytes":
   // before reading when its length alone tells, else as soon as the bytes in tell.
   static HBRPluginResultPtr readWithinBound(ReadKind kind, HBRFileReader& reader,
-                                            const std::optional<std::string>& mimeType, const std::string& what);
+                                            const std::optional<std::string>& mimeType,
+                                            const std::string& what);
   // The answer to a read: its bytes in the form asked for, or 6 with the read's code.
   static HBRPluginResultPtr readResult(ReadKind kind, const std::optional<plat::Data>& data,
                                        const std::optional<std::string>& mimeType, std::int32_t error);

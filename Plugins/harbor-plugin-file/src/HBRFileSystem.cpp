@@ -27,8 +27,8 @@ class DataReader : public HBRFileReader {
   plat::Data bytes_;
 };
 
-// What one read asks of the file at a time: large enough to cost nothing per call, small enough
-// that a check between pieces stops a read early.
+// What one read asks of the file at a time when each piece is checked: large enough to cost
+// nothing per call, small enough that the check stops a read early.
 constexpr std::size_t kWholeReadPiece = 1024 * 1024;
 
 }  // namespace
@@ -62,7 +62,9 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
   }
   std::size_t have = 0;
   while (have < bytes.size()) {
-    long n = reader.read(have, bytes.data() + have, std::min(kWholeReadPiece, bytes.size() - have));
+    // Without a check the rest is asked for at once, as a plain read of the file would.
+    std::size_t piece = check ? std::min(kWholeReadPiece, bytes.size() - have) : bytes.size() - have;
+    long n = reader.read(have, bytes.data() + have, piece);
     if (n < 0) {
       error = NOT_FOUND_ERR;
       return std::nullopt;

@@ -192,7 +192,8 @@ struct SchemeBody : std::enable_shared_from_this<SchemeBody> {
   void answerAfter(double seconds) {
     g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::ceil(seconds * 1000)),
                        +[](gpointer weak) -> gboolean {
-                         if (auto body = static_cast<std::weak_ptr<SchemeBody>*>(weak)->lock()) body->answerPendingRead();
+                         auto body = static_cast<std::weak_ptr<SchemeBody>*>(weak)->lock();
+                         if (body) body->answerPendingRead();
                          return G_SOURCE_REMOVE;
                        },
                        new std::weak_ptr<SchemeBody>(weak_from_this()),
@@ -228,7 +229,9 @@ struct HarborSchemeStreamClass {
 
 G_DEFINE_TYPE(HarborSchemeStream, harbor_scheme_stream, G_TYPE_INPUT_STREAM)
 
-std::shared_ptr<SchemeBody>& bodyOf(GInputStream* stream) { return *reinterpret_cast<HarborSchemeStream*>(stream)->body; }
+std::shared_ptr<SchemeBody>& bodyOf(GInputStream* stream) {
+  return *reinterpret_cast<HarborSchemeStream*>(stream)->body;
+}
 
 // WebKit reads 8 KiB at a time, asynchronously: answered from what waits, on the main thread
 // (GIO's default would send every read to a worker thread, a hop that cost most of the time),
@@ -258,7 +261,8 @@ void readBodyAsync(GInputStream* stream, void* buffer, gsize count, int, GCancel
           if (auto body = weak.lock()) body->answerPendingRead();
         });
       }),
-      new std::weak_ptr<SchemeBody>(weak), +[](gpointer weak) { delete static_cast<std::weak_ptr<SchemeBody>*>(weak); });
+      new std::weak_ptr<SchemeBody>(weak),
+      +[](gpointer weak) { delete static_cast<std::weak_ptr<SchemeBody>*>(weak); });
   std::lock_guard lock(body->mutex);
   if (body->pending && body->pending->task == task) body->pending->cancelHandler = handler;
   else if (handler) g_cancellable_disconnect(cancellable, handler);
@@ -450,7 +454,8 @@ void serveApplicationScheme(WebKitURISchemeRequest* request, gpointer) {
   if (!url) return finishWithError(request, "not a URL");
   NSURLRequestPtr platform = platformRequest(request, url);
   auto protocolClass = NSURLProtocol::classForRequest(platform);
-  if (!protocolClass) return finishWithError(request, NSURLErrorWithCode(NSURLErrorUnsupportedURL, url).localizedDescription);
+  if (!protocolClass)
+    return finishWithError(request, NSURLErrorWithCode(NSURLErrorUnsupportedURL, url).localizedDescription);
   std::make_shared<SchemeLoad>(request)->start(platform, *protocolClass);
 }
 
