@@ -152,12 +152,7 @@ void HBRAssetLibraryFilesystem::copyFileToURL(const HBRFilesystemURLPtr&, const 
 
 void HBRAssetLibraryFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                                               HBRReadCallback callback) {
-  openFileAtURL(url, start, end,
-                [callback](HBRFileReaderPtr reader, std::optional<std::string> mimeType, std::int32_t error) {
-                  if (!reader) return callback(std::nullopt, std::move(mimeType), error);
-                  auto bytes = readWholeRange(*reader, error);
-                  callback(std::move(bytes), std::move(mimeType), error);
-                });
+  readThroughReader(*this, url, start, end, std::move(callback));
 }
 
 void HBRAssetLibraryFilesystem::openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,

@@ -81,4 +81,14 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
   return bytes;
 }
 
+void readThroughReader(HBRFileSystem& fileSystem, const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                       HBRReadCallback callback) {
+  fileSystem.openFileAtURL(
+      url, start, end, [callback](HBRFileReaderPtr reader, std::optional<std::string> mimeType, std::int32_t error) {
+        if (!reader) return callback(std::nullopt, std::move(mimeType), error);
+        auto bytes = readWholeRange(*reader, error);
+        callback(std::move(bytes), std::move(mimeType), error);
+      });
+}
+
 }  // namespace harbor

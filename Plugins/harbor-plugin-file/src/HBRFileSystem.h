@@ -117,6 +117,9 @@ using HBRPieceCheck = std::function<std::int32_t(const plat::Data& bytes, std::s
 // to be read so, logged) or the check stops it (its code). A file that shrank meanwhile gives
 // what it still holds.
 std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check = {});
+// readFileAtURL for a file system that opens ranges: the range opened, then read whole.
+void readThroughReader(HBRFileSystem& fileSystem, const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                       HBRReadCallback callback);
 
 // The name and URL transformer that every file system keeps, readable from any thread while the
 // registry sets them.

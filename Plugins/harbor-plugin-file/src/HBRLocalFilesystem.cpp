@@ -428,12 +428,7 @@ HBRPluginResultPtr HBRLocalFilesystem::readEntriesAtURL(const HBRFilesystemURLPt
 
 void HBRLocalFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                                        HBRReadCallback callback) {
-  openFileAtURL(url, start, end,
-                [callback](HBRFileReaderPtr reader, std::optional<std::string> mimeType, std::int32_t error) {
-                  if (!reader) return callback(std::nullopt, std::move(mimeType), error);
-                  auto bytes = readWholeRange(*reader, error);
-                  callback(std::move(bytes), std::move(mimeType), error);
-                });
+  readThroughReader(*this, url, start, end, std::move(callback));
 }
 
 void HBRLocalFilesystem::openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
