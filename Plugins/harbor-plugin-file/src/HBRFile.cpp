@@ -92,6 +92,9 @@ std::string fileURLText(const std::string& path) {
   return url ? url->absoluteString() : std::string();
 }
 
+// At least what the JSON text of a Base64 answer holds besides its Base64 and its MIME type.
+constexpr std::uint64_t kBase64Surroundings = 64;
+
 // Where the complete UTF-8 sequences among bytes [from, have) end: before the last sequence
 // when its bytes may not all be in yet.
 std::size_t completeSequencesEnd(const plat::Data& bytes, std::size_t from, std::size_t have) {
@@ -566,15 +569,17 @@ void HBRFile::readAs(const HBRInvokedUrlCommandPtr& command, ReadKind kind) {
       auto self = weak.lock();
       if (!self) return;
       if (!reader) return self->send(command, readResult(kind, std::nullopt, mimeType, error));
-      std::string what = command->methodName() + " of " + (url && url->url() ? url->url()->absoluteString() : "");
-      self->send(command, readWithinBound(kind, *reader, mimeType, what));
+      self->send(command, readWithinBound(kind, *reader, mimeType, [&] {
+                   return command->methodName() + " of " + (url && url->url() ? url->url()->absoluteString() : "");
+                 }));
     };
     fileSystem->openFileAtURL(url, start, end, answer);
   });
 }
 
 HBRPluginResultPtr HBRFile::readWithinBound(ReadKind kind, HBRFileReader& reader,
-                                            const std::optional<std::string>& mimeType, const std::string& what) {
+                                            const std::optional<std::string>& mimeType,
+                                            const std::function<std::string()>& what) {
   // What the answer takes as JSON text, the form that crosses the bridge: Base64 forms are
   // known from the length alone; text and binary strings are counted as their bytes come in, a
   // piece at a time, since an escape can take six characters for one byte ("\u0000").
@@ -582,15 +587,14 @@ HBRPluginResultPtr HBRFile::readWithinBound(ReadKind kind, HBRFileReader& reader
   std::uint64_t length = reader.length();
   std::uint64_t answer;
   if (base64) {
-    auto empty = kind == ReadKind::DataURL
-                     ? readResult(kind, plat::Data(), mimeType, 0)
-                     : HBRPluginResult::resultWithStatusMessageAsArrayBuffer(HBRCommandStatus::OK, plat::Data());
-    answer = empty->argumentsAsJSON().value_or("").size() + (length + 2) / 3 * 4;
+    // Base64's four characters for three bytes, and room for what surrounds them: the data URL's
+    // "data:<type>;base64," or the binary message's {"HBRType":"ArrayBuffer","data":...}.
+    answer = kBase64Surroundings + mimeType.value_or("").size() + (length + 2) / 3 * 4;
   } else {
     answer = length + 2;  // no byte takes less than one character, and the quotes
   }
   auto refuse = [&] {
-    plat::NSLog("File: " + what + " refused: its answer would pass the bridge's bound of " +
+    plat::NSLog("File: " + what() + " refused: its answer would pass the bridge's bound of " +
                 std::to_string(HBRPluginResult::kMaxMessageJSONBytes) + " bytes (the range holds " +
                 std::to_string(length) + " bytes)");
     return ioError(NOT_READABLE_ERR);

@@ -227,7 +227,7 @@ class HBRFile : public HBRPlugin {
   // before reading when its length alone tells, else as soon as the bytes in tell.
   static HBRPluginResultPtr readWithinBound(ReadKind kind, HBRFileReader& reader,
                                             const std::optional<std::string>& mimeType,
-                                            const std::string& what);
+                                            const std::function<std::string()>& what);
   // The answer to a read: its bytes in the form asked for, or 6 with the read's code.
   static HBRPluginResultPtr readResult(ReadKind kind, const std::optional<plat::Data>& data,
                                        const std::optional<std::string>& mimeType, std::int32_t error);
