@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <new>
 #include <utility>
 
 #include "HBRAssetLibraryFilesystem.h"
@@ -627,7 +628,13 @@ HBRPluginResultPtr HBRFile::readWithinBound(ReadKind kind, HBRFileReader& reader
     if (error) bytes.reset();
   }
   if (past) return refuse();
-  return readResult(kind, bytes, mimeType, error);
+  try {
+    return readResult(kind, bytes, mimeType, error);
+  } catch (const std::bad_alloc&) {
+    // The answer's own text (Base64, the text's copy) is as large again: refused, not an abort.
+    plat::NSLog("File: " + what() + " refused: not enough memory for its answer");
+    return ioError(NOT_READABLE_ERR);
+  }
 }
 
 HBRPluginResultPtr HBRFile::readResult(ReadKind kind, const std::optional<plat::Data>& data,
