@@ -54,21 +54,26 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
   static const std::uint64_t machineMemory =
       static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(::sysconf(_SC_PAGE_SIZE));
   if (reader.length() > machineMemory || reader.length() > SIZE_MAX) return refuse();
+  auto length = static_cast<std::size_t>(reader.length());
   plat::Data bytes;
   try {
-    bytes.resize(static_cast<std::size_t>(reader.length()));
+    // Reserved, not filled: memory is touched only as far as pieces come in, so a read that
+    // the check stops early holds no more than it read.
+    bytes.reserve(length);
   } catch (const std::bad_alloc&) {
     return refuse();
   }
   std::size_t have = 0;
-  while (have < bytes.size()) {
+  while (have < length) {
     // Without a check the rest is asked for at once, as a plain read of the file would.
-    std::size_t piece = check ? std::min(kWholeReadPiece, bytes.size() - have) : bytes.size() - have;
+    std::size_t piece = check ? std::min(kWholeReadPiece, length - have) : length - have;
+    bytes.resize(have + piece);
     long n = reader.read(have, bytes.data() + have, piece);
     if (n < 0) {
       error = NOT_FOUND_ERR;
       return std::nullopt;
     }
+    bytes.resize(have + static_cast<std::size_t>(n));
     if (n == 0) break;  // the file has shrunk meanwhile: what it still holds
     have += static_cast<std::size_t>(n);
     if (std::int32_t stop = check ? check(bytes, have) : 0) {
@@ -76,7 +81,6 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
       return std::nullopt;
     }
   }
-  bytes.resize(have);
   error = 0;
   return bytes;
 }

@@ -39,10 +39,10 @@ std::size_t residentBytes() {
 // process has taken: when the page takes less (a page that reads slowly, a busy machine), the
 // rest waits in WebKit's queues in the runner (512 MiB streamed unpaced took the runner 200 to
 // 500 MiB up). So the runner's own resident size is the sign: after each MiB answered, a runner
-// that grew by a quarter of it or more waits longer before its next answer (doubling, from 1 ms
-// up to 100 ms per MiB), and one that did not waits half as long again (measured: 512 MiB then
-// took the runner some 30 to 90 MiB up, in about 1.5 times as long). Shared by every stream: the
-// size is the process's.
+// that grew by a sixteenth of it or more waits longer before its next answer (doubling, from 1 ms
+// up to a second per MiB), and one that did not waits half as long again (measured, three pages
+// at once on a loaded machine: 512 MiB each took the runner 40 to 110 MiB up, in about 1.2 times
+// as long). Shared by every stream: the size is the process's.
 class AnswerPace {
  public:
   static AnswerPace& shared() {
@@ -58,7 +58,7 @@ class AnswerPace {
     sinceSample_ += bytes;
     if (sinceSample_ < kSampleBytes) return;
     std::size_t resident = residentBytes();
-    if (resident > lastResident_ + sinceSample_ / 4)
+    if (resident > lastResident_ + sinceSample_ / 16)
       wait_ = std::clamp(wait_ * 2, kShortestWait, kLongestWait);
     else
       wait_ = wait_ / 2 < kShortestWait ? 0 : wait_ / 2;
@@ -70,7 +70,7 @@ class AnswerPace {
  private:
   static constexpr std::size_t kSampleBytes = 1024 * 1024;
   static constexpr double kShortestWait = 0.001;
-  static constexpr double kLongestWait = 0.1;
+  static constexpr double kLongestWait = 1.0;
   std::size_t sinceSample_ = 0;
   std::size_t lastResident_ = residentBytes();
   double wait_ = 0;
