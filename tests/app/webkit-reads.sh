@@ -1,8 +1,9 @@
 #!/bin/sh
 # The runner on WebKit reading files as large as a page cares to make: the page's truncate makes
 # a terabyte that holds nothing, at no cost. Its hbrfile URL streams to the page with its length
-# (the page reads 512 MiB of it and stops); reads whose answers could not cross the bridge are
-# refused with NOT_READABLE_ERR and say why, and a small range of the same file reads as ever.
+# (the page reads 512 MiB of it and stops), and a range of its last bytes as a media element asks
+# for one; reads whose answers could not cross the bridge are refused with NOT_READABLE_ERR and
+# say why, and a small range of the same file reads as ever.
 # The runner stays small all the while (its own high-water mark, read before it stops). Both
 # engines.
 #   webkit-reads.sh <harbor executable> <sample bundle folder> <scratch folder>
@@ -65,6 +66,15 @@ document.addEventListener('deviceready', function () {
     function (next) { read('readAsBinaryString', [zeros, 0, -1], next); },
     function (next) { read('readAsArrayBuffer', [big, 1024, 1024 + 16 * 1024 * 1024], next); },
     function (next) { read('readAsText', [big, 'UTF-8', 549755813888, 549755813888 + 1048576], next); },
+    // The last bytes of the terabyte, as a media element asks for a range.
+    function (next) {
+      fetch(big, { headers: { Range: 'bytes=-6' } }).then(function (r) {
+        return r.arrayBuffer().then(function (b) {
+          say('range ' + r.status + ' ' + r.headers.get('Content-Range') + ', ' + b.byteLength + ' bytes');
+          next();
+        });
+      }).catch(function (e) { say('range failed: ' + e); next(); });
+    },
   ];
   (function run() {
     var step = steps.shift();
@@ -102,6 +112,7 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   expect "File: readAsBinaryString of hbrfile://localhost/temporary/zeros.bin refused: its answer would pass the bridge's bound"
   expect "reads: readAsArrayBuffer answered 16777216"
   expect "reads: readAsText answered 1048576"
+  expect "reads: range 206 bytes 1099511627770-1099511627775/1099511627776, 6 bytes"
   [ -n "$peak" ] || fail "no peak read for the runner under $engine"
   echo "the runner's peak under $engine: $peak kB"
   [ "$peak" -lt 409600 ] || fail "the runner's memory peaked at $peak kB under $engine, over 400 MiB"

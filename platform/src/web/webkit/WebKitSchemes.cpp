@@ -407,8 +407,9 @@ class SchemeLoad : public NSURLProtocolClient, public std::enable_shared_from_th
       }
     }
     // Pages of any origin (file pages are opaque ones) may read what the application's own
-    // protocols serve, as on the device.
+    // protocols serve, as on the device, their header fields too (a range's "Content-Range").
     soup_message_headers_replace(headers, "Access-Control-Allow-Origin", "*");
+    soup_message_headers_replace(headers, "Access-Control-Expose-Headers", "*");
     soup_message_headers_append(headers, "Content-Type", type.c_str());
     if (length >= 0) soup_message_headers_append(headers, "Content-Length", std::to_string(length).c_str());
     webkit_uri_scheme_response_set_http_headers(answer, headers);
