@@ -46,10 +46,10 @@ std::optional<HBRFilesystemURLProtocol::ByteRange> HBRFilesystemURLProtocol::byt
   // Only one range of bytes is served; anything else (several ranges, other units, text that
   // reads as no range) is answered with the whole file, as a server that ignores it would.
   if (header.substr(0, unit.size()) != unit || header.find(',') != std::string_view::npos) return std::nullopt;
-  std::string_view spec = header.substr(unit.size());
-  std::size_t dash = spec.find('-');
+  std::string_view asked = header.substr(unit.size());
+  std::size_t dash = asked.find('-');
   if (dash == std::string_view::npos) return std::nullopt;
-  std::string_view first = spec.substr(0, dash), last = spec.substr(dash + 1);
+  std::string_view first = asked.substr(0, dash), last = asked.substr(dash + 1);
   if (first.empty()) {
     // The last n bytes.
     auto suffix = number(last);
