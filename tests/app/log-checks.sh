@@ -53,6 +53,13 @@ wait_for() {
   done
 }
 
+# runner_peak <pid of timeout>: the high-water mark (VmHWM, kB) of the runner that `timeout`
+# started as its child; empty when there is none.
+runner_peak() {
+  child=$(pgrep -P "$1" | head -n 1)
+  [ -n "$child" ] && sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$child/status"
+}
+
 # A clean run logs nothing that looks like an error or a warning. The pattern is wide on
 # purpose. Left out: "THREAD WARNING", which a plugin call taking over 10 ms on the main thread
 # logs, as the machine's load decides (the first run in a new home writes the device's

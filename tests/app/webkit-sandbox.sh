@@ -104,7 +104,7 @@ run_until_small() {
     "$1" 2>"$log" &
   pid=$!
   wait_for "$pid" "$3"
-  peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$pid/status")
+  peak=$(runner_peak "$pid")
   kill -TERM "$pid"
   wait "$pid"
   [ -n "$peak" ] || fail "no peak read for the runner"

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -177,4 +178,37 @@ TEST_F(URLProtocolTest, LoadsThroughTheUrlLoadingSystemOnlyOnceRegistered) {
   EXPECT_EQ(body, png);
   HBRURLProtocol::unregisterClass();
   EXPECT_FALSE(plat::NSURLConnection::canHandleRequest(request));
+}
+
+// A photo-library asset of any size (a film of many gigabytes) is served a piece at a time through
+// the URL loading system: a connection that stops after a few pieces leaves the rest unread,
+// where the whole asset was once read into memory first.
+TEST_F(URLProtocolTest, AnAssetOfAnySizeIsServedAPieceAtATime) {
+  auto url = plat::SimulatedPhotoLibrary::addAsset(bytesOf("\x00\x00\x00\x18"
+                                                           "ftypmp42"),
+                                                   "MOV");
+  ASSERT_TRUE(url);
+  std::string id = url->query()->substr(3, 36);
+  std::string file = plat::SimulatedPhotoLibrary::folderPath() + "/" + id + ".MOV";
+  ASSERT_EQ(::truncate(file.c_str(), off_t{1} << 40), 0) << file;
+  HBRURLProtocol::registerClass();
+  struct Counting : plat::NSURLConnectionDataDelegate {
+    long status = 0;
+    std::size_t received = 0;
+    int pieces = 0;
+    void connectionDidReceiveResponse(plat::NSURLConnection&, const plat::NSURLResponsePtr& r) override {
+      if (auto http = std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(r)) status = http->statusCode();
+    }
+    void connectionDidReceiveData(plat::NSURLConnection& connection, const plat::Data& data) override {
+      received += data.size();
+      if (++pieces == 3) connection.cancel();
+    }
+  };
+  auto delegate = std::make_shared<Counting>();
+  plat::NSURLConnection::connectionWithRequest(plat::NSURLRequest::requestWithURL(url), delegate);
+  for (int turn = 0; turn < 100 && delegate->pieces < 3; ++turn) runUntilIdle();
+  runUntilIdle();
+  EXPECT_EQ(delegate->status, 200);
+  EXPECT_EQ(delegate->pieces, 3);
+  EXPECT_EQ(delegate->received, 3 * plat::kNSURLBodyPieceSize);
 }

@@ -125,6 +125,7 @@ TEST(Json, ReplacesInvalidUtf8BothWays) {
   auto written = json::write(Array{std::string("x\xC0y")});
   ASSERT_TRUE(written);
   EXPECT_EQ(*written, "[\"x\xEF\xBF\xBDy\"]");
+  EXPECT_EQ(json::quotedLength("x\xC0y"), written->size() - 2);
 }
 
 TEST(Json, LoneSurrogateEscapesBecomeReplacementCharacters) {
@@ -331,6 +332,7 @@ TEST(Strings, FastPathsAgreeWithThePlainRulesAtEveryOffset) {
       std::string quoted;
       json::appendQuoted(quoted, text);
       EXPECT_EQ(quoted, plainQuote(text)) << at;
+      EXPECT_EQ(json::quotedLength(text), quoted.size()) << at;
       EXPECT_TRUE(isValidUTF8(text)) << at;
       EXPECT_FALSE(isValidUTF8(text.substr(0, at) + "\xFF" + text.substr(at))) << at;
     }

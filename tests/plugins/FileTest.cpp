@@ -374,6 +374,64 @@ TEST_F(File, Reads) {
   expectCode(call("readAsText", Array{persistent("/none.txt"), "UTF-8", 0, -1}), kFileIOError, 1);
 }
 
+// A page names any range of any file, and its truncate makes a terabyte at no cost: a read whose
+// answer would pass the bridge's bound (its JSON text, escapes and Base64 counted) is refused
+// with NOT_READABLE_ERR, and says why, before its bytes are held; reads within it answer as ever.
+TEST_F(File, ReadsWhoseAnswerWouldPassTheBridgesBoundAreRefused) {
+  constexpr std::int64_t kMiB = 1 << 20;
+  std::string huge = persistent("/huge.bin");
+  std::string zeros = persistent("/zeros.bin");
+  std::string binary = persistent("/binary.bin");
+  writeFile(documents("huge.bin"), "");
+  writeFile(documents("zeros.bin"), "");
+  writeFile(documents("binary.bin"), "\xff");
+  ASSERT_EQ(call("truncate", Array{huge, std::int64_t{1} << 40}).status, kFileOK);
+  // Six characters of JSON for each zero byte ("\u0000"): past the bound long before the end.
+  ASSERT_EQ(call("truncate", Array{zeros, 48 * kMiB}).status, kFileOK);
+  ASSERT_EQ(call("truncate", Array{binary, 48 * kMiB}).status, kFileOK);
+  constexpr int kRefused = 4;  // NOT_READABLE_ERR
+  struct Case {
+    const char* action;
+    Array arguments;
+    int code;  // 0: answered
+    std::size_t length = 0;
+  } cases[] = {
+      {"readAsText", {huge, "UTF-8", 0, -1}, kRefused},
+      {"readAsDataURL", {huge, 0, -1}, kRefused},
+      {"readAsArrayBuffer", {huge, 0, -1}, kRefused},
+      {"readAsBinaryString", {huge, 0, -1}, kRefused},
+      // Base64 takes four characters for three bytes: 193 MiB is past the bound, 4 MiB is not.
+      {"readAsArrayBuffer", {huge, 0, 193 * kMiB}, kRefused},
+      {"readAsDataURL", {huge, 0, 193 * kMiB}, kRefused},
+      {"readAsArrayBuffer", {huge, 0, 4 * kMiB}, 0, 4 * kMiB},
+      {"readAsText", {zeros, "UTF-8", 0, -1}, kRefused},
+      {"readAsBinaryString", {zeros, 0, -1}, kRefused},
+      {"readAsText", {zeros, "UTF-8", 0, kMiB}, 0, kMiB},
+      {"readAsText", {huge, "UTF-8", std::int64_t{1} << 39, (std::int64_t{1} << 39) + 16}, 0, 16},
+      // Bytes that are no text are told as such, as soon as they are met.
+      {"readAsText", {binary, "UTF-8", 0, -1}, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.action) + " of " + c.arguments[0].asString() + " to " +
+                 std::to_string(c.arguments[c.arguments.size() - 1].asInt()));
+    log_->clear();
+    auto answer = call(c.action, c.arguments);
+    if (c.code) {
+      expectCode(answer, kFileIOError, c.code);
+      if (c.code == kRefused) {
+        EXPECT_TRUE(log_->contains("File: " + std::string(c.action) + " of " + c.arguments[0].asString() +
+                                   " refused: its answer would pass the bridge's bound of 268435456 bytes"));
+      }
+      continue;
+    }
+    EXPECT_EQ(answer.status, kFileOK);
+    const Value& message = answer.message.isDictionary() ? answer.message["data"] : answer.message;
+    std::size_t length = answer.message.isDictionary() ? plat::base64Decode(message.asString())->size()
+                                                       : message.asString().size();
+    EXPECT_EQ(length, c.length);
+  }
+}
+
 TEST_F(File, WritesAndTruncation) {
   writeFile(documents("w.txt"), "0123456789");
   auto written = call("write", Array{persistent("/w.txt"), "abc", 2});

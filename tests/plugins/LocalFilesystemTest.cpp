@@ -368,6 +368,31 @@ TEST_F(LocalFilesystem, ReadRanges) {
   EXPECT_EQ(read("/pipe", 0, -1).error, 1) << "a pipe must not block the read";
 }
 
+// A whole read of more than the runner can hold (other plugins read an upload's source whole)
+// is refused with NOT_READABLE_ERR, and says why; the runner does not abort. The same file is
+// read a piece at a time as far as one asks.
+TEST_F(LocalFilesystem, AReadLargerThanMemoryIsRefused) {
+  writeFile(local("huge.bin"), "x");
+  ASSERT_EQ(::truncate(local("huge.bin").c_str(), off_t{1} << 40), 0);
+  auto whole = read("/huge.bin", 0, -1);
+  EXPECT_FALSE(whole.data);
+  EXPECT_EQ(whole.error, NOT_READABLE_ERR);
+  EXPECT_TRUE(log_->contains("File: a read of 1099511627776 bytes was refused: not enough memory"));
+
+  HBRFileReaderPtr reader;
+  fs_->openFileAtURL(url("/huge.bin"), 1, (std::int64_t{1} << 40) - 1,
+                     [&](HBRFileReaderPtr r, std::optional<std::string>, std::int32_t error) {
+                       EXPECT_EQ(error, 0);
+                       reader = std::move(r);
+                     });
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(reader->length(), (std::uint64_t{1} << 40) - 2);
+  std::uint8_t bytes[4] = {1, 1, 1, 1};
+  EXPECT_EQ(reader->read(reader->length() - 2, bytes, sizeof bytes), 2);
+  EXPECT_EQ(bytes[0], 0);
+  EXPECT_EQ(reader->read(reader->length(), bytes, sizeof bytes), 0);
+}
+
 TEST_F(LocalFilesystem, Truncate) {
   writeFile(local("t.txt"), "0123456789");
   auto cut = fs_->truncateFileAtURL(url("/t.txt"), 4);

@@ -7,11 +7,15 @@
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/Strings.h"
+#include "plat/web/ScriptMessageBody.h"
 
 namespace harbor {
 namespace {
 std::atomic<bool> verbose{false};
 }
+
+static_assert(HBRPluginResult::kMaxMessageJSONBytes == plat::web::ScriptMessageBodyReader::kMaxTextBytes,
+              "one bound for text crossing the bridge, either way");
 
 plat::Dictionary arrayBufferWrapper(const plat::Data& bytes) {
   plat::Dictionary wrapper{{"HBRType", "ArrayBuffer"}};

@@ -29,6 +29,11 @@ using HBRPluginResultPtr = std::shared_ptr<HBRPluginResult>;
 
 class HBRPluginResult {
  public:
+  // The most text one message may take as JSON on its way to the page: the bridge's bound on a
+  // text crossing it, the same that a page's values are read within. A plugin whose answer
+  // would be larger refuses the work before doing it.
+  static constexpr std::size_t kMaxMessageJSONBytes = std::size_t{1} << 28;
+
   HBRPluginResult();
   HBRPluginResult(HBRCommandStatus status, plat::Value message);
 

@@ -46,23 +46,35 @@ void HBRURLProtocol::startLoading() {
           return;
         }
         auto mimeType = plat::UTTypeCopyPreferredTagWithClass(representation->UTI(), plat::kUTTagClassMIMEType);
-        plat::Data data(static_cast<std::size_t>(std::max<std::int64_t>(representation->size(), 0)));
-        std::size_t read = representation->getBytes(data.data(), 0, data.size());
-        data.resize(read);
-        self->sendResponseWithResponseCode(200, data, mimeType);
+        auto size = static_cast<std::uint64_t>(std::max<std::int64_t>(representation->size(), 0));
+        if (!self->sendResponse(200, mimeType)) return;
+        // A piece at a time, each when the client is ready for it: an asset of any size passes
+        // through a piece of memory, and a load that is let go reads no further.
+        plat::NSURLProtocolSendBodyInPieces(self, size, [representation](std::uint64_t offset, std::uint8_t* buffer,
+                                                                         std::size_t length) -> long {
+          plat::NSError error;
+          std::size_t read = representation->getBytes(buffer, static_cast<std::int64_t>(offset), length, &error);
+          return read == 0 && !error.domain.empty() ? -1 : static_cast<long>(read);
+        });
       },
       [self](const plat::NSError&) { self->sendResponseWithResponseCode(401, std::nullopt, std::nullopt); });
 }
 
 void HBRURLProtocol::sendResponseWithResponseCode(long statusCode, const std::optional<plat::Data>& data,
                                                   const std::optional<std::string>& mimeType) {
+  if (!sendResponse(statusCode, mimeType)) return;
   auto client = this->client();
-  if (!client) return;
+  if (data) client->URLProtocolDidLoadData(*this, *data);
+  client->URLProtocolDidFinishLoading(*this);
+}
+
+bool HBRURLProtocol::sendResponse(long statusCode, const std::optional<std::string>& mimeType) {
+  auto client = this->client();
+  if (!client) return false;
   auto response = plat::NSHTTPURLResponse::responseWithURL(request() ? request()->URL() : nullptr, statusCode,
                                                            {{"Content-Type", mimeType.value_or(kDefaultMIMEType)}});
   client->URLProtocolDidReceiveResponseCacheStoragePolicy(*this, response, plat::NSURLCacheStoragePolicy::NotAllowed);
-  if (data) client->URLProtocolDidLoadData(*this, *data);
-  client->URLProtocolDidFinishLoading(*this);
+  return true;
 }
 
 }  // namespace harbor

@@ -1,6 +1,7 @@
 #pragma once
 // Serves photo-library URLs ("assets-library://asset/asset.JPG?id=...&ext=JPG") to the web view:
-// the asset's bytes with its MIME type (200), 404 when the library has no such asset, and 401
+// the asset's bytes with its MIME type (200), a piece at a time as the client takes them (an
+// asset of any size passes through a piece of memory), 404 when the library has no such asset, and 401
 // when the library refuses access. Every other URL it is handed answers 401 with the text
 // "Access not allowed to URL: <url>". Responses are never cached.
 //
@@ -44,6 +45,10 @@ class HBRURLProtocol : public plat::NSURLProtocol {
   // there is some; then the end of the load.
   void sendResponseWithResponseCode(long statusCode, const std::optional<plat::Data>& data,
                                     const std::optional<std::string>& mimeType);
+
+ private:
+  // The response alone; false when the load has no client.
+  bool sendResponse(long statusCode, const std::optional<std::string>& mimeType);
 };
 
 }  // namespace harbor

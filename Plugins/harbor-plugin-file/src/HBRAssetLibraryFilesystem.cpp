@@ -23,6 +23,27 @@ HBRPluginResultPtr unsupported(const char* what) {
   return HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::MalformedUrlException, std::move(text));
 }
 
+// A range of one asset's bytes.
+class AssetReader : public HBRFileReader {
+ public:
+  AssetReader(plat::ALAssetRepresentationPtr representation, std::int64_t from, std::int64_t length)
+      : representation_(std::move(representation)), from_(from), length_(static_cast<std::uint64_t>(length)) {}
+  std::uint64_t length() const override { return length_; }
+  long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+    if (offset >= length_) return 0;
+    plat::NSError error;
+    auto count = static_cast<std::size_t>(std::min<std::uint64_t>(size, length_ - offset));
+    std::size_t got = representation_->getBytes(buffer, from_ + static_cast<std::int64_t>(offset), count, &error);
+    if (got == 0 && !error.domain.empty()) return -1;
+    return static_cast<long>(got);
+  }
+
+ private:
+  plat::ALAssetRepresentationPtr representation_;
+  std::int64_t from_;
+  std::uint64_t length_;
+};
+
 }  // namespace
 
 void HBRAssetLibraryFilesystem::initWithName(std::string name) { setName(std::move(name)); }
@@ -131,27 +152,29 @@ void HBRAssetLibraryFilesystem::copyFileToURL(const HBRFilesystemURLPtr&, const 
 
 void HBRAssetLibraryFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                                               HBRReadCallback callback) {
+  readThroughReader(*this, url, start, end, std::move(callback));
+}
+
+void HBRAssetLibraryFilesystem::openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                                              HBROpenCallback callback) {
   auto library = std::make_shared<plat::ALAssetsLibrary>();
   library->assetForURL(
       assetLibraryURLForLocalURL(url),
       [start, end, callback](const plat::ALAssetPtr& asset) {
         auto representation = asset ? asset->defaultRepresentation() : nullptr;
-        if (!representation) return callback(std::nullopt, std::nullopt, NOT_FOUND_ERR);
+        if (!representation) return callback(nullptr, std::nullopt, NOT_FOUND_ERR);
         // The page's range is clamped to the asset first, so neither a negative start nor a huge
-        // end can size the buffer.
+        // end can size a read.
         std::int64_t size = std::max<std::int64_t>(representation->size(), 0);
         std::int64_t from = std::clamp<std::int64_t>(start, 0, size);
         std::int64_t length = end > from ? end - from : size;
         length = std::clamp<std::int64_t>(length, 0, size - from);
-        plat::Data bytes(static_cast<std::size_t>(length));
-        std::size_t read = length > 0 ? representation->getBytes(bytes.data(), from, bytes.size()) : 0;
-        bytes.resize(read);
         auto mimeType = plat::UTTypeCopyPreferredTagWithClass(representation->UTI(), plat::kUTTagClassMIMEType);
-        callback(std::move(bytes), std::move(mimeType), 0);
+        callback(std::make_shared<AssetReader>(representation, from, length), std::move(mimeType), 0);
       },
       [callback](const plat::NSError& error) {
         plat::NSLog("Error: " + error.description());
-        callback(std::nullopt, std::nullopt, SECURITY_ERR);
+        callback(nullptr, std::nullopt, SECURITY_ERR);
       });
 }
 

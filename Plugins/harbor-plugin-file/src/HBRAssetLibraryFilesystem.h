@@ -55,6 +55,9 @@ class HBRAssetLibraryFilesystem : public plat::Object, public HBRFileSystemIdent
   // 1 no such asset, 2 access refused (logged "Error: <error>").
   void readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                      HBRReadCallback callback) override;
+  // The same range and errors, opened to be read a piece at a time.
+  void openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                     HBROpenCallback callback) override;
   // {"size", "fullPath", "name", "type", "lastModifiedDate"}; 6/1 for no such asset, status 6
   // with the library's description when access is refused.
   void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <new>
 #include <utility>
 
 #include "HBRAssetLibraryFilesystem.h"
@@ -9,6 +10,7 @@
 #include "HBRLocalFilesystem.h"
 #include "HBRPreferences.h"
 #include "HBRViewController.h"
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSException.h"
@@ -89,6 +91,18 @@ std::int64_t integerArgument(const HBRInvokedUrlCommandPtr& command, std::size_t
 std::string fileURLText(const std::string& path) {
   auto url = plat::NSURL::fileURLWithPath(path);
   return url ? url->absoluteString() : std::string();
+}
+
+// At least what the JSON text of a Base64 answer holds besides its Base64 and its MIME type.
+constexpr std::uint64_t kBase64Surroundings = 64;
+
+// Where the complete UTF-8 sequences among bytes [from, have) end: before the last sequence
+// when its bytes may not all be in yet.
+std::size_t completeSequencesEnd(const plat::Data& bytes, std::size_t from, std::size_t have) {
+  std::size_t i = have;
+  while (i > from && have - i < 3 && (bytes[i - 1] & 0xC0) == 0x80) --i;
+  if (i > from && bytes[i - 1] >= 0xC0) return i - 1;
+  return have;
 }
 
 }  // namespace
@@ -551,12 +565,76 @@ void HBRFile::readAs(const HBRInvokedUrlCommandPtr& command, ReadKind kind) {
   if (!delegate) return;
   std::weak_ptr<HBRFile> weak = weakSelf<HBRFile>();
   delegate->runInBackground([weak, command, kind, fileSystem, url, start, end] {
-    auto answer = [weak, command, kind](std::optional<plat::Data> data, std::optional<std::string> mimeType,
-                                        std::int32_t error) {
-      if (auto self = weak.lock()) self->send(command, readResult(kind, data, mimeType, error));
+    auto answer = [weak, command, kind, url](HBRFileReaderPtr reader, std::optional<std::string> mimeType,
+                                             std::int32_t error) {
+      auto self = weak.lock();
+      if (!self) return;
+      if (!reader) return self->send(command, readResult(kind, std::nullopt, mimeType, error));
+      self->send(command, readWithinBound(kind, *reader, mimeType, [&] {
+                   return command->methodName() + " of " + (url && url->url() ? url->url()->absoluteString() : "");
+                 }));
     };
-    fileSystem->readFileAtURL(url, start, end, answer);
+    fileSystem->openFileAtURL(url, start, end, answer);
   });
+}
+
+HBRPluginResultPtr HBRFile::readWithinBound(ReadKind kind, HBRFileReader& reader,
+                                            const std::optional<std::string>& mimeType,
+                                            const std::function<std::string()>& what) {
+  // What the answer takes as JSON text, the form that crosses the bridge: Base64 forms are
+  // known from the length alone; text and binary strings are counted as their bytes come in, a
+  // piece at a time, since an escape can take six characters for one byte ("\u0000").
+  bool base64 = kind == ReadKind::DataURL || kind == ReadKind::ArrayBuffer;
+  std::uint64_t length = reader.length();
+  std::uint64_t answer;
+  if (base64) {
+    // Base64's four characters for three bytes, and room for what surrounds them: the data URL's
+    // "data:<type>;base64," or the binary message's {"HBRType":"ArrayBuffer","data":...}.
+    answer = kBase64Surroundings + mimeType.value_or("").size() + (length + 2) / 3 * 4;
+  } else {
+    answer = length + 2;  // no byte takes less than one character, and the quotes
+  }
+  auto refuse = [&] {
+    plat::NSLog("File: " + what() + " refused: its answer would pass the bridge's bound of " +
+                std::to_string(HBRPluginResult::kMaxMessageJSONBytes) + " bytes (the range holds " +
+                std::to_string(length) + " bytes)");
+    return ioError(NOT_READABLE_ERR);
+  };
+  // Refused before a byte is read, and before the memory for them is asked for.
+  if (answer > HBRPluginResult::kMaxMessageJSONBytes) return refuse();
+  std::size_t counted = 0;
+  std::uint64_t escaped = 2;
+  bool past = false;
+  // Counts the bytes in so far; a text's last sequence waits for the rest of its bytes, as the
+  // escape of U+2028 or U+2029 depends on all three.
+  auto count = [&](const plat::Data& bytes, std::size_t have, bool last) -> std::int32_t {
+    std::size_t upTo = have;
+    if (kind == ReadKind::Text && !last) upTo = completeSequencesEnd(bytes, counted, have);
+    std::string_view piece(reinterpret_cast<const char*>(bytes.data()) + counted, upTo - counted);
+    if (kind == ReadKind::Text && !plat::isValidUTF8(piece)) return ENCODING_ERR;
+    escaped += (kind == ReadKind::Text ? plat::json::quotedLength(piece)
+                                       : plat::json::quotedLength(plat::latin1ToUTF8(piece))) - 2;
+    counted = upTo;
+    past = escaped > HBRPluginResult::kMaxMessageJSONBytes;
+    return past ? NOT_READABLE_ERR : 0;
+  };
+  std::int32_t error = 0;
+  std::optional<plat::Data> bytes;
+  if (base64) {
+    bytes = readWholeRange(reader, error);
+  } else {
+    bytes = readWholeRange(reader, error, [&](const plat::Data& b, std::size_t have) { return count(b, have, false); });
+    if (bytes) error = count(*bytes, bytes->size(), true);
+    if (error) bytes.reset();
+  }
+  if (past) return refuse();
+  try {
+    return readResult(kind, bytes, mimeType, error);
+  } catch (const std::bad_alloc&) {
+    // The answer's own text (Base64, the text's copy) is as large again: refused, not an abort.
+    plat::NSLog("File: " + what() + " refused: not enough memory for its answer");
+    return ioError(NOT_READABLE_ERR);
+  }
 }
 
 HBRPluginResultPtr HBRFile::readResult(ReadKind kind, const std::optional<plat::Data>& data,

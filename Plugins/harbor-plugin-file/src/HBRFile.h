@@ -89,10 +89,12 @@
 //   getFreeDiskSpace []              the Documents volume's free bytes as decimal text
 //   _getLocalFilesystemPath [url]    the local path; 9 "Cannot resolve URL to a file"
 // Reads take the range [start, end), an end below 0 meaning the end of the file; a failed read
-// answers 6 with the read's code. When a URL names no registered file system, every action
-// answers 6/1 (NOT_FOUND_ERR, as hbrfile loading answers 404), except resolveLocalFileSystemURI
-// (9/5) and _getLocalFilesystemPath (its text). An action whose first argument is missing
-// answers 6/1 (resolveLocalFileSystemURI 9/5).
+// answers 6 with the read's code. A read whose answer would be more JSON text than the bridge
+// carries (HBRPluginResult::kMaxMessageJSONBytes, 256 MiB) answers 6/4 (NOT_READABLE_ERR, the
+// code for a file too large to read), logged, before its bytes are held. When a URL names no
+// registered file system, every action answers 6/1 (NOT_FOUND_ERR, as hbrfile loading answers
+// 404), except resolveLocalFileSystemURI (9/5) and _getLocalFilesystemPath (its text). An action
+// whose first argument is missing answers 6/1 (resolveLocalFileSystemURI 9/5).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -219,6 +221,13 @@ class HBRFile : public HBRPlugin {
   // How a read's bytes become the answer.
   enum class ReadKind { Text, DataURL, ArrayBuffer, BinaryString };
   void readAs(const HBRInvokedUrlCommandPtr& command, ReadKind kind);
+  // The answer to a read of the reader's range. One whose JSON text would pass the bridge's
+  // bound (HBRPluginResult::kMaxMessageJSONBytes) is refused with 6/NOT_READABLE_ERR and the
+  // log line "File: <what> refused: its answer would pass the bridge's bound of ... bytes":
+  // before reading when its length alone tells, else as soon as the bytes in tell.
+  static HBRPluginResultPtr readWithinBound(ReadKind kind, HBRFileReader& reader,
+                                            const std::optional<std::string>& mimeType,
+                                            const std::function<std::string()>& what);
   // The answer to a read: its bytes in the form asked for, or 6 with the read's code.
   static HBRPluginResultPtr readResult(ReadKind kind, const std::optional<plat::Data>& data,
                                        const std::optional<std::string>& mimeType, std::int32_t error);

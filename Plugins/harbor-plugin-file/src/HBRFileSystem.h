@@ -33,6 +33,22 @@ using HBRResultCallback = std::function<void(HBRPluginResultPtr)>;
 using HBRReadCallback =
     std::function<void(std::optional<plat::Data> data, std::optional<std::string> mimeType, std::int32_t error)>;
 
+// A range of a file opened for reading a piece at a time: its bytes are [0, length()).
+// Read from one thread at a time; the file stays open until the reader is let go.
+class HBRFileReader {
+ public:
+  virtual ~HBRFileReader() = default;
+  // Known when the reader was opened; a file that grows meanwhile is read no further.
+  virtual std::uint64_t length() const = 0;
+  // Up to size bytes at offset into buffer: the count, 0 past the end (or when the file has
+  // shrunk), -1 when the read fails.
+  virtual long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
+};
+using HBRFileReaderPtr = std::shared_ptr<HBRFileReader>;
+// Receives the reader (or nothing), the MIME type (may be missing) and an error code, 0 on success.
+using HBROpenCallback =
+    std::function<void(HBRFileReaderPtr reader, std::optional<std::string> mimeType, std::int32_t error)>;
+
 class HBRFileSystem {
  public:
   virtual ~HBRFileSystem() = default;
@@ -69,6 +85,12 @@ class HBRFileSystem {
   // Bytes [start, end); an end below 0 reads to the end of the file.
   virtual void readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                              HBRReadCallback callback) = 0;
+  // The same range as readFileAtURL, opened to be read a piece at a time (the hbrfile loader,
+  // reads that must know the length first), so that no read has to hold a whole file. The
+  // callback runs when readFileAtURL's would, with the same error codes. By default the range is
+  // read whole and served from memory, for file systems that can only do that.
+  virtual void openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                             HBROpenCallback callback);
   virtual void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) = 0;
   // The entry of an existing item, or nothing.
   virtual std::optional<plat::Dictionary> makeEntryForLocalURL(const HBRFilesystemURLPtr& url) = 0;
@@ -86,6 +108,18 @@ class HBRFileSystem {
   // Optional: the URL of this file system for a local path, or nothing.
   virtual HBRFilesystemURLPtr URLforFilesystemPath(const std::string& path) { return nullptr; }
 };
+
+// Asked after each piece of a whole read with the bytes and how many of them are in: 0 to go
+// on, or the error code to stop the read with (an answer that would grow past what may be sent).
+using HBRPieceCheck = std::function<std::int32_t(const plat::Data& bytes, std::size_t have)>;
+// The reader's whole range in memory, read a piece at a time; nothing, with error set, when a
+// read fails (NOT_FOUND_ERR), the memory cannot be had (NOT_READABLE_ERR: the file is too large
+// to be read so, logged) or the check stops it (its code). A file that shrank meanwhile gives
+// what it still holds.
+std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check = {});
+// readFileAtURL for a file system that opens ranges: the range opened, then read whole.
+void readThroughReader(HBRFileSystem& fileSystem, const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                       HBRReadCallback callback);
 
 // The name and URL transformer that every file system keeps, readable from any thread while the
 // registry sets them.

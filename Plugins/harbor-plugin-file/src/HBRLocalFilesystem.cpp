@@ -28,7 +28,6 @@ constexpr char kMobileBackupKey[] = "com.apple.MobileBackup";
 constexpr double kReferenceDateOffset = 978307200.0;
 // Characters that may stand unescaped in the path of a URL.
 constexpr char kPathAllowed[] = "/!$&'()*+,;=:@";
-constexpr std::size_t kReadChunk = 16 * 1024;
 
 HBRPluginResultPtr ioError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::IOException, code); }
 HBRPluginResultPtr plainError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::Error, code); }
@@ -107,6 +106,29 @@ int openRegular(const std::string& path, int flags, mode_t mode = 0) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
+
+// A range of an open local file. The descriptor keeps the file that was opened, also when its
+// name is given to another file meanwhile.
+class LocalFileReader : public HBRFileReader {
+ public:
+  LocalFileReader(int fd, std::uint64_t from, std::uint64_t length) : fd_(fd), from_(from), length_(length) {}
+  ~LocalFileReader() override { ::close(fd_); }
+  std::uint64_t length() const override { return length_; }
+  long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+    if (offset >= length_) return 0;
+    auto count = static_cast<std::size_t>(std::min<std::uint64_t>(size, length_ - offset));
+    ssize_t n;
+    do {
+      n = ::pread(fd_, buffer, count, static_cast<off_t>(from_ + offset));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+  }
+
+ private:
+  int fd_;
+  std::uint64_t from_;
+  std::uint64_t length_;
+};
 
 // Answers a failed write: a full disk is QUOTA_EXCEEDED_ERR, anything else INVALID_MODIFICATION_ERR.
 HBRPluginResultPtr writeFailure(const plat::NSError& error) {
@@ -407,52 +429,26 @@ HBRPluginResultPtr HBRLocalFilesystem::readEntriesAtURL(const HBRFilesystemURLPt
 
 void HBRLocalFilesystem::readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                                        HBRReadCallback callback) {
+  readThroughReader(*this, url, start, end, std::move(callback));
+}
+
+void HBRLocalFilesystem::openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                                       HBROpenCallback callback) {
   auto path = filesystemPathForURL(url);
   std::string mimeType = getMimeTypeFromPath(path).value_or("*/*");
-  if (!path) return callback(std::nullopt, mimeType, ENCODING_ERR);
+  if (!path) return callback(nullptr, mimeType, ENCODING_ERR);
   // Only regular files: a directory has no bytes, and a pipe or a device could block forever.
   int fd = openRegular(*path, O_RDONLY);
-  if (fd < 0) return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
-  if (start > 0 && ::lseek(fd, static_cast<off_t>(start), SEEK_SET) < 0) {
-    ::close(fd);
-    return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
-  }
-  // The wanted length bounds the read, but memory grows only with what the file really holds:
-  // the buffer is sized once from the file's length, and grows only if the file does meanwhile.
-  std::uint64_t wanted = std::numeric_limits<std::uint64_t>::max();
-  std::int64_t from = std::max<std::int64_t>(start, 0);
-  if (end >= 0) wanted = end > from ? static_cast<std::uint64_t>(end - from) : 0;
   struct stat st {};
-  std::uint64_t left = ::fstat(fd, &st) == 0 && st.st_size > from ? static_cast<std::uint64_t>(st.st_size - from) : 0;
-  plat::Data bytes(static_cast<std::size_t>(std::min(wanted, left)));
-  std::size_t have = 0;
-  bool failed = false;
-  while (have < wanted) {
-    ssize_t n;
-    if (have < bytes.size()) {
-      n = ::read(fd, bytes.data() + have, bytes.size() - have);
-      if (n > 0) have += static_cast<std::size_t>(n);
-    } else {
-      // As far as the file's length said: a small read tells whether it grew meanwhile, without
-      // growing (and copying) the whole buffer just to meet the end of the file.
-      std::uint8_t more[kReadChunk];
-      n = ::read(fd, more, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof more, wanted - have)));
-      if (n > 0) {
-        bytes.insert(bytes.end(), more, more + n);
-        have += static_cast<std::size_t>(n);
-      }
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      failed = true;
-      break;
-    }
-    if (n == 0) break;
-  }
-  bytes.resize(have);
-  ::close(fd);
-  if (failed) return callback(std::nullopt, mimeType, NOT_FOUND_ERR);
-  callback(std::move(bytes), mimeType, 0);
+  if (fd >= 0 && ::fstat(fd, &st) != 0) ::close(std::exchange(fd, -1));
+  if (fd < 0) return callback(nullptr, mimeType, NOT_FOUND_ERR);
+  // The range is the file's length now, cut to what was asked: only what the file holds is
+  // ever read, however large an end the page names.
+  auto from = static_cast<std::uint64_t>(std::max<std::int64_t>(start, 0));
+  auto size = static_cast<std::uint64_t>(st.st_size);
+  std::uint64_t length = size > from ? size - from : 0;
+  if (end >= 0) length = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(end) > from ? end - from : 0);
+  callback(std::make_shared<LocalFileReader>(fd, from, length), mimeType, 0);
 }
 
 std::optional<std::uint64_t> HBRLocalFilesystem::truncateFile(const std::string& path, std::uint64_t position) {

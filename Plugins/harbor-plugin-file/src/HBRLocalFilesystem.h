@@ -93,6 +93,9 @@ class HBRLocalFilesystem : public plat::Object, public HBRFileSystemIdentity {
                      HBRResultCallback callback) override;
   void readFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                      HBRReadCallback callback) override;
+  // A regular file only: its length when opened, cut to the range asked for.
+  void openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
+                     HBROpenCallback callback) override;
   void getFileMetadataForURL(const HBRFilesystemURLPtr& url, HBRResultCallback callback) override;
   std::optional<plat::Dictionary> makeEntryForLocalURL(const HBRFilesystemURLPtr& url) override;
   plat::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;

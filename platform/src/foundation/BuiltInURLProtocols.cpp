@@ -75,9 +75,9 @@ class FileURLProtocol : public NSURLProtocol {
   }
 
  private:
-  // One piece per turn of the main run loop, after the client has seen the one before: a
-  // client that wants no more (a size limit reached) stops the load before the next read, so a
-  // huge file never sits in memory whole.
+  // One piece at a time, the next once the client is ready for it (at the earliest on a later
+  // turn of the main run loop): a client that wants no more (a size limit reached) stops the
+  // load before the next read, so a huge file never sits in memory whole.
   void readNextPiece() {
     if (stopped_ || fd_ < 0) return;
     auto client = this->client();
@@ -98,8 +98,8 @@ class FileURLProtocol : public NSURLProtocol {
       return;
     }
     chunk.resize(static_cast<std::size_t>(n));
-    client->URLProtocolDidLoadData(*this, chunk);
-    RunLoop::main().post([weak = weakSelf<FileURLProtocol>()] {
+    client->URLProtocolDidLoadOwnedData(*this, std::move(chunk));
+    client->URLProtocolWhenReadyForMoreData(*this, [weak = weakSelf<FileURLProtocol>()] {
       if (auto self = weak.lock()) self->readNextPiece();
     });
   }

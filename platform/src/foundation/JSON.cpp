@@ -221,9 +221,19 @@ std::optional<std::string> withLoneSurrogatesReplaced(std::string_view text) {
   return out;
 }
 
-}  // namespace
+// Counts what a quoted text would append, for quotedLength.
+struct LengthOnly {
+  std::size_t length = 0;
+  std::size_t size() const { return length; }
+  void reserve(std::size_t) {}
+  void append(const char*, std::size_t count) { length += count; }
+  LengthOnly& operator+=(char) { return ++length, *this; }
+  LengthOnly& operator+=(const char* text) { return length += std::strlen(text), *this; }
+};
 
-void appendQuoted(std::string& out, std::string_view text) {
+// The one place that knows how a text is quoted: appendQuoted writes it, quotedLength counts it.
+template <class Out>
+void quote(Out& out, std::string_view text) {
   static const char* hex = "0123456789abcdef";
   std::string repaired;
   if (!isValidUTF8(text)) {
@@ -280,6 +290,16 @@ void appendQuoted(std::string& out, std::string_view text) {
     }
   }
   out += '"';
+}
+
+}  // namespace
+
+void appendQuoted(std::string& out, std::string_view text) { quote(out, text); }
+
+std::size_t quotedLength(std::string_view text) {
+  LengthOnly counted;
+  quote(counted, text);
+  return counted.length;
 }
 
 Result<Value> parse(std::string_view text, ReadOptions options) {

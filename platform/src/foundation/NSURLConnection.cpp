@@ -69,6 +69,16 @@ class NSURLConnection::Client : public NSURLProtocolClient {
       flow->release(size);
     });
   }
+  void URLProtocolWhenReadyForMoreData(NSURLProtocol&, std::function<void()> next) override {
+    auto connection = connection_.lock();
+    if (!connection || connection->finished_) return;
+    // After the reports before it: on the delegate queue, then back to the main thread where the
+    // protocol reads; or on the main run loop, behind the reports already posted there.
+    if (NSOperationQueuePtr queue = connection->queue_)
+      queue->addOperationWithBlock([next = std::move(next)]() mutable { RunLoop::main().post(std::move(next)); });
+    else
+      RunLoop::main().post(std::move(next));
+  }
   void URLProtocolDidFinishLoading(NSURLProtocol&) override {
     post([](NSURLConnection& c) { c.deliverFinish(); });
   }

@@ -1,9 +1,12 @@
 #include "plat/foundation/NSURLProtocol.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
 #include "BuiltInURLProtocols.h"
+#include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/NSURLError.h"
 
 namespace plat {
 namespace {
@@ -18,7 +21,45 @@ std::vector<std::shared_ptr<const NSURLProtocol::Class>>& registered() {
   return classes;
 }
 
+// One body read a piece at a time; each piece asks the client for the next.
+struct BodyInPieces : std::enable_shared_from_this<BodyInPieces> {
+  std::weak_ptr<NSURLProtocol> protocol;
+  std::uint64_t length = 0;
+  std::uint64_t offset = 0;
+  NSURLBodyReader read;
+
+  void sendNextPiece() {
+    auto owner = protocol.lock();
+    auto client = owner ? owner->client() : nullptr;
+    if (!client) return;
+    if (offset >= length) return client->URLProtocolDidFinishLoading(*owner);
+    Data piece(static_cast<std::size_t>(std::min<std::uint64_t>(kNSURLBodyPieceSize, length - offset)));
+    long n = read(offset, piece.data(), piece.size());
+    if (n <= 0) {
+      NSURLPtr url = owner->request() ? owner->request()->URL() : nullptr;
+      return client->URLProtocolDidFailWithError(*owner, NSURLErrorWithCode(NSURLErrorNetworkConnectionLost, url));
+    }
+    offset += static_cast<std::uint64_t>(n);
+    piece.resize(static_cast<std::size_t>(n));
+    client->URLProtocolDidLoadOwnedData(*owner, std::move(piece));
+    if (offset >= length) return client->URLProtocolDidFinishLoading(*owner);
+    client->URLProtocolWhenReadyForMoreData(*owner, [self = shared_from_this()] { self->sendNextPiece(); });
+  }
+};
+
 }  // namespace
+
+void NSURLProtocolClient::URLProtocolWhenReadyForMoreData(NSURLProtocol&, std::function<void()> next) {
+  RunLoop::main().post(std::move(next));
+}
+
+void NSURLProtocolSendBodyInPieces(const NSURLProtocolPtr& protocol, std::uint64_t length, NSURLBodyReader read) {
+  auto body = std::make_shared<BodyInPieces>();
+  body->protocol = protocol;
+  body->length = length;
+  body->read = std::move(read);
+  body->sendNextPiece();
+}
 
 void NSURLProtocol::registerClass(Class protocolClass) {
   std::lock_guard<std::mutex> lock(registryMutex());

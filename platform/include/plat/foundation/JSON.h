@@ -46,5 +46,7 @@ std::optional<std::vector<std::string_view>> arrayElementTexts(std::string_view 
 
 // Appends the JSON string literal of text (quotes included) to out.
 void appendQuoted(std::string& out, std::string_view text);
+// The length of what appendQuoted appends for text, without writing it.
+std::size_t quotedLength(std::string_view text);
 
 }  // namespace plat::json

@@ -44,6 +44,12 @@ class NSURLProtocolClient {
                                           std::int64_t totalBytesWritten, std::int64_t totalBytesExpectedToWrite) {}
   virtual void URLProtocolDidFinishLoading(NSURLProtocol& protocol) = 0;
   virtual void URLProtocolDidFailWithError(NSURLProtocol& protocol, const NSError& error) = 0;
+  // A protocol that reads its body a piece at a time asks for the next piece here, after handing
+  // over the last: the client runs next, on the main thread, once it has taken the pieces so
+  // far, and drops it when it wants no more. So a body of any length passes through a piece of
+  // memory at a time, however slowly the client's reader takes it. By default next runs on a
+  // later turn of the main run loop.
+  virtual void URLProtocolWhenReadyForMoreData(NSURLProtocol& protocol, std::function<void()> next);
 };
 
 class NSURLProtocol : public Object {
@@ -85,5 +91,17 @@ class NSURLProtocol : public Object {
   NSURLResponsePtr cachedResponse_;
   std::shared_ptr<NSURLProtocolClient> client_;
 };
+
+// Reads up to size bytes of a body at offset into buffer: the count, 0 at its end, -1 on a failure.
+using NSURLBodyReader = std::function<long(std::uint64_t offset, std::uint8_t* buffer, std::size_t size)>;
+
+// Hands the protocol's client a body of length bytes a piece at a time (at most
+// kNSURLBodyPieceSize), each read when the client is ready for it
+// (URLProtocolWhenReadyForMoreData), then the end of the load. A read that fails, or a body that
+// ends before its length, fails the load with NSURLErrorNetworkConnectionLost, as a connection
+// cut short does. Reading stops when the protocol is let go (its load ended or was stopped).
+// Starts on the calling thread; the later pieces are read on the main thread.
+inline constexpr std::size_t kNSURLBodyPieceSize = 256 * 1024;
+void NSURLProtocolSendBodyInPieces(const NSURLProtocolPtr& protocol, std::uint64_t length, NSURLBodyReader read);
 
 }  // namespace plat

@@ -20,6 +20,7 @@
 #include "../PageResources.h"
 #include "GLibLoop.h"
 #include "WebKitClipboard.h"
+#include "WebKitSchemes.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
 #include "plat/foundation/NSFileManager.h"
@@ -69,50 +70,6 @@ constexpr const char* kFeaturesOff[] = {
     "SharedWorker", "ServiceWorkers",   "DownloadAttribute", "Notifications", "NotificationEvent", "PushAPI",
     "AppBadge",     "ContactPickerAPI", "WebShare",          "FileSystem",    "FullScreen",        "ScreenCapture",
 };
-
-// Serves a custom scheme through the platform's URL protocols (NSURLProtocol's registry).
-void serveScheme(WebKitURISchemeRequest* request, gpointer) {
-  g_object_ref(request);
-  std::string uri = webkit_uri_scheme_request_get_uri(request);
-  NSURLPtr url = NSURL::URLWithString(uri);
-  auto fail = [request](const std::string& why) {
-    GError* error = g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, why.c_str());
-    webkit_uri_scheme_request_finish_error(request, error);
-    g_error_free(error);
-    g_object_unref(request);
-  };
-  if (!url) return fail("not a URL");
-  // The fetch reports on a later turn of the main run loop.
-  ResourceFetch::start(NSURLRequest::requestWithURL(url), std::nullopt, WebPage::kMaxResourceBytes,
-                       [request, fail](const NSURLResponsePtr& response, Data body, std::optional<NSError> error) {
-                         if (error) return fail(error->localizedDescription);
-                         long status = 200;
-                         std::string statusText = "OK";
-                         if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
-                           status = http->statusCode();
-                           statusText = NSHTTPURLResponse::localizedStringForStatusCode(status);
-                         }
-                         auto* bytes = g_bytes_new(body.data(), body.size());
-                         GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-                         g_bytes_unref(bytes);
-                         WebKitURISchemeResponse* answer = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
-                         g_object_unref(stream);
-                         webkit_uri_scheme_response_set_status(answer, static_cast<guint>(status), statusText.c_str());
-                         std::string type = response && !response->MIMEType().empty() ? response->MIMEType()
-                                                                                       : "application/octet-stream";
-                         webkit_uri_scheme_response_set_content_type(answer, type.c_str());
-                         // Pages of any origin (file pages are opaque ones) may read what the
-                         // application's own protocols serve, as on the device.
-                         SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-                         soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
-                         soup_message_headers_append(headers, "Content-Type", type.c_str());
-                         soup_message_headers_append(headers, "Content-Length", std::to_string(body.size()).c_str());
-                         webkit_uri_scheme_response_set_http_headers(answer, headers);
-                         webkit_uri_scheme_request_finish_with_response(request, answer);
-                         g_object_unref(answer);
-                         g_object_unref(request);
-                       });
-}
 
 // Downloads WebKit starts (a link to a file it cannot show, a context menu's item) would write
 // into the user's folders: every one is cancelled before it has a destination, and logged.
@@ -297,7 +254,7 @@ WebKitWebContext* sharedWebContext() {
   g_object_unref(manager);
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(r.context);
   for (const char* scheme : {"hbrfile", "assets-library"}) {
-    webkit_web_context_register_uri_scheme(r.context, scheme, serveScheme, nullptr, nullptr);
+    webkit_web_context_register_uri_scheme(r.context, scheme, serveApplicationScheme, nullptr, nullptr);
     webkit_security_manager_register_uri_scheme_as_secure(security, scheme);
     webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme);
   }
