@@ -43,9 +43,7 @@ run_small() {
     "$1" 2>"$log" &
   pid=$!
   wait_for "$pid" "$3" 1200
-  # The runner is timeout's child: its own peak, not timeout's.
-  runner=$(pgrep -P "$pid")
-  peak=$(sed -n 's/^VmHWM:[^0-9]*\([0-9]*\) kB/\1/p' "/proc/$runner/status")
+  peak=$(runner_peak "$pid")
   kill -TERM "$pid"
   wait "$pid"
   [ -n "$peak" ] || fail "no peak read for the runner"
