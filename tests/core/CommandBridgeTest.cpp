@@ -162,13 +162,29 @@ TEST_F(CommandBridge, MalformedEntriesAreSkippedNotFatal) {
   EXPECT_EQ(log_->count("ERROR: Classname and/or methodName not found for command."), 2u);
 }
 
-TEST_F(CommandBridge, UnknownServicesAndActionsAreLoggedExactly) {
-  run(R"([["cb","Nope","x",[]], ["cb","NotAPlugin","x",[]], ["cb","Test","nope",[]]])");
+// Logged as ever, and each caller hears why once, with the status that names it: a caller of a
+// plugin or action that is not there would otherwise wait for ever. A caller that asked for no
+// answer gets none.
+TEST_F(CommandBridge, UnknownServicesAndActionsAreLoggedExactlyAndAnswered) {
+  scripts().clear();
+  run(R"([["a","Nope","x",[]], ["b","NotAPlugin","x",[]], ["c","Test","nope",[]], [null,"Nope","x",[]],
+          ["INVALID","Test","nope",[]], ["d","","x",[]], ["e","Test","",[]]])");
+  runUntilIdle();
   EXPECT_TRUE(log_->contains(
       "ERROR: Plugin 'Nope' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml."));
   EXPECT_TRUE(log_->contains(
       "ERROR: Plugin 'NotAPlugin' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml."));
   EXPECT_TRUE(log_->contains("ERROR: Method 'nope:' not defined in Plugin 'Test'"));
+  const std::string call = "harbor.require('harbor/exec').nativeCallback(";
+  EXPECT_EQ(scripts(), (std::vector<std::string>{
+                           call + "'a',2,\"Plugin 'Nope' not found, or is not a HBRPlugin. Check your plugin mapping "
+                                  "in config.xml.\",0, 0)",
+                           call + "'b',2,\"Plugin 'NotAPlugin' not found, or is not a HBRPlugin. Check your plugin "
+                                  "mapping in config.xml.\",0, 0)",
+                           call + "'c',7,\"Method 'nope:' not defined in Plugin 'Test'\",0, 0)",
+                           call + "'d',2,\"Classname and/or methodName not found for command.\",0, 0)",
+                           call + "'e',7,\"Classname and/or methodName not found for command.\",0, 0)",
+                       }));
 }
 
 TEST_F(CommandBridge, PageTextInLogLinesIsEscaped) {

@@ -173,6 +173,9 @@ void HBRCommandQueue::executePending() {
 bool HBRCommandQueue::execute(const HBRInvokedUrlCommandPtr& command) {
   if (command->className().empty() || command->methodName().empty()) {
     plat::NSLog("ERROR: Classname and/or methodName not found for command.");
+    refuseCommand(command, command->className().empty() ? HBRCommandStatus::ClassNotFoundException
+                                                        : HBRCommandStatus::InvalidAction,
+                  "Classname and/or methodName not found for command.");
     return false;
   }
   auto controller = viewController_.lock();
@@ -180,20 +183,36 @@ bool HBRCommandQueue::execute(const HBRInvokedUrlCommandPtr& command) {
   auto plugin = std::dynamic_pointer_cast<HBRPlugin>(delegate ? delegate->getCommandInstance(command->className())
                                                               : nullptr);
   if (!plugin) {
-    plat::NSLogf("ERROR: Plugin '%s' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml.",
-                 plat::logEscaped(command->className()).c_str());
+    std::string why = plat::format("Plugin '%s' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml.",
+                                   plat::logEscaped(command->className()).c_str());
+    plat::NSLog("ERROR: " + why);
+    refuseCommand(command, HBRCommandStatus::ClassNotFoundException, why);
     return false;
   }
   double started = plat::now();
   bool called = plugin->performAction(command->methodName(), command);
-  if (!called)
-    plat::NSLogf("ERROR: Method '%s:' not defined in Plugin '%s'", plat::logEscaped(command->methodName()).c_str(),
-                 plat::logEscaped(command->className()).c_str());
+  if (!called) {
+    std::string why = plat::format("Method '%s:' not defined in Plugin '%s'", plat::logEscaped(command->methodName()).c_str(),
+                                   plat::logEscaped(command->className()).c_str());
+    plat::NSLog("ERROR: " + why);
+    refuseCommand(command, HBRCommandStatus::InvalidAction, why);
+  }
   double elapsedMs = (plat::now() - started) * 1000.0;
   if (elapsedMs > kThreadWarningMilliseconds)
     plat::NSLogf("THREAD WARNING: ['%s'] took '%f' ms. Plugin should use a background thread.",
                  plat::logEscaped(command->className()).c_str(), elapsedMs);
   return called;
+}
+
+// A caller left waiting for a plugin or action that is not there would wait for ever: it hears
+// why, with the status that names it ("Class not found", "Invalid action").
+void HBRCommandQueue::refuseCommand(const HBRInvokedUrlCommandPtr& command, HBRCommandStatus status,
+                                    const std::string& why) {
+  if (!command->callbackId()) return;
+  auto controller = viewController_.lock();
+  auto delegate = controller ? controller->commandDelegate() : nullptr;
+  if (!delegate) return;
+  delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(status, why), *command->callbackId());
 }
 
 }  // namespace harbor

@@ -14,6 +14,7 @@
 
 #include "HBRCommandBridgeController.h"
 #include "HBRInvokedUrlCommand.h"
+#include "HBRPluginResult.h"
 #include "plat/foundation/Object.h"
 
 namespace harbor {
@@ -54,6 +55,9 @@ class HBRCommandQueue : public plat::Object {
   std::size_t pendingBatchCount() const { return queue_.size(); }
 
  private:
+  // Answers a readable command that cannot be carried out (no such plugin or action) with why.
+  void refuseCommand(const HBRInvokedUrlCommandPtr& command, HBRCommandStatus status, const std::string& why);
+
   // A batch as it travels through the queue. While `parsed` is false the background parse owns
   // it; afterwards only the main thread touches it.
   struct BatchHolder {
