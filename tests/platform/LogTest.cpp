@@ -100,6 +100,12 @@ TEST_F(LogRateTest, LinesPastTheRateAreDroppedAndCounted) {
     EXPECT_EQ(log_->lines(), step.written);
     ++c;
   }
+  // A line longer than the burst can never be paid for.
+  log_->clear();
+  clock_->advance(10);
+  NSLog(std::string(2000, 'f'));
+  NSLog(line('g'));
+  EXPECT_EQ(log_->lines(), (std::vector<std::string>{"... 1 line dropped", line('g')}));
 }
 
 // The watcher sees every line, also those dropped, and the lines it asks for are written

@@ -19,8 +19,9 @@ LogSink setLogSink(LogSink sink);
 // and keep the main thread writing them. Each line costs its length plus kLogLineCost bytes from
 // a budget that refills at bytesPerSecond (on the platform clock) up to burstBytes; a line the
 // budget cannot pay for is dropped, never waited for, and the next line written is preceded by
-// "... N lines dropped". In force from the start (LogRate{}); a test's log capture sets none, so
-// that it sees every line, unless the test sets one.
+// "... N lines dropped" (so a line longer than burstBytes is never written: page texts are cut
+// far shorter). In force from the start (LogRate{}); a test's log capture sets none, so that it
+// sees every line, unless the test sets one.
 struct LogRate {
   double bytesPerSecond = 1 << 20;
   double burstBytes = 4 << 20;
