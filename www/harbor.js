@@ -183,6 +183,38 @@
     };
   });
 
+  // ---- Page text the container shows or logs -------------------------------------------------
+
+  // The container's one cut of a page's text (console lines, dialogs): past 16384 UTF-16 units
+  // the start is kept, never half a surrogate pair, with the count of the characters cut; a text
+  // longer by no more than 64 units (the note's room) stays whole. The container cuts every such
+  // text the same way on arrival; cutting here first keeps a long text off the bridge.
+  define('harbor/text', function (require, exports) {
+    var limit = 16384;
+    var room = 64;
+
+    function isHigh(code) {
+      return code >= 0xD800 && code <= 0xDBFF;
+    }
+
+    exports.cut = function (text) {
+      text = String(text);
+      if (text.length <= limit + room) {
+        return text;
+      }
+      var end = isHigh(text.charCodeAt(limit - 1)) ? limit - 1 : limit;
+      var characters = 0;
+      for (var k = end; k < text.length; k++) {
+        var code = text.charCodeAt(k);
+        var secondHalf = code >= 0xDC00 && code <= 0xDFFF && k > end && isHigh(text.charCodeAt(k - 1));
+        if (!secondHalf) {
+          characters++;
+        }
+      }
+      return text.slice(0, end) + ' ... (' + characters + ' more characters cut)';
+    };
+  });
+
   // ---- The bridge ---------------------------------------------------------------------------
 
   define('harbor/exec', function (require, exports, module) {

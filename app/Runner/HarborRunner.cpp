@@ -1434,8 +1434,8 @@ int run(int argc, char** argv) {
     plat::web::setBackend(plat::web::Backend::Headless);
   }
 
-  // Every line to standard error, watching for the text that ends the run. The sink runs under
-  // the log's lock, so it only posts.
+  // Every line to standard error (as the log's rate lets it), watching for the text that ends the
+  // run. The watch and the sink run under the log's lock, so they only post.
   std::optional<std::string> until = options.until;
   // A page that failed to start is named; a run waiting for a text of the page's would wait for
   // ever, so it ends (status 1).
@@ -1444,17 +1444,27 @@ int run(int argc, char** argv) {
     plat::NSLog("harbor: the application did not start: " + reason);
     if (until) terminator->request("the application did not start, so \"" + *until + "\" will not appear", 1);
   };
-  plat::setLogSink([terminator, until, startWatch, startFailed](std::string_view line) {
+  // The watch sees every line, also those the log's rate drops (a page flooding the log), so
+  // --until's text ends the run wherever it comes; that line is written whatever the rate, so the
+  // log shows what ended the run.
+  plat::setLogWatcher([terminator, until, startWatch, startFailed](std::string_view line) {
+    if (auto failed = startWatch->logLine(line))
+      plat::RunLoop::main().post([startFailed, reason = *failed] { startFailed(reason); });
+    if (!until) return false;
+    // The page's content process ended and nothing loads in its place: no text comes any more.
+    if (line.rfind(plat::web::kPageStaysEmptyLog, 0) == 0) {
+      terminator->request("the page stays empty, so \"" + *until + "\" will not appear", 1);
+      return true;
+    }
+    if (line.find(*until) == std::string_view::npos) return false;
+    terminator->request("saw \"" + *until + "\"");
+    return true;
+  });
+  plat::setLogSink([](std::string_view line) {
     std::string text = plat::asOneLogLine(line);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
-    if (until && line.find(*until) != std::string_view::npos) terminator->request("saw \"" + *until + "\"");
-    // The page's content process ended and nothing loads in its place: no text comes any more.
-    if (until && line.rfind(plat::web::kPageStaysEmptyLog, 0) == 0)
-      terminator->request("the page stays empty, so \"" + *until + "\" will not appear", 1);
-    if (auto failed = startWatch->logLine(line))
-      plat::RunLoop::main().post([startFailed, reason = *failed] { startFailed(reason); });
   });
   // A broken installation (a config.xml the container refuses: empty, too large, no plain file)
   // stops the container with an assertion failure, already logged; end cleanly rather than
@@ -1512,6 +1522,7 @@ int run(int argc, char** argv) {
   if (identity->assumed) plat::NSLog("harbor: " + *identity->assumed);
   int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
   plat::NSLog("harbor: stopped");
+  plat::setLogWatcher(nullptr);
   plat::setLogSink(nullptr);
   plat::setAssertionHandler(nullptr);
   return status != 0 ? status : terminator->exitStatus();

@@ -13,13 +13,18 @@
 namespace plat::testing {
 
 LogCapture::LogCapture() {
+  // Every line, whatever the rate (a test that tries the rate sets one).
+  previousRate_ = setLogRate(std::nullopt);
   previous_ = setLogSink([this](std::string_view line) {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.emplace_back(line);
   });
 }
 
-LogCapture::~LogCapture() { setLogSink(std::move(previous_)); }
+LogCapture::~LogCapture() {
+  setLogSink(std::move(previous_));
+  setLogRate(previousRate_);
+}
 
 std::vector<std::string> LogCapture::lines() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -10,11 +10,13 @@
 //   before each allowed navigation), post to window.webkit.messageHandlers as WebKit made them;
 //   any other frame's messages are dropped, and the engine logs that once per document.
 // - The runner's memory: WebKit's UI side, the runner, makes many copies of every address the
-//   page takes (a new fragment is sent over before anything can refuse it), so a page setting
-//   long fragments in a loop would grow the runner by gigabytes. The addresses of a page's last
-//   100 navigations (WebKit's history keeps 100) may hold 8 MiB together; past that the page's
-//   process ends at once, with the reason on the runner's log, and the engine's bound on
-//   reloads applies.
+//   page takes, and every history entry holds the addresses of all the page's frames, so a page
+//   setting long fragments in a loop would grow the runner by gigabytes. Each time the main
+//   frame's address changes (history.pushState included, which WebKit asks nobody about), what
+//   its history entry holds, the addresses of the page and of every frame, is counted; past the
+//   bound (plat/web/RecentAddresses.h) the page's process ends at once, with the reason on the
+//   runner's log, and the engine's bound on reloads applies. The engine counts the frames' own
+//   navigations, which WebKit asks it about before going on.
 // - The runner's memory again: a page posting to the bridge in a loop sends faster than the
 //   container runs its messages, and WebKit keeps in the runner what it has not yet handed over.
 //   A page may have kMaxWaitingMessages messages waiting (posted, and not yet run as far as the
@@ -26,10 +28,10 @@
 //   bridge makes for every answer is not compiled anew each time. The engine's scripts come the
 //   same way: run from here they carry no user's gesture, which WebKit would give every script a
 //   view evaluates. Both reach the document in the order they were sent.
-// It also runs the engine's page script in every top-level document, out of the page's reach
-// (its console and frame announcements reach the engine through the extension, never through a
-// handler the page could post to itself), hands WebKit's own console messages on, each cut to a
-// size the log keeps, and tells the engine which process each page runs in.
+// It also runs the engine's page script in every document, out of the page's reach (its console
+// and frame announcements reach the engine through the extension, never through a handler the
+// page could post to itself), hands WebKit's own console messages on, each cut as every page
+// text is (plat/foundation/TextCut.h), and tells the engine which process each page runs in.
 //
 // Kept free of the container's code: it runs inside WebKit's processes, not ours.
 #include <webkit2/webkit-web-extension.h>
@@ -41,6 +43,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +52,7 @@
 #include "plat/foundation/TextCut.h"
 #include "plat/web/BoundedJSON.h"
 #include "plat/web/ReadableFiles.h"
+#include "plat/web/RecentAddresses.h"
 #include "plat/web/ScriptMessageBody.h"
 
 namespace {
@@ -63,17 +67,10 @@ std::map<guint64, std::string> gReadAccess;
 // them gets the bridge).
 std::map<guint64, std::deque<std::string>> gAllowed;
 constexpr std::size_t kAllowedKept = 256;
-// Bytes of a text the page script or WebKit's console hands on (the page script cuts lines at
-// 16384 UTF-16 units already).
-constexpr std::size_t kConsoleLineBytes = 65536;
-// The addresses a page's last navigations may hold together.
-constexpr std::size_t kAddressesKept = 100;
-constexpr std::size_t kAddressBytes = std::size_t{8} << 20;
-struct Addresses {
-  std::deque<std::size_t> lengths;
-  std::size_t bytes = 0;
-};
-std::map<guint64, Addresses> gAddresses;
+// Per page: the addresses its last navigations hold, and the frames it has (each frame's address
+// is held by every history entry of the page).
+std::map<guint64, plat::web::RecentAddresses> gAddresses;
+std::map<guint64, std::set<WebKitFrame*>> gFrames;
 // Per page: the functions of its top-level document the engine called, by body, and the reader
 // of their results (held until the document goes).
 constexpr std::size_t kFunctionsKept = 16;
@@ -403,8 +400,8 @@ void reportDropped(const char* handler, DropReport* report) {
 void postFromPage(const char* kind, const char* first, const char* second, gpointer data) {
   WebKitWebPage* page = webkit_web_extension_get_page(gExtension, GPOINTER_TO_SIZE(data));
   if (!page || !kind) return;
-  std::string one = plat::cutText(first ? first : "", kConsoleLineBytes);
-  std::string two = plat::cutText(second ? second : "", kConsoleLineBytes);
+  std::string one = plat::cutPageText(first ? first : "");
+  std::string two = plat::cutPageText(second ? second : "");
   tellView(page, "harbor-page", g_variant_new("(sss)", kind, one.c_str(), two.c_str()));
 }
 
@@ -426,23 +423,33 @@ void runWithNative(JSCContext* context, const char* script, const char* name, GC
   if (install) g_object_unref(install);
 }
 
+// A frame of the page, kept while it lives.
+void keepFrame(guint64 page, WebKitFrame* frame) {
+  if (!gFrames[page].insert(frame).second) return;
+  g_object_weak_ref(
+      G_OBJECT(frame),
+      [](gpointer id, GObject* gone) {
+        auto frames = gFrames.find(GPOINTER_TO_SIZE(id));
+        if (frames != gFrames.end()) frames->second.erase(reinterpret_cast<WebKitFrame*>(gone));
+      },
+      GSIZE_TO_POINTER(page));
+}
+
 void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
   JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
   if (!context) return;
   guint64 id = webkit_web_page_get_id(page);
   const char* uri = webkit_frame_get_uri(frame);
-  if (webkit_frame_is_main_frame(frame)) {
-    if (world == webkit_script_world_get_default()) gFunctions[id].clear();
-    if (!gPageScript.empty())
-      runWithNative(context, gPageScript.c_str(), "post", G_CALLBACK(postFromPage), GSIZE_TO_POINTER(id), nullptr,
-                    {G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING});
-  } else if (!allowedFrame(id, uri)) {
+  bool main = webkit_frame_is_main_frame(frame);
+  if (main && world == webkit_script_world_get_default()) gFunctions[id].clear();
+  if (!main) keepFrame(id, frame);
+  if (!gPageScript.empty())
+    runWithNative(context, gPageScript.c_str(), "post", G_CALLBACK(postFromPage), GSIZE_TO_POINTER(id), nullptr,
+                  {G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING});
+  if (!main && !allowedFrame(id, uri))
     runWithNative(context, kFrameHandlers, "report", G_CALLBACK(reportDropped), new DropReport{id, uri ? uri : ""},
                   [](gpointer data) { delete static_cast<DropReport*>(data); }, {G_TYPE_STRING});
-    g_object_unref(context);
-    return;
-  }
-  if (world == webkit_script_world_get_default())
+  else if (world == webkit_script_world_get_default())
     runWithNative(context, kHeldBack, "admit", G_CALLBACK(admitMessage), GSIZE_TO_POINTER(id), nullptr, {}, G_TYPE_BOOLEAN);
   g_object_unref(context);
 }
@@ -462,25 +469,21 @@ void onConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpoint
     default: break;
   }
   const char* text = webkit_console_message_get_text(message);
-  std::string line = plat::cutText(text ? text : "", kConsoleLineBytes);
+  std::string line = plat::cutPageText(text ? text : "");
   tellView(page, "harbor-console", g_variant_new("(ss)", level, line.c_str()));
 }
 
 void onURIChanged(WebKitWebPage* page, GParamSpec*, gpointer) {
+  guint64 id = webkit_web_page_get_id(page);
   const char* uri = webkit_web_page_get_uri(page);
-  Addresses& kept = gAddresses[webkit_web_page_get_id(page)];
-  std::size_t length = uri ? std::strlen(uri) : 0;
-  kept.lengths.push_back(length);
-  kept.bytes += length;
-  if (kept.lengths.size() > kAddressesKept) {
-    kept.bytes -= kept.lengths.front();
-    kept.lengths.pop_front();
-  }
-  if (kept.bytes <= kAddressBytes) return;
+  std::size_t held = uri ? std::strlen(uri) : 0;
+  for (WebKitFrame* frame : gFrames[id])
+    if (const char* address = webkit_frame_get_uri(frame)) held += std::strlen(address);
+  plat::web::RecentAddresses& kept = gAddresses[id];
+  if (!kept.add(held)) return;
   // Written straight to the log the process shares with the runner: a message to the engine
   // might not leave before the process ends.
-  std::string line = "WebKit: the page's last addresses hold " + std::to_string(kept.bytes) + " bytes, more than " +
-                     std::to_string(kAddressBytes >> 20) + " MiB; its content process ends\n";
+  std::string line = kept.whyTheProcessEnds() + "\n";
   ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
   (void)written;
   ::_exit(1);
@@ -498,6 +501,8 @@ void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
       G_OBJECT(page),
       [](gpointer id, GObject*) {
         gFlow.erase(GPOINTER_TO_SIZE(id));
+        gFrames.erase(GPOINTER_TO_SIZE(id));
+        gAddresses.erase(GPOINTER_TO_SIZE(id));
         auto functions = gFunctions.find(GPOINTER_TO_SIZE(id));
         if (functions == gFunctions.end()) return;
         functions->second.clear();

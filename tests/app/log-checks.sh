@@ -39,6 +39,12 @@ expect() {
   grep -qF -- "$1" "$log" || fail "no line with: $1"
 }
 
+# The log of the last run holds fewer bytes than $1.
+expect_size_below() {
+  size=$(wc -c <"$log")
+  [ "$size" -lt "$1" ] || fail "the log holds $size bytes, not fewer than $1"
+}
+
 # Waits (at most 30 s, or $3 tenths of a second) until the log of the running process $1 has a
 # line with $2. Giving up, it stops the process with SIGTERM, which `timeout` passes on to what it
 # runs (a SIGKILL would end `timeout` alone and leave the runner behind, holding the test's output

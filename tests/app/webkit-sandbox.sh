@@ -2,8 +2,10 @@
 # The runner on WebKit against hostile pages, on its private display: downloads the page starts
 # write nothing (HOME points at a scratch folder that must stay empty), a page that allocates
 # without end has its content process ended and is reloaded a bounded number of times before the
-# error page shows, a 128 MiB console line leaves the runner small, and window.print() does not
-# stop the runner from stopping. Both engines each time.
+# error page shows, long addresses (the page's, a frame's, and a frame's held by every history
+# entry), huge console lines, dialogs and refused addresses leave the runner small and reach the
+# log cut, a console flood is kept to the log's rate, and window.print() does not stop the runner
+# from stopping. Both engines each time.
 #   webkit-sandbox.sh <harbor executable> <sample bundle folder> <record-server> <scratch folder>
 set -u
 harbor=$1
@@ -97,7 +99,8 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
 done
 
 # run_until_small <bundle> <engine> <line>: runs the bundle until its log shows the line, then
-# stops the runner, failing when the runner's memory peaked past 400 MiB on the way.
+# stops the runner, failing when the runner's memory peaked past 400 MiB on the way (the runner
+# is the child `timeout` started), or when a log line is longer than the cut page texts make.
 run_until_small() {
   newlog
   timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$2" --run-seconds 100 \
@@ -109,6 +112,8 @@ run_until_small() {
   wait "$pid"
   [ -n "$peak" ] || fail "no peak read for the runner"
   [ "$peak" -lt 409600 ] || fail "the runner's memory peaked at $peak kB under $2, over 400 MiB"
+  longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n }' "$log")
+  [ "$longest" -lt 20000 ] || fail "a log line of $longest characters under $2"
 }
 
 # A page that sets long fragments in a loop: WebKit's UI side, the runner, would keep many copies
@@ -128,6 +133,39 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   ! grep -qF "sandbox: every fragment set" "$log" || fail "every fragment was set under $engine"
 done
 
+# The same on a frame: 200 fragments of 2 MiB set on an empty frame, whose address the filter
+# refuses, each refusal logged. The runner stays small, and no address is logged whole.
+bundle frameaddresses '<iframe id="blank"></iframe><script>
+window.onload = function () { setTimeout(function () {
+  var long = "x".repeat(2 * 1024 * 1024 - 100), frame = document.getElementById("blank").contentWindow;
+  for (var i = 0; i < 200; i++) frame.location.hash = i + long;
+  console.log("sandbox: every fragment set");
+}, 100); };
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run_until_small "$work/frameaddresses" "$engine" "(3 reloads within a minute already); the page is not reloaded"
+  expect "WebKit: the page's last addresses hold"
+  expect "WebKit: the page's content process was ended for its addresses; reloading the page"
+  expect "ERROR Internal navigation rejected - <allow-navigation> not set for url='about:blank#0xxx"
+  ! grep -qF "sandbox: every fragment set" "$log" || fail "every fragment was set on a frame under $engine"
+  expect_size_below 500000
+done
+
+# A frame with a long address, then short fragments of the page: every history entry of the page
+# holds the frame's address too.
+bundle heldbyframes '<iframe id="f" src="frame.html?'"$(head -c 1048576 /dev/zero | tr '\0' x)"'"></iframe><script>
+document.getElementById("f").onload = function () { setTimeout(function () {
+  for (var i = 0; i < 100; i++) location.hash = "n" + i;
+  console.log("sandbox: every fragment set");
+}, 100); };
+</script>'
+printf '%s\n' '<!doctype html><script>document.title = "frame";</script>' >"$work/heldbyframes/www/frame.html"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run_until_small "$work/heldbyframes" "$engine" "(3 reloads within a minute already); the page is not reloaded"
+  expect "WebKit: the page's last addresses hold"
+  ! grep -qF "sandbox: every fragment set" "$log" || fail "every fragment was set beside a long frame under $engine"
+done
+
 # One 128 MiB console line: cut in the page, with what was cut counted; the line after it is
 # logged whole; the runner itself stays small.
 bundle loud '<script>
@@ -137,8 +175,58 @@ console.log("sandbox: after the long line");
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   run_until_small "$work/loud" "$engine" "sandbox: after the long line"
   expect "... (134201344 more characters cut)"
-  longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n }' "$log")
-  [ "$longest" -lt 70000 ] || fail "a log line of $longest characters under $engine"
+done
+
+# The page's other texts: a 128 MiB alert of the page and of a frame, a prompt with a 128 MiB
+# default, a 250 MiB line to the Console plugin and a 2 MiB line past its page module, and a
+# navigation to a 3 MiB address the filter refuses. Each reaches the runner cut, and the
+# runner stays small.
+bundle texts '<iframe id="f"></iframe><script src="harbor.js"></script>
+<script src="plugins/harbor-plugin-console/console.js"></script><script>
+var huge = "x".repeat(128 * 1024 * 1024);
+document.addEventListener("deviceready", function () {
+  alert(huge);
+  document.getElementById("f").contentWindow.alert(huge);
+  prompt("name?", huge);
+  harbor.require("harbor-plugin-console.console");
+  console.log("y".repeat(250 * 1024 * 1024));
+  harbor.exec(null, null, "Console", "logLevel", ["INFO", "z".repeat(2 * 1024 * 1024)]);
+  setTimeout(function () {
+    location.href = "https://example.invalid/?" + "w".repeat(3 * 1024 * 1024);
+    setTimeout(function () { console.log("sandbox: texts shown"); }, 500);
+  }, 100);
+});
+</script>' '<feature name="Console"><param name="ios-package" value="HBRLogger" /></feature>'
+mkdir -p "$work/texts/www/plugins"
+cp -R "$sample/www/plugins/harbor-plugin-console" "$work/texts/www/plugins/"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run_until_small "$work/texts" "$engine" "sandbox: texts shown"
+  alerts=$(grep -c "^harbor: alert " "$log")
+  [ "$alerts" -eq 3 ] || fail "$alerts dialogs shown under $engine, not 3"
+  expect "console.log: yyyy"
+  grep -q "^yyyy.* more characters cut)$" "$log" || fail "no cut line of the Console plugin under $engine"
+  expect "INFO: zzzz"
+  expect "... (2080768 more characters cut)"
+  expect "ERROR Internal navigation rejected - <allow-navigation> not set for url='https://example.invalid/?www"
+  expect "... (3129369 more characters cut)'"
+done
+
+# A page that floods its console: the log keeps to its rate and says how many lines it dropped;
+# the run still ends on the --until text logged in the flood, and stops cleanly.
+bundle flood '<script>
+var line = "f".repeat(8000), started = Date.now();
+(function burst() {
+  for (var i = 0; i < 2000; i++) console.log(line);
+  if (Date.now() - started < 3000) setTimeout(burst, 0); else console.log("sandbox: flood over");
+})();
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run "$work/flood" --engine "$engine" --run-seconds 100 --until "sandbox: flood over"
+  [ "$status" -eq 0 ] || fail "exit status $status after the flood under $engine"
+  expect "console.log: sandbox: flood over"
+  expect "lines dropped"
+  expect "harbor: stopped"
+  expect_size_below 16000000
 done
 
 # window.print(): cancelled at once; the page goes on and the runner still stops when told.

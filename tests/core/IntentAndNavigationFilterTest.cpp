@@ -113,6 +113,8 @@ TEST_F(IntentAndNavigationFilterTest, VotesOpensIntentsOnlyForFollowedLinksAndLo
   auto filter = filterReading(kConfig);
   const std::string internal = "ERROR Internal navigation rejected - <allow-navigation> not set for url='";
   const std::string external = "ERROR External navigation rejected - <allow-intent> not set for url='";
+  const std::string longURL = "https://evil.com/?" + std::string(1 << 20, 'q');
+  const std::string longURLCut = longURL.substr(0, 16384) + " ... (1032210 more characters cut)";
   struct Case {
     const char* url;
     long type;
@@ -131,6 +133,8 @@ TEST_F(IntentAndNavigationFilterTest, VotesOpensIntentsOnlyForFollowedLinksAndLo
       {"https://evil.com/x?a=%27", kLink, false, false,
        {internal + "https://evil.com/x?a=%27'", external + "https://evil.com/x?a=%27'"}},
       {"https://evil.com/x?a=%27", kOther, false, false, {internal + "https://evil.com/x?a=%27'"}},
+      // A page's address may be megabytes long: it is logged cut, as every page text is.
+      {longURL.c_str(), kLink, false, false, {internal + longURLCut + "'", external + longURLCut + "'"}},
   };
   for (const auto& c : cases) {
     plat::UIApplication::resetSharedApplication();

@@ -366,4 +366,10 @@ TEST(HBRWhitelist, RejectionsAreLoggedOnlyWhenAsked) {
   list->setWhitelistRejectionFormatString("%s%n %d 100%% [%@] [%@]");
   EXPECT_EQ(list->errorStringForURL(refused), "%s%n %d 100% [https://evil.com/x?y=1] [%@]");
   EXPECT_EQ(list->errorStringForURL(nullptr), "%s%n %d 100% [(null)] [%@]");
+
+  // A page's address may be megabytes long: it is logged cut, as every page text is.
+  list->setWhitelistRejectionFormatString("url='%@'");
+  std::string longURL = "https://evil.com/?" + std::string(1 << 20, 'q');
+  EXPECT_EQ(list->errorStringForURL(plat::NSURL::URLWithString(longURL)),
+            "url='" + longURL.substr(0, 16384) + " ... (1032210 more characters cut)'");
 }

@@ -44,3 +44,26 @@ TEST_F(Console, LevelsAndMessagesAreWrittenAsTheyStand) {
   }
   EXPECT_TRUE(takeCallbacks().empty()) << "the logger never answers";
 }
+
+// A page that calls the plugin itself (its page module cuts long lines first) gets a long line
+// logged cut, as every page text is; a long level and a long value's description too.
+TEST_F(Console, LongTextsAreLoggedCut) {
+  const std::string cut = " ... (3616 more characters cut)";
+  const Value list(Array(std::vector<Value>(5000, Value("abc"))));
+  const std::string described = list.description();
+  struct Case {
+    Array arguments;
+    std::string line;
+  };
+  const Case cases[] = {
+      {Array{"LOG", std::string(20000, 'l')}, std::string(16384, 'l') + cut},
+      {Array{std::string(20000, 'v'), "m"}, std::string(16384, 'v') + cut + ": m"},
+      {Array{"INFO", list},
+       "INFO: " + described.substr(0, 16384) + " ... (" + std::to_string(described.size() - 16384) + " more characters cut)"},
+  };
+  for (const auto& c : cases) {
+    log_->clear();
+    execMessage("Console", "logLevel", c.arguments);
+    EXPECT_EQ(log_->lines(), std::vector<std::string>{c.line});
+  }
+}

@@ -105,6 +105,36 @@ TEST_P(Dialogs, PromptAnswersTheButtonAndTheTextUnchanged) {
   }
 }
 
+// A page that calls the plugin itself with long texts gets them shown cut, as every page text is:
+// the message, the title, each label and the default text.
+TEST_P(Dialogs, LongTextsAreShownCut) {
+  const std::string longText(20000, 'w');
+  const std::string cut = std::string(16384, 'w') + " ... (3616 more characters cut)";
+  struct Case {
+    const char* action;
+    Array arguments;
+    std::vector<std::string> buttons;
+    std::optional<std::string> field;
+  };
+  const Case cases[] = {
+      {"alert", Array{longText, longText, longText}, {cut}, std::nullopt},
+      {"confirm", Array{longText, longText, Array{"OK", longText}}, {"OK", cut}, std::nullopt},
+      {"prompt", Array{longText, longText, Array{longText}, longText}, {cut}, cut},
+  };
+  for (const auto& c : cases) {
+    execMessage("Notification", c.action, c.arguments, "cb");
+    ASSERT_EQ(driver().alertCount(), 1u) << c.action;
+    auto alert = driver().topAlert();
+    EXPECT_EQ(alert->alertMessage(), cut) << c.action;
+    EXPECT_EQ(alert->alertTitle(), cut) << c.action;
+    EXPECT_EQ(alert->buttonTitles(), c.buttons) << c.action;
+    if (c.field) EXPECT_EQ(alert->textFieldText(0), c.field) << c.action;
+    ASSERT_TRUE(driver().tapButton(0));
+    runUntilIdle();
+    EXPECT_EQ(takeCallbacks().size(), 1u) << c.action;
+  }
+}
+
 TEST_P(Dialogs, EveryDialogCanBeClosed) {
   struct Case {
     const char* action;

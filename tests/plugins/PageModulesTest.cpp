@@ -53,7 +53,9 @@ JSContextGroupRef sharedGroup() {
   return group;
 }
 
-// The page side as the modules see it: define, require, exec and document events.
+// The page side as the modules see it: define, require, exec, document events, and a cut of page
+// text at 20 characters (ending in "~") that stands for the container's, so that what a module
+// cuts before sending shows.
 const char* kPrelude = R"JS(
 var window = this;
 var navigator = {};
@@ -72,6 +74,7 @@ var harbor = (function () {
     define: function (id, factory) { factories[id] = factory; },
     require: function (id) {
       if (id === 'harbor/exec') return exec;
+      if (id === 'harbor/text') return { cut: function (t) { t = String(t); return t.length > 20 ? t.slice(0, 20) + '~' : t; } };
       if (!modules[id]) {
         if (!factories[id]) throw new Error('no module ' + id);
         var module = { exports: {} };
@@ -215,6 +218,21 @@ const Case kCases[] = {
          ["Notification","prompt",["name?","Prompt",["OK","Cancel"],""]],
          ["Notification","prompt",["name?","T",["Go"],"me"]],
          ["Notification","beep",[1]],["Notification","beep",[3]]])"},
+    {"dialogs send their texts cut, other values as they are", "harbor-plugin-dialogs/www/notification.js",
+     R"JS(
+       harbor.require('harbor-plugin-dialogs.notification');
+       var n = navigator.notification, long = 'm'.repeat(30);
+       n.alert(long, null, long, long);
+       n.confirm(long, null, 7, [long, 3, null]);
+       n.confirm('sure?', null, 'T', long + ',' + long);
+       n.prompt(long, null, long, [long], long);
+       sent()
+     )JS",
+     R"([["Notification","alert",["mmmmmmmmmmmmmmmmmmmm~","mmmmmmmmmmmmmmmmmmmm~","mmmmmmmmmmmmmmmmmmmm~"]],
+         ["Notification","confirm",["mmmmmmmmmmmmmmmmmmmm~",7,["mmmmmmmmmmmmmmmmmmmm~",3,null]]],
+         ["Notification","confirm",["sure?","T",["mmmmmmmmmmmmmmmmmmmm~"]]],
+         ["Notification","prompt",["mmmmmmmmmmmmmmmmmmmm~","mmmmmmmmmmmmmmmmmmmm~",["mmmmmmmmmmmmmmmmmmmm~"],
+                                   "mmmmmmmmmmmmmmmmmmmm~"]]])"},
     {"clipboard", "harbor-plugin-clipboard/www/clipboard.js",
      R"JS(
        var cb = harbor.require('harbor-plugin-clipboard.clipboard');
@@ -238,6 +256,13 @@ const Case kCases[] = {
      R"({"sent":[["Console","logLevel",["LOG","a {\"b\":1} 2"]],["Console","logLevel",["ERROR","bad"]],
                  ["Console","logLevel",["WARN","[object Object]"]]],
          "logged":["log a","error bad"]})"},
+    {"a long console line goes to the log cut, and whole to the page's console", "harbor-plugin-console/www/console.js",
+     R"JS(
+       harbor.require('harbor-plugin-console.console');
+       console.log('n'.repeat(35));
+       ({ sent: sent(), logged: logged })
+     )JS",
+     R"({"sent":[["Console","logLevel",["LOG","nnnnnnnnnnnnnnnnnnnn~"]]],"logged":["log nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"]})"},
     {"media sends its own id with every action and hears the status calls for it",
      "harbor-plugin-media/www/Media.js",
      R"JS(

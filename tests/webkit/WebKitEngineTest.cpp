@@ -104,6 +104,53 @@ TEST_F(WebKitEngineTest, AnEvaluationGivenUpOnStillHandsOverThePagesAnswer) {
   }
 }
 
+// A page's texts reach the container cut, under both engines: its dialogs' messages and default
+// texts (from the page and, on WebKit, from a frame of it) and its console lines.
+TEST_F(WebKitEngineTest, ThePagesTextsReachTheContainerCut) {
+  writeFile(inBundle("index.html"), "<!doctype html><title>ready</title><body><iframe></iframe></body>");
+  const std::string cut = " ... (3616 more characters cut)";
+  struct Case {
+    const char* script;
+    std::string shown;   // the dialog's message and default text, or the log line
+    bool webKitOnly = false;
+  };
+  const Case cases[] = {
+      {"alert('a'.repeat(20000))", std::string(16384, 'a') + cut + "|"},
+      {"confirm('c'.repeat(20000))", std::string(16384, 'c') + cut + "|"},
+      {"prompt('name?', 'd'.repeat(20000))", "name?|" + std::string(16384, 'd') + cut},
+      {"frames[0].alert('f'.repeat(20000))", std::string(16384, 'f') + cut + "|", true},
+      {"console.log('l'.repeat(20000))", "console.log: " + std::string(16384, 'l') + cut},
+  };
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(harbor::testing::backendName(backend));
+    plat::web::setBackend(backend);
+    auto view = std::make_shared<plat::UIWebView>();
+    view->init();
+    std::vector<std::string> shown;
+    view->setJavaScriptPanelHandler([&shown](const plat::UIWebView::JavaScriptPanel& panel,
+                                             plat::UIWebView::JavaScriptPanelAnswer answer) {
+      shown.push_back(panel.message + "|" + panel.defaultText);
+      answer(true, std::nullopt);
+    });
+    view->loadRequest(plat::NSURLRequest::requestWithURL(plat::NSURL::fileURLWithPath(inBundle("index.html"))));
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return view->page()->title() == "ready"; }, kPatience));
+    for (const Case& c : cases) {
+      if (c.webKitOnly && backend != plat::web::Backend::WebKit) continue;
+      SCOPED_TRACE(c.script);
+      shown.clear();
+      log_->clear();
+      view->stringByEvaluatingJavaScriptFromString(c.script);
+      bool dialog = std::string(c.script).rfind("console", 0) != 0;
+      ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return dialog ? !shown.empty() : log_->contains("console.log: "); },
+                                               kPatience));
+      std::string got = dialog ? shown.front() : log_->lines().back();
+      EXPECT_TRUE(got == c.shown) << got.size() << " bytes, wanted " << c.shown.size();
+    }
+    view.reset();
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
 TEST_F(WebKitEngineTest, WebStorageOfFilePagesLandsWhereTheBackupCopiesIt) {
   loadPage("store.html", R"(<!doctype html><title>loading</title><body><script>
     localStorage.setItem('launches', String(Number(localStorage.getItem('launches') || 0) + 1));

@@ -169,7 +169,7 @@ bool HBRWhitelist::URLIsAllowedLogFailure(const plat::NSURLPtr& url, bool logFai
 }
 
 std::string HBRWhitelist::errorStringForURL(const plat::NSURLPtr& url) const {
-  std::string urlText = url ? url->absoluteString() : "(null)";
+  std::string urlText = url ? plat::logPageText(url->absoluteString()) : "(null)";
   std::string out;
   bool filled = false;
   for (std::size_t i = 0; i < rejectionFormat_.size(); ++i) {

@@ -37,7 +37,8 @@ class HBRWhitelist : public plat::Object {
   // Logs the rejection text when the URL is refused.
   bool URLIsAllowed(const plat::NSURLPtr& url) const { return URLIsAllowedLogFailure(url, true); }
   bool URLIsAllowedLogFailure(const plat::NSURLPtr& url, bool logFailure) const;
-  // The rejection format with its "%@" replaced by the URL's absolute text.
+  // The rejection format with its "%@" replaced by the URL's absolute text, cut as every page
+  // text is for the log (plat::logPageText).
   std::string errorStringForURL(const plat::NSURLPtr& url) const;
 
   // Four dot-separated parts, each "*" or a number from 0 to 255.

@@ -1,16 +1,18 @@
 #include "HBRLogger.h"
 
 #include "plat/foundation/Log.h"
+#include "plat/foundation/TextCut.h"
 
 namespace harbor {
 namespace {
 
 // What the log shows for a page value: text as it is, "(null)" for nothing, anything else as
-// its short description.
+// its short description; cut as every page text is (the page's module cuts its lines already,
+// but a page may call the plugin itself).
 std::string logText(const plat::Value& value) {
-  if (value.isString()) return value.asString();
+  if (value.isString()) return plat::cutPageText(value.asString());
   if (value.isNil()) return "(null)";
-  return value.description();
+  return plat::cutPageText(value.description());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Sends the page's console lines to the system log as well, each with its level.
 harbor.define('harbor-plugin-console.console', function (require, exports, module) {
   var exec = require('harbor/exec');
+  var cut = require('harbor/text').cut;
   var levels = { log: 'LOG', info: 'INFO', warn: 'WARN', error: 'ERROR', debug: 'DEBUG' };
 
   function text(value) {
@@ -19,7 +20,7 @@ harbor.define('harbor-plugin-console.console', function (require, exports, modul
     var original = page[name];
     native[name] = function () {
       var parts = Array.prototype.map.call(arguments, text);
-      exec(null, null, 'Console', 'logLevel', [levels[name], parts.join(' ')]);
+      exec(null, null, 'Console', 'logLevel', [levels[name], cut(parts.join(' '))]);
       if (typeof original === 'function') original.apply(page, arguments);
     };
     page[name] = native[name];

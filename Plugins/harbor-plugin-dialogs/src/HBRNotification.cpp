@@ -7,6 +7,7 @@
 #include "HBRPreferences.h"
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSBundle.h"
+#include "plat/foundation/TextCut.h"
 #include "plat/uikit/UIDevice.h"
 #include "plat/uikit/UIScreen.h"
 
@@ -14,11 +15,12 @@ namespace harbor {
 namespace {
 
 // A page value as dialog text: text as it is, numbers and booleans as the page would print
-// them, nothing for null or a missing argument.
+// them, nothing for null or a missing argument; cut as every page text is (the page's module
+// cuts them already, but a page may call the plugin itself).
 std::optional<std::string> textOf(const plat::Value& value) {
-  if (value.isString()) return value.asString();
+  if (value.isString()) return plat::cutPageText(value.asString());
   if (value.isNil()) return std::nullopt;
-  return value.description();
+  return plat::cutPageText(value.description());
 }
 
 // The labels of a dialog; never none, or the dialog could not be closed.

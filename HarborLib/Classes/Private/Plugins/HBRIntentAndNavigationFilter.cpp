@@ -70,7 +70,8 @@ bool HBRIntentAndNavigationFilter::shouldOverrideLoadWithRequest(const plat::NSU
                                                                  long navigationType) {
   plat::NSURLPtr url = request ? request->URL() : nullptr;
   const bool linkClicked = navigationType == kNavigationTypeLinkClicked;
-  const std::string text = url ? url->absoluteString() : "(null)";
+  // A page's address may be megabytes long: it is logged cut, as every page text is.
+  const std::string text = url ? plat::logPageText(url->absoluteString()) : "(null)";
   switch (filterUrl(url)) {
     case HBRIntentAndNavigationFilterValueNavigationAllowed:
       return true;

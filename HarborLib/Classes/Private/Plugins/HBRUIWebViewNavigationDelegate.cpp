@@ -48,7 +48,8 @@ void HBRUIWebViewNavigationDelegate::webViewDidStartLoad(plat::UIWebView& webVie
 
 void HBRUIWebViewNavigationDelegate::webViewDidFinishLoad(plat::UIWebView& webView) {
   plat::NSURLRequestPtr request = webView.request();
-  plat::NSLog("Finished load of: " + (request && request->URL() ? request->URL()->absoluteString() : std::string("(null)")));
+  plat::NSLog("Finished load of: " +
+              (request && request->URL() ? plat::logPageText(request->URL()->absoluteString()) : std::string("(null)")));
   auto vc = viewController();
   if (vc) HBRUserAgentUtil::releaseLock(vc->userAgentLockToken());
   plat::UIApplication::sharedApplication()->setNetworkActivityIndicatorVisible(false);

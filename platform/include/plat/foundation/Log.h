@@ -2,6 +2,7 @@
 // The system log. Lines go to standard error unless a sink is installed (the runner's or a
 // test's capture). Safe from any thread; one line per call.
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,10 +15,36 @@ using LogSink = std::function<void(std::string_view line)>;
 // Installs a sink (nullptr restores standard error) and returns the previous one.
 LogSink setLogSink(LogSink sink);
 
+// The log's rate: a page that logs in a loop would otherwise write hundreds of megabytes a second
+// and keep the main thread writing them. Each line costs its length plus kLogLineCost bytes from
+// a budget that refills at bytesPerSecond (on the platform clock) up to burstBytes; a line the
+// budget cannot pay for is dropped, never waited for, and the next line written is preceded by
+// "... N lines dropped" (so a line longer than burstBytes is never written: page texts are cut
+// far shorter). In force from the start (LogRate{}); a test's log capture sets none, so that it
+// sees every line, unless the test sets one.
+struct LogRate {
+  double bytesPerSecond = 1 << 20;
+  double burstBytes = 4 << 20;
+};
+inline constexpr std::size_t kLogLineCost = 64;
+// Sets the rate (none: every line is written) and returns the previous one.
+std::optional<LogRate> setLogRate(std::optional<LogRate> rate);
+
+// Sees every line before the rate is applied, dropped or not (the runner's --until and start
+// watch, which must never miss one), under the log's lock. Its answer true has the line written
+// whatever the rate (the line that ends the run). Installs the watcher (nullptr: none) and returns
+// the previous one.
+using LogWatcher = std::function<bool(std::string_view line)>;
+LogWatcher setLogWatcher(LogWatcher watcher);
+
 // Text from a page (or any outsider) for a log line: backslashes and control characters escaped
 // (\\, \n, \r, \t, \xHH), so that it can neither end the line early, forge a line of its own,
 // nor, NUL included, cut the line short. Other bytes are kept as they are.
 std::string logEscaped(std::string_view text);
+
+// A page's text for a log line: cut as every page text is (cutPageText, plat/foundation/TextCut.h),
+// then escaped as logEscaped.
+std::string logPageText(std::string_view text);
 
 // At most the first `limit` bytes of the text (never half a UTF-8 sequence), "..." after them
 // when it was longer, then logEscaped: for texts of any size, such as a message a page sent.

@@ -16,6 +16,7 @@
 #include "plat/foundation/Log.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
+#include "plat/foundation/TextCut.h"
 #include "plat/web/HTMLTokenizer.h"
 #include "plat/web/ScriptMessageBody.h"
 
@@ -567,8 +568,9 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
   JSValue native = js->makeObject();
   auto define = [&](const char* name, JSContext::NativeFunction f) { native.setProperty(name, js->makeFunction(name, std::move(f))); };
 
+  // The page's texts are cut as WebKit's page script cuts them (plat/foundation/TextCut.h).
   define("log", [](const Array& a) {
-    NSLog("console." + a.at(0).stringOr("log") + ": " + a.at(1).stringOr());
+    NSLog("console." + a.at(0).stringOr("log") + ": " + cutPageText(a.at(1).stringOr()));
     return Value();
   });
   define("resolveURL", [weak](const Array& a) -> Value {
@@ -635,19 +637,19 @@ void Document::install(const std::vector<std::string>* messageHandlers) {
   define("alert", [weak](const Array& a) {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
-    if (page && !self->closed) page->alert(a.at(0).stringOr());
+    if (page && !self->closed) page->alert(cutPageText(a.at(0).stringOr()));
     return Value();
   });
   define("confirm", [weak](const Array& a) {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
-    return Value(page && !self->closed && page->confirm(a.at(0).stringOr()));
+    return Value(page && !self->closed && page->confirm(cutPageText(a.at(0).stringOr())));
   });
   define("prompt", [weak](const Array& a) -> Value {
     auto self = weak.lock();
     auto page = self ? self->page.lock() : nullptr;
     if (!page || self->closed) return Value::null();
-    auto answer = page->prompt(a.at(0).stringOr(), a.at(1).stringOr());
+    auto answer = page->prompt(cutPageText(a.at(0).stringOr()), cutPageText(a.at(1).stringOr()));
     return answer ? Value(*answer) : Value::null();
   });
   // A message's body reaches the host as WebKit carries it (plat/web/ScriptMessageBody.h), so a

@@ -73,7 +73,7 @@ gboolean onEnterFullscreen(WebKitWebView*, gpointer) {
 
 gboolean onShowNotification(WebKitWebView*, WebKitNotification* notification, gpointer) {
   const char* title = webkit_notification_get_title(notification);
-  say("the page's web notification " + std::string("'") + logExcerpt(title ? title : "") +
+  say("the page's web notification " + std::string("'") + logPageText(title ? title : "") +
       "' was not shown (pages notify with the local notification plugin)");
   webkit_notification_close(notification);
   return TRUE;
@@ -95,7 +95,7 @@ gboolean onRunColorChooser(WebKitWebView*, WebKitColorChooserRequest* request, g
 GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
   WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
   const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-  say("the page asked for a new window (" + logExcerpt(uri ? uri : "") + "): refused (pages show in their one view)");
+  say("the page asked for a new window (" + logPageText(uri ? uri : "") + "): refused (pages show in their one view)");
   return nullptr;
 }
 

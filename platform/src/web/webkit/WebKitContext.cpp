@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <mutex>
@@ -76,7 +77,7 @@ constexpr const char* kFeaturesOff[] = {
 void onDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) {
   WebKitURIRequest* request = webkit_download_get_request(download);
   const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-  NSLog("WebKit: cancelled a download the page started (" + logExcerpt(uri ? uri : "") +
+  NSLog("WebKit: cancelled a download the page started (" + logPageText(uri ? uri : "") +
         "): pages download with the File Transfer plugin");
   // Should WebKit still ask where to put it, it gets no place.
   g_signal_connect(download, "decide-destination", G_CALLBACK(+[](WebKitDownload* d, gchar*, gpointer) -> gboolean {
@@ -202,6 +203,17 @@ void watchContentProcess(int pid) {
 }
 
 bool contentProcessEndedForMemory(int pid) { return pid > 0 && MemoryWatch::shared().endedForMemory(pid); }
+
+bool endContentProcess(int pid) {
+  // Only a child of ours: the number came from the page's own process.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (pid <= 0 || !std::getline(stat, line)) return false;
+  std::size_t close = line.rfind(')');
+  int parent = 0;
+  if (close == std::string::npos || std::sscanf(line.c_str() + close + 1, " %*c %d", &parent) != 1) return false;
+  return parent == ::getpid() && ::kill(pid, SIGKILL) == 0;
+}
 
 bool webKitStarted() { return runtime().started; }
 

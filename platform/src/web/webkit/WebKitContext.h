@@ -44,6 +44,9 @@ void applyContainerFeatures(WebKitSettings* settings);
 void watchContentProcess(int pid);
 // Whether the process was ended by the watch for using too much memory (forgets it).
 bool contentProcessEndedForMemory(int pid);
+// Ends a content process of ours at once (SIGKILL); false when the number names no process of
+// ours. Its page then hears that it ended.
+bool endContentProcess(int pid);
 
 // Every live web view of the engine (the storage commit at resignation and termination waits
 // for theirs).

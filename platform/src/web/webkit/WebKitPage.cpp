@@ -19,9 +19,11 @@
 //   does not report are made here: a host load whose response has not come within its
 //   request's timeout (WebKit would wait for ever), and an address WebKit refuses to load (a
 //   restricted port), which it replaces with an empty document that looks loaded.
-// - "script-dialog": kept (webkit_script_dialog_ref) and offered to the client on a later turn;
-//   closed with the client's answer. A before-unload dialog is answered "leave" on a later turn
-//   (never inside the handler: WebKit lets go of the dialog as the handler returns).
+// - "script-dialog": kept (webkit_script_dialog_ref) and offered to the client on a later turn,
+//   its texts cut as every page text is (the page script cut them in the page already, unless the
+//   page got past it); closed with the client's answer. A before-unload dialog is answered
+//   "leave" on a later turn (never inside the handler: WebKit lets go of the dialog as the
+//   handler returns).
 // - script messages: every name the view offers is registered with the user content manager;
 //   one more name of ours carries the page's console, uncaught errors and frame srcs.
 // - "web-process-terminated": a load in progress fails; otherwise the page reloads, at most three
@@ -33,6 +35,9 @@
 //
 // Every navigation decision ends in use or ignore: a URL the platform's parser cannot read is
 // refused with the reason, and so is a file the page may not read (reported as a failed load).
+// Every navigation WebKit asks about, of any frame, counts against the bound on the addresses a
+// page leaves with us (plat/web/RecentAddresses.h): WebKit asks about a frame's new fragment and
+// waits for the answer, so past the bound the page's process ends before it takes another.
 // Frames get the bridge's message handlers only when their URL was allowed (the web extension
 // holds them back otherwise, see platform/webkit-extension).
 //
@@ -67,15 +72,12 @@
 #include "plat/foundation/TextCut.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/web/ReadableFiles.h"
+#include "plat/web/RecentAddresses.h"
 #include "plat/web/ScriptMessageBody.h"
 #include "plat/web/WebStorage.h"
 
 namespace plat::web {
 namespace {
-
-// Bytes of a line from the page's console kept in the log (the page script cuts long lines
-// already; WebKit's own messages are cut by the extension).
-constexpr std::size_t kConsoleLineBytes = 65536;
 
 // ---- The page ----------------------------------------------------------------------------------
 
@@ -606,6 +608,12 @@ class WebKitPage : public WebPage {
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
     std::string uri = webkit_uri_request_get_uri(uriRequest);
+    // Nothing more of a process that is ending; past the bound, the process ends (see the top).
+    if (self->endingProcess_ || self->addresses_.add(uri.size())) {
+      if (!self->endingProcess_) self->endForItsAddresses();
+      webkit_policy_decision_ignore(decision);
+      return TRUE;
+    }
     NSURLPtr url = NSURL::URLWithString(uri);
     bool redirect = webkit_navigation_action_is_redirect(action);
     WebNavigationType navigationType = navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
@@ -623,7 +631,7 @@ class WebKitPage : public WebPage {
     if (!url) {
       // WebKit's parser takes what ours refuses; the container judges only URLs it can read, so
       // such a navigation never gets as far as the filter, the page or its frames.
-      NSLog("WebKit: refused a navigation to " + logExcerpt(uri) + ": the container cannot read the URL (" +
+      NSLog("WebKit: refused a navigation to " + logPageText(uri) + ": the container cannot read the URL (" +
             NSURL::refusalReason(uri) + ")");
       webkit_policy_decision_ignore(decision);
       return TRUE;
@@ -639,7 +647,7 @@ class WebKitPage : public WebPage {
       self->decided(decision, navigation, true, false, url);
       return TRUE;
     }
-    auto announced = std::find(self->announcedFrames_.begin(), self->announcedFrames_.end(), uri);
+    auto announced = std::find(self->announcedFrames_.begin(), self->announcedFrames_.end(), cutPageText(uri));
     // A link or form aimed at a frame by its name ("_self", "_top" and "_parent" are the page's).
     const char* target = webkit_navigation_action_get_frame_name(action);
     bool named = target && *target && g_strcmp0(target, "_self") != 0 && g_strcmp0(target, "_top") != 0 &&
@@ -837,16 +845,30 @@ class WebKitPage : public WebPage {
     }
     const char* uri = webkit_uri_response_get_uri(response);
     const char* type = webkit_uri_response_get_mime_type(response);
-    NSLog("WebKit: did not download " + logExcerpt(uri ? uri : "") + " (" +
+    NSLog("WebKit: did not download " + logPageText(uri ? uri : "") + " (" +
           (attachment ? std::string("an attachment") : "of type " + logExcerpt(type ? type : "")) +
           "): pages download with the File Transfer plugin");
     webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
   }
 
+  // The page's last navigations hold more addresses than the bound: its process ends at once,
+  // while WebKit waits for our answer, so it takes no further address; the page then reloads
+  // within the reloads' bound.
+  void endForItsAddresses() {
+    NSLog(addresses_.whyTheProcessEnds());
+    endingProcess_ = true;
+    if (endContentProcess(processId_)) return;
+    // A process that has not said which it is: ended by WebKit, once it has stopped asking.
+    RunLoop::main().post([weak = weak()] {
+      auto page = weak.lock();
+      if (page && !page->closed_ && page->endingProcess_) webkit_web_view_terminate_web_process(page->view_);
+    });
+  }
+
   bool mayRead(const std::string& uri) const { return readable::mayReadFile(uri, readableRoots(), readAccess_); }
 
   static void logRefusedRead(const std::string& uri) {
-    NSLog("WebKit: a page may not read " + logExcerpt(uri) +
+    NSLog("WebKit: a page may not read " + logPageText(uri) +
           ": pages read files only inside the sandbox home and the application bundle (and the view's read access)");
   }
 
@@ -957,7 +979,7 @@ class WebKitPage : public WebPage {
         const char* level = nullptr;
         const char* text = nullptr;
         g_variant_get(parameters, "(&s&s)", &level, &text);
-        NSLog(std::string("console.") + logExcerpt(level, 16) + ": " + cutText(text, kConsoleLineBytes));
+        NSLog(std::string("console.") + logExcerpt(level, 16) + ": " + cutPageText(text));
       }
     } else if (g_strcmp0(name, "harbor-process") == 0) {
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_INT64)) {
@@ -994,7 +1016,7 @@ class WebKitPage : public WebPage {
         const char* frame = nullptr;
         g_variant_get(parameters, "(&s&s)", &handler, &frame);
         NSLog("WebKit: dropped the messages to '" + logExcerpt(handler) +
-              "' of a frame the navigation filter did not allow (" + logExcerpt(frame) + ")");
+              "' of a frame the navigation filter did not allow (" + logPageText(frame) + ")");
       }
     } else {
       return FALSE;
@@ -1043,7 +1065,7 @@ class WebKitPage : public WebPage {
   static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, WebKitPage* self) {
     webkit_script_dialog_ref(dialog);
     self->dialogs_.push_back(dialog);
-    std::string message = webkit_script_dialog_get_message(dialog);
+    std::string message = cutPageText(webkit_script_dialog_get_message(dialog));
     auto weakPage = self->weak();
     // Closes the dialog once, with the answer set by `answer`.
     auto close = [weakPage, dialog](auto answer) {
@@ -1071,7 +1093,7 @@ class WebKitPage : public WebPage {
         break;
       case WEBKIT_SCRIPT_DIALOG_PROMPT: {
         const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
-        std::string text = defaultText ? defaultText : "";
+        std::string text = cutPageText(defaultText ? defaultText : "");
         self->report([message, text, close](WebPageClient& c) {
           c.webPageRunPrompt(message, text, [close](std::optional<std::string> answer) {
             close([answer](WebKitScriptDialog* d) {
@@ -1141,9 +1163,10 @@ class WebKitPage : public WebPage {
   // srcs and requests to capture the screen.
   void pageMessage(const std::string& kind, const char* first, const char* second) {
     if (kind == "console") {
-      NSLog("console." + logExcerpt(first, 16) + ": " + cutText(second, kConsoleLineBytes));
+      NSLog("console." + logExcerpt(first, 16) + ": " + cutPageText(second));
     } else if (kind == "frame") {
-      announcedFrames_.push_back(first);
+      // Cut as the page script cuts it, and compared so with the URLs WebKit asks about.
+      announcedFrames_.push_back(cutPageText(first));
       if (announcedFrames_.size() > 256) announcedFrames_.pop_front();
     } else if (kind == "screen") {
       refuseScreenCapture();
@@ -1152,8 +1175,13 @@ class WebKitPage : public WebPage {
 
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitPage* self) {
     bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
-    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
-    std::string why = reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed" : "exceeded its memory limit";
+    bool tooManyAddresses = std::exchange(self->endingProcess_, false);
+    // The next process starts with no navigations of its own, as its extension does.
+    self->addresses_.clear();
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && !tooManyAddresses) return;
+    std::string why = tooManyAddresses                                  ? "was ended for its addresses"
+                      : reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed"
+                                                                         : "exceeded its memory limit";
     // Dialogs of the dead page are answered by nobody.
     for (WebKitScriptDialog* dialog : self->dialogs_) webkit_script_dialog_unref(dialog);
     self->dialogs_.clear();
@@ -1290,6 +1318,8 @@ class WebKitPage : public WebPage {
   std::uint64_t hostLoadsAsked_ = 0;  // loads the client asked for (loadRequest, loadHTMLString, reload)
   std::optional<std::string> readAccess_;  // the host load's read-access folder or file
   int processId_ = 0;                      // the content process, as its extension said
+  RecentAddresses addresses_;              // what the page's last navigations hold
+  bool endingProcess_ = false;             // ended for its addresses, not yet reported gone
   Settings settings_;                      // as the view last applied them
   std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
   AfterStandIn afterStandIn_ = AfterStandIn::Reload;

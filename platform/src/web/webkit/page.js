@@ -1,25 +1,45 @@
-// The WebKit engine's page script: run by the web extension in every top-level document before
-// the page's own scripts (and so out of the page's reach), with `post`, a native function of the
-// extension that carries (kind, first, second) to the engine. The console and uncaught errors
-// reach the log as under the headless engine ("console", level, text), cut to a size the log
-// keeps; the URLs iframes are set to are announced ("frame", url) before WebKit asks about their
-// navigation, since WebKit does not say which frame navigates. A request to capture the screen
-// is refused as the container refuses the camera ("screen"), with the page told as WebKit tells it.
+// The WebKit engine's page script: run by the web extension in every document before the page's
+// own scripts (and so out of the page's reach), with `post`, a native function of the extension
+// that carries (kind, first, second) to the engine. In every document, frames included, the
+// page's dialogs show their texts cut: WebKit hands the container a dialog's text whole (a 128 MiB
+// alert took the runner past 2 GB), and a frame's dialog is the page's. In top-level documents,
+// the console and uncaught errors reach the log as under the headless engine ("console", level,
+// text), cut as every page text is; the URLs iframes are set to are announced ("frame", url, cut
+// the same way) before WebKit asks about their navigation, since WebKit does not say which frame
+// navigates. A request to capture the screen is refused as the container refuses the camera
+// ("screen"), with the page told as WebKit tells it.
 (function (post) {
-  var limit = 16384;
-  // A text cut to `limit` UTF-16 units, never between the halves of a surrogate pair, with the
-  // count of the characters cut.
+  // The one cut of a page's text (plat/foundation/TextCut.h, cutPageText): past `limit` UTF-16
+  // units the start is kept, never between the halves of a surrogate pair, with the count of the
+  // characters cut; a text longer by no more than `room` (what the note takes) is kept whole, so
+  // that a text cut once passes the container's own cut unchanged.
+  // The built-ins it uses are taken now, before the page could replace them.
+  var limit = 16384, room = 64;
+  var unitAt = Function.prototype.call.bind(String.prototype.charCodeAt);
+  var part = Function.prototype.call.bind(String.prototype.slice);
+  var apply = Reflect.apply;
   function cut(text) {
-    if (text.length <= limit) return text;
-    var end = limit, code = text.charCodeAt(end - 1);
+    if (text.length <= limit + room) return text;
+    var end = limit, code = unitAt(text, end - 1);
     if (code >= 0xD800 && code <= 0xDBFF) end -= 1;
     var count = 0;
     for (var i = end; i < text.length; ++i) {
-      code = text.charCodeAt(i);
-      if (!(code >= 0xDC00 && code <= 0xDFFF && i > end && (text.charCodeAt(i - 1) & 0xFC00) === 0xD800)) ++count;
+      code = unitAt(text, i);
+      if (!(code >= 0xDC00 && code <= 0xDFFF && i > end && (unitAt(text, i - 1) & 0xFC00) === 0xD800)) ++count;
     }
-    return text.slice(0, end) + ' ... (' + count + ' more characters cut)';
+    return part(text, 0, end) + ' ... (' + count + ' more characters cut)';
   }
+  ['alert', 'confirm', 'prompt'].forEach(function (name) {
+    var dialog = window[name];
+    if (typeof dialog !== 'function') return;
+    // The texts as the dialog would take them (an absent one stays absent), cut.
+    window[name] = function () {
+      var texts = [];
+      for (var i = 0; i < arguments.length; ++i) texts[i] = arguments[i] === undefined ? undefined : cut(`${arguments[i]}`);
+      return apply(dialog, window, texts);
+    };
+  });
+  if (window.top !== window) return;
   function describe(value) {
     if (typeof value === 'string') return value;
     if (value instanceof Error) return String(value);
@@ -40,7 +60,7 @@
     post('console', 'error', cut('JavaScript error: ' + describe(event.error || event.message) + where));
   });
   function announce(value) {
-    try { post('frame', new URL(String(value), document.baseURI).href, ''); } catch (e) {}
+    try { post('frame', cut(new URL(String(value), document.baseURI).href), ''); } catch (e) {}
   }
   var frame = window.HTMLIFrameElement && HTMLIFrameElement.prototype;
   var src = frame && Object.getOwnPropertyDescriptor(frame, 'src');

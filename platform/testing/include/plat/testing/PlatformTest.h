@@ -28,6 +28,7 @@ class LogCapture {
   std::mutex mutex_;
   std::vector<std::string> lines_;
   LogSink previous_;
+  std::optional<LogRate> previousRate_;
 };
 
 class PlatformTest : public ::testing::Test {
