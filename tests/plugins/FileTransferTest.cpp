@@ -6,10 +6,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <future>
 #include <set>
+#include <thread>
 
 #include "FileTransferPlugin.h"
 #include "HBRFileTransfer.h"
@@ -646,11 +648,15 @@ TEST_F(FileTransfer, ALibraryAssetOfAnySizeIsUploadedAPieceAtATime) {
     ASSERT_TRUE(progress);
     EXPECT_GE((*progress)["loaded"].asInt(), 16 << 20);
     EXPECT_EQ((*progress)["total"], Value(static_cast<std::int64_t>(before(kFilm).size() + kFilm + after.size())));
+    // The upload goes on meanwhile: progress it sends waits on the main loop when the abort
+    // comes, and must still reach the page before the abort's answer, never after it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     exec("FileTransfer", "abort", Array{"film"}, "abortcb");
     auto aborted = finish("film");
     ASSERT_FALSE(aborted.empty());
-    EXPECT_EQ(aborted.back().status, 9);
+    EXPECT_EQ(aborted.back().status, 9) << "the abort's answer is the last";
     EXPECT_EQ(aborted.back().message["code"], Value(std::int64_t{4}));
+    EXPECT_EQ(std::count_if(aborted.begin(), aborted.end(), [](const PageCallback& c) { return !c.keepCallback; }), 1);
     expectQuietAndTidy(inHome("tmp"));
   }
 }

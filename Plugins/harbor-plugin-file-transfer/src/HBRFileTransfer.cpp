@@ -538,11 +538,14 @@ void HBRFileTransfer::abort(const HBRInvokedUrlCommandPtr& command) {
   // Only the call that ends the transfer answers for it: a transfer that finished first has
   // already sent its one result.
   if (!transfer || !transfer->cancelTransfer()) return;
-  if (auto delegate = commandDelegate())
-    delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsDictionary(
-                                   HBRCommandStatus::Error,
-                                   createFileTransferError(CONNECTION_ABORTED, transfer->source, transfer->target)),
-                               transfer->callbackId);
+  auto result = HBRPluginResult::resultWithStatusMessageAsDictionary(
+      HBRCommandStatus::Error, createFileTransferError(CONNECTION_ABORTED, transfer->source, transfer->target));
+  // Posted, not answered at once from this action: progress the transfer sent from its queue
+  // just before it ended already waits on the main loop, and reaches the page first.
+  std::weak_ptr<HBRCommandDelegate> weak = commandDelegate();
+  plat::dispatch::mainAsync([weak, result, callbackId = transfer->callbackId] {
+    if (auto delegate = weak.lock()) delegate->sendPluginResult(result, callbackId);
+  });
 }
 
 void HBRFileTransfer::onReset() {

@@ -27,8 +27,9 @@
 //       folder, one that ends in "/", a pipe) fails with 6 {code 1, "Could not create target
 //       file"} when the response comes.
 //   abort [objectId]
-//       nothing to its own callback; the transfer's callback gets 9 with code 4, unless the
-//       transfer had already sent its final result.
+//       nothing to its own callback; the transfer's callback gets 9 with code 4 on a later
+//       turn, after any progress already sent, unless the transfer had already sent its final
+//       result.
 // Every transfer sends exactly one final result; no progress follows it. A page load (reset)
 // and an expired background task cancel their transfers without any result.
 //
