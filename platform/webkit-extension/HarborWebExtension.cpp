@@ -48,7 +48,6 @@
 #include <utility>
 #include <vector>
 
-#include "plat/foundation/JSON.h"
 #include "plat/foundation/TextCut.h"
 #include "plat/web/BoundedJSON.h"
 #include "plat/web/ReadableFiles.h"
@@ -160,29 +159,13 @@ JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const s
   return function;
 }
 
-// The reader of plat/web/BoundedJSON.h in the context (a new reference), or none.
-JSCValue* makeReader(JSCContext* context) {
-  JSCValue* reader = nullptr;
-  JSCValue* factory = jsc_context_evaluate(context, plat::web::kBoundedJSONScript, -1);
-  if (factory && jsc_value_is_function(factory))
-    reader = jsc_value_function_call(factory, G_TYPE_DOUBLE, double(plat::web::ScriptMessageBodyReader::kMaxValues),
-                                     G_TYPE_DOUBLE, double(plat::web::ScriptMessageBodyReader::kMaxTextBytes), G_TYPE_DOUBLE,
-                                     double(plat::json::kMaxDepth), G_TYPE_NONE);
-  if (factory) g_object_unref(factory);
-  jsc_context_clear_exception(context);
-  if (reader && !jsc_value_is_function(reader)) {
-    g_object_unref(reader);
-    reader = nullptr;
-  }
-  return reader;
-}
-
 // The reader for a result in the context: the document's own, made once per document, or one
 // made for it (a new reference either way).
 JSCValue* readerFor(WebKitWebPage* page, JSCContext* context) {
   Functions& functions = gFunctions[webkit_web_page_get_id(page)];
-  if (functions.context != context) return makeReader(context);
-  if (!functions.reader) functions.reader = makeReader(context);
+  // What it cannot read is answered 'n' here: no head is asked of it.
+  if (functions.context != context) return plat::web::makeBoundedJSONReader(context, false);
+  if (!functions.reader) functions.reader = plat::web::makeBoundedJSONReader(context, false);
   return functions.reader ? static_cast<JSCValue*>(g_object_ref(functions.reader)) : nullptr;
 }
 
@@ -205,9 +188,9 @@ std::pair<char, std::string> answerOf(WebKitWebPage* page, JSCContext* context, 
   } else if (JSCValue* reader = readerFor(page, context)) {
     JSCValue* read = jsc_value_function_call(reader, JSC_TYPE_VALUE, result, G_TYPE_NONE);
     jsc_context_clear_exception(context);
-    // The reader gives a string as it is; the engine reads JSON.
+    // The reader gives a string as itself (well formed); the engine reads JSON.
     char* json = nullptr;
-    if (read && jsc_value_is_string(read)) json = jsc_value_is_string(result) ? jsc_value_to_json(result, 0) : jsc_value_to_string(read);
+    if (read && jsc_value_is_string(read)) json = jsc_value_is_string(result) ? jsc_value_to_json(read, 0) : jsc_value_to_string(read);
     if (json && std::strlen(json) <= plat::web::ScriptMessageBodyReader::kMaxTextBytes) answer = {'v', json};
     g_free(json);
     if (read) g_object_unref(read);
