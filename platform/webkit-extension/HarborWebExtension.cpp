@@ -125,11 +125,12 @@ Functions& documentFunctions(WebKitWebPage* page) {
   return functions;
 }
 
-// An exception as the page would print it ("TypeError: ...").
+// An exception as the page would print it ("TypeError: ..."), cut as every page text is: the
+// page chooses what it throws, and a value it returns is bounded too.
 std::string exceptionText(JSCException* exception) {
   const char* name = jsc_exception_get_name(exception);
   const char* message = jsc_exception_get_message(exception);
-  return (name && *name ? std::string(name) + ": " : std::string()) + (message ? message : "");
+  return plat::cutPageText((name && *name ? std::string(name) + ": " : std::string()) + (message ? message : ""));
 }
 
 // The function of the page's top-level document with the body and parameters, made once.

@@ -151,6 +151,35 @@ TEST_F(WebKitEngineTest, ThePagesTextsReachTheContainerCut) {
   plat::web::setBackend(plat::web::Backend::WebKit);
 }
 
+// What a page's script throws reaches the container cut as its other texts are, from a script and
+// from a call (the bridge's answers): a page throwing a 200 MB message put it whole in the runner.
+TEST_F(WebKitEngineTest, AnExceptionsTextReachesTheContainerCut) {
+  loadPage("index.html", "<!doctype html><title>ready</title><body></body>");
+  const std::string cut = " ... (3623 more characters cut)";  // of 7 + 20000 characters, 16384 kept
+  struct Case {
+    bool call;
+    const char* body;
+    std::string message;
+  };
+  const Case cases[] = {
+      {false, "throw new Error('e'.repeat(20000))", "Error: " + std::string(16377, 'e') + cut},
+      {true, "throw new Error('c'.repeat(20000));", "Error: " + std::string(16377, 'c') + cut},
+      {true, "throw new TypeError('short');", "TypeError: short"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    std::optional<plat::web::WebPage::Evaluation> done;
+    auto record = [&done](const plat::web::WebPage::Evaluation& e) { done = e; };
+    if (c.call)
+      view_->page()->callFunctionAsync(c.body, {}, record);
+    else
+      view_->page()->evaluateAsync(c.body, record);
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return done.has_value(); }, kPatience));
+    ASSERT_TRUE(done->exception);
+    EXPECT_TRUE(done->exception->message == c.message) << done->exception->message.size() << " bytes";
+  }
+}
+
 TEST_F(WebKitEngineTest, WebStorageOfFilePagesLandsWhereTheBackupCopiesIt) {
   loadPage("store.html", R"(<!doctype html><title>loading</title><body><script>
     localStorage.setItem('launches', String(Number(localStorage.getItem('launches') || 0) + 1));
