@@ -169,6 +169,38 @@ TEST_F(WebKitEngineTest, AnUnreadableBodyArrivesWithWhyAndItsHeadUnderBothEngine
   plat::web::setBackend(plat::web::Backend::WebKit);
 }
 
+// A message WebKit cannot copy (here a function) is never sent, so it waits nowhere: a page that
+// posted more such messages than a page may have waiting still gets its later messages through,
+// and so does the next document, under both engines. (Counted as waiting, they held the page's
+// bridge shut for good, in every later document too.) Each later message is posted until it is
+// not dropped: the page cannot know when the container has counted.
+TEST_F(WebKitEngineTest, MessagesThatWereNeverSentDoNotHoldThePagesBridgeShut) {
+  const std::string flood =
+      "var h = window.webkit.messageHandlers.harbor;"
+      "for (var i = 0; i < 10001; i++) h.postMessage(function () {});"
+      "function post(text, then) {"
+      "  h.postMessage(text).then(function (v) { v === 'dropped' ? setTimeout(function () { post(text, then); }, 50) : then(); });"
+      "}";
+  writeFile(inBundle("www/first.html"), "<!doctype html><script>" + flood +
+                                            "post('first', function () {"
+                                            "  for (var i = 0; i < 10001; i++) h.postMessage(function () {});"
+                                            "  location.href = 'second.html';"
+                                            "});</script>");
+  writeFile(inBundle("www/second.html"), "<!doctype html><script>" + flood + "post('second', function () {});</script>");
+  for (auto backend : {plat::web::Backend::WebKit, plat::web::Backend::Headless}) {
+    SCOPED_TRACE(backendName(backend));
+    plat::web::setBackend(backend);
+    RecordedWKWebView loaded("<!doctype html>");
+    loaded.view->loadFileURL(plat::NSURL::fileURLWithPath(inBundle("www/first.html")),
+                             plat::NSURL::fileURLWithPath(inBundle("www"), true));
+    auto& bodies = loaded.recorder->bodies;
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return bodies.size() >= 2; }, kPatience)) << bodies.size() << " messages";
+    plat::web::turnMainLoopUntil([] { return false; }, 0.2);
+    EXPECT_EQ(bodies, (std::vector<plat::Value>{plat::Value("first"), plat::Value("second")}));
+  }
+  plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
 // The same bounds hold for what a page's script gives back to an evaluation (a page may replace
 // the functions the bridge calls): the result has no value form, as on the headless engine
 // (JSContextTest), and the next evaluation is answered as usual.

@@ -1072,6 +1072,7 @@ class WebKitPage : public WebPage {
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_INT64)) {
         self->processId_ = static_cast<int>(g_variant_get_int64(parameters));
         self->processEnded_ = false;
+        self->messagesArrived_ = 0;  // counted anew, as its extension counts what it posts
         watchContentProcess(self->processId_);
       }
     } else if (g_strcmp0(name, "harbor-page") == 0) {
@@ -1089,6 +1090,9 @@ class WebKitPage : public WebPage {
       if (self->current_ && self->current_->request && self->current_->request->URL() &&
           self->current_->request->URL()->absoluteString() == uri)
         self->current_->refusedRead = true;
+    } else if (g_strcmp0(name, "harbor-messages-posted") == 0) {
+      // Every script message the page posted before asking has arrived, or never will.
+      webkit_user_message_send_reply(message, webkit_user_message_new(name, g_variant_new_uint64(self->messagesArrived_)));
     } else if (g_strcmp0(name, "harbor-held-back") == 0) {
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT64))
         NSLog("WebKit: the page posts script messages faster than the container runs them; " +
@@ -1211,6 +1215,7 @@ class WebKitPage : public WebPage {
   static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, HandlerBinding* binding) {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
+    ++page->messagesArrived_;
     if (!page->configuration_.scriptMessageHandlers) return page->messageRun();
     std::optional<UnreadableBody> unreadable;
     std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result), &unreadable);
@@ -1420,6 +1425,7 @@ class WebKitPage : public WebPage {
   std::deque<std::shared_ptr<Waiting>> answersInOrder_;
   bool handOverPosted_ = false;
   std::size_t messagesRun_ = 0;  // script messages run since the extension last heard
+  std::uint64_t messagesArrived_ = 0;  // script messages of the page's process that reached us
   RunLoop::TimerId messagesRunTimer_ = 0;
   std::unique_ptr<JSContext> scratch_;  // made on first use
 };
