@@ -291,8 +291,8 @@ class WebKitPage : public WebPage {
       return resultOf(wait->evaluation, nullptr);
     }
     // Given up on (the script goes on in the page), or answered behind an evaluation whose answer
-    // is still to be handed over.
-    wait->completion = std::move(late);
+    // is still to be handed over (an answer nobody takes still holds its place).
+    wait->completion = late ? std::move(late) : [](const Evaluation&) {};
     if (!answered) logGaveUp(script, true);
     handOverLater();
     return std::nullopt;
