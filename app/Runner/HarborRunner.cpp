@@ -1340,8 +1340,7 @@ int run(int argc, char** argv) {
   }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
   // The identifier names the user defaults file and the cache folder: "../x" must not.
-  const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
-  if (auto problem = bundleIdentifierProblem(bundleIdentifier)) {
+  if (auto problem = bundleIdentifierProblem(identity->written)) {
     std::fprintf(stderr, "harbor: %s; change CFBundleIdentifier in %s\n", problem->c_str(),
                  plat::logEscaped((bundlePath / "Info.plist").string()).c_str());
     return 1;

@@ -167,6 +167,16 @@ TEST_F(RunnerStart, ABundleWithoutAnIdentifierIsNamedOrRefusedWithTheKeysItNeeds
     else
       EXPECT_EQ(identity->assumed, bundle + c.said);
   }
+  // What Info.plist writes is what the runner checks: a number is no identifier.
+  std::string numbered = inHome("numbered");
+  writeFile(numbered + "/config.xml", plat::format(kConfig, ""));
+  writeFile(numbered + "/Info.plist", plat::format(plist.c_str(), "<key>CFBundleIdentifier</key><integer>7</integer>"));
+  auto number = readBundleIdentity(numbered);
+  ASSERT_TRUE(number) << number.error();
+  EXPECT_EQ(number->written, plat::Value(7));
+  auto problem = bundleIdentifierProblem(number->written);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->rfind("the bundle identifier (not a text) cannot be used", 0), 0u) << *problem;
   // Info.plist that is no file is not read (a pipe would never end).
   std::string piped = inHome("piped");
   writeFile(piped + "/config.xml", plat::format(kConfig, ""));
