@@ -108,3 +108,17 @@ TEST_F(LogRateTest, TheWatcherSeesEveryLineAndKeepsTheOnesItNeeds) {
   for (int i = 0; i < 100; ++i) NSLog(line('b'));
   EXPECT_EQ(log_->lines().size(), 100u);
 }
+
+// The process's own lines that must never be lost (why the runner ends a run) are written
+// whatever the rate, after the count of what was dropped before them; the same words logged as
+// any other line are not, so a page that words its lines so gets nothing past the rate.
+TEST_F(LogRateTest, OnlyTheProcesssOwnLinesPastTheRateAreWrittenWhateverTheRate) {
+  for (int i = 0; i < 10; ++i) NSLog(line('a'));
+  log_->clear();
+  NSLog("harbor: terminating: saw \"x\"");
+  NSLogPastRate("harbor: terminating: saw \"x\"");
+  NSLogPastRate("harbor: the application did not start: why");
+  NSLog(line('b'));
+  EXPECT_EQ(log_->lines(), (std::vector<std::string>{"... 5 lines dropped", "harbor: terminating: saw \"x\"",
+                                                     "harbor: the application did not start: why"}));
+}
