@@ -245,9 +245,12 @@ struct WebKitOptions {
   // engines show their error page); past that nothing is loaded again by itself.
   std::size_t contentProcessMemoryLimitMB = kDefaultMemoryLimitMB;
 };
-// The start of the WebKit engine's log line for a view whose content process ended and in whose
-// place nothing loads any more by itself: the page will not come back.
+// A view whose content process ended and in whose place nothing loads any more by itself: the
+// page will not come back. The WebKit engine logs a line starting so, for the reader, and posts
+// the notification (on the main thread; object: the page; userInfo {"reason": the line's rest})
+// for whoever waits on the page: a log line is no signal, since a page can log the same text.
 inline constexpr char kPageStaysEmptyLog[] = "WebKit: the page stays empty: ";
+inline constexpr char WebPageStaysEmptyNotification[] = "WebPageStaysEmptyNotification";
 // Starts GTK and WebKit on the main thread, once (later calls give the first answer). Fails
 // with a plain reason when it cannot (no display, GTK cannot open it). From here on the main
 // run loop also turns GLib's main context.

@@ -29,8 +29,9 @@
 // - "web-process-terminated": a load in progress fails; otherwise the page reloads, at most three
 //   times a minute, then its reload fails (the engines show their error page), and past that
 //   nothing loads again by itself; unless the process was ended on purpose (a stop request). A
-//   view left with nothing in its place says so ("WebKit: the page stays empty: ..."). Until a
-//   new process says which it is, no message goes to the page: WebKit would start one for it.
+//   view left with nothing in its place says so ("WebKit: the page stays empty: ...", and
+//   WebPageStaysEmptyNotification). Until a new process says which it is, no message goes to the
+//   page: WebKit would start one for it.
 // - what WebKit would decide for the view by itself (permissions, print, new windows, ...) is
 //   answered by WebKitAnswers.cpp; the file chooser by the client.
 //
@@ -67,6 +68,7 @@
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
+#include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
@@ -1300,8 +1302,8 @@ class WebKitPage : public WebPage {
     while (!self->recoveries_.empty() && now - self->recoveries_.front() >= kReloadWindowSeconds)
       self->recoveries_.pop_front();
     if (self->recoveries_.size() > kMaxReloadsPerWindow) {
-      NSLog(std::string(kPageStaysEmptyLog) + "its content process " + why + " again, after " +
-            std::to_string(kMaxReloadsPerWindow) + " reloads and a failed one within a minute");
+      self->staysEmpty("its content process " + why + " again, after " + std::to_string(kMaxReloadsPerWindow) +
+                       " reloads and a failed one within a minute");
       return;
     }
     self->recoveries_.push_back(now);
@@ -1373,8 +1375,16 @@ class WebKitPage : public WebPage {
       std::uint64_t asked = self->hostLoadsAsked_;
       client->webPageDidFailLoad(load, error, provisional);
       if (self->closed_ || self->hostLoadsAsked_ != asked || JSContext::scriptsStopped()) return;
-      NSLog(std::string(kPageStaysEmptyLog) + "its content process " + why + " and nothing loads in its place");
+      self->staysEmpty("its content process " + why + " and nothing loads in its place");
     });
+  }
+
+  // Said to the reader in the log, and to whoever waits for the page (the runner) by a
+  // notification: a log line would be no word of ours, since a page's text may read the same.
+  void staysEmpty(const std::string& why) {
+    NSLog(kPageStaysEmptyLog + why);
+    NSNotificationCenter::defaultCenter().post(WebPageStaysEmptyNotification, shared_from_this(),
+                                               Value(Dictionary{{"reason", why}}));
   }
 
   // The failing URL goes with the error, as with every failed load: the engines tell their error
