@@ -19,10 +19,15 @@ app() {
   cat >"$work/$1/www/index.html" <<HTML
 <!DOCTYPE html>
 <html><head><meta charset="utf-8"><script src="harbor.js"></script><script>
+var answers = 0;
 function say(text) { console.log('bridge: ' + text); }
 function answer(name) {
-  return [function () { say(name + ' answered'); },
-          function (e) { say(name + ' failed: ' + (typeof e === 'string' ? e : JSON.stringify(e))); }];
+  return [function () { answers++; say(name + ' answered'); },
+          function (e) { answers++; say(name + ' failed: ' + (typeof e === 'string' ? e : JSON.stringify(e))); }];
+}
+// then() once n answers have come, and a while more: a second answer to any would show by then.
+function afterAnswers(n, then) {
+  (function check() { answers >= n ? setTimeout(then, 1500) : setTimeout(check, 100); })();
 }
 function call(name, service, action, args) {
   var a = answer(name);
@@ -65,7 +70,7 @@ for (var i = 0; i < 600; i++) deep = [deep];
 call('device', 'Device', 'getDeviceInfo', []);
 call('deep', 'LocalNotification', 'schedule', [{ id: 1, data: deep }]);
 call('clipboard', 'Clipboard', 'copy', ['text']);
-setTimeout(function () { say('settled'); }, 1500);"
+afterAnswers(3, function () { say('settled'); });"
 for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   run_small "$work/deep" "$engine" "bridge: settled"
   once "bridge: device answered"
@@ -87,12 +92,12 @@ many.length = 4194304;
 call('many', 'Clipboard', 'copy', [many]);
 var exec = harbor.require('harbor/exec'), nativeCallback = exec.nativeCallback;
 exec.nativeCallback = function (id, status, message) {
-  if (id === 'Text1') say('text answered ' + status + ': ' + message);
+  if (id === 'Text1') { answers++; say('text answered ' + status + ': ' + message); }
   return nativeCallback.apply(this, arguments);
 };
 window.webkit.messageHandlers.harbor.postMessage(['Text1', 'Clipboard', 'copy', ['\\u0001'.repeat(200 * 1024 * 1024)]]);
 call('after', 'Device', 'getDeviceInfo', []);
-setTimeout(function () { say('settled'); }, 1500);"
+afterAnswers(3, function () { say('settled'); });"
 run_small "$work/bounds" HBRWKWebViewEngine "bridge: settled" 1572864
 once "bridge: many failed: The command cannot be read: it holds more than 4194304 values"
 once "bridge: text answered 8: The command cannot be read: it holds more than 256 MiB of text"
@@ -122,7 +127,13 @@ setTimeout(function () {
   var payload = 'x'.repeat(1000), n = 0, h = window.webkit.messageHandlers.harbor;
   for (var end = Date.now() + 20000; Date.now() < end; n++) h.postMessage(['INVALID', 'Device', 'getDeviceInfo', [payload]]);
   say('flood done');
-  setTimeout(function () { say('settled'); }, 2000);
+  // Settled once a message is let through again: the container has caught up, and has said how
+  // many were dropped before it runs that one.
+  (function settle() {
+    h.postMessage(['INVALID', 'Device', 'getDeviceInfo', []]).then(function (outcome) {
+      outcome === 'dropped' ? setTimeout(settle, 100) : say('settled');
+    });
+  })();
 }, 200);"
 run_small "$work/flood" HBRWKWebViewEngine "bridge: settled" 512000
 expect "WebKit: the page posts script messages faster than the container runs them; 10000 wait"
