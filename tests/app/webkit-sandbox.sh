@@ -3,8 +3,8 @@
 # write nothing (HOME points at a scratch folder that must stay empty), a page that allocates
 # without end has its content process ended and is reloaded a bounded number of times before the
 # error page shows, long addresses (the page's, a frame's, and a frame's held by every history
-# entry), huge console lines, dialogs and refused addresses leave the runner small and reach the
-# log cut, a console flood is kept to the log's rate, and window.print() does not stop the runner
+# entry), many addresses in a short time, huge console lines, dialogs and refused addresses leave
+# the runner small and reach the log cut, a console flood is kept to the log's rate, and window.print() does not stop the runner
 # from stopping. Both engines each time.
 #   webkit-sandbox.sh <harbor executable> <sample bundle folder> <record-server> <scratch folder>
 set -u
@@ -118,7 +118,7 @@ run_until_small() {
 
 # A page that sets long fragments in a loop: WebKit's UI side, the runner, would keep many copies
 # of each (200 of 2 MiB took it past 3 GB); the page's process ends once its last addresses hold
-# 8 MiB, the page is reloaded three times, then the error page shows, and the runner stays small.
+# 4 MiB, the page is reloaded three times, then the error page shows, and the runner stays small.
 bundle addresses '<script>
 setTimeout(function () {
   var long = "x".repeat(2 * 1024 * 1024 - 100);
@@ -164,6 +164,35 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   run_until_small "$work/heldbyframes" "$engine" "(3 reloads within a minute already); the page is not reloaded"
   expect "WebKit: the page's last addresses hold"
   ! grep -qF "sandbox: every fragment set" "$log" || fail "every fragment was set beside a long frame under $engine"
+done
+
+# Many navigations over time: the page's process does not wait for the runner, so a page that
+# navigates in a loop runs ahead of it, and WebKit holds in the runner all it has sent and the
+# runner has not yet taken in (3000 fragments of 40 KB took it past 1 GB, 40000 of 1 KB on a
+# frame to 1.5 GB, though the last 100 of either held less than 4 MiB). The navigations of the
+# last ten seconds count too, their addresses and their number; the runner stays small.
+bundle manyaddresses '<script>
+setTimeout(function () {
+  var long = "x".repeat(40000);
+  for (var i = 0; i < 3000; i++) location.hash = i + long;
+  console.log("sandbox: every fragment set");
+}, 100);
+</script>'
+bundle manyframeaddresses '<iframe id="blank"></iframe><script>
+window.onload = function () { setTimeout(function () {
+  var long = "x".repeat(1000), frame = document.getElementById("blank").contentWindow;
+  for (var i = 0; i < 40000; i++) frame.location.hash = i + long;
+  console.log("sandbox: every fragment set");
+}, 100); };
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run_until_small "$work/manyaddresses" "$engine" "(3 reloads within a minute already); the page is not reloaded"
+  expect "WebKit: the page's last addresses hold"
+  ! grep -qF "sandbox: every fragment set" "$log" || fail "3000 fragments of 40 KB were set under $engine"
+  run_until_small "$work/manyframeaddresses" "$engine" "(3 reloads within a minute already); the page is not reloaded"
+  expect "WebKit: the page made more than 1000 navigations within 10 seconds; its content process ends"
+  expect "WebKit: the page's content process was ended for its addresses; reloading the page"
+  ! grep -qF "sandbox: every fragment set" "$log" || fail "40000 fragments were set on a frame under $engine"
 done
 
 # One 128 MiB console line: cut in the page, with what was cut counted; the line after it is

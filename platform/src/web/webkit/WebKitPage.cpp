@@ -36,8 +36,10 @@
 // Every navigation decision ends in use or ignore: a URL the platform's parser cannot read is
 // refused with the reason, and so is a file the page may not read (reported as a failed load).
 // Every navigation WebKit asks about, of any frame, counts against the bound on the addresses a
-// page leaves with us (plat/web/RecentAddresses.h): WebKit asks about a frame's new fragment and
-// waits for the answer, so past the bound the page's process ends before it takes another.
+// page leaves with us (plat/web/RecentAddresses.h) when we take it in; past the bound the page's
+// process is ended at once. The process does not wait for us meanwhile: one whose navigations run
+// ahead of us is held until we have caught up (tookIn), so what waits in our process for us to
+// take it in stays small however slow the machine.
 // Frames get the bridge's message handlers only when their URL was allowed (the web extension
 // holds them back otherwise, see platform/webkit-extension).
 //
@@ -176,6 +178,9 @@ class WebKitPage : public WebPage {
   void close() override {
     if (closed_) return;
     closed_ = true;
+    // WebKit ends the process as it lets go of the view: not one that cannot hear it.
+    if (caughtUpSource_) g_source_remove(std::exchange(caughtUpSource_, 0));
+    letGo();
     if (view_) {
       g_signal_handlers_disconnect_by_data(view_, this);
       // A page that runs away when the process stops is ended with its process.
@@ -608,8 +613,9 @@ class WebKitPage : public WebPage {
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
     std::string uri = webkit_uri_request_get_uri(uriRequest);
+    self->tookIn(uri.size());
     // Nothing more of a process that is ending; past the bound, the process ends (see the top).
-    if (self->endingProcess_ || self->addresses_.add(uri.size())) {
+    if (self->endingProcess_ || self->addresses_.add(uri.size(), monotonicSeconds())) {
       if (!self->endingProcess_) self->endForItsAddresses();
       webkit_policy_decision_ignore(decision);
       return TRUE;
@@ -863,6 +869,43 @@ class WebKitPage : public WebPage {
       auto page = weak.lock();
       if (page && !page->closed_ && page->endingProcess_) webkit_web_view_terminate_web_process(page->view_);
     });
+  }
+
+  // The page's process does not wait for us to take its navigations in, and WebKit keeps in our
+  // process all it has sent that we have not (some 30 copies of each address): a page navigating
+  // in a loop runs ahead of us by as much as the machine lets it. So once its navigations have
+  // brought in more than a little since we last had nothing left to do, the process is held where
+  // it is (SIGSTOP) until we have taken in all it sent, and is let go then (SIGCONT), or after a
+  // second at most, when something else keeps us busy.
+  static constexpr std::size_t kNavigationsAhead = 32;
+  static constexpr std::size_t kBytesAhead = std::size_t{256} << 10;
+  static constexpr guint kLongestHoldMilliseconds = 1000;
+  void tookIn(std::size_t bytes) {
+    ++navigationsTakenIn_;
+    bytesTakenIn_ += bytes;
+    if (!caughtUpSource_) caughtUpSource_ = g_idle_add_full(G_PRIORITY_LOW, onCaughtUp, this, nullptr);
+    if (heldProcess_ || (navigationsTakenIn_ <= kNavigationsAhead && bytesTakenIn_ <= kBytesAhead)) return;
+    if (!holdContentProcess(processId_, true)) return;
+    heldProcess_ = processId_;
+    holdTimer_ = g_timeout_add(kLongestHoldMilliseconds, onHeldLongest, this);
+  }
+  static gboolean onCaughtUp(gpointer data) {
+    auto* self = static_cast<WebKitPage*>(data);
+    self->caughtUpSource_ = 0;
+    self->navigationsTakenIn_ = 0;
+    self->bytesTakenIn_ = 0;
+    self->letGo();
+    return G_SOURCE_REMOVE;
+  }
+  static gboolean onHeldLongest(gpointer data) {
+    auto* self = static_cast<WebKitPage*>(data);
+    self->holdTimer_ = 0;
+    self->letGo();
+    return G_SOURCE_REMOVE;
+  }
+  void letGo() {
+    if (holdTimer_) g_source_remove(std::exchange(holdTimer_, 0));
+    if (heldProcess_) holdContentProcess(std::exchange(heldProcess_, 0), false);
   }
 
   bool mayRead(const std::string& uri) const { return readable::mayReadFile(uri, readableRoots(), readAccess_); }
@@ -1176,6 +1219,9 @@ class WebKitPage : public WebPage {
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitPage* self) {
     bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
     bool tooManyAddresses = std::exchange(self->endingProcess_, false);
+    // A process that has ended is held no more.
+    if (self->holdTimer_) g_source_remove(std::exchange(self->holdTimer_, 0));
+    self->heldProcess_ = 0;
     // The next process starts with no navigations of its own, as its extension does.
     self->addresses_.clear();
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && !tooManyAddresses) return;
@@ -1320,6 +1366,13 @@ class WebKitPage : public WebPage {
   int processId_ = 0;                      // the content process, as its extension said
   RecentAddresses addresses_;              // what the page's last navigations hold
   bool endingProcess_ = false;             // ended for its addresses, not yet reported gone
+  // What the page's navigations brought in since the runner last had nothing left to do, and the
+  // content process held meanwhile (see tookIn).
+  std::size_t navigationsTakenIn_ = 0;
+  std::size_t bytesTakenIn_ = 0;
+  guint caughtUpSource_ = 0;
+  guint holdTimer_ = 0;
+  int heldProcess_ = 0;
   Settings settings_;                      // as the view last applied them
   std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
   AfterStandIn afterStandIn_ = AfterStandIn::Reload;
