@@ -13,10 +13,12 @@
 //   readAsArrayBuffer  the whole page call: a command batch through the queue, the read on the
 //                   global queue, the Base64 and JSON of the answer, the callback script handed
 //                   to the engine;
+//   readAsText      the same page call for 16 MiB of UTF-8 text, checked as it is read and
+//                   escaped for JSON;
 //   hbrfile         loads of a 4 KiB file through the platform's URL loading, which the page
 //                   engine's scripts, frames and requests go through.
 // The last line: file: read <R1> of raw, write <R2> of raw, write near the end <R3> of raw,
-// readAsArrayBuffer <MB/s> MB/s, hbrfile <N> loads/s.
+// readAsArrayBuffer <MB/s> MB/s, readAsText <MB/s> MB/s, hbrfile <N> loads/s.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -51,6 +53,7 @@ struct Fixture {
   std::string root;
   std::string big;    // local path of the 16 MiB file
   std::string small;  // local path of the 4 KiB file
+  std::size_t textSize = 0;  // of text.txt, 16 MiB of UTF-8 text
   std::string scratch;
   std::shared_ptr<harbor::testing::ScriptRecordingEngine> engine;
   std::shared_ptr<harbor::testing::StubBridgeController> controller;
@@ -74,6 +77,12 @@ struct Fixture {
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + 7);
     if (!plat::writeFileContentsAtomically(big, bytes)) return false;
     if (!plat::writeFileContentsAtomically(small, std::string(kSmallFile, 'x'))) return false;
+    // Mostly ASCII with characters of two, three and four bytes, as a page's text holds them.
+    std::string text;
+    const std::string line = "Gr\xc3\xbc\xc3\x9f" "e, \xe4\xb8\x96\xe7\x95\x8c \xf0\x9f\x8c\x8d: the quick brown fox.\n";
+    while (text.size() < kBigFile) text += line;
+    textSize = text.size();
+    if (!plat::writeFileContentsAtomically(documents + "/text.txt", text)) return false;
 
     harbor::registerFilePlugin();
     engine = std::make_shared<harbor::testing::ScriptRecordingEngine>();
@@ -215,10 +224,10 @@ void BM_FileSystemWriteNearEnd(benchmark::State& state) {
   setBytes(state, kNearEnd);
 }
 
-void BM_ReadAsArrayBuffer(benchmark::State& state) {
+// The whole page call of a read action with these arguments, whose file holds size bytes.
+void pageRead(benchmark::State& state, const char* action, plat::Array arguments, std::size_t size) {
   auto& f = fixture();
-  plat::Array entry{"File1", "File", "readAsArrayBuffer",
-                    plat::Array{"hbrfile://localhost/persistent/big.bin", 0, -1}};
+  plat::Array entry{"File1", "File", action, std::move(arguments)};
   auto batch = plat::json::write(plat::Value(plat::Array{plat::Value(entry)}));
   if (!batch.ok()) {
     state.SkipWithError("no batch");
@@ -233,7 +242,16 @@ void BM_ReadAsArrayBuffer(benchmark::State& state) {
       return;
     }
   }
-  setBytes(state, kBigFile);
+  setBytes(state, size);
+}
+
+void BM_ReadAsArrayBuffer(benchmark::State& state) {
+  pageRead(state, "readAsArrayBuffer", plat::Array{"hbrfile://localhost/persistent/big.bin", 0, -1}, kBigFile);
+}
+
+void BM_ReadAsText(benchmark::State& state) {
+  pageRead(state, "readAsText", plat::Array{"hbrfile://localhost/persistent/text.txt", "UTF-8", 0, -1},
+           fixture().textSize);
 }
 
 void BM_HbrfileLoad(benchmark::State& state) {
@@ -262,6 +280,7 @@ BENCHMARK(BM_RawWriteNearEnd)->UseRealTime();
 BENCHMARK(BM_FileSystemWriteNearEnd)->UseRealTime();
 // A few seconds, so that one slow wake-up of the worker or the main loop weighs little.
 BENCHMARK(BM_ReadAsArrayBuffer)->UseRealTime()->MinTime(harbor::bench::fullOrBrief(3.0, harbor::bench::kBriefMinTime));
+BENCHMARK(BM_ReadAsText)->UseRealTime()->MinTime(harbor::bench::fullOrBrief(3.0, harbor::bench::kBriefMinTime));
 BENCHMARK(BM_HbrfileLoad)->UseRealTime();
 
 }  // namespace
@@ -283,9 +302,9 @@ int main(int argc, char** argv) {
   };
   std::printf(
       "file: read %.2f of raw, write %.2f of raw, write near the end %.2f of raw, readAsArrayBuffer %.0f MB/s, "
-      "hbrfile %.0f loads/s\n",
+      "readAsText %.0f MB/s, hbrfile %.0f loads/s\n",
       ratio("BM_FileSystemRead", "BM_RawRead"), ratio("BM_FileSystemWrite", "BM_RawWrite"),
       ratio("BM_FileSystemWriteNearEnd", "BM_RawWriteNearEnd"), (*rates)["BM_ReadAsArrayBuffer"] / 1e6,
-      (*rates)["BM_HbrfileLoad"]);
+      (*rates)["BM_ReadAsText"] / 1e6, (*rates)["BM_HbrfileLoad"]);
   return 0;
 }

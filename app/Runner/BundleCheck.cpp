@@ -146,7 +146,7 @@ plat::Result<BundleIdentity> readBundleIdentity(const std::string& bundle) {
                            "; correct the file"};
     }
     const plat::Value& identifier = list->asDictionary().get("CFBundleIdentifier");
-    if (!identifier.isAbsent()) return BundleIdentity{identifier.stringOr(), std::nullopt};
+    if (!identifier.isAbsent()) return BundleIdentity{identifier.stringOr(), std::nullopt, identifier};
   }
   // Without an identifier of its own the bundle runs under its folder's name, which then names
   // its sandbox home and files, so it must be one an identifier could be.
@@ -165,7 +165,7 @@ plat::Result<BundleIdentity> readBundleIdentity(const std::string& bundle) {
                "never asked for the position); add an Info.plist with CFBundleIdentifier";
   else
     assumed += "; add CFBundleIdentifier to it";
-  return BundleIdentity{name, assumed};
+  return BundleIdentity{name, assumed, plat::Value()};
 }
 
 std::optional<std::string> missingPageScriptProblem(const std::string& bundle, const BundleStart& start,

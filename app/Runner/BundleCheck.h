@@ -9,6 +9,7 @@
 #include <string>
 
 #include "plat/foundation/Result.h"
+#include "plat/foundation/Value.h"
 
 namespace harbor::runner {
 
@@ -46,6 +47,9 @@ plat::Result<BundleStart> readBundleStart(const std::string& bundle);
 struct BundleIdentity {
   std::string identifier;
   std::optional<std::string> assumed;
+  // CFBundleIdentifier as Info.plist has it, for bundleIdentifierProblem (a number is no
+  // identifier); absent when the folder's name stands for it.
+  plat::Value written;
 };
 
 // Reads the Info.plist of the bundle (an absolute folder). Fails, naming the file and the keys

@@ -38,6 +38,7 @@
 #include "plat/foundation/NSException.h"
 #include "plat/foundation/NSFileManager.h"
 #include "plat/foundation/NSLocale.h"
+#include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSUUID.h"
 #include "plat/foundation/NSUserDefaults.h"
@@ -74,9 +75,9 @@ class Terminator {
   // before the application starts.
   std::function<void()> beforeTermination;
 
-  // The first request wins, and with it its exit status.
-  void request(std::string reason, int exitStatus = 0) {
-    if (requested_.exchange(true)) return;
+  // The first request wins, and with it its exit status: true for that one.
+  bool request(std::string reason, int exitStatus = 0) {
+    if (requested_.exchange(true)) return false;
     exitStatus_.store(exitStatus);
     if (!beforeTermination) {
       plat::JSContext::stopAllScripts();
@@ -89,13 +90,15 @@ class Terminator {
       }).detach();
     }
     plat::RunLoop::main().post([this, reason = std::move(reason)] {
-      plat::NSLog("harbor: terminating: " + reason);
+      // Why the run ends is never lost in a page's flood of lines.
+      plat::NSLogPastRate("harbor: terminating: " + reason);
       if (beforeTermination) {
         beforeTermination();
         plat::JSContext::stopAllScripts();
       }
       plat::UIApplication::sharedApplication()->terminate();
     });
+    return true;
   }
   // How long the hook may hold page script up.
   static constexpr double kBeforeTerminationSeconds = plat::web::WebPage::kSnapshotSeconds + 2;
@@ -1340,8 +1343,7 @@ int run(int argc, char** argv) {
   }
   plat::NSBundle::setMainBundlePath(bundlePath.string());
   // The identifier names the user defaults file and the cache folder: "../x" must not.
-  const plat::Value& bundleIdentifier = plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleIdentifier");
-  if (auto problem = bundleIdentifierProblem(bundleIdentifier)) {
+  if (auto problem = bundleIdentifierProblem(identity->written)) {
     std::fprintf(stderr, "harbor: %s; change CFBundleIdentifier in %s\n", problem->c_str(),
                  plat::logEscaped((bundlePath / "Info.plist").string()).c_str());
     return 1;
@@ -1441,25 +1443,27 @@ int run(int argc, char** argv) {
   // ever, so it ends (status 1).
   auto startWatch = std::make_shared<StartWatch>(start->pageScript, start->errorPage);
   std::function<void(const std::string&)> startFailed = [terminator, until](const std::string& reason) {
-    plat::NSLog("harbor: the application did not start: " + reason);
+    plat::NSLogPastRate("harbor: the application did not start: " + reason);
     if (until) terminator->request("the application did not start, so \"" + *until + "\" will not appear", 1);
   };
   // The watch sees every line, also those the log's rate drops (a page flooding the log), so
-  // --until's text ends the run wherever it comes; that line is written whatever the rate, so the
-  // log shows what ended the run.
-  plat::setLogWatcher([terminator, until, startWatch, startFailed](std::string_view line) {
-    if (auto failed = startWatch->logLine(line))
-      plat::RunLoop::main().post([startFailed, reason = *failed] { startFailed(reason); });
-    if (!until) return false;
-    // The page's content process ended and nothing loads in its place: no text comes any more.
-    if (line.rfind(plat::web::kPageStaysEmptyLog, 0) == 0) {
-      terminator->request("the page stays empty, so \"" + *until + "\" will not appear", 1);
-      return true;
-    }
-    if (line.find(*until) == std::string_view::npos) return false;
-    terminator->request("saw \"" + *until + "\"");
-    return true;
-  });
+  // --until's text ends the run wherever it comes; the line that ends it is written whatever the
+  // rate, so the log shows what ended the run (only that one: a page repeating the text gets no
+  // more lines past the rate).
+  if (until) {
+    plat::setLogWatcher([terminator, until](std::string_view line) {
+      return line.find(*until) != std::string_view::npos && terminator->request("saw \"" + *until + "\"");
+    });
+  }
+  // The page's content process ended and nothing loads in its place: no text comes any more.
+  // Told by the engine, never read from the log, where a page's text could say the same.
+  auto pageWatch = std::make_shared<int>(0);
+  if (until) {
+    plat::NSNotificationCenter::defaultCenter().addObserver(
+        pageWatch, plat::web::WebPageStaysEmptyNotification, nullptr, [terminator, until](const plat::NSNotification&) {
+          terminator->request("the page stays empty, so \"" + *until + "\" will not appear", 1);
+        });
+  }
   plat::setLogSink([](std::string_view line) {
     std::string text = plat::asOneLogLine(line);
     text += '\n';
@@ -1522,6 +1526,7 @@ int run(int argc, char** argv) {
   if (identity->assumed) plat::NSLog("harbor: " + *identity->assumed);
   int status = plat::UIApplicationMain(argc, argv, std::nullopt, std::string("AppDelegate"));
   plat::NSLog("harbor: stopped");
+  plat::NSNotificationCenter::defaultCenter().removeObserver(pageWatch.get());
   plat::setLogWatcher(nullptr);
   plat::setLogSink(nullptr);
   plat::setAssertionHandler(nullptr);

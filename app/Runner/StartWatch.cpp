@@ -13,9 +13,6 @@ namespace {
 
 // The container's inline error page, shown in place of a start page it cannot show.
 constexpr char kInlineErrorPage[] = "about:blank";
-// The container's own lines (their wording is fixed) for a start page it could not show.
-constexpr std::string_view kStartPageError = "ERROR: Start Page at ";
-constexpr std::string_view kFailedLoad = "Failed to load webpage with error: ";
 // A load cancelled because another took its place has not failed.
 constexpr std::string_view kCancelled = "cancelled";
 
@@ -51,18 +48,10 @@ std::optional<std::string> StartWatch::pageDidLoad(const std::string& url, bool 
               " did not run (see the page's errors above)");
 }
 
-std::optional<std::string> StartWatch::logLine(std::string_view line) {
+std::optional<std::string> StartWatch::loadFailed(std::string_view error) {
   // The application's error page comes next; its load decides.
-  if (errorPage_) return std::nullopt;
-  if (line.substr(0, kStartPageError.size()) == kStartPageError) {
-    return fail("its start page could not be shown (see the ERROR line above)");
-  }
-  if (line.substr(0, kFailedLoad.size()) == kFailedLoad) {
-    std::string_view error = line.substr(kFailedLoad.size());
-    if (error == kCancelled) return std::nullopt;
-    return fail("its start page did not load (" + std::string(error) + ")");
-  }
-  return std::nullopt;
+  if (errorPage_ || error == kCancelled) return std::nullopt;
+  return fail("its start page did not load (" + std::string(error) + ")");
 }
 
 bool StartWatch::decided() const {
@@ -82,6 +71,10 @@ void watchTheStart(const std::shared_ptr<StartWatch>& watch, std::function<void(
   static const auto observer = std::make_shared<int>(0);
   auto report = std::make_shared<std::function<void(const std::string&)>>(std::move(onFailure));
   plat::NSNotificationCenter::defaultCenter().removeObserver(observer.get());
+  plat::NSNotificationCenter::defaultCenter().addObserver(
+      observer, kHBRPageDidFailLoadNotification, nullptr, [watch, report](const plat::NSNotification& n) {
+        if (auto failed = watch->loadFailed(n.userInfo["error"].stringOr())) (*report)(*failed);
+      });
   plat::NSNotificationCenter::defaultCenter().addObserver(
       observer, kHBRPageDidLoadNotification, nullptr, [watch, report](const plat::NSNotification&) {
         if (watch->decided()) return;

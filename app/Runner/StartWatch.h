@@ -4,15 +4,16 @@
 // and ends such a run with the reason.
 //
 // Decided once, by the first of:
-//   - a log line of the container's saying its start page could not be shown ("ERROR: Start
-//     Page at '...' was not found.", "... was refused ...") or did not load ("Failed to load
-//     webpage with error: ...", a cancelled load excepted: another one took its place): failed;
+//   - the container's word that a load failed ("HBRPageDidFailLoadNotification", as it logs
+//     "Failed to load webpage with error: ...", a cancelled load excepted: another one took its
+//     place): failed; never a log line, which a page's text could imitate;
 //   - the first page that finishes loading: failed when it is the container's inline error page
-//     (about:blank), or when the start page loads the container's page script and the page has
-//     no bridge after all (the script is broken, or failed to load); started otherwise, also for
-//     a start page that never asked for the bridge, and for the application's own error page
-//     (config.xml's "ErrorUrl"): with one, the two log lines above are not the end of the start,
-//     since that page comes next and is the application's to show.
+//     (about:blank, shown for a start page it could not show: "ERROR: Start Page at '...' was
+//     not found.", "... was refused ..."), or when the start page loads the container's page
+//     script and the page has no bridge after all (the script is broken, or failed to load);
+//     started otherwise, also for a start page that never asked for the bridge, and for the
+//     application's own error page (config.xml's "ErrorUrl"): with one, a failed load is not the
+//     end of the start, since that page comes next and is the application's to show.
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,8 +37,8 @@ class StartWatch {
   // The first page finished loading at url; hasBridge: it answers kHBRPageHasBridgeScript with
   // "true" (only asked when needsBridgeAnswer). Why the start failed, when this decides so.
   std::optional<std::string> pageDidLoad(const std::string& url, bool hasBridge);
-  // Every log line, from any thread. Why the start failed, when this line decides so.
-  std::optional<std::string> logLine(std::string_view line);
+  // A load failed with that error description. Why the start failed, when this decides so.
+  std::optional<std::string> loadFailed(std::string_view error);
 
   bool decided() const;
 
@@ -53,8 +54,8 @@ class StartWatch {
 
 // On the main thread, before the application starts: asks every page that finishes loading
 // what the watch needs to know (through the container's engine), and calls onFailure on the main
-// run loop, once, with the reason when the watch decides the start failed. Log lines reach the
-// watch through the runner's log sink.
+// run loop, once, with the reason when the watch decides the start failed. Failed loads reach
+// the watch as the container posts them.
 void watchTheStart(const std::shared_ptr<StartWatch>& watch, std::function<void(const std::string&)> onFailure);
 
 }  // namespace harbor::runner

@@ -85,6 +85,7 @@ std::vector<ScriptMessageCase> makeCases() {
       {"true", "true"},
       {"'text'", "'text'"},
       {"'\\ud800x'", "'\\xef\\xbf\\xbdx'"},
+      {"'a\\ud800b\\u0000c'", "'a\\xef\\xbf\\xbdb\\x00c'"},
       {"new Date(0)", "'1970-01-01T00:00:00.000Z'"},
       {"1n", "absent"},
       {"function () {}", kNotSent},
@@ -237,6 +238,8 @@ const std::vector<HugeBody>& hugeScriptMessageBodies() {
       // A MiB of text, 300 times: as the same string, and in the same object.
       {"(function () { var s = 'x'.repeat(1 << 20); var a = []; for (var i = 0; i < 300; i++) a.push(s); return a; })()", true},
       {"(function () { var o = {s: 'x'.repeat(1 << 20)}; var a = []; for (var i = 0; i < 300; i++) a.push(o); return a; })()", true},
+      // 48 Mi lone surrogates: 144 MiB as UTF-8, 288 MiB as the JSON that carries them ("\ud800").
+      {"['\\ud800'.repeat(48 * 1024 * 1024)]", true},
   };
   return bodies;
 }

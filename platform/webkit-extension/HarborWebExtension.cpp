@@ -23,6 +23,9 @@
 //   A page may have kMaxWaitingMessages messages waiting (posted, and not yet run as far as the
 //   engine has said, "harbor-messages-run"); past that its further messages are dropped in the
 //   page, and the engine hears of it once, and of how many were dropped once it has caught up.
+//   A message WebKit cannot copy never leaves the page: at the bound, and as a document starts,
+//   the engine is asked how many arrived ("harbor-messages-posted"), and those that never will
+//   count no more.
 // - Calls and evaluations: the engine calls a function of the top-level document
 //   (plat/web/WebPage.h, callFunctionAsync) through a message to this process: the function is
 //   made once per document and body, and called with the arguments read as JSON, so a call the
@@ -43,6 +46,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -52,7 +56,6 @@
 #include <utility>
 #include <vector>
 
-#include "plat/foundation/JSON.h"
 #include "plat/foundation/TextCut.h"
 #include "plat/web/BoundedJSON.h"
 #include "plat/web/ReadableFiles.h"
@@ -93,16 +96,63 @@ struct Functions {
 };
 std::map<guint64, Functions> gFunctions;
 // Per page: script messages posted and not yet run by the container, and those dropped since
-// the engine last heard of it.
+// the engine last heard of it. A message WebKit cannot copy (a function, a symbol, a throwing
+// getter) is never sent, and the page hears of nothing (its promise never settles): the engine
+// says how many messages reached it, and what was posted before the question but never reached
+// it waits nowhere. The count is the page's, whatever document posted: what an earlier document
+// left waiting in the runner is run, and counted down, before the next document's messages.
 constexpr std::size_t kMaxWaitingMessages = plat::web::ScriptMessageBodyReader::kMaxWaitingMessages;
 struct Flow {
-  std::size_t waiting = 0;
+  std::size_t waiting = 0;      // posted, and neither run nor known never to have been sent
   std::size_t dropped = 0;
+  std::uint64_t posted = 0;     // ever, in this process
+  std::uint64_t neverSent = 0;  // of those, as the engine's last answer showed
+  std::optional<std::uint64_t> asked;  // posted when the engine was asked, until it answers
 };
 std::map<guint64, Flow> gFlow;
 
 void tellView(WebKitWebPage* page, const char* name, GVariant* parameters) {
   webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, parameters), nullptr, nullptr, nullptr);
+}
+
+// The engine hears, once the page can post again, how many of its messages were dropped.
+void caughtUp(WebKitWebPage* page, Flow& flow) {
+  if (flow.dropped == 0 || flow.waiting >= kMaxWaitingMessages) return;
+  tellView(page, "harbor-dropped-messages", g_variant_new_uint64(flow.dropped));
+  flow.dropped = 0;
+}
+
+// Asks the engine how many of the page's messages reached it ("harbor-messages-posted", with the
+// number posted so far): the question leaves after every message posted before it, so what did
+// not arrive before it never will. One question at a time.
+void askWhatArrived(WebKitWebPage* page) {
+  guint64 id = webkit_web_page_get_id(page);
+  Flow& flow = gFlow[id];
+  if (flow.asked) return;
+  flow.asked = flow.posted;
+  webkit_web_page_send_message_to_view(
+      page, webkit_user_message_new("harbor-messages-posted", g_variant_new_uint64(flow.posted)), nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        WebKitUserMessage* reply = webkit_web_page_send_message_to_view_finish(WEBKIT_WEB_PAGE(source), result, nullptr);
+        GVariant* parameters = reply ? webkit_user_message_get_parameters(reply) : nullptr;
+        auto found = gFlow.find(GPOINTER_TO_SIZE(data));
+        if (found != gFlow.end()) {
+          Flow& flow = found->second;
+          std::uint64_t asked = flow.asked.value_or(0);
+          flow.asked.reset();
+          if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT64)) {
+            std::uint64_t arrived = g_variant_get_uint64(parameters);
+            std::uint64_t neverSent = asked > arrived ? asked - arrived : 0;
+            if (neverSent > flow.neverSent) {
+              flow.waiting -= std::min<std::uint64_t>(flow.waiting, neverSent - flow.neverSent);
+              flow.neverSent = neverSent;
+            }
+            caughtUp(WEBKIT_WEB_PAGE(source), flow);
+          }
+        }
+        if (reply) g_object_unref(reply);
+      },
+      GSIZE_TO_POINTER(id));
 }
 
 gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
@@ -130,11 +180,12 @@ Functions& documentFunctions(WebKitWebPage* page) {
   return functions;
 }
 
-// An exception as the page would print it ("TypeError: ...").
+// An exception as the page would print it ("TypeError: ..."), cut as every page text is: the
+// page chooses what it throws, and a value it returns is bounded too.
 std::string exceptionText(JSCException* exception) {
   const char* name = jsc_exception_get_name(exception);
   const char* message = jsc_exception_get_message(exception);
-  return (name && *name ? std::string(name) + ": " : std::string()) + (message ? message : "");
+  return plat::cutPageText((name && *name ? std::string(name) + ": " : std::string()) + (message ? message : ""));
 }
 
 // The function of the page's top-level document with the body and parameters, made once.
@@ -164,29 +215,13 @@ JSCValue* documentFunction(WebKitWebPage* page, const std::string& body, const s
   return function;
 }
 
-// The reader of plat/web/BoundedJSON.h in the context (a new reference), or none.
-JSCValue* makeReader(JSCContext* context) {
-  JSCValue* reader = nullptr;
-  JSCValue* factory = jsc_context_evaluate(context, plat::web::kBoundedJSONScript, -1);
-  if (factory && jsc_value_is_function(factory))
-    reader = jsc_value_function_call(factory, G_TYPE_DOUBLE, double(plat::web::ScriptMessageBodyReader::kMaxValues),
-                                     G_TYPE_DOUBLE, double(plat::web::ScriptMessageBodyReader::kMaxTextBytes), G_TYPE_DOUBLE,
-                                     double(plat::json::kMaxDepth), G_TYPE_NONE);
-  if (factory) g_object_unref(factory);
-  jsc_context_clear_exception(context);
-  if (reader && !jsc_value_is_function(reader)) {
-    g_object_unref(reader);
-    reader = nullptr;
-  }
-  return reader;
-}
-
 // The reader for a result in the context: the document's own, made once per document, or one
 // made for it (a new reference either way).
 JSCValue* readerFor(WebKitWebPage* page, JSCContext* context) {
   Functions& functions = gFunctions[webkit_web_page_get_id(page)];
-  if (functions.context != context) return makeReader(context);
-  if (!functions.reader) functions.reader = makeReader(context);
+  // What it cannot read is answered 'n' here: no head is asked of it.
+  if (functions.context != context) return plat::web::makeBoundedJSONReader(context, false);
+  if (!functions.reader) functions.reader = plat::web::makeBoundedJSONReader(context, false);
   return functions.reader ? static_cast<JSCValue*>(g_object_ref(functions.reader)) : nullptr;
 }
 
@@ -209,9 +244,9 @@ std::pair<char, std::string> answerOf(WebKitWebPage* page, JSCContext* context, 
   } else if (JSCValue* reader = readerFor(page, context)) {
     JSCValue* read = jsc_value_function_call(reader, JSC_TYPE_VALUE, result, G_TYPE_NONE);
     jsc_context_clear_exception(context);
-    // The reader gives a string as it is; the engine reads JSON.
+    // The reader gives a string as itself (well formed); the engine reads JSON.
     char* json = nullptr;
-    if (read && jsc_value_is_string(read)) json = jsc_value_is_string(result) ? jsc_value_to_json(result, 0) : jsc_value_to_string(read);
+    if (read && jsc_value_is_string(read)) json = jsc_value_is_string(result) ? jsc_value_to_json(read, 0) : jsc_value_to_string(read);
     if (json && std::strlen(json) <= plat::web::ScriptMessageBodyReader::kMaxTextBytes) answer = {'v', json};
     g_free(json);
     if (read) g_object_unref(read);
@@ -314,10 +349,7 @@ gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
   if (g_strcmp0(name, "harbor-messages-run") == 0 && parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT64)) {
     Flow& flow = gFlow[id];
     flow.waiting -= std::min<std::size_t>(flow.waiting, g_variant_get_uint64(parameters));
-    if (flow.dropped > 0 && flow.waiting < kMaxWaitingMessages) {
-      tellView(page, "harbor-dropped-messages", g_variant_new_uint64(flow.dropped));
-      flow.dropped = 0;
-    }
+    caughtUp(page, flow);
     return TRUE;
   }
   if (g_strcmp0(name, "harbor-allowed-frame") == 0 && string) {
@@ -378,15 +410,18 @@ constexpr char kHeldBack[] = R"JS((function (admit) {
 gboolean admitMessage(gpointer data) {
   guint64 id = GPOINTER_TO_SIZE(data);
   Flow& flow = gFlow[id];
-  if (flow.waiting < kMaxWaitingMessages) {
+  bool admitted = flow.waiting < kMaxWaitingMessages;
+  if (admitted) {
     ++flow.waiting;
-    return TRUE;
+    ++flow.posted;
+    if (flow.waiting < kMaxWaitingMessages) return TRUE;
   }
-  if (flow.dropped++ == 0) {
-    if (WebKitWebPage* page = webkit_web_extension_get_page(gExtension, id))
-      tellView(page, "harbor-held-back", g_variant_new_uint64(kMaxWaitingMessages));
-  }
-  return FALSE;
+  WebKitWebPage* page = webkit_web_extension_get_page(gExtension, id);
+  if (!page) return admitted;
+  if (!admitted && flow.dropped++ == 0) tellView(page, "harbor-held-back", g_variant_new_uint64(kMaxWaitingMessages));
+  // Full: some of what it holds may never have been sent.
+  askWhatArrived(page);
+  return admitted;
 }
 
 struct DropReport {
@@ -445,7 +480,11 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   guint64 id = webkit_web_page_get_id(page);
   const char* uri = webkit_frame_get_uri(frame);
   bool main = webkit_frame_is_main_frame(frame);
-  if (main && world == webkit_script_world_get_default()) gFunctions[id].clear();
+  if (main && world == webkit_script_world_get_default()) {
+    gFunctions[id].clear();
+    // A new document: what the last one posted but never sent is not held against it.
+    if (gFlow[id].waiting > 0) askWhatArrived(page);
+  }
   if (!main) keepFrame(id, frame);
   if (!gPageScript.empty())
     runWithNative(context, gPageScript.c_str(), "post", G_CALLBACK(postFromPage), GSIZE_TO_POINTER(id), nullptr,

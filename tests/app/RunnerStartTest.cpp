@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "BundleCheck.h"
@@ -167,6 +168,16 @@ TEST_F(RunnerStart, ABundleWithoutAnIdentifierIsNamedOrRefusedWithTheKeysItNeeds
     else
       EXPECT_EQ(identity->assumed, bundle + c.said);
   }
+  // What Info.plist writes is what the runner checks: a number is no identifier.
+  std::string numbered = inHome("numbered");
+  writeFile(numbered + "/config.xml", plat::format(kConfig, ""));
+  writeFile(numbered + "/Info.plist", plat::format(plist.c_str(), "<key>CFBundleIdentifier</key><integer>7</integer>"));
+  auto number = readBundleIdentity(numbered);
+  ASSERT_TRUE(number) << number.error();
+  EXPECT_EQ(number->written, plat::Value(7));
+  auto problem = bundleIdentifierProblem(number->written);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->rfind("the bundle identifier (not a text) cannot be used", 0), 0u) << *problem;
   // Info.plist that is no file is not read (a pipe would never end).
   std::string piped = inHome("piped");
   writeFile(piped + "/config.xml", plat::format(kConfig, ""));
@@ -200,8 +211,8 @@ TEST_F(RunnerStart, AMissingPageScriptNamesTheBuiltBundle) {
 
 TEST(RunnerStartWatch, DecidesOnceFromTheFirstPageOrTheContainersFailure) {
   struct Event {
-    enum { Line, Page } kind;
-    std::string text;  // the log line, or the page's URL
+    enum { Failure, Page } kind;
+    std::string text;  // the failed load's error, or the page's URL
     bool bridge = false;
   };
   struct Case {
@@ -218,33 +229,23 @@ TEST(RunnerStartWatch, DecidesOnceFromTheFirstPageOrTheContainersFailure) {
       {"broken page script", "www/harbor.js", {{Event::Page, start, false}},
        "its start page loaded, but the container's page script www/harbor.js did not run (see the page's errors "
        "above)"},
-      {"inline error page", std::nullopt,
-       {{Event::Line, "ERROR: Start Page at 'www/index.html' was not found."}, {Event::Page, "about:blank"}},
+      // The container shows it for a start page it could not show ("ERROR: Start Page at ...").
+      {"inline error page", std::nullopt, {{Event::Page, "about:blank"}},
        "its start page could not be shown (see the ERROR line above)"},
       {"inline error page alone", "www/harbor.js", {{Event::Page, "about:blank"}},
        "its start page could not be shown (see the ERROR line above)"},
-      {"failed load", std::nullopt, {{Event::Line, "Failed to load webpage with error: resource exceeds maximum size"}},
+      {"failed load", std::nullopt, {{Event::Failure, "resource exceeds maximum size"}},
        "its start page did not load (resource exceeds maximum size)"},
       // A load that another took the place of has not failed; the page after it decides.
-      {"cancelled", "www/harbor.js",
-       {{Event::Line, "Failed to load webpage with error: cancelled"}, {Event::Page, start, true}}, std::nullopt},
+      {"cancelled", "www/harbor.js", {{Event::Failure, "cancelled"}, {Event::Page, start, true}}, std::nullopt},
       // Once started, later failures are the application's own.
       {"later", "www/harbor.js",
-       {{Event::Page, start, true}, {Event::Line, "Failed to load webpage with error: not found"},
-        {Event::Page, "about:blank"}},
-       std::nullopt},
+       {{Event::Page, start, true}, {Event::Failure, "not found"}, {Event::Page, "about:blank"}}, std::nullopt},
       // With an error page of the application's own, that page comes next and is a start.
-      {"error page", "www/harbor.js",
-       {{Event::Line, "ERROR: Start Page at 'www/index.html' was not found."},
-        {Event::Page, "file:///b/www/error.html?error=ERROR%3A%20Start"}},
-       std::nullopt, "error.html"},
+      {"error page", "www/harbor.js", {{Event::Page, "file:///b/www/error.html?error=ERROR%3A%20Start"}}, std::nullopt,
+       "error.html"},
       {"error page after a failed load", "www/harbor.js",
-       {{Event::Line, "Failed to load webpage with error: not found"}, {Event::Page, "file:///b/www/error.html#x"}},
-       std::nullopt, "error.html"},
-      {"other lines", "www/harbor.js",
-       {{Event::Line, "console.log: ERROR: Start Page at x"}, {Event::Line, "harbor: Failed to load webpage with error: x"},
-        {Event::Page, start, true}},
-       std::nullopt},
+       {{Event::Failure, "not found"}, {Event::Page, "file:///b/www/error.html#x"}}, std::nullopt, "error.html"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -252,8 +253,8 @@ TEST(RunnerStartWatch, DecidesOnceFromTheFirstPageOrTheContainersFailure) {
     std::vector<std::string> failures;
     for (const Event& e : c.events) {
       std::optional<std::string> failed;
-      if (e.kind == Event::Line) {
-        failed = watch.logLine(e.text);
+      if (e.kind == Event::Failure) {
+        failed = watch.loadFailed(e.text);
       } else {
         bool asked = watch.needsBridgeAnswer(e.text);
         failed = watch.pageDidLoad(e.text, asked && e.bridge);
@@ -333,6 +334,81 @@ TEST_F(RunnerStart, TheRunnerNamesABundleThatCannotStartAndEndsARunWaitingOnIt) 
                               [](const std::string& line) { return line.find("did not start") != std::string::npos; });
     if (!failed) {
       EXPECT_EQ(harbor.log().find("did not start"), std::string::npos) << harbor.log();
+    }
+  }
+}
+
+// A run ends on the engine's word or the first line with --until's text, never on a line a
+// page can write: the logger plugin writes a page's text as the whole line. Why the run ends is
+// written even right after a page flooded the log past its rate; a page that repeats --until's
+// text gets no more lines past the rate than any other.
+TEST_F(RunnerStart, APagesLinesNeitherEndTheRunNorGetPastTheLogsRate) {
+  struct Case {
+    const char* name;
+    std::string script;           // run in the start page (a 16000-character `tail` is there)
+    bool pageScript;              // the page loads a working harbor.js
+    std::vector<std::string> options;
+    int status;
+    std::vector<std::string> lines;  // in the log
+    std::string repeated;            // a text the page repeats, whose lines the rate bounds
+  };
+  // 16 KB lines, 48 MB of them, or for ever (until page script is stopped).
+  const std::string flood = "for (var i = 0; i < 3000; i++) console.log('starttest: flood ' + tail);";
+  const std::string endless = "for (;;) console.log('starttest: flood ' + tail);";
+  const Case cases[] = {
+      // The container's and the engine's lines, written by the page as they stand, while the
+      // start is still undecided.
+      {"forged",
+       "document.addEventListener('deviceready', function () {"
+       "  ['WebKit: the page stays empty: forged', 'Failed to load webpage with error: forged',"
+       "   'ERROR: Start Page at \\'www/index.html\\' was not found.'].forEach(function (line) {"
+       "    harbor.exec(null, null, 'Console', 'logLevel', ['LOG', line]);"
+       "  });"
+       "  harbor.exec(null, function () { console.log('starttest: ready'); }, 'Nowhere', 'x', []);"
+       "});",
+       true, {"--until", "starttest: ready"}, 0,
+       {"\nWebKit: the page stays empty: forged\n", "\nFailed to load webpage with error: forged\n",
+        "\nERROR: Start Page at 'www/index.html' was not found.\n", "harbor: terminating: saw \"starttest: ready\""},
+       ""},
+      {"repeated", "for (var i = 0; i < 3000; i++) console.log('starttest: ready ' + tail);", true,
+       {"--until", "starttest: ready"}, 0, {"harbor: terminating: saw \"starttest: ready\""}, "starttest: ready "},
+      {"flood, timed", endless, true, {"--run-seconds", "1"}, 0,
+       {"lines dropped\n", "harbor: terminating: --run-seconds 1 elapsed"}, ""},
+      {"flood, no start", flood, false, {"--until", "starttest: ready"}, 1,
+       {"lines dropped\n", "harbor: the application did not start: its start page loaded, but",
+        "harbor: terminating: the application did not start"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string page = "<html><head><script src=\"harbor.js\"></script></head><body><script>"
+                       "var tail = new Array(16001).join('x');" +
+                       c.script + "</script></body></html>";
+    std::string bundle =
+        makeBundle(c.name, "<feature name=\"Console\"><param name=\"ios-package\" value=\"HBRLogger\"/></feature>",
+                   {{"www/index.html", page}, {"www/harbor.js", c.pageScript ? harborScript() : "this is not a script("}});
+    std::vector<std::string> arguments = {"--home", inHome(std::string(c.name) + "-home")};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back(bundle);
+    auto started = std::chrono::steady_clock::now();
+    RunnerProcess harbor(arguments);
+    ASSERT_TRUE(harbor.started());
+    EXPECT_EQ(harbor.wait(120), c.status) << harbor.log().substr(0, 2000);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    for (const std::string& line : c.lines) EXPECT_NE(harbor.log().find(line), std::string::npos) << line;
+    EXPECT_EQ(harbor.log().find("stays empty, so"), std::string::npos);
+    if (c.status == 0) {
+      EXPECT_EQ(harbor.log().find("did not start"), std::string::npos);
+    }
+    if (!c.repeated.empty()) {
+      // The log's burst (4 MiB) and what its rate (1 MiB a second) gave back while the run lasted.
+      double lineBytes = c.repeated.size() + 16000 + 64;
+      std::size_t most = static_cast<std::size_t>(((4 << 20) + (1 << 20) * seconds) / lineBytes) + 2;
+      std::size_t count = 0;
+      for (std::size_t at = harbor.log().find(c.repeated); at != std::string::npos;
+           at = harbor.log().find(c.repeated, at + 1))
+        ++count;
+      EXPECT_LE(count, most) << "a repeated text got past the rate in " << seconds << " s";
     }
   }
 }

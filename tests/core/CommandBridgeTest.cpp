@@ -9,6 +9,7 @@
 #include "HBRPlugin.h"
 #include "plat/dispatch/Queues.h"
 #include "plat/dispatch/RunLoop.h"
+#include "plat/foundation/JSON.h"
 #include "plat/foundation/Strings.h"
 #include "plat/testing/PlatformTest.h"
 #include "support/ScriptRecordingEngine.h"
@@ -185,6 +186,40 @@ TEST_F(CommandBridge, UnknownServicesAndActionsAreLoggedExactlyAndAnswered) {
                            call + "'d',2,\"Classname and/or methodName not found for command.\",0, 0)",
                            call + "'e',7,\"Classname and/or methodName not found for command.\",0, 0)",
                        }));
+}
+
+// A page decides how long the names it sends are: the log line and the caller's answer keep the
+// start of a long one, cut as every page text is, never the whole.
+TEST_F(CommandBridge, LongNamesAreCutInTheLogLineAndTheAnswer) {
+  const std::string longName(100000, 'n');
+  const std::string cut = std::string(16384, 'n') + " ... (83616 more characters cut)";
+  struct Case {
+    const char* name;
+    std::string service, action;
+    int status;
+    std::string why;
+  };
+  const Case cases[] = {
+      {"service", longName, "x", 2,
+       "Plugin '" + cut + "' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml."},
+      {"action", "Test", longName, 7, "Method '" + cut + ":' not defined in Plugin 'Test'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log_->clear();
+    scripts().clear();
+    queue().execute(HBRInvokedUrlCommand::commandFromJson(Value(Array{"a", c.service, c.action, Array{}})));
+    runUntilIdle();
+    EXPECT_EQ(log_->lines(), std::vector<std::string>{"ERROR: " + c.why});
+    ASSERT_EQ(scripts().size(), 1u);
+    EXPECT_EQ(scripts()[0], "harbor.require('harbor/exec').nativeCallback('a'," + std::to_string(c.status) + "," +
+                                *plat::json::write(Value(c.why), {.allowFragments = true}) + ",0, 0)");
+  }
+  // A command that cannot be read names the command so too.
+  log_->clear();
+  queue().refuseUnreadableCommand(Value(Array{Value("a"), Value(longName), Value(longName)}), "too deep");
+  EXPECT_EQ(log_->lines(), std::vector<std::string>{"ERROR: Cannot read the command " + cut + "." + cut +
+                                                    " (too deep); its caller is answered with a JSON error"});
 }
 
 TEST_F(CommandBridge, PageTextInLogLinesIsEscaped) {

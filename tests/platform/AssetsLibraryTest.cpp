@@ -152,10 +152,16 @@ TEST_F(AssetsLibraryTest, ReadsPartsOfAnAsset) {
     std::size_t n = representation->getBytes(buffer.data(), c.offset, buffer.size(), &error);
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + static_cast<long>(n)), c.expected) << c.offset;
     EXPECT_EQ(!error.domain.empty(), c.error) << c.offset;
+    // A stream's piece of the same: the count, 0 at the end, -1 for the error.
+    std::vector<std::uint8_t> piece(c.length, 0);
+    long count = representation->readBytes(piece.data(), c.offset, piece.size());
+    EXPECT_EQ(count, c.error ? -1L : static_cast<long>(c.expected.size())) << c.offset;
+    EXPECT_EQ(piece, buffer) << c.offset;
   }
   // A removed asset reads as an error, not as stale bytes.
   ASSERT_TRUE(SimulatedPhotoLibrary::removeAsset(url));
   std::uint8_t byte = 0;
+  EXPECT_EQ(representation->readBytes(&byte, 0, 1), -1);
   NSError error;
   EXPECT_EQ(representation->getBytes(&byte, 0, 1, &error), 0u);
   EXPECT_EQ(error.domain, ALAssetsLibraryErrorDomain);

@@ -1,5 +1,4 @@
 #include "plat/foundation/Log.h"
-#include "plat/foundation/TextCut.h"
 #include "plat/testing/PlatformTest.h"
 
 #include <gtest/gtest.h>
@@ -33,26 +32,6 @@ TEST(Log, ExcerptsAreCutOnCharacterBoundaries) {
   // "é" is two bytes: a cut through it leaves it out whole.
   EXPECT_EQ(logExcerpt("ab\xC3\xA9" "cd", 3), "ab...");
   EXPECT_EQ(logExcerpt("a\nb\nc", 3), "a\\nb...");
-}
-
-// Page text cut for the log: at a character boundary, with the number of characters (not bytes)
-// that were cut.
-TEST(Log, PageTextIsCutWithTheCountOfWhatWasCut) {
-  const struct {
-    std::string text;
-    std::size_t limit;
-    std::string expected;
-  } cases[] = {
-      {"short", 10, "short"},
-      {"exactly10!", 10, "exactly10!"},
-      {"abcdefghijkl", 10, "abcdefghij ... (2 more characters cut)"},
-      // "é" is two bytes: a cut inside it keeps the whole character out.
-      {"abcdefghi\xC3\xA9xyz", 10, "abcdefghi ... (4 more characters cut)"},
-      // "€" is three bytes; three of them cut count as three characters.
-      {"ab\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", 4, "ab ... (3 more characters cut)"},
-      {"", 0, ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(plat::cutText(c.text, c.limit), c.expected) << c.text;
 }
 
 namespace {
@@ -128,4 +107,18 @@ TEST_F(LogRateTest, TheWatcherSeesEveryLineAndKeepsTheOnesItNeeds) {
   setLogRate(std::nullopt);
   for (int i = 0; i < 100; ++i) NSLog(line('b'));
   EXPECT_EQ(log_->lines().size(), 100u);
+}
+
+// The process's own lines that must never be lost (why the runner ends a run) are written
+// whatever the rate, after the count of what was dropped before them; the same words logged as
+// any other line are not, so a page that words its lines so gets nothing past the rate.
+TEST_F(LogRateTest, OnlyTheProcesssOwnLinesPastTheRateAreWrittenWhateverTheRate) {
+  for (int i = 0; i < 10; ++i) NSLog(line('a'));
+  log_->clear();
+  NSLog("harbor: terminating: saw \"x\"");
+  NSLogPastRate("harbor: terminating: saw \"x\"");
+  NSLogPastRate("harbor: the application did not start: why");
+  NSLog(line('b'));
+  EXPECT_EQ(log_->lines(), (std::vector<std::string>{"... 5 lines dropped", "harbor: terminating: saw \"x\"",
+                                                     "harbor: the application did not start: why"}));
 }

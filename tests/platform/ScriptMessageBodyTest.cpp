@@ -69,7 +69,7 @@ TEST(ScriptMessageBody, AHugeOrDeepBodyArrivesAbsentWithoutExhaustingTheHost) {
   JSContext js;
   ScriptMessageBodyReader reader(js);
   for (const auto& body : plat::testing::hugeScriptMessageBodies())
-    EXPECT_EQ(arrives(reader, js, body.script), "absent") << body.script;
+    EXPECT_EQ(arrives(reader, js, body.script).substr(0, 200), "absent") << body.script;
   EXPECT_EQ(arrives(reader, js, "var a = []; a.length = 4194303; a.length"), "i4194303");
   // At the bound itself the body arrives.
   auto atBound = js.evaluate("var a = []; a.length = 4194303; a");

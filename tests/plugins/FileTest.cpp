@@ -432,6 +432,41 @@ TEST_F(File, ReadsWhoseAnswerWouldPassTheBridgesBoundAreRefused) {
   }
 }
 
+// A text is read a piece at a time (a MiB) and checked as UTF-8 as each piece comes in: a
+// character cut by a piece's end is whole in the answer, and bytes that are no UTF-8 are found
+// wherever they lie, at a piece's end or the file's.
+TEST_F(File, TextIsCheckedAsUTF8AcrossTheReadsPieces) {
+  constexpr std::size_t kPiece = 1 << 20;
+  struct Case {
+    std::size_t before;  // plain characters before the bytes
+    std::string bytes;
+    bool text;  // answered as text, else ENCODING_ERR
+  } cases[] = {
+      {kPiece - 1, "\xc3\xa9z", true},          // é across the pieces
+      {kPiece - 1, "\xf0\x9f\x98\x80", true},   // an emoji cut after its first byte
+      {kPiece - 2, "\xf0\x9f\x98\x80", true},   //   after its second
+      {kPiece - 3, "\xf0\x9f\x98\x80z", true},  //   after its third
+      {kPiece - 1, "\xe2\x80\xa8", true},       // U+2028, whose escape takes all three
+      {kPiece - 1, "\xc3z", false},             // a lead byte with nothing to follow it
+      {kPiece, "\x80", false},                  // a lone continuation after the cut
+      {kPiece - 1, "\xed\xa0\x80", false},      // a surrogate across the pieces
+      {kPiece + 5, "\xe2\x80", false},          // a character cut by the file's end
+      {kPiece - 2, "\xe2\x80\xa8\xa8", false},  // one continuation too many
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.before) + " then " + std::to_string(c.bytes.size()) + " bytes");
+    std::string content = std::string(c.before, 'a') + c.bytes;
+    writeFile(documents("pieces.txt"), content);
+    auto answer = call("readAsText", Array{persistent("/pieces.txt"), "UTF-8", 0, -1});
+    if (!c.text) {
+      expectCode(answer, kFileIOError, 5);
+      continue;
+    }
+    EXPECT_EQ(answer.status, kFileOK);
+    EXPECT_TRUE(answer.message == Value(content)) << "the text whole";
+  }
+}
+
 TEST_F(File, WritesAndTruncation) {
   writeFile(documents("w.txt"), "0123456789");
   auto written = call("write", Array{persistent("/w.txt"), "abc", 2});

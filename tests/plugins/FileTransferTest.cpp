@@ -6,9 +6,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <future>
 #include <set>
+#include <thread>
 
 #include "FileTransferPlugin.h"
 #include "HBRFileTransfer.h"
@@ -44,8 +47,10 @@ class FileTransfer : public harbor::testing::FilePluginTest {
     exec("FileTransfer", action, arguments, id);
     return finish(id);
   }
+  // Bounded in real time, not in turns: a large body's progress wakes the loop many times.
   std::vector<PageCallback> finish(const std::string& id) {
-    for (int i = 0; i < 200; ++i) {
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < deadline;) {
       for (auto& callback : takeCallbacks()) gathered.push_back(callback);
       for (const auto& c : gathered)
         if (c.callbackId == id && !c.keepCallback) {
@@ -579,6 +584,81 @@ TEST_F(FileTransfer, APhotoFromTheLibraryUploadsByBothURLForms) {
   ASSERT_EQ(missing.size(), 1u);
   EXPECT_EQ(missing[0].status, 9);
   EXPECT_EQ(missing[0].message["code"], Value(std::int64_t{1}));
+}
+
+// A photo or film of the library is read a piece at a time as the body goes out, in either mode,
+// as a file of a folder is: a large one arrives byte for byte, and one larger than any memory
+// (a sparse terabyte) goes out until the page aborts it, where it was once read whole first
+// and refused as not found.
+TEST_F(FileTransfer, ALibraryAssetOfAnySizeIsUploadedAPieceAtATime) {
+  server.route("/up", [](const HTTPTestServer::Request&) { return HTTPTestServer::reply(200, "ok"); });
+  constexpr std::size_t kLarge = 24u << 20;  // more than the server keeps of a body
+  std::string photo(kLarge, ' ');
+  for (std::size_t i = 0; i < kLarge; ++i) photo[i] = static_cast<char>((i * 2654435761u) >> 13);
+  auto large = plat::SimulatedPhotoLibrary::addAsset(plat::Data(photo.begin(), photo.end()), "JPG");
+  auto film = plat::SimulatedPhotoLibrary::addAsset(plat::Data(16, 'm'), "MOV");
+  ASSERT_TRUE(large && film);
+  constexpr std::uint64_t kFilm = std::uint64_t{1} << 40;
+  std::string filmFile = plat::SimulatedPhotoLibrary::folderPath() + "/" + film->query()->substr(3, 36) + ".MOV";
+  ASSERT_EQ(::truncate(filmFile.c_str(), static_cast<off_t>(kFilm)), 0) << filmFile;
+  const std::string b = "+++++org.harbor.formBoundary";
+  auto before = [&](std::uint64_t length) {
+    return "--" + b + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"photo.jpg\"\r\n"
+           "Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+  };
+  const std::string after = "\r\n--" + b + "--\r\n";
+  auto upload = [&](const plat::NSURLPtr& asset, bool chunked, const std::string& id) {
+    exec("FileTransfer", "upload", Array{asset->absoluteString(), server.url("/up"), "file", "photo.jpg", "image/jpeg",
+                                         Value(), false, chunked, Value(), id}, id);
+  };
+
+  for (bool chunked : {true, false}) {
+    SCOPED_TRACE(chunked ? "chunked" : "whole");
+    gathered.clear();
+    upload(large, chunked, "large");
+    auto answers = finish("large");
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back().status, 1) << answers.back().message.description();
+    std::uint64_t total = before(kLarge).size() + kLarge + after.size();
+    EXPECT_EQ(answers.front().message["total"], Value(static_cast<std::int64_t>(total)));
+    ASSERT_FALSE(server.requests().empty());
+    auto seen = server.requests().back();
+    EXPECT_EQ(seen.header("Content-Length"), std::optional<std::string>(std::to_string(total)));
+    EXPECT_EQ(seen.bodyLength, total);
+    EXPECT_EQ(seen.bodyHash, HTTPTestServer::hash(after, HTTPTestServer::hash(photo, HTTPTestServer::hash(before(kLarge)))))
+        << "the photo's bytes, whole and in order, in the file part";
+    expectQuietAndTidy(inHome("tmp"));
+
+    // The terabyte goes out until the page stops it.
+    gathered.clear();
+    upload(film, chunked, "film");
+    std::optional<Value> progress;
+    std::optional<PageCallback> ended;
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < deadline && !ended &&
+         !(progress && (*progress)["loaded"].asInt() >= (16 << 20));) {
+      waitForMain(0.05);
+      for (auto& c : takeCallbacks()) {
+        gathered.push_back(c);
+        if (c.callbackId == "film" && c.keepCallback) progress = c.message;
+        if (c.callbackId == "film" && !c.keepCallback) ended = c;
+      }
+    }
+    ASSERT_FALSE(ended) << "ended before it was aborted: " << ended->message.description();
+    ASSERT_TRUE(progress);
+    EXPECT_GE((*progress)["loaded"].asInt(), 16 << 20);
+    EXPECT_EQ((*progress)["total"], Value(static_cast<std::int64_t>(before(kFilm).size() + kFilm + after.size())));
+    // The upload goes on meanwhile: progress it sends waits on the main loop when the abort
+    // comes, and must still reach the page before the abort's answer, never after it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    exec("FileTransfer", "abort", Array{"film"}, "abortcb");
+    auto aborted = finish("film");
+    ASSERT_FALSE(aborted.empty());
+    EXPECT_EQ(aborted.back().status, 9) << "the abort's answer is the last";
+    EXPECT_EQ(aborted.back().message["code"], Value(std::int64_t{4}));
+    EXPECT_EQ(std::count_if(aborted.begin(), aborted.end(), [](const PageCallback& c) { return !c.keepCallback; }), 1);
+    expectQuietAndTidy(inHome("tmp"));
+  }
 }
 
 // A download makes its file and the folders it lacks as a page's write would: what the umask

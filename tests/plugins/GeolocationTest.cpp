@@ -245,6 +245,63 @@ TEST_F(Geolocation, ClearingWatchesStopsUpdatesOnlyWhenNobodyElseWaits) {
   EXPECT_FALSE(plugin->locationStarted());
 }
 
+// A watch the page clears, or replaces under its id, waits no more: its timeout neither stays
+// behind (while the permission prompt shows no clock runs, and a page adding and clearing
+// watches meanwhile would pile them up) nor ends a later request on the same callback.
+TEST_F(Geolocation, AClearedOrReplacedWatchWaitsNoMore) {
+  struct Case {
+    const char* name;
+    bool prompting;  // the permission prompt shows while the page adds its watches
+    bool replaced;   // each watch replaces the last under one id; else each is cleared
+  };
+  const Case cases[] = {
+      {"cleared", false, false},
+      {"cleared while the prompt shows", true, false},
+      {"replaced", false, true},
+      {"replaced while the prompt shows", true, true},
+  };
+  constexpr int kWatches = 50;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedLocation::reset();
+    SimulatedLocation::setServicesEnabled(true);
+    SimulatedLocation::setPromptObserver([this](const SimulatedLocation::Prompt& p) { prompts.push_back(p); });
+    prompts.clear();
+    if (!c.prompting) granted();
+    plugin = create<HBRLocation>("HBRLocation", "Geolocation");
+    takeCallbacks();
+    // Straight to the plugin, so that the user's answer (a later turn) waits.
+    auto call = [this](const char* action, plat::Array arguments, const std::string& callbackId) {
+      plugin->performAction(action, HBRInvokedUrlCommand::commandFromJson(Value(plat::Array{
+                                        Value(callbackId), Value("Geolocation"), Value(action), Value(arguments)})));
+    };
+    for (int i = 0; i < kWatches; ++i) {
+      std::string callbackId = "watch" + std::to_string(i);
+      call("addWatch", {Value("w"), Value(false), Value(5000)}, callbackId);
+      if (!c.replaced) call("clearWatch", {Value("w")}, "x");
+    }
+    // The page's own callback id again, for a request that sets no timeout (in the other
+    // accuracy, so that it waits for the next position).
+    call("getLocation", {Value(true)}, "watch0");
+    runUntilIdle();
+    EXPECT_EQ(prompts.size(), c.prompting ? 1u : 0u);
+    if (!c.replaced) {
+      // Only the one-shot request waits, for a position, and without a clock.
+      EXPECT_LT(plat::RunLoop::main().nextTimerDate(), 0) << "a timer runs for nobody";
+    }
+    advance(3600);
+    auto callbacks = takeCallbacks();
+    if (c.replaced) {
+      ASSERT_EQ(callbacks.size(), 1u);
+      EXPECT_EQ(callbacks[0].callbackId, "watch" + std::to_string(kWatches - 1));
+      EXPECT_EQ(callbacks[0].message, Value(plat::Dictionary{{"code", 3}, {"message", "Timeout expired"}}));
+      EXPECT_TRUE(callbacks[0].keepCallback);
+    } else {
+      EXPECT_TRUE(callbacks.empty()) << callbacks[0].callbackId;
+    }
+  }
+}
+
 TEST_F(Geolocation, PlatformErrorsReachEveryoneWaitingAndOnlyLocationUnknownLetsUpdatesGoOn) {
   struct Case {
     long platformCode;

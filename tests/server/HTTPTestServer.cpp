@@ -110,6 +110,7 @@ struct HTTPTestServer::Connection {
       if (request.body.size() < kKeptBodyBytes)
         request.body.append(buffered, 0, std::min(n, kKeptBodyBytes - request.body.size()));
       request.bodyLength += n;
+      request.bodyHash = hash(std::string_view(buffered).substr(0, n), request.bodyHash);
       buffered.erase(0, n);
       count -= n;
     }

@@ -2,7 +2,8 @@
 // An HTTP/1.1 server for tests and benchmarks, on 127.0.0.1 only, at a port the system picks,
 // over plain TCP or TLS (a self-signed certificate made when the process first needs one).
 // Every request is recorded whole: its head as sent and its body (bodies longer than
-// kKeptBodyBytes are counted, not kept). Each connection serves one request and closes.
+// kKeptBodyBytes are counted and hashed, not kept). Each connection serves one request and
+// closes.
 //
 // Bounded by construction: the server stops by itself after its lifetime even when a test
 // forgets it, every read and write waits at most a few seconds, and at most kMaxConnections
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -26,6 +28,7 @@ class HTTPTestServer {
  public:
   static constexpr std::size_t kKeptBodyBytes = 4 * 1024 * 1024;
   static constexpr int kMaxConnections = 16;
+  static constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ull;  // hash() of no bytes
 
   enum class Scheme { HTTP, HTTPS };
 
@@ -36,6 +39,7 @@ class HTTPTestServer {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;           // de-chunked; only the first kKeptBodyBytes
     std::uint64_t bodyLength = 0;
+    std::uint64_t bodyHash = kHashStart;  // hash() of the whole de-chunked body
     bool chunked = false;
     // The first field of that name (letter case ignored), or nothing.
     std::optional<std::string> header(const std::string& name) const;
@@ -85,6 +89,12 @@ class HTTPTestServer {
 
   // Byte i of a generated body.
   static char generatedByte(std::uint64_t i) { return static_cast<char>('a' + i % 26); }
+  // FNV-1a of the bytes, going on from the hash of what came before them: a body of any length
+  // checked byte for byte without keeping it.
+  static constexpr std::uint64_t hash(std::string_view bytes, std::uint64_t from = kHashStart) {
+    for (char c : bytes) from = (from ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    return from;
+  }
 
  private:
   struct Connection;

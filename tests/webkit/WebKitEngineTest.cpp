@@ -75,12 +75,12 @@ TEST_F(WebKitEngineTest, SynchronousEvaluationAnswersAndGivesUpOnARunawayPage) {
 
 // A script that keeps the page busy past the bound: the caller that asked for the page's answer
 // gets it once it comes, on a later turn (the page may have handed over commands it no longer
-// holds); a quick one is answered before the call returns, as always.
+// holds); a quick one is answered before the call returns, as always (with a bound no loaded
+// machine reaches: only the given-up cases need a short one).
 TEST_F(WebKitEngineTest, AnEvaluationGivenUpOnStillHandsOverThePagesAnswer) {
   loadPage("index.html",
            "<!doctype html><title>ready</title><body><script>"
            "function busy(ms, v) { var end = Date.now() + ms; while (Date.now() < end) {} return v; }</script></body>");
-  plat::web::setSyncEvaluationSecondsForTesting(0.5);
   struct Case {
     const char* script;
     bool atOnce;
@@ -93,6 +93,7 @@ TEST_F(WebKitEngineTest, AnEvaluationGivenUpOnStillHandsOverThePagesAnswer) {
       {"busy(1500, 42)", false, "42"},
   };
   for (const Case& c : cases) {
+    plat::web::setSyncEvaluationSecondsForTesting(c.atOnce ? kPatience : 0.5);
     log_->clear();
     std::vector<std::string> answers;
     view_->evaluateJavaScriptFromString(c.script, [&](const std::string& answer) { answers.push_back(answer); });
@@ -102,6 +103,60 @@ TEST_F(WebKitEngineTest, AnEvaluationGivenUpOnStillHandsOverThePagesAnswer) {
     plat::web::turnMainLoopUntil([] { return false; }, 0.2);
     EXPECT_EQ(answers, std::vector<std::string>{c.answer}) << c.script << ": answered once";
   }
+}
+
+// The bridge's answers reach it in the order the page gave them, also when the first was given up
+// on: the commands a long callback made run before those the page made after it, and so do
+// those of an answer made while the late one is taken (a plugin answering at once).
+TEST_F(WebKitEngineTest, TheBridgesAnswersKeepTheOrderThePageGaveThem) {
+  loadPage("index.html",
+           "<!doctype html><title>ready</title><body><script>"
+           "function busy(ms, v) { var end = Date.now() + ms; while (Date.now() < end) {} return v; }</script></body>");
+  struct Case {
+    const char* what;
+    bool answerWhileTaken;
+    std::vector<std::string> order;
+  };
+  const Case cases[] = {
+      {"a quick answer right behind a late one", false, {"late", "quick"}},
+      {"and one asked for as the late one is taken", true, {"late", "quick", "made while taken"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> answers;
+    auto record = [&answers](const std::string& answer) { answers.push_back(answer); };
+    plat::web::setSyncEvaluationSecondsForTesting(0.5);
+    view_->evaluateJavaScriptFromString("busy(1500, 'late')", [&](const std::string& answer) {
+      record(answer);
+      if (c.answerWhileTaken) view_->evaluateJavaScriptFromString("'made while taken'", record);
+    });
+    EXPECT_TRUE(answers.empty()) << "the late one was not given up on";
+    // The next one waits for the page as long as it takes: its answer comes right behind.
+    plat::web::setSyncEvaluationSecondsForTesting(kPatience);
+    view_->evaluateJavaScriptFromString("'quick'", record);
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return answers.size() >= c.order.size(); }, kPatience));
+    plat::web::turnMainLoopUntil([] { return false; }, 0.2);
+    EXPECT_EQ(answers, c.order);
+  }
+}
+
+// A stop request while the bridge's evaluation waits for the page: its caller is answered (with
+// nothing) before the call returns, not left waiting for an answer nobody will take.
+TEST_F(WebKitEngineTest, AStopRequestAnswersTheBridgesWaitingEvaluation) {
+  loadPage("index.html",
+           "<!doctype html><title>ready</title><body><script>"
+           "function busy(ms, v) { var end = Date.now() + ms; while (Date.now() < end) {} return v; }</script></body>");
+  plat::web::setSyncEvaluationSecondsForTesting(kPatience);
+  std::thread stop([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    plat::JSContext::stopAllScripts();
+  });
+  std::vector<std::string> answers;
+  view_->evaluateJavaScriptFromString("busy(5000, 'late')", [&](const std::string& answer) { answers.push_back(answer); });
+  stop.join();
+  EXPECT_EQ(answers, std::vector<std::string>{""});
+  plat::web::turnMainLoopUntil([] { return false; }, 0.2);
+  EXPECT_EQ(answers.size(), 1u) << "answered more than once";
 }
 
 // A page's texts reach the container cut, under both engines: its dialogs' messages and default
@@ -149,6 +204,35 @@ TEST_F(WebKitEngineTest, ThePagesTextsReachTheContainerCut) {
     view.reset();
   }
   plat::web::setBackend(plat::web::Backend::WebKit);
+}
+
+// What a page's script throws reaches the container cut as its other texts are, from a script and
+// from a call (the bridge's answers): a page throwing a 200 MB message put it whole in the runner.
+TEST_F(WebKitEngineTest, AnExceptionsTextReachesTheContainerCut) {
+  loadPage("index.html", "<!doctype html><title>ready</title><body></body>");
+  const std::string cut = " ... (3623 more characters cut)";  // of 7 + 20000 characters, 16384 kept
+  struct Case {
+    bool call;
+    const char* body;
+    std::string message;
+  };
+  const Case cases[] = {
+      {false, "throw new Error('e'.repeat(20000))", "Error: " + std::string(16377, 'e') + cut},
+      {true, "throw new Error('c'.repeat(20000));", "Error: " + std::string(16377, 'c') + cut},
+      {true, "throw new TypeError('short');", "TypeError: short"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    std::optional<plat::web::WebPage::Evaluation> done;
+    auto record = [&done](const plat::web::WebPage::Evaluation& e) { done = e; };
+    if (c.call)
+      view_->page()->callFunctionAsync(c.body, {}, record);
+    else
+      view_->page()->evaluateAsync(c.body, record);
+    ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return done.has_value(); }, kPatience));
+    ASSERT_TRUE(done->exception);
+    EXPECT_TRUE(done->exception->message == c.message) << done->exception->message.size() << " bytes";
+  }
 }
 
 TEST_F(WebKitEngineTest, WebStorageOfFilePagesLandsWhereTheBackupCopiesIt) {

@@ -33,8 +33,14 @@ extern char** environ;
 
 namespace harbor::testing {
 
-// A generous bound for anything WebKit does in another process on a loaded machine.
+// A generous bound for anything WebKit does in another process on a loaded machine. Under the
+// sanitizers every allocation records its whole stack (the leak suppressions need the frames),
+// which makes the largest page values several times slower to read.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kPatience = 240;
+#else
 constexpr double kPatience = 60;
+#endif
 
 // The web content processes this process started that still run.
 inline std::vector<pid_t> contentProcessesOfOurs() {

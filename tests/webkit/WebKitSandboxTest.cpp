@@ -14,6 +14,7 @@
 #include "WebKitFixture.h"
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/JSON.h"
+#include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/uikit/UIDriver.h"
 #include "plat/uikit/UIImagePickerController.h"
@@ -451,11 +452,19 @@ TEST_F(WebKitSandboxTest, ScreenCaptureIsRefusedAndLogged) {
 // A page whose content process keeps ending is reloaded three times within a minute, each a load
 // of its own, and then fails to load (the engines show their error page) instead of coming back
 // for ever; the failure names the page, so that an engine tells its error page's own failure by
-// it. When that process ends too (the error page cannot live either), nothing is loaded again:
-// a page that could not live at all went round for ever.
+// it. When that process ends too (the error page cannot live either), nothing is loaded again,
+// not even for the container's scripts (a plugin answering late): a page that could not live at
+// all went round for ever, and a message to the page started a process of its own. Whoever waits
+// on the page hears that it stays empty from the engine itself, not from a log line a page could
+// write.
 TEST_F(WebKitSandboxTest, APageWhoseProcessKeepsEndingIsReloadedThreeTimesThenFails) {
   open("www/index.html", "<!doctype html><title>ready</title><body>page</body>");
   const std::string page = fileURL(inBundle("www/index.html"));
+  std::vector<std::string> emptied;
+  auto observer = std::make_shared<int>(0);
+  plat::NSNotificationCenter::defaultCenter().addObserver(
+      observer, plat::web::WebPageStaysEmptyNotification, nullptr,
+      [&emptied](const plat::NSNotification& n) { emptied.push_back(n.userInfo["reason"].stringOr()); });
   for (int round = 1; round <= 5; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     int started = loads_->started;
@@ -479,6 +488,7 @@ TEST_F(WebKitSandboxTest, APageWhoseProcessKeepsEndingIsReloadedThreeTimesThenFa
       EXPECT_TRUE(plat::web::turnMainLoopUntil(
           [&] { return log_->contains("WebKit: the page stays empty: its content process crashed and nothing loads in its place"); },
           kPatience));
+      EXPECT_EQ(emptied, std::vector<std::string>{"its content process crashed and nothing loads in its place"});
     } else {
       ASSERT_TRUE(plat::web::turnMainLoopUntil(
           [&] {
@@ -487,12 +497,33 @@ TEST_F(WebKitSandboxTest, APageWhoseProcessKeepsEndingIsReloadedThreeTimesThenFa
           },
           kPatience))
           << "the fifth end was not the last";
+      // Nothing comes back by itself: looked at after a while, not at the instant of the line.
+      plat::web::turnMainLoopUntil([] { return false; }, 2);
       EXPECT_TRUE(harbor::testing::contentProcessesOfOurs().empty()) << "something was loaded again";
+      ASSERT_EQ(emptied.size(), 2u);
+      EXPECT_EQ(emptied[1], "its content process crashed again, after 3 reloads and a failed one within a minute");
+      // Nor for the container's scripts and calls (a plugin answering late): each hears that the
+      // page is gone, at once, and no process starts for them.
+      std::vector<std::string> answers;
+      view_->evaluateJavaScriptFromString("'answered'", [&](const std::string& answer) { answers.push_back("sync " + answer); });
+      EXPECT_EQ(answers, std::vector<std::string>{"sync "}) << "the bridge's evaluation is answered before it returns";
+      auto gone = [&](const char* kind) {
+        return [&answers, kind](const plat::web::WebPage::Evaluation& e) {
+          answers.push_back(std::string(kind) + (e.invalidated ? " gone" : " answered"));
+        };
+      };
+      view_->page()->evaluateAsync("'answered'", gone("script"));
+      view_->page()->callFunctionAsync("return 'answered';", {}, gone("call"));
+      ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return answers.size() == 3; }, kPatience));
+      EXPECT_EQ(answers, (std::vector<std::string>{"sync ", "script gone", "call gone"}));
+      plat::web::turnMainLoopUntil([] { return false; }, 2);
+      EXPECT_TRUE(harbor::testing::contentProcessesOfOurs().empty()) << "a process was started for the container's scripts";
       EXPECT_EQ(loads_->started, started);
       EXPECT_EQ(loads_->failures.size(), 1u);
     }
   }
   EXPECT_EQ(log_->count("WebKit: the page's content process crashed; reloading the page"), 3u);
+  plat::NSNotificationCenter::defaultCenter().removeObserver(observer.get());
 }
 
 }  // namespace

@@ -71,22 +71,19 @@ void HBRCommandQueue::parseInto(BatchHolder& holder, const std::string& text) {
 
 void HBRCommandQueue::refuseUnreadableCommand(const plat::Value& entry, const std::string& why) {
   const plat::Value& id = entry.isArray() ? entry.at(0) : plat::absentValue();
-  std::string service = entry.isArray() && entry.at(1).isString() ? entry.at(1).asString() : std::string();
-  std::string action = entry.isArray() && entry.at(2).isString() ? entry.at(2).asString() : std::string();
-  plat::NSLog("ERROR: Cannot read the command " + plat::logExcerpt(service + "." + action) + " (" + why + ")" +
+  // The page decides how long its names are: cut before anything is copied.
+  auto name = [&entry](std::size_t index) {
+    const plat::Value& value = entry.isArray() ? entry.at(index) : plat::absentValue();
+    return value.isString() ? plat::logPageText(value.asString()) : std::string();
+  };
+  plat::NSLog("ERROR: Cannot read the command " + name(1) + "." + name(2) + " (" + why + ")" +
               (id.isString() ? "; its caller is answered with a JSON error" : "; it has no callback id to answer"));
   answerUnreadableCommand(entry, why);
 }
 
 void HBRCommandQueue::answerUnreadableCommand(const plat::Value& entry, const std::string& why) {
   const plat::Value& id = entry.isArray() ? entry.at(0) : plat::absentValue();
-  if (!id.isString()) return;
-  auto controller = viewController_.lock();
-  auto delegate = controller ? controller->commandDelegate() : nullptr;
-  if (!delegate) return;
-  delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::JSONException,
-                                                                               "The command cannot be read: " + why),
-                             id.asString());
+  if (id.isString()) answer(id.asString(), HBRCommandStatus::JSONException, "The command cannot be read: " + why);
 }
 
 void HBRCommandQueue::enqueueCommandBatch(const std::string& batchJSON) {
@@ -173,9 +170,9 @@ void HBRCommandQueue::executePending() {
 bool HBRCommandQueue::execute(const HBRInvokedUrlCommandPtr& command) {
   if (command->className().empty() || command->methodName().empty()) {
     plat::NSLog("ERROR: Classname and/or methodName not found for command.");
-    refuseCommand(command, command->className().empty() ? HBRCommandStatus::ClassNotFoundException
-                                                        : HBRCommandStatus::InvalidAction,
-                  "Classname and/or methodName not found for command.");
+    answer(command->callbackId(),
+           command->className().empty() ? HBRCommandStatus::ClassNotFoundException : HBRCommandStatus::InvalidAction,
+           "Classname and/or methodName not found for command.");
     return false;
   }
   auto controller = viewController_.lock();
@@ -183,19 +180,19 @@ bool HBRCommandQueue::execute(const HBRInvokedUrlCommandPtr& command) {
   auto plugin = std::dynamic_pointer_cast<HBRPlugin>(delegate ? delegate->getCommandInstance(command->className())
                                                               : nullptr);
   if (!plugin) {
-    std::string why = plat::format("Plugin '%s' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml.",
-                                   plat::logEscaped(command->className()).c_str());
+    std::string why = "Plugin '" + plat::logPageText(command->className()) +
+                      "' not found, or is not a HBRPlugin. Check your plugin mapping in config.xml.";
     plat::NSLog("ERROR: " + why);
-    refuseCommand(command, HBRCommandStatus::ClassNotFoundException, why);
+    answer(command->callbackId(), HBRCommandStatus::ClassNotFoundException, why);
     return false;
   }
   double started = plat::now();
   bool called = plugin->performAction(command->methodName(), command);
   if (!called) {
-    std::string why = plat::format("Method '%s:' not defined in Plugin '%s'", plat::logEscaped(command->methodName()).c_str(),
-                                   plat::logEscaped(command->className()).c_str());
+    std::string why = "Method '" + plat::logPageText(command->methodName()) + ":' not defined in Plugin '" +
+                      plat::logPageText(command->className()) + "'";
     plat::NSLog("ERROR: " + why);
-    refuseCommand(command, HBRCommandStatus::InvalidAction, why);
+    answer(command->callbackId(), HBRCommandStatus::InvalidAction, why);
   }
   double elapsedMs = (plat::now() - started) * 1000.0;
   if (elapsedMs > kThreadWarningMilliseconds)
@@ -204,15 +201,15 @@ bool HBRCommandQueue::execute(const HBRInvokedUrlCommandPtr& command) {
   return called;
 }
 
-// A caller left waiting for a plugin or action that is not there would wait for ever: it hears
-// why, with the status that names it ("Class not found", "Invalid action").
-void HBRCommandQueue::refuseCommand(const HBRInvokedUrlCommandPtr& command, HBRCommandStatus status,
-                                    const std::string& why) {
-  if (!command->callbackId()) return;
+// A caller left waiting for a plugin or action that is not there, or for a command that cannot
+// be read, would wait for ever: it hears why, with the status that names it ("Class not found",
+// "Invalid action", "JSON error").
+void HBRCommandQueue::answer(const std::optional<std::string>& callbackId, HBRCommandStatus status,
+                             const std::string& why) {
+  if (!callbackId) return;
   auto controller = viewController_.lock();
   auto delegate = controller ? controller->commandDelegate() : nullptr;
-  if (!delegate) return;
-  delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(status, why), *command->callbackId());
+  if (delegate) delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsString(status, why), callbackId);
 }
 
 }  // namespace harbor

@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -55,8 +56,8 @@ class HBRCommandQueue : public plat::Object {
   std::size_t pendingBatchCount() const { return queue_.size(); }
 
  private:
-  // Answers a readable command that cannot be carried out (no such plugin or action) with why.
-  void refuseCommand(const HBRInvokedUrlCommandPtr& command, HBRCommandStatus status, const std::string& why);
+  // The caller on callbackId, when there is one, hears why a command cannot be carried out.
+  void answer(const std::optional<std::string>& callbackId, HBRCommandStatus status, const std::string& why);
 
   // A batch as it travels through the queue. While `parsed` is false the background parse owns
   // it; afterwards only the main thread touches it.

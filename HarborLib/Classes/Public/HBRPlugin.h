@@ -25,6 +25,10 @@ namespace harbor {
 inline constexpr char kHBRPluginHandleOpenURLNotification[] = "HBRPluginHandleOpenURLNotification";
 inline constexpr char kHBRPluginResetNotification[] = "HBRPluginResetNotification";
 inline constexpr char kHBRPageDidLoadNotification[] = "HBRPageDidLoadNotification";
+// Posted when a page's load failed, as "Failed to load webpage with error: ..." is logged
+// (object: the web view; userInfo {"error": the error's description}), for whoever waits on the
+// page: the log line is no signal, since a page's text can read the same.
+inline constexpr char kHBRPageDidFailLoadNotification[] = "HBRPageDidFailLoadNotification";
 // Posted by the application delegate's hook when a local notification arrives (object: the
 // platform notification); see HBRAppDelegate.
 inline constexpr char kHBRLocalNotification[] = "HBRLocalNotification";

@@ -50,12 +50,10 @@ void HBRURLProtocol::startLoading() {
         if (!self->sendResponse(200, mimeType)) return;
         // A piece at a time, each when the client is ready for it: an asset of any size passes
         // through a piece of memory, and a load that is let go reads no further.
-        plat::NSURLProtocolSendBodyInPieces(self, size, [representation](std::uint64_t offset, std::uint8_t* buffer,
-                                                                         std::size_t length) -> long {
-          plat::NSError error;
-          std::size_t read = representation->getBytes(buffer, static_cast<std::int64_t>(offset), length, &error);
-          return read == 0 && !error.domain.empty() ? -1 : static_cast<long>(read);
-        });
+        plat::NSURLProtocolSendBodyInPieces(
+            self, size, [representation](std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
+              return representation->readBytes(buffer, static_cast<std::int64_t>(offset), length);
+            });
       },
       [self](const plat::NSError&) { self->sendResponseWithResponseCode(401, std::nullopt, std::nullopt); });
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <regex>
@@ -88,18 +90,36 @@ long writeRun(const plat::NSOutputStreamPtr& stream, const std::uint8_t* bytes, 
   return result;
 }
 
-// The whole file, for a body sent in one piece.
-std::optional<plat::Data> readWhole(const std::string& path) {
-  auto input = plat::NSInputStream::inputStreamWithFileAtPath(path);
-  if (!input) return std::nullopt;
-  plat::Data bytes;
-  std::uint8_t buffer[65536];
-  for (long n; (n = input->read(buffer, sizeof buffer)) != 0;) {
-    if (n < 0) return std::nullopt;
-    bytes.insert(bytes.end(), buffer, buffer + n);
+// A range a file system opened, as a request body: the connection reads it a piece at a time
+// straight into what it sends, so an upload holds no more of its file than that piece.
+class FileReaderInputStream : public plat::NSInputStream {
+ public:
+  explicit FileReaderInputStream(HBRFileReaderPtr reader) : reader_(std::move(reader)) {}
+  bool open() override { return true; }
+  // The reader stays until the stream goes: a close from another thread (a stopped load) must
+  // not take it from under a read.
+  void close() override { closed_ = true; }
+  long read(std::uint8_t* buffer, std::size_t maxLength) override {
+    if (closed_) return 0;
+    long n = reader_->read(offset_, buffer, maxLength);
+    if (n < 0) {
+      failed_ = true;
+      return -1;
+    }
+    offset_ += static_cast<std::uint64_t>(n);
+    return n;
   }
-  return bytes;
-}
+  std::optional<plat::NSError> streamError() const override {
+    if (!failed_) return std::nullopt;
+    return plat::NSError{plat::NSPOSIXErrorDomain, EIO, "The file could not be read", Value()};
+  }
+
+ private:
+  HBRFileReaderPtr reader_;
+  std::uint64_t offset_ = 0;
+  std::atomic<bool> closed_{false};
+  std::atomic<bool> failed_{false};
+};
 
 std::optional<std::string> realPath(const std::string& path) {
   char resolved[PATH_MAX];
@@ -250,8 +270,9 @@ void HBRFileTransfer::fileDataForUploadCommand(const HBRInvokedUrlCommandPtr& co
   if (files) {
     auto url = HBRFilesystemURL::fileSystemURLWithString(source);
     if (auto fileSystem = url ? files->filesystemForURL(url) : nullptr) {
-      // A file of a folder of the device is streamed from disk. Any other file system is read
-      // through its own read: the photo library's paths name no file on disk.
+      // A file of a folder of the device is streamed from disk. Any other file system's is
+      // opened by that file system and read from it as the body goes out: the photo library's
+      // paths name no file on disk.
       auto local = std::dynamic_pointer_cast<HBRLocalFilesystem>(fileSystem);
       if (auto path = local ? local->filesystemPathForURL(url) : std::nullopt) {
         struct stat st {};
@@ -262,20 +283,20 @@ void HBRFileTransfer::fileDataForUploadCommand(const HBRInvokedUrlCommandPtr& co
         return uploadData(file, command);
       }
       std::weak_ptr<HBRFileTransfer> weak = self<HBRFileTransfer>();
-      fileSystem->readFileAtURL(url, 0, -1,
-                                [weak, command, source, server](std::optional<plat::Data> data,
-                                                                std::optional<std::string>, std::int32_t error) {
+      fileSystem->openFileAtURL(url, 0, -1,
+                                [weak, command, source, server](HBRFileReaderPtr reader, std::optional<std::string>,
+                                                                std::int32_t error) {
                                   auto self = weak.lock();
                                   if (!self) return;
-                                  if (error != 0) {
+                                  if (error != 0 || !reader) {
                                     self->sendError(command, HBRCommandStatus::Error,
                                                     self->createFileTransferError(FILE_NOT_FOUND_ERR, source, server));
                                     return;
                                   }
-                                  HBRUploadSource bytes;
-                                  bytes.bytes = std::move(data);
-                                  if (bytes.bytes) bytes.length = bytes.bytes->size();
-                                  self->uploadData(bytes, command);
+                                  HBRUploadSource file;
+                                  file.length = reader->length();
+                                  file.reader = std::move(reader);
+                                  self->uploadData(file, command);
                                 });
       return;
     }
@@ -392,10 +413,12 @@ plat::NSMutableURLRequestPtr HBRFileTransfer::requestForUploadCommand(const HBRI
   std::uint64_t total = multipart ? before.size() + source.length + after.size() : source.length;
   request->setValueForHTTPHeaderField(std::to_string(total), "Content-Length");
 
-  if (chunkedMode && !source.bytes) {
-    // A file on disk is read by the connection itself as the body goes out: no copy of it in
-    // memory and no writer thread between the disk and the socket.
-    auto file = plat::NSInputStream::inputStreamWithFileAtPath(source.path);
+  if (!source.bytes) {
+    // A file is read by the connection itself as the body goes out, in either mode (the wire
+    // is the same, the length stated first): no copy of it in memory and no writer thread
+    // between the file and the socket.
+    auto file = source.reader ? std::make_shared<FileReaderInputStream>(source.reader)
+                              : plat::NSInputStream::inputStreamWithFileAtPath(source.path);
     if (!file) {
       plat::NSLogf("Error opening file %s: %s", sourceText.c_str(), "Could not read the file");
       sendError(command, HBRCommandStatus::Error, createFileTransferError(FILE_NOT_FOUND_ERR, sourceText, server));
@@ -432,15 +455,7 @@ plat::NSMutableURLRequestPtr HBRFileTransfer::requestForUploadCommand(const HBRI
   } else {
     plat::Data body;
     if (multipart) body = std::move(before);
-    if (source.bytes) {
-      body.insert(body.end(), source.bytes->begin(), source.bytes->end());
-    } else if (auto bytes = readWhole(source.path)) {
-      body.insert(body.end(), bytes->begin(), bytes->end());
-    } else {
-      plat::NSLogf("Error opening file %s: %s", sourceText.c_str(), "Could not read the file");
-      sendError(command, HBRCommandStatus::Error, createFileTransferError(FILE_NOT_FOUND_ERR, sourceText, server));
-      return nullptr;
-    }
+    body.insert(body.end(), source.bytes->begin(), source.bytes->end());
     if (multipart) body.insert(body.end(), after.begin(), after.end());
     request->setHTTPBody(std::move(body));
   }
@@ -523,11 +538,14 @@ void HBRFileTransfer::abort(const HBRInvokedUrlCommandPtr& command) {
   // Only the call that ends the transfer answers for it: a transfer that finished first has
   // already sent its one result.
   if (!transfer || !transfer->cancelTransfer()) return;
-  if (auto delegate = commandDelegate())
-    delegate->sendPluginResult(HBRPluginResult::resultWithStatusMessageAsDictionary(
-                                   HBRCommandStatus::Error,
-                                   createFileTransferError(CONNECTION_ABORTED, transfer->source, transfer->target)),
-                               transfer->callbackId);
+  auto result = HBRPluginResult::resultWithStatusMessageAsDictionary(
+      HBRCommandStatus::Error, createFileTransferError(CONNECTION_ABORTED, transfer->source, transfer->target));
+  // Posted, not answered at once from this action: progress the transfer sent from its queue
+  // just before it ended already waits on the main loop, and reaches the page first.
+  std::weak_ptr<HBRCommandDelegate> weak = commandDelegate();
+  plat::dispatch::mainAsync([weak, result, callbackId = transfer->callbackId] {
+    if (auto delegate = weak.lock()) delegate->sendPluginResult(result, callbackId);
+  });
 }
 
 void HBRFileTransfer::onReset() {

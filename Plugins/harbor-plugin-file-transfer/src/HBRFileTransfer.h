@@ -6,8 +6,9 @@
 //   upload [source, server, fileKey="file", fileName="image.jpg", mimeType="image/jpeg",
 //           params={}, trustAllHosts=false, chunkedMode=true, headers={}, objectId,
 //           httpMethod="POST"]
-//       source: a path, a file: or hbrfile: URL, an assets-library: URL (the photo library's
-//       own read gives its bytes), or a data URL with "base64". Progress results
+//       source: a path, a file: or hbrfile: URL, an assets-library: URL (read a piece at a
+//       time through the photo library's own file system), or a data URL with "base64". A
+//       file of any size is read as the body goes out, in either mode. Progress results
 //       (status 1, keep-callback) {"lengthComputable": true, "loaded", "total"} as the body goes
 //       out; then one final result: status 1 {"response", "headers", "bytesSent",
 //       "responseCode"}, or status 9 (6 for a target-file failure) with a transfer error.
@@ -26,8 +27,9 @@
 //       folder, one that ends in "/", a pipe) fails with 6 {code 1, "Could not create target
 //       file"} when the response comes.
 //   abort [objectId]
-//       nothing to its own callback; the transfer's callback gets 9 with code 4, unless the
-//       transfer had already sent its final result.
+//       nothing to its own callback; the transfer's callback gets 9 with code 4 on a later
+//       turn, after any progress already sent, unless the transfer had already sent its final
+//       result.
 // Every transfer sends exactly one final result; no progress follows it. A page load (reset)
 // and an expired background task cancel their transfers without any result.
 //
@@ -36,7 +38,8 @@
 // "FileTransferError <dictionary>".
 //
 // Threads: actions on the main thread; connection reports on the plugin's own operation
-// queue; a streamed body is written on the global queue; results may be sent from any of them.
+// queue; a file is read on the connection's own thread as it sends, a data URL's bytes written
+// into their stream on the global queue; results may be sent from any of them.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -70,13 +73,15 @@ enum HBRFileTransferDirection : std::int32_t {
 inline constexpr char kHBRFormBoundary[] = "+++++org.harbor.formBoundary";
 inline constexpr std::size_t kHBRStreamBufferSize = 32768;
 
-// What an upload sends: bytes already in memory, or a file read from disk as the body goes out
-// (so a large file is never held whole).
+// What an upload sends: bytes already in memory, or a file read as the body goes out, in either
+// mode (so no file is ever held whole): one on disk by its path, or a range its file system
+// opened (the photo library's).
 struct HBRUploadSource {
   std::optional<plat::Data> bytes;
   std::string path;
+  HBRFileReaderPtr reader;
   std::uint64_t length = 0;
-  bool present() const { return bytes.has_value() || !path.empty(); }
+  bool present() const { return bytes.has_value() || !path.empty() || reader; }
 };
 
 class HBRFileTransfer : public HBRPlugin {

@@ -31,11 +31,8 @@ class AssetReader : public HBRFileReader {
   std::uint64_t length() const override { return length_; }
   long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
     if (offset >= length_) return 0;
-    plat::NSError error;
     auto count = static_cast<std::size_t>(std::min<std::uint64_t>(size, length_ - offset));
-    std::size_t got = representation_->getBytes(buffer, from_ + static_cast<std::int64_t>(offset), count, &error);
-    if (got == 0 && !error.domain.empty()) return -1;
-    return static_cast<long>(got);
+    return representation_->readBytes(buffer, from_ + static_cast<std::int64_t>(offset), count);
   }
 
  private:

@@ -41,6 +41,8 @@ HBRFilePtr& filePluginReference() {
 }
 
 HBRPluginResultPtr ioError(HBRFileError code) { return fileErrorResult(HBRCommandStatus::IOException, code); }
+// A read that failed, with the read's code.
+HBRPluginResultPtr readError(std::int32_t code) { return ioError(static_cast<HBRFileError>(code)); }
 
 std::string firstDirectory(plat::NSSearchPathDirectory directory) {
   auto paths = plat::NSSearchPathForDirectoriesInDomains(directory, plat::NSUserDomainMask, true);
@@ -98,10 +100,11 @@ constexpr std::uint64_t kBase64Surroundings = 64;
 
 // Where the complete UTF-8 sequences among bytes [from, have) end: before the last sequence
 // when its bytes may not all be in yet.
-std::size_t completeSequencesEnd(const plat::Data& bytes, std::size_t from, std::size_t have) {
+std::size_t completeSequencesEnd(std::string_view bytes, std::size_t from, std::size_t have) {
   std::size_t i = have;
-  while (i > from && have - i < 3 && (bytes[i - 1] & 0xC0) == 0x80) --i;
-  if (i > from && bytes[i - 1] >= 0xC0) return i - 1;
+  auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+  while (i > from && have - i < 3 && (byte(i - 1) & 0xC0) == 0x80) --i;
+  if (i > from && byte(i - 1) >= 0xC0) return i - 1;
   return have;
 }
 
@@ -569,7 +572,7 @@ void HBRFile::readAs(const HBRInvokedUrlCommandPtr& command, ReadKind kind) {
                                              std::int32_t error) {
       auto self = weak.lock();
       if (!self) return;
-      if (!reader) return self->send(command, readResult(kind, std::nullopt, mimeType, error));
+      if (!reader) return self->send(command, readError(error));
       self->send(command, readWithinBound(kind, *reader, mimeType, [&] {
                    return command->methodName() + " of " + (url && url->url() ? url->url()->absoluteString() : "");
                  }));
@@ -606,11 +609,12 @@ HBRPluginResultPtr HBRFile::readWithinBound(ReadKind kind, HBRFileReader& reader
   std::uint64_t escaped = 2;
   bool past = false;
   // Counts the bytes in so far; a text's last sequence waits for the rest of its bytes, as the
-  // escape of U+2028 or U+2029 depends on all three.
-  auto count = [&](const plat::Data& bytes, std::size_t have, bool last) -> std::int32_t {
-    std::size_t upTo = have;
-    if (kind == ReadKind::Text && !last) upTo = completeSequencesEnd(bytes, counted, have);
-    std::string_view piece(reinterpret_cast<const char*>(bytes.data()) + counted, upTo - counted);
+  // escape of U+2028 or U+2029 depends on all three. A text's pieces end only where a sequence
+  // begins, so checking each as UTF-8 here checks the whole text: nothing checks it again.
+  auto count = [&](std::string_view in, bool last) -> std::int32_t {
+    std::size_t upTo = in.size();
+    if (kind == ReadKind::Text && !last) upTo = completeSequencesEnd(in, counted, in.size());
+    std::string_view piece = in.substr(counted, upTo - counted);
     if (kind == ReadKind::Text && !plat::isValidUTF8(piece)) return ENCODING_ERR;
     escaped += (kind == ReadKind::Text ? plat::json::quotedLength(piece)
                                        : plat::json::quotedLength(plat::latin1ToUTF8(piece))) - 2;
@@ -619,41 +623,33 @@ HBRPluginResultPtr HBRFile::readWithinBound(ReadKind kind, HBRFileReader& reader
     return past ? NOT_READABLE_ERR : 0;
   };
   std::int32_t error = 0;
-  std::optional<plat::Data> bytes;
-  if (base64) {
-    bytes = readWholeRange(reader, error);
-  } else {
-    bytes = readWholeRange(reader, error, [&](const plat::Data& b, std::size_t have) { return count(b, have, false); });
-    if (bytes) error = count(*bytes, bytes->size(), true);
-    if (error) bytes.reset();
-  }
-  if (past) return refuse();
   try {
-    return readResult(kind, bytes, mimeType, error);
+    if (base64) {
+      auto bytes = readWholeRange(reader, error);
+      return bytes ? base64Result(kind, *bytes, mimeType) : readError(error);
+    }
+    // Read straight into the string: a text, checked as it came in, is the answer as it stands.
+    auto text = readWholeRange<std::string>(reader, error, [&](std::string_view in) { return count(in, false); });
+    if (text) error = count(*text, true);
+    if (past) return refuse();
+    if (!text || error != 0) return readError(error);
+    return HBRPluginResult::resultWithStatusMessageAsString(
+        HBRCommandStatus::OK, kind == ReadKind::Text ? std::move(*text) : plat::latin1ToUTF8(*text));
   } catch (const std::bad_alloc&) {
-    // The answer's own text (Base64, the text's copy) is as large again: refused, not an abort.
+    // The answer's own text (Base64, a binary string's UTF-8) is as large again: refused, not an
+    // abort.
     plat::NSLog("File: " + what() + " refused: not enough memory for its answer");
     return ioError(NOT_READABLE_ERR);
   }
 }
 
-HBRPluginResultPtr HBRFile::readResult(ReadKind kind, const std::optional<plat::Data>& data,
-                                       const std::optional<std::string>& mimeType, std::int32_t error) {
-  if (error != 0 || !data) return fileErrorResult(HBRCommandStatus::IOException, static_cast<HBRFileError>(error));
-  std::string_view bytes(reinterpret_cast<const char*>(data->data()), data->size());
-  switch (kind) {
-    case ReadKind::Text:
-      if (!plat::isValidUTF8(bytes)) return ioError(ENCODING_ERR);
-      return HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, std::string(bytes));
-    case ReadKind::DataURL:
-      return HBRPluginResult::resultWithStatusMessageAsString(
-          HBRCommandStatus::OK, "data:" + mimeType.value_or("") + ";base64," + plat::base64Encode(bytes));
-    case ReadKind::ArrayBuffer:
-      return HBRPluginResult::resultWithStatusMessageAsArrayBuffer(HBRCommandStatus::OK, *data);
-    case ReadKind::BinaryString:
-      return HBRPluginResult::resultWithStatusMessageAsString(HBRCommandStatus::OK, plat::latin1ToUTF8(bytes));
-  }
-  return ioError(NOT_READABLE_ERR);
+HBRPluginResultPtr HBRFile::base64Result(ReadKind kind, const plat::Data& bytes,
+                                         const std::optional<std::string>& mimeType) {
+  if (kind == ReadKind::ArrayBuffer)
+    return HBRPluginResult::resultWithStatusMessageAsArrayBuffer(HBRCommandStatus::OK, bytes);
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return HBRPluginResult::resultWithStatusMessageAsString(
+      HBRCommandStatus::OK, "data:" + mimeType.value_or("") + ";base64," + plat::base64Encode(text));
 }
 
 void HBRFile::truncate(const HBRInvokedUrlCommandPtr& command) {

@@ -228,9 +228,9 @@ class HBRFile : public HBRPlugin {
   static HBRPluginResultPtr readWithinBound(ReadKind kind, HBRFileReader& reader,
                                             const std::optional<std::string>& mimeType,
                                             const std::function<std::string()>& what);
-  // The answer to a read: its bytes in the form asked for, or 6 with the read's code.
-  static HBRPluginResultPtr readResult(ReadKind kind, const std::optional<plat::Data>& data,
-                                       const std::optional<std::string>& mimeType, std::int32_t error);
+  // The answer to a read as a data URL or an ArrayBuffer.
+  static HBRPluginResultPtr base64Result(ReadKind kind, const plat::Data& bytes,
+                                         const std::optional<std::string>& mimeType);
   void send(const HBRInvokedUrlCommandPtr& command, const HBRPluginResultPtr& result) const;
   // Sends what work answers for the first argument's URL and its file system; 6/1 without the
   // argument or when it names no registered file system.

@@ -42,7 +42,8 @@ void HBRFileSystem::openFileAtURL(const HBRFilesystemURLPtr& url, std::int64_t s
                 });
 }
 
-std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check) {
+template <class Bytes>
+std::optional<Bytes> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check) {
   // A range larger than memory (a sparse file of a terabyte costs a page nothing to make) is a
   // read the runner cannot hold: refused, never an abort. One larger than the machine's memory
   // is not even asked for.
@@ -55,7 +56,7 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
       static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(::sysconf(_SC_PAGE_SIZE));
   if (reader.length() > machineMemory || reader.length() > SIZE_MAX) return refuse();
   auto length = static_cast<std::size_t>(reader.length());
-  plat::Data bytes;
+  Bytes bytes;
   try {
     // Reserved, not filled: memory is touched only as far as pieces come in, so a read that
     // the check stops early holds no more than it read.
@@ -68,7 +69,7 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
     // Without a check the rest is asked for at once, as a plain read of the file would.
     std::size_t piece = check ? std::min(kWholeReadPiece, length - have) : length - have;
     bytes.resize(have + piece);
-    long n = reader.read(have, bytes.data() + have, piece);
+    long n = reader.read(have, reinterpret_cast<std::uint8_t*>(bytes.data()) + have, piece);
     if (n < 0) {
       error = NOT_FOUND_ERR;
       return std::nullopt;
@@ -76,7 +77,7 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
     bytes.resize(have + static_cast<std::size_t>(n));
     if (n == 0) break;  // the file has shrunk meanwhile: what it still holds
     have += static_cast<std::size_t>(n);
-    if (std::int32_t stop = check ? check(bytes, have) : 0) {
+    if (std::int32_t stop = check ? check({reinterpret_cast<const char*>(bytes.data()), have}) : 0) {
       error = stop;
       return std::nullopt;
     }
@@ -84,6 +85,9 @@ std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& er
   error = 0;
   return bytes;
 }
+
+template std::optional<plat::Data> readWholeRange(HBRFileReader&, std::int32_t&, const HBRPieceCheck&);
+template std::optional<std::string> readWholeRange(HBRFileReader&, std::int32_t&, const HBRPieceCheck&);
 
 void readThroughReader(HBRFileSystem& fileSystem, const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                        HBRReadCallback callback) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "HBRFileError.h"
 #include "HBRFilesystemURL.h"
@@ -109,14 +110,18 @@ class HBRFileSystem {
   virtual HBRFilesystemURLPtr URLforFilesystemPath(const std::string& path) { return nullptr; }
 };
 
-// Asked after each piece of a whole read with the bytes and how many of them are in: 0 to go
-// on, or the error code to stop the read with (an answer that would grow past what may be sent).
-using HBRPieceCheck = std::function<std::int32_t(const plat::Data& bytes, std::size_t have)>;
+// Asked after each piece of a whole read with the bytes in so far: 0 to go on, or the error
+// code to stop the read with (an answer that would grow past what may be sent).
+using HBRPieceCheck = std::function<std::int32_t(std::string_view in)>;
 // The reader's whole range in memory, read a piece at a time; nothing, with error set, when a
 // read fails (NOT_FOUND_ERR), the memory cannot be had (NOT_READABLE_ERR: the file is too large
 // to be read so, logged) or the check stops it (its code). A file that shrank meanwhile gives
-// what it still holds.
-std::optional<plat::Data> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check = {});
+// what it still holds. Bytes is plat::Data or std::string: a text is read straight into the
+// string that answers with it.
+template <class Bytes = plat::Data>
+std::optional<Bytes> readWholeRange(HBRFileReader& reader, std::int32_t& error, const HBRPieceCheck& check = {});
+extern template std::optional<plat::Data> readWholeRange(HBRFileReader&, std::int32_t&, const HBRPieceCheck&);
+extern template std::optional<std::string> readWholeRange(HBRFileReader&, std::int32_t&, const HBRPieceCheck&);
 // readFileAtURL for a file system that opens ranges: the range opened, then read whole.
 void readThroughReader(HBRFileSystem& fileSystem, const HBRFilesystemURLPtr& url, std::int64_t start, std::int64_t end,
                        HBRReadCallback callback);

@@ -149,7 +149,12 @@ void HBRLocation::addWatch(const HBRInvokedUrlCommandPtr& command) {
   HBRLocationData& data = ensureLocationData();
   if (!data.watchCallbacks) data.watchCallbacks.emplace();
   if (callbackId) {
-    (*data.watchCallbacks)[*watchId] = *callbackId;
+    auto [watch, added] = data.watchCallbacks->try_emplace(*watchId, *callbackId);
+    if (!added && watch->second != *callbackId) {
+      // The watch it replaces is no one's any more: neither is its wait.
+      forgetTimeout(watch->second);
+      watch->second = *callbackId;
+    }
     if (auto timeout = timeoutOf(command->argumentAtIndex(2))) waitAtMost(*callbackId, *timeout);
   }
 
@@ -165,7 +170,14 @@ void HBRLocation::clearWatch(const HBRInvokedUrlCommandPtr& command) {
   std::optional<std::string> watchId = watchKey(command->argumentAtIndex(0));
   if (!watchId || !locationData_ || !locationData_->watchCallbacks) return;
   auto& watches = *locationData_->watchCallbacks;
-  if (watches.erase(*watchId) == 0 || !watches.empty()) return;
+  auto watch = watches.find(*watchId);
+  if (watch == watches.end()) return;
+  std::string callbackId = std::move(watch->second);
+  watches.erase(watch);
+  // Nobody waits on a cleared watch; while the permission prompt shows, its wait would otherwise
+  // stay until the answer, however many watches the page adds and clears meanwhile.
+  forgetTimeout(callbackId);
+  if (!watches.empty()) return;
   // A one-shot request still waiting needs the updates: its position stops them.
   bool oneShotWaits = locationData_->locationCallbacks && !locationData_->locationCallbacks->empty();
   if (!oneShotWaits) stopLocationUpdates();
@@ -260,10 +272,7 @@ void HBRLocation::sendError(const std::optional<std::string>& callbackId, unsign
 
 void HBRLocation::send(const HBRPluginResultPtr& result, const std::string& callbackId) {
   // An answer ends the wait the page's timeout bounds.
-  if (auto it = timeouts_.find(callbackId); it != timeouts_.end()) {
-    if (it->second.timer) plat::RunLoop::main().cancelTimer(*it->second.timer);
-    timeouts_.erase(it);
-  }
+  forgetTimeout(callbackId);
   if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId);
 }
 
@@ -271,6 +280,13 @@ void HBRLocation::waitAtMost(const std::string& callbackId, double seconds) {
   Timeout& timeout = timeouts_[callbackId];
   if (timeout.timer) plat::RunLoop::main().cancelTimer(*timeout.timer);
   timeout = Timeout{seconds, std::nullopt};
+}
+
+void HBRLocation::forgetTimeout(const std::string& callbackId) {
+  auto it = timeouts_.find(callbackId);
+  if (it == timeouts_.end()) return;
+  if (it->second.timer) plat::RunLoop::main().cancelTimer(*it->second.timer);
+  timeouts_.erase(it);
 }
 
 void HBRLocation::startTimeouts() {

@@ -99,6 +99,8 @@ class HBRLocation : public HBRPlugin, public plat::CLLocationManagerDelegate {
   // The page's timeout for the request answered on callbackId, counted from now, or once the
   // user has answered the permission prompt that is showing.
   void waitAtMost(const std::string& callbackId, double seconds);
+  // The page's timeout for callbackId, when one is kept, cancelled and forgotten.
+  void forgetTimeout(const std::string& callbackId);
   void startTimeouts();
   void timeoutExpired(const std::string& callbackId);
 

@@ -311,6 +311,12 @@ std::size_t ALAssetRepresentation::getBytes(std::uint8_t* buffer, std::int64_t o
   return total;
 }
 
+long ALAssetRepresentation::readBytes(std::uint8_t* buffer, std::int64_t offset, std::size_t length) const {
+  NSError error;
+  std::size_t count = getBytes(buffer, offset, length, &error);
+  return error.domain.empty() ? static_cast<long>(count) : -1;
+}
+
 ALAsset::ALAsset(std::string id, std::string type, std::string path, NSURLPtr url,
                  ALAssetRepresentationPtr representation)
     : id_(std::move(id)),

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "FileErrors.h"
@@ -459,10 +458,22 @@ std::optional<std::string> fileWriteLocation(const std::string& localPath) {
 mode_t newFileMode() {
   // Reading the umask through umask(2) means setting it, for every thread at once: the kernel
   // shows it here instead (since Linux 4.7).
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("Umask:", 0) == 0) return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-  return 0644;  // the usual umask, 022
+  // Asked for every new file: one read of the file's start (the line is among the first few),
+  // no stream.
+  constexpr mode_t kUsual = 0644;  // the usual umask, 022
+  int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kUsual;
+  char text[4096];
+  ssize_t length;
+  do {
+    length = ::read(fd, text, sizeof text - 1);
+  } while (length < 0 && errno == EINTR);
+  ::close(fd);
+  if (length <= 0) return kUsual;
+  text[length] = '\0';
+  const char* line = std::strstr(text, "\nUmask:");
+  if (!line) return kUsual;
+  return 0666 & ~static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8));
 }
 
 bool writeFileContentsAtPosition(const std::string& path, std::uint64_t position, std::string_view bytes,

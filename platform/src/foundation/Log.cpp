@@ -105,9 +105,11 @@ std::string asOneLogLine(std::string_view line) {
   return out;
 }
 
-void NSLog(std::string_view line) {
+namespace {
+
+void logLine(std::string_view line, bool pastRate) {
   std::lock_guard<std::mutex> lock(logMutex());
-  bool mustWrite = currentWatcher() && currentWatcher()(line);
+  bool mustWrite = (currentWatcher() && currentWatcher()(line)) || pastRate;
   Budget& b = budget();
   if (!b.pay(line.size(), mustWrite)) return;
   if (b.dropped > 0) {
@@ -116,6 +118,12 @@ void NSLog(std::string_view line) {
   }
   write(line);
 }
+
+}  // namespace
+
+void NSLog(std::string_view line) { logLine(line, false); }
+
+void NSLogPastRate(std::string_view line) { logLine(line, true); }
 
 void NSLogf(const char* fmt, ...) {
   va_list args;

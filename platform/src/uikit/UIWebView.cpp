@@ -158,8 +158,9 @@ void UIWebView::evaluateJavaScriptFromString(const std::string& script,
     auto text = json::write(value, {.allowFragments = true});
     completion(text ? *text : std::string());
   };
-  auto result = page_->evaluateOrAnswerLate(script, late);
-  if (!result && result.error() == web::WebPage::kAnswersLate) return;  // late answers
+  auto now = page_->evaluateOrAnswerLate(script, late);
+  if (!now) return;  // the page's answer goes to late
+  const Result<JSValue>& result = *now;
   if (!result || result->isUndefined() || result->isNull()) return completion({});
   completion(result->toString());
 }

@@ -41,19 +41,31 @@ constexpr char kBuiltinsScript[] = R"JS((function () {
           globalThis];
 })())JS";
 
-std::string utf8Of(JSStringRef string) {
-  return utf8FromUTF16(
-      std::u16string_view(reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(string)), JSStringGetLength(string)));
+std::u16string_view unitsOf(JSStringRef string) {
+  return std::u16string_view(reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(string)), JSStringGetLength(string));
 }
 
-// String(value) of a value known to be a string.
-std::string stringOf(JSContextRef ctx, JSValueRef value) {
+std::string utf8Of(JSStringRef string) { return utf8FromUTF16(unitsOf(string)); }
+
+// A text of the body: as the host reads it (a lone surrogate U+FFFD), and its bytes as JSON
+// writes it inside a container, counted from the page's own units (a lone surrogate \udXXX).
+struct Text {
+  std::string utf8;
+  std::size_t jsonBytes = 0;
+};
+Text textOf(std::u16string_view units) { return {utf8FromUTF16(units), ScriptMessageBodyReader::jsonTextBytes(units)}; }
+
+// String(value) of a value known to be a string, as a text of the body.
+Text textOf(JSContextRef ctx, JSValueRef value) {
   JSStringRef s = JSValueToStringCopy(ctx, value, nullptr);
   if (!s) return {};
-  std::string out = utf8Of(s);
+  Text out = textOf(unitsOf(s));
   JSStringRelease(s);
   return out;
 }
+
+// String(value) of a value known to be a string.
+std::string stringOf(JSContextRef ctx, JSValueRef value) { return textOf(ctx, value).utf8; }
 
 // What WebKit's page side makes of a body before the message leaves the page: a graph (objects
 // keep their identity, so cycles and shared parts stay as they were), with the page's getters
@@ -68,10 +80,10 @@ struct Copy {
   };
   struct Container {
     std::vector<std::uint32_t> items;
-    std::vector<std::string> keys;  // an object's, one per item; none for an array
+    std::vector<Text> keys;  // an object's, one per item; none for an array
   };
   std::vector<Node> nodes;
-  std::vector<std::string> texts;
+  std::vector<Text> texts;
   std::vector<Container> containers;
   std::vector<std::vector<double>> elements;  // a typed array's element values
 };
@@ -104,7 +116,7 @@ class Copier {
       case kJSTypeNumber:
         return add({Copy::Kind::Number, false, JSValueToNumber(ctx_, v, nullptr)});
       case kJSTypeString:
-        return text(stringOf(ctx_, v), depth);
+        return text(textOf(ctx_, v), depth);
       case kJSTypeSymbol:
         notSent = true;
         return 0;
@@ -131,8 +143,8 @@ class Copier {
     return static_cast<std::uint32_t>(copy.nodes.size() - 1);
   }
   // A text at depth (0: the whole body), counted as the bounds count it.
-  std::uint32_t text(std::string s, std::size_t depth) {
-    if (!textRoom(depth > 0 ? ScriptMessageBodyReader::jsonTextBytes(s) : s.size())) return 0;
+  std::uint32_t text(Text s, std::size_t depth) {
+    if (!textRoom(depth > 0 ? s.jsonBytes : s.utf8.size())) return 0;
     copy.texts.push_back(std::move(s));
     return add({Copy::Kind::String, false, 0, static_cast<std::uint32_t>(copy.texts.size() - 1)});
   }
@@ -177,7 +189,7 @@ class Copier {
     if (JSValueIsArray(ctx_, v)) return array(o, depth);
     if (JSValueIsDate(ctx_, v)) {
       JSValueRef iso = nullptr;
-      if (call(b_.dateToISOString, o, &iso) && JSValueIsString(ctx_, iso)) return text(stringOf(ctx_, iso), depth);
+      if (call(b_.dateToISOString, o, &iso) && JSValueIsString(ctx_, iso)) return text(textOf(ctx_, iso), depth);
       return add({Copy::Kind::Null});  // an invalid date
     }
     JSTypedArrayType typed = JSValueGetTypedArrayType(ctx_, v, nullptr);
@@ -295,9 +307,9 @@ class Copier {
       JSStringRef key = JSValueToStringCopy(ctx_, JSObjectGetPropertyAtIndex(ctx_, keyArray, i, nullptr), nullptr);
       if (!key) continue;
       JSValueRef item = JSObjectGetProperty(ctx_, o, key, &exception);
-      std::string name = utf8Of(key);
+      Text name = textOf(unitsOf(key));
       JSStringRelease(key);
-      if (!textRoom(ScriptMessageBodyReader::jsonTextBytes(name)) || !addPart(c, item, exception, depth)) return n;
+      if (!textRoom(name.jsonBytes) || !addPart(c, item, exception, depth)) return n;
       copy.containers[c].keys.push_back(std::move(name));
     }
     return n;
@@ -315,10 +327,11 @@ class Copier {
     std::uint32_t n = remembered(o, Copy::Kind::Object);
     std::uint32_t c = copy.nodes[n].index;
     for (std::size_t i = 0; i < units.size(); ++i) {
-      std::uint32_t child = text(utf8FromUTF16(std::u16string_view(&units[i], 1)), depth + 1);
+      std::uint32_t child = text(textOf(std::u16string_view(&units[i], 1)), depth + 1);
       if (stopped()) return n;
       copy.containers[c].items.push_back(child);
-      copy.containers[c].keys.push_back(std::to_string(i));
+      std::string index = std::to_string(i);
+      copy.containers[c].keys.push_back({index, index.size()});
     }
     return n;
   }
@@ -432,9 +445,9 @@ class HostReading {
       case Copy::Kind::Bool: return Value(node.boolean);
       case Copy::Kind::Number: return number(node.number);
       case Copy::Kind::String: {
-        const std::string& s = copy_.texts[node.index];
-        if (!textRoom(depth > 0 ? ScriptMessageBodyReader::jsonTextBytes(s) : s.size())) return std::nullopt;
-        return Value(s);
+        const Text& s = copy_.texts[node.index];
+        if (!textRoom(depth > 0 ? s.jsonBytes : s.utf8.size())) return std::nullopt;
+        return Value(s.utf8);
       }
       case Copy::Kind::Elements: {
         if (depth >= json::kMaxDepth) return failed(UnreadableBody::kTooDeep), std::nullopt;
@@ -477,9 +490,9 @@ class HostReading {
       std::optional<Value> v = read(c.items[i], depth + 1);
       if (!v) return std::nullopt;
       // WebKit's host makes the object anew, and a "__proto__" key sets its prototype there.
-      if (v->isAbsent() || c.keys[i] == "__proto__") continue;
-      if (!textRoom(ScriptMessageBodyReader::jsonTextBytes(c.keys[i]))) return std::nullopt;
-      out.set(c.keys[i], std::move(*v));
+      if (v->isAbsent() || c.keys[i].utf8 == "__proto__") continue;
+      if (!textRoom(c.keys[i].jsonBytes)) return std::nullopt;
+      out.set(c.keys[i].utf8, std::move(*v));
     }
     return Value(std::move(out));
   }
@@ -495,11 +508,11 @@ Array headOf(JSContextRef ctx, const Copy& copy, std::uint32_t root) {
     if (node.kind == Copy::Kind::Undefined || node.kind == Copy::Kind::Null)
       head.push_back(Value::null());
     else if (node.kind == Copy::Kind::Bool)
-      head.push_back(Value(node.boolean));
+      head.emplace_back(node.boolean);
     else if (node.kind == Copy::Kind::Number)
       head.push_back(HostReading(ctx, copy).element(node.number));
-    else if (node.kind == Copy::Kind::String && copy.texts[node.index].size() <= UnreadableBody::kHeadTextBytes)
-      head.push_back(Value(copy.texts[node.index]));
+    else if (node.kind == Copy::Kind::String && copy.texts[node.index].utf8.size() <= UnreadableBody::kHeadTextBytes)
+      head.emplace_back(copy.texts[node.index].utf8);
     else
       break;
   }
@@ -508,13 +521,25 @@ Array headOf(JSContextRef ctx, const Copy& copy, std::uint32_t root) {
 
 }  // namespace
 
-std::size_t ScriptMessageBodyReader::jsonTextBytes(std::string_view utf8) {
-  std::size_t bytes = utf8.size();
-  for (unsigned char c : utf8) {
+std::size_t ScriptMessageBodyReader::jsonTextBytes(std::u16string_view text) {
+  auto surrogate = [](char16_t c, char16_t first) { return (c & 0xFC00) == first; };
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
     if (c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t')
-      bytes += 1;
+      bytes += 2;
     else if (c < 0x20)
-      bytes += 5;  // \u00XX
+      bytes += 6;  // \u00XX
+    else if (c < 0x80)
+      bytes += 1;
+    else if (c < 0x800)
+      bytes += 2;
+    else if (surrogate(c, 0xD800) && i + 1 < text.size() && surrogate(text[i + 1], 0xDC00))
+      bytes += 4, ++i;
+    else if ((c & 0xF800) == 0xD800)
+      bytes += 6;  // a lone surrogate: \udXXX
+    else
+      bytes += 3;
   }
   return bytes;
 }

@@ -72,6 +72,8 @@ void HBRHandleFailedLoad(HBRViewController* viewController, const plat::NSError&
   std::string message = plat::format("Failed to load webpage with error: %s", error.localizedDescription.c_str());
   plat::NSLog(message);
   if (!viewController) return;
+  plat::NSNotificationCenter::defaultCenter().post(kHBRPageDidFailLoadNotification, viewController->webView(),
+                                                   plat::Value(plat::Dictionary{{"error", error.localizedDescription}}));
   plat::NSURLPtr errorPage = viewController->errorURL();
   if (!errorPage) return;
   if (cancelled) return;

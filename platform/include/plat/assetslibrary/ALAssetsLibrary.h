@@ -80,6 +80,9 @@ class ALAssetRepresentation : public Object {
   // the end of the asset, 0 past it). A negative offset or an unreadable file copies nothing and
   // fills error.
   std::size_t getBytes(std::uint8_t* buffer, std::int64_t offset, std::size_t length, NSError* error = nullptr) const;
+  // getBytes as a stream reads a piece, for whoever serves an asset a piece at a time: the
+  // count, 0 at the end of the asset, -1 when it cannot be read.
+  long readBytes(std::uint8_t* buffer, std::int64_t offset, std::size_t length) const;
 
   // The picture decoded, as stored (none for a movie or bytes that do not decode), and the
   // UIImageOrientation its Exif data states (up without one).

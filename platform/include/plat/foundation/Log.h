@@ -10,6 +10,10 @@ namespace plat {
 
 void NSLog(std::string_view line);
 void NSLogf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// A line written whatever the log's rate (below), for the few lines of the process's own that
+// must never be lost in a page's flood: why the runner ends the run. Exempt by who writes it,
+// never by its wording, so never a page's text.
+void NSLogPastRate(std::string_view line);
 
 using LogSink = std::function<void(std::string_view line)>;
 // Installs a sink (nullptr restores standard error) and returns the previous one.
@@ -32,8 +36,9 @@ std::optional<LogRate> setLogRate(std::optional<LogRate> rate);
 
 // Sees every line before the rate is applied, dropped or not (the runner's --until and start
 // watch, which must never miss one), under the log's lock. Its answer true has the line written
-// whatever the rate (the line that ends the run). Installs the watcher (nullptr: none) and returns
-// the previous one.
+// whatever the rate: for the one line that ends the run, never for every line of a wording, which
+// a page could repeat to get past the rate. Installs the watcher (nullptr: none) and returns the
+// previous one.
 using LogWatcher = std::function<bool(std::string_view line)>;
 LogWatcher setLogWatcher(LogWatcher watcher);
 

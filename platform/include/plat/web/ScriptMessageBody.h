@@ -33,11 +33,12 @@
 //   ScriptMessageBodyReader::kMaxValues values or kMaxTextBytes of text, each part counted as
 //   often as it is met (WebKit carries a body of any size; the WebKit engine measures it against
 //   the same bounds before reading it). Text inside a container counts as JSON writes it, escapes
-//   included (the WebKit engine holds that form: a control character takes six bytes); a body
-//   that is itself a string counts its UTF-8 bytes. Beyond that depth nothing is looked at, so a
-//   function there leaves the body absent rather than unsent. With an absent body the host hears
-//   why (UnreadableBody), and of an array body its first elements that are scalars, so that it
-//   can tell whose message it could not read (a command's callback id) and answer it.
+//   included (the WebKit engine holds that form: a control character or a lone surrogate takes
+//   six bytes); a body that is itself a string counts its UTF-8 bytes. Beyond that depth nothing
+//   is looked at, so a function there leaves the body absent rather than unsent. With an absent
+//   body the host hears why (UnreadableBody), and of an array body its first elements that are
+//   scalars, so that it can tell whose message it could not read (a command's callback id) and
+//   answer it.
 //
 // Threads: the context's (the main thread for pages).
 #include <cstddef>
@@ -90,9 +91,10 @@ class ScriptMessageBodyReader {
   // the host cannot read it, and unreadable is given, it hears why.
   std::optional<Value> read(const JSValue& body, std::optional<UnreadableBody>* unreadable = nullptr);
 
-  // Bytes of text as the bounds count them: JSON's escaped form of a text inside a container,
-  // the UTF-8 bytes of a text that is the whole body.
-  static std::size_t jsonTextBytes(std::string_view utf8);
+  // Bytes of a text inside a container as the bounds count them: JSON's escaped form, as
+  // JSON.stringify writes it from the page's UTF-16 (a control character and a lone surrogate six
+  // bytes). A text that is the whole body counts its UTF-8 bytes (a lone surrogate as U+FFFD).
+  static std::size_t jsonTextBytes(std::u16string_view text);
 
   struct Builtins;  // the reader's own
 

@@ -172,11 +172,14 @@ class WebPage : public Object {
   static constexpr double kSyncEvaluationSeconds = 10;
   virtual Result<JSValue> evaluate(const std::string& script, JSException* exception = nullptr) = 0;
   // As evaluate, for a caller that must not lose the page's answer (the page may have handed it
-  // commands it no longer holds): when the WebKit engine gives up waiting (the script still runs
-  // in the page), it fails with kAnswersLate, and the page's answer, when it comes, goes to late
-  // on a later turn instead of being dropped. The headless engine never gives up.
-  static constexpr char kAnswersLate[] = "the page did not answer in time";
-  virtual Result<JSValue> evaluateOrAnswerLate(const std::string& script, EvaluationCompletion late) {
+  // commands it no longer holds) and takes its answers in the order the page gave them: the
+  // result now, or nothing, and then the page's answer goes to late on a later turn, after the
+  // answers of the evaluations of this kind made before it. The WebKit engine answers late when
+  // it gives up waiting (the script still runs in the page) and when an earlier evaluation's
+  // answer is still to be handed over; a stop request (JSContext::stopAllScripts) while it waits
+  // is a failure now. The headless engine always answers now.
+  using AnswerNowOrLate = std::optional<Result<JSValue>>;
+  virtual AnswerNowOrLate evaluateOrAnswerLate(const std::string& script, EvaluationCompletion late) {
     return evaluate(script);
   }
   // Runs script in the current document; the completion (may be empty) runs on a later turn.
@@ -242,9 +245,12 @@ struct WebKitOptions {
   // engines show their error page); past that nothing is loaded again by itself.
   std::size_t contentProcessMemoryLimitMB = kDefaultMemoryLimitMB;
 };
-// The start of the WebKit engine's log line for a view whose content process ended and in whose
-// place nothing loads any more by itself: the page will not come back.
+// A view whose content process ended and in whose place nothing loads any more by itself: the
+// page will not come back. The WebKit engine logs a line starting so, for the reader, and posts
+// the notification (on the main thread; object: the page; userInfo {"reason": the line's rest})
+// for whoever waits on the page: a log line is no signal, since a page can log the same text.
 inline constexpr char kPageStaysEmptyLog[] = "WebKit: the page stays empty: ";
+inline constexpr char WebPageStaysEmptyNotification[] = "WebPageStaysEmptyNotification";
 // Starts GTK and WebKit on the main thread, once (later calls give the first answer). Fails
 // with a plain reason when it cannot (no display, GTK cannot open it). From here on the main
 // run loop also turns GLib's main context.

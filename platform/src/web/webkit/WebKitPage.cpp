@@ -29,7 +29,9 @@
 // - "web-process-terminated": a load in progress fails; otherwise the page reloads, at most three
 //   times a minute, then its reload fails (the engines show their error page), and past that
 //   nothing loads again by itself; unless the process was ended on purpose (a stop request). A
-//   view left with nothing in its place says so ("WebKit: the page stays empty: ...").
+//   view left with nothing in its place says so ("WebKit: the page stays empty: ...", and
+//   WebPageStaysEmptyNotification). Until a new process says which it is, no message goes to the
+//   page: WebKit would start one for it.
 // - what WebKit would decide for the view by itself (permissions, print, new windows, ...) is
 //   answered by WebKitAnswers.cpp; the file chooser by the client.
 //
@@ -68,6 +70,7 @@
 #include "plat/dispatch/RunLoop.h"
 #include "plat/foundation/JSON.h"
 #include "plat/foundation/Log.h"
+#include "plat/foundation/NSNotificationCenter.h"
 #include "plat/foundation/NSPathUtilities.h"
 #include "plat/foundation/NSURLError.h"
 #include "plat/foundation/Strings.h"
@@ -181,6 +184,11 @@ class WebKitPage : public WebPage {
     // WebKit ends the process as it lets go of the view: not one that cannot hear it.
     if (caughtUpSource_) g_source_remove(std::exchange(caughtUpSource_, 0));
     letGo();
+    // The answers not yet handed over go to their callers as they come, still in order.
+    for (auto& wait : std::exchange(answersInOrder_, {})) {
+      wait->inOrder = false;
+      if (wait->done && wait->completion) finishAsync(wait);
+    }
     if (view_) {
       g_signal_handlers_disconnect_by_data(view_, this);
       // A page that runs away when the process stops is ended with its process.
@@ -255,38 +263,46 @@ class WebKitPage : public WebPage {
   }
 
   Result<JSValue> evaluate(const std::string& script, JSException* exception) override {
-    return evaluateWaiting(script, exception, nullptr);
-  }
-
-  Result<JSValue> evaluateOrAnswerLate(const std::string& script, EvaluationCompletion late) override {
-    return evaluateWaiting(script, nullptr, std::move(late));
-  }
-
-  Result<JSValue> evaluateWaiting(const std::string& script, JSException* exception, EvaluationCompletion late) {
-    if (closed_) return Failure{"the page is closed"};
-    if (JSContext::scriptsStopped()) return Failure{"page script is stopped"};
+    if (auto refused = refusal()) return *refused;
     auto wait = std::make_shared<Waiting>();
     startEvaluation(script, wait, true);
-    bool answered = turnUntil(gSyncEvaluationSeconds, [&] { return wait->done; }, [&] { return !dialogs_.empty(); });
-    if (!answered) {
-      bool stopped = JSContext::scriptsStopped();
-      // The script goes on in the page; whoever must not lose its answer hears it when it comes.
-      if (late && !stopped)
-        wait->completion = std::move(late);
-      else
-        g_cancellable_cancel(wait->cancellable);
-      if (!stopped)
-        NSLog("WebKit: gave up waiting for the page's script after " + format("%g", gSyncEvaluationSeconds) +
-              " s (the page may run away" + (wait->completion ? "; its answer is taken when it comes" : "") +
-              "): " + logExcerpt(script));
-      return Failure{kAnswersLate};
+    if (!waitFor(*wait)) {
+      g_cancellable_cancel(wait->cancellable);
+      if (!JSContext::scriptsStopped()) logGaveUp(script, false);
+      return Failure{"the page did not answer in time"};
     }
-    if (wait->evaluation.exception) {
-      if (exception) *exception = *wait->evaluation.exception;
-      return Failure{wait->evaluation.exception->message};
+    return resultOf(wait->evaluation, exception);
+  }
+
+  // Every such evaluation waits in answersInOrder_ until its answer is handed over: at once when
+  // it comes within the bound and no earlier one is still to be handed over; otherwise to `late`,
+  // in turn (handOver). A late answer posted by itself reached its caller after the answers that
+  // came behind it, and the commands a long callback made ran after those made later.
+  AnswerNowOrLate evaluateOrAnswerLate(const std::string& script, EvaluationCompletion late) override {
+    if (auto refused = refusal()) return *refused;
+    auto wait = std::make_shared<Waiting>();
+    wait->inOrder = true;
+    answersInOrder_.push_back(wait);
+    startEvaluation(script, wait, true);
+    bool answered = waitFor(*wait);
+    if (!answered && JSContext::scriptsStopped()) {
+      // Nothing more is taken from the page: the caller hears so now.
+      g_cancellable_cancel(wait->cancellable);
+      std::erase(answersInOrder_, wait);
+      handOverLater();
+      return Failure{"page script is stopped"};
     }
-    if (wait->evaluation.invalidated) return Failure{"the page is gone"};
-    return context().makeValue(wait->evaluation.value.value_or(Value()));
+    if (answered && (!wait->inOrder || answersInOrder_.front() == wait)) {
+      std::erase(answersInOrder_, wait);
+      handOverLater();
+      return resultOf(wait->evaluation, nullptr);
+    }
+    // Given up on (the script goes on in the page), or answered behind an evaluation whose answer
+    // is still to be handed over (an answer nobody takes still holds its place).
+    wait->completion = late ? std::move(late) : [](const Evaluation&) {};
+    if (!answered) logGaveUp(script, true);
+    handOverLater();
+    return std::nullopt;
   }
 
   void evaluateAsync(const std::string& script, EvaluationCompletion completion) override {
@@ -501,10 +517,61 @@ class WebKitPage : public WebPage {
   struct Waiting {
     bool done = false;
     Evaluation evaluation;
-    EvaluationCompletion completion;  // async only
+    EvaluationCompletion completion;  // async, or an answer handed over later
+    bool inOrder = false;             // one of answersInOrder_
     GCancellable* cancellable = g_cancellable_new();
     ~Waiting() { g_object_unref(cancellable); }
   };
+
+  // Why the page runs no script now, if it does not.
+  std::optional<Failure> refusal() const {
+    if (closed_) return Failure{"the page is closed"};
+    if (JSContext::scriptsStopped()) return Failure{"page script is stopped"};
+    return std::nullopt;
+  }
+
+  // Turns GLib until WebKit answers, within the bound (the platform's loop too, while a page
+  // dialog waits for its answer); false when given up or stopped.
+  bool waitFor(const Waiting& wait) {
+    return turnUntil(gSyncEvaluationSeconds, [&] { return wait.done; }, [&] { return !dialogs_.empty(); });
+  }
+
+  static void logGaveUp(const std::string& script, bool answerTaken) {
+    NSLog("WebKit: gave up waiting for the page's script after " + format("%g", gSyncEvaluationSeconds) +
+          " s (the page may run away" + (answerTaken ? "; its answer is taken when it comes" : "") +
+          "): " + logExcerpt(script));
+  }
+
+  Result<JSValue> resultOf(const Evaluation& evaluation, JSException* exception) {
+    if (evaluation.exception) {
+      if (exception) *exception = *evaluation.exception;
+      return Failure{evaluation.exception->message};
+    }
+    if (evaluation.invalidated) return Failure{"the page is gone"};
+    return context().makeValue(evaluation.value.value_or(Value()));
+  }
+
+  // Hands over, in order, the answers that came of the evaluations at the front of
+  // answersInOrder_, on a later turn: a caller on the stack takes its own answer first.
+  void handOverLater() {
+    if (handOverPosted_ || answersInOrder_.empty()) return;
+    handOverPosted_ = true;
+    RunLoop::main().post([weak = weak()] {
+      auto page = weak.lock();
+      if (!page) return;
+      page->handOverPosted_ = false;
+      page->handOver();
+    });
+  }
+  void handOver() {
+    // An answer without a completion belongs to a wait still on the stack, which takes it.
+    while (!closed_ && !answersInOrder_.empty() && answersInOrder_.front()->done && answersInOrder_.front()->completion) {
+      auto wait = answersInOrder_.front();
+      answersInOrder_.pop_front();
+      auto completion = std::exchange(wait->completion, nullptr);
+      completion(wait->evaluation);
+    }
+  }
 
   // The wait of an asynchronous evaluation or call; none when the page runs no script now (the
   // completion then hears why on a later turn).
@@ -564,24 +631,46 @@ class WebKitPage : public WebPage {
   }
 
   // A script or call for the extension to run in the document; its answer ends the wait (none:
-  // nobody waits for it).
+  // nobody waits for it). A page whose process ended is sent nothing until a new one says which
+  // it is: WebKit would start a process for the message, with an empty page nobody asked for (a
+  // plugin's answer after "the page stays empty" did); the wait hears that the page is gone.
   void askPage(WebKitUserMessage* message, const std::shared_ptr<Waiting>& wait) {
+    if (processEnded_) {
+      g_object_unref(g_object_ref_sink(message));
+      if (wait) {
+        wait->evaluation.invalidated = true;
+        answered(wait, weak());
+      }
+      return;
+    }
     if (!wait) {
       webkit_web_view_send_message_to_page(view_, message, nullptr, nullptr, nullptr);
       return;
     }
+    struct Asked {
+      std::shared_ptr<Waiting> wait;
+      std::weak_ptr<WebKitPage> page;
+    };
     webkit_web_view_send_message_to_page(
         view_, message, wait->cancellable,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-          std::shared_ptr<Waiting> wait(std::move(*static_cast<std::shared_ptr<Waiting>*>(data)));
-          delete static_cast<std::shared_ptr<Waiting>*>(data);
+          std::unique_ptr<Asked> asked(static_cast<Asked*>(data));
           WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-          wait->evaluation = callResultOf(reply ? webkit_user_message_get_parameters(reply) : nullptr);
+          asked->wait->evaluation = callResultOf(reply ? webkit_user_message_get_parameters(reply) : nullptr);
           if (reply) g_object_unref(reply);
-          wait->done = true;
-          if (wait->completion) finishAsync(wait);
+          answered(asked->wait, asked->page);
         },
-        new std::shared_ptr<Waiting>(wait));
+        new Asked{wait, weak()});
+  }
+
+  // The page's answer came: to the wait on the stack, in turn to a late one, or to the completion.
+  static void answered(const std::shared_ptr<Waiting>& wait, const std::weak_ptr<WebKitPage>& page) {
+    wait->done = true;
+    if (!wait->inOrder) {
+      if (wait->completion) finishAsync(wait);
+    } else if (auto self = page.lock()) {
+      self->handOverLater();
+    }
   }
 
   // Run by the extension, not by WebKit's evaluation, which would give the script a user's
@@ -1027,6 +1116,8 @@ class WebKitPage : public WebPage {
     } else if (g_strcmp0(name, "harbor-process") == 0) {
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_INT64)) {
         self->processId_ = static_cast<int>(g_variant_get_int64(parameters));
+        self->processEnded_ = false;
+        self->messagesArrived_ = 0;  // counted anew, as its extension counts what it posts
         watchContentProcess(self->processId_);
       }
     } else if (g_strcmp0(name, "harbor-page") == 0) {
@@ -1044,6 +1135,9 @@ class WebKitPage : public WebPage {
       if (self->current_ && self->current_->request && self->current_->request->URL() &&
           self->current_->request->URL()->absoluteString() == uri)
         self->current_->refusedRead = true;
+    } else if (g_strcmp0(name, "harbor-messages-posted") == 0) {
+      // Every script message the page posted before asking has arrived, or never will.
+      webkit_user_message_send_reply(message, webkit_user_message_new(name, g_variant_new_uint64(self->messagesArrived_)));
     } else if (g_strcmp0(name, "harbor-held-back") == 0) {
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE_UINT64))
         NSLog("WebKit: the page posts script messages faster than the container runs them; " +
@@ -1166,6 +1260,7 @@ class WebKitPage : public WebPage {
   static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, HandlerBinding* binding) {
     auto page = binding->page.lock();
     if (!page || page->closed_) return;
+    ++page->messagesArrived_;
     if (!page->configuration_.scriptMessageHandlers) return page->messageRun();
     std::optional<UnreadableBody> unreadable;
     std::optional<Value> body = valueOf(webkit_javascript_result_get_js_value(result), &unreadable);
@@ -1217,6 +1312,7 @@ class WebKitPage : public WebPage {
   }
 
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitPage* self) {
+    self->processEnded_ = true;
     bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
     bool tooManyAddresses = std::exchange(self->endingProcess_, false);
     // A process that has ended is held no more.
@@ -1252,8 +1348,8 @@ class WebKitPage : public WebPage {
     while (!self->recoveries_.empty() && now - self->recoveries_.front() >= kReloadWindowSeconds)
       self->recoveries_.pop_front();
     if (self->recoveries_.size() > kMaxReloadsPerWindow) {
-      NSLog(std::string(kPageStaysEmptyLog) + "its content process " + why + " again, after " +
-            std::to_string(kMaxReloadsPerWindow) + " reloads and a failed one within a minute");
+      self->staysEmpty("its content process " + why + " again, after " + std::to_string(kMaxReloadsPerWindow) +
+                       " reloads and a failed one within a minute");
       return;
     }
     self->recoveries_.push_back(now);
@@ -1325,8 +1421,16 @@ class WebKitPage : public WebPage {
       std::uint64_t asked = self->hostLoadsAsked_;
       client->webPageDidFailLoad(load, error, provisional);
       if (self->closed_ || self->hostLoadsAsked_ != asked || JSContext::scriptsStopped()) return;
-      NSLog(std::string(kPageStaysEmptyLog) + "its content process " + why + " and nothing loads in its place");
+      self->staysEmpty("its content process " + why + " and nothing loads in its place");
     });
+  }
+
+  // Said to the reader in the log, and to whoever waits for the page (the runner) by a
+  // notification: a log line would be no word of ours, since a page's text may read the same.
+  void staysEmpty(const std::string& why) {
+    NSLog(kPageStaysEmptyLog + why);
+    NSNotificationCenter::defaultCenter().post(WebPageStaysEmptyNotification, shared_from_this(),
+                                               Value(Dictionary{{"reason", why}}));
   }
 
   // The failing URL goes with the error, as with every failed load: the engines tell their error
@@ -1379,7 +1483,12 @@ class WebKitPage : public WebPage {
   bool blankLoading_ = false;  // the empty first document is still loading
   bool blankDecided_ = false;
   bool closed_ = false;
+  bool processEnded_ = false;  // and no new one has said which it is
+  // The evaluations whose answers go to their callers in the order they were made (oldest first).
+  std::deque<std::shared_ptr<Waiting>> answersInOrder_;
+  bool handOverPosted_ = false;
   std::size_t messagesRun_ = 0;  // script messages run since the extension last heard
+  std::uint64_t messagesArrived_ = 0;  // script messages of the page's process that reached us
   RunLoop::TimerId messagesRunTimer_ = 0;
   std::unique_ptr<JSContext> scratch_;  // made on first use
 };

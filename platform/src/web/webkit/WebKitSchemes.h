@@ -12,7 +12,8 @@
 // stopped and let go.
 //
 // Threads: the main thread (WebKit's requests arrive there, and the protocols' later pieces are
-// read there); WebKit reads the stream on GIO's worker threads.
+// read there). WebKit reads the stream asynchronously, and its reads are answered on the main
+// thread too; a synchronous reader (WebKit is none) waits on a thread of its own.
 #include <webkit2/webkit2.h>
 
 namespace plat::web {

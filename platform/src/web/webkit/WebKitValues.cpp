@@ -27,17 +27,6 @@ struct Unref {
 };
 using JSCValueRef = std::unique_ptr<JSCValue, Unref>;
 
-JSCValueRef makeReadableFunction(JSCContext* context) {
-  JSCValueRef factory(jsc_context_evaluate(context, kBoundedJSONScript, -1));
-  if (!factory || !jsc_value_is_function(factory.get())) return nullptr;
-  JSCValueRef readable(jsc_value_function_call(
-      factory.get(), G_TYPE_DOUBLE, double(ScriptMessageBodyReader::kMaxValues), G_TYPE_DOUBLE,
-      double(ScriptMessageBodyReader::kMaxTextBytes), G_TYPE_DOUBLE, double(json::kMaxDepth), G_TYPE_DOUBLE,
-      double(UnreadableBody::kHeadElements), G_TYPE_DOUBLE, double(UnreadableBody::kHeadTextBytes), G_TYPE_NONE));
-  if (!readable || !jsc_value_is_function(readable.get())) return nullptr;
-  return readable;
-}
-
 // The function for the context, made once: WebKit makes its copies in one context for the life of
 // the process, and every round trip of the bridge reads a value in it. Both are held for the
 // life of the process (the context, so that no other takes its address).
@@ -46,7 +35,7 @@ JSCValue* readableFunction(JSCContext* context) {
   static JSCValue* function = nullptr;
   if (context != madeIn) {
     if (function) g_object_unref(function);
-    function = makeReadableFunction(context).release();
+    function = makeBoundedJSONReader(context, true);
     if (madeIn) g_object_unref(madeIn);
     madeIn = static_cast<JSCContext*>(g_object_ref(context));
   }
@@ -60,16 +49,27 @@ std::string reasonOf(const std::string& code) {
   return UnreadableBody::kTooDeep;
 }
 
-// A JSON text of WebKit's, read where it lies and freed.
-std::optional<Value> parseTaken(char* text) {
-  auto parsed = json::parse(text ? std::string_view(text) : std::string_view(), {.allowFragments = true});
+// The most JSON text a value within the bounds makes: its text as the reader counts it, and at
+// most 40 bytes more for each value (quotes, a key, a number, punctuation: a typed array's element
+// "4194303":-1.2345678901234567e-308, takes 35).
+constexpr std::size_t kMaxJSONBytes = ScriptMessageBodyReader::kMaxTextBytes + 40 * ScriptMessageBodyReader::kMaxValues;
+
+// A JSON text of WebKit's, read where it lies and freed; nothing past kMaxJSONBytes, which only a
+// reader that counted less than JSON writes would let through.
+std::optional<Value> parseTaken(char* text, std::optional<UnreadableBody>* unreadable = nullptr) {
+  std::string_view json = text ? std::string_view(text) : std::string_view();
+  std::optional<Value> out;
+  if (json.size() > kMaxJSONBytes) {
+    if (unreadable) *unreadable = UnreadableBody{UnreadableBody::kTooMuchText, {}};
+  } else if (auto parsed = json::parse(json, {.allowFragments = true})) {
+    out = std::move(*parsed);
+  }
   g_free(text);
-  if (!parsed) return std::nullopt;
-  return std::move(*parsed);
+  return out;
 }
 
-// The value's JSON text (a string: the string itself); nothing past the bounds, and then why,
-// when asked.
+// The value's JSON text (a string: the string itself, well formed); nothing past the bounds, and
+// then why, when asked.
 JSCValueRef readable(JSCValue* value, std::optional<UnreadableBody>* unreadable) {
   JSCContext* context = jsc_value_get_context(value);
   JSCValue* function = readableFunction(context);
@@ -102,22 +102,24 @@ std::optional<Value> valueOf(JSCValue* value, std::optional<UnreadableBody>* unr
   if (jsc_value_is_function(value)) return std::nullopt;
   if (jsc_value_is_boolean(value)) return Value(static_cast<bool>(jsc_value_to_boolean(value)));
   if (jsc_value_is_number(value)) return numberValue(jsc_value_to_double(value));
-  if (jsc_value_is_string(value)) {
-    // The usual answer of a page: read at once (WebKit's copy is as large), within the bound.
-    std::string string = takeString(jsc_value_to_string(value));
-    if (string.size() > ScriptMessageBodyReader::kMaxTextBytes) {
-      if (unreadable) *unreadable = UnreadableBody{UnreadableBody::kTooMuchText, {}};
-      return std::nullopt;
-    }
-    if (!string.empty()) return Value(std::move(string));
-    // WebKit gives no text at all for a string with a lone surrogate; JSON gives the rest of it.
-    if (!readable(value, unreadable)) return std::nullopt;
-    return parseTaken(jsc_value_to_json(value, 0));
-  }
   JSCValueRef text = readable(value, unreadable);
   if (!text) return std::nullopt;
+  if (jsc_value_is_string(value)) {
+    // The text itself, well formed (WebKit's conversion stops at a lone surrogate, and a C string
+    // at a NUL), held to the bound.
+    GBytes* bytes = jsc_value_to_string_as_bytes(text.get());
+    gsize size = 0;
+    const char* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes, &size)) : nullptr;
+    std::optional<Value> out;
+    if (size <= ScriptMessageBodyReader::kMaxTextBytes)
+      out = Value(std::string(data ? data : "", size));
+    else if (unreadable)
+      *unreadable = UnreadableBody{UnreadableBody::kTooMuchText, {}};
+    if (bytes) g_bytes_unref(bytes);
+    return out;
+  }
   // A date's JSON is a string.
-  return parseTaken(jsc_value_to_string(text.get()));
+  return parseTaken(jsc_value_to_string(text.get()), unreadable);
 }
 
 NSError errorOf(const GError* error, const std::string& uri) {

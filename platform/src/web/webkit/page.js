@@ -2,7 +2,7 @@
 // own scripts (and so out of the page's reach), with `post`, a native function of the extension
 // that carries (kind, first, second) to the engine. In every document, frames included, the
 // page's dialogs show their texts cut: WebKit hands the container a dialog's text whole (a 128 MiB
-// alert took the runner past 2 GB), and a frame's dialog is the page's. In top-level documents,
+// alert took the runner to 1-2.4 GB, by machine), and a frame's dialog is the page's. In top-level documents,
 // the console and uncaught errors reach the log as under the headless engine ("console", level,
 // text), cut as every page text is; the URLs iframes are set to are announced ("frame", url, cut
 // the same way) before WebKit asks about their navigation, since WebKit does not say which frame
