@@ -705,7 +705,7 @@ class WebKitPage : public WebPage {
     self->tookIn(uri.size());
     // Nothing more of a process that is ending; past the bound, the process ends (see the top).
     if (self->endingProcess_ || self->addresses_.add(uri.size(), monotonicSeconds())) {
-      if (!self->endingProcess_) self->endForItsAddresses();
+      if (!self->endingProcess_) self->endForItsAddresses(self->addresses_.whyTheProcessEnds());
       webkit_policy_decision_ignore(decision);
       return TRUE;
     }
@@ -729,6 +729,7 @@ class WebKitPage : public WebPage {
       NSLog("WebKit: refused a navigation to " + logPageText(uri) + ": the container cannot read the URL (" +
             NSURL::refusalReason(uri) + ")");
       webkit_policy_decision_ignore(decision);
+      self->refused(uri.size());
       return TRUE;
     }
     // Which frame navigates (see the top of this file).
@@ -809,6 +810,8 @@ class WebKitPage : public WebPage {
                const NSURLPtr& url) {
     if (!allow) {
       webkit_policy_decision_ignore(decision);
+      // Which frame navigates is a guess (see the top): every refusal counts.
+      refused(url->absoluteString().size());
       return;
     }
     if (newWindow) {
@@ -946,11 +949,23 @@ class WebKitPage : public WebPage {
     webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
   }
 
-  // The page's last navigations hold more addresses than the bound: its process ends at once,
-  // while WebKit waits for our answer, so it takes no further address; the page then reloads
-  // within the reloads' bound.
-  void endForItsAddresses() {
-    NSLog(addresses_.whyTheProcessEnds());
+  // WebKit keeps in our process what it made for a frame's navigation we refused (some four
+  // copies of its address) until the page's process ends: 300 refusals of 40 KB addresses, ten a
+  // second, left 53 MB behind, and more the longer a page went on. So the addresses of the
+  // navigations refused may hold kRefusedBytes for as long as a process lives; past that it ends.
+  // (The bridge's own signal, a refused navigation of 11 bytes, may come a million times and more.)
+  static constexpr std::size_t kRefusedBytes = std::size_t{16} << 20;
+  void refused(std::size_t bytes) {
+    refusedBytes_ += bytes;
+    if (refusedBytes_ > kRefusedBytes && !endingProcess_)
+      endForItsAddresses("WebKit: the page's refused navigations hold " + std::to_string(refusedBytes_) +
+                         " bytes, more than " + std::to_string(kRefusedBytes >> 20) + " MiB; its content process ends");
+  }
+
+  // The page's navigations hold more addresses than a bound: its process ends at once, and the
+  // page then reloads within the reloads' bound.
+  void endForItsAddresses(const std::string& why) {
+    NSLog(why);
     endingProcess_ = true;
     if (endContentProcess(processId_)) return;
     // A process that has not said which it is: ended by WebKit, once it has stopped asking.
@@ -961,14 +976,15 @@ class WebKitPage : public WebPage {
   }
 
   // The page's process does not wait for us to take its navigations in, and WebKit keeps in our
-  // process all it has sent that we have not (some 30 copies of each address): a page navigating
-  // in a loop runs ahead of us by as much as the machine lets it. So once its navigations have
-  // brought in more than a little since we last had nothing left to do, the process is held where
-  // it is (SIGSTOP) until we have taken in all it sent, and is let go then (SIGCONT), or after a
-  // second at most, when something else keeps us busy.
-  static constexpr std::size_t kNavigationsAhead = 32;
+  // process all it has sent that we have not (some 30 copies of each address), as we keep each
+  // navigation we have yet to decide: a page navigating in a loop runs ahead of us by as much as
+  // the machine lets it. So once its navigations have brought in more than a little since we last
+  // had nothing left to do, the process is held where it is (SIGSTOP) until WebKit has handed us
+  // all it sent and we have decided on it, and is let go then (SIGCONT), or after some seconds
+  // at most, should something else keep us busy that long.
+  static constexpr std::size_t kNavigationsAhead = 64;
   static constexpr std::size_t kBytesAhead = std::size_t{256} << 10;
-  static constexpr guint kLongestHoldMilliseconds = 1000;
+  static constexpr guint kLongestHoldMilliseconds = 5000;
   void tookIn(std::size_t bytes) {
     ++navigationsTakenIn_;
     bytesTakenIn_ += bytes;
@@ -978,12 +994,19 @@ class WebKitPage : public WebPage {
     heldProcess_ = processId_;
     holdTimer_ = g_timeout_add(kLongestHoldMilliseconds, onHeldLongest, this);
   }
+  // WebKit has nothing more for us; what we posted for the navigations it handed over runs before
+  // this does.
   static gboolean onCaughtUp(gpointer data) {
     auto* self = static_cast<WebKitPage*>(data);
     self->caughtUpSource_ = 0;
-    self->navigationsTakenIn_ = 0;
-    self->bytesTakenIn_ = 0;
-    self->letGo();
+    RunLoop::main().post([weak = self->weak(), taken = self->navigationsTakenIn_] {
+      auto page = weak.lock();
+      // Navigations that came meanwhile have their own turn.
+      if (!page || page->closed_ || page->navigationsTakenIn_ != taken) return;
+      page->navigationsTakenIn_ = 0;
+      page->bytesTakenIn_ = 0;
+      page->letGo();
+    });
     return G_SOURCE_REMOVE;
   }
   static gboolean onHeldLongest(gpointer data) {
@@ -1315,11 +1338,15 @@ class WebKitPage : public WebPage {
     self->processEnded_ = true;
     bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
     bool tooManyAddresses = std::exchange(self->endingProcess_, false);
-    // A process that has ended is held no more.
+    // A process that has ended is held no more, and the next is not held for what it sent.
     if (self->holdTimer_) g_source_remove(std::exchange(self->holdTimer_, 0));
     self->heldProcess_ = 0;
-    // The next process starts with no navigations of its own, as its extension does.
+    self->navigationsTakenIn_ = 0;
+    self->bytesTakenIn_ = 0;
+    // The next process starts with no navigations of its own, as its extension does; WebKit lets
+    // go of the refused ones with the process.
     self->addresses_.clear();
+    self->refusedBytes_ = 0;
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && !tooManyAddresses) return;
     std::string why = tooManyAddresses                                  ? "was ended for its addresses"
                       : reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed"
@@ -1470,6 +1497,7 @@ class WebKitPage : public WebPage {
   int processId_ = 0;                      // the content process, as its extension said
   RecentAddresses addresses_;              // what the page's last navigations hold
   bool endingProcess_ = false;             // ended for its addresses, not yet reported gone
+  std::size_t refusedBytes_ = 0;           // the addresses of the navigations refused
   // What the page's navigations brought in since the runner last had nothing left to do, and the
   // content process held meanwhile (see tookIn).
   std::size_t navigationsTakenIn_ = 0;
