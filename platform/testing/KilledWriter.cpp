@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -27,7 +28,17 @@ std::optional<int> runWriterUntilKilled(const std::string& filter, const std::st
   std::string self = "/proc/self/exe";
   std::string filterArgument = "--gtest_filter=" + filter;
   char* argv[] = {self.data(), filterArgument.data(), nullptr};
-  std::vector<std::string> envText{variable + "=" + value};
+  // The writer's own test folder goes under one of ours: a killed writer never removes it.
+  std::string folder = "/tmp/harbor-writer-XXXXXX";
+  if (!::mkdtemp(folder.data())) return std::nullopt;
+  struct RemovedAfter {
+    std::string path;
+    ~RemovedAfter() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removed{folder};
+  std::vector<std::string> envText{variable + "=" + value, std::string(kTestFolderVariable) + "=" + folder};
   for (char** e = environ; *e; ++e) envText.emplace_back(*e);
   std::vector<char*> env;
   for (auto& e : envText) env.push_back(e.data());

@@ -11,6 +11,7 @@
 #include "plat/foundation/NSTimeZone.h"
 #include "plat/foundation/NSUserDefaults.h"
 #include "plat/foundation/PropertyList.h"
+#include "plat/testing/KilledWriter.h"
 #include "plat/uikit/UIApplication.h"
 #include "plat/uikit/UIScreen.h"
 #include "plat/uikit/UIDevice.h"
@@ -20,7 +21,8 @@ namespace plat::testing {
 void SandboxTest::SetUp() {
   PlatformTest::SetUp();
   umaskBefore_ = ::umask(022);
-  std::string pattern = "/tmp/harbor-test-XXXXXX";
+  const char* folder = std::getenv(kTestFolderVariable);
+  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/harbor-test-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   root_ = pattern;
   home_ = root_ + "/home";

@@ -128,7 +128,9 @@ TEST_P(Dialogs, LongTextsAreShownCut) {
     EXPECT_EQ(alert->alertMessage(), cut) << c.action;
     EXPECT_EQ(alert->alertTitle(), cut) << c.action;
     EXPECT_EQ(alert->buttonTitles(), c.buttons) << c.action;
-    if (c.field) EXPECT_EQ(alert->textFieldText(0), c.field) << c.action;
+    if (c.field) {
+      EXPECT_EQ(alert->textFieldText(0), c.field) << c.action;
+    }
     ASSERT_TRUE(driver().tapButton(0));
     runUntilIdle();
     EXPECT_EQ(takeCallbacks().size(), 1u) << c.action;

@@ -71,8 +71,9 @@ TEST_F(WebKitEngineTest, AFunctionGetsItsArgumentsAsJSONReadsThemAndGivesItsResu
       Answer answer = call(*loaded.view, c.body, c.arguments);
       EXPECT_EQ(answer.value, c.value) << c.body;
       EXPECT_EQ(answer.code, c.code) << c.body;
-      if (c.code == plat::WKErrorJavaScriptExceptionOccurred && std::string(c.body).rfind("throw", 0) == 0)
+      if (c.code == plat::WKErrorJavaScriptExceptionOccurred && std::string(c.body).rfind("throw", 0) == 0) {
         EXPECT_NE(answer.exception.find("no such thing"), std::string::npos) << answer.exception;
+      }
     }
   }
   plat::web::setBackend(plat::web::Backend::WebKit);
@@ -119,7 +120,9 @@ TEST_F(WebKitEngineTest, AnEvaluationGivesTheSameResultUnderBothEngines) {
       ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return answer.has_value(); }, kPatience)) << c.script;
       EXPECT_EQ(answer->value, c.value) << c.script;
       EXPECT_EQ(answer->code, c.code) << c.script;
-      if (c.text) EXPECT_EQ(text->stringByEvaluatingJavaScriptFromString(c.script), *c.text) << c.script;
+      if (c.text) {
+        EXPECT_EQ(text->stringByEvaluatingJavaScriptFromString(c.script), *c.text) << c.script;
+      }
     }
   }
   plat::web::setBackend(plat::web::Backend::WebKit);
@@ -164,8 +167,9 @@ TEST_F(WebKitEngineTest, APageThatForbidsEvalStillGetsItsCalls) {
                              "window.webkit.messageHandlers.harbor.postMessage('loaded');</script>");
     ASSERT_TRUE(plat::web::turnMainLoopUntil([&] { return !loaded.recorder->bodies.empty(); }, kPatience));
     EXPECT_EQ(call(*loaded.view, "return value;", {{"value", "7"}}).value, "i7");
-    if (backend == plat::web::Backend::WebKit)  // the headless engine keeps no such policy
+    if (backend == plat::web::Backend::WebKit) {  // the headless engine keeps no such policy
       EXPECT_EQ(call(*loaded.view, "return evalRefused;", {}).value, "true") << "the page's policy holds";
+    }
   }
   plat::web::setBackend(plat::web::Backend::WebKit);
 }

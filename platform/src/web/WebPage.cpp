@@ -49,7 +49,7 @@ void WebPage::evaluateAsync(const std::string& script, EvaluationCompletion comp
   RunLoop::main().post([weak, script, completion] {
     auto self = weak.lock();
     if (!self) {
-      if (completion) completion(Evaluation{.invalidated = true});
+      if (completion) completion(Evaluation::pageGone());
       return;
     }
     JSException exception;
@@ -68,7 +68,7 @@ void WebPage::callFunctionAsync(const std::string& body, const std::vector<Funct
   RunLoop::main().post([weak, source = std::move(source), arguments, completion] {
     auto self = weak.lock();
     if (!self) {
-      if (completion) completion(Evaluation{.invalidated = true});
+      if (completion) completion(Evaluation::pageGone());
       return;
     }
     JSException exception;

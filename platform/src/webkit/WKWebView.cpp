@@ -295,7 +295,7 @@ void WKWebView::evaluateJavaScript(const std::string& script, EvaluationCompleti
   assert(isMainThread() && "web views are main-thread objects");
   auto answer = answerFor(std::move(completion));
   if (!page_) {
-    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation{.invalidated = true}); });
+    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation::pageGone()); });
     return;
   }
   // The page is kept alive until it answers; the view may go first.
@@ -307,7 +307,7 @@ void WKWebView::callJavaScriptFunction(const std::string& body, const std::vecto
   assert(isMainThread() && "web views are main-thread objects");
   auto answer = answerFor(std::move(completion));
   if (!page_) {
-    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation{.invalidated = true}); });
+    RunLoop::main().post([answer] { answer(web::WebPage::Evaluation::pageGone()); });
     return;
   }
   page_->callFunctionAsync(body, arguments, answer);

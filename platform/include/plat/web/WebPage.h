@@ -125,6 +125,12 @@ class WebPage : public Object {
     bool unsupportedType = false;
     // The page is gone (closed, or its content process ended).
     bool invalidated = false;
+
+    static Evaluation pageGone() {
+      Evaluation gone;
+      gone.invalidated = true;
+      return gone;
+    }
   };
   using EvaluationCompletion = std::function<void(const Evaluation& evaluation)>;
 

@@ -9,6 +9,10 @@
 
 namespace plat::testing {
 
+// Where a sandbox test makes its folder when set (instead of /tmp): a killed writer's lies in a
+// folder its parent removes.
+inline constexpr const char* kTestFolderVariable = "HARBOR_TEST_FOLDER";
+
 // Runs this program again with only the test `filter` and the environment variable
 // `variable`=`value` added, reads the numbers it prints (one a line), and SIGKILLs it once it has
 // reported `killAfter` of them, up to `maxDelayMicros` later (a random moment of the next save).
