@@ -418,7 +418,7 @@ class WebKitPage : public WebPage {
           s.done = true;
         },
         shot);
-    if (!turnUntil(kSnapshotSeconds, [&] { return keep->done; }, [] { return false; })) {
+    if (!turnUntilThePageAnswers(kSnapshotSeconds, [&] { return keep->done; }, [] { return false; })) {
       g_cancellable_cancel(keep->cancellable);
       return Failure{"WebKit did not draw the page in time"};
     }
@@ -533,7 +533,18 @@ class WebKitPage : public WebPage {
   // Turns GLib until WebKit answers, within the bound (the platform's loop too, while a page
   // dialog waits for its answer); false when given up or stopped.
   bool waitFor(const Waiting& wait) {
-    return turnUntil(gSyncEvaluationSeconds, [&] { return wait.done; }, [&] { return !dialogs_.empty(); });
+    return turnUntilThePageAnswers(gSyncEvaluationSeconds, [&] { return wait.done; }, [&] { return !dialogs_.empty(); });
+  }
+
+  // Turns GLib while waiting for the page's process, which is let go first and not held again
+  // meanwhile (see tookIn): we would wait on a process we stopped ourselves.
+  template <typename Done, typename TurnPlatform>
+  bool turnUntilThePageAnswers(double seconds, Done done, TurnPlatform turnPlatform) {
+    letGo();
+    ++waitingForThePage_;
+    bool answered = turnUntil(seconds, done, turnPlatform);
+    --waitingForThePage_;
+    return answered;
   }
 
   static void logGaveUp(const std::string& script, bool answerTaken) {
@@ -981,7 +992,8 @@ class WebKitPage : public WebPage {
   // the machine lets it. So once its navigations have brought in more than a little since we last
   // had nothing left to do, the process is held where it is (SIGSTOP) until WebKit has handed us
   // all it sent and we have decided on it, and is let go then (SIGCONT), or after some seconds
-  // at most, should something else keep us busy that long.
+  // at most, should something else keep us busy that long; and before we wait for it ourselves
+  // (turnUntilThePageAnswers).
   static constexpr std::size_t kNavigationsAhead = 64;
   static constexpr std::size_t kBytesAhead = std::size_t{256} << 10;
   static constexpr guint kLongestHoldMilliseconds = 5000;
@@ -989,7 +1001,8 @@ class WebKitPage : public WebPage {
     ++navigationsTakenIn_;
     bytesTakenIn_ += bytes;
     if (!caughtUpSource_) caughtUpSource_ = g_idle_add_full(G_PRIORITY_LOW, onCaughtUp, this, nullptr);
-    if (heldProcess_ || (navigationsTakenIn_ <= kNavigationsAhead && bytesTakenIn_ <= kBytesAhead)) return;
+    if (heldProcess_ || waitingForThePage_ || (navigationsTakenIn_ <= kNavigationsAhead && bytesTakenIn_ <= kBytesAhead))
+      return;
     if (!holdContentProcess(processId_, true)) return;
     heldProcess_ = processId_;
     holdTimer_ = g_timeout_add(kLongestHoldMilliseconds, onHeldLongest, this);
@@ -1505,6 +1518,7 @@ class WebKitPage : public WebPage {
   guint caughtUpSource_ = 0;
   guint holdTimer_ = 0;
   int heldProcess_ = 0;
+  int waitingForThePage_ = 0;  // nested waits for the page's process, which is never held meanwhile
   Settings settings_;                      // as the view last applied them
   std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
   AfterStandIn afterStandIn_ = AfterStandIn::Reload;
