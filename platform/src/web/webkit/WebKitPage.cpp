@@ -964,9 +964,13 @@ class WebKitPage : public WebPage {
   // copies of its address) until the page's process ends: 300 refusals of 40 KB addresses, ten a
   // second, left 53 MB behind, and more the longer a page went on. So the addresses of the
   // navigations refused may hold kRefusedBytes for as long as a process lives; past that it ends.
-  // (The bridge's own signal, a refused navigation of 11 bytes, may come a million times and more.)
+  // Short addresses do not count: what an ordinary page has refused all day long is short (the
+  // UIWebView bridge's own signal, 11 bytes, comes a million times and more in a long-lived
+  // application), and ending its process for them would take the application down.
   static constexpr std::size_t kRefusedBytes = std::size_t{16} << 20;
+  static constexpr std::size_t kShortAddressBytes = 2048;
   void refused(std::size_t bytes) {
+    if (bytes <= kShortAddressBytes) return;
     refusedBytes_ += bytes;
     if (refusedBytes_ > kRefusedBytes && !endingProcess_)
       endForItsAddresses("WebKit: the page's refused navigations hold " + std::to_string(refusedBytes_) +
