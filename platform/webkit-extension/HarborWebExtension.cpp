@@ -13,10 +13,11 @@
 //   page takes, and every history entry holds the addresses of all the page's frames, so a page
 //   setting long fragments in a loop would grow the runner by gigabytes. Each time the main
 //   frame's address changes (history.pushState included, which WebKit asks nobody about), what
-//   its history entry holds, the addresses of the page and of every frame, is counted; past the
-//   bound (plat/web/RecentAddresses.h) the page's process ends at once, with the reason on the
-//   runner's log, and the engine's bound on reloads applies. The engine counts the frames' own
-//   navigations, which WebKit asks it about before going on.
+//   its history entry holds, the addresses of the page and of every frame, is counted, as it
+//   happens (the runner takes it in later); past the bound (plat/web/RecentAddresses.h: the last
+//   navigations and those of the last seconds) the page's process ends at once, with the reason on
+//   the runner's log, and the engine's bound on reloads applies. The engine counts the frames' own
+//   navigations, which WebKit asks it about.
 // - The runner's memory again: a page posting to the bridge in a loop sends faster than the
 //   container runs its messages, and WebKit keeps in the runner what it has not yet handed over.
 //   A page may have kMaxWaitingMessages messages waiting (posted, and not yet run as far as the
@@ -39,7 +40,10 @@
 // Kept free of the container's code: it runs inside WebKit's processes, not ours.
 #include <webkit2/webkit-web-extension.h>
 
+#include <sys/prctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdint>
@@ -519,7 +523,7 @@ void onURIChanged(WebKitWebPage* page, GParamSpec*, gpointer) {
   for (WebKitFrame* frame : gFrames[id])
     if (const char* address = webkit_frame_get_uri(frame)) held += std::strlen(address);
   plat::web::RecentAddresses& kept = gAddresses[id];
-  if (!kept.add(held)) return;
+  if (!kept.add(held, static_cast<double>(g_get_monotonic_time()) / G_USEC_PER_SEC)) return;
   // Written straight to the log the process shares with the runner: a message to the engine
   // might not leave before the process ends.
   std::string line = kept.whyTheProcessEnds() + "\n";
@@ -555,6 +559,10 @@ void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
                                                                               const GVariant* data) {
   gExtension = extension;
+  // The engine holds this process stopped for a moment while it catches up with the page's
+  // navigations; a stopped process would never notice that the runner has gone, so the system
+  // ends it then.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   // From the engine: "roots" (already resolved) and "page-script".
   auto* variant = const_cast<GVariant*>(data);
   if (variant && g_variant_is_of_type(variant, G_VARIANT_TYPE_VARDICT)) {

@@ -3,8 +3,8 @@
 # write nothing (HOME points at a scratch folder that must stay empty), a page that allocates
 # without end has its content process ended and is reloaded a bounded number of times before the
 # error page shows, long addresses (the page's, a frame's, and a frame's held by every history
-# entry), huge console lines, dialogs and refused addresses leave the runner small and reach the
-# log cut, a console flood is kept to the log's rate, and window.print() does not stop the runner
+# entry), many addresses in a short time, huge console lines, dialogs and refused addresses leave
+# the runner small and reach the log cut, a console flood is kept to the log's rate, and window.print() does not stop the runner
 # from stopping. Both engines each time.
 #   webkit-sandbox.sh <harbor executable> <sample bundle folder> <record-server> <scratch folder>
 set -u
@@ -98,15 +98,16 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   nothing_in_home
 done
 
-# run_until_small <bundle> <engine> <line>: runs the bundle until its log shows the line, then
-# stops the runner, failing when the runner's memory peaked past 400 MiB on the way (the runner
-# is the child `timeout` started), or when a log line is longer than the cut page texts make.
+# run_until_small <bundle> <engine> <line> [tenths of a second]: runs the bundle until its log
+# shows the line (30 s at most unless told), then stops the runner, failing when the runner's
+# memory peaked past 400 MiB on the way (the runner is the child `timeout` started), or when a
+# log line is longer than the cut page texts make.
 run_until_small() {
   newlog
   timeout -s KILL 120 "$harbor" --home "$work/home.$runs" --web-backend webkit --engine "$2" --run-seconds 100 \
     "$1" 2>"$log" &
   pid=$!
-  wait_for "$pid" "$3"
+  wait_for "$pid" "$3" "${4:-300}"
   peak=$(runner_peak "$pid")
   kill -TERM "$pid"
   wait "$pid"
@@ -118,7 +119,7 @@ run_until_small() {
 
 # A page that sets long fragments in a loop: WebKit's UI side, the runner, would keep many copies
 # of each (200 of 2 MiB took it past 3 GB); the page's process ends once its last addresses hold
-# 8 MiB, the page is reloaded three times, then the error page shows, and the runner stays small.
+# 4 MiB, the page is reloaded three times, then the error page shows, and the runner stays small.
 bundle addresses '<script>
 setTimeout(function () {
   var long = "x".repeat(2 * 1024 * 1024 - 100);
@@ -164,6 +165,70 @@ for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
   run_until_small "$work/heldbyframes" "$engine" "(3 reloads within a minute already); the page is not reloaded"
   expect "WebKit: the page's last addresses hold"
   ! grep -qF "sandbox: every fragment set" "$log" || fail "every fragment was set beside a long frame under $engine"
+done
+
+# Many navigations in a short time: the page's process does not wait for the runner, so a page
+# that navigates in a loop runs ahead of it, and WebKit holds in the runner all it has sent and
+# the runner has not yet taken in (3000 fragments of 40 KB took it past 1 GB, 40000 of 1 KB on a
+# frame to 1.5 GB, though the last 100 of either held less than 4 MiB). The page's process is held
+# until the runner catches up, the addresses of the last ten seconds count too, and the runner
+# stays small.
+bundle manyaddresses '<script>
+setTimeout(function () {
+  var long = "x".repeat(40000);
+  for (var i = 0; i < 3000; i++) location.hash = i + long;
+  console.log("sandbox: every fragment set");
+}, 100);
+</script>'
+bundle manyframeaddresses '<iframe id="blank"></iframe><script>
+window.onload = function () { setTimeout(function () {
+  var long = "x".repeat(1000), frame = document.getElementById("blank").contentWindow;
+  for (var i = 0; i < 40000; i++) frame.location.hash = i + long;
+  console.log("sandbox: every fragment set");
+}, 100); };
+</script>'
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run_until_small "$work/manyaddresses" "$engine" "(3 reloads within a minute already); the page is not reloaded"
+  expect "WebKit: the page's addresses of the last 10 seconds hold"
+  ! grep -qF "sandbox: every fragment set" "$log" || fail "3000 fragments of 40 KB were set under $engine"
+  run_until_small "$work/manyframeaddresses" "$engine" "(3 reloads within a minute already); the page is not reloaded"
+  expect "WebKit: the page's addresses of the last 10 seconds hold"
+  expect "WebKit: the page's content process was ended for its addresses; reloading the page"
+  ! grep -qF "sandbox: every fragment set" "$log" || fail "40000 fragments were set on a frame under $engine"
+done
+
+# WebKit keeps in the runner what it made for a frame's navigation that was refused until the
+# page's process ends: refusals of 40 KB addresses, nine a second, within the other bounds, end
+# the process once their addresses hold 16 MiB.
+bundle refusedaddresses '<iframe id="blank"></iframe><script>
+window.onload = function () {
+  var long = "x".repeat(40000), frame = document.getElementById("blank").contentWindow, i = 0;
+  setInterval(function () { frame.location.hash = i++ + long; }, 111);
+};
+</script>'
+# An ordinary page: its fragment changed ten times a second for longer than the ten seconds that
+# count, and a few changes beside a frame of 1 MiB; it is neither held for long nor ended.
+bundle ordinaryaddresses '<script>
+var i = 0, timer = setInterval(function () {
+  location.hash = "step" + i + "x".repeat(2000);
+  if (++i < 150) return;
+  clearInterval(timer);
+  var frame = document.createElement("iframe");
+  frame.onload = function () {
+    for (var k = 0; k < 3; k++) history.pushState(null, "", "#pushed" + k);
+    console.log("sandbox: ordinary page done");
+  };
+  frame.src = "frame.html?'"$(head -c 1048576 /dev/zero | tr '\0' x)"'";
+  document.body.appendChild(frame);
+}, 100);
+</script>'
+printf '%s\n' '<!doctype html><script>document.title = "frame";</script>' >"$work/ordinaryaddresses/www/frame.html"
+for engine in HBRUIWebViewEngine HBRWKWebViewEngine; do
+  run_until_small "$work/refusedaddresses" "$engine" "WebKit: the page's content process was ended for its addresses; reloading the page" 900
+  expect "WebKit: the page's refused navigations hold"
+  ! grep -qF "addresses of the last 10 seconds hold" "$log" || fail "the refusals were ended by their rate under $engine"
+  run_until_small "$work/ordinaryaddresses" "$engine" "sandbox: ordinary page done" 600
+  ! grep -qF "content process" "$log" || fail "an ordinary page's process was ended under $engine"
 done
 
 # One 128 MiB console line: cut in the page, with what was cut counted; the line after it is

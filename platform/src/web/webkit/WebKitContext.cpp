@@ -204,16 +204,24 @@ void watchContentProcess(int pid) {
 
 bool contentProcessEndedForMemory(int pid) { return pid > 0 && MemoryWatch::shared().endedForMemory(pid); }
 
-bool endContentProcess(int pid) {
-  // Only a child of ours: the number came from the page's own process.
+namespace {
+
+// Sends the signal to a child of ours only: the number came from the page's own process.
+bool signalContentProcess(int pid, int signal) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
   if (pid <= 0 || !std::getline(stat, line)) return false;
   std::size_t close = line.rfind(')');
   int parent = 0;
   if (close == std::string::npos || std::sscanf(line.c_str() + close + 1, " %*c %d", &parent) != 1) return false;
-  return parent == ::getpid() && ::kill(pid, SIGKILL) == 0;
+  return parent == ::getpid() && ::kill(pid, signal) == 0;
 }
+
+}  // namespace
+
+bool endContentProcess(int pid) { return signalContentProcess(pid, SIGKILL); }
+
+bool holdContentProcess(int pid, bool hold) { return signalContentProcess(pid, hold ? SIGSTOP : SIGCONT); }
 
 bool webKitStarted() { return runtime().started; }
 

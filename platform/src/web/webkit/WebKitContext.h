@@ -47,6 +47,9 @@ bool contentProcessEndedForMemory(int pid);
 // Ends a content process of ours at once (SIGKILL); false when the number names no process of
 // ours. Its page then hears that it ended.
 bool endContentProcess(int pid);
+// Stops a content process of ours where it is (SIGSTOP), or lets it go on (SIGCONT); false when
+// the number names no process of ours.
+bool holdContentProcess(int pid, bool hold);
 
 // Every live web view of the engine (the storage commit at resignation and termination waits
 // for theirs).

@@ -38,8 +38,10 @@
 // Every navigation decision ends in use or ignore: a URL the platform's parser cannot read is
 // refused with the reason, and so is a file the page may not read (reported as a failed load).
 // Every navigation WebKit asks about, of any frame, counts against the bound on the addresses a
-// page leaves with us (plat/web/RecentAddresses.h): WebKit asks about a frame's new fragment and
-// waits for the answer, so past the bound the page's process ends before it takes another.
+// page leaves with us (plat/web/RecentAddresses.h) when we take it in; past the bound the page's
+// process is ended at once. The process does not wait for us meanwhile: one whose navigations run
+// ahead of us is held until we have caught up (tookIn), so what waits in our process for us to
+// take it in stays small however slow the machine.
 // Frames get the bridge's message handlers only when their URL was allowed (the web extension
 // holds them back otherwise, see platform/webkit-extension).
 //
@@ -179,6 +181,9 @@ class WebKitPage : public WebPage {
   void close() override {
     if (closed_) return;
     closed_ = true;
+    // WebKit ends the process as it lets go of the view: not one that cannot hear it.
+    if (caughtUpSource_) g_source_remove(std::exchange(caughtUpSource_, 0));
+    letGo();
     // The answers not yet handed over go to their callers as they come, still in order.
     for (auto& wait : std::exchange(answersInOrder_, {})) {
       wait->inOrder = false;
@@ -413,7 +418,7 @@ class WebKitPage : public WebPage {
           s.done = true;
         },
         shot);
-    if (!turnUntil(kSnapshotSeconds, [&] { return keep->done; }, [] { return false; })) {
+    if (!turnUntilThePageAnswers(kSnapshotSeconds, [&] { return keep->done; }, [] { return false; })) {
       g_cancellable_cancel(keep->cancellable);
       return Failure{"WebKit did not draw the page in time"};
     }
@@ -528,7 +533,18 @@ class WebKitPage : public WebPage {
   // Turns GLib until WebKit answers, within the bound (the platform's loop too, while a page
   // dialog waits for its answer); false when given up or stopped.
   bool waitFor(const Waiting& wait) {
-    return turnUntil(gSyncEvaluationSeconds, [&] { return wait.done; }, [&] { return !dialogs_.empty(); });
+    return turnUntilThePageAnswers(gSyncEvaluationSeconds, [&] { return wait.done; }, [&] { return !dialogs_.empty(); });
+  }
+
+  // Turns GLib while waiting for the page's process, which is let go first and not held again
+  // meanwhile (see tookIn): we would wait on a process we stopped ourselves.
+  template <typename Done, typename TurnPlatform>
+  bool turnUntilThePageAnswers(double seconds, Done done, TurnPlatform turnPlatform) {
+    letGo();
+    ++waitingForThePage_;
+    bool answered = turnUntil(seconds, done, turnPlatform);
+    --waitingForThePage_;
+    return answered;
   }
 
   static void logGaveUp(const std::string& script, bool answerTaken) {
@@ -697,9 +713,10 @@ class WebKitPage : public WebPage {
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
     std::string uri = webkit_uri_request_get_uri(uriRequest);
+    self->tookIn(uri.size());
     // Nothing more of a process that is ending; past the bound, the process ends (see the top).
-    if (self->endingProcess_ || self->addresses_.add(uri.size())) {
-      if (!self->endingProcess_) self->endForItsAddresses();
+    if (self->endingProcess_ || self->addresses_.add(uri.size(), monotonicSeconds())) {
+      if (!self->endingProcess_) self->endForItsAddresses(self->addresses_.whyTheProcessEnds());
       webkit_policy_decision_ignore(decision);
       return TRUE;
     }
@@ -723,6 +740,7 @@ class WebKitPage : public WebPage {
       NSLog("WebKit: refused a navigation to " + logPageText(uri) + ": the container cannot read the URL (" +
             NSURL::refusalReason(uri) + ")");
       webkit_policy_decision_ignore(decision);
+      self->refused(uri.size());
       return TRUE;
     }
     // Which frame navigates (see the top of this file).
@@ -803,6 +821,8 @@ class WebKitPage : public WebPage {
                const NSURLPtr& url) {
     if (!allow) {
       webkit_policy_decision_ignore(decision);
+      // Which frame navigates is a guess (see the top): every refusal counts.
+      refused(url->absoluteString().size());
       return;
     }
     if (newWindow) {
@@ -940,11 +960,27 @@ class WebKitPage : public WebPage {
     webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
   }
 
-  // The page's last navigations hold more addresses than the bound: its process ends at once,
-  // while WebKit waits for our answer, so it takes no further address; the page then reloads
-  // within the reloads' bound.
-  void endForItsAddresses() {
-    NSLog(addresses_.whyTheProcessEnds());
+  // WebKit keeps in our process what it made for a frame's navigation we refused (some four
+  // copies of its address) until the page's process ends: 300 refusals of 40 KB addresses, ten a
+  // second, left 53 MB behind, and more the longer a page went on. So the addresses of the
+  // navigations refused may hold kRefusedBytes for as long as a process lives; past that it ends.
+  // Short addresses do not count: what an ordinary page has refused all day long is short (the
+  // UIWebView bridge's own signal, 11 bytes, comes a million times and more in a long-lived
+  // application), and ending its process for them would take the application down.
+  static constexpr std::size_t kRefusedBytes = std::size_t{16} << 20;
+  static constexpr std::size_t kShortAddressBytes = 2048;
+  void refused(std::size_t bytes) {
+    if (bytes <= kShortAddressBytes) return;
+    refusedBytes_ += bytes;
+    if (refusedBytes_ > kRefusedBytes && !endingProcess_)
+      endForItsAddresses("WebKit: the page's refused navigations hold " + std::to_string(refusedBytes_) +
+                         " bytes, more than " + std::to_string(kRefusedBytes >> 20) + " MiB; its content process ends");
+  }
+
+  // The page's navigations hold more addresses than a bound: its process ends at once, and the
+  // page then reloads within the reloads' bound.
+  void endForItsAddresses(const std::string& why) {
+    NSLog(why);
     endingProcess_ = true;
     if (endContentProcess(processId_)) return;
     // A process that has not said which it is: ended by WebKit, once it has stopped asking.
@@ -952,6 +988,53 @@ class WebKitPage : public WebPage {
       auto page = weak.lock();
       if (page && !page->closed_ && page->endingProcess_) webkit_web_view_terminate_web_process(page->view_);
     });
+  }
+
+  // The page's process does not wait for us to take its navigations in, and WebKit keeps in our
+  // process all it has sent that we have not (some 30 copies of each address), as we keep each
+  // navigation we have yet to decide: a page navigating in a loop runs ahead of us by as much as
+  // the machine lets it. So once its navigations have brought in more than a little since we last
+  // had nothing left to do, the process is held where it is (SIGSTOP) until WebKit has handed us
+  // all it sent and we have decided on it, and is let go then (SIGCONT), or after some seconds
+  // at most, should something else keep us busy that long; and before we wait for it ourselves
+  // (turnUntilThePageAnswers).
+  static constexpr std::size_t kNavigationsAhead = 64;
+  static constexpr std::size_t kBytesAhead = std::size_t{256} << 10;
+  static constexpr guint kLongestHoldMilliseconds = 5000;
+  void tookIn(std::size_t bytes) {
+    ++navigationsTakenIn_;
+    bytesTakenIn_ += bytes;
+    if (!caughtUpSource_) caughtUpSource_ = g_idle_add_full(G_PRIORITY_LOW, onCaughtUp, this, nullptr);
+    if (heldProcess_ || waitingForThePage_ || (navigationsTakenIn_ <= kNavigationsAhead && bytesTakenIn_ <= kBytesAhead))
+      return;
+    if (!holdContentProcess(processId_, true)) return;
+    heldProcess_ = processId_;
+    holdTimer_ = g_timeout_add(kLongestHoldMilliseconds, onHeldLongest, this);
+  }
+  // WebKit has nothing more for us; what we posted for the navigations it handed over runs before
+  // this does.
+  static gboolean onCaughtUp(gpointer data) {
+    auto* self = static_cast<WebKitPage*>(data);
+    self->caughtUpSource_ = 0;
+    RunLoop::main().post([weak = self->weak(), taken = self->navigationsTakenIn_] {
+      auto page = weak.lock();
+      // Navigations that came meanwhile have their own turn.
+      if (!page || page->closed_ || page->navigationsTakenIn_ != taken) return;
+      page->navigationsTakenIn_ = 0;
+      page->bytesTakenIn_ = 0;
+      page->letGo();
+    });
+    return G_SOURCE_REMOVE;
+  }
+  static gboolean onHeldLongest(gpointer data) {
+    auto* self = static_cast<WebKitPage*>(data);
+    self->holdTimer_ = 0;
+    self->letGo();
+    return G_SOURCE_REMOVE;
+  }
+  void letGo() {
+    if (holdTimer_) g_source_remove(std::exchange(holdTimer_, 0));
+    if (heldProcess_) holdContentProcess(std::exchange(heldProcess_, 0), false);
   }
 
   bool mayRead(const std::string& uri) const { return readable::mayReadFile(uri, readableRoots(), readAccess_); }
@@ -1272,8 +1355,15 @@ class WebKitPage : public WebPage {
     self->processEnded_ = true;
     bool tooBig = contentProcessEndedForMemory(std::exchange(self->processId_, 0));
     bool tooManyAddresses = std::exchange(self->endingProcess_, false);
-    // The next process starts with no navigations of its own, as its extension does.
+    // A process that has ended is held no more, and the next is not held for what it sent.
+    if (self->holdTimer_) g_source_remove(std::exchange(self->holdTimer_, 0));
+    self->heldProcess_ = 0;
+    self->navigationsTakenIn_ = 0;
+    self->bytesTakenIn_ = 0;
+    // The next process starts with no navigations of its own, as its extension does; WebKit lets
+    // go of the refused ones with the process.
     self->addresses_.clear();
+    self->refusedBytes_ = 0;
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && !tooManyAddresses) return;
     std::string why = tooManyAddresses                                  ? "was ended for its addresses"
                       : reason == WEBKIT_WEB_PROCESS_CRASHED && !tooBig ? "crashed"
@@ -1424,6 +1514,15 @@ class WebKitPage : public WebPage {
   int processId_ = 0;                      // the content process, as its extension said
   RecentAddresses addresses_;              // what the page's last navigations hold
   bool endingProcess_ = false;             // ended for its addresses, not yet reported gone
+  std::size_t refusedBytes_ = 0;           // the addresses of the navigations refused
+  // What the page's navigations brought in since the runner last had nothing left to do, and the
+  // content process held meanwhile (see tookIn).
+  std::size_t navigationsTakenIn_ = 0;
+  std::size_t bytesTakenIn_ = 0;
+  guint caughtUpSource_ = 0;
+  guint holdTimer_ = 0;
+  int heldProcess_ = 0;
+  int waitingForThePage_ = 0;  // nested waits for the page's process, which is never held meanwhile
   Settings settings_;                      // as the view last applied them
   std::optional<std::string> standIn_;     // the address of the quiet stand-in document loading
   AfterStandIn afterStandIn_ = AfterStandIn::Reload;
